@@ -1,0 +1,80 @@
+// Records of the firmware command layer that the Adapter embeds.
+//
+// Kept apart from tamsil_cmds.h so that tamsil.h can hold these records by
+// value without seeing the builders.
+#pragma once
+
+#include <cstdint>
+
+#include "tamsil_hw.h"
+
+// Wait record of one MCC ring slot (and of the mailbox). The WRB's tag is
+// the record's address, so a completion leads back to its waiter.
+struct WrbContext {
+  // Header the firmware answers into: inside the WRB when embedded, at the
+  // start of the command's DMA buffer otherwise.
+  Request_Header* header;
+  // 1 while a sleeping waiter expects the completion; its address is also
+  // the event the waiter sleeps on.
+  uint8_t wait_mcc_compl;
+  // 1 silences the "failed" line of a failing completion (pass-through).
+  uint8_t quiet;
+  // Set by completion processing when this slot's own completion has been
+  // evaluated; the polled wait finishes on it rather than on an empty ring.
+  uint8_t done;
+  uint8_t rsvd;
+  // Result of that evaluation (channel status).
+  uint32_t compl_status;
+};
+
+// Resource budget of a function, as the profile and function-configuration
+// queries report it.
+struct ResourceLimits {
+  uint16_t max_vfs;
+  uint16_t max_tx_qs;
+  uint16_t max_rx_qs;
+  uint16_t max_rss_qs;
+  uint16_t max_cq_count;
+  uint16_t max_uc_mac;
+  uint16_t max_mcc_count;
+  uint16_t max_evt_qs;
+  uint16_t max_vlans;
+  uint32_t cap_flags;
+  uint32_t cap_flags2;
+  uint32_t max_iface_count;
+};
+
+// Named counters filled from the firmware statistics block.
+struct tamsil_HwStats {
+  uint32_t rx_crc_errors;
+  uint32_t rx_alignment_symbol_errors;
+  uint32_t rx_pause_frames;
+  uint32_t rx_priority_pause_frames;
+  uint32_t rx_control_frames;
+  uint32_t rx_in_range_errors;
+  uint32_t rx_out_range_errors;
+  uint32_t rx_frame_too_long;
+  uint32_t rx_address_filtered;
+  uint32_t rx_dropped_too_small;
+  uint32_t rx_dropped_too_short;
+  uint32_t rx_dropped_header_too_small;
+  uint32_t rx_dropped_tcp_length;
+  uint32_t rx_dropped_runt;
+  uint32_t rx_ip_checksum_errs;
+  uint32_t rx_tcp_checksum_errs;
+  uint32_t rx_udp_checksum_errs;
+  uint32_t tx_pauseframes;
+  uint32_t tx_priority_pauseframes;
+  uint32_t tx_controlframes;
+  uint32_t rxpp_fifo_overflow_drop;
+  uint32_t rx_input_fifo_overflow_drop;
+  uint32_t pmem_fifo_overflow_drop;
+  uint32_t jabber_events;
+  uint32_t rx_drops_no_pbuf;
+  uint32_t rx_drops_no_erx_descr;
+  uint32_t rx_drops_no_tpre_descr;
+  uint32_t rx_drops_too_many_frags;
+  uint32_t forwarded_packets;
+  uint32_t rx_drops_mtu;
+  uint32_t eth_red_drops;
+};

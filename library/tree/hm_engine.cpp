@@ -453,6 +453,32 @@ static void unlink_from_parent(HmNode *node)
     node->prev = nullptr;
 }
 
+/* Is node inside the subtree of top (top included)? */
+static bool is_within(const HmNode *node, const HmNode *top)
+{
+    for (const HmNode *n = node; n != nullptr; n = n->parent) {
+        if (n == top)
+            return true;
+        if (n->parent == n)
+            break;
+    }
+    return false;
+}
+
+/* Links whose target is about to go no longer point at it, so that a link
+ * deleted later (or read) never touches a freed node. */
+static void detach_links_to(HmHierarchy *h, HmNode *target)
+{
+    for (u32 t = 0; t < h->capacity && target->link_count > 0; t++) {
+        HmNode *n = h->tag_table[t];
+        if (n != nullptr && n->kind == HM_KIND_LINK && n->body != nullptr && ((HmLink *)n->body)->target == target) {
+            ((HmLink *)n->body)->target = nullptr;
+            target->link_count--;
+        }
+    }
+    target->link_count = 0;
+}
+
 void _delete_node(HmNode *node)
 {
     HmHierarchy *h = hm_find_hierarchy_by_node(node);
@@ -464,7 +490,10 @@ void _delete_node(HmNode *node)
         HmNode *target = ((HmLink *)node->body)->target;
         if (target != nullptr && target->link_count > 0)
             target->link_count--;
+        ((HmLink *)node->body)->target = nullptr;
     }
+    if (node->link_count > 0)
+        detach_links_to(h, node);
 
     if (node->kind == HM_KIND_GROUP && node->body != nullptr) {
         HmGroup *g = (HmGroup *)node->body;
@@ -482,18 +511,49 @@ void _delete_node(HmNode *node)
     unlink_from_parent(node);
     h->tag_table[node->tag] = nullptr;
 
+    /* Only what was allocated is freed: the live counter also counts a free of nothing. */
     if (node->kind != HM_KIND_ACTION && node->body != nullptr) {
-        if (node->kind == HM_KIND_GROUP)
+        if (node->kind == HM_KIND_GROUP && ((HmGroup *)node->body)->instance_info != nullptr)
             orsa_dfree(((HmGroup *)node->body)->instance_info);
         orsa_dfree(node->body);
     }
     node->body = nullptr;
 
     if (free_record) {
-        orsa_dfree(node->name);
-        orsa_dfree(node->description);
+        if (node->name != nullptr)
+            orsa_dfree(node->name);
+        if (node->description != nullptr)
+            orsa_dfree(node->description);
         orsa_dfree(node);
     }
+}
+
+/* Does a link outside the subtree of top point into it? */
+static bool linked_from_outside(HmNode *top)
+{
+    HmHierarchy *h = hm_find_hierarchy_by_node(top);
+    if (h == nullptr)
+        return false;
+    for (u32 t = 0; t < h->capacity; t++) {
+        HmNode *n = h->tag_table[t];
+        if (n == nullptr || n->kind != HM_KIND_LINK || n->body == nullptr)
+            continue;
+        HmNode *target = ((HmLink *)n->body)->target;
+        if (target != nullptr && is_within(target, top) && !is_within(n, top))
+            return true;
+    }
+    return false;
+}
+
+static u32 subtree_link_count(HmNode *node)
+{
+    u32 count = node->link_count;
+    if (node->kind == HM_KIND_GROUP && node->body != nullptr) {
+        HmGroup *g = (HmGroup *)node->body;
+        for (HmNode *c = g->first_child; c != nullptr && c != node; c = c->next)
+            count += subtree_link_count(c);
+    }
+    return count;
 }
 
 u32 delete_node(HmNode *node)
@@ -501,6 +561,10 @@ u32 delete_node(HmNode *node)
     if (node == nullptr)
         return 1;
     if (node->link_count != 0)
+        return ORSA_STATUS_NODE_LINKED;
+    /* A node below that a link elsewhere still names would leave that link
+     * pointing at freed memory: refuse as for the node itself. */
+    if (subtree_link_count(node) != 0 && linked_from_outside(node))
         return ORSA_STATUS_NODE_LINKED;
     _delete_node(node);
     return 0;

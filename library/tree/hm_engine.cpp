@@ -1,5 +1,6 @@
 /* The management tree engine: hierarchies and their tag tables, adding,
  * linking and deleting nodes, instance chains and lookups by label. */
+#include <ctype.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
@@ -581,7 +582,11 @@ HmNode *internal_get_node(HmNode *group, const char *name, u32 kind)
     if (g == nullptr)
         return nullptr;
     char label[HM_NAME_SIZE];
+    int first = tolower((unsigned char)name[0]);
     for (HmNode *c = g->first_child; c != nullptr && c != group; c = c->next) {
+        /* a label starts with the name: most children differ at once */
+        if (c->name == nullptr || tolower((unsigned char)c->name[0]) != first)
+            continue;
         hm_node_label(c, label);
         if (!label_equal(label, name))
             continue;

@@ -1,14 +1,37 @@
 // The built groups as a client sees them through the ORSA_ API: defaults,
 // parameter descriptors, the tree's checks against the schema's bounds and
 // lists, and the answer of handlers that have not landed yet.
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "schema/kind_table.h"
 #include "schema_test_util.h"
 #include "tree/orsa_api.h"
 
 namespace {
+
+// A crate whose Fill action makes Count items below it, as the actions of
+// later subsystems make their groups for a client.
+SCHEMA_DESCRIPTOR(TEST_Crate_Fill, "do_TestFill", 1,
+                  SCHEMA_PARAM(1, "Count", T_INTEGER, 1, 9, "", "How many items to make."));
+schema::SchemaRow crate_rows[] = {
+    SCHEMA_ACTION("Fill", "Fills the crate.", TEST_Crate_Fill_spec),
+};
+SCHEMA_KIND(kind_Crate, "initialize_Crate", "Crate", "A crate.", 1, 1, nullptr, crate_rows);
+schema::SchemaRow item_rows[] = {
+    SCHEMA_PROP("Label", RO, T_STRING, 0, 8, "none", "", "handle_internal_property", "Label."),
+};
+SCHEMA_KIND(kind_Item, "initialize_Item", "Item", "An item.", 4, 1, nullptr, item_rows);
+
+u32 do_TestFill(HmNode *group, HmNode *action, HmValueSlot *params)
+{
+    for (int i = 0; i < atoi(params[0]); i++)
+        if (schema::schema_build_instance(&kind_Item, group, group, action, params) == nullptr)
+            return orsa_set_status(ORSA_STATUS_NO_MEMORY);
+    return 0;
+}
 
 class SchemaApi : public ::testing::Test {
 protected:
@@ -209,6 +232,46 @@ TEST_F(SchemaApi, TreeChecksUseTheSchemaAndUnboundHandlersSayNotSupported)
         EXPECT_EQ(ORSA_get_property_val(group, prop, now, sizeof now), 0u) << c.what;
         EXPECT_STREQ(now, c.after) << c.what;
     }
+}
+
+TEST(SchemaApiActions, GroupsMadeByAnActionAreReportedAndPersistent)
+{
+    ASSERT_EQ(ORSA_init(), 0u);
+    HmNode *crate = schema::schema_build_instance(&kind_Crate, &ROOT, nullptr, nullptr, nullptr);
+    ASSERT_NE(crate, nullptr);
+    TEST_Crate_Fill_action.handler = do_TestFill;
+    u32 fill = 0;
+    ASSERT_EQ(ORSA_get_node_tag(crate->tag, "Fill", &fill, HM_KIND_ACTION), 0u);
+
+    HmValueSlot params[HM_MAX_PARAMS];
+    memset(params, 0, sizeof params);
+    strcpy(params[0], "3");
+    for (int i = 1; i < HM_MAX_PARAMS; i++)
+        params[i][0] = (char)ORSA_PARAM_NOT_GIVEN;
+    std::vector<u32> tags(HM_MAX_NEW_TAGS, 0);
+    const u32 first_priority = persistency_priority;
+    ASSERT_EQ(ORSA_do_action(crate->tag, fill, params, tags.data()), 0u);
+    EXPECT_EQ(orsa_internal_new_tags, nullptr) << "the list is detached after the action";
+    for (int i = 0; i < 3; i++) {
+        HmNode *item = get_node((i32)tags[i]);
+        ASSERT_NE(item, nullptr) << i;
+        EXPECT_STREQ(item->name, "Item");
+        EXPECT_EQ(instance_number(item), i);
+        EXPECT_EQ(HM_GROUP(item)->persistency_priority, first_priority + i);
+        HmPersistenceInfo info;
+        ASSERT_EQ(ORSA_get_persistence_info(tags[i], &info), 0u);
+        EXPECT_EQ(info.key_a_tag, crate->tag);
+        EXPECT_EQ(info.key_b_tag, fill);
+        EXPECT_STREQ(info.keys[0], "3");
+    }
+
+    // The fourth item fits, the fifth does not: the handler's failure comes back.
+    strcpy(params[0], "2");
+    EXPECT_EQ(ORSA_do_action(crate->tag, fill, params, tags.data()), (u32)ORSA_STATUS_NO_MEMORY);
+    EXPECT_EQ(child_count(crate), 1 + 4);
+    TEST_Crate_Fill_action.handler = nullptr;
+    EXPECT_EQ(ORSA_exit(), 0u);
+    EXPECT_EQ(kind_Item.bitmap[0], 0) << "taking the tree down frees every number";
 }
 
 // Both ProfileId properties below ProfileManagement are told apart by their group.

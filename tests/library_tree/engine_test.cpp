@@ -524,8 +524,9 @@ TEST(Allocator, CountsLiveBlocksAndInjectsFailures)
     EXPECT_NE(ok, nullptr);
     EXPECT_EQ(fails, nullptr);
     EXPECT_NE(ok_again, nullptr);
+    EXPECT_EQ(orsa_counter, before + 2) << "a failed allocation is no live block";
     orsa_dfree(ok);
-    orsa_dfree(fails); /* freeing nothing still counts, as the failed allocation did */
+    orsa_dfree(fails); /* freeing nothing changes nothing */
     orsa_dfree(ok_again);
     EXPECT_EQ(orsa_counter, before);
 }

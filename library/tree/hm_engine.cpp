@@ -382,10 +382,8 @@ HmNode *create_link(HmNode *parent, const char *name, HmNode *target, HmNode *ke
     link->key_b = key_b;
     if (keys != nullptr)
         memcpy(link->keys, keys, sizeof link->keys);
-    u32 priority = 0;
     if (key_b != nullptr)
-        priority = persistency_priority;
-    link->persistency_priority = priority;
+        link->persistency_priority = persistency_priority++;
 
     if (add_node(node, h) == HM_TAG_NONE) {
         orsa_dfree(node->name);
@@ -394,9 +392,6 @@ HmNode *create_link(HmNode *parent, const char *name, HmNode *target, HmNode *ke
         orsa_dfree(node);
         return nullptr;
     }
-    /* A refused link does not use up a priority. */
-    if (key_b != nullptr)
-        persistency_priority++;
     target->link_count++;
     return node;
 }

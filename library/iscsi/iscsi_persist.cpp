@@ -174,3 +174,60 @@ void ORSA_check_for_corrupted_database(void)
     for (const CheckedFile &f : kCheckedFiles)
         check_file(f);
 }
+
+namespace {
+
+// The instance after node in its chain, or nullptr after the last one.
+HmNode *next_instance_of(HmNode *node)
+{
+    HmInstanceInfo *info = hm_instance_info(node);
+    if (info == nullptr)
+        return nullptr;
+    HmInstanceInfo *next = hm_instance_info(info->next_instance);
+    return next == nullptr || next->number < 0 ? nullptr : info->next_instance;
+}
+
+// Calls fn on every iSCSIPhysicalHBA of every Kalderstone under ROOT.
+template <typename Fn>
+void for_each_iscsi_phba(Fn fn)
+{
+    HmNode *root = hm_get_root(orsa_current_hierarchy);
+    for (HmNode *ks = get_first_instance(root, "Kalderstone"); ks != nullptr; ks = next_instance_of(ks)) {
+        for (HmNode *phba = get_first_instance(ks, "iSCSIPhysicalHBA"); phba != nullptr;
+             phba = next_instance_of(phba))
+            fn(ks, phba);
+    }
+}
+
+// The extended timeout of one target, read back from the adapter. The
+// target's login-option groups and the timeout command come with the
+// target handlers; until then a target has nothing to refresh.
+void refresh_target_eto(HmNode * /*target*/)
+{
+}
+
+}  // namespace
+
+uint32_t ORSA_refresh_backend_client_iscsi_targets(void)
+{
+    for_each_iscsi_phba([](HmNode *, HmNode *phba) {
+        for (HmNode *lhba = get_first_instance(phba, "LogicalHBA"); lhba != nullptr;
+             lhba = next_instance_of(lhba)) {
+            for (HmNode *t = get_first_instance(lhba, "Target"); t != nullptr; t = next_instance_of(t))
+                refresh_target_eto(t);
+        }
+    });
+    return 0;
+}
+
+uint32_t ORSA_set_lhba_prop(void)
+{
+    // The logical-HBA builder, the restore from the persistence files and
+    // the population from the adapter plug in here per iSCSI physical HBA.
+    for_each_iscsi_phba([](HmNode *ks, HmNode *phba) {
+        pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:%s%d/%s%d\n", "ORSA_set_lhba_prop", ks->name,
+               static_cast<int>(hm_instance_info(ks)->number), phba->name,
+               static_cast<int>(hm_instance_info(phba)->number));
+    });
+    return 0;
+}

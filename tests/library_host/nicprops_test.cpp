@@ -138,3 +138,43 @@ TEST(SharedLibrary, ExportsTheStateFileAndLockEntryPoints)
 }
 
 }  // namespace
+
+#include "backend/orsa_linuxhost.h"
+
+namespace {
+
+TEST(LinuxHost, FlashNameIsTheLastComponent)
+{
+    struct Case {
+        const char *path;
+        u32 rc;
+        const char *want;
+    } cases[] = {
+        {"/usr/share/fw/oc11-12.0.ufi", 0, "oc11-12.0.ufi"},
+        {"fw/a.ufi", 0, "a.ufi"},
+        {"/a.ufi", 0, "a.ufi"},
+        {"dir/", 0, "dir"},  // a trailing '/' adds no component
+        {"a.ufi", 1, ""},    // no '/': no component
+        {"///", 1, ""},
+        {nullptr, 1, ""},
+    };
+    for (const Case &c : cases) {
+        char out[HM_VALUE_SIZE] = "";
+        EXPECT_EQ(get_flash_name(c.path, out), c.rc) << (c.path ? c.path : "(null)");
+        EXPECT_STREQ(out, c.want);
+    }
+}
+
+TEST(LinuxHost, ToolDrivenEntryPointsAreNotSupported)
+{
+    EXPECT_EQ(find_os_distribution(), -1);
+    EXPECT_EQ(ORSA_get_all_iscsi_devices(), static_cast<u32>(ORSA_STATUS_NOT_SUPPORTED));
+    EXPECT_EQ(ORSA_firmware_download(nullptr, 1, 4, "/tmp/x.ufi"), static_cast<u32>(ORSA_STATUS_NOT_SUPPORTED));
+    char bus[HM_VALUE_SIZE], fn[HM_VALUE_SIZE];
+    u32 domain = 0;
+    EXPECT_EQ(ORSA_backend_client_nic_bdf(1, bus, fn, &domain), static_cast<u32>(ORSA_STATUS_NOT_SUPPORTED));
+    EXPECT_EQ(ORSA_get_nic_driver_type(), static_cast<u32>(ORSA_STATUS_NOT_SUPPORTED));
+    EXPECT_EQ(ORSA_NIC_INBOX_DRIVER_LOADED, 0);
+}
+
+}  // namespace

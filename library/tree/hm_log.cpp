@@ -52,16 +52,22 @@ void orsa_log_close(void)
     }
 }
 
+/* The counter tells the blocks that are live: an allocation that failed
+ * and a free of nothing change nothing. */
 void *orsa_dmalloc(size_t size)
 {
-    orsa_counter++;
     if (orsa_dmalloc_fail_countdown >= 0 && orsa_dmalloc_fail_countdown-- == 0)
         return nullptr;
-    return malloc(size);
+    void *p = malloc(size);
+    if (p != nullptr)
+        orsa_counter++;
+    return p;
 }
 
 void orsa_dfree(void *pointer)
 {
+    if (pointer == nullptr)
+        return;
     orsa_counter--;
     free(pointer);
 }

@@ -4,6 +4,8 @@
 #define TESTS_LIBRARY_TREE_TREE_FIXTURE_H
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
 #include "tree/orsa_api.h"
@@ -14,19 +16,26 @@ protected:
     TreeBuild b;
     i32 counter_before = 0;
     HmNode *root = &ROOT;
+    bool started = false;
 
     void SetUp() override
     {
+        /* The library writes below /scratch: never on the machine itself. */
+        const char *in_root = getenv("TAMSIL_IN_TESTROOT");
+        ASSERT_TRUE(in_root != nullptr && strcmp(in_root, "1") == 0) << "run through run-in-testroot";
         unlink(ORSA_CONF_FILE);
         unlink(ORSA_LOG_FILE);
         orsa_debug_level = 0;
         orsa_debug_subsystem = 3;
         counter_before = orsa_counter;
         ASSERT_EQ(ORSA_init(), 0u);
+        started = true;
     }
 
     void TearDown() override
     {
+        if (!started)
+            return;
         while (orsa_client_count > 0)
             ORSA_exit();
         b.release();

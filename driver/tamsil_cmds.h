@@ -7,12 +7,9 @@
 
 #include <cstdint>
 
+#include "tamsil.h"
 #include "tamsil_cmds_types.h"
 #include "tamsil_hw.h"
-
-struct Adapter;
-struct DmaBuffer;
-struct QueueInfo;
 
 // Timeout of a sleeping command, in milliseconds.
 constexpr uint32_t TAMSIL_MCC_WAIT_MS = 36000;

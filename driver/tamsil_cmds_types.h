@@ -1,31 +1,16 @@
-// Records of the firmware command layer that the Adapter embeds.
-//
-// Kept apart from tamsil_cmds.h so that tamsil.h can hold these records by
-// value without seeing the builders.
+// Records of the firmware command layer: limits reported by the firmware and
+// the named counters of the statistics block.
 #pragma once
 
 #include <cstdint>
 
-#include "tamsil_hw.h"
 
-// Wait record of one MCC ring slot (and of the mailbox). The WRB's tag is
-// the record's address, so a completion leads back to its waiter.
-struct WrbContext {
-  // Header the firmware answers into: inside the WRB when embedded, at the
-  // start of the command's DMA buffer otherwise.
-  Request_Header* header;
-  // 1 while a sleeping waiter expects the completion; its address is also
-  // the event the waiter sleeps on.
-  uint8_t wait_mcc_compl;
-  // 1 silences the "failed" line of a failing completion (pass-through).
-  uint8_t quiet;
-  // Set by completion processing when this slot's own completion has been
-  // evaluated; the polled wait finishes on it rather than on an empty ring.
-  uint8_t done;
-  uint8_t rsvd;
-  // Result of that evaluation (channel status).
-  uint32_t compl_status;
-};
+// Entries of the MCC ring; one WrbContext per entry.
+constexpr uint32_t TAMSIL_MCC_RING_LEN = 128;
+// Entries of the MCC completion queue.
+constexpr uint32_t TAMSIL_MCC_CQ_LEN = 256;
+// Sleeping waiters one drain pass wakes at most.
+constexpr uint32_t TAMSIL_WAKE_LIST = 16;
 
 // Resource budget of a function, as the profile and function-configuration
 // queries report it.

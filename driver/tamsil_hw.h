@@ -103,8 +103,6 @@ constexpr uint32_t TAMSIL_CQE_EVT_TYPE_SHIFT = 16;  // bits 16-23
 // Bootstrap mailbox memory: the WRB, then its completion.
 constexpr uint32_t TAMSIL_MBOX_WRB_OFF = 0;
 constexpr uint32_t TAMSIL_MBOX_CQE_OFF = 256;
-constexpr uint32_t TAMSIL_MBOX_SIZE = 272;
-constexpr uint32_t TAMSIL_MBOX_ALLOC = 288;  // room for 16-byte alignment
 
 // ---------------------------------------------------------------------------
 // Asynchronous events

@@ -616,6 +616,8 @@ struct Adapter {
   vmk_uint8 sfp_link_effect;   // link effect byte of the last transceiver event
   vmk_uint32 sriov_total_vfs;  // VFs the firmware grants the function in total
   tamsil_HwStats hw_stats;     // named counters of the statistics block
+  tamsil_RxTotals rx_totals;   // receive ring counters summed (tamsil_updateStats)
+  tamsil_TxTotals tx_totals;   // transmit queue counters summed (tamsil_updateStats)
   // ---- end of firmware command layer ----
 };
 

@@ -228,5 +228,7 @@ uint32_t tamsil_statsSize(Adapter* adapter);
 uint32_t tamsil_statsInit(Adapter* adapter);
 void tamsil_statsCleanup(Adapter* adapter);
 void tamsil_parseStats(Adapter* adapter);
+// Sums the rings' counters into the Adapter totals (worker tick).
+void tamsil_updateStats(Adapter* adapter);
 void tamsil_parseVpd(Adapter* adapter, const uint8_t* vpd, uint32_t len);
 void tamsil_checkSFPs(Adapter* adapter);

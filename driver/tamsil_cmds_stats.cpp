@@ -163,3 +163,48 @@ uint32_t tamsil_cmdGetStats(Adapter* a) {
 }
 
 uint32_t tamsil_cmdGetPportStats(Adapter* a) { return statsCommand(a, TAMSIL_OPC_NIC_GET_PPORT_STATS, "GetPportStats"); }
+
+void tamsil_updateStats(Adapter* a) {
+  const bool vxlan = (a->features & TAMSIL_FEAT_VXLAN_OFFLOAD) != 0;
+  tamsil_RxTotals* r = &a->rx_totals;
+  memset(r, 0, sizeof *r);
+  for (uint32_t i = 0; i < a->num_vectors && i < TAMSIL_MAX_VECTORS; i++) {
+    const tamsil_rxo* rxo = &a->rxo[i];
+    r->rx_bytes += rxo->rx_bytes;
+    r->rx_pkts += rxo->rx_pkts;
+    r->rx_post_fail += rxo->rx_post_fail;
+    r->rx_compl += rxo->rx_compl;
+    r->rx_mcast_pkts += rxo->rx_mcast_pkts;
+    if (vxlan) r->vxlan_rx_pkts += rxo->vxlan_rx_pkts;
+  }
+  tamsil_TxTotals* t = &a->tx_totals;
+  memset(t, 0, sizeof *t);
+  for (uint32_t i = 0; i < a->num_tx_queues && i < TAMSIL_MAX_VECTORS; i++) {
+    const tamsil_txo* txo = &a->txo[i];
+    if (!txo->q.created || !txo->cq.created) continue;
+    t->tx_stops += txo->tx_stops;
+    t->tx_wrbs += txo->tx_wrbs;
+    t->tx_compl += txo->tx_compl;
+    t->tx_bytes += txo->tx_bytes;
+    t->tx_pkts += txo->tx_pkts;
+    t->ipv6_ext_hdr_tx_drop += txo->ipv6_ext_hdr_tx_drop;
+    t->ipv6_ext_hdr_tx_pkts += txo->ipv6_ext_hdr_tx_pkts;
+    t->tso_ip_frag_off_drop_count += txo->tso_ip_frag_off_drop_count;
+    t->tx_os2bmc_pkts += txo->tx_os2bmc_pkts;
+    t->tx_os2bmc_drops += txo->tx_os2bmc_drops;
+    if (vxlan) t->vxlan_tx_pkts += txo->vxlan_tx_pkts;
+    t->tx_tso_mss_zero_gr_9k_drop += txo->tx_tso_mss_zero_gr_9k_drop;
+    t->tx_gr_9k_non_tso_drop += txo->tx_gr_9k_non_tso_drop;
+    t->tx_discarded_padded_frags += txo->tx_discarded_padded_frags;
+    t->tx_vlan_insert_by_drvr_pkts += txo->tx_vlan_insert_by_drvr_pkts;
+    t->tx_vlan_insert_by_drvr_drops += txo->tx_vlan_insert_by_drvr_drops;
+    t->tx_oversize_frag_len_pkts += txo->tx_oversize_frag_len_pkts;
+    t->tx_dma_map_fail_drops += txo->tx_dma_map_fail_drops;
+    t->tx_l3_hdr_parse_fail_drops += txo->tx_l3_hdr_parse_fail_drops;
+    t->tx_trim_fail_drops += txo->tx_trim_fail_drops;
+    t->tx_pkt_less_than_min += txo->tx_pkt_less_than_min;
+    t->tx_ipv6_extn_drops += txo->tx_ipv6_extn_drops;
+    t->tx_pad_fail_drops += txo->tx_pad_fail_drops;
+    t->tx_tso_less_than_min_mss += txo->tx_tso_less_than_min_mss;
+  }
+}

@@ -63,3 +63,41 @@ struct tamsil_HwStats {
   uint32_t rx_drops_mtu;
   uint32_t eth_red_drops;
 };
+
+// Adapter totals of the receive rings' counters (summed each worker tick).
+struct tamsil_RxTotals {
+  uint64_t rx_bytes;
+  uint64_t rx_pkts;
+  uint32_t rx_post_fail;
+  uint32_t rx_compl;
+  uint32_t rx_mcast_pkts;
+  uint32_t vxlan_rx_pkts;
+};
+
+// Adapter totals of the transmit queues' counters, field by field.
+struct tamsil_TxTotals {
+  uint32_t tx_stops;
+  uint32_t tx_wrbs;
+  uint32_t tx_compl;
+  uint64_t tx_bytes;
+  uint64_t tx_pkts;
+  uint32_t ipv6_ext_hdr_tx_drop;
+  uint32_t ipv6_ext_hdr_tx_pkts;
+  uint32_t tso_ip_frag_off_drop_count;
+  uint32_t tx_os2bmc_pkts;
+  uint32_t tx_os2bmc_drops;
+  uint32_t vxlan_tx_pkts;
+  uint32_t tx_tso_mss_zero_gr_9k_drop;
+  uint32_t tx_gr_9k_non_tso_drop;
+  uint32_t tx_discarded_padded_frags;
+  uint32_t tx_vlan_insert_by_drvr_pkts;
+  uint32_t tx_vlan_insert_by_drvr_drops;
+  uint32_t tx_oversize_frag_len_pkts;
+  uint32_t tx_dma_map_fail_drops;
+  uint32_t tx_l3_hdr_parse_fail_drops;
+  uint32_t tx_trim_fail_drops;
+  uint32_t tx_pkt_less_than_min;
+  uint32_t tx_ipv6_extn_drops;
+  uint32_t tx_pad_fail_drops;
+  uint32_t tx_tso_less_than_min_mss;
+};

@@ -796,3 +796,59 @@ TEST(BuilderVpd, WalkStaysInsideTheBuffer) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Counts and lengths the firmware reports are held to the buffers
+// ---------------------------------------------------------------------------
+
+namespace hostile {
+
+// FAT data: claims far more bytes than were asked for.
+void fatTooLong(adapter::Engine&, adapter::Cmd& c) {
+  c.respond(16);
+  c.w32(4, 100000);
+}
+// Object read: claims to have read far more than the buffer holds.
+void readTooLong(adapter::Engine&, adapter::Cmd& c) {
+  c.respond(8);
+  c.w32(0, 100000);
+  c.w32(4, 1);
+}
+// Profile: 65535 descriptors, all of length 0 (read as 72).
+void profileEndless(adapter::Engine&, adapter::Cmd& c) {
+  c.respond(c.pcap);
+  c.w16(0, 0xFFFF);
+}
+
+}  // namespace hostile
+
+TEST(BuilderHostileFirmware, ReportedLengthsClampedToTheBuffers) {
+  RigOptions o;
+  o.gen = Gen::Veskarn;
+  Rig rig(o);
+  ASSERT_TRUE(rig.up());
+  rig.fw([](adapter::Engine& e) {
+    e.registerHandler(1, 68, hostile::fatTooLong);
+    e.registerHandler(1, 171, hostile::readTooLong);
+    e.registerHandler(1, 164, hostile::profileEndless);
+    return 0;
+  });
+  struct Case {
+    const char* name;
+    uint32_t asked;
+    std::function<uint32_t(Adapter*, uint8_t*, uint32_t)> run;
+  } cases[] = {
+      {"FAT data", 256, [](Adapter* x, uint8_t* out, uint32_t n) { return tamsil_cmdGetFatRegs(x, 0, n, out); }},
+      {"firmware dump", 100, [](Adapter* x, uint8_t* out, uint32_t n) { return tamsil_cmdGetFwDump(x, 0, n, out); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> out(c.asked + 64, 0x5A);
+    EXPECT_EQ(0u, c.run(rig.a, out.data(), c.asked));
+    for (size_t i = c.asked; i < out.size(); i++) ASSERT_EQ(0x5A, out[i]) << "byte " << i;
+  }
+  ResourceLimits l;
+  memset(&l, 0, sizeof l);
+  EXPECT_EQ(0u, tamsil_cmdGetProfileConfig(rig.a, 0, 0, &l));
+  EXPECT_EQ(0, l.max_rx_qs);  // no NIC descriptor among them
+}

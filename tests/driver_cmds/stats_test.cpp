@@ -221,3 +221,44 @@ TEST_P(StatsTest, DieTemperaturePacedByTheStatistics) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(StatsTotals, RingCountersSummed) {
+  RigOptions o;
+  o.mcc = false;
+  Rig rig(o);
+  ASSERT_TRUE(rig.up());
+  Adapter* a = rig.a;
+  a->num_vectors = 2;
+  a->rxo[0].rx_bytes = 100;
+  a->rxo[1].rx_bytes = 50;
+  a->rxo[0].rx_pkts = 3;
+  a->rxo[1].rx_mcast_pkts = 4;
+  a->rxo[0].vxlan_rx_pkts = 9;
+  a->num_tx_queues = 3;
+  for (int i = 0; i < 3; i++) {
+    a->txo[i].tx_pkts = 10;
+    a->txo[i].tx_bytes = 1000;
+    a->txo[i].vxlan_tx_pkts = 1;
+    a->txo[i].q.created = 1;
+    a->txo[i].cq.created = i != 2;  // a queue without its completion ring is left out
+  }
+  a->rx_totals.rx_bytes = 12345;  // stale totals are replaced
+  tamsil_updateStats(a);
+  EXPECT_EQ(150u, a->rx_totals.rx_bytes);
+  EXPECT_EQ(3u, a->rx_totals.rx_pkts);
+  EXPECT_EQ(4u, a->rx_totals.rx_mcast_pkts);
+  EXPECT_EQ(0u, a->rx_totals.vxlan_rx_pkts);
+  EXPECT_EQ(20u, a->tx_totals.tx_pkts);
+  EXPECT_EQ(2000u, a->tx_totals.tx_bytes);
+  EXPECT_EQ(0u, a->tx_totals.vxlan_tx_pkts);
+  a->features |= TAMSIL_FEAT_VXLAN_OFFLOAD;
+  tamsil_updateStats(a);
+  EXPECT_EQ(9u, a->rx_totals.vxlan_rx_pkts);
+  EXPECT_EQ(2u, a->tx_totals.vxlan_tx_pkts);
+  a->num_vectors = 0;
+  a->num_tx_queues = 0;
+}
+
+}  // namespace

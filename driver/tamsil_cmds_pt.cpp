@@ -44,8 +44,9 @@ void diag21Local(Adapter* a, uint8_t* req) {
 
 // Crash-dump bytecode run (11/24 with p+0 = 1): p+4 segment, p+8 instance,
 // p+12 start offset, p+16 length in words, the program from p+24. The
-// program's output goes to the response area from p+8.
-uint32_t runBytecode(Adapter* a, uint8_t* req, uint32_t plen) {
+// program's output goes to the response area: from p+8 to the end of the
+// caller's buffer (a small program asks for a large dump).
+uint32_t runBytecode(Adapter* a, uint8_t* req, uint32_t plen, uint32_t bufLen) {
   uint8_t* p = req + TAMSIL_HDR_LEN;
   uint32_t words = tamsil_get32(p, 16);
   if (words == 0) return 0;  // the request comes back unchanged
@@ -65,8 +66,8 @@ uint32_t runBytecode(Adapter* a, uint8_t* req, uint32_t plen) {
   TAMSIL_CDBG(a, TAMSIL_DBG_MCC, "coredump bytecode: length = 0x%x, segment = 0x%x, offset = 0x%x, instance = 0x%x",
               words, segment, start, instance);
   uint32_t r0 = tamsil_cdbc_get_dump(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(a)), start, instance, words,
-                                     image, p + 8, plen - 8);
-  uint32_t dumpLen = image[9] - start;
+                                     image, p + 8, bufLen - TAMSIL_HDR_LEN - 8);
+  uint32_t dumpLen = tamsil_cdbc_dumpLength(image, words, start);
   vmk_HeapFree(tamsilDriver.heap_id, image);
   if (r0 != 0) TAMSIL_CERR(a, "tamsil_cdbc_get_dump err, status = 0x%x", r0);
   TAMSIL_CDBG(a, TAMSIL_DBG_MCC, "offset_final = 0x%x, dump_len = 0x%x", start + dumpLen, dumpLen);
@@ -76,6 +77,7 @@ uint32_t runBytecode(Adapter* a, uint8_t* req, uint32_t plen) {
   return 0;
 #else
   (void)a;
+  (void)bufLen;
   return VMK_NOT_SUPPORTED;
 #endif
 }
@@ -107,7 +109,7 @@ uint32_t tamsil_cmdPassthrough(Adapter* a, void* buf, uint32_t bufLen) {
     uint32_t what = tamsil_get32(p, 0);
     if (what == 1) {
       if (plen < 24) return VMK_BAD_PARAM;
-      return runBytecode(a, req, plen);
+      return runBytecode(a, req, plen, bufLen);
     }
     if (what == 4) {
       localAnswer(req, 9);

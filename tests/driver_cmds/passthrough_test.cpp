@@ -243,30 +243,50 @@ TEST_P(PassthroughTest, TimeoutOfAPassthroughRequest) {
   EXPECT_EQ(g != Gen::Pivard ? 1u : 0u, rig->card->counters(0).ue_injections);
 }
 
-TEST_P(PassthroughTest, BytecodeRunsUntilTheInterpreterIsThere) {
+TEST_P(PassthroughTest, BytecodeRuns) {
   if (GetParam() == Gen::Pivard) GTEST_SKIP() << "no local bytecode on Pivard";
-  // move r0, 0; move r1, 0x1234; dump r1 (32 bits); ret
-  const uint32_t prog[] = {0x00000001u, 0x12340101u, 0x0000C110u, 30u};
-  uint32_t words = 16 + 4;
-  Request r(11, 24, 24 + 4 * words + 64);
-  r.put32(0, 1);
-  r.put32(12, 0x100);  // start offset
-  r.put32(16, words);
-  std::vector<uint32_t> img(words, 0);
-  img[15] = 16;
-  memcpy(&img[16], prog, sizeof prog);
-  memcpy(r.p() + 24, img.data(), 4 * words);
-  uint32_t st = send(r);
-  EXPECT_TRUE(r.guardIntact());
+  // Instruction words: opcode | op1 << 8 | kind << 12 | space/width << 14 | op2 << 16.
+  struct Case {
+    const char* name;
+    std::vector<uint32_t> prog;
+    uint32_t status;
+    std::vector<uint32_t> dumped;
+  } cases[] = {
+      // move r0, 0; move r1, 0x1234; dump r1 (4 bytes); ret
+      {"dump a value", {0x00000001u, 0x12340101u, 0x00008110u, 30u}, 0, {0x1234}},
+      // read32 r1 from CSR 0xAC (POST stage); dump r1
+      {"read a register", {0x00000001u, 0x00AC810Au, 0x00008110u, 30u}, 0, {0xC000}},
+      // move r1, word 12 (the adapter handle); dump r1: programs never see it
+      {"adapter handle hidden", {0x00000001u, 0x000C1101u, 0x00008110u, 30u}, 0, {0}},
+      // move r9, -1; dump r1: the output position leaves the response area
+      {"output escapes", {0x00000001u, 0xFFFF0901u, 0x00008110u, 30u}, 0xbad0007, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    uint32_t words = 16 + static_cast<uint32_t>(c.prog.size());
+    // The request carries only the program; the dump goes to the rest of
+    // the caller's buffer.
+    Request r(11, 24, 24 + 4 * words);
+    r.put32(0, 1);
+    r.put32(12, 0x100);  // start offset
+    r.put32(16, words);
+    std::vector<uint32_t> img(words, 0);
+    img[15] = 16;
+    memcpy(&img[16], c.prog.data(), 4 * c.prog.size());
+    memcpy(r.p() + 24, img.data(), 4 * words);
+    uint32_t st = send(r);
+    EXPECT_TRUE(r.guardIntact());
 #if __has_include("tamsil_cdbc.h")
-  ASSERT_EQ(0u, st);
-  EXPECT_EQ(0u, r.get32(0));
-  EXPECT_EQ(4u, r.get32(4));
-  EXPECT_EQ(0x1234u, r.get32(8));
-  EXPECT_EQ(12u, r.rh()->response_length);
+    ASSERT_EQ(0u, st);
+    EXPECT_EQ(c.status, r.get32(0));
+    EXPECT_EQ(4 * c.dumped.size(), r.get32(4));
+    for (size_t i = 0; i < c.dumped.size(); i++) EXPECT_EQ(c.dumped[i], r.get32(8 + 4 * i));
+    EXPECT_EQ(8 + 4 * c.dumped.size(), r.rh()->response_length);
+    EXPECT_EQ(0u, rig->seen(11, 24));
 #else
-  EXPECT_EQ(VMK_NOT_SUPPORTED, st);
+    EXPECT_EQ(VMK_NOT_SUPPORTED, st);
 #endif
+  }
 }
 
 }  // namespace

@@ -84,13 +84,17 @@ bool Rig::up() {
 
   struct BarMap {
     void** va;
+    tamsil_barMap* rec;
     int bar;
   };
   int csr = 2, db = 4, cfgbar = 0;
   if (opt.gen == adapter::Gen::KS2) cfgbar = 1;
   if (opt.gen == adapter::Gen::Pivard) csr = cfgbar = -1, db = 0;
-  const BarMap maps[] = {{&a->csr_va, csr}, {&a->db_va, db}, {&a->pcicfg_va, cfgbar}};
+  const BarMap maps[] = {
+      {&a->csr_va, &a->csr_bar, csr}, {&a->db_va, &a->db_bar, db}, {&a->pcicfg_va, &a->pcicfg_bar, cfgbar}};
   for (const BarMap& m : maps) {
+    m.rec->va = m.va;
+    m.rec->bar = static_cast<vmk_uint8>(m.bar < 0 ? 0 : m.bar);
     if (m.bar < 0) continue;
     vmk_VA va = 0;
     if (vmk_PCIMapIOResource(tamsilDriver.module_id, a->pci_device, static_cast<vmk_uint8>(m.bar), nullptr, &va) !=

@@ -1,6 +1,7 @@
 // Module load and unload: every step, every undo, the parameter checks and
 // the pool and heap sizing.
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -98,6 +99,8 @@ const LoadStepCase kLoadSteps[] = {
     {"vmk_MgmtInit", "Initialization of tamsil driver with mgmt failed, status: 0xbad0001\n", true, 8},
 };
 
+void PrintTo(const LoadStepCase& c, std::ostream* os) { *os << (c.failing ? c.failing : "param check"); }
+
 class LoadStepFailure : public KernelTest, public ::testing::WithParamInterface<LoadStepCase> {};
 
 TEST_P(LoadStepFailure, UndoesExactlyTheStepsBefore) {
@@ -162,6 +165,8 @@ const ParamCountCase kParamCounts[] = {
     {"DRSS", 128, 0, nullptr},
     {"DRSS", 129, 1, "Exceeding max PF limit while creating RSS queuesfor default queue. Allowed is 128\n"},
 };
+
+void PrintTo(const ParamCountCase& c, std::ostream* os) { *os << c.name << " x" << c.count; }
 
 class ParamCount : public KernelTest, public ::testing::WithParamInterface<ParamCountCase> {};
 
@@ -228,6 +233,8 @@ const ListingCase kListings[] = {
     {"max_vfs", "123456", "Buffer limit exceeded while displaying max_vfs info\n", "num_max_vfs=128 ", 100},
     {"max_vfs", "-2147483648", "Buffer limit exceeded while displaying max_vfs info\n", "num_max_vfs=128 ", 0},
 };
+
+void PrintTo(const ListingCase& c, std::ostream* os) { *os << c.name << "=" << c.value; }
 
 class ParamListing : public KernelTest, public ::testing::WithParamInterface<ListingCase> {};
 

@@ -696,7 +696,7 @@ VMK_ReturnStatus vmk_SgCreateOpsHandle(vmk_HeapID heap, vmk_SgOpsHandle* handle,
   if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
   if (heap == nullptr || handle == nullptr) return VMK_BAD_PARAM;
   // The handle lives on the caller's heap, as it would in the kernel.
-  void* mem = vmk_HeapAlloc(heap, sizeof(vmk_SgOpsHandleInt));
+  void* mem = heapAllocInternal(heap, sizeof(vmk_SgOpsHandleInt), 16);
   if (mem == nullptr) return VMK_NO_MEMORY;
   auto* h = new (mem) vmk_SgOpsHandleInt{heap, 0};
   counters.sgHandles++;
@@ -736,7 +736,7 @@ VMK_ReturnStatus vmk_SgAllocWithInit(vmk_SgOpsHandle handle, vmk_SgArray** sg, v
     done += n;
   }
   size_t bytes = sizeof(vmk_SgArray) + (elems.size() - 1) * sizeof(vmk_SgElem);
-  auto* a = (vmk_SgArray*)vmk_HeapAlloc(handle->heap, bytes);
+  auto* a = (vmk_SgArray*)heapAllocInternal(handle->heap, bytes, 16);
   if (a == nullptr) return VMK_NO_MEMORY;
   a->maxElems = a->numElems = (vmk_uint32)elems.size();
   memcpy(a->elem, elems.data(), elems.size() * sizeof(vmk_SgElem));

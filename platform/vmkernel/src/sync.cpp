@@ -260,6 +260,9 @@ VMK_ReturnStatus vmk_WorldWaitForDeath(vmk_WorldID id) {
 vmk_WorldID vmk_WorldGetID(void) { return currentWorld ? currentWorld->id : VMK_INVALID_WORLD_ID; }
 
 VMK_ReturnStatus vmk_WorldSleep(vmk_uint64 usecs) {
+  // An injected status stands for an interrupted sleep (e.g. VMK_WAIT_INTERRUPTED).
+  VMK_FAULT_POINT("vmk_WorldSleep");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
   uint64_t deadline = clockNowNs() + usecs * 1000ull;
   std::unique_lock<std::mutex> lk(schedLock);
   for (;;) {
@@ -270,6 +273,11 @@ VMK_ReturnStatus vmk_WorldSleep(vmk_uint64 usecs) {
 }
 
 VMK_ReturnStatus vmk_WorldWait(vmk_WorldEventID event, vmk_Lock lock, vmk_uint32 timeoutMS, const char*) {
+  VMK_FAULT_POINT("vmk_WorldWait");
+  if (vmk_faultStatus_ != VMK_OK) {
+    if (lock != VMK_LOCK_INVALID) vmk_SPUnlock(lock);  // the lock goes in every case
+    return vmk_faultStatus_;
+  }
   uint64_t deadline = timeoutMS == VMK_TIMEOUT_UNLIMITED_MS ? 0 : clockNowNs() + (uint64_t)timeoutMS * 1000000ull;
   std::unique_lock<std::mutex> lk(schedLock);
   WaitState& ws = threadWait;

@@ -15,9 +15,9 @@ namespace vmktest {
 
 /* ---- Resetting between tests ------------------------------------------- */
 
-// Forgets failure rules, captured log lines, call counts and plugged devices,
-// and puts the clock back to real-time rate. Live kernel objects are not
-// touched (assert them with live() first).
+// Pulls plugged devices out, forgets failure rules, captured log lines and
+// call counts, puts the clock back to real-time rate and sets the accounting
+// to zero. Objects still alive are not freed: assert live() before.
 void reset();
 
 /* ---- Module loader ------------------------------------------------------ */

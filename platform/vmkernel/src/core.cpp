@@ -481,6 +481,13 @@ void reset() {
   vmkint::resetClock();
   vmkint::resetDevices();
   vmkint::resetModules();
+  // Each test starts from zero: what an earlier test leaked is its own failure.
+  auto& c = vmkint::counters;
+  for (auto* n : {&c.modules, &c.memPools, &c.poolPages, &c.mappings, &c.heaps, &c.heapBlocks, &c.logComponents,
+                  &c.lockDomains, &c.locks, &c.drivers, &c.hashTables, &c.mgmtHandles, &c.dmaEngines, &c.dmaMappings,
+                  &c.sgHandles, &c.sgArrays, &c.barMappings, &c.intrCookies, &c.intrRegistrations, &c.worlds,
+                  &c.timers, &c.childDevices, &c.attachedDevices})
+    n->store(0);
 }
 
 }  // namespace vmktest

@@ -903,6 +903,17 @@ void unplugPciFunction(vmk_Device device) {
   {
     std::lock_guard<std::mutex> g(devLock);
     devicesList.remove(device);
+    // Windows and vectors a driver forgot stay counted, but can no longer
+    // lead to a function that is gone.
+    for (auto& w : device->pci->bars)
+      if (w.va) barWindows.erase(w.va);
+  }
+  {
+    std::lock_guard<std::mutex> g(intrLock);
+    for (auto c : device->pci->cookies) {
+      intrs.erase(c);
+      intrQueue.erase(std::remove(intrQueue.begin(), intrQueue.end(), c), intrQueue.end());
+    }
   }
   device->pci->fn->detachHost();
   delete device->pci;

@@ -262,6 +262,8 @@ VMK_ReturnStatus vmk_LogUnregister(vmk_LogComponent log) {
 }
 
 VMK_ReturnStatus vmk_LogSetCurrentLogLevel(vmk_LogComponent log, vmk_int32 level) {
+  VMK_FAULT_POINT("vmk_LogSetCurrentLogLevel");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
   if (log == nullptr) return VMK_INVALID_HANDLE;
   log->level = level;
   return VMK_OK;

@@ -379,6 +379,8 @@ VMK_ReturnStatus vmk_BusTypeFind(const vmk_Name* name, vmk_BusType* busType) {
 }
 
 VMK_ReturnStatus vmk_BusTypeRelease(vmk_BusType busType) {
+  VMK_FAULT_POINT("vmk_BusTypeRelease");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
   std::lock_guard<std::mutex> g(devLock);
   if (busTypes.erase(busType) == 0) return VMK_INVALID_HANDLE;
   delete busType;
@@ -629,6 +631,8 @@ VMK_ReturnStatus vmk_IntrDisable(vmk_IntrCookie cookie) {
 }
 
 VMK_ReturnStatus vmk_IntrSync(vmk_IntrCookie cookie) {
+  VMK_FAULT_POINT("vmk_IntrSync");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
   std::unique_lock<std::mutex> lk(intrLock);
   if (intrs.find(cookie) == intrs.end()) return VMK_INVALID_HANDLE;
   if (std::this_thread::get_id() == intrThread.thread.get_id()) return VMK_OK;
@@ -747,6 +751,8 @@ VMK_ReturnStatus vmk_SgAllocWithInit(vmk_SgOpsHandle handle, vmk_SgArray** sg, v
 }
 
 VMK_ReturnStatus vmk_SgFree(vmk_SgOpsHandle handle, vmk_SgArray* sg) {
+  VMK_FAULT_POINT("vmk_SgFree");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
   if (handle == nullptr || sg == nullptr) return VMK_BAD_PARAM;
   vmk_HeapFree(handle->heap, sg);
   handle->arrays--;

@@ -81,6 +81,8 @@ VMK_ReturnStatus vmk_ModuleUnregister(vmk_ModuleID id) {
 }
 
 VMK_ReturnStatus vmk_ModuleSetHeapID(vmk_ModuleID id, vmk_HeapID heap) {
+  VMK_FAULT_POINT("vmk_ModuleSetHeapID");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
   std::lock_guard<std::mutex> g(modLock);
   auto it = modules.find(id);
   if (it == modules.end()) return VMK_NOT_FOUND;
@@ -95,6 +97,8 @@ vmk_HeapID vmk_ModuleGetHeapID(vmk_ModuleID id) {
 }
 
 VMK_ReturnStatus vmk_ModuleGetID(const char* name, vmk_ModuleID* id) {
+  VMK_FAULT_POINT("vmk_ModuleGetID");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
   if (name == nullptr || id == nullptr) return VMK_BAD_PARAM;
   std::lock_guard<std::mutex> g(modLock);
   if (presentModules().count(name) == 0) return VMK_NOT_FOUND;

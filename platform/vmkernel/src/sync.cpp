@@ -140,6 +140,8 @@ void vmk_SemaLock(vmk_Semaphore* sema) {
 }
 
 VMK_ReturnStatus vmk_SemaTryLock(vmk_Semaphore* sema) {
+  VMK_FAULT_POINT("vmk_SemaTryLock");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
   if (sema == nullptr || *sema == nullptr) return VMK_INVALID_HANDLE;
   vmk_SemaphoreInt* s = *sema;
   std::lock_guard<std::mutex> g(s->m);
@@ -228,6 +230,8 @@ VMK_ReturnStatus vmk_WorldCreate(const vmk_WorldProps* props, vmk_WorldID* world
 }
 
 VMK_ReturnStatus vmk_WorldDestroy(vmk_WorldID id) {
+  VMK_FAULT_POINT("vmk_WorldDestroy");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
   {
     std::lock_guard<std::mutex> g(schedLock);
     auto it = worlds().find(id);
@@ -301,6 +305,8 @@ VMK_ReturnStatus vmk_WorldWait(vmk_WorldEventID event, vmk_Lock lock, vmk_uint32
 }
 
 VMK_ReturnStatus vmk_WorldWakeup(vmk_WorldEventID event) {
+  VMK_FAULT_POINT("vmk_WorldWakeup");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
   {
     std::lock_guard<std::mutex> g(schedLock);
     for (WaitState* ws : waiters())
@@ -417,6 +423,8 @@ VMK_ReturnStatus vmk_TimerSchedule(vmk_TimerQueue queue, vmk_TimerCallback callb
 }
 
 VMK_ReturnStatus vmk_TimerCancel(vmk_Timer timer, vmk_Bool wait) {
+  VMK_FAULT_POINT("vmk_TimerCancel");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
   TimerThread& tt = timerThread();
   std::unique_lock<std::mutex> lk(schedLock);
   if (tt.timers.count(timer) == 0) return VMK_NOT_FOUND;

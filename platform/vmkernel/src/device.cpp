@@ -536,11 +536,13 @@ VMK_ReturnStatus vmk_PCIAllocIntrCookie(vmk_ModuleID, vmk_PCIDevice dev, vmk_PCI
   VMK_FAULT_POINT("vmk_PCIAllocIntrCookie");
   if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
   if (dev == nullptr || cookies == nullptr || numDesired == 0 || numRequired > numDesired) return VMK_BAD_PARAM;
+  // Ask the device before taking the interrupt lock: a device raises
+  // interrupts under its own lock.
+  unsigned avail = type == VMK_PCI_INTERRUPT_TYPE_MSIX ? dev->fn->msixVectors() : 1;
   std::lock_guard<std::mutex> g(intrLock);
   if (!dev->cookies.empty()) return VMK_BUSY;
   vmk_uint32 n = 1;
   if (type == VMK_PCI_INTERRUPT_TYPE_MSIX) {
-    unsigned avail = dev->fn->msixVectors();
     if (avail == 0) return VMK_NOT_SUPPORTED;
     if (avail < numRequired) return VMK_NO_RESOURCES;
     n = std::min<vmk_uint32>(numDesired, avail);

@@ -386,3 +386,37 @@ TEST(DeviceIdentity, NameIndexAndGenerationPerDeviceId) {
 }
 
 }  // namespace
+
+namespace {
+
+// Entry points whose parts are not built answer "not supported" through the
+// kernel, with the channel's declared parameter sizes.
+TEST_F(LoadedModuleTest, ManagementCallbacksAnswerNotSupported) {
+  struct Row {
+    uint64_t id;
+    size_t size;
+  };
+  const Row rows[] = {{16, 12288}, {17, 1540},  {18, 65536}, {19, 785},  {20, 4},    {21, 167}, {22, 192},
+                      {23, 24},    {24, 16},    {25, 6},     {26, 4},    {27, 50404}, {28, 9604}, {29, 4},
+                      {30, 64008}, {31, 4},     {32, 38404}, {33, 264},  {34, 32768}};
+  EXPECT_EQ(19u, tamsil_mgmtSignature.numCallbacks);
+  EXPECT_STREQ("talvor", tamsil_mgmtSignature.vendor.string);
+  EXPECT_EQ(0x01000000u, tamsil_mgmtSignature.version);
+  std::vector<uint8_t> hdr(28), buf(65536);
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.id);
+    EXPECT_EQ(VMK_NOT_SUPPORTED, vmktest::mgmtInvoke("tamsilMgmtToKernel", r.id, hdr.data(), 28, buf.data(), r.size));
+    EXPECT_EQ(VMK_BAD_PARAM, vmktest::mgmtInvoke("tamsilMgmtToKernel", r.id, hdr.data(), 28, buf.data(), r.size - 1));
+  }
+  EXPECT_EQ(VMK_NOT_FOUND, vmktest::mgmtInvoke("tamsilMgmtToKernel", 35, hdr.data(), 28, buf.data(), 4));
+}
+
+TEST_F(LoadedModuleTest, DeviceOperationsAnswerNotSupported) {
+  EXPECT_EQ(VMK_NOT_SUPPORTED, tamsilDrvOps.attachDevice(nullptr));
+  EXPECT_EQ(VMK_NOT_SUPPORTED, tamsilDrvOps.scanDevice(nullptr));
+  EXPECT_EQ(VMK_NOT_SUPPORTED, tamsilDrvOps.detachDevice(nullptr));
+  EXPECT_EQ(VMK_NOT_SUPPORTED, tamsilDrvOps.quiesceDevice(nullptr));
+  EXPECT_EQ(VMK_NOT_SUPPORTED, tamsilDrvOps.startDevice(nullptr));
+}
+
+}  // namespace

@@ -238,7 +238,9 @@ class StandinHost : public hostbus::Host {
   void raiseInterrupt(hostbus::Function* fn, unsigned vector) override {
     std::lock_guard<std::mutex> g(intrLock);
     for (auto& [c, in] : intrs) {
-      if (in.dev->fn != fn || in.vector != vector || !in.registered) continue;
+      // Without MSI-X every source of the function shares its one line.
+      bool match = in.type == VMK_PCI_INTERRUPT_TYPE_MSIX ? in.vector == vector : true;
+      if (in.dev->fn != fn || !match || !in.registered) continue;
       in.pending = true;
       if (in.enabled) queueLocked(c, in);
       return;

@@ -564,7 +564,10 @@ struct Adapter {
   vmk_uint32 if_caps;
   vmk_uint8 function_mode;
   vmk_uint8 asic_rev;
-  vmk_uint32 asic_gen;      // AsicGeneration bits
+  union {                   // the generation bits (enum AsicGeneration); either name
+    vmk_uint32 AsicGeneration;
+    vmk_uint32 asic_gen;
+  };
   vmk_uint32 pause_rx;
   vmk_uint32 pause_tx;
   vmk_uint8 stats_pending;    // a statistics command is outstanding

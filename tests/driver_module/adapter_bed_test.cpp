@@ -13,7 +13,7 @@ TEST_F(KernelTest, AdapterBedBuildsAndReturnsEverything) {
   Adapter* a = bed.adapter;
   EXPECT_STREQ("0000:005:00.1", a->pci_name);
   EXPECT_EQ(0x3b10, a->pci_id.device_id);
-  EXPECT_EQ(TAMSIL_ASIC_KS3, a->asic_gen);
+  EXPECT_EQ(TAMSIL_ASIC_KS3, a->AsicGeneration);
   EXPECT_EQ(0x30u, vmk_BitVectorGetWord(a->flags, 0));
   EXPECT_TRUE(a->features & TAMSIL_FEAT_DMA64);
   ASSERT_NE(nullptr, a->csr_va);

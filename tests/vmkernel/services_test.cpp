@@ -149,6 +149,7 @@ TEST_F(ServicesTest, NamesAndStatusTexts) {
 }
 
 TEST(SystemStopDeath, PanicStopsTheProcessWithItsMessage) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_DEATH(vmk_Panic("Unrecoverable error in tamsil at%s:%s - %d", "file.cpp", "fn", 12),
                "Unrecoverable error in tamsil atfile.cpp:fn - 12");
 }

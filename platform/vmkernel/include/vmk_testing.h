@@ -155,6 +155,13 @@ VMK_ReturnStatus mgmtInvoke(const std::string& name, uint64_t id, void* p1, size
 // Is a management channel of that name registered?
 bool mgmtRegistered(const std::string& name);
 
+// Key-value instances, by instance (signature) name: read a key as a client
+// would (the get operation fills a zeroed kernel buffer), write one (the set
+// operation gets a kernel copy of the text), list the keys in adding order.
+VMK_ReturnStatus mgmtKeyGet(const std::string& instance, const std::string& key, std::string* value);
+VMK_ReturnStatus mgmtKeySet(const std::string& instance, const std::string& key, const std::string& value);
+std::vector<std::string> mgmtKeys(const std::string& instance);
+
 /* ---- Modules the driver looks up ----------------------------------------- */
 
 // Pretends a module of that name is loaded (or no longer loaded).

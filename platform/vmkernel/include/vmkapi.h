@@ -741,6 +741,17 @@ VMK_ReturnStatus vmk_MgmtInit(vmk_ModuleID module, vmk_HeapID heap, const vmk_Mg
                               vmk_MgmtCleanupFn cleanup, vmk_MgmtCookie cookie, vmk_MgmtHandle* handle);
 VMK_ReturnStatus vmk_MgmtDestroy(vmk_MgmtHandle handle);
 
+// Key-value instances: a management instance whose signature has no
+// callbacks carries named keys; a client reads a key through its get
+// operation and writes it through its set operation. String values travel in
+// kernel buffers of VMK_MGMT_KEY_STRING_MAX bytes.
+#define VMK_MGMT_KEY_STRING_MAX 4096
+typedef enum { VMK_MGMT_KEY_TYPE_LONG = 1, VMK_MGMT_KEY_TYPE_STRING = 2 } vmk_MgmtKeyType;
+typedef VMK_ReturnStatus (*vmk_MgmtKeyGetFn)(vmk_uint64 cookie, void* keyValue);
+typedef VMK_ReturnStatus (*vmk_MgmtKeySetFn)(vmk_uint64 cookie, void* keyValue);
+VMK_ReturnStatus vmk_MgmtAddKey(vmk_MgmtHandle handle, vmk_MgmtKeyType type, const vmk_Name* name,
+                                vmk_MgmtKeyGetFn get, vmk_MgmtKeySetFn set);
+
 /* ------------------------------------------------------------------------ */
 /* System stop                                                               */
 /* ------------------------------------------------------------------------ */

@@ -128,8 +128,7 @@ void handlerFn(void* data, vmk_IntrCookie) {
 }
 
 bool waitFor(const std::atomic<int>& v, int want) {
-  for (int i = 0; i < 1000 && v.load() < want; i++) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  return v.load() >= want;
+  return vmktest::waitFor([&] { return v.load() >= want; });
 }
 
 TEST_F(DeviceTest, InterruptsAreDeliveredOnlyToRegisteredEnabledHandlers) {

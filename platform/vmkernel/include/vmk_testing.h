@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,11 @@ double clockRate();
 // Moves the clock forward at once (sleepers whose time has come wake up).
 void advance(uint64_t ns);
 inline void advanceMs(uint64_t ms) { advance(ms * 1000000ull); }
+
+// Waits in real time (polling) until `done` holds or `realMs` pass, for
+// effects that arrive on kernel threads (interrupts, timers, worlds). True
+// when `done` became true.
+bool waitFor(const std::function<bool()>& done, unsigned realMs = 5000);
 
 /* ---- Accounting ---------------------------------------------------------- */
 

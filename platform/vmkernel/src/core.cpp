@@ -389,6 +389,15 @@ void advance(uint64_t ns) {
   notifyAll();
 }
 
+bool waitFor(const std::function<bool()>& done, unsigned realMs) {
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(realMs);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= until) return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return true;
+}
+
 bool Live::allZero() const { return describe().empty(); }
 
 std::string Live::describe() const {

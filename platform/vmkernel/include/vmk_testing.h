@@ -149,7 +149,8 @@ std::vector<std::string> logTexts();
 void clearLog();
 // Number of captured lines containing `needle`.
 size_t logCount(const std::string& needle);
-// Echo log lines to standard error as they are written (off by default).
+// Echo log lines to standard error as they are written (off unless the
+// environment sets VMK_LOG_ECHO=1).
 void setLogEcho(bool on);
 
 /* ---- Management channel -------------------------------------------------- */

@@ -151,7 +151,11 @@ std::vector<vmktest::LogLine>& logStore() {
   static auto* lines = new std::vector<vmktest::LogLine>();
   return *lines;
 }
-bool logEcho = false;
+// VMK_LOG_ECHO=1 in the environment echoes kernel log lines while debugging.
+bool logEcho = [] {
+  const char* v = std::getenv("VMK_LOG_ECHO");
+  return v != nullptr && *v != '\0' && *v != '0';
+}();
 }  // namespace
 
 std::string vformat(const char* fmt, va_list ap) {

@@ -42,6 +42,10 @@ int main() {
   say("There is no hypervisor kernel here: a user-space stand-in provides the kernel services.");
   fputc('\n', stdout);
 
+  say("The module binary declares:");
+  for (const std::string& d : vmktest::moduleDeclarations()) say("   %s", d.c_str());
+  fputc('\n', stdout);
+
   say("1. Loading the driver module with its default parameters.");
   int rc = vmktest::loadModule(init_module, "");
   if (rc != 0) {

@@ -276,6 +276,12 @@ TEST_F(KernelTest, ParameterTableInRegistrationOrder) {
   EXPECT_EQ(expected, vmktest::moduleParameterList());
 }
 
+TEST_F(KernelTest, ModuleDeclaresItsNamespaceAndVersion) {
+  std::vector<std::string> expected = {"namespace com.vmware.vmkapi#v2_2_0_0",
+                                       "version 11.2.1149.0-1OEM.550.0.0.1331820"};
+  EXPECT_EQ(expected, vmktest::moduleDeclarations());
+}
+
 TEST_F(KernelTest, ParameterDefaults) {
   ASSERT_TRUE(vmktest::setModuleParameters("msix=0 RSS=3 debugMask=5"));
   ASSERT_TRUE(vmktest::setModuleParameters(""));  // back to the defaults

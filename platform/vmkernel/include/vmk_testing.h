@@ -31,6 +31,8 @@ bool setModuleParameters(const std::string& options, std::string* error = nullpt
 std::vector<std::string> moduleParameterList();
 // Loads a module: sets its parameters, then runs its init function. Returns
 // what init returned.
+// What the module binary declared, as "namespace <ns>" / "version <text>".
+std::vector<std::string> moduleDeclarations();
 int loadModule(int (*init)(), const std::string& options = "");
 void unloadModule(void (*cleanup)());
 

@@ -115,6 +115,17 @@ vmk_HeapID vmk_ModuleGetHeapID(vmk_ModuleID id);
 // Looks up a loaded module by name (tests plug fake modules in by name).
 VMK_ReturnStatus vmk_ModuleGetID(const char* name, vmk_ModuleID* id);
 
+// What the module binary declares for the loader: the kernel interface
+// namespaces it needs and its version record.
+void vmk_ModuleDeclare(const char* what, const char* value);
+#define VMK_MODULE_DECLARATION_(what, value, tag)          \
+  static const bool vmk_moduleDeclared_##tag##_ = [] {     \
+    vmk_ModuleDeclare(what, value);                        \
+    return true;                                           \
+  }()
+#define VMK_NAMESPACE_REQUIRED(ns) VMK_MODULE_DECLARATION_("namespace", ns, namespace)
+#define VMK_VERSION_INFO(text) VMK_MODULE_DECLARATION_("version", text, version)
+
 // Module entry points every driver module defines.
 extern "C" int init_module(void);
 extern "C" void cleanup_module(void);

@@ -107,6 +107,18 @@ VMK_ReturnStatus vmk_ModuleGetID(const char* name, vmk_ModuleID* id) {
   return VMK_OK;
 }
 
+namespace {
+std::vector<std::string>& declarations() {
+  static auto* d = new std::vector<std::string>();
+  return *d;
+}
+}  // namespace
+
+void vmk_ModuleDeclare(const char* what, const char* value) {
+  std::lock_guard<std::mutex> g(modLock);
+  declarations().push_back(std::string(what) + " " + value);
+}
+
 void vmk_ModuleParamTableRegister(const vmk_ModuleParamDesc* table, vmk_uint32 entries) {
   std::lock_guard<std::mutex> g(modLock);
   for (vmk_uint32 i = 0; i < entries; i++) {
@@ -246,6 +258,11 @@ bool setModuleParameters(const std::string& options, std::string* error) {
     else *(int*)p->desc.value = (int)v;
   }
   return true;
+}
+
+std::vector<std::string> moduleDeclarations() {
+  std::lock_guard<std::mutex> g(modLock);
+  return declarations();
 }
 
 std::vector<std::string> moduleParameterList() {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <map>
 
 #include "wire.h"
 
@@ -379,6 +380,14 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
   }
 
   // ---- registers ----
+  // Registers the model gives no meaning: what was written reads back, the
+  // rest read a value made from the offset.
+  std::map<uint32_t, uint32_t> regs_[3];
+  uint32_t stored(Space s, uint32_t off) {
+    auto& m = regs_[static_cast<int>(s)];
+    auto it = m.find(off);
+    return it != m.end() ? it->second : Adapter::registerDefault(s, off);
+  }
   uint32_t regPeek(Role r, uint32_t off) {
     if (r == Role::PciCfg && off == 0x5C) return a_->soft_reset_reg_;
     if (r == Role::PciCfg && off == 0xFC) return host_intr_ctl_;
@@ -401,16 +410,16 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
             return 0;
           }
         }
-        return 0;
+        return stored(Space::Doorbell, off);
       case Role::Csr:
         if (off == 0xAC) return a_->readPostStage();
-        return 0;
+        return stored(Space::Csr, off);
       case Role::PciCfg:
         if (off == 0x58) return cfgbar_58_;
         if (off == 0x9C) return cfgbar_9c_;
         if (off == 0x5C) return a_->soft_reset_reg_;
         if (off == 0xFC) return host_intr_ctl_;
-        return 0;
+        return stored(Space::PciCfg, off);
       case Role::None: return 0xFFFFFFFFu;
     }
     return 0;
@@ -428,6 +437,7 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
             a_->enterUe(1u << 4, 0, 0xD001);     // "Host" error, not recoverable
           }
         }
+        if (off != 0xAC) regs_[static_cast<int>(Space::Csr)][off] = value;
         return;
       case Role::PciCfg:
         if (off == 0x5C) {
@@ -443,7 +453,8 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
           return;
         }
         if (off == 0xFC) host_intr_ctl_ = value;
-        if (off == 0x58) cfgbar_58_ = value;
+        else if (off == 0x58) cfgbar_58_ = value;
+        else if (off != 0x9C) regs_[static_cast<int>(Space::PciCfg)][off] = value;
         return;
       case Role::None: return;
     }
@@ -475,6 +486,8 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
         dump_busy_reads_ = 3;
         a_->takeDump();
       }
+    } else if (!(a_->gen() == Gen::Pivard && off >= kPivStatus && off <= kPivPhysCtl)) {
+      regs_[static_cast<int>(Space::Doorbell)][off] = v;
     }
   }
 
@@ -509,21 +522,23 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
     if (h.out.late) {
       mbox_ready_ = false;
       held_mbox_.push_back(std::move(h));
+      a_->notifyHeld(idx_);
       return;
     }
     finishMailbox(h);
   }
 
   void finishMailbox(const HeldMbox& h) {
+    mbox_ready_ = true;
+    if (h.out.no_entry) return;
     write(h.addr, h.wrb.data(), h.wrb.size());
     if (!h.sge.empty()) write(h.sge_addr, h.sge.data(), h.sge.size());
     uint8_t cpl[16] = {};
     put16(cpl, 0, h.out.status);
     put16(cpl, 2, h.out.ext_status);
     put64(cpl, 4, h.tag);
-    put32(cpl, 12, kComplValid | kComplDone);
+    put32(cpl, 12, (h.out.malformed ? 0 : kComplValid) | kComplDone);
     write(h.addr + 256, cpl, sizeof cpl);
-    mbox_ready_ = true;
   }
 
   // Returns true when the command must not complete at all.
@@ -608,14 +623,15 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
       Outcome o = runWrb(wrb, Carrier::Mcc, &sge, &sge_addr);
       write(at, wrb, sizeof wrb);
       if (!sge.empty()) write(sge_addr, sge.data(), sge.size());
-      if (applyOutcomeFlags(o)) continue;
+      if (applyOutcomeFlags(o) || o.no_entry) continue;
       Held h{cq, {}};
       put16(h.entry, 0, o.status);
       put16(h.entry, 2, o.ext_status);
       std::memcpy(h.entry + 4, wrb + 8, 8);
-      put32(h.entry, 12, kComplValid | kComplDone);
+      put32(h.entry, 12, (o.malformed ? 0 : kComplValid) | kComplDone);
       if (o.late) {
         held_.push_back(h);
+        a_->notifyHeld(idx_);
         continue;
       }
       postCq(h.cq, h.entry);
@@ -887,6 +903,15 @@ bool Adapter::injectAsyncEvent(unsigned fn, const AsyncEvent& ev) {
   return fns_[fn]->postAsync(ev);
 }
 
+void Adapter::setHeldHook(std::function<void(unsigned fn)> hook) {
+  std::lock_guard<std::mutex> g(mu_);
+  held_hook_ = std::move(hook);
+}
+
+void Adapter::notifyHeld(unsigned fn) {
+  if (held_hook_) held_hook_(fn);
+}
+
 size_t Adapter::heldCompletions(unsigned fn) const {
   std::lock_guard<std::mutex> g(mu_);
   if (fn >= fns_.size()) return 0;
@@ -905,6 +930,20 @@ FnCounters Adapter::counters(unsigned fn) const {
 
 uint32_t Adapter::configWord(unsigned fn, uint32_t off) {
   return fn < fns_.size() ? fns_[fn]->configRead(off, 4) : 0xFFFFFFFFu;
+}
+
+uint32_t Adapter::registerDefault(Space s, uint32_t off) {
+  switch (s) {
+    case Space::Csr: return 0xC5000000u | off;
+    case Space::PciCfg: return 0xCF000000u | off;
+    case Space::Doorbell: return 0;
+  }
+  return 0;
+}
+
+void Adapter::setRegister(unsigned fn, Space s, uint32_t off, uint32_t value) {
+  std::lock_guard<std::mutex> g(mu_);
+  if (fn < fns_.size()) fns_[fn]->regs_[static_cast<int>(s)][off & ~3u] = value;
 }
 
 uint32_t Adapter::hostIntrCtl(unsigned fn) const {

@@ -33,6 +33,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -93,6 +94,9 @@ struct FnCounters {
   uint32_t last_tx_doorbell = 0, last_rx_doorbell = 0;
 };
 
+// Register spaces of a function.
+enum class Space : uint8_t { Csr = 0, Doorbell = 1, PciCfg = 2 };
+
 class Adapter {
  public:
   explicit Adapter(const AdapterConfig& cfg);
@@ -123,6 +127,9 @@ class Adapter {
   // Held ("late") completions: write them now.
   size_t heldCompletions(unsigned fn) const;
   void releaseHeldCompletions(unsigned fn);
+  // Called (device lock held: do not call back into the adapter) each time a
+  // completion is held back, e.g. to schedule its release on a test clock.
+  void setHeldHook(std::function<void(unsigned fn)> hook);
   FnCounters counters(unsigned fn) const;
   // Raw register views for tests.
   uint32_t configWord(unsigned fn, uint32_t off);
@@ -131,6 +138,11 @@ class Adapter {
   uint32_t hostIntrCtl(unsigned fn) const;
   // PCI-configuration BAR status words 0x58 and 0x9C.
   void setCfgBarRegister(unsigned fn, uint32_t off, uint32_t value);
+  // Registers without a modelled meaning (what a crash-dump program reads):
+  // a write reads back; unwritten ones read registerDefault() (CSR
+  // 0xC5000000 | offset, PCI-configuration BAR 0xCF000000 | offset, doorbell 0).
+  void setRegister(unsigned fn, Space s, uint32_t off, uint32_t value);
+  static uint32_t registerDefault(Space s, uint32_t off);
 
   class Fn;   // one PCI function (implements hostbus::Function)
 
@@ -148,6 +160,8 @@ class Adapter {
   uint32_t soft_reset_reg_ = 0;
   uint32_t ue_inject_138_ = 0;
   bool in_ue_ = false;
+  std::function<void(unsigned)> held_hook_;
+  void notifyHeld(unsigned fn);
   unsigned dumps_ = 0;
 
   unsigned functionCountCfg() const;

@@ -202,6 +202,11 @@ Outcome Engine::execute(const Request& rq) {
       out.deliver = false;
       return out;
     }
+    if (f->no_entry) {
+      out.no_entry = true;
+      return out;
+    }
+    out.malformed = f->malformed;
     if (f->status != 0 || f->additional != 0 || f->extended != 0) {
       writeResponseHeader(buf, c.opcode, c.subsystem, f->status, f->additional, 0);
       out.status = f->status;

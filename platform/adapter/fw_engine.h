@@ -87,6 +87,8 @@ struct Outcome {
   bool late = false;         // completion held back until the carrier releases it
   bool card_error = false;   // the command drove the card into an unrecoverable error
   bool slot_gone = false;    // the function disappeared from the bus
+  bool malformed = false;    // the completion entry lacks its valid bit
+  bool no_entry = false;     // the firmware finishes but writes no completion entry
 };
 
 // Per-command fault knob. A knob with a non-zero status (or additional /
@@ -100,6 +102,8 @@ struct Fault {
   bool late = false;
   bool card_error = false;
   bool slot_gone = false;
+  bool malformed = false;    // completion written without its valid bit (the command runs)
+  bool no_entry = false;     // mailbox ready again, but no completion entry (does not run)
   int times = -1;            // how many commands it hits; -1 every one
 };
 

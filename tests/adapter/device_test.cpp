@@ -68,6 +68,7 @@ struct Rig {
     }
     post(f, mbox[f]);
     if (complFlags(f) == 0) return -1;
+    if ((complFlags(f) & kValid) == 0) return -2;   // not a valid completion
     std::memcpy(r.b.data(), sge ? host.at(buf) : w + 20, std::min<size_t>(r.b.size(), sge ? r.b.size() : 236));
     EXPECT_EQ(fwtest::rd(w + 256 + 4, 8), tag);
     EXPECT_EQ(complFlags(f), kValid | kDone);
@@ -285,6 +286,17 @@ TEST(DevMailbox, StatusesAndFaults) {
 
   r.host.write32(r.mbox[0] + 256 + 12, 0);
 
+  // Ready again but no completion entry; a completion without its valid bit.
+  fw.setFault(1, 58, {.no_entry = true, .times = 1});
+  Req ne(1, 58, 124);
+  EXPECT_EQ(r.mailbox(0, ne), -1);
+  EXPECT_EQ(r.db(0, 0x160) & 1, 1u);
+  fw.setFault(1, 58, {.malformed = true, .times = 1});
+  Req mf(1, 58, 124);
+  EXPECT_EQ(r.mailbox(0, mf), -2);
+  EXPECT_EQ(r.complFlags(0), kDone);
+  r.host.write32(r.mbox[0] + 256 + 12, 0);
+
   // No completion: the firmware never becomes ready again for this function.
   fw.setFault(1, 35, {.no_completion = true, .times = 1});
   Req v(1, 35, 64);
@@ -407,7 +419,19 @@ TEST(DevMcc, FaultKnobs) {
       EXPECT_EQ(c.status(), k.hdr);
     }
   }
+  // A completion without its valid bit; a command that leaves no entry.
+  fw.setFault(1, 37, {.malformed = true, .times = 1});
+  Req mf(1, 37, 4);
+  r.mccPost(0, mcc, mf, 300);
+  ASSERT_TRUE(r.cqTake(cq, e));
+  EXPECT_EQ(fwtest::rd(e + 12, 4), kDone);
+  fw.setFault(1, 37, {.no_entry = true, .times = 1});
+  Req ne(1, 37, 4);
+  r.mccPost(0, mcc, ne, 301);
+  EXPECT_FALSE(r.cqTake(cq, e));
   // Late: held until the test lets it go, then written in order.
+  unsigned hooked = 0;
+  r.card->setHeldHook([&](unsigned f) { hooked += 1 + f; });
   fw.setFault(1, 37, {.late = true, .times = 1});
   Req late(1, 37, 4);
   r.mccPost(0, mcc, late, 500);
@@ -417,6 +441,7 @@ TEST(DevMcc, FaultKnobs) {
   EXPECT_EQ(fwtest::rd(e + 4, 8), 501u);
   EXPECT_FALSE(r.cqTake(cq, e));
   EXPECT_EQ(r.card->heldCompletions(0), 1u);
+  EXPECT_EQ(hooked, 1u);
   r.card->releaseHeldCompletions(0);
   ASSERT_TRUE(r.cqTake(cq, e));
   EXPECT_EQ(fwtest::rd(e + 4, 8), 500u);
@@ -637,6 +662,22 @@ TEST(DevRegisters, ConfigurationBarAndWindow) {
   r.fn(0)->configWrite(0xFC, (ctl & 0x3FF00000u) | 0x80000002u | 0xAC, 4);
   EXPECT_EQ(r.fn(0)->configRead(0xFC, 4), 0xC000u);
   EXPECT_EQ(r.fn(0)->configRead(0xFC, 4), ctl);   // back to the control word
+  // Registers without a meaning: defaults from the offset, writes read back,
+  // narrow reads take their bytes; the window reaches the same CSR words.
+  EXPECT_EQ(r.fn(0)->barRead(2, 0x1000, 4), Adapter::registerDefault(Space::Csr, 0x1000));
+  EXPECT_EQ(r.fn(0)->barRead(cb, 0x200, 4), 0xCF000200u);
+  r.fn(0)->barWrite(2, 0x1000, 0x11223344u, 4);
+  EXPECT_EQ(r.fn(0)->barRead(2, 0x1000, 4), 0x11223344u);
+  EXPECT_EQ(r.fn(0)->barRead(2, 0x1001, 1), 0x33u);
+  EXPECT_EQ(r.fn(0)->barRead(2, 0x1002, 2), 0x1122u);
+  EXPECT_EQ(r.fn(0)->barRead(2, 0x1001, 2), 0xFFFFFFFFu & 0xFFFF);   // unaligned: all ones
+  r.card->setRegister(0, Space::Doorbell, 0x300, 0x55);
+  EXPECT_EQ(r.fn(0)->barRead(4, 0x300, 4), 0x55u);
+  r.fn(0)->configWrite(0xFC, (ctl & 0x3FF00000u) | 0x80000002u | 0x1000, 4);
+  EXPECT_EQ(r.fn(0)->configRead(0xFC, 4), 0x11223344u);
+  r.fn(0)->configWrite(0xFC, (ctl & 0x3FF00000u) | 0x80000002u | 0x1004, 4);
+  r.fn(0)->configWrite(0xFC, 0xCAFE, 4);
+  EXPECT_EQ(r.fn(0)->barRead(2, 0x1004, 4), 0xCAFEu);
   // A write through the window reaches the CSR register (UE injection).
   r.fn(0)->configWrite(0xFC, (ctl & 0x3FF00000u) | 0x80000002u | 0x138, 4);
   r.fn(0)->configWrite(0xFC, 0xFFFFFFFFu, 4);

@@ -80,6 +80,12 @@ uint16_t defaultDeviceId(Gen g) {
   return 0;
 }
 
+AdapterConfig adapterDefaults(Gen g, unsigned functions) {
+  AdapterConfig c;
+  c.fw = engineDefaults(g, functions);
+  return c;
+}
+
 // ---- async event encoders ----
 
 AsyncEvent linkStateEvent(uint8_t port, bool up, bool logical, uint8_t speed_code,

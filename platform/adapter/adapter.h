@@ -3,10 +3,8 @@
 // completion queues and interrupts, on top of the firmware engine.
 //
 // Usage
-//   adapter::AdapterConfig cfg;
-//   cfg.fw.gen = adapter::Gen::Pivard;      // generation: ids, BARs, registers
-//   cfg.fw.functions = 2;                   // PCI functions (ports)
-//   adapter::Adapter card(cfg);
+//   adapter::AdapterConfig cfg = adapter::adapterDefaults(adapter::Gen::Pivard, 2);
+//   adapter::Adapter card(cfg);               // generation: ids, BARs, registers
 //   hostbus::Function* f0 = card.function(0);   // hand to the kernel stand-in
 //   ... the host calls f0->attachHost(host) and drives it through the BARs ...
 //
@@ -57,6 +55,9 @@ struct AdapterConfig {
   // is ready after power-on or a reset (0: ready at once).
   unsigned post_reads_until_ready = 0;
 };
+
+// A plausible adapter of a generation (engineDefaults for its firmware).
+AdapterConfig adapterDefaults(Gen g, unsigned functions = 2);
 
 // PCI identity of a generation's NIC function.
 uint16_t defaultVendorId(Gen g);

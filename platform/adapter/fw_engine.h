@@ -1,8 +1,7 @@
 // The adapter's firmware: one command engine per adapter.
 //
 // Usage
-//   adapter::EngineConfig cfg;            // generation, ports, MACs, versions ...
-//   cfg.gen = adapter::Gen::Veskarn;
+//   adapter::EngineConfig cfg = adapter::engineDefaults(adapter::Gen::Veskarn);
 //   adapter::Engine fw(cfg);
 //
 //   // One command, as any carrier delivers it: a 16-byte Request_Header and its
@@ -193,6 +192,10 @@ struct EngineConfig {
   uint16_t pci_vendor = 0, pci_device = 0, pci_subsys_vendor = 0, pci_subsys_device = 0;
   uint8_t pci_bus = 0, pci_dev = 0;
 };
+
+// A plausible configuration of a generation's firmware: names, resource
+// limits, SR-IOV, capabilities. Start from it and change what a test needs.
+EngineConfig engineDefaults(Gen g, unsigned functions = 2);
 
 // Statistics counters named by the driver's statistics parse; the engine places
 // them at the word positions of each generation's block.

@@ -82,6 +82,11 @@ TEST(FwDispatch, UnknownShortAndTruncatedRequests) {
   EXPECT_EQ(fw.execute(rq).status, kStatusIllegalField);
   EXPECT_EQ(tiny[4], 0);   // nothing written
 
+  // A function the adapter does not have.
+  Req other(1, 58, 124);
+  EXPECT_EQ(other.run(fw, 2).status, kStatusIllegalField);
+  EXPECT_EQ(other.status(), 0);
+
   // A payload shorter than the command needs is refused, nothing is created.
   Req eq(1, 13, 40);
   EXPECT_EQ(eq.run(fw).status, kStatusIllegalField);
@@ -989,6 +994,27 @@ TEST(FwStats, CommandsReturnTheBlock) {
   }
   Engine ks3(cfgFor(Gen::KS3));
   EXPECT_EQ(Req(3, 18, 100).run(ks3).status, kStatusNotSupported);
+}
+
+TEST(FwConfig, GenerationDefaultsAreConsistent) {
+  for (Gen g : kAllGens) {
+    SCOPED_TRACE(genName(g));
+    EngineConfig cfg = engineDefaults(g, 2);
+    EXPECT_EQ(cfg.gen, g);
+    Engine fw(cfg);
+    Req r(1, 81, 836);
+    ASSERT_EQ(r.run(fw).status, 0);
+    EXPECT_EQ(r.r16(4 + 10), cfg.max_vfs);
+    EXPECT_EQ(r.r8(4 + 7), cfg.sriov_enabled ? 1 : 0);
+    Req a(1, 32, 544);
+    ASSERT_EQ(a.run(fw).status, 0);
+    EXPECT_EQ(a.rtext(96, 32), cfg.controller_text);
+    Req v(1, 35, 64);
+    ASSERT_EQ(v.run(fw).status, 0);
+    EXPECT_EQ(v.rtext(0, 32), cfg.fw_version);
+  }
+  EXPECT_FALSE(engineDefaults(Gen::KS2).sriov_enabled);
+  EXPECT_EQ(engineDefaults(Gen::KS3).max_vfs, 30);
 }
 
 // --------------------------------------------------------------- accounting --

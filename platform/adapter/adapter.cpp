@@ -193,7 +193,7 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
     Role r = barRole(a_->gen(), bar);
     uint32_t off = static_cast<uint32_t>(offset & ~3ull);
     if (width != 4) {
-      // Narrow writes merge into the register (only the soft-reset byte uses them).
+      // Narrow writes merge into the register's other bytes.
       unsigned shift = 8 * static_cast<unsigned>(offset & 3);
       uint32_t cur = regPeek(r, off);
       uint32_t m = mask(width) << shift;
@@ -317,8 +317,8 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
     if (g != Gen::Pivard) {
       put32(cfg_, 0xA0, 0);
       put32(cfg_, 0xA4, 0);
-      put32(cfg_, 0xA8, 0);
-      put32(cfg_, 0xAC, 0);
+      put32(cfg_, 0xA8, c.ue_mask_lo);
+      put32(cfg_, 0xAC, c.ue_mask_hi);
     }
   }
 
@@ -394,16 +394,26 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
     auto it = m.find(off);
     return it != m.end() ? it->second : Adapter::registerDefault(s, off);
   }
+  // The current value of a register for a narrow write, without the side
+  // effects of a read.
   uint32_t regPeek(Role r, uint32_t off) {
-    if (r == Role::PciCfg && off == 0x5C) return a_->soft_reset_reg_;
-    if (r == Role::PciCfg && off == 0xFC) return host_intr_ctl_;
-    return 0;
+    switch (r) {
+      case Role::PciCfg:
+        if (off == 0x5C) return a_->soft_reset_reg_;
+        if (off == 0xFC) return host_intr_ctl_;
+        if (off == 0x58) return cfgbar_58_;
+        return stored(Space::PciCfg, off);
+      case Role::Csr: return off == 0xAC ? 0 : stored(Space::Csr, off);
+      default: return 0;
+    }
   }
 
   uint32_t regRead(Role r, uint32_t off) {
     switch (r) {
       case Role::Doorbell:
-        if (off == kDbMbox) return (mbox_ready_ && mbox_knob_ready_ && !mbox_stuck_) ? 1u : 0u;
+        if (off == kDbMbox) {
+          return (mbox_ready_ && mbox_knob_ready_ && !mbox_stuck_ && !a_->in_ue_) ? 1u : 0u;
+        }
         if (a_->gen() == Gen::Pivard) {
           if (off == kPivStatus) return a_->readPivardStatus();
           if (off == kPivErr1) return a_->pivard_status_ & 0x80000000u ? 0x0000E001u : 0;
@@ -504,7 +514,8 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
       return;
     }
     uint64_t addr = (static_cast<uint64_t>(mbox_hi_) << 32) | (static_cast<uint64_t>(v >> 2) << 4);
-    if (mbox_stuck_ || !mbox_knob_ready_) return;   // firmware does not take it
+    // Firmware busy, stuck or dead (UE): it does not take the command.
+    if (mbox_stuck_ || !mbox_knob_ready_ || !mbox_ready_ || a_->in_ue_) return;
     ++ctr_.mailbox_commands;
     uint8_t wrb[256];
     if (!read(addr, wrb, sizeof wrb)) return;
@@ -613,6 +624,7 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
 
   // ---- MCC ----
   void mccDoorbell(uint32_t ring, uint32_t count) {
+    if (a_->in_ue_) return;   // the firmware is dead until the chip is reset
     QueueObj* q = a_->fw_.queue(ObjKind::MccQueue, ring);
     if (q == nullptr || q->fn != idx_ || q->entries == 0) return;
     for (uint32_t n = 0; n < count && n < q->entries; ++n) {

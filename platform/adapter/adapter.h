@@ -54,6 +54,8 @@ struct AdapterConfig {
   // Reads of the POST stage (CSR 0xAC) / Pivard ready bit before the firmware
   // is ready after power-on or a reset (0: ready at once).
   unsigned post_reads_until_ready = 0;
+  // UE mask words at configuration offsets 0xA8/0xAC (not Pivard).
+  uint32_t ue_mask_lo = 0, ue_mask_hi = 0;
 };
 
 // A plausible adapter of a generation (engineDefaults for its firmware).

@@ -312,9 +312,10 @@ TEST(DevMailbox, StatusesAndFaults) {
   EXPECT_NE(r.fn(0)->configRead(0xA0, 4), 0u);
   EXPECT_EQ(r.fn(0)->barRead(2, 0xAC, 4) >> 31, 1u);
 
-  // A dead firmware takes no more mailbox commands.
+  // A dead firmware takes no more mailbox commands, on any function.
   Req after(1, 58, 124);
   EXPECT_EQ(r.mailbox(0, after), -1);
+  EXPECT_EQ(r.db(0, 0x160) & 1, 0u);
 
   // The slot goes: every read is all ones, the doorbell included.
   Rig s(Gen::KS3);
@@ -445,18 +446,23 @@ TEST(DevMcc, FaultKnobs) {
   r.card->releaseHeldCompletions(0);
   ASSERT_TRUE(r.cqTake(cq, e));
   EXPECT_EQ(fwtest::rd(e + 4, 8), 500u);
-  // Card error: UE through the PCI-configuration space status words.
-  fw.setFault(1, 37, {.card_error = true, .times = 1});
-  Req ce(1, 37, 4);
-  r.mccPost(0, mcc, ce, 600);
-  EXPECT_FALSE(r.cqTake(cq, e));
-  EXPECT_NE(r.fn(0)->configRead(0xA0, 4) | r.fn(0)->configRead(0xA4, 4), 0u);
   // Slot gone: the doorbell BAR reads all ones.
   fw.setFault(1, 37, {.slot_gone = true, .times = 1});
   Req sg(1, 37, 4);
   r.mccPost(0, mcc, sg, 700);
   EXPECT_EQ(r.db(0, 0x140), 0xFFFFFFFFu);
   EXPECT_EQ(r.db(1, 0x160) & 1, 1u);   // the other function is still there
+  r.card->setSlotGone(0, false);
+  // Card error: UE through the PCI-configuration space status words.
+  fw.setFault(1, 37, {.card_error = true, .times = 1});
+  Req ce(1, 37, 4);
+  r.mccPost(0, mcc, ce, 600);
+  EXPECT_FALSE(r.cqTake(cq, e));
+  EXPECT_NE(r.fn(0)->configRead(0xA0, 4) | r.fn(0)->configRead(0xA4, 4), 0u);
+  // From then on the firmware takes nothing until the chip is reset.
+  Req dead(1, 37, 4);
+  r.mccPost(0, mcc, dead, 601);
+  EXPECT_FALSE(r.cqTake(cq, e));
 }
 
 TEST(DevMcc, FullCompletionQueueWaitsForRoom) {
@@ -588,6 +594,17 @@ TEST(DevRegisters, PostStageAndUeInjection) {
   }
 }
 
+TEST(DevRegisters, UeMasksFromTheConfiguration) {
+  AdapterConfig c = adapterDefaults(Gen::KS3, 1);
+  c.ue_mask_lo = 0x140;
+  c.ue_mask_hi = 0x80000000u;
+  Adapter card(c);
+  EXPECT_EQ(card.function(0)->configRead(0xA8, 4), 0x140u);
+  EXPECT_EQ(card.function(0)->configRead(0xAC, 4), 0x80000000u);
+  card.injectUe(0x140, 0, 0xE001);
+  EXPECT_EQ(card.function(0)->configRead(0xA0, 4), 0x140u);   // status is raw; masking is the host's
+}
+
 TEST(DevRegisters, SoftResetRecoversTheChip) {
   Rig r(Gen::Veskarn, 2, 8, 2);
   r.fn(0)->barRead(2, 0xAC, 4);
@@ -595,6 +612,7 @@ TEST(DevRegisters, SoftResetRecoversTheChip) {
   r.eq(0);
   r.eq(1);
   r.card->injectUe(0x10, 0x2, 0xE123);
+  EXPECT_EQ(r.db(1, 0x160) & 1, 0u);                     // no firmware while in UE
   EXPECT_EQ(r.fn(0)->configRead(0xA0, 4), 0x10u);
   EXPECT_EQ(r.fn(0)->configRead(0xA4, 4), 0x2u);
   EXPECT_EQ(r.fn(0)->barRead(2, 0xAC, 4), 0x8000E123u);
@@ -606,6 +624,8 @@ TEST(DevRegisters, SoftResetRecoversTheChip) {
   EXPECT_EQ(r.fn(0)->configRead(0xA0, 4), 0u);
   EXPECT_FALSE(r.card->inUe());
   EXPECT_EQ(r.fn(0)->barRead(cb, 0x5C, 4) & 0x80, 0u);   // self-clearing
+  Req q(1, 58, 124);
+  EXPECT_EQ(r.mailbox(1, q), 0);                         // the firmware answers again
   EXPECT_EQ(r.fn(0)->barRead(2, 0xAC, 4), 0x0100u);      // booting again
   EXPECT_EQ(r.fn(0)->barRead(2, 0xAC, 4), 0x0100u);
   EXPECT_EQ(r.fn(0)->barRead(2, 0xAC, 4), 0xC000u);
@@ -671,6 +691,9 @@ TEST(DevRegisters, ConfigurationBarAndWindow) {
   EXPECT_EQ(r.fn(0)->barRead(2, 0x1001, 1), 0x33u);
   EXPECT_EQ(r.fn(0)->barRead(2, 0x1002, 2), 0x1122u);
   EXPECT_EQ(r.fn(0)->barRead(2, 0x1001, 2), 0xFFFFFFFFu & 0xFFFF);   // unaligned: all ones
+  r.fn(0)->barWrite(2, 0x1001, 0xEE, 1);   // a byte write keeps the other bytes
+  EXPECT_EQ(r.fn(0)->barRead(2, 0x1000, 4), 0x1122EE44u);
+  r.fn(0)->barWrite(2, 0x1000, 0x11223344u, 4);
   r.card->setRegister(0, Space::Doorbell, 0x300, 0x55);
   EXPECT_EQ(r.fn(0)->barRead(4, 0x300, 4), 0x55u);
   r.fn(0)->configWrite(0xFC, (ctl & 0x3FF00000u) | 0x80000002u | 0x1000, 4);

@@ -119,7 +119,7 @@ void Cmd::rtext(size_t off, size_t field, std::string* out) const {
 
 Engine::Engine(const EngineConfig& cfg) : cfg_(cfg) {
   if (cfg_.functions == 0) cfg_.functions = 1;
-  if (cfg_.functions > 16) cfg_.functions = 16;
+  if (cfg_.functions > 8) cfg_.functions = 8;   // one PCI device: functions 0-7
   ports_.resize(ports());
   for (unsigned p = 0; p < ports_.size(); ++p) {
     const char vendor[] = "EMULATED OPTICS ";

@@ -379,6 +379,29 @@ TEST(FwQueues, TxAndRxQueues) {
   }
 }
 
+TEST(FwQueues, DestroyOrderAndOwnership) {
+  for (Gen g : kAllGens) {
+    SCOPED_TRACE(genName(g));
+    Engine fw(cfgFor(g));
+    uint32_t eq = fwtest::makeEq(fw);
+    uint32_t cq = fwtest::makeCq(fw, eq);
+    uint32_t mcc = fwtest::makeMcc(fw, cq);
+    auto destroy = [&](uint8_t op, uint32_t id, unsigned fn) {
+      Req c(1, op, 4);
+      c.u16(0, static_cast<uint16_t>(id));
+      return c.run(fw, fn).status;
+    };
+    EXPECT_EQ(destroy(55, eq, 0), kStatusIllegalField);   // a CQ still uses it
+    EXPECT_EQ(destroy(54, cq, 0), kStatusIllegalField);   // the MCC queue still uses it
+    EXPECT_EQ(destroy(53, mcc, 1), kStatusIllegalField);  // not function 1's
+    EXPECT_EQ(destroy(53, mcc, 0), 0);
+    EXPECT_EQ(destroy(53, mcc, 0), kStatusIllegalField);  // already gone
+    EXPECT_EQ(destroy(54, cq, 0), 0);
+    EXPECT_EQ(destroy(55, eq, 0), 0);
+    EXPECT_EQ(fw.countLive(), 0u);
+  }
+}
+
 TEST(FwQueues, ModifyEqDelay) {
   Engine fw(cfgFor(Gen::KS3));
   uint32_t a = fwtest::makeEq(fw), b = fwtest::makeEq(fw);

@@ -7,6 +7,7 @@
 #include <deque>
 #include <map>
 
+#include "fw_state.h"
 #include "wire.h"
 
 namespace adapter {
@@ -251,6 +252,7 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
   struct Held {
     uint32_t cq;
     uint8_t entry[16];
+    int kind;
   };
   std::deque<Held> held_;          // late completions
   std::deque<Held> backlog_;       // completions waiting for room in their CQ
@@ -488,9 +490,11 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
     } else if (off == kDbRx) {
       ++ctr_.rx_doorbells;
       ctr_.last_rx_doorbell = v;
+      rxDoorbell(v & 0x3FF, v >> 24);
     } else if (off == kDbTx || off == kDbTxVeskarn) {
       ++ctr_.tx_doorbells;
       ctr_.last_tx_doorbell = v;
+      txDoorbell(v & 0x7FF, (v >> 16) & 0x3FFF);
     } else if (a_->gen() == Gen::Pivard && off == kPivControl) {
       if (v & 0x08000000u) {
         ++ctr_.port_resets;
@@ -505,6 +509,99 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
     } else if (!(a_->gen() == Gen::Pivard && off >= kPivStatus && off <= kPivPhysCtl)) {
       regs_[static_cast<int>(Space::Doorbell)][off] = v;
     }
+  }
+
+  // ---- data path ----
+  std::vector<TxFrame> tx_frames_;
+
+  void rxDoorbell(uint32_t id, uint32_t count) {
+    QueueObj* q = a_->fw_.queue(ObjKind::RxQueue, id);
+    if (q == nullptr || q->fn != idx_) return;
+    q->outstanding = std::min(q->outstanding + count, q->entries);
+  }
+
+  // Consumes whole packets: a header entry, then its fragments (and dummy).
+  void txDoorbell(uint32_t id, uint32_t added) {
+    if (a_->in_ue_) return;
+    QueueObj* q = a_->fw_.queue(ObjKind::TxQueue, id);
+    if (q == nullptr || q->fn != idx_ || q->entries == 0) return;
+    q->outstanding = std::min(q->outstanding + added, q->entries);
+    while (q->outstanding > 0) {
+      uint8_t hdr[16];
+      if (!read(ringAddr(*q, q->hw_index), hdr, 16)) return;
+      uint32_t d2 = get32(hdr, 8);
+      uint32_t count = (d2 >> 13) & 0x1F;
+      if (count == 0 || count > q->outstanding) return;   // not all of it posted yet
+      TxFrame f;
+      f.txq = id;
+      for (int i = 0; i < 4; ++i) f.hdr[i] = get32(hdr, 4 * i);
+      uint32_t last = q->hw_index;
+      for (uint32_t k = 1; k < count; ++k) {
+        uint32_t idx = (q->hw_index + k) % q->entries;
+        last = idx;
+        uint8_t e[16];
+        if (!read(ringAddr(*q, idx), e, 16)) break;
+        uint64_t addr = (static_cast<uint64_t>(get32(e, 0)) << 32) | get32(e, 4);
+        uint32_t len = get32(e, 12) & 0xFFFF;
+        if (len == 0) continue;   // the dummy entry
+        size_t at = f.bytes.size();
+        f.bytes.resize(at + len);
+        read(addr, f.bytes.data() + at, len);
+      }
+      if ((d2 & (1u << 10)) != 0 && f.bytes.size() >= 12) {
+        uint16_t tag = static_cast<uint16_t>(f.hdr[3] >> 16);
+        const uint8_t vlan[4] = {0x81, 0x00, static_cast<uint8_t>(tag >> 8), static_cast<uint8_t>(tag)};
+        f.bytes.insert(f.bytes.begin() + 12, vlan, vlan + 4);
+      }
+      q->hw_index = (q->hw_index + count) % q->entries;
+      q->outstanding -= count;
+      ++ctr_.tx_frames;
+      tx_frames_.push_back(std::move(f));
+      uint8_t cpl[16] = {};
+      put32(cpl, 0, last & 0xFFFF);
+      put32(cpl, 12, 1);   // dword 3 non-zero: valid
+      postCq(q->bound, cpl, Entry::Data);
+    }
+  }
+
+  bool injectRx(uint32_t id, const std::vector<uint8_t>& frame, const RxMeta& m) {
+    QueueObj* q = a_->fw_.queue(ObjKind::RxQueue, id);
+    if (q == nullptr || q->fn != idx_ || a_->in_ue_) return false;
+    uint32_t frag = q->ctx[1] <= 16 ? (1u << q->ctx[1]) : 0;
+    if (q->outstanding == 0 || frame.size() > frag || frame.size() > 0x3FFF) {
+      ++ctr_.rx_no_buffer;
+      return false;
+    }
+    uint8_t d[8];
+    if (!read(ringAddr(*q, q->hw_index), d, 8)) return false;
+    uint64_t addr = (static_cast<uint64_t>(get32(d, 0)) << 32) | get32(d, 4);
+    if (!frame.empty() && !write(addr, frame.data(), frame.size())) return false;
+    bool adv = a_->fw_.fnState(idx_).advanced_mode;
+    uint16_t tag = m.vlan;
+    if (a_->gen() != Gen::Pivard) tag = static_cast<uint16_t>((tag >> 8) | (tag << 8));
+    uint32_t port = m.port >= 0 ? static_cast<uint32_t>(m.port) : a_->fw_.portOfFunction(idx_);
+    uint32_t d0 = tag | (static_cast<uint32_t>(frame.size()) << 16);
+    uint32_t d1 = (m.error ? 1u : 0) | (m.tcp ? 1u << 3 : 0) | (m.udp ? 1u << 4 : 0) |
+                  (m.ip_csum_ok ? 1u << 5 : 0) | (m.l4_csum_ok ? 1u << 6 : 0) |
+                  (m.ipv6 ? 1u << 7 : 0) | ((q->hw_index & 0x3FF) << 16) | (1u << 29);
+    uint32_t d2 = 1u | ((m.cast & 3u) << 1) | (m.vlan_keep ? 1u << 3 : 0);
+    if (adv) {
+      d0 |= m.vlan_present ? 1u << 30 : 0;
+      d2 |= ((port & 3u) << 5) | (m.tunneled ? 1u << 30 : 0);
+    } else {
+      d0 |= (port & 1u) << 30;
+      d1 |= m.vlan_present ? 1u << 14 : 0;
+    }
+    uint8_t cpl[16];
+    put32(cpl, 0, d0);
+    put32(cpl, 4, d1);
+    put32(cpl, 8, d2);
+    put32(cpl, 12, m.rss_hash);
+    q->hw_index = (q->hw_index + 1) % q->entries;
+    --q->outstanding;
+    ++ctr_.rx_frames;
+    postCq(q->bound, cpl, Entry::Data);
+    return true;
   }
 
   // ---- mailbox ----
@@ -617,7 +714,7 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
     if (flush_cq != 0 && o.deliver && o.status == 0) {
       uint8_t e[16] = {};
       put32(e, 8, 0x1);          // dword 2 non-zero: valid; num_frags 0: flush
-      postCq(flush_cq, e);
+      postCq(flush_cq, e, Entry::Data);
     }
     return o;
   }
@@ -642,7 +739,7 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
       write(at, wrb, sizeof wrb);
       if (!sge.empty()) write(sge_addr, sge.data(), sge.size());
       if (applyOutcomeFlags(o) || o.no_entry) continue;
-      Held h{cq, {}};
+      Held h{cq, {}, 0};
       put16(h.entry, 0, o.status);
       put16(h.entry, 2, o.ext_status);
       std::memcpy(h.entry + 4, wrb + 8, 8);
@@ -664,11 +761,12 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
   }
 
   // Writes one entry into a completion queue and signals its event queue.
-  void postCq(uint32_t cq_id, const uint8_t* entry) {
+  enum class Entry { Mcc, Event, Data };
+  void postCq(uint32_t cq_id, const uint8_t* entry, Entry kind = Entry::Mcc) {
     QueueObj* cq = a_->fw_.queue(ObjKind::Cq, cq_id);
     if (cq == nullptr || cq->entries == 0) return;
     if (cq->outstanding >= cq->entries) {
-      Held h{cq_id, {}};
+      Held h{cq_id, {}, static_cast<int>(kind)};
       std::memcpy(h.entry, entry, 16);
       backlog_.push_back(h);
       return;
@@ -676,8 +774,8 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
     write(ringAddr(*cq, cq->hw_index), entry, 16);
     cq->hw_index = (cq->hw_index + 1) % cq->entries;
     ++cq->outstanding;
-    if (get32(entry, 12) & kComplAsync) ++ctr_.events_written;
-    else ++ctr_.completions_written;
+    if (kind == Entry::Event) ++ctr_.events_written;
+    else if (kind == Entry::Mcc) ++ctr_.completions_written;
     signalCq(*cq);
   }
 
@@ -728,7 +826,7 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
     while (!backlog_.empty() && backlog_.front().cq == id && cq->outstanding < cq->entries) {
       Held h = backlog_.front();
       backlog_.pop_front();
-      postCq(h.cq, h.entry);
+      postCq(h.cq, h.entry, static_cast<Entry>(h.kind));
     }
     if (rearm) {
       cq->armed = true;
@@ -744,7 +842,7 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
       std::memcpy(e, ev.data, 12);
       put32(e, 12, kComplValid | kComplAsync | (static_cast<uint32_t>(ev.code) << 8) |
                        (static_cast<uint32_t>(ev.type) << 16));
-      postCq(q->bound, e);
+      postCq(q->bound, e, Entry::Event);
       any = true;
     }
     return any;
@@ -939,6 +1037,25 @@ size_t Adapter::heldCompletions(unsigned fn) const {
 void Adapter::releaseHeldCompletions(unsigned fn) {
   std::lock_guard<std::mutex> g(mu_);
   if (fn < fns_.size()) fns_[fn]->releaseHeld();
+}
+
+std::vector<TxFrame> Adapter::takeTxFrames(unsigned fn) {
+  std::lock_guard<std::mutex> g(mu_);
+  std::vector<TxFrame> v;
+  if (fn < fns_.size()) v.swap(fns_[fn]->tx_frames_);
+  return v;
+}
+
+bool Adapter::injectRxFrame(unsigned fn, uint32_t rxq_id, const std::vector<uint8_t>& frame,
+                            const RxMeta& meta) {
+  std::lock_guard<std::mutex> g(mu_);
+  return fn < fns_.size() && fns_[fn]->injectRx(rxq_id, frame, meta);
+}
+
+unsigned Adapter::rxPosted(unsigned fn, uint32_t rxq_id) const {
+  std::lock_guard<std::mutex> g(mu_);
+  QueueObj* q = const_cast<Engine&>(fw_).queue(ObjKind::RxQueue, rxq_id);
+  return q != nullptr && q->fn == fn ? q->outstanding : 0;
 }
 
 FnCounters Adapter::counters(unsigned fn) const {

@@ -81,6 +81,29 @@ AsyncEvent debugDataEvent(uint32_t w0, uint32_t w1, uint32_t w2);
 AsyncEvent qnqEvent(bool valid, uint16_t vlan);
 AsyncEvent transceiverEvent(uint32_t word0, uint32_t word1);
 
+// A frame the function transmitted: the header entry's four words (offload
+// flags, entry count, MSS, length, VLAN) and the bytes gathered from its
+// fragments (a VLAN tag is inserted when the header asks the hardware to).
+struct TxFrame {
+  uint32_t txq = 0;
+  uint32_t hdr[4] = {};
+  std::vector<uint8_t> bytes;
+};
+
+// How a received frame is reported in its completion.
+struct RxMeta {
+  uint16_t vlan = 0;           // tag as on the wire (priority 13-15, id 0-11)
+  bool vlan_present = false;
+  bool vlan_keep = false;
+  bool error = false;
+  bool tcp = false, udp = false, ipv6 = false;
+  bool ip_csum_ok = true, l4_csum_ok = true;
+  uint8_t cast = 0;            // 0 unicast, 1 multicast, 2 broadcast
+  bool tunneled = false;
+  uint32_t rss_hash = 0;
+  int port = -1;               // -1: the function's own port
+};
+
 // What a function's doorbells and queues have seen (for tests).
 struct FnCounters {
   unsigned mailbox_commands = 0;
@@ -93,6 +116,7 @@ struct FnCounters {
   unsigned soft_resets = 0, port_resets = 0, dump_requests = 0;
   unsigned ue_injections = 0;
   unsigned dropped_dma = 0;        // device writes/reads that hit unmapped memory
+  unsigned tx_frames = 0, rx_frames = 0, rx_no_buffer = 0;
   uint32_t last_eq_cq_doorbell = 0;
   uint32_t last_tx_doorbell = 0, last_rx_doorbell = 0;
 };
@@ -134,6 +158,16 @@ class Adapter {
   // completion is held back, e.g. to schedule its release on a test clock.
   void setHeldHook(std::function<void(unsigned fn)> hook);
   FnCounters counters(unsigned fn) const;
+  // Data path. Frames sent on the function's transmit queues (taken out).
+  std::vector<TxFrame> takeTxFrames(unsigned fn);
+  // Delivers a frame into the next buffer posted on a receive queue and writes
+  // its completion (advanced layout when the function was granted advanced
+  // mode, else basic). False when the queue has no buffer or the frame does
+  // not fit one.
+  bool injectRxFrame(unsigned fn, uint32_t rxq_id, const std::vector<uint8_t>& frame,
+                     const RxMeta& meta = RxMeta{});
+  // Buffers posted and not yet used on a receive queue.
+  unsigned rxPosted(unsigned fn, uint32_t rxq_id) const;
   // Raw register views for tests.
   uint32_t configWord(unsigned fn, uint32_t off);
   uint32_t pivardStatus() const { return pivard_status_; }

@@ -748,3 +748,131 @@ TEST(DevQueues, VectorsFollowEventQueues) {
   ASSERT_EQ(r.host.interrupts.size(), 1u);
   EXPECT_EQ(r.host.interrupts[0].second, 0u);
 }
+
+// ---------------------------------------------------------------- data path --
+
+TEST(DevData, TransmitGathersFramesAndCompletes) {
+  struct Case { Gen g; uint8_t version; uint32_t db; };
+  const Case cases[] = {{Gen::KS3, 0, 0x60}, {Gen::Pivard, 1, 0x60}, {Gen::Veskarn, 2, 0x200}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(genName(k.g));
+    Rig r(k.g);
+    Rig::Ring eq = r.eq(0);
+    Rig::Ring cq = r.cq(0, eq.id, 2);
+    Req ifc(1, 50, 24);
+    ifc.u8(19, 1);
+    ASSERT_EQ(r.mailbox(0, ifc), 0);
+    uint64_t ring = r.host.alloc(2048 * 16);
+    Req tx(3, 7, 132, k.version);
+    tx.u8(0, 8).u8(1, 1).u16(2, 2).u8(6, 12).u16(12, static_cast<uint16_t>(cq.id)).pages(68, ring, 8);
+    tx.u16(4, static_cast<uint16_t>(ifc.r32(0)));
+    ASSERT_EQ(r.mailbox(0, tx), 0);
+    uint32_t txq = tx.r16(0);
+    uint32_t db = k.version == 2 ? tx.r32(4) : 0x60;
+    EXPECT_EQ(db, k.db);
+    // Two fragments, a dummy, the VLAN bit: 4 entries.
+    uint64_t f1 = r.host.alloc(64), f2 = r.host.alloc(64);
+    std::vector<uint8_t> a(14), b(10, 0xBB);
+    for (size_t i = 0; i < a.size(); ++i) a[i] = static_cast<uint8_t>(i);
+    r.host.fill(f1, a.data(), a.size());
+    r.host.fill(f2, b.data(), b.size());
+    uint8_t* w = r.host.at(ring);
+    std::memset(w, 0, 64);
+    fwtest::le(w + 8, 0x7u | (1u << 10) | (4u << 13), 4);
+    fwtest::le(w + 12, 24u | (0x2005u << 16), 4);
+    fwtest::le(w + 16, f1 >> 32, 4);
+    fwtest::le(w + 20, f1, 4);
+    fwtest::le(w + 28, a.size(), 4);
+    fwtest::le(w + 32, f2 >> 32, 4);
+    fwtest::le(w + 36, f2, 4);
+    fwtest::le(w + 44, b.size(), 4);
+    // Half of the packet posted: nothing goes out yet.
+    r.dbw(0, db, txq | (2u << 16));
+    EXPECT_TRUE(r.card->takeTxFrames(0).empty());
+    r.dbw(0, db, txq | (2u << 16));
+    std::vector<TxFrame> out = r.card->takeTxFrames(0);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].txq, txq);
+    EXPECT_EQ((out[0].hdr[2] >> 13) & 0x1F, 4u);
+    ASSERT_EQ(out[0].bytes.size(), 28u);   // 24 + the inserted tag
+    EXPECT_EQ(out[0].bytes[11], 11);
+    EXPECT_EQ(out[0].bytes[12], 0x81);
+    EXPECT_EQ(out[0].bytes[14], 0x20);
+    EXPECT_EQ(out[0].bytes[15], 0x05);
+    EXPECT_EQ(out[0].bytes[16], 12);
+    EXPECT_EQ(out[0].bytes[27], 0xBB);
+    uint8_t e[16];
+    ASSERT_TRUE(r.cqTake(cq, e));
+    EXPECT_EQ(fwtest::rd(e, 2), 3u);                 // index of the packet's last entry
+    EXPECT_NE(fwtest::rd(e + 12, 4), 0u);            // dword 3: valid
+    EXPECT_EQ(r.card->counters(0).completions_written, 0u);   // data entries are not MCC ones
+  }
+}
+
+TEST(DevData, ReceiveUsesPostedBuffersAndBothLayouts) {
+  struct Case { Gen g; bool advanced; };
+  const Case cases[] = {{Gen::KS3, true}, {Gen::Veskarn, true}, {Gen::Pivard, false}, {Gen::KS2, false}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(genName(k.g));
+    Rig r(k.g);
+    if (k.advanced) {
+      Req cap(1, 103, 220);
+      cap.u32(0, 14).u32(4, 12);
+      ASSERT_EQ(r.mailbox(1, cap), 0);
+    }
+    Rig::Ring eq = r.eq(1);
+    Rig::Ring cq = r.cq(1, eq.id, 2);
+    Req ifc(1, 50, 24);
+    ifc.u8(19, 1);
+    ASSERT_EQ(r.mailbox(1, ifc), 0);
+    uint64_t ring = r.host.alloc(8192);
+    Req rx(3, 8, 32);
+    rx.u16(0, static_cast<uint16_t>(cq.id)).u8(2, 11).u8(3, 2).pages(4, ring, 2).u32(20, ifc.r32(0));
+    ASSERT_EQ(r.mailbox(1, rx), 0);
+    uint32_t rxq = rx.r16(0);
+    std::vector<uint8_t> frame(60, 0x5A);
+    EXPECT_FALSE(r.card->injectRxFrame(1, rxq, frame));   // nothing posted
+    uint64_t b0 = r.host.alloc(2048), b1 = r.host.alloc(2048);
+    fwtest::le(r.host.at(ring), b0 >> 32, 4);
+    fwtest::le(r.host.at(ring) + 4, b0, 4);
+    fwtest::le(r.host.at(ring) + 8, b1 >> 32, 4);
+    fwtest::le(r.host.at(ring) + 12, b1, 4);
+    r.dbw(1, 0x100, rxq | (2u << 24));
+    EXPECT_EQ(r.card->rxPosted(1, rxq), 2u);
+    RxMeta m;
+    m.vlan = 0x2005;
+    m.vlan_present = true;
+    m.tcp = true;
+    m.cast = 2;
+    m.rss_hash = 0xCAFE;
+    ASSERT_TRUE(r.card->injectRxFrame(1, rxq, frame, m));
+    EXPECT_EQ(r.host.at(b0)[59], 0x5A);
+    EXPECT_EQ(r.card->rxPosted(1, rxq), 1u);
+    uint8_t e[16];
+    ASSERT_TRUE(r.cqTake(cq, e));
+    uint32_t d0 = static_cast<uint32_t>(fwtest::rd(e, 4)), d1 = static_cast<uint32_t>(fwtest::rd(e + 4, 4)),
+             d2 = static_cast<uint32_t>(fwtest::rd(e + 8, 4));
+    EXPECT_EQ((d0 >> 16) & 0x3FFF, 60u);
+    EXPECT_EQ(d0 & 0xFFFF, k.g == Gen::Pivard ? 0x2005u : 0x0520u);   // byte-swapped but on Pivard
+    EXPECT_EQ((d1 >> 16) & 0x3FF, 0u);               // first buffer of the ring
+    EXPECT_EQ(d1 >> 29, 1u);                         // one buffer
+    EXPECT_EQ((d1 >> 3) & 1, 1u);                    // TCP
+    EXPECT_EQ((d1 >> 5) & 3, 3u);                    // checksums good
+    EXPECT_EQ((d2 >> 1) & 3, 2u);                    // broadcast
+    EXPECT_NE(d2, 0u);
+    EXPECT_EQ(fwtest::rd(e + 12, 4), 0xCAFEu);
+    if (k.advanced) {
+      EXPECT_EQ((d0 >> 30) & 1, 1u);                 // VLAN present
+      EXPECT_EQ((d2 >> 5) & 3, 1u);                  // port of function 1
+    } else {
+      EXPECT_EQ((d1 >> 14) & 1, 1u);
+      EXPECT_EQ((d0 >> 30) & 1, 1u);                 // port bit
+    }
+    // A frame larger than the buffer is not delivered.
+    EXPECT_FALSE(r.card->injectRxFrame(1, rxq, std::vector<uint8_t>(2049)));
+    ASSERT_TRUE(r.card->injectRxFrame(1, rxq, frame));
+    ASSERT_TRUE(r.cqTake(cq, e));
+    EXPECT_EQ((fwtest::rd(e + 4, 4) >> 16) & 0x3FF, 1u);
+    EXPECT_EQ(r.card->counters(1).rx_frames, 2u);
+  }
+}

@@ -14,6 +14,20 @@
 //   card.setSlotGone(0, true);                           // reads all ones
 //   card.releaseHeldCompletions(0);                      // "late" completions
 //   card.engine().countLive(adapter::ObjKind::Eq, 0);    // object accounting
+//   card.injectRxFrame(0, rxq_id, bytes);                // receive a frame
+//   card.takeTxFrames(0);                                // frames transmitted
+//
+// Behaviour: the mailbox runs a command when the low address half is written
+// (ready bit 0 of 0x160 clears only while a command is held or stuck); an MCC
+// doorbell runs the posted WRBs in ring order and writes one completion each,
+// carrying the WRB's tag, into the MCC queue's CQ. A CQ that gets an entry
+// while armed writes an EQ entry (and is disarmed); an EQ that has entries
+// while armed raises its vector (the n-th live EQ of a function is vector n,
+// 0 when the function has fewer vectors) and is disarmed. Queues are armed
+// only by a re-arm doorbell. While the chip is in UE (injectUe, a card-error
+// knob, the UE-injection registers) the firmware takes no command until a
+// chip soft reset (or, on Pivard, a port reset). Function reset, firmware
+// clean, soft reset and Pivard port reset destroy the objects they cover.
 //
 // BARs (index: role). KS2: 1 PCI-configuration, 2 CSR, 4 doorbell. KS3 and
 // Veskarn: 0 PCI-configuration, 2 CSR, 4 doorbell. Pivard: 0 doorbell only.

@@ -1,5 +1,6 @@
 /* The management tree engine: hierarchies and their tag tables, adding,
  * linking and deleting nodes, instance chains and lookups by label. */
+#include <ctype.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
@@ -381,10 +382,8 @@ HmNode *create_link(HmNode *parent, const char *name, HmNode *target, HmNode *ke
     link->key_b = key_b;
     if (keys != nullptr)
         memcpy(link->keys, keys, sizeof link->keys);
-    u32 priority = 0;
     if (key_b != nullptr)
-        priority = persistency_priority;
-    link->persistency_priority = priority;
+        link->persistency_priority = persistency_priority++;
 
     if (add_node(node, h) == HM_TAG_NONE) {
         orsa_dfree(node->name);
@@ -393,9 +392,6 @@ HmNode *create_link(HmNode *parent, const char *name, HmNode *target, HmNode *ke
         orsa_dfree(node);
         return nullptr;
     }
-    /* A refused link does not use up a priority. */
-    if (key_b != nullptr)
-        persistency_priority++;
     target->link_count++;
     return node;
 }
@@ -581,7 +577,11 @@ HmNode *internal_get_node(HmNode *group, const char *name, u32 kind)
     if (g == nullptr)
         return nullptr;
     char label[HM_NAME_SIZE];
+    int first = tolower((unsigned char)name[0]);
     for (HmNode *c = g->first_child; c != nullptr && c != group; c = c->next) {
+        /* a label starts with the name: most children differ at once */
+        if (c->name == nullptr || tolower((unsigned char)c->name[0]) != first)
+            continue;
         hm_node_label(c, label);
         if (!label_equal(label, name))
             continue;

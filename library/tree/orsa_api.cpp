@@ -213,7 +213,7 @@ u32 ORSA_get_node_name(u32 tag, char *name, u32 kind)
     if (node == nullptr || name == nullptr)
         return 1;
     API_ENTER("ORSA_get_node_name");
-    if (kind > 7 || hm_effective_kind(node) != kind)
+    if (kind == 0 || kind > 7 || hm_effective_kind(node) != kind)
         return 1;
     if (node->kind == HM_KIND_LINK)
         snprintf(name, HM_NAME_SIZE, "%s", node->name != nullptr ? node->name : "");

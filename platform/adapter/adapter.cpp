@@ -550,7 +550,7 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
         o.status = kStatusIllegalField;
         return o;
       }
-      return a_->fw_.execute(rq);
+      return execute(rq);
     }
     unsigned nsge = (flags >> 3) & 0x1F;
     uint32_t slen = get32(wrb, 28);
@@ -569,7 +569,25 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
     }
     rq.buf = sge->data();
     rq.cap = slen;
-    return a_->fw_.execute(rq);
+    return execute(rq);
+  }
+
+  // Runs a command; a receive queue that goes away leaves a flush completion
+  // on its completion queue (every generation but Pivard).
+  Outcome execute(const Request& rq) {
+    uint32_t flush_cq = 0;
+    bool rxq_destroy = get8(rq.buf, 1) == 3 && get8(rq.buf, 0) == 10 && a_->gen() != Gen::Pivard;
+    if (rxq_destroy) {
+      QueueObj* q = a_->fw_.queue(ObjKind::RxQueue, get16(rq.buf, 16));
+      if (q != nullptr && q->fn == idx_) flush_cq = q->bound;
+    }
+    Outcome o = a_->fw_.execute(rq);
+    if (flush_cq != 0 && o.deliver && o.status == 0) {
+      uint8_t e[16] = {};
+      put32(e, 8, 0x1);          // dword 2 non-zero: valid; num_frags 0: flush
+      postCq(flush_cq, e);
+    }
+    return o;
   }
 
   // ---- MCC ----
@@ -587,14 +605,9 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
       if (!read(at, wrb, sizeof wrb)) continue;
       std::vector<uint8_t> sge;
       uint64_t sge_addr = 0;
-      uint8_t op = (get32(wrb, 0) & 1) ? wrb[20] : 0, sub = (get32(wrb, 0) & 1) ? wrb[21] : 0;
-      uint32_t rxq_cq = 0;
-      (void)op;
-      (void)sub;
       Outcome o = runWrb(wrb, Carrier::Mcc, &sge, &sge_addr);
       write(at, wrb, sizeof wrb);
       if (!sge.empty()) write(sge_addr, sge.data(), sge.size());
-      (void)rxq_cq;
       if (applyOutcomeFlags(o)) continue;
       Held h{cq, {}};
       put16(h.entry, 0, o.status);

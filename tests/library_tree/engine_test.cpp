@@ -269,6 +269,9 @@ TEST_F(EngineTest, ForcedDeleteDetachesLinks)
     EXPECT_EQ(HM_LINK(link)->target, nullptr);
     EXPECT_EQ(hm_follow_links(link), nullptr);
     EXPECT_EQ(internal_get_node(root, "ToG", HM_KIND_GROUP), nullptr);
+    char name[HM_NAME_SIZE];
+    for (u32 kind = 0; kind < 8; kind++)
+        EXPECT_EQ(ORSA_get_node_name(link->tag, name, kind), 1u) << kind;
     EXPECT_EQ(delete_node(link), 0u);
 }
 

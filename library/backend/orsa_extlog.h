@@ -38,6 +38,11 @@ u32 orsa_extfat_fill(HmNode *extfat_data, const u8 *caps, u32 size);
 /* Stores one mode group's settings from an image; 0 when it has none. */
 u32 orsa_extfat_store_mode(HmNode *mode_group, const u8 *caps, u32 size);
 
+/* Reads the capability image (selector 0 enumerates, 1 rereads a mode)
+ * through the controller's first function; *caps is the caller's to free
+ * with orsa_dfree. A failure sets status 201 and returns the command's status. */
+u32 orsa_read_extfat_caps(HmNode *controller, u32 selector, u8 **caps);
+
 u32 ORSA_extfat_modules(HmNode *controller);
 u32 get_extfat_data(HmNode *extfat_data, HmNode *mode_group);
 

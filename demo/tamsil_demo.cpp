@@ -1,0 +1,88 @@
+// The emulated-host demo: loads the tamsil driver module into the stand-in
+// kernel and tells, in plain words, what happened.
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+#include "tamsil.h"
+#include "vmk_testing.h"
+
+namespace {
+
+void say(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void say(const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  vprintf(fmt, ap);
+  va_end(ap);
+  fputc('\n', stdout);
+}
+
+void showKernelLog(size_t from) {
+  auto lines = vmktest::logLines();
+  for (size_t i = from; i < lines.size(); i++) {
+    std::string t = lines[i].text;
+    if (!t.empty() && t.back() == '\n') t.pop_back();
+    printf("    kernel log: %s\n", t.c_str());
+  }
+}
+
+void showLive(const char* when) {
+  vmktest::Live l = vmktest::live();
+  if (l.allZero()) say("  %s the kernel holds nothing for the driver any more.", when);
+  else say("  %s the kernel holds: %s", when, l.describe().c_str());
+}
+
+}  // namespace
+
+int main() {
+  vmktest::reset();
+  say("tamsil %s, emulated host", TAMSIL_DRIVER_VERSION);
+  say("There is no hypervisor kernel here: a user-space stand-in provides the kernel services.");
+  fputc('\n', stdout);
+
+  say("1. Loading the driver module with its default parameters.");
+  int rc = vmktest::loadModule(init_module, "");
+  if (rc != 0) {
+    say("   The module refused to load (init returned %d).", rc);
+    showKernelLog(0);
+    return 1;
+  }
+  vmktest::PoolInfo pool;
+  vmktest::HeapInfo heap;
+  vmktest::poolInfo(TAMSIL_DRIVER_NAME, &pool);
+  vmktest::heapInfo(TAMSIL_DRIVER_NAME, &heap);
+  say("   Loaded. The module reserved a memory pool of %u pages (up to %u pages) and a heap of %lu bytes",
+      pool.reservation, pool.limit, (unsigned long)heap.initial);
+  say("   (growing to %lu bytes), registered its log component, lock domain and driver, created its",
+      (unsigned long)heap.max);
+  say("   device table and opened the management channel \"%s\": %s.", tamsil_mgmtSignature.name.string,
+      vmktest::mgmtRegistered(tamsil_mgmtSignature.name.string) ? "clients can reach it" : "NOT registered");
+  say("   Parameters in force: debugMask=0x%x, tpe_recovery=%d, msix=%d, vxlan_offload=%d.", debugMask, tpe_recovery,
+      msix, vxlan_offload);
+  showKernelLog(0);
+  showLive(" While loaded,");
+  fputc('\n', stdout);
+
+  say("2. Unloading the module.");
+  size_t mark = vmktest::logLines().size();
+  vmktest::unloadModule(cleanup_module);
+  showKernelLog(mark);
+  showLive(" After unload");
+  fputc('\n', stdout);
+
+  say("3. Loading again with max_vfs given for 129 functions (the limit is %d).", TAMSIL_MAX_PF_PARAMS);
+  std::string many;
+  for (int i = 0; i < 129; i++) many += i ? ",1" : "1";
+  mark = vmktest::logLines().size();
+  rc = vmktest::loadModule(init_module, "max_vfs=" + many);
+  say("   The module %s (init returned %d).", rc == 0 ? "loaded" : "refused to load", rc);
+  showKernelLog(mark);
+  if (rc == 0) vmktest::unloadModule(cleanup_module);
+  showLive(" Afterwards");
+  fputc('\n', stdout);
+
+  say("Attaching adapters, bringing up uplinks and passing traffic come with the device life cycle;");
+  say("until then the driver's device operations answer \"not supported\".");
+  return vmktest::live().allZero() ? 0 : 1;
+}

@@ -1,0 +1,60 @@
+#include "backend/orsa_compress.h"
+
+#include <zlib.h>
+
+#include "tree/hm_log.h"
+
+namespace {
+constexpr uint32_t kFailed = 0xFFFFFFFFu;
+}
+
+uint32_t GetMaxCompressedLen(uint32_t length)
+{
+    uint32_t max_len = length + ((length + 16383) >> 14) * 5 + 6;
+    pdebug(2, 6, "%s:MaxCompressedLen = %d\n", __func__, static_cast<int>(max_len));
+    return max_len;
+}
+
+uint32_t CompressData(const uint8_t *in, uint32_t in_length, uint8_t *out, uint32_t out_length)
+{
+    if (in == nullptr || out == nullptr)
+        return kFailed;
+    z_stream strm{};
+    if (deflateInit(&strm, Z_DEFAULT_COMPRESSION) != Z_OK)
+        return kFailed;
+    strm.next_in = const_cast<Bytef *>(in);
+    strm.avail_in = in_length;
+    strm.next_out = out;
+    strm.avail_out = out_length;
+    int rc = deflate(&strm, Z_FINISH);
+    uint32_t produced = static_cast<uint32_t>(strm.total_out);
+    deflateEnd(&strm);
+    if (rc != Z_STREAM_END)
+        return kFailed;
+    pdebug(2, 5, "%s:Compression succeded.\n", __func__);
+    return produced;
+}
+
+uint32_t UncompressData(const uint8_t *in, uint32_t in_length, uint8_t *out, uint32_t out_length)
+{
+    if (in == nullptr || out == nullptr)
+        return kFailed;
+    // The source is binary and not terminated: print no more than its first
+    // bytes.
+    pdebug(2, 6, "%s:src data = %.*s\n", __func__, static_cast<int>(in_length < 64 ? in_length : 64),
+           reinterpret_cast<const char *>(in));
+    z_stream strm{};
+    if (inflateInit(&strm) != Z_OK)
+        return kFailed;
+    strm.next_in = const_cast<Bytef *>(in);
+    strm.avail_in = in_length;
+    strm.next_out = out;
+    strm.avail_out = out_length;
+    int rc = inflate(&strm, Z_FINISH);
+    uint32_t produced = static_cast<uint32_t>(strm.total_out);
+    inflateEnd(&strm);
+    if (rc != Z_STREAM_END)
+        return kFailed;
+    pdebug(2, 5, "%s:UnCompressed data succeded.\n", __func__);
+    return produced;
+}

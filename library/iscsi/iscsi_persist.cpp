@@ -1,0 +1,233 @@
+#include "iscsi/iscsi_persist.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tree/hm_log.h"
+#include "tree/hm_engine.h"
+
+namespace {
+
+bool is_delimiter(char c, const char *delimiters)
+{
+    return c != '\0' && strchr(delimiters, c) != nullptr;
+}
+
+bool has_delimiter(const char *text, const char *delimiters)
+{
+    return strpbrk(text, delimiters) != nullptr;
+}
+
+// A counted copy of [begin, begin + len) without one trailing newline.
+char *copy_field(const char *begin, size_t len)
+{
+    if (len > 0 && begin[len - 1] == '\n')
+        len--;
+    auto *out = static_cast<char *>(orsa_dmalloc(len + 1));
+    if (out == nullptr)
+        return nullptr;
+    memcpy(out, begin, len);
+    out[len] = '\0';
+    return out;
+}
+
+// The expected comma count of each iSCSI file's lines.
+struct CheckedFile {
+    const char *path;
+    int commas;
+};
+const CheckedFile kCheckedFiles[] = {
+    {ORSA_SAVETGT_FILE, 21},
+    {ORSA_SAVESTP_FILE, 17},
+    {ORSA_LOGOPTS_FILE, 14},
+};
+
+// The first three non-empty comma-separated tokens must carry the location
+// key names (each token cut to 34 characters, as the key slots hold).
+bool location_key_ok(const char *line)
+{
+    static const char *const kKeys[] = {"Kalderstone", "iSCSIPhysicalHBA", "LogicalHBA"};
+    const char *p = line;
+    for (const char *key : kKeys) {
+        while (*p == ',')
+            p++;
+        if (*p == '\0')
+            return false;
+        size_t len = strcspn(p, ",");
+        char token[35];
+        size_t cut = len < sizeof token - 1 ? len : sizeof token - 1;
+        memcpy(token, p, cut);
+        token[cut] = '\0';
+        if (strstr(token, key) == nullptr)
+            return false;
+        p += len;
+    }
+    return true;
+}
+
+int count_commas(const char *line)
+{
+    int n = 0;
+    for (; *line != '\0'; line++)
+        n += *line == ',';
+    return n;
+}
+
+// Checks one file; true when it was found corrupted (and deleted).
+void check_file(const CheckedFile &f)
+{
+    FILE *fp = fopen(f.path, "r");
+    if (fp == nullptr)
+        return;
+    char *line = nullptr;
+    size_t cap = 0;
+    ssize_t len;
+    int bad_commas = -1;
+    while ((len = getline(&line, &cap, fp)) >= 0) {
+        if (len > 0 && line[len - 1] == '\n')
+            line[len - 1] = '\0';
+        int commas = count_commas(line);
+        if (commas != f.commas || !location_key_ok(line)) {
+            bad_commas = commas;
+            break;
+        }
+    }
+    free(line);
+    fclose(fp);
+    if (bad_commas >= 0) {
+        pdebug(2, 3, "%s:tokens = %d, %s corrupted. So deleting it.\n", __func__, bad_commas, f.path);
+        unlink(f.path);
+    }
+}
+
+}  // namespace
+
+char *parse_file(const char *line, uint32_t n, const char *delimiters)
+{
+    if (line == nullptr || delimiters == nullptr || n == 0 || !has_delimiter(line, delimiters))
+        return nullptr;
+    const char *start = line;
+    uint32_t field = 1;
+    for (const char *p = line;; p++) {
+        if (*p == '\0' || is_delimiter(*p, delimiters)) {
+            if (field == n)
+                return copy_field(start, static_cast<size_t>(p - start));
+            if (*p == '\0')
+                return nullptr;
+            field++;
+            start = p + 1;
+        }
+    }
+}
+
+char *orsa_parse(const char *text, uint32_t n, const char *delimiters)
+{
+    if (text == nullptr || delimiters == nullptr || n == 0 || !has_delimiter(text, delimiters))
+        return nullptr;
+    const char *p = text;
+    for (uint32_t field = 1;; field++) {
+        while (is_delimiter(*p, delimiters))
+            p++;
+        if (*p == '\0')
+            return nullptr;
+        const char *start = p;
+        while (*p != '\0' && !is_delimiter(*p, delimiters))
+            p++;
+        if (field == n)
+            return copy_field(start, static_cast<size_t>(p - start));
+    }
+}
+
+void ORSA_save_file_configuration(void)
+{
+    static const char *const kNames[] = {"savetgt.txt", "savestp.txt", "intr_logopts.txt"};
+    int status = 0;
+    for (const char *name : kNames) {
+        char from[256];
+        char to[256];
+        snprintf(from, sizeof from, "%s%s", ORSA_OLD_DATA_DIR, name);
+        snprintf(to, sizeof to, "/scratch/ferrosul/orsa/%s", name);
+        if (access(from, F_OK) != 0)
+            continue;
+        status |= rename(from, to) != 0 ? 1 : 0;
+    }
+    pdebug(2, 6, "%s:status = %d\n", __func__, status);
+}
+
+void ORSA_change_permissions_file(const char *path)
+{
+    if (path == nullptr)
+        return;
+    FILE *fp = fopen(path, "r");
+    if (fp == nullptr)
+        return;
+    if (fchmod(fileno(fp), 0644) != 0)
+        pdebug(2, 3, "Failed change the permissions for %s file\n", path);
+    fclose(fp);
+}
+
+void ORSA_check_for_corrupted_database(void)
+{
+    for (const CheckedFile &f : kCheckedFiles)
+        check_file(f);
+}
+
+namespace {
+
+// The instance after node in its chain, or nullptr after the last one.
+HmNode *next_instance_of(HmNode *node)
+{
+    HmInstanceInfo *info = hm_instance_info(node);
+    if (info == nullptr)
+        return nullptr;
+    HmInstanceInfo *next = hm_instance_info(info->next_instance);
+    return next == nullptr || next->number < 0 ? nullptr : info->next_instance;
+}
+
+// Calls fn on every iSCSIPhysicalHBA of every Kalderstone under ROOT.
+template <typename Fn>
+void for_each_iscsi_phba(Fn fn)
+{
+    HmNode *root = hm_get_root(orsa_current_hierarchy);
+    for (HmNode *ks = get_first_instance(root, "Kalderstone"); ks != nullptr; ks = next_instance_of(ks)) {
+        for (HmNode *phba = get_first_instance(ks, "iSCSIPhysicalHBA"); phba != nullptr;
+             phba = next_instance_of(phba))
+            fn(ks, phba);
+    }
+}
+
+// The extended timeout of one target, read back from the adapter. The
+// target's login-option groups and the timeout command come with the
+// target handlers; until then a target has nothing to refresh.
+void refresh_target_eto(HmNode * /*target*/)
+{
+}
+
+}  // namespace
+
+uint32_t ORSA_refresh_backend_client_iscsi_targets(void)
+{
+    for_each_iscsi_phba([](HmNode *, HmNode *phba) {
+        for (HmNode *lhba = get_first_instance(phba, "LogicalHBA"); lhba != nullptr;
+             lhba = next_instance_of(lhba)) {
+            for (HmNode *t = get_first_instance(lhba, "Target"); t != nullptr; t = next_instance_of(t))
+                refresh_target_eto(t);
+        }
+    });
+    return 0;
+}
+
+uint32_t ORSA_set_lhba_prop(void)
+{
+    // The logical-HBA builder, the restore from the persistence files and
+    // the population from the adapter plug in here per iSCSI physical HBA.
+    for_each_iscsi_phba([](HmNode *ks, HmNode *phba) {
+        pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:%s%d/%s%d\n", "ORSA_set_lhba_prop", ks->name,
+               static_cast<int>(hm_instance_info(ks)->number), phba->name,
+               static_cast<int>(hm_instance_info(phba)->number));
+    });
+    return 0;
+}

@@ -1,0 +1,85 @@
+// Handlers by name. The kind tables name every handler; this registry maps
+// the names to the functions that exist in the library. A subsystem that
+// lands its handlers adds its lines here, and the next tree build binds them.
+// Names missing here are bound to the stand-ins at the end of this file.
+#include <string.h>
+
+#include "backend/orsa_propertyutil.h"
+#include "schema/builders.h"
+#include "schema/kind_table.h"
+
+namespace schema {
+
+namespace {
+
+struct PropertyEntry {
+    const char *name;
+    HmPropertyHandler fn;
+};
+struct ActionEntry {
+    const char *name;
+    HmActionHandler fn;
+};
+struct GroupEntry {
+    const char *name;
+    HmGroupRefreshHandler fn;
+};
+
+const PropertyEntry property_handlers[] = {
+    {"handle_internal_property", handle_internal_property},
+    {"handle_ORSADebugLevel", handle_ORSADebugLevel},
+};
+
+// None of the action handlers of these kinds exists yet.
+const ActionEntry action_handlers[] = {
+    {nullptr, nullptr},
+};
+
+// None of the group refresh handlers of these kinds exists yet.
+const GroupEntry group_handlers[] = {
+    {nullptr, nullptr},
+};
+
+template <typename Entry, size_t N>
+auto find(const Entry (&table)[N], const char *name) -> decltype(table[0].fn)
+{
+    if (name == nullptr)
+        return nullptr;
+    for (const Entry &e : table)
+        if (e.name != nullptr && strcmp(e.name, name) == 0)
+            return e.fn;
+    return nullptr;
+}
+
+}  // namespace
+
+HmPropertyHandler schema_find_property_handler(const char *name) { return find(property_handlers, name); }
+HmActionHandler schema_find_action_handler(const char *name) { return find(action_handlers, name); }
+HmGroupRefreshHandler schema_find_group_handler(const char *name) { return find(group_handlers, name); }
+
+// A property whose handler has not landed: reads give the stored value
+// (the default until a filler writes it); writes are refused so the value
+// stays in place and the client learns that nothing was applied.
+uint32_t schema_unbound_property(HmNode *property, char *value, uint32_t mode)
+{
+    if (property == nullptr || property->body == nullptr || value == nullptr)
+        return ORSA_FAILURE;
+    if (mode == HM_MODE_GET) {
+        orsa_strlcpy(value, HM_PROPERTY(property)->value, HM_VALUE_SIZE);
+        return ORSA_OK;
+    }
+    return orsa_set_status(ORSA_STATUS_NOT_SUPPORTED);
+}
+
+// An action whose handler has not landed.
+uint32_t schema_unbound_action(HmNode *, HmNode *, HmValueSlot *)
+{
+    return orsa_set_status(ORSA_STATUS_NOT_SUPPORTED);
+}
+
+SchemaKind *const schema_all_kinds[] = {
+    &::kind_Kalderstone,   &::kind_iSCSIPhysicalHBA, &::kind_NICPhysicalHBA, &::kind_NICLogicalHBA,
+    &::kind_EventLogEntry, &::kind_ExtFATModule,     &::kind_ExtFATMode,
+};
+const size_t schema_all_kind_count = sizeof(schema_all_kinds) / sizeof(schema_all_kinds[0]);
+}  // namespace schema

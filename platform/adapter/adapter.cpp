@@ -1,0 +1,915 @@
+// The device side of the emulated adapter: PCI functions, registers, the
+// mailbox and MCC transports, completion and event queues, interrupts.
+#include "adapter.h"
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+
+#include "wire.h"
+
+namespace adapter {
+
+using namespace wire;
+
+namespace {
+
+// BAR roles per generation.
+enum class Role { None, Csr, Doorbell, PciCfg };
+
+Role barRole(Gen g, unsigned bar) {
+  switch (g) {
+    case Gen::Pivard: return bar == 0 ? Role::Doorbell : Role::None;
+    case Gen::KS2:
+      if (bar == 1) return Role::PciCfg;
+      break;
+    case Gen::KS3:
+    case Gen::Veskarn:
+      if (bar == 0) return Role::PciCfg;
+      break;
+  }
+  if (bar == 2) return Role::Csr;
+  if (bar == 4) return Role::Doorbell;
+  return Role::None;
+}
+
+uint64_t roleSize(Role r) {
+  switch (r) {
+    case Role::Csr: return 0x20000;
+    case Role::Doorbell: return 0x10000;
+    case Role::PciCfg: return 0x2000;
+    case Role::None: return 0;
+  }
+  return 0;
+}
+
+constexpr uint32_t kDbTx = 0x60;
+constexpr uint32_t kDbTxVeskarn = 0x200;   // the offset Veskarn firmware hands out
+constexpr uint32_t kDbRx = 0x100;
+constexpr uint32_t kDbEqCq = 0x120;
+constexpr uint32_t kDbMcc = 0x140;
+constexpr uint32_t kDbMbox = 0x160;
+constexpr uint32_t kPivStatus = 0x404;
+constexpr uint32_t kPivControl = 0x408;
+constexpr uint32_t kPivErr1 = 0x40C;
+constexpr uint32_t kPivErr2 = 0x410;
+constexpr uint32_t kPivPhysCtl = 0x414;
+
+constexpr uint32_t kComplValid = 1u << 31;
+constexpr uint32_t kComplAsync = 1u << 30;
+constexpr uint32_t kComplDone = 1u << 28;
+
+// Configuration-space layout of every function.
+constexpr uint32_t kCapPm = 0x40;
+constexpr uint32_t kCapMsix = 0x50;
+constexpr uint32_t kCapPcieKs = 0xC0;
+constexpr uint32_t kCapPciePivard = 0x94;
+
+}  // namespace
+
+uint16_t defaultVendorId(Gen g) { return g == Gen::Pivard ? 0x1E7B : 0x1C4E; }
+
+uint16_t defaultDeviceId(Gen g) {
+  switch (g) {
+    case Gen::KS2: return 0x3A11;
+    case Gen::KS3: return 0x3A21;
+    case Gen::Pivard: return 0x5C20;
+    case Gen::Veskarn: return 0x3B28;
+  }
+  return 0;
+}
+
+// ---- async event encoders ----
+
+AsyncEvent linkStateEvent(uint8_t port, bool up, bool logical, uint8_t speed_code,
+                          uint8_t down_reason, uint16_t qos_speed) {
+  AsyncEvent e;
+  e.code = 1;
+  e.data[0] = port;
+  e.data[1] = static_cast<uint8_t>((up ? 1 : 0) | (logical ? 2 : 0));
+  e.data[3] = speed_code;
+  e.data[5] = down_reason;
+  put16(e.data, 6, qos_speed);
+  return e;
+}
+AsyncEvent qosSpeedEvent(uint8_t port, uint16_t speed_10mbps) {
+  AsyncEvent e;
+  e.code = 5;
+  e.type = 1;
+  e.data[0] = port;
+  put16(e.data, 6, speed_10mbps);
+  return e;
+}
+AsyncEvent priorityEvent(uint8_t bitmap, uint8_t recommended, bool valid) {
+  AsyncEvent e;
+  e.code = 5;
+  e.type = 2;
+  e.data[1] = bitmap;
+  e.data[2] = recommended;
+  e.data[3] = valid ? 1 : 0;
+  return e;
+}
+AsyncEvent pvidEvent(bool enabled, uint16_t pvid) {
+  AsyncEvent e;
+  e.code = 5;
+  e.type = 3;
+  e.data[0] = enabled ? 1 : 0;
+  put16(e.data, 2, pvid);
+  return e;
+}
+AsyncEvent os2bmcEvent(bool enable, uint16_t filter_mask) {
+  AsyncEvent e;
+  e.code = 5;
+  e.type = 5;
+  e.data[0] = enable ? 0x4 : 0;
+  put16(e.data, 4, filter_mask);
+  return e;
+}
+AsyncEvent debugDataEvent(uint32_t w0, uint32_t w1, uint32_t w2) {
+  AsyncEvent e;
+  e.code = 5;
+  e.type = 6;
+  put32(e.data, 0, w0);
+  put32(e.data, 4, w1);
+  put32(e.data, 8, w2);
+  return e;
+}
+AsyncEvent qnqEvent(bool valid, uint16_t vlan) {
+  AsyncEvent e;
+  e.code = 6;
+  e.type = 1;
+  e.data[0] = valid ? 1 : 0;
+  put16(e.data, 2, vlan);
+  return e;
+}
+AsyncEvent transceiverEvent(uint32_t word0, uint32_t word1) {
+  AsyncEvent e;
+  e.code = 17;
+  e.type = 9;
+  put32(e.data, 0, word0);
+  put32(e.data, 4, word1);
+  return e;
+}
+
+// ---- one PCI function ----
+
+class Adapter::Fn final : public hostbus::Function, public Dma {
+ public:
+  Fn(Adapter* a, unsigned idx) : a_(a), idx_(idx) { initConfig(); }
+
+  uint16_t segment() const override { return a_->cfg_.segment; }
+  uint8_t bus() const override { return a_->cfg_.bus; }
+  uint8_t device() const override { return a_->cfg_.device; }
+  uint8_t function() const override { return static_cast<uint8_t>(idx_); }
+
+  uint32_t configRead(uint32_t offset, unsigned width) override {
+    std::lock_guard<std::mutex> g(a_->mu_);
+    return cfgRead(offset, width);
+  }
+  void configWrite(uint32_t offset, uint32_t value, unsigned width) override {
+    std::lock_guard<std::mutex> g(a_->mu_);
+    cfgWrite(offset, value, width);
+  }
+  uint64_t barSize(unsigned bar) const override {
+    return bar < 6 ? roleSize(barRole(a_->gen(), bar)) : 0;
+  }
+  uint32_t barRead(unsigned bar, uint64_t offset, unsigned width) override {
+    std::lock_guard<std::mutex> g(a_->mu_);
+    if (slot_gone_ || !validAccess(bar, offset, width)) return ones(width);
+    uint32_t word = regRead(barRole(a_->gen(), bar), static_cast<uint32_t>(offset & ~3ull));
+    unsigned shift = 8 * static_cast<unsigned>(offset & 3);
+    return (word >> shift) & mask(width);
+  }
+  void barWrite(unsigned bar, uint64_t offset, uint32_t value, unsigned width) override {
+    std::lock_guard<std::mutex> g(a_->mu_);
+    if (slot_gone_ || !validAccess(bar, offset, width)) return;
+    Role r = barRole(a_->gen(), bar);
+    uint32_t off = static_cast<uint32_t>(offset & ~3ull);
+    if (width != 4) {
+      // Narrow writes merge into the register (only the soft-reset byte uses them).
+      unsigned shift = 8 * static_cast<unsigned>(offset & 3);
+      uint32_t cur = regPeek(r, off);
+      uint32_t m = mask(width) << shift;
+      value = (cur & ~m) | ((value << shift) & m);
+    }
+    regWrite(r, off, value);
+  }
+  unsigned msixVectors() const override { return a_->cfg_.msix_vectors; }
+  void attachHost(hostbus::Host* host) override {
+    std::lock_guard<std::mutex> g(a_->mu_);
+    host_ = host;
+  }
+  void detachHost() override {
+    std::lock_guard<std::mutex> g(a_->mu_);
+    host_ = nullptr;
+  }
+
+  // Dma (the firmware's view of host memory), device lock held.
+  bool read(uint64_t addr, void* dst, size_t len) override {
+    if (host_ == nullptr || !busMaster() || !host_->dmaRead(addr, dst, len)) {
+      std::memset(dst, 0xFF, len);
+      ++ctr_.dropped_dma;
+      return false;
+    }
+    return true;
+  }
+  bool write(uint64_t addr, const void* src, size_t len) override {
+    if (host_ == nullptr || !busMaster() || !host_->dmaWrite(addr, src, len)) {
+      ++ctr_.dropped_dma;
+      return false;
+    }
+    return true;
+  }
+
+  // ---- state ----
+  Adapter* a_;
+  unsigned idx_;
+  hostbus::Host* host_ = nullptr;
+  uint8_t cfg_[4096] = {};
+  uint32_t bar_base_[6] = {};
+  bool slot_gone_ = false;
+  bool mbox_ready_ = true;
+  bool mbox_knob_ready_ = true;
+  bool mbox_stuck_ = false;    // a mailbox command that never completes
+  uint32_t mbox_hi_ = 0;
+  struct HeldMbox {
+    uint64_t addr;
+    std::vector<uint8_t> wrb;
+    std::vector<uint8_t> sge;
+    uint64_t sge_addr;
+    Outcome out;
+    uint64_t tag;
+  };
+  std::deque<HeldMbox> held_mbox_;
+  struct Held {
+    uint32_t cq;
+    uint8_t entry[16];
+  };
+  std::deque<Held> held_;          // late completions
+  std::deque<Held> backlog_;       // completions waiting for room in their CQ
+  uint32_t host_intr_ctl_ = 0;
+  uint32_t cfgbar_58_ = 0x00000D00;
+  uint32_t cfgbar_9c_ = 0x0000C0DE;
+  bool window_armed_ = false;
+  uint32_t window_addr_ = 0;
+  uint32_t window_ctl_ = 0x00100000;
+  unsigned dump_busy_reads_ = 0;
+  FnCounters ctr_;
+
+  static uint32_t mask(unsigned width) {
+    return width >= 4 ? 0xFFFFFFFFu : ((1u << (8 * width)) - 1);
+  }
+  static uint32_t ones(unsigned width) { return mask(width); }
+  bool busMaster() const { return (cfg_[4] & 0x4) != 0; }
+
+  bool validAccess(unsigned bar, uint64_t offset, unsigned width) const {
+    if (bar >= 6 || (width != 1 && width != 2 && width != 4)) return false;
+    uint64_t size = roleSize(barRole(a_->gen(), bar));
+    return offset + width <= size && (offset & (width - 1)) == 0;
+  }
+
+  // ---- configuration space ----
+  void initConfig() {
+    const AdapterConfig& c = a_->cfg_;
+    Gen g = c.fw.gen;
+    uint16_t vendor = c.vendor_id ? c.vendor_id : defaultVendorId(g);
+    uint16_t dev = c.device_id ? c.device_id : defaultDeviceId(g);
+    put16(cfg_, 0x00, vendor);
+    put16(cfg_, 0x02, dev);
+    put16(cfg_, 0x06, 0x0010);                       // capability list
+    put8(cfg_, 0x08, c.fw.asic_rev);
+    put8(cfg_, 0x0B, 0x02);                          // network controller
+    put8(cfg_, 0x0E, a_->functionCountCfg() > 1 ? 0x80 : 0x00);
+    for (unsigned b = 0; b < 6; ++b) {
+      if (roleSize(barRole(g, b)) != 0) {
+        bar_base_[b] = 0xE0000000u + (idx_ << 20) + (b << 17);
+        put32(cfg_, 0x10 + 4 * b, bar_base_[b]);
+      }
+    }
+    put16(cfg_, 0x2C, c.subsys_vendor_id ? c.subsys_vendor_id : vendor);
+    put16(cfg_, 0x2E, c.subsys_device_id);
+    put8(cfg_, 0x34, kCapPm);
+    put8(cfg_, 0x3D, 1);                             // INTA
+    // Power management (PMCSR at 0x44 is where wake-up is armed).
+    put8(cfg_, kCapPm, 0x01);
+    put8(cfg_, kCapPm + 1, kCapMsix);
+    put16(cfg_, kCapPm + 2, 0xC803);
+    // MSI-X.
+    uint32_t pcie = g == Gen::Pivard ? kCapPciePivard : kCapPcieKs;
+    put8(cfg_, kCapMsix, 0x11);
+    put8(cfg_, kCapMsix + 1, static_cast<uint8_t>(pcie));
+    put16(cfg_, kCapMsix + 2,
+          static_cast<uint16_t>(c.msix_vectors ? (c.msix_vectors - 1) & 0x7FF : 0));
+    put32(cfg_, kCapMsix + 4, 0x00004000 | (g == Gen::Pivard ? 0 : 4));   // table in BAR
+    put32(cfg_, kCapMsix + 8, 0x00006000 | (g == Gen::Pivard ? 0 : 4));
+    // PCI Express: x8 at 8 GT/s; link control/status at +0x10.
+    put8(cfg_, pcie, 0x10);
+    put8(cfg_, pcie + 1, 0);
+    put16(cfg_, pcie + 2, 0x0002);
+    put32(cfg_, pcie + 0x10, (3u << 16) | (8u << 20));
+    if (g != Gen::Pivard) {
+      put32(cfg_, 0xA0, 0);
+      put32(cfg_, 0xA4, 0);
+      put32(cfg_, 0xA8, 0);
+      put32(cfg_, 0xAC, 0);
+    }
+  }
+
+  uint32_t cfgRead(uint32_t off, unsigned width) {
+    if (slot_gone_ || off >= 4096 || off + width > 4096) return ones(width);
+    if (a_->gen() != Gen::Pivard && (off & ~3u) == 0xA0) return field(a_->ue_lo_, off, width);
+    if (a_->gen() != Gen::Pivard && (off & ~3u) == 0xA4) return field(a_->ue_hi_, off, width);
+    if ((off & ~3u) == 0xFC && a_->gen() != Gen::Pivard) return windowRead(off, width);
+    uint32_t v = 0;
+    for (unsigned i = 0; i < width; ++i) v |= static_cast<uint32_t>(cfg_[off + i]) << (8 * i);
+    return v;
+  }
+  static uint32_t field(uint32_t word, uint32_t off, unsigned width) {
+    return (word >> (8 * (off & 3))) & mask(width);
+  }
+
+  void cfgWrite(uint32_t off, uint32_t value, unsigned width) {
+    if (slot_gone_ || off >= 4096 || off + width > 4096) return;
+    uint32_t base = off & ~3u;
+    if (base >= 0x10 && base <= 0x24) {
+      unsigned b = (base - 0x10) / 4;
+      uint64_t size = roleSize(barRole(a_->gen(), b));
+      if (size == 0 || width != 4) return;
+      bar_base_[b] = value & ~static_cast<uint32_t>(size - 1);
+      put32(cfg_, base, bar_base_[b]);
+      return;
+    }
+    if (base == 0xFC && a_->gen() != Gen::Pivard) {
+      if (width == 4) windowWrite(value);
+      return;
+    }
+    bool writable = (off >= 0x04 && off + width <= 0x06) ||      // command
+                    (off >= 0x0C && off + width <= 0x0E) ||      // cache line, latency
+                    (off >= 0x3C && off + width <= 0x3D) ||      // interrupt line
+                    (off >= kCapPm + 4 && off + width <= kCapPm + 8) ||
+                    (off >= kCapMsix + 2 && off + width <= kCapMsix + 4) ||
+                    (a_->gen() != Gen::Pivard && off >= 0xA8 && off + width <= 0xB0);
+    if (!writable) return;
+    for (unsigned i = 0; i < width; ++i) cfg_[off + i] = static_cast<uint8_t>(value >> (8 * i));
+  }
+
+  // The memory-BAR window (configuration register 0xFC): a write with bit 31
+  // latches a CSR address, the next access reads or writes that register.
+  uint32_t windowRead(uint32_t off, unsigned width) {
+    uint32_t v;
+    if (window_armed_) {
+      window_armed_ = false;
+      v = regRead(Role::Csr, window_addr_);
+    } else {
+      v = window_ctl_;
+    }
+    return field(v, off, width);
+  }
+  void windowWrite(uint32_t value) {
+    if (window_armed_) {
+      window_armed_ = false;
+      regWrite(Role::Csr, window_addr_, value);
+      return;
+    }
+    if ((value & 0x80000000u) != 0) {
+      window_addr_ = value & 0x000FFFFCu;
+      window_ctl_ = value & 0x3FF00000u;
+      window_armed_ = true;
+    }
+  }
+
+  // ---- registers ----
+  uint32_t regPeek(Role r, uint32_t off) {
+    if (r == Role::PciCfg && off == 0x5C) return a_->soft_reset_reg_;
+    if (r == Role::PciCfg && off == 0xFC) return host_intr_ctl_;
+    return 0;
+  }
+
+  uint32_t regRead(Role r, uint32_t off) {
+    switch (r) {
+      case Role::Doorbell:
+        if (off == kDbMbox) return (mbox_ready_ && mbox_knob_ready_ && !mbox_stuck_) ? 1u : 0u;
+        if (a_->gen() == Gen::Pivard) {
+          if (off == kPivStatus) return a_->readPivardStatus();
+          if (off == kPivErr1) return a_->pivard_status_ & 0x80000000u ? 0x0000E001u : 0;
+          if (off == kPivErr2) return a_->pivard_status_ & 0x80000000u ? 0x00000042u : 0;
+          if (off == kPivPhysCtl) {
+            if (dump_busy_reads_ > 0) {
+              --dump_busy_reads_;
+              return 1u << 30;
+            }
+            return 0;
+          }
+        }
+        return 0;
+      case Role::Csr:
+        if (off == 0xAC) return a_->readPostStage();
+        return 0;
+      case Role::PciCfg:
+        if (off == 0x58) return cfgbar_58_;
+        if (off == 0x9C) return cfgbar_9c_;
+        if (off == 0x5C) return a_->soft_reset_reg_;
+        if (off == 0xFC) return host_intr_ctl_;
+        return 0;
+      case Role::None: return 0xFFFFFFFFu;
+    }
+    return 0;
+  }
+
+  void regWrite(Role r, uint32_t off, uint32_t value) {
+    switch (r) {
+      case Role::Doorbell: doorbellWrite(off, value); return;
+      case Role::Csr:
+        if (a_->gen() == Gen::KS2 || a_->gen() == Gen::KS3) {
+          if (off == 0x138) a_->ue_inject_138_ = value;
+          if (off == 0x1FFFC && a_->ue_inject_138_ == 0xFFFFFFFFu) {
+            a_->ue_inject_138_ = 0;
+            ++ctr_.ue_injections;
+            a_->enterUe(1u << 4, 0, 0xD001);     // "Host" error, not recoverable
+          }
+        }
+        return;
+      case Role::PciCfg:
+        if (off == 0x5C) {
+          if (a_->gen() == Gen::Veskarn && (value & (1u << 24))) {
+            ++ctr_.ue_injections;
+            a_->enterUe(1u << 4, 0, 0xD001);
+          }
+          if (value & 0x80) {
+            ++ctr_.soft_resets;
+            a_->chipSoftReset();
+          }
+          a_->soft_reset_reg_ = value & ~(0x80u | (1u << 24));
+          return;
+        }
+        if (off == 0xFC) host_intr_ctl_ = value;
+        if (off == 0x58) cfgbar_58_ = value;
+        return;
+      case Role::None: return;
+    }
+  }
+
+  void doorbellWrite(uint32_t off, uint32_t v) {
+    if (off == kDbMbox) {
+      mailboxWrite(v);
+    } else if (off == kDbMcc) {
+      ++ctr_.mcc_commands;
+      mccDoorbell(v & 0x7FF, (v >> 16) & 0x3FFF);
+    } else if (off == kDbEqCq) {
+      ctr_.last_eq_cq_doorbell = v;
+      eqCqDoorbell(v);
+    } else if (off == kDbRx) {
+      ++ctr_.rx_doorbells;
+      ctr_.last_rx_doorbell = v;
+    } else if (off == kDbTx || off == kDbTxVeskarn) {
+      ++ctr_.tx_doorbells;
+      ctr_.last_tx_doorbell = v;
+    } else if (a_->gen() == Gen::Pivard && off == kPivControl) {
+      if (v & 0x08000000u) {
+        ++ctr_.port_resets;
+        a_->pivardPortReset(idx_);
+      }
+    } else if (a_->gen() == Gen::Pivard && off == kPivPhysCtl) {
+      if (v == 6) {
+        ++ctr_.dump_requests;
+        dump_busy_reads_ = 3;
+        a_->takeDump();
+      }
+    }
+  }
+
+  // ---- mailbox ----
+  void mailboxWrite(uint32_t v) {
+    if (v & 2) {
+      mbox_hi_ = v & ~3u;
+      return;
+    }
+    uint64_t addr = (static_cast<uint64_t>(mbox_hi_) << 32) | (static_cast<uint64_t>(v >> 2) << 4);
+    if (mbox_stuck_ || !mbox_knob_ready_) return;   // firmware does not take it
+    ++ctr_.mailbox_commands;
+    uint8_t wrb[256];
+    if (!read(addr, wrb, sizeof wrb)) return;
+    static const uint8_t kInit[8] = {0xFF, 0x12, 0x34, 0xFF, 0xFF, 0x56, 0x78, 0xFF};
+    static const uint8_t kClean[8] = {0xFF, 0xAA, 0xBB, 0xFF, 0xFF, 0xCC, 0xDD, 0xFF};
+    HeldMbox h{addr, {}, {}, 0, {}, 0};
+    if (std::memcmp(wrb, kInit, 8) == 0) {
+      h.out = a_->fw_.fwInit(idx_);
+    } else if (std::memcmp(wrb, kClean, 8) == 0) {
+      h.out = a_->fw_.fwClean(idx_);
+      if (h.out.deliver && h.out.status == 0) forgetRingState();
+    } else {
+      h.tag = get64(wrb, 8);
+      h.out = runWrb(wrb, Carrier::Mailbox, &h.sge, &h.sge_addr);
+    }
+    h.wrb.assign(wrb, wrb + 256);
+    if (applyOutcomeFlags(h.out)) {
+      mbox_stuck_ = true;
+      return;
+    }
+    if (h.out.late) {
+      mbox_ready_ = false;
+      held_mbox_.push_back(std::move(h));
+      return;
+    }
+    finishMailbox(h);
+  }
+
+  void finishMailbox(const HeldMbox& h) {
+    write(h.addr, h.wrb.data(), h.wrb.size());
+    if (!h.sge.empty()) write(h.sge_addr, h.sge.data(), h.sge.size());
+    uint8_t cpl[16] = {};
+    put16(cpl, 0, h.out.status);
+    put16(cpl, 2, h.out.ext_status);
+    put64(cpl, 4, h.tag);
+    put32(cpl, 12, kComplValid | kComplDone);
+    write(h.addr + 256, cpl, sizeof cpl);
+    mbox_ready_ = true;
+  }
+
+  // Returns true when the command must not complete at all.
+  bool applyOutcomeFlags(const Outcome& o) {
+    if (o.card_error) a_->enterUe(1u << 5, 0, 0xD002);    // MPU
+    if (o.slot_gone) slot_gone_ = true;
+    return !o.deliver;
+  }
+
+  // Runs one WRB (embedded or one scatter-gather entry). The WRB is updated in
+  // place; an external buffer comes back in *sge.
+  Outcome runWrb(uint8_t* wrb, Carrier carrier, std::vector<uint8_t>* sge, uint64_t* sge_addr) {
+    uint32_t flags = get32(wrb, 0);
+    uint32_t len = get32(wrb, 4);
+    Request rq;
+    rq.fn = idx_;
+    rq.carrier = carrier;
+    rq.dma = this;
+    if (flags & 1) {
+      rq.buf = wrb + 20;
+      rq.cap = 236;
+      if (len < 16 || len > 236) {
+        Outcome o;
+        o.status = kStatusIllegalField;
+        return o;
+      }
+      return execute(rq);
+    }
+    unsigned nsge = (flags >> 3) & 0x1F;
+    uint32_t slen = get32(wrb, 28);
+    *sge_addr = (static_cast<uint64_t>(get32(wrb, 24)) << 32) | get32(wrb, 20);
+    if (nsge != 1 || slen < 16 || slen > (1u << 20)) {
+      Outcome o;
+      o.status = kStatusIllegalField;
+      return o;
+    }
+    sge->assign(slen, 0);
+    if (!read(*sge_addr, sge->data(), slen)) {
+      sge->clear();
+      Outcome o;
+      o.status = kStatusIllegalField;
+      return o;
+    }
+    rq.buf = sge->data();
+    rq.cap = slen;
+    return execute(rq);
+  }
+
+  // Runs a command; a receive queue that goes away leaves a flush completion
+  // on its completion queue (every generation but Pivard).
+  Outcome execute(const Request& rq) {
+    uint32_t flush_cq = 0;
+    bool rxq_destroy = get8(rq.buf, 1) == 3 && get8(rq.buf, 0) == 10 && a_->gen() != Gen::Pivard;
+    if (rxq_destroy) {
+      QueueObj* q = a_->fw_.queue(ObjKind::RxQueue, get16(rq.buf, 16));
+      if (q != nullptr && q->fn == idx_) flush_cq = q->bound;
+    }
+    Outcome o = a_->fw_.execute(rq);
+    if (flush_cq != 0 && o.deliver && o.status == 0) {
+      uint8_t e[16] = {};
+      put32(e, 8, 0x1);          // dword 2 non-zero: valid; num_frags 0: flush
+      postCq(flush_cq, e);
+    }
+    return o;
+  }
+
+  // ---- MCC ----
+  void mccDoorbell(uint32_t ring, uint32_t count) {
+    QueueObj* q = a_->fw_.queue(ObjKind::MccQueue, ring);
+    if (q == nullptr || q->fn != idx_ || q->entries == 0) return;
+    for (uint32_t n = 0; n < count && n < q->entries; ++n) {
+      // The queue can vanish under a command (function reset over the MCC).
+      q = a_->fw_.queue(ObjKind::MccQueue, ring);
+      if (q == nullptr) return;
+      uint64_t at = ringAddr(*q, q->hw_index);
+      q->hw_index = (q->hw_index + 1) % q->entries;
+      uint32_t cq = q->bound;
+      uint8_t wrb[256];
+      if (!read(at, wrb, sizeof wrb)) continue;
+      std::vector<uint8_t> sge;
+      uint64_t sge_addr = 0;
+      Outcome o = runWrb(wrb, Carrier::Mcc, &sge, &sge_addr);
+      write(at, wrb, sizeof wrb);
+      if (!sge.empty()) write(sge_addr, sge.data(), sge.size());
+      if (applyOutcomeFlags(o)) continue;
+      Held h{cq, {}};
+      put16(h.entry, 0, o.status);
+      put16(h.entry, 2, o.ext_status);
+      std::memcpy(h.entry + 4, wrb + 8, 8);
+      put32(h.entry, 12, kComplValid | kComplDone);
+      if (o.late) {
+        held_.push_back(h);
+        continue;
+      }
+      postCq(h.cq, h.entry);
+    }
+  }
+
+  uint64_t ringAddr(const QueueObj& q, uint32_t index) const {
+    uint64_t byte = static_cast<uint64_t>(index) * q.entry_size;
+    uint64_t page = byte / 4096;
+    if (page >= q.npages) page = q.npages ? q.npages - 1 : 0;
+    return q.pages[page] + (byte % 4096);
+  }
+
+  // Writes one entry into a completion queue and signals its event queue.
+  void postCq(uint32_t cq_id, const uint8_t* entry) {
+    QueueObj* cq = a_->fw_.queue(ObjKind::Cq, cq_id);
+    if (cq == nullptr || cq->entries == 0) return;
+    if (cq->outstanding >= cq->entries) {
+      Held h{cq_id, {}};
+      std::memcpy(h.entry, entry, 16);
+      backlog_.push_back(h);
+      return;
+    }
+    write(ringAddr(*cq, cq->hw_index), entry, 16);
+    cq->hw_index = (cq->hw_index + 1) % cq->entries;
+    ++cq->outstanding;
+    if (get32(entry, 12) & kComplAsync) ++ctr_.events_written;
+    else ++ctr_.completions_written;
+    signalCq(*cq);
+  }
+
+  void signalCq(QueueObj& cq) {
+    if (!cq.armed || cq.outstanding == 0) return;
+    cq.armed = false;
+    QueueObj* eq = a_->fw_.queue(ObjKind::Eq, cq.bound);
+    if (eq == nullptr || eq->entries == 0) return;
+    if (eq->outstanding < eq->entries) {
+      uint8_t e[4];
+      put32(e, 0, 0x1u | ((cq.id & 0xFFFF) << 16));
+      write(ringAddr(*eq, eq->hw_index), e, 4);
+      eq->hw_index = (eq->hw_index + 1) % eq->entries;
+      ++eq->outstanding;
+      ++ctr_.eq_entries_written;
+    }
+    signalEq(*eq);
+  }
+
+  void signalEq(QueueObj& eq) {
+    if (!eq.armed || eq.outstanding == 0) return;
+    eq.armed = false;
+    unsigned vec = eq.vector < a_->cfg_.msix_vectors ? eq.vector : 0;
+    ++ctr_.interrupts;
+    if (host_ != nullptr) host_->raiseInterrupt(this, vec);
+  }
+
+  void eqCqDoorbell(uint32_t v) {
+    bool is_eq = (v & (1u << 10)) != 0;
+    uint32_t popped = (v >> 16) & 0x1FFF;
+    bool rearm = (v & (1u << 29)) != 0;
+    if (is_eq) {
+      uint32_t id = (v & 0x1FF) | (((v >> 11) & 0x1F) << 9);
+      QueueObj* eq = a_->fw_.queue(ObjKind::Eq, id);
+      if (eq == nullptr || eq->fn != idx_) return;
+      eq->outstanding -= std::min(popped, eq->outstanding);
+      if (rearm) {
+        eq->armed = true;
+        signalEq(*eq);
+      }
+      return;
+    }
+    uint32_t id = (v & 0x3FF) | (((v >> 11) & 0x1F) << 10);
+    QueueObj* cq = a_->fw_.queue(ObjKind::Cq, id);
+    if (cq == nullptr || cq->fn != idx_) return;
+    cq->outstanding -= std::min(popped, cq->outstanding);
+    // Completions that waited for room go in now.
+    while (!backlog_.empty() && backlog_.front().cq == id && cq->outstanding < cq->entries) {
+      Held h = backlog_.front();
+      backlog_.pop_front();
+      postCq(h.cq, h.entry);
+    }
+    if (rearm) {
+      cq->armed = true;
+      signalCq(*cq);
+    }
+  }
+
+  bool postAsync(const AsyncEvent& ev) {
+    bool any = false;
+    for (QueueObj* q : a_->fw_.queues(ObjKind::MccQueue, static_cast<int>(idx_))) {
+      if (ev.code >= 32 || (q->async_mask & (1u << ev.code)) == 0) continue;
+      uint8_t e[16] = {};
+      std::memcpy(e, ev.data, 12);
+      put32(e, 12, kComplValid | kComplAsync | (static_cast<uint32_t>(ev.code) << 8) |
+                       (static_cast<uint32_t>(ev.type) << 16));
+      postCq(q->bound, e);
+      any = true;
+    }
+    return any;
+  }
+
+  void releaseHeld() {
+    while (!held_mbox_.empty()) {
+      HeldMbox h = std::move(held_mbox_.front());
+      held_mbox_.pop_front();
+      finishMailbox(h);
+    }
+    while (!held_.empty()) {
+      Held h = held_.front();
+      held_.pop_front();
+      postCq(h.cq, h.entry);
+    }
+  }
+
+  // Ring state that dies with the firmware objects.
+  void forgetRingState() {
+    held_.clear();
+    backlog_.clear();
+  }
+
+  void reset() {
+    forgetRingState();
+    held_mbox_.clear();
+    mbox_stuck_ = false;
+    mbox_ready_ = true;
+    window_armed_ = false;
+  }
+};
+
+// ---- Adapter ----
+
+static EngineConfig withIdentity(const AdapterConfig& c) {
+  EngineConfig e = c.fw;
+  e.pci_vendor = c.vendor_id ? c.vendor_id : defaultVendorId(c.fw.gen);
+  e.pci_device = c.device_id ? c.device_id : defaultDeviceId(c.fw.gen);
+  e.pci_subsys_vendor = c.subsys_vendor_id ? c.subsys_vendor_id : e.pci_vendor;
+  e.pci_subsys_device = c.subsys_device_id;
+  e.pci_bus = c.bus;
+  e.pci_dev = c.device;
+  return e;
+}
+
+Adapter::Adapter(const AdapterConfig& cfg) : cfg_(cfg), fw_(withIdentity(cfg)) {
+  cfg_.fw = fw_.config();
+  if (cfg_.msix_vectors > 2048) cfg_.msix_vectors = 2048;
+  post_reads_left_ = cfg_.post_reads_until_ready;
+  for (unsigned i = 0; i < fw_.functions(); ++i) fns_.push_back(std::make_unique<Fn>(this, i));
+}
+
+Adapter::~Adapter() = default;
+
+unsigned Adapter::functionCount() const { return static_cast<unsigned>(fns_.size()); }
+unsigned Adapter::functionCountCfg() const { return fw_.functions(); }
+
+hostbus::Function* Adapter::function(unsigned fn) {
+  return fn < fns_.size() ? fns_[fn].get() : nullptr;
+}
+
+void Adapter::setSlotGone(unsigned fn, bool gone) {
+  std::lock_guard<std::mutex> g(mu_);
+  if (fn < fns_.size()) fns_[fn]->slot_gone_ = gone;
+}
+void Adapter::setMailboxReady(unsigned fn, bool ready) {
+  std::lock_guard<std::mutex> g(mu_);
+  if (fn < fns_.size()) fns_[fn]->mbox_knob_ready_ = ready;
+}
+void Adapter::setPostStage(uint16_t stage, bool error) {
+  std::lock_guard<std::mutex> g(mu_);
+  post_stage_ = stage;
+  post_error_ = error;
+  post_reads_left_ = 0;
+}
+void Adapter::setPivardStatus(uint32_t status) {
+  std::lock_guard<std::mutex> g(mu_);
+  pivard_status_ = status;
+  post_reads_left_ = 0;
+}
+void Adapter::setCfgBarRegister(unsigned fn, uint32_t off, uint32_t value) {
+  std::lock_guard<std::mutex> g(mu_);
+  if (fn >= fns_.size()) return;
+  if (off == 0x58) fns_[fn]->cfgbar_58_ = value;
+  if (off == 0x9C) fns_[fn]->cfgbar_9c_ = value;
+}
+
+void Adapter::injectUe(uint32_t lo, uint32_t hi, uint16_t port_status_code) {
+  std::lock_guard<std::mutex> g(mu_);
+  enterUe(lo, hi, port_status_code);
+}
+
+void Adapter::enterUe(uint32_t lo, uint32_t hi, uint16_t code) {
+  in_ue_ = true;
+  if (gen() == Gen::Pivard) {
+    pivard_status_ = (pivard_status_ | 0x80000000u | 0x01000000u) & ~0x00800000u;
+  } else {
+    ue_lo_ |= lo;
+    ue_hi_ |= hi;
+    post_stage_ = code;
+    post_error_ = true;
+  }
+  takeDump();
+}
+
+bool Adapter::inUe() const {
+  std::lock_guard<std::mutex> g(mu_);
+  return in_ue_;
+}
+
+void Adapter::takeDump() {
+  std::vector<uint8_t> dump(32768);
+  ++dumps_;
+  for (size_t i = 0; i < dump.size(); ++i) dump[i] = static_cast<uint8_t>(i * 13 + dumps_);
+  fw_.putObject("/dbg/dump.bin", std::move(dump));
+}
+
+uint32_t Adapter::readPostStage() {
+  if (post_reads_left_ > 0) {
+    --post_reads_left_;
+    return 0x0100;    // still booting
+  }
+  return (post_error_ ? 0x80000000u : 0) | post_stage_;
+}
+
+uint32_t Adapter::readPivardStatus() {
+  if (post_reads_left_ > 0) {
+    --post_reads_left_;
+    return pivard_status_ & ~0x00800000u;
+  }
+  return pivard_status_;
+}
+
+void Adapter::chipSoftReset() {
+  // The whole chip restarts: every function's objects are gone, the error is
+  // cleared and the firmware boots again.
+  fw_.destroyAllObjects();
+  for (auto& f : fns_) f->reset();
+  ue_lo_ = ue_hi_ = 0;
+  post_stage_ = 0xC000;
+  post_error_ = false;
+  in_ue_ = false;
+  post_reads_left_ = cfg_.post_reads_until_ready;
+}
+
+void Adapter::pivardPortReset(unsigned fn) {
+  fw_.destroyFunctionObjects(fn);
+  fns_[fn]->reset();
+  pivard_status_ = 0x00800000u;
+  in_ue_ = false;
+  post_reads_left_ = cfg_.post_reads_until_ready;
+}
+
+bool Adapter::injectAsyncEvent(unsigned fn, const AsyncEvent& ev) {
+  std::lock_guard<std::mutex> g(mu_);
+  if (fn >= fns_.size()) return false;
+  // Keep the firmware's own view consistent with what it announces.
+  if (ev.code == 1) {
+    Engine::PortState& p = fw_.port(ev.data[0]);
+    p.link_up = (ev.data[1] & 1) != 0;
+    p.logical = (ev.data[1] >> 1) & 1;
+    p.speed_code = ev.data[3];
+    p.down_reason = ev.data[5];
+    p.qos_speed = get16(ev.data, 6);
+  } else if (ev.code == 5 && ev.type == 1) {
+    fw_.port(ev.data[0]).qos_speed = get16(ev.data, 6);
+  } else if (ev.code == 17 && ev.type == 9) {
+    for (unsigned p = 0; p < fw_.ports(); ++p) {
+      fw_.port(p).transceiver_state = static_cast<uint8_t>(get32(ev.data, 0) >> (8 * p));
+      fw_.port(p).link_effect = static_cast<uint8_t>(get32(ev.data, 4) >> (8 * p));
+    }
+  }
+  return fns_[fn]->postAsync(ev);
+}
+
+size_t Adapter::heldCompletions(unsigned fn) const {
+  std::lock_guard<std::mutex> g(mu_);
+  if (fn >= fns_.size()) return 0;
+  return fns_[fn]->held_.size() + fns_[fn]->held_mbox_.size();
+}
+
+void Adapter::releaseHeldCompletions(unsigned fn) {
+  std::lock_guard<std::mutex> g(mu_);
+  if (fn < fns_.size()) fns_[fn]->releaseHeld();
+}
+
+FnCounters Adapter::counters(unsigned fn) const {
+  std::lock_guard<std::mutex> g(mu_);
+  return fn < fns_.size() ? fns_[fn]->ctr_ : FnCounters{};
+}
+
+uint32_t Adapter::configWord(unsigned fn, uint32_t off) {
+  return fn < fns_.size() ? fns_[fn]->configRead(off, 4) : 0xFFFFFFFFu;
+}
+
+uint32_t Adapter::hostIntrCtl(unsigned fn) const {
+  std::lock_guard<std::mutex> g(mu_);
+  return fn < fns_.size() ? fns_[fn]->host_intr_ctl_ : 0;
+}
+
+}  // namespace adapter

@@ -1,0 +1,162 @@
+// The emulated adapter as the host sees it: PCI functions with configuration
+// space and BARs, doorbells, the bootstrap mailbox, the MCC ring, event and
+// completion queues and interrupts, on top of the firmware engine.
+//
+// Usage
+//   adapter::AdapterConfig cfg;
+//   cfg.fw.gen = adapter::Gen::Pivard;      // generation: ids, BARs, registers
+//   cfg.fw.functions = 2;                   // PCI functions (ports)
+//   adapter::Adapter card(cfg);
+//   hostbus::Function* f0 = card.function(0);   // hand to the kernel stand-in
+//   ... the host calls f0->attachHost(host) and drives it through the BARs ...
+//
+//   card.engine().setFault(1, 59, {.status = 5});       // firmware knobs
+//   card.injectAsyncEvent(0, adapter::linkStateEvent(0, false, true, 4, 0, 0));
+//   card.injectUe(0x1, 0, 0xE123);                    // unrecoverable error
+//   card.setSlotGone(0, true);                           // reads all ones
+//   card.releaseHeldCompletions(0);                      // "late" completions
+//   card.engine().countLive(adapter::ObjKind::Eq, 0);    // object accounting
+//
+// BARs (index: role). KS2: 1 PCI-configuration, 2 CSR, 4 doorbell. KS3 and
+// Veskarn: 0 PCI-configuration, 2 CSR, 4 doorbell. Pivard: 0 doorbell only.
+// Doorbell BAR: 0x60 transmit, 0x100 receive, 0x120 EQ/CQ, 0x140 MCC, 0x160
+// mailbox; Pivard 0x404 port status, 0x408 port control, 0x40C/0x410 error
+// registers, 0x414 physical-device control. CSR: 0xAC POST stage / port
+// status, 0x138 and 0x1FFFC UE injection (KS2, KS3). PCI-configuration BAR:
+// 0x58 and 0x9C status words, 0x5C soft reset (bit 7; Veskarn byte 0x5F bit 0
+// injects a UE), 0xFC host interrupt control (bit 29). Configuration space:
+// 0xA0/0xA4 UE status, 0xA8/0xAC UE mask (not Pivard), 0xFC memory-BAR window.
+//
+// Every method is safe to call from any thread; the device serialises itself.
+// Interrupts go out through hostbus::Host::raiseInterrupt while the device
+// lock is held (the host delivers them asynchronously).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "fw_engine.h"
+#include "hostbus.h"
+
+namespace adapter {
+
+struct AdapterConfig {
+  EngineConfig fw;
+  uint16_t segment = 0;
+  uint8_t bus = 3;
+  uint8_t device = 0;
+  uint16_t vendor_id = 0;          // 0: the generation's default
+  uint16_t device_id = 0;          // 0: the generation's default
+  uint16_t subsys_vendor_id = 0;   // 0: the vendor id
+  uint16_t subsys_device_id = 0x1234;
+  unsigned msix_vectors = 32;
+  // Reads of the POST stage (CSR 0xAC) / Pivard ready bit before the firmware
+  // is ready after power-on or a reset (0: ready at once).
+  unsigned post_reads_until_ready = 0;
+};
+
+// PCI identity of a generation's NIC function.
+uint16_t defaultVendorId(Gen g);
+uint16_t defaultDeviceId(Gen g);
+
+// An asynchronous event as the firmware posts it on the MCC completion queue.
+struct AsyncEvent {
+  uint8_t code = 0;
+  uint8_t type = 0;
+  uint8_t data[12] = {};
+};
+AsyncEvent linkStateEvent(uint8_t port, bool up, bool logical, uint8_t speed_code,
+                          uint8_t down_reason, uint16_t qos_speed);
+AsyncEvent qosSpeedEvent(uint8_t port, uint16_t speed_10mbps);
+AsyncEvent priorityEvent(uint8_t bitmap, uint8_t recommended, bool valid);
+AsyncEvent pvidEvent(bool enabled, uint16_t pvid);
+AsyncEvent os2bmcEvent(bool enable, uint16_t filter_mask);
+AsyncEvent debugDataEvent(uint32_t w0, uint32_t w1, uint32_t w2);
+AsyncEvent qnqEvent(bool valid, uint16_t vlan);
+AsyncEvent transceiverEvent(uint32_t word0, uint32_t word1);
+
+// What a function's doorbells and queues have seen (for tests).
+struct FnCounters {
+  unsigned mailbox_commands = 0;
+  unsigned mcc_commands = 0;
+  unsigned completions_written = 0;
+  unsigned events_written = 0;     // async events posted
+  unsigned eq_entries_written = 0;
+  unsigned interrupts = 0;
+  unsigned tx_doorbells = 0, rx_doorbells = 0;
+  unsigned soft_resets = 0, port_resets = 0, dump_requests = 0;
+  unsigned ue_injections = 0;
+  unsigned dropped_dma = 0;        // device writes/reads that hit unmapped memory
+  uint32_t last_eq_cq_doorbell = 0;
+  uint32_t last_tx_doorbell = 0, last_rx_doorbell = 0;
+};
+
+class Adapter {
+ public:
+  explicit Adapter(const AdapterConfig& cfg);
+  ~Adapter();
+  Adapter(const Adapter&) = delete;
+  Adapter& operator=(const Adapter&) = delete;
+
+  Gen gen() const { return cfg_.fw.gen; }
+  unsigned functionCount() const;
+  hostbus::Function* function(unsigned fn);
+  // The firmware. Hold lock() around direct use while the host runs.
+  Engine& engine() { return fw_; }
+  std::mutex& lock() { return mu_; }
+
+  // ---- knobs ----
+  void setSlotGone(unsigned fn, bool gone);          // every read all ones, writes dropped
+  void setMailboxReady(unsigned fn, bool ready);     // the mailbox ready bit
+  void setPostStage(uint16_t stage, bool error);     // CSR 0xAC (KS, Veskarn)
+  void setPivardStatus(uint32_t status);             // doorbell 0x404 (Pivard)
+  // Puts the chip into an unrecoverable error: UE status words (0xA0/0xA4),
+  // CSR 0xAC = error | code (use 0xE000 | n for a recoverable one). Pivard:
+  // port status gets error and reset-needed.
+  void injectUe(uint32_t lo, uint32_t hi, uint16_t port_status_code);
+  bool inUe() const;
+  // Posts an asynchronous event on every MCC queue of the function that asked
+  // for the event's code; false when none did.
+  bool injectAsyncEvent(unsigned fn, const AsyncEvent& ev);
+  // Held ("late") completions: write them now.
+  size_t heldCompletions(unsigned fn) const;
+  void releaseHeldCompletions(unsigned fn);
+  FnCounters counters(unsigned fn) const;
+  // Raw register views for tests.
+  uint32_t configWord(unsigned fn, uint32_t off);
+  uint32_t pivardStatus() const { return pivard_status_; }
+  uint32_t softResetReg() const { return soft_reset_reg_; }
+  uint32_t hostIntrCtl(unsigned fn) const;
+  // PCI-configuration BAR status words 0x58 and 0x9C.
+  void setCfgBarRegister(unsigned fn, uint32_t off, uint32_t value);
+
+  class Fn;   // one PCI function (implements hostbus::Function)
+
+ private:
+  friend class Fn;
+  AdapterConfig cfg_;
+  Engine fw_;
+  mutable std::mutex mu_;
+  std::vector<std::unique_ptr<Fn>> fns_;
+  uint16_t post_stage_ = 0xC000;
+  bool post_error_ = false;
+  unsigned post_reads_left_ = 0;
+  uint32_t ue_lo_ = 0, ue_hi_ = 0;
+  uint32_t pivard_status_ = 0x00800000;
+  uint32_t soft_reset_reg_ = 0;
+  uint32_t ue_inject_138_ = 0;
+  bool in_ue_ = false;
+  unsigned dumps_ = 0;
+
+  unsigned functionCountCfg() const;
+  void chipSoftReset();
+  void pivardPortReset(unsigned fn);
+  void enterUe(uint32_t lo, uint32_t hi, uint16_t code);
+  void takeDump();
+  uint32_t readPostStage();
+  uint32_t readPivardStatus();
+};
+
+}  // namespace adapter

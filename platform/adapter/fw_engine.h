@@ -1,0 +1,396 @@
+// The adapter's firmware: one command engine per adapter.
+//
+// Usage
+//   adapter::EngineConfig cfg;            // generation, ports, MACs, versions ...
+//   cfg.gen = adapter::Gen::Veskarn;
+//   adapter::Engine fw(cfg);
+//
+//   // One command, as any carrier delivers it: a 16-byte Request_Header and its
+//   // payload in `buf`; `cap` bytes are writable. The firmware answers in place
+//   // (Response_Header + response payload) and says how to complete it.
+//   adapter::Request rq{.fn = 0, .carrier = adapter::Carrier::Ioctl, .buf = buf, .cap = cap};
+//   adapter::Outcome out = fw.execute(rq);
+//   // out.status / out.ext_status: the completion's status words;
+//   // out.deliver == false: the firmware never answers (the caller times out).
+//
+//   fw.setFault(1, 59, {.status = 5});    // knobs, per (subsystem, opcode)
+//   fw.countLive(adapter::ObjKind::Eq);   // what the functions created and still own
+//   fw.registerHandler(1, 172, myWriteObject);   // more commands later
+//
+// The engine is the same in both flavours (the driver's emulated PCI functions
+// and the library's emulated character devices reach it); it never touches
+// host memory except through the Dma callbacks a carrier passes in. It is not
+// thread-safe: a carrier serialises its calls (the device model holds a lock).
+//
+// Formats are read at the byte offsets the firmware interface defines
+// (Request_Header: 0 opcode, 1 subsystem, 2 port, 3 domain, 4 u32 timeout,
+// 8 u32 request_length, 12 version, 13 vf number, 14 u16 pf/vh numbers;
+// Response_Header: 4 status, 5 additional status, 8 response_length,
+// 12 actual_response_length). Payload offsets (p+N) are N + 16.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace adapter {
+
+enum class Gen : uint8_t { KS2 = 0, KS3 = 1, Pivard = 2, Veskarn = 3 };
+const char* genName(Gen g);
+
+// Firmware status values the model answers with.
+enum FwStatus : uint8_t {
+  kStatusSuccess = 0,
+  kStatusFailed = 1,
+  kStatusNotSupported = 2,     // illegal request / not supported by this firmware
+  kStatusIllegalField = 3,
+  kStatusNotPrivileged = 5,
+  kStatusNoResources = 66,
+  kStatusBusy = 68,
+};
+
+// Pseudo keys for the two bare mailbox patterns (no header): fault knobs and
+// counters use them like a (subsystem, opcode) pair.
+constexpr uint8_t kSubBare = 0;
+constexpr uint8_t kOpFwInit = 1;
+constexpr uint8_t kOpFwClean = 2;
+
+// How the command reached the firmware. Some opcodes mean two commands and are
+// told apart by carrier and length.
+enum class Carrier : uint8_t { Mailbox, Mcc, Ioctl };
+
+// Host memory seen by the firmware (bus addresses). A carrier that has no
+// DMA (or a test) passes nullptr; commands that need it then fail.
+class Dma {
+ public:
+  virtual ~Dma() = default;
+  virtual bool read(uint64_t addr, void* dst, size_t len) = 0;
+  virtual bool write(uint64_t addr, const void* src, size_t len) = 0;
+};
+
+struct Request {
+  unsigned fn = 0;                     // PCI function (physical function index) that sent it
+  Carrier carrier = Carrier::Ioctl;
+  uint8_t* buf = nullptr;              // Request_Header + payload, rewritten as the response
+  size_t cap = 0;                      // writable bytes at buf (>= 16)
+  Dma* dma = nullptr;
+};
+
+// What the firmware does with the completion of one command.
+struct Outcome {
+  uint16_t status = 0;       // completion status (also Response_Header byte 4, low byte)
+  uint16_t ext_status = 0;   // completion extended status
+  bool deliver = true;       // false: no completion at all (the command times out)
+  bool late = false;         // completion held back until the carrier releases it
+  bool card_error = false;   // the command drove the card into an unrecoverable error
+  bool slot_gone = false;    // the function disappeared from the bus
+};
+
+// Per-command fault knob. A knob with a non-zero status (or additional /
+// extended status) answers without running the command; the other flags act
+// on the completion after the command ran (late) or instead of it.
+struct Fault {
+  uint8_t status = 0;
+  uint8_t additional = 0;
+  uint16_t extended = 0;
+  bool no_completion = false;
+  bool late = false;
+  bool card_error = false;
+  bool slot_gone = false;
+  int times = -1;            // how many commands it hits; -1 every one
+};
+
+// Objects a function creates in the firmware (accounting).
+enum class ObjKind : uint8_t {
+  Interface, MacFilter, Eq, Cq, TxQueue, RxQueue, MccQueue, QueueFilter, TunnelFilter,
+};
+const char* objKindName(ObjKind k);
+
+struct ObjInfo {
+  ObjKind kind;
+  uint32_t id;
+  unsigned fn;        // creating PCI function
+  uint8_t domain;     // 0 the function itself, else a VF domain
+};
+
+// A queue as the firmware holds it; the device model keeps its ring state here.
+struct QueueObj {
+  ObjKind kind = ObjKind::Eq;
+  uint32_t id = 0;
+  unsigned fn = 0;
+  uint8_t domain = 0;
+  uint32_t entries = 0;        // ring entries (power of two)
+  uint32_t entry_size = 0;     // bytes per entry
+  uint32_t npages = 0;
+  std::array<uint64_t, 8> pages{};
+  uint32_t bound = 0;          // CQ: its EQ; TX/RX/MCC queue: its CQ
+  uint32_t async_mask = 0;     // MCC queue: asynchronous event codes wanted (bit = code)
+  uint32_t if_id = 0;          // TX/RX queue: interface
+  uint32_t delay_mult = 0;     // EQ: interrupt delay multiplier
+  uint32_t doorbell_offset = 0;  // TX queue: its doorbell register
+  uint8_t version = 0;         // command version it was created with
+  uint32_t flags = 0;          // raw context words as sent (for tests)
+  uint32_t ctx[4] = {};
+  // Device-side ring state (owned by the device model).
+  uint32_t hw_index = 0;       // next entry the device writes (EQ/CQ) or reads (MCC)
+  uint32_t outstanding = 0;    // entries written and not yet popped by the host
+  bool armed = false;
+  unsigned vector = 0;         // EQ: interrupt vector
+};
+
+struct MacFilter { uint32_t id; unsigned fn; uint8_t domain; uint32_t if_id; std::array<uint8_t, 6> mac; };
+struct InterfaceObj {
+  uint32_t id; unsigned fn; uint8_t domain; uint32_t cap_flags; uint32_t en_flags;
+  uint32_t rxf_flags = 0; std::vector<uint16_t> vlans; bool vlan_promisc = false;
+  uint16_t rss_flags = 0; uint16_t rss_log2 = 0; std::array<uint8_t, 40> rss_key{};
+  std::vector<uint8_t> rss_table;
+};
+struct FilterObj {   // interface queue filters and tunnel (VXLAN) filters
+  uint32_t id; unsigned fn; uint32_t if_id; uint32_t tenant_if; uint16_t queue; uint32_t vni;
+  std::array<uint8_t, 6> mac;
+};
+
+struct EngineConfig {
+  Gen gen = Gen::KS3;
+  unsigned functions = 2;               // PCI functions (one per port unless ports_per_fn)
+  uint8_t asic_rev = 1;                 // 0 = A0 silicon (refused by the driver on KS and Pivard)
+  std::array<uint8_t, 6> base_mac{0x00, 0x90, 0xFA, 0x12, 0x34, 0x50};   // function i: last byte + i
+  std::string fw_version = "11.2.1149.0";
+  std::string flash_fw_version = "11.2.1149.0";
+  std::string controller_text = "Kalderstone emulated controller";
+  std::string serial_number = "EMU1234567890";
+  std::string model_name = "KM-2P-10G";
+  std::string model_desc = "Emulated 2-port 10GbE converged adapter";
+  std::string program_type = "ETH";
+  uint8_t die_temperature = 52;         // degrees C
+  uint32_t fw_caps = 0x20000;
+  uint32_t fw_func_caps = 0x2;
+  uint16_t max_vfs = 16;                // per function (profile)
+  bool sriov_enabled = true;
+  uint8_t function_mode = 1;            // multichannel type of the port descriptor
+  uint16_t active_profile = 1;
+  uint32_t privileges = 0x7FF;
+  uint8_t netqueues = 8;                // controller attributes byte 520
+  // Resource limits reported per function.
+  uint16_t txqs = 16, rxqs = 17, rssqs = 16, cqs = 64, evtqs = 32, ucmacs = 64, mccqs = 2, vlans = 64,
+           ifaces = 32;
+  uint32_t nic_cap_flags = 0x1BB4 | 0x1000000;
+  bool tpe_supported = true;
+  uint16_t ue2rp = 15000, ue2sr = 5000;   // ms
+  uint8_t phy_type = 7, phy_if_type = 10;
+  uint16_t speed_caps = 0x0C, speed_caps2 = 0x0C;
+  std::string port_names = "0123";      // port name characters (1/77)
+  bool profile_zero_lengths = false;    // profile descriptors sent with length 0 (= 72)
+  bool mac_list_flag_entry = false;     // MAC list of domain 0 starts with a type-4 entry
+  // PCI identity shown in the controller attributes (the device model fills it).
+  uint16_t pci_vendor = 0, pci_device = 0, pci_subsys_vendor = 0, pci_subsys_device = 0;
+  uint8_t pci_bus = 0, pci_dev = 0;
+};
+
+// Statistics counters named by the driver's statistics parse; the engine places
+// them at the word positions of each generation's block.
+enum class Stat : uint8_t {
+  RxCrcErrors, RxAlignmentSymbolErrors, RxPauseFrames, RxPriorityPauseFrames, RxControlFrames,
+  RxInRangeErrors, RxOutRangeErrors, RxFrameTooLong, RxAddressFiltered, RxDroppedTooSmall,
+  RxDroppedTooShort, RxDroppedHeaderTooSmall, RxDroppedTcpLength, RxDroppedRunt, RxIpChecksumErrs,
+  RxTcpChecksumErrs, RxUdpChecksumErrs, TxPauseFrames, TxPriorityPauseFrames, TxControlFrames,
+  RxppFifoOverflowDrop, RxInputFifoOverflowDrop, PmemFifoOverflowDrop, JabberEvents, RxDropsNoPbuf,
+  RxDropsNoErxDescr, RxDropsNoTpreDescr, RxDropsTooManyFrags, ForwardedPackets, RxDropsMtu,
+  EthRedDrops, Count
+};
+// Size in bytes of the statistics block (header included) of a generation.
+uint32_t statsBlockBytes(Gen g);
+// Word index (u32 words from the start of the block, header = words 0-3) of a
+// counter for a port; -1 when the generation has no such counter. A counter
+// that the format splits over two words gives the first; statsWordSecond()
+// gives the other (or -1).
+int statsWord(Gen g, Stat s, unsigned port);
+int statsWordSecond(Gen g, Stat s, unsigned port);
+// Byte offset of the 16-bit no-DMA fragment counters (indexed by receive queue
+// id); 0 on Pivard.
+uint32_t statsNoDmaOffset(Gen g);
+
+// Handler of one (subsystem, opcode).
+struct Cmd;
+class Engine;
+using Handler = void (*)(Engine& fw, Cmd& c);
+
+// The command a handler works on.
+struct Cmd {
+  unsigned fn;
+  Carrier carrier;
+  uint8_t opcode, subsystem, port, domain, version, vf;
+  uint16_t pfvh;         // pfnumber (bits 0-9) and vhnumber (bits 10-15)
+  uint32_t timeout;
+  uint32_t req_len;      // request_length (payload bytes)
+  uint8_t* p;            // payload (buf + 16): the response is written here
+  size_t pcap;           // writable payload bytes
+  Dma* dma;
+  const uint8_t* in;     // the request payload as received (read through r8..r32)
+  size_t in_len;
+  // Results, set by the handler.
+  uint8_t status = 0, additional = 0;
+  uint16_t ext_status = 0;
+  uint32_t resp_len = 0;   // response payload bytes (response_length)
+  bool no_answer = false;  // the firmware never completes this command
+  // Payload helpers: reads past the request see zeros, writes past pcap are
+  // dropped. respond(n) zeroes the first n response bytes and sets resp_len.
+  void respond(size_t len);
+  void rtext(size_t off, size_t field, std::string* out) const;
+  uint8_t r8(size_t off) const;
+  uint16_t r16(size_t off) const;
+  uint32_t r32(size_t off) const;
+  void w8(size_t off, uint8_t v);
+  void w16(size_t off, uint16_t v);
+  void w32(size_t off, uint32_t v);
+  void wbytes(size_t off, const void* src, size_t n);
+  void wtext(size_t off, const std::string& s, size_t field);   // NUL-padded
+  bool fits(size_t end) const { return end <= pcap; }
+  void fail(uint8_t st, uint8_t add = 0) { status = st; additional = add; }
+};
+
+class Engine {
+ public:
+  explicit Engine(const EngineConfig& cfg);
+  ~Engine();
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+
+  const EngineConfig& config() const { return cfg_; }
+  Gen gen() const { return cfg_.gen; }
+  unsigned functions() const { return cfg_.functions; }
+
+  // The raw entry: one command with its header. Bytes the response does not
+  // cover are left as they were.
+  Outcome execute(const Request& rq);
+  // The two bare mailbox patterns (8 bytes, no header).
+  Outcome fwInit(unsigned fn);
+  Outcome fwClean(unsigned fn);
+  // Destroys everything the function created (function reset, firmware clean,
+  // chip soft reset).
+  void destroyFunctionObjects(unsigned fn);
+  void destroyAllObjects();
+
+  // Handlers.
+  void registerHandler(uint8_t subsystem, uint8_t opcode, Handler h);
+  bool hasHandler(uint8_t subsystem, uint8_t opcode) const;
+
+  // Fault knobs.
+  void setFault(uint8_t subsystem, uint8_t opcode, const Fault& f);
+  void clearFault(uint8_t subsystem, uint8_t opcode);
+  void clearFaults();
+
+  // Accounting.
+  std::vector<ObjInfo> liveObjects(int fn = -1) const;
+  size_t countLive(ObjKind k, int fn = -1) const;
+  size_t countLive(int fn = -1) const;
+  // Commands seen per (subsystem, opcode), and the last request of each (raw
+  // header + payload as received, for tests that check a builder's encoding).
+  unsigned commandsSeen(uint8_t subsystem, uint8_t opcode) const;
+  const std::vector<uint8_t>* lastRequest(uint8_t subsystem, uint8_t opcode) const;
+
+  // Queues (the device model reads and updates ring state through these).
+  QueueObj* queue(ObjKind k, uint32_t id);
+  std::vector<QueueObj*> queues(ObjKind k, int fn = -1);
+  const InterfaceObj* interface(uint32_t id) const;
+  std::vector<MacFilter> macFilters(int fn = -1) const;
+  const FilterObj* filter(uint32_t id) const;
+
+  // Firmware state that tests set or read.
+  struct PortState {
+    bool link_up = true;
+    uint8_t speed_code = 4;     // 0..7: 0, 10, 100, 1000, 10000, 20000, 25000, 40000 Mb/s
+    uint16_t qos_speed = 0;     // 10 Mb/s units, 0 none
+    uint8_t logical = 1;
+    uint8_t down_reason = 0;
+    uint16_t tx_pause = 1, rx_pause = 1;
+    uint16_t port_speed_code = 0;  // configured speed code (1/134, 1/57): 0 auto-negotiation
+    uint8_t transceiver_state = 0, link_effect = 0;
+    std::array<uint8_t, 16> vendor{}, part{};
+  };
+  PortState& port(unsigned p);
+  unsigned portOfFunction(unsigned fn) const { return fn % ports(); }
+  unsigned ports() const;
+  uint8_t pfNumber(unsigned fn) const { return static_cast<uint8_t>(fn); }
+  std::array<uint8_t, 6> permanentMac(unsigned fn) const;
+  void setDieTemperature(uint8_t t) { cfg_.die_temperature = t; }
+  // Statistics words of a function's block (header words 0-3 are rewritten
+  // by the command); index by statsWord().
+  void setStatsWord(unsigned fn, unsigned word, uint32_t v);
+  uint32_t statsWordValue(unsigned fn, unsigned word) const;
+  void setStat(unsigned fn, Stat s, uint32_t v);   // by name, at this generation's position
+  void setNoDmaCounter(unsigned fn, uint32_t rxq_id, uint16_t v);
+  // Named flash objects (read object / delete object).
+  void putObject(const std::string& name, std::vector<uint8_t> data);
+  bool hasObject(const std::string& name) const;
+  std::vector<uint8_t>* object(const std::string& name);
+  void eraseObject(const std::string& name);
+  // FAT (firmware log) data.
+  std::vector<uint8_t>& fatLog() { return fat_; }
+  std::vector<uint8_t>& vpd(unsigned fn);
+  bool initialised(unsigned fn) const;
+  uint32_t fnPrivileges(unsigned fn, uint8_t domain) const;
+  // The last accepted set-profile command (1/165).
+  struct SetProfile {
+    std::vector<uint8_t> descriptors;
+    uint32_t count = 0;
+    uint8_t version = 0, domain = 0;
+    unsigned times = 0;
+  };
+  const SetProfile& lastSetProfile() const { return set_profile_; }
+  void recordSetProfile(const uint8_t* desc, size_t bytes, uint32_t count, uint8_t version,
+                        uint8_t domain);
+  bool vfsEnabled(unsigned fn, uint8_t domain) const;
+  bool interruptsEnabled(unsigned fn) const;
+  uint32_t emiCanceller(unsigned fn) const;
+  bool ueRecoveryRequested(unsigned fn) const;
+  uint16_t hswPvid(unsigned fn, uint8_t domain) const;
+  uint32_t qosBandwidth(unsigned fn, uint8_t domain) const;
+  uint32_t logicalLinkWord(unsigned fn, uint8_t domain) const;
+  const std::vector<std::array<uint8_t, 6>>& macList(unsigned fn, uint8_t domain);
+  std::array<uint8_t, 6> wolMac(unsigned fn) const;
+
+  // ---- used by the handlers (public so that added handlers can use them) ----
+  uint32_t allocId(ObjKind k);
+  QueueObj& addQueue(const QueueObj& q);
+  bool destroyQueue(ObjKind k, uint32_t id, unsigned fn);
+  InterfaceObj* interfaceMut(uint32_t id);
+  uint32_t addInterface(const InterfaceObj& i);
+  bool destroyInterface(uint32_t id, unsigned fn);
+  uint32_t addMacFilter(unsigned fn, uint8_t domain, uint32_t if_id, const uint8_t* mac);
+  bool delMacFilter(uint32_t id, unsigned fn);
+  MacFilter* macFilterMut(uint32_t id);
+  uint32_t addFilter(ObjKind k, const FilterObj& f);
+  bool delFilter(uint32_t id, unsigned fn);
+
+  struct FnState;
+  FnState& fnState(unsigned fn);
+  const FnState& fnState(unsigned fn) const;
+
+ private:
+  EngineConfig cfg_;
+  std::map<uint16_t, Handler> handlers_;
+  std::map<uint16_t, Fault> faults_;
+  std::map<uint16_t, unsigned> seen_;
+  std::map<uint16_t, std::vector<uint8_t>> last_req_;
+  std::map<uint64_t, QueueObj> queues_;         // key: kind << 32 | id
+  std::map<uint32_t, InterfaceObj> ifaces_;
+  std::map<uint32_t, MacFilter> pmacs_;
+  std::map<uint32_t, std::pair<ObjKind, FilterObj>> filters_;
+  std::map<std::string, std::vector<uint8_t>> objects_;
+  std::vector<uint8_t> fat_;
+  std::vector<PortState> ports_;
+  std::vector<FnState*> fns_;
+  SetProfile set_profile_;
+  uint32_t next_id_[9] = {};
+
+};
+
+// Registers the handlers of every command the driver sends (called by the
+// constructor).
+void registerDriverHandlers(Engine& fw);
+
+}  // namespace adapter

@@ -1,0 +1,163 @@
+// Test controls of the kernel stand-in: the module loader, the device layer
+// (plugging emulated PCI functions in), failure injection, the kernel clock,
+// object accounting, captured log lines and management-channel invocation.
+// Driver code never includes this file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "hostbus.h"
+#include "vmkapi.h"
+
+namespace vmktest {
+
+/* ---- Resetting between tests ------------------------------------------- */
+
+// Forgets failure rules, captured log lines, call counts and plugged devices,
+// and puts the clock back to real-time rate. Live kernel objects are not
+// touched (assert them with live() first).
+void reset();
+
+/* ---- Module loader ------------------------------------------------------ */
+
+// Sets the registered module parameters from a loader option text such as
+// "debugMask=0x10 max_vfs=1,2,3 msix=0" after putting every parameter back to
+// its default. False (with a reason in *error) for an unknown name or a bad value.
+bool setModuleParameters(const std::string& options, std::string* error = nullptr);
+// Texts of the registered parameters: "name type description", in table order.
+std::vector<std::string> moduleParameterList();
+// Loads a module: sets its parameters, then runs its init function. Returns
+// what init returned.
+int loadModule(int (*init)(), const std::string& options = "");
+void unloadModule(void (*cleanup)());
+
+/* ---- Device layer -------------------------------------------------------- */
+
+// Plugs a PCI function in (the host gets attached to it). The device is handed
+// to the registered driver by attachDevice().
+vmk_Device plugPciFunction(hostbus::Function* fn);
+// Detaches (if attached) and pulls the function out.
+void unplugPciFunction(vmk_Device device);
+// Kernel-side driving of the registered driver's operations on a device.
+VMK_ReturnStatus attachDevice(vmk_Device device);
+VMK_ReturnStatus scanDevice(vmk_Device device);
+VMK_ReturnStatus startDevice(vmk_Device device);
+VMK_ReturnStatus quiesceDevice(vmk_Device device);
+VMK_ReturnStatus detachDevice(vmk_Device device);
+void forgetDevice(vmk_Device device);
+// Child devices registered under `parent` (e.g. logical uplinks), in order.
+std::vector<vmk_Device> childDevices(vmk_Device parent);
+vmk_AddrCookie deviceRegistrationData(vmk_Device device);
+// Calls the remove operation of a registered child device.
+VMK_ReturnStatus removeDevice(vmk_Device device);
+// The host side of the bus, as the plugged functions see it.
+hostbus::Host* host();
+// Is a bus range currently mapped for DMA (for asserting device accesses)?
+bool dmaMapped(uint64_t busAddr, uint64_t len);
+
+/* ---- Failure injection --------------------------------------------------- */
+
+// Makes calls of service `name` (the function name, e.g. "vmk_HeapAlloc")
+// fail with `status`: the nth call from now (1 = the next), or with `every`
+// every call from the nth on. Calls that return a pointer fail with NULL.
+void failCall(const std::string& name, unsigned nth, VMK_ReturnStatus status = VMK_FAILURE, bool every = false);
+void clearFailures();
+// Calls of `name` since the last reset().
+unsigned callCount(const std::string& name);
+// Failures actually injected since the last reset().
+unsigned injectedCount(const std::string& name);
+
+/* ---- Clock --------------------------------------------------------------- */
+
+// Kernel time in nanoseconds since boot.
+uint64_t nowNs();
+// Kernel time runs `rate` times as fast as real time (1 = real time). With
+// rate 0 the clock stands still and moves only by advance() and busy delays.
+void setClockRate(double rate);
+double clockRate();
+// Moves the clock forward at once (sleepers whose time has come wake up).
+void advance(uint64_t ns);
+inline void advanceMs(uint64_t ms) { advance(ms * 1000000ull); }
+
+/* ---- Accounting ---------------------------------------------------------- */
+
+struct Live {
+  long modules = 0;
+  long memPools = 0;
+  long poolPages = 0;
+  long mappings = 0;      // vmk_Map mappings
+  long heaps = 0;
+  long heapBlocks = 0;
+  long logComponents = 0;
+  long lockDomains = 0;
+  long locks = 0;         // spinlocks and semaphores
+  long drivers = 0;
+  long hashTables = 0;
+  long mgmtHandles = 0;
+  long dmaEngines = 0;
+  long dmaMappings = 0;
+  long sgHandles = 0;
+  long sgArrays = 0;
+  long barMappings = 0;
+  long intrCookies = 0;
+  long intrRegistrations = 0;
+  long worlds = 0;
+  long timers = 0;
+  long childDevices = 0;
+  long attachedDevices = 0;
+
+  bool allZero() const;
+  std::string describe() const;  // the non-zero counts, e.g. "heapBlocks=2 worlds=1"
+};
+Live live();
+
+/* ---- Pools and heaps by name ------------------------------------------- */
+
+struct PoolInfo {
+  uint32_t reservation = 0;  // pages
+  uint32_t limit = 0;        // pages
+  uint64_t pagesInUse = 0;
+};
+struct HeapInfo {
+  uint64_t initial = 0;
+  uint64_t max = 0;
+  uint64_t used = 0;         // bytes charged for live blocks
+  bool poolBacked = false;
+};
+// False when no pool / heap of that name exists.
+bool poolInfo(const std::string& name, PoolInfo* info);
+bool heapInfo(const std::string& name, HeapInfo* info);
+
+/* ---- Log ----------------------------------------------------------------- */
+
+struct LogLine {
+  std::string component;  // empty for lines outside a component
+  vmk_LogUrgency urgency;
+  int level;
+  std::string text;       // as formatted, newline included
+};
+std::vector<LogLine> logLines();
+std::vector<std::string> logTexts();
+void clearLog();
+// Number of captured lines containing `needle`.
+size_t logCount(const std::string& needle);
+// Echo log lines to standard error as they are written (off by default).
+void setLogEcho(bool on);
+
+/* ---- Management channel -------------------------------------------------- */
+
+// Invokes callback `id` of the management channel named `name` the way a user
+// client would: the buffers are checked against the signature's sizes.
+VMK_ReturnStatus mgmtInvoke(const std::string& name, uint64_t id, void* p1, size_t p1Size, void* p2,
+                            size_t p2Size);
+// Is a management channel of that name registered?
+bool mgmtRegistered(const std::string& name);
+
+/* ---- Modules the driver looks up ----------------------------------------- */
+
+// Pretends a module of that name is loaded (or no longer loaded).
+void setModulePresent(const std::string& name, bool present);
+
+}  // namespace vmktest

@@ -1,0 +1,983 @@
+// Device layer: drivers, devices, PCI functions, BAR windows, interrupts, the
+// host side of the bus, DMA engines and scatter-gather.
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <list>
+#include <map>
+#include <memory>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "internal.h"
+
+using namespace vmkint;
+
+struct vmk_PCIDeviceInt;
+
+struct vmk_DeviceInt {
+  vmk_PCIDeviceInt* pci = nullptr;     // PCI function devices
+  vmk_DeviceInt* parent = nullptr;     // child (logical) devices
+  vmk_Driver owner = nullptr;          // the attached driver
+  bool attached = false;
+  vmk_AddrCookie driverData{};
+  vmk_AddrCookie registrationData{};
+  vmk_DeviceOps ops{};
+  std::string busAddress;
+  std::string busIdentifier;
+};
+
+struct vmk_DriverInt {
+  std::string name;
+  vmk_DriverOps ops;
+};
+
+struct vmk_BusTypeInt {
+  std::string name;
+};
+
+struct BarWindow {
+  vmk_VA va;
+  uint64_t size;
+};
+
+struct vmk_PCIDeviceInt {
+  hostbus::Function* fn;
+  vmk_DeviceInt* device;
+  BarWindow bars[6]{};
+  bool pme = false;
+  std::vector<vmk_IntrCookie> cookies;
+};
+
+namespace {
+
+std::mutex devLock;  // drivers, devices, PCI state and BAR windows
+std::vector<vmk_DriverInt*> driversList;
+std::list<vmk_DeviceInt*> devicesList;
+std::set<vmk_BusTypeInt*> busTypes;
+
+/* ---- BAR windows --------------------------------------------------------- */
+
+// BARs are mapped into a reserved, inaccessible address range: only the MMIO
+// accessors can reach the device behind them.
+constexpr uint64_t kBarSpace = 1ull << 34;  // 16 GB of reserved address space
+uint8_t* barSpace = nullptr;
+uint64_t barNext = 0;
+struct BarRef {
+  vmk_PCIDeviceInt* dev;
+  unsigned bar;
+  uint64_t size;
+};
+std::map<vmk_VA, BarRef> barWindows;  // devLock
+
+vmk_VA reserveBarWindow(uint64_t size) {
+  if (barSpace == nullptr) {
+    void* p = mmap(nullptr, kBarSpace, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED) return 0;
+    barSpace = (uint8_t*)p;
+  }
+  uint64_t rounded = (size + VMK_PAGE_SIZE - 1) & ~(uint64_t)(VMK_PAGE_SIZE - 1);
+  if (barNext + rounded + VMK_PAGE_SIZE > kBarSpace) return 0;
+  vmk_VA va = (vmk_VA)(barSpace + barNext);
+  barNext += rounded + VMK_PAGE_SIZE;  // a guard page between windows
+  return va;
+}
+
+bool barLookup(vmk_VA addr, unsigned width, hostbus::Function** fn, unsigned* bar, uint64_t* off) {
+  std::lock_guard<std::mutex> g(devLock);
+  auto it = barWindows.upper_bound(addr);
+  if (it == barWindows.begin()) return false;
+  --it;
+  if (addr < it->first || addr + width > it->first + it->second.size) return false;
+  *fn = it->second.dev->fn;
+  *bar = it->second.bar;
+  *off = addr - it->first;
+  return true;
+}
+
+/* ---- Interrupts ---------------------------------------------------------- */
+
+struct Intr {
+  vmk_PCIDeviceInt* dev;
+  unsigned vector;  // MSI-X table index; 0 for INTx and MSI
+  vmk_PCIInterruptType type;
+  bool registered = false;
+  bool enabled = false;
+  bool pending = false;
+  bool queued = false;
+  bool running = false;
+  vmk_IntrProps props{};
+};
+
+std::mutex intrLock;
+std::condition_variable intrCv;
+std::map<vmk_IntrCookie, Intr> intrs;  // intrLock
+std::deque<vmk_IntrCookie> intrQueue;  // intrLock
+vmk_IntrCookie nextCookie = 0x20;
+
+struct IntrThread {
+  std::thread thread;
+  bool stop = false;
+  bool started = false;
+  void ensureStarted() {  // intrLock held
+    if (!started) {
+      started = true;
+      thread = std::thread([this] { run(); });
+    }
+  }
+  void run() {
+    std::unique_lock<std::mutex> lk(intrLock);
+    for (;;) {
+      intrCv.wait(lk, [this] { return stop || !intrQueue.empty(); });
+      if (stop) return;
+      vmk_IntrCookie c = intrQueue.front();
+      intrQueue.pop_front();
+      auto it = intrs.find(c);
+      if (it == intrs.end()) continue;
+      Intr& in = it->second;
+      in.queued = false;
+      if (!in.pending || !in.registered || !in.enabled) continue;
+      in.pending = false;
+      in.running = true;
+      vmk_IntrProps props = in.props;
+      lk.unlock();
+      if (props.acknowledgeInterrupt) props.acknowledgeInterrupt(props.handlerData, c);
+      if (props.handler) props.handler(props.handlerData, c);
+      lk.lock();
+      auto again = intrs.find(c);
+      if (again != intrs.end()) again->second.running = false;
+      intrCv.notify_all();
+    }
+  }
+  ~IntrThread() {
+    {
+      std::lock_guard<std::mutex> g(intrLock);
+      stop = true;
+    }
+    intrCv.notify_all();
+    if (thread.joinable()) thread.join();
+  }
+};
+IntrThread intrThread;
+
+void queueLocked(vmk_IntrCookie c, Intr& in) {
+  if (!in.queued) {
+    in.queued = true;
+    intrQueue.push_back(c);
+    intrThread.ensureStarted();
+    intrCv.notify_all();
+  }
+}
+
+/* ---- DMA mappings (bus address -> host memory) ---------------------------- */
+
+struct DmaMap {
+  uint64_t len;
+  uint8_t* host;
+  int refs;
+};
+std::mutex dmaLock;
+std::map<vmk_IOA, DmaMap> dmaMaps;  // dmaLock
+
+bool dmaAddLocked(vmk_IOA addr, uint64_t len, uint8_t* host) {
+  auto it = dmaMaps.find(addr);
+  if (it != dmaMaps.end()) {
+    if (it->second.len != len) return false;
+    it->second.refs++;
+    return true;
+  }
+  dmaMaps[addr] = DmaMap{len, host, 1};
+  return true;
+}
+
+bool dmaRemoveLocked(vmk_IOA addr, uint64_t len) {
+  auto it = dmaMaps.find(addr);
+  if (it == dmaMaps.end() || it->second.len != len) return false;
+  if (--it->second.refs == 0) dmaMaps.erase(it);
+  return true;
+}
+
+// Host pointer for bus range [addr, addr+len) when it lies in one mapping.
+uint8_t* dmaResolveLocked(vmk_IOA addr, uint64_t len) {
+  auto it = dmaMaps.upper_bound(addr);
+  if (it == dmaMaps.begin()) return nullptr;
+  --it;
+  if (addr < it->first || addr + len > it->first + it->second.len) return nullptr;
+  return it->second.host + (addr - it->first);
+}
+
+// A device access may span adjacent mappings: walk it piece by piece.
+bool dmaCopy(vmk_IOA addr, void* buf, size_t len, bool toDevice) {
+  std::lock_guard<std::mutex> g(dmaLock);
+  auto* p = (uint8_t*)buf;
+  while (len > 0) {
+    auto it = dmaMaps.upper_bound(addr);
+    if (it == dmaMaps.begin()) return false;
+    --it;
+    if (addr >= it->first + it->second.len) return false;
+    size_t n = std::min<uint64_t>(len, it->first + it->second.len - addr);
+    uint8_t* host = it->second.host + (addr - it->first);
+    if (toDevice) memcpy(p, host, n);
+    else memcpy(host, p, n);
+    p += n;
+    addr += n;
+    len -= n;
+  }
+  return true;
+}
+
+class StandinHost : public hostbus::Host {
+ public:
+  bool dmaRead(hostbus::BusAddr addr, void* dst, size_t len) override { return dmaCopy(addr, dst, len, true); }
+  bool dmaWrite(hostbus::BusAddr addr, const void* src, size_t len) override {
+    return dmaCopy(addr, const_cast<void*>(src), len, false);
+  }
+  void raiseInterrupt(hostbus::Function* fn, unsigned vector) override {
+    std::lock_guard<std::mutex> g(intrLock);
+    for (auto& [c, in] : intrs) {
+      if (in.dev->fn != fn || in.vector != vector || !in.registered) continue;
+      in.pending = true;
+      if (in.enabled) queueLocked(c, in);
+      return;
+    }
+  }
+};
+StandinHost standinHost;
+
+vmk_Driver firstDriverLocked() { return driversList.empty() ? nullptr : driversList.front(); }
+
+bool deviceKnownLocked(vmk_Device d) {
+  for (auto* x : devicesList)
+    if (x == d) return true;
+  return false;
+}
+
+}  // namespace
+
+/* ------------------------------------------------------------------------ */
+/* Drivers and devices                                                       */
+/* ------------------------------------------------------------------------ */
+
+VMK_ReturnStatus vmk_DriverRegister(const vmk_DriverProps* props, vmk_Driver* driver) {
+  VMK_FAULT_POINT("vmk_DriverRegister");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (props == nullptr || driver == nullptr || props->ops == nullptr) return VMK_BAD_PARAM;
+  auto* d = new vmk_DriverInt();
+  d->name = props->name.string;
+  d->ops = *props->ops;
+  {
+    std::lock_guard<std::mutex> g(devLock);
+    driversList.push_back(d);
+  }
+  counters.drivers++;
+  *driver = d;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_DriverUnregister(vmk_Driver driver) {
+  VMK_FAULT_POINT("vmk_DriverUnregister");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  std::vector<vmk_Device> attached;
+  {
+    std::lock_guard<std::mutex> g(devLock);
+    auto it = std::find(driversList.begin(), driversList.end(), driver);
+    if (it == driversList.end()) return VMK_INVALID_HANDLE;
+    for (auto* d : devicesList)
+      if (d->attached && d->owner == driver) attached.push_back(d);
+  }
+  // The device layer takes the driver's devices away before the driver goes.
+  for (auto* d : attached) {
+    vmktest::quiesceDevice(d);
+    vmktest::detachDevice(d);
+  }
+  {
+    std::lock_guard<std::mutex> g(devLock);
+    driversList.erase(std::find(driversList.begin(), driversList.end(), driver));
+  }
+  delete driver;
+  counters.drivers--;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_DeviceGetRegistrationData(vmk_Device device, vmk_AddrCookie* data) {
+  VMK_FAULT_POINT("vmk_DeviceGetRegistrationData");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (device == nullptr || data == nullptr) return VMK_BAD_PARAM;
+  std::lock_guard<std::mutex> g(devLock);
+  if (device->pci) data->ptr = device->pci;
+  else *data = device->registrationData;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_DeviceSetAttachedDriverData(vmk_Device device, vmk_AddrCookie data) {
+  VMK_FAULT_POINT("vmk_DeviceSetAttachedDriverData");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (device == nullptr) return VMK_BAD_PARAM;
+  std::lock_guard<std::mutex> g(devLock);
+  device->driverData = data;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_DeviceGetAttachedDriverData(vmk_Device device, vmk_AddrCookie* data) {
+  VMK_FAULT_POINT("vmk_DeviceGetAttachedDriverData");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (device == nullptr || data == nullptr) return VMK_BAD_PARAM;
+  std::lock_guard<std::mutex> g(devLock);
+  *data = device->driverData;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_DeviceRegister(const vmk_DeviceProps* props, vmk_Device parent, vmk_Device* newDevice) {
+  VMK_FAULT_POINT("vmk_DeviceRegister");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (props == nullptr || newDevice == nullptr || props->deviceID == nullptr) return VMK_BAD_PARAM;
+  auto* d = new vmk_DeviceInt();
+  d->parent = parent;
+  d->owner = props->registeringDriver;
+  d->driverData = props->registeringDriverData;
+  d->registrationData = props->registrationData;
+  if (props->deviceOps) d->ops = *props->deviceOps;
+  if (props->deviceID->busAddress)
+    d->busAddress.assign(props->deviceID->busAddress, props->deviceID->busAddressLen);
+  if (props->deviceID->busIdentifier)
+    d->busIdentifier.assign(props->deviceID->busIdentifier, props->deviceID->busIdentifierLen);
+  {
+    std::lock_guard<std::mutex> g(devLock);
+    devicesList.push_back(d);
+  }
+  counters.childDevices++;
+  *newDevice = d;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_DeviceUnregister(vmk_Device device) {
+  VMK_FAULT_POINT("vmk_DeviceUnregister");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  {
+    std::lock_guard<std::mutex> g(devLock);
+    if (!deviceKnownLocked(device) || device->pci != nullptr) return VMK_INVALID_HANDLE;
+    devicesList.remove(device);
+  }
+  delete device;
+  counters.childDevices--;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_BusTypeFind(const vmk_Name* name, vmk_BusType* busType) {
+  VMK_FAULT_POINT("vmk_BusTypeFind");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (name == nullptr || busType == nullptr) return VMK_BAD_PARAM;
+  if (strcmp(name->string, "logical") != 0 && strcmp(name->string, "pci") != 0) return VMK_NOT_FOUND;
+  auto* b = new vmk_BusTypeInt{name->string};
+  std::lock_guard<std::mutex> g(devLock);
+  busTypes.insert(b);
+  *busType = b;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_BusTypeRelease(vmk_BusType busType) {
+  std::lock_guard<std::mutex> g(devLock);
+  if (busTypes.erase(busType) == 0) return VMK_INVALID_HANDLE;
+  delete busType;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_LogicalCreateBusAddress(vmk_Driver, vmk_Device parent, vmk_uint32 logicalPort,
+                                             char** busAddress, vmk_uint32* busAddressLen) {
+  VMK_FAULT_POINT("vmk_LogicalCreateBusAddress");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (busAddress == nullptr || busAddressLen == nullptr) return VMK_BAD_PARAM;
+  char text[64];
+  int n = snprintf(text, sizeof text, "%p:%u", (void*)parent, logicalPort);
+  auto* copy = new char[(size_t)n + 1];
+  memcpy(copy, text, (size_t)n + 1);
+  *busAddress = copy;
+  *busAddressLen = (vmk_uint32)n;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_LogicalFreeBusAddress(vmk_Driver, char* busAddress) {
+  delete[] busAddress;
+  return VMK_OK;
+}
+
+/* ------------------------------------------------------------------------ */
+/* PCI                                                                       */
+/* ------------------------------------------------------------------------ */
+
+VMK_ReturnStatus vmk_PCIQueryDeviceID(vmk_PCIDevice dev, vmk_PCIDeviceID* id) {
+  VMK_FAULT_POINT("vmk_PCIQueryDeviceID");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (dev == nullptr || id == nullptr) return VMK_BAD_PARAM;
+  hostbus::Function* fn = dev->fn;
+  id->vendorID = (vmk_uint16)fn->configRead(0x00, 2);
+  id->deviceID = (vmk_uint16)fn->configRead(0x02, 2);
+  id->progIFRevID = (vmk_uint16)fn->configRead(0x08, 2);
+  id->classCode = (vmk_uint16)fn->configRead(0x0A, 2);
+  id->subVendorID = (vmk_uint16)fn->configRead(0x2C, 2);
+  id->subDeviceID = (vmk_uint16)fn->configRead(0x2E, 2);
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_PCIQueryDeviceAddr(vmk_PCIDevice dev, vmk_PCIDeviceAddr* addr) {
+  VMK_FAULT_POINT("vmk_PCIQueryDeviceAddr");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (dev == nullptr || addr == nullptr) return VMK_BAD_PARAM;
+  addr->seg = dev->fn->segment();
+  addr->bus = dev->fn->bus();
+  addr->dev = dev->fn->device();
+  addr->fn = dev->fn->function();
+  return VMK_OK;
+}
+
+static bool configAccessOk(vmk_PCIConfigAccess width, vmk_uint16 offset) {
+  unsigned w = (unsigned)width;
+  return (w == 1 || w == 2 || w == 4) && offset % w == 0 && offset + w <= 4096;
+}
+
+VMK_ReturnStatus vmk_PCIReadConfig(vmk_ModuleID, vmk_PCIDevice dev, vmk_PCIConfigAccess width, vmk_uint16 offset,
+                                   vmk_uint32* value) {
+  VMK_FAULT_POINT("vmk_PCIReadConfig");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (dev == nullptr || value == nullptr || !configAccessOk(width, offset)) return VMK_BAD_PARAM;
+  *value = dev->fn->configRead(offset, (unsigned)width);
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_PCIWriteConfig(vmk_ModuleID, vmk_PCIDevice dev, vmk_PCIConfigAccess width, vmk_uint16 offset,
+                                    vmk_uint32 value) {
+  VMK_FAULT_POINT("vmk_PCIWriteConfig");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (dev == nullptr || !configAccessOk(width, offset)) return VMK_BAD_PARAM;
+  dev->fn->configWrite(offset, value, (unsigned)width);
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_PCIEnablePME(vmk_ModuleID, vmk_PCIDevice dev) {
+  VMK_FAULT_POINT("vmk_PCIEnablePME");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (dev == nullptr) return VMK_BAD_PARAM;
+  dev->pme = true;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_PCIDisablePME(vmk_ModuleID, vmk_PCIDevice dev) {
+  VMK_FAULT_POINT("vmk_PCIDisablePME");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (dev == nullptr) return VMK_BAD_PARAM;
+  dev->pme = false;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_PCIMapIOResource(vmk_ModuleID, vmk_PCIDevice dev, vmk_uint8 bar, void*, vmk_VA* va) {
+  VMK_FAULT_POINT("vmk_PCIMapIOResource");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (dev == nullptr || va == nullptr || bar >= 6) return VMK_BAD_PARAM;
+  uint64_t size = dev->fn->barSize(bar);
+  if (size == 0) return VMK_NOT_FOUND;
+  std::lock_guard<std::mutex> g(devLock);
+  if (dev->bars[bar].va != 0) return VMK_EXISTS;
+  vmk_VA w = reserveBarWindow(size);
+  if (w == 0) return VMK_NO_ADDRESS_SPACE;
+  dev->bars[bar] = BarWindow{w, size};
+  barWindows[w] = BarRef{dev, bar, size};
+  counters.barMappings++;
+  *va = w;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_PCIUnmapIOResource(vmk_ModuleID, vmk_PCIDevice dev, vmk_uint8 bar) {
+  VMK_FAULT_POINT("vmk_PCIUnmapIOResource");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (dev == nullptr || bar >= 6) return VMK_BAD_PARAM;
+  std::lock_guard<std::mutex> g(devLock);
+  if (dev->bars[bar].va == 0) return VMK_NOT_FOUND;
+  barWindows.erase(dev->bars[bar].va);
+  dev->bars[bar] = BarWindow{};
+  counters.barMappings--;
+  return VMK_OK;
+}
+
+static uint32_t mmioRead(vmk_VA addr, unsigned width) {
+  hostbus::Function* fn;
+  unsigned bar;
+  uint64_t off;
+  if (!barLookup(addr, width, &fn, &bar, &off)) vmk_Panic("MMIO read of %u bytes at unmapped address %#lx", width, (unsigned long)addr);
+  return fn->barRead(bar, off, width);
+}
+
+static void mmioWrite(vmk_VA addr, uint32_t value, unsigned width) {
+  hostbus::Function* fn;
+  unsigned bar;
+  uint64_t off;
+  if (!barLookup(addr, width, &fn, &bar, &off)) vmk_Panic("MMIO write of %u bytes at unmapped address %#lx", width, (unsigned long)addr);
+  fn->barWrite(bar, off, value, width);
+}
+
+vmk_uint8 vmk_MMIORead8(vmk_VA addr) { return (vmk_uint8)mmioRead(addr, 1); }
+vmk_uint16 vmk_MMIORead16(vmk_VA addr) { return (vmk_uint16)mmioRead(addr, 2); }
+vmk_uint32 vmk_MMIORead32(vmk_VA addr) { return mmioRead(addr, 4); }
+void vmk_MMIOWrite8(vmk_VA addr, vmk_uint8 value) { mmioWrite(addr, value, 1); }
+void vmk_MMIOWrite16(vmk_VA addr, vmk_uint16 value) { mmioWrite(addr, value, 2); }
+void vmk_MMIOWrite32(vmk_VA addr, vmk_uint32 value) { mmioWrite(addr, value, 4); }
+
+/* ------------------------------------------------------------------------ */
+/* Interrupts                                                                */
+/* ------------------------------------------------------------------------ */
+
+VMK_ReturnStatus vmk_PCIAllocIntrCookie(vmk_ModuleID, vmk_PCIDevice dev, vmk_PCIInterruptType type,
+                                        vmk_uint32 numDesired, vmk_uint32 numRequired, const vmk_uint16* indexes,
+                                        vmk_IntrCookie* cookies, vmk_uint32* numAllocated) {
+  VMK_FAULT_POINT("vmk_PCIAllocIntrCookie");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (dev == nullptr || cookies == nullptr || numDesired == 0 || numRequired > numDesired) return VMK_BAD_PARAM;
+  std::lock_guard<std::mutex> g(intrLock);
+  if (!dev->cookies.empty()) return VMK_BUSY;
+  vmk_uint32 n = 1;
+  if (type == VMK_PCI_INTERRUPT_TYPE_MSIX) {
+    unsigned avail = dev->fn->msixVectors();
+    if (avail == 0) return VMK_NOT_SUPPORTED;
+    if (avail < numRequired) return VMK_NO_RESOURCES;
+    n = std::min<vmk_uint32>(numDesired, avail);
+  } else if (numRequired > 1) {
+    return VMK_NO_RESOURCES;
+  }
+  for (vmk_uint32 i = 0; i < n; i++) {
+    Intr in{};
+    in.dev = dev;
+    in.type = type;
+    in.vector = type == VMK_PCI_INTERRUPT_TYPE_MSIX ? (indexes ? indexes[i] : i) : 0;
+    vmk_IntrCookie c = nextCookie++;
+    intrs[c] = in;
+    dev->cookies.push_back(c);
+    cookies[i] = c;
+  }
+  counters.intrCookies += n;
+  if (numAllocated) *numAllocated = n;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_PCIFreeIntrCookies(vmk_ModuleID, vmk_PCIDevice dev) {
+  VMK_FAULT_POINT("vmk_PCIFreeIntrCookies");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (dev == nullptr) return VMK_BAD_PARAM;
+  std::lock_guard<std::mutex> g(intrLock);
+  if (dev->cookies.empty()) return VMK_NOT_FOUND;
+  for (auto c : dev->cookies)
+    if (intrs[c].registered) return VMK_BUSY;  // handlers must go first
+  for (auto c : dev->cookies) intrs.erase(c);
+  counters.intrCookies -= (long)dev->cookies.size();
+  dev->cookies.clear();
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_IntrRegister(vmk_ModuleID, vmk_IntrCookie cookie, const vmk_IntrProps* props) {
+  VMK_FAULT_POINT("vmk_IntrRegister");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (props == nullptr || props->handler == nullptr) return VMK_BAD_PARAM;
+  std::lock_guard<std::mutex> g(intrLock);
+  auto it = intrs.find(cookie);
+  if (it == intrs.end()) return VMK_INVALID_HANDLE;
+  if (it->second.registered) return VMK_BUSY;
+  it->second.registered = true;
+  it->second.enabled = false;
+  it->second.pending = false;
+  it->second.props = *props;
+  counters.intrRegistrations++;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_IntrUnregister(vmk_ModuleID, vmk_IntrCookie cookie, void* handlerData) {
+  VMK_FAULT_POINT("vmk_IntrUnregister");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  std::unique_lock<std::mutex> lk(intrLock);
+  auto it = intrs.find(cookie);
+  if (it == intrs.end() || !it->second.registered || it->second.props.handlerData != handlerData)
+    return VMK_NOT_FOUND;
+  it->second.registered = false;
+  it->second.enabled = false;
+  it->second.pending = false;
+  // Unregistration returns only once the handler is no longer running.
+  if (std::this_thread::get_id() != intrThread.thread.get_id())
+    intrCv.wait(lk, [&] { return !intrs[cookie].running; });
+  counters.intrRegistrations--;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_IntrEnable(vmk_IntrCookie cookie) {
+  VMK_FAULT_POINT("vmk_IntrEnable");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  std::lock_guard<std::mutex> g(intrLock);
+  auto it = intrs.find(cookie);
+  if (it == intrs.end() || !it->second.registered) return VMK_INVALID_HANDLE;
+  it->second.enabled = true;
+  if (it->second.pending) queueLocked(cookie, it->second);
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_IntrDisable(vmk_IntrCookie cookie) {
+  VMK_FAULT_POINT("vmk_IntrDisable");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  std::lock_guard<std::mutex> g(intrLock);
+  auto it = intrs.find(cookie);
+  if (it == intrs.end() || !it->second.registered) return VMK_INVALID_HANDLE;
+  it->second.enabled = false;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_IntrSync(vmk_IntrCookie cookie) {
+  std::unique_lock<std::mutex> lk(intrLock);
+  if (intrs.find(cookie) == intrs.end()) return VMK_INVALID_HANDLE;
+  if (std::this_thread::get_id() == intrThread.thread.get_id()) return VMK_OK;
+  intrCv.wait(lk, [&] {
+    auto it = intrs.find(cookie);
+    return it == intrs.end() || (!it->second.running && !(it->second.queued && it->second.enabled));
+  });
+  return VMK_OK;
+}
+
+/* ------------------------------------------------------------------------ */
+/* DMA engines and scatter-gather                                            */
+/* ------------------------------------------------------------------------ */
+
+struct vmk_DMAEngineInt {
+  std::string name;
+  vmk_IOA mask;
+  long mappings = 0;  // dmaLock
+};
+
+struct vmk_SgOpsHandleInt {
+  vmk_HeapID heap;
+  long arrays = 0;
+};
+
+VMK_ReturnStatus vmk_DMAEngineCreate(const vmk_DMAEngineProps* props, vmk_DMAEngine* engine) {
+  VMK_FAULT_POINT("vmk_DMAEngineCreate");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (props == nullptr || engine == nullptr || props->constraints == nullptr) return VMK_BAD_PARAM;
+  if (props->constraints->addressMask < VMK_ADDRESS_MASK_32BIT) return VMK_NOT_SUPPORTED;
+  auto* e = new vmk_DMAEngineInt();
+  e->name = props->name.string;
+  e->mask = props->constraints->addressMask;
+  counters.dmaEngines++;
+  *engine = e;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_DMAEngineDestroy(vmk_DMAEngine engine) {
+  VMK_FAULT_POINT("vmk_DMAEngineDestroy");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (engine == nullptr) return VMK_INVALID_HANDLE;
+  {
+    std::lock_guard<std::mutex> g(dmaLock);
+    if (engine->mappings != 0) return VMK_BUSY;
+  }
+  delete engine;
+  counters.dmaEngines--;
+  return VMK_OK;
+}
+
+const char* vmk_DMAMapErrorReasonToString(vmk_DMAMapErrorReason reason) {
+  switch (reason) {
+    case VMK_DMA_MAP_ERROR_REASON_NONE: return "no error";
+    case VMK_DMA_MAP_ERROR_REASON_ADDRESS_EXCEEDS_MASK: return "address beyond the engine's address mask";
+    case VMK_DMA_MAP_ERROR_REASON_NO_RESOURCES: return "out of mapping resources";
+    case VMK_DMA_MAP_ERROR_REASON_BAD_ELEMENT: return "element is not machine memory";
+    case VMK_DMA_MAP_ERROR_REASON_INJECTED: return "injected failure";
+  }
+  return "unknown reason";
+}
+
+VMK_ReturnStatus vmk_SgCreateOpsHandle(vmk_HeapID heap, vmk_SgOpsHandle* handle, void*, void*) {
+  VMK_FAULT_POINT("vmk_SgCreateOpsHandle");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (heap == nullptr || handle == nullptr) return VMK_BAD_PARAM;
+  // The handle lives on the caller's heap, as it would in the kernel.
+  void* mem = vmk_HeapAlloc(heap, sizeof(vmk_SgOpsHandleInt));
+  if (mem == nullptr) return VMK_NO_MEMORY;
+  auto* h = new (mem) vmk_SgOpsHandleInt{heap, 0};
+  counters.sgHandles++;
+  *handle = h;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_SgDestroyOpsHandle(vmk_SgOpsHandle handle) {
+  VMK_FAULT_POINT("vmk_SgDestroyOpsHandle");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (handle == nullptr) return VMK_INVALID_HANDLE;
+  if (handle->arrays != 0) return VMK_BUSY;
+  vmk_HeapID heap = handle->heap;
+  handle->~vmk_SgOpsHandleInt();
+  vmk_HeapFree(heap, handle);
+  counters.sgHandles--;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_SgAllocWithInit(vmk_SgOpsHandle handle, vmk_SgArray** sg, vmk_VA va, vmk_ByteCount length) {
+  VMK_FAULT_POINT("vmk_SgAllocWithInit");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (handle == nullptr || sg == nullptr || length == 0) return VMK_BAD_PARAM;
+  // One element per machine-contiguous run of the range.
+  std::vector<vmk_SgElem> elems;
+  vmk_ByteCount done = 0;
+  while (done < length) {
+    vmk_VA cur = va + done;
+    vmk_ByteCount inPage = VMK_PAGE_SIZE - (cur & (VMK_PAGE_SIZE - 1));
+    vmk_ByteCount n = std::min<vmk_ByteCount>(inPage, length - done);
+    vmk_MA ma;
+    if (!vaToMachine(cur, n, &ma)) return VMK_BAD_PARAM;
+    if (!elems.empty() && elems.back().addr + elems.back().length == ma)
+      elems.back().length += (vmk_uint32)n;
+    else
+      elems.push_back(vmk_SgElem{ma, (vmk_uint32)n, 0});
+    done += n;
+  }
+  size_t bytes = sizeof(vmk_SgArray) + (elems.size() - 1) * sizeof(vmk_SgElem);
+  auto* a = (vmk_SgArray*)vmk_HeapAlloc(handle->heap, bytes);
+  if (a == nullptr) return VMK_NO_MEMORY;
+  a->maxElems = a->numElems = (vmk_uint32)elems.size();
+  memcpy(a->elem, elems.data(), elems.size() * sizeof(vmk_SgElem));
+  handle->arrays++;
+  counters.sgArrays++;
+  *sg = a;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_SgFree(vmk_SgOpsHandle handle, vmk_SgArray* sg) {
+  if (handle == nullptr || sg == nullptr) return VMK_BAD_PARAM;
+  vmk_HeapFree(handle->heap, sg);
+  handle->arrays--;
+  counters.sgArrays--;
+  return VMK_OK;
+}
+
+static VMK_ReturnStatus mapOne(vmk_DMAEngine engine, const vmk_SgElem& e, vmk_DMAMapErrorReason* why) {
+  if (e.length == 0 || ((e.addr + e.length - 1) & ~engine->mask) != 0) {
+    *why = VMK_DMA_MAP_ERROR_REASON_ADDRESS_EXCEEDS_MASK;
+    return VMK_FAILURE;
+  }
+  uint8_t* host = machineToHost(e.addr, e.length);
+  if (host == nullptr) {
+    *why = VMK_DMA_MAP_ERROR_REASON_BAD_ELEMENT;
+    return VMK_FAILURE;
+  }
+  if (!dmaAddLocked(e.addr, e.length, host)) {
+    *why = VMK_DMA_MAP_ERROR_REASON_NO_RESOURCES;
+    return VMK_FAILURE;
+  }
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_DMAMapSg(vmk_DMAEngine engine, vmk_DMADirection, vmk_SgOpsHandle handle, vmk_SgArray* in,
+                              vmk_SgArray** out, vmk_DMAMapErrorInfo* err) {
+  VMK_FAULT_POINT("vmk_DMAMapSg");
+  if (err) *err = vmk_DMAMapErrorInfo{VMK_DMA_MAP_ERROR_REASON_NONE, 0};
+  if (vmk_faultStatus_ != VMK_OK) {
+    if (err) err->error = VMK_DMA_MAP_ERROR_REASON_INJECTED;
+    return vmk_faultStatus_;
+  }
+  if (engine == nullptr || handle == nullptr || in == nullptr || out == nullptr) return VMK_BAD_PARAM;
+  std::lock_guard<std::mutex> g(dmaLock);
+  for (vmk_uint32 i = 0; i < in->numElems; i++) {
+    vmk_DMAMapErrorReason why = VMK_DMA_MAP_ERROR_REASON_NONE;
+    if (mapOne(engine, in->elem[i], &why) != VMK_OK) {
+      for (vmk_uint32 j = 0; j < i; j++) dmaRemoveLocked(in->elem[j].addr, in->elem[j].length);
+      if (err) *err = vmk_DMAMapErrorInfo{why, i};
+      return VMK_FAILURE;
+    }
+  }
+  engine->mappings++;
+  counters.dmaMappings++;
+  *out = in;  // bus address = machine address: the array is its own mapping
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_DMAUnmapSg(vmk_DMAEngine engine, vmk_DMADirection, vmk_SgOpsHandle, vmk_SgArray* sg) {
+  VMK_FAULT_POINT("vmk_DMAUnmapSg");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (engine == nullptr || sg == nullptr) return VMK_BAD_PARAM;
+  std::lock_guard<std::mutex> g(dmaLock);
+  for (vmk_uint32 i = 0; i < sg->numElems; i++)
+    if (dmaResolveLocked(sg->elem[i].addr, sg->elem[i].length) == nullptr) return VMK_NOT_FOUND;
+  for (vmk_uint32 i = 0; i < sg->numElems; i++) dmaRemoveLocked(sg->elem[i].addr, sg->elem[i].length);
+  engine->mappings--;
+  counters.dmaMappings--;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_DMAMapElem(vmk_DMAEngine engine, vmk_DMADirection, const vmk_SgElem* in, vmk_Bool,
+                                vmk_SgElem* out, vmk_DMAMapErrorInfo* err) {
+  VMK_FAULT_POINT("vmk_DMAMapElem");
+  if (err) *err = vmk_DMAMapErrorInfo{VMK_DMA_MAP_ERROR_REASON_NONE, 0};
+  if (vmk_faultStatus_ != VMK_OK) {
+    if (err) err->error = VMK_DMA_MAP_ERROR_REASON_INJECTED;
+    return vmk_faultStatus_;
+  }
+  if (engine == nullptr || in == nullptr || out == nullptr) return VMK_BAD_PARAM;
+  std::lock_guard<std::mutex> g(dmaLock);
+  vmk_DMAMapErrorReason why = VMK_DMA_MAP_ERROR_REASON_NONE;
+  if (mapOne(engine, *in, &why) != VMK_OK) {
+    if (err) err->error = why;
+    return VMK_FAILURE;
+  }
+  *out = *in;
+  engine->mappings++;
+  counters.dmaMappings++;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_DMAUnmapElem(vmk_DMAEngine engine, vmk_DMADirection, const vmk_SgElem* mapped) {
+  VMK_FAULT_POINT("vmk_DMAUnmapElem");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (engine == nullptr || mapped == nullptr) return VMK_BAD_PARAM;
+  std::lock_guard<std::mutex> g(dmaLock);
+  if (!dmaRemoveLocked(mapped->addr, mapped->length)) return VMK_NOT_FOUND;
+  engine->mappings--;
+  counters.dmaMappings--;
+  return VMK_OK;
+}
+
+/* ------------------------------------------------------------------------ */
+/* Test controls of the device layer                                         */
+/* ------------------------------------------------------------------------ */
+
+namespace vmkint {
+void resetDevices() {
+  // Plugged functions are pulled out; objects the driver still holds are
+  // left for the accounting to report.
+  std::vector<vmk_Device> pci;
+  {
+    std::lock_guard<std::mutex> g(devLock);
+    for (auto* d : devicesList)
+      if (d->pci) pci.push_back(d);
+  }
+  for (auto* d : pci) vmktest::unplugPciFunction(d);
+}
+}  // namespace vmkint
+
+namespace vmktest {
+
+hostbus::Host* host() { return &standinHost; }
+
+bool dmaMapped(uint64_t busAddr, uint64_t len) {
+  std::lock_guard<std::mutex> g(dmaLock);
+  // Every byte must be covered, possibly by adjacent mappings.
+  while (len > 0) {
+    auto it = dmaMaps.upper_bound(busAddr);
+    if (it == dmaMaps.begin()) return false;
+    --it;
+    if (busAddr >= it->first + it->second.len) return false;
+    uint64_t n = std::min<uint64_t>(len, it->first + it->second.len - busAddr);
+    busAddr += n;
+    len -= n;
+  }
+  return true;
+}
+
+vmk_Device plugPciFunction(hostbus::Function* fn) {
+  auto* pci = new vmk_PCIDeviceInt();
+  auto* d = new vmk_DeviceInt();
+  pci->fn = fn;
+  pci->device = d;
+  d->pci = pci;
+  {
+    std::lock_guard<std::mutex> g(devLock);
+    devicesList.push_back(d);
+  }
+  fn->attachHost(&standinHost);
+  return d;
+}
+
+void unplugPciFunction(vmk_Device device) {
+  {
+    std::lock_guard<std::mutex> g(devLock);
+    if (!deviceKnownLocked(device) || device->pci == nullptr) return;
+  }
+  if (device->attached) {
+    quiesceDevice(device);
+    detachDevice(device);
+  }
+  {
+    std::lock_guard<std::mutex> g(devLock);
+    devicesList.remove(device);
+  }
+  device->pci->fn->detachHost();
+  delete device->pci;
+  delete device;
+}
+
+static vmk_Driver driverFor(vmk_Device device) {
+  std::lock_guard<std::mutex> g(devLock);
+  return device->owner ? device->owner : firstDriverLocked();
+}
+
+VMK_ReturnStatus attachDevice(vmk_Device device) {
+  vmk_Driver drv = driverFor(device);
+  if (drv == nullptr || device->attached) return VMK_NOT_FOUND;
+  VMK_ReturnStatus s = drv->ops.attachDevice(device);
+  if (s == VMK_OK) {
+    std::lock_guard<std::mutex> g(devLock);
+    device->attached = true;
+    device->owner = drv;
+    counters.attachedDevices++;
+  }
+  return s;
+}
+
+#define VMK_DEVICE_OP(fn, op)                                      \
+  VMK_ReturnStatus fn(vmk_Device device) {                         \
+    vmk_Driver drv = driverFor(device);                            \
+    if (drv == nullptr || !device->attached) return VMK_NOT_FOUND; \
+    return drv->ops.op(device);                                    \
+  }
+VMK_DEVICE_OP(scanDevice, scanDevice)
+VMK_DEVICE_OP(startDevice, startDevice)
+VMK_DEVICE_OP(quiesceDevice, quiesceDevice)
+
+VMK_ReturnStatus detachDevice(vmk_Device device) {
+  vmk_Driver drv = driverFor(device);
+  if (drv == nullptr || !device->attached) return VMK_NOT_FOUND;
+  VMK_ReturnStatus s = drv->ops.detachDevice(device);
+  std::lock_guard<std::mutex> g(devLock);
+  device->attached = false;
+  device->owner = nullptr;
+  device->driverData.ptr = nullptr;
+  counters.attachedDevices--;
+  return s;
+}
+
+void forgetDevice(vmk_Device device) {
+  vmk_Driver drv = driverFor(device);
+  if (drv != nullptr && drv->ops.forgetDevice) drv->ops.forgetDevice(device);
+}
+
+std::vector<vmk_Device> childDevices(vmk_Device parent) {
+  std::lock_guard<std::mutex> g(devLock);
+  std::vector<vmk_Device> out;
+  for (auto* d : devicesList)
+    if (d->parent == parent && d->pci == nullptr) out.push_back(d);
+  return out;
+}
+
+vmk_AddrCookie deviceRegistrationData(vmk_Device device) {
+  std::lock_guard<std::mutex> g(devLock);
+  vmk_AddrCookie c{};
+  if (device->pci) c.ptr = device->pci;
+  else c = device->registrationData;
+  return c;
+}
+
+VMK_ReturnStatus removeDevice(vmk_Device device) {
+  VMK_ReturnStatus (*remove)(vmk_Device) = nullptr;
+  {
+    std::lock_guard<std::mutex> g(devLock);
+    if (!deviceKnownLocked(device)) return VMK_NOT_FOUND;
+    remove = device->ops.removeDevice;
+  }
+  return remove ? remove(device) : VMK_NOT_SUPPORTED;
+}
+
+}  // namespace vmktest

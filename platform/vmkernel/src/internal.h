@@ -1,0 +1,72 @@
+// Internals shared by the files of the kernel stand-in.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "vmk_testing.h"
+#include "vmkapi.h"
+
+namespace vmkint {
+
+/* ---- Failure injection --------------------------------------------------- */
+
+struct FaultSite;
+FaultSite* faultSite(const char* name);
+// Counts the call; returns the status to fail with, or VMK_OK.
+VMK_ReturnStatus faultCheck(FaultSite* site);
+
+// First statement of every service that may fail.
+#define VMK_FAULT_POINT(name)                                      \
+  static vmkint::FaultSite* vmk_faultSite_ = vmkint::faultSite(name); \
+  VMK_ReturnStatus vmk_faultStatus_ = vmkint::faultCheck(vmk_faultSite_)
+
+void resetFaults();
+
+/* ---- Accounting ---------------------------------------------------------- */
+
+struct Counters {
+  std::atomic<long> modules{0}, memPools{0}, poolPages{0}, mappings{0}, heaps{0}, heapBlocks{0},
+      logComponents{0}, lockDomains{0}, locks{0}, drivers{0}, hashTables{0}, mgmtHandles{0}, dmaEngines{0},
+      dmaMappings{0}, sgHandles{0}, sgArrays{0}, barMappings{0}, intrCookies{0}, intrRegistrations{0}, worlds{0},
+      timers{0}, childDevices{0}, attachedDevices{0};
+};
+extern Counters counters;
+
+/* ---- Scheduling and the clock ------------------------------------------- */
+
+// One lock and one condition for everything that sleeps on the kernel
+// clock: sleeps, world waits, timers, interrupt syncs.
+extern std::mutex schedLock;
+extern std::condition_variable schedCv;
+uint64_t clockNowNs();
+// Waits on schedCv (schedLock held by `lk`) until notified or until kernel
+// time reaches `deadlineNs` (0: no deadline). Returns on spurious wakes too:
+// callers loop on their condition.
+void schedWaitUntil(std::unique_lock<std::mutex>& lk, uint64_t deadlineNs);
+void notifyAll();
+void resetClock();
+
+/* ---- Log ----------------------------------------------------------------- */
+
+void logAppend(const char* component, vmk_LogUrgency urgency, int level, const std::string& text);
+void resetLog();
+std::string vformat(const char* fmt, va_list ap);
+
+/* ---- Memory -------------------------------------------------------------- */
+
+// Host pointer of machine memory [ma, ma+len), or nullptr when the range is
+// not inside one allocation.
+uint8_t* machineToHost(vmk_MA ma, uint64_t len);
+// Machine address of a mapped virtual range (nullopt-like: false).
+bool vaToMachine(vmk_VA va, uint64_t len, vmk_MA* ma);
+
+/* ---- Devices ------------------------------------------------------------- */
+
+void resetDevices();
+void resetModules();
+
+}  // namespace vmkint

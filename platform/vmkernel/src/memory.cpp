@@ -1,0 +1,417 @@
+// Machine memory, memory pools, mappings, heaps and bit vectors.
+//
+// Machine pages are host memory with synthetic machine addresses. Pages asked
+// for below 4 GB come from a low window, pages of any range from a window
+// above 4 GB: a driver that forgets the constraint for a 32-bit device gets
+// addresses the device cannot reach, and the DMA engine refuses to map them.
+// Bus addresses equal machine addresses (no IOMMU).
+#include <cstdlib>
+#include <cstring>
+#include <list>
+#include <map>
+#include <set>
+
+#include "internal.h"
+
+namespace vmkint {
+namespace {
+
+constexpr vmk_MA kLowBase = 0x10000000ull;          // 256 MB
+constexpr vmk_MA kLowEnd = 0x100000000ull;          // 4 GB
+constexpr vmk_MA k2GB = 0x80000000ull;
+constexpr vmk_MA kHighBase = 0x1000000000ull;       // 64 GB
+constexpr vmk_MA kHighEnd = 0x100000000000ull;      // 16 TB
+
+struct MachineRange {
+  vmk_MA base;
+  uint64_t pages;
+  uint8_t* host;
+  vmk_MemPool pool;
+};
+
+struct Mapping {
+  vmk_VA va;
+  vmk_MA ma;
+  uint64_t len;
+};
+
+std::mutex memLock;
+std::map<vmk_MA, MachineRange>& ranges() {
+  static auto* m = new std::map<vmk_MA, MachineRange>();
+  return *m;
+}
+std::map<vmk_VA, Mapping>& mappings() {
+  static auto* m = new std::map<vmk_VA, Mapping>();
+  return *m;
+}
+
+// Address windows hand out the lowest free run of machine address space.
+struct Window {
+  vmk_MA base, end;
+  std::map<vmk_MA, uint64_t> used;  // base -> bytes
+  bool take(uint64_t bytes, vmk_MA limit, vmk_MA* out) {
+    vmk_MA cur = base;
+    for (auto& [b, len] : used) {
+      if (b - cur >= bytes) break;
+      cur = b + len;
+    }
+    if (cur + bytes > end || cur + bytes > limit) return false;
+    used[cur] = bytes;
+    *out = cur;
+    return true;
+  }
+  void give(vmk_MA b) { used.erase(b); }
+};
+Window lowWindow{kLowBase, kLowEnd, {}};
+Window highWindow{kHighBase, kHighEnd, {}};
+
+const MachineRange* rangeOfLocked(vmk_MA ma) {
+  auto& r = ranges();
+  auto it = r.upper_bound(ma);
+  if (it == r.begin()) return nullptr;
+  --it;
+  if (ma >= it->second.base + it->second.pages * VMK_PAGE_SIZE) return nullptr;
+  return &it->second;
+}
+
+}  // namespace
+
+uint8_t* machineToHost(vmk_MA ma, uint64_t len) {
+  std::lock_guard<std::mutex> g(memLock);
+  const MachineRange* r = rangeOfLocked(ma);
+  if (r == nullptr || ma + len > r->base + r->pages * VMK_PAGE_SIZE) return nullptr;
+  return r->host + (ma - r->base);
+}
+
+bool vaToMachine(vmk_VA va, uint64_t len, vmk_MA* ma) {
+  std::lock_guard<std::mutex> g(memLock);
+  auto& m = mappings();
+  auto it = m.upper_bound(va);
+  if (it == m.begin()) return false;
+  --it;
+  const Mapping& mp = it->second;
+  if (va < mp.va || va + len > mp.va + mp.len) return false;
+  *ma = mp.ma + (va - mp.va);
+  return true;
+}
+
+}  // namespace vmkint
+
+using namespace vmkint;
+
+/* ------------------------------------------------------------------------ */
+/* Memory pools                                                              */
+/* ------------------------------------------------------------------------ */
+
+struct vmk_MemPoolInt {
+  std::string name;
+  std::list<vmk_MemPoolInt*>::iterator self;
+  vmk_uint32 reservation;
+  vmk_uint32 limit;
+  uint64_t pagesInUse = 0;
+  int heaps = 0;  // heaps backed by this pool
+};
+
+namespace {
+std::list<vmk_MemPoolInt*> poolList;  // memLock
+std::list<vmk_HeapInt*> heapList;     // memLock
+}  // namespace
+
+VMK_ReturnStatus vmk_MemPoolCreate(const vmk_MemPoolProps* props, vmk_MemPool* pool) {
+  VMK_FAULT_POINT("vmk_MemPoolCreate");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (props == nullptr || pool == nullptr || props->limit < props->reservation) return VMK_BAD_PARAM;
+  auto* p = new vmk_MemPoolInt();
+  p->name = props->name.string;
+  p->reservation = props->reservation;
+  p->limit = props->limit;
+  {
+    std::lock_guard<std::mutex> g(memLock);
+    p->self = poolList.insert(poolList.end(), p);
+  }
+  counters.memPools++;
+  *pool = p;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_MemPoolDestroy(vmk_MemPool pool) {
+  VMK_FAULT_POINT("vmk_MemPoolDestroy");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (pool == nullptr) return VMK_INVALID_HANDLE;
+  {
+    std::lock_guard<std::mutex> g(memLock);
+    if (pool->pagesInUse != 0 || pool->heaps != 0) return VMK_BUSY;
+    poolList.erase(pool->self);
+  }
+  delete pool;
+  counters.memPools--;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_MemPoolAlloc(vmk_MemPool pool, const vmk_MemPoolAllocProps* props, vmk_uint32 numPages,
+                                  vmk_MpnRange* range) {
+  VMK_FAULT_POINT("vmk_MemPoolAlloc");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (pool == nullptr || props == nullptr || range == nullptr || numPages == 0) return VMK_BAD_PARAM;
+  std::lock_guard<std::mutex> g(memLock);
+  if (pool->pagesInUse + numPages > pool->limit) return VMK_NO_MEMORY;
+  uint64_t bytes = (uint64_t)numPages * VMK_PAGE_SIZE;
+  vmk_MA base = 0;
+  bool ok;
+  switch (props->physRange) {
+    case VMK_PHYS_ADDR_BELOW_2GB: ok = lowWindow.take(bytes, k2GB, &base); break;
+    case VMK_PHYS_ADDR_BELOW_4GB: ok = lowWindow.take(bytes, kLowEnd, &base); break;
+    default: ok = highWindow.take(bytes, kHighEnd, &base); break;
+  }
+  if (!ok) return VMK_NO_MEMORY;
+  void* host = std::aligned_alloc(VMK_PAGE_SIZE, bytes);
+  if (host == nullptr) {
+    (props->physRange == VMK_PHYS_ADDR_ANY ? highWindow : lowWindow).give(base);
+    return VMK_NO_MEMORY;
+  }
+  // Fresh pages hold garbage, as machine memory would.
+  memset(host, 0xA5, bytes);
+  ranges()[base] = MachineRange{base, numPages, (uint8_t*)host, pool};
+  pool->pagesInUse += numPages;
+  counters.poolPages += numPages;
+  range->startMPN = VMK_MA_2_MPN(base);
+  range->numPages = numPages;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_MemPoolFree(vmk_MemPool pool, const vmk_MpnRange* range) {
+  VMK_FAULT_POINT("vmk_MemPoolFree");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (pool == nullptr || range == nullptr) return VMK_BAD_PARAM;
+  std::lock_guard<std::mutex> g(memLock);
+  vmk_MA base = VMK_MPN_2_MA(range->startMPN);
+  auto it = ranges().find(base);
+  // Only whole allocations go back; anything else is a driver fault.
+  if (it == ranges().end() || it->second.pages != range->numPages || it->second.pool != pool) return VMK_BAD_PARAM;
+  for (auto& [va, m] : mappings()) {
+    if (m.ma >= base && m.ma < base + range->numPages * VMK_PAGE_SIZE) return VMK_BUSY;  // still mapped
+  }
+  std::free(it->second.host);
+  (base >= kHighBase ? highWindow : lowWindow).give(base);
+  pool->pagesInUse -= range->numPages;
+  counters.poolPages -= range->numPages;
+  ranges().erase(it);
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_Map(vmk_ModuleID, const vmk_MpnRange* range, vmk_MapAttrs, vmk_VA* va) {
+  VMK_FAULT_POINT("vmk_Map");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (range == nullptr || va == nullptr || range->numPages == 0) return VMK_BAD_PARAM;
+  std::lock_guard<std::mutex> g(memLock);
+  vmk_MA base = VMK_MPN_2_MA(range->startMPN);
+  const MachineRange* r = rangeOfLocked(base);
+  uint64_t len = (uint64_t)range->numPages * VMK_PAGE_SIZE;
+  if (r == nullptr || base + len > r->base + r->pages * VMK_PAGE_SIZE) return VMK_BAD_PARAM;
+  vmk_VA v = (vmk_VA)(r->host + (base - r->base));
+  if (mappings().count(v)) return VMK_EXISTS;
+  mappings()[v] = Mapping{v, base, len};
+  counters.mappings++;
+  *va = v;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_Unmap(vmk_VA va) {
+  VMK_FAULT_POINT("vmk_Unmap");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  std::lock_guard<std::mutex> g(memLock);
+  auto it = mappings().find(va);
+  if (it == mappings().end()) return VMK_NOT_FOUND;
+  mappings().erase(it);
+  counters.mappings--;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_VA2MA(vmk_VA va, vmk_ByteCount length, vmk_MA* ma) {
+  VMK_FAULT_POINT("vmk_VA2MA");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (ma == nullptr) return VMK_BAD_PARAM;
+  return vaToMachine(va, length ? length : 1, ma) ? VMK_OK : VMK_NOT_FOUND;
+}
+
+/* ------------------------------------------------------------------------ */
+/* Heaps                                                                     */
+/* ------------------------------------------------------------------------ */
+
+namespace {
+constexpr vmk_ByteCount kBlockOverhead = 16;
+}
+
+struct vmk_HeapInt {
+  std::string name;
+  vmk_ByteCount initial;
+  vmk_ByteCount max;
+  vmk_ByteCount used = 0;
+  vmk_MemPool pool = nullptr;
+  std::map<void*, vmk_ByteCount> blocks;
+};
+
+VMK_ReturnStatus vmk_HeapCreate(const vmk_HeapCreateProps* props, vmk_HeapID* heap) {
+  VMK_FAULT_POINT("vmk_HeapCreate");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (props == nullptr || heap == nullptr || props->max < props->initial || props->max == 0) return VMK_BAD_PARAM;
+  if (props->type == VMK_HEAP_TYPE_MEMPOOL && props->memPool == nullptr) return VMK_BAD_PARAM;
+  auto* h = new vmk_HeapInt();
+  h->name = props->name.string;
+  h->initial = props->initial;
+  h->max = props->max;
+  {
+    std::lock_guard<std::mutex> g(memLock);
+    if (props->type == VMK_HEAP_TYPE_MEMPOOL) {
+      h->pool = props->memPool;
+      h->pool->heaps++;
+    }
+    heapList.push_back(h);
+  }
+  counters.heaps++;
+  *heap = h;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_HeapDestroy(vmk_HeapID heap) {
+  VMK_FAULT_POINT("vmk_HeapDestroy");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (heap == nullptr) return VMK_INVALID_HANDLE;
+  std::lock_guard<std::mutex> g(memLock);
+  if (!heap->blocks.empty()) return VMK_BUSY;
+  if (heap->pool) heap->pool->heaps--;
+  heapList.remove(heap);
+  delete heap;
+  counters.heaps--;
+  return VMK_OK;
+}
+
+void* vmk_HeapAlign(vmk_HeapID heap, vmk_ByteCount size, vmk_ByteCount alignment) {
+  VMK_FAULT_POINT("vmk_HeapAlloc");
+  if (vmk_faultStatus_ != VMK_OK) return nullptr;
+  if (heap == nullptr || size == 0) return nullptr;
+  if (alignment < 16) alignment = 16;
+  if ((alignment & (alignment - 1)) != 0) return nullptr;
+  std::lock_guard<std::mutex> g(memLock);
+  vmk_ByteCount charge = size + kBlockOverhead;
+  if (heap->used + charge > heap->max) return nullptr;
+  vmk_ByteCount rounded = (size + alignment - 1) & ~(alignment - 1);
+  void* p = std::aligned_alloc(alignment, rounded);
+  if (p == nullptr) return nullptr;
+  memset(p, 0xA5, rounded);  // heap memory is not zeroed
+  heap->blocks[p] = charge;
+  heap->used += charge;
+  counters.heapBlocks++;
+  return p;
+}
+
+void* vmk_HeapAlloc(vmk_HeapID heap, vmk_ByteCount size) { return vmk_HeapAlign(heap, size, 16); }
+
+void vmk_HeapFree(vmk_HeapID heap, void* ptr) {
+  if (ptr == nullptr) return;
+  if (heap == nullptr) vmk_Panic("vmk_HeapFree: %p freed to no heap", ptr);
+  std::unique_lock<std::mutex> g(memLock);
+  auto it = heap->blocks.find(ptr);
+  if (it == heap->blocks.end()) {
+    g.unlock();
+    vmk_Panic("vmk_HeapFree: %p is not a live block of heap %s", ptr, heap->name.c_str());
+  }
+  heap->used -= it->second;
+  heap->blocks.erase(it);
+  counters.heapBlocks--;
+  std::free(ptr);
+}
+
+VMK_ReturnStatus vmk_HeapDetermineMaxSize(const vmk_HeapAllocationDescriptor* descs, vmk_uint32 count,
+                                          vmk_ByteCount* maxSize) {
+  if (maxSize == nullptr || (descs == nullptr && count > 0)) return VMK_BAD_PARAM;
+  vmk_ByteCount total = 0;
+  for (vmk_uint32 i = 0; i < count; i++) {
+    vmk_ByteCount align = descs[i].alignment < 16 ? 16 : descs[i].alignment;
+    vmk_ByteCount one = ((descs[i].size + align - 1) & ~(align - 1)) + kBlockOverhead;
+    if (descs[i].alignment > 16) one += descs[i].alignment;  // alignment slack
+    total += one * descs[i].count;
+  }
+  *maxSize = total;
+  return VMK_OK;
+}
+
+/* ------------------------------------------------------------------------ */
+/* Bit vectors                                                               */
+/* ------------------------------------------------------------------------ */
+
+vmk_BitVector* vmk_BitVectorAlloc(vmk_HeapID heap, vmk_uint32 n) {
+  vmk_uint32 words = (n + 31) / 32;
+  if (words == 0) words = 1;
+  auto* bv = (vmk_BitVector*)vmk_HeapAlloc(heap, sizeof(vmk_BitVector) + (words - 1) * sizeof(vmk_uint32));
+  if (bv == nullptr) return nullptr;
+  bv->n = n;
+  memset(bv->words, 0, words * sizeof(vmk_uint32));
+  return bv;
+}
+
+void vmk_BitVectorFree(vmk_HeapID heap, vmk_BitVector* bv) { vmk_HeapFree(heap, bv); }
+
+void vmk_BitVectorZap(vmk_BitVector* bv) {
+  for (vmk_uint32 i = 0; i < (bv->n + 31) / 32; i++) __atomic_store_n(&bv->words[i], 0, __ATOMIC_SEQ_CST);
+}
+
+static inline void checkBit(const vmk_BitVector* bv, vmk_uint32 bit) {
+  if (bit >= bv->n) vmk_Panic("bit vector: bit %u out of %u", bit, bv->n);
+}
+
+void vmk_BitVectorAtomicSet(vmk_BitVector* bv, vmk_uint32 bit) {
+  checkBit(bv, bit);
+  __atomic_fetch_or(&bv->words[bit / 32], 1u << (bit % 32), __ATOMIC_SEQ_CST);
+}
+
+void vmk_BitVectorAtomicClear(vmk_BitVector* bv, vmk_uint32 bit) {
+  checkBit(bv, bit);
+  __atomic_fetch_and(&bv->words[bit / 32], ~(1u << (bit % 32)), __ATOMIC_SEQ_CST);
+}
+
+vmk_Bool vmk_BitVectorAtomicTestAndSet(vmk_BitVector* bv, vmk_uint32 bit) {
+  checkBit(bv, bit);
+  vmk_uint32 m = 1u << (bit % 32);
+  return (__atomic_fetch_or(&bv->words[bit / 32], m, __ATOMIC_SEQ_CST) & m) != 0;
+}
+
+vmk_Bool vmk_BitVectorAtomicTestAndClear(vmk_BitVector* bv, vmk_uint32 bit) {
+  checkBit(bv, bit);
+  vmk_uint32 m = 1u << (bit % 32);
+  return (__atomic_fetch_and(&bv->words[bit / 32], ~m, __ATOMIC_SEQ_CST) & m) != 0;
+}
+
+vmk_Bool vmk_BitVectorTest(const vmk_BitVector* bv, vmk_uint32 bit) {
+  checkBit(bv, bit);
+  return (__atomic_load_n(&bv->words[bit / 32], __ATOMIC_SEQ_CST) & (1u << (bit % 32))) != 0;
+}
+
+vmk_uint32 vmk_BitVectorGetWord(const vmk_BitVector* bv, vmk_uint32 wordIndex) {
+  if (wordIndex >= (bv->n + 31) / 32) vmk_Panic("bit vector: word %u out of range", wordIndex);
+  return __atomic_load_n(&bv->words[wordIndex], __ATOMIC_SEQ_CST);
+}
+
+namespace vmktest {
+
+bool poolInfo(const std::string& name, PoolInfo* info) {
+  std::lock_guard<std::mutex> g(memLock);
+  for (auto* p : poolList)
+    if (p->name == name) {
+      *info = PoolInfo{p->reservation, p->limit, p->pagesInUse};
+      return true;
+    }
+  return false;
+}
+
+bool heapInfo(const std::string& name, HeapInfo* info) {
+  std::lock_guard<std::mutex> g(memLock);
+  for (auto* h : heapList)
+    if (h->name == name) {
+      *info = HeapInfo{h->initial, h->max, h->used, h->pool != nullptr};
+      return true;
+    }
+  return false;
+}
+
+}  // namespace vmktest

@@ -1,0 +1,123 @@
+// Helpers shared by the schema tests: a bare tree (ROOT and its built-ins)
+// and a text rendering of a built subtree.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "backend/orsa_propertyutil.h"
+#include "schema/bootstrap.h"
+#include "schema/builders.h"
+#include "tree/hm_engine.h"
+
+// Brings up the tree the way the first client does and takes it down again.
+class TreeTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(init_hm(), 0u);
+        ASSERT_EQ(ROOT.tag, 0u);
+    }
+    void TearDown() override
+    {
+        orsa_dmalloc_fail_countdown = -1;
+        orsa_internal_new_tags = nullptr;
+        new_tag_index = 0;
+        exit_hm();
+    }
+};
+
+inline const char *type_text(u8 t)
+{
+    switch (t) {
+    case HM_TYPE_STRING: return "string";
+    case HM_TYPE_INTEGER: return "integer";
+    case HM_TYPE_IPADDR: return "ipv4";
+    case HM_TYPE_SUBNETMASK: return "mask";
+    case HM_TYPE_LIST: return "list";
+    }
+    return "?";
+}
+
+inline std::string access_text(u32 flags)
+{
+    if (flags == HM_PROP_READONLY)
+        return "ro";
+    if (flags == HM_PROP_WRITABLE)
+        return "rw";
+    return "flags=" + std::to_string(flags);
+}
+
+// One line per child, in ring order, as expected_kinds.h describes.
+inline void render_children(HmNode *group, int depth, std::string &out)
+{
+    const std::string indent(2 * depth, ' ');
+    HmGroup *g = HM_GROUP(group);
+    for (HmNode *c = g->first_child; c != nullptr && c != group; c = c->next) {
+        switch (c->kind) {
+        case HM_KIND_GROUP:
+            out += indent + "G " + c->name + "\n";
+            render_children(c, depth + 1, out);
+            break;
+        case HM_KIND_PROPERTY: {
+            HmProperty *p = HM_PROPERTY(c);
+            out += indent + "P " + c->name + " " + access_text(p->flags) + " " + type_text(p->type) + " " +
+                   std::to_string(p->min) + ".." + std::to_string(p->max) + " \"" + p->value + "\" [" + p->list +
+                   "] " + (p->handler == handle_internal_property ? "cache" : "own") + "\n";
+            break;
+        }
+        case HM_KIND_ACTION: {
+            HmAction *a = HM_ACTION(c);
+            out += indent + "A " + c->name + " " + std::to_string(a->param_count) + "\n";
+            for (u32 i = 0; i < a->param_count && i < HM_MAX_PARAMS; i++) {
+                const HmActionParam &q = a->params[i];
+                out += indent + "  - " + q.name + " " + (q.required ? "req" : "opt") + " " + type_text(q.type) +
+                       " " + std::to_string(q.min) + ".." + std::to_string(q.max) + " [" + q.list + "]\n";
+            }
+            break;
+        }
+        default:
+            out += indent + "? kind " + std::to_string(c->kind) + "\n";
+        }
+    }
+}
+
+inline std::string render(HmNode *group)
+{
+    std::string out;
+    render_children(group, 0, out);
+    return out;
+}
+
+inline int child_count(HmNode *group)
+{
+    int n = 0;
+    HmGroup *g = HM_GROUP(group);
+    for (HmNode *c = g->first_child; c != nullptr && c != group; c = c->next)
+        n++;
+    return n;
+}
+
+inline int instance_number(HmNode *group)
+{
+    HmInstanceInfo *ii = hm_instance_info(group);
+    return ii != nullptr ? ii->number : -2;
+}
+
+// Follows a path of labels ("ExtFATData/ExtFATModule0") below a group.
+inline HmNode *at(HmNode *group, const std::string &path, u32 kind = HM_KIND_ANY)
+{
+    HmNode *n = group;
+    size_t start = 0;
+    while (n != nullptr) {
+        size_t slash = path.find('/', start);
+        std::string part = path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        bool last = slash == std::string::npos;
+        n = internal_get_node(n, part.c_str(), last ? kind : (u32)HM_KIND_GROUP);
+        if (last)
+            break;
+        start = slash + 1;
+    }
+    return n;
+}

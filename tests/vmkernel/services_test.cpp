@@ -1,0 +1,156 @@
+// Failure injection, module registration and parameters, the management
+// channel, log capture, names and the system stop.
+#include <cstring>
+
+#include "kernel_fixture.h"
+
+namespace {
+
+class ServicesTest : public StandinTest {};
+
+TEST_F(ServicesTest, FailTheNthCallOnly) {
+  vmktest::failCall("vmk_LockDomainCreate", 2, VMK_NO_MEMORY);
+  vmk_Name n;
+  vmk_NameInitialize(&n, "d");
+  vmk_LockDomainID d1, d2, d3;
+  EXPECT_EQ(VMK_OK, vmk_LockDomainCreate(0, nullptr, &n, &d1));
+  EXPECT_EQ(VMK_NO_MEMORY, vmk_LockDomainCreate(0, nullptr, &n, &d2));
+  EXPECT_EQ(VMK_OK, vmk_LockDomainCreate(0, nullptr, &n, &d3));
+  EXPECT_EQ(3u, vmktest::callCount("vmk_LockDomainCreate"));
+  EXPECT_EQ(1u, vmktest::injectedCount("vmk_LockDomainCreate"));
+  EXPECT_EQ(VMK_OK, vmk_LockDomainDestroy(d1));
+  EXPECT_EQ(VMK_OK, vmk_LockDomainDestroy(d3));
+}
+
+TEST_F(ServicesTest, FailEveryCallFromTheNth) {
+  vmk_MemPool pool;
+  vmk_HeapID heap;
+  makePoolAndHeap(&pool, &heap);
+  vmktest::failCall("vmk_HeapAlloc", 3, VMK_NO_MEMORY, true);
+  void* a = vmk_HeapAlloc(heap, 8);
+  void* b = vmk_HeapAlloc(heap, 8);
+  EXPECT_NE(nullptr, a);
+  EXPECT_NE(nullptr, b);
+  for (int i = 0; i < 5; i++) EXPECT_EQ(nullptr, vmk_HeapAlloc(heap, 8));
+  vmktest::clearFailures();
+  void* c = vmk_HeapAlloc(heap, 8);
+  EXPECT_NE(nullptr, c);
+  for (void* p : {a, b, c}) vmk_HeapFree(heap, p);
+  EXPECT_EQ(VMK_OK, vmk_HeapDestroy(heap));
+  EXPECT_EQ(VMK_OK, vmk_MemPoolDestroy(pool));
+}
+
+TEST_F(ServicesTest, ModuleRegistrationChecksTheInterfaceRevision) {
+  vmk_ModuleID id;
+  EXPECT_EQ(VMK_NOT_SUPPORTED, vmk_ModuleRegister(&id, 0x02010000));
+  ASSERT_EQ(VMK_OK, vmk_ModuleRegister(&id, 0x02020000));
+  EXPECT_EQ(VMK_OK, vmk_ModuleUnregister(id));
+  EXPECT_EQ(VMK_NOT_FOUND, vmk_ModuleUnregister(id));
+  EXPECT_EQ(VMK_NOT_FOUND, vmk_ModuleGetID("pondrel", &id));
+  vmktest::setModulePresent("pondrel", true);
+  EXPECT_EQ(VMK_OK, vmk_ModuleGetID("pondrel", &id));
+}
+
+int demoCount = 0;
+int demoArray[4];
+unsigned demoMask = 0x10;
+int demoFlag = 1;
+const vmk_ModuleParamDesc demoParams[] = {
+    {"stdemo_mask", VMK_PARAM_UINT, &demoMask, 0, nullptr, "a mask"},
+    {"stdemo_flag", VMK_PARAM_BOOL, &demoFlag, 0, nullptr, "a flag"},
+    {"stdemo_list", VMK_PARAM_INT_ARRAY, demoArray, 4, &demoCount, "a list"},
+};
+VMK_MODPARAM_TABLE(demoParams);
+
+TEST_F(ServicesTest, LoaderSetsAndResetsParameters) {
+  std::string err;
+  ASSERT_TRUE(vmktest::setModuleParameters("stdemo_mask=0x7 stdemo_flag=5 stdemo_list=1,-2,3,4,5,6", &err)) << err;
+  EXPECT_EQ(7u, demoMask);
+  EXPECT_EQ(1, demoFlag);
+  EXPECT_EQ(6, demoCount);  // every value counts, only four are kept
+  EXPECT_EQ(-2, demoArray[1]);
+  EXPECT_EQ(4, demoArray[3]);
+  ASSERT_TRUE(vmktest::setModuleParameters(""));
+  EXPECT_EQ(0x10u, demoMask);
+  EXPECT_EQ(0, demoCount);
+  EXPECT_FALSE(vmktest::setModuleParameters("stdemo_nope=1", &err));
+  EXPECT_NE(std::string::npos, err.find("stdemo_nope"));
+  EXPECT_FALSE(vmktest::setModuleParameters("stdemo_mask=zz", &err));
+}
+
+struct MgmtSeen {
+  vmk_MgmtCookie cookie;
+  uint8_t p1[28];
+};
+MgmtSeen seen;
+
+VMK_ReturnStatus echoCb(vmk_MgmtCookie cookie, vmk_MgmtEnvelopeHandle, void* p1, void* p2) {
+  seen.cookie = cookie;
+  memcpy(seen.p1, p1, 28);
+  memset(p2, 0xEE, 4);
+  ((uint8_t*)p1)[27] = 0x42;
+  return VMK_OK;
+}
+
+TEST_F(ServicesTest, ManagementChannelInvocation) {
+  vmk_MgmtCallbackInfo cb[] = {{VMK_MGMT_CALLBACK_LOCATION_KERNEL, echoCb, 1, 2,
+                                {VMK_MGMT_PARMTYPE_INOUT, VMK_MGMT_PARMTYPE_OUT}, {28, 4}, 31}};
+  vmk_MgmtSignature sig{};
+  sig.version = VMK_REVISION_FROM_NUMBERS(1, 0, 0, 0);
+  vmk_NameInitialize(&sig.name, "testChannel");
+  vmk_NameInitialize(&sig.vendor, "talvor");
+  sig.numCallbacks = 1;
+  sig.callbacks = cb;
+  vmk_MgmtHandle h;
+  ASSERT_EQ(VMK_OK, vmk_MgmtInit(0, nullptr, &sig, nullptr, 9, &h));
+  EXPECT_EQ(VMK_EXISTS, vmk_MgmtInit(0, nullptr, &sig, nullptr, 9, &h));
+  uint8_t hdr[28] = {1, 2, 3};
+  uint32_t out = 0;
+  ASSERT_EQ(VMK_OK, vmktest::mgmtInvoke("testChannel", 31, hdr, 28, &out, 4));
+  EXPECT_EQ(9u, seen.cookie);
+  EXPECT_EQ(3, seen.p1[2]);
+  EXPECT_EQ(0x42, hdr[27]);
+  EXPECT_EQ(0xEEEEEEEEu, out);
+  EXPECT_EQ(VMK_BAD_PARAM, vmktest::mgmtInvoke("testChannel", 31, hdr, 27, &out, 4));
+  EXPECT_EQ(VMK_NOT_FOUND, vmktest::mgmtInvoke("testChannel", 30, hdr, 28, &out, 4));
+  ASSERT_EQ(VMK_OK, vmk_MgmtDestroy(h));
+  EXPECT_FALSE(vmktest::mgmtRegistered("testChannel"));
+}
+
+TEST_F(ServicesTest, LogLinesAreCapturedWithComponentUrgencyAndLevel) {
+  vmk_LogProperties p{};
+  vmk_NameInitialize(&p.name, "comp");
+  vmk_LogComponent log;
+  ASSERT_EQ(VMK_OK, vmk_LogRegister(&p, &log));
+  vmk_LogSetCurrentLogLevel(log, 1);
+  vmk_LogLevel(VMK_LOG_URGENCY_WARNING, log, 3, "value %d\n", 42);
+  vmk_AlertMessage("plain %s\n", "alert");
+  auto lines = vmktest::logLines();
+  ASSERT_EQ(2u, lines.size());
+  EXPECT_EQ("comp", lines[0].component);
+  EXPECT_EQ(VMK_LOG_URGENCY_WARNING, lines[0].urgency);
+  EXPECT_EQ(3, lines[0].level);
+  EXPECT_EQ("value 42\n", lines[0].text);
+  EXPECT_EQ("", lines[1].component);
+  EXPECT_EQ(VMK_LOG_URGENCY_ALERT, lines[1].urgency);
+  EXPECT_EQ(1u, vmktest::logCount("plain alert"));
+  EXPECT_EQ(VMK_OK, vmk_LogUnregister(log));
+}
+
+TEST_F(ServicesTest, NamesAndStatusTexts) {
+  vmk_Name n;
+  EXPECT_EQ(VMK_OK, vmk_NameInitialize(&n, "tamsil"));
+  EXPECT_STREQ("tamsil", vmk_NameToString(&n));
+  EXPECT_EQ(VMK_LIMIT_EXCEEDED, vmk_NameInitialize(&n, "0123456789012345678901234567890123456789"));
+  EXPECT_EQ(31u, strlen(n.string));
+  EXPECT_STREQ("Failure", vmk_StatusToString(VMK_FAILURE));
+  EXPECT_STREQ("Not supported", vmk_StatusToString(VMK_NOT_SUPPORTED));
+  EXPECT_STREQ("Timeout", vmk_StatusToString(VMK_TIMEOUT));
+}
+
+TEST(SystemStopDeath, PanicStopsTheProcessWithItsMessage) {
+  EXPECT_DEATH(vmk_Panic("Unrecoverable error in tamsil at%s:%s - %d", "file.cpp", "fn", 12),
+               "Unrecoverable error in tamsil atfile.cpp:fn - 12");
+}
+
+}  // namespace

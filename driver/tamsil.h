@@ -606,6 +606,12 @@ struct Adapter {
   vmk_uint32 tpe_recoveries;
   vmk_uint32 tpe_attempts;
   // Fields other parts of the driver add go below this line.
+
+  // ---- Added for the crash-dump bytecode interpreter (tamsil_cdbc) ----
+  // ASIC generation code of the firmware configuration query (1/58, byte 1 of
+  // p+4: 0 KS2, 3 KS3, 10 Pivard, 4 Veskarn); tamsil_cmdQueryFwCfg keeps it.
+  // Code 4 reaches the CSRs through the PCI-configuration window.
+  vmk_uint8 asic_gen_code;
 };
 
 /* ------------------------------------------------------------------------ */

@@ -129,13 +129,15 @@ typedef struct tamsil_cdbcRun {
   uint32_t out_len;      // bytes in the response area
   const tamsil_cdbcBus *bus;
   void *bus_ctx;
-  const char *dev_name;  // for log lines
+  uint64_t bar_size[4];  // per space, from bus->barSize at the start of the run
+  const Adapter *adapter;  // names the device in log lines (may be NULL)
   uint32_t family_code;  // ASIC generation code from the firmware configuration
   uint32_t pf_num;
   uint32_t steps;
   uint32_t stall_us;
   uint32_t depth;
   uint32_t fault;        // status of a broken bound; 0 while the run is sound
+  uint32_t out_high;     // bytes from the start of the area up to the last one written
   uint32_t saved[TAMSIL_CDBC_MAX_DEPTH][12];  // words 4-15 of each open call
 } tamsil_cdbcRun;
 
@@ -163,17 +165,29 @@ extern const tamsil_cdbcHandler pinst_set[TAMSIL_CDBC_NUM_OPCODES];
 // TAMSIL_CDBC_ERR_BOUNDS / TAMSIL_CDBC_ERR_LIMIT when the program broke a
 // bound (also for a NULL adapter or image, or `length` outside
 // TAMSIL_CDBC_MIN_WORDS..TAMSIL_CDBC_MAX_WORDS, without running anything).
-// Afterwards image[9] - offset is the number of bytes written (0 when the
-// image was refused). Runs on one adapter may be concurrent: the output area
-// belongs to the call, and the window sequences through configuration
-// register 0xFC are serialised inside.
+// Afterwards image[9] - offset is the segment's length, always within
+// 0..out_len: a program that leaves r9 outside its area ends with
+// TAMSIL_CDBC_ERR_BOUNDS and r9 at the end of what it wrote. Read it with
+// tamsil_cdbc_dumpLength(), which also covers images too short to have an r9.
+// Runs on one adapter may be concurrent: the output area belongs to the call,
+// and the window sequences through configuration register 0xFC are
+// serialised inside.
+//
+// Chip identity comes from the Adapter: pf_num, and asic_gen_code (the ASIC
+// generation code of the firmware configuration query; 4 sends CSR accesses
+// through the window). The mapped BARs csr_va, db_va and pcicfg_va with the
+// BAR indexes of their mapping records bound what a program may reach.
 uint32_t tamsil_cdbc_get_dump(uint64_t adapter, uint32_t offset, uint32_t instance,
                               uint32_t length, uint32_t *image, uint8_t *out_va,
                               uint32_t out_len);
 
+// Bytes the run of a `length`-word image written from `offset` produced
+// (image[9] - offset; 0 when the image has no word 9).
+uint32_t tamsil_cdbc_dumpLength(const uint32_t *image, uint32_t length, uint32_t offset);
+
 // Runs a prepared run record from the program counter in its image until the
 // final word 30 or a broken bound; returns r0. The record's image, words,
-// output area, bus and chip identity must be set and the rest zeroed.
+// output area, bus, adapter and chip identity must be set and the rest zeroed.
 uint32_t tamsil_cdbc_exec(tamsil_cdbcRun *run);
 
 // The fetch and dispatch loop; returns when it meets the final word 30.
@@ -206,10 +220,11 @@ uint32_t tamsil_readMembarCtrlReg(Adapter *adapter, uint32_t *value);
 uint32_t tamsil_memBarWndRead32(Adapter *adapter, uint32_t address, uint32_t *value);
 
 // The same on any bus (the run's accessors); width 1, 2 or 4 bytes; the
-// address must be aligned to the width and below TAMSIL_CDBC_WINDOW_SIZE.
-uint32_t tamsil_cdbcWndRead(const tamsil_cdbcBus *bus, void *ctx, const char *dev_name,
+// address must be aligned to the width and below TAMSIL_CDBC_WINDOW_SIZE
+// (else VMK_BAD_PARAM). `adapter` only names the device in log lines.
+uint32_t tamsil_cdbcWndRead(const tamsil_cdbcBus *bus, void *ctx, const Adapter *adapter,
                             uint32_t address, uint32_t width, uint32_t *value);
-uint32_t tamsil_cdbcWndWrite(const tamsil_cdbcBus *bus, void *ctx, const char *dev_name,
+uint32_t tamsil_cdbcWndWrite(const tamsil_cdbcBus *bus, void *ctx, const Adapter *adapter,
                              uint32_t address, uint32_t width, uint32_t value);
 
 // The Adapter's register spaces as a bus (context: the Adapter *).

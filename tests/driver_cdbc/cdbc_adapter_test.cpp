@@ -4,7 +4,9 @@
 // stand-in stops the machine on any access outside a mapped BAR).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "adapter.h"
@@ -346,6 +348,38 @@ TEST_F(CdbcAdapter, SegmentLoop) {
   EXPECT_EQ(tamsil_cdbc_dumpLength(img.w.data(), img.words, 0x10000), 32u);
   for (int i = 0; i < 8; i++) EXPECT_EQ(Le32(out.Area() + 4 * i), 0xA1B2C3D4u);
   EXPECT_TRUE(out.GuardsIntact());
+}
+
+// Two runs on one function at once: each window access is an address write
+// followed by a data access on the same configuration register, so the
+// sequences of concurrent runs must not interleave.
+TEST_F(CdbcAdapter, ConcurrentWindowRunsReadTheirOwnRegister) {
+  Start(kVeskarn);
+  card->setPostStage(0xC0DE, false);
+  auto program = [](uint32_t csr) {
+    Image img;
+    img.w[40] = csr;
+    img.Ops({MoveImm(3, 4096), Ins(TAMSIL_CDBC_OP_READ32, 1, kVar, 2, 40), cdbctest::Dump(1, 2),
+             Ins(TAMSIL_CDBC_OP_SUB, 3, kImm, 0, 1), Ins(TAMSIL_CDBC_OP_COMPARE, 3, kImm, 0, 0), Jump(6, 0xFFFC),
+             kEnd});
+    return img;
+  };
+  Image a = program(0xAC), b = program(0x58);
+  Output outA(4 * 4096), outB(4 * 4096);
+  std::atomic<int> ready{0};
+  auto go = [&](Image& img, Output& out) {
+    ready++;
+    while (ready.load() < 2) {
+    }
+    Run(0, img, out);
+  };
+  std::thread t([&] { go(b, outB); });
+  go(a, outA);
+  t.join();
+  for (int i = 0; i < 4096; i++) {
+    ASSERT_EQ(Le32(outA.Area() + 4 * i), 0xC0DEu) << i;
+    ASSERT_EQ(Le32(outB.Area() + 4 * i), 0u) << i;
+  }
 }
 
 }  // namespace

@@ -177,6 +177,17 @@ extern const tamsil_cdbcHandler pinst_set[TAMSIL_CDBC_NUM_OPCODES];
 // generation code of the firmware configuration query; 4 sends CSR accesses
 // through the window). The mapped BARs csr_va, db_va and pcicfg_va with the
 // BAR indexes of their mapping records bound what a program may reach.
+//
+// Around the call, the pass-through (p+N = payload byte N of the request):
+//   - answers a word count of 0 (p+16) by returning the request unchanged;
+//   - refuses a request whose payload does not hold 24 + 4 * length bytes
+//     (the payload itself being checked against the caller's buffer), so the
+//     copy never reads past the request;
+//   - copies the words from p+24 into a heap image of `length` words;
+//   - passes the bytes from p+8 to the end of the caller's buffer as the
+//     response area, so a dump can only land inside that buffer;
+//   - stores the result at p+0 and tamsil_cdbc_dumpLength() at p+4, and
+//     frees the image.
 uint32_t tamsil_cdbc_get_dump(uint64_t adapter, uint32_t offset, uint32_t instance,
                               uint32_t length, uint32_t *image, uint8_t *out_va,
                               uint32_t out_len);

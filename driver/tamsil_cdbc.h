@@ -94,7 +94,7 @@ enum {
 // Bounds of one run.
 #define TAMSIL_CDBC_MIN_WORDS 17u                 // header plus one instruction
 #define TAMSIL_CDBC_MAX_WORDS (65536u / 4u)       // a whole pass-through request
-#define TAMSIL_CDBC_MAX_STEPS (4u * 1024u * 1024u) // instructions executed
+#define TAMSIL_CDBC_MAX_STEPS (1024u * 1024u)     // instructions executed
 #define TAMSIL_CDBC_MAX_DEPTH 16u                 // nested calls
 #define TAMSIL_CDBC_MAX_STALL_US 1000000u         // total busy-wait per run
 #define TAMSIL_CDBC_WINDOW_SIZE 0x100000u         // bytes reachable through 0xFC

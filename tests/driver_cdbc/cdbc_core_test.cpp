@@ -643,6 +643,20 @@ TEST_F(CdbcCore, UnmappedSpaceIsOutOfBounds) {
   EXPECT_EQ(img.w[kMarker], 0u);
 }
 
+// The step budget counts executed instructions (the final word 30 is free).
+TEST_F(CdbcCore, StepLimitIsExact) {
+  static_assert((TAMSIL_CDBC_MAX_STEPS - 1) % 3 == 0, "loop below must land on the limit");
+  for (uint32_t extra : {0u, 1u}) {
+    Image img;
+    img.w[40] = (TAMSIL_CDBC_MAX_STEPS - 1) / 3 + extra;
+    img.Ops({Ins(TAMSIL_CDBC_OP_MOVE, 2, kVar, 0, 40),  // 1 step, then 3 per turn
+             Ins(TAMSIL_CDBC_OP_SUB, 2, kImm, 0, 1), Ins(TAMSIL_CDBC_OP_COMPARE, 2, kImm, 0, 0), Jump(6, 0xFFFE),
+             kEnd});
+    img.w[0] = 0x66;
+    EXPECT_EQ(Exec(img, bus, out), extra ? TAMSIL_CDBC_ERR_LIMIT : 0x66u) << extra;
+  }
+}
+
 TEST_F(CdbcCore, StepLimitAllowsLongHonestPrograms) {
   // 64 KiB of output in 4-byte dumps: a loop of three instructions each.
   Output big(65536);

@@ -610,8 +610,9 @@ struct Adapter {
   // ---- Added for the crash-dump bytecode interpreter (tamsil_cdbc) ----
   // ASIC generation code of the firmware configuration query (1/58, byte 1 of
   // p+4: 0 KS2, 3 KS3, 10 Pivard, 4 Veskarn); tamsil_cmdQueryFwCfg keeps it.
-  // Code 4 reaches the CSRs through the PCI-configuration window.
-  vmk_uint8 asic_gen_code;
+  // Code 4 reaches the CSRs through the PCI-configuration window. (The
+  // firmware command layer declares the same field: keep one.)
+  vmk_uint8 fw_chip_family;
 };
 
 /* ------------------------------------------------------------------------ */

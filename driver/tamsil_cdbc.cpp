@@ -734,7 +734,7 @@ uint32_t tamsil_cdbc_get_dump(uint64_t handle, uint32_t offset, uint32_t instanc
   run.bus = &tamsilCdbcAdapterBus;
   run.bus_ctx = adapter;
   run.adapter = adapter;
-  run.family_code = adapter->asic_gen_code;
+  run.family_code = adapter->fw_chip_family;
   run.pf_num = adapter->pf_num;
   return tamsil_cdbc_exec(&run);
 }

@@ -173,7 +173,7 @@ extern const tamsil_cdbcHandler pinst_set[TAMSIL_CDBC_NUM_OPCODES];
 // and the window sequences through configuration register 0xFC are
 // serialised inside.
 //
-// Chip identity comes from the Adapter: pf_num, and asic_gen_code (the ASIC
+// Chip identity comes from the Adapter: pf_num, and fw_chip_family (the ASIC
 // generation code of the firmware configuration query; 4 sends CSR accesses
 // through the window). The mapped BARs csr_va, db_va and pcicfg_va with the
 // BAR indexes of their mapping records bound what a program may reach.

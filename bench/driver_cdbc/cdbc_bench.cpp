@@ -128,7 +128,7 @@ void BM_CdbcEmulatedSegment(benchmark::State& state) {
   vmk_VA va = 0;
   vmk_PCIMapIOResource(tamsilDriver.module_id, a->pci_device, 2, nullptr, &va);
   a->csr_va = reinterpret_cast<void*>(va);
-  a->asic_gen_code = veskarn ? 4 : 3;
+  a->fw_chip_family = veskarn ? 4 : 3;
 
   const uint32_t bytes = 0x4000;
   std::vector<uint32_t> img(64, 0);

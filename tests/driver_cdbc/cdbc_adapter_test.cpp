@@ -56,7 +56,7 @@ class CdbcAdapter : public ::testing::Test {
         *m->va = reinterpret_cast<void*>(va);
       }
       a->pf_num = f;
-      a->asic_gen_code = g.genCode;
+      a->fw_chip_family = g.genCode;
       snprintf(a->pci_name, sizeof a->pci_name, "0000:003:00.%u", f);
     }
     LogClear();

@@ -581,6 +581,13 @@ VMK_ReturnStatus vmk_PCIDisablePME(vmk_ModuleID module, vmk_PCIDevice dev);
 VMK_ReturnStatus vmk_PCIMapIOResource(vmk_ModuleID module, vmk_PCIDevice dev, vmk_uint8 bar, void* reservation,
                                       vmk_VA* va);
 VMK_ReturnStatus vmk_PCIUnmapIOResource(vmk_ModuleID module, vmk_PCIDevice dev, vmk_uint8 bar);
+// Size of BAR `bar` (start: its bus address; 0 here).
+typedef struct {
+  vmk_IOA start;
+  vmk_ByteCount size;
+  vmk_uint64 flags;
+} vmk_PCIResource;
+VMK_ReturnStatus vmk_PCIQueryIOResource(vmk_PCIDevice dev, vmk_uint8 bar, vmk_PCIResource* resource);
 
 // Register access through a mapped BAR: every access reaches the device.
 vmk_uint8 vmk_MMIORead8(vmk_VA addr);

@@ -505,6 +505,16 @@ VMK_ReturnStatus vmk_PCIUnmapIOResource(vmk_ModuleID, vmk_PCIDevice dev, vmk_uin
   return VMK_OK;
 }
 
+VMK_ReturnStatus vmk_PCIQueryIOResource(vmk_PCIDevice dev, vmk_uint8 bar, vmk_PCIResource* resource) {
+  VMK_FAULT_POINT("vmk_PCIQueryIOResource");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (dev == nullptr || resource == nullptr || bar >= 6) return VMK_BAD_PARAM;
+  uint64_t size = dev->fn->barSize(bar);
+  if (size == 0) return VMK_NOT_FOUND;
+  *resource = vmk_PCIResource{0, size, 0};
+  return VMK_OK;
+}
+
 static uint32_t mmioRead(vmk_VA addr, unsigned width) {
   hostbus::Function* fn;
   unsigned bar;

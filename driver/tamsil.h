@@ -548,7 +548,6 @@ struct Adapter {
   vmk_uint32 max_frame;
   vmk_uint32 rx_frag_size;
   DmaBuffer stats_buf;
-  vmk_uint8 stats_pending;
   vmk_uint8 qnq_received;
   vmk_uint16 qnq_vlan_tag;
   DmaBuffer scratch;
@@ -566,9 +565,13 @@ struct Adapter {
   vmk_uint32 if_caps;
   vmk_uint8 function_mode;
   vmk_uint8 asic_rev;
-  vmk_uint32 asic_gen;      // AsicGeneration bits
+  union {                   // the generation bits (enum AsicGeneration); either name
+    vmk_uint32 AsicGeneration;
+    vmk_uint32 asic_gen;
+  };
   vmk_uint32 pause_rx;
   vmk_uint32 pause_tx;
+  vmk_uint8 stats_pending;    // a statistics command is outstanding
   vmk_uint8 cap_advanced_rx;  // second receive completion layout
   vmk_uint8 cap_ks3_tx;       // KS3 transmit capability flag
   tamsil_linkState link;

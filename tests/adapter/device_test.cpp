@@ -3,6 +3,8 @@
 // event queues, interrupts, asynchronous events and the fault knobs.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "adapter.h"
 #include "fake_host.h"
 #include "fw_cmd.h"
@@ -874,5 +876,36 @@ TEST(DevData, ReceiveUsesPostedBuffersAndBothLayouts) {
     ASSERT_TRUE(r.cqTake(cq, e));
     EXPECT_EQ((fwtest::rd(e + 4, 4) >> 16) & 0x3FF, 1u);
     EXPECT_EQ(r.card->counters(1).rx_frames, 2u);
+  }
+}
+
+// ------------------------------------------------------------- concurrency --
+
+TEST(DevConcurrency, FunctionsWorkSideBySide) {
+  Rig r(Gen::Veskarn, 2);
+  Rig::Ring cq[2], mcc[2], eq[2];
+  for (unsigned f = 0; f < 2; ++f) {
+    eq[f] = r.eq(f);
+    cq[f] = r.cq(f, eq[f].id, 1);   // 512 entries: room for every completion
+    mcc[f] = r.mcc(f, cq[f].id, 0x20062);
+  }
+  const unsigned kCmds = 300;
+  auto worker = [&](unsigned f) {
+    for (unsigned i = 0; i < kCmds; ++i) {
+      Req c(1, 37, 4);
+      r.mccPost(f, mcc[f], c, i);
+    }
+  };
+  std::thread t0(worker, 0), t1(worker, 1);
+  std::thread ev([&] {
+    for (unsigned i = 0; i < 100; ++i) r.card->injectAsyncEvent(0, qosSpeedEvent(0, 100 + i));
+  });
+  t0.join();
+  t1.join();
+  ev.join();
+  for (unsigned f = 0; f < 2; ++f) {
+    FnCounters c = r.card->counters(f);
+    EXPECT_EQ(c.completions_written, kCmds);
+    EXPECT_EQ(c.events_written, f == 0 ? 100u : 0u);
   }
 }

@@ -348,6 +348,10 @@ class Engine {
     unsigned times = 0;
   };
   const SetProfile& lastSetProfile() const { return set_profile_; }
+  // VXLAN UDP port a port descriptor (type 0x55, protocol 23) set for a function.
+  uint16_t vxlanPort(unsigned fn) const;
+  // The interface converted into the tunnel interface (1/193 op 0), 0 if none.
+  uint32_t tunnelInterface(unsigned fn) const;
   void recordSetProfile(const uint8_t* desc, size_t bytes, uint32_t count, uint8_t version,
                         uint8_t domain);
   bool vfsEnabled(unsigned fn, uint8_t domain) const;

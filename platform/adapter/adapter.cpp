@@ -698,7 +698,15 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
     }
     rq.buf = sge->data();
     rq.cap = slen;
-    return execute(rq);
+    uint32_t req_len = get32(sge->data(), 8);
+    Outcome o = execute(rq);
+    // Only the bytes of the command and its answer go back: the rest of the
+    // buffer may have been written by the command itself (a read-object whose
+    // data lands behind the command in the same buffer).
+    uint32_t resp_len = get32(sge->data(), 8);
+    uint64_t keep = 16 + static_cast<uint64_t>(std::max(req_len, resp_len));
+    if (keep < sge->size()) sge->resize(static_cast<size_t>(keep));
+    return o;
   }
 
   // Runs a command; a receive queue that goes away leaves a flush completion

@@ -331,6 +331,37 @@ TEST(DevMailbox, StatusesAndFaults) {
   EXPECT_EQ(s.fn(0)->configRead(0, 2), defaultVendorId(Gen::KS3));
 }
 
+TEST(DevMcc, ReadObjectIntoTheCommandsOwnBuffer) {
+  // The firmware dump is read into the bytes behind the 144-byte command, in
+  // the one buffer that also carries the command.
+  Rig r(Gen::KS3);
+  std::vector<uint8_t> dump(600);
+  for (size_t i = 0; i < dump.size(); ++i) dump[i] = static_cast<uint8_t>(i + 1);
+  r.card->engine().putObject("/dbg/dump.bin", dump);
+  Rig::Ring cq = r.cq(0, r.eq(0).id);
+  Rig::Ring mcc = r.mcc(0, cq.id, 0x62);
+  const uint32_t len = 512;
+  uint64_t buf = r.host.alloc(144 + len);
+  Req c(1, 171, 128);
+  c.u32(0, len).u32(4, 64).text(8, "/dbg/dump.bin").u32(112, 1).u32(116, len);
+  c.u32(120, static_cast<uint32_t>(buf + 144)).u32(124, static_cast<uint32_t>((buf + 144) >> 32));
+  r.host.fill(buf, c.b.data(), c.b.size());
+  uint8_t* w = r.host.at(mcc.addr);
+  std::memset(w, 0, 256);
+  fwtest::le(w, 8, 4);
+  fwtest::le(w + 4, 144 + len, 4);
+  fwtest::le(w + 20, buf, 4);
+  fwtest::le(w + 24, buf >> 32, 4);
+  fwtest::le(w + 28, 144 + len, 4);
+  r.dbw(0, 0x140, mcc.id | (1u << 16));
+  uint8_t e[16];
+  ASSERT_TRUE(r.cqTake(cq, e));
+  EXPECT_EQ(fwtest::rd(e, 2), 0u);
+  EXPECT_EQ(r.host.read32(buf + 16), len);              // bytes read
+  EXPECT_EQ(r.host.at(buf + 144)[0], 65);               // dump byte 64
+  EXPECT_EQ(r.host.at(buf + 144)[len - 1], static_cast<uint8_t>(64 + len));
+}
+
 TEST(DevMailbox, NoDmaWithoutBusMaster) {
   Rig r(Gen::Veskarn);
   r.fn(0)->configWrite(0x04, 0x0002, 2);

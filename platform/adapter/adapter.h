@@ -28,6 +28,12 @@
 // knob, the UE-injection registers) the firmware takes no command until a
 // chip soft reset (or, on Pivard, a port reset). Function reset, firmware
 // clean, soft reset and Pivard port reset destroy the objects they cover.
+// Entries the device writes: EQ entry = 1 | (CQ id << 16); transmit completion
+// dword 0 = ring index of the packet's last entry, dword 3 = 1; receive
+// completion dword 2 always has bit 0 set (so it is never 0), and a receive
+// queue destroy leaves a flush completion (num_frags 0) except on Pivard.
+// The transmit side gathers frames and inserts a VLAN tag when asked; it
+// does not compute checksums or segment.
 //
 // BARs (index: role). KS2: 1 PCI-configuration, 2 CSR, 4 doorbell. KS3 and
 // Veskarn: 0 PCI-configuration, 2 CSR, 4 doorbell. Pivard: 0 doorbell only.

@@ -171,9 +171,10 @@ class Adapter {
   // Posts an asynchronous event on every MCC queue of the function that asked
   // for the event's code; false when none did.
   bool injectAsyncEvent(unsigned fn, const AsyncEvent& ev);
-  // Held ("late") completions: write them now.
+  // Held ("late") completions: write them now. With signal false the entries
+  // are written but raise no event or interrupt (as if the interrupt was lost).
   size_t heldCompletions(unsigned fn) const;
-  void releaseHeldCompletions(unsigned fn);
+  void releaseHeldCompletions(unsigned fn, bool signal = true);
   // Called (device lock held: do not call back into the adapter) each time a
   // completion is held back, e.g. to schedule its release on a test clock.
   void setHeldHook(std::function<void(unsigned fn)> hook);

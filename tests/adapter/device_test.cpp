@@ -498,6 +498,27 @@ TEST(DevMcc, FaultKnobs) {
   EXPECT_FALSE(r.cqTake(cq, e));
 }
 
+TEST(DevMcc, LateCompletionWithAndWithoutItsInterrupt) {
+  for (bool signal : {true, false}) {
+    SCOPED_TRACE(signal);
+    Rig r(Gen::KS3);
+    Rig::Ring eq = r.eq(0);
+    Rig::Ring cq = r.cq(0, eq.id);
+    Rig::Ring mcc = r.mcc(0, cq.id, 0x62);
+    r.cqDoorbell(0, cq.id, 0, true);
+    r.eqDoorbell(0, eq.id, 0, true);
+    r.card->engine().setFault(1, 121, {.late = true, .times = 1});
+    Req t(1, 121, 8);
+    r.mccPost(0, mcc, t, 9);
+    EXPECT_TRUE(r.host.interrupts.empty());
+    r.card->releaseHeldCompletions(0, signal);
+    uint8_t e[16];
+    ASSERT_TRUE(r.cqTake(cq, e));
+    EXPECT_EQ(fwtest::rd(e + 4, 8), 9u);
+    EXPECT_EQ(r.host.interrupts.size(), signal ? 1u : 0u);
+  }
+}
+
 TEST(DevMcc, FullCompletionQueueWaitsForRoom) {
   Rig r(Gen::KS3);
   Rig::Ring eq = r.eq(0);

@@ -171,6 +171,10 @@ void Engine::registerHandler(uint8_t subsystem, uint8_t opcode, Handler h) {
 bool Engine::hasHandler(uint8_t subsystem, uint8_t opcode) const {
   return handlers_.count(key(subsystem, opcode)) != 0;
 }
+Handler Engine::handlerFor(uint8_t subsystem, uint8_t opcode) const {
+  auto it = handlers_.find(key(subsystem, opcode));
+  return it == handlers_.end() ? nullptr : it->second;
+}
 void Engine::setFault(uint8_t subsystem, uint8_t opcode, const Fault& f) {
   faults_[key(subsystem, opcode)] = f;
 }

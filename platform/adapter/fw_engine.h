@@ -296,6 +296,7 @@ class Engine {
   // Handlers.
   void registerHandler(uint8_t subsystem, uint8_t opcode, Handler h);
   bool hasHandler(uint8_t subsystem, uint8_t opcode) const;
+  Handler handlerFor(uint8_t subsystem, uint8_t opcode) const;   // nullptr when none
 
   // Fault knobs.
   void setFault(uint8_t subsystem, uint8_t opcode, const Fault& f);

@@ -1,0 +1,66 @@
+// The firmware commands that only the management library sends: controller
+// attributes, configuration get/set pairs, flash writes, the event log, the
+// iSCSI initiator commands, diagnostics and the size queries.
+//
+// Usage
+//   adapter::Engine& fw = card.engine();
+//   adapter::registerLibraryHandlers(fw);         // adds what has no handler yet
+//   adapter::setLibraryHostInfo(fw, {.bus = 3, .device = 0, .config_dword = ...});
+//   adapter::Outcome out = fw.execute(rq);
+//   adapter::completeLibraryResponse(fw, rq.buf); // the carrier finishes the header
+//
+// State lives per engine (configuration blobs by function and command, the
+// staged and flashed images, the event log). Payload offsets below are
+// offsets in the payload (after the 16-byte header).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "fw_engine.h"
+
+namespace adapter {
+
+// Registers a handler for every library command that has none yet (commands
+// the driver also sends keep the driver's handler) and starts this engine's
+// library state afresh.
+void registerLibraryHandlers(Engine& fw);
+
+// What only the host knows about the adapter: where it sits on the bus, its
+// configuration space and the text the NIC driver puts into the controller
+// attributes.
+struct LibraryHostInfo {
+  uint8_t bus = 0;
+  uint8_t device = 0;
+  // Configuration-space dword of a PCI function; none reads zeros.
+  std::function<uint32_t(unsigned fn, uint32_t offset)> config_dword;
+};
+void setLibraryHostInfo(Engine& fw, const LibraryHostInfo& info);
+
+// A size query answers with the reply length it needs, which may exceed the
+// buffer the request came in; the carrier calls this after execute() so that
+// the response header carries it (status 4 when the buffer was too small).
+void completeLibraryResponse(Engine& fw, uint8_t* buf);
+
+// One flash write command as the firmware received it.
+struct FlashWrite {
+  uint32_t operation;  // 1 flash, 2 save
+  uint32_t optype;
+  uint32_t length;
+  uint32_t offset;
+  uint32_t request_length;
+};
+// Inspection for tests.
+const std::vector<FlashWrite>& libraryFlashWrites(Engine& fw);
+// The image last flashed for an optype; none when nothing was.
+const std::vector<uint8_t>* libraryFlashedImage(Engine& fw, uint32_t optype);
+// The stored blob of a configuration get/set pair (keyed by the get opcode).
+std::vector<uint8_t>& librarySlot(Engine& fw, unsigned fn, uint8_t subsystem, uint8_t opcode);
+// The adapter's event log: entries of 32 bytes.
+std::vector<uint8_t>& libraryEventLog(Engine& fw);
+// The needed reply length a size query answers for (subsystem, opcode).
+void setLibrarySizeAnswer(Engine& fw, uint8_t subsystem, uint8_t opcode, uint32_t needed);
+
+}  // namespace adapter

@@ -1,0 +1,459 @@
+#include "emulated_host.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+
+#include "fw_library.h"
+#include "wire.h"
+
+namespace chardev {
+
+namespace {
+
+using adapter::wire::get16;
+using adapter::wire::get32;
+using adapter::wire::put16;
+using adapter::wire::put32;
+
+// Request numbers and blocks of the two drivers.
+constexpr unsigned long kNicDriverInfo = 4;
+constexpr unsigned long kNicPassthru = 5;
+constexpr unsigned long kNicChipInfo = 6;
+constexpr unsigned long kNicVfTable = 7;
+constexpr unsigned long kNicPciConf = 8;
+constexpr unsigned long kIscsiVmhbaName = 1;
+constexpr unsigned long kIscsiPassthru = 0x4580;
+
+constexpr size_t kChipInfoSize = 89;
+constexpr size_t kCharInfoSize = 980;
+constexpr size_t kPciConfHeader = 60;
+constexpr size_t kNicHeader = 21;  // signature, magic, bus, device, function, then the header
+constexpr const char kSignature[16] = {'K', 'E', 'S', 'T', 'R', 'I', 'M', 'O',
+                                       'N', 'D', 'A', 'L', 'E', ' ', 'C', 'O'};
+constexpr uint16_t kMagic = 0x5052;
+constexpr uint32_t kConfigSnapshot = 256;
+// What the NIC driver writes into the controller attributes it passes through.
+constexpr const char* kDriverText = "sornic 11.2.1149.0";
+
+std::atomic<EmulatedHost*> g_installed{nullptr};
+
+int realOpenNull(int flags) {
+  // The interposer routes this path to libc: a plain descriptor to stand for the device.
+  return ::open("/dev/null", O_RDWR | (flags & O_CLOEXEC));
+}
+
+bool matches(Dev want, Dev got) { return want == Dev::Any || want == got; }
+
+}  // namespace
+
+void install(EmulatedHost* host) { g_installed.store(host); }
+EmulatedHost* installed() { return g_installed.load(); }
+
+EmulatedHost::EmulatedHost(const HostSpec& spec) : spec_(spec) {
+  for (size_t i = 0; i < spec_.adapters.size(); ++i) {
+    const AdapterSpec& a = spec_.adapters[i];
+    adapter::AdapterConfig cfg;
+    cfg.fw.gen = a.gen;
+    unsigned fns = 1;
+    for (const FunctionSpec& f : a.functions) fns = std::max<unsigned>(fns, f.fn + 1u);
+    cfg.fw.functions = fns;
+    cfg.fw.serial_number = a.serial;
+    cfg.bus = a.bus;
+    cfg.device = a.device;
+    cards_.push_back(std::make_unique<adapter::Adapter>(cfg));
+    adapter::Adapter& card = *cards_.back();
+
+    // The configuration space as the firmware's own commands read it.
+    auto snapshot = std::make_shared<std::vector<std::vector<uint32_t>>>(fns);
+    for (unsigned f = 0; f < fns; ++f)
+      for (uint32_t off = 0; off < kConfigSnapshot; off += 4)
+        (*snapshot)[f].push_back(card.function(f)->configRead(off, 4));
+    adapter::registerLibraryHandlers(card.engine());
+    adapter::LibraryHostInfo info;
+    info.bus = a.bus;
+    info.device = a.device;
+    info.config_dword = [snapshot](unsigned fn, uint32_t off) -> uint32_t {
+      if (fn >= snapshot->size() || off >= kConfigSnapshot) return 0;
+      return (*snapshot)[fn][off / 4];
+    };
+    adapter::setLibraryHostInfo(card.engine(), info);
+  }
+  for (size_t i = 0; i < spec_.adapters.size(); ++i) {
+    for (const FunctionSpec& f : spec_.adapters[i].functions) {
+      if (f.proto == Proto::Nic) nics_.push_back({i, &f});
+    }
+  }
+  // iSCSI functions in device order: the library opens sorblock_0, _1, ... in turn.
+  for (int dev = 0; dev < 128; ++dev)
+    for (size_t i = 0; i < spec_.adapters.size(); ++i)
+      for (const FunctionSpec& f : spec_.adapters[i].functions)
+        if (f.proto == Proto::Iscsi && f.iscsi_device == dev) iscsis_.push_back({i, &f});
+}
+
+EmulatedHost::~EmulatedHost() {
+  if (installed() == this) install(nullptr);
+  for (const OpenDev& od : open_) ::close(od.fd);
+}
+
+bool EmulatedHost::writeHostFiles() const {
+  // Only ever inside the throw-away root: these are the machine's own paths.
+  const char* in_root = getenv("TAMSIL_IN_TESTROOT");
+  if (in_root == nullptr || strcmp(in_root, "1") != 0) return false;
+  struct File {
+    const char* path;
+    std::string text;
+  };
+  const File files[] = {
+      {"/etc/vmware/esx.conf", esxConfText(spec_)},
+      {"/etc/vmware-release", spec_.release + "\n"},
+      {"/etc/issue.net", spec_.release + " (ESXi)\n"},
+      {"/etc/banner", "VMware ESXi\n"},
+  };
+  for (const File& f : files) {
+    FILE* fp = fopen(f.path, "w");
+    if (fp == nullptr) return false;
+    bool ok = fwrite(f.text.data(), 1, f.text.size(), fp) == f.text.size();
+    ok = fclose(fp) == 0 && ok;
+    if (!ok) return false;
+  }
+  return true;
+}
+
+bool EmulatedHost::handlesPath(const char* path) const {
+  if (path == nullptr) return false;
+  if (strcmp(path, kNicDevicePath) == 0) return true;
+  return strncmp(path, kIscsiDevicePrefix, strlen(kIscsiDevicePrefix)) == 0;
+}
+
+int EmulatedHost::openDevice(const char* path, int flags) {
+  std::lock_guard<std::recursive_mutex> g(mu_);
+  for (const auto& f : open_faults_) {
+    if (f.first == path) {
+      errno = f.second;
+      return -1;
+    }
+  }
+  Dev dev;
+  int number = -1;
+  if (strcmp(path, kNicDevicePath) == 0) {
+    dev = Dev::Nic;
+  } else {
+    const char* digits = path + strlen(kIscsiDevicePrefix);
+    char* end = nullptr;
+    long n = strtol(digits, &end, 10);
+    bool known = *digits != '\0' && end != nullptr && *end == '\0' && n >= 0 && n < 128;
+    bool present = false;
+    if (known)
+      for (const FnRef& f : iscsis_) present |= f.fn->iscsi_device == n;
+    if (!present) {
+      errno = ENOENT;
+      return -1;
+    }
+    dev = Dev::Iscsi;
+    number = static_cast<int>(n);
+  }
+  int fd = realOpenNull(flags);
+  if (fd < 0) return -1;
+  open_.push_back({fd, dev, number});
+  (dev == Dev::Nic ? nic_opens_ : iscsi_opens_)++;
+  return fd;
+}
+
+bool EmulatedHost::ownsDescriptor(int fd) {
+  std::lock_guard<std::recursive_mutex> g(mu_);
+  for (const OpenDev& od : open_)
+    if (od.fd == fd) return true;
+  return false;
+}
+
+void EmulatedHost::release(int fd) {
+  std::lock_guard<std::recursive_mutex> g(mu_);
+  for (size_t i = 0; i < open_.size(); ++i) {
+    if (open_[i].fd == fd) {
+      open_.erase(open_.begin() + static_cast<long>(i));
+      return;
+    }
+  }
+}
+
+int EmulatedHost::ioctl(int fd, unsigned long request, void* arg) {
+  std::lock_guard<std::recursive_mutex> g(mu_);
+  const OpenDev* od = nullptr;
+  for (const OpenDev& o : open_)
+    if (o.fd == fd) od = &o;
+  if (od == nullptr) {
+    errno = EBADF;
+    return -1;
+  }
+  LoggedIoctl entry{od->dev, od->iscsi_device, request, {}, 0, 0};
+  for (IoctlFault& f : ioctl_faults_) {
+    if (f.times != 0 && matches(f.dev, od->dev) && (f.request == 0 || f.request == request)) {
+      if (f.times > 0) --f.times;
+      entry.result = -1;
+      entry.err = f.err;
+      log_.push_back(entry);
+      errno = f.err;
+      return -1;
+    }
+  }
+  int rc = arg == nullptr ? (errno = EFAULT, -1) : ioctlLocked(*od, request, arg, &entry.bytes);
+  entry.result = rc;
+  entry.err = rc < 0 ? errno : 0;
+  int saved = errno;
+  log_.push_back(std::move(entry));
+  errno = saved;
+  return rc;
+}
+
+int EmulatedHost::ioctlLocked(const OpenDev& od, unsigned long request, void* arg, std::vector<uint8_t>* logged) {
+  uint8_t* p = static_cast<uint8_t*>(arg);
+  return od.dev == Dev::Nic ? nicIoctl(request, p, logged) : iscsiIoctl(od.iscsi_device, request, p, logged);
+}
+
+bool EmulatedHost::hidden(size_t adapter_index, uint8_t fn) const {
+  for (const auto& h : hidden_)
+    if (h.first == adapter_index && h.second == fn) return true;
+  return false;
+}
+
+const EmulatedHost::FnRef* EmulatedHost::nicByBdf(uint8_t bus, uint8_t device, uint8_t fn) const {
+  for (const FnRef& f : nics_) {
+    const AdapterSpec& a = spec_.adapters[f.adapter];
+    if (a.bus == bus && a.device == device && f.fn->fn == fn && !hidden(f.adapter, fn)) return &f;
+  }
+  return nullptr;
+}
+
+const EmulatedHost::FnRef* EmulatedHost::iscsiByDevice(int device) const {
+  for (const FnRef& f : iscsis_)
+    if (f.fn->iscsi_device == device) return &f;
+  return nullptr;
+}
+
+// One firmware command (header + payload in place) for the function.
+int EmulatedHost::passthrough(const FnRef& f, uint8_t* hdr) {
+  adapter::Adapter& card = *cards_[f.adapter];
+  uint32_t req_len = get32(hdr, 8);
+  adapter::Request rq;
+  rq.fn = f.fn->fn;
+  rq.carrier = adapter::Carrier::Ioctl;
+  rq.buf = hdr;
+  rq.cap = 16 + size_t(req_len);
+  adapter::Outcome out;
+  {
+    std::lock_guard<std::mutex> g(card.lock());
+    out = card.engine().execute(rq);
+    adapter::completeLibraryResponse(card.engine(), hdr);
+  }
+  if (!out.deliver) {
+    errno = ETIMEDOUT;
+    return -1;
+  }
+  return 0;
+}
+
+int EmulatedHost::nicIoctl(unsigned long request, uint8_t* p, std::vector<uint8_t>* logged) {
+  switch (request) {
+    case kNicChipInfo: {
+      if (!chip_override_.empty()) {
+        memcpy(p, chip_override_.data(), std::min(chip_override_.size(), kChipInfoSize));
+        logged->assign(p, p + kChipInfoSize);
+        return 0;
+      }
+      memset(p, 0, kChipInfoSize);
+      uint8_t chips = 0;
+      for (size_t i = 0; i < spec_.adapters.size() && chips < 8; ++i) {
+        const AdapterSpec& a = spec_.adapters[i];
+        uint8_t* rec = p + 1 + 11 * chips;
+        uint8_t n = 0;
+        for (const FunctionSpec& f : a.functions)
+          if (f.proto == Proto::Nic && !hidden(i, f.fn) && n < 8) rec[3 + n++] = f.fn;
+        if (n == 0) continue;
+        rec[0] = a.bus;
+        rec[1] = a.device;
+        rec[2] = n;
+        ++chips;
+      }
+      p[0] = chips;
+      logged->assign(p, p + kChipInfoSize);
+      return 0;
+    }
+    case kNicDriverInfo:
+    case kNicVfTable: {
+      logged->assign(p, p + kCharInfoSize);
+      const FnRef* f = nicByBdf(p[0], p[1], p[2]);
+      if (f == nullptr) {
+        errno = ENODEV;
+        return -1;
+      }
+      uint8_t* dinfo = p + 4;
+      memset(dinfo, 0, kCharInfoSize - 4);
+      adapter::Engine& fw = cards_[f->adapter]->engine();
+      if (request == kNicDriverInfo) {
+        dinfo[5] = fw.port(fw.portOfFunction(f->fn->fn)).down_reason;
+        put16(dinfo, 8, f->fn->mtu);
+      } else {
+        put32(dinfo, 12, f->fn->vfs);
+        auto mac = fw.permanentMac(f->fn->fn);
+        for (uint16_t vf = 0; vf < f->fn->vfs && 16 + 16 * size_t(vf + 1) <= kCharInfoSize - 4; ++vf) {
+          uint8_t* e = dinfo + 16 + 16 * vf;
+          memcpy(e, mac.data(), 6);
+          e[3] = static_cast<uint8_t>(0x80 | f->fn->fn);
+          e[5] = static_cast<uint8_t>(vf + 1);
+          put16(e, 6, 0);       // VLAN
+          put16(e, 8, 1000);    // rate, 10 Mb/s units
+          e[10] = 1;            // link state: auto
+        }
+      }
+      return 0;
+    }
+    case kNicPciConf: {
+      uint32_t off = get32(p, 3);
+      uint32_t len = get32(p, 7);
+      logged->assign(p, p + kPciConfHeader);
+      const FnRef* f = nicByBdf(p[0], p[1], p[2]);
+      if (f == nullptr) {
+        errno = ENODEV;
+        return -1;
+      }
+      // The data area follows the parameters in the caller's block; a read
+      // past the configuration space is refused.
+      if (off > 4096 || len > 4096 - off) {
+        errno = EINVAL;
+        return -1;
+      }
+      hostbus::Function* fn = cards_[f->adapter]->function(f->fn->fn);
+      for (uint32_t i = 0; i < len; ++i) p[kPciConfHeader + i] = static_cast<uint8_t>(fn->configRead(off + i, 1));
+      return 0;
+    }
+    case kNicPassthru: {
+      uint32_t req_len = get32(p, kNicHeader + 8);
+      logged->assign(p, p + kNicHeader + 16 + req_len);
+      if (memcmp(p, kSignature, sizeof kSignature) != 0 || get16(p, 16) != kMagic) {
+        errno = EINVAL;
+        return -1;
+      }
+      const FnRef* f = nicByBdf(p[18], p[19], p[20]);
+      if (f == nullptr) {
+        errno = ENODEV;
+        return -1;
+      }
+      uint8_t* hdr = p + kNicHeader;
+      int rc = passthrough(*f, hdr);
+      // Like the driver's own pass-through: the controller attributes carry
+      // the function's PCI location and the NIC driver's version text.
+      if (rc == 0 && hdr[0] == 32 && hdr[1] == 1 && hdr[4] == 0 && req_len >= 540) {
+        hdr[16 + 508] = spec_.adapters[f->adapter].bus;
+        hdr[16 + 509] = spec_.adapters[f->adapter].device;
+        memset(hdr + 16 + 352, 0, 32);
+        memcpy(hdr + 16 + 352, kDriverText, strlen(kDriverText));
+      }
+      return rc;
+    }
+    default:
+      errno = ENOTTY;
+      return -1;
+  }
+}
+
+int EmulatedHost::iscsiIoctl(int device, unsigned long request, uint8_t* p, std::vector<uint8_t>* logged) {
+  const FnRef* f = iscsiByDevice(device);
+  if (f == nullptr) {
+    errno = ENODEV;
+    return -1;
+  }
+  switch (request) {
+    case kIscsiVmhbaName: {
+      memset(p, 0, 32);
+      for (const auto& raw : vmhba_raw_) {
+        if (raw.first == device) {
+          memcpy(p, raw.second.data(), std::min<size_t>(raw.second.size(), 32));
+          logged->assign(p, p + 32);
+          return 0;
+        }
+      }
+      snprintf(reinterpret_cast<char*>(p), 32, "%s", f->fn->vmhba.c_str());
+      logged->assign(p, p + 32);
+      return 0;
+    }
+    case kIscsiPassthru: {
+      uint32_t req_len = get32(p, 8);
+      logged->assign(p, p + 16 + req_len);
+      return passthrough(*f, p);
+    }
+    default:
+      errno = ENOTTY;
+      return -1;
+  }
+}
+
+void EmulatedHost::failIoctl(Dev dev, unsigned long request, int err, int times) {
+  std::lock_guard<std::recursive_mutex> g(mu_);
+  ioctl_faults_.push_back({dev, request, err, times});
+}
+
+void EmulatedHost::failOpen(const std::string& path, int err) {
+  std::lock_guard<std::recursive_mutex> g(mu_);
+  open_faults_.push_back({path, err});
+}
+
+void EmulatedHost::clearFaults() {
+  std::lock_guard<std::recursive_mutex> g(mu_);
+  ioctl_faults_.clear();
+  open_faults_.clear();
+  for (auto& c : cards_) {
+    std::lock_guard<std::mutex> cg(c->lock());
+    c->engine().clearFaults();
+  }
+}
+
+void EmulatedHost::setNicFunctionHidden(size_t adapter_index, uint8_t fn, bool hide) {
+  std::lock_guard<std::recursive_mutex> g(mu_);
+  for (size_t i = 0; i < hidden_.size(); ++i) {
+    if (hidden_[i].first == adapter_index && hidden_[i].second == fn) {
+      if (!hide) hidden_.erase(hidden_.begin() + static_cast<long>(i));
+      return;
+    }
+  }
+  if (hide) hidden_.push_back({adapter_index, fn});
+}
+
+void EmulatedHost::setChipInfoOverride(const std::vector<uint8_t>& block) {
+  std::lock_guard<std::recursive_mutex> g(mu_);
+  chip_override_ = block;
+}
+
+void EmulatedHost::setVmhbaNameRaw(int iscsi_device, const std::vector<uint8_t>& raw) {
+  std::lock_guard<std::recursive_mutex> g(mu_);
+  vmhba_raw_.push_back({iscsi_device, raw});
+}
+
+std::vector<LoggedIoctl> EmulatedHost::log() const {
+  std::lock_guard<std::recursive_mutex> g(mu_);
+  return log_;
+}
+
+void EmulatedHost::clearLog() {
+  std::lock_guard<std::recursive_mutex> g(mu_);
+  log_.clear();
+}
+
+size_t EmulatedHost::openDescriptors() const {
+  std::lock_guard<std::recursive_mutex> g(mu_);
+  return open_.size();
+}
+
+unsigned EmulatedHost::opens(Dev dev) const {
+  std::lock_guard<std::recursive_mutex> g(mu_);
+  if (dev == Dev::Nic) return nic_opens_;
+  if (dev == Dev::Iscsi) return iscsi_opens_;
+  return nic_opens_ + iscsi_opens_;
+}
+
+}  // namespace chardev

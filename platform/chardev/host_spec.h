@@ -1,0 +1,53 @@
+// The description of an emulated host: its adapters with their generation,
+// PCI location and functions (NIC or iSCSI, VFs, MTU, interface and vmhba
+// names, iSCSI device numbers). The physical port of a function is the
+// firmware's to tell (the emulated adapter numbers them fn % ports). The library's tests and the demo build their hosts from
+// these records; defaultHost() is the host they share unless a test needs
+// another.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fw_engine.h"
+
+namespace chardev {
+
+enum class Proto : uint8_t { Nic, Iscsi };
+
+struct FunctionSpec {
+  uint8_t fn = 0;             // PCI function number
+  Proto proto = Proto::Nic;
+  uint16_t vfs = 0;           // NIC: virtual functions
+  uint16_t mtu = 1500;        // NIC
+  std::string ifname;         // NIC: host interface name ("vmnic0")
+  std::string vmhba;          // iSCSI: vmhba name ("vmhba33")
+  int iscsi_device = -1;      // iSCSI: number N of its character device sorblock_N
+};
+
+struct AdapterSpec {
+  adapter::Gen gen = adapter::Gen::KS3;
+  uint8_t bus = 3;
+  uint8_t device = 0;
+  std::string serial = "EMU1234567890";
+  std::vector<FunctionSpec> functions;
+};
+
+struct HostSpec {
+  std::vector<AdapterSpec> adapters;
+  std::string release = "VMware ESXi 6.5.0 build-4564106";
+};
+
+// Two adapters: a KS3 with two NIC and two iSCSI functions, and a Veskarn
+// with two NIC functions (one with VFs).
+HostSpec defaultHost();
+
+// The /etc/vmware/esx.conf text that names the host's functions.
+std::string esxConfText(const HostSpec& spec);
+
+// Number of NIC / iSCSI functions of the host.
+unsigned nicFunctionCount(const HostSpec& spec);
+unsigned iscsiFunctionCount(const HostSpec& spec);
+
+}  // namespace chardev

@@ -105,19 +105,6 @@ vmk_uint16 vmk_UplinkVXLANPortNBOGet(void);
 VMK_ReturnStatus vmk_UplinkWatchdogTimeoutSet(vmk_Uplink uplink, vmk_uint32 timeoutMS);
 
 /* ------------------------------------------------------------------------ */
-/* Key-value instances (per-uplink management keys)                          */
-/* ------------------------------------------------------------------------ */
-
-typedef enum { VMK_MGMT_KEY_TYPE_LONG = 1, VMK_MGMT_KEY_TYPE_STRING = 2 } vmk_MgmtKeyType;
-#define VMK_MGMT_KEY_VALUE_MAX 4096
-typedef VMK_ReturnStatus (*vmk_MgmtKeyGetFn)(vmk_uint64 cookie, void* keyVal);
-typedef VMK_ReturnStatus (*vmk_MgmtKeySetFn)(vmk_uint64 cookie, void* keyVal);
-
-// Adds a key to a management instance made with vmk_MgmtInit.
-VMK_ReturnStatus vmk_MgmtAddKey(vmk_MgmtHandle handle, vmk_MgmtKeyType type, const vmk_Name* name,
-                                vmk_MgmtKeyGetFn getFn, vmk_MgmtKeySetFn setFn);
-
-/* ------------------------------------------------------------------------ */
 /* SR-IOV                                                                    */
 /* ------------------------------------------------------------------------ */
 

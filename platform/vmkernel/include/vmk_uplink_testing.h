@@ -44,8 +44,6 @@ std::vector<std::string> uplinkNetPollNames(vmk_Uplink uplink);
 // Last link status the driver reported, and how many reports there were.
 vmk_LinkStatus uplinkLinkState(vmk_Uplink uplink);
 unsigned uplinkLinkReports(vmk_Uplink uplink);
-// Keys added to a management instance, in order.
-std::vector<std::string> mgmtKeys(vmk_MgmtHandle handle);
 // Runs of a NetPoll's callback so far.
 unsigned netPollRuns(vmk_NetPoll netpoll);
 // Waits until no NetPoll is queued or running.

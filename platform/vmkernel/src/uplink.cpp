@@ -24,7 +24,6 @@ std::mutex netLock;
 uint32_t hostQueueLimit = 16;
 uint16_t kernelVxlanPort = 0;
 uint16_t vfLimit = 64;
-std::map<vmk_MgmtHandle, std::vector<std::string>> keys;  // netLock
 std::map<vmk_PCIDevice, unsigned> vfs;                    // netLock
 }  // namespace
 
@@ -88,16 +87,6 @@ VMK_ReturnStatus vmk_UplinkWatchdogTimeoutSet(vmk_Uplink uplink, vmk_uint32 time
   return VMK_OK;
 }
 
-VMK_ReturnStatus vmk_MgmtAddKey(vmk_MgmtHandle handle, vmk_MgmtKeyType, const vmk_Name* name, vmk_MgmtKeyGetFn,
-                                vmk_MgmtKeySetFn) {
-  VMK_FAULT_POINT("vmk_MgmtAddKey");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
-  if (handle == nullptr || name == nullptr) return VMK_BAD_PARAM;
-  std::lock_guard<std::mutex> g(netLock);
-  keys[handle].push_back(name->string);
-  return VMK_OK;
-}
-
 VMK_ReturnStatus vmk_PCIEnableVFs(vmk_ModuleID, vmk_PCIDevice pf, vmk_uint16* numVfs) {
   VMK_FAULT_POINT("vmk_PCIEnableVFs");
   if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
@@ -150,7 +139,6 @@ void netReset() {
   hostQueueLimit = 16;
   kernelVxlanPort = 0;
   vfLimit = 64;
-  keys.clear();
 }
 
 void setHostQueueLimit(uint32_t queues) {
@@ -199,11 +187,6 @@ vmk_LinkStatus uplinkLinkState(vmk_Uplink uplink) {
 unsigned uplinkLinkReports(vmk_Uplink uplink) {
   std::lock_guard<std::mutex> g(netLock);
   return uplink->linkReports;
-}
-std::vector<std::string> mgmtKeys(vmk_MgmtHandle handle) {
-  std::lock_guard<std::mutex> g(netLock);
-  auto it = keys.find(handle);
-  return it == keys.end() ? std::vector<std::string>() : it->second;
 }
 unsigned enabledVfs(vmk_PCIDevice pf) {
   std::lock_guard<std::mutex> g(netLock);

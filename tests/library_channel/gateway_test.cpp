@@ -9,6 +9,9 @@
 
 #include "backend/orsa_ioctl_wrappers.h"
 #include "channel_fixture.h"
+#include "schema/bootstrap.h"
+#include "tree/hm_engine.h"
+#include "tree/orsa_api.h"
 
 namespace channel_test {
 namespace {
@@ -599,6 +602,38 @@ TEST_F(ChannelTest, CheckValidInterfacePassesOnlyPlainNames) {
   // A plain name is looked up (there is no such interface here).
   EXPECT_EQ(ORSA_check_valid_interface("vmnic0"), 1u);
   EXPECT_NE(stat("/tmp/ifname_vmnic0", &sb), 0) << "the temporary file is removed";
+}
+
+}  // namespace
+}  // namespace channel_test
+
+namespace channel_test {
+namespace {
+
+// A stale tree is rebuilt at the next API entry, not inside the request that
+// found the change: nodes a caller holds stay valid until it returns.
+TEST_F(ChannelTest, StaleTreeIsRebuiltAtTheNextApiEntry) {
+  ASSERT_EQ(ORSA_init(), 0u);
+  HmProperty* body = HM_PROPERTY(&ORSAServiceVersion_node);
+  orsa_strlcpy(body->value, "held by a caller", sizeof body->value);
+
+  host_->setNicFunctionHidden(1, 0, true);
+  uint8_t state[4] = {};
+  EXPECT_EQ(ioctl_get_port_state(1, state, 0, 0, ORSA_PROTO_NIC), 1u);
+  EXPECT_EQ(orsa_hierarchy_stale, 1);
+  EXPECT_EQ(HM_PROPERTY(&ORSAServiceVersion_node), body) << "not torn down under the request";
+  EXPECT_STREQ(body->value, "held by a caller");
+
+  u32 parent = 0;
+  ORSA_get_parent_tag(0, &parent);
+  EXPECT_EQ(orsa_hierarchy_stale, 0);
+  EXPECT_STREQ(HM_PROPERTY(&ORSAServiceVersion_node)->value, "0") << "the tree was built again";
+  EXPECT_EQ(ORSA_exit(), 0u);
+
+  // Without a tree a stale mark is dropped: the next build discovers afresh.
+  orsa_hierarchy_stale = 1;
+  EXPECT_EQ(orsa_rebuild_stale_hierarchy(), 0u);
+  EXPECT_EQ(orsa_hierarchy_stale, 0);
 }
 
 }  // namespace

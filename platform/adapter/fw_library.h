@@ -5,7 +5,7 @@
 // Usage
 //   adapter::Engine& fw = card.engine();
 //   adapter::registerLibraryHandlers(fw);         // adds what has no handler yet
-//   adapter::setLibraryHostInfo(fw, {.bus = 3, .device = 0, .config_dword = ...});
+//   adapter::setLibraryHostInfo(fw, {.config_dword = ...});
 //   adapter::Outcome out = fw.execute(rq);
 //   adapter::completeLibraryResponse(fw, rq.buf); // the carrier finishes the header
 //
@@ -28,12 +28,9 @@ namespace adapter {
 // library state afresh.
 void registerLibraryHandlers(Engine& fw);
 
-// What only the host knows about the adapter: where it sits on the bus, its
-// configuration space and the text the NIC driver puts into the controller
-// attributes.
+// What the firmware's own commands read of the device side: the
+// configuration space of its PCI functions.
 struct LibraryHostInfo {
-  uint8_t bus = 0;
-  uint8_t device = 0;
   // Configuration-space dword of a PCI function; none reads zeros.
   std::function<uint32_t(unsigned fn, uint32_t offset)> config_dword;
 };

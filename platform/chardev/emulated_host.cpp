@@ -76,8 +76,6 @@ EmulatedHost::EmulatedHost(const HostSpec& spec) : spec_(spec) {
         (*snapshot)[f].push_back(card.function(f)->configRead(off, 4));
     adapter::registerLibraryHandlers(card.engine());
     adapter::LibraryHostInfo info;
-    info.bus = a.bus;
-    info.device = a.device;
     info.config_dword = [snapshot](unsigned fn, uint32_t off) -> uint32_t {
       if (fn >= snapshot->size() || off >= kConfigSnapshot) return 0;
       return (*snapshot)[fn][off / 4];

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "adapter.h"
 #include "tamsil.h"
 #include "vmk_testing.h"
 
@@ -39,6 +40,10 @@ int main() {
   vmktest::reset();
   say("tamsil %s, emulated host", TAMSIL_DRIVER_VERSION);
   say("There is no hypervisor kernel here: a user-space stand-in provides the kernel services.");
+  fputc('\n', stdout);
+
+  say("The module binary declares:");
+  for (const std::string& d : vmktest::moduleDeclarations()) say("   %s", d.c_str());
   fputc('\n', stdout);
 
   say("1. Loading the driver module with its default parameters.");
@@ -82,7 +87,27 @@ int main() {
   showLive(" Afterwards");
   fputc('\n', stdout);
 
-  say("Attaching adapters, bringing up uplinks and passing traffic come with the device life cycle;");
-  say("until then the driver's device operations answer \"not supported\".");
+  say("4. Plugging in an emulated two-port KS3 adapter and loading the module again.");
+  adapter::AdapterConfig cfg;
+  cfg.fw.gen = adapter::Gen::KS3;
+  adapter::Adapter card(cfg);
+  rc = vmktest::loadModule(init_module, "");
+  if (rc != 0) {
+    say("   The module refused to load (init returned %d).", rc);
+    return 1;
+  }
+  for (unsigned f = 0; f < card.functionCount(); f++) {
+    hostbus::Function* fn = card.function(f);
+    vmk_Device dev = vmktest::plugPciFunction(fn);
+    VMK_ReturnStatus st = vmktest::attachDevice(dev);
+    say("   PCI function %04x:%03x:%02x.%x (device id 0x%04x, \"%s\"): the driver's attach answers \"%s\".",
+        fn->segment(), fn->bus(), fn->device(), fn->function(), (unsigned)fn->configRead(2, 2),
+        tamsil_device_name[tamsil_deviceNameIndex((vmk_uint16)fn->configRead(2, 2))], vmk_StatusToString(st));
+    vmktest::unplugPciFunction(dev);
+  }
+  say("   Bringing adapters up, creating uplinks and passing traffic come with the device life cycle;");
+  say("   until it is built the driver's device operations answer \"not supported\".");
+  vmktest::unloadModule(cleanup_module);
+  showLive(" Afterwards");
   return vmktest::live().allZero() ? 0 : 1;
 }

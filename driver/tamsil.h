@@ -9,6 +9,7 @@
 #include <cstdarg>
 
 #include "vmkapi.h"
+#include "tamsil_cmds_types.h"
 
 /* ------------------------------------------------------------------------ */
 /* Identity                                                                  */
@@ -547,7 +548,6 @@ struct Adapter {
   vmk_uint32 max_frame;
   vmk_uint32 rx_frag_size;
   DmaBuffer stats_buf;
-  vmk_uint8 stats_pending;
   vmk_uint8 qnq_received;
   vmk_uint16 qnq_vlan_tag;
   DmaBuffer scratch;
@@ -565,9 +565,13 @@ struct Adapter {
   vmk_uint32 if_caps;
   vmk_uint8 function_mode;
   vmk_uint8 asic_rev;
-  vmk_uint32 asic_gen;      // AsicGeneration bits
+  union {                   // the generation bits (enum AsicGeneration); either name
+    vmk_uint32 AsicGeneration;
+    vmk_uint32 asic_gen;
+  };
   vmk_uint32 pause_rx;
   vmk_uint32 pause_tx;
+  vmk_uint8 stats_pending;    // a statistics command is outstanding
   vmk_uint8 cap_advanced_rx;  // second receive completion layout
   vmk_uint8 cap_ks3_tx;       // KS3 transmit capability flag
   tamsil_linkState link;
@@ -606,6 +610,18 @@ struct Adapter {
   vmk_uint32 tpe_recoveries;
   vmk_uint32 tpe_attempts;
   // Fields other parts of the driver add go below this line.
+
+  // ---- Firmware command layer (tamsil_cmds) ----
+  // Completion of the command of MCC slot i evaluated; the last is the mailbox's.
+  vmk_uint8 mcc_slot_done[TAMSIL_MCC_Q_LEN + 1];
+  vmk_uint8 fw_chip_family;    // ASIC generation code of the firmware configuration
+  vmk_uint8 netq_count;        // NetQueue count of the controller attributes
+  vmk_uint8 sfp_link_effect;   // link effect byte of the last transceiver event
+  vmk_uint32 sriov_total_vfs;  // VFs the firmware grants the function in total
+  tamsil_HwStats hw_stats;     // named counters of the statistics block
+  tamsil_RxTotals rx_totals;   // receive ring counters summed (tamsil_updateStats)
+  tamsil_TxTotals tx_totals;   // transmit queue counters summed (tamsil_updateStats)
+  // ---- end of firmware command layer ----
 };
 
 /* ------------------------------------------------------------------------ */

@@ -6,6 +6,9 @@
 
 #include "tamsil.h"
 
+VMK_NAMESPACE_REQUIRED(TAMSIL_VMKAPI_NAMESPACE);
+VMK_VERSION_INFO(TAMSIL_MODULE_VERSION);
+
 /* ------------------------------------------------------------------------ */
 /* Driver-wide state                                                         */
 /* ------------------------------------------------------------------------ */

@@ -11,7 +11,7 @@ constexpr uint32_t kFailed = 0xFFFFFFFFu;
 uint32_t GetMaxCompressedLen(uint32_t length)
 {
     uint32_t max_len = length + ((length + 16383) >> 14) * 5 + 6;
-    pdebug(2, 6, "%s:MaxCompressedLen = %d\n", __func__, static_cast<int>(max_len));
+    pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:MaxCompressedLen = %d\n", __func__, static_cast<int>(max_len));
     return max_len;
 }
 
@@ -31,7 +31,7 @@ uint32_t CompressData(const uint8_t *in, uint32_t in_length, uint8_t *out, uint3
     deflateEnd(&strm);
     if (rc != Z_STREAM_END)
         return kFailed;
-    pdebug(2, 5, "%s:Compression succeded.\n", __func__);
+    pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_INFO, "%s:Compression succeded.\n", __func__);
     return produced;
 }
 
@@ -41,7 +41,7 @@ uint32_t UncompressData(const uint8_t *in, uint32_t in_length, uint8_t *out, uin
         return kFailed;
     // The source is binary and not terminated: print no more than its first
     // bytes.
-    pdebug(2, 6, "%s:src data = %.*s\n", __func__, static_cast<int>(in_length < 64 ? in_length : 64),
+    pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:src data = %.*s\n", __func__, static_cast<int>(in_length < 64 ? in_length : 64),
            reinterpret_cast<const char *>(in));
     z_stream strm{};
     if (inflateInit(&strm) != Z_OK)
@@ -55,6 +55,6 @@ uint32_t UncompressData(const uint8_t *in, uint32_t in_length, uint8_t *out, uin
     inflateEnd(&strm);
     if (rc != Z_STREAM_END)
         return kFailed;
-    pdebug(2, 5, "%s:UnCompressed data succeded.\n", __func__);
+    pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_INFO, "%s:UnCompressed data succeded.\n", __func__);
     return produced;
 }

@@ -54,10 +54,10 @@ void prepare_dir(const char *path)
 {
     if (!readable(path)) {
         if (!make_dirs(path))
-            pdebug(2, 3, "%s:cannot create %s\n", __func__, path);
+            pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s:cannot create %s\n", __func__, path);
     }
     if (chmod(path, kDirMode) != 0)
-        pdebug(2, 3, "%s:cannot set the mode of %s\n", __func__, path);
+        pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s:cannot set the mode of %s\n", __func__, path);
 }
 
 // The slot of an instance group numbered 0-15, or nullptr.
@@ -84,7 +84,7 @@ uint32_t orsa_lock_file(FILE *fp)
     lock.l_start = 0;
     lock.l_len = 0;
     if (fp == nullptr || fcntl(fileno(fp), F_SETLKW64, &lock) != 0) {
-        pdebug(2, 3, "%s Failed to get file lock\n", __func__);
+        pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s Failed to get file lock\n", __func__);
         return 1;
     }
     return 0;
@@ -98,7 +98,7 @@ uint32_t orsa_unlock_file(FILE *fp)
     lock.l_start = 0;
     lock.l_len = 0;
     if (fp == nullptr || fcntl(fileno(fp), F_SETLK64, &lock) != 0) {
-        pdebug(2, 3, "%s Failed to unlock file\n", __func__);
+        pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s Failed to unlock file\n", __func__);
         return 1;
     }
     return 0;
@@ -108,7 +108,7 @@ FILE *ORSA_file_open(const char *path, const char *mode)
 {
     if (path == nullptr || mode == nullptr)
         return nullptr;
-    pdebug(2, 6, "%s: opening %s in %s mode\n", __func__, path, mode);
+    pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s: opening %s in %s mode\n", __func__, path, mode);
     return fopen64(path, mode);
 }
 
@@ -122,7 +122,7 @@ void ORSA_delete_file(const char *path)
 {
     if (path == nullptr || !readable(path))
         return;
-    pdebug(2, 6, "%s: %s deleted\n", __func__, path);
+    pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s: %s deleted\n", __func__, path);
     unlink(path);
 }
 
@@ -155,7 +155,7 @@ uint32_t ORSA_config_log_dir_permissions(void)
     if (!readable(ORSA_LOG_DIR)) {
         int rc = system("mkdir -p " ORSA_LOG_DIR);
         if (rc != 0)
-            pdebug(2, 3, "%s:mkdir -p %s returned %d\n", __func__, ORSA_LOG_DIR, rc);
+            pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s:mkdir -p %s returned %d\n", __func__, ORSA_LOG_DIR, rc);
         chmod(ORSA_LOG_DIR, kDirMode);
         if (readable(ORSA_LOG_FILE))
             chmod(ORSA_LOG_FILE, kFileMode);
@@ -175,7 +175,7 @@ uint32_t ORSA_config_dir_permssions(void)
     static const char *const kChecked[] = {ORSA_DATA_DIR "savetgt.txt", ORSA_DATA_DIR "savestp.txt"};
     for (const char *path : kChecked) {
         if (readable(path)) {
-            pdebug(2, 6, "%s:File %s found.\n", __func__, path);
+            pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:File %s found.\n", __func__, path);
             ORSA_change_permissions_file(path);
         }
     }
@@ -239,7 +239,7 @@ uint32_t ORSA_get_system_time(uint16_t *month, uint16_t *year, uint16_t *hour, u
     utc.tm_isdst = -1;
     time_t utc_as_local = mktime(&utc);
     int bias = static_cast<int>((now - utc_as_local) / 60);
-    pdebug(2, 6, "%s:utc_bias = %d\n", __func__, bias);
+    pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:utc_bias = %d\n", __func__, bias);
     if (month != nullptr)
         *month = static_cast<uint16_t>(local.tm_mon + 1);
     if (year != nullptr)

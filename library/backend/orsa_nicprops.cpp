@@ -94,11 +94,11 @@ void orsa_pcie_link_text(u32 dword, const char *property, char out[HM_VALUE_SIZE
 {
     if (property != nullptr && strcmp(property, "PCIExpressLinkSpeed") == 0) {
         u32 code = (dword >> 16) & 0xF;
-        pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:speed  = %d\n", __func__, static_cast<int>(code));
+        pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:speed  = %d\n", "ORSA_get_pci_express_data", static_cast<int>(code));
         snprintf(out, HM_VALUE_SIZE, "%.1fGT/s", code * 2.5);
     } else {
         u32 width = (dword >> 20) & 0x3F;
-        pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:width  = %d\n", __func__, static_cast<int>(width));
+        pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:width  = %d\n", "ORSA_get_pci_express_data", static_cast<int>(width));
         snprintf(out, HM_VALUE_SIZE, "x%d", static_cast<int>(width));
     }
 }

@@ -76,7 +76,7 @@ int count_commas(const char *line)
     return n;
 }
 
-// Checks one file; true when it was found corrupted (and deleted).
+// Checks one file and deletes it at its first malformed line.
 void check_file(const CheckedFile &f)
 {
     FILE *fp = fopen(f.path, "r");
@@ -98,7 +98,8 @@ void check_file(const CheckedFile &f)
     free(line);
     fclose(fp);
     if (bad_commas >= 0) {
-        pdebug(2, 3, "%s:tokens = %d, %s corrupted. So deleting it.\n", __func__, bad_commas, f.path);
+        pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s:tokens = %d, %s corrupted. So deleting it.\n", "ORSA_check_for_corrupted_database",
+               bad_commas, f.path);
         unlink(f.path);
     }
 }
@@ -154,7 +155,7 @@ void ORSA_save_file_configuration(void)
             continue;
         status |= rename(from, to) != 0 ? 1 : 0;
     }
-    pdebug(2, 6, "%s:status = %d\n", __func__, status);
+    pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:status = %d\n", __func__, status);
 }
 
 void ORSA_change_permissions_file(const char *path)
@@ -165,7 +166,7 @@ void ORSA_change_permissions_file(const char *path)
     if (fp == nullptr)
         return;
     if (fchmod(fileno(fp), 0644) != 0)
-        pdebug(2, 3, "Failed change the permissions for %s file\n", path);
+        pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "Failed change the permissions for %s file\n", path);
     fclose(fp);
 }
 

@@ -4,7 +4,10 @@
 // Names missing here are bound to the stand-ins at the end of this file.
 #include <string.h>
 
+#include "backend/orsa_extlog.h"
+#include "backend/orsa_identity.h"
 #include "backend/orsa_propertyutil.h"
+#include "backend/orsa_vpd.h"
 #include "schema/builders.h"
 #include "schema/kind_table.h"
 
@@ -28,6 +31,17 @@ struct GroupEntry {
 const PropertyEntry property_handlers[] = {
     {"handle_internal_property", handle_internal_property},
     {"handle_ORSADebugLevel", handle_ORSADebugLevel},
+    // adapter identity and function data
+    {"handle_PortControllerName", handle_PortControllerName},
+    {"handle_ControllerType", handle_ControllerType},
+    {"handle_ProtocolSupported", handle_ProtocolSupported},
+    {"handle_MaxSupportedController", handle_MaxSupportedController},
+    {"handle_AvailableNetworkBootMethods", handle_AvailableNetworkBootMethods},
+    {"handle_DomainNumber", handle_DomainNumber},
+    {"handle_EnabledCapabilities", handle_EnabledCapabilities},
+    {"handle_Kalderstone_NICPhysicalHBA_CIM_Capabilities", handle_Kalderstone_NICPhysicalHBA_CIM_Capabilities},
+    {"handle_LinkTechnology", handle_LinkTechnology},
+    {"handle_ProtocolIfType", handle_ProtocolIfType},
 };
 
 // None of the action handlers of these kinds exists yet.

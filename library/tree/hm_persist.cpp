@@ -275,7 +275,9 @@ u32 dump_node(HmNode *node, FILE *file, u32 mask)
         char parent[HM_PATH_SIZE], target[HM_PATH_SIZE];
         if (get_full_path(node->parent, parent) != 0 || get_full_path(HM_LINK(node)->target, target) != 0)
             return 1;
-        fprintf(file, "SYMLINK%c%s%c%s%c%s\n", kSep, node->name, kSep, parent, kSep, target);
+        fprintf(file, "SYMLINK%c", kSep);
+        put_text(file, node->name != nullptr ? node->name : "");
+        fprintf(file, "%c%s%c%s\n", kSep, parent, kSep, target);
         return 0;
     }
     HmGroup *g = group_body(node);

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <map>
 
+#include "fw_state.h"
 #include "wire.h"
 
 namespace adapter {
@@ -77,6 +79,12 @@ uint16_t defaultDeviceId(Gen g) {
     case Gen::Veskarn: return 0x3B28;
   }
   return 0;
+}
+
+AdapterConfig adapterDefaults(Gen g, unsigned functions) {
+  AdapterConfig c;
+  c.fw = engineDefaults(g, functions);
+  return c;
 }
 
 // ---- async event encoders ----
@@ -186,7 +194,7 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
     Role r = barRole(a_->gen(), bar);
     uint32_t off = static_cast<uint32_t>(offset & ~3ull);
     if (width != 4) {
-      // Narrow writes merge into the register (only the soft-reset byte uses them).
+      // Narrow writes merge into the register's other bytes.
       unsigned shift = 8 * static_cast<unsigned>(offset & 3);
       uint32_t cur = regPeek(r, off);
       uint32_t m = mask(width) << shift;
@@ -244,6 +252,7 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
   struct Held {
     uint32_t cq;
     uint8_t entry[16];
+    int kind;
   };
   std::deque<Held> held_;          // late completions
   std::deque<Held> backlog_;       // completions waiting for room in their CQ
@@ -310,8 +319,8 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
     if (g != Gen::Pivard) {
       put32(cfg_, 0xA0, 0);
       put32(cfg_, 0xA4, 0);
-      put32(cfg_, 0xA8, 0);
-      put32(cfg_, 0xAC, 0);
+      put32(cfg_, 0xA8, c.ue_mask_lo);
+      put32(cfg_, 0xAC, c.ue_mask_hi);
     }
   }
 
@@ -379,16 +388,34 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
   }
 
   // ---- registers ----
+  // Registers the model gives no meaning: what was written reads back, the
+  // rest read a value made from the offset.
+  std::map<uint32_t, uint32_t> regs_[3];
+  uint32_t stored(Space s, uint32_t off) {
+    auto& m = regs_[static_cast<int>(s)];
+    auto it = m.find(off);
+    return it != m.end() ? it->second : Adapter::registerDefault(s, off);
+  }
+  // The current value of a register for a narrow write, without the side
+  // effects of a read.
   uint32_t regPeek(Role r, uint32_t off) {
-    if (r == Role::PciCfg && off == 0x5C) return a_->soft_reset_reg_;
-    if (r == Role::PciCfg && off == 0xFC) return host_intr_ctl_;
-    return 0;
+    switch (r) {
+      case Role::PciCfg:
+        if (off == 0x5C) return a_->soft_reset_reg_;
+        if (off == 0xFC) return host_intr_ctl_;
+        if (off == 0x58) return cfgbar_58_;
+        return stored(Space::PciCfg, off);
+      case Role::Csr: return off == 0xAC ? 0 : stored(Space::Csr, off);
+      default: return 0;
+    }
   }
 
   uint32_t regRead(Role r, uint32_t off) {
     switch (r) {
       case Role::Doorbell:
-        if (off == kDbMbox) return (mbox_ready_ && mbox_knob_ready_ && !mbox_stuck_) ? 1u : 0u;
+        if (off == kDbMbox) {
+          return (mbox_ready_ && mbox_knob_ready_ && !mbox_stuck_ && !a_->in_ue_) ? 1u : 0u;
+        }
         if (a_->gen() == Gen::Pivard) {
           if (off == kPivStatus) return a_->readPivardStatus();
           if (off == kPivErr1) return a_->pivard_status_ & 0x80000000u ? 0x0000E001u : 0;
@@ -401,16 +428,16 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
             return 0;
           }
         }
-        return 0;
+        return stored(Space::Doorbell, off);
       case Role::Csr:
         if (off == 0xAC) return a_->readPostStage();
-        return 0;
+        return stored(Space::Csr, off);
       case Role::PciCfg:
         if (off == 0x58) return cfgbar_58_;
         if (off == 0x9C) return cfgbar_9c_;
         if (off == 0x5C) return a_->soft_reset_reg_;
         if (off == 0xFC) return host_intr_ctl_;
-        return 0;
+        return stored(Space::PciCfg, off);
       case Role::None: return 0xFFFFFFFFu;
     }
     return 0;
@@ -428,6 +455,7 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
             a_->enterUe(1u << 4, 0, 0xD001);     // "Host" error, not recoverable
           }
         }
+        if (off != 0xAC) regs_[static_cast<int>(Space::Csr)][off] = value;
         return;
       case Role::PciCfg:
         if (off == 0x5C) {
@@ -443,7 +471,8 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
           return;
         }
         if (off == 0xFC) host_intr_ctl_ = value;
-        if (off == 0x58) cfgbar_58_ = value;
+        else if (off == 0x58) cfgbar_58_ = value;
+        else if (off != 0x9C) regs_[static_cast<int>(Space::PciCfg)][off] = value;
         return;
       case Role::None: return;
     }
@@ -461,9 +490,11 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
     } else if (off == kDbRx) {
       ++ctr_.rx_doorbells;
       ctr_.last_rx_doorbell = v;
+      rxDoorbell(v & 0x3FF, v >> 24);
     } else if (off == kDbTx || off == kDbTxVeskarn) {
       ++ctr_.tx_doorbells;
       ctr_.last_tx_doorbell = v;
+      txDoorbell(v & 0x7FF, (v >> 16) & 0x3FFF);
     } else if (a_->gen() == Gen::Pivard && off == kPivControl) {
       if (v & 0x08000000u) {
         ++ctr_.port_resets;
@@ -475,7 +506,102 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
         dump_busy_reads_ = 3;
         a_->takeDump();
       }
+    } else if (!(a_->gen() == Gen::Pivard && off >= kPivStatus && off <= kPivPhysCtl)) {
+      regs_[static_cast<int>(Space::Doorbell)][off] = v;
     }
+  }
+
+  // ---- data path ----
+  std::vector<TxFrame> tx_frames_;
+
+  void rxDoorbell(uint32_t id, uint32_t count) {
+    QueueObj* q = a_->fw_.queue(ObjKind::RxQueue, id);
+    if (q == nullptr || q->fn != idx_) return;
+    q->outstanding = std::min(q->outstanding + count, q->entries);
+  }
+
+  // Consumes whole packets: a header entry, then its fragments (and dummy).
+  void txDoorbell(uint32_t id, uint32_t added) {
+    if (a_->in_ue_) return;
+    QueueObj* q = a_->fw_.queue(ObjKind::TxQueue, id);
+    if (q == nullptr || q->fn != idx_ || q->entries == 0) return;
+    q->outstanding = std::min(q->outstanding + added, q->entries);
+    while (q->outstanding > 0) {
+      uint8_t hdr[16];
+      if (!read(ringAddr(*q, q->hw_index), hdr, 16)) return;
+      uint32_t d2 = get32(hdr, 8);
+      uint32_t count = (d2 >> 13) & 0x1F;
+      if (count == 0 || count > q->outstanding) return;   // not all of it posted yet
+      TxFrame f;
+      f.txq = id;
+      for (int i = 0; i < 4; ++i) f.hdr[i] = get32(hdr, 4 * i);
+      uint32_t last = q->hw_index;
+      for (uint32_t k = 1; k < count; ++k) {
+        uint32_t idx = (q->hw_index + k) % q->entries;
+        last = idx;
+        uint8_t e[16];
+        if (!read(ringAddr(*q, idx), e, 16)) break;
+        uint64_t addr = (static_cast<uint64_t>(get32(e, 0)) << 32) | get32(e, 4);
+        uint32_t len = get32(e, 12) & 0xFFFF;
+        if (len == 0) continue;   // the dummy entry
+        size_t at = f.bytes.size();
+        f.bytes.resize(at + len);
+        read(addr, f.bytes.data() + at, len);
+      }
+      if ((d2 & (1u << 10)) != 0 && f.bytes.size() >= 12) {
+        uint16_t tag = static_cast<uint16_t>(f.hdr[3] >> 16);
+        const uint8_t vlan[4] = {0x81, 0x00, static_cast<uint8_t>(tag >> 8), static_cast<uint8_t>(tag)};
+        f.bytes.insert(f.bytes.begin() + 12, vlan, vlan + 4);
+      }
+      q->hw_index = (q->hw_index + count) % q->entries;
+      q->outstanding -= count;
+      ++ctr_.tx_frames;
+      tx_frames_.push_back(std::move(f));
+      uint8_t cpl[16] = {};
+      put32(cpl, 0, last & 0xFFFF);
+      put32(cpl, 12, 1);   // dword 3 non-zero: valid
+      postCq(q->bound, cpl, Entry::Data);
+    }
+  }
+
+  bool injectRx(uint32_t id, const std::vector<uint8_t>& frame, const RxMeta& m) {
+    QueueObj* q = a_->fw_.queue(ObjKind::RxQueue, id);
+    if (q == nullptr || q->fn != idx_ || a_->in_ue_) return false;
+    uint32_t frag = q->ctx[1] <= 16 ? (1u << q->ctx[1]) : 0;
+    if (q->outstanding == 0 || frame.size() > frag || frame.size() > 0x3FFF) {
+      ++ctr_.rx_no_buffer;
+      return false;
+    }
+    uint8_t d[8];
+    if (!read(ringAddr(*q, q->hw_index), d, 8)) return false;
+    uint64_t addr = (static_cast<uint64_t>(get32(d, 0)) << 32) | get32(d, 4);
+    if (!frame.empty() && !write(addr, frame.data(), frame.size())) return false;
+    bool adv = a_->fw_.fnState(idx_).advanced_mode;
+    uint16_t tag = m.vlan;
+    if (a_->gen() != Gen::Pivard) tag = static_cast<uint16_t>((tag >> 8) | (tag << 8));
+    uint32_t port = m.port >= 0 ? static_cast<uint32_t>(m.port) : a_->fw_.portOfFunction(idx_);
+    uint32_t d0 = tag | (static_cast<uint32_t>(frame.size()) << 16);
+    uint32_t d1 = (m.error ? 1u : 0) | (m.tcp ? 1u << 3 : 0) | (m.udp ? 1u << 4 : 0) |
+                  (m.ip_csum_ok ? 1u << 5 : 0) | (m.l4_csum_ok ? 1u << 6 : 0) |
+                  (m.ipv6 ? 1u << 7 : 0) | ((q->hw_index & 0x3FF) << 16) | (1u << 29);
+    uint32_t d2 = 1u | ((m.cast & 3u) << 1) | (m.vlan_keep ? 1u << 3 : 0);
+    if (adv) {
+      d0 |= m.vlan_present ? 1u << 30 : 0;
+      d2 |= ((port & 3u) << 5) | (m.tunneled ? 1u << 30 : 0);
+    } else {
+      d0 |= (port & 1u) << 30;
+      d1 |= m.vlan_present ? 1u << 14 : 0;
+    }
+    uint8_t cpl[16];
+    put32(cpl, 0, d0);
+    put32(cpl, 4, d1);
+    put32(cpl, 8, d2);
+    put32(cpl, 12, m.rss_hash);
+    q->hw_index = (q->hw_index + 1) % q->entries;
+    --q->outstanding;
+    ++ctr_.rx_frames;
+    postCq(q->bound, cpl, Entry::Data);
+    return true;
   }
 
   // ---- mailbox ----
@@ -485,7 +611,8 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
       return;
     }
     uint64_t addr = (static_cast<uint64_t>(mbox_hi_) << 32) | (static_cast<uint64_t>(v >> 2) << 4);
-    if (mbox_stuck_ || !mbox_knob_ready_) return;   // firmware does not take it
+    // Firmware busy, stuck or dead (UE): it does not take the command.
+    if (mbox_stuck_ || !mbox_knob_ready_ || !mbox_ready_ || a_->in_ue_) return;
     ++ctr_.mailbox_commands;
     uint8_t wrb[256];
     if (!read(addr, wrb, sizeof wrb)) return;
@@ -509,21 +636,23 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
     if (h.out.late) {
       mbox_ready_ = false;
       held_mbox_.push_back(std::move(h));
+      a_->notifyHeld(idx_);
       return;
     }
     finishMailbox(h);
   }
 
   void finishMailbox(const HeldMbox& h) {
+    mbox_ready_ = true;
+    if (h.out.no_entry) return;
     write(h.addr, h.wrb.data(), h.wrb.size());
     if (!h.sge.empty()) write(h.sge_addr, h.sge.data(), h.sge.size());
     uint8_t cpl[16] = {};
     put16(cpl, 0, h.out.status);
     put16(cpl, 2, h.out.ext_status);
     put64(cpl, 4, h.tag);
-    put32(cpl, 12, kComplValid | kComplDone);
+    put32(cpl, 12, (h.out.malformed ? 0 : kComplValid) | kComplDone);
     write(h.addr + 256, cpl, sizeof cpl);
-    mbox_ready_ = true;
   }
 
   // Returns true when the command must not complete at all.
@@ -585,13 +714,14 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
     if (flush_cq != 0 && o.deliver && o.status == 0) {
       uint8_t e[16] = {};
       put32(e, 8, 0x1);          // dword 2 non-zero: valid; num_frags 0: flush
-      postCq(flush_cq, e);
+      postCq(flush_cq, e, Entry::Data);
     }
     return o;
   }
 
   // ---- MCC ----
   void mccDoorbell(uint32_t ring, uint32_t count) {
+    if (a_->in_ue_) return;   // the firmware is dead until the chip is reset
     QueueObj* q = a_->fw_.queue(ObjKind::MccQueue, ring);
     if (q == nullptr || q->fn != idx_ || q->entries == 0) return;
     for (uint32_t n = 0; n < count && n < q->entries; ++n) {
@@ -608,14 +738,15 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
       Outcome o = runWrb(wrb, Carrier::Mcc, &sge, &sge_addr);
       write(at, wrb, sizeof wrb);
       if (!sge.empty()) write(sge_addr, sge.data(), sge.size());
-      if (applyOutcomeFlags(o)) continue;
-      Held h{cq, {}};
+      if (applyOutcomeFlags(o) || o.no_entry) continue;
+      Held h{cq, {}, 0};
       put16(h.entry, 0, o.status);
       put16(h.entry, 2, o.ext_status);
       std::memcpy(h.entry + 4, wrb + 8, 8);
-      put32(h.entry, 12, kComplValid | kComplDone);
+      put32(h.entry, 12, (o.malformed ? 0 : kComplValid) | kComplDone);
       if (o.late) {
         held_.push_back(h);
+        a_->notifyHeld(idx_);
         continue;
       }
       postCq(h.cq, h.entry);
@@ -630,11 +761,12 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
   }
 
   // Writes one entry into a completion queue and signals its event queue.
-  void postCq(uint32_t cq_id, const uint8_t* entry) {
+  enum class Entry { Mcc, Event, Data };
+  void postCq(uint32_t cq_id, const uint8_t* entry, Entry kind = Entry::Mcc) {
     QueueObj* cq = a_->fw_.queue(ObjKind::Cq, cq_id);
     if (cq == nullptr || cq->entries == 0) return;
     if (cq->outstanding >= cq->entries) {
-      Held h{cq_id, {}};
+      Held h{cq_id, {}, static_cast<int>(kind)};
       std::memcpy(h.entry, entry, 16);
       backlog_.push_back(h);
       return;
@@ -642,8 +774,8 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
     write(ringAddr(*cq, cq->hw_index), entry, 16);
     cq->hw_index = (cq->hw_index + 1) % cq->entries;
     ++cq->outstanding;
-    if (get32(entry, 12) & kComplAsync) ++ctr_.events_written;
-    else ++ctr_.completions_written;
+    if (kind == Entry::Event) ++ctr_.events_written;
+    else if (kind == Entry::Mcc) ++ctr_.completions_written;
     signalCq(*cq);
   }
 
@@ -694,7 +826,7 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
     while (!backlog_.empty() && backlog_.front().cq == id && cq->outstanding < cq->entries) {
       Held h = backlog_.front();
       backlog_.pop_front();
-      postCq(h.cq, h.entry);
+      postCq(h.cq, h.entry, static_cast<Entry>(h.kind));
     }
     if (rearm) {
       cq->armed = true;
@@ -710,7 +842,7 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
       std::memcpy(e, ev.data, 12);
       put32(e, 12, kComplValid | kComplAsync | (static_cast<uint32_t>(ev.code) << 8) |
                        (static_cast<uint32_t>(ev.type) << 16));
-      postCq(q->bound, e);
+      postCq(q->bound, e, Entry::Event);
       any = true;
     }
     return any;
@@ -887,6 +1019,15 @@ bool Adapter::injectAsyncEvent(unsigned fn, const AsyncEvent& ev) {
   return fns_[fn]->postAsync(ev);
 }
 
+void Adapter::setHeldHook(std::function<void(unsigned fn)> hook) {
+  std::lock_guard<std::mutex> g(mu_);
+  held_hook_ = std::move(hook);
+}
+
+void Adapter::notifyHeld(unsigned fn) {
+  if (held_hook_) held_hook_(fn);
+}
+
 size_t Adapter::heldCompletions(unsigned fn) const {
   std::lock_guard<std::mutex> g(mu_);
   if (fn >= fns_.size()) return 0;
@@ -898,6 +1039,25 @@ void Adapter::releaseHeldCompletions(unsigned fn) {
   if (fn < fns_.size()) fns_[fn]->releaseHeld();
 }
 
+std::vector<TxFrame> Adapter::takeTxFrames(unsigned fn) {
+  std::lock_guard<std::mutex> g(mu_);
+  std::vector<TxFrame> v;
+  if (fn < fns_.size()) v.swap(fns_[fn]->tx_frames_);
+  return v;
+}
+
+bool Adapter::injectRxFrame(unsigned fn, uint32_t rxq_id, const std::vector<uint8_t>& frame,
+                            const RxMeta& meta) {
+  std::lock_guard<std::mutex> g(mu_);
+  return fn < fns_.size() && fns_[fn]->injectRx(rxq_id, frame, meta);
+}
+
+unsigned Adapter::rxPosted(unsigned fn, uint32_t rxq_id) const {
+  std::lock_guard<std::mutex> g(mu_);
+  QueueObj* q = const_cast<Engine&>(fw_).queue(ObjKind::RxQueue, rxq_id);
+  return q != nullptr && q->fn == fn ? q->outstanding : 0;
+}
+
 FnCounters Adapter::counters(unsigned fn) const {
   std::lock_guard<std::mutex> g(mu_);
   return fn < fns_.size() ? fns_[fn]->ctr_ : FnCounters{};
@@ -905,6 +1065,20 @@ FnCounters Adapter::counters(unsigned fn) const {
 
 uint32_t Adapter::configWord(unsigned fn, uint32_t off) {
   return fn < fns_.size() ? fns_[fn]->configRead(off, 4) : 0xFFFFFFFFu;
+}
+
+uint32_t Adapter::registerDefault(Space s, uint32_t off) {
+  switch (s) {
+    case Space::Csr: return 0xC5000000u | off;
+    case Space::PciCfg: return 0xCF000000u | off;
+    case Space::Doorbell: return 0;
+  }
+  return 0;
+}
+
+void Adapter::setRegister(unsigned fn, Space s, uint32_t off, uint32_t value) {
+  std::lock_guard<std::mutex> g(mu_);
+  if (fn < fns_.size()) fns_[fn]->regs_[static_cast<int>(s)][off & ~3u] = value;
 }
 
 uint32_t Adapter::hostIntrCtl(unsigned fn) const {

@@ -3,10 +3,8 @@
 // completion queues and interrupts, on top of the firmware engine.
 //
 // Usage
-//   adapter::AdapterConfig cfg;
-//   cfg.fw.gen = adapter::Gen::Pivard;      // generation: ids, BARs, registers
-//   cfg.fw.functions = 2;                   // PCI functions (ports)
-//   adapter::Adapter card(cfg);
+//   adapter::AdapterConfig cfg = adapter::adapterDefaults(adapter::Gen::Pivard, 2);
+//   adapter::Adapter card(cfg);               // generation: ids, BARs, registers
 //   hostbus::Function* f0 = card.function(0);   // hand to the kernel stand-in
 //   ... the host calls f0->attachHost(host) and drives it through the BARs ...
 //
@@ -16,6 +14,20 @@
 //   card.setSlotGone(0, true);                           // reads all ones
 //   card.releaseHeldCompletions(0);                      // "late" completions
 //   card.engine().countLive(adapter::ObjKind::Eq, 0);    // object accounting
+//   card.injectRxFrame(0, rxq_id, bytes);                // receive a frame
+//   card.takeTxFrames(0);                                // frames transmitted
+//
+// Behaviour: the mailbox runs a command when the low address half is written
+// (ready bit 0 of 0x160 clears only while a command is held or stuck); an MCC
+// doorbell runs the posted WRBs in ring order and writes one completion each,
+// carrying the WRB's tag, into the MCC queue's CQ. A CQ that gets an entry
+// while armed writes an EQ entry (and is disarmed); an EQ that has entries
+// while armed raises its vector (the n-th live EQ of a function is vector n,
+// 0 when the function has fewer vectors) and is disarmed. Queues are armed
+// only by a re-arm doorbell. While the chip is in UE (injectUe, a card-error
+// knob, the UE-injection registers) the firmware takes no command until a
+// chip soft reset (or, on Pivard, a port reset). Function reset, firmware
+// clean, soft reset and Pivard port reset destroy the objects they cover.
 //
 // BARs (index: role). KS2: 1 PCI-configuration, 2 CSR, 4 doorbell. KS3 and
 // Veskarn: 0 PCI-configuration, 2 CSR, 4 doorbell. Pivard: 0 doorbell only.
@@ -33,6 +45,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -55,7 +68,12 @@ struct AdapterConfig {
   // Reads of the POST stage (CSR 0xAC) / Pivard ready bit before the firmware
   // is ready after power-on or a reset (0: ready at once).
   unsigned post_reads_until_ready = 0;
+  // UE mask words at configuration offsets 0xA8/0xAC (not Pivard).
+  uint32_t ue_mask_lo = 0, ue_mask_hi = 0;
 };
+
+// A plausible adapter of a generation (engineDefaults for its firmware).
+AdapterConfig adapterDefaults(Gen g, unsigned functions = 2);
 
 // PCI identity of a generation's NIC function.
 uint16_t defaultVendorId(Gen g);
@@ -77,6 +95,29 @@ AsyncEvent debugDataEvent(uint32_t w0, uint32_t w1, uint32_t w2);
 AsyncEvent qnqEvent(bool valid, uint16_t vlan);
 AsyncEvent transceiverEvent(uint32_t word0, uint32_t word1);
 
+// A frame the function transmitted: the header entry's four words (offload
+// flags, entry count, MSS, length, VLAN) and the bytes gathered from its
+// fragments (a VLAN tag is inserted when the header asks the hardware to).
+struct TxFrame {
+  uint32_t txq = 0;
+  uint32_t hdr[4] = {};
+  std::vector<uint8_t> bytes;
+};
+
+// How a received frame is reported in its completion.
+struct RxMeta {
+  uint16_t vlan = 0;           // tag as on the wire (priority 13-15, id 0-11)
+  bool vlan_present = false;
+  bool vlan_keep = false;
+  bool error = false;
+  bool tcp = false, udp = false, ipv6 = false;
+  bool ip_csum_ok = true, l4_csum_ok = true;
+  uint8_t cast = 0;            // 0 unicast, 1 multicast, 2 broadcast
+  bool tunneled = false;
+  uint32_t rss_hash = 0;
+  int port = -1;               // -1: the function's own port
+};
+
 // What a function's doorbells and queues have seen (for tests).
 struct FnCounters {
   unsigned mailbox_commands = 0;
@@ -89,9 +130,13 @@ struct FnCounters {
   unsigned soft_resets = 0, port_resets = 0, dump_requests = 0;
   unsigned ue_injections = 0;
   unsigned dropped_dma = 0;        // device writes/reads that hit unmapped memory
+  unsigned tx_frames = 0, rx_frames = 0, rx_no_buffer = 0;
   uint32_t last_eq_cq_doorbell = 0;
   uint32_t last_tx_doorbell = 0, last_rx_doorbell = 0;
 };
+
+// Register spaces of a function.
+enum class Space : uint8_t { Csr = 0, Doorbell = 1, PciCfg = 2 };
 
 class Adapter {
  public:
@@ -123,7 +168,20 @@ class Adapter {
   // Held ("late") completions: write them now.
   size_t heldCompletions(unsigned fn) const;
   void releaseHeldCompletions(unsigned fn);
+  // Called (device lock held: do not call back into the adapter) each time a
+  // completion is held back, e.g. to schedule its release on a test clock.
+  void setHeldHook(std::function<void(unsigned fn)> hook);
   FnCounters counters(unsigned fn) const;
+  // Data path. Frames sent on the function's transmit queues (taken out).
+  std::vector<TxFrame> takeTxFrames(unsigned fn);
+  // Delivers a frame into the next buffer posted on a receive queue and writes
+  // its completion (advanced layout when the function was granted advanced
+  // mode, else basic). False when the queue has no buffer or the frame does
+  // not fit one.
+  bool injectRxFrame(unsigned fn, uint32_t rxq_id, const std::vector<uint8_t>& frame,
+                     const RxMeta& meta = RxMeta{});
+  // Buffers posted and not yet used on a receive queue.
+  unsigned rxPosted(unsigned fn, uint32_t rxq_id) const;
   // Raw register views for tests.
   uint32_t configWord(unsigned fn, uint32_t off);
   uint32_t pivardStatus() const { return pivard_status_; }
@@ -131,6 +189,11 @@ class Adapter {
   uint32_t hostIntrCtl(unsigned fn) const;
   // PCI-configuration BAR status words 0x58 and 0x9C.
   void setCfgBarRegister(unsigned fn, uint32_t off, uint32_t value);
+  // Registers without a modelled meaning (what a crash-dump program reads):
+  // a write reads back; unwritten ones read registerDefault() (CSR
+  // 0xC5000000 | offset, PCI-configuration BAR 0xCF000000 | offset, doorbell 0).
+  void setRegister(unsigned fn, Space s, uint32_t off, uint32_t value);
+  static uint32_t registerDefault(Space s, uint32_t off);
 
   class Fn;   // one PCI function (implements hostbus::Function)
 
@@ -148,6 +211,8 @@ class Adapter {
   uint32_t soft_reset_reg_ = 0;
   uint32_t ue_inject_138_ = 0;
   bool in_ue_ = false;
+  std::function<void(unsigned)> held_hook_;
+  void notifyHeld(unsigned fn);
   unsigned dumps_ = 0;
 
   unsigned functionCountCfg() const;

@@ -27,6 +27,53 @@ const char* objKindName(ObjKind k) {
   return names[static_cast<unsigned>(k)];
 }
 
+EngineConfig engineDefaults(Gen g, unsigned functions) {
+  EngineConfig c;
+  c.gen = g;
+  c.functions = functions;
+  switch (g) {
+    case Gen::KS2:
+      c.controller_text = "Kalderstone 2 10GbE CNA";
+      c.model_name = "KS2-2P-10G";
+      c.sriov_enabled = false;
+      c.max_vfs = 0;
+      c.ucmacs = 64;
+      c.rssqs = 4;
+      c.txqs = 1;
+      c.netqueues = 4;
+      c.fw_version = c.flash_fw_version = "4.9.416.0";
+      break;
+    case Gen::KS3:
+      c.controller_text = "Kalderstone 3 10GbE CNA";
+      c.model_name = "KS3-2P-10G";
+      c.max_vfs = 30;
+      c.ucmacs = 128;
+      c.rssqs = 4;
+      c.fw_version = c.flash_fw_version = "10.7.110.34";
+      break;
+    case Gen::Pivard:
+      c.controller_text = "Quorvantix Pivard 25GbE";
+      c.model_name = "PV-2P-25G";
+      c.max_vfs = 16;
+      c.ucmacs = 64;
+      c.rssqs = 8;
+      c.netqueues = 8;
+      c.fw_caps = 0x20000;
+      c.phy_if_type = 10;
+      c.fw_version = c.flash_fw_version = "12.4.243.11";
+      break;
+    case Gen::Veskarn:
+      c.controller_text = "Veskarn 2-port 10GbE CNA";
+      c.model_name = "VK-2P-10G";
+      c.max_vfs = 63;
+      c.ucmacs = 128;
+      c.rssqs = 16;
+      c.fw_version = c.flash_fw_version = "11.2.1149.0";
+      break;
+  }
+  return c;
+}
+
 // ---- Cmd helpers ----
 
 uint8_t Cmd::r8(size_t off) const { return off < in_len ? in[off] : 0; }
@@ -72,7 +119,7 @@ void Cmd::rtext(size_t off, size_t field, std::string* out) const {
 
 Engine::Engine(const EngineConfig& cfg) : cfg_(cfg) {
   if (cfg_.functions == 0) cfg_.functions = 1;
-  if (cfg_.functions > 16) cfg_.functions = 16;
+  if (cfg_.functions > 8) cfg_.functions = 8;   // one PCI device: functions 0-7
   ports_.resize(ports());
   for (unsigned p = 0; p < ports_.size(); ++p) {
     const char vendor[] = "EMULATED OPTICS ";
@@ -124,6 +171,10 @@ void Engine::registerHandler(uint8_t subsystem, uint8_t opcode, Handler h) {
 bool Engine::hasHandler(uint8_t subsystem, uint8_t opcode) const {
   return handlers_.count(key(subsystem, opcode)) != 0;
 }
+Handler Engine::handlerFor(uint8_t subsystem, uint8_t opcode) const {
+  auto it = handlers_.find(key(subsystem, opcode));
+  return it == handlers_.end() ? nullptr : it->second;
+}
 void Engine::setFault(uint8_t subsystem, uint8_t opcode, const Fault& f) {
   faults_[key(subsystem, opcode)] = f;
 }
@@ -162,13 +213,13 @@ static void writeResponseHeader(uint8_t* buf, uint8_t op, uint8_t sub, uint8_t s
 
 Outcome Engine::execute(const Request& rq) {
   Outcome out;
-  if (rq.buf == nullptr || rq.cap < 16) {
+  if (rq.buf == nullptr || rq.cap < 16 || rq.fn >= cfg_.functions) {
     out.status = kStatusIllegalField;
     return out;
   }
   uint8_t* buf = rq.buf;
   Cmd c{};
-  c.fn = rq.fn % cfg_.functions;
+  c.fn = rq.fn;
   c.carrier = rq.carrier;
   c.opcode = get8(buf, 0);
   c.subsystem = get8(buf, 1);
@@ -202,6 +253,11 @@ Outcome Engine::execute(const Request& rq) {
       out.deliver = false;
       return out;
     }
+    if (f->no_entry) {
+      out.no_entry = true;
+      return out;
+    }
+    out.malformed = f->malformed;
     if (f->status != 0 || f->additional != 0 || f->extended != 0) {
       writeResponseHeader(buf, c.opcode, c.subsystem, f->status, f->additional, 0);
       out.status = f->status;

@@ -1,8 +1,7 @@
 // The adapter's firmware: one command engine per adapter.
 //
 // Usage
-//   adapter::EngineConfig cfg;            // generation, ports, MACs, versions ...
-//   cfg.gen = adapter::Gen::Veskarn;
+//   adapter::EngineConfig cfg = adapter::engineDefaults(adapter::Gen::Veskarn);
 //   adapter::Engine fw(cfg);
 //
 //   // One command, as any carrier delivers it: a 16-byte Request_Header and its
@@ -87,6 +86,8 @@ struct Outcome {
   bool late = false;         // completion held back until the carrier releases it
   bool card_error = false;   // the command drove the card into an unrecoverable error
   bool slot_gone = false;    // the function disappeared from the bus
+  bool malformed = false;    // the completion entry lacks its valid bit
+  bool no_entry = false;     // the firmware finishes but writes no completion entry
 };
 
 // Per-command fault knob. A knob with a non-zero status (or additional /
@@ -100,6 +101,8 @@ struct Fault {
   bool late = false;
   bool card_error = false;
   bool slot_gone = false;
+  bool malformed = false;    // completion written without its valid bit (the command runs)
+  bool no_entry = false;     // mailbox ready again, but no completion entry (does not run)
   int times = -1;            // how many commands it hits; -1 every one
 };
 
@@ -155,7 +158,7 @@ struct FilterObj {   // interface queue filters and tunnel (VXLAN) filters
 
 struct EngineConfig {
   Gen gen = Gen::KS3;
-  unsigned functions = 2;               // PCI functions (one per port unless ports_per_fn)
+  unsigned functions = 2;               // PCI functions, 1-8 (function i serves port i % 4)
   uint8_t asic_rev = 1;                 // 0 = A0 silicon (refused by the driver on KS and Pivard)
   std::array<uint8_t, 6> base_mac{0x00, 0x90, 0xFA, 0x12, 0x34, 0x50};   // function i: last byte + i
   std::string fw_version = "11.2.1149.0";
@@ -189,6 +192,10 @@ struct EngineConfig {
   uint16_t pci_vendor = 0, pci_device = 0, pci_subsys_vendor = 0, pci_subsys_device = 0;
   uint8_t pci_bus = 0, pci_dev = 0;
 };
+
+// A plausible configuration of a generation's firmware: names, resource
+// limits, SR-IOV, capabilities. Start from it and change what a test needs.
+EngineConfig engineDefaults(Gen g, unsigned functions = 2);
 
 // Statistics counters named by the driver's statistics parse; the engine places
 // them at the word positions of each generation's block.
@@ -277,6 +284,7 @@ class Engine {
   // Handlers.
   void registerHandler(uint8_t subsystem, uint8_t opcode, Handler h);
   bool hasHandler(uint8_t subsystem, uint8_t opcode) const;
+  Handler handlerFor(uint8_t subsystem, uint8_t opcode) const;   // nullptr when none
 
   // Fault knobs.
   void setFault(uint8_t subsystem, uint8_t opcode, const Fault& f);

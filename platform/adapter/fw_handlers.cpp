@@ -131,6 +131,7 @@ void hCheckFunctionCap(Engine& fw, Cmd& c) {
   c.respond(8);
   c.w32(0, valid);
   c.w32(4, requested & valid & have);
+  fw.fnState(c.fn).advanced_mode = (requested & valid & have & 0x4) != 0;
 }
 
 // 1/32 controller attributes.

@@ -14,6 +14,7 @@ struct Engine::FnState {
   bool initialised = false;
   bool intr_enabled = false;
   bool ue_recovery = false;
+  bool advanced_mode = false;                        // 1/103 granted capability 0x4
   uint32_t emi = 0;
   std::vector<uint32_t> stats;                       // the statistics block, in words
   std::vector<uint8_t> vpd;                          // empty: built from the configuration

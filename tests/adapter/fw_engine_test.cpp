@@ -82,6 +82,11 @@ TEST(FwDispatch, UnknownShortAndTruncatedRequests) {
   EXPECT_EQ(fw.execute(rq).status, kStatusIllegalField);
   EXPECT_EQ(tiny[4], 0);   // nothing written
 
+  // A function the adapter does not have.
+  Req other(1, 58, 124);
+  EXPECT_EQ(other.run(fw, 2).status, kStatusIllegalField);
+  EXPECT_EQ(other.status(), 0);
+
   // A payload shorter than the command needs is refused, nothing is created.
   Req eq(1, 13, 40);
   EXPECT_EQ(eq.run(fw).status, kStatusIllegalField);
@@ -371,6 +376,29 @@ TEST(FwQueues, TxAndRxQueues) {
     EXPECT_EQ(drx.run(fw).status, 0);
     EXPECT_EQ(dcq.run(fw).status, 0);
     EXPECT_EQ(fw.countLive(ObjKind::TxQueue) + fw.countLive(ObjKind::RxQueue), 0u);
+  }
+}
+
+TEST(FwQueues, DestroyOrderAndOwnership) {
+  for (Gen g : kAllGens) {
+    SCOPED_TRACE(genName(g));
+    Engine fw(cfgFor(g));
+    uint32_t eq = fwtest::makeEq(fw);
+    uint32_t cq = fwtest::makeCq(fw, eq);
+    uint32_t mcc = fwtest::makeMcc(fw, cq);
+    auto destroy = [&](uint8_t op, uint32_t id, unsigned fn) {
+      Req c(1, op, 4);
+      c.u16(0, static_cast<uint16_t>(id));
+      return c.run(fw, fn).status;
+    };
+    EXPECT_EQ(destroy(55, eq, 0), kStatusIllegalField);   // a CQ still uses it
+    EXPECT_EQ(destroy(54, cq, 0), kStatusIllegalField);   // the MCC queue still uses it
+    EXPECT_EQ(destroy(53, mcc, 1), kStatusIllegalField);  // not function 1's
+    EXPECT_EQ(destroy(53, mcc, 0), 0);
+    EXPECT_EQ(destroy(53, mcc, 0), kStatusIllegalField);  // already gone
+    EXPECT_EQ(destroy(54, cq, 0), 0);
+    EXPECT_EQ(destroy(55, eq, 0), 0);
+    EXPECT_EQ(fw.countLive(), 0u);
   }
 }
 
@@ -989,6 +1017,27 @@ TEST(FwStats, CommandsReturnTheBlock) {
   }
   Engine ks3(cfgFor(Gen::KS3));
   EXPECT_EQ(Req(3, 18, 100).run(ks3).status, kStatusNotSupported);
+}
+
+TEST(FwConfig, GenerationDefaultsAreConsistent) {
+  for (Gen g : kAllGens) {
+    SCOPED_TRACE(genName(g));
+    EngineConfig cfg = engineDefaults(g, 2);
+    EXPECT_EQ(cfg.gen, g);
+    Engine fw(cfg);
+    Req r(1, 81, 836);
+    ASSERT_EQ(r.run(fw).status, 0);
+    EXPECT_EQ(r.r16(4 + 10), cfg.max_vfs);
+    EXPECT_EQ(r.r8(4 + 7), cfg.sriov_enabled ? 1 : 0);
+    Req a(1, 32, 544);
+    ASSERT_EQ(a.run(fw).status, 0);
+    EXPECT_EQ(a.rtext(96, 32), cfg.controller_text);
+    Req v(1, 35, 64);
+    ASSERT_EQ(v.run(fw).status, 0);
+    EXPECT_EQ(v.rtext(0, 32), cfg.fw_version);
+  }
+  EXPECT_FALSE(engineDefaults(Gen::KS2).sriov_enabled);
+  EXPECT_EQ(engineDefaults(Gen::KS3).max_vfs, 30);
 }
 
 // --------------------------------------------------------------- accounting --

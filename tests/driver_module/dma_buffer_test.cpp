@@ -1,5 +1,6 @@
 // Memory from the module pool: plain blocks and DMA buffers.
 #include <cstring>
+#include <ostream>
 
 #include "module_fixture.h"
 
@@ -162,6 +163,8 @@ const DmaStepCase kDmaSteps[] = {
     {"vmk_SgAllocWithInit", "] vmk_SgAllocWithInit failed: Failure\n"},
     {"vmk_DMAMapSg", " size 300 to IO address, injected failure.\n"},
 };
+
+void PrintTo(const DmaStepCase& c, std::ostream* os) { *os << c.failing; }
 
 class DmaStepFailure : public DmaBufferTest, public ::testing::WithParamInterface<DmaStepCase> {};
 

@@ -124,6 +124,7 @@ TEST_F(LogTest, EachCallSiteCountsAlone) {
 }
 
 TEST(SystemStop, RingInconsistencyStopsTheMachine) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_DEATH(TAMSIL_SYSTEM_STOP(), "Unrecoverable error in tamsil at.*log_test.cpp:TestBody - [0-9]+");
 }
 

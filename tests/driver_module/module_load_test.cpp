@@ -1,6 +1,7 @@
 // Module load and unload: every step, every undo, the parameter checks and
 // the pool and heap sizing.
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -98,6 +99,8 @@ const LoadStepCase kLoadSteps[] = {
     {"vmk_MgmtInit", "Initialization of tamsil driver with mgmt failed, status: 0xbad0001\n", true, 8},
 };
 
+void PrintTo(const LoadStepCase& c, std::ostream* os) { *os << (c.failing ? c.failing : "param check"); }
+
 class LoadStepFailure : public KernelTest, public ::testing::WithParamInterface<LoadStepCase> {};
 
 TEST_P(LoadStepFailure, UndoesExactlyTheStepsBefore) {
@@ -162,6 +165,8 @@ const ParamCountCase kParamCounts[] = {
     {"DRSS", 128, 0, nullptr},
     {"DRSS", 129, 1, "Exceeding max PF limit while creating RSS queuesfor default queue. Allowed is 128\n"},
 };
+
+void PrintTo(const ParamCountCase& c, std::ostream* os) { *os << c.name << " x" << c.count; }
 
 class ParamCount : public KernelTest, public ::testing::WithParamInterface<ParamCountCase> {};
 
@@ -229,6 +234,8 @@ const ListingCase kListings[] = {
     {"max_vfs", "-2147483648", "Buffer limit exceeded while displaying max_vfs info\n", "num_max_vfs=128 ", 0},
 };
 
+void PrintTo(const ListingCase& c, std::ostream* os) { *os << c.name << "=" << c.value; }
+
 class ParamListing : public KernelTest, public ::testing::WithParamInterface<ListingCase> {};
 
 TEST_P(ParamListing, OverlongListingStopsButTheLoadGoesOn) {
@@ -267,6 +274,12 @@ TEST_F(KernelTest, ParameterTableInRegistrationOrder) {
       "max_vfs array of int Number of PCI VFs to initialize, 0 = disable (default)",
   };
   EXPECT_EQ(expected, vmktest::moduleParameterList());
+}
+
+TEST_F(KernelTest, ModuleDeclaresItsNamespaceAndVersion) {
+  std::vector<std::string> expected = {"namespace com.vmware.vmkapi#v2_2_0_0",
+                                       "version 11.2.1149.0-1OEM.550.0.0.1331820"};
+  EXPECT_EQ(expected, vmktest::moduleDeclarations());
 }
 
 TEST_F(KernelTest, ParameterDefaults) {
@@ -376,6 +389,40 @@ TEST(DeviceIdentity, NameIndexAndGenerationPerDeviceId) {
     EXPECT_STREQ(r.name, tamsil_device_name[tamsil_deviceNameIndex(r.id)]);
     EXPECT_EQ(r.generation, tamsil_asicGeneration(r.id));
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Entry points whose parts are not built answer "not supported" through the
+// kernel, with the channel's declared parameter sizes.
+TEST_F(LoadedModuleTest, ManagementCallbacksAnswerNotSupported) {
+  struct Row {
+    uint64_t id;
+    size_t size;
+  };
+  const Row rows[] = {{16, 12288}, {17, 1540},  {18, 65536}, {19, 785},  {20, 4},    {21, 167}, {22, 192},
+                      {23, 24},    {24, 16},    {25, 6},     {26, 4},    {27, 50404}, {28, 9604}, {29, 4},
+                      {30, 64008}, {31, 4},     {32, 38404}, {33, 264},  {34, 32768}};
+  EXPECT_EQ(19u, tamsil_mgmtSignature.numCallbacks);
+  EXPECT_STREQ("talvor", tamsil_mgmtSignature.vendor.string);
+  EXPECT_EQ(0x01000000u, tamsil_mgmtSignature.version);
+  std::vector<uint8_t> hdr(28), buf(65536);
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.id);
+    EXPECT_EQ(VMK_NOT_SUPPORTED, vmktest::mgmtInvoke("tamsilMgmtToKernel", r.id, hdr.data(), 28, buf.data(), r.size));
+    EXPECT_EQ(VMK_BAD_PARAM, vmktest::mgmtInvoke("tamsilMgmtToKernel", r.id, hdr.data(), 28, buf.data(), r.size - 1));
+  }
+  EXPECT_EQ(VMK_NOT_FOUND, vmktest::mgmtInvoke("tamsilMgmtToKernel", 35, hdr.data(), 28, buf.data(), 4));
+}
+
+TEST_F(LoadedModuleTest, DeviceOperationsAnswerNotSupported) {
+  EXPECT_EQ(VMK_NOT_SUPPORTED, tamsilDrvOps.attachDevice(nullptr));
+  EXPECT_EQ(VMK_NOT_SUPPORTED, tamsilDrvOps.scanDevice(nullptr));
+  EXPECT_EQ(VMK_NOT_SUPPORTED, tamsilDrvOps.detachDevice(nullptr));
+  EXPECT_EQ(VMK_NOT_SUPPORTED, tamsilDrvOps.quiesceDevice(nullptr));
+  EXPECT_EQ(VMK_NOT_SUPPORTED, tamsilDrvOps.startDevice(nullptr));
 }
 
 }  // namespace

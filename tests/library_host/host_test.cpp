@@ -270,6 +270,20 @@ TEST_F(HostFiles, LogFolderIsCreatedAndScratchOnlyOffEsxi)
     EXPECT_EQ(mode_of(ORSA_LOG_DIR), 0755u);
 }
 
+TEST_F(HostFiles, ScratchIsCreatedOnlyOffEsxi)
+{
+    ASSERT_EQ(system("rm -rf /scratch"), 0);
+    write_file(ORSA_BANNER_FILE, "");
+    EXPECT_EQ(ORSA_config_dir_permssions(), static_cast<uint32_t>(ORSA_HOST_ESXI));
+    // On ESXi /scratch/ belongs to the host; the data folder is made below it.
+    EXPECT_TRUE(exists(ORSA_DATA_DIR));
+    ASSERT_EQ(system("rm -rf /scratch"), 0);
+    unlink(ORSA_BANNER_FILE);
+    EXPECT_EQ(ORSA_config_dir_permssions(), static_cast<uint32_t>(ORSA_HOST_OTHER));
+    EXPECT_EQ(mode_of("/scratch"), 0755u);
+    EXPECT_TRUE(exists(ORSA_DATA_DIR));
+}
+
 TEST_F(HostFiles, DataFolderPreparedAndPersistenceFilesChecked)
 {
     write_file(ORSA_ISSUE_NET_FILE, "VMware ESXi 6.5\n");

@@ -151,6 +151,25 @@ TEST_F(PersistFiles, ValidationKeepsGoodFilesAndDeletesCorruptedOnes)
     }
 }
 
+TEST_F(PersistFiles, DeletionIsLogged)
+{
+    ASSERT_EQ(system("mkdir -p /scratch/ferrosul/orsa/logs"), 0);
+    ASSERT_EQ(orsa_log_open(), 0u);
+    i32 level = orsa_debug_level;
+    orsa_debug_level = ORSA_LOG_ERROR;
+    write_file(ORSA_SAVESTP_FILE, line_of(18) + "\n" + line_of(17) + "\n");
+    ORSA_check_for_corrupted_database();
+    orsa_debug_level = level;
+    orsa_log_close();
+    std::ifstream log("/scratch/ferrosul/orsa/logs/orsa2d.log");
+    std::stringstream all;
+    all << log.rdbuf();
+    EXPECT_NE(all.str().find(",   ERROR:ORSA_check_for_corrupted_database:tokens = 16, "
+                             "/scratch/ferrosul/orsa/savestp.txt corrupted. So deleting it.\n"),
+              std::string::npos)
+        << all.str();
+}
+
 TEST_F(PersistFiles, ValidationChecksEachFileOnItsOwn)
 {
     write_file(ORSA_SAVETGT_FILE, line_of(22) + "\n");

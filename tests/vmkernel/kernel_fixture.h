@@ -8,6 +8,9 @@
 class StandinTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The kernel runs its own threads (interrupts, timers, worlds): death
+    // tests re-execute the binary instead of forking a threaded process.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     vmktest::reset();
     ASSERT_TRUE(vmktest::live().allZero()) << vmktest::live().describe();
   }

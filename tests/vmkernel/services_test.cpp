@@ -149,8 +149,49 @@ TEST_F(ServicesTest, NamesAndStatusTexts) {
 }
 
 TEST(SystemStopDeath, PanicStopsTheProcessWithItsMessage) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_DEATH(vmk_Panic("Unrecoverable error in tamsil at%s:%s - %d", "file.cpp", "fn", 12),
                "Unrecoverable error in tamsil atfile.cpp:fn - 12");
+}
+
+}  // namespace
+
+namespace {
+
+char kvStore[64] = "initial";
+VMK_ReturnStatus kvGet(vmk_uint64 cookie, void* out) {
+  snprintf((char*)out, VMK_MGMT_KEY_STRING_MAX, "%s cookie=%llu", kvStore, (unsigned long long)cookie);
+  return VMK_OK;
+}
+VMK_ReturnStatus kvSet(vmk_uint64, void* in) {
+  snprintf(kvStore, sizeof kvStore, "%s", (const char*)in);
+  return VMK_OK;
+}
+
+TEST_F(ServicesTest, KeyValueInstance) {
+  vmk_MgmtSignature sig{};
+  sig.version = VMK_REVISION_FROM_NUMBERS(1, 0, 0, 0);
+  vmk_NameInitialize(&sig.name, "vmnic2");
+  vmk_NameInitialize(&sig.vendor, "Talvor");
+  vmk_MgmtHandle h;
+  ASSERT_EQ(VMK_OK, vmk_MgmtInit(0, nullptr, &sig, nullptr, 77, &h));
+  vmk_Name key;
+  vmk_NameInitialize(&key, "Q_IDs");
+  ASSERT_EQ(VMK_OK, vmk_MgmtAddKey(h, VMK_MGMT_KEY_TYPE_STRING, &key, kvGet, kvSet));
+  EXPECT_EQ(VMK_EXISTS, vmk_MgmtAddKey(h, VMK_MGMT_KEY_TYPE_STRING, &key, kvGet, kvSet));
+  vmktest::failCall("vmk_MgmtAddKey", 1);
+  vmk_NameInitialize(&key, "VF_Link_State");
+  EXPECT_EQ(VMK_FAILURE, vmk_MgmtAddKey(h, VMK_MGMT_KEY_TYPE_STRING, &key, kvGet, kvSet));
+  EXPECT_EQ(std::vector<std::string>{"Q_IDs"}, vmktest::mgmtKeys("vmnic2"));
+  std::string v;
+  ASSERT_EQ(VMK_OK, vmktest::mgmtKeyGet("vmnic2", "Q_IDs", &v));
+  EXPECT_EQ("initial cookie=77", v);
+  ASSERT_EQ(VMK_OK, vmktest::mgmtKeySet("vmnic2", "Q_IDs", "3 2"));
+  ASSERT_EQ(VMK_OK, vmktest::mgmtKeyGet("vmnic2", "Q_IDs", &v));
+  EXPECT_EQ("3 2 cookie=77", v);
+  EXPECT_EQ(VMK_NOT_FOUND, vmktest::mgmtKeyGet("vmnic2", "nope", &v));
+  ASSERT_EQ(VMK_OK, vmk_MgmtDestroy(h));
+  EXPECT_EQ(VMK_NOT_FOUND, vmktest::mgmtKeyGet("vmnic2", "Q_IDs", &v));
 }
 
 }  // namespace

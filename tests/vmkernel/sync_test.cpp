@@ -223,3 +223,21 @@ TEST_F(SyncTest, TimersFollowTheClock) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SyncTest, InjectedSleepAndWaitStatuses) {
+  vmktest::failCall("vmk_WorldSleep", 1, VMK_WAIT_INTERRUPTED);
+  EXPECT_EQ(VMK_WAIT_INTERRUPTED, vmk_WorldSleep(1000000));
+  vmk_SpinlockCreateProps sp{};
+  vmk_NameInitialize(&sp.name, "w");
+  vmk_Lock lock;
+  ASSERT_EQ(VMK_OK, vmk_SpinlockCreate(&sp, &lock));
+  vmktest::failCall("vmk_WorldWait", 1, VMK_DEATH_PENDING);
+  vmk_SPLock(lock);
+  EXPECT_EQ(VMK_DEATH_PENDING, vmk_WorldWait(1, lock, VMK_TIMEOUT_UNLIMITED_MS, "x"));
+  EXPECT_FALSE(vmk_SPIsLocked(lock));  // released as a real wait would
+  vmk_SpinlockDestroy(lock);
+}
+
+}  // namespace

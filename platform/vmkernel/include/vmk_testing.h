@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,9 +16,9 @@ namespace vmktest {
 
 /* ---- Resetting between tests ------------------------------------------- */
 
-// Forgets failure rules, captured log lines, call counts and plugged devices,
-// and puts the clock back to real-time rate. Live kernel objects are not
-// touched (assert them with live() first).
+// Pulls plugged devices out, forgets failure rules, captured log lines and
+// call counts, puts the clock back to real-time rate and sets the accounting
+// to zero. Objects still alive are not freed: assert live() before.
 void reset();
 
 /* ---- Module loader ------------------------------------------------------ */
@@ -30,6 +31,8 @@ bool setModuleParameters(const std::string& options, std::string* error = nullpt
 std::vector<std::string> moduleParameterList();
 // Loads a module: sets its parameters, then runs its init function. Returns
 // what init returned.
+// What the module binary declared, as "namespace <ns>" / "version <text>".
+std::vector<std::string> moduleDeclarations();
 int loadModule(int (*init)(), const std::string& options = "");
 void unloadModule(void (*cleanup)());
 
@@ -80,6 +83,11 @@ double clockRate();
 // Moves the clock forward at once (sleepers whose time has come wake up).
 void advance(uint64_t ns);
 inline void advanceMs(uint64_t ms) { advance(ms * 1000000ull); }
+
+// Waits in real time (polling) until `done` holds or `realMs` pass, for
+// effects that arrive on kernel threads (interrupts, timers, worlds). True
+// when `done` became true.
+bool waitFor(const std::function<bool()>& done, unsigned realMs = 5000);
 
 /* ---- Accounting ---------------------------------------------------------- */
 
@@ -143,7 +151,8 @@ std::vector<std::string> logTexts();
 void clearLog();
 // Number of captured lines containing `needle`.
 size_t logCount(const std::string& needle);
-// Echo log lines to standard error as they are written (off by default).
+// Echo log lines to standard error as they are written (off unless the
+// environment sets VMK_LOG_ECHO=1).
 void setLogEcho(bool on);
 
 /* ---- Management channel -------------------------------------------------- */
@@ -154,6 +163,13 @@ VMK_ReturnStatus mgmtInvoke(const std::string& name, uint64_t id, void* p1, size
                             size_t p2Size);
 // Is a management channel of that name registered?
 bool mgmtRegistered(const std::string& name);
+
+// Key-value instances, by instance (signature) name: read a key as a client
+// would (the get operation fills a zeroed kernel buffer), write one (the set
+// operation gets a kernel copy of the text), list the keys in adding order.
+VMK_ReturnStatus mgmtKeyGet(const std::string& instance, const std::string& key, std::string* value);
+VMK_ReturnStatus mgmtKeySet(const std::string& instance, const std::string& key, const std::string& value);
+std::vector<std::string> mgmtKeys(const std::string& instance);
 
 /* ---- Modules the driver looks up ----------------------------------------- */
 

@@ -115,6 +115,17 @@ vmk_HeapID vmk_ModuleGetHeapID(vmk_ModuleID id);
 // Looks up a loaded module by name (tests plug fake modules in by name).
 VMK_ReturnStatus vmk_ModuleGetID(const char* name, vmk_ModuleID* id);
 
+// What the module binary declares for the loader: the kernel interface
+// namespaces it needs and its version record.
+void vmk_ModuleDeclare(const char* what, const char* value);
+#define VMK_MODULE_DECLARATION_(what, value, tag)          \
+  static const bool vmk_moduleDeclared_##tag##_ = [] {     \
+    vmk_ModuleDeclare(what, value);                        \
+    return true;                                           \
+  }()
+#define VMK_NAMESPACE_REQUIRED(ns) VMK_MODULE_DECLARATION_("namespace", ns, namespace)
+#define VMK_VERSION_INFO(text) VMK_MODULE_DECLARATION_("version", text, version)
+
 // Module entry points every driver module defines.
 extern "C" int init_module(void);
 extern "C" void cleanup_module(void);
@@ -570,6 +581,13 @@ VMK_ReturnStatus vmk_PCIDisablePME(vmk_ModuleID module, vmk_PCIDevice dev);
 VMK_ReturnStatus vmk_PCIMapIOResource(vmk_ModuleID module, vmk_PCIDevice dev, vmk_uint8 bar, void* reservation,
                                       vmk_VA* va);
 VMK_ReturnStatus vmk_PCIUnmapIOResource(vmk_ModuleID module, vmk_PCIDevice dev, vmk_uint8 bar);
+// Size of BAR `bar` (start: its bus address; 0 here).
+typedef struct {
+  vmk_IOA start;
+  vmk_ByteCount size;
+  vmk_uint64 flags;
+} vmk_PCIResource;
+VMK_ReturnStatus vmk_PCIQueryIOResource(vmk_PCIDevice dev, vmk_uint8 bar, vmk_PCIResource* resource);
 
 // Register access through a mapped BAR: every access reaches the device.
 vmk_uint8 vmk_MMIORead8(vmk_VA addr);
@@ -740,6 +758,17 @@ typedef void (*vmk_MgmtCleanupFn)(vmk_uint64 cookie);
 VMK_ReturnStatus vmk_MgmtInit(vmk_ModuleID module, vmk_HeapID heap, const vmk_MgmtSignature* signature,
                               vmk_MgmtCleanupFn cleanup, vmk_MgmtCookie cookie, vmk_MgmtHandle* handle);
 VMK_ReturnStatus vmk_MgmtDestroy(vmk_MgmtHandle handle);
+
+// Key-value instances: a management instance whose signature has no
+// callbacks carries named keys; a client reads a key through its get
+// operation and writes it through its set operation. String values travel in
+// kernel buffers of VMK_MGMT_KEY_STRING_MAX bytes.
+#define VMK_MGMT_KEY_STRING_MAX 4096
+typedef enum { VMK_MGMT_KEY_TYPE_LONG = 1, VMK_MGMT_KEY_TYPE_STRING = 2 } vmk_MgmtKeyType;
+typedef VMK_ReturnStatus (*vmk_MgmtKeyGetFn)(vmk_uint64 cookie, void* keyValue);
+typedef VMK_ReturnStatus (*vmk_MgmtKeySetFn)(vmk_uint64 cookie, void* keyValue);
+VMK_ReturnStatus vmk_MgmtAddKey(vmk_MgmtHandle handle, vmk_MgmtKeyType type, const vmk_Name* name,
+                                vmk_MgmtKeyGetFn get, vmk_MgmtKeySetFn set);
 
 /* ------------------------------------------------------------------------ */
 /* System stop                                                               */

@@ -151,7 +151,11 @@ std::vector<vmktest::LogLine>& logStore() {
   static auto* lines = new std::vector<vmktest::LogLine>();
   return *lines;
 }
-bool logEcho = false;
+// VMK_LOG_ECHO=1 in the environment echoes kernel log lines while debugging.
+bool logEcho = [] {
+  const char* v = std::getenv("VMK_LOG_ECHO");
+  return v != nullptr && *v != '\0' && *v != '0';
+}();
 }  // namespace
 
 std::string vformat(const char* fmt, va_list ap) {
@@ -262,6 +266,8 @@ VMK_ReturnStatus vmk_LogUnregister(vmk_LogComponent log) {
 }
 
 VMK_ReturnStatus vmk_LogSetCurrentLogLevel(vmk_LogComponent log, vmk_int32 level) {
+  VMK_FAULT_POINT("vmk_LogSetCurrentLogLevel");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
   if (log == nullptr) return VMK_INVALID_HANDLE;
   log->level = level;
   return VMK_OK;
@@ -387,6 +393,15 @@ void advance(uint64_t ns) {
   notifyAll();
 }
 
+bool waitFor(const std::function<bool()>& done, unsigned realMs) {
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(realMs);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= until) return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return true;
+}
+
 bool Live::allZero() const { return describe().empty(); }
 
 std::string Live::describe() const {
@@ -481,6 +496,13 @@ void reset() {
   vmkint::resetClock();
   vmkint::resetDevices();
   vmkint::resetModules();
+  // Each test starts from zero: what an earlier test leaked is its own failure.
+  auto& c = vmkint::counters;
+  for (auto* n : {&c.modules, &c.memPools, &c.poolPages, &c.mappings, &c.heaps, &c.heapBlocks, &c.logComponents,
+                  &c.lockDomains, &c.locks, &c.drivers, &c.hashTables, &c.mgmtHandles, &c.dmaEngines, &c.dmaMappings,
+                  &c.sgHandles, &c.sgArrays, &c.barMappings, &c.intrCookies, &c.intrRegistrations, &c.worlds,
+                  &c.timers, &c.childDevices, &c.attachedDevices})
+    n->store(0);
 }
 
 }  // namespace vmktest

@@ -238,7 +238,9 @@ class StandinHost : public hostbus::Host {
   void raiseInterrupt(hostbus::Function* fn, unsigned vector) override {
     std::lock_guard<std::mutex> g(intrLock);
     for (auto& [c, in] : intrs) {
-      if (in.dev->fn != fn || in.vector != vector || !in.registered) continue;
+      // Without MSI-X every source of the function shares its one line.
+      bool match = in.type == VMK_PCI_INTERRUPT_TYPE_MSIX ? in.vector == vector : true;
+      if (in.dev->fn != fn || !match || !in.registered) continue;
       in.pending = true;
       if (in.enabled) queueLocked(c, in);
       return;
@@ -379,6 +381,8 @@ VMK_ReturnStatus vmk_BusTypeFind(const vmk_Name* name, vmk_BusType* busType) {
 }
 
 VMK_ReturnStatus vmk_BusTypeRelease(vmk_BusType busType) {
+  VMK_FAULT_POINT("vmk_BusTypeRelease");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
   std::lock_guard<std::mutex> g(devLock);
   if (busTypes.erase(busType) == 0) return VMK_INVALID_HANDLE;
   delete busType;
@@ -501,6 +505,16 @@ VMK_ReturnStatus vmk_PCIUnmapIOResource(vmk_ModuleID, vmk_PCIDevice dev, vmk_uin
   return VMK_OK;
 }
 
+VMK_ReturnStatus vmk_PCIQueryIOResource(vmk_PCIDevice dev, vmk_uint8 bar, vmk_PCIResource* resource) {
+  VMK_FAULT_POINT("vmk_PCIQueryIOResource");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (dev == nullptr || resource == nullptr || bar >= 6) return VMK_BAD_PARAM;
+  uint64_t size = dev->fn->barSize(bar);
+  if (size == 0) return VMK_NOT_FOUND;
+  *resource = vmk_PCIResource{0, size, 0};
+  return VMK_OK;
+}
+
 static uint32_t mmioRead(vmk_VA addr, unsigned width) {
   hostbus::Function* fn;
   unsigned bar;
@@ -534,11 +548,13 @@ VMK_ReturnStatus vmk_PCIAllocIntrCookie(vmk_ModuleID, vmk_PCIDevice dev, vmk_PCI
   VMK_FAULT_POINT("vmk_PCIAllocIntrCookie");
   if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
   if (dev == nullptr || cookies == nullptr || numDesired == 0 || numRequired > numDesired) return VMK_BAD_PARAM;
+  // Ask the device before taking the interrupt lock: a device raises
+  // interrupts under its own lock.
+  unsigned avail = type == VMK_PCI_INTERRUPT_TYPE_MSIX ? dev->fn->msixVectors() : 1;
   std::lock_guard<std::mutex> g(intrLock);
   if (!dev->cookies.empty()) return VMK_BUSY;
   vmk_uint32 n = 1;
   if (type == VMK_PCI_INTERRUPT_TYPE_MSIX) {
-    unsigned avail = dev->fn->msixVectors();
     if (avail == 0) return VMK_NOT_SUPPORTED;
     if (avail < numRequired) return VMK_NO_RESOURCES;
     n = std::min<vmk_uint32>(numDesired, avail);
@@ -629,6 +645,8 @@ VMK_ReturnStatus vmk_IntrDisable(vmk_IntrCookie cookie) {
 }
 
 VMK_ReturnStatus vmk_IntrSync(vmk_IntrCookie cookie) {
+  VMK_FAULT_POINT("vmk_IntrSync");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
   std::unique_lock<std::mutex> lk(intrLock);
   if (intrs.find(cookie) == intrs.end()) return VMK_INVALID_HANDLE;
   if (std::this_thread::get_id() == intrThread.thread.get_id()) return VMK_OK;
@@ -696,7 +714,7 @@ VMK_ReturnStatus vmk_SgCreateOpsHandle(vmk_HeapID heap, vmk_SgOpsHandle* handle,
   if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
   if (heap == nullptr || handle == nullptr) return VMK_BAD_PARAM;
   // The handle lives on the caller's heap, as it would in the kernel.
-  void* mem = vmk_HeapAlloc(heap, sizeof(vmk_SgOpsHandleInt));
+  void* mem = heapAllocInternal(heap, sizeof(vmk_SgOpsHandleInt), 16);
   if (mem == nullptr) return VMK_NO_MEMORY;
   auto* h = new (mem) vmk_SgOpsHandleInt{heap, 0};
   counters.sgHandles++;
@@ -736,7 +754,7 @@ VMK_ReturnStatus vmk_SgAllocWithInit(vmk_SgOpsHandle handle, vmk_SgArray** sg, v
     done += n;
   }
   size_t bytes = sizeof(vmk_SgArray) + (elems.size() - 1) * sizeof(vmk_SgElem);
-  auto* a = (vmk_SgArray*)vmk_HeapAlloc(handle->heap, bytes);
+  auto* a = (vmk_SgArray*)heapAllocInternal(handle->heap, bytes, 16);
   if (a == nullptr) return VMK_NO_MEMORY;
   a->maxElems = a->numElems = (vmk_uint32)elems.size();
   memcpy(a->elem, elems.data(), elems.size() * sizeof(vmk_SgElem));
@@ -747,6 +765,8 @@ VMK_ReturnStatus vmk_SgAllocWithInit(vmk_SgOpsHandle handle, vmk_SgArray** sg, v
 }
 
 VMK_ReturnStatus vmk_SgFree(vmk_SgOpsHandle handle, vmk_SgArray* sg) {
+  VMK_FAULT_POINT("vmk_SgFree");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
   if (handle == nullptr || sg == nullptr) return VMK_BAD_PARAM;
   vmk_HeapFree(handle->heap, sg);
   handle->arrays--;
@@ -903,6 +923,17 @@ void unplugPciFunction(vmk_Device device) {
   {
     std::lock_guard<std::mutex> g(devLock);
     devicesList.remove(device);
+    // Windows and vectors a driver forgot stay counted, but can no longer
+    // lead to a function that is gone.
+    for (auto& w : device->pci->bars)
+      if (w.va) barWindows.erase(w.va);
+  }
+  {
+    std::lock_guard<std::mutex> g(intrLock);
+    for (auto c : device->pci->cookies) {
+      intrs.erase(c);
+      intrQueue.erase(std::remove(intrQueue.begin(), intrQueue.end(), c), intrQueue.end());
+    }
   }
   device->pci->fn->detachHost();
   delete device->pci;

@@ -57,7 +57,7 @@ VMK_ReturnStatus vmk_HashAlloc(const vmk_HashProperties* props, vmk_HashTable* t
   if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
   if (props == nullptr || table == nullptr || props->heapID == nullptr || props->nbEntries == 0) return VMK_BAD_PARAM;
   if (props->keyType != VMK_HASH_KEY_TYPE_INT && props->keySize == 0) return VMK_BAD_PARAM;
-  void* mem = vmk_HeapAlloc(props->heapID, vmk_HashGetAllocSize(props->nbEntries));
+  void* mem = heapAllocInternal(props->heapID, vmk_HashGetAllocSize(props->nbEntries), 16);
   if (mem == nullptr) return VMK_NO_MEMORY;
   auto* t = new vmk_HashTableInt();
   t->heap = props->heapID;
@@ -99,7 +99,7 @@ VMK_ReturnStatus vmk_HashKeyInsert(vmk_HashTable table, vmk_HashKey key, vmk_Has
   std::lock_guard<std::mutex> g(table->lock);
   if (table->entries.count(k)) return VMK_EXISTS;
   if (table->entries.size() >= table->nbEntries) return VMK_LIMIT_EXCEEDED;
-  void* mem = vmk_HeapAlloc(table->heap, kEntryBytes + table->keySize);
+  void* mem = heapAllocInternal(table->heap, kEntryBytes + table->keySize, 16);
   if (mem == nullptr) return VMK_NO_MEMORY;
   table->entries[k] = vmk_HashTableInt::Entry{key, value, mem};
   return VMK_OK;

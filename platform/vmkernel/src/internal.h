@@ -63,6 +63,8 @@ std::string vformat(const char* fmt, va_list ap);
 uint8_t* machineToHost(vmk_MA ma, uint64_t len);
 // Machine address of a mapped virtual range (nullopt-like: false).
 bool vaToMachine(vmk_VA va, uint64_t len, vmk_MA* ma);
+// Heap allocation on behalf of a kernel service (not counted as vmk_HeapAlloc).
+void* heapAllocInternal(vmk_HeapID heap, vmk_ByteCount size, vmk_ByteCount alignment);
 
 /* ---- Devices ------------------------------------------------------------- */
 

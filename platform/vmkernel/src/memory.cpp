@@ -286,9 +286,8 @@ VMK_ReturnStatus vmk_HeapDestroy(vmk_HeapID heap) {
   return VMK_OK;
 }
 
-void* vmk_HeapAlign(vmk_HeapID heap, vmk_ByteCount size, vmk_ByteCount alignment) {
-  VMK_FAULT_POINT("vmk_HeapAlloc");
-  if (vmk_faultStatus_ != VMK_OK) return nullptr;
+namespace vmkint {
+void* heapAllocInternal(vmk_HeapID heap, vmk_ByteCount size, vmk_ByteCount alignment) {
   if (heap == nullptr || size == 0) return nullptr;
   if (alignment < 16) alignment = 16;
   if ((alignment & (alignment - 1)) != 0) return nullptr;
@@ -303,6 +302,15 @@ void* vmk_HeapAlign(vmk_HeapID heap, vmk_ByteCount size, vmk_ByteCount alignment
   heap->used += charge;
   counters.heapBlocks++;
   return p;
+}
+}  // namespace vmkint
+
+// The fault point counts the module's own allocations; the kernel's services
+// that take heap memory for the caller fail through their own fault points.
+void* vmk_HeapAlign(vmk_HeapID heap, vmk_ByteCount size, vmk_ByteCount alignment) {
+  VMK_FAULT_POINT("vmk_HeapAlloc");
+  if (vmk_faultStatus_ != VMK_OK) return nullptr;
+  return heapAllocInternal(heap, size, alignment);
 }
 
 void* vmk_HeapAlloc(vmk_HeapID heap, vmk_ByteCount size) { return vmk_HeapAlign(heap, size, 16); }
@@ -341,9 +349,11 @@ VMK_ReturnStatus vmk_HeapDetermineMaxSize(const vmk_HeapAllocationDescriptor* de
 /* ------------------------------------------------------------------------ */
 
 vmk_BitVector* vmk_BitVectorAlloc(vmk_HeapID heap, vmk_uint32 n) {
+  VMK_FAULT_POINT("vmk_BitVectorAlloc");
+  if (vmk_faultStatus_ != VMK_OK) return nullptr;
   vmk_uint32 words = (n + 31) / 32;
   if (words == 0) words = 1;
-  auto* bv = (vmk_BitVector*)vmk_HeapAlloc(heap, sizeof(vmk_BitVector) + (words - 1) * sizeof(vmk_uint32));
+  auto* bv = (vmk_BitVector*)heapAllocInternal(heap, sizeof(vmk_BitVector) + (words - 1) * sizeof(vmk_uint32), 16);
   if (bv == nullptr) return nullptr;
   bv->n = n;
   memset(bv->words, 0, words * sizeof(vmk_uint32));

@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <map>
 #include <set>
 #include <sstream>
@@ -81,6 +82,8 @@ VMK_ReturnStatus vmk_ModuleUnregister(vmk_ModuleID id) {
 }
 
 VMK_ReturnStatus vmk_ModuleSetHeapID(vmk_ModuleID id, vmk_HeapID heap) {
+  VMK_FAULT_POINT("vmk_ModuleSetHeapID");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
   std::lock_guard<std::mutex> g(modLock);
   auto it = modules.find(id);
   if (it == modules.end()) return VMK_NOT_FOUND;
@@ -95,11 +98,25 @@ vmk_HeapID vmk_ModuleGetHeapID(vmk_ModuleID id) {
 }
 
 VMK_ReturnStatus vmk_ModuleGetID(const char* name, vmk_ModuleID* id) {
+  VMK_FAULT_POINT("vmk_ModuleGetID");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
   if (name == nullptr || id == nullptr) return VMK_BAD_PARAM;
   std::lock_guard<std::mutex> g(modLock);
   if (presentModules().count(name) == 0) return VMK_NOT_FOUND;
   *id = 1000 + (vmk_ModuleID)std::distance(presentModules().begin(), presentModules().find(name));
   return VMK_OK;
+}
+
+namespace {
+std::vector<std::string>& declarations() {
+  static auto* d = new std::vector<std::string>();
+  return *d;
+}
+}  // namespace
+
+void vmk_ModuleDeclare(const char* what, const char* value) {
+  std::lock_guard<std::mutex> g(modLock);
+  declarations().push_back(std::string(what) + " " + value);
 }
 
 void vmk_ModuleParamTableRegister(const vmk_ModuleParamDesc* table, vmk_uint32 entries) {
@@ -124,6 +141,13 @@ struct vmk_MgmtHandleInt {
   std::vector<vmk_MgmtCallbackInfo> callbacks;
   vmk_MgmtCookie cookie;
   vmk_MgmtCleanupFn cleanup;
+  struct Key {
+    std::string name;
+    vmk_MgmtKeyType type;
+    vmk_MgmtKeyGetFn get;
+    vmk_MgmtKeySetFn set;
+  };
+  std::vector<Key> keys;
 };
 
 namespace {
@@ -165,6 +189,19 @@ VMK_ReturnStatus vmk_MgmtDestroy(vmk_MgmtHandle handle) {
   if (handle->cleanup) handle->cleanup(handle->cookie);
   delete handle;
   counters.mgmtHandles--;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_MgmtAddKey(vmk_MgmtHandle handle, vmk_MgmtKeyType type, const vmk_Name* name,
+                                vmk_MgmtKeyGetFn get, vmk_MgmtKeySetFn set) {
+  VMK_FAULT_POINT("vmk_MgmtAddKey");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (handle == nullptr || name == nullptr || name->string[0] == '\0') return VMK_BAD_PARAM;
+  if (type != VMK_MGMT_KEY_TYPE_LONG && type != VMK_MGMT_KEY_TYPE_STRING) return VMK_BAD_PARAM;
+  std::lock_guard<std::mutex> g(modLock);
+  for (auto& k : handle->keys)
+    if (k.name == name->string) return VMK_EXISTS;
+  handle->keys.push_back({name->string, type, get, set});
   return VMK_OK;
 }
 
@@ -223,6 +260,11 @@ bool setModuleParameters(const std::string& options, std::string* error) {
   return true;
 }
 
+std::vector<std::string> moduleDeclarations() {
+  std::lock_guard<std::mutex> g(modLock);
+  return declarations();
+}
+
 std::vector<std::string> moduleParameterList() {
   std::lock_guard<std::mutex> g(modLock);
   std::vector<std::string> out;
@@ -270,6 +312,59 @@ VMK_ReturnStatus mgmtInvoke(const std::string& name, uint64_t id, void* p1, size
   if (p1 && info.parameterTypes[0] != VMK_MGMT_PARMTYPE_IN) memcpy(p1, k1.data(), p1Size);
   if (p2 && info.parameterTypes[1] != VMK_MGMT_PARMTYPE_IN) memcpy(p2, k2.data(), p2Size);
   return s;
+}
+
+static bool findKey(const std::string& instance, const std::string& key, vmk_MgmtHandleInt::Key* out,
+                    vmk_MgmtCookie* cookie) {
+  std::lock_guard<std::mutex> g(modLock);
+  auto it = channels.find(instance);
+  if (it == channels.end()) return false;
+  for (auto& k : it->second->keys)
+    if (k.name == key) {
+      *out = k;
+      *cookie = it->second->cookie;
+      return true;
+    }
+  return false;
+}
+
+VMK_ReturnStatus mgmtKeyGet(const std::string& instance, const std::string& key, std::string* value) {
+  vmk_MgmtHandleInt::Key k;
+  vmk_MgmtCookie cookie;
+  if (!findKey(instance, key, &k, &cookie)) return VMK_NOT_FOUND;
+  if (k.get == nullptr) return VMK_NOT_SUPPORTED;
+  std::vector<char> buf(VMK_MGMT_KEY_STRING_MAX, 0);
+  VMK_ReturnStatus s = k.get(cookie, buf.data());
+  if (value) {
+    if (k.type == VMK_MGMT_KEY_TYPE_LONG) value->assign(std::to_string(*(vmk_int64*)buf.data()));
+    else value->assign(buf.data(), strnlen(buf.data(), buf.size()));
+  }
+  return s;
+}
+
+VMK_ReturnStatus mgmtKeySet(const std::string& instance, const std::string& key, const std::string& value) {
+  vmk_MgmtHandleInt::Key k;
+  vmk_MgmtCookie cookie;
+  if (!findKey(instance, key, &k, &cookie)) return VMK_NOT_FOUND;
+  if (k.set == nullptr) return VMK_NOT_SUPPORTED;
+  std::vector<char> buf(VMK_MGMT_KEY_STRING_MAX, 0);
+  if (k.type == VMK_MGMT_KEY_TYPE_LONG) {
+    long long v;
+    if (!parseInt(value, &v)) return VMK_BAD_PARAM;
+    *(vmk_int64*)buf.data() = v;
+  } else {
+    memcpy(buf.data(), value.data(), std::min(value.size(), buf.size() - 1));
+  }
+  return k.set(cookie, buf.data());
+}
+
+std::vector<std::string> mgmtKeys(const std::string& instance) {
+  std::lock_guard<std::mutex> g(modLock);
+  std::vector<std::string> out;
+  auto it = channels.find(instance);
+  if (it != channels.end())
+    for (auto& k : it->second->keys) out.push_back(k.name);
+  return out;
 }
 
 bool mgmtRegistered(const std::string& name) {

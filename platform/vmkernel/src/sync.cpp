@@ -140,6 +140,8 @@ void vmk_SemaLock(vmk_Semaphore* sema) {
 }
 
 VMK_ReturnStatus vmk_SemaTryLock(vmk_Semaphore* sema) {
+  VMK_FAULT_POINT("vmk_SemaTryLock");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
   if (sema == nullptr || *sema == nullptr) return VMK_INVALID_HANDLE;
   vmk_SemaphoreInt* s = *sema;
   std::lock_guard<std::mutex> g(s->m);
@@ -228,6 +230,8 @@ VMK_ReturnStatus vmk_WorldCreate(const vmk_WorldProps* props, vmk_WorldID* world
 }
 
 VMK_ReturnStatus vmk_WorldDestroy(vmk_WorldID id) {
+  VMK_FAULT_POINT("vmk_WorldDestroy");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
   {
     std::lock_guard<std::mutex> g(schedLock);
     auto it = worlds().find(id);
@@ -260,6 +264,9 @@ VMK_ReturnStatus vmk_WorldWaitForDeath(vmk_WorldID id) {
 vmk_WorldID vmk_WorldGetID(void) { return currentWorld ? currentWorld->id : VMK_INVALID_WORLD_ID; }
 
 VMK_ReturnStatus vmk_WorldSleep(vmk_uint64 usecs) {
+  // An injected status stands for an interrupted sleep (e.g. VMK_WAIT_INTERRUPTED).
+  VMK_FAULT_POINT("vmk_WorldSleep");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
   uint64_t deadline = clockNowNs() + usecs * 1000ull;
   std::unique_lock<std::mutex> lk(schedLock);
   for (;;) {
@@ -270,6 +277,11 @@ VMK_ReturnStatus vmk_WorldSleep(vmk_uint64 usecs) {
 }
 
 VMK_ReturnStatus vmk_WorldWait(vmk_WorldEventID event, vmk_Lock lock, vmk_uint32 timeoutMS, const char*) {
+  VMK_FAULT_POINT("vmk_WorldWait");
+  if (vmk_faultStatus_ != VMK_OK) {
+    if (lock != VMK_LOCK_INVALID) vmk_SPUnlock(lock);  // the lock goes in every case
+    return vmk_faultStatus_;
+  }
   uint64_t deadline = timeoutMS == VMK_TIMEOUT_UNLIMITED_MS ? 0 : clockNowNs() + (uint64_t)timeoutMS * 1000000ull;
   std::unique_lock<std::mutex> lk(schedLock);
   WaitState& ws = threadWait;
@@ -293,6 +305,8 @@ VMK_ReturnStatus vmk_WorldWait(vmk_WorldEventID event, vmk_Lock lock, vmk_uint32
 }
 
 VMK_ReturnStatus vmk_WorldWakeup(vmk_WorldEventID event) {
+  VMK_FAULT_POINT("vmk_WorldWakeup");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
   {
     std::lock_guard<std::mutex> g(schedLock);
     for (WaitState* ws : waiters())
@@ -409,6 +423,8 @@ VMK_ReturnStatus vmk_TimerSchedule(vmk_TimerQueue queue, vmk_TimerCallback callb
 }
 
 VMK_ReturnStatus vmk_TimerCancel(vmk_Timer timer, vmk_Bool wait) {
+  VMK_FAULT_POINT("vmk_TimerCancel");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
   TimerThread& tt = timerThread();
   std::unique_lock<std::mutex> lk(schedLock);
   if (tt.timers.count(timer) == 0) return VMK_NOT_FOUND;

@@ -1,0 +1,628 @@
+// Firmware command channel: the bootstrap mailbox, the MCC ring, the three
+// ways of waiting, completion and asynchronous-event processing.
+#include "tamsil_cmds.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "tamsil.h"
+#include "tamsil_cmds_os.h"
+#include "tamsil_cmds_priv.h"
+
+// ---------------------------------------------------------------------------
+// Small services
+// ---------------------------------------------------------------------------
+
+void tamsil_cmdStop(Adapter* a, const char* file, const char* check, int line) {
+  (void)a;
+  vmk_Panic("Unrecoverable error in tamsil at%s:%s - %d", file, check, line);
+}
+
+uint16_t tamsil_ringNext(Adapter* a, uint16_t i, uint16_t len) {
+  if (len == 0 || (len & (len - 1)) != 0) tamsil_cmdStop(a, "tamsil", "tamsil_modulo", __LINE__);
+  return static_cast<uint16_t>((i + 1) & (len - 1));
+}
+
+uint32_t tamsil_speedFromCode(uint32_t code) {
+  static const uint32_t speeds[8] = {0, 10, 100, 1000, 10000, 20000, 25000, 40000};
+  return code < 8 ? speeds[code] : 0;
+}
+
+static bool isPivard(const Adapter* a) { return (a->asic_gen & TAMSIL_ASIC_PIVARD) != 0; }
+
+static void setFwTimeout(Adapter* a) { __atomic_store_n(&a->fw_timeout, 1, __ATOMIC_RELEASE); }
+
+// A completion queue entry with flags but no valid bit: the ring is corrupt.
+[[noreturn]] static void complNotValid(Adapter* a, int line) {
+  if (isPivard(a)) {
+    TAMSIL_CERR(a, "Generate Pivard firmware dump");
+    tamsil_dbWrite32(a, TAMSIL_DB_PIV_PHYDEV_CTRL, TAMSIL_PIV_DUMP_REQUEST);
+  }
+  tamsil_cmdStop(a, "tamsil_cmds", "tamsil_mccComplIsNew", line);
+}
+
+// The context a completion's tag names, or NULL when the tag is not one of
+// this Adapter's wait records (a firmware tag is never trusted as a pointer).
+static WrbContext* ctxFromTag(Adapter* a, uint32_t lo, uint32_t hi) {
+  uintptr_t tag = static_cast<uintptr_t>((static_cast<uint64_t>(hi) << 32) | lo);
+  if (tag == 0) return nullptr;
+  if (tag == reinterpret_cast<uintptr_t>(&a->mbox_ctx)) return &a->mbox_ctx;
+  uintptr_t base = reinterpret_cast<uintptr_t>(&a->wrb_ctx[0]);
+  uintptr_t end = reinterpret_cast<uintptr_t>(&a->wrb_ctx[TAMSIL_MCC_Q_LEN]);
+  if (tag < base || tag >= end || (tag - base) % sizeof(WrbContext) != 0) return nullptr;
+  return reinterpret_cast<WrbContext*>(tag);
+}
+
+// Flag set when the completion of the command of this wait record has been
+// evaluated (the last flag belongs to the mailbox).
+static vmk_uint8* slotDone(Adapter* a, WrbContext* ctx) {
+  if (ctx == &a->mbox_ctx) return &a->mcc_slot_done[TAMSIL_MCC_Q_LEN];
+  return &a->mcc_slot_done[ctx - a->wrb_ctx];
+}
+
+// ---------------------------------------------------------------------------
+// Header and WRB
+// ---------------------------------------------------------------------------
+
+void tamsil_cmdHdrPrepare(WrbContext* ctx, uint8_t subsystem, uint8_t opcode,
+                          uint32_t length, MccWrb* wrb, DmaBuffer* dma) {
+  Request_Header* h = ctx->header;
+  h->PageCode = opcode;
+  h->subsystem = subsystem;
+  h->request_length = length - TAMSIL_HDR_LEN;
+  h->version = 0;
+  uint64_t tag = reinterpret_cast<uintptr_t>(ctx);
+  wrb->tag_lo = static_cast<uint32_t>(tag);
+  wrb->tag_hi = static_cast<uint32_t>(tag >> 32);
+  wrb->payload_length = length;
+  if (dma == nullptr) {
+    wrb->flags |= TAMSIL_WRB_EMBEDDED;
+  } else {
+    uint64_t pa = tamsil_dmaBusAddr(dma);
+    wrb->flags |= 1u << TAMSIL_WRB_SGE_SHIFT;
+    wrb->payload.sge[0].pa_lo = static_cast<uint32_t>(pa);
+    wrb->payload.sge[0].pa_hi = static_cast<uint32_t>(pa >> 32);
+    wrb->payload.sge[0].length = length;
+  }
+}
+
+MccWrb* tamsil_wrbFromMccq(Adapter* a, WrbContext** ctxOut) {
+  QueueInfo* q = &a->mcc_q;
+  if (!q->created || q->mem.va == nullptr) {
+    TAMSIL_CERR(a, "Cannot allocate WRBs since Mcc Q doesn't exist");
+    return nullptr;
+  }
+  if (vmk_AtomicRead64(&q->used) >= q->len) {
+    TAMSIL_CERR(a, "MCC Queue full. F/w  not responding");
+    return nullptr;
+  }
+  if (tamsil_cardError(a)) {
+    TAMSIL_LOG_RATELIMITED("Error in Card Detected! Cannot allocate WRBs hw_error:%d|fw_timeout:%d\n",
+                           a->hw_error, a->fw_timeout);
+    return nullptr;
+  }
+  uint16_t idx = q->head;
+  if (idx >= TAMSIL_MCC_Q_LEN) tamsil_cmdStop(a, "tamsil_cmds", "tamsil_wrbFromMccq", __LINE__);
+  WrbContext* ctx = &a->wrb_ctx[idx];
+  if (__atomic_load_n(&ctx->wait_mcc_compl, __ATOMIC_ACQUIRE)) {
+    TAMSIL_CERR(a,
+                "Unexpected Error, wrb context indicates MCC completion is pending. "
+                "Cannot allocate WRBs");
+    return nullptr;
+  }
+  q->head = tamsil_ringNext(a, idx, q->len);
+  vmk_AtomicInc64(&q->used);
+  MccWrb* wrb = reinterpret_cast<MccWrb*>(static_cast<uint8_t*>(q->mem.va) +
+                                          static_cast<uint32_t>(q->entry_size) * idx);
+  memset(wrb, 0, sizeof *wrb);
+  ctx->header = reinterpret_cast<Request_Header*>(wrb->payload.embedded);
+  ctx->quiet = 0;
+  __atomic_store_n(&a->mcc_slot_done[idx], 0, __ATOMIC_RELEASE);
+  if (ctxOut != nullptr) *ctxOut = ctx;
+  return wrb;
+}
+
+MccWrb* tamsil_wrbFromMbox(Adapter* a, WrbContext** ctxOut) {
+  if (tamsil_cardError(a)) {
+    TAMSIL_CERR(a, "Error in Card Detected! Cannot allocate WRB from Mail box");
+    return nullptr;
+  }
+  MccWrb* wrb = reinterpret_cast<MccWrb*>(a->mbox_va);
+  memset(wrb, 0, sizeof *wrb);
+  a->mbox_ctx.header = reinterpret_cast<Request_Header*>(wrb->payload.embedded);
+  a->mbox_ctx.quiet = 0;
+  a->mcc_slot_done[TAMSIL_MCC_Q_LEN] = 0;
+  if (ctxOut != nullptr) *ctxOut = &a->mbox_ctx;
+  return wrb;
+}
+
+// ---------------------------------------------------------------------------
+// MCC doorbell and waits
+// ---------------------------------------------------------------------------
+
+void tamsil_mccNotify(Adapter* a) {
+  if (tamsil_cardError(a)) {
+    TAMSIL_CERR(a, "Error in Card Detected! Cannot issue MCC commands");
+    return;
+  }
+  vmk_CPUMemFenceWrite();
+  tamsil_dbWrite32(a, TAMSIL_DB_MCCQ, (a->mcc_q.id & 0x7FFu) | (1u << 16));
+}
+
+uint32_t tamsil_mccNotifyWait(Adapter* a) {
+  QueueInfo* q = &a->mcc_q;
+  uint16_t idx = static_cast<uint16_t>((q->head + q->len - 1) & (q->len - 1));
+  MccWrb* wrb = reinterpret_cast<MccWrb*>(static_cast<uint8_t*>(q->mem.va) +
+                                          static_cast<uint32_t>(q->entry_size) * idx);
+  WrbContext* ctx = ctxFromTag(a, wrb->tag_lo, wrb->tag_hi);
+  tamsil_mccNotify(a);
+  uint32_t count = 0;
+  for (uint32_t i = 0;; i++) {
+    if (tamsil_cardError(a)) return TAMSIL_CH_IO_ERROR;
+    count = tamsil_processMcc(a);
+    // Finish on this command's own completion: other commands (sleeping
+    // ones of other threads) may stay outstanding for much longer.
+    if (ctx != nullptr ? __atomic_load_n(slotDone(a, ctx), __ATOMIC_ACQUIRE) != 0
+                       : vmk_AtomicRead64(&q->used) == 0)
+      return ctx != nullptr ? reinterpret_cast<Response_Header*>(ctx->header)->status : count;
+    if (i >= 120000) break;
+    vmk_DelayUsecs(100);
+  }
+  TAMSIL_CERR(a, "MCC poll timed out!");
+  setFwTimeout(a);
+  if (!isPivard(a)) tamsil_generateUE(a);
+  return TAMSIL_CH_IO_ERROR;
+}
+
+uint32_t tamsil_asyncWorldWait(Adapter* a, Request_Header* header, WrbContext* ctx,
+                               uint32_t timeoutMs, const char* label) {
+  char reason[80];
+  snprintf(reason, sizeof reason, "Waiting for %s response", label);
+  uint8_t opcode = header->PageCode;
+  uint8_t subsystem = header->subsystem;
+  uint32_t fwTimeout = header->Timeout;
+  uint32_t reqLen = header->request_length;
+  uint32_t slice = timeoutMs / 3;
+  vmk_WorldEventID event = reinterpret_cast<vmk_WorldEventID>(&ctx->wait_mcc_compl);
+
+  for (uint32_t checkpoint = 1; checkpoint <= 3; checkpoint++) {
+    uint64_t remaining = slice;
+    for (;;) {
+      vmk_SPLock(a->mcc_compl_wait_lock);
+      if (!ctx->wait_mcc_compl) {
+        vmk_SPUnlock(a->mcc_compl_wait_lock);
+        return reinterpret_cast<Response_Header*>(header)->status;
+      }
+      uint64_t t0 = tamsil_nowMs();
+      VMK_ReturnStatus st = vmk_WorldWait(event, a->mcc_compl_wait_lock,
+                                          static_cast<uint32_t>(remaining), reason);
+      uint64_t elapsed = tamsil_nowMs() - t0;
+      if (remaining <= elapsed || st == VMK_TIMEOUT || st == VMK_DEATH_PENDING) break;
+      remaining -= elapsed;
+    }
+    if (tamsil_cardError(a)) {
+      TAMSIL_CERR(a, "%s: %s Error in card detected..Ignoring ioctl opcode: 0x%x, subsystem:0x%x",
+                  a->pci_name, label, opcode, subsystem);
+      vmk_SPLock(a->mcc_compl_wait_lock);
+      ctx->wait_mcc_compl = 0;
+      vmk_SPUnlock(a->mcc_compl_wait_lock);
+      return TAMSIL_CH_FAILURE;
+    }
+    TAMSIL_CERR(a,
+                "%s: Checkpoint %d (%d sec) No resp for MCC cmd opcode: 0x%x, "
+                "subsystem:0x%x,timeout:%d, req_len:%d",
+                label, checkpoint, slice * checkpoint / 1000, opcode, subsystem, fwTimeout, reqLen);
+    // A completion whose interrupt was lost is still found here.
+    tamsil_processMcc(a);
+  }
+  vmk_SPLock(a->mcc_compl_wait_lock);
+  if (!ctx->wait_mcc_compl) {
+    vmk_SPUnlock(a->mcc_compl_wait_lock);
+    return reinterpret_cast<Response_Header*>(header)->status;
+  }
+  ctx->wait_mcc_compl = 0;
+  vmk_SPUnlock(a->mcc_compl_wait_lock);
+  TAMSIL_CERR(a, "%s: MCC cmd timed out. opcode: 0x%x, subsystem:0x%x, timeout:%d, req_len:%d",
+              label, opcode, subsystem, fwTimeout, reqLen);
+  setFwTimeout(a);
+  tamsil_generateUE(a);
+  return TAMSIL_CH_TIMEOUT;
+}
+
+// ---------------------------------------------------------------------------
+// Mailbox
+// ---------------------------------------------------------------------------
+
+static uint32_t mboxReadyTest(Adapter* a, bool* ready) {
+  uint32_t v = tamsil_dbRead32(a, TAMSIL_DB_MBOX);
+  if (v == 0xFFFFFFFFu) {
+    TAMSIL_CERR(a, "pci slot disconnected");
+    return TAMSIL_CH_MBOX_FAIL;
+  }
+  *ready = (v & TAMSIL_MBOX_DB_READY) != 0;
+  return 0;
+}
+
+uint32_t tamsil_mboxDbReadyWait(Adapter* a) {
+  if (tamsil_cardError(a)) return TAMSIL_CH_IO_ERROR;
+  bool ready = false;
+  uint32_t st = mboxReadyTest(a, &ready);
+  if (st != 0) return st;
+  if (ready) return 0;
+  for (uint32_t i = 0; i < 12001; i++) {
+    vmk_WorldSleep(1000);
+    if (tamsil_cardError(a)) return TAMSIL_CH_IO_ERROR;
+    st = mboxReadyTest(a, &ready);
+    if (st != 0) return st;
+    if (ready) return 0;
+  }
+  vmk_LogBacktraceMessage();
+  TAMSIL_CERR(a, "Mailbox Poll timed out");
+  setFwTimeout(a);
+  return TAMSIL_CH_MBOX_FAIL;
+}
+
+uint32_t tamsil_mboxNotifyWait(Adapter* a) {
+  uint64_t pa = a->mbox_bus_addr;
+  TAMSIL_CDBG(a, 0x10, "Going to check Mbox ready");
+  uint32_t st = tamsil_mboxDbReadyWait(a);
+  if (st != 0) return st;
+  vmk_CPUMemFenceWrite();
+  // High half first (bit 1 marks it): address bits 34-63 in bits 2-31.
+  tamsil_dbWrite32(a, TAMSIL_DB_MBOX,
+                   (static_cast<uint32_t>(pa >> 32) & ~3u) | TAMSIL_MBOX_DB_HI);
+  st = tamsil_mboxDbReadyWait(a);
+  if (st != 0) return st;
+  // Low half: address bits 4-33 in bits 2-31.
+  tamsil_dbWrite32(a, TAMSIL_DB_MBOX, static_cast<uint32_t>((pa >> 4) << 2));
+  st = tamsil_mboxDbReadyWait(a);
+  if (st != 0) return st;
+  TAMSIL_CDBG(a, 0x10, "Mbox ready");
+  MccCompletion* c =
+      reinterpret_cast<MccCompletion*>(static_cast<uint8_t*>(a->mbox_va) + TAMSIL_MBOX_CQE_OFF);
+  uint32_t flags = __atomic_load_n(&c->flags, __ATOMIC_ACQUIRE);
+  if (flags == 0) {
+    TAMSIL_CERR(a, "Invalid mailbox completion");
+    return TAMSIL_CH_MBOX_FAIL;
+  }
+  if ((flags & TAMSIL_CQE_VALID) == 0) complNotValid(a, __LINE__);
+  st = tamsil_mccComplProcess(a, c, nullptr, nullptr);
+  __atomic_store_n(&c->flags, 0u, __ATOMIC_RELEASE);
+  return st;
+}
+
+// ---------------------------------------------------------------------------
+// Completions and events
+// ---------------------------------------------------------------------------
+
+uint32_t tamsil_mccComplProcess(Adapter* a, MccCompletion* c, WrbContext** wakeList,
+                                uint32_t* wakeCount) {
+  uint16_t status = c->status;
+  uint16_t ext = c->ext_status;
+  WrbContext* ctx = ctxFromTag(a, c->tag_lo, c->tag_hi);
+  Request_Header* h = ctx != nullptr ? ctx->header : nullptr;
+  uint8_t opcode = h != nullptr ? h->PageCode : 0;
+  uint8_t subsystem = h != nullptr ? h->subsystem : 0;
+
+  if (wakeList != nullptr && ctx != nullptr &&
+      __atomic_load_n(&ctx->wait_mcc_compl, __ATOMIC_ACQUIRE) && *wakeCount < TAMSIL_WAKE_LIST)
+    wakeList[(*wakeCount)++] = ctx;
+
+  uint32_t result;
+  if (status == 0) {
+    if (h != nullptr && subsystem == TAMSIL_SUBSYS_COMMON && opcode == TAMSIL_OPC_GET_DIE_TEMPERATURE)
+      a->on_die_temperature = reinterpret_cast<uint8_t*>(h)[TAMSIL_HDR_LEN + 4];
+    result = 0;
+  } else if (h != nullptr) {
+    if (opcode == TAMSIL_OPC_GET_DIE_TEMPERATURE) a->die_temp_interval = 0;
+    if (status == TAMSIL_FW_ST_NOT_SUPPORTED || status == TAMSIL_FW_ST_66 || status == TAMSIL_FW_ST_68) {
+      result = status;
+    } else if (status == TAMSIL_FW_ST_NOT_PRIVILEGED) {
+      TAMSIL_CERR(a, "Not privileged to issue Mailbox/MCC cmd opcode %d-%d", opcode, subsystem);
+      result = status;
+    } else if (!ctx->quiet && ext == TAMSIL_FW_EXT_96) {
+      result = status;
+    } else {
+      if (!ctx->quiet && !(subsystem == TAMSIL_SUBSYS_COMMON && opcode == TAMSIL_OPC_SET_UE_RECOVERY))
+        TAMSIL_CERR(a, "Mailbox/MCC command opcode %d-%d failed:status %d-%d", opcode, subsystem, status,
+                    ext);
+      result = ext == TAMSIL_FW_EXT_22 ? TAMSIL_FW_EXT_22 : status;
+    }
+  } else {
+    result = ext == TAMSIL_FW_EXT_22 ? TAMSIL_FW_EXT_22 : status;
+  }
+  if (ctx != nullptr) __atomic_store_n(slotDone(a, ctx), 1, __ATOMIC_RELEASE);
+  return result;
+}
+
+static void linkStateEvent(Adapter* a, const uint8_t* d) {
+  uint8_t status = d[1];
+  uint8_t code = d[3];
+  if (isPivard(a) && (status & 0x2) == 0) return;
+  a->link.link_down_reason = d[5];
+  a->link.qos_link_speed = tamsil_get16(d, 6);
+  if (status & 0x1)
+    a->link.link_speed = a->link.qos_link_speed != 0 ? a->link.qos_link_speed * 10u : tamsil_speedFromCode(code);
+  else
+    a->link.link_speed = 0;
+  a->link.link_up = status & 0x1;
+  if ((a->asic_gen & TAMSIL_ASIC_KS2) || a->port_num != a->pf_num) {
+    uint32_t speed = tamsil_speedFromCode(code);
+    a->supported_modes[0].speed = speed != 0 ? speed : 10000;
+    a->supported_modes[0].duplex = 2;
+    a->num_supported_modes = 1;
+  }
+  tamsil_linkStatusUpdate(a);
+  if (a->link.link_down_reason != 0) TAMSIL_CERR(a, "Link down event type: %d", a->link.link_down_reason);
+}
+
+static void grp5Event(Adapter* a, uint8_t type, const uint8_t* d) {
+  switch (type) {
+    case TAMSIL_EVT5_QOS_SPEED: {
+      uint16_t speed = tamsil_get16(d, 6);
+      if (d[0] == a->cntl_port && speed != a->link.qos_link_speed) {
+        a->link.qos_link_speed = speed;
+        a->link.link_speed = speed * 10u;
+        tamsil_updateUplinkLinkStatus(a, false, false);
+      }
+      break;
+    }
+    case TAMSIL_EVT5_PRIORITY:
+      if (d[3]) {
+        a->vlan_prio_bmap = d[1];
+        a->recommended_prio = static_cast<uint16_t>(d[2] << 13);
+      }
+      break;
+    case TAMSIL_EVT5_PVID:
+      a->pvid = d[0] ? tamsil_get16(d, 2) : 0;
+      break;
+    case TAMSIL_EVT5_OS2BMC:
+      if (d[0] & 0x4) {
+        a->features |= TAMSIL_FEAT_OS2BMC;
+        a->os2bmc_filter = tamsil_get16(d, 4);
+      }
+      break;
+    case TAMSIL_EVT5_DEBUG_DATA:
+      TAMSIL_CERR(a, "%s: Debug Data Event - 0x%x, 0x%x, 0x%x, 0x%x", a->pci_name, tamsil_get32(d, 0),
+                  tamsil_get32(d, 4), tamsil_get32(d, 8), tamsil_get32(d, 12));
+      break;
+    default:
+      TAMSIL_CERR(a, "Unknown grp5 event!");
+      break;
+  }
+}
+
+static void sliportEvent(Adapter* a, uint8_t type, const uint8_t* d) {
+  if (type != TAMSIL_EVT17_TRANSCEIVER) return;
+  // One byte per port; a port number the words cannot hold is ignored.
+  uint32_t port = a->cntl_port;
+  if (port > 3) return;
+  a->sfp_link_effect = d[4 + port];
+  uint8_t state = d[port];
+  if (state != a->sfp_state) {
+    a->sfp_state = state;
+    vmk_BitVectorAtomicSet(a->flags, TAMSIL_FLAG_SFP_CHECK);
+  }
+}
+
+static void asyncEvent(Adapter* a, MccCompletion* c, uint32_t flags) {
+  uint8_t code = static_cast<uint8_t>(flags >> TAMSIL_CQE_EVT_CODE_SHIFT);
+  uint8_t type = static_cast<uint8_t>(flags >> TAMSIL_CQE_EVT_TYPE_SHIFT);
+  const uint8_t* d = reinterpret_cast<const uint8_t*>(c);
+  switch (code) {
+    case TAMSIL_EVT_LINK_STATE:
+      linkStateEvent(a, d);
+      break;
+    case TAMSIL_EVT_GRP5:
+      grp5Event(a, type, d);
+      break;
+    case TAMSIL_EVT_DEBUG:
+      if (type == TAMSIL_EVT6_QNQ) {
+        if (d[0]) a->qnq_vid = tamsil_get16(d, 2);
+        a->qnq_received = 1;
+      } else {
+        TAMSIL_CERR(a, "Unknown debug event");
+      }
+      break;
+    case TAMSIL_EVT_SLIPORT:
+      sliportEvent(a, type, d);
+      break;
+    default:
+      TAMSIL_CERR(a, "Unknown grp5 event!");
+      break;
+  }
+}
+
+// One pass over the completion queue; stops early when the wake list is
+// full so it never overflows. Returns entries consumed.
+static uint32_t drainPass(Adapter* a, WrbContext** wake, uint32_t* nwake) {
+  QueueInfo* cq = &a->mcc_cq;
+  uint32_t count = 0;
+  vmk_SPLock(a->mcc_cq_lock);
+  if (cq->mem.va != nullptr && cq->len != 0) {
+    while (*nwake < TAMSIL_WAKE_LIST) {
+      MccCompletion* c = reinterpret_cast<MccCompletion*>(static_cast<uint8_t*>(cq->mem.va) +
+                                                          static_cast<uint32_t>(cq->entry_size) * cq->tail);
+      uint32_t flags = __atomic_load_n(&c->flags, __ATOMIC_ACQUIRE);
+      if (flags == 0) break;
+      if ((flags & TAMSIL_CQE_VALID) == 0) {
+        vmk_SPUnlock(a->mcc_cq_lock);
+        complNotValid(a, __LINE__);
+      }
+      vmk_CPUMemFenceRead();
+      cq->tail = tamsil_ringNext(a, cq->tail, cq->len);
+      if (flags & TAMSIL_CQE_ASYNC) {
+        asyncEvent(a, c, flags);
+      } else if (flags & TAMSIL_CQE_COMPLETED) {
+        tamsil_mccComplProcess(a, c, wake, nwake);
+        if (vmk_AtomicRead64(&a->mcc_q.used) != 0) vmk_AtomicDec64(&a->mcc_q.used);
+      }
+      __atomic_store_n(&c->flags, 0u, __ATOMIC_RELEASE);
+      count++;
+    }
+    if (count != 0) tamsil_cqNotify(a, cq->id, a->async_mcc_enabled != 0, count);
+  }
+  vmk_SPUnlock(a->mcc_cq_lock);
+  return count;
+}
+
+uint32_t tamsil_processMcc(Adapter* a) {
+  uint32_t total = 0;
+  for (;;) {
+    WrbContext* wake[TAMSIL_WAKE_LIST];
+    uint32_t nwake = 0;
+    total += drainPass(a, wake, &nwake);
+    for (uint32_t i = 0; i < nwake; i++) {
+      vmk_SPLock(a->mcc_compl_wait_lock);
+      wake[i]->wait_mcc_compl = 0;
+      vmk_SPUnlock(a->mcc_compl_wait_lock);
+      vmk_WorldWakeup(reinterpret_cast<vmk_WorldEventID>(&wake[i]->wait_mcc_compl));
+    }
+    // A full wake list ended the pass early: go on with the rest.
+    if (nwake < TAMSIL_WAKE_LIST) break;
+  }
+  return total;
+}
+
+void tamsil_asyncMccEnable(Adapter* a) {
+  vmk_SPLock(a->mcc_cq_lock);
+  a->async_mcc_enabled = 1;
+  tamsil_cqNotify(a, a->mcc_cq.id, true, 0);
+  vmk_SPUnlock(a->mcc_cq_lock);
+}
+
+void tamsil_asyncMccDisable(Adapter* a) { a->async_mcc_enabled = 0; }
+
+// ---------------------------------------------------------------------------
+// Queue-create helpers
+// ---------------------------------------------------------------------------
+
+uint32_t tamsil_cmdPageAddrsPrepare(Adapter* a, tamsil_PhysAddr* pages, uint32_t maxPages,
+                                    DmaBuffer* buf) {
+  (void)a;
+  uint64_t off = reinterpret_cast<uintptr_t>(buf->va) & 0xFFF;
+  uint32_t n = static_cast<uint32_t>((buf->size + off + 4095) / 4096);
+  if (n > maxPages) n = maxPages;
+  uint64_t pa = tamsil_dmaBusAddr(buf);
+  for (uint32_t i = 0; i < n; i++) {
+    uint64_t p = pa + 4096ull * i;
+    pages[i].lo = static_cast<uint32_t>(p);
+    pages[i].hi = static_cast<uint32_t>(p >> 32);
+  }
+  return n;
+}
+
+uint16_t tamsil_encodedQLen(uint32_t entries) {
+  if (entries == 0) return 0;
+  uint16_t code = static_cast<uint16_t>(32 - __builtin_clz(entries));
+  return code == 16 ? 0 : code;
+}
+
+// ---------------------------------------------------------------------------
+// UE injection after a command time-out
+// ---------------------------------------------------------------------------
+
+void tamsil_generateUE(Adapter* a) {
+  TAMSIL_CERR(a, "Injecting fatal error for post-mortem dump");
+  if (a->asic_gen & (TAMSIL_ASIC_KS2 | TAMSIL_ASIC_KS3)) {
+    tamsil_csrWrite32(a, TAMSIL_CSR_UE_INJECT, 0xFFFFFFFFu);
+    tamsil_csrWrite32(a, TAMSIL_CSR_UE_INJECT_KICK, 0);
+  } else if (a->asic_gen & TAMSIL_ASIC_VESKARN) {
+    uint8_t v = tamsil_pcicfgRead8(a, TAMSIL_PCICFG_UE_INJECT_BYTE);
+    tamsil_pcicfgWrite8(a, TAMSIL_PCICFG_UE_INJECT_BYTE, static_cast<uint8_t>(v | 0x1));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Carriers for the builders
+// ---------------------------------------------------------------------------
+
+static uint32_t cmdTake(Adapter* a, tamsil_Cmd* c, uint8_t subsystem, uint8_t opcode, uint32_t len) {
+  if (c->wait == TAMSIL_WAIT_MBOX) {
+    vmk_SemaLock(&a->mbox_lock);
+    c->wrb = tamsil_wrbFromMbox(a, &c->ctx);
+    if (c->wrb == nullptr) {
+      vmk_SemaUnlock(&a->mbox_lock);
+      tamsil_cmdEnd(c);
+      return TAMSIL_CH_BUSY;
+    }
+  } else {
+    VMK_ReturnStatus ls = vmk_SPLock(a->mcc_lock);
+    if (ls != VMK_OK) TAMSIL_CERR(a, "SpinlockLOck failed 0x%x error", ls);
+    c->wrb = tamsil_wrbFromMccq(a, &c->ctx);
+    if (c->wrb == nullptr) {
+      vmk_SPUnlock(a->mcc_lock);
+      tamsil_cmdEnd(c);
+      return TAMSIL_CH_BUSY;
+    }
+    if (c->wait == TAMSIL_WAIT_SLEEP) {
+      c->ctx->wait_mcc_compl = 1;
+      c->ctx->quiet = 0;
+    }
+  }
+  if (c->buf != nullptr) c->ctx->header = static_cast<Request_Header*>(c->buf->va);
+  c->hdr = c->ctx->header;
+  tamsil_cmdHdrPrepare(c->ctx, subsystem, opcode, len, c->wrb, c->buf);
+  c->p = reinterpret_cast<uint8_t*>(c->hdr) + TAMSIL_HDR_LEN;
+  return 0;
+}
+
+uint32_t tamsil_cmdBegin(Adapter* a, tamsil_Cmd* c, tamsil_Wait wait, uint8_t subsystem,
+                         uint8_t opcode, uint32_t len, uint32_t sgeLen, const char* label) {
+  memset(c, 0, sizeof *c);
+  c->adapter = a;
+  c->wait = wait;
+  c->label = label;
+  c->timeout_ms = TAMSIL_MCC_WAIT_MS;
+  // Memory first: the MCC lock is a spinlock.
+  if (sgeLen != 0) {
+    if (tamsil_mpoolAllocMap(a, &c->sge, sgeLen) == nullptr) return TAMSIL_CH_NO_MEMORY;
+    c->has_sge = true;
+    c->buf = &c->sge;
+  }
+  return cmdTake(a, c, subsystem, opcode, len);
+}
+
+uint32_t tamsil_cmdBeginBuf(Adapter* a, tamsil_Cmd* c, tamsil_Wait wait, uint8_t subsystem,
+                            uint8_t opcode, uint32_t len, DmaBuffer* buf, const char* label) {
+  memset(c, 0, sizeof *c);
+  c->adapter = a;
+  c->wait = wait;
+  c->label = label;
+  c->timeout_ms = TAMSIL_MCC_WAIT_MS;
+  c->buf = buf;
+  return cmdTake(a, c, subsystem, opcode, len);
+}
+
+uint32_t tamsil_cmdRun(tamsil_Cmd* c) {
+  Adapter* a = c->adapter;
+  switch (c->wait) {
+    case TAMSIL_WAIT_MBOX:
+      return tamsil_mboxNotifyWait(a);
+    case TAMSIL_WAIT_POLL: {
+      uint32_t st = tamsil_mccNotifyWait(a);
+      vmk_SPUnlock(a->mcc_lock);
+      return st;
+    }
+    case TAMSIL_WAIT_SLEEP:
+      tamsil_mccNotify(a);
+      vmk_SPUnlock(a->mcc_lock);
+      return tamsil_asyncWorldWait(a, c->hdr, c->ctx, c->timeout_ms, c->label);
+    case TAMSIL_WAIT_POST:
+      tamsil_mccNotify(a);
+      vmk_SPUnlock(a->mcc_lock);
+      return 0;
+  }
+  return TAMSIL_CH_BUSY;
+}
+
+void tamsil_cmdEnd(tamsil_Cmd* c) {
+  if (c->wait == TAMSIL_WAIT_MBOX && c->wrb != nullptr) {
+    vmk_SemaUnlock(&c->adapter->mbox_lock);
+    c->wrb = nullptr;
+  }
+  if (c->has_sge) {
+    tamsil_mpoolUnmapFree(c->adapter, &c->sge);
+    c->has_sge = false;
+  }
+}

@@ -1,0 +1,101 @@
+// Private helpers shared by the command files: byte access at firmware
+// offsets and the two command carriers (mailbox and MCC queue).
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "tamsil.h"
+#include "tamsil_cmds.h"
+#include "tamsil_cmds_os.h"
+
+// Little-endian field access at a byte offset of a firmware record.
+static inline void tamsil_put8(void* base, uint32_t off, uint8_t v) {
+  static_cast<uint8_t*>(base)[off] = v;
+}
+static inline void tamsil_put16(void* base, uint32_t off, uint16_t v) {
+  memcpy(static_cast<uint8_t*>(base) + off, &v, sizeof v);
+}
+static inline void tamsil_put32(void* base, uint32_t off, uint32_t v) {
+  memcpy(static_cast<uint8_t*>(base) + off, &v, sizeof v);
+}
+static inline uint8_t tamsil_get8(const void* base, uint32_t off) {
+  return static_cast<const uint8_t*>(base)[off];
+}
+static inline uint16_t tamsil_get16(const void* base, uint32_t off) {
+  uint16_t v;
+  memcpy(&v, static_cast<const uint8_t*>(base) + off, sizeof v);
+  return v;
+}
+static inline uint32_t tamsil_get32(const void* base, uint32_t off) {
+  uint32_t v;
+  memcpy(&v, static_cast<const uint8_t*>(base) + off, sizeof v);
+  return v;
+}
+
+// Card error: an unrecoverable error was seen or a command timed out.
+static inline bool tamsil_cardError(const Adapter* a) {
+  return (__atomic_load_n(&a->hw_error, __ATOMIC_ACQUIRE) |
+          __atomic_load_n(&a->fw_timeout, __ATOMIC_ACQUIRE)) != 0;
+}
+
+// Speed (Mbps) of the link speed codes 0-7; 0 beyond.
+uint32_t tamsil_speedFromCode(uint32_t code);
+
+// ---------------------------------------------------------------------------
+// One command in flight on either carrier.
+// ---------------------------------------------------------------------------
+
+enum tamsil_Wait : uint8_t {
+  TAMSIL_WAIT_MBOX = 0,   // bootstrap mailbox
+  TAMSIL_WAIT_POLL = 1,   // MCC, polled under mcc_lock
+  TAMSIL_WAIT_SLEEP = 2,  // MCC, sleeping wait
+  TAMSIL_WAIT_POST = 3,   // MCC, no wait
+};
+
+struct tamsil_Cmd {
+  Adapter* adapter;
+  MccWrb* wrb;
+  WrbContext* ctx;
+  Request_Header* hdr;
+  uint8_t* p;  // payload (byte 16 of the command)
+  DmaBuffer sge;
+  DmaBuffer* buf;  // the SGE buffer in use (own or the caller's), or NULL
+  bool has_sge;    // own SGE buffer to free
+  tamsil_Wait wait;
+  const char* label;
+  uint32_t timeout_ms;
+};
+
+// Takes the carrier, allocates an SGE buffer of `sgeLen` bytes when that is
+// non-zero (the command then lies in it), prepares the header for a command
+// of `len` bytes. On failure nothing is held and the status is returned.
+uint32_t tamsil_cmdBegin(Adapter* a, tamsil_Cmd* c, tamsil_Wait wait,
+                         uint8_t subsystem, uint8_t opcode, uint32_t len,
+                         uint32_t sgeLen, const char* label);
+// As tamsil_cmdBegin, with the command laid in the caller's DMA buffer.
+uint32_t tamsil_cmdBeginBuf(Adapter* a, tamsil_Cmd* c, tamsil_Wait wait,
+                            uint8_t subsystem, uint8_t opcode, uint32_t len,
+                            DmaBuffer* buf, const char* label);
+// Rings and waits as the command's kind says; releases the carrier's lock.
+uint32_t tamsil_cmdRun(tamsil_Cmd* c);
+// Frees the SGE buffer (after the response was read).
+void tamsil_cmdEnd(tamsil_Cmd* c);
+
+// ---------------------------------------------------------------------------
+// Services of other driver files that the channel calls. Until their files
+// exist, weak stand-ins (tamsil_cmds_ext.cpp) answer: the completion-queue
+// doorbell is written as the hardware defines it, the link report does
+// nothing, and the rest answers VMK_NOT_SUPPORTED.
+// ---------------------------------------------------------------------------
+
+void tamsil_cqNotify(Adapter* adapter, vmk_uint16 cqId, vmk_Bool arm, vmk_uint32 popped);
+void tamsil_linkStatusUpdate(Adapter* adapter);
+VMK_ReturnStatus tamsil_updateUplinkLinkStatus(Adapter* adapter, vmk_Bool forceDown, vmk_Bool defer);
+VMK_ReturnStatus tamsil_firmwareWaitReady(Adapter* adapter);
+VMK_ReturnStatus tamsil_testAndSetPivardReadyState(Adapter* adapter);
+
+// Receive-queue create payload, shared by the mailbox and MCC forms.
+void tamsil_rxqCreateFill(Adapter* a, tamsil_Cmd* c, QueueInfo* rxq, uint16_t cqId, uint16_t fragSize,
+                          uint32_t maxFrame, uint32_t ifId, uint32_t rss);
+void tamsil_rxqCreateDone(tamsil_Cmd* c, QueueInfo* rxq, uint8_t* rssId);

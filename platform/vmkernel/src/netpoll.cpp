@@ -1,0 +1,161 @@
+// NetPoll contexts: polls run on one kernel NetPoll thread, one at a time,
+// again and again while the callback asks for it.
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "internal.h"
+#include "net_internal.h"
+#include "vmk_uplink_testing.h"
+
+struct vmk_NetPollInt {
+  vmk_NetPollProperties props;
+  bool queued = false;
+  bool running = false;
+  bool dead = false;
+  bool bound = false;
+  vmk_IntrCookie cookie = VMK_INVALID_INTRCOOKIE;
+  unsigned runs = 0;
+};
+
+namespace vmknet {
+
+std::atomic<long> netpolls{0}, netpollBindings{0}, uplinks{0}, enabledVfs{0};
+
+namespace {
+std::mutex pollLock;
+std::condition_variable pollCv;
+std::deque<vmk_NetPoll> pollQueue;
+int pollsRunning = 0;  // pollLock
+
+struct PollThread {
+  std::thread thread;
+  bool stop = false;
+  void ensureStarted() {
+    if (!thread.joinable()) thread = std::thread([this] { run(); });
+  }
+  void run() {
+    std::unique_lock<std::mutex> lk(pollLock);
+    for (;;) {
+      pollCv.wait(lk, [this] { return stop || !pollQueue.empty(); });
+      if (stop) return;
+      vmk_NetPoll np = pollQueue.front();
+      pollQueue.pop_front();
+      np->queued = false;
+      if (np->dead) continue;
+      np->running = true;
+      pollsRunning++;
+      np->runs++;
+      vmk_NetPollProperties props = np->props;
+      lk.unlock();
+      vmk_Bool again = props.poll(props.priv, VMK_NETPOLL_BUDGET);
+      lk.lock();
+      np->running = false;
+      pollsRunning--;
+      if (again && !np->dead && !np->queued) {
+        np->queued = true;
+        pollQueue.push_back(np);
+      }
+      pollCv.notify_all();
+    }
+  }
+  ~PollThread() {
+    {
+      std::lock_guard<std::mutex> g(pollLock);
+      stop = true;
+    }
+    pollCv.notify_all();
+    if (thread.joinable()) thread.join();
+  }
+};
+PollThread pollThread;
+}  // namespace
+
+
+}  // namespace vmknet
+
+using namespace vmknet;
+
+VMK_ReturnStatus vmk_ServiceGetID(const char* name, vmk_ServiceID* id) {
+  VMK_FAULT_POINT("vmk_ServiceGetID");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (name == nullptr || id == nullptr) return VMK_BAD_PARAM;
+  if (std::string(name) != "net") return VMK_NOT_FOUND;
+  *id = 1;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_NetPollCreate(const vmk_NetPollProperties* props, vmk_ServiceID service, vmk_ModuleID,
+                                   vmk_NetPoll* netpoll) {
+  VMK_FAULT_POINT("vmk_NetPollCreate");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (props == nullptr || props->poll == nullptr || netpoll == nullptr || service != 1) return VMK_BAD_PARAM;
+  auto* np = new vmk_NetPollInt();
+  np->props = *props;
+  netpolls++;
+  *netpoll = np;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_NetPollDestroy(vmk_NetPoll netpoll) {
+  if (netpoll == nullptr) return VMK_BAD_PARAM;
+  std::unique_lock<std::mutex> lk(pollLock);
+  netpoll->dead = true;
+  if (std::this_thread::get_id() != pollThread.thread.get_id())
+    pollCv.wait(lk, [&] { return !netpoll->running; });
+  for (auto it = pollQueue.begin(); it != pollQueue.end();)
+    it = (*it == netpoll) ? pollQueue.erase(it) : it + 1;
+  if (netpoll->bound) netpollBindings--;
+  netpolls--;
+  delete netpoll;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_NetPollActivate(vmk_NetPoll netpoll) {
+  if (netpoll == nullptr) return VMK_BAD_PARAM;
+  std::lock_guard<std::mutex> g(pollLock);
+  if (netpoll->dead) return VMK_INVALID_HANDLE;
+  if (!netpoll->queued) {
+    netpoll->queued = true;
+    pollQueue.push_back(netpoll);
+    pollThread.ensureStarted();
+    pollCv.notify_all();
+  }
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_NetPollInterruptSet(vmk_NetPoll netpoll, vmk_IntrCookie cookie) {
+  VMK_FAULT_POINT("vmk_NetPollInterruptSet");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  if (netpoll == nullptr || cookie == VMK_INVALID_INTRCOOKIE) return VMK_BAD_PARAM;
+  std::lock_guard<std::mutex> g(pollLock);
+  if (!netpoll->bound) netpollBindings++;
+  netpoll->bound = true;
+  netpoll->cookie = cookie;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_NetPollInterruptUnSet(vmk_NetPoll netpoll) {
+  if (netpoll == nullptr) return VMK_BAD_PARAM;
+  std::lock_guard<std::mutex> g(pollLock);
+  if (!netpoll->bound) return VMK_NOT_FOUND;
+  netpoll->bound = false;
+  netpoll->cookie = VMK_INVALID_INTRCOOKIE;
+  netpollBindings--;
+  return VMK_OK;
+}
+
+namespace vmktest {
+
+unsigned netPollRuns(vmk_NetPoll netpoll) {
+  std::lock_guard<std::mutex> g(pollLock);
+  return netpoll ? netpoll->runs : 0;
+}
+
+void netPollDrain() {
+  std::unique_lock<std::mutex> lk(pollLock);
+  pollCv.wait(lk, [] { return pollQueue.empty() && pollsRunning == 0; });
+}
+
+}  // namespace vmktest

@@ -1,0 +1,251 @@
+#include "rig.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace cmdtest {
+
+const char* genName(adapter::Gen g) { return adapter::genName(g); }
+
+uint32_t asicBit(adapter::Gen g) {
+  switch (g) {
+    case adapter::Gen::KS2: return TAMSIL_ASIC_KS2;
+    case adapter::Gen::KS3: return TAMSIL_ASIC_KS3;
+    case adapter::Gen::Pivard: return TAMSIL_ASIC_PIVARD;
+    case adapter::Gen::Veskarn: return TAMSIL_ASIC_VESKARN;
+  }
+  return 0;
+}
+
+Rig::Rig(const RigOptions& o) : opt(o) {}
+
+Rig::~Rig() { down(); }
+
+bool Rig::allocRing(QueueInfo* q, uint16_t entries, uint16_t size) {
+  memset(q, 0, sizeof *q);
+  if (tamsil_mpoolAllocMap(a, &q->mem, static_cast<uint32_t>(entries) * size) == nullptr) return false;
+  q->len = entries;
+  q->entry_size = size;
+  return true;
+}
+
+void Rig::freeRing(QueueInfo* q) {
+  if (q->mem.va != nullptr) tamsil_mpoolUnmapFree(a, &q->mem);
+  q->created = 0;
+}
+
+bool Rig::up() {
+  vmktest::reset();
+  vmktest::setClockRate(opt.clock_rate);
+  if (getenv("TAMSIL_TEST_LOG") != nullptr) vmktest::setLogEcho(true);
+  EXPECT_EQ(0, vmktest::loadModule(init_module));
+  module_loaded_ = true;
+
+  adapter::AdapterConfig cfg;
+  cfg.fw.gen = opt.gen;
+  if (opt.card_config) opt.card_config(cfg);
+  card = std::make_unique<adapter::Adapter>(cfg);
+  dev = vmktest::plugPciFunction(card->function(0));
+  if (dev == nullptr) {
+    ADD_FAILURE() << "plug";
+    return false;
+  }
+
+  vmk_uint64 allocated = 0;
+  a = static_cast<Adapter*>(tamsil_mpoolAlloc(sizeof(Adapter), &allocated));
+  if (a == nullptr) {
+    ADD_FAILURE() << "adapter memory";
+    return false;
+  }
+  a->alloc_size = allocated;
+  a->device = dev;
+  vmk_AddrCookie rd;
+  EXPECT_EQ(VMK_OK, vmk_DeviceGetRegistrationData(dev, &rd));
+  a->pci_device = static_cast<vmk_PCIDevice>(rd.ptr);
+  vmk_PCIDeviceID id;
+  vmk_PCIDeviceAddr addr;
+  EXPECT_EQ(VMK_OK, vmk_PCIQueryDeviceID(a->pci_device, &id));
+  EXPECT_EQ(VMK_OK, vmk_PCIQueryDeviceAddr(a->pci_device, &addr));
+  a->pci_id.vendor_id = id.vendorID;
+  a->pci_id.device_id = id.deviceID;
+  a->pci_id.subsystem_vendor_id = id.subVendorID;
+  a->pci_id.subsystem_device_id = id.subDeviceID;
+  a->pci_addr.segment = addr.seg;
+  a->pci_addr.bus = addr.bus;
+  a->pci_addr.devfn = static_cast<vmk_uint8>((addr.dev & 0x1F) | (addr.fn << 5));
+  snprintf(a->pci_name, sizeof a->pci_name, "%04x:%03x:%02x.%x", addr.seg, addr.bus, addr.dev, addr.fn);
+  a->asic_gen = tamsil_asicGeneration(id.deviceID);
+  EXPECT_EQ(asicBit(opt.gen), a->asic_gen);
+  a->debug_mask = TAMSIL_DEBUG_MASK_DEFAULT;
+  a->die_temp_interval = 30;
+  a->sfp_state = 0xFF;
+
+  struct BarMap {
+    void** va;
+    tamsil_barMap* rec;
+    int bar;
+  };
+  int csr = 2, db = 4, cfgbar = 0;
+  if (opt.gen == adapter::Gen::KS2) cfgbar = 1;
+  if (opt.gen == adapter::Gen::Pivard) csr = cfgbar = -1, db = 0;
+  const BarMap maps[] = {
+      {&a->csr_va, &a->csr_bar, csr}, {&a->db_va, &a->db_bar, db}, {&a->pcicfg_va, &a->pcicfg_bar, cfgbar}};
+  for (const BarMap& m : maps) {
+    m.rec->va = m.va;
+    m.rec->bar = static_cast<vmk_uint8>(m.bar < 0 ? 0 : m.bar);
+    if (m.bar < 0) continue;
+    vmk_VA va = 0;
+    if (vmk_PCIMapIOResource(tamsilDriver.module_id, a->pci_device, static_cast<vmk_uint8>(m.bar), nullptr, &va) !=
+        VMK_OK) {
+      ADD_FAILURE() << "map BAR " << m.bar;
+      return false;
+    }
+    *m.va = reinterpret_cast<void*>(va);
+    mapped_[m.bar] = true;
+  }
+
+  // Bus mastering, as attach enables it.
+  vmk_uint32 cmd = 0;
+  EXPECT_EQ(VMK_OK, vmk_PCIReadConfig(tamsilDriver.module_id, a->pci_device, VMK_PCI_CONFIG_ACCESS_16, 0x04, &cmd));
+  EXPECT_EQ(VMK_OK,
+            vmk_PCIWriteConfig(tamsilDriver.module_id, a->pci_device, VMK_PCI_CONFIG_ACCESS_16, 0x04, cmd | 0x4));
+
+  static const vmk_DMAConstraints kCons = {VMK_ADDRESS_MASK_64BIT, 0, 32, 0, 0, 0, 0};
+  vmk_DMAEngineProps dp;
+  memset(&dp, 0, sizeof dp);
+  vmk_NameInitialize(&dp.name, "tamsil");
+  dp.module = tamsilDriver.module_id;
+  dp.device = dev;
+  dp.constraints = &kCons;
+  EXPECT_EQ(VMK_OK, vmk_DMAEngineCreate(&dp, &a->dma_engine));
+  a->features |= TAMSIL_FEAT_DMA64;
+
+  EXPECT_EQ(VMK_OK, vmk_BinarySemaCreate(&a->mbox_lock, tamsilDriver.module_id, "Mbox lock for tamsil"));
+  vmk_Lock* spin[] = {&a->mcc_lock, &a->mcc_cq_lock, &a->mcc_compl_wait_lock, &a->mcc_compl_worker_lock};
+  const char* names[] = {"mcc_lock", "mcc_cq_lock", "mcc_compl_wait_lock", "mcc_compl_worker_lock"};
+  for (int i = 0; i < 4; i++) {
+    vmk_SpinlockCreateProps sp;
+    memset(&sp, 0, sizeof sp);
+    sp.moduleID = tamsilDriver.module_id;
+    sp.heapID = tamsilDriver.heap_id;
+    vmk_NameInitialize(&sp.name, names[i]);
+    sp.type = VMK_SPINLOCK;
+    sp.domain = tamsilDriver.lock_domain;
+    sp.rank = VMK_SPINLOCK_UNRANKED;
+    EXPECT_EQ(VMK_OK, vmk_SpinlockCreate(&sp, spin[i]));
+  }
+  a->flags = vmk_BitVectorAlloc(tamsilDriver.heap_id, TAMSIL_FLAG_BITS);
+
+  if (tamsil_mpoolAllocMap(a, &a->mbox_mem, TAMSIL_MBOX_ALLOC_SIZE) == nullptr) {
+    ADD_FAILURE() << "mailbox memory";
+    return false;
+  }
+  uintptr_t va = reinterpret_cast<uintptr_t>(a->mbox_mem.va);
+  uintptr_t pad = (16 - (va & 15)) & 15;
+  a->mbox_va = reinterpret_cast<void*>(va + pad);
+  a->mbox_bus_addr = (tamsil_dmaBusAddr(&a->mbox_mem) + 15) & ~static_cast<vmk_IOA>(15);
+  a->mbox_size = TAMSIL_MBOX_SIZE;
+  a->mbox_wrb = a->mbox_va;
+
+  uint32_t st = tamsil_cmdFwInit(a);
+  if (st != 0) {
+    ADD_FAILURE() << "firmware init " << std::hex << st;
+    return false;
+  }
+  if (!opt.mcc) return true;
+  if (!allocRing(&eq, 1024, 4) || !allocRing(&a->mcc_cq, TAMSIL_MCC_CQ_LEN, 16) ||
+      !allocRing(&a->mcc_q, TAMSIL_MCC_Q_LEN, 256)) {
+    ADD_FAILURE() << "ring memory";
+    return false;
+  }
+  st = tamsil_cmdEqCreate(a, &eq, 0);
+  if (st == 0) st = tamsil_cmdCqCreate(a, &a->mcc_cq, &eq, false, true, 0);
+  if (st == 0) st = tamsil_cmdMccqCreate(a, &a->mcc_q, &a->mcc_cq);
+  if (st != 0) {
+    ADD_FAILURE() << "MCC set-up " << std::hex << st;
+    return false;
+  }
+  polling_ = opt.poller;
+  poller_ = std::thread([this] {
+    while (!stop_) {
+      if (polling_) tamsil_processMcc(a);
+      if (opt.poll_interval_us == 0)
+        std::this_thread::yield();
+      else
+        std::this_thread::sleep_for(std::chrono::microseconds(opt.poll_interval_us));
+    }
+  });
+  return true;
+}
+
+void Rig::down() {
+  if (poller_.joinable()) {
+    stop_ = true;
+    poller_.join();
+  }
+  if (a != nullptr) {
+    // Take the firmware objects down while the card still answers.
+    if (!a->hw_error && !a->fw_timeout) {
+      if (a->mcc_q.created) tamsil_cmdQDestroy(a, &a->mcc_q, TAMSIL_QTYPE_MCCQ);
+      if (a->mcc_cq.created) tamsil_cmdQDestroy(a, &a->mcc_cq, TAMSIL_QTYPE_CQ);
+      if (eq.created) tamsil_cmdQDestroy(a, &eq, TAMSIL_QTYPE_EQ);
+      tamsil_cmdFwClean(a);
+    }
+    a->mcc_q.created = 0;
+    freeRing(&a->mcc_q);
+    freeRing(&a->mcc_cq);
+    freeRing(&eq);
+    tamsil_statsCleanup(a);
+    if (a->mbox_mem.va != nullptr) tamsil_mpoolUnmapFree(a, &a->mbox_mem);
+    if (a->flags != nullptr) vmk_BitVectorFree(tamsilDriver.heap_id, a->flags);
+    vmk_Lock* spin[] = {&a->mcc_lock, &a->mcc_cq_lock, &a->mcc_compl_wait_lock, &a->mcc_compl_worker_lock};
+    for (vmk_Lock* l : spin)
+      if (*l != VMK_LOCK_INVALID) vmk_SpinlockDestroy(*l);
+    if (a->mbox_lock != VMK_SEMAPHORE_INVALID) vmk_SemaDestroy(&a->mbox_lock);
+    if (a->dma_engine != VMK_DMA_ENGINE_INVALID) vmk_DMAEngineDestroy(a->dma_engine);
+    for (unsigned bar = 0; bar < 6; bar++)
+      if (mapped_[bar]) vmk_PCIUnmapIOResource(tamsilDriver.module_id, a->pci_device, static_cast<vmk_uint8>(bar));
+    tamsil_mpoolFree(a, a->alloc_size);
+    a = nullptr;
+  }
+  if (dev != nullptr) {
+    vmktest::unplugPciFunction(dev);
+    dev = nullptr;
+  }
+  if (module_loaded_) {
+    vmktest::unloadModule(cleanup_module);
+    module_loaded_ = false;
+    vmktest::Live l = vmktest::live();
+    EXPECT_TRUE(l.allZero()) << l.describe();
+  }
+  card.reset();
+}
+
+std::vector<uint8_t> Rig::lastRequest(uint8_t sub, uint8_t op) {
+  return fw([&](adapter::Engine& e) {
+    const std::vector<uint8_t>* r = e.lastRequest(sub, op);
+    return r != nullptr ? *r : std::vector<uint8_t>();
+  });
+}
+
+unsigned Rig::seen(uint8_t sub, uint8_t op) {
+  return fw([&](adapter::Engine& e) { return e.commandsSeen(sub, op); });
+}
+
+void Rig::setFault(uint8_t sub, uint8_t op, const adapter::Fault& f) {
+  fw([&](adapter::Engine& e) {
+    e.setFault(sub, op, f);
+    return 0;
+  });
+}
+
+void Rig::clearFaults() {
+  fw([&](adapter::Engine& e) {
+    e.clearFaults();
+    return 0;
+  });
+}
+
+}  // namespace cmdtest

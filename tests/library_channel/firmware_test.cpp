@@ -68,7 +68,7 @@ TEST_F(ChannelTest, EventLogSizeEntriesAndClear) {
   ASSERT_EQ(ioctl_get_eventlog_entries(1, entries.data(), needed, 0, 0, int32_t(kCtrlIscsi)), 0u);
   EXPECT_EQ(le32(entries, 4), 3u);
   EXPECT_EQ(entries[8 + 64], 0x42);
-  ASSERT_EQ(ioctl_clear_event_log(1, nullptr, 0, 0, int32_t(kCtrlIscsi)), 0u);
+  ASSERT_EQ(ioctl_clear_event_log(1, 0, 0, int32_t(kCtrlIscsi)), 0u);
   ASSERT_EQ(ioctl_get_eventlogbuffersize(1, q, 0, 0, int32_t(kCtrlIscsi), &needed), 0u);
   EXPECT_EQ(needed, 8);
 }

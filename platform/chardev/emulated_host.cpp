@@ -9,6 +9,7 @@
 
 #include <atomic>
 
+#include "fw_discovery.h"
 #include "fw_library.h"
 #include "wire.h"
 
@@ -75,6 +76,7 @@ EmulatedHost::EmulatedHost(const HostSpec& spec) : spec_(spec) {
       for (uint32_t off = 0; off < kConfigSnapshot; off += 4)
         (*snapshot)[f].push_back(card.function(f)->configRead(off, 4));
     adapter::registerLibraryHandlers(card.engine());
+    adapter::registerDiscoveryHandlers(card.engine());
     adapter::LibraryHostInfo info;
     info.bus = a.bus;
     info.device = a.device;

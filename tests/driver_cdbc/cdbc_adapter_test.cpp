@@ -343,6 +343,19 @@ TEST_F(CdbcAdapter, UnmappedBarIsOutsideTheProgram) {
   EXPECT_EQ(img.w[kMarker], 0u);
 }
 
+// A BAR whose size cannot be learnt is closed to the program.
+TEST_F(CdbcAdapter, UnknownBarSizeClosesTheSpace) {
+  Start(kKs3);
+  vmktest::failCall("vmk_PCIQueryIOResource", 1);  // the first space asked: PCI configuration
+  Image img;
+  img.Ops({Ins(TAMSIL_CDBC_OP_READ32, 1, kImm, 3, 0x160), cdbctest::Dump(1, 0),
+           Ins(TAMSIL_CDBC_OP_READ32, 1, kImm, 0, 0x58), MoveImm(kMarker, 1), kEnd});
+  Output out;
+  EXPECT_EQ(Run(0, img, out), TAMSIL_CDBC_ERR_BOUNDS);
+  EXPECT_EQ(out.Area()[0], 1);  // the doorbell space was still open
+  EXPECT_EQ(img.w[kMarker], 0u);
+}
+
 // A whole segment-shaped program: read N registers in a loop and dump them;
 // the length comes back through r9.
 TEST_F(CdbcAdapter, SegmentLoop) {

@@ -211,6 +211,9 @@ u32 ORSA_get_node_description(u32 tag, HmNodeDescription *desc)
 
 u32 ORSA_get_node_name(u32 tag, char *name, u32 kind)
 {
+    /* A stale tree is rebuilt before any node is looked up: a rebuild frees
+     * every node record a lookup made before it could have returned. */
+    orsa_rebuild_stale_hierarchy();
     HmNode *node = get_node((i32)tag);
     if (node == nullptr || name == nullptr)
         return 1;
@@ -304,9 +307,9 @@ u32 ORSA_get_valid_instances(u32 tag, const char *name, u32 *numbers, u32 *count
 
 u32 ORSA_get_property_val(u32 group_tag, u32 property_tag, char *value, i32 size)
 {
+    API_ENTER("ORSA_get_property_val");
     HmNode *group = get_node((i32)group_tag);
     HmNode *prop = get_node((i32)property_tag);
-    API_ENTER("ORSA_get_property_val");
     for (int depth = 0;; depth++) {
         if (group == nullptr || value == nullptr || prop == nullptr || depth > 64)
             return 1;
@@ -362,9 +365,9 @@ static void set_validation_status(u32 code, const char *param, i32 min, i32 max)
 
 u32 ORSA_set_property_val(u32 group_tag, u32 property_tag, char *value, u32 size)
 {
+    API_ENTER("ORSA_set_property_val");
     HmNode *group = get_node((i32)group_tag);
     HmNode *prop = get_node((i32)property_tag);
-    API_ENTER("ORSA_set_property_val");
     for (int depth = 0;; depth++) {
         if (group == nullptr || value == nullptr || prop == nullptr || depth > 64)
             return 1;
@@ -417,9 +420,9 @@ static void detach_new_tags(void)
 
 u32 ORSA_do_action(u32 group_tag, u32 action_tag, HmValueSlot *params, u32 *new_tags)
 {
+    API_ENTER("ORSA_do_action");
     HmNode *group = get_node((i32)group_tag);
     HmNode *action = get_node((i32)action_tag);
-    API_ENTER("ORSA_do_action");
     if (action == nullptr || group == nullptr || params == nullptr)
         return 1;
     if (group->kind != HM_KIND_GROUP && group->kind != HM_KIND_LINK)

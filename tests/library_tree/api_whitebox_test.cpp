@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "backend/orsa_gateway.h"
 #include "tree_fixture.h"
 
 namespace {
@@ -508,6 +509,63 @@ TEST_F(ApiTree, PersistentNodesInPriorityOrder)
     EXPECT_EQ(ORSA_get_persistence_info(ctl->tag, &info), 1u); /* not persistent */
     EXPECT_EQ(ORSA_get_persistence_info(name->tag, &info), 1u);
     EXPECT_EQ(ORSA_get_persistence_info(link->tag, nullptr), 1u);
+}
+
+} // namespace
+
+namespace {
+
+/* A tree marked stale (a NIC request saw the function count change) is built
+ * again at the next API entry. The calls that take two tags must look them up
+ * in the rebuilt tree: a lookup made before the rebuild would hold nodes the
+ * rebuild freed. */
+TEST_F(ApiTree, StaleTreeIsRebuiltBeforeTagsAreLookedUp)
+{
+    enum Call { GetValue, SetValue, DoAction, NodeName };
+    struct {
+        Call call;
+        const char *what;
+    } cases[] = {
+        {GetValue, "ORSA_get_property_val"},
+        {SetValue, "ORSA_set_property_val"},
+        {DoAction, "ORSA_do_action"},
+        {NodeName, "ORSA_get_node_name"},
+    };
+    static HmAction desc{};
+    desc = HmAction{make_targets, 0, 0, {}};
+    for (auto &c : cases) {
+        /* every case builds its own dynamic group: the rebuild of the case
+         * before took the fixture's away */
+        HmNode *g = b.instance(root, "Stale", target_bits, 256);
+        ASSERT_NE(g, nullptr) << c.what;
+        HmNode *p = b.property(g, "Value", HM_TYPE_STRING, HM_PROP_WRITABLE, 0, 32, "", "old");
+        HmNode *a = b.action(g, "Act", &desc);
+        ASSERT_TRUE(p != nullptr && a != nullptr) << c.what;
+        u32 group_tag = g->tag, prop_tag = p->tag, action_tag = a->tag;
+        rec = Recorded{};
+        orsa_hierarchy_stale = 1;
+        char text[HM_VALUE_SIZE] = "new";
+        HmValueSlot params[HM_MAX_PARAMS] = {};
+        u32 rc = 0;
+        switch (c.call) {
+        case GetValue:
+            rc = ORSA_get_property_val(group_tag, prop_tag, text, sizeof text);
+            break;
+        case SetValue:
+            rc = ORSA_set_property_val(group_tag, prop_tag, text, sizeof text);
+            break;
+        case DoAction:
+            rc = ORSA_do_action(group_tag, action_tag, params, nullptr);
+            break;
+        case NodeName:
+            rc = ORSA_get_node_name(group_tag, text, HM_KIND_GROUP);
+            break;
+        }
+        EXPECT_EQ(orsa_hierarchy_stale, 0) << c.what;
+        EXPECT_EQ(rc, 1u) << c.what << ": the tags name no node of the rebuilt tree";
+        EXPECT_EQ(rec.calls, 0) << c.what;
+        EXPECT_EQ(get_node((i32)group_tag), nullptr) << c.what;
+    }
 }
 
 } // namespace

@@ -63,7 +63,10 @@ u32 ORSA_init(void)
 
 u32 ORSA_exit(void)
 {
-    API_ENTER("ORSA_exit");
+    /* No rebuild of a stale tree here: the last client takes the tree down
+     * anyway, and for the others the next call that walks it rebuilds it. */
+    pdebug(ORSA_LOG_CAT_API, ORSA_LOG_DEBUG, "--- entering %s ---\n", "ORSA_exit");
+    orsa_reset_last_status();
     if (orsa_client_count < 1)
         return 0;
     pdebug(ORSA_LOG_CAT_API, ORSA_LOG_INFO, "Client disconnecting #%d\n", (int)orsa_client_count);

@@ -568,4 +568,22 @@ TEST_F(ApiTree, StaleTreeIsRebuiltBeforeTagsAreLookedUp)
     }
 }
 
+/* Leaving never rebuilds a stale tree: the last client takes it down, and for
+ * the others the next call that walks the tree rebuilds it. */
+TEST_F(ApiTree, ExitLeavesAStaleTreeToTheNextCall)
+{
+    ASSERT_EQ(ORSA_init(), 0u); /* a second client */
+    HmProperty *version = HM_PROPERTY(&ORSAServiceVersion_node);
+    orsa_strlcpy(version->value, "held by a client", sizeof version->value);
+    orsa_hierarchy_stale = 1;
+    EXPECT_EQ(ORSA_exit(), 0u);
+    EXPECT_EQ(orsa_client_count, 1);
+    EXPECT_EQ(orsa_hierarchy_stale, 1) << "left to the next call";
+    EXPECT_STREQ(HM_PROPERTY(&ORSAServiceVersion_node)->value, "held by a client") << "not rebuilt on the way out";
+    u32 parent = 99;
+    EXPECT_EQ(ORSA_get_parent_tag(0, &parent), 0u);
+    EXPECT_EQ(orsa_hierarchy_stale, 0);
+    EXPECT_STRNE(HM_PROPERTY(&ORSAServiceVersion_node)->value, "held by a client") << "rebuilt at the next call";
+}
+
 } // namespace

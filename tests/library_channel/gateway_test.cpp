@@ -378,6 +378,19 @@ TEST_F(ChannelTest, LinkDownStatusIsStillMapped) {
 
 // ---- the status map ---------------------------------------------------------------
 
+// The map's messages are the library's one vocabulary: a code never reads one
+// way from the map and another from the status table.
+TEST(StatusMap, MessagesAreTheVocabularysTexts) {
+  size_t with_message = 0;
+  for (size_t i = 0; i < orsa_status_map_rows; ++i) {
+    const OrsaStatusMapRow& r = orsa_status_map[i];
+    if (r.message_code == 0) continue;
+    ++with_message;
+    EXPECT_STREQ(orsa_status_text(r.message_code), r.message) << "row " << i << ", code " << r.message_code;
+  }
+  EXPECT_EQ(with_message, 23u);
+}
+
 TEST(StatusMap, EveryRow) {
   const char* kLinkDown = "The Link Status is Down. Please check the cable.";
   struct Case {

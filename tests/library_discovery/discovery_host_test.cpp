@@ -48,7 +48,7 @@ std::vector<HostCase> hostCases()
         {0, "NICPhysicalHBA1/PCI", "FunctionNumber", "0x1"},
         {0, "NICPhysicalHBA1", "IfName", "vmnic1"},
         {0, "NICPhysicalHBA0", "IsVF", "False"},
-        {0, "OEM", "OEMSerialNumber", "KS3EMU000001"},
+        {0, "OEM", "OEMSerialNumber", "OEMKS3EMU000001"},
         {1, "", "SerialNumber", "VSKEMU000002"},
         {1, "NICPhysicalHBA0/PCI", "DeviceID", "0x3b28"},
         {1, "NICPhysicalHBA0/PCI", "BusNumber", "0x5"},

@@ -208,3 +208,14 @@ TEST_F(DiscoveryHost, ClientInitRevalidatesAndGivesUpOnAHostThatKeepsChanging)
     EXPECT_LT(reads, 40u);
     host_->engine(1).registerHandler(1, 32, attrs);
 }
+
+TEST_F(DiscoveryHost, LastClientExitClosesTheDevices)
+{
+    make(chardev::defaultHost());
+    ASSERT_EQ(start(), 0u);
+    EXPECT_GT(host_->openDescriptors(), 0u); // the iSCSI devices stay open between requests
+    backend_client_exit(1);
+    EXPECT_GT(host_->openDescriptors(), 0u);
+    backend_client_exit(0);
+    EXPECT_EQ(host_->openDescriptors(), 0u);
+}

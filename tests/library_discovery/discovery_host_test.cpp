@@ -219,3 +219,20 @@ TEST_F(DiscoveryHost, LastClientExitClosesTheDevices)
     backend_client_exit(0);
     EXPECT_EQ(host_->openDescriptors(), 0u);
 }
+
+TEST_F(DiscoveryHost, Ks2NicVpdSelectorFollowsThePhysicalPort)
+{
+    chardev::HostSpec spec;
+    spec.adapters = {adapterSpec(adapter::Gen::KS2, 3, "KS2EMU000009", {nicFn(0, "vmnic0"), nicFn(1, "vmnic1")})};
+    make(spec);
+    ASSERT_EQ(start(), 0u);
+    EXPECT_EQ(cached(group(ctrl(0), "NICPhysicalHBA1"), "PortNumber"), "1");
+    // The last VPD request was the second function's: selector 3 (port 1), NIC device.
+    const std::vector<uint8_t> *rq = host_->engine(0).lastRequest(1, 91);
+    ASSERT_NE(rq, nullptr);
+    ASSERT_GE(rq->size(), 19u);
+    EXPECT_EQ((*rq)[16], 3);
+    EXPECT_EQ((*rq)[17], 0);
+    EXPECT_EQ((*rq)[18], 0);
+    EXPECT_EQ(cached(ctrl(0), "PHYFirmwareVersion"), "N/A");
+}

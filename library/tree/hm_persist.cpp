@@ -241,7 +241,7 @@ u32 dump_properties(HmNode *group, FILE *file, u32 mask)
             continue;
         char value[HM_VALUE_SIZE] = {};
         char path[HM_PATH_SIZE];
-        if (ORSA_get_property_val(group->tag, c->tag, value, sizeof value) != 0 ||
+        if (orsa_read_property_val(group->tag, c->tag, value, sizeof value) != 0 ||
             get_full_path(c, path) != 0)
             continue;
         value[HM_VALUE_SIZE - 1] = '\0';

@@ -310,7 +310,14 @@ u32 ORSA_get_valid_instances(u32 tag, const char *name, u32 *numbers, u32 *count
 
 u32 ORSA_get_property_val(u32 group_tag, u32 property_tag, char *value, i32 size)
 {
-    API_ENTER("ORSA_get_property_val");
+    orsa_rebuild_stale_hierarchy();
+    return orsa_read_property_val(group_tag, property_tag, value, size);
+}
+
+u32 orsa_read_property_val(u32 group_tag, u32 property_tag, char *value, i32 size)
+{
+    pdebug(ORSA_LOG_CAT_API, ORSA_LOG_DEBUG, "--- entering %s ---\n", "ORSA_get_property_val");
+    orsa_reset_last_status();
     HmNode *group = get_node((i32)group_tag);
     HmNode *prop = get_node((i32)property_tag);
     for (int depth = 0;; depth++) {

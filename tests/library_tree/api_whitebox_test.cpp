@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "backend/orsa_gateway.h"
+#include "tree/hm_persist.h"
 #include "tree_fixture.h"
 
 namespace {
@@ -584,6 +585,39 @@ TEST_F(ApiTree, ExitLeavesAStaleTreeToTheNextCall)
     EXPECT_EQ(ORSA_get_parent_tag(0, &parent), 0u);
     EXPECT_EQ(orsa_hierarchy_stale, 0);
     EXPECT_STRNE(HM_PROPERTY(&ORSAServiceVersion_node)->value, "held by a client") << "rebuilt at the next call";
+}
+
+/* The state file reads every property through the API's read path while it
+ * walks the tree. A handler whose command finds the NIC functions changed
+ * marks the tree stale; the walk must go on over the tree it holds, and the
+ * rebuild waits for the next API entry. */
+TEST_F(ApiTree, StateFileWalkIsNeverRebuiltUnderneath)
+{
+    struct Stale {
+        static u32 handler(HmNode *property, char *value, u32 mode)
+        {
+            orsa_hierarchy_stale = 1;
+            return handle_internal_property(property, value, mode);
+        }
+    };
+    HmNode *g = b.instance(root, "Walked", target_bits, 256);
+    ASSERT_NE(g, nullptr);
+    const char *names[] = {"First", "Second", "Third"};
+    for (const char *n : names)
+        ASSERT_NE(b.property(g, n, HM_TYPE_STRING, HM_PROP_WRITABLE, 0, 32, "", n, Stale::handler), nullptr);
+
+    char text[4096] = {};
+    FILE *file = fmemopen(text, sizeof text - 1, "w");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(save_node(g, file, HM_PROP_WRITABLE), 0u);
+    fclose(file);
+    EXPECT_EQ(orsa_hierarchy_stale, 1) << "left to the next API entry";
+    for (const char *n : names)
+        EXPECT_NE(strstr(text, n), nullptr) << n << " in:\n" << text;
+
+    u32 parent = 99;
+    EXPECT_EQ(ORSA_get_parent_tag(0, &parent), 0u);
+    EXPECT_EQ(orsa_hierarchy_stale, 0);
 }
 
 } // namespace

@@ -18,6 +18,24 @@ const Gen kAllGens[] = {Gen::KS2, Gen::KS3, Gen::Pivard, Gen::Veskarn};
 
 std::string genParamName(const testing::TestParamInfo<Gen>& i) { return adapter::genName(i.param); }
 
+// Lets the clock run fast when a test leaves early, so that waiters still
+// sleeping on the stopped clock time out instead of holding their futures.
+struct ClockRelease {
+  ~ClockRelease() { vmktest::setClockRate(5000.0); }
+};
+
+// Moves the stopped kernel clock on in small steps until `f` is ready (the
+// waiter may enter its timed wait only after the first steps), at most
+// `limitMs` of kernel time.
+template <typename T>
+bool stepClockUntilReady(std::future<T>& f, uint64_t limitMs) {
+  for (uint64_t t = 0; t <= limitMs; t += 500) {
+    if (f.wait_for(std::chrono::milliseconds(10)) == std::future_status::ready) return true;
+    vmktest::advanceMs(500);
+  }
+  return f.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+}
+
 class ChannelTest : public testing::TestWithParam<Gen> {
  protected:
   void SetUp() override {
@@ -279,6 +297,7 @@ TEST_P(ChannelTest, PolledWaitEndsOnItsOwnCompletion) {
     uint32_t tx, rx;
     return tamsil_cmdGetFlowControl(a, &tx, &rx);
   });
+  ClockRelease release;
   // Wait until the sleeping command is on the ring.
   for (int i = 0; i < 2000 && rig->seen(1, 37) == 0; i++) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ASSERT_EQ(1u, rig->seen(1, 37));
@@ -335,12 +354,15 @@ TEST_P(ChannelTest, LateCompletionFoundAtCheckpoint) {
     uint32_t tx, rx;
     return tamsil_cmdGetFlowControl(a, &tx, &rx);
   });
+  ClockRelease release;
   for (int i = 0; i < 2000 && rig->seen(1, 37) == 0; i++) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ASSERT_EQ(1u, rig->seen(1, 37));
   rig->card->releaseHeldCompletions(0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  vmktest::advanceMs(12001);
-  ASSERT_EQ(std::future_status::ready, waiter.wait_for(std::chrono::seconds(20)));
+  if (!stepClockUntilReady(waiter, 60000)) {
+    vmktest::setClockRate(5000.0);  // let the waiter end before failing
+    waiter.wait();
+    FAIL() << "the waiter did not find its completion";
+  }
   EXPECT_EQ(0u, waiter.get());
   EXPECT_EQ(1u, vmktest::logCount("Checkpoint 1 (12 sec)"));
   EXPECT_EQ(0u, vmktest::logCount("Checkpoint 2"));
@@ -354,11 +376,15 @@ TEST_P(ChannelTest, CardErrorAtCheckpointEndsTheWait) {
     uint32_t tx, rx;
     return tamsil_cmdGetFlowControl(a, &tx, &rx);
   });
+  ClockRelease release;
   for (int i = 0; i < 2000 && rig->seen(1, 37) == 0; i++) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ASSERT_EQ(1u, rig->seen(1, 37));
   a->hw_error = 1;
-  vmktest::advanceMs(12001);
-  ASSERT_EQ(std::future_status::ready, waiter.wait_for(std::chrono::seconds(20)));
+  if (!stepClockUntilReady(waiter, 60000)) {
+    vmktest::setClockRate(5000.0);
+    waiter.wait();
+    FAIL() << "the waiter did not see the card error";
+  }
   EXPECT_EQ(TAMSIL_CH_FAILURE, waiter.get());
   EXPECT_EQ(0u, vmktest::logCount("Checkpoint"));
   EXPECT_EQ(1u, vmktest::logCount("GetFlowControl Error in card detected..Ignoring ioctl opcode: 0x25, subsystem:0x1"));
@@ -382,6 +408,7 @@ TEST_P(ChannelTest, ManyWaitersAreAllWoken) {
       uint32_t tx, rx;
       return tamsil_cmdGetFlowControl(a, &tx, &rx);
     }));
+  ClockRelease release;
   for (int i = 0; i < 5000 && rig->seen(1, 37) < n; i++) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ASSERT_EQ(static_cast<unsigned>(n), rig->seen(1, 37));
   rig->card->releaseHeldCompletions(0);

@@ -36,6 +36,15 @@ protected:
         HM_GROUP(iscsi1_)->nhandle = &handle3_;
     }
 
+    // The records above are the test's own: discovery's teardown frees the
+    // records it finds on physical HBAs, so they go before it runs.
+    void TearDown() override
+    {
+        HM_GROUP(iscsi1_)->nhandle = nullptr;
+        HM_GROUP(lhba_)->nhandle = nullptr;
+        TreeFixture::TearDown();
+    }
+
     u32 handle3_ = 0;
     HmNode *ks0_, *ks2_, *nic0_, *iscsi1_, *iscsi3_, *lhba_, *target_, *leaf_;
 };

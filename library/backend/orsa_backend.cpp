@@ -276,7 +276,7 @@ u32 ORSA_update_driver_attribs(u32 instance, HmNode *phba, u32 protocol, u8 *a, 
             set_prop_val(pci, "FunctionNumber", "0x%x", f.function);
         }
         ORSA_update_nic_port_number();
-        set_prop_val(phba, "IfName", "%.255s", orsa_glob.nic_if_names[instance - 1]);
+        ORSA_update_nic_ifname(phba, instance);
     }
     ORSA_get_driver_name(phba, 0, protocol);
     return ORSA_get_driver_version(phba, 0, 0, a, attributes_status) != 0 ? 1 : 0;
@@ -579,8 +579,8 @@ u32 backend_client_init(i32 clients)
     for_each_instance(&ROOT, "Kalderstone", [](HmNode *ks) {
         for_each_instance(ks, "NICPhysicalHBA", [](HmNode *phba) {
             u32 *record = (u32 *)HM_GROUP(phba)->nhandle;
-            if (record != nullptr && *record >= 1 && *record <= ORSA_MAX_FUNCTIONS)
-                set_prop_val(phba, "IfName", "%.255s", orsa_glob.nic_if_names[*record - 1]);
+            if (record != nullptr)
+                ORSA_update_nic_ifname(phba, *record);
             ORSA_update_nic_port_number();
             return true;
         });

@@ -10,19 +10,8 @@
 u32 ORSA_get_nic_logicalhba(HmNode *phba, u32 instance, u32 *count, u32 create)
 {
     u32 vfs = 0;
-    if (phba != nullptr && instance >= 1 && instance <= ORSA_MAX_FUNCTIONS) {
-        u8 *dinfo = (u8 *)orsa_dzalloc(976);
-        if (dinfo != nullptr && ioctl_get_virt_f_info(instance, dinfo, &vfs) != 0)
-            vfs = 0;
-        orsa_dfree(dinfo);
-    }
-    if (vfs > ORSA_MAX_NIC_LHBA)
-        vfs = ORSA_MAX_NIC_LHBA;
-    if (create == 1) {
-        for (u32 i = 0; i < vfs; ++i)
-            if (initialize_NICLogicalHBA(phba, nullptr, nullptr, nullptr) == nullptr)
-                break;
-    }
+    if (phba != nullptr && orsa_valid_nic_instance(instance) && ORSA_Get_VF_Info(instance, &vfs, create, phba) != 0)
+        vfs = 0;
     if (count != nullptr)
         *count = vfs;
     return 0;

@@ -614,6 +614,8 @@ namespace {
 // A stale tree is rebuilt at the next API entry, not inside the request that
 // found the change: nodes a caller holds stay valid until it returns.
 TEST_F(ChannelTest, StaleTreeIsRebuiltAtTheNextApiEntry) {
+  // Discovery opens the iSCSI devices itself.
+  os_put_port_instances(orsa_glob.iscsi_port_instances, ORSA_MAX_FUNCTIONS);
   ASSERT_EQ(ORSA_init(), 0u);
   HmProperty* body = HM_PROPERTY(&ORSAServiceVersion_node);
   const std::string built = body->value;

@@ -67,7 +67,8 @@ TEST(ChannelEncoding, RingLengthCode) {
 TEST(ChannelEncoding, EqDelayMultiplier) {
   struct {
     uint32_t us, mult;
-  } cases[] = {{0, 0}, {1000001, 1023}, {2000000, 1023}, {1000000, 1023}, {128, 82}, {8, 4}, {1000, 650}};
+  } cases[] = {{0, 0},    {1000001, 1023}, {2000000, 1023}, {1000000, 1023}, {128, 82},
+                 {8, 4},    {1000, 650},     {1, 0},          {2, 0},          {0xFFFFFFFFu, 1023}};
   for (auto& c : cases) EXPECT_EQ(c.mult, tamsil_eqDelayMultiplier(c.us)) << c.us;
 }
 

@@ -212,6 +212,33 @@ TEST_P(ChannelTest, MailboxStatusesMapped) {
   }
 }
 
+// The ready bit came back but the firmware wrote no completion.
+TEST_P(ChannelTest, MailboxWithoutCompletionEntry) {
+  a->debug_mask |= TAMSIL_DBG_MCC;
+  vmktest::clearLog();
+  rig->setFault(1, 89, {.no_entry = true, .times = 1});
+  EXPECT_EQ(0xFFFFFFFFu, tamsil_cmdIntrSet(a, true));
+  EXPECT_EQ(1u, vmktest::logCount("Invalid mailbox completion"));
+  EXPECT_EQ(1u, vmktest::logCount("Going to check Mbox ready"));
+  EXPECT_EQ(1u, vmktest::logCount("] Mbox ready\n"));
+  EXPECT_EQ(0, a->fw_timeout);
+  // The channel is still usable: the next command gets its real answer.
+  unsigned seen = rig->seen(1, 89);
+  EXPECT_EQ(GetParam() == Gen::Pivard ? 2u : 0u, tamsil_cmdIntrSet(a, true));
+  EXPECT_EQ(seen + 1, rig->seen(1, 89));
+}
+
+using ChannelDeathTest = ChannelTest;
+INSTANTIATE_TEST_SUITE_P(Gens, ChannelDeathTest, testing::Values(Gen::KS2, Gen::Pivard), genParamName);
+
+// A mailbox completion with flags but no valid bit stops the system (on
+// Pivard after asking the firmware for its dump).
+TEST_P(ChannelDeathTest, MailboxCompletionWithoutValidBitStopsTheSystem) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  rig->setFault(1, 89, {.malformed = true, .times = 1});
+  EXPECT_DEATH(tamsil_cmdIntrSet(a, true), "Unrecoverable error in tamsil attamsil_cmds:tamsil_mccComplIsNew");
+}
+
 // ---------------------------------------------------------------------------
 // MCC: taking a WRB
 // ---------------------------------------------------------------------------

@@ -90,6 +90,36 @@ TEST(ChannelEncoding, HeaderAndWrb) {
   EXPECT_EQ(0, wrbMem[32]);
 }
 
+// Page lists: whole pages from the first bus address, counting the offset of
+// the buffer in its first page, never more than the command has room for.
+TEST_P(ChannelTest, PageListOfAQueueBuffer) {
+  QueueInfo q{};
+  ASSERT_TRUE(rig->allocRing(&q, 2560, 16));  // 40 KB: ten pages
+  const uint64_t pa = tamsil_dmaBusAddr(&q.mem);
+  struct {
+    uint32_t size, vaOffset, maxPages, pages;
+  } cases[] = {
+      {1, 0, 8, 1}, {4096, 0, 8, 1}, {4097, 0, 8, 2}, {16384, 0, 8, 4},
+      {4096, 0x800, 8, 2}, {40960, 0, 8, 8}, {40960, 0, 2, 2}, {0, 0, 8, 0},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.size << " bytes at +" << c.vaOffset);
+    DmaBuffer b = q.mem;
+    b.size = c.size;
+    b.va = static_cast<uint8_t*>(q.mem.va) + c.vaOffset;
+    tamsil_PhysAddr pages[9];
+    memset(pages, 0xEE, sizeof pages);
+    ASSERT_EQ(c.pages, tamsil_cmdPageAddrsPrepare(a, pages, c.maxPages, &b));
+    for (uint32_t i = 0; i < c.pages; i++) {
+      uint64_t want = pa + 4096ull * i;
+      EXPECT_EQ(static_cast<uint32_t>(want), pages[i].lo) << i;
+      EXPECT_EQ(static_cast<uint32_t>(want >> 32), pages[i].hi) << i;
+    }
+    EXPECT_EQ(0xEEEEEEEEu, pages[c.pages].lo) << "written past the list";
+  }
+  rig->freeRing(&q);
+}
+
 // ---------------------------------------------------------------------------
 // Bring-up through the builders, as the firmware decoded it
 // ---------------------------------------------------------------------------

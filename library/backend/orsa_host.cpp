@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 #include "iscsi/iscsi_persist.h"
-#include "tree/hm_log.h"
 #include "tree/hm_engine.h"
+#include "tree/hm_log.h"
 #include "tree/hm_lookup.h"
 
 OrsaTimerSlot orsa_glob_timer[ORSA_TIMER_SLOTS];
@@ -22,7 +22,12 @@ namespace {
 constexpr mode_t kFileMode = 0644;
 constexpr mode_t kDirMode = 0755;
 
-OrsaClockFn g_clock = [](struct timeval *now) { return gettimeofday(now, nullptr); };
+int system_clock(struct timeval *now)
+{
+    return gettimeofday(now, nullptr);
+}
+
+OrsaClockFn g_clock = system_clock;
 
 bool readable(const char *path)
 {
@@ -73,7 +78,7 @@ OrsaTimerSlot *timer_slot(HmNode *node)
 
 void orsa_host_set_clock(OrsaClockFn fn)
 {
-    g_clock = fn != nullptr ? fn : [](struct timeval *now) { return gettimeofday(now, nullptr); };
+    g_clock = fn != nullptr ? fn : system_clock;
 }
 
 uint32_t orsa_lock_file(FILE *fp)

@@ -67,7 +67,8 @@ TEST(ChannelEncoding, RingLengthCode) {
 TEST(ChannelEncoding, EqDelayMultiplier) {
   struct {
     uint32_t us, mult;
-  } cases[] = {{0, 0}, {1000001, 1023}, {2000000, 1023}, {1000000, 1023}, {128, 82}, {8, 4}, {1000, 650}};
+  } cases[] = {{0, 0},    {1000001, 1023}, {2000000, 1023}, {1000000, 1023}, {128, 82},
+                 {8, 4},    {1000, 650},     {1, 0},          {2, 0},          {0xFFFFFFFFu, 1023}};
   for (auto& c : cases) EXPECT_EQ(c.mult, tamsil_eqDelayMultiplier(c.us)) << c.us;
 }
 
@@ -87,6 +88,36 @@ TEST(ChannelEncoding, HeaderAndWrb) {
   EXPECT_EQ(3, wrbMem[21]);
   EXPECT_EQ(132u, ctx.header->request_length);
   EXPECT_EQ(0, wrbMem[32]);
+}
+
+// Page lists: whole pages from the first bus address, counting the offset of
+// the buffer in its first page, never more than the command has room for.
+TEST_P(ChannelTest, PageListOfAQueueBuffer) {
+  QueueInfo q{};
+  ASSERT_TRUE(rig->allocRing(&q, 2560, 16));  // 40 KB: ten pages
+  const uint64_t pa = tamsil_dmaBusAddr(&q.mem);
+  struct {
+    uint32_t size, vaOffset, maxPages, pages;
+  } cases[] = {
+      {1, 0, 8, 1}, {4096, 0, 8, 1}, {4097, 0, 8, 2}, {16384, 0, 8, 4},
+      {4096, 0x800, 8, 2}, {40960, 0, 8, 8}, {40960, 0, 2, 2}, {0, 0, 8, 0},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.size << " bytes at +" << c.vaOffset);
+    DmaBuffer b = q.mem;
+    b.size = c.size;
+    b.va = static_cast<uint8_t*>(q.mem.va) + c.vaOffset;
+    tamsil_PhysAddr pages[9];
+    memset(pages, 0xEE, sizeof pages);
+    ASSERT_EQ(c.pages, tamsil_cmdPageAddrsPrepare(a, pages, c.maxPages, &b));
+    for (uint32_t i = 0; i < c.pages; i++) {
+      uint64_t want = pa + 4096ull * i;
+      EXPECT_EQ(static_cast<uint32_t>(want), pages[i].lo) << i;
+      EXPECT_EQ(static_cast<uint32_t>(want >> 32), pages[i].hi) << i;
+    }
+    EXPECT_EQ(0xEEEEEEEEu, pages[c.pages].lo) << "written past the list";
+  }
+  rig->freeRing(&q);
 }
 
 // ---------------------------------------------------------------------------
@@ -209,6 +240,33 @@ TEST_P(ChannelTest, MailboxStatusesMapped) {
     else
       EXPECT_EQ(0u, vmktest::logCount("Mailbox/MCC")) << int(c.f.status);
   }
+}
+
+// The ready bit came back but the firmware wrote no completion.
+TEST_P(ChannelTest, MailboxWithoutCompletionEntry) {
+  a->debug_mask |= TAMSIL_DBG_MCC;
+  vmktest::clearLog();
+  rig->setFault(1, 89, {.no_entry = true, .times = 1});
+  EXPECT_EQ(0xFFFFFFFFu, tamsil_cmdIntrSet(a, true));
+  EXPECT_EQ(1u, vmktest::logCount("Invalid mailbox completion"));
+  EXPECT_EQ(1u, vmktest::logCount("Going to check Mbox ready"));
+  EXPECT_EQ(1u, vmktest::logCount("] Mbox ready\n"));
+  EXPECT_EQ(0, a->fw_timeout);
+  // The channel is still usable: the next command gets its real answer.
+  unsigned seen = rig->seen(1, 89);
+  EXPECT_EQ(GetParam() == Gen::Pivard ? 2u : 0u, tamsil_cmdIntrSet(a, true));
+  EXPECT_EQ(seen + 1, rig->seen(1, 89));
+}
+
+using ChannelDeathTest = ChannelTest;
+INSTANTIATE_TEST_SUITE_P(Gens, ChannelDeathTest, testing::Values(Gen::KS2, Gen::Pivard), genParamName);
+
+// A mailbox completion with flags but no valid bit stops the system (on
+// Pivard after asking the firmware for its dump).
+TEST_P(ChannelDeathTest, MailboxCompletionWithoutValidBitStopsTheSystem) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  rig->setFault(1, 89, {.malformed = true, .times = 1});
+  EXPECT_DEATH(tamsil_cmdIntrSet(a, true), "Unrecoverable error in tamsil attamsil_cmds:tamsil_mccComplIsNew");
 }
 
 // ---------------------------------------------------------------------------

@@ -1,6 +1,5 @@
 // Kernel services for network drivers: uplinks, their capabilities and link
-// state, NetPoll contexts, per-uplink key-value instances, and SR-IOV virtual
-// functions. Part of the kernel stand-in (see vmkapi.h); test controls are in
+// state, NetPoll contexts, and SR-IOV virtual functions. Part of the kernel stand-in (see vmkapi.h); test controls are in
 // vmk_uplink_testing.h.
 #pragma once
 
@@ -87,6 +86,46 @@ typedef struct {
   vmk_AddrCookie driverData;
 } vmk_UplinkRegData;
 
+// Records of the capability operations.
+typedef struct {
+  vmk_uint32 rxUsecs;
+  vmk_uint32 rxMaxFrames;
+  vmk_uint32 txUsecs;
+  vmk_uint32 txMaxFrames;
+} vmk_UplinkCoalesceParams;
+
+#define VMK_UPLINK_WOL_MAGIC 0x20
+typedef struct {
+  vmk_uint32 supported;  // wake-on-LAN types
+  vmk_uint32 enabled;
+  char secureONPassword[16];
+} vmk_UplinkWolState;
+
+typedef struct {
+  vmk_uint8 autoneg;
+  vmk_uint8 rxPauseEnabled;
+  vmk_uint8 txPauseEnabled;
+} vmk_UplinkPauseParams;
+
+typedef struct {
+  VMK_ReturnStatus (*getParams)(vmk_AddrCookie driverData, vmk_UplinkCoalesceParams* params);
+  VMK_ReturnStatus (*setParams)(vmk_AddrCookie driverData, vmk_UplinkCoalesceParams* params);
+} vmk_UplinkCoalesceParamsOps;
+
+typedef struct {
+  VMK_ReturnStatus (*getState)(vmk_AddrCookie driverData, vmk_UplinkWolState* state);
+  VMK_ReturnStatus (*setState)(vmk_AddrCookie driverData, vmk_UplinkWolState* state);
+} vmk_UplinkWOLOps;
+
+typedef struct {
+  VMK_ReturnStatus (*getParams)(vmk_AddrCookie driverData, vmk_UplinkPauseParams* params);
+  VMK_ReturnStatus (*setParams)(vmk_AddrCookie driverData, vmk_UplinkPauseParams params);
+} vmk_UplinkPauseParamsOps;
+
+typedef struct {
+  VMK_ReturnStatus (*vxlanPortUpdate)(vmk_AddrCookie driverData, vmk_uint16 portNBO);
+} vmk_UplinkEncapOffloadOps;
+
 // Name of an uplink ("vmnic3").
 VMK_ReturnStatus vmk_UplinkNameGet(vmk_Uplink uplink, vmk_Name* name);
 // Registers capability `cap` with its operation table (NULL for none).
@@ -103,19 +142,6 @@ VMK_ReturnStatus vmk_UplinkQueueSupportQuery(vmk_uint32 txQueues, vmk_uint32 rxQ
 // The VXLAN UDP port configured in the kernel, in network byte order (0: none).
 vmk_uint16 vmk_UplinkVXLANPortNBOGet(void);
 VMK_ReturnStatus vmk_UplinkWatchdogTimeoutSet(vmk_Uplink uplink, vmk_uint32 timeoutMS);
-
-/* ------------------------------------------------------------------------ */
-/* Key-value instances (per-uplink management keys)                          */
-/* ------------------------------------------------------------------------ */
-
-typedef enum { VMK_MGMT_KEY_TYPE_LONG = 1, VMK_MGMT_KEY_TYPE_STRING = 2 } vmk_MgmtKeyType;
-#define VMK_MGMT_KEY_VALUE_MAX 4096
-typedef VMK_ReturnStatus (*vmk_MgmtKeyGetFn)(vmk_uint64 cookie, void* keyVal);
-typedef VMK_ReturnStatus (*vmk_MgmtKeySetFn)(vmk_uint64 cookie, void* keyVal);
-
-// Adds a key to a management instance made with vmk_MgmtInit.
-VMK_ReturnStatus vmk_MgmtAddKey(vmk_MgmtHandle handle, vmk_MgmtKeyType type, const vmk_Name* name,
-                                vmk_MgmtKeyGetFn getFn, vmk_MgmtKeySetFn setFn);
 
 /* ------------------------------------------------------------------------ */
 /* SR-IOV                                                                    */

@@ -1,4 +1,4 @@
-// Uplinks, capabilities, link state, management keys and SR-IOV as the
+// Uplinks, capabilities, link state and SR-IOV as the
 // network stack and the PCI layer offer them to a driver.
 #include <map>
 #include <mutex>
@@ -13,6 +13,7 @@
 struct vmk_UplinkInt {
   std::string name;
   std::vector<uint32_t> caps;
+  std::map<uint32_t, const void*> capOps;
   std::vector<std::string> netpollNames;
   vmk_LinkStatus link{};
   unsigned linkReports = 0;
@@ -24,7 +25,6 @@ std::mutex netLock;
 uint32_t hostQueueLimit = 16;
 uint16_t kernelVxlanPort = 0;
 uint16_t vfLimit = 64;
-std::map<vmk_MgmtHandle, std::vector<std::string>> keys;  // netLock
 std::map<vmk_PCIDevice, unsigned> vfs;                    // netLock
 }  // namespace
 
@@ -35,7 +35,7 @@ VMK_ReturnStatus vmk_UplinkNameGet(vmk_Uplink uplink, vmk_Name* name) {
   return vmk_NameInitialize(name, uplink->name.c_str());
 }
 
-VMK_ReturnStatus vmk_UplinkCapRegister(vmk_Uplink uplink, vmk_uint32 cap, const void*) {
+VMK_ReturnStatus vmk_UplinkCapRegister(vmk_Uplink uplink, vmk_uint32 cap, const void* ops) {
   VMK_FAULT_POINT("vmk_UplinkCapRegister");
   if (uplink == nullptr) return VMK_BAD_PARAM;
   if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
@@ -43,6 +43,7 @@ VMK_ReturnStatus vmk_UplinkCapRegister(vmk_Uplink uplink, vmk_uint32 cap, const 
   for (auto c : uplink->caps)
     if (c == cap) return VMK_EXISTS;
   uplink->caps.push_back(cap);
+  uplink->capOps[cap] = ops;
   return VMK_OK;
 }
 
@@ -85,16 +86,6 @@ VMK_ReturnStatus vmk_UplinkWatchdogTimeoutSet(vmk_Uplink uplink, vmk_uint32 time
   if (uplink == nullptr) return VMK_BAD_PARAM;
   std::lock_guard<std::mutex> g(netLock);
   uplink->watchdogMs = timeoutMS;
-  return VMK_OK;
-}
-
-VMK_ReturnStatus vmk_MgmtAddKey(vmk_MgmtHandle handle, vmk_MgmtKeyType, const vmk_Name* name, vmk_MgmtKeyGetFn,
-                                vmk_MgmtKeySetFn) {
-  VMK_FAULT_POINT("vmk_MgmtAddKey");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
-  if (handle == nullptr || name == nullptr) return VMK_BAD_PARAM;
-  std::lock_guard<std::mutex> g(netLock);
-  keys[handle].push_back(name->string);
   return VMK_OK;
 }
 
@@ -150,7 +141,6 @@ void netReset() {
   hostQueueLimit = 16;
   kernelVxlanPort = 0;
   vfLimit = 64;
-  keys.clear();
 }
 
 void setHostQueueLimit(uint32_t queues) {
@@ -188,6 +178,11 @@ std::vector<uint32_t> uplinkCapabilities(vmk_Uplink uplink) {
   std::lock_guard<std::mutex> g(netLock);
   return uplink->caps;
 }
+const void* uplinkCapOps(vmk_Uplink uplink, uint32_t cap) {
+  std::lock_guard<std::mutex> g(netLock);
+  auto it = uplink->capOps.find(cap);
+  return it == uplink->capOps.end() ? nullptr : it->second;
+}
 std::vector<std::string> uplinkNetPollNames(vmk_Uplink uplink) {
   std::lock_guard<std::mutex> g(netLock);
   return uplink->netpollNames;
@@ -199,11 +194,6 @@ vmk_LinkStatus uplinkLinkState(vmk_Uplink uplink) {
 unsigned uplinkLinkReports(vmk_Uplink uplink) {
   std::lock_guard<std::mutex> g(netLock);
   return uplink->linkReports;
-}
-std::vector<std::string> mgmtKeys(vmk_MgmtHandle handle) {
-  std::lock_guard<std::mutex> g(netLock);
-  auto it = keys.find(handle);
-  return it == keys.end() ? std::vector<std::string>() : it->second;
 }
 unsigned enabledVfs(vmk_PCIDevice pf) {
   std::lock_guard<std::mutex> g(netLock);

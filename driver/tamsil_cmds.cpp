@@ -174,14 +174,17 @@ uint32_t tamsil_mccNotifyWait(Adapter* a) {
   return TAMSIL_CH_IO_ERROR;
 }
 
-uint32_t tamsil_asyncWorldWait(Adapter* a, Request_Header* header, WrbContext* ctx,
-                               uint32_t timeoutMs, const char* label) {
+// The sleeping wait. `sent` is the request header as it went out (the
+// firmware may already have rewritten the one at `header`); the messages
+// quote it.
+static uint32_t sleepingWait(Adapter* a, Request_Header* header, const Request_Header* sent, WrbContext* ctx,
+                             uint32_t timeoutMs, const char* label) {
   char reason[80];
   snprintf(reason, sizeof reason, "Waiting for %s response", label);
-  uint8_t opcode = header->PageCode;
-  uint8_t subsystem = header->subsystem;
-  uint32_t fwTimeout = header->Timeout;
-  uint32_t reqLen = header->request_length;
+  uint8_t opcode = sent->PageCode;
+  uint8_t subsystem = sent->subsystem;
+  uint32_t fwTimeout = sent->Timeout;
+  uint32_t reqLen = sent->request_length;
   uint32_t slice = timeoutMs / 3;
   vmk_WorldEventID event = reinterpret_cast<vmk_WorldEventID>(&ctx->wait_mcc_compl);
 
@@ -227,6 +230,12 @@ uint32_t tamsil_asyncWorldWait(Adapter* a, Request_Header* header, WrbContext* c
   setFwTimeout(a);
   tamsil_generateUE(a);
   return TAMSIL_CH_TIMEOUT;
+}
+
+uint32_t tamsil_asyncWorldWait(Adapter* a, Request_Header* header, WrbContext* ctx, uint32_t timeoutMs,
+                               const char* label) {
+  Request_Header sent = *header;
+  return sleepingWait(a, header, &sent, ctx, timeoutMs, label);
 }
 
 // ---------------------------------------------------------------------------
@@ -604,10 +613,12 @@ uint32_t tamsil_cmdRun(tamsil_Cmd* c) {
       vmk_SPUnlock(a->mcc_lock);
       return st;
     }
-    case TAMSIL_WAIT_SLEEP:
+    case TAMSIL_WAIT_SLEEP: {
+      Request_Header sent = *c->hdr;
       tamsil_mccNotify(a);
       vmk_SPUnlock(a->mcc_lock);
-      return tamsil_asyncWorldWait(a, c->hdr, c->ctx, c->timeout_ms, c->label);
+      return sleepingWait(a, c->hdr, &sent, c->ctx, c->timeout_ms, c->label);
+    }
     case TAMSIL_WAIT_POST:
       tamsil_mccNotify(a);
       vmk_SPUnlock(a->mcc_lock);

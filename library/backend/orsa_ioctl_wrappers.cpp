@@ -109,8 +109,7 @@ u32 ioctl_common_get_flow_control(u32 instance, void* buffer, u8 domain, u8 port
   return send(instance, 37, 1, 4, (u8*)buffer + ORSA_HDR_SIZE, ORSA_DIR_REPLY, domain, port, protocol, 0);
 }
 
-u32 ioctl_clear_event_log(u32 instance, void* payload, u8 domain, u8 port, i32 controller) {
-  (void)payload;
+u32 ioctl_clear_event_log(u32 instance, u8 domain, u8 port, i32 controller) {
   return send(instance, 62, 2, 16, NULL, ORSA_DIR_REQUEST, domain, port, get_the_protocol(controller), 0);
 }
 

@@ -213,8 +213,8 @@ ORSA_COMMAND_TABLE(ORSA_DECL_W_FP, ORSA_DECL_W_FC, ORSA_DECL_W_FK, ORSA_DECL_W_V
 u32 ioctl_mgmt_flow_control(u32 instance, void* buffer, u8 domain, u8 port);
 // buffer: 16 bytes of header space, then the 4-byte payload.
 u32 ioctl_common_get_flow_control(u32 instance, void* buffer, u8 domain, u8 port, i32 protocol);
-// Sends 16 zero bytes: the payload argument is not read.
-u32 ioctl_clear_event_log(u32 instance, void* payload, u8 domain, u8 port, i32 controller);
+// Sends 16 zero bytes: the command carries no data of the caller's.
+u32 ioctl_clear_event_log(u32 instance, u8 domain, u8 port, i32 controller);
 // Payload length: the request's third u32 word plus the 20 bytes of command fields.
 u32 ioctl_retrieve_fat(u32 instance, void* payload, u8 domain, u8 port, i32 controller);
 // Sends an empty payload: the payload argument is not read.

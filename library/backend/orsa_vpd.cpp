@@ -8,6 +8,7 @@
 #include <strings.h>
 
 #include "backend/orsa_identity.h"
+#include "backend/orsa_nicprops.h"
 #include "backend/orsa_propertyutil.h"
 #include "tree/hm_engine.h"
 
@@ -186,4 +187,73 @@ u32 handle_LinkTechnology(HmNode *property, char *value, u32)
 u32 handle_ProtocolIfType(HmNode *property, char *value, u32)
 {
     return store_and_answer(property, value, "Ethernet CSMA/CD");
+}
+
+/* ---- IP end-point handlers for clients that bind them ---- */
+
+namespace {
+
+/* The type and the address reader's text; 1 when the type cannot be read. */
+u32 ip_type_and_text(HmNode *property, char type[HM_VALUE_SIZE], char text[HM_VALUE_SIZE], u32 *reader_rc)
+{
+    HmNode *group = property != nullptr ? property->parent : nullptr;
+    if (group == nullptr || internal_get_property(group, "IPProtocolIfType", type) != 0)
+        return 1;
+    text[0] = '\0';
+    *reader_rc = ORSA_get_nic_ipaddress(group->parent, text);
+    return 0;
+}
+
+}  // namespace
+
+u32 handle_CIM_IPv4Address(HmNode *property, char *value, u32)
+{
+    char type[HM_VALUE_SIZE], text[HM_VALUE_SIZE];
+    u32 reader = 0;
+    if (ip_type_and_text(property, type, text, &reader) != 0)
+        return 1;
+    pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:iftype = %s\n", __func__, type);
+    bool v4 = strcmp(type, "IPv4") == 0 || strcmp(type, "IPv4/v6") == 0;
+    const char *out = (v4 && reader == 0 && text[0] != '\0') ? text : "0.0.0.0";
+    pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:prop_val = %s\n", __func__, out);
+    u32 rc = set_prop_val(property->parent, "IPv4Address", "%s", out);
+    return answer(property, value, rc);
+}
+
+u32 handle_CIM_IPv6Address(HmNode *property, char *value, u32)
+{
+    char type[HM_VALUE_SIZE], text[HM_VALUE_SIZE];
+    u32 reader = 0;
+    if (ip_type_and_text(property, type, text, &reader) != 0)
+        return 1;
+    bool v6 = strcmp(type, "IPv6") == 0 || strcmp(type, "IPv4/v6") == 0;
+    const char *out = (v6 && reader == 0 && text[0] != '\0') ? text : "0000:0000:0000:0000";
+    u32 rc = set_prop_val(property->parent, "IPv6Address", "%s", out);
+    return answer(property, value, rc);
+}
+
+u32 handle_CIM_IPProtocolEndPointName(HmNode *property, char *value, u32)
+{
+    char type[HM_VALUE_SIZE], text[HM_VALUE_SIZE];
+    u32 reader = 0;
+    if (ip_type_and_text(property, type, text, &reader) != 0)
+        return 1;
+    const char *out = "";
+    if (strcmp(type, "N/A") == 0) {
+        out = "0.0.0.0";
+    } else if (strcmp(type, "IPv4") == 0) {
+        if (reader != 0) {
+            pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s; Failed to get the IPv4Address\n", __func__);
+            return 1;
+        }
+        out = text[0] != '\0' ? text : "0.0.0.0";
+    } else if (strcmp(type, "IPv6") == 0 || strcmp(type, "IPv4/v6") == 0) {
+        if (reader != 0) {
+            pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s; Failed to get the IPv6Address\n", __func__);
+            return 1;
+        }
+        out = text[0] != '\0' ? text : "0000:0000:0000:0000";
+    }
+    u32 rc = set_prop_val(property->parent, "IPProtocolEndPointName", "%s", out);
+    return answer(property, value, rc);
 }

@@ -64,5 +64,10 @@ u32 handle_EnabledCapabilities(HmNode *property, char *value, u32 mode);
 u32 handle_Kalderstone_NICPhysicalHBA_CIM_Capabilities(HmNode *property, char *value, u32 mode);
 u32 handle_LinkTechnology(HmNode *property, char *value, u32 mode);
 u32 handle_ProtocolIfType(HmNode *property, char *value, u32 mode);
+/* Exported for clients that bind them; no group of the schema does. */
+extern "C" __attribute__((visibility("default"))) u32 handle_CIM_IPv4Address(HmNode *property, char *value, u32 mode);
+extern "C" __attribute__((visibility("default"))) u32 handle_CIM_IPv6Address(HmNode *property, char *value, u32 mode);
+extern "C" __attribute__((visibility("default"))) u32 handle_CIM_IPProtocolEndPointName(HmNode *property, char *value,
+                                                                                      u32 mode);
 
 #endif

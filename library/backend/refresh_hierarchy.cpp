@@ -30,10 +30,14 @@ u32 refresh_orsa_hierarchy(void) {
 
 u32 orsa_rebuild_stale_hierarchy(void) {
   if (!orsa_hierarchy_stale || rebuilding) return 0;
-  rebuilding = true;
   orsa_hierarchy_stale = 0;
+  // Without a tree there is nothing stale: the next build discovers afresh.
+  if (orsa_hierarchy_count == 0) return 0;
+  rebuilding = true;
+  pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_INFO, "%s:rebuilding the tree for the changed NIC functions\n", __func__);
   exit_hm();
   u32 rc = init_hm();
   rebuilding = false;
+  if (rc != 0) pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_CRITICAL, "%s:rebuilding the tree failed\n", __func__);
   return rc;
 }

@@ -42,6 +42,21 @@ const PropertyEntry property_handlers[] = {
     {"handle_Kalderstone_NICPhysicalHBA_CIM_Capabilities", handle_Kalderstone_NICPhysicalHBA_CIM_Capabilities},
     {"handle_LinkTechnology", handle_LinkTechnology},
     {"handle_ProtocolIfType", handle_ProtocolIfType},
+    {"handle_ks_controller_properties", handle_ks_controller_properties},
+    {"handle_ks_controller_additional_properties", handle_ks_controller_additional_properties},
+    {"handle_ks_temperature", handle_ks_temperature},
+    {"handle_ControllerStatus", handle_ControllerStatus},
+    {"handle_OneView", handle_OneView},
+    {"handle_FFVName", handle_FFVName},
+    {"handle_PCIExpressLinkSpeed", handle_PCIExpressLinkSpeed},
+    {"handle_PCIExpressBusWidth", handle_PCIExpressBusWidth},
+    {"handle_RebootRequired", handle_RebootRequired},
+    {"handle_fru_vpd_data", handle_fru_vpd_data},
+    {"handle_networkboot_config", handle_networkboot_config},
+    {"handle_iSCSIBIOSEnable", handle_iSCSIBIOSEnable},
+    {"handle_FCoEWWPN", handle_FCoEWWPN},
+    {"handle_current_mode_properties", handle_current_mode_properties},
+    {"handle_FATDataValid", handle_FATDataValid},
 };
 
 // None of the action handlers of these kinds exists yet.

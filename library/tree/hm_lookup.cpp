@@ -4,6 +4,8 @@
 #include <cstring>
 #include <strings.h>
 
+#include "backend/orsa_gateway.h"
+#include "backend/orsa_propertyutil.h"
 #include "tree/hm_engine.h"
 
 namespace {
@@ -195,6 +197,66 @@ uint32_t get_initiator_name(HmNode *node, char out[256], uint32_t n)
     if (lhba == nullptr)
         return 1;
     return internal_get_property(lhba, "InitiatoriSCSIName", out) == 0 ? 0 : 1;
+}
+
+uint32_t orsa_get_port_address(HmNode *node, PortAddress *out)
+{
+    if (node == nullptr || out == nullptr)
+        return 1;
+    out->port_number = get_port_number(node);
+    out->domain_id = get_domain_id(node);
+    out->phba_port = get_phba_port_number(node);
+    out->protocol = static_cast<uint32_t>(get_the_protocol(static_cast<int32_t>(get_ks_instance(node))));
+    // -1 would index the function tables from their end.
+    return out->port_number < 1 ? 1 : 0;
+}
+
+namespace {
+
+bool valid_port(int32_t controller, int32_t port)
+{
+    return controller >= 0 && controller < static_cast<int32_t>(ORSA_MAX_CONTROLLERS) && port >= 0 && port < 4;
+}
+
+}  // namespace
+
+uint32_t get_port_bitmap(int32_t controller, int32_t port)
+{
+    if (!valid_port(controller, port))
+        return 4;
+    uint8_t bits = orsa_glob.port_bitmap[controller * 4 + port];
+    if (bits & 0x1)
+        return 1;
+    if (bits & 0x2)
+        return 2;
+    return 4;
+}
+
+void set_protocol(int32_t controller, uint32_t protocol)
+{
+    if (controller < 0 || controller >= static_cast<int32_t>(ORSA_MAX_CONTROLLERS) || protocol < 1 || protocol > 3)
+        return;
+    orsa_glob.controller_protocol[controller] |= static_cast<uint8_t>(1u << (protocol - 1));
+}
+
+uint32_t set_port_bitmap(void)
+{
+    HmNode *root = hm_get_root(orsa_current_hierarchy);
+    for (HmNode *ks = get_first_instance(root, "Kalderstone"); ks != nullptr; ks = next_instance(ks)) {
+        int32_t controller = hm_instance_number(ks);
+        if (controller < 0 || controller >= static_cast<int32_t>(ORSA_MAX_CONTROLLERS))
+            continue;
+        for (int32_t port = 0; port < 4; port++) {
+            char text[16];
+            snprintf(text, sizeof text, "%d", port);
+            HmNode *phba = get_valid_phba(ks, text);
+            if (phba == nullptr)
+                continue;
+            uint8_t bit = named(phba, "iSCSIPhysicalHBA") ? 0x1 : named(phba, "NICPhysicalHBA") ? 0x2 : 0x4;
+            orsa_glob.port_bitmap[controller * 4 + port] |= bit;
+        }
+    }
+    return 0;
 }
 
 uint32_t update_trace_level_for_mode(HmNode *node, const char *mode, uint8_t *records,

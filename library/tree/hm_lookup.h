@@ -69,6 +69,21 @@ HmNode *get_matchnode_by_propvalue(HmNode *parent, const char *kind, const char 
 HmNode *get_selected_group_node(HmNode *node, const char *prefix, const char *suffix);
 uint32_t get_initiator_name(HmNode *node, char out[256], uint32_t n);
 
+// The PortAddress of node: port number, domain id, physical-HBA port and the
+// protocol of its controller. 1 when the node lies below no group that
+// carries a driver port instance (nothing could be sent for it), else 0.
+uint32_t orsa_get_port_address(HmNode *node, PortAddress *out);
+
+// Port bookkeeping of discovery, per controller instance (0-15) and port
+// (0-3). get_port_bitmap: 1 when the port has an iSCSI physical HBA, else 2
+// for a NIC one, else 4.
+uint32_t get_port_bitmap(int32_t controller, int32_t port);
+// Protocol 1, 2 or 3 marks the controller as iSCSI, NIC or other.
+void set_protocol(int32_t controller, uint32_t protocol);
+// Marks every port of every controller under ROOT that has a physical HBA;
+// bits are only ever added.
+uint32_t set_port_bitmap(void);
+
 // Extended firmware log: writes level into the trace-level word of the mode
 // entries whose ExtFATMode group's Mode matches mode ("UART", "RAM" or
 // "ALL"). node is the ExtFATData group (or its controller); records points

@@ -6,6 +6,7 @@
 #include <strings.h>
 #include <sys/stat.h>
 
+#include "backend/orsa_gateway.h"
 #include "backend/orsa_propertyutil.h"
 #include "tree/hm_engine.h"
 #include "tree/orsa_api.h"
@@ -15,6 +16,7 @@ i32 orsa_client_count;
 #define API_ENTER(name)                                                             \
     do {                                                                            \
         pdebug(ORSA_LOG_CAT_API, ORSA_LOG_DEBUG, "--- entering %s ---\n", name);   \
+        orsa_rebuild_stale_hierarchy();                                             \
         orsa_reset_last_status();                                                   \
     } while (0)
 #define API_LEAVE(name) pdebug(ORSA_LOG_CAT_API, ORSA_LOG_DEBUG, "--- leaving %s ---\n", name)

@@ -698,7 +698,15 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
     }
     rq.buf = sge->data();
     rq.cap = slen;
-    return execute(rq);
+    uint32_t req_len = get32(sge->data(), 8);
+    Outcome o = execute(rq);
+    // Only the bytes of the command and its answer go back: the rest of the
+    // buffer may have been written by the command itself (a read-object whose
+    // data lands behind the command in the same buffer).
+    uint32_t resp_len = get32(sge->data(), 8);
+    uint64_t keep = 16 + static_cast<uint64_t>(std::max(req_len, resp_len));
+    if (keep < sge->size()) sge->resize(static_cast<size_t>(keep));
+    return o;
   }
 
   // Runs a command; a receive queue that goes away leaves a flush completion
@@ -780,7 +788,7 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
   }
 
   void signalCq(QueueObj& cq) {
-    if (!cq.armed || cq.outstanding == 0) return;
+    if (quiet_ || !cq.armed || cq.outstanding == 0) return;
     cq.armed = false;
     QueueObj* eq = a_->fw_.queue(ObjKind::Eq, cq.bound);
     if (eq == nullptr || eq->entries == 0) return;
@@ -848,18 +856,21 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
     return any;
   }
 
-  void releaseHeld() {
+  void releaseHeld(bool signal) {
     while (!held_mbox_.empty()) {
       HeldMbox h = std::move(held_mbox_.front());
       held_mbox_.pop_front();
       finishMailbox(h);
     }
+    quiet_ = !signal;
     while (!held_.empty()) {
       Held h = held_.front();
       held_.pop_front();
       postCq(h.cq, h.entry);
     }
+    quiet_ = false;
   }
+  bool quiet_ = false;   // entries written without an event (a lost interrupt)
 
   // Ring state that dies with the firmware objects.
   void forgetRingState() {
@@ -1034,9 +1045,9 @@ size_t Adapter::heldCompletions(unsigned fn) const {
   return fns_[fn]->held_.size() + fns_[fn]->held_mbox_.size();
 }
 
-void Adapter::releaseHeldCompletions(unsigned fn) {
+void Adapter::releaseHeldCompletions(unsigned fn, bool signal) {
   std::lock_guard<std::mutex> g(mu_);
-  if (fn < fns_.size()) fns_[fn]->releaseHeld();
+  if (fn < fns_.size()) fns_[fn]->releaseHeld(signal);
 }
 
 std::vector<TxFrame> Adapter::takeTxFrames(unsigned fn) {

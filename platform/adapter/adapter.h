@@ -28,6 +28,12 @@
 // knob, the UE-injection registers) the firmware takes no command until a
 // chip soft reset (or, on Pivard, a port reset). Function reset, firmware
 // clean, soft reset and Pivard port reset destroy the objects they cover.
+// Entries the device writes: EQ entry = 1 | (CQ id << 16); transmit completion
+// dword 0 = ring index of the packet's last entry, dword 3 = 1; receive
+// completion dword 2 always has bit 0 set (so it is never 0), and a receive
+// queue destroy leaves a flush completion (num_frags 0) except on Pivard.
+// The transmit side gathers frames and inserts a VLAN tag when asked; it
+// does not compute checksums or segment.
 //
 // BARs (index: role). KS2: 1 PCI-configuration, 2 CSR, 4 doorbell. KS3 and
 // Veskarn: 0 PCI-configuration, 2 CSR, 4 doorbell. Pivard: 0 doorbell only.
@@ -165,9 +171,10 @@ class Adapter {
   // Posts an asynchronous event on every MCC queue of the function that asked
   // for the event's code; false when none did.
   bool injectAsyncEvent(unsigned fn, const AsyncEvent& ev);
-  // Held ("late") completions: write them now.
+  // Held ("late") completions: write them now. With signal false the entries
+  // are written but raise no event or interrupt (as if the interrupt was lost).
   size_t heldCompletions(unsigned fn) const;
-  void releaseHeldCompletions(unsigned fn);
+  void releaseHeldCompletions(unsigned fn, bool signal = true);
   // Called (device lock held: do not call back into the adapter) each time a
   // completion is held back, e.g. to schedule its release on a test clock.
   void setHeldHook(std::function<void(unsigned fn)> hook);

@@ -576,6 +576,12 @@ void Engine::recordSetProfile(const uint8_t* desc, size_t bytes, uint32_t count,
   ++set_profile_.times;
 }
 
+uint16_t Engine::vxlanPort(unsigned fn) const { return fnState(fn).vxlan_port; }
+uint32_t Engine::tunnelInterface(unsigned fn) const {
+  const FnState& s = fnState(fn);
+  return s.tunnel_if_set ? s.tunnel_if : 0;
+}
+
 std::array<uint8_t, 6> Engine::wolMac(unsigned fn) const { return fnState(fn).wol_mac; }
 
 }  // namespace adapter

@@ -15,6 +15,18 @@
 //   fw.setFault(1, 59, {.status = 5});    // knobs, per (subsystem, opcode)
 //   fw.countLive(adapter::ObjKind::Eq);   // what the functions created and still own
 //   fw.registerHandler(1, 172, myWriteObject);   // more commands later
+//   fw.lastRequest(1, 50);                // raw bytes of the last 1/50 received
+//   fw.setStat(0, adapter::Stat::RxCrcErrors, 7);   // counters by name ...
+//   adapter::statsWord(gen, stat, port);  // ... at this reading of the block
+//
+// Answers: status 0 with the response; 2 for a command this generation's
+// firmware does not know (also every unregistered opcode); 3 for a malformed
+// request (short payload, wrong version for the generation, unknown queue,
+// interface or filter, a ring that does not fit its pages, a domain above
+// max_vfs); 66 when a resource limit is reached. Handlers of the driver's
+// commands: registerDriverHandlers() (fw_handlers.cpp lists them).
+// A request's function is Request::fn (the carrier's PCI function); the
+// header's pf/vf numbers are given to handlers (Cmd::pfvh, Cmd::vf) as sent.
 //
 // The engine is the same in both flavours (the driver's emulated PCI functions
 // and the library's emulated character devices reach it); it never touches
@@ -349,6 +361,10 @@ class Engine {
     unsigned times = 0;
   };
   const SetProfile& lastSetProfile() const { return set_profile_; }
+  // VXLAN UDP port a port descriptor (type 0x55, protocol 23) set for a function.
+  uint16_t vxlanPort(unsigned fn) const;
+  // The interface converted into the tunnel interface (1/193 op 0), 0 if none.
+  uint32_t tunnelInterface(unsigned fn) const;
   void recordSetProfile(const uint8_t* desc, size_t bytes, uint32_t count, uint8_t version,
                         uint8_t domain);
   bool vfsEnabled(unsigned fn, uint8_t domain) const;

@@ -292,6 +292,16 @@ void hSetProfileConfig(Engine& fw, Cmd& c) {
     }
     off += len;
   }
+  // A port descriptor with protocol 23 carries the VXLAN UDP port of a function.
+  off = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    size_t d = 8 + off;
+    if (c.r8(d) == 0x55 && c.r8(d + 1) >= 12 && (c.r32(d + 8) & 0x1F) == 23) {
+      unsigned pf = c.r32(d + 4) & 0x3F;
+      if (pf < fw.functions()) fw.fnState(pf).vxlan_port = static_cast<uint16_t>(c.r32(d + 8) >> 16);
+    }
+    off += c.r8(d + 1);
+  }
   fw.recordSetProfile(c.in + 8, off, count, c.version, c.domain);
   c.respond(0);
 }

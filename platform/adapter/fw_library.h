@@ -4,8 +4,8 @@
 //
 // Usage
 //   adapter::Engine& fw = card.engine();
+//   adapter::registerDiscoveryHandlers(fw);       // identity queries (fw_discovery.h)
 //   adapter::registerLibraryHandlers(fw);         // adds what has no handler yet
-//   adapter::setLibraryHostInfo(fw, {.bus = 3, .device = 0, .config_dword = ...});
 //   adapter::Outcome out = fw.execute(rq);
 //   adapter::completeLibraryResponse(fw, rq.buf); // the carrier finishes the header
 //
@@ -15,7 +15,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,17 +26,6 @@ namespace adapter {
 // the driver also sends keep the driver's handler) and starts this engine's
 // library state afresh.
 void registerLibraryHandlers(Engine& fw);
-
-// What only the host knows about the adapter: where it sits on the bus, its
-// configuration space and the text the NIC driver puts into the controller
-// attributes.
-struct LibraryHostInfo {
-  uint8_t bus = 0;
-  uint8_t device = 0;
-  // Configuration-space dword of a PCI function; none reads zeros.
-  std::function<uint32_t(unsigned fn, uint32_t offset)> config_dword;
-};
-void setLibraryHostInfo(Engine& fw, const LibraryHostInfo& info);
 
 // A size query answers with the reply length it needs, which may exceed the
 // buffer the request came in; the carrier calls this after execute() so that

@@ -21,7 +21,6 @@ using wire::put32;
 namespace {
 
 struct LibraryState {
-  LibraryHostInfo host;
   std::map<uint32_t, std::vector<uint8_t>> slots;  // fn << 16 | subsystem << 8 | get opcode
   std::map<uint16_t, uint32_t> size_answers;       // subsystem << 8 | opcode
   bool size_pending = false;
@@ -201,32 +200,6 @@ void genericHandler(Engine& fw, Cmd& c) {
   }
 }
 
-uint32_t configDword(Engine& fw, unsigned fn, uint32_t off) {
-  LibraryState& s = st(fw);
-  return s.host.config_dword ? s.host.config_dword(fn, off) : 0;
-}
-
-// Configuration-space read (264 bytes): u32 offset, u32 length, data at 8.
-void readPciConf(Engine& fw, Cmd& c) {
-  uint32_t off = c.r32(0);
-  uint32_t len = std::min<uint32_t>(c.r32(4), 256);
-  c.respond(std::min<uint32_t>(c.req_len, 264));
-  c.w32(0, off);
-  c.w32(4, len);
-  for (uint32_t i = 0; i < len; ++i) {
-    uint32_t at = off + i;
-    c.w8(8 + i, static_cast<uint8_t>(configDword(fw, c.fn, at & ~3u) >> (8 * (at & 3))));
-  }
-}
-
-// OEM parameters (44 bytes): maker serial 0-11, OEM serial 12-35, u32 at 36.
-void oemParams(Engine& fw, Cmd& c) {
-  c.respond(std::min<uint32_t>(c.req_len, 44));
-  c.wtext(0, "EMU", 12);
-  c.wtext(12, fw.config().serial_number, 24);
-  c.w32(36, 0);
-}
-
 // Beacon: set (4 bytes) and get.
 void setBeacon(Engine& fw, Cmd& c) { st(fw).beacon = c.r32(0); }
 void getBeacon(Engine& fw, Cmd& c) {
@@ -317,9 +290,11 @@ struct Special {
   Handler h;
 };
 // Commands the driver sends too (controller attributes, MAC queries, FAT,
-// VPD, firmware configuration ...) are answered by the driver's handlers.
+// firmware configuration ...) are answered by the driver's handlers, the
+// identity queries of discovery (attributes, OEM parameters, VPD, PCI
+// configuration reads ...) by registerDiscoveryHandlers.
 const Special kSpecial[] = {
-    {1, 72, readPciConf},      {1, 76, oemParams},          {1, 69, setBeacon},
+    {1, 69, setBeacon},
     {1, 70, getBeacon},        {2, 63, eventLog},           {2, 62, clearEventLog},
     {1, 7, writeFlash},        {1, 6, flashComponentDetails}, {1, 113, availablePersonalities},
     {1, 114, configuredPersonality},
@@ -339,8 +314,6 @@ void registerLibraryHandlers(Engine& fw) {
   for (const Row& r : kSizeRows)
     if (!fw.hasHandler(r.sub, r.op)) fw.registerHandler(r.sub, r.op, genericHandler);
 }
-
-void setLibraryHostInfo(Engine& fw, const LibraryHostInfo& info) { st(fw).host = info; }
 
 void completeLibraryResponse(Engine& fw, uint8_t* buf) {
   LibraryState& s = st(fw);

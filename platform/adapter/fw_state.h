@@ -26,6 +26,7 @@ struct Engine::FnState {
   std::map<uint8_t, std::vector<std::array<uint8_t, 6>>> mac_lists;  // by domain
   std::array<uint8_t, 6> wol_mac{};
   uint8_t wol_cap = 0x81;                            // bit 7: wake-up armed
+  uint16_t vxlan_port = 0;                           // from a port descriptor (1/165)
   bool tunnel_if_set = false;
   uint32_t tunnel_if = 0;
 };

@@ -9,6 +9,7 @@
 
 #include <atomic>
 
+#include "fw_discovery.h"
 #include "fw_library.h"
 #include "wire.h"
 
@@ -37,7 +38,6 @@ constexpr size_t kNicHeader = 21;  // signature, magic, bus, device, function, t
 constexpr const char kSignature[16] = {'K', 'E', 'S', 'T', 'R', 'I', 'M', 'O',
                                        'N', 'D', 'A', 'L', 'E', ' ', 'C', 'O'};
 constexpr uint16_t kMagic = 0x5052;
-constexpr uint32_t kConfigSnapshot = 256;
 // What the NIC driver writes into the controller attributes it passes through.
 constexpr const char* kDriverText = "sornic 11.2.1149.0";
 
@@ -69,20 +69,9 @@ EmulatedHost::EmulatedHost(const HostSpec& spec) : spec_(spec) {
     cards_.push_back(std::make_unique<adapter::Adapter>(cfg));
     adapter::Adapter& card = *cards_.back();
 
-    // The configuration space as the firmware's own commands read it.
-    auto snapshot = std::make_shared<std::vector<std::vector<uint32_t>>>(fns);
-    for (unsigned f = 0; f < fns; ++f)
-      for (uint32_t off = 0; off < kConfigSnapshot; off += 4)
-        (*snapshot)[f].push_back(card.function(f)->configRead(off, 4));
+    // The library's commands: discovery's identity queries first, then the rest.
+    adapter::registerDiscoveryHandlers(card.engine());
     adapter::registerLibraryHandlers(card.engine());
-    adapter::LibraryHostInfo info;
-    info.bus = a.bus;
-    info.device = a.device;
-    info.config_dword = [snapshot](unsigned fn, uint32_t off) -> uint32_t {
-      if (fn >= snapshot->size() || off >= kConfigSnapshot) return 0;
-      return (*snapshot)[fn][off / 4];
-    };
-    adapter::setLibraryHostInfo(card.engine(), info);
   }
   for (size_t i = 0; i < spec_.adapters.size(); ++i) {
     for (const FunctionSpec& f : spec_.adapters[i].functions) {

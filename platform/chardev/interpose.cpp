@@ -29,17 +29,16 @@ Fn next(const char* name) {
 
 bool takesMode(int flags) { return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE; }
 
-int openVia(const char* name, const char* path, int flags, mode_t mode) {
+// Opens path through the emulated host when it serves the path, else through
+// libc's function `real`.
+int openVia(OpenFn real, const char* path, int flags, mode_t mode) {
   chardev::EmulatedHost* host = chardev::installed();
   if (host != nullptr && host->handlesPath(path)) return host->openDevice(path, flags);
-  static OpenFn real_open = next<OpenFn>("open");
-  static OpenFn real_open64 = next<OpenFn>("open64");
-  OpenFn fn = name[4] == '6' ? real_open64 : real_open;
-  if (fn == nullptr) {
+  if (real == nullptr) {
     errno = ENOSYS;
     return -1;
   }
-  return fn(path, flags, mode);
+  return real(path, flags, mode);
 }
 
 }  // namespace
@@ -54,7 +53,8 @@ int open(const char* path, int flags, ...) {
     mode = va_arg(ap, mode_t);
     va_end(ap);
   }
-  return openVia("open", path, flags, mode);
+  static OpenFn real_open = next<OpenFn>("open");
+  return openVia(real_open, path, flags, mode);
 }
 
 int open64(const char* path, int flags, ...) {
@@ -65,7 +65,8 @@ int open64(const char* path, int flags, ...) {
     mode = va_arg(ap, mode_t);
     va_end(ap);
   }
-  return openVia("open64", path, flags, mode);
+  static OpenFn real_open64 = next<OpenFn>("open64");
+  return openVia(real_open64, path, flags, mode);
 }
 
 int ioctl(int fd, unsigned long request, ...) {

@@ -3,6 +3,8 @@
 // event queues, interrupts, asynchronous events and the fault knobs.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "adapter.h"
 #include "fake_host.h"
 #include "fw_cmd.h"
@@ -329,6 +331,37 @@ TEST(DevMailbox, StatusesAndFaults) {
   EXPECT_EQ(s.fn(0)->configRead(0, 2), defaultVendorId(Gen::KS3));
 }
 
+TEST(DevMcc, ReadObjectIntoTheCommandsOwnBuffer) {
+  // The firmware dump is read into the bytes behind the 144-byte command, in
+  // the one buffer that also carries the command.
+  Rig r(Gen::KS3);
+  std::vector<uint8_t> dump(600);
+  for (size_t i = 0; i < dump.size(); ++i) dump[i] = static_cast<uint8_t>(i + 1);
+  r.card->engine().putObject("/dbg/dump.bin", dump);
+  Rig::Ring cq = r.cq(0, r.eq(0).id);
+  Rig::Ring mcc = r.mcc(0, cq.id, 0x62);
+  const uint32_t len = 512;
+  uint64_t buf = r.host.alloc(144 + len);
+  Req c(1, 171, 128);
+  c.u32(0, len).u32(4, 64).text(8, "/dbg/dump.bin").u32(112, 1).u32(116, len);
+  c.u32(120, static_cast<uint32_t>(buf + 144)).u32(124, static_cast<uint32_t>((buf + 144) >> 32));
+  r.host.fill(buf, c.b.data(), c.b.size());
+  uint8_t* w = r.host.at(mcc.addr);
+  std::memset(w, 0, 256);
+  fwtest::le(w, 8, 4);
+  fwtest::le(w + 4, 144 + len, 4);
+  fwtest::le(w + 20, buf, 4);
+  fwtest::le(w + 24, buf >> 32, 4);
+  fwtest::le(w + 28, 144 + len, 4);
+  r.dbw(0, 0x140, mcc.id | (1u << 16));
+  uint8_t e[16];
+  ASSERT_TRUE(r.cqTake(cq, e));
+  EXPECT_EQ(fwtest::rd(e, 2), 0u);
+  EXPECT_EQ(r.host.read32(buf + 16), len);              // bytes read
+  EXPECT_EQ(r.host.at(buf + 144)[0], 65);               // dump byte 64
+  EXPECT_EQ(r.host.at(buf + 144)[len - 1], static_cast<uint8_t>(64 + len));
+}
+
 TEST(DevMailbox, NoDmaWithoutBusMaster) {
   Rig r(Gen::Veskarn);
   r.fn(0)->configWrite(0x04, 0x0002, 2);
@@ -463,6 +496,27 @@ TEST(DevMcc, FaultKnobs) {
   Req dead(1, 37, 4);
   r.mccPost(0, mcc, dead, 601);
   EXPECT_FALSE(r.cqTake(cq, e));
+}
+
+TEST(DevMcc, LateCompletionWithAndWithoutItsInterrupt) {
+  for (bool signal : {true, false}) {
+    SCOPED_TRACE(signal);
+    Rig r(Gen::KS3);
+    Rig::Ring eq = r.eq(0);
+    Rig::Ring cq = r.cq(0, eq.id);
+    Rig::Ring mcc = r.mcc(0, cq.id, 0x62);
+    r.cqDoorbell(0, cq.id, 0, true);
+    r.eqDoorbell(0, eq.id, 0, true);
+    r.card->engine().setFault(1, 121, {.late = true, .times = 1});
+    Req t(1, 121, 8);
+    r.mccPost(0, mcc, t, 9);
+    EXPECT_TRUE(r.host.interrupts.empty());
+    r.card->releaseHeldCompletions(0, signal);
+    uint8_t e[16];
+    ASSERT_TRUE(r.cqTake(cq, e));
+    EXPECT_EQ(fwtest::rd(e + 4, 8), 9u);
+    EXPECT_EQ(r.host.interrupts.size(), signal ? 1u : 0u);
+  }
 }
 
 TEST(DevMcc, FullCompletionQueueWaitsForRoom) {
@@ -874,5 +928,36 @@ TEST(DevData, ReceiveUsesPostedBuffersAndBothLayouts) {
     ASSERT_TRUE(r.cqTake(cq, e));
     EXPECT_EQ((fwtest::rd(e + 4, 4) >> 16) & 0x3FF, 1u);
     EXPECT_EQ(r.card->counters(1).rx_frames, 2u);
+  }
+}
+
+// ------------------------------------------------------------- concurrency --
+
+TEST(DevConcurrency, FunctionsWorkSideBySide) {
+  Rig r(Gen::Veskarn, 2);
+  Rig::Ring cq[2], mcc[2], eq[2];
+  for (unsigned f = 0; f < 2; ++f) {
+    eq[f] = r.eq(f);
+    cq[f] = r.cq(f, eq[f].id, 1);   // 512 entries: room for every completion
+    mcc[f] = r.mcc(f, cq[f].id, 0x20062);
+  }
+  const unsigned kCmds = 300;
+  auto worker = [&](unsigned f) {
+    for (unsigned i = 0; i < kCmds; ++i) {
+      Req c(1, 37, 4);
+      r.mccPost(f, mcc[f], c, i);
+    }
+  };
+  std::thread t0(worker, 0), t1(worker, 1);
+  std::thread ev([&] {
+    for (unsigned i = 0; i < 100; ++i) r.card->injectAsyncEvent(0, qosSpeedEvent(0, 100 + i));
+  });
+  t0.join();
+  t1.join();
+  ev.join();
+  for (unsigned f = 0; f < 2; ++f) {
+    FnCounters c = r.card->counters(f);
+    EXPECT_EQ(c.completions_written, kCmds);
+    EXPECT_EQ(c.events_written, f == 0 ? 100u : 0u);
   }
 }

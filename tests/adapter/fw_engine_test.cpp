@@ -527,6 +527,7 @@ TEST(FwInterfaces, FiltersVlanRxfAndRss) {
   Req conv(1, 193, 36);
   conv.u8(0, 0).u32(8, tun);
   EXPECT_EQ(conv.run(v).status, 0);
+  EXPECT_EQ(v.tunnelInterface(0), tun);
   Req vx(1, 193, 36);
   vx.u8(0, 2).u8(2, 2).u32(4, tun).u32(8, ten).bytes(12, mac, 6).u32(20, 4242);
   ASSERT_EQ(vx.run(v).status, 0);
@@ -702,9 +703,16 @@ TEST(FwConfig, SetProfileLimits) {
   Req over(1, 165, 184, 1);
   over.u32(4, 2).u8(8, 0x50).u8(9, 88).u8(8 + 88, 0x51).u8(8 + 89, 100);
   EXPECT_EQ(over.run(fw).status, kStatusIllegalField);
+  // The VXLAN port descriptor: type 0x55, length 88, pf in the word at 4,
+  // protocol 23 and the port in the word at 8.
+  Req vx(1, 165, 96, 1);
+  vx.u32(4, 1).u32(8, 0xC0005855u).u32(12, 1).u32(16, 23u | (4789u << 16));
+  ASSERT_EQ(vx.run(fw).status, 0);
+  EXPECT_EQ(fw.vxlanPort(1), 4789);
+  EXPECT_EQ(fw.vxlanPort(0), 0);
   Req zero(1, 165, 184, 1);
   EXPECT_EQ(zero.run(fw).status, kStatusIllegalField);
-  EXPECT_EQ(fw.lastSetProfile().times, 1u);
+  EXPECT_EQ(fw.lastSetProfile().times, 2u);
 }
 
 TEST(FwConfig, WakeOnLanInterruptsAndVfs) {

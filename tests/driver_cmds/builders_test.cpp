@@ -820,7 +820,52 @@ void profileEndless(adapter::Engine&, adapter::Cmd& c) {
   c.w16(0, 0xFFFF);
 }
 
+// Profile with a PCIe and a NIC descriptor but no port descriptor.
+void profileNoPort(adapter::Engine&, adapter::Cmd& c) {
+  c.respond(4 + 2 * 72);
+  c.w32(0, 2);
+  c.w8(4, 0x50);
+  c.w8(5, 72);
+  c.w8(4 + 6, 0);  // PCI function 0
+  c.w8(4 + 12, 1);
+  c.w16(4 + 16, 5);
+  c.w8(76, 0x51);
+  c.w8(77, 72);
+  c.w16(76 + 24, 9);
+  c.w32(76 + 40, 0x1234);
+}
+// FAT length query answering 3 (less than the 4-byte header of the log).
+void fatLength3(adapter::Engine&, adapter::Cmd& c) {
+  c.respond(20);
+  c.w32(0, 3);
+}
+
 }  // namespace hostile
+
+TEST(BuilderConfig, ProfileWithoutPortDescriptor) {
+  RigOptions o;
+  o.gen = Gen::Veskarn;
+  Rig rig(o);
+  ASSERT_TRUE(rig.up());
+  rig.fw([](adapter::Engine& e) {
+    e.registerHandler(1, 164, hostile::profileNoPort);
+    e.registerHandler(1, 68, hostile::fatLength3);
+    return 0;
+  });
+  rig.a->function_mode = 7;
+  rig.a->features = 0;
+  ResourceLimits l;
+  memset(&l, 0, sizeof l);
+  ASSERT_EQ(0u, tamsil_cmdGetProfileConfig(rig.a, 0, 0, &l));
+  EXPECT_EQ(7, rig.a->function_mode);
+  EXPECT_EQ(5, l.max_vfs);
+  EXPECT_EQ(9, l.max_rx_qs);
+  EXPECT_EQ(0x1234u, l.cap_flags);
+  EXPECT_TRUE(rig.a->features & TAMSIL_FEAT_SRIOV);
+  uint32_t len = 99;
+  ASSERT_EQ(0u, tamsil_cmdGetFatRegLen(rig.a, &len));
+  EXPECT_EQ(0u, len);
+}
 
 TEST(BuilderHostileFirmware, ReportedLengthsClampedToTheBuffers) {
   RigOptions o;

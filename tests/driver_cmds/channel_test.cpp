@@ -298,10 +298,12 @@ TEST_P(ChannelTest, SleepingWaitCheckpointsThenTimesOutAndInjectsUe) {
   EXPECT_EQ(TAMSIL_CH_TIMEOUT, tamsil_cmdGetFlowControl(a, &tx, &rx));
   uint64_t waitedMs = (vmktest::nowNs() - t0) / 1000000;
   EXPECT_GE(waitedMs, 36000u);
-  EXPECT_EQ(1u, vmktest::logCount("GetFlowControl: Checkpoint 1 (12 sec) No resp for MCC cmd opcode: 0x25, subsystem:0x1"));
+  EXPECT_EQ(1u, vmktest::logCount("GetFlowControl: Checkpoint 1 (12 sec) No resp for MCC cmd opcode: 0x25, "
+                                   "subsystem:0x1,timeout:0, req_len:4"));
   EXPECT_EQ(1u, vmktest::logCount("GetFlowControl: Checkpoint 2 (24 sec)"));
   EXPECT_EQ(1u, vmktest::logCount("GetFlowControl: Checkpoint 3 (36 sec)"));
-  EXPECT_EQ(1u, vmktest::logCount("GetFlowControl: MCC cmd timed out. opcode: 0x25, subsystem:0x1"));
+  EXPECT_EQ(1u, vmktest::logCount("GetFlowControl: MCC cmd timed out. opcode: 0x25, subsystem:0x1, timeout:0, "
+                                   "req_len:4"));
   EXPECT_EQ(1, a->fw_timeout);
   EXPECT_EQ(1u, vmktest::logCount("Injecting fatal error for post-mortem dump"));
   bool injects = g != Gen::Pivard;

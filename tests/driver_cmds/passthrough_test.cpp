@@ -237,8 +237,15 @@ TEST_P(PassthroughTest, TimeoutOfAPassthroughRequest) {
   Gen g = GetParam();
   rig->setFault(1, 35, {.no_completion = true});
   Request v(1, 35, 64);
+  uint32_t fwTimeout = 77;  // the caller's own field goes out and into the messages
+  memcpy(&v.buf[4], &fwTimeout, 4);
   EXPECT_EQ(TAMSIL_CH_TIMEOUT, send(v));
-  EXPECT_EQ(1u, vmktest::logCount("Passthrough: MCC cmd timed out. opcode: 0x23"));
+  EXPECT_EQ(1u, vmktest::logCount("Passthrough: MCC cmd timed out. opcode: 0x23, subsystem:0x1, timeout:77, req_len:64"));
+  auto sent = rig->lastRequest(1, 35);
+  ASSERT_EQ(80u, sent.size());
+  uint32_t sentTimeout;
+  memcpy(&sentTimeout, &sent[4], 4);
+  EXPECT_EQ(77u, sentTimeout);
   EXPECT_EQ(1, a->fw_timeout);
   EXPECT_EQ(g != Gen::Pivard ? 1u : 0u, rig->card->counters(0).ue_injections);
 }

@@ -68,19 +68,9 @@ TEST_F(ChannelTest, EventLogSizeEntriesAndClear) {
   ASSERT_EQ(ioctl_get_eventlog_entries(1, entries.data(), needed, 0, 0, int32_t(kCtrlIscsi)), 0u);
   EXPECT_EQ(le32(entries, 4), 3u);
   EXPECT_EQ(entries[8 + 64], 0x42);
-  ASSERT_EQ(ioctl_clear_event_log(1, nullptr, 0, 0, int32_t(kCtrlIscsi)), 0u);
+  ASSERT_EQ(ioctl_clear_event_log(1, 0, 0, int32_t(kCtrlIscsi)), 0u);
   ASSERT_EQ(ioctl_get_eventlogbuffersize(1, q, 0, 0, int32_t(kCtrlIscsi), &needed), 0u);
   EXPECT_EQ(needed, 8);
-}
-
-TEST_F(ChannelTest, ReadPciConfThroughTheFirmware) {
-  std::vector<uint8_t> r(264, 0);
-  uint32_t off = 0, len = 8;
-  memcpy(r.data(), &off, 4);
-  memcpy(r.data() + 4, &len, 4);
-  ASSERT_EQ(ioctl_read_pci_conf(1, r.data(), 0, 0, ORSA_PROTO_NIC), 0u);
-  uint32_t id = host_->card(0).function(0)->configRead(0, 4);
-  EXPECT_EQ(le32(r, 8), id);
 }
 
 }  // namespace

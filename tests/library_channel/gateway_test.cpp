@@ -9,6 +9,10 @@
 
 #include "backend/orsa_ioctl_wrappers.h"
 #include "channel_fixture.h"
+#include "schema/bootstrap.h"
+#include "tree/hm_engine.h"
+#include "tree/hm_log.h"
+#include "tree/orsa_api.h"
 
 namespace channel_test {
 namespace {
@@ -599,6 +603,108 @@ TEST_F(ChannelTest, CheckValidInterfacePassesOnlyPlainNames) {
   // A plain name is looked up (there is no such interface here).
   EXPECT_EQ(ORSA_check_valid_interface("vmnic0"), 1u);
   EXPECT_NE(stat("/tmp/ifname_vmnic0", &sb), 0) << "the temporary file is removed";
+}
+
+}  // namespace
+}  // namespace channel_test
+
+namespace channel_test {
+namespace {
+
+// A stale tree is rebuilt at the next API entry, not inside the request that
+// found the change: nodes a caller holds stay valid until it returns.
+TEST_F(ChannelTest, StaleTreeIsRebuiltAtTheNextApiEntry) {
+  ASSERT_EQ(ORSA_init(), 0u);
+  HmProperty* body = HM_PROPERTY(&ORSAServiceVersion_node);
+  orsa_strlcpy(body->value, "held by a caller", sizeof body->value);
+
+  host_->setNicFunctionHidden(1, 0, true);
+  uint8_t state[4] = {};
+  EXPECT_EQ(ioctl_get_port_state(1, state, 0, 0, ORSA_PROTO_NIC), 1u);
+  EXPECT_EQ(orsa_hierarchy_stale, 1);
+  EXPECT_EQ(HM_PROPERTY(&ORSAServiceVersion_node), body) << "not torn down under the request";
+  EXPECT_STREQ(body->value, "held by a caller");
+
+  u32 parent = 0;
+  ORSA_get_parent_tag(0, &parent);
+  EXPECT_EQ(orsa_hierarchy_stale, 0);
+  EXPECT_STREQ(HM_PROPERTY(&ORSAServiceVersion_node)->value, "0") << "the tree was built again";
+  EXPECT_EQ(ORSA_exit(), 0u);
+
+  // Without a tree a stale mark is dropped: the next build discovers afresh.
+  orsa_hierarchy_stale = 1;
+  EXPECT_EQ(orsa_rebuild_stale_hierarchy(), 0u);
+  EXPECT_EQ(orsa_hierarchy_stale, 0);
+}
+
+}  // namespace
+}  // namespace channel_test
+
+namespace channel_test {
+namespace {
+
+std::string readFile(const char* path) {
+  std::string out;
+  FILE* fp = fopen(path, "r");
+  if (fp == nullptr) return out;
+  char buf[512];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, fp)) > 0) out.append(buf, n);
+  fclose(fp);
+  return out;
+}
+
+// A command that fails with additional status 23 (link down) is mapped like
+// any other but leaves no error lines in the log.
+TEST_F(ChannelTest, LinkDownFailureIsNotLogged) {
+  ASSERT_EQ(system("mkdir -p " ORSA_LOG_DIR), 0);
+  i32 level = orsa_debug_level;
+  orsa_debug_level = ORSA_LOG_DEBUG;
+  ASSERT_EQ(orsa_log_open(), 0u);
+  uint8_t state[4] = {};
+  host_->engine(0).setFault(1, 71, {.status = 2, .additional = 23, .times = 1});
+  EXPECT_EQ(ioctl_get_port_state(1, state, 0, 0, ORSA_PROTO_NIC), 1u);
+  host_->engine(0).setFault(1, 71, {.status = 2, .additional = 46, .times = 1});
+  EXPECT_EQ(ioctl_get_port_state(1, state, 0, 0, ORSA_PROTO_NIC), 144u);
+  orsa_log_close();
+  orsa_debug_level = level;
+  std::string log = readFile(ORSA_LOG_FILE);
+  EXPECT_EQ(log.find("failed with status 0x2\n"), log.rfind("failed with status 0x2\n")) << log;
+  EXPECT_NE(log.find("additional status is:0x2e"), std::string::npos) << log;
+  EXPECT_EQ(log.find("additional status is:0x17"), std::string::npos) << log;
+}
+
+// Allocation failures fail the request before anything is sent.
+TEST_F(ChannelTest, AllocationFailuresSendNothing) {
+  struct Case {
+    const char* what;
+    i32 countdown;  // allocations that succeed first
+    uint32_t protocol;
+  } cases[] = {{"builder buffer", 0, ORSA_PROTO_ISCSI}, {"NIC pass-through block", 1, ORSA_PROTO_NIC}};
+  for (const Case& c : cases) {
+    uint8_t state[4] = {7, 7, 7, 7};
+    orsa_dmalloc_fail_countdown = c.countdown;
+    EXPECT_EQ(ioctl_get_port_state(1, state, 0, 0, int32_t(c.protocol)), 1u) << c.what;
+    orsa_dmalloc_fail_countdown = -1;
+    EXPECT_EQ(state[0], 7) << c.what;
+  }
+  EXPECT_TRUE(passthroughs().empty());
+  std::vector<uint32_t> req(4 + 8, 0);
+  req[2] = 32;
+  orsa_dmalloc_fail_countdown = 0;
+  EXPECT_EQ(ioctl_upgrade_flash(1, req.data(), 0, 0, ORSA_PROTO_ISCSI, 0), 1u);
+  orsa_dmalloc_fail_countdown = -1;
+  EXPECT_TRUE(passthroughs().empty());
+}
+
+TEST_F(ChannelTest, IscsiDeviceThatDoesNotOpenIsSkipped) {
+  host_->failOpen(std::string(ORSA_ISCSI_DEVICE_PREFIX) + "0", EBUSY);
+  os_put_port_instances(orsa_glob.iscsi_port_instances, ORSA_MAX_FUNCTIONS);
+  EXPECT_EQ(os_get_port_instances(orsa_glob.iscsi_port_instances, ORSA_MAX_FUNCTIONS), 1u);
+  orsa_glob.iscsi_valid_hba = 1;
+  char name[32];
+  ASSERT_EQ(ioctl_get_vmhba_name(1, name), 0u);
+  EXPECT_STREQ(name, "vmhba34");
 }
 
 }  // namespace

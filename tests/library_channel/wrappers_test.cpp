@@ -36,6 +36,7 @@ using CallFn = uint32_t (*)(const Call&);
 #define CALL_QK(f) [](const Call& c) { return f(c.instance, c.payload, c.domain, c.port, c.sel, c.needed); }
 #define CALL_FLOW_NIC(f) [](const Call& c) { return f(c.instance, c.payload - 16, c.domain, c.port); }
 #define CALL_FLOW(f) [](const Call& c) { return f(c.instance, c.payload - 16, c.domain, c.port, c.sel); }
+#define CALL_NODATA_K(f) [](const Call& c) { return f(c.instance, c.domain, c.port, c.sel); }
 #define CALL_MACLIST(f) [](const Call& c) { return f(c.instance, c.payload, c.domain, c.port, c.sel, 0); }
 
 struct Row {
@@ -90,7 +91,7 @@ const Row kRows[] = {
     {"ioctl_get_coredump_comp_props", 22, 11, 8, 1, false, kCaller, 0, CALL_FC(ioctl_get_coredump_comp_props)},
     {"ioctl_get_coredump_props", 21, 11, 20, 1, false, kCaller, 0, CALL_FC(ioctl_get_coredump_props)},
     {"ioctl_get_cnt_additional_attribs", 121, 1, 612, 1, false, kCaller, 0, CALL_FC(ioctl_get_cnt_additional_attribs)},
-    {"ioctl_clear_event_log", 62, 2, 16, 2, false, kController, 0, CALL_FK(ioctl_clear_event_log)},
+    {"ioctl_clear_event_log", 62, 2, 16, 2, false, kController, 0, CALL_NODATA_K(ioctl_clear_event_log)},
     {"ioctl_get_eventlog_entries", 63, 2, kCallerLen, 1, false, kController, 0, CALL_VK(ioctl_get_eventlog_entries)},
     {"ioctl_scsi_passthru", 59, 6, kCallerLen, 1, false, kIscsi, 0, CALL_VP(ioctl_scsi_passthru)},
     {"ioctl_get_discoveryparams", 28, 2, 888, 3, false, kIscsi, 0, CALL_FP(ioctl_get_discoveryparams)},

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "backend/orsa_gateway.h"
 #include "backend/orsa_host.h"
 #include "tree/hm_lookup.h"
 #include "tree_fixture.h"
@@ -35,6 +36,15 @@ protected:
         HM_GROUP(iscsi1_)->nhandle = &handle3_;
     }
 
+    // The records above are the test's own: discovery's teardown frees the
+    // records it finds on physical HBAs, so they go before it runs.
+    void TearDown() override
+    {
+        HM_GROUP(iscsi1_)->nhandle = nullptr;
+        HM_GROUP(lhba_)->nhandle = nullptr;
+        TreeFixture::TearDown();
+    }
+
     u32 handle3_ = 0;
     HmNode *ks0_, *ks2_, *nic0_, *iscsi1_, *iscsi3_, *lhba_, *target_, *leaf_;
 };
@@ -63,6 +73,61 @@ TEST_F(Lookup, AddressingWalks)
     EXPECT_EQ(hm_instance_number(target_), 4);
     EXPECT_EQ(hm_instance_number(leaf_), -1);
     EXPECT_EQ(hm_instance_number(root_), -1);
+}
+
+TEST_F(Lookup, PortAddressOfANode)
+{
+    memset(orsa_glob.controller_protocol, 0, sizeof orsa_glob.controller_protocol);
+    set_protocol(2, 1);
+    PortAddress a{};
+    ASSERT_EQ(orsa_get_port_address(leaf_, &a), 0u);
+    EXPECT_EQ(a.port_number, 3);
+    EXPECT_EQ(a.domain_id, 0u);
+    EXPECT_EQ(a.phba_port, 1);
+    EXPECT_EQ(a.protocol, 1u);
+    // Below no port instance: nothing may be sent for the node.
+    EXPECT_EQ(orsa_get_port_address(nic0_, &a), 1u);
+    EXPECT_EQ(a.port_number, -1);
+    EXPECT_EQ(a.phba_port, 0);
+    memset(orsa_glob.controller_protocol, 0, sizeof orsa_glob.controller_protocol);
+}
+
+TEST_F(Lookup, PortBookkeeping)
+{
+    memset(orsa_glob.port_bitmap, 0, sizeof orsa_glob.port_bitmap);
+    memset(orsa_glob.controller_protocol, 0, sizeof orsa_glob.controller_protocol);
+    ASSERT_EQ(set_port_bitmap(), 0u);
+    // Controller 2: port 0 has a NIC and an iSCSI physical HBA, port 1 iSCSI.
+    EXPECT_EQ(orsa_glob.port_bitmap[2 * 4 + 0], 0x1);  // iSCSI is found first
+    EXPECT_EQ(orsa_glob.port_bitmap[2 * 4 + 1], 0x1);
+    EXPECT_EQ(orsa_glob.port_bitmap[2 * 4 + 2], 0x0);
+    EXPECT_EQ(get_port_bitmap(2, 0), 1u);
+    EXPECT_EQ(get_port_bitmap(2, 2), 4u);
+    orsa_glob.port_bitmap[2 * 4 + 2] = 0x2 | 0x4;
+    EXPECT_EQ(get_port_bitmap(2, 2), 2u);
+    orsa_glob.port_bitmap[2 * 4 + 3] = 0x4;
+    ASSERT_EQ(set_port_bitmap(), 0u);
+    EXPECT_EQ(orsa_glob.port_bitmap[2 * 4 + 2], 0x6);  // bits are only added
+    EXPECT_EQ(get_port_bitmap(2, 3), 4u);
+    struct Case {
+        int32_t controller, port;
+    } outside[] = {{-1, 0}, {16, 0}, {0, -1}, {0, 4}};
+    for (const Case &c : outside)
+        EXPECT_EQ(get_port_bitmap(c.controller, c.port), 4u) << c.controller << "/" << c.port;
+
+    struct ProtoCase {
+        uint32_t protocol;
+        uint8_t bits;
+    } protos[] = {{1, 0x1}, {2, 0x3}, {3, 0x7}, {0, 0x7}, {4, 0x7}};
+    for (const ProtoCase &c : protos) {
+        set_protocol(5, c.protocol);
+        EXPECT_EQ(orsa_glob.controller_protocol[5], c.bits) << c.protocol;
+    }
+    set_protocol(16, 1);  // no such controller: nothing written
+    set_protocol(-1, 1);
+    EXPECT_EQ(get_the_protocol(5), 1);
+    memset(orsa_glob.port_bitmap, 0, sizeof orsa_glob.port_bitmap);
+    memset(orsa_glob.controller_protocol, 0, sizeof orsa_glob.controller_protocol);
 }
 
 TEST_F(Lookup, ChildSearches)

@@ -96,7 +96,7 @@ TEST_F(SchemaApi, FreshGroupsReadTheirDefaults)
         {&SchemaApi::ks, "ChannelManagement", "SupportedMCTypes", "N/A"},
         {&SchemaApi::ks, "ChannelManagement", "CurrentManagementType", "N/A"},
         {&SchemaApi::ks, "ChannelManagement", "ConfiguredManagementType", "N/A"},
-        {&SchemaApi::ks, "FATData", "FATDataValid", "Yes"},
+        {&SchemaApi::ks, "", "AdvancedMode", "Enabled"},
         {&SchemaApi::ks, "Diagnostics", "IsLoopbackSupported", "True"},
         {&SchemaApi::ks, "ProfileManagement/ActiveProfile", "ProfileId", "0"},
         {&SchemaApi::iscsi, "Network/NICConfiguration", "PortSpeed", "0 (Link Down)"},
@@ -113,7 +113,7 @@ TEST_F(SchemaApi, FreshGroupsReadTheirDefaults)
         {&SchemaApi::vf, "", "TxRate", "100"},
         {&SchemaApi::entry, "", "Severity", "Unknown"},
         {&SchemaApi::entry, "", "Description", "0"},
-        {&SchemaApi::mode, "", "PCIFunctionMask", "0xFFFFFFFFFFFFFFFF"},
+        {&SchemaApi::mode, "", "Mode", "UART"},
     };
     for (const Case &c : cases) {
         HmNode *base = this->*c.base;
@@ -214,8 +214,10 @@ TEST_F(SchemaApi, TreeChecksUseTheSchemaAndUnboundHandlersSayNotSupported)
          "0"},
         {"out of range", &SchemaApi::ks, "ProfileManagement/ConfiguredProfile", "ProfileId", "40",
          ORSA_STATUS_OUT_OF_RANGE, "0"},
-        {"too short", &SchemaApi::ks, "", "FFVName", "abc", ORSA_STATUS_BAD_LENGTH, "0"},
-        {"valid, unbound", &SchemaApi::ks, "", "FFVName", "abcd", ORSA_STATUS_NOT_SUPPORTED, "0"},
+        {"too short", &SchemaApi::iscsi, "Network/TCPIPConfiguration/IPv6Configuration", "DefaultIPv6Gateway", "",
+         ORSA_STATUS_BAD_LENGTH, "fe80::0"},
+        {"valid, unbound", &SchemaApi::iscsi, "Network/TCPIPConfiguration/IPv6Configuration", "DefaultIPv6Gateway",
+         "fe80::1", ORSA_STATUS_NOT_SUPPORTED, "fe80::0"},
         {"valid, unbound VF", &SchemaApi::vf, "", "TxRate", "500", ORSA_STATUS_NOT_SUPPORTED, "100"},
         {"not in list", &SchemaApi::nic, "", "SRIOVState", "On", ORSA_STATUS_INVALID_VALUE, "Disabled"},
     };

@@ -74,6 +74,8 @@ TEST(Exports, OnlyTheLibrarysApi)
         "orsa_acquire_lock", "orsa_release_lock", "orsa_init_acquire_lock", "orsa_init_release_lock",
         "orsa_lock_init", "orsa_lock_free",
         "OPEN_ISCSI_DRIVER_LOADED",
+        "backend_client_init", "backend_client_exit", "get_vpd_data", "update_nic_ifname",
+        "handle_CIM_IPv4Address", "handle_CIM_IPv6Address", "handle_CIM_IPProtocolEndPointName",
     };
     for (const std::string &n : names) {
         bool api = n.rfind("ORSA_", 0) == 0 || n.rfind("IMA_", 0) == 0 || utilities.count(n) == 1;

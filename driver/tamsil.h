@@ -174,6 +174,7 @@ struct Adapter;
 struct tamsil_rxo;
 struct qData;
 typedef struct vmk_NetPollInt* vmk_NetPoll;
+typedef struct vmk_UplinkInt* vmk_Uplink;
 
 struct NetPollInfo {
   Adapter* adapter;
@@ -503,6 +504,7 @@ struct Adapter {
   vmk_Device uplink_device;
   tamsil_uplinkRegData uplink_reg;
   vmk_Name uplink_name;
+  vmk_Uplink uplink;        // the kernel uplink while associated
   vmk_DMAEngine dma_engine;
   vmk_uint64 io_started;
   vmk_atomic64 mgmt_in_flight;

@@ -5,31 +5,6 @@
 #include "tamsil.h"
 
 /* ------------------------------------------------------------------------ */
-/* Device life cycle                                                         */
-/* ------------------------------------------------------------------------ */
-
-static VMK_ReturnStatus tamsil_attachDevice(vmk_Device) { return VMK_NOT_SUPPORTED; }
-static VMK_ReturnStatus tamsil_scanDevice(vmk_Device) { return VMK_NOT_SUPPORTED; }
-static VMK_ReturnStatus tamsil_detachDevice(vmk_Device) { return VMK_NOT_SUPPORTED; }
-static VMK_ReturnStatus tamsil_quiesceDevice(vmk_Device) { return VMK_NOT_SUPPORTED; }
-static VMK_ReturnStatus tamsil_startDevice(vmk_Device) { return VMK_NOT_SUPPORTED; }
-static void tamsil_forgetDevice(vmk_Device) {}
-
-const vmk_DriverOps tamsilDrvOps = {
-    tamsil_attachDevice, tamsil_scanDevice, tamsil_detachDevice,
-    tamsil_quiesceDevice, tamsil_startDevice, tamsil_forgetDevice,
-};
-
-VMK_ReturnStatus tamsil_driverRegister(void) {
-  vmk_DriverProps props;
-  props.moduleID = tamsilDriver.module_id;
-  vmk_NameInitialize(&props.name, TAMSIL_DRIVER_NAME);
-  props.ops = &tamsilDrvOps;
-  props.privateData.ptr = nullptr;
-  return vmk_DriverRegister(&props, &tamsilDriver.driver_handle);
-}
-
-/* ------------------------------------------------------------------------ */
 /* Management channel callbacks                                              */
 /* ------------------------------------------------------------------------ */
 

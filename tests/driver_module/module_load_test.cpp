@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "module_fixture.h"
+#include "tamsil_bringup.h"
 
 namespace {
 
@@ -417,12 +418,13 @@ TEST_F(LoadedModuleTest, ManagementCallbacksAnswerNotSupported) {
   EXPECT_EQ(VMK_NOT_FOUND, vmktest::mgmtInvoke("tamsilMgmtToKernel", 35, hdr.data(), 28, buf.data(), 4));
 }
 
-TEST_F(LoadedModuleTest, DeviceOperationsAnswerNotSupported) {
-  EXPECT_EQ(VMK_NOT_SUPPORTED, tamsilDrvOps.attachDevice(nullptr));
-  EXPECT_EQ(VMK_NOT_SUPPORTED, tamsilDrvOps.scanDevice(nullptr));
-  EXPECT_EQ(VMK_NOT_SUPPORTED, tamsilDrvOps.detachDevice(nullptr));
-  EXPECT_EQ(VMK_NOT_SUPPORTED, tamsilDrvOps.quiesceDevice(nullptr));
-  EXPECT_EQ(VMK_NOT_SUPPORTED, tamsilDrvOps.startDevice(nullptr));
+TEST_F(LoadedModuleTest, DeviceOperationsAreTheLifeCycleEntryPoints) {
+  EXPECT_EQ(&tamsil_attachDevice, tamsilDrvOps.attachDevice);
+  EXPECT_EQ(&tamsil_scanDevice, tamsilDrvOps.scanDevice);
+  EXPECT_EQ(&tamsil_detachDevice, tamsilDrvOps.detachDevice);
+  EXPECT_EQ(&tamsil_quiesceDevice, tamsilDrvOps.quiesceDevice);
+  EXPECT_EQ(&tamsil_startDevice, tamsilDrvOps.startDevice);
+  EXPECT_EQ(&tamsil_forgetDevice, tamsilDrvOps.forgetDevice);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 // Kernel services for network drivers: uplinks, their capabilities and link
-// state, NetPoll contexts, per-uplink key-value instances, and SR-IOV virtual
-// functions. Part of the kernel stand-in (see vmkapi.h); test controls are in
+// state, NetPoll contexts, and SR-IOV virtual functions. Part of the kernel stand-in (see vmkapi.h); test controls are in
 // vmk_uplink_testing.h.
 #pragma once
 
@@ -86,6 +85,46 @@ typedef struct {
   void* sharedData;
   vmk_AddrCookie driverData;
 } vmk_UplinkRegData;
+
+// Records of the capability operations.
+typedef struct {
+  vmk_uint32 rxUsecs;
+  vmk_uint32 rxMaxFrames;
+  vmk_uint32 txUsecs;
+  vmk_uint32 txMaxFrames;
+} vmk_UplinkCoalesceParams;
+
+#define VMK_UPLINK_WOL_MAGIC 0x20
+typedef struct {
+  vmk_uint32 supported;  // wake-on-LAN types
+  vmk_uint32 enabled;
+  char secureONPassword[16];
+} vmk_UplinkWolState;
+
+typedef struct {
+  vmk_uint8 autoneg;
+  vmk_uint8 rxPauseEnabled;
+  vmk_uint8 txPauseEnabled;
+} vmk_UplinkPauseParams;
+
+typedef struct {
+  VMK_ReturnStatus (*getParams)(vmk_AddrCookie driverData, vmk_UplinkCoalesceParams* params);
+  VMK_ReturnStatus (*setParams)(vmk_AddrCookie driverData, vmk_UplinkCoalesceParams* params);
+} vmk_UplinkCoalesceParamsOps;
+
+typedef struct {
+  VMK_ReturnStatus (*getState)(vmk_AddrCookie driverData, vmk_UplinkWolState* state);
+  VMK_ReturnStatus (*setState)(vmk_AddrCookie driverData, vmk_UplinkWolState* state);
+} vmk_UplinkWOLOps;
+
+typedef struct {
+  VMK_ReturnStatus (*getParams)(vmk_AddrCookie driverData, vmk_UplinkPauseParams* params);
+  VMK_ReturnStatus (*setParams)(vmk_AddrCookie driverData, vmk_UplinkPauseParams params);
+} vmk_UplinkPauseParamsOps;
+
+typedef struct {
+  VMK_ReturnStatus (*vxlanPortUpdate)(vmk_AddrCookie driverData, vmk_uint16 portNBO);
+} vmk_UplinkEncapOffloadOps;
 
 // Name of an uplink ("vmnic3").
 VMK_ReturnStatus vmk_UplinkNameGet(vmk_Uplink uplink, vmk_Name* name);

@@ -40,6 +40,8 @@ VMK_ReturnStatus uplinkAssociate(const vmk_UplinkRegData* regData, const std::st
 VMK_ReturnStatus uplinkDisassociate(const vmk_UplinkRegData* regData, vmk_Uplink uplink);
 // What the driver registered on an uplink.
 std::vector<uint32_t> uplinkCapabilities(vmk_Uplink uplink);
+// The operation table a capability was registered with (NULL: none).
+const void* uplinkCapOps(vmk_Uplink uplink, uint32_t cap);
 std::vector<std::string> uplinkNetPollNames(vmk_Uplink uplink);
 // Last link status the driver reported, and how many reports there were.
 vmk_LinkStatus uplinkLinkState(vmk_Uplink uplink);

@@ -1,4 +1,4 @@
-// Uplinks, capabilities, link state, management keys and SR-IOV as the
+// Uplinks, capabilities, link state and SR-IOV as the
 // network stack and the PCI layer offer them to a driver.
 #include <map>
 #include <mutex>
@@ -13,6 +13,7 @@
 struct vmk_UplinkInt {
   std::string name;
   std::vector<uint32_t> caps;
+  std::map<uint32_t, const void*> capOps;
   std::vector<std::string> netpollNames;
   vmk_LinkStatus link{};
   unsigned linkReports = 0;
@@ -34,7 +35,7 @@ VMK_ReturnStatus vmk_UplinkNameGet(vmk_Uplink uplink, vmk_Name* name) {
   return vmk_NameInitialize(name, uplink->name.c_str());
 }
 
-VMK_ReturnStatus vmk_UplinkCapRegister(vmk_Uplink uplink, vmk_uint32 cap, const void*) {
+VMK_ReturnStatus vmk_UplinkCapRegister(vmk_Uplink uplink, vmk_uint32 cap, const void* ops) {
   VMK_FAULT_POINT("vmk_UplinkCapRegister");
   if (uplink == nullptr) return VMK_BAD_PARAM;
   if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
@@ -42,6 +43,7 @@ VMK_ReturnStatus vmk_UplinkCapRegister(vmk_Uplink uplink, vmk_uint32 cap, const 
   for (auto c : uplink->caps)
     if (c == cap) return VMK_EXISTS;
   uplink->caps.push_back(cap);
+  uplink->capOps[cap] = ops;
   return VMK_OK;
 }
 
@@ -175,6 +177,11 @@ VMK_ReturnStatus uplinkDisassociate(const vmk_UplinkRegData* regData, vmk_Uplink
 std::vector<uint32_t> uplinkCapabilities(vmk_Uplink uplink) {
   std::lock_guard<std::mutex> g(netLock);
   return uplink->caps;
+}
+const void* uplinkCapOps(vmk_Uplink uplink, uint32_t cap) {
+  std::lock_guard<std::mutex> g(netLock);
+  auto it = uplink->capOps.find(cap);
+  return it == uplink->capOps.end() ? nullptr : it->second;
 }
 std::vector<std::string> uplinkNetPollNames(vmk_Uplink uplink) {
   std::lock_guard<std::mutex> g(netLock);

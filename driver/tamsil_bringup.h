@@ -1,0 +1,124 @@
+// Adapter bring-up, device life cycle, event queues and the uplink: the
+// functions these files offer the rest of the driver and its tests.
+#pragma once
+
+#include "tamsil.h"
+#include "vmk_uplink.h"
+
+// Ring sizes of the queue set.
+#define TAMSIL_EQ_LEN 1024
+#define TAMSIL_EQE_SIZE 4
+#define TAMSIL_CQ_LEN 1024
+#define TAMSIL_CQE_SIZE 16
+#define TAMSIL_TXQ_ENTRY_SIZE 16
+#define TAMSIL_MCC_CQ_ENTRIES 256
+#define TAMSIL_MCC_WRB_SIZE 256
+#define TAMSIL_KERNEL_QUEUE_ASK 56
+#define TAMSIL_DEFAULT_VXLAN_PORT 8472
+
+// Doorbell of event and completion queues.
+#define TAMSIL_DB_EQ_CQ 0x120
+
+// Control path and configuration.
+VMK_ReturnStatus tamsil_ctrlInit(Adapter* adapter);
+void tamsil_ctrlCleanup(Adapter* adapter);
+VMK_ReturnStatus tamsil_getConfig(Adapter* adapter);
+vmk_uint16 tamsil_getQCount(Adapter* adapter, vmk_int32* available, vmk_uint16 wanted, vmk_uint16 minimum,
+                            const char* name);
+vmk_uint32 tamsil_getMaxKernelAllowedQueues(Adapter* adapter, vmk_uint32 queues);
+void tamsil_intrSet(Adapter* adapter, vmk_uint8 enable);
+vmk_uint32 tamsil_queueAlloc(Adapter* adapter, QueueInfo* q, vmk_uint16 entries, vmk_uint16 entrySize);
+void tamsil_queueFree(Adapter* adapter, QueueInfo* q);
+vmk_uint32 tamsil_setup(Adapter* adapter);
+vmk_uint32 tamsil_clear(Adapter* adapter);
+vmk_uint32 tamsil_rxCQueuesCreate(Adapter* adapter);
+void tamsil_rxCQueuesDestroy(Adapter* adapter);
+void tamsil_txQueuesDestroy(Adapter* adapter);
+void tamsil_mccQueuesDestroy(Adapter* adapter);
+vmk_uint32 tamsil_vxlanSetup(Adapter* adapter);
+void tamsil_vxlanClear(Adapter* adapter, vmk_uint8 freeNodes);
+vmk_uint32 tamsil_setCommonProfileConfig(Adapter* adapter, vmk_uint16 port);
+vmk_uint32 tamsil_clearReset(Adapter* adapter);
+
+// Firmware readiness and the MCC completion world.
+VMK_ReturnStatus tamsil_firmwareWaitReady(Adapter* adapter);
+VMK_ReturnStatus tamsil_cmdPOST(Adapter* adapter);
+VMK_ReturnStatus tamsil_testAndSetPivardReadyState(Adapter* adapter);
+VMK_ReturnStatus tamsil_waitPivardReady(Adapter* adapter);
+VMK_ReturnStatus tamsil_processMccWorkerThread(void* data);
+// Wakes the MCC completion world so that it polls at once.
+void tamsil_mccWorkerWake(Adapter* adapter);
+VMK_ReturnStatus tamsil_workerThread(void* data);
+VMK_ReturnStatus tamsil_tpeReInitWorkerThread(void* data);
+void tamsil_linkStatusUpdate(Adapter* adapter);
+
+// SR-IOV sizing and enabling.
+VMK_ReturnStatus tamsil_sriovConfig(Adapter* adapter);
+void tamsil_enableVFs(Adapter* adapter);
+void tamsil_disableVFs(Adapter* adapter);
+void tamsil_destroyVF(Adapter* adapter, vmk_uint32 vf);
+VMK_ReturnStatus tamsil_registerVFs(Adapter* adapter);
+VMK_ReturnStatus tamsil_configureVFs(Adapter* adapter);
+
+// Event queues, doorbells, interrupt entry and NetPoll.
+void tamsil_cqNotify(Adapter* adapter, vmk_uint16 cqId, vmk_Bool arm, vmk_uint32 popped);
+void tamsil_eqNotify(Adapter* adapter, vmk_uint16 eqId, vmk_Bool arm, vmk_Bool clearInt, vmk_uint32 popped);
+vmk_Bool tamsil_eventPeek(QueueInfo* q);
+void tamsil_isr(void* handlerData, vmk_IntrCookie cookie);
+VMK_ReturnStatus tamsil_intAck(void* handlerData, vmk_IntrCookie cookie);
+void tamsil_eqClean(Adapter* adapter, tamsil_eqo* eqo, vmk_Bool arm);
+vmk_Bool tamsil_netPollCB(void* priv, vmk_uint32 budget);
+VMK_ReturnStatus tamsil_createUplinkNetPoll(Adapter* adapter, vmk_ServiceID service, vmk_uint32 index);
+void tamsil_ifEqDestroy(Adapter* adapter);
+
+// Device life cycle and interrupt resources.
+VMK_ReturnStatus tamsil_attachDevice(vmk_Device device);
+VMK_ReturnStatus tamsil_scanDevice(vmk_Device device);
+VMK_ReturnStatus tamsil_detachDevice(vmk_Device device);
+VMK_ReturnStatus tamsil_quiesceDevice(vmk_Device device);
+VMK_ReturnStatus tamsil_startDevice(vmk_Device device);
+void tamsil_forgetDevice(vmk_Device device);
+VMK_ReturnStatus tamsil_removeUplinkDevice(vmk_Device device);
+vmk_uint32 tamsil_unmapBars(Adapter* adapter);
+VMK_ReturnStatus tamsil_setupWOL(Adapter* adapter, vmk_uint8 enable);
+VMK_ReturnStatus tamsil_intrSetup(Adapter* adapter);
+VMK_ReturnStatus tamsil_msixEnable(Adapter* adapter);
+VMK_ReturnStatus tamsil_INTxEnable(Adapter* adapter);
+void tamsil_intrCleanup(Adapter* adapter);
+VMK_ReturnStatus tamsil_registerInterrupts(Adapter* adapter);
+VMK_ReturnStatus tamsil_registerMSIxInterrupts(Adapter* adapter);
+VMK_ReturnStatus tamsil_registerINTxInterrupts(Adapter* adapter);
+VMK_ReturnStatus tamsil_freeInterrupts(Adapter* adapter);
+VMK_ReturnStatus tamsil_displayVersions(Adapter* adapter);
+void tamsil_updateDevData(Adapter* adapter);
+vmk_uint16 tamsil_getRoceVecShare(Adapter* adapter, vmk_uint16 eventQueues);
+const char* tamsil_asicRevName(vmk_uint8 rev, char out[3]);
+
+// Uplink registration, shared data and capabilities.
+VMK_ReturnStatus tamsil_createUplinkData(Adapter* adapter);
+VMK_ReturnStatus tamsil_cleanupUplinkData(Adapter* adapter);
+VMK_ReturnStatus tamsil_updateUplinkLinkStatus(Adapter* adapter, vmk_Bool forceDown, vmk_Bool defer);
+void tamsil_updateCableType(Adapter* adapter);
+void tamsil_cmdUpdatePhyInfo(Adapter* adapter);
+VMK_ReturnStatus tamsil_uplinkAssociate(vmk_AddrCookie driverData, vmk_Uplink uplink);
+VMK_ReturnStatus tamsil_uplinkDisassociate(vmk_AddrCookie driverData);
+VMK_ReturnStatus tamsil_uplinkStateSet(vmk_AddrCookie driverData, vmk_uint32 state);
+VMK_ReturnStatus tamsil_uplinkCapEnable(vmk_AddrCookie driverData, vmk_uint32 cap);
+VMK_ReturnStatus tamsil_uplinkCapDisable(vmk_AddrCookie driverData, vmk_uint32 cap);
+VMK_ReturnStatus tamsil_coalesceParamsGet(vmk_AddrCookie driverData, vmk_UplinkCoalesceParams* params);
+VMK_ReturnStatus tamsil_coalesceParamsSet(vmk_AddrCookie driverData, vmk_UplinkCoalesceParams* params);
+VMK_ReturnStatus tamsil_linkWOLGet(vmk_AddrCookie driverData, vmk_UplinkWolState* state);
+VMK_ReturnStatus tamsil_linkWOLSet(vmk_AddrCookie driverData, vmk_UplinkWolState* state);
+VMK_ReturnStatus tamsil_pauseParamGet(vmk_AddrCookie driverData, vmk_UplinkPauseParams* params);
+VMK_ReturnStatus tamsil_pauseParamSet(vmk_AddrCookie driverData, vmk_UplinkPauseParams params);
+VMK_ReturnStatus tamsil_vxlanPortUpdate(vmk_AddrCookie driverData, vmk_uint16 portNBO);
+extern const vmk_UplinkOps tamsilUplinkOps;
+extern const vmk_UplinkCoalesceParamsOps tamsilCoalesceParamsOps;
+extern const vmk_UplinkWOLOps tamsilLinkWolOps;
+extern const vmk_UplinkPauseParamsOps tamsilPauseParamsOps;
+extern const vmk_UplinkEncapOffloadOps tamsilEncapOffloadOps;
+
+// Adapter flag helpers.
+static inline bool tamsil_flagTest(const Adapter* a, vmk_uint32 bit) {
+  return a->flags != nullptr && vmk_BitVectorTest(a->flags, bit);
+}

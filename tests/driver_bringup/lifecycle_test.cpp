@@ -1,0 +1,272 @@
+// Attach, scan, associate, disassociate and detach of every generation, and a
+// failure at each attach step undoing exactly what was done before it.
+#include <algorithm>
+
+#include "bringup_fixture.h"
+
+namespace {
+
+struct GenCase {
+  adapter::Gen gen;
+  vmk_uint32 asicBit;
+  bool pcicfgMapped;   // Pivard maps only its doorbell BAR
+};
+
+const GenCase kGens[] = {
+    {adapter::Gen::KS2, TAMSIL_ASIC_KS2, true},
+    {adapter::Gen::KS3, TAMSIL_ASIC_KS3, true},
+    {adapter::Gen::Pivard, TAMSIL_ASIC_PIVARD, false},
+    {adapter::Gen::Veskarn, TAMSIL_ASIC_VESKARN, true},
+};
+
+class LifecycleTest : public BringupTest, public ::testing::WithParamInterface<GenCase> {};
+
+TEST_P(LifecycleTest, AttachScanAssociateDisassociateDetachLeavesNothing) {
+  const GenCase& gc = GetParam();
+  adapter::Adapter& card = newCard(gc.gen);
+  vmk_Device dev = plug(card);
+  ASSERT_EQ(VMK_OK, vmktest::attachDevice(dev)) << genText(gc.gen);
+  Adapter* a = adapterOf(dev);
+  ASSERT_NE(nullptr, a);
+  EXPECT_EQ(gc.asicBit, a->asic_gen);
+  EXPECT_EQ(gc.pcicfgMapped, a->pcicfg_va != nullptr);
+  EXPECT_NE(nullptr, a->db_va);
+  EXPECT_GE(a->num_vectors, 1u);
+  EXPECT_TRUE(a->eqo[0].q.created);
+  EXPECT_TRUE(a->mcc_q.created);
+  EXPECT_TRUE(vmk_BitVectorTest(a->flags, TAMSIL_FLAG_IO_QUIESCED));
+  EXPECT_TRUE(vmk_BitVectorTest(a->flags, TAMSIL_FLAG_DEV_QUIESCED));
+  EXPECT_GT(card.engine().countLive(adapter::ObjKind::Eq, 0), 0u);
+  EXPECT_EQ(1u, card.engine().countLive(adapter::ObjKind::MccQueue, 0));
+  EXPECT_STREQ("11.2.1149.0", a->fw_version);
+  EXPECT_EQ(1u, logged("Driver version:11.2.1149.0."));
+
+  ASSERT_EQ(VMK_OK, vmktest::scanDevice(dev));
+  auto children = vmktest::childDevices(dev);
+  ASSERT_EQ(1u, children.size());
+  const vmk_UplinkRegData* reg = regDataOf(children[0]);
+  ASSERT_NE(nullptr, reg);
+  EXPECT_EQ(TAMSIL_INTERFACE_REVISION, reg->apiRevision);
+  EXPECT_EQ(a, reg->driverData.ptr);
+  EXPECT_EQ(&a->shared_data, reg->sharedData);
+
+  vmk_Uplink uplink = nullptr;
+  ASSERT_EQ(VMK_OK, vmktest::uplinkAssociate(reg, "vmnic4", &uplink));
+  EXPECT_STREQ("vmnic4", tamsil_devName(a));
+  auto caps = vmktest::uplinkCapabilities(uplink);
+  ASSERT_FALSE(caps.empty());
+  EXPECT_EQ(1u, caps.front());   // SG_TX first
+  EXPECT_EQ(30u, caps.back());   // Flow Control last
+  EXPECT_EQ(a->msix_enabled != 0, std::count(caps.begin(), caps.end(), 21u) == 1);
+  vmk_HashValue node = nullptr;
+  ASSERT_EQ(VMK_OK, vmk_HashKeyFind(tamsil_vmkdevHashTbl, a->pci_name, &node));
+  EXPECT_STREQ("vmnic4", static_cast<tamsil_vmkdevHashNode*>(node)->uplink_name);
+  ASSERT_NE(nullptr, a->kv_handle);
+  auto keys = vmktest::mgmtKeys("vmnic4");
+  ASSERT_GE(keys.size(), 2u);
+  EXPECT_EQ("Q_IDs", keys[0]);
+  EXPECT_EQ("VF_Link_State", keys[1]);
+  EXPECT_EQ(gc.gen == adapter::Gen::Pivard, std::count(keys.begin(), keys.end(), "FirmwareDump") == 1);
+
+  ASSERT_EQ(VMK_OK, vmktest::uplinkDisassociate(reg, uplink));
+  EXPECT_EQ(nullptr, a->kv_handle);
+  EXPECT_EQ(nullptr, a->uplink);
+  EXPECT_EQ(VMK_OK, vmktest::removeDevice(children[0]));
+  EXPECT_EQ(VMK_OK, vmktest::quiesceDevice(dev));
+  EXPECT_EQ(VMK_OK, vmktest::detachDevice(dev));
+  EXPECT_EQ(0u, card.engine().countLive()) << genText(gc.gen);
+  EXPECT_TRUE(vmktest::netLive().allZero()) << vmktest::netLive().describe();
+  unplug(dev);
+}
+
+TEST_P(LifecycleTest, QuiesceAndStartBracketASleep) {
+  adapter::Adapter& card = newCard(GetParam().gen);
+  vmk_Device dev = plug(card);
+  ASSERT_EQ(VMK_OK, vmktest::attachDevice(dev));
+  Adapter* a = adapterOf(dev);
+  EXPECT_EQ(VMK_OK, vmktest::startDevice(dev));
+  EXPECT_FALSE(vmk_BitVectorTest(a->flags, TAMSIL_FLAG_DEV_QUIESCED));
+  EXPECT_EQ(VMK_OK, vmktest::quiesceDevice(dev));
+  EXPECT_TRUE(vmk_BitVectorTest(a->flags, TAMSIL_FLAG_DEV_QUIESCED));
+  EXPECT_EQ(1u, logged("Device being quiesced"));
+}
+
+INSTANTIATE_TEST_SUITE_P(AllGenerations, LifecycleTest, ::testing::ValuesIn(kGens),
+                         [](const ::testing::TestParamInfo<GenCase>& i) { return std::string(genText(i.param.gen)); });
+
+/* ------------------------------------------------------------------------ */
+/* A failure at each attach step                                             */
+/* ------------------------------------------------------------------------ */
+
+struct StepFault {
+  const char* name;
+  const char* service;      // kernel service to fail ("" none)
+  unsigned nth;
+  bool every;
+  uint8_t sub, op;          // firmware command to fail (op 0: none)
+  const char* message;      // the line attach logs
+};
+
+const StepFault kSteps[] = {
+    {"DmaEngine", "vmk_DMAEngineCreate", 1, true, 0, 0, "DMA Engine create failed"},
+    {"MapBar", "vmk_PCIMapIOResource", 1, false, 0, 0, "Failed to map Bar"},
+    {"MapSecondBar", "vmk_PCIMapIOResource", 2, false, 0, 0, "Failed to map Bar"},
+    {"MboxLock", "vmk_BinarySemaCreate", 1, false, 0, 0, "Failed to create mbox_lock semaphore"},
+    {"ResetLock", "vmk_BinarySemaCreate", 3, false, 0, 0, "Failed to create reset_lock semaphore"},
+    {"MccLock", "vmk_SpinlockCreate", 1, false, 0, 0, "Failed to create mcc_lock spinlock"},
+    {"WorkerLock", "vmk_SpinlockCreate", 4, false, 0, 0, "Failed to create mcc_compl_worker_lock spinlock"},
+    {"FwInit", "", 0, false, adapter::kSubBare, adapter::kOpFwInit, "FW init failed"},
+    {"FunctionReset", "", 0, false, fwop::kCommon, fwop::kFunctionReset, "Function Reset command to f/w failed"},
+    {"QueryFwCfg", "", 0, false, fwop::kCommon, fwop::kQueryFwCfg, ""},
+    {"Interrupts", "vmk_PCIAllocIntrCookie", 1, true, 0, 0, "Error in allocing Interrupt vectors"},
+    {"EqCreate", "", 0, false, fwop::kCommon, fwop::kEqCreate, "tamsil_ifEqCreate() failed"},
+    {"IfCreate", "", 0, false, fwop::kCommon, fwop::kIfCreate, "tamsil_cmdIfCreate() failed"},
+    {"CqCreate", "", 0, false, fwop::kCommon, fwop::kCqCreate, "tamsil_rxCQueuesCreate() failed"},
+    {"TxqCreate", "", 0, false, fwop::kNic, fwop::kTxqCreate, "tamsil_txQueuesCreate() failed"},
+    {"MccWorld", "vmk_WorldCreate", 1, false, 0, 0, "Failed to create mcc compl worker thread"},
+    {"NetPoll", "vmk_NetPollCreate", 1, false, 0, 0, "Failed to create driver data for device"},
+    {"WorkerWorld", "vmk_WorldCreate", 3, false, 0, 0, "Failed to create worker thread"},
+    {"DriverData", "vmk_DeviceSetAttachedDriverData", 1, false, 0, 0, "Unable to set attached driver data"},
+};
+
+class AttachFaultTest : public BringupTest, public ::testing::WithParamInterface<StepFault> {};
+
+TEST_P(AttachFaultTest, UndoesWhatWasDone) {
+  const StepFault& f = GetParam();
+  adapter::Adapter& card = newCard(adapter::Gen::KS3);
+  vmk_Device dev = plug(card);
+  const vmktest::Live before = vmktest::live();
+  if (f.service[0] != '\0') vmktest::failCall(f.service, f.nth, VMK_FAILURE, f.every);
+  if (f.op != 0) {
+    std::lock_guard<std::mutex> g(card.lock());
+    adapter::Fault fault;
+    fault.status = adapter::kStatusFailed;
+    card.engine().setFault(f.sub, f.op, fault);
+  }
+  EXPECT_NE(VMK_OK, vmktest::attachDevice(dev)) << f.name;
+  vmktest::clearFailures();
+  if (f.message[0] != '\0') { EXPECT_GE(logged(f.message), 1u) << f.name; }
+  EXPECT_EQ(nullptr, adapterOf(dev));
+  EXPECT_EQ(0u, card.engine().countLive()) << f.name;
+  EXPECT_EQ(before.describe(), vmktest::live().describe()) << f.name;
+  EXPECT_TRUE(vmktest::netLive().allZero()) << f.name << " " << vmktest::netLive().describe();
+  {
+    std::lock_guard<std::mutex> g(card.lock());
+    card.engine().clearFaults();
+  }
+  // The function attaches cleanly afterwards.
+  EXPECT_EQ(VMK_OK, vmktest::attachDevice(dev)) << f.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(EachStep, AttachFaultTest, ::testing::ValuesIn(kSteps),
+                         [](const ::testing::TestParamInfo<StepFault>& i) { return std::string(i.param.name); });
+
+TEST_F(BringupTest, DetachAfterDetachedStateCleansNothingTwice) {
+  adapter::Adapter& card = newCard(adapter::Gen::Veskarn);
+  vmk_Device dev = plug(card);
+  ASSERT_EQ(VMK_OK, vmktest::attachDevice(dev));
+  Adapter* a = adapterOf(dev);
+  // Every clean-up step may meet state a failed reset already took down.
+  tamsil_clear(a);
+  tamsil_cleanupUplinkData(a);
+  tamsil_intrCleanup(a);
+  tamsil_clear(a);
+  tamsil_cleanupUplinkData(a);
+  tamsil_intrCleanup(a);
+  EXPECT_EQ(VMK_OK, vmktest::detachDevice(dev));
+  EXPECT_EQ(0u, card.engine().countLive());
+}
+
+TEST_F(BringupTest, DetachAfterTheControlPathIsGone) {
+  adapter::Adapter& card = newCard(adapter::Gen::KS3);
+  vmk_Device dev = plug(card);
+  ASSERT_EQ(VMK_OK, vmktest::attachDevice(dev));
+  Adapter* a = adapterOf(dev);
+  // A reset that stopped half-way: the chip lost its objects and the control
+  // path is already down when detach comes.
+  vmk_WorldDestroy(a->mcc_worker_world);
+  vmk_WorldWaitForDeath(a->mcc_worker_world);
+  a->mcc_worker_world = VMK_INVALID_WORLD_ID;
+  {
+    std::lock_guard<std::mutex> g(card.lock());
+    card.engine().destroyFunctionObjects(0);
+  }
+  tamsil_ctrlCleanup(a);
+  tamsil_clear(a);
+  tamsil_ctrlCleanup(a);
+  EXPECT_EQ(VMK_OK, vmktest::detachDevice(dev));
+  EXPECT_EQ(0u, card.engine().countLive());
+}
+
+TEST_F(BringupTest, ModuleParametersPerAdapter) {
+  vmktest::unloadModule(cleanup_module);
+  ASSERT_EQ(0, vmktest::loadModule(init_module, "max_vfs=100,-1 RSS=1,30 DRSS=0"));
+  adapter::Adapter& card = newCard(adapter::Gen::Veskarn, 3);
+  vmk_Device d0 = plug(card, 0), d1 = plug(card, 1), d2 = plug(card, 2);
+  ASSERT_EQ(VMK_OK, vmktest::attachDevice(d0));
+  ASSERT_EQ(VMK_OK, vmktest::attachDevice(d1));
+  ASSERT_EQ(VMK_OK, vmktest::attachDevice(d2));
+  EXPECT_EQ(1u, logged("Invalid module param value (-1) for max_vfs[1]. VFs will not be enabled for this PF"));
+  EXPECT_EQ(0, adapterOf(d1)->max_vfs);
+  EXPECT_EQ(0, adapterOf(d2)->max_vfs);   // beyond the last entry
+  // 100 asks for 64; the firmware's profile allows 16 and the kernel enables them.
+  Adapter* a0 = adapterOf(d0);
+  EXPECT_EQ(16, a0->max_vfs);
+  EXPECT_EQ(16u, a0->num_vfs);
+  EXPECT_EQ(16u, vmktest::enabledVfs(a0->pci_device));
+  EXPECT_EQ(4, a0->rss);   // RSS entry 1 means 4 rings
+  EXPECT_EQ(0, a0->drss);
+  EXPECT_EQ(4, adapterOf(d2)->drss);   // no entry: the configuration decides
+  EXPECT_EQ(VMK_OK, vmktest::detachDevice(d0));
+  EXPECT_EQ(0, vmktest::netLive().enabledVfs);
+}
+
+TEST_F(BringupTest, NoVfsInMultiChannelMode) {
+  vmktest::unloadModule(cleanup_module);
+  ASSERT_EQ(0, vmktest::loadModule(init_module, "max_vfs=8"));
+  adapter::AdapterConfig cfg;
+  cfg.fw.gen = adapter::Gen::Veskarn;
+  cfg.fw.function_mode = 4;
+  adapter::Adapter& card = newCard(cfg);
+  vmk_Device dev = plug(card);
+  ASSERT_EQ(VMK_OK, vmktest::attachDevice(dev));
+  EXPECT_EQ(0u, adapterOf(dev)->num_vfs);
+  EXPECT_EQ(1u, logged("VFs cannot be enabled in multi-channel mode"));
+  EXPECT_EQ(0, vmktest::netLive().enabledVfs);
+}
+
+}  // namespace
+
+namespace {
+
+// After a chip reset the firmware has lost every object: clearing frees the
+// rings without destroy commands and fails the commands still waiting.
+TEST_F(BringupTest, ClearAfterChipResetFailsWaitersAndFreesRings) {
+  adapter::Adapter& card = newCard(adapter::Gen::Veskarn);
+  vmk_Device dev = plug(card);
+  ASSERT_EQ(VMK_OK, vmktest::attachDevice(dev));
+  Adapter* a = adapterOf(dev);
+  // A waiter whose command the firmware will never answer.
+  vmk_uint8 response[16] = {};
+  a->wrb_ctx[5].header = reinterpret_cast<Request_Header*>(response);
+  a->wrb_ctx[5].wait_mcc_compl = 1;
+  {
+    std::lock_guard<std::mutex> g(card.lock());
+    card.engine().destroyFunctionObjects(0);
+  }
+  // The reset stops the MCC world before its rings go.
+  vmk_WorldDestroy(a->mcc_worker_world);
+  vmk_WorldWaitForDeath(a->mcc_worker_world);
+  a->mcc_worker_world = VMK_INVALID_WORLD_ID;
+  const unsigned destroysBefore = card.engine().commandsSeen(fwop::kCommon, 55);
+  EXPECT_EQ(0u, tamsil_clearReset(a));
+  EXPECT_EQ(0, a->wrb_ctx[5].wait_mcc_compl);
+  EXPECT_EQ(1, response[4]);
+  EXPECT_EQ(nullptr, a->mcc_q.mem.va);
+  EXPECT_EQ(nullptr, a->eqo[0].q.mem.va);
+  EXPECT_EQ(0, a->rxo[0].if_created);
+  EXPECT_EQ(destroysBefore, card.engine().commandsSeen(fwop::kCommon, 55));
+  EXPECT_EQ(VMK_OK, vmktest::detachDevice(dev));
+}
+
+}  // namespace

@@ -1,0 +1,188 @@
+// The uplink's answers to the kernel: capability switches, coalescing,
+// wake-on-LAN, pause, cable type, and the shared data the kernel reads.
+#include <cstring>
+
+#include "bringup_fixture.h"
+
+namespace {
+
+class UplinkTest : public BringupTest {
+ protected:
+  void attachAndAssociate(adapter::Gen g, const std::string& opts = "") {
+    if (!opts.empty()) {
+      vmktest::unloadModule(cleanup_module);
+      ASSERT_EQ(0, vmktest::loadModule(init_module, opts));
+    }
+    card_ = &newCard(g);
+    dev_ = plug(*card_);
+    ASSERT_EQ(VMK_OK, vmktest::attachDevice(dev_));
+    ASSERT_EQ(VMK_OK, vmktest::scanDevice(dev_));
+    a_ = adapterOf(dev_);
+    child_ = vmktest::childDevices(dev_).at(0);
+    ASSERT_EQ(VMK_OK, vmktest::uplinkAssociate(regDataOf(child_), "vmnic1", &uplink_));
+    cookie_.ptr = a_;
+  }
+  void TearDown() override {
+    if (uplink_ != nullptr) {
+      vmktest::uplinkDisassociate(regDataOf(child_), uplink_);
+      vmktest::removeDevice(child_);
+    }
+    BringupTest::TearDown();
+  }
+  adapter::Adapter* card_ = nullptr;
+  vmk_Device dev_ = nullptr, child_ = nullptr;
+  Adapter* a_ = nullptr;
+  vmk_Uplink uplink_ = nullptr;
+  vmk_AddrCookie cookie_;
+};
+
+TEST_F(UplinkTest, CapabilitySwitches) {
+  attachAndAssociate(adapter::Gen::Veskarn);
+  const vmk_UplinkRegData* reg = regDataOf(child_);
+  struct Row {
+    vmk_uint32 cap;
+    VMK_ReturnStatus enable, disable;
+  };
+  const Row fixed[] = {
+      {1, VMK_OK, VMK_OK},        {12, VMK_OK, VMK_OK},       {7, VMK_OK, VMK_FAILURE},
+      {21, VMK_OK, VMK_FAILURE},  {30, VMK_OK, VMK_FAILURE},  {2, VMK_FAILURE, VMK_OK},
+      {32, VMK_FAILURE, VMK_OK},  {0, VMK_FAILURE, VMK_FAILURE}, {33, VMK_FAILURE, VMK_FAILURE},
+  };
+  for (const Row& r : fixed) {
+    EXPECT_EQ(r.enable, reg->ops.uplinkCapEnable(reg->driverData, r.cap)) << r.cap;
+    EXPECT_EQ(r.disable, reg->ops.uplinkCapDisable(reg->driverData, r.cap)) << r.cap;
+  }
+  EXPECT_EQ(2u, logged("Unknown Uplink Capability 0x0"));
+  // Wake-on-LAN, SR-IOV and VXLAN follow what the adapter has.
+  a_->wol_cap = 0x80;
+  EXPECT_EQ(VMK_OK, reg->ops.uplinkCapEnable(reg->driverData, 19));
+  EXPECT_EQ(VMK_FAILURE, reg->ops.uplinkCapDisable(reg->driverData, 19));
+  a_->wol_cap = 0;
+  EXPECT_EQ(VMK_FAILURE, reg->ops.uplinkCapEnable(reg->driverData, 19));
+  EXPECT_EQ(VMK_OK, reg->ops.uplinkCapDisable(reg->driverData, 19));
+  EXPECT_EQ(a_->num_vfs ? VMK_OK : VMK_FAILURE, reg->ops.uplinkCapEnable(reg->driverData, 24));
+  EXPECT_EQ((a_->features & TAMSIL_FEAT_VXLAN_OFFLOAD) ? VMK_OK : VMK_FAILURE,
+            reg->ops.uplinkCapEnable(reg->driverData, 25));
+  // Operations of later parts answer "not supported".
+  EXPECT_EQ(VMK_NOT_SUPPORTED, reg->ops.uplinkStartIO(reg->driverData));
+  EXPECT_EQ(VMK_NOT_SUPPORTED, reg->ops.uplinkQuiesceIO(reg->driverData));
+  EXPECT_EQ(VMK_NOT_SUPPORTED, reg->ops.uplinkReset(reg->driverData));
+  EXPECT_EQ(VMK_NOT_SUPPORTED, reg->ops.uplinkMTUSet(reg->driverData, 9000));
+  EXPECT_EQ(VMK_OK, reg->ops.uplinkStateSet(reg->driverData, 7));
+  EXPECT_EQ(7u, a_->shared_data.state);
+}
+
+TEST_F(UplinkTest, CoalescingSetsEveryVector) {
+  attachAndAssociate(adapter::Gen::Veskarn);
+  auto* ops = static_cast<const vmk_UplinkCoalesceParamsOps*>(vmktest::uplinkCapOps(uplink_, 17));
+  ASSERT_NE(nullptr, ops);
+  struct Row {
+    vmk_uint32 txUsecs;
+    vmk_uint8 adaptive;
+    vmk_uint32 fixed;
+  };
+  const Row rows[] = {{0, 1, 0}, {1, 1, 0}, {2, 0, 2}, {96, 0, 96}, {500, 0, 128}};
+  for (const Row& r : rows) {
+    vmk_UplinkCoalesceParams p = {10, 20, r.txUsecs, 40};
+    ASSERT_EQ(VMK_OK, ops->setParams(cookie_, &p));
+    for (vmk_uint32 i = 0; i < a_->num_vectors; i++) {
+      EXPECT_EQ(r.adaptive, a_->eq_delay[i].adaptive) << r.txUsecs << " vector " << i;
+      EXPECT_EQ(r.fixed, a_->eq_delay[i].static_eqd) << r.txUsecs << " vector " << i;
+    }
+    vmk_UplinkCoalesceParams copy;
+    memcpy(&copy, a_->uplink_qdata[a_->queue_info.maxRxQueues].coalesceParams, sizeof copy);
+    EXPECT_EQ(r.txUsecs, copy.txUsecs);
+  }
+  EXPECT_EQ(a_->shared_data.lockedCount, a_->shared_data.unlockedCount);
+  a_->eq_delay[0].cur_eqd = 48;
+  vmk_UplinkCoalesceParams got = {1, 2, 3, 4};
+  ASSERT_EQ(VMK_OK, ops->getParams(cookie_, &got));
+  EXPECT_EQ(48u, got.rxUsecs);
+  EXPECT_EQ(48u, got.txUsecs);
+  EXPECT_EQ(0u, got.rxMaxFrames);
+}
+
+TEST_F(UplinkTest, WakeOnLanAndPause) {
+  attachAndAssociate(adapter::Gen::Veskarn);
+  vmk_UplinkWolState w;
+  a_->wol_cap = 0x80;
+  a_->wol_enabled = 0;
+  w.enabled = VMK_UPLINK_WOL_MAGIC;
+  EXPECT_EQ(VMK_OK, tamsil_linkWOLSet(cookie_, &w));
+  EXPECT_EQ(1, a_->wol_enabled);
+  ASSERT_EQ(VMK_OK, tamsil_linkWOLGet(cookie_, &w));
+  EXPECT_EQ((vmk_uint32)VMK_UPLINK_WOL_MAGIC, w.supported);
+  EXPECT_EQ((vmk_uint32)VMK_UPLINK_WOL_MAGIC, w.enabled);
+  w.enabled = 0x1;
+  EXPECT_EQ(VMK_NOT_SUPPORTED, tamsil_linkWOLSet(cookie_, &w));
+  a_->wol_cap = 0;
+  w.enabled = VMK_UPLINK_WOL_MAGIC;
+  EXPECT_EQ(VMK_NOT_SUPPORTED, tamsil_linkWOLSet(cookie_, &w));
+  ASSERT_EQ(VMK_OK, tamsil_linkWOLGet(cookie_, &w));
+  EXPECT_EQ(0u, w.supported);
+
+  // Auto-negotiation of pause: off on PHY types 1, 3 and 10, on elsewhere.
+  struct Row {
+    vmk_uint16 phy;
+    vmk_uint8 autoneg;
+    VMK_ReturnStatus expect;
+  };
+  const Row rows[] = {{1, 1, VMK_NOT_SUPPORTED}, {3, 0, VMK_OK},  {10, 1, VMK_NOT_SUPPORTED},
+                      {10, 0, VMK_OK},           {7, 0, VMK_NOT_SUPPORTED}, {7, 1, VMK_OK}};
+  for (const Row& r : rows) {
+    a_->link.phy_if_type = r.phy;
+    vmk_UplinkPauseParams p = {r.autoneg, 1, 0};
+    EXPECT_EQ(r.expect, tamsil_pauseParamSet(cookie_, p)) << r.phy << "/" << (int)r.autoneg;
+  }
+  a_->link.phy_if_type = 7;
+  vmk_UplinkPauseParams p = {1, 0, 1};
+  ASSERT_EQ(VMK_OK, tamsil_pauseParamSet(cookie_, p));
+  vmk_UplinkPauseParams got = {9, 9, 9};
+  ASSERT_EQ(VMK_OK, tamsil_pauseParamGet(cookie_, &got));
+  EXPECT_EQ(1, got.autoneg);
+  EXPECT_EQ(0, got.rxPauseEnabled);
+  EXPECT_EQ(1, got.txPauseEnabled);
+}
+
+TEST(CableType, FollowsPhyTypeAndFlags) {
+  struct Row {
+    vmk_uint16 type;
+    vmk_uint8 flags;
+    vmk_uint8 cable;
+    vmk_uint8 fixed;
+  };
+  const Row rows[] = {{1, 0, 3, 1},   {2, 0, 3, 1},    {3, 0x4, 5, 1}, {3, 0, 3, 1},   {6, 0, 0, 1},
+                      {9, 0, 0, 1},   {10, 0x8, 5, 1}, {10, 0, 3, 1},  {0, 0, 0xFF, 1}, {4, 0, 0xFF, 0},
+                      {5, 0, 0xFF, 0}, {11, 0, 0xFF, 0}, {12, 0, 0xFF, 0}, {13, 0, 0xFF, 1}};
+  static Adapter a;
+  for (const Row& r : rows) {
+    a.link.phy_if_type = r.type;
+    a.link.phy_flags = r.flags;
+    tamsil_cmdUpdatePhyInfo(&a);
+    EXPECT_EQ(r.cable, a.link.cable_type) << r.type;
+    EXPECT_EQ(r.fixed, a.link.fixed_link) << r.type;
+  }
+}
+
+TEST_F(UplinkTest, QueueRecordsAndRssNetPolls) {
+  attachAndAssociate(adapter::Gen::Veskarn);
+  ASSERT_TRUE(a_->features & TAMSIL_FEAT_RSS);
+  const vmk_uint32 R = a_->num_vectors, nRss = a_->res.max_rss_qs, nDrss = a_->res.max_drss_qs;
+  const vmk_uint32 M = a_->queue_info.maxRxQueues;
+  EXPECT_EQ(R + 1 - nRss - nDrss, M);
+  EXPECT_EQ(0u, a_->uplink_qdata[0].supportedFeatures);
+  EXPECT_EQ((vmk_uint32)a_->res.uc_mac, a_->uplink_qdata[0].maxFilters);
+  EXPECT_EQ(0x4u, a_->uplink_qdata[M - 1].supportedFeatures & 0x4u);   // the leading RSS ring
+  EXPECT_EQ(0u, a_->uplink_qdata[1].supportedFeatures & 0x4u);
+  EXPECT_EQ(2u, a_->uplink_qdata[M].type);
+  EXPECT_EQ(0u, a_->uplink_qdata[M].supportedFeatures);
+  EXPECT_EQ(0x2u, a_->uplink_qdata[M + 1].supportedFeatures);
+  // DRSS rings, then the secondary RSS rings, are registered with the uplink.
+  auto names = vmktest::uplinkNetPollNames(uplink_);
+  EXPECT_EQ(nDrss + nRss - 1, names.size());
+  EXPECT_EQ("-" + std::to_string(R - nDrss), names.front());
+  EXPECT_EQ("-" + std::to_string(M + nRss - 2), names.back());
+  EXPECT_EQ((long)R, vmktest::netLive().netpolls);
+}
+
+}  // namespace

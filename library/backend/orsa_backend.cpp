@@ -8,6 +8,7 @@
 
 #include "backend/orsa_discovery_io.h"
 #include "backend/orsa_extlog.h"
+#include "backend/orsa_handler_util.h"
 #include "backend/orsa_host.h"
 #include "backend/orsa_identity.h"
 #include "backend/orsa_nicprops.h"
@@ -26,8 +27,6 @@ namespace {
 
 #define LOG(level, ...) pdebug(ORSA_LOG_CAT_OTHER, level, __VA_ARGS__)
 
-u16 rd16(const u8 *p) { return (u16)(p[0] | (p[1] << 8)); }
-u32 rd32(const u8 *p) { return (u32)p[0] | ((u32)p[1] << 8) | ((u32)p[2] << 16) | ((u32)p[3] << 24); }
 
 /* Walks the instances of one kind below a parent, lowest number first. */
 template <typename Fn>
@@ -244,10 +243,10 @@ u32 ORSA_update_driver_attribs(u32 instance, HmNode *phba, u32 protocol, u8 *a, 
     if (pci == nullptr)
         return 1;
     if (attributes_status == 0) {
-        set_prop_val(pci, "VendorID", "0x%04x", rd16(a + ORSA_ATTR_PCI_VENDOR));
-        set_prop_val(pci, "DeviceID", "0x%04x", rd16(a + ORSA_ATTR_PCI_DEVICE_ID));
-        set_prop_val(pci, "SubsysDeviceID", "0x%04x", rd16(a + ORSA_ATTR_PCI_SUBSYS_DEVICE));
-        set_prop_val(pci, "SubsysVendorID", "0x%04x", rd16(a + ORSA_ATTR_PCI_SUBSYS_VENDOR));
+        set_prop_val(pci, "VendorID", "0x%04x", orsa_rd16(a + ORSA_ATTR_PCI_VENDOR));
+        set_prop_val(pci, "DeviceID", "0x%04x", orsa_rd16(a + ORSA_ATTR_PCI_DEVICE_ID));
+        set_prop_val(pci, "SubsysDeviceID", "0x%04x", orsa_rd16(a + ORSA_ATTR_PCI_SUBSYS_DEVICE));
+        set_prop_val(pci, "SubsysVendorID", "0x%04x", orsa_rd16(a + ORSA_ATTR_PCI_SUBSYS_VENDOR));
         set_prop_val(pci, "BusNumber", "0x%x", a[ORSA_ATTR_BUS]);
         set_prop_val(pci, "DeviceNumber", "0x%x", a[ORSA_ATTR_DEVICE]);
         set_prop_val(pci, "FunctionNumber", "0x%x", a[ORSA_ATTR_FUNCTION]);
@@ -260,9 +259,9 @@ u32 ORSA_update_driver_attribs(u32 instance, HmNode *phba, u32 protocol, u8 *a, 
             if (orsa_glob.iscsi_inst_flags[instance - 1] & 0x2)
                 set_prop_val(phba, "LDTO", "N/A");
             else
-                set_prop_val(phba, "LDTO", "%d", rd16(a + ORSA_ATTR_LDTO));
-            set_prop_val(phba, "DefaultETO", "%d", (int)rd32(a + ORSA_ATTR_DEFAULT_ETO));
-            set_prop_val(phba, "MaxCDBLength", "%d", rd16(a + ORSA_ATTR_MAX_CDB));
+                set_prop_val(phba, "LDTO", "%d", orsa_rd16(a + ORSA_ATTR_LDTO));
+            set_prop_val(phba, "DefaultETO", "%d", (int)orsa_rd32(a + ORSA_ATTR_DEFAULT_ETO));
+            set_prop_val(phba, "MaxCDBLength", "%d", orsa_rd16(a + ORSA_ATTR_MAX_CDB));
         }
     }
     if (protocol == ORSA_PROTO_NIC) {

@@ -5,6 +5,7 @@
 
 #include "backend/orsa_discovery_io.h"
 #include "backend/orsa_extlog.h"
+#include "backend/orsa_handler_util.h"
 #include "backend/orsa_identity.h"
 #include "backend/orsa_propertyutil.h"
 #include "maintenance/maint_startup.h"
@@ -13,7 +14,6 @@
 
 namespace {
 
-u32 rd32(const u8 *p) { return (u32)p[0] | ((u32)p[1] << 8) | ((u32)p[2] << 16) | ((u32)p[3] << 24); }
 
 void caps_failed()
 {
@@ -128,7 +128,7 @@ u32 handle_FATDataValid(HmNode *property, char *value, u32)
             orsa_dfree(buf);
             return 1;
         }
-        u32 got = rd32(buf);
+        u32 got = orsa_rd32(buf);
         pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s: actual_read_length = %d\n", __func__, (int)got);
         orsa_dfree(buf);
         present = got != 0;
@@ -141,7 +141,7 @@ u32 handle_FATDataValid(HmNode *property, char *value, u32)
                                  "orsa2d.log file for more information.");
             return 1;
         }
-        present = rd32(req) != 0;
+        present = orsa_rd32(req) != 0;
     }
     u32 rc = set_prop_val(fat, property->name, "%s", present ? "Yes" : "No");
     if (value != nullptr)

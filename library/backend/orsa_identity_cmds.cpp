@@ -5,6 +5,7 @@
 #include <strings.h>
 
 #include "backend/orsa_discovery_io.h"
+#include "backend/orsa_handler_util.h"
 #include "backend/orsa_identity.h"
 #include "backend/orsa_nicprops.h"
 #include "backend/orsa_propertyutil.h"
@@ -13,20 +14,6 @@
 
 namespace {
 
-u32 rd32(const u8 *p) { return (u32)p[0] | ((u32)p[1] << 8) | ((u32)p[2] << 16) | ((u32)p[3] << 24); }
-
-u32 answer(HmNode *property, char *value, u32 rc)
-{
-    if (value != nullptr && property != nullptr && property->body != nullptr)
-        orsa_strlcpy(value, HM_PROPERTY(property)->value, HM_VALUE_SIZE);
-    return rc;
-}
-
-u32 store_and_answer(HmNode *property, char *value, const char *text)
-{
-    u32 rc = set_prop_val(property->parent, property->name, "%s", text);
-    return answer(property, value, rc);
-}
 
 void put_na(char *value)
 {
@@ -125,7 +112,7 @@ u32 handle_ks_controller_properties(HmNode *property, char *value, u32)
         return 1;
     }
     if (asic != ORSA_ASIC_PIVARD && strcasecmp(property->name, "FirmwareVersionOnFlash") != 0)
-        return answer(property, value, 0);
+        return orsa_answer(property, value, 0);
     i32 port = get_port_number(orsa_first_phba(ks));
     if (port < 1)
         return 1;
@@ -139,7 +126,7 @@ u32 handle_ks_controller_properties(HmNode *property, char *value, u32)
         pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s: Property update failed with status = %d\n", __func__, (int)rc);
         return 1;
     }
-    return answer(property, value, 0);
+    return orsa_answer(property, value, 0);
 }
 
 u32 ORSA_update_cntr_additional_attribs(HmNode *ks)
@@ -181,7 +168,7 @@ u32 handle_ks_controller_additional_properties(HmNode *property, char *value, u3
             return 1;
         }
     }
-    return answer(property, value, 0);
+    return orsa_answer(property, value, 0);
 }
 
 u32 handle_ks_temperature(HmNode *property, char *value, u32)
@@ -203,7 +190,7 @@ u32 handle_ks_temperature(HmNode *property, char *value, u32)
                              "occurred. Please check orsa2d.log file for more information.");
         return rc;
     }
-    i32 temp = (i32)rd32(add + ORSA_ADD_TEMPERATURE);
+    i32 temp = (i32)orsa_rd32(add + ORSA_ADD_TEMPERATURE);
     orsa_dfree(add);
     char text[16];
     if (temp == 0)
@@ -212,7 +199,7 @@ u32 handle_ks_temperature(HmNode *property, char *value, u32)
         snprintf(text, sizeof text, "%d", (int)temp);
     pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:KalderstoneOnDieTemperature = %s temp_val = %d\n", __func__, text,
            (int)temp);
-    return store_and_answer(property, value, text);
+    return orsa_store_and_answer(property, value, text);
 }
 
 u32 ORSA_update_oem_props(HmNode *ks)
@@ -251,7 +238,7 @@ u32 handle_ControllerStatus(HmNode *property, char *value, u32)
     if (ks == nullptr)
         return 1;
     if (get_ks_type(ks) == ORSA_ASIC_PIVARD)
-        return store_and_answer(property, value, "N/A");
+        return orsa_store_and_answer(property, value, "N/A");
     HmNode *nic = get_first_instance(ks, "NICPhysicalHBA");
     i32 port = get_port_number(nic);
     if (nic == nullptr || port < 1)
@@ -263,7 +250,7 @@ u32 handle_ControllerStatus(HmNode *property, char *value, u32)
                              "Failed to get core dump properties. Please check orsa2d.log file for more information.");
         return 1;
     }
-    return store_and_answer(property, value, props[2] == 0 ? "Alive" : props[2] == 1 ? "Dead" : "N/A");
+    return orsa_store_and_answer(property, value, props[2] == 0 ? "Alive" : props[2] == 1 ? "Dead" : "N/A");
 }
 
 u32 handle_OneView(HmNode *property, char *value, u32)
@@ -275,7 +262,7 @@ u32 handle_OneView(HmNode *property, char *value, u32)
     if (asic == ORSA_ASIC_UNREADABLE)
         return 1;
     if (asic == ORSA_ASIC_KS2 || asic == ORSA_ASIC_KS3)
-        return store_and_answer(property, value, "N/A");
+        return orsa_store_and_answer(property, value, "N/A");
     HmNode *phba = orsa_first_phba(ks);
     i32 port = get_port_number(phba);
     if (port < 1)
@@ -285,15 +272,15 @@ u32 handle_OneView(HmNode *property, char *value, u32)
     u32 rc = ioctl_set_features((u32)port, q, (u8)get_domain_id(phba), (u8)get_phba_port_number(phba),
                                 (u32)orsa_instance_number(ks));
     if (rc == ORSA_STATUS_UNSUPPORTED_OP)
-        return store_and_answer(property, value, "N/A");
+        return orsa_store_and_answer(property, value, "N/A");
     if (rc != 0) {
         orsa_set_last_status(ORSA_STATUS_ONEVIEW_FAILED,
                              "Failed to get OneView parameter. Please check orsa2d.log file for more information.");
         return 1;
     }
-    u32 flag = rd32(q + 8) & 1u;
+    u32 flag = orsa_rd32(q + 8) & 1u;
     pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:HPEOneView = %d\n", __func__, (int)flag);
-    return store_and_answer(property, value, flag ? "Enabled" : "Disabled");
+    return orsa_store_and_answer(property, value, flag ? "Enabled" : "Disabled");
 }
 
 u32 handle_FFVName(HmNode *property, char *value, u32 mode)
@@ -315,7 +302,7 @@ u32 handle_FFVName(HmNode *property, char *value, u32 mode)
                                  "Failed to configure FFVName. FFVName is not supported on this adapter.");
             return 1;
         }
-        return store_and_answer(property, value, "N/A");
+        return orsa_store_and_answer(property, value, "N/A");
     }
     if (mode != HM_MODE_GET && mode != HM_MODE_SET)
         return 0;
@@ -332,7 +319,7 @@ u32 handle_FFVName(HmNode *property, char *value, u32 mode)
     u32 rc = ioctl_ffv_params((u32)port, ffv, (u8)get_domain_id(property), (u8)get_phba_port_number(phba),
                               (u32)orsa_instance_number(ks));
     if (rc == ORSA_STATUS_UNSUPPORTED_OP) {
-        store_and_answer(property, value, "N/A");
+        orsa_store_and_answer(property, value, "N/A");
         return 1;
     }
     if (rc != 0)
@@ -343,7 +330,7 @@ u32 handle_FFVName(HmNode *property, char *value, u32 mode)
     u32 len = ffv[1] < 32 ? ffv[1] : 32;
     memcpy(name, ffv + 4, len);
     pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:length = %d\n", __func__, (int)len);
-    return store_and_answer(property, value, name);
+    return orsa_store_and_answer(property, value, name);
 }
 
 u32 handle_RebootRequired(HmNode *property, char *value, u32)
@@ -365,7 +352,7 @@ u32 handle_RebootRequired(HmNode *property, char *value, u32)
         return 1;
     }
     pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:get_reset_params.response.change_status = %d\n", __func__, r[0]);
-    return store_and_answer(property, value, r[0] != 0 ? "Yes" : "No");
+    return orsa_store_and_answer(property, value, r[0] != 0 ? "Yes" : "No");
 }
 
 /* ---- PCI Express link ---- */
@@ -415,7 +402,7 @@ u32 pcie_property(HmNode *property, char *value, bool speed)
         return 1;
     if (speed && strcasecmp(text, "unknown") == 0)
         orsa_strlcpy(text, "N/A", sizeof text);
-    return store_and_answer(property, value, text);
+    return orsa_store_and_answer(property, value, text);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <strings.h>
 
 #include "backend/orsa_discovery_io.h"
+#include "backend/orsa_handler_util.h"
 #include "backend/orsa_identity.h"
 #include "backend/orsa_propertyutil.h"
 #include "backend/orsa_vpd.h"
@@ -14,20 +15,6 @@
 
 namespace {
 
-u32 rd32(const u8 *p) { return (u32)p[0] | ((u32)p[1] << 8) | ((u32)p[2] << 16) | ((u32)p[3] << 24); }
-
-u32 answer(HmNode *property, char *value, u32 rc)
-{
-    if (value != nullptr && property != nullptr && property->body != nullptr)
-        orsa_strlcpy(value, HM_PROPERTY(property)->value, HM_VALUE_SIZE);
-    return rc;
-}
-
-u32 store_and_answer(HmNode *property, char *value, const char *text)
-{
-    u32 rc = set_prop_val(property->parent, property->name, "%s", text);
-    return answer(property, value, rc);
-}
 
 u32 no_memory()
 {
@@ -157,7 +144,7 @@ u32 handle_fru_vpd_data(HmNode *property, char *value, u32)
         pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s:Reading Block One Data Failed.\n", __func__);
         return 1;
     }
-    return answer(property, value, 0);
+    return orsa_answer(property, value, 0);
 }
 
 u32 ORSA_update_fd_mac(u32 port, HmNode *phba, u32 protocol)
@@ -270,9 +257,9 @@ u32 handle_networkboot_config(HmNode *property, char *value, u32)
         return 1;
     }
     if (strcasecmp(property->name, "NetworkBootMethod") == 0)
-        return store_and_answer(property, value, cfg[3] >= 2 ? "iBFT" : "PXE");
+        return orsa_store_and_answer(property, value, cfg[3] >= 2 ? "iBFT" : "PXE");
     if (asic == ORSA_ASIC_PIVARD)
-        return store_and_answer(property, value, cfg[0] == 1 ? "Enabled" : "Disabled");
+        return orsa_store_and_answer(property, value, cfg[0] == 1 ? "Enabled" : "Disabled");
     u32 function = 0;
     if (orsa_phba_function_number(nic, &function, __func__) != 0)
         return 1;
@@ -283,7 +270,7 @@ u32 handle_networkboot_config(HmNode *property, char *value, u32)
                              "orsa2d.log file for more information.");
         return 1;
     }
-    return store_and_answer(property, value, orsa_boot_state_text(asic, function, rd32(map + 32), cfg[0]));
+    return orsa_store_and_answer(property, value, orsa_boot_state_text(asic, function, orsa_rd32(map + 32), cfg[0]));
 }
 
 u32 handle_iSCSIBIOSEnable(HmNode *property, char *value, u32 mode)
@@ -301,7 +288,7 @@ u32 handle_iSCSIBIOSEnable(HmNode *property, char *value, u32 mode)
         return 1;
     }
     if (mode == HM_MODE_GET)
-        return store_and_answer(property, value, cfg[0] == 1 ? "Yes" : "No");
+        return orsa_store_and_answer(property, value, cfg[0] == 1 ? "Yes" : "No");
     if (mode != HM_MODE_SET)
         return 0;
     cfg[0] = (value != nullptr && strcasecmp(value, "Yes") == 0) ? 1 : 0;
@@ -347,5 +334,5 @@ u32 handle_FCoEWWPN(HmNode *property, char *value, u32)
     snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x:%02x:%02x", wwpn[0], wwpn[1], wwpn[2], wwpn[3],
              wwpn[4], wwpn[5], wwpn[6], wwpn[7]);
     pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:FCoEWWPN = %s\n", __func__, text);
-    return store_and_answer(property, value, text);
+    return orsa_store_and_answer(property, value, text);
 }

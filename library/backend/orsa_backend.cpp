@@ -64,7 +64,7 @@ bool attach_record(HmNode *phba, u32 instance)
 
 void mark_protocol(HmNode *ks, u32 protocol)
 {
-    i32 n = orsa_instance_number(ks);
+    i32 n = hm_instance_number(ks);
     if (n < 0 || n >= 16)
         return;
     orsa_glob.controller_protocol[n] |= protocol == 1 ? 1 : protocol == 2 ? 2 : 4;
@@ -74,7 +74,7 @@ void mark_protocol(HmNode *ks, u32 protocol)
 void fill_port_bitmap(void)
 {
     for_each_instance(&ROOT, "Kalderstone", [](HmNode *ks) {
-        i32 n = orsa_instance_number(ks);
+        i32 n = hm_instance_number(ks);
         if (n < 0 || n >= 16)
             return true;
         auto mark = [n](HmNode *phba, u8 bit) {
@@ -99,7 +99,7 @@ HmNode *new_controller(u32 instance, u32 protocol, u8 *attrs, u32 attributes_sta
         LOG(ORSA_LOG_ERROR, "%s:Failed to initialize adapter node.\n", __func__);
         return nullptr;
     }
-    LOG(ORSA_LOG_INFO, "%s:initialized controller %d\n", __func__, (int)orsa_instance_number(ks));
+    LOG(ORSA_LOG_INFO, "%s:initialized controller %d\n", __func__, (int)hm_instance_number(ks));
     mark_protocol(ks, protocol);
     ioctl_start_management_service(instance, nullptr, 0, 0, protocol);
     ORSA_update_cntr_attribs(ks, attrs, attributes_status);
@@ -180,9 +180,9 @@ u32 ORSA_get_iscsi_node_info(u32 instance, char *adapter, u8 *attrs, u32 attribu
                          : (strcasecmp(fa.bus, bus) == 0 && strcasecmp(fa.device, dev) == 0);
         if (!match)
             return true;
-        snprintf(adapter, HM_VALUE_SIZE, "%d", (int)orsa_instance_number(ks));
+        snprintf(adapter, HM_VALUE_SIZE, "%d", (int)hm_instance_number(ks));
         LOG(ORSA_LOG_INFO, "%s:%s:%s belongs to adapter Kalderstone%d.\n", __func__, fa.bus, fa.device,
-            (int)orsa_instance_number(ks));
+            (int)hm_instance_number(ks));
         result = 1;
         return false;
     });
@@ -226,9 +226,9 @@ u32 ORSA_get_nic_node_info(u32 instance, char *adapter, u8 *attrs, u32 attribute
                                : (strcasecmp(fa.bus, bus) == 0 && strcasecmp(fa.device, dev) == 0);
         if (!match)
             return true;
-        snprintf(adapter, HM_VALUE_SIZE, "%d", (int)orsa_instance_number(ks));
+        snprintf(adapter, HM_VALUE_SIZE, "%d", (int)hm_instance_number(ks));
         LOG(ORSA_LOG_INFO, "%s:%s:%s belongs to adapter Kalderstone%d.\n", __func__, fa.bus, fa.device,
-            (int)orsa_instance_number(ks));
+            (int)hm_instance_number(ks));
         result = 1;
         return false;
     });
@@ -312,7 +312,7 @@ u32 ORSA_enumerate_iscsi_functions(void)
             LOG(ORSA_LOG_ERROR, "%s:Failed to initialize iscsi phba.\n", __func__);
             continue;
         }
-        LOG(ORSA_LOG_INFO, "%s:initialized iSCSI PHBA %d\n", __func__, (int)orsa_instance_number(phba));
+        LOG(ORSA_LOG_INFO, "%s:initialized iSCSI PHBA %d\n", __func__, (int)hm_instance_number(phba));
         if (!attach_record(phba, instance))
             continue;
         ORSA_update_driver_attribs(instance, phba, ORSA_PROTO_ISCSI, attrs, 0);
@@ -349,19 +349,19 @@ u32 ORSA_enumerate_nic_functions(void)
             LOG(ORSA_LOG_ERROR, "%s:Failed to initialize iscsi phba.\n", __func__);
             continue;
         }
-        LOG(ORSA_LOG_INFO, "%s:initialized NIC PHBA %d\n", __func__, (int)orsa_instance_number(phba));
+        LOG(ORSA_LOG_INFO, "%s:initialized NIC PHBA %d\n", __func__, (int)hm_instance_number(phba));
         if (!attach_record(phba, instance))
             continue;
         ORSA_update_driver_attribs(instance, phba, ORSA_PROTO_NIC, attrs, attributes_status);
         ORSA_update_vpd_data(phba, instance, ORSA_PROTO_NIC);
         ORSA_update_fd_mac(instance, phba, ORSA_PROTO_NIC);
 
-        if (orsa_instance_number(phba) == 0) {
+        if (hm_instance_number(phba) == 0) {
             u32 asic = get_ks_type(ks);
             LOG(ORSA_LOG_DEBUG, "%s:ks_type = %d.\n", __func__, (int)asic);
             u8 oem[ORSA_OEM_PARAMS_SIZE] = {};
             if (asic == ORSA_ASIC_PIVARD &&
-                ioctl_get_oem_params(instance, oem, 0, 0, (u32)orsa_instance_number(ks)) == 0) {
+                ioctl_get_oem_params(instance, oem, 0, 0, (u32)hm_instance_number(ks)) == 0) {
                 LOG(ORSA_LOG_DEBUG, "%s: %d %d %d %d \n", __func__, oem[0], oem[12], oem[13], oem[0]);
                 if (orsa_pivard_oem_hides_serial(oem))
                     set_prop_val(ks, "SerialNumber", "N/A");

@@ -36,7 +36,7 @@ u32 orsa_read_extfat_caps(HmNode *ks, u32 selector, u8 **out)
         return 1;
     memcpy(caps, &selector, 4);
     u32 rc = ioctl_get_extfat_capabilites((u32)port, caps, ORSA_EXTFAT_CAPS_SIZE, (u8)get_domain_id(phba),
-                                          (u8)get_phba_port_number(phba), (u32)orsa_instance_number(ks));
+                                          (u8)get_phba_port_number(phba), (u32)hm_instance_number(ks));
     pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:status of ioctl_get_extfat_capabilites = %d\n", __func__, (int)rc);
     if (rc != 0) {
         caps_failed();
@@ -135,7 +135,7 @@ u32 handle_FATDataValid(HmNode *property, char *value, u32)
     } else {
         u8 req[20] = {};
         req[0] = 1;
-        if (ioctl_retrieve_fat((u32)port, req, domain, phba_port, (u32)orsa_instance_number(ks)) != 0) {
+        if (ioctl_retrieve_fat((u32)port, req, domain, phba_port, (u32)hm_instance_number(ks)) != 0) {
             orsa_set_last_status(ORSA_STATUS_FAT_RETRIEVE_FAILED,
                                  "Unable to retrieve FAT data. Application internal error occurred. Please check "
                                  "orsa2d.log file for more information.");

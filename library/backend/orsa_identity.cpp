@@ -12,6 +12,7 @@
 #include "backend/orsa_propertyutil.h"
 #include "schema/bootstrap.h"
 #include "tree/hm_engine.h"
+#include "tree/hm_lookup.h"
 
 u8 vm_flag = 0;
 
@@ -67,12 +68,6 @@ const u16 DellSupportedPciSubSysDevIdTable[ORSA_DELL_IDS] = {
 };
 
 /* ---- tree walks ---- */
-
-i32 orsa_instance_number(HmNode *group)
-{
-    HmInstanceInfo *info = group != nullptr ? hm_instance_info(group) : nullptr;
-    return info != nullptr ? info->number : -1;
-}
 
 HmNode *orsa_controller_of(HmNode *node)
 {

@@ -98,7 +98,6 @@ extern const u16 DellSupportedPciSubSysDevIdTable[ORSA_DELL_IDS];
 /* Tree walks. */
 HmNode *orsa_controller_of(HmNode *node);          /* enclosing Kalderstone instance */
 HmNode *orsa_first_phba(HmNode *controller);       /* lowest iSCSI PHBA, else lowest NIC PHBA */
-i32 orsa_instance_number(HmNode *group);           /* -1 when not an instance group */
 
 /* Generation. */
 u32 get_ks_type(HmNode *controller);

@@ -84,7 +84,7 @@ u32 ORSA_check_for_vm(u32 port, HmNode *phba, HmNode *controller)
         /* Any privileged query serves: a virtual function is refused it. */
         u8 props[20] = {};
         rc = ioctl_get_coredump_props(port, props, domain, phba_port,
-                                      (u32)get_the_protocol(orsa_instance_number(controller)));
+                                      (u32)get_the_protocol(hm_instance_number(controller)));
         if (rc == ORSA_STATUS_VF_PRIVILEGE || rc == ORSA_STATUS_VF_NOT_SUPPORTED) {
             vm_flag = 1;
             pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_INFO, "%s:ORSA is running on VM\n", __func__);
@@ -117,7 +117,7 @@ u32 handle_ks_controller_properties(HmNode *property, char *value, u32)
     if (port < 1)
         return 1;
     u8 attrs[ORSA_CNTR_ATTR_SIZE];
-    u32 protocol = (u32)get_the_protocol(orsa_instance_number(ks));
+    u32 protocol = (u32)get_the_protocol(hm_instance_number(ks));
     if (ORSA_get_cntr_attribs((u32)port, (u8)get_phba_port_number(property), (u8)get_domain_id(property), protocol,
                               attrs) != 0)
         return 1;
@@ -143,7 +143,7 @@ u32 ORSA_update_cntr_additional_attribs(HmNode *ks)
     if (add == nullptr)
         return orsa_set_status(ORSA_STATUS_NO_MEMORY);
     u32 rc = ioctl_get_cnt_additional_attribs((u32)port, add, 0, 0,
-                                              (u32)get_the_protocol(orsa_instance_number(ks)));
+                                              (u32)get_the_protocol(hm_instance_number(ks)));
     pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s: ioctl_get_cnt_additional_attribs status  = %d\n", __func__,
            (int)rc);
     if (rc == 0)
@@ -182,7 +182,7 @@ u32 handle_ks_temperature(HmNode *property, char *value, u32)
         return orsa_set_status(ORSA_STATUS_NO_MEMORY);
     u32 rc = ioctl_get_cnt_additional_attribs((u32)port, add, (u8)get_domain_id(property),
                                               (u8)get_phba_port_number(property),
-                                              (u32)get_the_protocol(orsa_instance_number(ks)));
+                                              (u32)get_the_protocol(hm_instance_number(ks)));
     if (rc != 0) {
         orsa_dfree(add);
         orsa_set_last_status(ORSA_STATUS_ADD_ATTR_FAILED,
@@ -221,7 +221,7 @@ u32 ORSA_update_oem_props(HmNode *ks)
         return 1;
     pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s: ks_port_number = %d\n", __func__, (int)port);
     u8 o[ORSA_OEM_PARAMS_SIZE] = {};
-    if (ioctl_get_oem_params((u32)port, o, 0, 0, (u32)orsa_instance_number(ks)) != 0) {
+    if (ioctl_get_oem_params((u32)port, o, 0, 0, (u32)hm_instance_number(ks)) != 0) {
         orsa_set_last_status(ORSA_STATUS_OEM_FAILED,
                              "Failed to obtain OEM attributes. Application internal error occurred. Please check "
                              "orsa2d.log file for more information.");
@@ -270,7 +270,7 @@ u32 handle_OneView(HmNode *property, char *value, u32)
     u8 q[16] = {};
     q[0] = 20;
     u32 rc = ioctl_set_features((u32)port, q, (u8)get_domain_id(phba), (u8)get_phba_port_number(phba),
-                                (u32)orsa_instance_number(ks));
+                                (u32)hm_instance_number(ks));
     if (rc == ORSA_STATUS_UNSUPPORTED_OP)
         return orsa_store_and_answer(property, value, "N/A");
     if (rc != 0) {
@@ -317,7 +317,7 @@ u32 handle_FFVName(HmNode *property, char *value, u32 mode)
         memcpy(ffv + 4, value, strnlen(value, 32));
     }
     u32 rc = ioctl_ffv_params((u32)port, ffv, (u8)get_domain_id(property), (u8)get_phba_port_number(phba),
-                              (u32)orsa_instance_number(ks));
+                              (u32)hm_instance_number(ks));
     if (rc == ORSA_STATUS_UNSUPPORTED_OP) {
         orsa_store_and_answer(property, value, "N/A");
         return 1;
@@ -346,7 +346,7 @@ u32 handle_RebootRequired(HmNode *property, char *value, u32)
     pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s: ks_port_number = %d\n", __func__, (int)port);
     u8 r[4] = {};
     if (ioctl_get_reset_needed((u32)port, r, (u8)get_domain_id(property), (u8)get_phba_port_number(property),
-                               (u32)orsa_instance_number(ks)) != 0) {
+                               (u32)hm_instance_number(ks)) != 0) {
         orsa_set_last_status(ORSA_STATUS_RESET_NEEDED_FAILED,
                              "Failed to get reset needed. Please check orsa2d.log file for more information.");
         return 1;

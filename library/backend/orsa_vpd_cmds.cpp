@@ -111,7 +111,7 @@ u32 ORSA_read_FRU_VPD(u32 offset, u32 length, u32 block, HmNode *fruvpd, HmNode 
     memcpy(buf, &length, 4);
     memcpy(buf + 4, &offset, 4);
     u32 rc = ioctl_read_fruvpd_data((u32)port, buf, ORSA_VPD_AREA, (u8)get_domain_id(phba),
-                                    (u8)get_phba_port_number(phba), (u32)get_the_protocol(orsa_instance_number(ks)));
+                                    (u8)get_phba_port_number(phba), (u32)get_the_protocol(hm_instance_number(ks)));
     if (rc != 0) {
         pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s: Read FRU VPD failed with status = %d.\n", __func__, (int)rc);
         orsa_dfree(buf);
@@ -305,7 +305,7 @@ u32 handle_FCoEWWPN(HmNode *property, char *value, u32)
 {
     HmNode *ks = orsa_controller_of(property);
     i32 port = get_port_number(property);
-    i32 ks_instance = orsa_instance_number(ks);
+    i32 ks_instance = hm_instance_number(ks);
     i32 phba_port = get_phba_port_number(property);
     if (ks == nullptr || ks_instance < 0 || ks_instance >= 16 || phba_port < 0 || phba_port >= 4)
         return 1;

@@ -62,10 +62,8 @@ bool property_equals(HmNode *group, const char *property, const char *value, boo
 
 int32_t hm_instance_number(HmNode *node)
 {
-    HmGroup *g = group_of(node);
-    if (g == nullptr || g->instance_info == nullptr)
-        return -1;
-    return g->instance_info->number;
+    HmInstanceInfo *info = hm_instance_info(node);
+    return info != nullptr ? info->number : -1;
 }
 
 int32_t get_port_number(HmNode *node)

@@ -27,6 +27,16 @@ HmNode *own_controller(HmNode *property)
     return property != nullptr ? orsa_controller_of(property->parent) : nullptr;
 }
 
+/* The generation of ks, ORSA_ASIC_UNREADABLE (logged for caller) when there
+ * is no controller or its generation cannot be read. */
+u32 readable_ks_type(HmNode *ks, const char *caller)
+{
+    u32 asic = ks != nullptr ? get_ks_type(ks) : ORSA_ASIC_UNREADABLE;
+    if (asic == ORSA_ASIC_UNREADABLE)
+        pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s: Failed to get ks_type\n", caller);
+    return asic;
+}
+
 }  // namespace
 
 u32 ORSA_get_cntr_attribs(u32 port, u8 phba_port, u8 domain, u32 protocol, u8 *attributes)
@@ -106,11 +116,9 @@ u32 ORSA_check_for_vm(u32 port, HmNode *phba, HmNode *controller)
 u32 handle_ks_controller_properties(HmNode *property, char *value, u32)
 {
     HmNode *ks = own_controller(property);
-    u32 asic = ks != nullptr ? get_ks_type(ks) : ORSA_ASIC_UNREADABLE;
-    if (asic == ORSA_ASIC_UNREADABLE) {
-        pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s: Failed to get ks_type\n", __func__);
+    u32 asic = readable_ks_type(ks, __func__);
+    if (asic == ORSA_ASIC_UNREADABLE)
         return 1;
-    }
     if (asic != ORSA_ASIC_PIVARD && strcasecmp(property->name, "FirmwareVersionOnFlash") != 0)
         return orsa_answer(property, value, 0);
     i32 port = get_port_number(orsa_first_phba(ks));
@@ -129,13 +137,21 @@ u32 handle_ks_controller_properties(HmNode *property, char *value, u32)
     return orsa_answer(property, value, 0);
 }
 
+u32 orsa_read_additional_attribs(u32 port, u8 *add, u8 domain, u8 phba_port, u32 protocol)
+{
+    u32 rc = ioctl_get_cnt_additional_attribs(port, add, domain, phba_port, protocol);
+    if (rc != 0)
+        orsa_set_last_status(ORSA_STATUS_ADD_ATTR_FAILED,
+                             "Failed to obtain additional controller attributes. Application internal error "
+                             "occurred. Please check orsa2d.log file for more information.");
+    return rc;
+}
+
 u32 ORSA_update_cntr_additional_attribs(HmNode *ks)
 {
-    u32 asic = ks != nullptr ? get_ks_type(ks) : ORSA_ASIC_UNREADABLE;
-    if (asic == ORSA_ASIC_UNREADABLE) {
-        pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s: Failed to get ks_type\n", __func__);
+    u32 asic = readable_ks_type(ks, __func__);
+    if (asic == ORSA_ASIC_UNREADABLE)
         return 1;
-    }
     i32 port = get_port_number(orsa_first_phba(ks));
     if (port < 1)
         return 1;
@@ -155,11 +171,9 @@ u32 ORSA_update_cntr_additional_attribs(HmNode *ks)
 u32 handle_ks_controller_additional_properties(HmNode *property, char *value, u32)
 {
     HmNode *ks = own_controller(property);
-    u32 asic = ks != nullptr ? get_ks_type(ks) : ORSA_ASIC_UNREADABLE;
-    if (asic == ORSA_ASIC_UNREADABLE) {
-        pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s: Failed to get ks_type\n", __func__);
+    u32 asic = readable_ks_type(ks, __func__);
+    if (asic == ORSA_ASIC_UNREADABLE)
         return 1;
-    }
     if (asic == ORSA_ASIC_PIVARD) {
         u32 rc = ORSA_update_cntr_additional_attribs(ks);
         if (rc != 0) {
@@ -180,14 +194,11 @@ u32 handle_ks_temperature(HmNode *property, char *value, u32)
     u8 *add = (u8 *)orsa_dzalloc(ORSA_ADD_ATTR_SIZE);
     if (add == nullptr)
         return orsa_set_status(ORSA_STATUS_NO_MEMORY);
-    u32 rc = ioctl_get_cnt_additional_attribs((u32)port, add, (u8)get_domain_id(property),
-                                              (u8)get_phba_port_number(property),
-                                              (u32)get_the_protocol(hm_instance_number(ks)));
+    u32 rc = orsa_read_additional_attribs((u32)port, add, (u8)get_domain_id(property),
+                                          (u8)get_phba_port_number(property),
+                                          (u32)get_the_protocol(hm_instance_number(ks)));
     if (rc != 0) {
         orsa_dfree(add);
-        orsa_set_last_status(ORSA_STATUS_ADD_ATTR_FAILED,
-                             "Failed to obtain additional controller attributes. Application internal error "
-                             "occurred. Please check orsa2d.log file for more information.");
         return rc;
     }
     i32 temp = (i32)orsa_rd32(add + ORSA_ADD_TEMPERATURE);

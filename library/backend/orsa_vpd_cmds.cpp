@@ -16,6 +16,15 @@
 namespace {
 
 
+/* A read of the boot configuration or the function map failed. */
+u32 boot_status_failed()
+{
+    orsa_set_last_status(ORSA_STATUS_BOOT_STATUS_FAILED,
+                         "Unable to obtain boot status. Application internal error occurred. Please check "
+                         "orsa2d.log file for more information.");
+    return 1;
+}
+
 u32 no_memory()
 {
     orsa_set_status(ORSA_STATUS_NO_MEMORY);
@@ -250,12 +259,8 @@ u32 handle_networkboot_config(HmNode *property, char *value, u32)
     if (port < 1)
         return 1;
     u8 cfg[ORSA_BOOT_CONFIG_SIZE] = {};
-    if (ioctl_get_boot_config((u32)port, cfg, domain, phba_port, ORSA_PROTO_NIC) != 0) {
-        orsa_set_last_status(ORSA_STATUS_BOOT_STATUS_FAILED,
-                             "Unable to obtain boot status. Application internal error occurred. Please check "
-                             "orsa2d.log file for more information.");
-        return 1;
-    }
+    if (ioctl_get_boot_config((u32)port, cfg, domain, phba_port, ORSA_PROTO_NIC) != 0)
+        return boot_status_failed();
     if (strcasecmp(property->name, "NetworkBootMethod") == 0)
         return orsa_store_and_answer(property, value, cfg[3] >= 2 ? "iBFT" : "PXE");
     if (asic == ORSA_ASIC_PIVARD)
@@ -264,12 +269,8 @@ u32 handle_networkboot_config(HmNode *property, char *value, u32)
     if (orsa_phba_function_number(nic, &function, __func__) != 0)
         return 1;
     u8 map[ORSA_PCI_FUNC_MAP_SIZE] = {};
-    if (ioctl_get_pci_func_mapping((u32)port, map, domain, phba_port, ORSA_PROTO_NIC) != 0) {
-        orsa_set_last_status(ORSA_STATUS_BOOT_STATUS_FAILED,
-                             "Unable to obtain boot status. Application internal error occurred. Please check "
-                             "orsa2d.log file for more information.");
-        return 1;
-    }
+    if (ioctl_get_pci_func_mapping((u32)port, map, domain, phba_port, ORSA_PROTO_NIC) != 0)
+        return boot_status_failed();
     return orsa_store_and_answer(property, value, orsa_boot_state_text(asic, function, orsa_rd32(map + 32), cfg[0]));
 }
 
@@ -281,12 +282,8 @@ u32 handle_iSCSIBIOSEnable(HmNode *property, char *value, u32 mode)
     u8 domain = (u8)get_domain_id(property);
     u8 phba_port = (u8)get_phba_port_number(property);
     u8 cfg[ORSA_BOOT_CONFIG_SIZE] = {};
-    if (ioctl_get_boot_config((u32)port, cfg, domain, phba_port, ORSA_PROTO_ISCSI) != 0) {
-        orsa_set_last_status(ORSA_STATUS_BOOT_STATUS_FAILED,
-                             "Unable to obtain boot status. Application internal error occurred. Please check "
-                             "orsa2d.log file for more information.");
-        return 1;
-    }
+    if (ioctl_get_boot_config((u32)port, cfg, domain, phba_port, ORSA_PROTO_ISCSI) != 0)
+        return boot_status_failed();
     if (mode == HM_MODE_GET)
         return orsa_store_and_answer(property, value, cfg[0] == 1 ? "Yes" : "No");
     if (mode != HM_MODE_SET)
@@ -318,13 +315,9 @@ u32 handle_FCoEWWPN(HmNode *property, char *value, u32)
         u8 *add = (u8 *)orsa_dzalloc(ORSA_ADD_ATTR_SIZE);
         if (add == nullptr)
             return no_memory();
-        u32 rc = ioctl_get_cnt_additional_attribs((u32)port, add, (u8)get_domain_id(property), (u8)phba_port,
-                                                  protocol);
+        u32 rc = orsa_read_additional_attribs((u32)port, add, (u8)get_domain_id(property), (u8)phba_port, protocol);
         if (rc != 0) {
             orsa_dfree(add);
-            orsa_set_last_status(ORSA_STATUS_ADD_ATTR_FAILED,
-                                 "Failed to obtain additional controller attributes. Application internal error "
-                                 "occurred. Please check orsa2d.log file for more information.");
             return rc;
         }
         memcpy(wwpn, add + ORSA_ADD_WWPN, 8);

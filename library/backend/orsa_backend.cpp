@@ -137,6 +137,44 @@ u32 rebuild_tree(void)
     return init_hm();
 }
 
+/* The controller group of a function found by enumeration: the existing one
+ * with the same adapter number, else a new one; nullptr to skip the function. */
+HmNode *controller_for(u32 instance, u32 protocol, u8 *attrs, u32 attributes_status, const char *caller)
+{
+    char number[HM_VALUE_SIZE] = "";
+    u32 r = protocol == ORSA_PROTO_ISCSI ? ORSA_get_iscsi_node_info(instance, number, attrs, attributes_status)
+                                         : ORSA_get_nic_node_info(instance, number, attrs, attributes_status);
+    if (r == 1) {
+        HmNode *ks = controller_by_number(number);
+        if (ks == nullptr)
+            LOG(ORSA_LOG_ERROR, "%s:Adapter node not found.\n", caller);
+        return ks;
+    }
+    if (r == 0)
+        return new_controller(instance, protocol, attrs, attributes_status);
+    return nullptr;
+}
+
+/* Adds the function's physical HBA under ks, ties it to the function and
+ * fills its driver, VPD and factory MAC properties; nullptr to skip it. */
+HmNode *add_phba(HmNode *ks, u32 instance, u32 protocol, u8 *attrs, u32 attributes_status, const char *caller)
+{
+    bool iscsi = protocol == ORSA_PROTO_ISCSI;
+    HmNode *phba = iscsi ? initialize_iSCSIPhysicalHBA(ks, nullptr, nullptr, nullptr)
+                         : initialize_NICPhysicalHBA(ks, nullptr, nullptr, nullptr);
+    if (phba == nullptr) {
+        LOG(ORSA_LOG_ERROR, "%s:Failed to initialize iscsi phba.\n", caller);
+        return nullptr;
+    }
+    LOG(ORSA_LOG_INFO, "%s:initialized %s PHBA %d\n", caller, iscsi ? "iSCSI" : "NIC", (int)hm_instance_number(phba));
+    if (!attach_record(phba, instance))
+        return nullptr;
+    ORSA_update_driver_attribs(instance, phba, protocol, attrs, attributes_status);
+    ORSA_update_vpd_data(phba, instance, protocol);
+    ORSA_update_fd_mac(instance, phba, protocol);
+    return phba;
+}
+
 }  // namespace
 
 /* ---- identity of a function ---- */
@@ -291,33 +329,12 @@ u32 ORSA_enumerate_iscsi_functions(void)
             LOG(ORSA_LOG_ERROR, "%s:ORSA_get_cntr_attribs failed for i = %d.\n", __func__, (int)instance - 1);
             continue;
         }
-        char number[HM_VALUE_SIZE] = "";
-        HmNode *ks = nullptr;
-        u32 r = ORSA_get_iscsi_node_info(instance, number, attrs, 0);
-        if (r == 1) {
-            ks = controller_by_number(number);
-            if (ks == nullptr) {
-                LOG(ORSA_LOG_ERROR, "%s:Adapter node not found.\n", __func__);
-                continue;
-            }
-        } else if (r == 0) {
-            ks = new_controller(instance, ORSA_PROTO_ISCSI, attrs, 0);
-            if (ks == nullptr)
-                continue;
-        } else {
+        HmNode *ks = controller_for(instance, ORSA_PROTO_ISCSI, attrs, 0, __func__);
+        if (ks == nullptr)
             continue;
-        }
-        HmNode *phba = initialize_iSCSIPhysicalHBA(ks, nullptr, nullptr, nullptr);
-        if (phba == nullptr) {
-            LOG(ORSA_LOG_ERROR, "%s:Failed to initialize iscsi phba.\n", __func__);
+        HmNode *phba = add_phba(ks, instance, ORSA_PROTO_ISCSI, attrs, 0, __func__);
+        if (phba == nullptr)
             continue;
-        }
-        LOG(ORSA_LOG_INFO, "%s:initialized iSCSI PHBA %d\n", __func__, (int)hm_instance_number(phba));
-        if (!attach_record(phba, instance))
-            continue;
-        ORSA_update_driver_attribs(instance, phba, ORSA_PROTO_ISCSI, attrs, 0);
-        ORSA_update_vpd_data(phba, instance, ORSA_PROTO_ISCSI);
-        ORSA_update_fd_mac(instance, phba, ORSA_PROTO_ISCSI);
     }
     return 0;
 }
@@ -328,33 +345,12 @@ u32 ORSA_enumerate_nic_functions(void)
         ORSA_enumerate_nic_domain();
         u8 attrs[ORSA_CNTR_ATTR_SIZE] = {};
         u32 attributes_status = ORSA_get_cntr_attribs(instance, 0, 0, ORSA_PROTO_NIC, attrs);
-        char number[HM_VALUE_SIZE] = "";
-        HmNode *ks = nullptr;
-        u32 r = ORSA_get_nic_node_info(instance, number, attrs, attributes_status);
-        if (r == 1) {
-            ks = controller_by_number(number);
-            if (ks == nullptr) {
-                LOG(ORSA_LOG_ERROR, "%s:Adapter node not found.\n", __func__);
-                continue;
-            }
-        } else if (r == 0) {
-            ks = new_controller(instance, ORSA_PROTO_NIC, attrs, attributes_status);
-            if (ks == nullptr)
-                continue;
-        } else {
+        HmNode *ks = controller_for(instance, ORSA_PROTO_NIC, attrs, attributes_status, __func__);
+        if (ks == nullptr)
             continue;
-        }
-        HmNode *phba = initialize_NICPhysicalHBA(ks, nullptr, nullptr, nullptr);
-        if (phba == nullptr) {
-            LOG(ORSA_LOG_ERROR, "%s:Failed to initialize iscsi phba.\n", __func__);
+        HmNode *phba = add_phba(ks, instance, ORSA_PROTO_NIC, attrs, attributes_status, __func__);
+        if (phba == nullptr)
             continue;
-        }
-        LOG(ORSA_LOG_INFO, "%s:initialized NIC PHBA %d\n", __func__, (int)hm_instance_number(phba));
-        if (!attach_record(phba, instance))
-            continue;
-        ORSA_update_driver_attribs(instance, phba, ORSA_PROTO_NIC, attrs, attributes_status);
-        ORSA_update_vpd_data(phba, instance, ORSA_PROTO_NIC);
-        ORSA_update_fd_mac(instance, phba, ORSA_PROTO_NIC);
 
         if (hm_instance_number(phba) == 0) {
             u32 asic = get_ks_type(ks);

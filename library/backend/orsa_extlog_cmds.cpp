@@ -112,8 +112,8 @@ u32 handle_FATDataValid(HmNode *property, char *value, u32)
     pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s: ks_port_number = %d\n", __func__, (int)port);
     u8 domain = (u8)get_domain_id(property);
     u8 phba_port = (u8)get_phba_port_number(property);
-    if (vm_flag && value != nullptr)
-        orsa_strlcpy(value, "N/A", HM_VALUE_SIZE);
+    if (vm_flag)
+        orsa_answer_na(value);
     bool present;
     if (get_ks_type(ks) == ORSA_ASIC_PIVARD) {
         u8 *buf = (u8 *)orsa_dzalloc(ORSA_FAT_OBJECT_READ_SIZE);

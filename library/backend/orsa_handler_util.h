@@ -31,6 +31,13 @@ inline u32 orsa_answer(HmNode *property, char *value, u32 rc)
     return rc;
 }
 
+/* Answers "N/A" without storing it (when there is a value to answer). */
+inline void orsa_answer_na(char *value)
+{
+    if (value != nullptr)
+        orsa_strlcpy(value, "N/A", HM_VALUE_SIZE);
+}
+
 /* Stores text as the property's value and answers it; 1 when the property
  * has no group to store it in or the store fails. */
 inline u32 orsa_store_and_answer(HmNode *property, char *value, const char *text)

@@ -380,24 +380,27 @@ HmNode *niccim_controller(HmNode *property)
     return (property != nullptr && property->parent != nullptr) ? property->parent->parent : nullptr;
 }
 
+/* Stores and answers text when the property's controller has a NIC
+ * function, "N/A" when it has none. */
+u32 store_if_nic(HmNode *property, char *value, const char *text)
+{
+    HmNode *ks = niccim_controller(property);
+    if (ks == nullptr)
+        return 1;
+    bool nic = get_first_instance(ks, "NICPhysicalHBA") != nullptr;
+    return orsa_store_and_answer(property, value, nic ? text : "N/A");
+}
+
 }  // namespace
 
 u32 handle_ControllerType(HmNode *property, char *value, u32)
 {
-    HmNode *ks = niccim_controller(property);
-    if (ks == nullptr)
-        return 1;
-    bool nic = get_first_instance(ks, "NICPhysicalHBA") != nullptr;
-    return orsa_store_and_answer(property, value, nic ? "Ethernet" : "N/A");
+    return store_if_nic(property, value, "Ethernet");
 }
 
 u32 handle_ProtocolSupported(HmNode *property, char *value, u32)
 {
-    HmNode *ks = niccim_controller(property);
-    if (ks == nullptr)
-        return 1;
-    bool nic = get_first_instance(ks, "NICPhysicalHBA") != nullptr;
-    return orsa_store_and_answer(property, value, nic ? "IEEE P802.3ae" : "N/A");
+    return store_if_nic(property, value, "IEEE P802.3ae");
 }
 
 u32 handle_MaxSupportedController(HmNode *property, char *value, u32)

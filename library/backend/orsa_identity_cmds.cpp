@@ -15,12 +15,6 @@
 namespace {
 
 
-void put_na(char *value)
-{
-    if (value != nullptr)
-        orsa_strlcpy(value, "N/A", HM_VALUE_SIZE);
-}
-
 /* The controller of a property that sits on the controller group itself. */
 HmNode *own_controller(HmNode *property)
 {
@@ -267,7 +261,7 @@ u32 handle_ControllerStatus(HmNode *property, char *value, u32)
 u32 handle_OneView(HmNode *property, char *value, u32)
 {
     if (vm_flag)
-        put_na(value);
+        orsa_answer_na(value);
     HmNode *ks = own_controller(property);
     u32 asic = ks != nullptr ? get_ks_type(ks) : ORSA_ASIC_UNREADABLE;
     if (asic == ORSA_ASIC_UNREADABLE)
@@ -301,7 +295,7 @@ u32 handle_FFVName(HmNode *property, char *value, u32 mode)
          * never sent as a name. */
         if (mode == HM_MODE_SET)
             return orsa_set_status(ORSA_STATUS_VF_REFUSED);
-        put_na(value);
+        orsa_answer_na(value);
     }
     HmNode *ks = own_controller(property);
     u32 asic = ks != nullptr ? get_ks_type(ks) : ORSA_ASIC_UNREADABLE;
@@ -347,7 +341,7 @@ u32 handle_FFVName(HmNode *property, char *value, u32 mode)
 u32 handle_RebootRequired(HmNode *property, char *value, u32)
 {
     if (vm_flag) {
-        put_na(value);
+        orsa_answer_na(value);
         return orsa_set_status(ORSA_STATUS_VF_REFUSED);
     }
     HmNode *ks = property != nullptr ? orsa_controller_of(property) : nullptr;

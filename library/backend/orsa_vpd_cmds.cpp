@@ -137,8 +137,7 @@ u32 ORSA_read_FRU_VPD(u32 offset, u32 length, u32 block, HmNode *fruvpd, HmNode 
 u32 handle_fru_vpd_data(HmNode *property, char *value, u32)
 {
     if (vm_flag) {
-        if (value != nullptr)
-            orsa_strlcpy(value, "N/A", HM_VALUE_SIZE);
+        orsa_answer_na(value);
         return orsa_set_status(ORSA_STATUS_VF_REFUSED);
     }
     HmNode *fruvpd = property != nullptr ? property->parent : nullptr;
@@ -252,8 +251,7 @@ u32 handle_networkboot_config(HmNode *property, char *value, u32)
     u8 domain = (u8)get_domain_id(property);
     u8 phba_port = (u8)get_phba_port_number(property);
     if (vm_flag) {
-        if (value != nullptr)
-            orsa_strlcpy(value, "N/A", HM_VALUE_SIZE);
+        orsa_answer_na(value);
         return orsa_set_status(ORSA_STATUS_VF_REFUSED);
     }
     if (port < 1)

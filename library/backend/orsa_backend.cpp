@@ -33,10 +33,7 @@ template <typename Fn>
 void for_each_instance(HmNode *parent, const char *kind, Fn fn)
 {
     for (HmNode *n = get_first_instance(parent, kind); n != nullptr;) {
-        HmInstanceInfo *info = hm_instance_info(n);
-        if (info == nullptr || info->number < 0)
-            break;
-        HmNode *next = info->next_instance;
+        HmNode *next = hm_next_instance(n);
         if (!fn(n))
             break;
         n = next;
@@ -60,14 +57,6 @@ bool attach_record(HmNode *phba, u32 instance)
     *record = instance;
     HM_GROUP(phba)->nhandle = record;
     return true;
-}
-
-void mark_protocol(HmNode *ks, u32 protocol)
-{
-    i32 n = hm_instance_number(ks);
-    if (n < 0 || n >= 16)
-        return;
-    orsa_glob.controller_protocol[n] |= protocol == 1 ? 1 : protocol == 2 ? 2 : 4;
 }
 
 /* Which physical ports of each controller carry which protocol. */
@@ -100,7 +89,7 @@ HmNode *new_controller(u32 instance, u32 protocol, u8 *attrs, u32 attributes_sta
         return nullptr;
     }
     LOG(ORSA_LOG_INFO, "%s:initialized controller %d\n", __func__, (int)hm_instance_number(ks));
-    mark_protocol(ks, protocol);
+    set_protocol(hm_instance_number(ks), protocol);
     ioctl_start_management_service(instance, nullptr, 0, 0, protocol);
     ORSA_update_cntr_attribs(ks, attrs, attributes_status);
     return ks;

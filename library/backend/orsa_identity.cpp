@@ -359,14 +359,10 @@ u32 ORSA_enumerate_serial_numbers(u32 *count, char (*out)[HM_VALUE_SIZE])
     HmNode *first = get_first_instance(&ROOT, "Kalderstone");
     if (first == nullptr)
         return 1;
-    for (HmNode *ks = first; ks != nullptr;) {
-        HmInstanceInfo *info = hm_instance_info(ks);
-        if (info == nullptr || info->number < 0)
-            break;
+    for (HmNode *ks = first; ks != nullptr; ks = hm_next_instance(ks)) {
         if (ORSA_get_asic_serial_number(ks, out[*count]) != 0)
             return 1;
         ++*count;
-        ks = info->next_instance;
     }
     return 0;
 }
@@ -409,13 +405,8 @@ u32 handle_MaxSupportedController(HmNode *property, char *value, u32)
     if (ks == nullptr)
         return 1;
     int count = 0;
-    for (HmNode *n = get_first_instance(ks, "NICPhysicalHBA"); n != nullptr;) {
-        HmInstanceInfo *info = hm_instance_info(n);
-        if (info == nullptr || info->number < 0)
-            break;
+    for (HmNode *n = get_first_instance(ks, "NICPhysicalHBA"); n != nullptr; n = hm_next_instance(n))
         ++count;
-        n = info->next_instance;
-    }
     char text[16];
     snprintf(text, sizeof text, "%d", count);
     return orsa_store_and_answer(property, value, text);

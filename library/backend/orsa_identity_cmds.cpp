@@ -373,10 +373,7 @@ HmNode *pcie_function(HmNode *ks, u32 *fail)
     if (phba != nullptr)
         return phba;
     HmNode *first = get_first_instance(ks, "NICPhysicalHBA");
-    for (HmNode *n = first; n != nullptr;) {
-        HmInstanceInfo *info = hm_instance_info(n);
-        if (info == nullptr || info->number < 0)
-            break;
+    for (HmNode *n = first; n != nullptr; n = hm_next_instance(n)) {
         HmNode *pci = internal_get_node(n, "PCI", HM_KIND_GROUP);
         if (pci == nullptr) {
             *fail = 1;
@@ -385,7 +382,6 @@ HmNode *pcie_function(HmNode *ks, u32 *fail)
         char f[HM_VALUE_SIZE] = "";
         if (internal_get_property(pci, "FunctionNumber", f) == 0 && strcasecmp(f, "0x0") == 0)
             return n;
-        n = info->next_instance;
     }
     return first;
 }

@@ -217,20 +217,12 @@ u32 ORSA_update_fd_mac(u32 port, HmNode *phba, u32 protocol)
 
 u32 update_nic_ifname(void)
 {
-    for (HmNode *ks = get_first_instance(&ROOT, "Kalderstone"); ks != nullptr;) {
-        HmInstanceInfo *ki = hm_instance_info(ks);
-        if (ki == nullptr || ki->number < 0)
-            break;
-        for (HmNode *n = get_first_instance(ks, "NICPhysicalHBA"); n != nullptr;) {
-            HmInstanceInfo *ni = hm_instance_info(n);
-            if (ni == nullptr || ni->number < 0)
-                break;
+    for (HmNode *ks = get_first_instance(&ROOT, "Kalderstone"); ks != nullptr; ks = hm_next_instance(ks)) {
+        for (HmNode *n = get_first_instance(ks, "NICPhysicalHBA"); n != nullptr; n = hm_next_instance(n)) {
             u32 *record = (u32 *)HM_GROUP(n)->nhandle;
             if (record != nullptr && *record >= 1 && *record <= ORSA_MAX_FUNCTIONS)
                 set_prop_val(n, "IfName", "%.255s", orsa_glob.nic_if_names[*record - 1]);
-            n = ni->next_instance;
         }
-        ks = ki->next_instance;
     }
     return 0;
 }

@@ -8,6 +8,7 @@
 
 #include "backend/orsa_propertyutil.h"
 #include "tree/hm_engine.h"
+#include "tree/hm_status.h"
 #include "tree/hm_types.h"
 
 /* Little-endian fields of an adapter reply, read byte by byte so that no
@@ -36,6 +37,14 @@ inline void orsa_answer_na(char *value)
 {
     if (value != nullptr)
         orsa_strlcpy(value, "N/A", HM_VALUE_SIZE);
+}
+
+/* A handler refused inside a virtual function: answers "N/A" and returns
+ * ORSA_STATUS_VF_REFUSED as the last status. */
+inline u32 orsa_refuse_in_vf(char *value)
+{
+    orsa_answer_na(value);
+    return orsa_set_status(ORSA_STATUS_VF_REFUSED);
 }
 
 /* Stores text as the property's value and answers it; 1 when the property

@@ -340,10 +340,8 @@ u32 handle_FFVName(HmNode *property, char *value, u32 mode)
 
 u32 handle_RebootRequired(HmNode *property, char *value, u32)
 {
-    if (vm_flag) {
-        orsa_answer_na(value);
-        return orsa_set_status(ORSA_STATUS_VF_REFUSED);
-    }
+    if (vm_flag)
+        return orsa_refuse_in_vf(value);
     HmNode *ks = property != nullptr ? orsa_controller_of(property) : nullptr;
     i32 port = get_port_number(orsa_first_phba(ks));
     if (ks == nullptr || port < 1)

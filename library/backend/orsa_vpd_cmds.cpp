@@ -136,10 +136,8 @@ u32 ORSA_read_FRU_VPD(u32 offset, u32 length, u32 block, HmNode *fruvpd, HmNode 
 
 u32 handle_fru_vpd_data(HmNode *property, char *value, u32)
 {
-    if (vm_flag) {
-        orsa_answer_na(value);
-        return orsa_set_status(ORSA_STATUS_VF_REFUSED);
-    }
+    if (vm_flag)
+        return orsa_refuse_in_vf(value);
     HmNode *fruvpd = property != nullptr ? property->parent : nullptr;
     HmNode *ks = fruvpd != nullptr ? fruvpd->parent : nullptr;
     if (ks == nullptr || get_ks_type(ks) == ORSA_ASIC_UNREADABLE)
@@ -242,10 +240,8 @@ u32 handle_networkboot_config(HmNode *property, char *value, u32)
     i32 port = get_port_number(property);
     u8 domain = (u8)get_domain_id(property);
     u8 phba_port = (u8)get_phba_port_number(property);
-    if (vm_flag) {
-        orsa_answer_na(value);
-        return orsa_set_status(ORSA_STATUS_VF_REFUSED);
-    }
+    if (vm_flag)
+        return orsa_refuse_in_vf(value);
     if (port < 1)
         return 1;
     u8 cfg[ORSA_BOOT_CONFIG_SIZE] = {};

@@ -22,11 +22,9 @@
 #include "tree/hm_engine.h"
 #include "tree/hm_lookup.h"
 
-
 namespace {
 
 #define LOG(level, ...) pdebug(ORSA_LOG_CAT_OTHER, level, __VA_ARGS__)
-
 
 /* Walks the instances of one kind below a parent, lowest number first. */
 template <typename Fn>

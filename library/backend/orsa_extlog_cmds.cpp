@@ -14,7 +14,6 @@
 
 namespace {
 
-
 void caps_failed()
 {
     orsa_set_last_status(ORSA_STATUS_EXTFAT_GET_FAILED,

@@ -40,7 +40,6 @@ constexpr std::array<std::array<char, ORSA_IPL_NAME_SIZE>, ORSA_IPL_SLOTS> make_
     return t;
 }
 
-
 u32 store_text_field(HmNode *group, const char *name, const u8 *field, int width)
 {
     return set_prop_val(group, name, "%.*s", width, (const char *)field);

@@ -14,7 +14,6 @@
 
 namespace {
 
-
 /* The controller of a property that sits on the controller group itself. */
 HmNode *own_controller(HmNode *property)
 {

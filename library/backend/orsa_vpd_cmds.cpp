@@ -15,7 +15,6 @@
 
 namespace {
 
-
 /* A read of the boot configuration or the function map failed. */
 u32 boot_status_failed()
 {

@@ -57,28 +57,6 @@ bool attach_record(HmNode *phba, u32 instance)
     return true;
 }
 
-/* Which physical ports of each controller carry which protocol. */
-void fill_port_bitmap(void)
-{
-    for_each_instance(&ROOT, "Kalderstone", [](HmNode *ks) {
-        i32 n = hm_instance_number(ks);
-        if (n < 0 || n >= 16)
-            return true;
-        auto mark = [n](HmNode *phba, u8 bit) {
-            char text[HM_VALUE_SIZE] = "";
-            if (internal_get_property(phba, "PortNumber", text) == 0) {
-                long port = strtol(text, nullptr, 10);
-                if (port >= 0 && port < 4)
-                    orsa_glob.port_bitmap[n * 4 + port] |= bit;
-            }
-            return true;
-        };
-        for_each_instance(ks, "iSCSIPhysicalHBA", [&](HmNode *p) { return mark(p, 1); });
-        for_each_instance(ks, "NICPhysicalHBA", [&](HmNode *p) { return mark(p, 2); });
-        return true;
-    });
-}
-
 HmNode *new_controller(u32 instance, u32 protocol, u8 *attrs, u32 attributes_status)
 {
     HmNode *ks = initialize_Kalderstone(&ROOT, nullptr, nullptr, nullptr);
@@ -388,7 +366,7 @@ u32 backend_init(void)
 
     ORSA_enumerate_iscsi_functions();
     ORSA_enumerate_nic_functions();
-    fill_port_bitmap();
+    set_port_bitmap();
     ORSA_delete_file("/scratch/ferrosul/orsa/config_prof.txt");
 
     for_each_instance(&ROOT, "Kalderstone", [](HmNode *ks) {

@@ -291,8 +291,8 @@ u32 handle_FCoEWWPN(HmNode *property, char *value, u32)
     i32 phba_port = get_phba_port_number(property);
     if (ks == nullptr || ks_instance < 0 || ks_instance >= 16 || phba_port < 0 || phba_port >= 4)
         return 1;
-    u8 bits = orsa_glob.port_bitmap[ks_instance * 4 + phba_port];
-    u32 protocol = (bits & 1) ? ORSA_PROTO_ISCSI : (bits & 2) ? ORSA_PROTO_NIC : 0;
+    u32 cls = get_port_bitmap(ks_instance, phba_port);
+    u32 protocol = cls == 1 ? ORSA_PROTO_ISCSI : cls == 2 ? ORSA_PROTO_NIC : 0;
     u8 wwpn[8] = {};
     if (protocol != 0) {
         if (port < 1)

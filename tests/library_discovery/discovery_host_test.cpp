@@ -2,6 +2,8 @@
 // logical HBAs discovery builds, and the values it stores.
 #include <string.h>
 
+#include <array>
+
 #include "backend/orsa_backend.h"
 #include "host_fixture.h"
 
@@ -17,6 +19,8 @@ struct Check {
 struct Shape {
     int iscsi, nic, vfs;  // physical HBAs, and NIC logical HBAs of all NIC functions
     int modules;          // ExtFATModule groups
+    uint8_t protocol;     // controller_protocol byte: bit 0 iSCSI, bit 1 NIC
+    std::array<uint8_t, 4> ports;  // port_bitmap bytes of physical ports 0-3
 };
 
 struct HostCase {
@@ -31,7 +35,7 @@ std::vector<HostCase> hostCases()
     std::vector<HostCase> cases;
 
     HostCase def{"ks3-and-veskarn", chardev::defaultHost(), {}, {}};
-    def.controllers = {{2, 2, 0, 3}, {0, 2, 4, 3}};
+    def.controllers = {{2, 2, 0, 3, 0x1, {0x2, 0x2, 0x1, 0x1}}, {0, 2, 4, 3, 0x2, {0x2, 0x2, 0, 0}}};
     def.checks = {
         {0, "", "Manufacturer", "Talvor Systems"},
         {0, "", "SerialNumber", "KS3EMU000001"},
@@ -63,7 +67,7 @@ std::vector<HostCase> hostCases()
     HostCase piv{"pivard-nic-only", {}, {}, {}};
     piv.spec.adapters = {adapterSpec(adapter::Gen::Pivard, 7, "PIVEMU000003",
                                      {nicFn(0, "vmnic0", 2), nicFn(1, "vmnic1"), nicFn(2, "vmnic2")})};
-    piv.controllers = {{0, 3, 2, 0}};
+    piv.controllers = {{0, 3, 2, 0, 0x2, {0x2, 0x2, 0x2, 0}}};
     piv.checks = {
         {0, "", "SerialNumber", "PIVEMU000003"},
         {0, "NICPhysicalHBA2/PCI", "FunctionNumber", "0x2"},
@@ -79,13 +83,27 @@ std::vector<HostCase> hostCases()
         adapterSpec(adapter::Gen::KS3, 3, "KS3EMU0000A1", {iscsiFn(0, "vmhba33", 0), nicFn(1, "vmnic0")}),
         adapterSpec(adapter::Gen::KS3, 4, "KS3EMU0000A2", {iscsiFn(0, "vmhba34", 1), nicFn(1, "vmnic1", 3)}),
     };
-    two.controllers = {{1, 1, 0, 3}, {1, 1, 3, 3}};
+    two.controllers = {{1, 1, 0, 3, 0x1, {0x1, 0x2, 0, 0}}, {1, 1, 3, 3, 0x1, {0x1, 0x2, 0, 0}}};
     two.checks = {
         {0, "", "SerialNumber", "KS3EMU0000A1"},
         {1, "", "SerialNumber", "KS3EMU0000A2"},
         {1, "NICPhysicalHBA0/PCI", "BusNumber", "0x4"},
     };
     cases.push_back(two);
+
+    // Six functions on four ports: ports 0 and 1 carry a NIC and an iSCSI
+    // function each, and their bytes name only the iSCSI one, which the
+    // port look-up finds first.
+    HostCase shared{"ks3-shared-ports", {}, {}, {}};
+    shared.spec.adapters = {adapterSpec(adapter::Gen::KS3, 6, "KS3EMU0000B1",
+                                        {nicFn(0, "vmnic0"), nicFn(1, "vmnic1"), nicFn(2, "vmnic2"),
+                                         nicFn(3, "vmnic3"), iscsiFn(4, "vmhba33", 0), iscsiFn(5, "vmhba34", 1)})};
+    shared.controllers = {{2, 4, 0, 3, 0x1, {0x1, 0x1, 0x2, 0x2}}};
+    shared.checks = {
+        {0, "iSCSIPhysicalHBA1", "PortNumber", "1"},
+        {0, "NICPhysicalHBA1", "PortNumber", "1"},
+    };
+    cases.push_back(shared);
     return cases;
 }
 
@@ -110,6 +128,9 @@ TEST_F(DiscoveryHost, InitBuildsOneControllerPerAdapter)
                 vfs += instances(group(ks, "NICPhysicalHBA" + std::to_string(n)), "NICLogicalHBA");
             EXPECT_EQ(vfs, c.controllers[k].vfs);
             EXPECT_EQ(instances(group(ks, "ExtFATData"), "ExtFATModule"), c.controllers[k].modules);
+            EXPECT_EQ(orsa_glob.controller_protocol[k], c.controllers[k].protocol);
+            for (int port = 0; port < 4; ++port)
+                EXPECT_EQ(orsa_glob.port_bitmap[k * 4 + port], c.controllers[k].ports[port]) << "port " << port;
         }
         for (const Check &ch : c.checks) {
             HmNode *g = ch.path[0] != '\0' ? group(ctrl(ch.controller), ch.path) : ctrl(ch.controller);

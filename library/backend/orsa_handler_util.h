@@ -39,12 +39,20 @@ inline void orsa_answer_na(char *value)
         orsa_strlcpy(value, "N/A", HM_VALUE_SIZE);
 }
 
-/* A handler refused inside a virtual function: answers "N/A" and returns
- * ORSA_STATUS_VF_REFUSED as the last status. */
+/* Sets code with its text as the last status and fails the handler: the
+ * caller learns the reason from the last status, the result is 1. */
+inline u32 orsa_fail_with(u32 code)
+{
+    orsa_set_status(code);
+    return 1;
+}
+
+/* A handler refused inside a virtual function: answers "N/A", sets
+ * ORSA_STATUS_VF_REFUSED as the last status and fails. */
 inline u32 orsa_refuse_in_vf(char *value)
 {
     orsa_answer_na(value);
-    return orsa_set_status(ORSA_STATUS_VF_REFUSED);
+    return orsa_fail_with(ORSA_STATUS_VF_REFUSED);
 }
 
 /* Stores text as the property's value and answers it; 1 when the property

@@ -7,7 +7,7 @@
  *     HmNode *ks = orsa_controller_of(property);
  *     u32 type = get_ks_type(ks);                 // ORSA_ASIC_* code
  *     if (type == ORSA_ASIC_UNREADABLE) return 1;   // last status 163 is set
- *     if (vm_flag) return orsa_set_status(ORSA_STATUS_VF_REFUSED);
+ *     if (vm_flag) return orsa_refuse_in_vf(value);  // status 256, result 1
  * The generation is recomputed from the first physical HBA's PCI DeviceID
  * on every call; nothing is cached, so a rebuilt tree answers for the
  * adapters it holds now.

@@ -150,7 +150,7 @@ u32 ORSA_update_cntr_additional_attribs(HmNode *ks)
         return 1;
     u8 *add = (u8 *)orsa_dzalloc(ORSA_ADD_ATTR_SIZE);
     if (add == nullptr)
-        return orsa_set_status(ORSA_STATUS_NO_MEMORY);
+        return orsa_fail_with(ORSA_STATUS_NO_MEMORY);
     u32 rc = ioctl_get_cnt_additional_attribs((u32)port, add, 0, 0,
                                               (u32)get_the_protocol(hm_instance_number(ks)));
     pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s: ioctl_get_cnt_additional_attribs status  = %d\n", __func__,
@@ -186,7 +186,7 @@ u32 handle_ks_temperature(HmNode *property, char *value, u32)
         return 1;
     u8 *add = (u8 *)orsa_dzalloc(ORSA_ADD_ATTR_SIZE);
     if (add == nullptr)
-        return orsa_set_status(ORSA_STATUS_NO_MEMORY);
+        return orsa_fail_with(ORSA_STATUS_NO_MEMORY);
     u32 rc = orsa_read_additional_attribs((u32)port, add, (u8)get_domain_id(property),
                                           (u8)get_phba_port_number(property),
                                           (u32)get_the_protocol(hm_instance_number(ks)));
@@ -237,7 +237,7 @@ u32 ORSA_update_oem_props(HmNode *ks)
 u32 handle_ControllerStatus(HmNode *property, char *value, u32)
 {
     if (vm_flag)
-        return orsa_set_status(ORSA_STATUS_VF_REFUSED);
+        return orsa_fail_with(ORSA_STATUS_VF_REFUSED);
     HmNode *ks = own_controller(property);
     if (ks == nullptr)
         return 1;
@@ -293,7 +293,7 @@ u32 handle_FFVName(HmNode *property, char *value, u32 mode)
         /* A virtual function may not rename the adapter: the text "N/A" is
          * never sent as a name. */
         if (mode == HM_MODE_SET)
-            return orsa_set_status(ORSA_STATUS_VF_REFUSED);
+            return orsa_fail_with(ORSA_STATUS_VF_REFUSED);
         orsa_answer_na(value);
     }
     HmNode *ks = own_controller(property);

@@ -324,3 +324,72 @@ TEST_F(DiscoveryHost, VirtualFunctionAnswers)
     EXPECT_EQ(host_->engine(0).commandsSeen(19, 2), before);
     EXPECT_EQ(adapter::ffvName(host_->engine(0)), name);
 }
+
+namespace {
+
+// A port group as the port configuration code makes it below a controller:
+// its PortNumber names the physical port, its record the function whose
+// device the commands go to.
+HmNode *port_group(HmNode *ks, const char *port, u32 *record)
+{
+    auto *n = static_cast<HmNode *>(orsa_dzalloc(sizeof(HmNode)));
+    auto *g = static_cast<HmGroup *>(orsa_dzalloc(sizeof(HmGroup)));
+    n->kind = HM_KIND_GROUP;
+    n->name = orsa_dstrdup("PortDiscoveryAndConfiguration");
+    n->description = orsa_dstrdup("port");
+    n->parent = ks;
+    n->body = g;
+    g->nhandle = record;
+    if (add_node(n, hm_find_hierarchy_by_node(ks)) == HM_TAG_NONE)
+        return nullptr;
+    for (const char *name : {"PortNumber", "FCoEWWPN"}) {
+        auto *pn = static_cast<HmNode *>(orsa_dzalloc(sizeof(HmNode)));
+        auto *p = static_cast<HmProperty *>(orsa_dzalloc(sizeof(HmProperty)));
+        pn->kind = HM_KIND_PROPERTY;
+        pn->name = orsa_dstrdup(name);
+        pn->description = orsa_dstrdup("port property");
+        pn->parent = n;
+        pn->body = p;
+        p->handler = handle_internal_property;
+        orsa_strlcpy(p->value, strcmp(name, "PortNumber") == 0 ? port : "", HM_VALUE_SIZE);
+        if (add_node(pn, hm_find_hierarchy_by_node(n)) == HM_TAG_NONE)
+            return nullptr;
+    }
+    return n;
+}
+
+}  // namespace
+
+TEST_F(Handlers, FcoePortNameFollowsThePortsClass)
+{
+    // KS3: NIC functions on ports 0 and 1, iSCSI functions on ports 2 and 3;
+    // Veskarn: NIC functions on ports 0 and 1, nothing on port 2.
+    struct Case {
+        HmNode *Handlers::*ks;
+        const char *port;
+        u32 function;
+        const char *wwpn;
+        bool asks;  // whether the adapter is asked at all
+    } cases[] = {
+        {&Handlers::ks3, "0", 1, "20:21:22:23:24:25:26:27", true},
+        {&Handlers::ks3, "2", 1, "20:21:22:23:24:25:26:27", true},
+        {&Handlers::vsk, "1", 3, "20:21:22:23:24:25:26:27", true},
+        {&Handlers::vsk, "2", 3, "00:00:00:00:00:00:00:00", false},
+    };
+    static u32 record;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.port) + (this->*c.ks == ks3 ? " on KS3" : " on Veskarn"));
+        record = c.function;
+        HmNode *pg = port_group(this->*c.ks, c.port, &record);
+        ASSERT_NE(pg, nullptr);
+        HmNode *prop = internal_get_node(pg, "FCoEWWPN", HM_KIND_PROPERTY);
+        adapter::Engine &fw = this->*c.ks == ks3 ? fw3() : fwv();
+        unsigned before = fw.commandsSeen(1, 121);
+        char v[HM_VALUE_SIZE] = "";
+        EXPECT_EQ(handle_FCoEWWPN(prop, v, HM_MODE_GET), 0u);
+        EXPECT_STREQ(v, c.wwpn);
+        EXPECT_EQ(cached(pg, "FCoEWWPN"), c.wwpn);
+        EXPECT_EQ(fw.commandsSeen(1, 121) > before, c.asks);
+        HM_GROUP(pg)->nhandle = nullptr;  // the record is the test's own
+    }
+}

@@ -274,6 +274,41 @@ TEST_F(Persist, ReplayOfHandWrittenFiles)
     }
 }
 
+TEST_F(Persist, ReplayFindsGlobalActionsOfRootFromAnyGroup)
+{
+    // A global action lives on ROOT and runs on any group: its GROUP record
+    // names it below ROOT, a hand-written one may name it below the group.
+    static HmAction global = [] {
+        HmAction a = g_add_target;
+        a.global = 1;
+        return a;
+    }();
+    HmNode *anywhere = Action(root_, "AddAnywhere", &global);
+    ASSERT_NE(anywhere, nullptr);
+    const std::string lh = "ROOT/Kalderstone0/iSCSIPhysicalHBA1/LogicalHBA0";
+    for (const std::string &key_b : {std::string("ROOT/AddAnywhere"), lh + "/AddAnywhere"}) {
+        SCOPED_TRACE(key_b);
+        g_calls.clear();
+        FILE *fp = file_with("GROUP|" + lh + "/Target0|" + lh + "|" + key_b + "|iqn.g|10.0.0.2|3260\n");
+        EXPECT_EQ(restore_hm(fp), 0u);
+        fclose(fp);
+        ASSERT_EQ(g_calls.size(), 1u);
+        EXPECT_EQ(g_calls[0][0], "iqn.g");
+        EXPECT_EQ(g_calls[0][2], "3260");
+    }
+    // Not global: an action of another group is not found from this one.
+    g_calls.clear();
+    FILE *fp = file_with("GROUP|x|ROOT/Kalderstone0|ROOT/Kalderstone0/AddTarget|iqn.h\n");
+    EXPECT_EQ(restore_hm(fp), 0u);
+    fclose(fp);
+    EXPECT_TRUE(g_calls.empty());
+    // ROOT's own children outlive the tree: the test removes what it added.
+    ASSERT_EQ(delete_node(anywhere), 0u);
+    orsa_dfree(anywhere->name);
+    orsa_dfree(anywhere->description);
+    orsa_dfree(anywhere);
+}
+
 TEST_F(Persist, LongLinesAreReadWhole)
 {
     // 251, 600 and 5000 characters: the line buffer grows from 250 to 500,

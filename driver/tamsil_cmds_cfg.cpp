@@ -82,10 +82,13 @@ bool isNicDesc(uint8_t t) { return t == 0x41 || t == 0x51; }
 
 uint32_t tamsil_eqDelayMultiplier(uint32_t d) {
   if (d == 0) return 0;
-  uint32_t r = 1000000 / d;
+  int64_t r = 1000000 / d;
   if (r == 0) return 1023;
-  uint32_t m = ((651042 - r) * 10 / r + 5) / 10;
-  return m > 1023 ? 1023 : m;
+  // Signed: a 1 us delay (r above 651042) means no delay, not a wrapped
+  // unsigned difference that would ask for hundreds.
+  int64_t m = ((651042 - r) * 10 / r + 5) / 10;
+  if (m < 0) return 0;
+  return m > 1023 ? 1023 : static_cast<uint32_t>(m);
 }
 
 // ---------------------------------------------------------------------------

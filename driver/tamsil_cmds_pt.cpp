@@ -163,10 +163,10 @@ uint32_t tamsil_cmdPassthrough(Adapter* a, void* buf, uint32_t bufLen) {
     } else if (tamsil_cardError(a)) {
       diag21Local(a, out);
       st = 0;
+    } else if (st != TAMSIL_FW_ST_66) {
+      TAMSIL_CDBG(a, TAMSIL_DBG_MCC, "Pass through commmand failed. opcode %d, status 0x%x", opc, st);
     }
   }
-  if (st != 0 && st != TAMSIL_FW_ST_66)
-    TAMSIL_CDBG(a, TAMSIL_DBG_MCC, "Pass through commmand failed. opcode %d, status 0x%x", opc, st);
   // Controller attributes carry the host's view of the function.
   if (sub == TAMSIL_SUBSYS_COMMON && opc == TAMSIL_OPC_CNTL_ATTRIBUTES && plen >= 510) {
     char text[32];

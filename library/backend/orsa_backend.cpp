@@ -8,6 +8,7 @@
 
 #include "backend/orsa_discovery_io.h"
 #include "backend/orsa_extlog.h"
+#include "backend/orsa_handler_util.h"
 #include "backend/orsa_host.h"
 #include "backend/orsa_identity.h"
 #include "backend/orsa_nicprops.h"
@@ -21,23 +22,16 @@
 #include "tree/hm_engine.h"
 #include "tree/hm_lookup.h"
 
-
 namespace {
 
 #define LOG(level, ...) pdebug(ORSA_LOG_CAT_OTHER, level, __VA_ARGS__)
-
-u16 rd16(const u8 *p) { return (u16)(p[0] | (p[1] << 8)); }
-u32 rd32(const u8 *p) { return (u32)p[0] | ((u32)p[1] << 8) | ((u32)p[2] << 16) | ((u32)p[3] << 24); }
 
 /* Walks the instances of one kind below a parent, lowest number first. */
 template <typename Fn>
 void for_each_instance(HmNode *parent, const char *kind, Fn fn)
 {
     for (HmNode *n = get_first_instance(parent, kind); n != nullptr;) {
-        HmInstanceInfo *info = hm_instance_info(n);
-        if (info == nullptr || info->number < 0)
-            break;
-        HmNode *next = info->next_instance;
+        HmNode *next = hm_next_instance(n);
         if (!fn(n))
             break;
         n = next;
@@ -63,19 +57,11 @@ bool attach_record(HmNode *phba, u32 instance)
     return true;
 }
 
-void mark_protocol(HmNode *ks, u32 protocol)
-{
-    i32 n = orsa_instance_number(ks);
-    if (n < 0 || n >= 16)
-        return;
-    orsa_glob.controller_protocol[n] |= protocol == 1 ? 1 : protocol == 2 ? 2 : 4;
-}
-
 /* Which physical ports of each controller carry which protocol. */
 void fill_port_bitmap(void)
 {
     for_each_instance(&ROOT, "Kalderstone", [](HmNode *ks) {
-        i32 n = orsa_instance_number(ks);
+        i32 n = hm_instance_number(ks);
         if (n < 0 || n >= 16)
             return true;
         auto mark = [n](HmNode *phba, u8 bit) {
@@ -100,8 +86,8 @@ HmNode *new_controller(u32 instance, u32 protocol, u8 *attrs, u32 attributes_sta
         LOG(ORSA_LOG_ERROR, "%s:Failed to initialize adapter node.\n", __func__);
         return nullptr;
     }
-    LOG(ORSA_LOG_INFO, "%s:initialized controller %d\n", __func__, (int)orsa_instance_number(ks));
-    mark_protocol(ks, protocol);
+    LOG(ORSA_LOG_INFO, "%s:initialized controller %d\n", __func__, (int)hm_instance_number(ks));
+    set_protocol(hm_instance_number(ks), protocol);
     ioctl_start_management_service(instance, nullptr, 0, 0, protocol);
     ORSA_update_cntr_attribs(ks, attrs, attributes_status);
     return ks;
@@ -136,6 +122,44 @@ u32 rebuild_tree(void)
     orsa_hierarchy_stale = 0;
     exit_hm();
     return init_hm();
+}
+
+/* The controller group of a function found by enumeration: the existing one
+ * with the same adapter number, else a new one; nullptr to skip the function. */
+HmNode *controller_for(u32 instance, u32 protocol, u8 *attrs, u32 attributes_status, const char *caller)
+{
+    char number[HM_VALUE_SIZE] = "";
+    u32 r = protocol == ORSA_PROTO_ISCSI ? ORSA_get_iscsi_node_info(instance, number, attrs, attributes_status)
+                                         : ORSA_get_nic_node_info(instance, number, attrs, attributes_status);
+    if (r == 1) {
+        HmNode *ks = controller_by_number(number);
+        if (ks == nullptr)
+            LOG(ORSA_LOG_ERROR, "%s:Adapter node not found.\n", caller);
+        return ks;
+    }
+    if (r == 0)
+        return new_controller(instance, protocol, attrs, attributes_status);
+    return nullptr;
+}
+
+/* Adds the function's physical HBA under ks, ties it to the function and
+ * fills its driver, VPD and factory MAC properties; nullptr to skip it. */
+HmNode *add_phba(HmNode *ks, u32 instance, u32 protocol, u8 *attrs, u32 attributes_status, const char *caller)
+{
+    bool iscsi = protocol == ORSA_PROTO_ISCSI;
+    HmNode *phba = iscsi ? initialize_iSCSIPhysicalHBA(ks, nullptr, nullptr, nullptr)
+                         : initialize_NICPhysicalHBA(ks, nullptr, nullptr, nullptr);
+    if (phba == nullptr) {
+        LOG(ORSA_LOG_ERROR, "%s:Failed to initialize iscsi phba.\n", caller);
+        return nullptr;
+    }
+    LOG(ORSA_LOG_INFO, "%s:initialized %s PHBA %d\n", caller, iscsi ? "iSCSI" : "NIC", (int)hm_instance_number(phba));
+    if (!attach_record(phba, instance))
+        return nullptr;
+    ORSA_update_driver_attribs(instance, phba, protocol, attrs, attributes_status);
+    ORSA_update_vpd_data(phba, instance, protocol);
+    ORSA_update_fd_mac(instance, phba, protocol);
+    return phba;
 }
 
 }  // namespace
@@ -181,9 +205,9 @@ u32 ORSA_get_iscsi_node_info(u32 instance, char *adapter, u8 *attrs, u32 attribu
                          : (strcasecmp(fa.bus, bus) == 0 && strcasecmp(fa.device, dev) == 0);
         if (!match)
             return true;
-        snprintf(adapter, HM_VALUE_SIZE, "%d", (int)orsa_instance_number(ks));
+        snprintf(adapter, HM_VALUE_SIZE, "%d", (int)hm_instance_number(ks));
         LOG(ORSA_LOG_INFO, "%s:%s:%s belongs to adapter Kalderstone%d.\n", __func__, fa.bus, fa.device,
-            (int)orsa_instance_number(ks));
+            (int)hm_instance_number(ks));
         result = 1;
         return false;
     });
@@ -227,9 +251,9 @@ u32 ORSA_get_nic_node_info(u32 instance, char *adapter, u8 *attrs, u32 attribute
                                : (strcasecmp(fa.bus, bus) == 0 && strcasecmp(fa.device, dev) == 0);
         if (!match)
             return true;
-        snprintf(adapter, HM_VALUE_SIZE, "%d", (int)orsa_instance_number(ks));
+        snprintf(adapter, HM_VALUE_SIZE, "%d", (int)hm_instance_number(ks));
         LOG(ORSA_LOG_INFO, "%s:%s:%s belongs to adapter Kalderstone%d.\n", __func__, fa.bus, fa.device,
-            (int)orsa_instance_number(ks));
+            (int)hm_instance_number(ks));
         result = 1;
         return false;
     });
@@ -244,10 +268,10 @@ u32 ORSA_update_driver_attribs(u32 instance, HmNode *phba, u32 protocol, u8 *a, 
     if (pci == nullptr)
         return 1;
     if (attributes_status == 0) {
-        set_prop_val(pci, "VendorID", "0x%04x", rd16(a + ORSA_ATTR_PCI_VENDOR));
-        set_prop_val(pci, "DeviceID", "0x%04x", rd16(a + ORSA_ATTR_PCI_DEVICE_ID));
-        set_prop_val(pci, "SubsysDeviceID", "0x%04x", rd16(a + ORSA_ATTR_PCI_SUBSYS_DEVICE));
-        set_prop_val(pci, "SubsysVendorID", "0x%04x", rd16(a + ORSA_ATTR_PCI_SUBSYS_VENDOR));
+        set_prop_val(pci, "VendorID", "0x%04x", orsa_rd16(a + ORSA_ATTR_PCI_VENDOR));
+        set_prop_val(pci, "DeviceID", "0x%04x", orsa_rd16(a + ORSA_ATTR_PCI_DEVICE_ID));
+        set_prop_val(pci, "SubsysDeviceID", "0x%04x", orsa_rd16(a + ORSA_ATTR_PCI_SUBSYS_DEVICE));
+        set_prop_val(pci, "SubsysVendorID", "0x%04x", orsa_rd16(a + ORSA_ATTR_PCI_SUBSYS_VENDOR));
         set_prop_val(pci, "BusNumber", "0x%x", a[ORSA_ATTR_BUS]);
         set_prop_val(pci, "DeviceNumber", "0x%x", a[ORSA_ATTR_DEVICE]);
         set_prop_val(pci, "FunctionNumber", "0x%x", a[ORSA_ATTR_FUNCTION]);
@@ -260,9 +284,9 @@ u32 ORSA_update_driver_attribs(u32 instance, HmNode *phba, u32 protocol, u8 *a, 
             if (orsa_glob.iscsi_inst_flags[instance - 1] & 0x2)
                 set_prop_val(phba, "LDTO", "N/A");
             else
-                set_prop_val(phba, "LDTO", "%d", rd16(a + ORSA_ATTR_LDTO));
-            set_prop_val(phba, "DefaultETO", "%d", (int)rd32(a + ORSA_ATTR_DEFAULT_ETO));
-            set_prop_val(phba, "MaxCDBLength", "%d", rd16(a + ORSA_ATTR_MAX_CDB));
+                set_prop_val(phba, "LDTO", "%d", orsa_rd16(a + ORSA_ATTR_LDTO));
+            set_prop_val(phba, "DefaultETO", "%d", (int)orsa_rd32(a + ORSA_ATTR_DEFAULT_ETO));
+            set_prop_val(phba, "MaxCDBLength", "%d", orsa_rd16(a + ORSA_ATTR_MAX_CDB));
         }
     }
     if (protocol == ORSA_PROTO_NIC) {
@@ -276,7 +300,7 @@ u32 ORSA_update_driver_attribs(u32 instance, HmNode *phba, u32 protocol, u8 *a, 
             set_prop_val(pci, "FunctionNumber", "0x%x", f.function);
         }
         ORSA_update_nic_port_number();
-        set_prop_val(phba, "IfName", "%.255s", orsa_glob.nic_if_names[instance - 1]);
+        ORSA_update_nic_ifname(phba, instance);
     }
     ORSA_get_driver_name(phba, 0, protocol);
     return ORSA_get_driver_version(phba, 0, 0, a, attributes_status) != 0 ? 1 : 0;
@@ -292,33 +316,12 @@ u32 ORSA_enumerate_iscsi_functions(void)
             LOG(ORSA_LOG_ERROR, "%s:ORSA_get_cntr_attribs failed for i = %d.\n", __func__, (int)instance - 1);
             continue;
         }
-        char number[HM_VALUE_SIZE] = "";
-        HmNode *ks = nullptr;
-        u32 r = ORSA_get_iscsi_node_info(instance, number, attrs, 0);
-        if (r == 1) {
-            ks = controller_by_number(number);
-            if (ks == nullptr) {
-                LOG(ORSA_LOG_ERROR, "%s:Adapter node not found.\n", __func__);
-                continue;
-            }
-        } else if (r == 0) {
-            ks = new_controller(instance, ORSA_PROTO_ISCSI, attrs, 0);
-            if (ks == nullptr)
-                continue;
-        } else {
+        HmNode *ks = controller_for(instance, ORSA_PROTO_ISCSI, attrs, 0, __func__);
+        if (ks == nullptr)
             continue;
-        }
-        HmNode *phba = initialize_iSCSIPhysicalHBA(ks, nullptr, nullptr, nullptr);
-        if (phba == nullptr) {
-            LOG(ORSA_LOG_ERROR, "%s:Failed to initialize iscsi phba.\n", __func__);
+        HmNode *phba = add_phba(ks, instance, ORSA_PROTO_ISCSI, attrs, 0, __func__);
+        if (phba == nullptr)
             continue;
-        }
-        LOG(ORSA_LOG_INFO, "%s:initialized iSCSI PHBA %d\n", __func__, (int)orsa_instance_number(phba));
-        if (!attach_record(phba, instance))
-            continue;
-        ORSA_update_driver_attribs(instance, phba, ORSA_PROTO_ISCSI, attrs, 0);
-        ORSA_update_vpd_data(phba, instance, ORSA_PROTO_ISCSI);
-        ORSA_update_fd_mac(instance, phba, ORSA_PROTO_ISCSI);
     }
     return 0;
 }
@@ -329,40 +332,19 @@ u32 ORSA_enumerate_nic_functions(void)
         ORSA_enumerate_nic_domain();
         u8 attrs[ORSA_CNTR_ATTR_SIZE] = {};
         u32 attributes_status = ORSA_get_cntr_attribs(instance, 0, 0, ORSA_PROTO_NIC, attrs);
-        char number[HM_VALUE_SIZE] = "";
-        HmNode *ks = nullptr;
-        u32 r = ORSA_get_nic_node_info(instance, number, attrs, attributes_status);
-        if (r == 1) {
-            ks = controller_by_number(number);
-            if (ks == nullptr) {
-                LOG(ORSA_LOG_ERROR, "%s:Adapter node not found.\n", __func__);
-                continue;
-            }
-        } else if (r == 0) {
-            ks = new_controller(instance, ORSA_PROTO_NIC, attrs, attributes_status);
-            if (ks == nullptr)
-                continue;
-        } else {
+        HmNode *ks = controller_for(instance, ORSA_PROTO_NIC, attrs, attributes_status, __func__);
+        if (ks == nullptr)
             continue;
-        }
-        HmNode *phba = initialize_NICPhysicalHBA(ks, nullptr, nullptr, nullptr);
-        if (phba == nullptr) {
-            LOG(ORSA_LOG_ERROR, "%s:Failed to initialize iscsi phba.\n", __func__);
+        HmNode *phba = add_phba(ks, instance, ORSA_PROTO_NIC, attrs, attributes_status, __func__);
+        if (phba == nullptr)
             continue;
-        }
-        LOG(ORSA_LOG_INFO, "%s:initialized NIC PHBA %d\n", __func__, (int)orsa_instance_number(phba));
-        if (!attach_record(phba, instance))
-            continue;
-        ORSA_update_driver_attribs(instance, phba, ORSA_PROTO_NIC, attrs, attributes_status);
-        ORSA_update_vpd_data(phba, instance, ORSA_PROTO_NIC);
-        ORSA_update_fd_mac(instance, phba, ORSA_PROTO_NIC);
 
-        if (orsa_instance_number(phba) == 0) {
+        if (hm_instance_number(phba) == 0) {
             u32 asic = get_ks_type(ks);
             LOG(ORSA_LOG_DEBUG, "%s:ks_type = %d.\n", __func__, (int)asic);
             u8 oem[ORSA_OEM_PARAMS_SIZE] = {};
             if (asic == ORSA_ASIC_PIVARD &&
-                ioctl_get_oem_params(instance, oem, 0, 0, (u32)orsa_instance_number(ks)) == 0) {
+                ioctl_get_oem_params(instance, oem, 0, 0, (u32)hm_instance_number(ks)) == 0) {
                 LOG(ORSA_LOG_DEBUG, "%s: %d %d %d %d \n", __func__, oem[0], oem[12], oem[13], oem[0]);
                 if (orsa_pivard_oem_hides_serial(oem))
                     set_prop_val(ks, "SerialNumber", "N/A");
@@ -579,8 +561,8 @@ u32 backend_client_init(i32 clients)
     for_each_instance(&ROOT, "Kalderstone", [](HmNode *ks) {
         for_each_instance(ks, "NICPhysicalHBA", [](HmNode *phba) {
             u32 *record = (u32 *)HM_GROUP(phba)->nhandle;
-            if (record != nullptr && *record >= 1 && *record <= ORSA_MAX_FUNCTIONS)
-                set_prop_val(phba, "IfName", "%.255s", orsa_glob.nic_if_names[*record - 1]);
+            if (record != nullptr)
+                ORSA_update_nic_ifname(phba, *record);
             ORSA_update_nic_port_number();
             return true;
         });

@@ -6,7 +6,23 @@
 
 namespace {
 constexpr uint32_t kFailed = 0xFFFFFFFFu;
+
+// Runs a stream whose init has succeeded over all of in at once, then ends
+// it. The bytes written to out, or kFailed unless the stream came to its end
+// (out too small, damaged input).
+uint32_t run_whole(z_stream &strm, const uint8_t *in, uint32_t in_length, uint8_t *out, uint32_t out_length,
+                   int (*step)(z_streamp, int), int (*end)(z_streamp))
+{
+    strm.next_in = const_cast<Bytef *>(in);
+    strm.avail_in = in_length;
+    strm.next_out = out;
+    strm.avail_out = out_length;
+    int rc = step(&strm, Z_FINISH);
+    uint32_t produced = static_cast<uint32_t>(strm.total_out);
+    end(&strm);
+    return rc == Z_STREAM_END ? produced : kFailed;
 }
+}  // namespace
 
 uint32_t GetMaxCompressedLen(uint32_t length)
 {
@@ -22,14 +38,8 @@ uint32_t CompressData(const uint8_t *in, uint32_t in_length, uint8_t *out, uint3
     z_stream strm{};
     if (deflateInit(&strm, Z_DEFAULT_COMPRESSION) != Z_OK)
         return kFailed;
-    strm.next_in = const_cast<Bytef *>(in);
-    strm.avail_in = in_length;
-    strm.next_out = out;
-    strm.avail_out = out_length;
-    int rc = deflate(&strm, Z_FINISH);
-    uint32_t produced = static_cast<uint32_t>(strm.total_out);
-    deflateEnd(&strm);
-    if (rc != Z_STREAM_END)
+    uint32_t produced = run_whole(strm, in, in_length, out, out_length, deflate, deflateEnd);
+    if (produced == kFailed)
         return kFailed;
     pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_INFO, "%s:Compression succeded.\n", __func__);
     return produced;
@@ -46,14 +56,8 @@ uint32_t UncompressData(const uint8_t *in, uint32_t in_length, uint8_t *out, uin
     z_stream strm{};
     if (inflateInit(&strm) != Z_OK)
         return kFailed;
-    strm.next_in = const_cast<Bytef *>(in);
-    strm.avail_in = in_length;
-    strm.next_out = out;
-    strm.avail_out = out_length;
-    int rc = inflate(&strm, Z_FINISH);
-    uint32_t produced = static_cast<uint32_t>(strm.total_out);
-    inflateEnd(&strm);
-    if (rc != Z_STREAM_END)
+    uint32_t produced = run_whole(strm, in, in_length, out, out_length, inflate, inflateEnd);
+    if (produced == kFailed)
         return kFailed;
     pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_INFO, "%s:UnCompressed data succeded.\n", __func__);
     return produced;

@@ -5,15 +5,14 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "backend/orsa_handler_util.h"
 #include "backend/orsa_propertyutil.h"
 #include "schema/builders.h"
 #include "tree/hm_engine.h"
 
 namespace {
 
-u32 rd32(const u8 *p) { return (u32)p[0] | ((u32)p[1] << 8) | ((u32)p[2] << 16) | ((u32)p[3] << 24); }
-u16 rd16(const u8 *p) { return (u16)(p[0] | (p[1] << 8)); }
-u64 rd64(const u8 *p) { return (u64)rd32(p) | ((u64)rd32(p + 4) << 32); }
+u64 rd64(const u8 *p) { return (u64)orsa_rd32(p) | ((u64)orsa_rd32(p + 4) << 32); }
 
 const char *mode_name(u8 type)
 {
@@ -28,8 +27,8 @@ const char *mode_name(u8 type)
 
 u32 store_mode_settings(HmNode *mode_group, const u8 *entry)
 {
-    u32 rc = set_prop_val(mode_group, "TraceLevel", "%d", (int)rd32(entry + 4));
-    set_prop_val(mode_group, "PortMask", "0x%x", rd16(entry + 2));
+    u32 rc = set_prop_val(mode_group, "TraceLevel", "%d", (int)orsa_rd32(entry + 4));
+    set_prop_val(mode_group, "PortMask", "0x%x", orsa_rd16(entry + 2));
     set_prop_val(mode_group, "PCIFunctionMask", "0x%llx", (unsigned long long)rd64(entry + 8));
     return rc;
 }
@@ -40,12 +39,12 @@ i32 orsa_extfat_mode_entry(const u8 *caps, u32 size, i32 module, i32 mode)
 {
     if (caps == nullptr || size < ORSA_EXTFAT_HEADER || module < 0 || mode < 0)
         return -1;
-    i32 modules = (i32)rd32(caps + 16);
+    i32 modules = (i32)orsa_rd32(caps + 16);
     u32 at = ORSA_EXTFAT_HEADER;
     for (i32 i = 0; i < modules; ++i) {
         if (at + ORSA_EXTFAT_RECORD > size)
             return -1;
-        u32 count = rd32(caps + at + 36);
+        u32 count = orsa_rd32(caps + at + 36);
         if (i == module) {
             if ((u32)mode >= count || count > ORSA_EXTFAT_MAX_MODES)
                 return -1;
@@ -63,17 +62,17 @@ u32 orsa_extfat_fill(HmNode *xd, const u8 *caps, u32 size)
 {
     if (xd == nullptr || caps == nullptr || size < ORSA_EXTFAT_HEADER)
         return 1;
-    set_prop_val(xd, "MaxLogEntries", "%d", (int)rd32(caps + 0));
-    set_prop_val(xd, "LogEntrySize", "%d", (int)rd32(caps + 4));
+    set_prop_val(xd, "MaxLogEntries", "%d", (int)orsa_rd32(caps + 0));
+    set_prop_val(xd, "LogEntrySize", "%d", (int)orsa_rd32(caps + 4));
     set_prop_val(xd, "LoggingType", "%s", caps[8] == 0 ? "synchronous" : caps[8] == 1 ? "asynchronous" : "Unknown");
     set_prop_val(xd, "MaxLoggingFunctions", "%d", caps[9]);
     set_prop_val(xd, "MaxLoggingPorts", "%d", caps[10]);
-    u32 modes = rd32(caps + 12);
+    u32 modes = orsa_rd32(caps + 12);
     pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:supported_modes = %d\n", __func__, (int)modes);
     const char *supported = (modes & 3) == 3 ? "UART,RAM" : (modes & 1) ? "UART" : (modes & 2) ? "RAM" : "Unknown";
     u32 rc = 0;
     rc |= set_prop_val(xd, "SupportedModes", "%s", supported);
-    i32 modules = (i32)rd32(caps + 16);
+    i32 modules = (i32)orsa_rd32(caps + 16);
     pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:num_modules = %d\n", __func__, (int)modules);
     rc |= set_prop_val(xd, "NumberOfModules", "%d", (int)modules);
     if (modules < 1)
@@ -90,12 +89,12 @@ u32 orsa_extfat_fill(HmNode *xd, const u8 *caps, u32 size)
             pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s:initialize EXTFATModule failed\n", __func__);
             return 1;
         }
-        u32 id = rd32(rec + 32);
+        u32 id = orsa_rd32(rec + 32);
         pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:module_str = %.32s and module_id = %d\n", __func__,
                (const char *)rec, (int)id);
         set_prop_val(module, "ModuleString", "%.32s", (const char *)rec);
         set_prop_val(module, "ModuleId", "%d", (int)id);
-        u32 count = rd32(rec + 36);
+        u32 count = orsa_rd32(rec + 36);
         if (count > ORSA_EXTFAT_MAX_MODES) {
             pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:mode_count = %d\n", __func__, (int)count);
             return rc;
@@ -128,7 +127,7 @@ u32 orsa_extfat_store_mode(HmNode *mode_group, const u8 *caps, u32 size)
 {
     if (mode_group == nullptr || mode_group->parent == nullptr || size < ORSA_EXTFAT_HEADER)
         return 1;
-    if ((i32)rd32(caps + 16) < 1)
+    if ((i32)orsa_rd32(caps + 16) < 1)
         return 0;
     HmInstanceInfo *mi = hm_instance_info(mode_group->parent);
     HmInstanceInfo *oi = hm_instance_info(mode_group);

@@ -5,6 +5,7 @@
 
 #include "backend/orsa_discovery_io.h"
 #include "backend/orsa_extlog.h"
+#include "backend/orsa_handler_util.h"
 #include "backend/orsa_identity.h"
 #include "backend/orsa_propertyutil.h"
 #include "maintenance/maint_startup.h"
@@ -12,8 +13,6 @@
 #include "tree/hm_lookup.h"
 
 namespace {
-
-u32 rd32(const u8 *p) { return (u32)p[0] | ((u32)p[1] << 8) | ((u32)p[2] << 16) | ((u32)p[3] << 24); }
 
 void caps_failed()
 {
@@ -36,7 +35,7 @@ u32 orsa_read_extfat_caps(HmNode *ks, u32 selector, u8 **out)
         return 1;
     memcpy(caps, &selector, 4);
     u32 rc = ioctl_get_extfat_capabilites((u32)port, caps, ORSA_EXTFAT_CAPS_SIZE, (u8)get_domain_id(phba),
-                                          (u8)get_phba_port_number(phba), (u32)orsa_instance_number(ks));
+                                          (u8)get_phba_port_number(phba), (u32)hm_instance_number(ks));
     pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:status of ioctl_get_extfat_capabilites = %d\n", __func__, (int)rc);
     if (rc != 0) {
         caps_failed();
@@ -112,8 +111,8 @@ u32 handle_FATDataValid(HmNode *property, char *value, u32)
     pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s: ks_port_number = %d\n", __func__, (int)port);
     u8 domain = (u8)get_domain_id(property);
     u8 phba_port = (u8)get_phba_port_number(property);
-    if (vm_flag && value != nullptr)
-        orsa_strlcpy(value, "N/A", HM_VALUE_SIZE);
+    if (vm_flag)
+        orsa_answer_na(value);
     bool present;
     if (get_ks_type(ks) == ORSA_ASIC_PIVARD) {
         u8 *buf = (u8 *)orsa_dzalloc(ORSA_FAT_OBJECT_READ_SIZE);
@@ -128,20 +127,20 @@ u32 handle_FATDataValid(HmNode *property, char *value, u32)
             orsa_dfree(buf);
             return 1;
         }
-        u32 got = rd32(buf);
+        u32 got = orsa_rd32(buf);
         pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s: actual_read_length = %d\n", __func__, (int)got);
         orsa_dfree(buf);
         present = got != 0;
     } else {
         u8 req[20] = {};
         req[0] = 1;
-        if (ioctl_retrieve_fat((u32)port, req, domain, phba_port, (u32)orsa_instance_number(ks)) != 0) {
+        if (ioctl_retrieve_fat((u32)port, req, domain, phba_port, (u32)hm_instance_number(ks)) != 0) {
             orsa_set_last_status(ORSA_STATUS_FAT_RETRIEVE_FAILED,
                                  "Unable to retrieve FAT data. Application internal error occurred. Please check "
                                  "orsa2d.log file for more information.");
             return 1;
         }
-        present = rd32(req) != 0;
+        present = orsa_rd32(req) != 0;
     }
     u32 rc = set_prop_val(fat, property->name, "%s", present ? "Yes" : "No");
     if (value != nullptr)

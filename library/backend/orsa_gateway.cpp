@@ -363,8 +363,14 @@ u32 ORSA_IssueIOCTL(i32 OsHandle, u8 opcode, u8 subsystem, u32 length, u8* buffe
            __func__, -1, EINVAL, strerror(EINVAL));
     return 1;
   }
-  if (buffer == NULL || length > kMaxPayload) return 1;
-  if (protocol == ORSA_PROTO_NIC && !orsa_valid_nic_instance(instance)) return 1;
+  if (buffer == NULL || length > kMaxPayload) {
+    pdebug(kCat, ORSA_LOG_ERROR, "%s:no command buffer for a payload of %u bytes\n", __func__, (unsigned)length);
+    return 1;
+  }
+  if (protocol == ORSA_PROTO_NIC && !orsa_valid_nic_instance(instance)) {
+    pdebug(kCat, ORSA_LOG_ERROR, "%s:no NIC function %u\n", __func__, (unsigned)instance);
+    return 1;
+  }
 
   OrsaRequestHeader* hdr = (OrsaRequestHeader*)buffer;
   hdr->PageCode = opcode;

@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 #include "iscsi/iscsi_persist.h"
-#include "tree/hm_log.h"
 #include "tree/hm_engine.h"
+#include "tree/hm_log.h"
 #include "tree/hm_lookup.h"
 
 OrsaTimerSlot orsa_glob_timer[ORSA_TIMER_SLOTS];
@@ -22,7 +22,12 @@ namespace {
 constexpr mode_t kFileMode = 0644;
 constexpr mode_t kDirMode = 0755;
 
-OrsaClockFn g_clock = [](struct timeval *now) { return gettimeofday(now, nullptr); };
+int system_clock(struct timeval *now)
+{
+    return gettimeofday(now, nullptr);
+}
+
+OrsaClockFn g_clock = system_clock;
 
 bool readable(const char *path)
 {
@@ -73,17 +78,28 @@ OrsaTimerSlot *timer_slot(HmNode *node)
 
 void orsa_host_set_clock(OrsaClockFn fn)
 {
-    g_clock = fn != nullptr ? fn : [](struct timeval *now) { return gettimeofday(now, nullptr); };
+    g_clock = fn != nullptr ? fn : system_clock;
 }
 
-uint32_t orsa_lock_file(FILE *fp)
+namespace {
+
+// Applies a whole-file record lock of the given type with fcntl command cmd;
+// false when there is no file or fcntl refuses.
+bool whole_file_lock(FILE *fp, short type, int cmd)
 {
     struct flock64 lock{};
-    lock.l_type = F_WRLCK;
+    lock.l_type = type;
     lock.l_whence = SEEK_SET;
     lock.l_start = 0;
     lock.l_len = 0;
-    if (fp == nullptr || fcntl(fileno(fp), F_SETLKW64, &lock) != 0) {
+    return fp != nullptr && fcntl(fileno(fp), cmd, &lock) == 0;
+}
+
+}  // namespace
+
+uint32_t orsa_lock_file(FILE *fp)
+{
+    if (!whole_file_lock(fp, F_WRLCK, F_SETLKW64)) {
         pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s Failed to get file lock\n", __func__);
         return 1;
     }
@@ -92,12 +108,7 @@ uint32_t orsa_lock_file(FILE *fp)
 
 uint32_t orsa_unlock_file(FILE *fp)
 {
-    struct flock64 lock{};
-    lock.l_type = F_UNLCK;
-    lock.l_whence = SEEK_SET;
-    lock.l_start = 0;
-    lock.l_len = 0;
-    if (fp == nullptr || fcntl(fileno(fp), F_SETLK64, &lock) != 0) {
+    if (!whole_file_lock(fp, F_UNLCK, F_SETLK64)) {
         pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s Failed to unlock file\n", __func__);
         return 1;
     }

@@ -8,9 +8,11 @@
 #include <string.h>
 #include <strings.h>
 
+#include "backend/orsa_handler_util.h"
 #include "backend/orsa_propertyutil.h"
 #include "schema/bootstrap.h"
 #include "tree/hm_engine.h"
+#include "tree/hm_lookup.h"
 
 u8 vm_flag = 0;
 
@@ -38,14 +40,10 @@ constexpr std::array<std::array<char, ORSA_IPL_NAME_SIZE>, ORSA_IPL_SLOTS> make_
     return t;
 }
 
-
 u32 store_text_field(HmNode *group, const char *name, const u8 *field, int width)
 {
     return set_prop_val(group, name, "%.*s", width, (const char *)field);
 }
-
-u16 rd16(const u8 *p) { return (u16)(p[0] | (p[1] << 8)); }
-u32 rd32(const u8 *p) { return (u32)p[0] | ((u32)p[1] << 8) | ((u32)p[2] << 16) | ((u32)p[3] << 24); }
 
 bool named(const HmNode *n, const char *name)
 {
@@ -69,12 +67,6 @@ const u16 DellSupportedPciSubSysDevIdTable[ORSA_DELL_IDS] = {
 };
 
 /* ---- tree walks ---- */
-
-i32 orsa_instance_number(HmNode *group)
-{
-    HmInstanceInfo *info = group != nullptr ? hm_instance_info(group) : nullptr;
-    return info != nullptr ? info->number : -1;
-}
 
 HmNode *orsa_controller_of(HmNode *node)
 {
@@ -219,7 +211,7 @@ u32 ORSA_update_cntr_attribs(HmNode *controller, u8 *a, u32 attributes_status)
     pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "FirmwareVersionOnFlash = %.32s\n", (const char *)a + ORSA_ATTR_FLASH_FW);
     rc |= orsa_store_versions(controller, a);
     char caps[HM_VALUE_SIZE];
-    orsa_capabilities_text(rd32(a + ORSA_ATTR_CAPABILITIES), caps);
+    orsa_capabilities_text(orsa_rd32(a + ORSA_ATTR_CAPABILITIES), caps);
     rc |= set_prop_val(controller, "Capabilities", "%s", caps);
     return rc;
 }
@@ -250,7 +242,7 @@ u32 orsa_store_oem_params(HmNode *oem, u32 asic, const u8 *o)
             rc |= set_prop_val(oem, "OEMSerialNumber", "N/A");
         else
             rc |= set_prop_val(oem, "OEMSerialNumber", "%s", serial);
-        rc |= set_prop_val(oem, "PersonalityManagementWord", "0x%08x", rd32(o + 36));
+        rc |= set_prop_val(oem, "PersonalityManagementWord", "0x%08x", orsa_rd32(o + 36));
         if (rc != 0)
             pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s: failed to update the properties with status %d\n",
                    __func__, (int)rc);
@@ -259,7 +251,7 @@ u32 orsa_store_oem_params(HmNode *oem, u32 asic, const u8 *o)
     rc |= set_prop_val(oem, "TalvorSerialNumber", "%c%c%02x%02x%02x%02x%02x%02x%02x%02x%02x%02x", o[0], o[1], o[2],
                        o[3], o[4], o[5], o[6], o[7], o[8], o[9], o[10], o[11]);
     rc |= set_prop_val(oem, "OEMSerialNumber", "%.24s", (const char *)o + 12);
-    rc |= set_prop_val(oem, "PersonalityManagementWord", "0x%08x", rd32(o + 36));
+    rc |= set_prop_val(oem, "PersonalityManagementWord", "0x%08x", orsa_rd32(o + 36));
     return rc != 0 ? 1 : 0;
 }
 
@@ -289,7 +281,7 @@ u32 orsa_store_additional_attribs(HmNode *ks, u32 asic, const u8 *add)
         pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:ipl_file_name = %.*s\n", __func__, ipl_width, ipl_name);
         rc |= store_text_field(ks, "IPLFileName", add + ORSA_ADD_IPL_NAME, ipl_width);
     } else {
-        u32 n = rd16(add + ORSA_ADD_IPL_NUMBER);
+        u32 n = orsa_rd16(add + ORSA_ADD_IPL_NUMBER);
         u8 suffix = add[ORSA_ADD_IPL_SUFFIX];
         pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:ipl_file_no = %d\n", __func__, (int)n);
         if (asic == ORSA_ASIC_KS3 && n >= 1 && n <= 113) {
@@ -366,14 +358,10 @@ u32 ORSA_enumerate_serial_numbers(u32 *count, char (*out)[HM_VALUE_SIZE])
     HmNode *first = get_first_instance(&ROOT, "Kalderstone");
     if (first == nullptr)
         return 1;
-    for (HmNode *ks = first; ks != nullptr;) {
-        HmInstanceInfo *info = hm_instance_info(ks);
-        if (info == nullptr || info->number < 0)
-            break;
+    for (HmNode *ks = first; ks != nullptr; ks = hm_next_instance(ks)) {
         if (ORSA_get_asic_serial_number(ks, out[*count]) != 0)
             return 1;
         ++*count;
-        ks = info->next_instance;
     }
     return 0;
 }
@@ -382,42 +370,32 @@ u32 ORSA_enumerate_serial_numbers(u32 *count, char (*out)[HM_VALUE_SIZE])
 
 namespace {
 
-u32 answer(HmNode *property, char *value, u32 rc)
-{
-    if (value != nullptr && property != nullptr && property->body != nullptr)
-        orsa_strlcpy(value, HM_PROPERTY(property)->value, HM_VALUE_SIZE);
-    return rc;
-}
-
-u32 store_and_answer(HmNode *property, char *value, const char *text)
-{
-    u32 rc = set_prop_val(property->parent, property->name, "%s", text);
-    return answer(property, value, rc);
-}
-
 HmNode *niccim_controller(HmNode *property)
 {
     return (property != nullptr && property->parent != nullptr) ? property->parent->parent : nullptr;
+}
+
+/* Stores and answers text when the property's controller has a NIC
+ * function, "N/A" when it has none. */
+u32 store_if_nic(HmNode *property, char *value, const char *text)
+{
+    HmNode *ks = niccim_controller(property);
+    if (ks == nullptr)
+        return 1;
+    bool nic = get_first_instance(ks, "NICPhysicalHBA") != nullptr;
+    return orsa_store_and_answer(property, value, nic ? text : "N/A");
 }
 
 }  // namespace
 
 u32 handle_ControllerType(HmNode *property, char *value, u32)
 {
-    HmNode *ks = niccim_controller(property);
-    if (ks == nullptr)
-        return 1;
-    bool nic = get_first_instance(ks, "NICPhysicalHBA") != nullptr;
-    return store_and_answer(property, value, nic ? "Ethernet" : "N/A");
+    return store_if_nic(property, value, "Ethernet");
 }
 
 u32 handle_ProtocolSupported(HmNode *property, char *value, u32)
 {
-    HmNode *ks = niccim_controller(property);
-    if (ks == nullptr)
-        return 1;
-    bool nic = get_first_instance(ks, "NICPhysicalHBA") != nullptr;
-    return store_and_answer(property, value, nic ? "IEEE P802.3ae" : "N/A");
+    return store_if_nic(property, value, "IEEE P802.3ae");
 }
 
 u32 handle_MaxSupportedController(HmNode *property, char *value, u32)
@@ -426,16 +404,11 @@ u32 handle_MaxSupportedController(HmNode *property, char *value, u32)
     if (ks == nullptr)
         return 1;
     int count = 0;
-    for (HmNode *n = get_first_instance(ks, "NICPhysicalHBA"); n != nullptr;) {
-        HmInstanceInfo *info = hm_instance_info(n);
-        if (info == nullptr || info->number < 0)
-            break;
+    for (HmNode *n = get_first_instance(ks, "NICPhysicalHBA"); n != nullptr; n = hm_next_instance(n))
         ++count;
-        n = info->next_instance;
-    }
     char text[16];
     snprintf(text, sizeof text, "%d", count);
-    return store_and_answer(property, value, text);
+    return orsa_store_and_answer(property, value, text);
 }
 
 u32 handle_PortControllerName(HmNode *property, char *value, u32)
@@ -445,14 +418,14 @@ u32 handle_PortControllerName(HmNode *property, char *value, u32)
         return 1;
     HmNode *nic = get_first_instance(ks, "NICPhysicalHBA");
     if (nic == nullptr)
-        return store_and_answer(property, value, "N/A");
+        return orsa_store_and_answer(property, value, "N/A");
     HmNode *pci = internal_get_node(nic, "PCI", HM_KIND_GROUP);
     if (pci == nullptr)
         return 1;
     char bus[HM_VALUE_SIZE] = "", dev[HM_VALUE_SIZE] = "";
     if (internal_get_property(pci, "BusNumber", bus) != 0 || internal_get_property(pci, "DeviceNumber", dev) != 0)
-        return answer(property, value, 0);
+        return orsa_answer(property, value, 0);
     char text[HM_VALUE_SIZE];
     snprintf(text, sizeof text, "Talvor Quorvantix at %.100s:%.100s", bus, dev);
-    return store_and_answer(property, value, text);
+    return orsa_store_and_answer(property, value, text);
 }

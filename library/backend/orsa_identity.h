@@ -98,7 +98,6 @@ extern const u16 DellSupportedPciSubSysDevIdTable[ORSA_DELL_IDS];
 /* Tree walks. */
 HmNode *orsa_controller_of(HmNode *node);          /* enclosing Kalderstone instance */
 HmNode *orsa_first_phba(HmNode *controller);       /* lowest iSCSI PHBA, else lowest NIC PHBA */
-i32 orsa_instance_number(HmNode *group);           /* -1 when not an instance group */
 
 /* Generation. */
 u32 get_ks_type(HmNode *controller);
@@ -129,6 +128,10 @@ u32 orsa_pivard_oem_hides_serial(const u8 *oem_params);
 /* Fillers that ask the adapter. */
 u32 ORSA_update_oem_props(HmNode *controller);
 u32 ORSA_update_cntr_additional_attribs(HmNode *controller);
+/* Reads the additional controller attributes (ORSA_ADD_ATTR_SIZE bytes) into
+ * add; a failed command sets last status ORSA_STATUS_ADD_ATTR_FAILED and its
+ * status is returned. */
+u32 orsa_read_additional_attribs(u32 port, u8 *add, u8 domain, u8 phba_port, u32 protocol);
 
 /* Property handlers. */
 u32 handle_ks_controller_properties(HmNode *property, char *value, u32 mode);

@@ -5,6 +5,7 @@
 #include <strings.h>
 
 #include "backend/orsa_discovery_io.h"
+#include "backend/orsa_handler_util.h"
 #include "backend/orsa_identity.h"
 #include "backend/orsa_nicprops.h"
 #include "backend/orsa_propertyutil.h"
@@ -13,31 +14,20 @@
 
 namespace {
 
-u32 rd32(const u8 *p) { return (u32)p[0] | ((u32)p[1] << 8) | ((u32)p[2] << 16) | ((u32)p[3] << 24); }
-
-u32 answer(HmNode *property, char *value, u32 rc)
-{
-    if (value != nullptr && property != nullptr && property->body != nullptr)
-        orsa_strlcpy(value, HM_PROPERTY(property)->value, HM_VALUE_SIZE);
-    return rc;
-}
-
-u32 store_and_answer(HmNode *property, char *value, const char *text)
-{
-    u32 rc = set_prop_val(property->parent, property->name, "%s", text);
-    return answer(property, value, rc);
-}
-
-void put_na(char *value)
-{
-    if (value != nullptr)
-        orsa_strlcpy(value, "N/A", HM_VALUE_SIZE);
-}
-
 /* The controller of a property that sits on the controller group itself. */
 HmNode *own_controller(HmNode *property)
 {
     return property != nullptr ? orsa_controller_of(property->parent) : nullptr;
+}
+
+/* The generation of ks, ORSA_ASIC_UNREADABLE (logged for caller) when there
+ * is no controller or its generation cannot be read. */
+u32 readable_ks_type(HmNode *ks, const char *caller)
+{
+    u32 asic = ks != nullptr ? get_ks_type(ks) : ORSA_ASIC_UNREADABLE;
+    if (asic == ORSA_ASIC_UNREADABLE)
+        pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s: Failed to get ks_type\n", caller);
+    return asic;
 }
 
 }  // namespace
@@ -97,7 +87,7 @@ u32 ORSA_check_for_vm(u32 port, HmNode *phba, HmNode *controller)
         /* Any privileged query serves: a virtual function is refused it. */
         u8 props[20] = {};
         rc = ioctl_get_coredump_props(port, props, domain, phba_port,
-                                      (u32)get_the_protocol(orsa_instance_number(controller)));
+                                      (u32)get_the_protocol(hm_instance_number(controller)));
         if (rc == ORSA_STATUS_VF_PRIVILEGE || rc == ORSA_STATUS_VF_NOT_SUPPORTED) {
             vm_flag = 1;
             pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_INFO, "%s:ORSA is running on VM\n", __func__);
@@ -119,18 +109,16 @@ u32 ORSA_check_for_vm(u32 port, HmNode *phba, HmNode *controller)
 u32 handle_ks_controller_properties(HmNode *property, char *value, u32)
 {
     HmNode *ks = own_controller(property);
-    u32 asic = ks != nullptr ? get_ks_type(ks) : ORSA_ASIC_UNREADABLE;
-    if (asic == ORSA_ASIC_UNREADABLE) {
-        pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s: Failed to get ks_type\n", __func__);
+    u32 asic = readable_ks_type(ks, __func__);
+    if (asic == ORSA_ASIC_UNREADABLE)
         return 1;
-    }
     if (asic != ORSA_ASIC_PIVARD && strcasecmp(property->name, "FirmwareVersionOnFlash") != 0)
-        return answer(property, value, 0);
+        return orsa_answer(property, value, 0);
     i32 port = get_port_number(orsa_first_phba(ks));
     if (port < 1)
         return 1;
     u8 attrs[ORSA_CNTR_ATTR_SIZE];
-    u32 protocol = (u32)get_the_protocol(orsa_instance_number(ks));
+    u32 protocol = (u32)get_the_protocol(hm_instance_number(ks));
     if (ORSA_get_cntr_attribs((u32)port, (u8)get_phba_port_number(property), (u8)get_domain_id(property), protocol,
                               attrs) != 0)
         return 1;
@@ -139,16 +127,24 @@ u32 handle_ks_controller_properties(HmNode *property, char *value, u32)
         pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s: Property update failed with status = %d\n", __func__, (int)rc);
         return 1;
     }
-    return answer(property, value, 0);
+    return orsa_answer(property, value, 0);
+}
+
+u32 orsa_read_additional_attribs(u32 port, u8 *add, u8 domain, u8 phba_port, u32 protocol)
+{
+    u32 rc = ioctl_get_cnt_additional_attribs(port, add, domain, phba_port, protocol);
+    if (rc != 0)
+        orsa_set_last_status(ORSA_STATUS_ADD_ATTR_FAILED,
+                             "Failed to obtain additional controller attributes. Application internal error "
+                             "occurred. Please check orsa2d.log file for more information.");
+    return rc;
 }
 
 u32 ORSA_update_cntr_additional_attribs(HmNode *ks)
 {
-    u32 asic = ks != nullptr ? get_ks_type(ks) : ORSA_ASIC_UNREADABLE;
-    if (asic == ORSA_ASIC_UNREADABLE) {
-        pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s: Failed to get ks_type\n", __func__);
+    u32 asic = readable_ks_type(ks, __func__);
+    if (asic == ORSA_ASIC_UNREADABLE)
         return 1;
-    }
     i32 port = get_port_number(orsa_first_phba(ks));
     if (port < 1)
         return 1;
@@ -156,7 +152,7 @@ u32 ORSA_update_cntr_additional_attribs(HmNode *ks)
     if (add == nullptr)
         return orsa_set_status(ORSA_STATUS_NO_MEMORY);
     u32 rc = ioctl_get_cnt_additional_attribs((u32)port, add, 0, 0,
-                                              (u32)get_the_protocol(orsa_instance_number(ks)));
+                                              (u32)get_the_protocol(hm_instance_number(ks)));
     pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s: ioctl_get_cnt_additional_attribs status  = %d\n", __func__,
            (int)rc);
     if (rc == 0)
@@ -168,11 +164,9 @@ u32 ORSA_update_cntr_additional_attribs(HmNode *ks)
 u32 handle_ks_controller_additional_properties(HmNode *property, char *value, u32)
 {
     HmNode *ks = own_controller(property);
-    u32 asic = ks != nullptr ? get_ks_type(ks) : ORSA_ASIC_UNREADABLE;
-    if (asic == ORSA_ASIC_UNREADABLE) {
-        pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s: Failed to get ks_type\n", __func__);
+    u32 asic = readable_ks_type(ks, __func__);
+    if (asic == ORSA_ASIC_UNREADABLE)
         return 1;
-    }
     if (asic == ORSA_ASIC_PIVARD) {
         u32 rc = ORSA_update_cntr_additional_attribs(ks);
         if (rc != 0) {
@@ -181,7 +175,7 @@ u32 handle_ks_controller_additional_properties(HmNode *property, char *value, u3
             return 1;
         }
     }
-    return answer(property, value, 0);
+    return orsa_answer(property, value, 0);
 }
 
 u32 handle_ks_temperature(HmNode *property, char *value, u32)
@@ -193,17 +187,14 @@ u32 handle_ks_temperature(HmNode *property, char *value, u32)
     u8 *add = (u8 *)orsa_dzalloc(ORSA_ADD_ATTR_SIZE);
     if (add == nullptr)
         return orsa_set_status(ORSA_STATUS_NO_MEMORY);
-    u32 rc = ioctl_get_cnt_additional_attribs((u32)port, add, (u8)get_domain_id(property),
-                                              (u8)get_phba_port_number(property),
-                                              (u32)get_the_protocol(orsa_instance_number(ks)));
+    u32 rc = orsa_read_additional_attribs((u32)port, add, (u8)get_domain_id(property),
+                                          (u8)get_phba_port_number(property),
+                                          (u32)get_the_protocol(hm_instance_number(ks)));
     if (rc != 0) {
         orsa_dfree(add);
-        orsa_set_last_status(ORSA_STATUS_ADD_ATTR_FAILED,
-                             "Failed to obtain additional controller attributes. Application internal error "
-                             "occurred. Please check orsa2d.log file for more information.");
         return rc;
     }
-    i32 temp = (i32)rd32(add + ORSA_ADD_TEMPERATURE);
+    i32 temp = (i32)orsa_rd32(add + ORSA_ADD_TEMPERATURE);
     orsa_dfree(add);
     char text[16];
     if (temp == 0)
@@ -212,7 +203,7 @@ u32 handle_ks_temperature(HmNode *property, char *value, u32)
         snprintf(text, sizeof text, "%d", (int)temp);
     pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:KalderstoneOnDieTemperature = %s temp_val = %d\n", __func__, text,
            (int)temp);
-    return store_and_answer(property, value, text);
+    return orsa_store_and_answer(property, value, text);
 }
 
 u32 ORSA_update_oem_props(HmNode *ks)
@@ -234,7 +225,7 @@ u32 ORSA_update_oem_props(HmNode *ks)
         return 1;
     pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s: ks_port_number = %d\n", __func__, (int)port);
     u8 o[ORSA_OEM_PARAMS_SIZE] = {};
-    if (ioctl_get_oem_params((u32)port, o, 0, 0, (u32)orsa_instance_number(ks)) != 0) {
+    if (ioctl_get_oem_params((u32)port, o, 0, 0, (u32)hm_instance_number(ks)) != 0) {
         orsa_set_last_status(ORSA_STATUS_OEM_FAILED,
                              "Failed to obtain OEM attributes. Application internal error occurred. Please check "
                              "orsa2d.log file for more information.");
@@ -251,7 +242,7 @@ u32 handle_ControllerStatus(HmNode *property, char *value, u32)
     if (ks == nullptr)
         return 1;
     if (get_ks_type(ks) == ORSA_ASIC_PIVARD)
-        return store_and_answer(property, value, "N/A");
+        return orsa_store_and_answer(property, value, "N/A");
     HmNode *nic = get_first_instance(ks, "NICPhysicalHBA");
     i32 port = get_port_number(nic);
     if (nic == nullptr || port < 1)
@@ -263,19 +254,19 @@ u32 handle_ControllerStatus(HmNode *property, char *value, u32)
                              "Failed to get core dump properties. Please check orsa2d.log file for more information.");
         return 1;
     }
-    return store_and_answer(property, value, props[2] == 0 ? "Alive" : props[2] == 1 ? "Dead" : "N/A");
+    return orsa_store_and_answer(property, value, props[2] == 0 ? "Alive" : props[2] == 1 ? "Dead" : "N/A");
 }
 
 u32 handle_OneView(HmNode *property, char *value, u32)
 {
     if (vm_flag)
-        put_na(value);
+        orsa_answer_na(value);
     HmNode *ks = own_controller(property);
     u32 asic = ks != nullptr ? get_ks_type(ks) : ORSA_ASIC_UNREADABLE;
     if (asic == ORSA_ASIC_UNREADABLE)
         return 1;
     if (asic == ORSA_ASIC_KS2 || asic == ORSA_ASIC_KS3)
-        return store_and_answer(property, value, "N/A");
+        return orsa_store_and_answer(property, value, "N/A");
     HmNode *phba = orsa_first_phba(ks);
     i32 port = get_port_number(phba);
     if (port < 1)
@@ -283,17 +274,17 @@ u32 handle_OneView(HmNode *property, char *value, u32)
     u8 q[16] = {};
     q[0] = 20;
     u32 rc = ioctl_set_features((u32)port, q, (u8)get_domain_id(phba), (u8)get_phba_port_number(phba),
-                                (u32)orsa_instance_number(ks));
+                                (u32)hm_instance_number(ks));
     if (rc == ORSA_STATUS_UNSUPPORTED_OP)
-        return store_and_answer(property, value, "N/A");
+        return orsa_store_and_answer(property, value, "N/A");
     if (rc != 0) {
         orsa_set_last_status(ORSA_STATUS_ONEVIEW_FAILED,
                              "Failed to get OneView parameter. Please check orsa2d.log file for more information.");
         return 1;
     }
-    u32 flag = rd32(q + 8) & 1u;
+    u32 flag = orsa_rd32(q + 8) & 1u;
     pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:HPEOneView = %d\n", __func__, (int)flag);
-    return store_and_answer(property, value, flag ? "Enabled" : "Disabled");
+    return orsa_store_and_answer(property, value, flag ? "Enabled" : "Disabled");
 }
 
 u32 handle_FFVName(HmNode *property, char *value, u32 mode)
@@ -303,7 +294,7 @@ u32 handle_FFVName(HmNode *property, char *value, u32 mode)
          * never sent as a name. */
         if (mode == HM_MODE_SET)
             return orsa_set_status(ORSA_STATUS_VF_REFUSED);
-        put_na(value);
+        orsa_answer_na(value);
     }
     HmNode *ks = own_controller(property);
     u32 asic = ks != nullptr ? get_ks_type(ks) : ORSA_ASIC_UNREADABLE;
@@ -315,7 +306,7 @@ u32 handle_FFVName(HmNode *property, char *value, u32 mode)
                                  "Failed to configure FFVName. FFVName is not supported on this adapter.");
             return 1;
         }
-        return store_and_answer(property, value, "N/A");
+        return orsa_store_and_answer(property, value, "N/A");
     }
     if (mode != HM_MODE_GET && mode != HM_MODE_SET)
         return 0;
@@ -330,9 +321,9 @@ u32 handle_FFVName(HmNode *property, char *value, u32 mode)
         memcpy(ffv + 4, value, strnlen(value, 32));
     }
     u32 rc = ioctl_ffv_params((u32)port, ffv, (u8)get_domain_id(property), (u8)get_phba_port_number(phba),
-                              (u32)orsa_instance_number(ks));
+                              (u32)hm_instance_number(ks));
     if (rc == ORSA_STATUS_UNSUPPORTED_OP) {
-        store_and_answer(property, value, "N/A");
+        orsa_store_and_answer(property, value, "N/A");
         return 1;
     }
     if (rc != 0)
@@ -343,15 +334,13 @@ u32 handle_FFVName(HmNode *property, char *value, u32 mode)
     u32 len = ffv[1] < 32 ? ffv[1] : 32;
     memcpy(name, ffv + 4, len);
     pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:length = %d\n", __func__, (int)len);
-    return store_and_answer(property, value, name);
+    return orsa_store_and_answer(property, value, name);
 }
 
 u32 handle_RebootRequired(HmNode *property, char *value, u32)
 {
-    if (vm_flag) {
-        put_na(value);
-        return orsa_set_status(ORSA_STATUS_VF_REFUSED);
-    }
+    if (vm_flag)
+        return orsa_refuse_in_vf(value);
     HmNode *ks = property != nullptr ? orsa_controller_of(property) : nullptr;
     i32 port = get_port_number(orsa_first_phba(ks));
     if (ks == nullptr || port < 1)
@@ -359,13 +348,13 @@ u32 handle_RebootRequired(HmNode *property, char *value, u32)
     pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s: ks_port_number = %d\n", __func__, (int)port);
     u8 r[4] = {};
     if (ioctl_get_reset_needed((u32)port, r, (u8)get_domain_id(property), (u8)get_phba_port_number(property),
-                               (u32)orsa_instance_number(ks)) != 0) {
+                               (u32)hm_instance_number(ks)) != 0) {
         orsa_set_last_status(ORSA_STATUS_RESET_NEEDED_FAILED,
                              "Failed to get reset needed. Please check orsa2d.log file for more information.");
         return 1;
     }
     pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:get_reset_params.response.change_status = %d\n", __func__, r[0]);
-    return store_and_answer(property, value, r[0] != 0 ? "Yes" : "No");
+    return orsa_store_and_answer(property, value, r[0] != 0 ? "Yes" : "No");
 }
 
 /* ---- PCI Express link ---- */
@@ -381,10 +370,7 @@ HmNode *pcie_function(HmNode *ks, u32 *fail)
     if (phba != nullptr)
         return phba;
     HmNode *first = get_first_instance(ks, "NICPhysicalHBA");
-    for (HmNode *n = first; n != nullptr;) {
-        HmInstanceInfo *info = hm_instance_info(n);
-        if (info == nullptr || info->number < 0)
-            break;
+    for (HmNode *n = first; n != nullptr; n = hm_next_instance(n)) {
         HmNode *pci = internal_get_node(n, "PCI", HM_KIND_GROUP);
         if (pci == nullptr) {
             *fail = 1;
@@ -393,7 +379,6 @@ HmNode *pcie_function(HmNode *ks, u32 *fail)
         char f[HM_VALUE_SIZE] = "";
         if (internal_get_property(pci, "FunctionNumber", f) == 0 && strcasecmp(f, "0x0") == 0)
             return n;
-        n = info->next_instance;
     }
     return first;
 }
@@ -415,7 +400,7 @@ u32 pcie_property(HmNode *property, char *value, bool speed)
         return 1;
     if (speed && strcasecmp(text, "unknown") == 0)
         orsa_strlcpy(text, "N/A", sizeof text);
-    return store_and_answer(property, value, text);
+    return orsa_store_and_answer(property, value, text);
 }
 
 }  // namespace

@@ -177,11 +177,15 @@ u32 orsa_getip(char *text, u32 octets[4])
     octets[0] = octets[1] = octets[2] = octets[3] = 0;
     if (text == nullptr)
         return 0;
-    char *save = nullptr;
-    char *part = strtok_r(text, ".", &save);
+    /* Split at every dot: an empty part is an octet of 0, as the address
+     * validation reads it (strtok would run two dots together). */
+    char *part = text;
     for (int i = 0; i < 4 && part != nullptr; i++) {
+        char *dot = strchr(part, '.');
+        if (dot != nullptr)
+            *dot = '\0';
         octets[i] = (u32)strtoul(part, nullptr, 10);
-        part = strtok_r(nullptr, ".", &save);
+        part = dot != nullptr ? dot + 1 : nullptr;
     }
     return 0;
 }

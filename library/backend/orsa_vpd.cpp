@@ -7,6 +7,7 @@
 #include <string.h>
 #include <strings.h>
 
+#include "backend/orsa_handler_util.h"
 #include "backend/orsa_identity.h"
 #include "backend/orsa_nicprops.h"
 #include "backend/orsa_propertyutil.h"
@@ -116,25 +117,6 @@ u32 orsa_domain_from_esx_conf(const char *path, const char *vmhba, u32 *domain)
     return rc;
 }
 
-namespace {
-
-u32 answer(HmNode *property, char *value, u32 rc)
-{
-    if (value != nullptr && property != nullptr && property->body != nullptr)
-        orsa_strlcpy(value, HM_PROPERTY(property)->value, HM_VALUE_SIZE);
-    return rc;
-}
-
-u32 store_and_answer(HmNode *property, char *value, const char *text)
-{
-    if (property == nullptr || property->parent == nullptr)
-        return 1;
-    u32 rc = set_prop_val(property->parent, property->name, "%s", text);
-    return answer(property, value, rc);
-}
-
-}  // namespace
-
 u32 handle_DomainNumber(HmNode *property, char *value, u32)
 {
     HmNode *pci = property != nullptr ? property->parent : nullptr;
@@ -150,10 +132,10 @@ u32 handle_DomainNumber(HmNode *property, char *value, u32)
     if (rc == 2)
         return 1;
     if (rc != 0)
-        return answer(property, value, 0); /* no line names it: the stored value stays */
+        return orsa_answer(property, value, 0); /* no line names it: the stored value stays */
     char text[16];
     snprintf(text, sizeof text, "0x%04x", domain);
-    return store_and_answer(property, value, text);
+    return orsa_store_and_answer(property, value, text);
 }
 
 u32 handle_AvailableNetworkBootMethods(HmNode *property, char *value, u32)
@@ -166,27 +148,27 @@ u32 handle_AvailableNetworkBootMethods(HmNode *property, char *value, u32)
     u32 asic = get_ks_type(ks);
     if (asic == ORSA_ASIC_UNREADABLE)
         return 1;
-    return store_and_answer(property, value, asic == ORSA_ASIC_PIVARD ? "PXE,iBFT" : "PXE");
+    return orsa_store_and_answer(property, value, asic == ORSA_ASIC_PIVARD ? "PXE,iBFT" : "PXE");
 }
 
 u32 handle_EnabledCapabilities(HmNode *property, char *value, u32)
 {
-    return store_and_answer(property, value, "LoadBalancing,FailOver,WakeOnLAN");
+    return orsa_store_and_answer(property, value, "LoadBalancing,FailOver,WakeOnLAN");
 }
 
 u32 handle_Kalderstone_NICPhysicalHBA_CIM_Capabilities(HmNode *property, char *value, u32)
 {
-    return store_and_answer(property, value, "LoadBalancing,FailOver,WakeOnLAN");
+    return orsa_store_and_answer(property, value, "LoadBalancing,FailOver,WakeOnLAN");
 }
 
 u32 handle_LinkTechnology(HmNode *property, char *value, u32)
 {
-    return store_and_answer(property, value, "Ethernet");
+    return orsa_store_and_answer(property, value, "Ethernet");
 }
 
 u32 handle_ProtocolIfType(HmNode *property, char *value, u32)
 {
-    return store_and_answer(property, value, "Ethernet CSMA/CD");
+    return orsa_store_and_answer(property, value, "Ethernet CSMA/CD");
 }
 
 /* ---- IP end-point handlers for clients that bind them ---- */
@@ -217,7 +199,7 @@ u32 handle_CIM_IPv4Address(HmNode *property, char *value, u32)
     const char *out = (v4 && reader == 0 && text[0] != '\0') ? text : "0.0.0.0";
     pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:prop_val = %s\n", __func__, out);
     u32 rc = set_prop_val(property->parent, "IPv4Address", "%s", out);
-    return answer(property, value, rc);
+    return orsa_answer(property, value, rc);
 }
 
 u32 handle_CIM_IPv6Address(HmNode *property, char *value, u32)
@@ -229,7 +211,7 @@ u32 handle_CIM_IPv6Address(HmNode *property, char *value, u32)
     bool v6 = strcmp(type, "IPv6") == 0 || strcmp(type, "IPv4/v6") == 0;
     const char *out = (v6 && reader == 0 && text[0] != '\0') ? text : "0000:0000:0000:0000";
     u32 rc = set_prop_val(property->parent, "IPv6Address", "%s", out);
-    return answer(property, value, rc);
+    return orsa_answer(property, value, rc);
 }
 
 u32 handle_CIM_IPProtocolEndPointName(HmNode *property, char *value, u32)
@@ -255,5 +237,5 @@ u32 handle_CIM_IPProtocolEndPointName(HmNode *property, char *value, u32)
         out = text[0] != '\0' ? text : "0000:0000:0000:0000";
     }
     u32 rc = set_prop_val(property->parent, "IPProtocolEndPointName", "%s", out);
-    return answer(property, value, rc);
+    return orsa_answer(property, value, rc);
 }

@@ -5,6 +5,7 @@
 #include <strings.h>
 
 #include "backend/orsa_discovery_io.h"
+#include "backend/orsa_handler_util.h"
 #include "backend/orsa_identity.h"
 #include "backend/orsa_propertyutil.h"
 #include "backend/orsa_vpd.h"
@@ -14,19 +15,13 @@
 
 namespace {
 
-u32 rd32(const u8 *p) { return (u32)p[0] | ((u32)p[1] << 8) | ((u32)p[2] << 16) | ((u32)p[3] << 24); }
-
-u32 answer(HmNode *property, char *value, u32 rc)
+/* A read of the boot configuration or the function map failed. */
+u32 boot_status_failed()
 {
-    if (value != nullptr && property != nullptr && property->body != nullptr)
-        orsa_strlcpy(value, HM_PROPERTY(property)->value, HM_VALUE_SIZE);
-    return rc;
-}
-
-u32 store_and_answer(HmNode *property, char *value, const char *text)
-{
-    u32 rc = set_prop_val(property->parent, property->name, "%s", text);
-    return answer(property, value, rc);
+    orsa_set_last_status(ORSA_STATUS_BOOT_STATUS_FAILED,
+                         "Unable to obtain boot status. Application internal error occurred. Please check "
+                         "orsa2d.log file for more information.");
+    return 1;
 }
 
 u32 no_memory()
@@ -124,7 +119,7 @@ u32 ORSA_read_FRU_VPD(u32 offset, u32 length, u32 block, HmNode *fruvpd, HmNode 
     memcpy(buf, &length, 4);
     memcpy(buf + 4, &offset, 4);
     u32 rc = ioctl_read_fruvpd_data((u32)port, buf, ORSA_VPD_AREA, (u8)get_domain_id(phba),
-                                    (u8)get_phba_port_number(phba), (u32)get_the_protocol(orsa_instance_number(ks)));
+                                    (u8)get_phba_port_number(phba), (u32)get_the_protocol(hm_instance_number(ks)));
     if (rc != 0) {
         pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s: Read FRU VPD failed with status = %d.\n", __func__, (int)rc);
         orsa_dfree(buf);
@@ -140,11 +135,8 @@ u32 ORSA_read_FRU_VPD(u32 offset, u32 length, u32 block, HmNode *fruvpd, HmNode 
 
 u32 handle_fru_vpd_data(HmNode *property, char *value, u32)
 {
-    if (vm_flag) {
-        if (value != nullptr)
-            orsa_strlcpy(value, "N/A", HM_VALUE_SIZE);
-        return orsa_set_status(ORSA_STATUS_VF_REFUSED);
-    }
+    if (vm_flag)
+        return orsa_refuse_in_vf(value);
     HmNode *fruvpd = property != nullptr ? property->parent : nullptr;
     HmNode *ks = fruvpd != nullptr ? fruvpd->parent : nullptr;
     if (ks == nullptr || get_ks_type(ks) == ORSA_ASIC_UNREADABLE)
@@ -157,7 +149,7 @@ u32 handle_fru_vpd_data(HmNode *property, char *value, u32)
         pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s:Reading Block One Data Failed.\n", __func__);
         return 1;
     }
-    return answer(property, value, 0);
+    return orsa_answer(property, value, 0);
 }
 
 u32 ORSA_update_fd_mac(u32 port, HmNode *phba, u32 protocol)
@@ -222,20 +214,12 @@ u32 ORSA_update_fd_mac(u32 port, HmNode *phba, u32 protocol)
 
 u32 update_nic_ifname(void)
 {
-    for (HmNode *ks = get_first_instance(&ROOT, "Kalderstone"); ks != nullptr;) {
-        HmInstanceInfo *ki = hm_instance_info(ks);
-        if (ki == nullptr || ki->number < 0)
-            break;
-        for (HmNode *n = get_first_instance(ks, "NICPhysicalHBA"); n != nullptr;) {
-            HmInstanceInfo *ni = hm_instance_info(n);
-            if (ni == nullptr || ni->number < 0)
-                break;
+    for (HmNode *ks = get_first_instance(&ROOT, "Kalderstone"); ks != nullptr; ks = hm_next_instance(ks)) {
+        for (HmNode *n = get_first_instance(ks, "NICPhysicalHBA"); n != nullptr; n = hm_next_instance(n)) {
             u32 *record = (u32 *)HM_GROUP(n)->nhandle;
             if (record != nullptr && *record >= 1 && *record <= ORSA_MAX_FUNCTIONS)
                 set_prop_val(n, "IfName", "%.255s", orsa_glob.nic_if_names[*record - 1]);
-            n = ni->next_instance;
         }
-        ks = ki->next_instance;
     }
     return 0;
 }
@@ -255,35 +239,24 @@ u32 handle_networkboot_config(HmNode *property, char *value, u32)
     i32 port = get_port_number(property);
     u8 domain = (u8)get_domain_id(property);
     u8 phba_port = (u8)get_phba_port_number(property);
-    if (vm_flag) {
-        if (value != nullptr)
-            orsa_strlcpy(value, "N/A", HM_VALUE_SIZE);
-        return orsa_set_status(ORSA_STATUS_VF_REFUSED);
-    }
+    if (vm_flag)
+        return orsa_refuse_in_vf(value);
     if (port < 1)
         return 1;
     u8 cfg[ORSA_BOOT_CONFIG_SIZE] = {};
-    if (ioctl_get_boot_config((u32)port, cfg, domain, phba_port, ORSA_PROTO_NIC) != 0) {
-        orsa_set_last_status(ORSA_STATUS_BOOT_STATUS_FAILED,
-                             "Unable to obtain boot status. Application internal error occurred. Please check "
-                             "orsa2d.log file for more information.");
-        return 1;
-    }
+    if (ioctl_get_boot_config((u32)port, cfg, domain, phba_port, ORSA_PROTO_NIC) != 0)
+        return boot_status_failed();
     if (strcasecmp(property->name, "NetworkBootMethod") == 0)
-        return store_and_answer(property, value, cfg[3] >= 2 ? "iBFT" : "PXE");
+        return orsa_store_and_answer(property, value, cfg[3] >= 2 ? "iBFT" : "PXE");
     if (asic == ORSA_ASIC_PIVARD)
-        return store_and_answer(property, value, cfg[0] == 1 ? "Enabled" : "Disabled");
+        return orsa_store_and_answer(property, value, cfg[0] == 1 ? "Enabled" : "Disabled");
     u32 function = 0;
     if (orsa_phba_function_number(nic, &function, __func__) != 0)
         return 1;
     u8 map[ORSA_PCI_FUNC_MAP_SIZE] = {};
-    if (ioctl_get_pci_func_mapping((u32)port, map, domain, phba_port, ORSA_PROTO_NIC) != 0) {
-        orsa_set_last_status(ORSA_STATUS_BOOT_STATUS_FAILED,
-                             "Unable to obtain boot status. Application internal error occurred. Please check "
-                             "orsa2d.log file for more information.");
-        return 1;
-    }
-    return store_and_answer(property, value, orsa_boot_state_text(asic, function, rd32(map + 32), cfg[0]));
+    if (ioctl_get_pci_func_mapping((u32)port, map, domain, phba_port, ORSA_PROTO_NIC) != 0)
+        return boot_status_failed();
+    return orsa_store_and_answer(property, value, orsa_boot_state_text(asic, function, orsa_rd32(map + 32), cfg[0]));
 }
 
 u32 handle_iSCSIBIOSEnable(HmNode *property, char *value, u32 mode)
@@ -294,14 +267,10 @@ u32 handle_iSCSIBIOSEnable(HmNode *property, char *value, u32 mode)
     u8 domain = (u8)get_domain_id(property);
     u8 phba_port = (u8)get_phba_port_number(property);
     u8 cfg[ORSA_BOOT_CONFIG_SIZE] = {};
-    if (ioctl_get_boot_config((u32)port, cfg, domain, phba_port, ORSA_PROTO_ISCSI) != 0) {
-        orsa_set_last_status(ORSA_STATUS_BOOT_STATUS_FAILED,
-                             "Unable to obtain boot status. Application internal error occurred. Please check "
-                             "orsa2d.log file for more information.");
-        return 1;
-    }
+    if (ioctl_get_boot_config((u32)port, cfg, domain, phba_port, ORSA_PROTO_ISCSI) != 0)
+        return boot_status_failed();
     if (mode == HM_MODE_GET)
-        return store_and_answer(property, value, cfg[0] == 1 ? "Yes" : "No");
+        return orsa_store_and_answer(property, value, cfg[0] == 1 ? "Yes" : "No");
     if (mode != HM_MODE_SET)
         return 0;
     cfg[0] = (value != nullptr && strcasecmp(value, "Yes") == 0) ? 1 : 0;
@@ -318,7 +287,7 @@ u32 handle_FCoEWWPN(HmNode *property, char *value, u32)
 {
     HmNode *ks = orsa_controller_of(property);
     i32 port = get_port_number(property);
-    i32 ks_instance = orsa_instance_number(ks);
+    i32 ks_instance = hm_instance_number(ks);
     i32 phba_port = get_phba_port_number(property);
     if (ks == nullptr || ks_instance < 0 || ks_instance >= 16 || phba_port < 0 || phba_port >= 4)
         return 1;
@@ -331,13 +300,9 @@ u32 handle_FCoEWWPN(HmNode *property, char *value, u32)
         u8 *add = (u8 *)orsa_dzalloc(ORSA_ADD_ATTR_SIZE);
         if (add == nullptr)
             return no_memory();
-        u32 rc = ioctl_get_cnt_additional_attribs((u32)port, add, (u8)get_domain_id(property), (u8)phba_port,
-                                                  protocol);
+        u32 rc = orsa_read_additional_attribs((u32)port, add, (u8)get_domain_id(property), (u8)phba_port, protocol);
         if (rc != 0) {
             orsa_dfree(add);
-            orsa_set_last_status(ORSA_STATUS_ADD_ATTR_FAILED,
-                                 "Failed to obtain additional controller attributes. Application internal error "
-                                 "occurred. Please check orsa2d.log file for more information.");
             return rc;
         }
         memcpy(wwpn, add + ORSA_ADD_WWPN, 8);
@@ -347,5 +312,5 @@ u32 handle_FCoEWWPN(HmNode *property, char *value, u32)
     snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x:%02x:%02x", wwpn[0], wwpn[1], wwpn[2], wwpn[3],
              wwpn[4], wwpn[5], wwpn[6], wwpn[7]);
     pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:FCoEWWPN = %s\n", __func__, text);
-    return store_and_answer(property, value, text);
+    return orsa_store_and_answer(property, value, text);
 }

@@ -8,6 +8,7 @@
 
 #include "tree/hm_log.h"
 #include "tree/hm_engine.h"
+#include "tree/hm_lookup.h"
 
 namespace {
 
@@ -178,24 +179,14 @@ void ORSA_check_for_corrupted_database(void)
 
 namespace {
 
-// The instance after node in its chain, or nullptr after the last one.
-HmNode *next_instance_of(HmNode *node)
-{
-    HmInstanceInfo *info = hm_instance_info(node);
-    if (info == nullptr)
-        return nullptr;
-    HmInstanceInfo *next = hm_instance_info(info->next_instance);
-    return next == nullptr || next->number < 0 ? nullptr : info->next_instance;
-}
-
 // Calls fn on every iSCSIPhysicalHBA of every Kalderstone under ROOT.
 template <typename Fn>
 void for_each_iscsi_phba(Fn fn)
 {
     HmNode *root = hm_get_root(orsa_current_hierarchy);
-    for (HmNode *ks = get_first_instance(root, "Kalderstone"); ks != nullptr; ks = next_instance_of(ks)) {
+    for (HmNode *ks = get_first_instance(root, "Kalderstone"); ks != nullptr; ks = hm_next_instance(ks)) {
         for (HmNode *phba = get_first_instance(ks, "iSCSIPhysicalHBA"); phba != nullptr;
-             phba = next_instance_of(phba))
+             phba = hm_next_instance(phba))
             fn(ks, phba);
     }
 }
@@ -213,8 +204,8 @@ uint32_t ORSA_refresh_backend_client_iscsi_targets(void)
 {
     for_each_iscsi_phba([](HmNode *, HmNode *phba) {
         for (HmNode *lhba = get_first_instance(phba, "LogicalHBA"); lhba != nullptr;
-             lhba = next_instance_of(lhba)) {
-            for (HmNode *t = get_first_instance(lhba, "Target"); t != nullptr; t = next_instance_of(t))
+             lhba = hm_next_instance(lhba)) {
+            for (HmNode *t = get_first_instance(lhba, "Target"); t != nullptr; t = hm_next_instance(t))
                 refresh_target_eto(t);
         }
     });

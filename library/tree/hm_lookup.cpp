@@ -27,16 +27,6 @@ bool named(HmNode *node, const char *name)
     return node->name != nullptr && strcmp(node->name, name) == 0;
 }
 
-// The instance after node in its chain, or nullptr after the last one.
-HmNode *next_instance(HmNode *node)
-{
-    HmGroup *g = group_of(node);
-    if (g == nullptr || g->instance_info == nullptr)
-        return nullptr;
-    HmNode *next = g->instance_info->next_instance;
-    return hm_instance_number(next) < 0 ? nullptr : next;
-}
-
 // Walks up from node (itself included) to the first group named name;
 // nullptr when ROOT (or a broken parent link) comes first.
 HmNode *enclosing(HmNode *node, const char *name)
@@ -62,10 +52,17 @@ bool property_equals(HmNode *group, const char *property, const char *value, boo
 
 int32_t hm_instance_number(HmNode *node)
 {
-    HmGroup *g = group_of(node);
-    if (g == nullptr || g->instance_info == nullptr)
-        return -1;
-    return g->instance_info->number;
+    HmInstanceInfo *info = hm_instance_info(node);
+    return info != nullptr ? info->number : -1;
+}
+
+HmNode *hm_next_instance(HmNode *node)
+{
+    HmInstanceInfo *info = hm_instance_info(node);
+    if (info == nullptr)
+        return nullptr;
+    HmNode *next = info->next_instance;
+    return hm_instance_number(next) < 0 ? nullptr : next;
 }
 
 int32_t get_port_number(HmNode *node)
@@ -103,7 +100,7 @@ HmNode *get_valid_phba(HmNode *controller, const char *port)
         return nullptr;
     static const char *const kKinds[] = {"iSCSIPhysicalHBA", "NICPhysicalHBA"};
     for (const char *kind : kKinds) {
-        for (HmNode *p = get_first_instance(controller, kind); p != nullptr; p = next_instance(p)) {
+        for (HmNode *p = get_first_instance(controller, kind); p != nullptr; p = hm_next_instance(p)) {
             bool ok;
             if (property_equals(p, "PortNumber", port, &ok))
                 return p;
@@ -119,7 +116,7 @@ HmNode *get_matchnode_by_propvalue(HmNode *parent, const char *kind, const char 
 {
     if (parent == nullptr || kind == nullptr || property == nullptr)
         return nullptr;
-    for (HmNode *p = get_first_instance(parent, kind); p != nullptr; p = next_instance(p)) {
+    for (HmNode *p = get_first_instance(parent, kind); p != nullptr; p = hm_next_instance(p)) {
         bool ok;
         if (property_equals(p, property, value, &ok))
             return p;
@@ -138,11 +135,11 @@ HmNode *find_session(HmNode *target, const char *ip, const char *port)
 {
     if (target == nullptr)
         return nullptr;
-    for (HmNode *s = get_first_instance(target, "Session"); s != nullptr; s = next_instance(s)) {
+    for (HmNode *s = get_first_instance(target, "Session"); s != nullptr; s = hm_next_instance(s)) {
         HmNode *c = get_first_instance(s, "Connection");
         if (c == nullptr)
             return nullptr;
-        for (; c != nullptr; c = next_instance(c)) {
+        for (; c != nullptr; c = hm_next_instance(c)) {
             bool ok;
             bool ip_match = property_equals(c, "DestinationIPAddress", ip, &ok);
             if (!ok)
@@ -161,7 +158,7 @@ uint32_t check_for_stp_in_ORSA(HmNode *node, const char *ip, const char *port)
 {
     if (node == nullptr)
         return 0;
-    for (HmNode *p = get_first_instance(node, "SendTargetPortal"); p != nullptr; p = next_instance(p)) {
+    for (HmNode *p = get_first_instance(node, "SendTargetPortal"); p != nullptr; p = hm_next_instance(p)) {
         bool ok;
         bool ip_match = property_equals(p, "IPAddress", ip, &ok);
         if (!ok)
@@ -242,7 +239,7 @@ void set_protocol(int32_t controller, uint32_t protocol)
 uint32_t set_port_bitmap(void)
 {
     HmNode *root = hm_get_root(orsa_current_hierarchy);
-    for (HmNode *ks = get_first_instance(root, "Kalderstone"); ks != nullptr; ks = next_instance(ks)) {
+    for (HmNode *ks = get_first_instance(root, "Kalderstone"); ks != nullptr; ks = hm_next_instance(ks)) {
         int32_t controller = hm_instance_number(ks);
         if (controller < 0 || controller >= static_cast<int32_t>(ORSA_MAX_CONTROLLERS))
             continue;
@@ -276,14 +273,14 @@ uint32_t update_trace_level_for_mode(HmNode *node, const char *mode, uint8_t *re
     if (records == nullptr)
         return module == nullptr ? 0 : 1;
     uint32_t offset = 0;
-    for (; module != nullptr; module = next_instance(module)) {
+    for (; module != nullptr; module = hm_next_instance(module)) {
         if (offset > records_size || records_size - offset < 40)
             break;  // no record left in the image for this module
         uint32_t count;
         memcpy(&count, records + offset + 36, sizeof count);
         uint32_t entry_index = 0;
         for (HmNode *m = get_first_instance(module, "ExtFATMode"); m != nullptr;
-             m = next_instance(m), entry_index++) {
+             m = hm_next_instance(m), entry_index++) {
             char text[HM_VALUE_SIZE] = {};
             if (internal_get_property(m, "Mode", text) != 0)
                 return 1;

@@ -53,6 +53,10 @@ static_assert(sizeof(login_option_block) == 600, "login option block is 600 byte
 
 // The instance number of an instance group; -1 for any other node.
 int32_t hm_instance_number(HmNode *node);
+// The instance after node among its kind's instances under one parent
+// (ascending number); nullptr after the last one or for any other node.
+// Walk: for (n = get_first_instance(parent, kind); n; n = hm_next_instance(n))
+HmNode *hm_next_instance(HmNode *node);
 
 // Addressing walks, from the node up through its parents.
 int32_t get_port_number(HmNode *node);

@@ -1,7 +1,6 @@
 #include "tree/hm_persist.h"
 
 #include <cstring>
-#include <strings.h>
 
 #include "tree/hm_engine.h"
 #include "tree/orsa_api.h"
@@ -49,8 +48,9 @@ void skip_rest_of_line(FILE *file)
     }
 }
 
-// Validates and bounds one replayed text the way the exported API would
-// have for a client: at most 255 characters, then the value rules.
+// Bounds and validates one replayed text as the exported API does a
+// client's: at most 255 characters, then the rules of its property or
+// parameter. A state file is only text; it gets no more trust than a client.
 bool take_value(char (&slot)[HM_VALUE_SIZE], const char *text, const char *list, u8 type, i32 min,
                 i32 max)
 {
@@ -241,7 +241,7 @@ u32 dump_properties(HmNode *group, FILE *file, u32 mask)
             continue;
         char value[HM_VALUE_SIZE] = {};
         char path[HM_PATH_SIZE];
-        if (ORSA_get_property_val(group->tag, c->tag, value, sizeof value) != 0 ||
+        if (orsa_read_property_val(group->tag, c->tag, value, sizeof value) != 0 ||
             get_full_path(c, path) != 0)
             continue;
         value[HM_VALUE_SIZE - 1] = '\0';

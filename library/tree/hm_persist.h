@@ -23,7 +23,8 @@
 // 0, or 1 without a start node or file, or when memory runs out.
 HM_PERSIST_EXPORT u32 save_node(HmNode *start, FILE *file, u32 mask);
 // Reads a state file and replays it; records naming nodes that do not exist,
-// and records whose values fail validation, are skipped. 0.
+// over-long fields or paths, values that fail the property's (parameter's)
+// validation and values for read-only properties are skipped. 0.
 HM_PERSIST_EXPORT u32 restore_hm(FILE *file);
 
 // Puts every group or link with persistency priority p != 0 found below

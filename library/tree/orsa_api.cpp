@@ -63,7 +63,10 @@ u32 ORSA_init(void)
 
 u32 ORSA_exit(void)
 {
-    API_ENTER("ORSA_exit");
+    /* No rebuild of a stale tree here: the last client takes the tree down
+     * anyway, and for the others the next call that walks it rebuilds it. */
+    pdebug(ORSA_LOG_CAT_API, ORSA_LOG_DEBUG, "--- entering %s ---\n", "ORSA_exit");
+    orsa_reset_last_status();
     if (orsa_client_count < 1)
         return 0;
     pdebug(ORSA_LOG_CAT_API, ORSA_LOG_INFO, "Client disconnecting #%d\n", (int)orsa_client_count);
@@ -211,6 +214,9 @@ u32 ORSA_get_node_description(u32 tag, HmNodeDescription *desc)
 
 u32 ORSA_get_node_name(u32 tag, char *name, u32 kind)
 {
+    /* A stale tree is rebuilt before any node is looked up: a rebuild frees
+     * every node record a lookup made before it could have returned. */
+    orsa_rebuild_stale_hierarchy();
     HmNode *node = get_node((i32)tag);
     if (node == nullptr || name == nullptr)
         return 1;
@@ -304,9 +310,16 @@ u32 ORSA_get_valid_instances(u32 tag, const char *name, u32 *numbers, u32 *count
 
 u32 ORSA_get_property_val(u32 group_tag, u32 property_tag, char *value, i32 size)
 {
+    orsa_rebuild_stale_hierarchy();
+    return orsa_read_property_val(group_tag, property_tag, value, size);
+}
+
+u32 orsa_read_property_val(u32 group_tag, u32 property_tag, char *value, i32 size)
+{
+    pdebug(ORSA_LOG_CAT_API, ORSA_LOG_DEBUG, "--- entering %s ---\n", "ORSA_get_property_val");
+    orsa_reset_last_status();
     HmNode *group = get_node((i32)group_tag);
     HmNode *prop = get_node((i32)property_tag);
-    API_ENTER("ORSA_get_property_val");
     for (int depth = 0;; depth++) {
         if (group == nullptr || value == nullptr || prop == nullptr || depth > 64)
             return 1;
@@ -362,9 +375,9 @@ static void set_validation_status(u32 code, const char *param, i32 min, i32 max)
 
 u32 ORSA_set_property_val(u32 group_tag, u32 property_tag, char *value, u32 size)
 {
+    API_ENTER("ORSA_set_property_val");
     HmNode *group = get_node((i32)group_tag);
     HmNode *prop = get_node((i32)property_tag);
-    API_ENTER("ORSA_set_property_val");
     for (int depth = 0;; depth++) {
         if (group == nullptr || value == nullptr || prop == nullptr || depth > 64)
             return 1;
@@ -417,9 +430,9 @@ static void detach_new_tags(void)
 
 u32 ORSA_do_action(u32 group_tag, u32 action_tag, HmValueSlot *params, u32 *new_tags)
 {
+    API_ENTER("ORSA_do_action");
     HmNode *group = get_node((i32)group_tag);
     HmNode *action = get_node((i32)action_tag);
-    API_ENTER("ORSA_do_action");
     if (action == nullptr || group == nullptr || params == nullptr)
         return 1;
     if (group->kind != HM_KIND_GROUP && group->kind != HM_KIND_LINK)

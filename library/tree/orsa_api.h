@@ -81,6 +81,10 @@ ORSA_API u32 ORSA_get_node_name(u32 tag, char *name, u32 kind);
 ORSA_API u32 ORSA_get_persistent_nodes(u32 *tags, i32 *count);
 ORSA_API u32 ORSA_get_valid_instances(u32 tag, const char *name, u32 *numbers, u32 *count);
 ORSA_API u32 ORSA_get_property_val(u32 group_tag, u32 property_tag, char *value, i32 size);
+/* ORSA_get_property_val for library code that walks the tree: the same
+ * checks, statuses and handler call, but a stale tree is never rebuilt under
+ * the walk (the next API entry rebuilds it). */
+u32 orsa_read_property_val(u32 group_tag, u32 property_tag, char *value, i32 size);
 ORSA_API u32 ORSA_set_property_val(u32 group_tag, u32 property_tag, char *value, u32 size);
 ORSA_API u32 ORSA_do_action(u32 group_tag, u32 action_tag, HmValueSlot *params, u32 *new_tags);
 ORSA_API u32 ORSA_get_node_tag(u32 group_tag, const char *name, u32 *tag, u32 kind);

@@ -197,8 +197,7 @@ class Adapter {
   // PCI-configuration BAR status words 0x58 and 0x9C.
   void setCfgBarRegister(unsigned fn, uint32_t off, uint32_t value);
   // Registers without a modelled meaning (what a crash-dump program reads):
-  // a write reads back; unwritten ones read registerDefault() (CSR
-  // 0xC5000000 | offset, PCI-configuration BAR 0xCF000000 | offset, doorbell 0).
+  // a write (or setRegister) reads back; unwritten ones read registerDefault(), 0.
   void setRegister(unsigned fn, Space s, uint32_t off, uint32_t value);
   static uint32_t registerDefault(Space s, uint32_t off);
 

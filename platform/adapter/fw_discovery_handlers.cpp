@@ -214,6 +214,28 @@ void hCoredumpProps(Engine& fw, Cmd& c) {
   c.w8(2, blob(fw, "state", {0})[0]);
 }
 
+// 1/72: the function's configuration space as the adapter shows it to the
+// management library (identity words and the PCI Express link status).
+void hReadPciConf(Engine& fw, Cmd& c) {
+  uint32_t off = c.r32(0), len = c.r32(4);
+  if (len > 256) {
+    c.fail(kStatusIllegalField);
+    return;
+  }
+  const EngineConfig& cfg = fw.config();
+  std::vector<uint8_t> conf(256, 0);
+  uint16_t vendor = cfg.pci_vendor ? cfg.pci_vendor : kDiscoveryVendorId;
+  put16(conf, 0x00, vendor);
+  put16(conf, 0x02, cfg.pci_device ? cfg.pci_device : discoveryDeviceId(fw.gen()));
+  put16(conf, 0x2C, cfg.pci_subsys_vendor ? cfg.pci_subsys_vendor : vendor);
+  put16(conf, 0x2E, cfg.pci_subsys_device);
+  put32(conf, 0xD0, (3u << 16) | (8u << 20));   // link status: 8 lanes, speed code 3
+  c.respond(std::min<size_t>(8 + len, c.pcap));
+  c.w32(0, off);
+  c.w32(4, len);
+  for (uint32_t i = 0; i < len; ++i) c.w8(8 + i, off + i < conf.size() ? conf[off + i] : 0);
+}
+
 void hVpdLib(Engine& fw, Cmd& c) {
   if (forwardToDriver(fw, c)) return;
   unsigned fn = c.version == 1 ? c.fn : c.r16(0);
@@ -323,7 +345,7 @@ struct Entry {
 const Entry kLibHandlers[] = {
     {SUB_COMMON, 1, hMacQueryLib},   {SUB_COMMON, 32, hAttributes},   {SUB_COMMON, 66, hGetBoot},
     {SUB_COMMON, 67, hSetBoot},      
-    {SUB_COMMON, 76, hOem},          {SUB_COMMON, 83, hFuncMapping},  {SUB_COMMON, 84, hResetNeeded},
+    {SUB_COMMON, 72, hReadPciConf}, {SUB_COMMON, 76, hOem},          {SUB_COMMON, 83, hFuncMapping},  {SUB_COMMON, 84, hResetNeeded},
     {SUB_COMMON, 88, hStartMgmt},    {SUB_COMMON, 91, hVpdLib},       {SUB_COMMON, 121, hAdditional},
     {SUB_COMMON, 125, hExtFatGet},   {SUB_COMMON, 126, hExtFatSet},   {SUB_COMMON, 147, hMacListLib},
     {SUB_COMMON, 171, hReadObjectLib}, {SUB_COMMON, 191, hFeatures},  {SUB_DIAG, 21, hCoredumpProps},

@@ -739,6 +739,8 @@ TEST(DevRegisters, ConfigurationBarAndWindow) {
   // Registers without a meaning: defaults from the offset, writes read back,
   // narrow reads take their bytes; the window reaches the same CSR words.
   EXPECT_EQ(r.fn(0)->barRead(2, 0x1000, 4), Adapter::registerDefault(Space::Csr, 0x1000));
+  EXPECT_EQ(r.fn(0)->barRead(cb, 0x200, 4), 0u);
+  r.card->setRegister(0, Space::PciCfg, 0x200, 0xCF000200u);
   EXPECT_EQ(r.fn(0)->barRead(cb, 0x200, 4), 0xCF000200u);
   r.fn(0)->barWrite(2, 0x1000, 0x11223344u, 4);
   EXPECT_EQ(r.fn(0)->barRead(2, 0x1000, 4), 0x11223344u);

@@ -587,6 +587,80 @@ TEST_P(BuilderTest, RuntimeRequestEncodings) {
   EXPECT_EQ(0u, vmk_AtomicRead64(&a->mcc_q.used));
 }
 
+// Filters are taken down with the ids the create answered; the firmware
+// holds nothing afterwards.
+TEST_P(BuilderTest, FilterDeletesNameTheCreatedFilter) {
+  Gen g = GetParam();
+  if (isKs(g)) GTEST_SKIP() << "queue and tunnel filters belong to Pivard and Veskarn";
+  uint32_t ifId = makeInterface();
+  if (g == Gen::Pivard) {
+    uint32_t f = 0;
+    ASSERT_EQ(0u, tamsil_cmdAddIfQueueFilter(a, kMac, ifId, &f, 0, 3));
+    ASSERT_EQ(1u, rig->fw([](adapter::Engine& e) { return e.countLive(adapter::ObjKind::QueueFilter, 0); }));
+    ASSERT_EQ(0u, tamsil_cmdDelIfQueueFilter(a, ifId, f, 0));
+    auto r = rig->lastRequest(1, 146);
+    ASSERT_EQ(24u, r.size());
+    EXPECT_EQ(ifId, rq32(r, 0));
+    EXPECT_EQ(f, rq32(r, 4));
+    EXPECT_EQ(0u, rig->fw([](adapter::Engine& e) { return e.countLive(adapter::ObjKind::QueueFilter, 0); }));
+  }
+  if (g == Gen::Veskarn) {
+    uint32_t tenant = makeInterface();
+    uint32_t f = 0;
+    ASSERT_EQ(0u, tamsil_cmdManageIfaceFiltersCreate(a, 0, ifId, 0, nullptr, 0, &f));
+    auto r0 = rig->lastRequest(1, 193);
+    ASSERT_EQ(52u, r0.size());
+    EXPECT_EQ(0, rq8(r0, 0));
+    EXPECT_EQ(ifId, rq32(r0, 8));
+    ASSERT_EQ(0u, tamsil_cmdManageIfaceFiltersCreate(a, 5, ifId, tenant, kMac, 77, &f));
+    auto r5 = rig->lastRequest(1, 193);
+    EXPECT_EQ(5, rq8(r5, 0));
+    EXPECT_EQ(tenant, rq32(r5, 8));
+    EXPECT_EQ(0, memcmp(r5.data() + 16 + 12, kMac, 6));
+    EXPECT_EQ(77u, rq32(r5, 20));
+    ASSERT_EQ(1u, rig->fw([](adapter::Engine& e) { return e.countLive(adapter::ObjKind::TunnelFilter, 0); }));
+    ASSERT_EQ(0u, tamsil_cmdManageIfaceFiltersDelete(a, ifId, f));
+    auto rd = rig->lastRequest(1, 193);
+    ASSERT_EQ(52u, rd.size());
+    EXPECT_EQ(6, rq8(rd, 0));
+    EXPECT_EQ(ifId, rq32(rd, 8));
+    EXPECT_EQ(f, rq32(rd, 24));
+    EXPECT_EQ(0u, rig->fw([](adapter::Engine& e) { return e.countLive(adapter::ObjKind::TunnelFilter, 0); }));
+  }
+  EXPECT_EQ(0u, vmk_AtomicRead64(&a->mcc_q.used));
+}
+
+// The mailbox form of the receive-queue create encodes as the MCC form.
+TEST_P(BuilderTest, ReceiveQueueOverTheMailbox) {
+  uint32_t ifId = makeInterface();
+  QueueInfo eq{}, cq{}, rxq{};
+  ASSERT_TRUE(rig->allocRing(&eq, 1024, 4));
+  ASSERT_TRUE(rig->allocRing(&cq, 1024, 16));
+  ASSERT_TRUE(rig->allocRing(&rxq, 1024, 8));
+  ASSERT_EQ(0u, tamsil_cmdEqCreate(a, &eq, 0));
+  ASSERT_EQ(0u, tamsil_cmdCqCreate(a, &cq, &eq, false, false, 0));
+  unsigned mbox = rig->card->counters(0).mailbox_commands;
+  uint8_t rssId = 0xEE;
+  ASSERT_EQ(0u, tamsil_cmdRxqCreate(a, &rxq, cq.id, 16384, 9032, ifId, 1, &rssId));
+  EXPECT_EQ(mbox + 1, rig->card->counters(0).mailbox_commands);
+  auto rx = rig->lastRequest(3, 8);
+  ASSERT_EQ(48u, rx.size());
+  EXPECT_EQ(cq.id, rq16(rx, 0));
+  EXPECT_EQ(14, rq8(rx, 2));
+  EXPECT_EQ(2, rq8(rx, 3));
+  EXPECT_EQ(ifId, rq32(rx, 20));
+  EXPECT_EQ(9032, rq16(rx, 24));
+  EXPECT_EQ(1u, rq32(rx, 28));
+  EXPECT_TRUE(rxq.created);
+  EXPECT_NE(0xEE, rssId);
+  ASSERT_EQ(0u, tamsil_cmdQDestroy(a, &rxq, TAMSIL_QTYPE_RXQ));
+  EXPECT_EQ(rxq.id, rq16(rig->lastRequest(3, 10), 0));
+  ASSERT_EQ(0u, tamsil_cmdQDestroy(a, &cq, TAMSIL_QTYPE_CQ));
+  ASSERT_EQ(0u, tamsil_cmdQDestroy(a, &eq, TAMSIL_QTYPE_EQ));
+  EXPECT_EQ(0u, rig->fw([](adapter::Engine& e) { return e.countLive(adapter::ObjKind::RxQueue, 0); }));
+  for (QueueInfo* q : {&eq, &cq, &rxq}) rig->freeRing(q);
+}
+
 TEST_P(BuilderTest, RuntimeResponsesKept) {
   Gen g = GetParam();
   uint32_t ifId = makeInterface();

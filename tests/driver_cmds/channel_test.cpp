@@ -18,6 +18,24 @@ const Gen kAllGens[] = {Gen::KS2, Gen::KS3, Gen::Pivard, Gen::Veskarn};
 
 std::string genParamName(const testing::TestParamInfo<Gen>& i) { return adapter::genName(i.param); }
 
+// Lets the clock run fast when a test leaves early, so that waiters still
+// sleeping on the stopped clock time out instead of holding their futures.
+struct ClockRelease {
+  ~ClockRelease() { vmktest::setClockRate(5000.0); }
+};
+
+// Moves the stopped kernel clock on in small steps until `f` is ready (the
+// waiter may enter its timed wait only after the first steps), at most
+// `limitMs` of kernel time.
+template <typename T>
+bool stepClockUntilReady(std::future<T>& f, uint64_t limitMs) {
+  for (uint64_t t = 0; t <= limitMs; t += 500) {
+    if (f.wait_for(std::chrono::milliseconds(10)) == std::future_status::ready) return true;
+    vmktest::advanceMs(500);
+  }
+  return f.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+}
+
 class ChannelTest : public testing::TestWithParam<Gen> {
  protected:
   void SetUp() override {
@@ -49,7 +67,8 @@ TEST(ChannelEncoding, RingLengthCode) {
 TEST(ChannelEncoding, EqDelayMultiplier) {
   struct {
     uint32_t us, mult;
-  } cases[] = {{0, 0}, {1000001, 1023}, {2000000, 1023}, {1000000, 1023}, {128, 82}, {8, 4}, {1000, 650}};
+  } cases[] = {{0, 0},    {1000001, 1023}, {2000000, 1023}, {1000000, 1023}, {128, 82},
+                 {8, 4},    {1000, 650},     {1, 0},          {2, 0},          {0xFFFFFFFFu, 1023}};
   for (auto& c : cases) EXPECT_EQ(c.mult, tamsil_eqDelayMultiplier(c.us)) << c.us;
 }
 
@@ -69,6 +88,36 @@ TEST(ChannelEncoding, HeaderAndWrb) {
   EXPECT_EQ(3, wrbMem[21]);
   EXPECT_EQ(132u, ctx.header->request_length);
   EXPECT_EQ(0, wrbMem[32]);
+}
+
+// Page lists: whole pages from the first bus address, counting the offset of
+// the buffer in its first page, never more than the command has room for.
+TEST_P(ChannelTest, PageListOfAQueueBuffer) {
+  QueueInfo q{};
+  ASSERT_TRUE(rig->allocRing(&q, 2560, 16));  // 40 KB: ten pages
+  const uint64_t pa = tamsil_dmaBusAddr(&q.mem);
+  struct {
+    uint32_t size, vaOffset, maxPages, pages;
+  } cases[] = {
+      {1, 0, 8, 1}, {4096, 0, 8, 1}, {4097, 0, 8, 2}, {16384, 0, 8, 4},
+      {4096, 0x800, 8, 2}, {40960, 0, 8, 8}, {40960, 0, 2, 2}, {0, 0, 8, 0},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.size << " bytes at +" << c.vaOffset);
+    DmaBuffer b = q.mem;
+    b.size = c.size;
+    b.va = static_cast<uint8_t*>(q.mem.va) + c.vaOffset;
+    tamsil_PhysAddr pages[9];
+    memset(pages, 0xEE, sizeof pages);
+    ASSERT_EQ(c.pages, tamsil_cmdPageAddrsPrepare(a, pages, c.maxPages, &b));
+    for (uint32_t i = 0; i < c.pages; i++) {
+      uint64_t want = pa + 4096ull * i;
+      EXPECT_EQ(static_cast<uint32_t>(want), pages[i].lo) << i;
+      EXPECT_EQ(static_cast<uint32_t>(want >> 32), pages[i].hi) << i;
+    }
+    EXPECT_EQ(0xEEEEEEEEu, pages[c.pages].lo) << "written past the list";
+  }
+  rig->freeRing(&q);
 }
 
 // ---------------------------------------------------------------------------
@@ -193,6 +242,33 @@ TEST_P(ChannelTest, MailboxStatusesMapped) {
   }
 }
 
+// The ready bit came back but the firmware wrote no completion.
+TEST_P(ChannelTest, MailboxWithoutCompletionEntry) {
+  a->debug_mask |= TAMSIL_DBG_MCC;
+  vmktest::clearLog();
+  rig->setFault(1, 89, {.no_entry = true, .times = 1});
+  EXPECT_EQ(0xFFFFFFFFu, tamsil_cmdIntrSet(a, true));
+  EXPECT_EQ(1u, vmktest::logCount("Invalid mailbox completion"));
+  EXPECT_EQ(1u, vmktest::logCount("Going to check Mbox ready"));
+  EXPECT_EQ(1u, vmktest::logCount("] Mbox ready\n"));
+  EXPECT_EQ(0, a->fw_timeout);
+  // The channel is still usable: the next command gets its real answer.
+  unsigned seen = rig->seen(1, 89);
+  EXPECT_EQ(GetParam() == Gen::Pivard ? 2u : 0u, tamsil_cmdIntrSet(a, true));
+  EXPECT_EQ(seen + 1, rig->seen(1, 89));
+}
+
+using ChannelDeathTest = ChannelTest;
+INSTANTIATE_TEST_SUITE_P(Gens, ChannelDeathTest, testing::Values(Gen::KS2, Gen::Pivard), genParamName);
+
+// A mailbox completion with flags but no valid bit stops the system (on
+// Pivard after asking the firmware for its dump).
+TEST_P(ChannelDeathTest, MailboxCompletionWithoutValidBitStopsTheSystem) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  rig->setFault(1, 89, {.malformed = true, .times = 1});
+  EXPECT_DEATH(tamsil_cmdIntrSet(a, true), "Unrecoverable error in tamsil attamsil_cmds:tamsil_mccComplIsNew");
+}
+
 // ---------------------------------------------------------------------------
 // MCC: taking a WRB
 // ---------------------------------------------------------------------------
@@ -279,6 +355,7 @@ TEST_P(ChannelTest, PolledWaitEndsOnItsOwnCompletion) {
     uint32_t tx, rx;
     return tamsil_cmdGetFlowControl(a, &tx, &rx);
   });
+  ClockRelease release;
   // Wait until the sleeping command is on the ring.
   for (int i = 0; i < 2000 && rig->seen(1, 37) == 0; i++) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ASSERT_EQ(1u, rig->seen(1, 37));
@@ -335,12 +412,15 @@ TEST_P(ChannelTest, LateCompletionFoundAtCheckpoint) {
     uint32_t tx, rx;
     return tamsil_cmdGetFlowControl(a, &tx, &rx);
   });
+  ClockRelease release;
   for (int i = 0; i < 2000 && rig->seen(1, 37) == 0; i++) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ASSERT_EQ(1u, rig->seen(1, 37));
   rig->card->releaseHeldCompletions(0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  vmktest::advanceMs(12001);
-  ASSERT_EQ(std::future_status::ready, waiter.wait_for(std::chrono::seconds(20)));
+  if (!stepClockUntilReady(waiter, 60000)) {
+    vmktest::setClockRate(5000.0);  // let the waiter end before failing
+    waiter.wait();
+    FAIL() << "the waiter did not find its completion";
+  }
   EXPECT_EQ(0u, waiter.get());
   EXPECT_EQ(1u, vmktest::logCount("Checkpoint 1 (12 sec)"));
   EXPECT_EQ(0u, vmktest::logCount("Checkpoint 2"));
@@ -354,11 +434,15 @@ TEST_P(ChannelTest, CardErrorAtCheckpointEndsTheWait) {
     uint32_t tx, rx;
     return tamsil_cmdGetFlowControl(a, &tx, &rx);
   });
+  ClockRelease release;
   for (int i = 0; i < 2000 && rig->seen(1, 37) == 0; i++) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ASSERT_EQ(1u, rig->seen(1, 37));
   a->hw_error = 1;
-  vmktest::advanceMs(12001);
-  ASSERT_EQ(std::future_status::ready, waiter.wait_for(std::chrono::seconds(20)));
+  if (!stepClockUntilReady(waiter, 60000)) {
+    vmktest::setClockRate(5000.0);
+    waiter.wait();
+    FAIL() << "the waiter did not see the card error";
+  }
   EXPECT_EQ(TAMSIL_CH_FAILURE, waiter.get());
   EXPECT_EQ(0u, vmktest::logCount("Checkpoint"));
   EXPECT_EQ(1u, vmktest::logCount("GetFlowControl Error in card detected..Ignoring ioctl opcode: 0x25, subsystem:0x1"));
@@ -382,6 +466,7 @@ TEST_P(ChannelTest, ManyWaitersAreAllWoken) {
       uint32_t tx, rx;
       return tamsil_cmdGetFlowControl(a, &tx, &rx);
     }));
+  ClockRelease release;
   for (int i = 0; i < 5000 && rig->seen(1, 37) < n; i++) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ASSERT_EQ(static_cast<unsigned>(n), rig->seen(1, 37));
   rig->card->releaseHeldCompletions(0);

@@ -133,6 +133,8 @@ TEST_P(EventTest, EventsUpdateTheAdapter) {
       {"debug data", nullptr, adapter::debugDataEvent(1, 2, 3), [](Adapter*, Gen) {},
        "Debug Data Event - 0x1, 0x2, 0x3, 0x"},
       {"grp5 type 4", nullptr, rawEvent(5, 4, {}), [](Adapter*, Gen) {}, "Unknown grp5 event!"},
+      {"grp5 type 0", nullptr, rawEvent(5, 0, {}), [](Adapter*, Gen) {}, "Unknown grp5 event!"},
+      {"grp5 type 7", nullptr, rawEvent(5, 7, {}), [](Adapter*, Gen) {}, "Unknown grp5 event!"},
       {"QnQ", nullptr, adapter::qnqEvent(true, 300),
        [](Adapter* x, Gen) {
          EXPECT_EQ(300, x->qnq_vid);
@@ -206,6 +208,21 @@ TEST_P(EventTest, AsyncRearmWritesTheCompletionQueueDoorbell) {
   db = rig->card->counters(0).last_eq_cq_doorbell;
   EXPECT_FALSE(db & (1u << 29));
   EXPECT_EQ(1u, (db >> 16) & 0x1FFF);
+}
+
+// The firmware posts only the codes the MCC queue asked for; an entry of
+// any other code, written straight into the queue, is consumed and logged.
+TEST_P(EventTest, EventOfAnUnknownCodeIsConsumedAndLogged) {
+  MccCompletion* c = reinterpret_cast<MccCompletion*>(static_cast<uint8_t*>(a->mcc_cq.mem.va) +
+                                                      16u * a->mcc_cq.tail);
+  memset(c, 0xA5, 12);
+  c->flags = TAMSIL_CQE_VALID | TAMSIL_CQE_ASYNC | (3u << TAMSIL_CQE_EVT_CODE_SHIFT) | (1u << TAMSIL_CQE_EVT_TYPE_SHIFT);
+  uint16_t pvid = a->pvid;
+  EXPECT_EQ(1u, tamsil_processMcc(a));
+  EXPECT_EQ(0u, c->flags);
+  EXPECT_EQ(1u, vmktest::logCount("Unknown grp5 event!"));
+  EXPECT_EQ(pvid, a->pvid);
+  EXPECT_EQ(0u, vmk_AtomicRead64(&a->mcc_q.used));
 }
 
 using EventDeathTest = EventTest;

@@ -164,6 +164,67 @@ TEST_P(PassthroughTest, Diag21InCardErrorAnsweredFromRegisters) {
   a->hw_error = 0;
 }
 
+// After a sent 11/21: a success carries the debug registers (0x9C only when
+// bits 8-11 of 0x58 are all ones); a failure of a healthy card is returned,
+// and logged with the MCC bit unless its status is 66.
+TEST_P(PassthroughTest, Diag21AfterTheWait) {
+  if (GetParam() == Gen::Pivard) GTEST_SKIP() << "no PCI-configuration BAR";
+  a->debug_mask |= TAMSIL_DBG_MCC;
+  vmk_VA cfg = reinterpret_cast<vmk_VA>(a->pcicfg_va);
+  const uint32_t r9c = vmk_MMIORead32(cfg + 0x9C);
+  ASSERT_NE(0u, r9c);
+  const uint32_t kSent = 0xC5C5C5C5u;
+  struct {
+    uint32_t r58;
+    uint8_t status;
+    bool p8IsReg9c;
+    uint32_t failLines;
+  } cases[] = {
+      {0x00000E00u, 0, false, 0},
+      {0x00000F00u, 0, true, 0},
+      {0x00000F00u, 3, false, 1},
+      {0x00000F00u, 66, false, 0},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.status);
+    vmktest::clearLog();
+    vmk_MMIOWrite32(cfg + 0x58, c.r58);
+    if (c.status != 0) rig->setFault(11, 21, {.status = c.status});
+    Request r(11, 21, 20);
+    memset(r.p() + 4, 0xC5, 8);
+    EXPECT_EQ(c.status, send(r));
+    EXPECT_EQ(c.status == 0 ? c.r58 : kSent, r.get32(4));
+    if (c.p8IsReg9c)
+      EXPECT_EQ(r9c, r.get32(8));
+    else
+      EXPECT_NE(r9c, r.get32(8));
+    EXPECT_EQ(c.failLines, vmktest::logCount("Pass through commmand failed. opcode 21, status 0x3"));
+    EXPECT_TRUE(r.guardIntact());
+    rig->clearFaults();
+  }
+  // Other requests keep that line to themselves.
+  vmktest::clearLog();
+  rig->setFault(1, 35, {.status = 3});
+  Request v(1, 35, 64);
+  EXPECT_EQ(3u, send(v));
+  EXPECT_EQ(0u, vmktest::logCount("Pass through commmand failed"));
+}
+
+// Without heap memory for the program the answer carries status 0xFF.
+TEST_P(PassthroughTest, BytecodeWithoutHeapMemory) {
+  if (GetParam() == Gen::Pivard) GTEST_SKIP() << "no local bytecode on Pivard";
+  Request r(11, 24, 24 + 4 * 17);
+  r.put32(0, 1);
+  r.put32(16, 17);
+  vmktest::failCall("vmk_HeapAlloc", 1);
+  EXPECT_EQ(0u, send(r));
+  EXPECT_EQ(1u, vmktest::injectedCount("vmk_HeapAlloc"));
+  EXPECT_EQ(0xFF, r.rh()->status);
+  EXPECT_EQ(1u, vmktest::logCount("Error allocating memory"));
+  EXPECT_EQ(0u, rig->seen(11, 24));
+  EXPECT_TRUE(r.guardIntact());
+}
+
 TEST_P(PassthroughTest, CardErrorAnswersOnlyThePermanentMac) {
   a->fw_timeout = 1;
   Request mac(1, 1, 8);

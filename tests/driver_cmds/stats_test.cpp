@@ -203,10 +203,21 @@ TEST_P(StatsTest, TimedOutRefreshIsNotParsed) {
   EXPECT_EQ(0, a->stats_pending);
 }
 
+// Only a time-out keeps the counters: after any other failure the block is
+// parsed as it stands.
 TEST_P(StatsTest, FailedRefreshIsStillParsed) {
   Gen g = GetParam();
+  rig->fw([&](adapter::Engine& e) {
+    e.setStat(0, Stat::RxCrcErrors, 9);
+    return 0;
+  });
+  ASSERT_EQ(0u, refresh());
+  ASSERT_EQ(9u, a->hw_stats.rx_crc_errors);
+  a->hw_stats.rx_crc_errors = 5;
   rig->setFault(3, g == Gen::Pivard ? 18 : 4, {.status = 66});
   EXPECT_EQ(66u, refresh());
+  EXPECT_EQ(9u, a->hw_stats.rx_crc_errors);
+  EXPECT_EQ(0, a->stats_pending);
 }
 
 TEST_P(StatsTest, DieTemperaturePacedByTheStatistics) {

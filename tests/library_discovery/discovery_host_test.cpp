@@ -48,7 +48,7 @@ std::vector<HostCase> hostCases()
         {0, "NICPhysicalHBA1/PCI", "FunctionNumber", "0x1"},
         {0, "NICPhysicalHBA1", "IfName", "vmnic1"},
         {0, "NICPhysicalHBA0", "IsVF", "False"},
-        {0, "OEM", "OEMSerialNumber", "KS3EMU000001"},
+        {0, "OEM", "OEMSerialNumber", "OEMKS3EMU000001"},
         {1, "", "SerialNumber", "VSKEMU000002"},
         {1, "NICPhysicalHBA0/PCI", "DeviceID", "0x3b28"},
         {1, "NICPhysicalHBA0/PCI", "BusNumber", "0x5"},
@@ -207,4 +207,32 @@ TEST_F(DiscoveryHost, ClientInitRevalidatesAndGivesUpOnAHostThatKeepsChanging)
     EXPECT_STREQ(text, "The adapters kept changing while the library started. Please retry.");
     EXPECT_LT(reads, 40u);
     host_->engine(1).registerHandler(1, 32, attrs);
+}
+
+TEST_F(DiscoveryHost, LastClientExitClosesTheDevices)
+{
+    make(chardev::defaultHost());
+    ASSERT_EQ(start(), 0u);
+    EXPECT_GT(host_->openDescriptors(), 0u); // the iSCSI devices stay open between requests
+    backend_client_exit(1);
+    EXPECT_GT(host_->openDescriptors(), 0u);
+    backend_client_exit(0);
+    EXPECT_EQ(host_->openDescriptors(), 0u);
+}
+
+TEST_F(DiscoveryHost, Ks2NicVpdSelectorFollowsThePhysicalPort)
+{
+    chardev::HostSpec spec;
+    spec.adapters = {adapterSpec(adapter::Gen::KS2, 3, "KS2EMU000009", {nicFn(0, "vmnic0"), nicFn(1, "vmnic1")})};
+    make(spec);
+    ASSERT_EQ(start(), 0u);
+    EXPECT_EQ(cached(group(ctrl(0), "NICPhysicalHBA1"), "PortNumber"), "1");
+    // The last VPD request was the second function's: selector 3 (port 1), NIC device.
+    const std::vector<uint8_t> *rq = host_->engine(0).lastRequest(1, 91);
+    ASSERT_NE(rq, nullptr);
+    ASSERT_GE(rq->size(), 19u);
+    EXPECT_EQ((*rq)[16], 3);
+    EXPECT_EQ((*rq)[17], 0);
+    EXPECT_EQ((*rq)[18], 0);
+    EXPECT_EQ(cached(ctrl(0), "PHYFirmwareVersion"), "N/A");
 }

@@ -29,24 +29,23 @@ protected:
 
     static HmNode *nic(HmNode *ks, const char *device_id, const char *function = "0x0")
     {
-        HmNode *p = initialize_NICPhysicalHBA(ks, nullptr, nullptr, nullptr);
-        if (p == nullptr)
-            return nullptr;
-        HmNode *pci = internal_get_node(p, "PCI", HM_KIND_GROUP);
-        set_prop_val(pci, "DeviceID", "%s", device_id);
-        set_prop_val(pci, "FunctionNumber", "%s", function);
-        return p;
+        return with_pci(initialize_NICPhysicalHBA(ks, nullptr, nullptr, nullptr), device_id, function);
     }
 
     static HmNode *iscsi(HmNode *ks, const char *device_id, const char *function = "0x0")
     {
-        HmNode *p = initialize_iSCSIPhysicalHBA(ks, nullptr, nullptr, nullptr);
-        if (p == nullptr)
+        return with_pci(initialize_iSCSIPhysicalHBA(ks, nullptr, nullptr, nullptr), device_id, function);
+    }
+
+    // Gives a new physical HBA its PCI DeviceID and FunctionNumber.
+    static HmNode *with_pci(HmNode *phba, const char *device_id, const char *function)
+    {
+        if (phba == nullptr)
             return nullptr;
-        HmNode *pci = internal_get_node(p, "PCI", HM_KIND_GROUP);
+        HmNode *pci = internal_get_node(phba, "PCI", HM_KIND_GROUP);
         set_prop_val(pci, "DeviceID", "%s", device_id);
         set_prop_val(pci, "FunctionNumber", "%s", function);
-        return p;
+        return phba;
     }
 
     static std::string value(HmNode *group, const char *name)

@@ -49,6 +49,19 @@ protected:
     HmNode *ks0_, *ks2_, *nic0_, *iscsi1_, *iscsi3_, *lhba_, *target_, *leaf_;
 };
 
+TEST_F(Lookup, NextInstanceWalksOneKindInOrder)
+{
+    EXPECT_EQ(get_first_instance(ks2_, "iSCSIPhysicalHBA"), iscsi1_);
+    EXPECT_EQ(hm_next_instance(iscsi1_), iscsi3_);
+    EXPECT_EQ(hm_next_instance(iscsi3_), nullptr);  // the last one
+    EXPECT_EQ(hm_next_instance(ks0_), ks2_);
+    EXPECT_EQ(hm_next_instance(ks2_), nullptr);
+    EXPECT_EQ(hm_next_instance(nic0_), nullptr);  // the only one of its kind
+    EXPECT_EQ(hm_next_instance(root_), nullptr);  // not an instance group
+    EXPECT_EQ(hm_next_instance(leaf_), nullptr);  // a property
+    EXPECT_EQ(hm_next_instance(nullptr), nullptr);
+}
+
 TEST_F(Lookup, AddressingWalks)
 {
     EXPECT_EQ(get_port_number(leaf_), 3);

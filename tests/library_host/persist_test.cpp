@@ -152,7 +152,9 @@ TEST_F(Persist, SaveAndReplayRoundTrip)
     ASSERT_NE(create_link(ks_, "BootTarget", t1, lhba_, add_, nullptr), nullptr);
 
     FILE *fp = tmpfile();
+    i32 live = orsa_counter;
     ASSERT_EQ(save_node(root_, fp, HM_PROP_WRITABLE), 0u);
+    EXPECT_EQ(orsa_counter, live);
     const std::string lh = "ROOT/Kalderstone0/iSCSIPhysicalHBA1/LogicalHBA0";
     const std::string saved = read_all(fp);
     EXPECT_EQ(saved,
@@ -259,8 +261,12 @@ TEST_F(Persist, ReplayOfHandWrittenFiles)
         g_calls.clear();
         BuildStatic();
         FILE *fp = file_with(c.text);
+        i32 live = orsa_counter;
         EXPECT_EQ(restore_hm(fp), 0u);
         fclose(fp);
+        if (c.calls == 0) {
+            EXPECT_EQ(orsa_counter, live) << "the replay leaked or freed a block";
+        }
         EXPECT_EQ(static_cast<int>(g_calls.size()), c.calls);
         EXPECT_EQ(Value(lhba_, c.property), c.want);
         EXPECT_EQ(Value(ks_, "Description"), "first adapter");
@@ -337,6 +343,31 @@ TEST_F(Persist, FullPathIsBounded)
     memset(path, 'x', sizeof path);
     EXPECT_EQ(get_full_path(chain[7], path), 1u);
     EXPECT_STREQ(path, "");
+}
+
+TEST_F(Persist, AllocationFailuresAreReportedNotFatal)
+{
+    FILE *fp = tmpfile();
+    orsa_dmalloc_fail_countdown = 0;
+    EXPECT_EQ(save_node(root_, fp, HM_PROP_WRITABLE), 1u);
+    EXPECT_EQ(read_all(fp), "");
+    fclose(fp);
+
+    // The line buffer cannot grow: the long line is skipped, the next used.
+    const std::string lh = "ROOT/Kalderstone0/iSCSIPhysicalHBA1/LogicalHBA0";
+    fp = file_with("PROPERTY|" + lh + "/LDTO|41|" + std::string(300, 'x') + "\nPROPERTY|" + lh + "/LDTO|42\n");
+    orsa_dmalloc_fail_countdown = 1;
+    EXPECT_EQ(restore_hm(fp), 0u);
+    fclose(fp);
+    orsa_dmalloc_fail_countdown = -1;
+    EXPECT_EQ(Value(lhba_, "LDTO"), "42");
+
+    orsa_dmalloc_fail_countdown = 0;
+    fp = file_with("PROPERTY|" + lh + "/LDTO|43\n");
+    EXPECT_EQ(restore_hm(fp), 0u);  // no line buffer at all: nothing replayed
+    fclose(fp);
+    orsa_dmalloc_fail_countdown = -1;
+    EXPECT_EQ(Value(lhba_, "LDTO"), "42");
 }
 
 TEST(OrsaGetLine, Results)

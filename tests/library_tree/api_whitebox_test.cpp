@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "backend/orsa_gateway.h"
+#include "tree/hm_persist.h"
 #include "tree_fixture.h"
 
 namespace {
@@ -508,6 +510,114 @@ TEST_F(ApiTree, PersistentNodesInPriorityOrder)
     EXPECT_EQ(ORSA_get_persistence_info(ctl->tag, &info), 1u); /* not persistent */
     EXPECT_EQ(ORSA_get_persistence_info(name->tag, &info), 1u);
     EXPECT_EQ(ORSA_get_persistence_info(link->tag, nullptr), 1u);
+}
+
+} // namespace
+
+namespace {
+
+/* A tree marked stale (a NIC request saw the function count change) is built
+ * again at the next API entry. The calls that take two tags must look them up
+ * in the rebuilt tree: a lookup made before the rebuild would hold nodes the
+ * rebuild freed. */
+TEST_F(ApiTree, StaleTreeIsRebuiltBeforeTagsAreLookedUp)
+{
+    enum Call { GetValue, SetValue, DoAction, NodeName };
+    struct {
+        Call call;
+        const char *what;
+    } cases[] = {
+        {GetValue, "ORSA_get_property_val"},
+        {SetValue, "ORSA_set_property_val"},
+        {DoAction, "ORSA_do_action"},
+        {NodeName, "ORSA_get_node_name"},
+    };
+    static HmAction desc{};
+    desc = HmAction{make_targets, 0, 0, {}};
+    for (auto &c : cases) {
+        /* every case builds its own dynamic group: the rebuild of the case
+         * before took the fixture's away */
+        HmNode *g = b.instance(root, "Stale", target_bits, 256);
+        ASSERT_NE(g, nullptr) << c.what;
+        HmNode *p = b.property(g, "Value", HM_TYPE_STRING, HM_PROP_WRITABLE, 0, 32, "", "old");
+        HmNode *a = b.action(g, "Act", &desc);
+        ASSERT_TRUE(p != nullptr && a != nullptr) << c.what;
+        u32 group_tag = g->tag, prop_tag = p->tag, action_tag = a->tag;
+        rec = Recorded{};
+        orsa_hierarchy_stale = 1;
+        char text[HM_VALUE_SIZE] = "new";
+        HmValueSlot params[HM_MAX_PARAMS] = {};
+        u32 rc = 0;
+        switch (c.call) {
+        case GetValue:
+            rc = ORSA_get_property_val(group_tag, prop_tag, text, sizeof text);
+            break;
+        case SetValue:
+            rc = ORSA_set_property_val(group_tag, prop_tag, text, sizeof text);
+            break;
+        case DoAction:
+            rc = ORSA_do_action(group_tag, action_tag, params, nullptr);
+            break;
+        case NodeName:
+            rc = ORSA_get_node_name(group_tag, text, HM_KIND_GROUP);
+            break;
+        }
+        EXPECT_EQ(orsa_hierarchy_stale, 0) << c.what;
+        EXPECT_EQ(rc, 1u) << c.what << ": the tags name no node of the rebuilt tree";
+        EXPECT_EQ(rec.calls, 0) << c.what;
+        EXPECT_EQ(get_node((i32)group_tag), nullptr) << c.what;
+    }
+}
+
+/* Leaving never rebuilds a stale tree: the last client takes it down, and for
+ * the others the next call that walks the tree rebuilds it. */
+TEST_F(ApiTree, ExitLeavesAStaleTreeToTheNextCall)
+{
+    ASSERT_EQ(ORSA_init(), 0u); /* a second client */
+    HmProperty *version = HM_PROPERTY(&ORSAServiceVersion_node);
+    orsa_strlcpy(version->value, "held by a client", sizeof version->value);
+    orsa_hierarchy_stale = 1;
+    EXPECT_EQ(ORSA_exit(), 0u);
+    EXPECT_EQ(orsa_client_count, 1);
+    EXPECT_EQ(orsa_hierarchy_stale, 1) << "left to the next call";
+    EXPECT_STREQ(HM_PROPERTY(&ORSAServiceVersion_node)->value, "held by a client") << "not rebuilt on the way out";
+    u32 parent = 99;
+    EXPECT_EQ(ORSA_get_parent_tag(0, &parent), 0u);
+    EXPECT_EQ(orsa_hierarchy_stale, 0);
+    EXPECT_STRNE(HM_PROPERTY(&ORSAServiceVersion_node)->value, "held by a client") << "rebuilt at the next call";
+}
+
+/* The state file reads every property through the API's read path while it
+ * walks the tree. A handler whose command finds the NIC functions changed
+ * marks the tree stale; the walk must go on over the tree it holds, and the
+ * rebuild waits for the next API entry. */
+TEST_F(ApiTree, StateFileWalkIsNeverRebuiltUnderneath)
+{
+    struct Stale {
+        static u32 handler(HmNode *property, char *value, u32 mode)
+        {
+            orsa_hierarchy_stale = 1;
+            return handle_internal_property(property, value, mode);
+        }
+    };
+    HmNode *g = b.instance(root, "Walked", target_bits, 256);
+    ASSERT_NE(g, nullptr);
+    const char *names[] = {"First", "Second", "Third"};
+    for (const char *n : names)
+        ASSERT_NE(b.property(g, n, HM_TYPE_STRING, HM_PROP_WRITABLE, 0, 32, "", n, Stale::handler), nullptr);
+
+    char text[4096] = {};
+    FILE *file = fmemopen(text, sizeof text - 1, "w");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(save_node(g, file, HM_PROP_WRITABLE), 0u);
+    fclose(file);
+    EXPECT_EQ(orsa_hierarchy_stale, 1) << "left to the next API entry";
+    for (const char *n : names)
+        EXPECT_NE(strstr(text, n), nullptr) << n << " in:\n" << text;
+
+    u32 parent = 99;
+    EXPECT_EQ(ORSA_get_parent_tag(0, &parent), 0u);
+    EXPECT_EQ(orsa_hierarchy_stale, 0);
 }
 
 } // namespace

@@ -506,6 +506,11 @@ TEST(LastStatus, VocabularyTableIsOrderedAndCarriesTheStandardTexts)
         {256, "Performed operation is not supported on a SR-IOV virtual function."},
         {259, "This operation is not supported on this controller."},
         {163, "Failed to get the controller type."},
+        {34, "Cannot delete iSCSI target with a session that is logged in. Please perform an OEMKDLogOut for the "
+             "iSCSI session and the target can then be deleted."},
+        {239, "The operation completed successfully. Please reboot the machine immediately in order to avoid "
+              "inconsistent behaviour."},
+        {308, "Failed to set LPVID. Valid range of LPVID is from 2 to 4094."},
         {12345, ""},
     };
     for (auto &k : known)

@@ -150,16 +150,23 @@ TEST(TextHelpers, WordCountFieldsAndAddresses)
     EXPECT_STREQ((char *)small, "abc");
     EXPECT_EQ(small[4], 'z');
 
-    u32 octets[4] = {9, 9, 9, 9};
-    char ip[] = "10.20.30.40";
-    EXPECT_EQ(orsa_getip(ip, octets), 0u);
-    EXPECT_EQ(octets[0], 10u);
-    EXPECT_EQ(octets[3], 40u);
-    char partial[] = "10.20";
-    EXPECT_EQ(orsa_getip(partial, octets), 0u);
-    EXPECT_EQ(octets[1], 20u);
-    EXPECT_EQ(octets[2], 0u);
-    EXPECT_EQ(octets[3], 0u);
+    /* the text is split at every dot, so an empty part reads as 0, as the
+     * address validation reads it; a missing part stays 0 */
+    struct {
+        const char *text;
+        u32 octets[4];
+    } addresses[] = {
+        {"10.20.30.40", {10, 20, 30, 40}}, {"10.20", {10, 20, 0, 0}}, {"1..2.3", {1, 0, 2, 3}},
+        {".1.2.3", {0, 1, 2, 3}},          {"", {0, 0, 0, 0}},         {"1.2.3.4.5", {1, 2, 3, 4}},
+    };
+    for (auto &a : addresses) {
+        char text[32];
+        strcpy(text, a.text);
+        u32 octets[4] = {9, 9, 9, 9};
+        EXPECT_EQ(orsa_getip(text, octets), 0u) << a.text;
+        for (int i = 0; i < 4; i++)
+            EXPECT_EQ(octets[i], a.octets[i]) << a.text << " octet " << i;
+    }
 }
 
 TEST(TextHelpers, Swap16SwapsWholeWordsOnly)

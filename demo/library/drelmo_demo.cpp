@@ -1,0 +1,192 @@
+// libdrelmo on an emulated host: a KS3, a Veskarn and a Pivard adapter sit
+// behind the NIC and iSCSI drivers' character devices. The first ORSA_init
+// discovers them; the demo prints the tree discovery built and then reads a
+// few properties the way a management client does, through the tree API.
+//
+// Run it inside the throw-away host root (the host files it writes are the
+// machine's own paths):  platform/testroot/run-in-testroot build/i386/demo/library/drelmo_demo
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "emulated_host.h"
+#include "fw_discovery.h"
+#include "tree/orsa_api.h"
+
+namespace {
+
+chardev::HostSpec demoHost()
+{
+    chardev::HostSpec spec = chardev::defaultHost();  // KS3 (2 NIC, 2 iSCSI) and Veskarn (2 NIC, 4 VFs)
+    chardev::AdapterSpec p;
+    p.gen = adapter::Gen::Pivard;
+    p.bus = 7;
+    p.serial = "PIVEMU000003";
+    chardev::FunctionSpec f0;
+    f0.fn = 0;
+    f0.ifname = "vmnic4";
+    f0.vfs = 2;
+    chardev::FunctionSpec f1;
+    f1.fn = 1;
+    f1.ifname = "vmnic5";
+    p.functions = {f0, f1};
+    spec.adapters.push_back(p);
+    return spec;
+}
+
+std::string label(u32 tag, u32 kind)
+{
+    char name[64] = "";
+    ORSA_get_node_name(tag, name, kind);
+    return name;
+}
+
+std::string value(u32 group, const char *property)
+{
+    u32 tag = 0;
+    if (ORSA_get_node_tag(group, property, &tag, HM_KIND_PROPERTY) != 0)
+        return "<none>";
+    char v[HM_VALUE_SIZE] = "";
+    if (ORSA_get_property_val(group, tag, v, sizeof v) != 0) {
+        u32 code = 0;
+        char text[ORSA_STATUS_TEXT_SIZE] = "";
+        ORSA_get_last_status(&code, text);
+        return "<status " + std::to_string(code) + ">";
+    }
+    return v;
+}
+
+u32 child(u32 group, const std::string &name)
+{
+    u32 tag = 0;
+    return ORSA_get_node_tag(group, name.c_str(), &tag, HM_KIND_GROUP) == 0 ? tag : 0xFFFFFFFFu;
+}
+
+std::vector<u32> groups(u32 group)
+{
+    u32 tags[4096];
+    u32 n = 0;
+    if (ORSA_get_child_tags(group, tags, &n, ORSA_FILTER_GROUPS) != 0)
+        return {};
+    return std::vector<u32>(tags, tags + n);
+}
+
+// Cached values only (no adapter command): the state discovery left.
+void printProps(u32 group, int indent, std::initializer_list<const char *> names)
+{
+    for (const char *n : names) {
+        u32 tag = 0;
+        if (ORSA_get_node_tag(group, n, &tag, HM_KIND_PROPERTY) != 0)
+            continue;
+        char v[HM_VALUE_SIZE] = "";
+        ORSA_get_property_val(group, tag, v, sizeof v);
+        printf("%*s%s = %s\n", indent, "", n, v);
+    }
+}
+
+void printFunction(u32 phba, int indent, bool nic)
+{
+    printf("%*s%s\n", indent, "", label(phba, HM_KIND_GROUP).c_str());
+    u32 pci = child(phba, "PCI");
+    printf("%*sPCI %s:%s.%s  DeviceID %s\n", indent + 2, "", value(pci, "BusNumber").c_str(),
+           value(pci, "DeviceNumber").c_str(), value(pci, "FunctionNumber").c_str(), value(pci, "DeviceID").c_str());
+    printProps(phba, indent + 2, {"PortNumber", "IfName", "IsVF", "FactoryDefaultMACAddress", "iSCSIVersionMax"});
+    if (!nic) {
+        u32 nicconf = child(child(phba, "Network"), "NICConfiguration");
+        printProps(nicconf, indent + 2, {"FactoryDefaultMACAddress"});
+    }
+    int vfs = 0;
+    for (u32 g : groups(phba))
+        vfs += label(g, HM_KIND_GROUP).rfind("NICLogicalHBA", 0) == 0;
+    if (vfs > 0)
+        printf("%*sNICLogicalHBA0..%d (virtual functions)\n", indent + 2, "", vfs - 1);
+    printf("%*sVPDData0 = %.40s...\n", indent + 2, "", value(child(phba, "VPD"), "VPDData0").c_str());
+}
+
+}  // namespace
+
+int main()
+{
+    chardev::EmulatedHost host(demoHost());
+    if (!host.writeHostFiles()) {
+        fprintf(stderr, "drelmo_demo: run me inside platform/testroot/run-in-testroot\n");
+        return 2;
+    }
+    chardev::install(&host);
+
+    printf("=== libdrelmo: ORSA_init discovers the adapters of the emulated host\n");
+    u32 rc = ORSA_init();
+    u32 code = 0;
+    char text[ORSA_STATUS_TEXT_SIZE] = "";
+    ORSA_get_last_status(&code, text);
+    printf("ORSA_init -> %u (last status %u)\n\n", rc, code);
+    if (rc != 0)
+        return 1;
+
+    printf("=== the tree discovery built\n");
+    printf("ROOT\n");
+    printProps(0, 2, {"ORSAServiceVersion", "ORSAHierarchyVersion", "ORSADebugLevel"});
+    std::vector<u32> controllers;
+    for (u32 g : groups(0)) {
+        std::string name = label(g, HM_KIND_GROUP);
+        if (name.rfind("Kalderstone", 0) != 0)
+            continue;
+        controllers.push_back(g);
+        printf("  %s\n", name.c_str());
+        printProps(g, 4, {"Manufacturer", "ModelNumber", "SerialNumber", "ActiveFirmwareVersion", "BIOSVersion",
+                          "FirmwareStatus", "Capabilities", "UEFINICVersion", "PHYFirmwareVersion", "IPLFileName"});
+        printProps(child(g, "OEM"), 4, {"TalvorSerialNumber", "OEMSerialNumber"});
+        for (u32 f : groups(g)) {
+            std::string fn = label(f, HM_KIND_GROUP);
+            if (fn.rfind("iSCSIPhysicalHBA", 0) == 0)
+                printFunction(f, 4, false);
+            else if (fn.rfind("NICPhysicalHBA", 0) == 0)
+                printFunction(f, 4, true);
+        }
+        u32 xd = child(g, "ExtFATData");
+        printf("    ExtFATData: %s modules, modes %s, %s logging\n", value(xd, "NumberOfModules").c_str(),
+               value(xd, "SupportedModes").c_str(), value(xd, "LoggingType").c_str());
+        for (u32 m : groups(xd)) {
+            printf("      %s %s (id %s):", label(m, HM_KIND_GROUP).c_str(), value(m, "ModuleString").c_str(),
+                   value(m, "ModuleId").c_str());
+            for (u32 mode : groups(m))
+                printf("  %s level %s ports %s", value(mode, "Mode").c_str(), value(mode, "TraceLevel").c_str(),
+                       value(mode, "PortMask").c_str());
+            printf("\n");
+        }
+    }
+
+    printf("\n=== a client's reads (each one asks the adapter)\n");
+    const char *reads[][2] = {
+        {"", "FirmwareVersionOnFlash"}, {"", "KalderstoneOnDieTemperature"}, {"", "OneView"},
+        {"", "FFVName"},                {"", "ControllerStatus"},            {"ProfileManagement", "RebootRequired"},
+        {"FATData", "FATDataValid"},    {"NICCIM", "PortControllerName"},
+    };
+    for (u32 ks : controllers) {
+        printf("%s\n", label(ks, HM_KIND_GROUP).c_str());
+        for (const auto &r : reads) {
+            u32 g = r[0][0] != '\0' ? child(ks, r[0]) : ks;
+            printf("  %-30s %s\n", r[1], value(g, r[1]).c_str());
+        }
+        u32 nic0 = child(ks, "NICPhysicalHBA0");
+        u32 boot = child(nic0, "NetworkBootConfiguration");
+        printf("  %-30s %s / %s (available %s)\n", "NetworkBoot", value(boot, "NetworkBootMethod").c_str(),
+               value(boot, "NetworkBootState").c_str(), value(boot, "AvailableNetworkBootMethods").c_str());
+    }
+
+    // A setting written back to the adapter and read again.
+    u32 veskarn = controllers.size() > 1 ? controllers[1] : 0;
+    u32 ffv = 0;
+    if (ORSA_get_node_tag(veskarn, "FFVName", &ffv, HM_KIND_PROPERTY) == 0) {
+        char name[HM_VALUE_SIZE] = "DemoRack7";
+        rc = ORSA_set_property_val(veskarn, ffv, name, sizeof name);
+        printf("\nset %s FFVName = DemoRack7 -> %u; reads back %s\n", label(veskarn, HM_KIND_GROUP).c_str(), rc,
+               value(veskarn, "FFVName").c_str());
+    }
+
+    ORSA_exit();
+    chardev::install(nullptr);
+    return 0;
+}

@@ -1,0 +1,60 @@
+/*
+ * orsa_handler_util.h - small helpers the backend's fillers and property
+ * handlers share: reading little-endian fields of an adapter reply, and
+ * storing a property's new value and answering it to the caller.
+ */
+#ifndef DRELMO_BACKEND_ORSA_HANDLER_UTIL_H
+#define DRELMO_BACKEND_ORSA_HANDLER_UTIL_H
+
+#include "backend/orsa_propertyutil.h"
+#include "tree/hm_engine.h"
+#include "tree/hm_status.h"
+#include "tree/hm_types.h"
+
+/* Little-endian fields of an adapter reply, read byte by byte so that no
+ * alignment is assumed. */
+inline u16 orsa_rd16(const u8 *p)
+{
+    return (u16)(p[0] | (p[1] << 8));
+}
+
+inline u32 orsa_rd32(const u8 *p)
+{
+    return (u32)p[0] | ((u32)p[1] << 8) | ((u32)p[2] << 16) | ((u32)p[3] << 24);
+}
+
+/* Copies the property's stored value to value (when both are there) and
+ * returns rc. */
+inline u32 orsa_answer(HmNode *property, char *value, u32 rc)
+{
+    if (value != nullptr && property != nullptr && property->body != nullptr)
+        orsa_strlcpy(value, HM_PROPERTY(property)->value, HM_VALUE_SIZE);
+    return rc;
+}
+
+/* Answers "N/A" without storing it (when there is a value to answer). */
+inline void orsa_answer_na(char *value)
+{
+    if (value != nullptr)
+        orsa_strlcpy(value, "N/A", HM_VALUE_SIZE);
+}
+
+/* A handler refused inside a virtual function: answers "N/A" and returns
+ * ORSA_STATUS_VF_REFUSED as the last status. */
+inline u32 orsa_refuse_in_vf(char *value)
+{
+    orsa_answer_na(value);
+    return orsa_set_status(ORSA_STATUS_VF_REFUSED);
+}
+
+/* Stores text as the property's value and answers it; 1 when the property
+ * has no group to store it in or the store fails. */
+inline u32 orsa_store_and_answer(HmNode *property, char *value, const char *text)
+{
+    if (property == nullptr || property->parent == nullptr)
+        return 1;
+    u32 rc = set_prop_val(property->parent, property->name, "%s", text);
+    return orsa_answer(property, value, rc);
+}
+
+#endif

@@ -69,6 +69,7 @@ VMK_ReturnStatus tamsil_intAck(void* handlerData, vmk_IntrCookie cookie);
 void tamsil_eqClean(Adapter* adapter, tamsil_eqo* eqo, vmk_Bool arm);
 vmk_Bool tamsil_netPollCB(void* priv, vmk_uint32 budget);
 VMK_ReturnStatus tamsil_createUplinkNetPoll(Adapter* adapter, vmk_ServiceID service, vmk_uint32 index);
+void tamsil_netPollDisableFlushAndEnable(Adapter* adapter, vmk_uint32 index);
 void tamsil_ifEqDestroy(Adapter* adapter);
 
 // Device life cycle and interrupt resources.

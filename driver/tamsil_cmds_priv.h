@@ -83,10 +83,7 @@ uint32_t tamsil_cmdRun(tamsil_Cmd* c);
 void tamsil_cmdEnd(tamsil_Cmd* c);
 
 // ---------------------------------------------------------------------------
-// Services of other driver files that the channel calls. Until their files
-// exist, weak stand-ins (tamsil_cmds_ext.cpp) answer: the completion-queue
-// doorbell is written as the hardware defines it, the link report does
-// nothing, and the rest answers VMK_NOT_SUPPORTED.
+// Services of the bring-up and uplink files that the channel calls.
 // ---------------------------------------------------------------------------
 
 void tamsil_cqNotify(Adapter* adapter, vmk_uint16 cqId, vmk_Bool arm, vmk_uint32 popped);

@@ -524,6 +524,15 @@ VMK_ReturnStatus tamsil_createUplinkNetPoll(Adapter* a, vmk_ServiceID service, v
   return VMK_OK;
 }
 
+void tamsil_netPollDisableFlushAndEnable(Adapter* a, vmk_uint32 i) {
+  if (i >= TAMSIL_MAX_VECTORS) return;
+  NetPollInfo* np = &a->netpoll[i];
+  if (np->intr_cookie == VMK_INVALID_INTRCOOKIE || !np->created || np->netpoll == nullptr) return;
+  vmk_NetPollDisable(np->netpoll);
+  vmk_NetPollFlushRx(np->netpoll);
+  vmk_NetPollEnable(np->netpoll);
+}
+
 void tamsil_ifEqDestroy(Adapter* a) {
   for (vmk_uint32 i = TAMSIL_MAX_VECTORS; i-- > 0;) {
     tamsil_eqo* eqo = &a->eqo[i];

@@ -42,7 +42,7 @@ struct SchemaParamSpec {
     int32_t max;
 };
 
-// One static action descriptor: the spec it is filled from and the shared
+// One static action descriptor: the table row it is filled from and the shared
 // HmAction object itself (a global named like the descriptor).
 struct SchemaActionSpec {
     const char *descriptor_name;

@@ -7,7 +7,7 @@
 // libdrelmo.so), so the library under test is the one that ships.
 //
 // <sys/ioctl.h> is deliberately not included: its declaration of ioctl
-// carries an exception specification that this definition need not repeat.
+// carries a noexcept clause that this definition need not repeat.
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>

@@ -125,6 +125,8 @@ const StepFault kSteps[] = {
     {"TxqCreate", "", 0, false, fwop::kNic, fwop::kTxqCreate, "tamsil_txQueuesCreate() failed"},
     {"MccWorld", "vmk_WorldCreate", 1, false, 0, 0, "Failed to create mcc compl worker thread"},
     {"NetPoll", "vmk_NetPollCreate", 1, false, 0, 0, "Failed to create driver data for device"},
+    {"WriterLock", "vmk_SpinlockCreate", 5, false, 0, 0, "Failed to create writer lock for shared data area"},
+    {"UeMaskRead", "vmk_PCIReadConfig", 2, false, 0, 0, "Pci Cfg read error"},
     {"WorkerWorld", "vmk_WorldCreate", 3, false, 0, 0, "Failed to create worker thread"},
     {"DriverData", "vmk_DeviceSetAttachedDriverData", 1, false, 0, 0, "Unable to set attached driver data"},
 };

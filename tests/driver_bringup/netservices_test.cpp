@@ -37,6 +37,15 @@ TEST(NetServices, NetPollRunsWhileItAsksAndIsAccounted) {
   vmktest::netPollDrain();
   EXPECT_EQ(4, s.runs.load());
   EXPECT_EQ(4u, vmktest::netPollRuns(np));
+  // Disabled, an activation waits for the enable.
+  ASSERT_EQ(VMK_OK, vmk_NetPollDisable(np));
+  ASSERT_EQ(VMK_OK, vmk_NetPollActivate(np));
+  vmktest::netPollDrain();
+  EXPECT_EQ(4, s.runs.load());
+  ASSERT_EQ(VMK_OK, vmk_NetPollFlushRx(np));
+  ASSERT_EQ(VMK_OK, vmk_NetPollEnable(np));
+  vmktest::netPollDrain();
+  EXPECT_EQ(5, s.runs.load());
   ASSERT_EQ(VMK_OK, vmk_NetPollInterruptSet(np, 7));
   EXPECT_EQ(1, vmktest::netLive().netpollBindings);
   ASSERT_EQ(VMK_OK, vmk_NetPollDestroy(np));

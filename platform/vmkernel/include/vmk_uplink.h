@@ -35,6 +35,12 @@ VMK_ReturnStatus vmk_NetPollDestroy(vmk_NetPoll netpoll);
 // Schedules the poll (from interrupt context). The poll runs on the kernel's
 // NetPoll thread and again as long as it asks to.
 VMK_ReturnStatus vmk_NetPollActivate(vmk_NetPoll netpoll);
+// A disabled NetPoll is not run; activations while disabled run it once it
+// is enabled again.
+VMK_ReturnStatus vmk_NetPollDisable(vmk_NetPoll netpoll);
+VMK_ReturnStatus vmk_NetPollEnable(vmk_NetPoll netpoll);
+// Hands the receive packets the poll queued to the stack now.
+VMK_ReturnStatus vmk_NetPollFlushRx(vmk_NetPoll netpoll);
 // Binds the NetPoll to the interrupt vector of `cookie` / removes the binding.
 VMK_ReturnStatus vmk_NetPollInterruptSet(vmk_NetPoll netpoll, vmk_IntrCookie cookie);
 VMK_ReturnStatus vmk_NetPollInterruptUnSet(vmk_NetPoll netpoll);

@@ -15,6 +15,9 @@ struct vmk_NetPollInt {
   bool running = false;
   bool dead = false;
   bool bound = false;
+  bool disabled = false;
+  bool pendingWhileDisabled = false;
+  unsigned flushes = 0;
   vmk_IntrCookie cookie = VMK_INVALID_INTRCOOKIE;
   unsigned runs = 0;
 };
@@ -43,7 +46,15 @@ struct PollThread {
       vmk_NetPoll np = pollQueue.front();
       pollQueue.pop_front();
       np->queued = false;
-      if (np->dead) continue;
+      if (np->dead) {
+        pollCv.notify_all();
+        continue;
+      }
+      if (np->disabled) {
+        np->pendingWhileDisabled = true;
+        pollCv.notify_all();
+        continue;
+      }
       np->running = true;
       pollsRunning++;
       np->runs++;
@@ -122,6 +133,37 @@ VMK_ReturnStatus vmk_NetPollActivate(vmk_NetPoll netpoll) {
     pollThread.ensureStarted();
     pollCv.notify_all();
   }
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_NetPollDisable(vmk_NetPoll netpoll) {
+  if (netpoll == nullptr) return VMK_BAD_PARAM;
+  std::unique_lock<std::mutex> lk(pollLock);
+  netpoll->disabled = true;
+  // Returns once a running poll has finished.
+  if (std::this_thread::get_id() != pollThread.thread.get_id())
+    pollCv.wait(lk, [&] { return !netpoll->running; });
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_NetPollEnable(vmk_NetPoll netpoll) {
+  if (netpoll == nullptr) return VMK_BAD_PARAM;
+  std::lock_guard<std::mutex> g(pollLock);
+  netpoll->disabled = false;
+  if (netpoll->pendingWhileDisabled && !netpoll->queued && !netpoll->dead) {
+    netpoll->pendingWhileDisabled = false;
+    netpoll->queued = true;
+    pollQueue.push_back(netpoll);
+    pollThread.ensureStarted();
+    pollCv.notify_all();
+  }
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_NetPollFlushRx(vmk_NetPoll netpoll) {
+  if (netpoll == nullptr) return VMK_BAD_PARAM;
+  std::lock_guard<std::mutex> g(pollLock);
+  netpoll->flushes++;
   return VMK_OK;
 }
 

@@ -66,11 +66,10 @@ u32 orsa_extfat_fill(HmNode *xd, const u8 *caps, u32 size)
     set_prop_val(xd, "LogEntrySize", "%d", (int)orsa_rd32(caps + 4));
     set_prop_val(xd, "LoggingType", "%s", caps[8] == 0 ? "synchronous" : caps[8] == 1 ? "asynchronous" : "Unknown");
     set_prop_val(xd, "MaxLoggingFunctions", "%d", caps[9]);
-    set_prop_val(xd, "MaxLoggingPorts", "%d", caps[10]);
+    u32 rc = set_prop_val(xd, "MaxLoggingPorts", "%d", caps[10]);
     u32 modes = orsa_rd32(caps + 12);
     pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:supported_modes = %d\n", __func__, (int)modes);
     const char *supported = (modes & 3) == 3 ? "UART,RAM" : (modes & 1) ? "UART" : (modes & 2) ? "RAM" : "Unknown";
-    u32 rc = 0;
     rc |= set_prop_val(xd, "SupportedModes", "%s", supported);
     i32 modules = (i32)orsa_rd32(caps + 16);
     pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:num_modules = %d\n", __func__, (int)modules);

@@ -57,6 +57,28 @@ TEST_F(ExtFatTree, HeaderFieldsAndSupportedModes)
     EXPECT_EQ(module(0), nullptr);
 }
 
+TEST_F(ExtFatTree, HeaderResultIsThatOfTheLastThreeStores)
+{
+    // The header's result is made of the stores of MaxLoggingPorts,
+    // SupportedModes and NumberOfModules; the earlier ones only log.
+    struct Case {
+        const char *missing;
+        u32 result;
+    } cases[] = {
+        {"MaxLogEntries", 0}, {"LoggingType", 0}, {"MaxLoggingFunctions", 0},
+        {"MaxLoggingPorts", 1}, {"SupportedModes", 1}, {"NumberOfModules", 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.missing);
+        TearDown();
+        SetUp();
+        ASSERT_EQ(delete_node(internal_get_node(xd, c.missing, HM_KIND_PROPERTY)), 0u);
+        std::vector<uint8_t> img = extfat_image(3, 0, {});
+        EXPECT_EQ(orsa_extfat_fill(xd, img.data(), (u32)img.size()), c.result);
+        EXPECT_EQ(value(xd, "LogEntrySize"), "64");  // the other stores still happen
+    }
+}
+
 TEST_F(ExtFatTree, ModulesAndModesFromTheImage)
 {
     std::vector<uint8_t> img =

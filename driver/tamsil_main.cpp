@@ -306,8 +306,10 @@ VMK_ReturnStatus tamsil_getConfig(Adapter* a) {
   if (budget > TAMSIL_MAX_VECTORS) budget = TAMSIL_MAX_VECTORS;
 
   vmk_uint16 netqs = defaultNetQueues(a);
-  rssDecision(a, &netqs);
+  // NetQueues may give up rings to RSS, but take back what the RSS kinds
+  // leave over, up to the default count.
   const vmk_uint16 netqWanted = netqs;
+  rssDecision(a, &netqs);
 
   vmk_int32 avail = (vmk_int32)budget;
   vmk_uint16 gotNetq = tamsil_getQCount(a, &avail, netqs, 0, "NetQueue");

@@ -990,11 +990,11 @@ VMK_ReturnStatus tamsil_cmdPOST(Adapter* a) {
 }
 
 VMK_ReturnStatus tamsil_waitPivardReady(Adapter* a) {
+  // Thirty reads one second apart; the thirtieth sleep ends the wait.
   for (unsigned sleeps = 0;;) {
     if (dbRead32(a, 0x404) & (1u << 23)) return VMK_OK;
-    if (sleeps == 30) return VMK_TIMEOUT;
     vmk_WorldSleep(1000000);
-    sleeps++;
+    if (++sleeps == 30) return VMK_TIMEOUT;
   }
 }
 

@@ -1,6 +1,8 @@
 // The uplink's answers to the kernel: capability switches, coalescing,
 // wake-on-LAN, pause, cable type, and the shared data the kernel reads.
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "bringup_fixture.h"
 
@@ -64,6 +66,8 @@ TEST_F(UplinkTest, CapabilitySwitches) {
   EXPECT_EQ((a_->features & TAMSIL_FEAT_VXLAN_OFFLOAD) ? VMK_OK : VMK_FAILURE,
             reg->ops.uplinkCapEnable(reg->driverData, 25));
   // Operations of later parts answer "not supported".
+  EXPECT_EQ(VMK_NOT_SUPPORTED, reg->ops.uplinkTx(reg->driverData, nullptr));
+  EXPECT_EQ(VMK_NOT_SUPPORTED, reg->ops.uplinkStatsGet(reg->driverData, nullptr));
   EXPECT_EQ(VMK_NOT_SUPPORTED, reg->ops.uplinkStartIO(reg->driverData));
   EXPECT_EQ(VMK_NOT_SUPPORTED, reg->ops.uplinkQuiesceIO(reg->driverData));
   EXPECT_EQ(VMK_NOT_SUPPORTED, reg->ops.uplinkReset(reg->driverData));
@@ -184,5 +188,66 @@ TEST_F(UplinkTest, QueueRecordsAndRssNetPolls) {
   EXPECT_EQ("-" + std::to_string(M + nRss - 2), names.back());
   EXPECT_EQ((long)R, vmktest::netLive().netpolls);
 }
+
+/* ------------------------------------------------------------------------ */
+/* Capabilities registered at associate                                      */
+/* ------------------------------------------------------------------------ */
+
+struct CapCase {
+  const char* name;
+  adapter::Gen gen;
+  const char* options;
+  bool msix, wol, sriov, vxlan;   // what the adapter came up with
+};
+
+const CapCase kCaps[] = {
+    {"VeskarnVxlan", adapter::Gen::Veskarn, "", true, true, false, true},
+    {"VeskarnIntx", adapter::Gen::Veskarn, "msix=0", false, true, false, false},
+    {"VeskarnVfs", adapter::Gen::Veskarn, "max_vfs=4", true, true, true, false},
+    {"Ks3", adapter::Gen::KS3, "", true, true, false, false},
+};
+
+class CapOrderTest : public UplinkTest, public ::testing::WithParamInterface<CapCase> {};
+
+TEST_P(CapOrderTest, RegisteredInOrderWithTheirConditions) {
+  const CapCase& c = GetParam();
+  attachAndAssociate(c.gen, c.options);
+  ASSERT_EQ(c.msix, a_->msix_enabled != 0) << c.name;
+  ASSERT_EQ(c.wol, (a_->wol_cap & 0x80) != 0) << c.name;
+  ASSERT_EQ(c.sriov, a_->num_vfs != 0) << c.name;
+  ASSERT_EQ(c.vxlan, (a_->features & TAMSIL_FEAT_VXLAN_OFFLOAD) != 0) << c.name;
+  std::vector<uint32_t> want = {1, 3, 4, 9, 5, 10, 8, 7, 17};
+  if (c.msix) want.push_back(21);
+  want.insert(want.end(), {14, 15});
+  if (c.wol) want.push_back(19);
+  want.push_back(20);
+  if (c.sriov) want.push_back(24);
+  if (c.vxlan) want.push_back(25);
+  want.insert(want.end(), {12, 30});
+  EXPECT_EQ(want, vmktest::uplinkCapabilities(uplink_)) << c.name;
+  EXPECT_EQ(c.msix ? 0u : 1u,
+            logged("Skipping register of VMK_UPLINK_CAP_MULTI_QUEUE as device does not have msix enabled"))
+      << c.name;
+  // The operation tables of later parts are registered whole and answer
+  // "not supported" in every slot.
+  typedef VMK_ReturnStatus (*Slot)(vmk_AddrCookie, void*);
+  struct Table {
+    vmk_uint32 cap;
+    unsigned slots;
+  };
+  const Table tables[] = {{21, 12}, {14, 2}, {20, 3}};
+  for (const Table& t : tables) {
+    if (t.cap == 21 && !c.msix) continue;
+    auto* ops = static_cast<const Slot*>(vmktest::uplinkCapOps(uplink_, t.cap));
+    ASSERT_NE(nullptr, ops) << t.cap;
+    for (unsigned i = 0; i < t.slots; i++) {
+      ASSERT_NE(nullptr, ops[i]) << t.cap << " slot " << i;
+      EXPECT_EQ(VMK_NOT_SUPPORTED, ops[i](cookie_, nullptr)) << t.cap << " slot " << i;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, CapOrderTest, ::testing::ValuesIn(kCaps),
+                         [](const ::testing::TestParamInfo<CapCase>& i) { return std::string(i.param.name); });
 
 }  // namespace

@@ -163,6 +163,26 @@ TEST_P(AttachFaultTest, UndoesWhatWasDone) {
 INSTANTIATE_TEST_SUITE_P(EachStep, AttachFaultTest, ::testing::ValuesIn(kSteps),
                          [](const ::testing::TestParamInfo<StepFault>& i) { return std::string(i.param.name); });
 
+// Steps that yield no status of their own fail attach with the plain
+// failure status.
+TEST_F(BringupTest, AttachStepsWithoutAStatusFailPlainly) {
+  struct Row {
+    const char* service;
+    unsigned nth;
+  };
+  const Row rows[] = {{"vmk_BitVectorAlloc", 1}};
+  adapter::Adapter& card = newCard(adapter::Gen::KS3);
+  vmk_Device dev = plug(card);
+  const vmktest::Live before = vmktest::live();
+  for (const Row& r : rows) {
+    vmktest::failCall(r.service, r.nth, VMK_NO_MEMORY);
+    EXPECT_EQ(VMK_FAILURE, vmktest::attachDevice(dev)) << r.service;
+    vmktest::clearFailures();
+    EXPECT_EQ(nullptr, adapterOf(dev)) << r.service;
+    EXPECT_EQ(before.describe(), vmktest::live().describe()) << r.service;
+  }
+}
+
 TEST_F(BringupTest, DetachAfterDetachedStateCleansNothingTwice) {
   adapter::Adapter& card = newCard(adapter::Gen::Veskarn);
   vmk_Device dev = plug(card);

@@ -181,6 +181,11 @@ TEST_F(UplinkTest, QueueRecordsAndRssNetPolls) {
   EXPECT_EQ(2u, a_->uplink_qdata[M].type);
   EXPECT_EQ(0u, a_->uplink_qdata[M].supportedFeatures);
   EXPECT_EQ(0x2u, a_->uplink_qdata[M + 1].supportedFeatures);
+  // Every ring finds its record: receive ring i record i, transmit queue q
+  // record M + q.
+  for (vmk_uint32 i = 0; i < M; i++) EXPECT_EQ(&a_->uplink_qdata[i], a_->rxo[i].qdata) << i;
+  for (vmk_uint32 q = 0; q < a_->queue_info.maxTxQueues; q++)
+    EXPECT_EQ(&a_->uplink_qdata[M + q], a_->txo[q].qdata) << q;
   // DRSS rings, then the secondary RSS rings, are registered with the uplink.
   auto names = vmktest::uplinkNetPollNames(uplink_);
   EXPECT_EQ(nDrss + nRss - 1, names.size());

@@ -75,6 +75,60 @@ TEST_P(IntrFallbackTest, FallsBackInOrder) {
 INSTANTIATE_TEST_SUITE_P(Fallback, IntrFallbackTest, ::testing::ValuesIn(kIntr),
                          [](const ::testing::TestParamInfo<IntrCase>& i) { return std::string(i.param.name); });
 
+// The MSI-X vectors asked for are the NIC's event queues plus, on Veskarn
+// with the RDMA capability, the sibling module's share; never more than the
+// cookie table holds.
+struct SplitCase {
+  const char* name;
+  adapter::Gen gen;
+  const char* options;
+  uint32_t fwCaps;
+  uint32_t hostQueues;
+  uint16_t queues;          // the firmware's transmit, receive and event queues
+  uint16_t evtqsTotal;
+  vmk_uint32 nic, roce;
+};
+
+const SplitCase kSplit[] = {
+    {"VeskarnWithRdma", adapter::Gen::Veskarn, "", 0x20004, 16, 16, 32, 16, 16},
+    {"VeskarnWithoutRdmaCap", adapter::Gen::Veskarn, "", 0x20000, 16, 16, 32, 16, 0},
+    {"PivardIgnoresRdmaCap", adapter::Gen::Pivard, "", 0x20004, 16, 16, 32, 16, 0},
+    {"NoRdmaShareLeft", adapter::Gen::Veskarn, "", 0x20004, 16, 16, 16, 16, 0},
+    // The NIC budget alone fills the 32 cookies: the sibling gets none.
+    {"CookieTableFull", adapter::Gen::Veskarn, "RSS=24 DRSS=24", 0x20004, 64, 64, 64, 32, 0},
+};
+
+class VectorSplitTest : public BringupTest, public ::testing::WithParamInterface<SplitCase> {
+ protected:
+  std::string options() override { return GetParam().options; }
+};
+
+TEST_P(VectorSplitTest, NicAndRdmaShare) {
+  const SplitCase& c = GetParam();
+  vmktest::setHostQueueLimit(c.hostQueues);
+  adapter::AdapterConfig cfg;
+  cfg.fw.gen = c.gen;
+  cfg.fw.functions = 1;
+  cfg.fw.fw_caps = c.fwCaps;
+  cfg.fw.txqs = cfg.fw.rxqs = c.queues;
+  cfg.fw.evtqs = c.evtqsTotal;
+  cfg.msix_vectors = 64;
+  adapter::Adapter& card = newCard(cfg);
+  vmk_Device dev = plug(card);
+  ASSERT_EQ(VMK_OK, vmktest::attachDevice(dev)) << c.name;
+  Adapter* a = adapterOf(dev);
+  EXPECT_EQ(1, a->msix_enabled) << c.name;
+  EXPECT_EQ(c.nic, a->nic_vectors) << c.name;
+  EXPECT_EQ(c.roce, a->roce_vectors) << c.name;
+  EXPECT_EQ(c.nic, a->num_vectors) << c.name;
+  unsigned cookies = 0;
+  for (vmk_uint32 i = 0; i < TAMSIL_MAX_VECTORS; i++) cookies += a->intr_cookie[i] != VMK_INVALID_INTRCOOKIE;
+  EXPECT_EQ(c.nic + c.roce, cookies) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, VectorSplitTest, ::testing::ValuesIn(kSplit),
+                         [](const ::testing::TestParamInfo<SplitCase>& i) { return std::string(i.param.name); });
+
 TEST(EqDoorbell, EncodesIdsAsTheHardwareDefines) {
   // The doorbell layout, checked through the register the adapter sees.
   struct Row {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "bringup_fixture.h"
+#include "tamsil_cmds.h"
 
 namespace {
 
@@ -189,12 +190,15 @@ TEST_F(BringupTest, DetachAfterDetachedStateCleansNothingTwice) {
   ASSERT_EQ(VMK_OK, vmktest::attachDevice(dev));
   Adapter* a = adapterOf(dev);
   // Every clean-up step may meet state a failed reset already took down.
-  tamsil_clear(a);
-  tamsil_cleanupUplinkData(a);
-  tamsil_intrCleanup(a);
-  tamsil_clear(a);
-  tamsil_cleanupUplinkData(a);
-  tamsil_intrCleanup(a);
+  for (int pass = 0; pass < 2; pass++) {
+    tamsil_freeInterrupts(a);
+    tamsil_disableVFs(a);
+    tamsil_clear(a);
+    tamsil_vxlanClear(a, 1);
+    tamsil_cleanupUplinkData(a);
+    tamsil_intrCleanup(a);
+    tamsil_statsCleanup(a);
+  }
   EXPECT_EQ(VMK_OK, vmktest::detachDevice(dev));
   EXPECT_EQ(0u, card.engine().countLive());
 }

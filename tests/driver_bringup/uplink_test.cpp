@@ -88,7 +88,12 @@ TEST_F(UplinkTest, CoalescingSetsEveryVector) {
   const Row rows[] = {{0, 1, 0}, {1, 1, 0}, {2, 0, 2}, {96, 0, 96}, {500, 0, 128}};
   for (const Row& r : rows) {
     vmk_UplinkCoalesceParams p = {10, 20, r.txUsecs, 40};
+    const auto versionBefore = a_->shared_data.lockedCount;
     ASSERT_EQ(VMK_OK, ops->setParams(cookie_, &p));
+    // One write of the shared data: the first counter moves on by one and
+    // the second catches up with it.
+    EXPECT_EQ(versionBefore + 1, a_->shared_data.lockedCount) << r.txUsecs;
+    EXPECT_EQ(a_->shared_data.lockedCount, a_->shared_data.unlockedCount) << r.txUsecs;
     for (vmk_uint32 i = 0; i < a_->num_vectors; i++) {
       EXPECT_EQ(r.adaptive, a_->eq_delay[i].adaptive) << r.txUsecs << " vector " << i;
       EXPECT_EQ(r.fixed, a_->eq_delay[i].static_eqd) << r.txUsecs << " vector " << i;
@@ -146,6 +151,52 @@ TEST_F(UplinkTest, WakeOnLanAndPause) {
   EXPECT_EQ(1, got.autoneg);
   EXPECT_EQ(0, got.rxPauseEnabled);
   EXPECT_EQ(1, got.txPauseEnabled);
+}
+
+TEST_F(UplinkTest, LinkPublication) {
+  attachAndAssociate(adapter::Gen::Veskarn);
+  struct Row {
+    const char* name;
+    bool forceDown, fwUp, ioQuiesced, noReport, associated;
+    vmk_uint16 fwSpeed;
+    vmk_uint32 state, speed, duplex;
+    bool reported;   // else left pending for the worker or vector 0
+  };
+  const Row rows[] = {
+      {"Up", false, true, false, false, true, 10000, 1, 10000, 2, true},
+      {"UpWhileQuiesced", false, true, true, false, true, 10000, 0, 10000, 2, true},
+      {"FirmwareDown", false, false, false, false, true, 0, 0, 0, 1, true},
+      {"ForcedDown", true, true, false, false, true, 10000, 0, 0, 1, true},
+      {"NoReportAsked", false, true, false, true, true, 1000, 1, 1000, 2, false},
+      {"NoUplinkYet", false, true, false, false, false, 1000, 1, 1000, 2, false},
+  };
+  const vmk_Uplink uplink = a_->uplink;
+  for (const Row& r : rows) {
+    a_->link.link_up = r.fwUp;
+    a_->link.link_speed = r.fwSpeed;
+    if (r.ioQuiesced)
+      vmk_BitVectorAtomicSet(a_->flags, TAMSIL_FLAG_IO_QUIESCED);
+    else
+      vmk_BitVectorAtomicClear(a_->flags, TAMSIL_FLAG_IO_QUIESCED);
+    vmk_BitVectorAtomicClear(a_->flags, TAMSIL_FLAG_LINK_UPDATE);
+    a_->uplink = r.associated ? uplink : nullptr;
+    const unsigned reports = vmktest::uplinkLinkReports(uplink);
+    const auto version = a_->shared_data.lockedCount;
+    tamsil_updateUplinkLinkStatus(a_, r.forceDown, r.noReport);
+    a_->uplink = uplink;
+    EXPECT_EQ(r.state, a_->shared_data.link.state) << r.name;
+    EXPECT_EQ(r.speed, a_->shared_data.link.speed) << r.name;
+    EXPECT_EQ(r.duplex, a_->shared_data.link.duplex) << r.name;
+    EXPECT_EQ(r.state, a_->link.reported_link) << r.name;
+    EXPECT_EQ(r.speed, a_->link.reported_speed) << r.name;
+    EXPECT_EQ(version + 1, a_->shared_data.lockedCount) << r.name;
+    EXPECT_EQ(a_->shared_data.lockedCount, a_->shared_data.unlockedCount) << r.name;
+    EXPECT_EQ(r.reported ? reports + 1 : reports, vmktest::uplinkLinkReports(uplink)) << r.name;
+    EXPECT_EQ(!r.reported, vmk_BitVectorTest(a_->flags, TAMSIL_FLAG_LINK_UPDATE)) << r.name;
+    if (r.reported) { EXPECT_EQ(r.state, vmktest::uplinkLinkState(uplink).state) << r.name; }
+  }
+  vmk_BitVectorAtomicSet(a_->flags, TAMSIL_FLAG_IO_QUIESCED);
+  vmk_BitVectorAtomicClear(a_->flags, TAMSIL_FLAG_LINK_UPDATE);
 }
 
 TEST(CableType, FollowsPhyTypeAndFlags) {

@@ -199,6 +199,33 @@ TEST_F(UplinkTest, LinkPublication) {
   vmk_BitVectorAtomicClear(a_->flags, TAMSIL_FLAG_LINK_UPDATE);
 }
 
+// A recovery re-initialisation rebuilds the uplink data over the NetPolls and
+// the writer lock it already has; only the interrupt cookies are refreshed.
+TEST_F(UplinkTest, RecoveryKeepsNetPollsAndWriterLock) {
+  attachAndAssociate(adapter::Gen::Veskarn);
+  const vmk_uint32 n = a_->num_vectors;
+  ASSERT_GT(n, 1u);
+  vmk_NetPoll before[TAMSIL_MAX_VECTORS];
+  for (vmk_uint32 i = 0; i < n; i++) before[i] = a_->netpoll[i].netpoll;
+  const vmk_Lock lock = a_->shared_data.lock;
+  const long netpolls = vmktest::netLive().netpolls;
+  vmk_IntrCookie saved[TAMSIL_MAX_VECTORS];
+  for (vmk_uint32 i = 0; i < n; i++) {
+    saved[i] = a_->intr_cookie[i];
+    a_->intr_cookie[i] = 1000 + i;
+  }
+  vmk_BitVectorAtomicSet(a_->flags, TAMSIL_FLAG_TPE_REINIT);
+  EXPECT_EQ(VMK_OK, tamsil_createUplinkData(a_));
+  vmk_BitVectorAtomicClear(a_->flags, TAMSIL_FLAG_TPE_REINIT);
+  EXPECT_EQ(lock, a_->shared_data.lock);
+  EXPECT_EQ(netpolls, vmktest::netLive().netpolls);
+  for (vmk_uint32 i = 0; i < n; i++) {
+    EXPECT_EQ(before[i], a_->netpoll[i].netpoll) << i;
+    EXPECT_EQ(1000 + i, a_->netpoll[i].intr_cookie) << i;
+    a_->intr_cookie[i] = saved[i];
+  }
+}
+
 TEST(CableType, FollowsPhyTypeAndFlags) {
   struct Row {
     vmk_uint16 type;

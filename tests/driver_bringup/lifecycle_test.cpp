@@ -113,8 +113,11 @@ const StepFault kSteps[] = {
     {"MapBar", "vmk_PCIMapIOResource", 1, false, 0, 0, "Failed to map Bar"},
     {"MapSecondBar", "vmk_PCIMapIOResource", 2, false, 0, 0, "Failed to map Bar"},
     {"MboxLock", "vmk_BinarySemaCreate", 1, false, 0, 0, "Failed to create mbox_lock semaphore"},
+    {"PmacLock", "vmk_BinarySemaCreate", 2, false, 0, 0, "Failed to create pmac_lock semaphore"},
     {"ResetLock", "vmk_BinarySemaCreate", 3, false, 0, 0, "Failed to create reset_lock semaphore"},
     {"MccLock", "vmk_SpinlockCreate", 1, false, 0, 0, "Failed to create mcc_lock spinlock"},
+    {"MccCqLock", "vmk_SpinlockCreate", 2, false, 0, 0, "Failed to create mcc_cq_lock spinlock, error"},
+    {"MccWaitLock", "vmk_SpinlockCreate", 3, false, 0, 0, "Failed to create mcc_compl_wait_lock spinlock"},
     {"WorkerLock", "vmk_SpinlockCreate", 4, false, 0, 0, "Failed to create mcc_compl_worker_lock spinlock"},
     {"FwInit", "", 0, false, adapter::kSubBare, adapter::kOpFwInit, "FW init failed"},
     {"FunctionReset", "", 0, false, fwop::kCommon, fwop::kFunctionReset, "Function Reset command to f/w failed"},
@@ -149,6 +152,10 @@ TEST_P(AttachFaultTest, UndoesWhatWasDone) {
   EXPECT_NE(VMK_OK, vmktest::attachDevice(dev)) << f.name;
   vmktest::clearFailures();
   if (f.message[0] != '\0') { EXPECT_GE(logged(f.message), 1u) << f.name; }
+  const std::string step(f.name);
+  if (step.find("Lock") != std::string::npos && step != "WriterLock") {
+    EXPECT_EQ(1u, logged("Failed to initialize control path for device")) << f.name;
+  }
   EXPECT_EQ(nullptr, adapterOf(dev));
   EXPECT_EQ(0u, card.engine().countLive()) << f.name;
   EXPECT_EQ(before.describe(), vmktest::live().describe()) << f.name;

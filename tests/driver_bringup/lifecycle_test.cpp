@@ -1,6 +1,8 @@
 // Attach, scan, associate, disassociate and detach of every generation, and a
 // failure at each attach step undoing exactly what was done before it.
 #include <algorithm>
+#include <array>
+#include <cstring>
 
 #include "bringup_fixture.h"
 #include "tamsil_cmds.h"
@@ -90,6 +92,45 @@ TEST_P(LifecycleTest, QuiesceAndStartBracketASleep) {
   EXPECT_EQ(VMK_OK, vmktest::quiesceDevice(dev));
   EXPECT_TRUE(vmk_BitVectorTest(a->flags, TAMSIL_FLAG_DEV_QUIESCED));
   EXPECT_EQ(1u, logged("Device being quiesced"));
+}
+
+// Quiesce arms wake-on-LAN with the adapter's MAC when it is enabled and
+// disarms it otherwise; start always disarms; a recovery leaves it alone.
+TEST_P(LifecycleTest, QuiesceArmsWakeOnLanStartDisarms) {
+  struct Row {
+    const char* name;
+    vmk_uint8 enabled;
+    bool recovering;
+    bool armed;   // after quiesce
+  };
+  const Row rows[] = {
+      {"Enabled", 1, false, true},
+      {"Disabled", 0, false, false},
+      {"EnabledDuringRecovery", 1, true, false},
+  };
+  adapter::Adapter& card = newCard(GetParam().gen);
+  vmk_Device dev = plug(card);
+  ASSERT_EQ(VMK_OK, vmktest::attachDevice(dev));
+  Adapter* a = adapterOf(dev);
+  const std::array<uint8_t, 6> none{};
+  std::array<uint8_t, 6> mac;
+  memcpy(mac.data(), a->uplink_reg.perm_mac, 6);
+  auto wolMac = [&] {
+    std::lock_guard<std::mutex> g(card.lock());
+    return card.engine().wolMac(0);
+  };
+  for (const Row& r : rows) {
+    ASSERT_EQ(VMK_OK, vmktest::startDevice(dev)) << r.name;
+    EXPECT_EQ(none, wolMac()) << r.name;
+    a->wol_enabled = r.enabled;
+    if (r.recovering) vmk_BitVectorAtomicSet(a->flags, TAMSIL_FLAG_TPE_REINIT);
+    EXPECT_EQ(VMK_OK, vmktest::quiesceDevice(dev)) << r.name;
+    vmk_BitVectorAtomicClear(a->flags, TAMSIL_FLAG_TPE_REINIT);
+    EXPECT_EQ(r.armed ? mac : none, wolMac()) << r.name;
+    if (r.armed) { EXPECT_EQ(0x108u, card.configWord(0, 0x44)) << r.name; }
+  }
+  ASSERT_EQ(VMK_OK, vmktest::startDevice(dev));
+  EXPECT_EQ(none, wolMac());
 }
 
 INSTANTIATE_TEST_SUITE_P(AllGenerations, LifecycleTest, ::testing::ValuesIn(kGens),
@@ -189,6 +230,21 @@ TEST_F(BringupTest, AttachStepsWithoutAStatusFailPlainly) {
     EXPECT_EQ(nullptr, adapterOf(dev)) << r.service;
     EXPECT_EQ(before.describe(), vmktest::live().describe()) << r.service;
   }
+}
+
+TEST_F(BringupTest, QuiesceGivesUpOnAHangingManagementRequest) {
+  adapter::Adapter& card = newCard(adapter::Gen::KS3);
+  vmk_Device dev = plug(card);
+  ASSERT_EQ(VMK_OK, vmktest::attachDevice(dev));
+  Adapter* a = adapterOf(dev);
+  vmk_AtomicWrite64(&a->mgmt_in_flight, 1);
+  const uint64_t t0 = vmktest::nowNs();
+  EXPECT_EQ(VMK_OK, vmktest::quiesceDevice(dev));
+  const uint64_t waitedMs = (vmktest::nowNs() - t0) / 1000000ull;
+  EXPECT_GE(waitedMs, 36000u);   // 36 one-second waits
+  EXPECT_TRUE(vmk_BitVectorTest(a->flags, TAMSIL_FLAG_DEV_QUIESCED));
+  EXPECT_EQ(1u, logged("Some Mgmt operations are still pending, mgmtRequestsInFlight != 0 (1)"));
+  vmk_AtomicWrite64(&a->mgmt_in_flight, 0);
 }
 
 TEST_F(BringupTest, DetachAfterDetachedStateCleansNothingTwice) {

@@ -310,6 +310,22 @@ TEST_F(BringupTest, ModuleParametersPerAdapter) {
   EXPECT_EQ(0, vmktest::netLive().enabledVfs);
 }
 
+// VF registration failing at scan is logged; the uplink device stays and
+// scan succeeds.
+TEST_F(BringupTest, ScanSucceedsWhenVfRegistrationFails) {
+  vmktest::unloadModule(cleanup_module);
+  ASSERT_EQ(0, vmktest::loadModule(init_module, "max_vfs=4"));
+  adapter::Adapter& card = newCard(adapter::Gen::Veskarn, 1);
+  vmk_Device dev = plug(card);
+  ASSERT_EQ(VMK_OK, vmktest::attachDevice(dev));
+  ASSERT_EQ(4u, adapterOf(dev)->num_vfs);
+  EXPECT_EQ(VMK_OK, vmktest::scanDevice(dev));
+  auto children = vmktest::childDevices(dev);
+  ASSERT_EQ(1u, children.size());
+  EXPECT_EQ(1u, logged("register_vfs failed status: 0x"));
+  EXPECT_EQ(VMK_OK, vmktest::removeDevice(children[0]));
+}
+
 TEST_F(BringupTest, NoVfsInMultiChannelMode) {
   vmktest::unloadModule(cleanup_module);
   ASSERT_EQ(0, vmktest::loadModule(init_module, "max_vfs=8"));

@@ -129,6 +129,45 @@ TEST_P(VectorSplitTest, NicAndRdmaShare) {
 INSTANTIATE_TEST_SUITE_P(Table, VectorSplitTest, ::testing::ValuesIn(kSplit),
                          [](const ::testing::TestParamInfo<SplitCase>& i) { return std::string(i.param.name); });
 
+// Handler registration (at start I/O): an MSI-X vector that cannot be
+// registered undoes the vectors before it and falls back to one INTx line.
+TEST_F(BringupTest, HandlerRegistrationFallsBackToIntx) {
+  struct Row {
+    const char* name;
+    const char* service;
+    unsigned nth;
+    const char* message;
+  };
+  const Row rows[] = {
+      {"ThirdVectorRefused", "vmk_IntrRegister", 3, "Failed to register MSIx Interrupt, status: 0xbad0001, vect 2"},
+      {"SecondBindingRefused", "vmk_NetPollInterruptSet", 2, "Failed to set netpoll vector"},
+  };
+  for (const Row& r : rows) {
+    adapter::Adapter& card = newCard(adapter::Gen::Veskarn, 1);
+    vmk_Device dev = plug(card);
+    ASSERT_EQ(VMK_OK, vmktest::attachDevice(dev)) << r.name;
+    Adapter* a = adapterOf(dev);
+    ASSERT_EQ(1, a->msix_enabled) << r.name;
+    ASSERT_GT(a->num_vectors, 2u) << r.name;
+    const long before = vmktest::live().intrRegistrations;
+    vmktest::failCall(r.service, r.nth);
+    EXPECT_EQ(VMK_OK, tamsil_registerInterrupts(a)) << r.name;
+    vmktest::clearFailures();
+    EXPECT_EQ(1u, logged(r.message)) << r.name;
+    EXPECT_EQ(0, a->msix_enabled) << r.name;
+    EXPECT_EQ(1, a->intr_registered) << r.name;
+    EXPECT_NE(VMK_INVALID_INTRCOOKIE, a->intr_cookie[0]) << r.name;
+    EXPECT_EQ(VMK_INVALID_INTRCOOKIE, a->intr_cookie[1]) << r.name;
+    EXPECT_EQ(before + 1, vmktest::live().intrRegistrations) << r.name;   // the INTx line only
+    EXPECT_EQ(1, a->netpoll[0].bound) << r.name;
+    for (vmk_uint32 i = 1; i < a->num_vectors; i++) EXPECT_EQ(0, a->netpoll[i].bound) << r.name << " " << i;
+    EXPECT_EQ(VMK_OK, tamsil_freeInterrupts(a)) << r.name;
+    EXPECT_EQ(before, vmktest::live().intrRegistrations) << r.name;
+    EXPECT_EQ(VMK_OK, vmktest::detachDevice(dev)) << r.name;
+    unplug(dev);
+  }
+}
+
 TEST(EqDoorbell, EncodesIdsAsTheHardwareDefines) {
   // The doorbell layout, checked through the register the adapter sees.
   struct Row {

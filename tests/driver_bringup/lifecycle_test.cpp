@@ -13,13 +13,14 @@ struct GenCase {
   adapter::Gen gen;
   vmk_uint32 asicBit;
   bool pcicfgMapped;   // Pivard maps only its doorbell BAR
+  int csrBar, dbBar, pcicfgBar;   // -1: not mapped
 };
 
 const GenCase kGens[] = {
-    {adapter::Gen::KS2, TAMSIL_ASIC_KS2, true},
-    {adapter::Gen::KS3, TAMSIL_ASIC_KS3, true},
-    {adapter::Gen::Pivard, TAMSIL_ASIC_PIVARD, false},
-    {adapter::Gen::Veskarn, TAMSIL_ASIC_VESKARN, true},
+    {adapter::Gen::KS2, TAMSIL_ASIC_KS2, true, 2, 4, 1},
+    {adapter::Gen::KS3, TAMSIL_ASIC_KS3, true, 2, 4, 0},
+    {adapter::Gen::Pivard, TAMSIL_ASIC_PIVARD, false, -1, 0, -1},
+    {adapter::Gen::Veskarn, TAMSIL_ASIC_VESKARN, true, 2, 4, 0},
 };
 
 class LifecycleTest : public BringupTest, public ::testing::WithParamInterface<GenCase> {};
@@ -34,6 +35,14 @@ TEST_P(LifecycleTest, AttachScanAssociateDisassociateDetachLeavesNothing) {
   EXPECT_EQ(gc.asicBit, a->asic_gen);
   EXPECT_EQ(gc.pcicfgMapped, a->pcicfg_va != nullptr);
   EXPECT_NE(nullptr, a->db_va);
+  EXPECT_EQ(gc.csrBar >= 0, a->csr_va != nullptr);
+  if (gc.csrBar >= 0) { EXPECT_EQ(gc.csrBar, a->csr_bar.bar); }
+  EXPECT_EQ(gc.dbBar, a->db_bar.bar);
+  if (gc.pcicfgBar >= 0) { EXPECT_EQ(gc.pcicfgBar, a->pcicfg_bar.bar); }
+  // Bus mastering is on.
+  vmk_uint32 command = 0;
+  ASSERT_EQ(VMK_OK, vmk_PCIReadConfig(tamsilDriver.module_id, a->pci_device, VMK_PCI_CONFIG_ACCESS_16, 4, &command));
+  EXPECT_EQ(0x4u, command & 0x4u);
   EXPECT_GE(a->num_vectors, 1u);
   EXPECT_TRUE(a->eqo[0].q.created);
   EXPECT_TRUE(a->mcc_q.created);

@@ -241,6 +241,33 @@ TEST_F(BringupTest, AttachStepsWithoutAStatusFailPlainly) {
   }
 }
 
+// A kernel that refuses the 64-bit DMA engine gets a 32-bit one: the adapter
+// runs without the 64-bit feature and every buffer lies below 4 GB.
+TEST_F(BringupTest, DmaEngineFallsBackTo32Bit) {
+  struct Row {
+    const char* name;
+    bool refuse64;
+  };
+  const Row rows[] = {{"Dma64", false}, {"Dma32", true}};
+  for (const Row& r : rows) {
+    adapter::Adapter& card = newCard(adapter::Gen::KS3, 1);
+    vmk_Device dev = plug(card);
+    if (r.refuse64) vmktest::failCall("vmk_DMAEngineCreate", 1);
+    ASSERT_EQ(VMK_OK, vmktest::attachDevice(dev)) << r.name;
+    vmktest::clearFailures();
+    Adapter* a = adapterOf(dev);
+    EXPECT_EQ(!r.refuse64, (a->features & TAMSIL_FEAT_DMA64) != 0) << r.name;
+    if (r.refuse64) {
+      const vmk_uint64 fourGb = 1ull << 32;
+      EXPECT_LE(a->mbox_bus_addr + TAMSIL_MBOX_SIZE, fourGb) << r.name;
+      EXPECT_LE(tamsil_dmaBusAddr(&a->eqo[0].q.mem) + TAMSIL_EQ_LEN * TAMSIL_EQE_SIZE, fourGb) << r.name;
+      EXPECT_LE(tamsil_dmaBusAddr(&a->mcc_q.mem) + 128u * TAMSIL_MCC_WRB_SIZE, fourGb) << r.name;
+    }
+    EXPECT_EQ(VMK_OK, vmktest::detachDevice(dev)) << r.name;
+    unplug(dev);
+  }
+}
+
 TEST_F(BringupTest, QuiesceGivesUpOnAHangingManagementRequest) {
   adapter::Adapter& card = newCard(adapter::Gen::KS3);
   vmk_Device dev = plug(card);

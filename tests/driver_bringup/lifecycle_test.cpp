@@ -52,6 +52,15 @@ TEST_P(LifecycleTest, AttachScanAssociateDisassociateDetachLeavesNothing) {
   EXPECT_EQ(1u, card.engine().countLive(adapter::ObjKind::MccQueue, 0));
   EXPECT_STREQ("11.2.1149.0", a->fw_version);
   EXPECT_EQ(1u, logged("Driver version:11.2.1149.0."));
+  EXPECT_EQ(1u, logged("has firmware ver 11.2.1149.0"));
+  // The driver-information names the uplink shows.
+  EXPECT_STREQ("tamsil", a->uplink_reg.driver_name);
+  EXPECT_STREQ("native", a->uplink_reg.module_type);
+  EXPECT_STREQ("11.2.1149.0", a->uplink_reg.driver_version);
+  EXPECT_STREQ("11.2.1149.0", a->uplink_reg.fw_version);
+  EXPECT_EQ(1, a->dev_data_valid);
+  EXPECT_EQ(1, a->pause_rx);
+  EXPECT_EQ(1, a->pause_tx);
 
   ASSERT_EQ(VMK_OK, vmktest::scanDevice(dev));
   auto children = vmktest::childDevices(dev);
@@ -265,6 +274,19 @@ TEST_F(BringupTest, DmaEngineFallsBackTo32Bit) {
     }
     EXPECT_EQ(VMK_OK, vmktest::detachDevice(dev)) << r.name;
     unplug(dev);
+  }
+}
+
+TEST(AsicRevision, LetterAndStepOrABlank) {
+  struct Row {
+    vmk_uint8 rev;
+    const char* name;
+  };
+  const Row rows[] = {{0, "A0"}, {1, "A1"}, {2, "A2"}, {3, " "},  {15, " "}, {16, "B0"},
+                      {34, "C2"}, {48, "D0"}, {50, "D2"}, {51, " "}, {64, " "}, {255, " "}};
+  for (const Row& r : rows) {
+    char out[3];
+    EXPECT_STREQ(r.name, tamsil_asicRevName(r.rev, out)) << (int)r.rev;
   }
 }
 

@@ -226,6 +226,52 @@ TEST_F(UplinkTest, RecoveryKeepsNetPollsAndWriterLock) {
   }
 }
 
+// Supported link modes by PHY interface type and speed capabilities, with
+// the auto-negotiation entry when the port's speed code asks for it.
+TEST_F(BringupTest, SupportedLinkModes) {
+  struct Row {
+    const char* name;
+    adapter::Gen gen;
+    uint16_t phyIfType, caps, caps2, speedCode;
+    std::vector<vmk_uint32> speeds;   // 0: the auto-negotiation entry
+  };
+  const Row rows[] = {
+      {"Type10Auto", adapter::Gen::Veskarn, 10, 0x0C, 0x0C, 0, {1000, 10000, 0}},
+      {"Type1Fixed", adapter::Gen::Veskarn, 1, 0x04, 0x20, 2, {1000, 40000}},
+      {"Type6", adapter::Gen::KS3, 6, 0x0E, 0x00, 1, {1000, 10000, 100}},
+      {"Type7AutoCode5", adapter::Gen::Pivard, 7, 0x07, 0x00, 5, {1000, 100, 10, 0}},
+      {"Type12Code136", adapter::Gen::Veskarn, 12, 0x00, 0x1C, 136, {1000, 10000, 20000}},
+      {"Type0Unconditional", adapter::Gen::Veskarn, 0, 0x00, 0x00, 14, {1000, 10000}},
+      {"Type4AutoCode15", adapter::Gen::Veskarn, 4, 0x0C, 0x00, 15, {1000, 10000, 0}},
+      {"Ks2KeepsNone", adapter::Gen::KS2, 10, 0x0C, 0x0C, 0, {}},
+  };
+  for (const Row& r : rows) {
+    adapter::AdapterConfig cfg;
+    cfg.fw.gen = r.gen;
+    cfg.fw.functions = 1;
+    cfg.fw.phy_if_type = (uint8_t)r.phyIfType;
+    cfg.fw.speed_caps = r.caps;
+    cfg.fw.speed_caps2 = r.caps2;
+    adapter::Adapter& card = newCard(cfg);
+    {
+      std::lock_guard<std::mutex> g(card.lock());
+      card.engine().port(card.engine().portOfFunction(0)).port_speed_code = r.speedCode;
+    }
+    vmk_Device dev = plug(card);
+    ASSERT_EQ(VMK_OK, vmktest::attachDevice(dev)) << r.name;
+    Adapter* a = adapterOf(dev);
+    std::vector<vmk_uint32> got;
+    for (vmk_uint32 i = 0; i < a->num_supported_modes; i++) {
+      got.push_back(a->supported_modes[i].speed);
+      EXPECT_EQ(a->supported_modes[i].speed ? 2u : 0xFFFFFFFFu, a->supported_modes[i].duplex) << r.name << " " << i;
+    }
+    EXPECT_EQ(r.speeds, got) << r.name;
+    EXPECT_EQ(a->num_supported_modes, a->shared_data.supportedModesArraySz) << r.name;
+    EXPECT_EQ(VMK_OK, vmktest::detachDevice(dev)) << r.name;
+    unplug(dev);
+  }
+}
+
 TEST(CableType, FollowsPhyTypeAndFlags) {
   struct Row {
     vmk_uint16 type;

@@ -168,6 +168,33 @@ TEST_F(BringupTest, HandlerRegistrationFallsBackToIntx) {
   }
 }
 
+// Interrupts are registered under the function's PCI name: "-rxq<i>" per
+// MSI-X vector, "-rxq" for the INTx line.
+TEST_P(IntrFallbackTest, HandlersNamedAfterTheFunction) {
+  const IntrCase& c = GetParam();
+  vmktest::unloadModule(cleanup_module);
+  ASSERT_EQ(0, vmktest::loadModule(init_module, c.options));
+  adapter::AdapterConfig cfg;
+  cfg.fw.gen = adapter::Gen::Veskarn;
+  cfg.msix_vectors = c.msixVectors;
+  adapter::Adapter& card = newCard(cfg);
+  vmk_Device dev = plug(card);
+  if (c.failAllocs) vmktest::failCall("vmk_PCIAllocIntrCookie", 1);
+  ASSERT_EQ(VMK_OK, vmktest::attachDevice(dev)) << c.name;
+  vmktest::clearFailures();
+  Adapter* a = adapterOf(dev);
+  ASSERT_EQ(VMK_OK, tamsil_registerInterrupts(a)) << c.name;
+  const std::string pci = a->pci_name;
+  if (a->msix_enabled) {
+    for (vmk_uint32 i = 0; i < a->num_vectors; i++)
+      EXPECT_EQ(pci + "-rxq" + std::to_string(i), vmktest::interruptName(a->intr_cookie[i])) << c.name;
+  } else {
+    EXPECT_EQ(pci + "-rxq", vmktest::interruptName(a->intr_cookie[0])) << c.name;
+  }
+  EXPECT_EQ(VMK_OK, tamsil_freeInterrupts(a));
+  EXPECT_EQ("", vmktest::interruptName(a->intr_cookie[0])) << c.name;
+}
+
 TEST(EqDoorbell, EncodesIdsAsTheHardwareDefines) {
   // The doorbell layout, checked through the register the adapter sees.
   struct Row {

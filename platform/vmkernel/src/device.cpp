@@ -985,6 +985,13 @@ void forgetDevice(vmk_Device device) {
   if (drv != nullptr && drv->ops.forgetDevice) drv->ops.forgetDevice(device);
 }
 
+std::string interruptName(vmk_IntrCookie cookie) {
+  std::lock_guard<std::mutex> g(intrLock);
+  auto it = intrs.find(cookie);
+  if (it == intrs.end() || !it->second.registered) return "";
+  return it->second.props.deviceName.string;
+}
+
 std::vector<vmk_Device> childDevices(vmk_Device parent) {
   std::lock_guard<std::mutex> g(devLock);
   std::vector<vmk_Device> out;

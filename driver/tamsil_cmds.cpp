@@ -28,13 +28,11 @@ uint32_t tamsil_speedFromCode(uint32_t code) {
   return code < 8 ? speeds[code] : 0;
 }
 
-static bool isPivard(const Adapter* a) { return (a->asic_gen & TAMSIL_ASIC_PIVARD) != 0; }
-
 static void setFwTimeout(Adapter* a) { __atomic_store_n(&a->fw_timeout, 1, __ATOMIC_RELEASE); }
 
 // A completion queue entry with flags but no valid bit: the ring is corrupt.
 [[noreturn]] static void complNotValid(Adapter* a, int line) {
-  if (isPivard(a)) {
+  if (tamsil_isGen(a, TAMSIL_ASIC_PIVARD)) {
     TAMSIL_CERR(a, "Generate Pivard firmware dump");
     tamsil_dbWrite32(a, TAMSIL_DB_PIV_PHYDEV_CTRL, TAMSIL_PIV_DUMP_REQUEST);
   }
@@ -170,7 +168,7 @@ uint32_t tamsil_mccNotifyWait(Adapter* a) {
   }
   TAMSIL_CERR(a, "MCC poll timed out!");
   setFwTimeout(a);
-  if (!isPivard(a)) tamsil_generateUE(a);
+  if (!tamsil_isGen(a, TAMSIL_ASIC_PIVARD)) tamsil_generateUE(a);
   return TAMSIL_CH_IO_ERROR;
 }
 
@@ -347,7 +345,7 @@ uint32_t tamsil_mccComplProcess(Adapter* a, MccCompletion* c, WrbContext** wakeL
 static void linkStateEvent(Adapter* a, const uint8_t* d) {
   uint8_t status = d[1];
   uint8_t code = d[3];
-  if (isPivard(a) && (status & 0x2) == 0) return;
+  if (tamsil_isGen(a, TAMSIL_ASIC_PIVARD) && (status & 0x2) == 0) return;
   a->link.link_down_reason = d[5];
   a->link.qos_link_speed = tamsil_get16(d, 6);
   if (status & 0x1)

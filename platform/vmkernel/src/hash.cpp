@@ -105,9 +105,8 @@ VMK_ReturnStatus vmk_HashKeyInsert(vmk_HashTable table, vmk_HashKey key, vmk_Has
   return VMK_OK;
 }
 
-VMK_ReturnStatus vmk_HashKeyFind(vmk_HashTable table, vmk_HashKey key, vmk_HashValue* value) {
-  VMK_FAULT_POINT("vmk_HashKeyFind");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+// Looks `key` up and hands its value back; `remove` also drops the entry.
+static VMK_ReturnStatus hashKeyTake(vmk_HashTable table, vmk_HashKey key, vmk_HashValue* value, bool remove) {
   if (table == nullptr) return VMK_INVALID_HANDLE;
   std::string k;
   if (!table->makeKey(key, &k)) return VMK_BAD_PARAM;
@@ -115,22 +114,23 @@ VMK_ReturnStatus vmk_HashKeyFind(vmk_HashTable table, vmk_HashKey key, vmk_HashV
   auto it = table->entries.find(k);
   if (it == table->entries.end()) return VMK_NOT_FOUND;
   if (value) *value = it->second.value;
+  if (remove) {
+    vmk_HeapFree(table->heap, it->second.mem);
+    table->entries.erase(it);
+  }
   return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_HashKeyFind(vmk_HashTable table, vmk_HashKey key, vmk_HashValue* value) {
+  VMK_FAULT_POINT("vmk_HashKeyFind");
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  return hashKeyTake(table, key, value, false);
 }
 
 VMK_ReturnStatus vmk_HashKeyDelete(vmk_HashTable table, vmk_HashKey key, vmk_HashValue* value) {
   VMK_FAULT_POINT("vmk_HashKeyDelete");
   if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
-  if (table == nullptr) return VMK_INVALID_HANDLE;
-  std::string k;
-  if (!table->makeKey(key, &k)) return VMK_BAD_PARAM;
-  std::lock_guard<std::mutex> g(table->lock);
-  auto it = table->entries.find(k);
-  if (it == table->entries.end()) return VMK_NOT_FOUND;
-  if (value) *value = it->second.value;
-  vmk_HeapFree(table->heap, it->second.mem);
-  table->entries.erase(it);
-  return VMK_OK;
+  return hashKeyTake(table, key, value, true);
 }
 
 VMK_ReturnStatus vmk_HashDeleteAll(vmk_HashTable table) {

@@ -9,14 +9,12 @@
 #include "tamsil_cmds_priv.h"
 
 using adapter::Gen;
-using cmdtest::Rig;
-using cmdtest::RigOptions;
+using cmdtest::GenRigTest;
+using cmdtest::genParamName;
+using cmdtest::kAllGens;
 
 namespace {
 
-const Gen kAllGens[] = {Gen::KS2, Gen::KS3, Gen::Pivard, Gen::Veskarn};
-
-std::string genParamName(const testing::TestParamInfo<Gen>& i) { return adapter::genName(i.param); }
 
 // Lets the clock run fast when a test leaves early, so that waiters still
 // sleeping on the stopped clock time out instead of holding their futures.
@@ -36,18 +34,9 @@ bool stepClockUntilReady(std::future<T>& f, uint64_t limitMs) {
   return f.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
 }
 
-class ChannelTest : public testing::TestWithParam<Gen> {
+class ChannelTest : public GenRigTest {
  protected:
-  void SetUp() override {
-    RigOptions o;
-    o.gen = GetParam();
-    rig = std::make_unique<Rig>(o);
-    ASSERT_TRUE(rig->up());
-    a = rig->a;
-  }
-  void TearDown() override { rig.reset(); }
-  std::unique_ptr<Rig> rig;
-  Adapter* a = nullptr;
+  void SetUp() override { bringUp(); }
 };
 
 INSTANTIATE_TEST_SUITE_P(Gens, ChannelTest, testing::ValuesIn(kAllGens), genParamName);

@@ -87,4 +87,30 @@ inline uint32_t rq32(const std::vector<uint8_t>& r, size_t p) {
 const char* genName(adapter::Gen g);
 uint32_t asicBit(adapter::Gen g);
 
+// The generations a per-generation suite runs on, and its test names.
+inline constexpr adapter::Gen kAllGens[] = {adapter::Gen::KS2, adapter::Gen::KS3, adapter::Gen::Pivard,
+                                            adapter::Gen::Veskarn};
+inline std::string genParamName(const testing::TestParamInfo<adapter::Gen>& i) { return adapter::genName(i.param); }
+
+// Fixture of the per-generation suites: a rig of the test's generation.
+class GenRigTest : public testing::TestWithParam<adapter::Gen> {
+ protected:
+  // Brings the rig up with `o` (of the test's generation); with
+  // `queryConfig` also reads the firmware configuration and the controller
+  // attributes, as attach does before it uses the adapter.
+  void bringUp(RigOptions o = {}, bool queryConfig = false) {
+    o.gen = GetParam();
+    rig = std::make_unique<Rig>(o);
+    ASSERT_TRUE(rig->up());
+    a = rig->a;
+    if (!queryConfig) return;
+    ASSERT_EQ(0u, tamsil_cmdQueryFwCfg(a));
+    ASSERT_EQ(0u, tamsil_cmdGetCntlAttributes(a));
+  }
+  void TearDown() override { rig.reset(); }
+
+  std::unique_ptr<Rig> rig;
+  Adapter* a = nullptr;
+};
+
 }  // namespace cmdtest

@@ -1,5 +1,6 @@
 // Test rig of the command layer: an emulated adapter plugged into the
-// kernel stand-in, an Adapter record prepared as attach would, and the
+// kernel stand-in, an Adapter record prepared as attach would (the module
+// tests' AdapterBed), and the
 // control path (mailbox, firmware init, event queue, MCC completion queue,
 // MCC queue) brought up with the driver's own builders.
 #pragma once
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "adapter.h"
+#include "../driver_module/adapter_bed.h"
 #include "tamsil.h"
 #include "tamsil_cmds.h"
 #include "vmk_testing.h"
@@ -67,11 +69,10 @@ class Rig {
   void freeRing(QueueInfo* q);
 
  private:
+  AdapterBed bed_;
   std::thread poller_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> polling_{false};
-  bool mapped_[6] = {};
-  bool module_loaded_ = false;
 };
 
 // Payload byte helpers over a raw request.

@@ -574,13 +574,17 @@ static uint32_t cmdTake(Adapter* a, tamsil_Cmd* c, uint8_t subsystem, uint8_t op
   return 0;
 }
 
-uint32_t tamsil_cmdBegin(Adapter* a, tamsil_Cmd* c, tamsil_Wait wait, uint8_t subsystem,
-                         uint8_t opcode, uint32_t len, uint32_t sgeLen, const char* label) {
+static void cmdInit(tamsil_Cmd* c, Adapter* a, tamsil_Wait wait, const char* label) {
   memset(c, 0, sizeof *c);
   c->adapter = a;
   c->wait = wait;
   c->label = label;
   c->timeout_ms = TAMSIL_MCC_WAIT_MS;
+}
+
+uint32_t tamsil_cmdBegin(Adapter* a, tamsil_Cmd* c, tamsil_Wait wait, uint8_t subsystem,
+                         uint8_t opcode, uint32_t len, uint32_t sgeLen, const char* label) {
+  cmdInit(c, a, wait, label);
   // Memory first: the MCC lock is a spinlock.
   if (sgeLen != 0) {
     if (tamsil_mpoolAllocMap(a, &c->sge, sgeLen) == nullptr) return TAMSIL_CH_NO_MEMORY;
@@ -592,11 +596,7 @@ uint32_t tamsil_cmdBegin(Adapter* a, tamsil_Cmd* c, tamsil_Wait wait, uint8_t su
 
 uint32_t tamsil_cmdBeginBuf(Adapter* a, tamsil_Cmd* c, tamsil_Wait wait, uint8_t subsystem,
                             uint8_t opcode, uint32_t len, DmaBuffer* buf, const char* label) {
-  memset(c, 0, sizeof *c);
-  c->adapter = a;
-  c->wait = wait;
-  c->label = label;
-  c->timeout_ms = TAMSIL_MCC_WAIT_MS;
+  cmdInit(c, a, wait, label);
   c->buf = buf;
   return cmdTake(a, c, subsystem, opcode, len);
 }

@@ -294,6 +294,7 @@ struct tamsil_txo {
   vmk_uint32 tx_tso_less_than_min_mss;
   vmk_uint32 idx;
   vmk_uint32 db_offset;
+  qData* qdata;           // the uplink's record of this transmit queue
 };
 
 // The kernel's per-queue shared data of one uplink queue.

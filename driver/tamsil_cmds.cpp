@@ -28,13 +28,11 @@ uint32_t tamsil_speedFromCode(uint32_t code) {
   return code < 8 ? speeds[code] : 0;
 }
 
-static bool isPivard(const Adapter* a) { return (a->asic_gen & TAMSIL_ASIC_PIVARD) != 0; }
-
 static void setFwTimeout(Adapter* a) { __atomic_store_n(&a->fw_timeout, 1, __ATOMIC_RELEASE); }
 
 // A completion queue entry with flags but no valid bit: the ring is corrupt.
 [[noreturn]] static void complNotValid(Adapter* a, int line) {
-  if (isPivard(a)) {
+  if (tamsil_isGen(a, TAMSIL_ASIC_PIVARD)) {
     TAMSIL_CERR(a, "Generate Pivard firmware dump");
     tamsil_dbWrite32(a, TAMSIL_DB_PIV_PHYDEV_CTRL, TAMSIL_PIV_DUMP_REQUEST);
   }
@@ -170,7 +168,7 @@ uint32_t tamsil_mccNotifyWait(Adapter* a) {
   }
   TAMSIL_CERR(a, "MCC poll timed out!");
   setFwTimeout(a);
-  if (!isPivard(a)) tamsil_generateUE(a);
+  if (!tamsil_isGen(a, TAMSIL_ASIC_PIVARD)) tamsil_generateUE(a);
   return TAMSIL_CH_IO_ERROR;
 }
 
@@ -347,7 +345,7 @@ uint32_t tamsil_mccComplProcess(Adapter* a, MccCompletion* c, WrbContext** wakeL
 static void linkStateEvent(Adapter* a, const uint8_t* d) {
   uint8_t status = d[1];
   uint8_t code = d[3];
-  if (isPivard(a) && (status & 0x2) == 0) return;
+  if (tamsil_isGen(a, TAMSIL_ASIC_PIVARD) && (status & 0x2) == 0) return;
   a->link.link_down_reason = d[5];
   a->link.qos_link_speed = tamsil_get16(d, 6);
   if (status & 0x1)
@@ -576,13 +574,17 @@ static uint32_t cmdTake(Adapter* a, tamsil_Cmd* c, uint8_t subsystem, uint8_t op
   return 0;
 }
 
-uint32_t tamsil_cmdBegin(Adapter* a, tamsil_Cmd* c, tamsil_Wait wait, uint8_t subsystem,
-                         uint8_t opcode, uint32_t len, uint32_t sgeLen, const char* label) {
+static void cmdInit(tamsil_Cmd* c, Adapter* a, tamsil_Wait wait, const char* label) {
   memset(c, 0, sizeof *c);
   c->adapter = a;
   c->wait = wait;
   c->label = label;
   c->timeout_ms = TAMSIL_MCC_WAIT_MS;
+}
+
+uint32_t tamsil_cmdBegin(Adapter* a, tamsil_Cmd* c, tamsil_Wait wait, uint8_t subsystem,
+                         uint8_t opcode, uint32_t len, uint32_t sgeLen, const char* label) {
+  cmdInit(c, a, wait, label);
   // Memory first: the MCC lock is a spinlock.
   if (sgeLen != 0) {
     if (tamsil_mpoolAllocMap(a, &c->sge, sgeLen) == nullptr) return TAMSIL_CH_NO_MEMORY;
@@ -594,11 +596,7 @@ uint32_t tamsil_cmdBegin(Adapter* a, tamsil_Cmd* c, tamsil_Wait wait, uint8_t su
 
 uint32_t tamsil_cmdBeginBuf(Adapter* a, tamsil_Cmd* c, tamsil_Wait wait, uint8_t subsystem,
                             uint8_t opcode, uint32_t len, DmaBuffer* buf, const char* label) {
-  memset(c, 0, sizeof *c);
-  c->adapter = a;
-  c->wait = wait;
-  c->label = label;
-  c->timeout_ms = TAMSIL_MCC_WAIT_MS;
+  cmdInit(c, a, wait, label);
   c->buf = buf;
   return cmdTake(a, c, subsystem, opcode, len);
 }

@@ -33,6 +33,10 @@ static inline uint32_t tamsil_get32(const void* base, uint32_t off) {
   return v;
 }
 
+// True when the adapter is of one of the generations in `gens`
+// (TAMSIL_ASIC_* bits).
+static inline bool tamsil_isGen(const Adapter* a, uint32_t gens) { return (a->asic_gen & gens) != 0; }
+
 // Card error: an unrecoverable error was seen or a command timed out.
 static inline bool tamsil_cardError(const Adapter* a) {
   return (__atomic_load_n(&a->hw_error, __ATOMIC_ACQUIRE) |
@@ -92,7 +96,7 @@ VMK_ReturnStatus tamsil_updateUplinkLinkStatus(Adapter* adapter, vmk_Bool forceD
 VMK_ReturnStatus tamsil_firmwareWaitReady(Adapter* adapter);
 VMK_ReturnStatus tamsil_testAndSetPivardReadyState(Adapter* adapter);
 
-// Receive-queue create payload, shared by the mailbox and MCC forms.
-void tamsil_rxqCreateFill(Adapter* a, tamsil_Cmd* c, QueueInfo* rxq, uint16_t cqId, uint16_t fragSize,
-                          uint32_t maxFrame, uint32_t ifId, uint32_t rss);
-void tamsil_rxqCreateDone(tamsil_Cmd* c, QueueInfo* rxq, uint8_t* rssId);
+// Receive-queue create on the carrier `wait` names, shared by the mailbox and
+// MCC forms.
+uint32_t tamsil_rxqCreate(Adapter* a, tamsil_Wait wait, QueueInfo* rxq, uint16_t cqId, uint16_t fragSize,
+                          uint32_t maxFrame, uint32_t ifId, uint32_t rss, uint8_t* rssId);

@@ -10,8 +10,6 @@
 
 namespace {
 
-bool isGen(const Adapter* a, uint32_t bits) { return (a->asic_gen & bits) != 0; }
-
 // One embedded MCC command whose only result is its status: `fill` lays the
 // payload.
 template <typename Fill>
@@ -206,7 +204,7 @@ uint32_t tamsil_cmdConfigRSS(Adapter* a, uint32_t ifId, uint16_t hashFlags, cons
   if (keyBytes > kRssKeyBytes || tableEntries > kRssTableMax) return VMK_BAD_PARAM;
   return mccSimple(a, TAMSIL_WAIT_SLEEP, TAMSIL_SUBSYS_NIC, TAMSIL_OPC_NIC_RSS_CONFIG, 196, "RssConfig",
                    [&](tamsil_Cmd& c) {
-                     if (isGen(a, TAMSIL_ASIC_PIVARD | TAMSIL_ASIC_VESKARN)) c.hdr->version = 1;
+                     if (tamsil_isGen(a, TAMSIL_ASIC_PIVARD | TAMSIL_ASIC_VESKARN)) c.hdr->version = 1;
                      tamsil_put32(c.p, 0, ifId);
                      tamsil_put16(c.p, 4, hashFlags);
                      tamsil_put16(c.p, 6, tableEntries == 0 ? 0xFFFF
@@ -250,7 +248,7 @@ uint32_t tamsil_cmdLinkStatusQuery(Adapter* a, uint8_t domain) {
       tamsil_cmdBegin(a, &c, TAMSIL_WAIT_POLL, TAMSIL_SUBSYS_COMMON, TAMSIL_OPC_LINK_STATUS_QUERY, 20, 0, nullptr);
   if (st != 0) return st;
   c.hdr->domain = domain;
-  if (!isGen(a, TAMSIL_ASIC_KS2)) c.hdr->version = 1;
+  if (!tamsil_isGen(a, TAMSIL_ASIC_KS2)) c.hdr->version = 1;
   st = tamsil_cmdRun(&c);
   if (st == 0) {
     uint32_t up = tamsil_get32(c.p, 8);
@@ -319,7 +317,7 @@ uint32_t tamsil_cmdQueryPortName(Adapter* a, char* name) {
 
 uint32_t tamsil_cmdSetLogicalLinkProperties(Adapter* a, bool follow, bool up, bool flag3, bool flag4, uint8_t domain,
                                             uint8_t version) {
-  if (isGen(a, TAMSIL_ASIC_KS2)) return 0;
+  if (tamsil_isGen(a, TAMSIL_ASIC_KS2)) return 0;
   return mccSimple(a, TAMSIL_WAIT_POLL, TAMSIL_SUBSYS_COMMON, TAMSIL_OPC_SET_LOGICAL_LINK, 20, nullptr,
                    [&](tamsil_Cmd& c) {
                      c.hdr->version = version;
@@ -604,38 +602,36 @@ uint32_t tamsil_cmdGetFatRegs(Adapter* a, uint32_t offset, uint32_t length, void
 }
 
 // ---------------------------------------------------------------------------
-// Receive queues over the MCC queue
+// Receive queues: one builder for the mailbox and the MCC queue
 // ---------------------------------------------------------------------------
 
-void tamsil_rxqCreateFill(Adapter* a, tamsil_Cmd* c, QueueInfo* rxq, uint16_t cqId, uint16_t fragSize,
-                          uint32_t maxFrame, uint32_t ifId, uint32_t rss) {
-  tamsil_put16(c->p, 0, cqId);
-  tamsil_put8(c->p, 2, fragSize == 0 ? 0xFF : static_cast<uint8_t>(31 - __builtin_clz(fragSize)));
-  tamsil_put8(c->p, 3, 2);
+uint32_t tamsil_rxqCreate(Adapter* a, tamsil_Wait wait, QueueInfo* rxq, uint16_t cqId, uint16_t fragSize,
+                          uint32_t maxFrame, uint32_t ifId, uint32_t rss, uint8_t* rssId) {
+  tamsil_Cmd c;
+  uint32_t st = tamsil_cmdBegin(a, &c, wait, TAMSIL_SUBSYS_NIC, TAMSIL_OPC_NIC_RXQ_CREATE, 48, 0, nullptr);
+  if (st != 0) return st;
+  tamsil_put16(c.p, 0, cqId);
+  tamsil_put8(c.p, 2, fragSize == 0 ? 0xFF : static_cast<uint8_t>(31 - __builtin_clz(fragSize)));
+  tamsil_put8(c.p, 3, 2);
   tamsil_PhysAddr pages[2];
   uint32_t n = tamsil_cmdPageAddrsPrepare(a, pages, 2, &rxq->mem);
-  memcpy(c->p + 4, pages, n * sizeof pages[0]);
-  tamsil_put32(c->p, 20, ifId);
-  tamsil_put16(c->p, 24, static_cast<uint16_t>(maxFrame));
-  tamsil_put32(c->p, 28, rss);
-}
-
-void tamsil_rxqCreateDone(tamsil_Cmd* c, QueueInfo* rxq, uint8_t* rssId) {
-  rxq->id = tamsil_get16(c->p, 0);
-  rxq->created = 1;
-  if (rssId != nullptr) *rssId = tamsil_get8(c->p, 2);
+  memcpy(c.p + 4, pages, n * sizeof pages[0]);
+  tamsil_put32(c.p, 20, ifId);
+  tamsil_put16(c.p, 24, static_cast<uint16_t>(maxFrame));
+  tamsil_put32(c.p, 28, rss);
+  st = tamsil_cmdRun(&c);
+  if (st == 0) {
+    rxq->id = tamsil_get16(c.p, 0);
+    rxq->created = 1;
+    if (rssId != nullptr) *rssId = tamsil_get8(c.p, 2);
+  }
+  tamsil_cmdEnd(&c);
+  return st;
 }
 
 uint32_t tamsil_cmdRxqCreateUseMcc(Adapter* a, QueueInfo* rxq, uint16_t cqId, uint16_t fragSize, uint32_t maxFrame,
                                    uint32_t ifId, uint32_t rss, uint8_t* rssId) {
-  tamsil_Cmd c;
-  uint32_t st = tamsil_cmdBegin(a, &c, TAMSIL_WAIT_POLL, TAMSIL_SUBSYS_NIC, TAMSIL_OPC_NIC_RXQ_CREATE, 48, 0, nullptr);
-  if (st != 0) return st;
-  tamsil_rxqCreateFill(a, &c, rxq, cqId, fragSize, maxFrame, ifId, rss);
-  st = tamsil_cmdRun(&c);
-  if (st == 0) tamsil_rxqCreateDone(&c, rxq, rssId);
-  tamsil_cmdEnd(&c);
-  return st;
+  return tamsil_rxqCreate(a, TAMSIL_WAIT_POLL, rxq, cqId, fragSize, maxFrame, ifId, rss, rssId);
 }
 
 uint32_t tamsil_cmdRxqDestroy(Adapter* a, QueueInfo* rxq) {
@@ -724,7 +720,7 @@ void tamsil_checkSFPs(Adapter* a) {
       "Unrecognized Optics state",
   };
   static const char* const kEffect[2] = {"Link is operational", "Link is non-operational"};
-  if (!isGen(a, TAMSIL_ASIC_PIVARD | TAMSIL_ASIC_VESKARN)) return;
+  if (!tamsil_isGen(a, TAMSIL_ASIC_PIVARD | TAMSIL_ASIC_VESKARN)) return;
   tamsil_cmdReadTransreceiverData(a);
   char port = 0;
   if (tamsil_cmdQueryPortName(a, &port) != 0) port = static_cast<char>('0' + a->port_num);

@@ -420,7 +420,7 @@ VMK_ReturnStatus tamsil_attachDevice(vmk_Device device) {
   a->flags = vmk_BitVectorAlloc(tamsilDriver.heap_id, TAMSIL_FLAG_BITS);
   if (a->flags == nullptr) {
     tamsil_mpoolFree(a, a->alloc_size);
-    return VMK_NO_MEMORY;
+    return VMK_FAILURE;
   }
   vmk_BitVectorAtomicSet(a->flags, TAMSIL_FLAG_IO_QUIESCED);
   vmk_BitVectorAtomicSet(a->flags, TAMSIL_FLAG_DEV_QUIESCED);

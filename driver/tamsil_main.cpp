@@ -306,8 +306,10 @@ VMK_ReturnStatus tamsil_getConfig(Adapter* a) {
   if (budget > TAMSIL_MAX_VECTORS) budget = TAMSIL_MAX_VECTORS;
 
   vmk_uint16 netqs = defaultNetQueues(a);
-  rssDecision(a, &netqs);
+  // NetQueues may give up rings to RSS, but take back what the RSS kinds
+  // leave over, up to the default count.
   const vmk_uint16 netqWanted = netqs;
+  rssDecision(a, &netqs);
 
   vmk_int32 avail = (vmk_int32)budget;
   vmk_uint16 gotNetq = tamsil_getQCount(a, &avail, netqs, 0, "NetQueue");
@@ -988,11 +990,11 @@ VMK_ReturnStatus tamsil_cmdPOST(Adapter* a) {
 }
 
 VMK_ReturnStatus tamsil_waitPivardReady(Adapter* a) {
+  // Thirty reads one second apart; the thirtieth sleep ends the wait.
   for (unsigned sleeps = 0;;) {
     if (dbRead32(a, 0x404) & (1u << 23)) return VMK_OK;
-    if (sleeps == 30) return VMK_TIMEOUT;
     vmk_WorldSleep(1000000);
-    sleeps++;
+    if (++sleeps == 30) return VMK_TIMEOUT;
   }
 }
 

@@ -357,6 +357,7 @@ VMK_ReturnStatus tamsil_createUplinkData(Adapter* a) {
     q->supportedFeatures = j == maxRx ? 0 : 0x2;
     q->dmaEngine = a->dma_engine;
     q->priority = 0;
+    if (j - maxRx < TAMSIL_MAX_VECTORS) a->txo[j - maxRx].qdata = q;
     TAMSIL_DBG(a, TAMSIL_DBG_UPLINK, TAMSIL_LOG_LEVEL_INFO2, "txQ=%d,flag=0x%x\n", (int)(j - maxRx),
                q->supportedFeatures);
   }

@@ -286,48 +286,37 @@ Outcome Engine::execute(const Request& rq) {
   return out;
 }
 
-Outcome Engine::fwInit(unsigned fn) {
-  Outcome out;
-  uint16_t k = key(kSubBare, kOpFwInit);
+bool Engine::bareFault(uint8_t op, Outcome* out) {
+  uint16_t k = key(kSubBare, op);
   ++seen_[k];
   Fault fcopy;
-  if (const Fault* f = takeFault(faults_, k, &fcopy)) {
-    out.card_error = f->card_error;
-    out.slot_gone = f->slot_gone;
-    out.late = f->late;
-    if (f->no_completion || f->card_error || f->slot_gone) {
-      out.deliver = false;
-      return out;
-    }
-    if (f->status != 0 || f->extended != 0) {
-      out.status = f->status;
-      out.ext_status = f->extended;
-      return out;
-    }
+  const Fault* f = takeFault(faults_, k, &fcopy);
+  if (f == nullptr) return false;
+  out->card_error = f->card_error;
+  out->slot_gone = f->slot_gone;
+  out->late = f->late;
+  if (f->no_completion || f->card_error || f->slot_gone) {
+    out->deliver = false;
+    return true;
   }
+  if (f->status != 0 || f->extended != 0) {
+    out->status = f->status;
+    out->ext_status = f->extended;
+    return true;
+  }
+  return false;
+}
+
+Outcome Engine::fwInit(unsigned fn) {
+  Outcome out;
+  if (bareFault(kOpFwInit, &out)) return out;
   fnState(fn).initialised = true;
   return out;
 }
 
 Outcome Engine::fwClean(unsigned fn) {
   Outcome out;
-  uint16_t k = key(kSubBare, kOpFwClean);
-  ++seen_[k];
-  Fault fcopy;
-  if (const Fault* f = takeFault(faults_, k, &fcopy)) {
-    out.card_error = f->card_error;
-    out.slot_gone = f->slot_gone;
-    out.late = f->late;
-    if (f->no_completion || f->card_error || f->slot_gone) {
-      out.deliver = false;
-      return out;
-    }
-    if (f->status != 0 || f->extended != 0) {
-      out.status = f->status;
-      out.ext_status = f->extended;
-      return out;
-    }
-  }
+  if (bareFault(kOpFwClean, &out)) return out;
   destroyFunctionObjects(fn);
   fnState(fn).initialised = false;
   return out;

@@ -395,6 +395,10 @@ class Engine {
   const FnState& fnState(unsigned fn) const;
 
  private:
+  // Counts a bare mailbox pattern and applies a fault armed for it; true when
+  // the fault decided the outcome.
+  bool bareFault(uint8_t op, Outcome* out);
+
   EngineConfig cfg_;
   std::map<uint16_t, Handler> handlers_;
   std::map<uint16_t, Fault> faults_;

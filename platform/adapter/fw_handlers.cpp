@@ -35,6 +35,12 @@ bool version(Cmd& c, std::initializer_list<uint8_t> ok) {
   return false;
 }
 
+// Answers "not supported" when this generation's firmware lacks the command.
+bool unsupported(Cmd& c, bool lacking) {
+  if (lacking) c.fail(kStatusNotSupported);
+  return lacking;
+}
+
 bool isKs(const Engine& fw) { return fw.gen() == Gen::KS2 || fw.gen() == Gen::KS3; }
 bool isPivard(const Engine& fw) { return fw.gen() == Gen::Pivard; }
 
@@ -111,20 +117,14 @@ void hQueryFwCfg(Engine& fw, Cmd& c) {
 
 // 1/61 function reset: everything the function created is destroyed.
 void hResetFunction(Engine& fw, Cmd& c) {
-  if (isPivard(fw)) {
-    c.fail(kStatusNotSupported);
-    return;
-  }
+  if (unsupported(c, isPivard(fw))) return;
   fw.destroyFunctionObjects(c.fn);
   c.respond(0);
 }
 
 // 1/103 check function capabilities.
 void hCheckFunctionCap(Engine& fw, Cmd& c) {
-  if (isPivard(fw)) {
-    c.fail(kStatusNotSupported);
-    return;
-  }
+  if (unsupported(c, isPivard(fw))) return;
   if (!need(c, 8)) return;
   uint32_t valid = c.r32(0), requested = c.r32(4);
   uint32_t have = 0x4 | (fw.gen() == Gen::KS3 ? 0x8 : 0);
@@ -214,10 +214,7 @@ void hGetFuncConfig(Engine& fw, Cmd& c) {
 
 // 1/164 profile configuration: port, PCIe and NIC descriptors.
 void hGetProfileConfig(Engine& fw, Cmd& c) {
-  if (fw.gen() == Gen::KS2) {
-    c.fail(kStatusNotSupported);      // old firmware: the driver falls back to 1/81
-    return;
-  }
+  if (unsupported(c, fw.gen() == Gen::KS2)) return;  // old firmware: the driver falls back to 1/81
   if (isPivard(fw) ? !version(c, {0}) : !version(c, {1})) return;
   if (!need(c, 2) || !domainOk(fw, c)) return;
   uint8_t type = c.r8(1);
@@ -334,10 +331,7 @@ void hWol(Engine& fw, Cmd& c) {
 
 // 1/89 host interrupts.
 void hIntrSet(Engine& fw, Cmd& c) {
-  if (isPivard(fw)) {
-    c.fail(kStatusNotSupported);
-    return;
-  }
+  if (unsupported(c, isPivard(fw))) return;
   if (!need(c, 1)) return;
   fw.fnState(c.fn).intr_enabled = c.r8(0) != 0;
   c.respond(0);
@@ -498,10 +492,7 @@ void hPmacMigrate(Engine& fw, Cmd& c) {
 
 // 1/145 interface queue filter add (Pivard).
 void hIfQueueFilterAdd(Engine& fw, Cmd& c) {
-  if (!isPivard(fw)) {
-    c.fail(kStatusNotSupported);
-    return;
-  }
+  if (unsupported(c, !isPivard(fw))) return;
   if (!need(c, 16) || !domainOk(fw, c)) return;
   FilterObj f{};
   f.fn = c.fn;
@@ -531,10 +522,7 @@ void hIfQueueFilterDel(Engine& fw, Cmd& c) {
 
 // 1/193 manage interface filters (VXLAN tunnels, Veskarn).
 void hManageIfaceFilters(Engine& fw, Cmd& c) {
-  if (fw.gen() != Gen::Veskarn) {
-    c.fail(kStatusNotSupported);
-    return;
-  }
+  if (unsupported(c, fw.gen() != Gen::Veskarn)) return;
   if (!need(c, 28)) return;
   uint8_t op = c.r8(0);
   Engine::FnState& s = fw.fnState(c.fn);
@@ -763,10 +751,7 @@ void mccCreate(Engine& fw, Cmd& c, bool extended) {
     }
     pages_at = 24;
   } else {
-    if (isPivard(fw)) {
-      c.fail(kStatusNotSupported);
-      return;
-    }
+    if (unsupported(c, isPivard(fw))) return;
     if (!need(c, 84)) return;
     uint32_t w = c.r32(4);
     q.ctx[0] = w;
@@ -976,10 +961,7 @@ void hQueryPortName(Engine& fw, Cmd& c) {
 
 // 1/80 logical link (versions 1 and 2; not on KS2).
 void hLogicalLink(Engine& fw, Cmd& c) {
-  if (fw.gen() == Gen::KS2) {
-    c.fail(kStatusNotSupported);
-    return;
-  }
+  if (unsupported(c, fw.gen() == Gen::KS2)) return;
   if (!version(c, {1, 2}) || !need(c, 4) || !domainOk(fw, c)) return;
   fw.fnState(c.fn).logical_link[c.domain] = c.r32(0);
   c.respond(0);
@@ -1076,20 +1058,14 @@ void hGetFwVer(Engine& fw, Cmd& c) {
 
 // 1/121 die temperature (not KS2).
 void hDieTemp(Engine& fw, Cmd& c) {
-  if (fw.gen() == Gen::KS2) {
-    c.fail(kStatusNotSupported);
-    return;
-  }
+  if (unsupported(c, fw.gen() == Gen::KS2)) return;
   c.respond(8);
   c.w8(4, fw.config().die_temperature);
 }
 
 // 1/191 UE recovery feature.
 void hUeRecovery(Engine& fw, Cmd& c) {
-  if (isPivard(fw)) {
-    c.fail(kStatusNotSupported);
-    return;
-  }
+  if (unsupported(c, isPivard(fw))) return;
   if (!need(c, 16) || c.r32(0) != 16 || c.r32(4) != 8) {
     c.fail(kStatusIllegalField);
     return;
@@ -1235,10 +1211,7 @@ void hGetStats(Engine& fw, Cmd& c) {
   statsBlock(fw, c);
 }
 void hGetPportStats(Engine& fw, Cmd& c) {
-  if (!isPivard(fw)) {
-    c.fail(kStatusNotSupported);
-    return;
-  }
+  if (unsupported(c, !isPivard(fw))) return;
   if (!need(c, 4) || c.r16(0) >= fw.ports() || c.r8(3) != 0) {
     c.fail(kStatusIllegalField);
     return;

@@ -25,7 +25,8 @@ const BudgetCase kBudget[] = {
     {"PivardDefaults", adapter::Gen::Pivard, "", 16, 16, 17, 32, 16, kCaps, 1, VMK_OK, 4, 4, 16, ""},
     {"Ks3DropsDrss", adapter::Gen::KS3, "", 16, 16, 17, 32, 16, kCaps, 1, VMK_OK, 4, 0, 12,
      "on KS3, RSS cannot be supported along  with DRSS. Disabling DRSS.!"},
-    {"Ks3DrssFirstDropsRss", adapter::Gen::KS3, "DRSS=2", 16, 16, 17, 32, 16, kCaps, 1, VMK_OK, 0, 2, 6,
+    // NetQueues gave up four rings to RSS and take back what is left, up to 8.
+    {"Ks3DrssFirstDropsRss", adapter::Gen::KS3, "DRSS=2", 16, 16, 17, 32, 16, kCaps, 1, VMK_OK, 0, 2, 10,
      "on KS3, RSS cannot be supported along  with DRSS. Disabling RSS.!"},
     {"MsixOff", adapter::Gen::Veskarn, "msix=0", 16, 16, 17, 32, 16, kCaps, 1, VMK_OK, 0, 0, 8,
      "RSS cannot be supported when msix is disabled."},
@@ -39,7 +40,9 @@ const BudgetCase kBudget[] = {
      "RSS cannot be supported as the host does not have minimum required CPUs."},
     {"FewFirmwareQueues", adapter::Gen::Veskarn, "", 16, 6, 17, 32, 16, kCaps, 1, VMK_OK, 0, 0, 6,
      "RSS cannot be supported as sufficient Firmware resources are not available"},
-    {"RssOneMeansFour", adapter::Gen::Veskarn, "RSS=1 DRSS=0", 16, 16, 17, 32, 16, kCaps, 1, VMK_OK, 4, 0, 8, ""},
+    {"RssOneMeansFour", adapter::Gen::Veskarn, "RSS=1 DRSS=0", 16, 16, 17, 32, 16, kCaps, 1, VMK_OK, 4, 0, 12, ""},
+    // A small budget: the NetQueues keep the four they were granted.
+    {"RssSmallBudget", adapter::Gen::Veskarn, "RSS=1 DRSS=0", 8, 16, 17, 32, 16, kCaps, 1, VMK_OK, 4, 0, 8, ""},
     {"RssReduced", adapter::Gen::Veskarn, "RSS=30", 16, 16, 17, 32, 16, kCaps, 1, VMK_OK, 12, 0, 16,
      "Reducing RSS Queues to 12 due to insufficient availability of resources"},
     {"NoFirmwareQueues", adapter::Gen::Veskarn, "", 16, 0, 17, 32, 16, kCaps, 1, VMK_FAILURE, 0, 0, 0,

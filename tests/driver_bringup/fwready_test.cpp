@@ -50,25 +50,37 @@ INSTANTIATE_TEST_SUITE_P(Post, PostTest, ::testing::ValuesIn(kPost),
 struct PivardCase {
   const char* name;
   uint32_t status;           // port status at attach
+  unsigned readsUntilReady;  // reads that see the ready bit clear first
   VMK_ReturnStatus expect;
 };
 
 const PivardCase kPivard[] = {
-    {"Ready", 0x00800000u, VMK_OK},
-    {"ResetNeededWithError", 0x81800000u, VMK_OK},   // the port reset clears it
-    {"ErrorOnly", 0x80800000u, VMK_FAILURE},
-    {"ResetNeededOnly", 0x01800000u, VMK_FAILURE},
-    {"NeverReady", 0x00000000u, VMK_TIMEOUT},
+    {"Ready", 0x00800000u, 0, VMK_OK},
+    {"ResetNeededWithError", 0x81800000u, 0, VMK_OK},   // the port reset clears it
+    {"ErrorOnly", 0x80800000u, 0, VMK_FAILURE},
+    {"ResetNeededOnly", 0x01800000u, 0, VMK_FAILURE},
+    {"NeverReady", 0x00000000u, 0, VMK_TIMEOUT},
+    // Thirty reads one second apart: ready on the last one still counts,
+    // and after the thirtieth sleep the wait gives up without a 31st read.
+    {"ReadyOnThirtiethRead", 0x00800000u, 29, VMK_OK},
+    {"NotReadyInThirtyReads", 0x00800000u, 30, VMK_TIMEOUT},
 };
 
 class PivardReadyTest : public BringupTest, public ::testing::WithParamInterface<PivardCase> {};
 
 TEST_P(PivardReadyTest, ReadyAndResetIfNeeded) {
   const PivardCase& c = GetParam();
-  adapter::Adapter& card = newCard(adapter::Gen::Pivard);
+  adapter::AdapterConfig cfg;
+  cfg.fw.gen = adapter::Gen::Pivard;
+  cfg.post_reads_until_ready = c.readsUntilReady;
+  adapter::Adapter& card = newCard(cfg);
   card.setPivardStatus(c.status);
   vmk_Device dev = plug(card);
+  const uint64_t t0 = vmktest::nowNs();
   EXPECT_EQ(c.expect, vmktest::attachDevice(dev)) << c.name;
+  const uint64_t waitedMs = (vmktest::nowNs() - t0) / 1000000ull;
+  if (c.expect == VMK_TIMEOUT) { EXPECT_GE(waitedMs, 30000u) << c.name; }  // 30 sleeps of 1 s
+  if (c.readsUntilReady > 0) { EXPECT_GE(waitedMs, 1000u * c.readsUntilReady) << c.name; }
   if (c.expect != VMK_OK) { EXPECT_GE(logged("Pivard Adapter in non recoverable error"), 1u); }
   if (std::string(c.name) == "ResetNeededWithError") { EXPECT_GE(card.counters(0).port_resets, 1u); }
   if (std::string(c.name) == "ErrorOnly") { EXPECT_EQ(0u, card.counters(0).port_resets); }

@@ -75,6 +75,126 @@ TEST_P(IntrFallbackTest, FallsBackInOrder) {
 INSTANTIATE_TEST_SUITE_P(Fallback, IntrFallbackTest, ::testing::ValuesIn(kIntr),
                          [](const ::testing::TestParamInfo<IntrCase>& i) { return std::string(i.param.name); });
 
+// The MSI-X vectors asked for are the NIC's event queues plus, on Veskarn
+// with the RDMA capability, the sibling module's share; never more than the
+// cookie table holds.
+struct SplitCase {
+  const char* name;
+  adapter::Gen gen;
+  const char* options;
+  uint32_t fwCaps;
+  uint32_t hostQueues;
+  uint16_t queues;          // the firmware's transmit, receive and event queues
+  uint16_t evtqsTotal;
+  vmk_uint32 nic, roce;
+};
+
+const SplitCase kSplit[] = {
+    {"VeskarnWithRdma", adapter::Gen::Veskarn, "", 0x20004, 16, 16, 32, 16, 16},
+    {"VeskarnWithoutRdmaCap", adapter::Gen::Veskarn, "", 0x20000, 16, 16, 32, 16, 0},
+    {"PivardIgnoresRdmaCap", adapter::Gen::Pivard, "", 0x20004, 16, 16, 32, 16, 0},
+    {"NoRdmaShareLeft", adapter::Gen::Veskarn, "", 0x20004, 16, 16, 16, 16, 0},
+    // The NIC budget alone fills the 32 cookies: the sibling gets none.
+    {"CookieTableFull", adapter::Gen::Veskarn, "RSS=24 DRSS=24", 0x20004, 64, 64, 64, 32, 0},
+};
+
+class VectorSplitTest : public BringupTest, public ::testing::WithParamInterface<SplitCase> {
+ protected:
+  std::string options() override { return GetParam().options; }
+};
+
+TEST_P(VectorSplitTest, NicAndRdmaShare) {
+  const SplitCase& c = GetParam();
+  vmktest::setHostQueueLimit(c.hostQueues);
+  adapter::AdapterConfig cfg;
+  cfg.fw.gen = c.gen;
+  cfg.fw.functions = 1;
+  cfg.fw.fw_caps = c.fwCaps;
+  cfg.fw.txqs = cfg.fw.rxqs = c.queues;
+  cfg.fw.evtqs = c.evtqsTotal;
+  cfg.msix_vectors = 64;
+  adapter::Adapter& card = newCard(cfg);
+  vmk_Device dev = plug(card);
+  ASSERT_EQ(VMK_OK, vmktest::attachDevice(dev)) << c.name;
+  Adapter* a = adapterOf(dev);
+  EXPECT_EQ(1, a->msix_enabled) << c.name;
+  EXPECT_EQ(c.nic, a->nic_vectors) << c.name;
+  EXPECT_EQ(c.roce, a->roce_vectors) << c.name;
+  EXPECT_EQ(c.nic, a->num_vectors) << c.name;
+  unsigned cookies = 0;
+  for (vmk_uint32 i = 0; i < TAMSIL_MAX_VECTORS; i++) cookies += a->intr_cookie[i] != VMK_INVALID_INTRCOOKIE;
+  EXPECT_EQ(c.nic + c.roce, cookies) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, VectorSplitTest, ::testing::ValuesIn(kSplit),
+                         [](const ::testing::TestParamInfo<SplitCase>& i) { return std::string(i.param.name); });
+
+// Handler registration (at start I/O): an MSI-X vector that cannot be
+// registered undoes the vectors before it and falls back to one INTx line.
+TEST_F(BringupTest, HandlerRegistrationFallsBackToIntx) {
+  struct Row {
+    const char* name;
+    const char* service;
+    unsigned nth;
+    const char* message;
+  };
+  const Row rows[] = {
+      {"ThirdVectorRefused", "vmk_IntrRegister", 3, "Failed to register MSIx Interrupt, status: 0xbad0001, vect 2"},
+      {"SecondBindingRefused", "vmk_NetPollInterruptSet", 2, "Failed to set netpoll vector"},
+  };
+  for (const Row& r : rows) {
+    adapter::Adapter& card = newCard(adapter::Gen::Veskarn, 1);
+    vmk_Device dev = plug(card);
+    ASSERT_EQ(VMK_OK, vmktest::attachDevice(dev)) << r.name;
+    Adapter* a = adapterOf(dev);
+    ASSERT_EQ(1, a->msix_enabled) << r.name;
+    ASSERT_GT(a->num_vectors, 2u) << r.name;
+    const long before = vmktest::live().intrRegistrations;
+    vmktest::failCall(r.service, r.nth);
+    EXPECT_EQ(VMK_OK, tamsil_registerInterrupts(a)) << r.name;
+    vmktest::clearFailures();
+    EXPECT_EQ(1u, logged(r.message)) << r.name;
+    EXPECT_EQ(0, a->msix_enabled) << r.name;
+    EXPECT_EQ(1, a->intr_registered) << r.name;
+    EXPECT_NE(VMK_INVALID_INTRCOOKIE, a->intr_cookie[0]) << r.name;
+    EXPECT_EQ(VMK_INVALID_INTRCOOKIE, a->intr_cookie[1]) << r.name;
+    EXPECT_EQ(before + 1, vmktest::live().intrRegistrations) << r.name;   // the INTx line only
+    EXPECT_EQ(1, a->netpoll[0].bound) << r.name;
+    for (vmk_uint32 i = 1; i < a->num_vectors; i++) EXPECT_EQ(0, a->netpoll[i].bound) << r.name << " " << i;
+    EXPECT_EQ(VMK_OK, tamsil_freeInterrupts(a)) << r.name;
+    EXPECT_EQ(before, vmktest::live().intrRegistrations) << r.name;
+    EXPECT_EQ(VMK_OK, vmktest::detachDevice(dev)) << r.name;
+    unplug(dev);
+  }
+}
+
+// Interrupts are registered under the function's PCI name: "-rxq<i>" per
+// MSI-X vector, "-rxq" for the INTx line.
+TEST_P(IntrFallbackTest, HandlersNamedAfterTheFunction) {
+  const IntrCase& c = GetParam();
+  vmktest::unloadModule(cleanup_module);
+  ASSERT_EQ(0, vmktest::loadModule(init_module, c.options));
+  adapter::AdapterConfig cfg;
+  cfg.fw.gen = adapter::Gen::Veskarn;
+  cfg.msix_vectors = c.msixVectors;
+  adapter::Adapter& card = newCard(cfg);
+  vmk_Device dev = plug(card);
+  if (c.failAllocs) vmktest::failCall("vmk_PCIAllocIntrCookie", 1);
+  ASSERT_EQ(VMK_OK, vmktest::attachDevice(dev)) << c.name;
+  vmktest::clearFailures();
+  Adapter* a = adapterOf(dev);
+  ASSERT_EQ(VMK_OK, tamsil_registerInterrupts(a)) << c.name;
+  const std::string pci = a->pci_name;
+  if (a->msix_enabled) {
+    for (vmk_uint32 i = 0; i < a->num_vectors; i++)
+      EXPECT_EQ(pci + "-rxq" + std::to_string(i), vmktest::interruptName(a->intr_cookie[i])) << c.name;
+  } else {
+    EXPECT_EQ(pci + "-rxq", vmktest::interruptName(a->intr_cookie[0])) << c.name;
+  }
+  EXPECT_EQ(VMK_OK, tamsil_freeInterrupts(a));
+  EXPECT_EQ("", vmktest::interruptName(a->intr_cookie[0])) << c.name;
+}
+
 TEST(EqDoorbell, EncodesIdsAsTheHardwareDefines) {
   // The doorbell layout, checked through the register the adapter sees.
   struct Row {

@@ -168,11 +168,13 @@ struct RunOpts {
   uint32_t outBase = 0x1000;
   uint32_t family = 0;
   uint32_t pf = 0;
+  uint32_t r9 = 0;  // r9 at the start; 0: the output base
 };
 
-// Runs `img` on `bus` with r9 = the output base; returns r0.
+// Runs `img` on `bus` with r9 = the output base (unless `o.r9` says other);
+// returns r0.
 inline uint32_t Exec(Image& img, FakeBus& bus, Output& out, RunOpts o = {}) {
-  img.w[9] = o.outBase;
+  img.w[9] = o.r9 ? o.r9 : o.outBase;
   tamsil_cdbcRun run{};
   run.image = img.w.data();
   run.words = img.words;

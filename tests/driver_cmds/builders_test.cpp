@@ -8,7 +8,10 @@
 #include "rig.h"
 
 using adapter::Gen;
+using cmdtest::GenRigTest;
 using cmdtest::Rig;
+using cmdtest::genParamName;
+using cmdtest::kAllGens;
 using cmdtest::RigOptions;
 using cmdtest::rq16;
 using cmdtest::rq32;
@@ -17,27 +20,15 @@ using Req = std::vector<uint8_t>;
 
 namespace {
 
-const Gen kAllGens[] = {Gen::KS2, Gen::KS3, Gen::Pivard, Gen::Veskarn};
-std::string genParamName(const testing::TestParamInfo<Gen>& i) { return adapter::genName(i.param); }
-
 bool isKs(Gen g) { return g == Gen::KS2 || g == Gen::KS3; }
 uint8_t hdrVersion(const Req& r) { return r.at(12); }
 uint8_t hdrDomain(const Req& r) { return r.at(3); }
 
 const uint8_t kMac[6] = {0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
 
-class BuilderTest : public testing::TestWithParam<Gen> {
+class BuilderTest : public GenRigTest {
  protected:
-  void SetUp() override {
-    RigOptions o;
-    o.gen = GetParam();
-    rig = std::make_unique<Rig>(o);
-    ASSERT_TRUE(rig->up());
-    a = rig->a;
-    ASSERT_EQ(0u, tamsil_cmdQueryFwCfg(a));
-    ASSERT_EQ(0u, tamsil_cmdGetCntlAttributes(a));
-  }
-  void TearDown() override { rig.reset(); }
+  void SetUp() override { bringUp({}, true); }
 
   // An interface of the function, for commands that name one.
   uint32_t makeInterface() {
@@ -46,8 +37,6 @@ class BuilderTest : public testing::TestWithParam<Gen> {
     return ifId;
   }
 
-  std::unique_ptr<Rig> rig;
-  Adapter* a = nullptr;
 };
 
 INSTANTIATE_TEST_SUITE_P(Gens, BuilderTest, testing::ValuesIn(kAllGens), genParamName);

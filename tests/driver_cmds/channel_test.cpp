@@ -9,14 +9,12 @@
 #include "tamsil_cmds_priv.h"
 
 using adapter::Gen;
-using cmdtest::Rig;
-using cmdtest::RigOptions;
+using cmdtest::GenRigTest;
+using cmdtest::genParamName;
+using cmdtest::kAllGens;
 
 namespace {
 
-const Gen kAllGens[] = {Gen::KS2, Gen::KS3, Gen::Pivard, Gen::Veskarn};
-
-std::string genParamName(const testing::TestParamInfo<Gen>& i) { return adapter::genName(i.param); }
 
 // Lets the clock run fast when a test leaves early, so that waiters still
 // sleeping on the stopped clock time out instead of holding their futures.
@@ -36,18 +34,21 @@ bool stepClockUntilReady(std::future<T>& f, uint64_t limitMs) {
   return f.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
 }
 
-class ChannelTest : public testing::TestWithParam<Gen> {
+class ChannelTest : public GenRigTest {
  protected:
-  void SetUp() override {
-    RigOptions o;
-    o.gen = GetParam();
-    rig = std::make_unique<Rig>(o);
-    ASSERT_TRUE(rig->up());
-    a = rig->a;
+  void SetUp() override { bringUp(); }
+  // GetFlowControl, a sleeping MCC command, on a thread of its own.
+  std::future<uint32_t> flowControlAsync() {
+    return std::async(std::launch::async, [this] {
+      uint32_t tx, rx;
+      return tamsil_cmdGetFlowControl(a, &tx, &rx);
+    });
   }
-  void TearDown() override { rig.reset(); }
-  std::unique_ptr<Rig> rig;
-  Adapter* a = nullptr;
+  // Waits (up to about 2 s of real time) until the firmware has seen a
+  // command (sub, op).
+  void waitSeen(uint8_t sub, uint8_t op) {
+    for (int i = 0; i < 2000 && rig->seen(sub, op) == 0; i++) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 };
 
 INSTANTIATE_TEST_SUITE_P(Gens, ChannelTest, testing::ValuesIn(kAllGens), genParamName);
@@ -351,13 +352,10 @@ TEST_P(ChannelTest, PolledWaitEndsOnItsOwnCompletion) {
   // The clock stands still (only busy delays move it): the sleeper stays
   // outstanding, and the polled wait could only end by its own completion.
   vmktest::setClockRate(0.0);
-  auto sleeper = std::async(std::launch::async, [this] {
-    uint32_t tx, rx;
-    return tamsil_cmdGetFlowControl(a, &tx, &rx);
-  });
+  auto sleeper = flowControlAsync();
   ClockRelease release;
   // Wait until the sleeping command is on the ring.
-  for (int i = 0; i < 2000 && rig->seen(1, 37) == 0; i++) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  waitSeen(1, 37);
   ASSERT_EQ(1u, rig->seen(1, 37));
   EXPECT_EQ(0u, tamsil_cmdSetQos(a, 500, 0));
   EXPECT_EQ(0, a->fw_timeout);
@@ -408,12 +406,9 @@ TEST_P(ChannelTest, LateCompletionFoundAtCheckpoint) {
   rig->pollerOn(false);
   vmktest::setClockRate(0.0);
   rig->setFault(1, 37, {.late = true});
-  auto waiter = std::async(std::launch::async, [this] {
-    uint32_t tx, rx;
-    return tamsil_cmdGetFlowControl(a, &tx, &rx);
-  });
+  auto waiter = flowControlAsync();
   ClockRelease release;
-  for (int i = 0; i < 2000 && rig->seen(1, 37) == 0; i++) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  waitSeen(1, 37);
   ASSERT_EQ(1u, rig->seen(1, 37));
   rig->card->releaseHeldCompletions(0);
   if (!stepClockUntilReady(waiter, 60000)) {
@@ -430,12 +425,9 @@ TEST_P(ChannelTest, LateCompletionFoundAtCheckpoint) {
 TEST_P(ChannelTest, CardErrorAtCheckpointEndsTheWait) {
   rig->setFault(1, 37, {.no_completion = true});
   vmktest::setClockRate(0.0);
-  auto waiter = std::async(std::launch::async, [this] {
-    uint32_t tx, rx;
-    return tamsil_cmdGetFlowControl(a, &tx, &rx);
-  });
+  auto waiter = flowControlAsync();
   ClockRelease release;
-  for (int i = 0; i < 2000 && rig->seen(1, 37) == 0; i++) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  waitSeen(1, 37);
   ASSERT_EQ(1u, rig->seen(1, 37));
   a->hw_error = 1;
   if (!stepClockUntilReady(waiter, 60000)) {

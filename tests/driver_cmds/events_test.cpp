@@ -7,13 +7,12 @@
 
 using adapter::AsyncEvent;
 using adapter::Gen;
-using cmdtest::Rig;
+using cmdtest::GenRigTest;
+using cmdtest::genParamName;
+using cmdtest::kAllGens;
 using cmdtest::RigOptions;
 
 namespace {
-
-const Gen kAllGens[] = {Gen::KS2, Gen::KS3, Gen::Pivard, Gen::Veskarn};
-std::string genParamName(const testing::TestParamInfo<Gen>& i) { return adapter::genName(i.param); }
 
 AsyncEvent rawEvent(uint8_t code, uint8_t type, std::initializer_list<uint8_t> data) {
   AsyncEvent e;
@@ -24,19 +23,13 @@ AsyncEvent rawEvent(uint8_t code, uint8_t type, std::initializer_list<uint8_t> d
   return e;
 }
 
-class EventTest : public testing::TestWithParam<Gen> {
+class EventTest : public GenRigTest {
  protected:
   void SetUp() override {
     RigOptions o;
-    o.gen = GetParam();
     o.poller = false;
-    rig = std::make_unique<Rig>(o);
-    ASSERT_TRUE(rig->up());
-    a = rig->a;
-    ASSERT_EQ(0u, tamsil_cmdQueryFwCfg(a));
-    ASSERT_EQ(0u, tamsil_cmdGetCntlAttributes(a));
+    bringUp(o, true);
   }
-  void TearDown() override { rig.reset(); }
   // Posts the event and drains it; false when the MCC queue does not take
   // events of that code.
   bool deliver(const AsyncEvent& e) {
@@ -44,8 +37,6 @@ class EventTest : public testing::TestWithParam<Gen> {
     EXPECT_EQ(1u, tamsil_processMcc(a));
     return true;
   }
-  std::unique_ptr<Rig> rig;
-  Adapter* a = nullptr;
 };
 
 INSTANTIATE_TEST_SUITE_P(Gens, EventTest, testing::ValuesIn(kAllGens), genParamName);

@@ -7,13 +7,11 @@
 #include "tamsil_cmds_priv.h"
 
 using adapter::Gen;
-using cmdtest::Rig;
-using cmdtest::RigOptions;
+using cmdtest::GenRigTest;
+using cmdtest::genParamName;
+using cmdtest::kAllGens;
 
 namespace {
-
-const Gen kAllGens[] = {Gen::KS2, Gen::KS3, Gen::Pivard, Gen::Veskarn};
-std::string genParamName(const testing::TestParamInfo<Gen>& i) { return adapter::genName(i.param); }
 
 // A request buffer: header, payload of `payload` bytes, then `slack` guard
 // bytes that must never change.
@@ -45,20 +43,13 @@ struct Request {
   }
 };
 
-class PassthroughTest : public testing::TestWithParam<Gen> {
+class PassthroughTest : public GenRigTest {
  protected:
   void SetUp() override {
-    RigOptions o;
-    o.gen = GetParam();
-    rig = std::make_unique<Rig>(o);
-    ASSERT_TRUE(rig->up());
-    a = rig->a;
+    ASSERT_NO_FATAL_FAILURE(bringUp());
     memcpy(a->uplink_reg.perm_mac, kPerm, 6);
   }
-  void TearDown() override { rig.reset(); }
   uint32_t send(Request& r) { return tamsil_cmdPassthrough(a, r.buf.data(), static_cast<uint32_t>(r.buf.size())); }
-  std::unique_ptr<Rig> rig;
-  Adapter* a = nullptr;
   static constexpr uint8_t kPerm[6] = {0x00, 0x90, 0xFA, 0xAA, 0xBB, 0xCC};
 };
 

@@ -40,87 +40,24 @@ bool Rig::up() {
   vmktest::reset();
   vmktest::setClockRate(opt.clock_rate);
   if (getenv("TAMSIL_TEST_LOG") != nullptr) vmktest::setLogEcho(true);
-  EXPECT_EQ(0, vmktest::loadModule(init_module));
-  module_loaded_ = true;
-
   adapter::AdapterConfig cfg;
   cfg.fw.gen = opt.gen;
   if (opt.card_config) opt.card_config(cfg);
   card = std::make_unique<adapter::Adapter>(cfg);
-  dev = vmktest::plugPciFunction(card->function(0));
-  if (dev == nullptr) {
-    ADD_FAILURE() << "plug";
+  if (!bed_.setUp(card->function(0))) {
+    ADD_FAILURE() << "adapter bed";
     return false;
   }
-
-  vmk_uint64 allocated = 0;
-  a = static_cast<Adapter*>(tamsil_mpoolAlloc(sizeof(Adapter), &allocated));
-  if (a == nullptr) {
-    ADD_FAILURE() << "adapter memory";
-    return false;
-  }
-  a->alloc_size = allocated;
-  a->device = dev;
-  vmk_AddrCookie rd;
-  EXPECT_EQ(VMK_OK, vmk_DeviceGetRegistrationData(dev, &rd));
-  a->pci_device = static_cast<vmk_PCIDevice>(rd.ptr);
-  vmk_PCIDeviceID id;
-  vmk_PCIDeviceAddr addr;
-  EXPECT_EQ(VMK_OK, vmk_PCIQueryDeviceID(a->pci_device, &id));
-  EXPECT_EQ(VMK_OK, vmk_PCIQueryDeviceAddr(a->pci_device, &addr));
-  a->pci_id.vendor_id = id.vendorID;
-  a->pci_id.device_id = id.deviceID;
-  a->pci_id.subsystem_vendor_id = id.subVendorID;
-  a->pci_id.subsystem_device_id = id.subDeviceID;
-  a->pci_addr.segment = addr.seg;
-  a->pci_addr.bus = addr.bus;
-  a->pci_addr.devfn = static_cast<vmk_uint8>((addr.dev & 0x1F) | (addr.fn << 5));
-  snprintf(a->pci_name, sizeof a->pci_name, "%04x:%03x:%02x.%x", addr.seg, addr.bus, addr.dev, addr.fn);
-  a->asic_gen = tamsil_asicGeneration(id.deviceID);
+  a = bed_.adapter;
+  dev = bed_.device;
   EXPECT_EQ(asicBit(opt.gen), a->asic_gen);
+  // The command layer runs with the device not quiesced and the default
+  // messages, whatever attach would set first.
+  vmk_BitVectorAtomicClear(a->flags, TAMSIL_FLAG_IO_QUIESCED);
+  vmk_BitVectorAtomicClear(a->flags, TAMSIL_FLAG_DEV_QUIESCED);
   a->debug_mask = TAMSIL_DEBUG_MASK_DEFAULT;
   a->die_temp_interval = 30;
   a->sfp_state = 0xFF;
-
-  struct BarMap {
-    void** va;
-    tamsil_barMap* rec;
-    int bar;
-  };
-  int csr = 2, db = 4, cfgbar = 0;
-  if (opt.gen == adapter::Gen::KS2) cfgbar = 1;
-  if (opt.gen == adapter::Gen::Pivard) csr = cfgbar = -1, db = 0;
-  const BarMap maps[] = {
-      {&a->csr_va, &a->csr_bar, csr}, {&a->db_va, &a->db_bar, db}, {&a->pcicfg_va, &a->pcicfg_bar, cfgbar}};
-  for (const BarMap& m : maps) {
-    m.rec->va = m.va;
-    m.rec->bar = static_cast<vmk_uint8>(m.bar < 0 ? 0 : m.bar);
-    if (m.bar < 0) continue;
-    vmk_VA va = 0;
-    if (vmk_PCIMapIOResource(tamsilDriver.module_id, a->pci_device, static_cast<vmk_uint8>(m.bar), nullptr, &va) !=
-        VMK_OK) {
-      ADD_FAILURE() << "map BAR " << m.bar;
-      return false;
-    }
-    *m.va = reinterpret_cast<void*>(va);
-    mapped_[m.bar] = true;
-  }
-
-  // Bus mastering, as attach enables it.
-  vmk_uint32 cmd = 0;
-  EXPECT_EQ(VMK_OK, vmk_PCIReadConfig(tamsilDriver.module_id, a->pci_device, VMK_PCI_CONFIG_ACCESS_16, 0x04, &cmd));
-  EXPECT_EQ(VMK_OK,
-            vmk_PCIWriteConfig(tamsilDriver.module_id, a->pci_device, VMK_PCI_CONFIG_ACCESS_16, 0x04, cmd | 0x4));
-
-  static const vmk_DMAConstraints kCons = {VMK_ADDRESS_MASK_64BIT, 0, 32, 0, 0, 0, 0};
-  vmk_DMAEngineProps dp;
-  memset(&dp, 0, sizeof dp);
-  vmk_NameInitialize(&dp.name, "tamsil");
-  dp.module = tamsilDriver.module_id;
-  dp.device = dev;
-  dp.constraints = &kCons;
-  EXPECT_EQ(VMK_OK, vmk_DMAEngineCreate(&dp, &a->dma_engine));
-  a->features |= TAMSIL_FEAT_DMA64;
 
   EXPECT_EQ(VMK_OK, vmk_BinarySemaCreate(&a->mbox_lock, tamsilDriver.module_id, "Mbox lock for tamsil"));
   vmk_Lock* spin[] = {&a->mcc_lock, &a->mcc_cq_lock, &a->mcc_compl_wait_lock, &a->mcc_compl_worker_lock};
@@ -136,7 +73,6 @@ bool Rig::up() {
     sp.rank = VMK_SPINLOCK_UNRANKED;
     EXPECT_EQ(VMK_OK, vmk_SpinlockCreate(&sp, spin[i]));
   }
-  a->flags = vmk_BitVectorAlloc(tamsilDriver.heap_id, TAMSIL_FLAG_BITS);
 
   if (tamsil_mpoolAllocMap(a, &a->mbox_mem, TAMSIL_MBOX_ALLOC_SIZE) == nullptr) {
     ADD_FAILURE() << "mailbox memory";
@@ -199,24 +135,16 @@ void Rig::down() {
     freeRing(&eq);
     tamsil_statsCleanup(a);
     if (a->mbox_mem.va != nullptr) tamsil_mpoolUnmapFree(a, &a->mbox_mem);
-    if (a->flags != nullptr) vmk_BitVectorFree(tamsilDriver.heap_id, a->flags);
     vmk_Lock* spin[] = {&a->mcc_lock, &a->mcc_cq_lock, &a->mcc_compl_wait_lock, &a->mcc_compl_worker_lock};
     for (vmk_Lock* l : spin)
       if (*l != VMK_LOCK_INVALID) vmk_SpinlockDestroy(*l);
     if (a->mbox_lock != VMK_SEMAPHORE_INVALID) vmk_SemaDestroy(&a->mbox_lock);
-    if (a->dma_engine != VMK_DMA_ENGINE_INVALID) vmk_DMAEngineDestroy(a->dma_engine);
-    for (unsigned bar = 0; bar < 6; bar++)
-      if (mapped_[bar]) vmk_PCIUnmapIOResource(tamsilDriver.module_id, a->pci_device, static_cast<vmk_uint8>(bar));
-    tamsil_mpoolFree(a, a->alloc_size);
     a = nullptr;
   }
-  if (dev != nullptr) {
-    vmktest::unplugPciFunction(dev);
-    dev = nullptr;
-  }
-  if (module_loaded_) {
-    vmktest::unloadModule(cleanup_module);
-    module_loaded_ = false;
+  dev = nullptr;
+  const bool loaded = bed_.loaded;
+  bed_.tearDown();
+  if (loaded) {
     vmktest::Live l = vmktest::live();
     EXPECT_TRUE(l.allZero()) << l.describe();
   }

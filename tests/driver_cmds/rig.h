@@ -1,5 +1,6 @@
 // Test rig of the command layer: an emulated adapter plugged into the
-// kernel stand-in, an Adapter record prepared as attach would, and the
+// kernel stand-in, an Adapter record prepared as attach would (the module
+// tests' AdapterBed), and the
 // control path (mailbox, firmware init, event queue, MCC completion queue,
 // MCC queue) brought up with the driver's own builders.
 #pragma once
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "adapter.h"
+#include "../driver_module/adapter_bed.h"
 #include "tamsil.h"
 #include "tamsil_cmds.h"
 #include "vmk_testing.h"
@@ -67,11 +69,10 @@ class Rig {
   void freeRing(QueueInfo* q);
 
  private:
+  AdapterBed bed_;
   std::thread poller_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> polling_{false};
-  bool mapped_[6] = {};
-  bool module_loaded_ = false;
 };
 
 // Payload byte helpers over a raw request.
@@ -86,5 +87,31 @@ inline uint32_t rq32(const std::vector<uint8_t>& r, size_t p) {
 
 const char* genName(adapter::Gen g);
 uint32_t asicBit(adapter::Gen g);
+
+// The generations a per-generation suite runs on, and its test names.
+inline constexpr adapter::Gen kAllGens[] = {adapter::Gen::KS2, adapter::Gen::KS3, adapter::Gen::Pivard,
+                                            adapter::Gen::Veskarn};
+inline std::string genParamName(const testing::TestParamInfo<adapter::Gen>& i) { return adapter::genName(i.param); }
+
+// Fixture of the per-generation suites: a rig of the test's generation.
+class GenRigTest : public testing::TestWithParam<adapter::Gen> {
+ protected:
+  // Brings the rig up with `o` (of the test's generation); with
+  // `queryConfig` also reads the firmware configuration and the controller
+  // attributes, as attach does before it uses the adapter.
+  void bringUp(RigOptions o = {}, bool queryConfig = false) {
+    o.gen = GetParam();
+    rig = std::make_unique<Rig>(o);
+    ASSERT_TRUE(rig->up());
+    a = rig->a;
+    if (!queryConfig) return;
+    ASSERT_EQ(0u, tamsil_cmdQueryFwCfg(a));
+    ASSERT_EQ(0u, tamsil_cmdGetCntlAttributes(a));
+  }
+  void TearDown() override { rig.reset(); }
+
+  std::unique_ptr<Rig> rig;
+  Adapter* a = nullptr;
+};
 
 }  // namespace cmdtest

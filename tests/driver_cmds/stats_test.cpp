@@ -7,13 +7,13 @@
 
 using adapter::Gen;
 using adapter::Stat;
+using cmdtest::GenRigTest;
 using cmdtest::Rig;
+using cmdtest::genParamName;
+using cmdtest::kAllGens;
 using cmdtest::RigOptions;
 
 namespace {
-
-const Gen kAllGens[] = {Gen::KS2, Gen::KS3, Gen::Pivard, Gen::Veskarn};
-std::string genParamName(const testing::TestParamInfo<Gen>& i) { return adapter::genName(i.param); }
 
 #define F(name) offsetof(tamsil_HwStats, name)
 const struct {
@@ -61,24 +61,15 @@ uint32_t field(const Adapter* a, size_t off) {
   return v;
 }
 
-class StatsTest : public testing::TestWithParam<Gen> {
+class StatsTest : public GenRigTest {
  protected:
   void SetUp() override {
-    RigOptions o;
-    o.gen = GetParam();
-    rig = std::make_unique<Rig>(o);
-    ASSERT_TRUE(rig->up());
-    a = rig->a;
-    ASSERT_EQ(0u, tamsil_cmdQueryFwCfg(a));
-    ASSERT_EQ(0u, tamsil_cmdGetCntlAttributes(a));
+    ASSERT_NO_FATAL_FAILURE(bringUp({}, true));
     ASSERT_EQ(0u, tamsil_statsInit(a));
   }
-  void TearDown() override { rig.reset(); }
   uint32_t refresh() {
     return GetParam() == Gen::Pivard ? tamsil_cmdGetPportStats(a) : tamsil_cmdGetStats(a);
   }
-  std::unique_ptr<Rig> rig;
-  Adapter* a = nullptr;
 };
 
 INSTANTIATE_TEST_SUITE_P(Gens, StatsTest, testing::ValuesIn(kAllGens), genParamName);

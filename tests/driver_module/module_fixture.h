@@ -6,22 +6,14 @@
 
 #include <string>
 
+#include "kernel_fixture.h"
 #include "tamsil.h"
 #include "vmk_testing.h"
 
-class KernelTest : public ::testing::Test {
+// The stand-in's own fixture (a clean kernel before, nothing alive after),
+// with the log look-up the module tests use.
+class KernelTest : public StandinTest {
  protected:
-  void SetUp() override {
-    // The kernel runs its own threads (interrupts, timers, worlds): death
-    // tests re-execute the binary instead of forking a threaded process.
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    vmktest::reset();
-    ASSERT_TRUE(vmktest::live().allZero()) << vmktest::live().describe();
-  }
-  void TearDown() override {
-    vmktest::clearFailures();
-    EXPECT_TRUE(vmktest::live().allZero()) << "left alive: " << vmktest::live().describe();
-  }
   // Lines whose text contains `needle`.
   static std::vector<vmktest::LogLine> linesWith(const std::string& needle) {
     std::vector<vmktest::LogLine> out;

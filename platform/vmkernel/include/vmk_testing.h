@@ -55,6 +55,8 @@ std::vector<vmk_Device> childDevices(vmk_Device parent);
 vmk_AddrCookie deviceRegistrationData(vmk_Device device);
 // Calls the remove operation of a registered child device.
 VMK_ReturnStatus removeDevice(vmk_Device device);
+// The name an interrupt was registered under; empty when not registered.
+std::string interruptName(vmk_IntrCookie cookie);
 // The host side of the bus, as the plugged functions see it.
 hostbus::Host* host();
 // Is a bus range currently mapped for DMA (for asserting device accesses)?

@@ -245,8 +245,7 @@ struct vmk_LogComponentInt {
 };
 
 VMK_ReturnStatus vmk_LogRegister(const vmk_LogProperties* props, vmk_LogComponent* log) {
-  VMK_FAULT_POINT("vmk_LogRegister");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_LogRegister");
   if (props == nullptr || log == nullptr || props->name.string[0] == '\0') return VMK_BAD_PARAM;
   auto* c = new vmk_LogComponentInt();
   c->name = props->name.string;
@@ -257,8 +256,7 @@ VMK_ReturnStatus vmk_LogRegister(const vmk_LogProperties* props, vmk_LogComponen
 }
 
 VMK_ReturnStatus vmk_LogUnregister(vmk_LogComponent log) {
-  VMK_FAULT_POINT("vmk_LogUnregister");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_LogUnregister");
   if (log == nullptr) return VMK_INVALID_HANDLE;
   delete log;
   counters.logComponents--;
@@ -266,8 +264,7 @@ VMK_ReturnStatus vmk_LogUnregister(vmk_LogComponent log) {
 }
 
 VMK_ReturnStatus vmk_LogSetCurrentLogLevel(vmk_LogComponent log, vmk_int32 level) {
-  VMK_FAULT_POINT("vmk_LogSetCurrentLogLevel");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_LogSetCurrentLogLevel");
   if (log == nullptr) return VMK_INVALID_HANDLE;
   log->level = level;
   return VMK_OK;

@@ -264,8 +264,7 @@ bool deviceKnownLocked(vmk_Device d) {
 /* ------------------------------------------------------------------------ */
 
 VMK_ReturnStatus vmk_DriverRegister(const vmk_DriverProps* props, vmk_Driver* driver) {
-  VMK_FAULT_POINT("vmk_DriverRegister");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_DriverRegister");
   if (props == nullptr || driver == nullptr || props->ops == nullptr) return VMK_BAD_PARAM;
   auto* d = new vmk_DriverInt();
   d->name = props->name.string;
@@ -280,8 +279,7 @@ VMK_ReturnStatus vmk_DriverRegister(const vmk_DriverProps* props, vmk_Driver* dr
 }
 
 VMK_ReturnStatus vmk_DriverUnregister(vmk_Driver driver) {
-  VMK_FAULT_POINT("vmk_DriverUnregister");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_DriverUnregister");
   std::vector<vmk_Device> attached;
   {
     std::lock_guard<std::mutex> g(devLock);
@@ -305,8 +303,7 @@ VMK_ReturnStatus vmk_DriverUnregister(vmk_Driver driver) {
 }
 
 VMK_ReturnStatus vmk_DeviceGetRegistrationData(vmk_Device device, vmk_AddrCookie* data) {
-  VMK_FAULT_POINT("vmk_DeviceGetRegistrationData");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_DeviceGetRegistrationData");
   if (device == nullptr || data == nullptr) return VMK_BAD_PARAM;
   std::lock_guard<std::mutex> g(devLock);
   if (device->pci) data->ptr = device->pci;
@@ -315,8 +312,7 @@ VMK_ReturnStatus vmk_DeviceGetRegistrationData(vmk_Device device, vmk_AddrCookie
 }
 
 VMK_ReturnStatus vmk_DeviceSetAttachedDriverData(vmk_Device device, vmk_AddrCookie data) {
-  VMK_FAULT_POINT("vmk_DeviceSetAttachedDriverData");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_DeviceSetAttachedDriverData");
   if (device == nullptr) return VMK_BAD_PARAM;
   std::lock_guard<std::mutex> g(devLock);
   device->driverData = data;
@@ -324,8 +320,7 @@ VMK_ReturnStatus vmk_DeviceSetAttachedDriverData(vmk_Device device, vmk_AddrCook
 }
 
 VMK_ReturnStatus vmk_DeviceGetAttachedDriverData(vmk_Device device, vmk_AddrCookie* data) {
-  VMK_FAULT_POINT("vmk_DeviceGetAttachedDriverData");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_DeviceGetAttachedDriverData");
   if (device == nullptr || data == nullptr) return VMK_BAD_PARAM;
   std::lock_guard<std::mutex> g(devLock);
   *data = device->driverData;
@@ -333,8 +328,7 @@ VMK_ReturnStatus vmk_DeviceGetAttachedDriverData(vmk_Device device, vmk_AddrCook
 }
 
 VMK_ReturnStatus vmk_DeviceRegister(const vmk_DeviceProps* props, vmk_Device parent, vmk_Device* newDevice) {
-  VMK_FAULT_POINT("vmk_DeviceRegister");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_DeviceRegister");
   if (props == nullptr || newDevice == nullptr || props->deviceID == nullptr) return VMK_BAD_PARAM;
   auto* d = new vmk_DeviceInt();
   d->parent = parent;
@@ -356,8 +350,7 @@ VMK_ReturnStatus vmk_DeviceRegister(const vmk_DeviceProps* props, vmk_Device par
 }
 
 VMK_ReturnStatus vmk_DeviceUnregister(vmk_Device device) {
-  VMK_FAULT_POINT("vmk_DeviceUnregister");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_DeviceUnregister");
   {
     std::lock_guard<std::mutex> g(devLock);
     if (!deviceKnownLocked(device) || device->pci != nullptr) return VMK_INVALID_HANDLE;
@@ -369,8 +362,7 @@ VMK_ReturnStatus vmk_DeviceUnregister(vmk_Device device) {
 }
 
 VMK_ReturnStatus vmk_BusTypeFind(const vmk_Name* name, vmk_BusType* busType) {
-  VMK_FAULT_POINT("vmk_BusTypeFind");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_BusTypeFind");
   if (name == nullptr || busType == nullptr) return VMK_BAD_PARAM;
   if (strcmp(name->string, "logical") != 0 && strcmp(name->string, "pci") != 0) return VMK_NOT_FOUND;
   auto* b = new vmk_BusTypeInt{name->string};
@@ -381,8 +373,7 @@ VMK_ReturnStatus vmk_BusTypeFind(const vmk_Name* name, vmk_BusType* busType) {
 }
 
 VMK_ReturnStatus vmk_BusTypeRelease(vmk_BusType busType) {
-  VMK_FAULT_POINT("vmk_BusTypeRelease");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_BusTypeRelease");
   std::lock_guard<std::mutex> g(devLock);
   if (busTypes.erase(busType) == 0) return VMK_INVALID_HANDLE;
   delete busType;
@@ -391,8 +382,7 @@ VMK_ReturnStatus vmk_BusTypeRelease(vmk_BusType busType) {
 
 VMK_ReturnStatus vmk_LogicalCreateBusAddress(vmk_Driver, vmk_Device parent, vmk_uint32 logicalPort,
                                              char** busAddress, vmk_uint32* busAddressLen) {
-  VMK_FAULT_POINT("vmk_LogicalCreateBusAddress");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_LogicalCreateBusAddress");
   if (busAddress == nullptr || busAddressLen == nullptr) return VMK_BAD_PARAM;
   char text[64];
   int n = snprintf(text, sizeof text, "%p:%u", (void*)parent, logicalPort);
@@ -413,8 +403,7 @@ VMK_ReturnStatus vmk_LogicalFreeBusAddress(vmk_Driver, char* busAddress) {
 /* ------------------------------------------------------------------------ */
 
 VMK_ReturnStatus vmk_PCIQueryDeviceID(vmk_PCIDevice dev, vmk_PCIDeviceID* id) {
-  VMK_FAULT_POINT("vmk_PCIQueryDeviceID");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_PCIQueryDeviceID");
   if (dev == nullptr || id == nullptr) return VMK_BAD_PARAM;
   hostbus::Function* fn = dev->fn;
   id->vendorID = (vmk_uint16)fn->configRead(0x00, 2);
@@ -427,8 +416,7 @@ VMK_ReturnStatus vmk_PCIQueryDeviceID(vmk_PCIDevice dev, vmk_PCIDeviceID* id) {
 }
 
 VMK_ReturnStatus vmk_PCIQueryDeviceAddr(vmk_PCIDevice dev, vmk_PCIDeviceAddr* addr) {
-  VMK_FAULT_POINT("vmk_PCIQueryDeviceAddr");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_PCIQueryDeviceAddr");
   if (dev == nullptr || addr == nullptr) return VMK_BAD_PARAM;
   addr->seg = dev->fn->segment();
   addr->bus = dev->fn->bus();
@@ -444,8 +432,7 @@ static bool configAccessOk(vmk_PCIConfigAccess width, vmk_uint16 offset) {
 
 VMK_ReturnStatus vmk_PCIReadConfig(vmk_ModuleID, vmk_PCIDevice dev, vmk_PCIConfigAccess width, vmk_uint16 offset,
                                    vmk_uint32* value) {
-  VMK_FAULT_POINT("vmk_PCIReadConfig");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_PCIReadConfig");
   if (dev == nullptr || value == nullptr || !configAccessOk(width, offset)) return VMK_BAD_PARAM;
   *value = dev->fn->configRead(offset, (unsigned)width);
   return VMK_OK;
@@ -453,32 +440,28 @@ VMK_ReturnStatus vmk_PCIReadConfig(vmk_ModuleID, vmk_PCIDevice dev, vmk_PCIConfi
 
 VMK_ReturnStatus vmk_PCIWriteConfig(vmk_ModuleID, vmk_PCIDevice dev, vmk_PCIConfigAccess width, vmk_uint16 offset,
                                     vmk_uint32 value) {
-  VMK_FAULT_POINT("vmk_PCIWriteConfig");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_PCIWriteConfig");
   if (dev == nullptr || !configAccessOk(width, offset)) return VMK_BAD_PARAM;
   dev->fn->configWrite(offset, value, (unsigned)width);
   return VMK_OK;
 }
 
 VMK_ReturnStatus vmk_PCIEnablePME(vmk_ModuleID, vmk_PCIDevice dev) {
-  VMK_FAULT_POINT("vmk_PCIEnablePME");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_PCIEnablePME");
   if (dev == nullptr) return VMK_BAD_PARAM;
   dev->pme = true;
   return VMK_OK;
 }
 
 VMK_ReturnStatus vmk_PCIDisablePME(vmk_ModuleID, vmk_PCIDevice dev) {
-  VMK_FAULT_POINT("vmk_PCIDisablePME");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_PCIDisablePME");
   if (dev == nullptr) return VMK_BAD_PARAM;
   dev->pme = false;
   return VMK_OK;
 }
 
 VMK_ReturnStatus vmk_PCIMapIOResource(vmk_ModuleID, vmk_PCIDevice dev, vmk_uint8 bar, void*, vmk_VA* va) {
-  VMK_FAULT_POINT("vmk_PCIMapIOResource");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_PCIMapIOResource");
   if (dev == nullptr || va == nullptr || bar >= 6) return VMK_BAD_PARAM;
   uint64_t size = dev->fn->barSize(bar);
   if (size == 0) return VMK_NOT_FOUND;
@@ -494,8 +477,7 @@ VMK_ReturnStatus vmk_PCIMapIOResource(vmk_ModuleID, vmk_PCIDevice dev, vmk_uint8
 }
 
 VMK_ReturnStatus vmk_PCIUnmapIOResource(vmk_ModuleID, vmk_PCIDevice dev, vmk_uint8 bar) {
-  VMK_FAULT_POINT("vmk_PCIUnmapIOResource");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_PCIUnmapIOResource");
   if (dev == nullptr || bar >= 6) return VMK_BAD_PARAM;
   std::lock_guard<std::mutex> g(devLock);
   if (dev->bars[bar].va == 0) return VMK_NOT_FOUND;
@@ -506,8 +488,7 @@ VMK_ReturnStatus vmk_PCIUnmapIOResource(vmk_ModuleID, vmk_PCIDevice dev, vmk_uin
 }
 
 VMK_ReturnStatus vmk_PCIQueryIOResource(vmk_PCIDevice dev, vmk_uint8 bar, vmk_PCIResource* resource) {
-  VMK_FAULT_POINT("vmk_PCIQueryIOResource");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_PCIQueryIOResource");
   if (dev == nullptr || resource == nullptr || bar >= 6) return VMK_BAD_PARAM;
   uint64_t size = dev->fn->barSize(bar);
   if (size == 0) return VMK_NOT_FOUND;
@@ -545,8 +526,7 @@ void vmk_MMIOWrite32(vmk_VA addr, vmk_uint32 value) { mmioWrite(addr, value, 4);
 VMK_ReturnStatus vmk_PCIAllocIntrCookie(vmk_ModuleID, vmk_PCIDevice dev, vmk_PCIInterruptType type,
                                         vmk_uint32 numDesired, vmk_uint32 numRequired, const vmk_uint16* indexes,
                                         vmk_IntrCookie* cookies, vmk_uint32* numAllocated) {
-  VMK_FAULT_POINT("vmk_PCIAllocIntrCookie");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_PCIAllocIntrCookie");
   if (dev == nullptr || cookies == nullptr || numDesired == 0 || numRequired > numDesired) return VMK_BAD_PARAM;
   // Ask the device before taking the interrupt lock: a device raises
   // interrupts under its own lock.
@@ -577,8 +557,7 @@ VMK_ReturnStatus vmk_PCIAllocIntrCookie(vmk_ModuleID, vmk_PCIDevice dev, vmk_PCI
 }
 
 VMK_ReturnStatus vmk_PCIFreeIntrCookies(vmk_ModuleID, vmk_PCIDevice dev) {
-  VMK_FAULT_POINT("vmk_PCIFreeIntrCookies");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_PCIFreeIntrCookies");
   if (dev == nullptr) return VMK_BAD_PARAM;
   std::lock_guard<std::mutex> g(intrLock);
   if (dev->cookies.empty()) return VMK_NOT_FOUND;
@@ -591,8 +570,7 @@ VMK_ReturnStatus vmk_PCIFreeIntrCookies(vmk_ModuleID, vmk_PCIDevice dev) {
 }
 
 VMK_ReturnStatus vmk_IntrRegister(vmk_ModuleID, vmk_IntrCookie cookie, const vmk_IntrProps* props) {
-  VMK_FAULT_POINT("vmk_IntrRegister");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_IntrRegister");
   if (props == nullptr || props->handler == nullptr) return VMK_BAD_PARAM;
   std::lock_guard<std::mutex> g(intrLock);
   auto it = intrs.find(cookie);
@@ -607,8 +585,7 @@ VMK_ReturnStatus vmk_IntrRegister(vmk_ModuleID, vmk_IntrCookie cookie, const vmk
 }
 
 VMK_ReturnStatus vmk_IntrUnregister(vmk_ModuleID, vmk_IntrCookie cookie, void* handlerData) {
-  VMK_FAULT_POINT("vmk_IntrUnregister");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_IntrUnregister");
   std::unique_lock<std::mutex> lk(intrLock);
   auto it = intrs.find(cookie);
   if (it == intrs.end() || !it->second.registered || it->second.props.handlerData != handlerData)
@@ -624,8 +601,7 @@ VMK_ReturnStatus vmk_IntrUnregister(vmk_ModuleID, vmk_IntrCookie cookie, void* h
 }
 
 VMK_ReturnStatus vmk_IntrEnable(vmk_IntrCookie cookie) {
-  VMK_FAULT_POINT("vmk_IntrEnable");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_IntrEnable");
   std::lock_guard<std::mutex> g(intrLock);
   auto it = intrs.find(cookie);
   if (it == intrs.end() || !it->second.registered) return VMK_INVALID_HANDLE;
@@ -635,8 +611,7 @@ VMK_ReturnStatus vmk_IntrEnable(vmk_IntrCookie cookie) {
 }
 
 VMK_ReturnStatus vmk_IntrDisable(vmk_IntrCookie cookie) {
-  VMK_FAULT_POINT("vmk_IntrDisable");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_IntrDisable");
   std::lock_guard<std::mutex> g(intrLock);
   auto it = intrs.find(cookie);
   if (it == intrs.end() || !it->second.registered) return VMK_INVALID_HANDLE;
@@ -645,8 +620,7 @@ VMK_ReturnStatus vmk_IntrDisable(vmk_IntrCookie cookie) {
 }
 
 VMK_ReturnStatus vmk_IntrSync(vmk_IntrCookie cookie) {
-  VMK_FAULT_POINT("vmk_IntrSync");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_IntrSync");
   std::unique_lock<std::mutex> lk(intrLock);
   if (intrs.find(cookie) == intrs.end()) return VMK_INVALID_HANDLE;
   if (std::this_thread::get_id() == intrThread.thread.get_id()) return VMK_OK;
@@ -673,8 +647,7 @@ struct vmk_SgOpsHandleInt {
 };
 
 VMK_ReturnStatus vmk_DMAEngineCreate(const vmk_DMAEngineProps* props, vmk_DMAEngine* engine) {
-  VMK_FAULT_POINT("vmk_DMAEngineCreate");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_DMAEngineCreate");
   if (props == nullptr || engine == nullptr || props->constraints == nullptr) return VMK_BAD_PARAM;
   if (props->constraints->addressMask < VMK_ADDRESS_MASK_32BIT) return VMK_NOT_SUPPORTED;
   auto* e = new vmk_DMAEngineInt();
@@ -686,8 +659,7 @@ VMK_ReturnStatus vmk_DMAEngineCreate(const vmk_DMAEngineProps* props, vmk_DMAEng
 }
 
 VMK_ReturnStatus vmk_DMAEngineDestroy(vmk_DMAEngine engine) {
-  VMK_FAULT_POINT("vmk_DMAEngineDestroy");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_DMAEngineDestroy");
   if (engine == nullptr) return VMK_INVALID_HANDLE;
   {
     std::lock_guard<std::mutex> g(dmaLock);
@@ -710,8 +682,7 @@ const char* vmk_DMAMapErrorReasonToString(vmk_DMAMapErrorReason reason) {
 }
 
 VMK_ReturnStatus vmk_SgCreateOpsHandle(vmk_HeapID heap, vmk_SgOpsHandle* handle, void*, void*) {
-  VMK_FAULT_POINT("vmk_SgCreateOpsHandle");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_SgCreateOpsHandle");
   if (heap == nullptr || handle == nullptr) return VMK_BAD_PARAM;
   // The handle lives on the caller's heap, as it would in the kernel.
   void* mem = heapAllocInternal(heap, sizeof(vmk_SgOpsHandleInt), 16);
@@ -723,8 +694,7 @@ VMK_ReturnStatus vmk_SgCreateOpsHandle(vmk_HeapID heap, vmk_SgOpsHandle* handle,
 }
 
 VMK_ReturnStatus vmk_SgDestroyOpsHandle(vmk_SgOpsHandle handle) {
-  VMK_FAULT_POINT("vmk_SgDestroyOpsHandle");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_SgDestroyOpsHandle");
   if (handle == nullptr) return VMK_INVALID_HANDLE;
   if (handle->arrays != 0) return VMK_BUSY;
   vmk_HeapID heap = handle->heap;
@@ -735,8 +705,7 @@ VMK_ReturnStatus vmk_SgDestroyOpsHandle(vmk_SgOpsHandle handle) {
 }
 
 VMK_ReturnStatus vmk_SgAllocWithInit(vmk_SgOpsHandle handle, vmk_SgArray** sg, vmk_VA va, vmk_ByteCount length) {
-  VMK_FAULT_POINT("vmk_SgAllocWithInit");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_SgAllocWithInit");
   if (handle == nullptr || sg == nullptr || length == 0) return VMK_BAD_PARAM;
   // One element per machine-contiguous run of the range.
   std::vector<vmk_SgElem> elems;
@@ -765,8 +734,7 @@ VMK_ReturnStatus vmk_SgAllocWithInit(vmk_SgOpsHandle handle, vmk_SgArray** sg, v
 }
 
 VMK_ReturnStatus vmk_SgFree(vmk_SgOpsHandle handle, vmk_SgArray* sg) {
-  VMK_FAULT_POINT("vmk_SgFree");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_SgFree");
   if (handle == nullptr || sg == nullptr) return VMK_BAD_PARAM;
   vmk_HeapFree(handle->heap, sg);
   handle->arrays--;
@@ -816,8 +784,7 @@ VMK_ReturnStatus vmk_DMAMapSg(vmk_DMAEngine engine, vmk_DMADirection, vmk_SgOpsH
 }
 
 VMK_ReturnStatus vmk_DMAUnmapSg(vmk_DMAEngine engine, vmk_DMADirection, vmk_SgOpsHandle, vmk_SgArray* sg) {
-  VMK_FAULT_POINT("vmk_DMAUnmapSg");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_DMAUnmapSg");
   if (engine == nullptr || sg == nullptr) return VMK_BAD_PARAM;
   std::lock_guard<std::mutex> g(dmaLock);
   for (vmk_uint32 i = 0; i < sg->numElems; i++)
@@ -850,8 +817,7 @@ VMK_ReturnStatus vmk_DMAMapElem(vmk_DMAEngine engine, vmk_DMADirection, const vm
 }
 
 VMK_ReturnStatus vmk_DMAUnmapElem(vmk_DMAEngine engine, vmk_DMADirection, const vmk_SgElem* mapped) {
-  VMK_FAULT_POINT("vmk_DMAUnmapElem");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_DMAUnmapElem");
   if (engine == nullptr || mapped == nullptr) return VMK_BAD_PARAM;
   std::lock_guard<std::mutex> g(dmaLock);
   if (!dmaRemoveLocked(mapped->addr, mapped->length)) return VMK_NOT_FOUND;
@@ -983,6 +949,13 @@ VMK_ReturnStatus detachDevice(vmk_Device device) {
 void forgetDevice(vmk_Device device) {
   vmk_Driver drv = driverFor(device);
   if (drv != nullptr && drv->ops.forgetDevice) drv->ops.forgetDevice(device);
+}
+
+std::string interruptName(vmk_IntrCookie cookie) {
+  std::lock_guard<std::mutex> g(intrLock);
+  auto it = intrs.find(cookie);
+  if (it == intrs.end() || !it->second.registered) return "";
+  return it->second.props.deviceName.string;
 }
 
 std::vector<vmk_Device> childDevices(vmk_Device parent) {

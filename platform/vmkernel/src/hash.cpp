@@ -53,8 +53,7 @@ struct vmk_HashTableInt {
 vmk_ByteCount vmk_HashGetAllocSize(vmk_uint32 nbEntries) { return kTableHeader + kBucketBytes * nbEntries; }
 
 VMK_ReturnStatus vmk_HashAlloc(const vmk_HashProperties* props, vmk_HashTable* table) {
-  VMK_FAULT_POINT("vmk_HashAlloc");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_HashAlloc");
   if (props == nullptr || table == nullptr || props->heapID == nullptr || props->nbEntries == 0) return VMK_BAD_PARAM;
   if (props->keyType != VMK_HASH_KEY_TYPE_INT && props->keySize == 0) return VMK_BAD_PARAM;
   void* mem = heapAllocInternal(props->heapID, vmk_HashGetAllocSize(props->nbEntries), 16);
@@ -71,8 +70,7 @@ VMK_ReturnStatus vmk_HashAlloc(const vmk_HashProperties* props, vmk_HashTable* t
 }
 
 VMK_ReturnStatus vmk_HashRelease(vmk_HashTable table) {
-  VMK_FAULT_POINT("vmk_HashRelease");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_HashRelease");
   if (table == nullptr) return VMK_INVALID_HANDLE;
   {
     std::lock_guard<std::mutex> g(table->lock);
@@ -91,8 +89,7 @@ vmk_Bool vmk_HashIsEmpty(vmk_HashTable table) {
 }
 
 VMK_ReturnStatus vmk_HashKeyInsert(vmk_HashTable table, vmk_HashKey key, vmk_HashValue value) {
-  VMK_FAULT_POINT("vmk_HashKeyInsert");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_HashKeyInsert");
   if (table == nullptr) return VMK_INVALID_HANDLE;
   std::string k;
   if (!table->makeKey(key, &k)) return VMK_BAD_PARAM;
@@ -105,9 +102,8 @@ VMK_ReturnStatus vmk_HashKeyInsert(vmk_HashTable table, vmk_HashKey key, vmk_Has
   return VMK_OK;
 }
 
-VMK_ReturnStatus vmk_HashKeyFind(vmk_HashTable table, vmk_HashKey key, vmk_HashValue* value) {
-  VMK_FAULT_POINT("vmk_HashKeyFind");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+// Looks `key` up and hands its value back; `remove` also drops the entry.
+static VMK_ReturnStatus hashKeyTake(vmk_HashTable table, vmk_HashKey key, vmk_HashValue* value, bool remove) {
   if (table == nullptr) return VMK_INVALID_HANDLE;
   std::string k;
   if (!table->makeKey(key, &k)) return VMK_BAD_PARAM;
@@ -115,27 +111,25 @@ VMK_ReturnStatus vmk_HashKeyFind(vmk_HashTable table, vmk_HashKey key, vmk_HashV
   auto it = table->entries.find(k);
   if (it == table->entries.end()) return VMK_NOT_FOUND;
   if (value) *value = it->second.value;
+  if (remove) {
+    vmk_HeapFree(table->heap, it->second.mem);
+    table->entries.erase(it);
+  }
   return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_HashKeyFind(vmk_HashTable table, vmk_HashKey key, vmk_HashValue* value) {
+  VMK_FAULT_RETURN("vmk_HashKeyFind");
+  return hashKeyTake(table, key, value, false);
 }
 
 VMK_ReturnStatus vmk_HashKeyDelete(vmk_HashTable table, vmk_HashKey key, vmk_HashValue* value) {
-  VMK_FAULT_POINT("vmk_HashKeyDelete");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
-  if (table == nullptr) return VMK_INVALID_HANDLE;
-  std::string k;
-  if (!table->makeKey(key, &k)) return VMK_BAD_PARAM;
-  std::lock_guard<std::mutex> g(table->lock);
-  auto it = table->entries.find(k);
-  if (it == table->entries.end()) return VMK_NOT_FOUND;
-  if (value) *value = it->second.value;
-  vmk_HeapFree(table->heap, it->second.mem);
-  table->entries.erase(it);
-  return VMK_OK;
+  VMK_FAULT_RETURN("vmk_HashKeyDelete");
+  return hashKeyTake(table, key, value, true);
 }
 
 VMK_ReturnStatus vmk_HashDeleteAll(vmk_HashTable table) {
-  VMK_FAULT_POINT("vmk_HashDeleteAll");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_HashDeleteAll");
   if (table == nullptr) return VMK_INVALID_HANDLE;
   std::lock_guard<std::mutex> g(table->lock);
   for (auto& [k, e] : table->entries) vmk_HeapFree(table->heap, e.mem);
@@ -144,8 +138,7 @@ VMK_ReturnStatus vmk_HashDeleteAll(vmk_HashTable table) {
 }
 
 VMK_ReturnStatus vmk_HashKeyIterate(vmk_HashTable table, vmk_HashKeyIterator iterator, vmk_AddrCookie data) {
-  VMK_FAULT_POINT("vmk_HashKeyIterate");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_HashKeyIterate");
   if (table == nullptr || iterator == nullptr) return VMK_BAD_PARAM;
   // The iterator runs without the table lock (it may look the table up);
   // it sees the entries present when the walk began.

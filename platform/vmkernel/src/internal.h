@@ -23,6 +23,10 @@ VMK_ReturnStatus faultCheck(FaultSite* site);
 #define VMK_FAULT_POINT(name)                                      \
   static vmkint::FaultSite* vmk_faultSite_ = vmkint::faultSite(name); \
   VMK_ReturnStatus vmk_faultStatus_ = vmkint::faultCheck(vmk_faultSite_)
+// The same, for a service that fails with the injected status itself.
+#define VMK_FAULT_RETURN(name) \
+  VMK_FAULT_POINT(name);       \
+  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_
 
 void resetFaults();
 

@@ -118,8 +118,7 @@ std::list<vmk_HeapInt*> heapList;     // memLock
 }  // namespace
 
 VMK_ReturnStatus vmk_MemPoolCreate(const vmk_MemPoolProps* props, vmk_MemPool* pool) {
-  VMK_FAULT_POINT("vmk_MemPoolCreate");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_MemPoolCreate");
   if (props == nullptr || pool == nullptr || props->limit < props->reservation) return VMK_BAD_PARAM;
   auto* p = new vmk_MemPoolInt();
   p->name = props->name.string;
@@ -135,8 +134,7 @@ VMK_ReturnStatus vmk_MemPoolCreate(const vmk_MemPoolProps* props, vmk_MemPool* p
 }
 
 VMK_ReturnStatus vmk_MemPoolDestroy(vmk_MemPool pool) {
-  VMK_FAULT_POINT("vmk_MemPoolDestroy");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_MemPoolDestroy");
   if (pool == nullptr) return VMK_INVALID_HANDLE;
   {
     std::lock_guard<std::mutex> g(memLock);
@@ -150,8 +148,7 @@ VMK_ReturnStatus vmk_MemPoolDestroy(vmk_MemPool pool) {
 
 VMK_ReturnStatus vmk_MemPoolAlloc(vmk_MemPool pool, const vmk_MemPoolAllocProps* props, vmk_uint32 numPages,
                                   vmk_MpnRange* range) {
-  VMK_FAULT_POINT("vmk_MemPoolAlloc");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_MemPoolAlloc");
   if (pool == nullptr || props == nullptr || range == nullptr || numPages == 0) return VMK_BAD_PARAM;
   std::lock_guard<std::mutex> g(memLock);
   if (pool->pagesInUse + numPages > pool->limit) return VMK_NO_MEMORY;
@@ -180,8 +177,7 @@ VMK_ReturnStatus vmk_MemPoolAlloc(vmk_MemPool pool, const vmk_MemPoolAllocProps*
 }
 
 VMK_ReturnStatus vmk_MemPoolFree(vmk_MemPool pool, const vmk_MpnRange* range) {
-  VMK_FAULT_POINT("vmk_MemPoolFree");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_MemPoolFree");
   if (pool == nullptr || range == nullptr) return VMK_BAD_PARAM;
   std::lock_guard<std::mutex> g(memLock);
   vmk_MA base = VMK_MPN_2_MA(range->startMPN);
@@ -200,8 +196,7 @@ VMK_ReturnStatus vmk_MemPoolFree(vmk_MemPool pool, const vmk_MpnRange* range) {
 }
 
 VMK_ReturnStatus vmk_Map(vmk_ModuleID, const vmk_MpnRange* range, vmk_MapAttrs, vmk_VA* va) {
-  VMK_FAULT_POINT("vmk_Map");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_Map");
   if (range == nullptr || va == nullptr || range->numPages == 0) return VMK_BAD_PARAM;
   std::lock_guard<std::mutex> g(memLock);
   vmk_MA base = VMK_MPN_2_MA(range->startMPN);
@@ -217,8 +212,7 @@ VMK_ReturnStatus vmk_Map(vmk_ModuleID, const vmk_MpnRange* range, vmk_MapAttrs, 
 }
 
 VMK_ReturnStatus vmk_Unmap(vmk_VA va) {
-  VMK_FAULT_POINT("vmk_Unmap");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_Unmap");
   std::lock_guard<std::mutex> g(memLock);
   auto it = mappings().find(va);
   if (it == mappings().end()) return VMK_NOT_FOUND;
@@ -228,8 +222,7 @@ VMK_ReturnStatus vmk_Unmap(vmk_VA va) {
 }
 
 VMK_ReturnStatus vmk_VA2MA(vmk_VA va, vmk_ByteCount length, vmk_MA* ma) {
-  VMK_FAULT_POINT("vmk_VA2MA");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_VA2MA");
   if (ma == nullptr) return VMK_BAD_PARAM;
   return vaToMachine(va, length ? length : 1, ma) ? VMK_OK : VMK_NOT_FOUND;
 }
@@ -252,8 +245,7 @@ struct vmk_HeapInt {
 };
 
 VMK_ReturnStatus vmk_HeapCreate(const vmk_HeapCreateProps* props, vmk_HeapID* heap) {
-  VMK_FAULT_POINT("vmk_HeapCreate");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_HeapCreate");
   if (props == nullptr || heap == nullptr || props->max < props->initial || props->max == 0) return VMK_BAD_PARAM;
   if (props->type == VMK_HEAP_TYPE_MEMPOOL && props->memPool == nullptr) return VMK_BAD_PARAM;
   auto* h = new vmk_HeapInt();
@@ -274,8 +266,7 @@ VMK_ReturnStatus vmk_HeapCreate(const vmk_HeapCreateProps* props, vmk_HeapID* he
 }
 
 VMK_ReturnStatus vmk_HeapDestroy(vmk_HeapID heap) {
-  VMK_FAULT_POINT("vmk_HeapDestroy");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_HeapDestroy");
   if (heap == nullptr) return VMK_INVALID_HANDLE;
   std::lock_guard<std::mutex> g(memLock);
   if (!heap->blocks.empty()) return VMK_BUSY;

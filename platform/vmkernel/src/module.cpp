@@ -61,8 +61,7 @@ bool parseInt(const std::string& text, long long* out) {
 }  // namespace
 
 VMK_ReturnStatus vmk_ModuleRegister(vmk_ModuleID* id, vmk_revnum interfaceRevision) {
-  VMK_FAULT_POINT("vmk_ModuleRegister");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_ModuleRegister");
   if (id == nullptr) return VMK_BAD_PARAM;
   if (interfaceRevision != VMKAPI_REVISION) return VMK_NOT_SUPPORTED;
   std::lock_guard<std::mutex> g(modLock);
@@ -73,8 +72,7 @@ VMK_ReturnStatus vmk_ModuleRegister(vmk_ModuleID* id, vmk_revnum interfaceRevisi
 }
 
 VMK_ReturnStatus vmk_ModuleUnregister(vmk_ModuleID id) {
-  VMK_FAULT_POINT("vmk_ModuleUnregister");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_ModuleUnregister");
   std::lock_guard<std::mutex> g(modLock);
   if (modules.erase(id) == 0) return VMK_NOT_FOUND;
   counters.modules--;
@@ -82,8 +80,7 @@ VMK_ReturnStatus vmk_ModuleUnregister(vmk_ModuleID id) {
 }
 
 VMK_ReturnStatus vmk_ModuleSetHeapID(vmk_ModuleID id, vmk_HeapID heap) {
-  VMK_FAULT_POINT("vmk_ModuleSetHeapID");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_ModuleSetHeapID");
   std::lock_guard<std::mutex> g(modLock);
   auto it = modules.find(id);
   if (it == modules.end()) return VMK_NOT_FOUND;
@@ -98,8 +95,7 @@ vmk_HeapID vmk_ModuleGetHeapID(vmk_ModuleID id) {
 }
 
 VMK_ReturnStatus vmk_ModuleGetID(const char* name, vmk_ModuleID* id) {
-  VMK_FAULT_POINT("vmk_ModuleGetID");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_ModuleGetID");
   if (name == nullptr || id == nullptr) return VMK_BAD_PARAM;
   std::lock_guard<std::mutex> g(modLock);
   if (presentModules().count(name) == 0) return VMK_NOT_FOUND;
@@ -156,8 +152,7 @@ std::map<std::string, vmk_MgmtHandleInt*> channels;  // modLock
 
 VMK_ReturnStatus vmk_MgmtInit(vmk_ModuleID, vmk_HeapID, const vmk_MgmtSignature* signature,
                               vmk_MgmtCleanupFn cleanup, vmk_MgmtCookie cookie, vmk_MgmtHandle* handle) {
-  VMK_FAULT_POINT("vmk_MgmtInit");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_MgmtInit");
   if (signature == nullptr || handle == nullptr || (signature->numCallbacks > 0 && signature->callbacks == nullptr))
     return VMK_BAD_PARAM;
   for (vmk_uint32 i = 0; i < signature->numCallbacks; i++)
@@ -177,8 +172,7 @@ VMK_ReturnStatus vmk_MgmtInit(vmk_ModuleID, vmk_HeapID, const vmk_MgmtSignature*
 }
 
 VMK_ReturnStatus vmk_MgmtDestroy(vmk_MgmtHandle handle) {
-  VMK_FAULT_POINT("vmk_MgmtDestroy");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_MgmtDestroy");
   if (handle == nullptr) return VMK_INVALID_HANDLE;
   {
     std::lock_guard<std::mutex> g(modLock);
@@ -194,8 +188,7 @@ VMK_ReturnStatus vmk_MgmtDestroy(vmk_MgmtHandle handle) {
 
 VMK_ReturnStatus vmk_MgmtAddKey(vmk_MgmtHandle handle, vmk_MgmtKeyType type, const vmk_Name* name,
                                 vmk_MgmtKeyGetFn get, vmk_MgmtKeySetFn set) {
-  VMK_FAULT_POINT("vmk_MgmtAddKey");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_MgmtAddKey");
   if (handle == nullptr || name == nullptr || name->string[0] == '\0') return VMK_BAD_PARAM;
   if (type != VMK_MGMT_KEY_TYPE_LONG && type != VMK_MGMT_KEY_TYPE_STRING) return VMK_BAD_PARAM;
   std::lock_guard<std::mutex> g(modLock);

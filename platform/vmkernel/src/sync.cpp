@@ -22,8 +22,7 @@ vmk_LockDomainID nextDomain = 1;
 }  // namespace
 
 VMK_ReturnStatus vmk_LockDomainCreate(vmk_ModuleID, vmk_HeapID, const vmk_Name* name, vmk_LockDomainID* domain) {
-  VMK_FAULT_POINT("vmk_LockDomainCreate");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_LockDomainCreate");
   if (name == nullptr || domain == nullptr) return VMK_BAD_PARAM;
   std::lock_guard<std::mutex> g(domainLock);
   *domain = nextDomain++;
@@ -33,8 +32,7 @@ VMK_ReturnStatus vmk_LockDomainCreate(vmk_ModuleID, vmk_HeapID, const vmk_Name* 
 }
 
 VMK_ReturnStatus vmk_LockDomainDestroy(vmk_LockDomainID domain) {
-  VMK_FAULT_POINT("vmk_LockDomainDestroy");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_LockDomainDestroy");
   std::lock_guard<std::mutex> g(domainLock);
   if (domains.erase(domain) == 0) return VMK_INVALID_HANDLE;
   counters.lockDomains--;
@@ -52,8 +50,7 @@ struct vmk_LockInt {
 };
 
 VMK_ReturnStatus vmk_SpinlockCreate(const vmk_SpinlockCreateProps* props, vmk_Lock* lock) {
-  VMK_FAULT_POINT("vmk_SpinlockCreate");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_SpinlockCreate");
   if (props == nullptr || lock == nullptr) return VMK_BAD_PARAM;
   auto* l = new vmk_LockInt();
   l->name = props->name.string;
@@ -70,8 +67,7 @@ void vmk_SpinlockDestroy(vmk_Lock lock) {
 }
 
 VMK_ReturnStatus vmk_SPLock(vmk_Lock lock) {
-  VMK_FAULT_POINT("vmk_SPLock");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_SPLock");
   if (lock == nullptr) vmk_Panic("vmk_SPLock on an invalid lock");
   if (lock->owner.load() == std::this_thread::get_id())
     vmk_Panic("spinlock %s taken again by its holder (deadlock)", lock->name.c_str());
@@ -113,14 +109,12 @@ static VMK_ReturnStatus semaCreate(vmk_Semaphore* sema, const char* name, vmk_in
 }
 
 VMK_ReturnStatus vmk_BinarySemaCreate(vmk_Semaphore* sema, vmk_ModuleID, const char* name) {
-  VMK_FAULT_POINT("vmk_BinarySemaCreate");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_BinarySemaCreate");
   return semaCreate(sema, name, 1, 1);
 }
 
 VMK_ReturnStatus vmk_SemaCreate(vmk_Semaphore* sema, vmk_ModuleID, const char* name, vmk_int32 value) {
-  VMK_FAULT_POINT("vmk_SemaCreate");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_SemaCreate");
   return semaCreate(sema, name, value, INT32_MAX);
 }
 
@@ -140,8 +134,7 @@ void vmk_SemaLock(vmk_Semaphore* sema) {
 }
 
 VMK_ReturnStatus vmk_SemaTryLock(vmk_Semaphore* sema) {
-  VMK_FAULT_POINT("vmk_SemaTryLock");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_SemaTryLock");
   if (sema == nullptr || *sema == nullptr) return VMK_INVALID_HANDLE;
   vmk_SemaphoreInt* s = *sema;
   std::lock_guard<std::mutex> g(s->m);
@@ -202,8 +195,7 @@ bool deathPendingLocked() { return currentWorld != nullptr && currentWorld->deat
 }  // namespace
 
 VMK_ReturnStatus vmk_WorldCreate(const vmk_WorldProps* props, vmk_WorldID* world) {
-  VMK_FAULT_POINT("vmk_WorldCreate");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_WorldCreate");
   if (props == nullptr || world == nullptr || props->startFunction == nullptr) return VMK_BAD_PARAM;
   auto* w = new World();
   w->name = props->name ? props->name : "";
@@ -230,8 +222,7 @@ VMK_ReturnStatus vmk_WorldCreate(const vmk_WorldProps* props, vmk_WorldID* world
 }
 
 VMK_ReturnStatus vmk_WorldDestroy(vmk_WorldID id) {
-  VMK_FAULT_POINT("vmk_WorldDestroy");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_WorldDestroy");
   {
     std::lock_guard<std::mutex> g(schedLock);
     auto it = worlds().find(id);
@@ -265,8 +256,7 @@ vmk_WorldID vmk_WorldGetID(void) { return currentWorld ? currentWorld->id : VMK_
 
 VMK_ReturnStatus vmk_WorldSleep(vmk_uint64 usecs) {
   // An injected status stands for an interrupted sleep (e.g. VMK_WAIT_INTERRUPTED).
-  VMK_FAULT_POINT("vmk_WorldSleep");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_WorldSleep");
   uint64_t deadline = clockNowNs() + usecs * 1000ull;
   std::unique_lock<std::mutex> lk(schedLock);
   for (;;) {
@@ -305,8 +295,7 @@ VMK_ReturnStatus vmk_WorldWait(vmk_WorldEventID event, vmk_Lock lock, vmk_uint32
 }
 
 VMK_ReturnStatus vmk_WorldWakeup(vmk_WorldEventID event) {
-  VMK_FAULT_POINT("vmk_WorldWakeup");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_WorldWakeup");
   {
     std::lock_guard<std::mutex> g(schedLock);
     for (WaitState* ws : waiters())
@@ -401,8 +390,7 @@ vmk_TimerQueue vmk_TimerQueueGetSystemDefault(void) { return &systemQueue; }
 VMK_ReturnStatus vmk_TimerSchedule(vmk_TimerQueue queue, vmk_TimerCallback callback, vmk_AddrCookie data,
                                    vmk_uint64 timeoutUS, vmk_uint64, vmk_TimerAttributes attrs, vmk_LockDomainID,
                                    vmk_LockRank, vmk_Timer* timer) {
-  VMK_FAULT_POINT("vmk_TimerSchedule");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_TimerSchedule");
   if (queue == nullptr || callback == nullptr || timer == nullptr) return VMK_BAD_PARAM;
   if ((attrs & VMK_TIMER_ATTR_PERIODIC) && timeoutUS == 0) return VMK_BAD_PARAM;
   auto* t = new vmk_TimerInt();
@@ -423,8 +411,7 @@ VMK_ReturnStatus vmk_TimerSchedule(vmk_TimerQueue queue, vmk_TimerCallback callb
 }
 
 VMK_ReturnStatus vmk_TimerCancel(vmk_Timer timer, vmk_Bool wait) {
-  VMK_FAULT_POINT("vmk_TimerCancel");
-  if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  VMK_FAULT_RETURN("vmk_TimerCancel");
   TimerThread& tt = timerThread();
   std::unique_lock<std::mutex> lk(schedLock);
   if (tt.timers.count(timer) == 0) return VMK_NOT_FOUND;

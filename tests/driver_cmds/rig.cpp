@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tamsil_bringup.h"
+
 namespace cmdtest {
 
 const char* genName(adapter::Gen g) { return adapter::genName(g); }
@@ -91,7 +93,7 @@ bool Rig::up() {
     return false;
   }
   if (!opt.mcc) return true;
-  if (!allocRing(&eq, 1024, 4) || !allocRing(&a->mcc_cq, TAMSIL_MCC_CQ_LEN, 16) ||
+  if (!allocRing(&eq, 1024, 4) || !allocRing(&a->mcc_cq, TAMSIL_MCC_CQ_ENTRIES, 16) ||
       !allocRing(&a->mcc_q, TAMSIL_MCC_Q_LEN, 256)) {
     ADD_FAILURE() << "ring memory";
     return false;

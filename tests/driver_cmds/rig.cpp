@@ -9,8 +9,6 @@
 
 namespace cmdtest {
 
-const char* genName(adapter::Gen g) { return adapter::genName(g); }
-
 uint32_t asicBit(adapter::Gen g) {
   switch (g) {
     case adapter::Gen::KS2: return TAMSIL_ASIC_KS2;

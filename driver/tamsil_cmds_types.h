@@ -4,11 +4,6 @@
 
 #include <cstdint>
 
-
-// Entries of the MCC ring; one WrbContext per entry.
-constexpr uint32_t TAMSIL_MCC_RING_LEN = 128;
-// Entries of the MCC completion queue.
-constexpr uint32_t TAMSIL_MCC_CQ_LEN = 256;
 // Sleeping waiters one drain pass wakes at most.
 constexpr uint32_t TAMSIL_WAKE_LIST = 16;
 

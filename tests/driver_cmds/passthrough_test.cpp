@@ -29,11 +29,7 @@ struct Request {
   }
   uint8_t* p() { return buf.data() + 16; }
   void put32(uint32_t off, uint32_t v) { memcpy(p() + off, &v, 4); }
-  uint32_t get32(uint32_t off) const {
-    uint32_t v;
-    memcpy(&v, buf.data() + 16 + off, 4);
-    return v;
-  }
+  uint32_t get32(uint32_t off) const { return cmdtest::rq32(buf, off); }
   const Response_Header* rh() const { return reinterpret_cast<const Response_Header*>(buf.data()); }
   uint32_t len() const { return 16 + payload; }
   bool guardIntact() const {

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace cmdtest {
+#include "tamsil_bringup.h"
 
-const char* genName(adapter::Gen g) { return adapter::genName(g); }
+namespace cmdtest {
 
 uint32_t asicBit(adapter::Gen g) {
   switch (g) {
@@ -91,7 +91,7 @@ bool Rig::up() {
     return false;
   }
   if (!opt.mcc) return true;
-  if (!allocRing(&eq, 1024, 4) || !allocRing(&a->mcc_cq, TAMSIL_MCC_CQ_LEN, 16) ||
+  if (!allocRing(&eq, 1024, 4) || !allocRing(&a->mcc_cq, TAMSIL_MCC_CQ_ENTRIES, 16) ||
       !allocRing(&a->mcc_q, TAMSIL_MCC_Q_LEN, 256)) {
     ADD_FAILURE() << "ring memory";
     return false;

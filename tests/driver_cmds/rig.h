@@ -85,7 +85,6 @@ inline uint32_t rq32(const std::vector<uint8_t>& r, size_t p) {
          (static_cast<uint32_t>(r.at(18 + p)) << 16) | (static_cast<uint32_t>(r.at(19 + p)) << 24);
 }
 
-const char* genName(adapter::Gen g);
 uint32_t asicBit(adapter::Gen g);
 
 // The generations a per-generation suite runs on, and its test names.

@@ -12,12 +12,8 @@
 #define TAMSIL_CQE_SIZE 16
 #define TAMSIL_TXQ_ENTRY_SIZE 16
 #define TAMSIL_MCC_CQ_ENTRIES 256
-#define TAMSIL_MCC_WRB_SIZE 256
 #define TAMSIL_KERNEL_QUEUE_ASK 56
 #define TAMSIL_DEFAULT_VXLAN_PORT 8472
-
-// Doorbell of event and completion queues.
-#define TAMSIL_DB_EQ_CQ 0x120
 
 // Control path and configuration.
 VMK_ReturnStatus tamsil_ctrlInit(Adapter* adapter);

@@ -14,6 +14,9 @@ static inline uint32_t tamsil_dbRead32(Adapter* a, uint32_t off) {
 static inline void tamsil_dbWrite32(Adapter* a, uint32_t off, uint32_t v) {
   vmk_MMIOWrite32((vmk_VA)(a->db_va) + off, v);
 }
+static inline uint32_t tamsil_csrRead32(Adapter* a, uint32_t off) {
+  return vmk_MMIORead32((vmk_VA)(a->csr_va) + off);
+}
 static inline void tamsil_csrWrite32(Adapter* a, uint32_t off, uint32_t v) {
   vmk_MMIOWrite32((vmk_VA)(a->csr_va) + off, v);
 }
@@ -26,6 +29,10 @@ static inline uint8_t tamsil_pcicfgRead8(Adapter* a, uint32_t off) {
 static inline void tamsil_pcicfgWrite8(Adapter* a, uint32_t off, uint8_t v) {
   vmk_MMIOWrite8((vmk_VA)(a->pcicfg_va) + off, v);
 }
+
+// True when the adapter is of one of the generations in `gens`
+// (TAMSIL_ASIC_* bits).
+static inline bool tamsil_isGen(const Adapter* a, uint32_t gens) { return (a->asic_gen & gens) != 0; }
 
 static inline uint64_t tamsil_nowMs(void) { return vmk_GetUptimeMS(); }
 

@@ -33,9 +33,6 @@ static inline uint32_t tamsil_get32(const void* base, uint32_t off) {
   return v;
 }
 
-// True when the adapter is of one of the generations in `gens`
-// (TAMSIL_ASIC_* bits).
-static inline bool tamsil_isGen(const Adapter* a, uint32_t gens) { return (a->asic_gen & gens) != 0; }
 
 // Card error: an unrecoverable error was seen or a command timed out.
 static inline bool tamsil_cardError(const Adapter* a) {

@@ -7,8 +7,7 @@
 
 #include "tamsil_bringup.h"
 #include "tamsil_cmds.h"
-
-static inline bool isGen(const Adapter* a, vmk_uint32 gens) { return (a->asic_gen & gens) != 0; }
+#include "tamsil_cmds_os.h"
 
 static void stopWorld(vmk_WorldID* world) {
   if (*world != VMK_INVALID_WORLD_ID) {
@@ -83,10 +82,10 @@ vmk_uint32 tamsil_unmapBars(Adapter* a) {
 
 static VMK_ReturnStatus mapBars(Adapter* a) {
   VMK_ReturnStatus st;
-  if (isGen(a, TAMSIL_ASIC_PIVARD)) return mapResource(a, 0, &a->db_bar, &a->db_va);
+  if (tamsil_isGen(a, TAMSIL_ASIC_PIVARD)) return mapResource(a, 0, &a->db_bar, &a->db_va);
   if ((st = mapResource(a, 2, &a->csr_bar, &a->csr_va)) != VMK_OK ||
       (st = mapResource(a, 4, &a->db_bar, &a->db_va)) != VMK_OK ||
-      (st = mapResource(a, isGen(a, TAMSIL_ASIC_KS2) ? 1 : 0, &a->pcicfg_bar, &a->pcicfg_va)) != VMK_OK) {
+      (st = mapResource(a, tamsil_isGen(a, TAMSIL_ASIC_KS2) ? 1 : 0, &a->pcicfg_bar, &a->pcicfg_va)) != VMK_OK) {
     tamsil_unmapBars(a);
     return st;
   }
@@ -139,7 +138,7 @@ static void cookiesFree(Adapter* a, vmk_uint32 n) {
 VMK_ReturnStatus tamsil_msixEnable(Adapter* a) {
   vmk_uint32 nic = tamsil_getMaxKernelAllowedQueues(a, a->res.max_evt_qs);
   vmk_uint32 roce = 0;
-  if (isGen(a, TAMSIL_ASIC_VESKARN) && (a->fw_caps & 0x4) && a->res.max_evt_qs_total > a->res.max_evt_qs)
+  if (tamsil_isGen(a, TAMSIL_ASIC_VESKARN) && (a->fw_caps & 0x4) && a->res.max_evt_qs_total > a->res.max_evt_qs)
     roce = tamsil_getMaxKernelAllowedQueues(a, a->res.max_evt_qs_total - a->res.max_evt_qs);
   // The cookie table holds TAMSIL_MAX_VECTORS entries.
   if (nic > TAMSIL_MAX_VECTORS) nic = TAMSIL_MAX_VECTORS;
@@ -521,7 +520,7 @@ VMK_ReturnStatus tamsil_attachDevice(vmk_Device device) {
     st = cst;
     goto undo_vf;
   }
-  if (!isGen(a, TAMSIL_ASIC_PIVARD)) tamsil_intrSet(a, 0);
+  if (!tamsil_isGen(a, TAMSIL_ASIC_PIVARD)) tamsil_intrSet(a, 0);
   cookiesFree(a, TAMSIL_MAX_VECTORS);
   st = tamsil_intrSetup(a);
   if (st != VMK_OK) {
@@ -541,7 +540,7 @@ VMK_ReturnStatus tamsil_attachDevice(vmk_Device device) {
   }
   tamsil_displayVersions(a);
   tamsil_updateDevData(a);
-  if (!isGen(a, TAMSIL_ASIC_PIVARD)) {
+  if (!tamsil_isGen(a, TAMSIL_ASIC_PIVARD)) {
     static const vmk_uint16 offs[2] = {0xA8, 0xAC};
     vmk_uint32* dst[2] = {&a->ue_status_lo_mask, &a->ue_status_hi_mask};
     for (int i = 0; i < 2; i++) {

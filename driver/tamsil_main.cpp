@@ -6,20 +6,11 @@
 
 #include "tamsil_bringup.h"
 #include "tamsil_cmds.h"
+#include "tamsil_cmds_os.h"
 
 /* ------------------------------------------------------------------------ */
 /* Small helpers                                                             */
 /* ------------------------------------------------------------------------ */
-
-static inline bool isGen(const Adapter* a, vmk_uint32 gens) { return (a->asic_gen & gens) != 0; }
-
-static inline vmk_uint32 csrRead32(Adapter* a, vmk_uint32 off) {
-  return vmk_MMIORead32((vmk_VA)a->csr_va + off);
-}
-static inline vmk_uint32 dbRead32(Adapter* a, vmk_uint32 off) { return vmk_MMIORead32((vmk_VA)a->db_va + off); }
-static inline void dbWrite32(Adapter* a, vmk_uint32 off, vmk_uint32 v) {
-  vmk_MMIOWrite32((vmk_VA)a->db_va + off, v);
-}
 
 static void destroySpinlock(vmk_Lock* lock) {
   if (*lock != VMK_LOCK_INVALID) {
@@ -167,7 +158,7 @@ vmk_uint16 tamsil_getQCount(Adapter* a, vmk_int32* available, vmk_uint16 wanted,
 }
 
 static vmk_uint16 defaultNetQueues(Adapter* a) {
-  if (isGen(a, TAMSIL_ASIC_KS3) && (a->port_num > 1 || a->max_vfs > 0)) return 1;
+  if (tamsil_isGen(a, TAMSIL_ASIC_KS3) && (a->port_num > 1 || a->max_vfs > 0)) return 1;
   return a->function_mode < 2 ? 8 : 4;
 }
 
@@ -196,9 +187,9 @@ static void rssDecision(Adapter* a, vmk_uint16* netqs) {
     TAMSIL_RSS_MSG("RSS cannot be supported when msix is disabled.\n");
   } else if (!(a->res.if_cap_flags & 0x4) || a->res.max_rss_qs < 4) {
     TAMSIL_RSS_MSG("RSS is not supported on this interface.\n");
-  } else if (isGen(a, TAMSIL_ASIC_KS3) && a->port_num > 1) {
+  } else if (tamsil_isGen(a, TAMSIL_ASIC_KS3) && a->port_num > 1) {
     TAMSIL_RSS_MSG("RSS cannot be supported on 1G interface\n");
-  } else if (isGen(a, TAMSIL_ASIC_KS3) && a->max_vfs > 0) {
+  } else if (tamsil_isGen(a, TAMSIL_ASIC_KS3) && a->max_vfs > 0) {
     TAMSIL_RSS_MSG("RSS cannot be supported on this interface as VFs are created\n");
   } else if (a->kernel_max_queues <= 7) {
     TAMSIL_RSS_MSG("RSS cannot be supported as the host does not have minimum required CPUs.\n");
@@ -223,7 +214,7 @@ static void rssDecision(Adapter* a, vmk_uint16* netqs) {
   a->res.max_drss_qs = (vmk_uint16)a->drss;
   if (a->rss != 0) a->features |= TAMSIL_FEAT_RSS;
   if (a->drss != 0) a->features |= TAMSIL_FEAT_DRSS;
-  if (isGen(a, TAMSIL_ASIC_KS3) && a->rss != 0 && a->drss != 0) {
+  if (tamsil_isGen(a, TAMSIL_ASIC_KS3) && a->rss != 0 && a->drss != 0) {
     if (a->drss_first) {
       TAMSIL_RSS_MSG("on KS3, RSS cannot be supported along  with DRSS. Disabling RSS.!\n");
       a->rss = 0;
@@ -249,7 +240,7 @@ VMK_ReturnStatus tamsil_getConfig(Adapter* a) {
   st = 0;
 
   a->kernel_max_queues = tamsil_getMaxKernelAllowedQueues(a, TAMSIL_KERNEL_QUEUE_ASK);
-  if (isGen(a, TAMSIL_ASIC_KS2 | TAMSIL_ASIC_KS3)) {
+  if (tamsil_isGen(a, TAMSIL_ASIC_KS2 | TAMSIL_ASIC_KS3)) {
     ResourceLimits l;
     memset(&l, 0, sizeof l);
     vmk_uint32 pst = tamsil_cmdGetProfileConfig(a, 0, 0, &l);
@@ -270,7 +261,7 @@ VMK_ReturnStatus tamsil_getConfig(Adapter* a) {
     } else {
       st = pst;
     }
-    if (isGen(a, TAMSIL_ASIC_KS3)) {
+    if (tamsil_isGen(a, TAMSIL_ASIC_KS3)) {
       if (a->port_num > 1) a->function_mode = 1;
       if (a->features & TAMSIL_FEAT_SRIOV) {
         l.max_vfs = 30;
@@ -342,7 +333,7 @@ VMK_ReturnStatus tamsil_getConfig(Adapter* a) {
     st = VMK_FAILURE;
   } else if (total > 0) {
     a->res.max_evt_qs = a->res.max_rx_qs = (vmk_uint16)total;
-    a->res.max_tx_qs = isGen(a, TAMSIL_ASIC_KS2) ? 1 : (vmk_uint16)total;
+    a->res.max_tx_qs = tamsil_isGen(a, TAMSIL_ASIC_KS2) ? 1 : (vmk_uint16)total;
   }
   TAMSIL_DBG(a, TAMSIL_DBG_DRIVER, TAMSIL_LOG_LEVEL_INFO2,
              "max_vfs: %d uc_mac: %d max_tx_qs: %d max_rx_qs: %d(max_rss_qs: %d, max_drss_qs: %d)max_evt_qs: %d\n",
@@ -353,8 +344,8 @@ VMK_ReturnStatus tamsil_getConfig(Adapter* a) {
     return st;
   }
   TAMSIL_DBG(a, TAMSIL_DBG_DRIVER, TAMSIL_LOG_LEVEL_INFO2, "1G Port Capability: %s\n",
-             (isGen(a, TAMSIL_ASIC_KS3) && a->port_num >= 2) ? "True" : "False");
-  if (!isGen(a, TAMSIL_ASIC_PIVARD)) tamsil_cmdCheckFunctionCap(a);
+             (tamsil_isGen(a, TAMSIL_ASIC_KS3) && a->port_num >= 2) ? "True" : "False");
+  if (!tamsil_isGen(a, TAMSIL_ASIC_PIVARD)) tamsil_cmdCheckFunctionCap(a);
   tamsil_cmdGetAcpiWolCap(a);
   TAMSIL_DBG(a, TAMSIL_DBG_DRIVER, TAMSIL_LOG_LEVEL_INFO2, "wolCap=0x%x wol=%d\n", a->wol_cap, a->wol_enabled);
   return VMK_OK;
@@ -406,14 +397,14 @@ void tamsil_cqNotify(Adapter* a, vmk_uint16 cqId, vmk_Bool arm, vmk_uint32 poppe
   if (a->hw_error) return;
   vmk_uint32 v = (cqId & 0x3FFu) | (((vmk_uint32)(cqId >> 10) & 0x1Fu) << 11) | ((popped & 0x1FFFu) << 16) |
                  (arm ? (1u << 29) : 0u);
-  dbWrite32(a, TAMSIL_DB_EQ_CQ, v);
+  tamsil_dbWrite32(a, TAMSIL_DB_EQCQ, v);
 }
 
 void tamsil_eqNotify(Adapter* a, vmk_uint16 eqId, vmk_Bool arm, vmk_Bool clearInt, vmk_uint32 popped) {
   if (a->hw_error) return;
   vmk_uint32 v = (eqId & 0x1FFu) | (clearInt ? (1u << 9) : 0u) | (1u << 10) |
                  (((vmk_uint32)(eqId >> 9) & 0x1Fu) << 11) | ((popped & 0x1FFFu) << 16) | (arm ? (1u << 29) : 0u);
-  dbWrite32(a, TAMSIL_DB_EQ_CQ, v);
+  tamsil_dbWrite32(a, TAMSIL_DB_EQCQ, v);
 }
 
 vmk_Bool tamsil_eventPeek(QueueInfo* q) {
@@ -587,7 +578,7 @@ void tamsil_mccQueuesDestroy(Adapter* a) {
 
 // Interface and event queue of every vector.
 static vmk_uint32 ifEqCreate(Adapter* a, vmk_uint32 R) {
-  const bool pivard = isGen(a, TAMSIL_ASIC_PIVARD);
+  const bool pivard = tamsil_isGen(a, TAMSIL_ASIC_PIVARD);
   const vmk_uint32 n = a->num_vectors;
   const vmk_uint32 drss = a->res.max_drss_qs;
   const vmk_uint32 firstDrss = n - drss;
@@ -672,7 +663,7 @@ static vmk_uint32 mccQueuesCreate(Adapter* a) {
     tamsil_mccQueuesDestroy(a);
     return 0xFFFFFFFFu;
   }
-  if (tamsil_queueAlloc(a, &a->mcc_q, TAMSIL_MCC_Q_LEN, TAMSIL_MCC_WRB_SIZE) != 0 ||
+  if (tamsil_queueAlloc(a, &a->mcc_q, TAMSIL_MCC_Q_LEN, TAMSIL_WRB_SIZE) != 0 ||
       tamsil_cmdMccqCreate(a, &a->mcc_q, &a->mcc_cq) != 0) {
     tamsil_logLine(VMK_LOG_URGENCY_ALERT, TAMSIL_LOG_LEVEL_ERR, true, a, "tamsil_mccQueuesCreate", __LINE__,
                    "MCC Ring Creation Failed\n");
@@ -721,7 +712,7 @@ vmk_uint32 tamsil_setup(Adapter* a) {
   a->default_rx_if = a->rxo[0].if_id;
   TAMSIL_DBG(a, TAMSIL_DBG_DRIVER, TAMSIL_LOG_LEVEL_INFO2, "tamsil_ifEqCreate() succeeded\n");
 
-  if (!isGen(a, TAMSIL_ASIC_PIVARD)) {
+  if (!tamsil_isGen(a, TAMSIL_ASIC_PIVARD)) {
     if (tamsil_rxCQueuesCreate(a) != 0) {
       TAMSIL_ERR(a, "tamsil_rxCQueuesCreate() failed\n");
       tamsil_ifEqDestroy(a);
@@ -779,13 +770,13 @@ vmk_uint32 tamsil_setup(Adapter* a) {
   }
   if (tamsil_cmdGetPhyInfo(a) != 0) {
     TAMSIL_ERR(a, "tamsil_cmdGetPhyInfo() failed\n");
-  } else if (!isGen(a, TAMSIL_ASIC_PIVARD) && ((vmk_uint32)a->link.phy_type | ((vmk_uint32)a->link.phy_if_type << 16)) == 0x6000Du) {
+  } else if (!tamsil_isGen(a, TAMSIL_ASIC_PIVARD) && ((vmk_uint32)a->link.phy_type | ((vmk_uint32)a->link.phy_if_type << 16)) == 0x6000Du) {
     if (tamsil_cmdSetEmiCanceller(a, (vmk_uint32)emi_canceller) != 0)
       TAMSIL_ERR(a, "tamsil_cmdSetEmiCanceller() failed\n");
   }
   tamsil_cmdReadTransreceiverData(a);
   a->vxlan_table = VMK_INVALID_HASH_HANDLE;
-  if (isGen(a, TAMSIL_ASIC_VESKARN) && vxlan_offload) {
+  if (tamsil_isGen(a, TAMSIL_ASIC_VESKARN) && vxlan_offload) {
     if (tamsil_vxlanSetup(a) == 0)
       TAMSIL_DBG(a, TAMSIL_DBG_VXLAN, TAMSIL_LOG_LEVEL_INFO2, "vxlan setup successful\n");
   }
@@ -972,7 +963,7 @@ void tamsil_vxlanClear(Adapter* a, vmk_uint8 freeNodes) {
 
 VMK_ReturnStatus tamsil_cmdPOST(Adapter* a) {
   for (unsigned sleeps = 0;;) {
-    vmk_uint32 v = csrRead32(a, 0xAC);
+    vmk_uint32 v = tamsil_csrRead32(a, 0xAC);
     if (v & 0x80000000u) {
       TAMSIL_ERR(a, "POST error; stage=0x%x\n", v & 0xFFFFu);
       return VMK_FAILURE;
@@ -992,7 +983,7 @@ VMK_ReturnStatus tamsil_cmdPOST(Adapter* a) {
 VMK_ReturnStatus tamsil_waitPivardReady(Adapter* a) {
   // Thirty reads one second apart; the thirtieth sleep ends the wait.
   for (unsigned sleeps = 0;;) {
-    if (dbRead32(a, 0x404) & (1u << 23)) return VMK_OK;
+    if (tamsil_dbRead32(a, 0x404) & (1u << 23)) return VMK_OK;
     vmk_WorldSleep(1000000);
     if (++sleeps == 30) return VMK_TIMEOUT;
   }
@@ -1001,12 +992,12 @@ VMK_ReturnStatus tamsil_waitPivardReady(Adapter* a) {
 VMK_ReturnStatus tamsil_testAndSetPivardReadyState(Adapter* a) {
   VMK_ReturnStatus st = tamsil_waitPivardReady(a);
   if (st == VMK_OK) {
-    vmk_uint32 v = dbRead32(a, 0x404);
+    vmk_uint32 v = tamsil_dbRead32(a, 0x404);
     bool err = (v & 0x80000000u) != 0, reset = (v & 0x01000000u) != 0;
     if (err && reset) {
-      dbWrite32(a, 0x408, 0x08000000u);
+      tamsil_dbWrite32(a, 0x408, 0x08000000u);
       st = tamsil_waitPivardReady(a);
-      st = (st == VMK_OK && (dbRead32(a, 0x404) & 0x81000000u) == 0) ? VMK_OK : VMK_FAILURE;
+      st = (st == VMK_OK && (tamsil_dbRead32(a, 0x404) & 0x81000000u) == 0) ? VMK_OK : VMK_FAILURE;
     } else if (err || reset) {
       st = VMK_FAILURE;
     }
@@ -1016,7 +1007,7 @@ VMK_ReturnStatus tamsil_testAndSetPivardReadyState(Adapter* a) {
 }
 
 VMK_ReturnStatus tamsil_firmwareWaitReady(Adapter* a) {
-  if (isGen(a, TAMSIL_ASIC_PIVARD)) return tamsil_testAndSetPivardReadyState(a);
+  if (tamsil_isGen(a, TAMSIL_ASIC_PIVARD)) return tamsil_testAndSetPivardReadyState(a);
   return tamsil_cmdPOST(a);
 }
 
@@ -1091,7 +1082,7 @@ void tamsil_enableVFs(Adapter* a) {
   }
   TAMSIL_MOD_DBG(TAMSIL_DBG_SRIOV, TAMSIL_LOG_LEVEL_INFO2, "vmk_PCIEnableVFs() success - num_vfs=%d\n", n);
   a->num_vfs = n;
-  if (isGen(a, TAMSIL_ASIC_PIVARD))
+  if (tamsil_isGen(a, TAMSIL_ASIC_PIVARD))
     for (vmk_uint32 vf = 1; vf <= a->num_vfs; vf++) tamsil_cmdEnableVF(a, (vmk_uint8)vf);
 }
 
@@ -1101,7 +1092,7 @@ void tamsil_destroyVF(Adapter* a, vmk_uint32 i) {
   if (vf->if_handle == 0) return;
   vmk_uint8 dom = (vmk_uint8)(i + 1);
   if (vf->pmac_id != 0xFFFFFFFFu) {
-    vmk_uint32 st = isGen(a, TAMSIL_ASIC_KS2 | TAMSIL_ASIC_KS3) ? tamsil_cmdPmacDel(a, vf->if_handle, vf->pmac_id, dom)
+    vmk_uint32 st = tamsil_isGen(a, TAMSIL_ASIC_KS2 | TAMSIL_ASIC_KS3) ? tamsil_cmdPmacDel(a, vf->if_handle, vf->pmac_id, dom)
                                                                 : tamsil_cmdSetMacList(a, nullptr, 0, dom);
     if (st != 0) {
       TAMSIL_ERR(a, "VF mac Deletion failed for vf_idx(=%d)\n\n", (int)i);

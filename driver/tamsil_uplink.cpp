@@ -8,8 +8,8 @@
 
 #include "tamsil_bringup.h"
 #include "tamsil_cmds.h"
+#include "tamsil_cmds_os.h"
 
-static inline bool isGen(const Adapter* a, vmk_uint32 gens) { return (a->asic_gen & gens) != 0; }
 static inline Adapter* adapterOf(vmk_AddrCookie c) { return static_cast<Adapter*>(c.ptr); }
 
 // The registration record the kernel reads starts like the kernel's own.
@@ -101,7 +101,7 @@ VMK_ReturnStatus tamsil_updateUplinkLinkStatus(Adapter* a, vmk_Bool forceDown, v
   }
   a->link.reported_link = (vmk_uint8)l->state;
   a->link.reported_speed = (vmk_uint16)l->speed;
-  if (isGen(a, TAMSIL_ASIC_KS2)) {
+  if (tamsil_isGen(a, TAMSIL_ASIC_KS2)) {
     a->shared_data.supportedModes = a->supported_modes;
     a->shared_data.supportedModesArraySz = a->num_supported_modes;
   }
@@ -169,7 +169,7 @@ static void addMode(Adapter* a, vmk_uint32 speed) {
 }
 
 static void supportedModes(Adapter* a) {
-  if (isGen(a, TAMSIL_ASIC_KS2) || a->port_num != a->pf_num) return;
+  if (tamsil_isGen(a, TAMSIL_ASIC_KS2) || a->port_num != a->pf_num) return;
   a->num_supported_modes = 0;
   vmk_uint32 c = a->link.speed_mask | a->link.speed_mask2;
   struct Cand {
@@ -272,7 +272,7 @@ VMK_ReturnStatus tamsil_createUplinkData(Adapter* a) {
     maxRx -= nDrss;
     maxTx -= nDrss;
   }
-  if (isGen(a, TAMSIL_ASIC_KS2)) maxTx = a->res.max_tx_qs;
+  if (tamsil_isGen(a, TAMSIL_ASIC_KS2)) maxTx = a->res.max_tx_qs;
   // The queue records hold TAMSIL_MAX_UPLINK_QUEUES entries in all.
   if (maxRx > TAMSIL_MAX_VECTORS) maxRx = TAMSIL_MAX_VECTORS;
   if (maxRx + maxTx > TAMSIL_MAX_UPLINK_QUEUES) maxTx = TAMSIL_MAX_UPLINK_QUEUES - maxRx;
@@ -299,8 +299,8 @@ VMK_ReturnStatus tamsil_createUplinkData(Adapter* a) {
       q->supportedFeatures = 0;
       q->maxFilters = a->res.uc_mac;
     } else {
-      q->supportedFeatures = isGen(a, TAMSIL_ASIC_KS2) ? 0 : 0x2;
-      if (!isGen(a, TAMSIL_ASIC_KS2) && dyn_netq) q->supportedFeatures |= 0x80;
+      q->supportedFeatures = tamsil_isGen(a, TAMSIL_ASIC_KS2) ? 0 : 0x2;
+      if (!tamsil_isGen(a, TAMSIL_ASIC_KS2) && dyn_netq) q->supportedFeatures |= 0x80;
       if (rss && i + nRss + nDrss >= vectors) q->supportedFeatures |= 0x4;
       q->maxFilters = (a->res.uc_mac + vectors - 1) / vectors;
     }
@@ -391,7 +391,7 @@ static void addKeys(Adapter* a) {
       {"TpeRecoverySummary", "Adding of TpeRecoverySummary Key-Value with mgmt failed status: 0x%x\n"},
   };
   for (int i = 0; i < 6; i++) {
-    if (i == 2 && !isGen(a, TAMSIL_ASIC_PIVARD)) continue;
+    if (i == 2 && !tamsil_isGen(a, TAMSIL_ASIC_PIVARD)) continue;
     if (i >= 3 && !(tpe_recovery && a->pf_num == 0)) break;
     vmk_Name n;
     vmk_NameInitialize(&n, keys[i].name);

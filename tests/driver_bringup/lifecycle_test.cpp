@@ -270,7 +270,7 @@ TEST_F(BringupTest, DmaEngineFallsBackTo32Bit) {
       const vmk_uint64 fourGb = 1ull << 32;
       EXPECT_LE(a->mbox_bus_addr + TAMSIL_MBOX_SIZE, fourGb) << r.name;
       EXPECT_LE(tamsil_dmaBusAddr(&a->eqo[0].q.mem) + TAMSIL_EQ_LEN * TAMSIL_EQE_SIZE, fourGb) << r.name;
-      EXPECT_LE(tamsil_dmaBusAddr(&a->mcc_q.mem) + 128u * TAMSIL_MCC_WRB_SIZE, fourGb) << r.name;
+      EXPECT_LE(tamsil_dmaBusAddr(&a->mcc_q.mem) + 128u * TAMSIL_WRB_SIZE, fourGb) << r.name;
     }
     EXPECT_EQ(VMK_OK, vmktest::detachDevice(dev)) << r.name;
     unplug(dev);

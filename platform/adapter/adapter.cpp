@@ -69,18 +69,6 @@ constexpr uint32_t kCapPciePivard = 0x94;
 
 }  // namespace
 
-uint16_t defaultVendorId(Gen g) { return g == Gen::Pivard ? 0x1E7B : 0x1C4E; }
-
-uint16_t defaultDeviceId(Gen g) {
-  switch (g) {
-    case Gen::KS2: return 0x3A11;
-    case Gen::KS3: return 0x3A21;
-    case Gen::Pivard: return 0x5C20;
-    case Gen::Veskarn: return 0x3B28;
-  }
-  return 0;
-}
-
 AdapterConfig adapterDefaults(Gen g, unsigned functions) {
   AdapterConfig c;
   c.fw = engineDefaults(g, functions);

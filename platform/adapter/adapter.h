@@ -81,10 +81,6 @@ struct AdapterConfig {
 // A plausible adapter of a generation (engineDefaults for its firmware).
 AdapterConfig adapterDefaults(Gen g, unsigned functions = 2);
 
-// PCI identity of a generation's NIC function.
-uint16_t defaultVendorId(Gen g);
-uint16_t defaultDeviceId(Gen g);
-
 // An asynchronous event as the firmware posts it on the MCC completion queue.
 struct AsyncEvent {
   uint8_t code = 0;

@@ -30,10 +30,6 @@ namespace adapter {
 
 void registerDiscoveryHandlers(Engine& fw);
 
-// Default PCI identity of a generation's functions as the library sees it.
-uint16_t discoveryDeviceId(Gen g);
-constexpr uint16_t kDiscoveryVendorId = 0x1D5C;
-
 // The capability report of the extended firmware log (reply payload of 1/125).
 std::vector<uint8_t> defaultExtFatImage(Gen g);
 void setExtFatImage(Engine& fw, std::vector<uint8_t> image);

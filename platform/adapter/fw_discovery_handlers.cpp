@@ -141,9 +141,9 @@ void hAttributes(Engine& fw, Cmd& c) {
   c.w32(92, 30);
   c.w8(442, 0x00);
   c.w8(446, 1);
-  if (cfg.pci_vendor == 0) c.w16(500, kDiscoveryVendorId);
-  if (cfg.pci_device == 0) c.w16(502, discoveryDeviceId(fw.gen()));
-  if (cfg.pci_subsys_vendor == 0) c.w16(504, kDiscoveryVendorId);
+  if (cfg.pci_vendor == 0) c.w16(500, defaultVendorId(fw.gen()));
+  if (cfg.pci_device == 0) c.w16(502, defaultDeviceId(fw.gen()));
+  if (cfg.pci_subsys_vendor == 0) c.w16(504, defaultVendorId(fw.gen()));
   if (cfg.pci_subsys_device == 0) c.w16(506, 0x1234);
   if (c.resp_len < 540) c.resp_len = static_cast<uint32_t>(std::min<size_t>(540, c.pcap));
 }
@@ -224,9 +224,9 @@ void hReadPciConf(Engine& fw, Cmd& c) {
   }
   const EngineConfig& cfg = fw.config();
   std::vector<uint8_t> conf(256, 0);
-  uint16_t vendor = cfg.pci_vendor ? cfg.pci_vendor : kDiscoveryVendorId;
+  uint16_t vendor = cfg.pci_vendor ? cfg.pci_vendor : defaultVendorId(fw.gen());
   put16(conf, 0x00, vendor);
-  put16(conf, 0x02, cfg.pci_device ? cfg.pci_device : discoveryDeviceId(fw.gen()));
+  put16(conf, 0x02, cfg.pci_device ? cfg.pci_device : defaultDeviceId(fw.gen()));
   put16(conf, 0x2C, cfg.pci_subsys_vendor ? cfg.pci_subsys_vendor : vendor);
   put16(conf, 0x2E, cfg.pci_subsys_device);
   put32(conf, 0xD0, (3u << 16) | (8u << 20));   // link status: 8 lanes, speed code 3
@@ -353,16 +353,6 @@ const Entry kLibHandlers[] = {
 };
 
 }  // namespace
-
-uint16_t discoveryDeviceId(Gen g) {
-  switch (g) {
-    case Gen::KS2: return 0x3A11;
-    case Gen::KS3: return 0x3A21;
-    case Gen::Pivard: return 0x5C20;
-    case Gen::Veskarn: return 0x3B28;
-  }
-  return 0;
-}
 
 void registerDiscoveryHandlers(Engine& fw) {
   for (const Entry& e : kLibHandlers) {

@@ -27,6 +27,18 @@ const char* objKindName(ObjKind k) {
   return names[static_cast<unsigned>(k)];
 }
 
+uint16_t defaultVendorId(Gen g) { return g == Gen::Pivard ? 0x1E7B : 0x1C4E; }
+
+uint16_t defaultDeviceId(Gen g) {
+  switch (g) {
+    case Gen::KS2: return 0x3A11;
+    case Gen::KS3: return 0x3A21;
+    case Gen::Pivard: return 0x5C20;
+    case Gen::Veskarn: return 0x3B28;
+  }
+  return 0;
+}
+
 EngineConfig engineDefaults(Gen g, unsigned functions) {
   EngineConfig c;
   c.gen = g;

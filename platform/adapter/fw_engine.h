@@ -207,6 +207,10 @@ struct EngineConfig {
 
 // A plausible configuration of a generation's firmware: names, resource
 // limits, SR-IOV, capabilities. Start from it and change what a test needs.
+// PCI identity of each generation's functions (vendor 0x1C4E, Pivard 0x1E7B).
+uint16_t defaultVendorId(Gen g);
+uint16_t defaultDeviceId(Gen g);
+
 EngineConfig engineDefaults(Gen g, unsigned functions = 2);
 
 // Statistics counters named by the driver's statistics parse; the engine places

@@ -8,31 +8,10 @@
 #include <string>
 
 #include "log_line.h"
+#include "test_files.h"
 #include "tree_fixture.h"
 
 namespace {
-
-static std::string read_file(const char *path)
-{
-    FILE *f = fopen(path, "r");
-    if (f == nullptr)
-        return "<missing>";
-    std::string s;
-    char buf[512];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-        s.append(buf, n);
-    fclose(f);
-    return s;
-}
-
-static void write_file(const char *path, const std::string &text)
-{
-    FILE *f = fopen(path, "w");
-    ASSERT_NE(f, nullptr);
-    fwrite(text.data(), 1, text.size(), f);
-    fclose(f);
-}
 
 /* Captures pdebug's lines in a temporary file. */
 class LogCapture : public ::testing::Test {

@@ -21,6 +21,7 @@ void tamsil_ctrlCleanup(Adapter* adapter);
 VMK_ReturnStatus tamsil_getConfig(Adapter* adapter);
 vmk_uint16 tamsil_getQCount(Adapter* adapter, vmk_int32* available, vmk_uint16 wanted, vmk_uint16 minimum,
                             const char* name);
+void tamsil_setRssRings(Adapter* adapter, vmk_uint16 rss, vmk_uint16 drss);
 vmk_uint32 tamsil_getMaxKernelAllowedQueues(Adapter* adapter, vmk_uint32 queues);
 void tamsil_intrSet(Adapter* adapter, vmk_uint8 enable);
 vmk_uint32 tamsil_queueAlloc(Adapter* adapter, QueueInfo* q, vmk_uint16 entries, vmk_uint16 entrySize);

@@ -192,12 +192,7 @@ VMK_ReturnStatus tamsil_msixEnable(Adapter* a) {
     }
     if (r == 1) r = 2;
     if (d == 1) d = 2;
-    a->rss = r;
-    a->drss = d;
-    a->res.max_rss_qs = r;
-    a->res.max_drss_qs = d;
-    if (r == 0) a->features &= ~TAMSIL_FEAT_RSS;
-    if (d == 0) a->features &= ~TAMSIL_FEAT_DRSS;
+    tamsil_setRssRings(a, r, d);
     // tamsil_setup keeps the first RSS ring at 1 or more when 2 per kind is
     // more than the vectors left.
   }

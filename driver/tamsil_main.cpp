@@ -139,6 +139,17 @@ vmk_uint32 tamsil_getMaxKernelAllowedQueues(Adapter* a, vmk_uint32 n) {
   return rx;
 }
 
+// Records the RSS and DRSS ring counts granted; a kind left with no ring
+// stops being configured.
+void tamsil_setRssRings(Adapter* a, vmk_uint16 rss, vmk_uint16 drss) {
+  a->rss = rss;
+  a->drss = drss;
+  a->res.max_rss_qs = rss;
+  a->res.max_drss_qs = drss;
+  if (rss == 0) a->features &= ~TAMSIL_FEAT_RSS;
+  if (drss == 0) a->features &= ~TAMSIL_FEAT_DRSS;
+}
+
 vmk_uint16 tamsil_getQCount(Adapter* a, vmk_int32* available, vmk_uint16 wanted, vmk_uint16 minimum,
                             const char* name) {
   if (wanted == 0) return 0;
@@ -313,12 +324,7 @@ VMK_ReturnStatus tamsil_getConfig(Adapter* a) {
       r = tamsil_getQCount(a, &avail, (vmk_uint16)a->rss, 2, "RSS");
       d = tamsil_getQCount(a, &avail, (vmk_uint16)a->drss, 2, "DRSS");
     }
-    a->rss = r;
-    a->drss = d;
-    a->res.max_rss_qs = r;
-    a->res.max_drss_qs = d;
-    if (r == 0) a->features &= ~TAMSIL_FEAT_RSS;
-    if (d == 0) a->features &= ~TAMSIL_FEAT_DRSS;
+    tamsil_setRssRings(a, r, d);
   }
   vmk_uint32 nq = gotNetq + (avail > 0 ? (vmk_uint32)avail : 0);
   if (nq > netqWanted) nq = netqWanted;

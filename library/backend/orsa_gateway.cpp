@@ -663,7 +663,9 @@ i32 direct_handle(u32 instance, i32 protocol) {
 
 }  // namespace
 
-u32 ioctl_upgrade_flash(u32 instance, u32* request, u8 domain, u8 port, i32 protocol, u8 offset_mode) {
+u32 ioctl_upgrade_flash(OrsaPort at, u32* request, u8 domain, u8 port, u8 offset_mode) {
+  const u32 instance = at.instance;
+  const i32 protocol = at.protocol;
   i32 handle = direct_handle(instance, protocol);
   if (handle == -2 || request == NULL) return 1;
   u8* buffer = (u8*)orsa_dmalloc(ORSA_HDR_SIZE + kFlashPayload);
@@ -721,8 +723,10 @@ u32 ioctl_upgrade_flash(u32 instance, u32* request, u8 domain, u8 port, i32 prot
   return result;
 }
 
-u32 ioctl_get_flash_component_details(i32 instance, u32 words[6], u8 domain, u8 port, i32 protocol) {
-  i32 handle = direct_handle((u32)instance, protocol);
+u32 ioctl_get_flash_component_details(OrsaPort at, u32 words[6], u8 domain, u8 port) {
+  const u32 instance = at.instance;
+  const i32 protocol = at.protocol;
+  i32 handle = direct_handle(instance, protocol);
   if (handle == -2 || words == NULL) return 1;
   const u32 payload_length = 6 * sizeof(u32);
   u8* buffer = (u8*)orsa_dmalloc(ORSA_HDR_SIZE + payload_length);
@@ -730,7 +734,7 @@ u32 ioctl_get_flash_component_details(i32 instance, u32 words[6], u8 domain, u8 
   memset(buffer, 0, ORSA_HDR_SIZE + payload_length);
   memcpy(buffer + ORSA_HDR_SIZE, words, payload_length);
   u32 rc = ORSA_IssueIOCTL(handle, kFlashComponentOpcode, kCommonSubsystem, payload_length, buffer, domain, port,
-                           protocol, (u32)instance);
+                           protocol, instance);
   if (rc == 0) {
     u32 status = response_status(buffer);
     if (status == 0) {

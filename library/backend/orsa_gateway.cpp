@@ -10,6 +10,10 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <string>
+#include <unordered_map>
+#include <vector>
+
 #include "tree/hm_engine.h"
 #include "tree/hm_log.h"
 #include "tree/hm_status.h"
@@ -135,40 +139,77 @@ u32 enumerate_ks_nics(u32 start) {
   return next;
 }
 
+namespace {
+
+// The configuration file as the look-up reads it: lines of at most 100
+// characters (a longer line counts as several), without their newline.
+bool read_config_lines(const char* path, std::vector<std::string>* lines) {
+  FILE* fp = fopen(path, "r");
+  if (fp == NULL) return false;
+  char line[101];
+  while (fgets(line, sizeof line, fp) != NULL) {
+    size_t n = strlen(line);
+    if (n > 0 && line[n - 1] == '\n') line[n - 1] = '\0';
+    lines->emplace_back(line);
+  }
+  fclose(fp);
+  return true;
+}
+
+
+// Where "BBB:DD.F/vmkname" (bus, device, function) first occurs in the lines:
+// a line holds a function's key when the text before one of its "/vmkname"
+// ends, after the last ':' and the three characters before it, as the key
+// does. Built once per read, so each function is found without scanning.
+std::unordered_map<std::string, size_t> index_vmknames(const std::vector<std::string>& lines) {
+  static const char kSuffix[] = "/vmkname";
+  std::unordered_map<std::string, size_t> first_line;
+  for (size_t n = 0; n < lines.size(); n++) {
+    const std::string& line = lines[n];
+    for (size_t at = line.find(kSuffix); at != std::string::npos; at = line.find(kSuffix, at + 1)) {
+      size_t colon = line.rfind(':', at);
+      size_t slash = at == 0 ? std::string::npos : line.rfind('/', at - 1);
+      if (colon == std::string::npos || colon < 3 || (slash != std::string::npos && slash > colon - 3)) continue;
+      first_line.emplace(line.substr(colon - 3, at - (colon - 3)), n);
+    }
+  }
+  return first_line;
+}
+
+}  // namespace
+
 u32 ORSA_get_interface_names(u32 count, u32 first) {
   memset(orsa_glob.nic_if_names, 0, sizeof orsa_glob.nic_if_names);
   if (count > ORSA_MAX_FUNCTIONS - 1) count = ORSA_MAX_FUNCTIONS - 1;
+  if (first >= count) return count;
+  // Every NIC request runs this: the file is read once, not once per function.
+  std::vector<std::string> lines;
+  if (!read_config_lines("/etc/vmware/esx.conf", &lines)) {
+    pdebug(kCat, ORSA_LOG_ERROR, "%s:Failed to open /etc/vmware/esx.conf\n", __func__);
+    return 0;
+  }
+  const std::unordered_map<std::string, size_t> where = index_vmknames(lines);
   for (u32 k = first; k < count; k++) {
     const OrsaPciFunction& f = orsa_glob.NicFunctionTable[k + 1];
     char key[32];
-    snprintf(key, sizeof key, "%03d:%02d.%d/vmkname", f.bus, f.device, f.function);
-    FILE* fp = fopen("/etc/vmware/esx.conf", "r");
-    if (fp == NULL) {
-      pdebug(kCat, ORSA_LOG_ERROR, "%s:Failed to open /etc/vmware/esx.conf\n", __func__);
-      return 0;
-    }
-    char line[101];
-    while (fgets(line, sizeof line, fp) != NULL) {
-      size_t n = strlen(line);
-      if (n > 0 && line[n - 1] == '\n') line[n - 1] = '\0';
-      if (strstr(line, key) == NULL) continue;
-      const char* eq = strchr(line, '=');
-      if (eq != NULL) {
-        // The value is the quoted text after "=".
-        const char* open_quote = strchr(eq + 1, '"');
-        if (open_quote != NULL) {
-          const char* value = open_quote + 1;
-          size_t len = strcspn(value, "\"");
-          if (len > 9) len = 9;
-          memcpy(orsa_glob.nic_if_names[k], value, len);
-          orsa_glob.nic_if_names[k][len] = '\0';
-        }
+    snprintf(key, sizeof key, "%03d:%02d.%d", f.bus, f.device, f.function);
+    auto found = where.find(key);
+    if (found == where.end()) continue;
+    const char* line = lines[found->second].c_str();
+    const char* eq = strchr(line, '=');
+    if (eq != NULL) {
+      // The value is the quoted text after "=".
+      const char* open_quote = strchr(eq + 1, '"');
+      if (open_quote != NULL) {
+        const char* value = open_quote + 1;
+        size_t len = strcspn(value, "\"");
+        if (len > 9) len = 9;
+        memcpy(orsa_glob.nic_if_names[k], value, len);
+        orsa_glob.nic_if_names[k][len] = '\0';
       }
-      pdebug(kCat, ORSA_LOG_DEBUG, "%s:ifname = %s bus = 0x%x dev = 0x%x fun = 0x%x and i = %d\n", __func__,
-             orsa_glob.nic_if_names[k], f.bus, f.device, f.function, (int)k);
-      break;
     }
-    fclose(fp);
+    pdebug(kCat, ORSA_LOG_DEBUG, "%s:ifname = %s bus = 0x%x dev = 0x%x fun = 0x%x and i = %d\n", __func__,
+           orsa_glob.nic_if_names[k], f.bus, f.device, f.function, (int)k);
   }
   return count;
 }

@@ -42,6 +42,56 @@ TEST_F(ChannelTest, DiscoveryNumbersTheFunctions) {
   EXPECT_EQ(get_the_protocol(16), ORSA_PROTO_NONE);
 }
 
+// Names come from the first line that holds "BBB:DD.F/vmkname"; the file is
+// read again by every call, so a renamed function is seen at once.
+TEST_F(ChannelTest, InterfaceNamesFromTheFirstLineThatNamesTheFunction) {
+  auto write_conf = [](const std::string& text) {
+    FILE* fp = fopen("/etc/vmware/esx.conf", "w");
+    ASSERT_NE(fp, nullptr);
+    fputs(text.c_str(), fp);
+    fclose(fp);
+  };
+  struct Fn {
+    uint8_t bus, device, function;
+    const char* want;
+  } fns[] = {
+      {3, 0, 1, "vmnic1"},     // after a decoy for function 10
+      {3, 0, 0, "first"},      // two lines: the first wins
+      {200, 12, 3, "vmnic1234"},  // cut to 9 characters
+      {4, 0, 0, ""},           // its line has no quoted value
+      {4, 0, 2, ""},           // its first line has no "=": nothing is taken
+      {7, 1, 0, ""},           // no line at all
+      {9, 0, 0, "deep"},       // inside a longer path
+  };
+  const std::string conf =
+      "/adv/Misc/HostName = \"emulated\"\n"
+      "/device/000:003:00.10/vmkname = \"decoy\"\n"
+      "/device/000:003:00.1/vmkname = \"vmnic1\"\n"
+      "/device/000:003:00.0/vmkname = \"first\"\n"
+      "/device/000:003:00.0/vmkname = \"second\"\n"
+      "/device/000:200:12.3/vmkname = \"vmnic12345678\"\n"
+      "/device/000:004:00.0/vmkname = vmnic9\n"
+      "/device/000:004:00.2/vmkname\n"
+      "/device/000:004:00.2/vmkname = \"late\"\n"
+      "/system/000:1009:00.0/vmkname = \"deep\"\n";
+  write_conf(conf);
+  const uint32_t n = sizeof fns / sizeof fns[0];
+  for (uint32_t k = 0; k < n; ++k) orsa_glob.NicFunctionTable[k + 1] = {fns[k].bus, fns[k].device, fns[k].function, 0};
+  ASSERT_EQ(ORSA_get_interface_names(n, 0), n);
+  for (uint32_t k = 0; k < n; ++k) EXPECT_STREQ(orsa_glob.nic_if_names[k], fns[k].want) << k;
+
+  // Renamed between two calls.
+  std::string renamed = conf;
+  renamed.replace(renamed.find("\"vmnic1\""), 8, "\"uplinkA\"");
+  write_conf(renamed);
+  ASSERT_EQ(ORSA_get_interface_names(n, 0), n);
+  EXPECT_STREQ(orsa_glob.nic_if_names[0], "uplinkA");
+  // Without the file no name is known.
+  ASSERT_EQ(unlink("/etc/vmware/esx.conf"), 0);
+  EXPECT_EQ(ORSA_get_interface_names(n, 0), 0u);
+  EXPECT_STREQ(orsa_glob.nic_if_names[0], "");
+}
+
 chardev::HostSpec hostWith(std::vector<chardev::FunctionSpec> fns, uint8_t bus = 3) {
   chardev::HostSpec h;
   chardev::AdapterSpec a;

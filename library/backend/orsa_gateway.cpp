@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "backend/orsa_linuxhost.h"
 #include "tree/hm_engine.h"
 #include "tree/hm_log.h"
 #include "tree/hm_status.h"
@@ -799,13 +800,14 @@ u32 ORSA_check_valid_interface(const char* ifname) {
     pdebug(kCat, ORSA_LOG_ERROR, "%s:Given Interface name is not valid or not PF.\n", __func__);
     return 1;
   }
-  char file[64];
-  snprintf(file, sizeof file, "/tmp/ifname_%s", ifname);
+  char name[64];
+  snprintf(name, sizeof name, "/tmp/ifname_%s", ifname);
+  const std::string path = orsa_linux_path(name);
+  const char* file = path.c_str();
   char cmd[512];
   snprintf(cmd, sizeof cmd, "ethtool -i %s 2> /dev/null | grep -a bus-info | cut -d\" \" -f2 > %s", ifname, file);
   pdebug(kCat, ORSA_LOG_DEBUG, "%s:cmd = %s\n", __func__, cmd);
-  int ret = system(cmd);
-  (void)ret;
+  orsa_linux_run(cmd);
   FILE* fp = fopen(file, "r");
   if (fp == NULL) {
     pdebug(kCat, ORSA_LOG_ERROR, "%s:Failed to Open file\n", __func__);
@@ -828,7 +830,7 @@ u32 ORSA_check_valid_interface(const char* ifname) {
     snprintf(cmd, sizeof cmd, "lspci -s %s -x 2> /dev/null | grep -a 00: | grep -a \"%s\" > /dev/null 2>&1", addr,
              pattern);
     pdebug(kCat, ORSA_LOG_DEBUG, "%s:cmd = %s\n", __func__, cmd);
-    int status = system(cmd);
+    int status = orsa_linux_run(cmd);
     pdebug(kCat, ORSA_LOG_DEBUG, "%s:ret_status = %d\n", __func__, status);
     return status == 0;
   };

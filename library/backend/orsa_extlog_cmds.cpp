@@ -119,8 +119,11 @@ u32 handle_FATDataValid(HmNode *property, char *value, u32)
         if (buf == nullptr)
             return 1;
         snprintf((char *)buf + 8, 104, "%s", ORSA_FAT_OBJECT_NAME);
-        /* The object read goes to the function the controller is reached through. */
-        u32 rc = ioctl_common_read_object_v1(at, buf, ORSA_FAT_OBJECT_READ_SIZE, domain, phba_port);
+        /* Read through the NIC device: it takes a NIC function's number. */
+        OrsaPort nic = orsa_port_of(get_first_instance(ks, "NICPhysicalHBA"));
+        u32 rc = nic.protocol == ORSA_PROTO_NIC
+                     ? ioctl_common_read_object_v1(nic, buf, ORSA_FAT_OBJECT_READ_SIZE, domain, phba_port)
+                     : 1;
         if (rc != 0) {
             pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s: status of ioctl_common_read_object = %d\n", __func__,
                    (int)rc);

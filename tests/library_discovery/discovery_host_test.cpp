@@ -235,6 +235,30 @@ TEST_F(DiscoveryHost, EachOemRequestReachesItsOwnAdapter)
     EXPECT_EQ(cached(pivard, "SerialNumber"), "N/A");
     EXPECT_EQ(cached(ks3, "SerialNumber"), "KS3EMU000011");
     EXPECT_EQ(cached(group(ks3, "OEM"), "OEMSerialNumber"), "OEMKS3EMU000011");
+
+    // The Pivard's reads that go through the NIC device (its FAT object, its
+    // PCI Express link) reach the Pivard, never the KS3.
+    struct Read {
+        const char *group, *property;
+    } reads[] = {{"FATData", "FATDataValid"}, {"", "PCIExpressLinkSpeed"}, {"", "PCIExpressBusWidth"}};
+    for (const Read &r : reads) {
+        SCOPED_TRACE(r.property);
+        host_->clearLog();
+        u32 rc = 1;
+        get(r.group[0] != '\0' ? group(pivard, r.group) : pivard, r.property, &rc);
+        EXPECT_EQ(rc, 0u);
+        int asked = 0;
+        for (const chardev::LoggedIoctl &e : host_->log()) {
+            if (e.dev == chardev::Dev::Nic && e.request == ORSA_NIC_IOCTL_CHIP_INFO)
+                continue;
+            // Pass-through blocks carry the bus at byte 18, configuration reads at byte 0.
+            uint8_t bus = e.request == ORSA_NIC_IOCTL_PASSTHRU ? e.bytes.at(18) : e.bytes.at(0);
+            int a = e.dev == chardev::Dev::Nic ? (bus == 3 ? 0 : bus == 5 ? 1 : -1) : adapter_of(e);
+            EXPECT_EQ(a, 0) << "request " << e.request << " went to another adapter";
+            asked++;
+        }
+        EXPECT_GT(asked, 0);
+    }
 }
 
 TEST_F(DiscoveryHost, ChangedNicFunctionCountRebuildsAtTheNextApiEntry)

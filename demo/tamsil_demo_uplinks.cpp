@@ -25,6 +25,7 @@ int tamsil_demoUplinks() {
     cfg.fw.gen = g;
     cfg.fw.functions = 1;
     cfg.bus = (uint8_t)(3 + n);
+    cfg.fw.base_mac[4] = (uint8_t)(n + 1);
     adapter::Adapter card(cfg);
     vmk_Device dev = vmktest::plugPciFunction(card.function(0));
     VMK_ReturnStatus st = vmktest::attachDevice(dev);

@@ -66,7 +66,7 @@ HmNode *new_controller(u32 instance, u32 protocol, u8 *attrs, u32 attributes_sta
     }
     LOG(ORSA_LOG_INFO, "%s:initialized controller %d\n", __func__, (int)hm_instance_number(ks));
     set_protocol(hm_instance_number(ks), protocol);
-    ioctl_start_management_service(instance, nullptr, 0, 0, protocol);
+    ioctl_start_management_service(OrsaPort{instance, (i32)protocol}, nullptr, 0, 0);
     ORSA_update_cntr_attribs(ks, attrs, attributes_status);
     return ks;
 }
@@ -321,8 +321,9 @@ u32 ORSA_enumerate_nic_functions(void)
             u32 asic = get_ks_type(ks);
             LOG(ORSA_LOG_DEBUG, "%s:ks_type = %d.\n", __func__, (int)asic);
             u8 oem[ORSA_OEM_PARAMS_SIZE] = {};
-            if (asic == ORSA_ASIC_PIVARD &&
-                ioctl_get_oem_params(instance, oem, 0, 0, (u32)hm_instance_number(ks)) == 0) {
+            /* Asked of this NIC function, through the NIC device: its number
+             * names no iSCSI function of the same adapter. */
+            if (asic == ORSA_ASIC_PIVARD && ioctl_get_oem_params(orsa_nic_port(instance), oem, 0, 0) == 0) {
                 LOG(ORSA_LOG_DEBUG, "%s: %d %d %d %d \n", __func__, oem[0], oem[12], oem[13], oem[0]);
                 if (orsa_pivard_oem_hides_serial(oem))
                     set_prop_val(ks, "SerialNumber", "N/A");
@@ -454,10 +455,10 @@ u32 ORSA_backend_client_bdf(u32 protocol)
             return false;
         for_each_instance(ks, kind, [&](HmNode *phba) {
             HmNode *pci = internal_get_node(phba, "PCI", HM_KIND_GROUP);
-            i32 port = get_port_number(phba);
+            OrsaPort at = orsa_port_of(phba);
             u8 a[ORSA_CNTR_ATTR_SIZE] = {};
-            if (pci == nullptr || port < 1 ||
-                ioctl_fetch_controller_attribs((u32)port, a, 0, (u8)get_phba_port_number(phba), protocol) != 0) {
+            if (pci == nullptr || at.instance == 0 ||
+                ioctl_fetch_controller_attribs(at, a, 0, (u8)get_phba_port_number(phba)) != 0) {
                 go_on = false;
                 return false;
             }

@@ -27,15 +27,15 @@ u32 orsa_read_extfat_caps(HmNode *ks, u32 selector, u8 **out)
 {
     *out = nullptr;
     HmNode *phba = orsa_first_phba(ks);
-    i32 port = get_port_number(phba);
-    if (phba == nullptr || port < 1)
+    OrsaPort at = orsa_port_of(phba);
+    if (phba == nullptr || at.instance == 0)
         return 1;
     u8 *caps = (u8 *)orsa_dzalloc(ORSA_EXTFAT_CAPS_SIZE);
     if (caps == nullptr)
         return 1;
     memcpy(caps, &selector, 4);
-    u32 rc = ioctl_get_extfat_capabilites((u32)port, caps, ORSA_EXTFAT_CAPS_SIZE, (u8)get_domain_id(phba),
-                                          (u8)get_phba_port_number(phba), (u32)hm_instance_number(ks));
+    u32 rc = ioctl_get_extfat_capabilites(at, caps, ORSA_EXTFAT_CAPS_SIZE, (u8)get_domain_id(phba),
+                                          (u8)get_phba_port_number(phba));
     pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:status of ioctl_get_extfat_capabilites = %d\n", __func__, (int)rc);
     if (rc != 0) {
         caps_failed();
@@ -105,10 +105,10 @@ u32 handle_FATDataValid(HmNode *property, char *value, u32)
     HmNode *ks = fat != nullptr ? fat->parent : nullptr;
     if (ks == nullptr || get_ks_type(ks) == ORSA_ASIC_UNREADABLE)
         return 1;
-    i32 port = get_port_number(orsa_first_phba(ks));
-    if (port < 1)
+    OrsaPort at = orsa_controller_port(ks);
+    if (at.instance == 0)
         return 1;
-    pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s: ks_port_number = %d\n", __func__, (int)port);
+    pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s: ks_port_number = %d\n", __func__, (int)at.instance);
     u8 domain = (u8)get_domain_id(property);
     u8 phba_port = (u8)get_phba_port_number(property);
     if (vm_flag)
@@ -119,8 +119,11 @@ u32 handle_FATDataValid(HmNode *property, char *value, u32)
         if (buf == nullptr)
             return 1;
         snprintf((char *)buf + 8, 104, "%s", ORSA_FAT_OBJECT_NAME);
-        u32 rc = ioctl_common_read_object_v1((u32)port, buf, ORSA_FAT_OBJECT_READ_SIZE, domain, phba_port,
-                                             ORSA_PROTO_NIC);
+        /* Read through the NIC device: it takes a NIC function's number. */
+        OrsaPort nic = orsa_port_of(get_first_instance(ks, "NICPhysicalHBA"));
+        u32 rc = nic.protocol == ORSA_PROTO_NIC
+                     ? ioctl_common_read_object_v1(nic, buf, ORSA_FAT_OBJECT_READ_SIZE, domain, phba_port)
+                     : 1;
         if (rc != 0) {
             pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s: status of ioctl_common_read_object = %d\n", __func__,
                    (int)rc);
@@ -134,7 +137,7 @@ u32 handle_FATDataValid(HmNode *property, char *value, u32)
     } else {
         u8 req[20] = {};
         req[0] = 1;
-        if (ioctl_retrieve_fat((u32)port, req, domain, phba_port, (u32)hm_instance_number(ks)) != 0) {
+        if (ioctl_retrieve_fat(at, req, domain, phba_port) != 0) {
             orsa_set_last_status(ORSA_STATUS_FAT_RETRIEVE_FAILED,
                                  "Unable to retrieve FAT data. Application internal error occurred. Please check "
                                  "orsa2d.log file for more information.");

@@ -10,6 +10,11 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "backend/orsa_linuxhost.h"
 #include "tree/hm_engine.h"
 #include "tree/hm_log.h"
 #include "tree/hm_status.h"
@@ -135,40 +140,77 @@ u32 enumerate_ks_nics(u32 start) {
   return next;
 }
 
+namespace {
+
+// The configuration file as the look-up reads it: lines of at most 100
+// characters (a longer line counts as several), without their newline.
+bool read_config_lines(const char* path, std::vector<std::string>* lines) {
+  FILE* fp = fopen(path, "r");
+  if (fp == NULL) return false;
+  char line[101];
+  while (fgets(line, sizeof line, fp) != NULL) {
+    size_t n = strlen(line);
+    if (n > 0 && line[n - 1] == '\n') line[n - 1] = '\0';
+    lines->emplace_back(line);
+  }
+  fclose(fp);
+  return true;
+}
+
+
+// Where "BBB:DD.F/vmkname" (bus, device, function) first occurs in the lines:
+// a line holds a function's key when the text before one of its "/vmkname"
+// ends, after the last ':' and the three characters before it, as the key
+// does. Built once per read, so each function is found without scanning.
+std::unordered_map<std::string, size_t> index_vmknames(const std::vector<std::string>& lines) {
+  static const char kSuffix[] = "/vmkname";
+  std::unordered_map<std::string, size_t> first_line;
+  for (size_t n = 0; n < lines.size(); n++) {
+    const std::string& line = lines[n];
+    for (size_t at = line.find(kSuffix); at != std::string::npos; at = line.find(kSuffix, at + 1)) {
+      size_t colon = line.rfind(':', at);
+      size_t slash = at == 0 ? std::string::npos : line.rfind('/', at - 1);
+      if (colon == std::string::npos || colon < 3 || (slash != std::string::npos && slash > colon - 3)) continue;
+      first_line.emplace(line.substr(colon - 3, at - (colon - 3)), n);
+    }
+  }
+  return first_line;
+}
+
+}  // namespace
+
 u32 ORSA_get_interface_names(u32 count, u32 first) {
   memset(orsa_glob.nic_if_names, 0, sizeof orsa_glob.nic_if_names);
   if (count > ORSA_MAX_FUNCTIONS - 1) count = ORSA_MAX_FUNCTIONS - 1;
+  if (first >= count) return count;
+  // Every NIC request runs this: the file is read once, not once per function.
+  std::vector<std::string> lines;
+  if (!read_config_lines("/etc/vmware/esx.conf", &lines)) {
+    pdebug(kCat, ORSA_LOG_ERROR, "%s:Failed to open /etc/vmware/esx.conf\n", __func__);
+    return 0;
+  }
+  const std::unordered_map<std::string, size_t> where = index_vmknames(lines);
   for (u32 k = first; k < count; k++) {
     const OrsaPciFunction& f = orsa_glob.NicFunctionTable[k + 1];
     char key[32];
-    snprintf(key, sizeof key, "%03d:%02d.%d/vmkname", f.bus, f.device, f.function);
-    FILE* fp = fopen("/etc/vmware/esx.conf", "r");
-    if (fp == NULL) {
-      pdebug(kCat, ORSA_LOG_ERROR, "%s:Failed to open /etc/vmware/esx.conf\n", __func__);
-      return 0;
-    }
-    char line[101];
-    while (fgets(line, sizeof line, fp) != NULL) {
-      size_t n = strlen(line);
-      if (n > 0 && line[n - 1] == '\n') line[n - 1] = '\0';
-      if (strstr(line, key) == NULL) continue;
-      const char* eq = strchr(line, '=');
-      if (eq != NULL) {
-        // The value is the quoted text after "=".
-        const char* open_quote = strchr(eq + 1, '"');
-        if (open_quote != NULL) {
-          const char* value = open_quote + 1;
-          size_t len = strcspn(value, "\"");
-          if (len > 9) len = 9;
-          memcpy(orsa_glob.nic_if_names[k], value, len);
-          orsa_glob.nic_if_names[k][len] = '\0';
-        }
+    snprintf(key, sizeof key, "%03d:%02d.%d", f.bus, f.device, f.function);
+    auto found = where.find(key);
+    if (found == where.end()) continue;
+    const char* line = lines[found->second].c_str();
+    const char* eq = strchr(line, '=');
+    if (eq != NULL) {
+      // The value is the quoted text after "=".
+      const char* open_quote = strchr(eq + 1, '"');
+      if (open_quote != NULL) {
+        const char* value = open_quote + 1;
+        size_t len = strcspn(value, "\"");
+        if (len > 9) len = 9;
+        memcpy(orsa_glob.nic_if_names[k], value, len);
+        orsa_glob.nic_if_names[k][len] = '\0';
       }
-      pdebug(kCat, ORSA_LOG_DEBUG, "%s:ifname = %s bus = 0x%x dev = 0x%x fun = 0x%x and i = %d\n", __func__,
-             orsa_glob.nic_if_names[k], f.bus, f.device, f.function, (int)k);
-      break;
     }
-    fclose(fp);
+    pdebug(kCat, ORSA_LOG_DEBUG, "%s:ifname = %s bus = 0x%x dev = 0x%x fun = 0x%x and i = %d\n", __func__,
+           orsa_glob.nic_if_names[k], f.bus, f.device, f.function, (int)k);
   }
   return count;
 }
@@ -663,7 +705,9 @@ i32 direct_handle(u32 instance, i32 protocol) {
 
 }  // namespace
 
-u32 ioctl_upgrade_flash(u32 instance, u32* request, u8 domain, u8 port, i32 protocol, u8 offset_mode) {
+u32 ioctl_upgrade_flash(OrsaPort at, u32* request, u8 domain, u8 port, u8 offset_mode) {
+  const u32 instance = at.instance;
+  const i32 protocol = at.protocol;
   i32 handle = direct_handle(instance, protocol);
   if (handle == -2 || request == NULL) return 1;
   u8* buffer = (u8*)orsa_dmalloc(ORSA_HDR_SIZE + kFlashPayload);
@@ -721,8 +765,10 @@ u32 ioctl_upgrade_flash(u32 instance, u32* request, u8 domain, u8 port, i32 prot
   return result;
 }
 
-u32 ioctl_get_flash_component_details(i32 instance, u32 words[6], u8 domain, u8 port, i32 protocol) {
-  i32 handle = direct_handle((u32)instance, protocol);
+u32 ioctl_get_flash_component_details(OrsaPort at, u32 words[6], u8 domain, u8 port) {
+  const u32 instance = at.instance;
+  const i32 protocol = at.protocol;
+  i32 handle = direct_handle(instance, protocol);
   if (handle == -2 || words == NULL) return 1;
   const u32 payload_length = 6 * sizeof(u32);
   u8* buffer = (u8*)orsa_dmalloc(ORSA_HDR_SIZE + payload_length);
@@ -730,7 +776,7 @@ u32 ioctl_get_flash_component_details(i32 instance, u32 words[6], u8 domain, u8 
   memset(buffer, 0, ORSA_HDR_SIZE + payload_length);
   memcpy(buffer + ORSA_HDR_SIZE, words, payload_length);
   u32 rc = ORSA_IssueIOCTL(handle, kFlashComponentOpcode, kCommonSubsystem, payload_length, buffer, domain, port,
-                           protocol, (u32)instance);
+                           protocol, instance);
   if (rc == 0) {
     u32 status = response_status(buffer);
     if (status == 0) {
@@ -754,13 +800,14 @@ u32 ORSA_check_valid_interface(const char* ifname) {
     pdebug(kCat, ORSA_LOG_ERROR, "%s:Given Interface name is not valid or not PF.\n", __func__);
     return 1;
   }
-  char file[64];
-  snprintf(file, sizeof file, "/tmp/ifname_%s", ifname);
+  char name[64];
+  snprintf(name, sizeof name, "/tmp/ifname_%s", ifname);
+  const std::string path = orsa_linux_path(name);
+  const char* file = path.c_str();
   char cmd[512];
   snprintf(cmd, sizeof cmd, "ethtool -i %s 2> /dev/null | grep -a bus-info | cut -d\" \" -f2 > %s", ifname, file);
   pdebug(kCat, ORSA_LOG_DEBUG, "%s:cmd = %s\n", __func__, cmd);
-  int ret = system(cmd);
-  (void)ret;
+  orsa_linux_run(cmd);
   FILE* fp = fopen(file, "r");
   if (fp == NULL) {
     pdebug(kCat, ORSA_LOG_ERROR, "%s:Failed to Open file\n", __func__);
@@ -783,7 +830,7 @@ u32 ORSA_check_valid_interface(const char* ifname) {
     snprintf(cmd, sizeof cmd, "lspci -s %s -x 2> /dev/null | grep -a 00: | grep -a \"%s\" > /dev/null 2>&1", addr,
              pattern);
     pdebug(kCat, ORSA_LOG_DEBUG, "%s:cmd = %s\n", __func__, cmd);
-    int status = system(cmd);
+    int status = orsa_linux_run(cmd);
     pdebug(kCat, ORSA_LOG_DEBUG, "%s:ret_status = %d\n", __func__, status);
     return status == 0;
   };

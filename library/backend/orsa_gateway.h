@@ -56,6 +56,19 @@ enum {
   ORSA_STATUS_FLASH_ADDSTATUS_87 = 337,
 };
 
+// The function a request goes to, resolved once: its 1-based instance number
+// among the functions of one driver and that driver's device. Instance numbers
+// of the two drivers overlap (NIC function 1 and iSCSI function 1 are usually
+// different adapters), so the pair travels together and is never re-assembled
+// from a number of one kind and a protocol of another.
+struct OrsaPort {
+  u32 instance;
+  i32 protocol;  // ORSA_PROTO_ISCSI or ORSA_PROTO_NIC
+};
+
+inline OrsaPort orsa_nic_port(u32 instance) { return OrsaPort{instance, ORSA_PROTO_NIC}; }
+inline OrsaPort orsa_iscsi_port(u32 instance) { return OrsaPort{instance, ORSA_PROTO_ISCSI}; }
+
 // --- Wire formats -----------------------------------------------------------
 
 #pragma pack(push, 1)
@@ -205,10 +218,8 @@ u32 ORSA_get_mailbox_cmd_size(u32 instance, u8 opcode, u8 subsystem,
                                    u32 protocol);
 u32 OrsaStatusFromIOCTLResponse(u32 status, u32 additional_status, u8 opcode);
 
-u32 ioctl_upgrade_flash(u32 instance, u32* request, u8 domain, u8 port,
-                             i32 protocol, u8 offset_mode);
-u32 ioctl_get_flash_component_details(i32 instance, u32 words[6], u8 domain,
-                                           u8 port, i32 protocol);
+u32 ioctl_upgrade_flash(OrsaPort at, u32* request, u8 domain, u8 port, u8 offset_mode);
+u32 ioctl_get_flash_component_details(OrsaPort at, u32 words[6], u8 domain, u8 port);
 
 // The hierarchy refresh every NIC request runs first (library start-up owns
 // the rest of discovery): 0 with the NIC device open and the function count

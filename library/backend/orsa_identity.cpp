@@ -87,6 +87,44 @@ HmNode *orsa_first_phba(HmNode *controller)
     return phba != nullptr ? phba : get_first_instance(controller, "NICPhysicalHBA");
 }
 
+namespace {
+
+/* The function record of a physical HBA, or none for any other node. */
+bool phba_port(HmNode *n, OrsaPort *out)
+{
+    if (n->kind != HM_KIND_GROUP || hm_instance_info(n) == nullptr)
+        return false;
+    bool iscsi = named(n, "iSCSIPhysicalHBA");
+    if (!iscsi && !named(n, "NICPhysicalHBA"))
+        return false;
+    const u32 *record = (const u32 *)HM_GROUP(n)->nhandle;
+    *out = OrsaPort{record != nullptr ? *record : 0, iscsi ? ORSA_PROTO_ISCSI : ORSA_PROTO_NIC};
+    return true;
+}
+
+} // namespace
+
+OrsaPort orsa_port_of(HmNode *node)
+{
+    for (HmNode *n = node; n != nullptr; n = n->parent) {
+        OrsaPort at;
+        if (phba_port(n, &at))
+            return at.instance != 0 ? at : OrsaPort{0, ORSA_PROTO_NONE};
+        if (n->kind == HM_KIND_GROUP && named(n, "Kalderstone") && hm_instance_info(n) != nullptr) {
+            HmNode *first = orsa_first_phba(n);
+            return first != nullptr && phba_port(first, &at) && at.instance != 0 ? at : OrsaPort{0, ORSA_PROTO_NONE};
+        }
+        if (n->parent == n)
+            break;
+    }
+    return OrsaPort{0, ORSA_PROTO_NONE};
+}
+
+OrsaPort orsa_controller_port(HmNode *controller)
+{
+    return controller != nullptr ? orsa_port_of(orsa_first_phba(controller)) : OrsaPort{0, ORSA_PROTO_NONE};
+}
+
 /* ---- generation ---- */
 
 u32 orsa_asic_from_device_id(u32 id)

@@ -19,6 +19,7 @@
 #ifndef DRELMO_BACKEND_ORSA_IDENTITY_H
 #define DRELMO_BACKEND_ORSA_IDENTITY_H
 
+#include "backend/orsa_gateway.h"
 #include "tree/hm_types.h"
 
 /* Generation codes. */
@@ -99,6 +100,15 @@ extern const u16 DellSupportedPciSubSysDevIdTable[ORSA_DELL_IDS];
 HmNode *orsa_controller_of(HmNode *node);          /* enclosing Kalderstone instance */
 HmNode *orsa_first_phba(HmNode *controller);       /* lowest iSCSI PHBA, else lowest NIC PHBA */
 
+/* Where a node's commands go, instance and device together: the function of
+ * the physical HBA the node lies in; for a node of the controller itself (or
+ * the controller), the controller's port. {0, ORSA_PROTO_NONE} when neither
+ * is there. */
+OrsaPort orsa_port_of(HmNode *node);
+/* A controller-wide command's function: the controller's first physical HBA,
+ * so that an adapter with iSCSI functions is reached through an iSCSI device. */
+OrsaPort orsa_controller_port(HmNode *controller);
+
 /* Generation. */
 u32 get_ks_type(HmNode *controller);
 u32 orsa_asic_from_device_id(u32 device_id);
@@ -131,7 +141,7 @@ u32 ORSA_update_cntr_additional_attribs(HmNode *controller);
 /* Reads the additional controller attributes (ORSA_ADD_ATTR_SIZE bytes) into
  * add; a failed command sets last status ORSA_STATUS_ADD_ATTR_FAILED and its
  * status is returned. */
-u32 orsa_read_additional_attribs(u32 port, u8 *add, u8 domain, u8 phba_port, u32 protocol);
+u32 orsa_read_additional_attribs(OrsaPort at, u8 *add, u8 domain, u8 phba_port);
 
 /* Property handlers. */
 u32 handle_ks_controller_properties(HmNode *property, char *value, u32 mode);

@@ -37,7 +37,7 @@ u32 ORSA_get_cntr_attribs(u32 port, u8 phba_port, u8 domain, u32 protocol, u8 *a
     if (attributes == nullptr)
         return 1;
     memset(attributes, 0, ORSA_CNTR_ATTR_SIZE);
-    u32 rc = ioctl_fetch_controller_attribs(port, attributes, domain, phba_port, protocol);
+    u32 rc = ioctl_fetch_controller_attribs(OrsaPort{port, (i32)protocol}, attributes, domain, phba_port);
     if (rc != 0) {
         pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s: ioctl_fetch_controller_attribs failed with status = %d\n",
                __func__, (int)rc);
@@ -55,7 +55,7 @@ u32 get_lhba_count(HmNode *phba, char *bus, char *device, char *function, char *
     if (port < 1 || bus == nullptr || device == nullptr || function == nullptr || port_text == nullptr)
         return 1;
     u8 a[ORSA_CNTR_ATTR_SIZE] = {};
-    if (ioctl_fetch_controller_attribs((u32)port, a, 0, 0, ORSA_PROTO_ISCSI) != 0)
+    if (ioctl_fetch_controller_attribs(orsa_iscsi_port((u32)port), a, 0, 0) != 0)
         return 1;
     snprintf(bus, HM_VALUE_SIZE, "%d", a[ORSA_ATTR_BUS]);
     snprintf(device, HM_VALUE_SIZE, "%d", a[ORSA_ATTR_DEVICE]);
@@ -75,19 +75,19 @@ u32 ORSA_check_for_vm(u32 port, HmNode *phba, HmNode *controller)
     case ORSA_ASIC_KS3: {
         u8 conf[264] = {};
         conf[4] = 64; /* u32 length 64 from offset 0 */
-        rc = ioctl_read_pci_conf(port, conf, 0, 0, ORSA_PROTO_NIC);
+        rc = ioctl_read_pci_conf(orsa_nic_port(port), conf, 0, 0);
         break;
     }
     case ORSA_ASIC_VESKARN: {
         u8 props[20] = {};
-        rc = ioctl_get_coredump_props(port, props, domain, phba_port, ORSA_PROTO_NIC);
+        rc = ioctl_get_coredump_props(orsa_nic_port(port), props, domain, phba_port);
         break;
     }
     case ORSA_ASIC_PIVARD: {
-        /* Any privileged query serves: a virtual function is refused it. */
+        /* Any privileged query serves: a virtual function is refused it. It
+         * goes to this NIC function: its number names no iSCSI function. */
         u8 props[20] = {};
-        rc = ioctl_get_coredump_props(port, props, domain, phba_port,
-                                      (u32)get_the_protocol(hm_instance_number(controller)));
+        rc = ioctl_get_coredump_props(orsa_nic_port(port), props, domain, phba_port);
         if (rc == ORSA_STATUS_VF_PRIVILEGE || rc == ORSA_STATUS_VF_NOT_SUPPORTED) {
             vm_flag = 1;
             pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_INFO, "%s:ORSA is running on VM\n", __func__);
@@ -114,13 +114,12 @@ u32 handle_ks_controller_properties(HmNode *property, char *value, u32)
         return 1;
     if (asic != ORSA_ASIC_PIVARD && strcasecmp(property->name, "FirmwareVersionOnFlash") != 0)
         return orsa_answer(property, value, 0);
-    i32 port = get_port_number(orsa_first_phba(ks));
-    if (port < 1)
+    OrsaPort at = orsa_controller_port(ks);
+    if (at.instance == 0)
         return 1;
     u8 attrs[ORSA_CNTR_ATTR_SIZE];
-    u32 protocol = (u32)get_the_protocol(hm_instance_number(ks));
-    if (ORSA_get_cntr_attribs((u32)port, (u8)get_phba_port_number(property), (u8)get_domain_id(property), protocol,
-                              attrs) != 0)
+    if (ORSA_get_cntr_attribs(at.instance, (u8)get_phba_port_number(property), (u8)get_domain_id(property),
+                              (u32)at.protocol, attrs) != 0)
         return 1;
     u32 rc = orsa_store_versions(ks, attrs);
     if (rc != 0) {
@@ -130,9 +129,9 @@ u32 handle_ks_controller_properties(HmNode *property, char *value, u32)
     return orsa_answer(property, value, 0);
 }
 
-u32 orsa_read_additional_attribs(u32 port, u8 *add, u8 domain, u8 phba_port, u32 protocol)
+u32 orsa_read_additional_attribs(OrsaPort at, u8 *add, u8 domain, u8 phba_port)
 {
-    u32 rc = ioctl_get_cnt_additional_attribs(port, add, domain, phba_port, protocol);
+    u32 rc = ioctl_get_cnt_additional_attribs(at, add, domain, phba_port);
     if (rc != 0)
         orsa_set_last_status(ORSA_STATUS_ADD_ATTR_FAILED,
                              "Failed to obtain additional controller attributes. Application internal error "
@@ -145,14 +144,13 @@ u32 ORSA_update_cntr_additional_attribs(HmNode *ks)
     u32 asic = readable_ks_type(ks, __func__);
     if (asic == ORSA_ASIC_UNREADABLE)
         return 1;
-    i32 port = get_port_number(orsa_first_phba(ks));
-    if (port < 1)
+    OrsaPort at = orsa_controller_port(ks);
+    if (at.instance == 0)
         return 1;
     u8 *add = (u8 *)orsa_dzalloc(ORSA_ADD_ATTR_SIZE);
     if (add == nullptr)
         return orsa_fail_with(ORSA_STATUS_NO_MEMORY);
-    u32 rc = ioctl_get_cnt_additional_attribs((u32)port, add, 0, 0,
-                                              (u32)get_the_protocol(hm_instance_number(ks)));
+    u32 rc = ioctl_get_cnt_additional_attribs(at, add, 0, 0);
     pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s: ioctl_get_cnt_additional_attribs status  = %d\n", __func__,
            (int)rc);
     if (rc == 0)
@@ -181,15 +179,13 @@ u32 handle_ks_controller_additional_properties(HmNode *property, char *value, u3
 u32 handle_ks_temperature(HmNode *property, char *value, u32)
 {
     HmNode *ks = own_controller(property);
-    i32 port = get_port_number(orsa_first_phba(ks));
-    if (ks == nullptr || port < 1)
+    OrsaPort at = orsa_controller_port(ks);
+    if (ks == nullptr || at.instance == 0)
         return 1;
     u8 *add = (u8 *)orsa_dzalloc(ORSA_ADD_ATTR_SIZE);
     if (add == nullptr)
         return orsa_fail_with(ORSA_STATUS_NO_MEMORY);
-    u32 rc = orsa_read_additional_attribs((u32)port, add, (u8)get_domain_id(property),
-                                          (u8)get_phba_port_number(property),
-                                          (u32)get_the_protocol(hm_instance_number(ks)));
+    u32 rc = orsa_read_additional_attribs(at, add, (u8)get_domain_id(property), (u8)get_phba_port_number(property));
     if (rc != 0) {
         orsa_dfree(add);
         return rc;
@@ -220,12 +216,12 @@ u32 ORSA_update_oem_props(HmNode *ks)
     u32 asic = get_ks_type(ks);
     if (asic == ORSA_ASIC_UNREADABLE || asic == ORSA_ASIC_UNKNOWN)
         return 1;
-    i32 port = get_port_number(orsa_first_phba(ks));
-    if (port < 1)
+    OrsaPort at = orsa_controller_port(ks);
+    if (at.instance == 0)
         return 1;
-    pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s: ks_port_number = %d\n", __func__, (int)port);
+    pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s: ks_port_number = %d\n", __func__, (int)at.instance);
     u8 o[ORSA_OEM_PARAMS_SIZE] = {};
-    if (ioctl_get_oem_params((u32)port, o, 0, 0, (u32)hm_instance_number(ks)) != 0) {
+    if (ioctl_get_oem_params(at, o, 0, 0) != 0) {
         orsa_set_last_status(ORSA_STATUS_OEM_FAILED,
                              "Failed to obtain OEM attributes. Application internal error occurred. Please check "
                              "orsa2d.log file for more information.");
@@ -244,12 +240,11 @@ u32 handle_ControllerStatus(HmNode *property, char *value, u32)
     if (get_ks_type(ks) == ORSA_ASIC_PIVARD)
         return orsa_store_and_answer(property, value, "N/A");
     HmNode *nic = get_first_instance(ks, "NICPhysicalHBA");
-    i32 port = get_port_number(nic);
-    if (nic == nullptr || port < 1)
+    OrsaPort at = orsa_port_of(nic);
+    if (nic == nullptr || at.instance == 0)
         return 1;
     u8 props[20] = {};
-    if (ioctl_get_coredump_props((u32)port, props, (u8)get_domain_id(nic), (u8)get_phba_port_number(nic),
-                                 ORSA_PROTO_NIC) != 0) {
+    if (ioctl_get_coredump_props(at, props, (u8)get_domain_id(nic), (u8)get_phba_port_number(nic)) != 0) {
         orsa_set_last_status(ORSA_STATUS_COREDUMP_PROPS_FAILED,
                              "Failed to get core dump properties. Please check orsa2d.log file for more information.");
         return 1;
@@ -268,13 +263,12 @@ u32 handle_OneView(HmNode *property, char *value, u32)
     if (asic == ORSA_ASIC_KS2 || asic == ORSA_ASIC_KS3)
         return orsa_store_and_answer(property, value, "N/A");
     HmNode *phba = orsa_first_phba(ks);
-    i32 port = get_port_number(phba);
-    if (port < 1)
+    OrsaPort at = orsa_port_of(phba);
+    if (phba == nullptr || at.instance == 0)
         return 1;
     u8 q[16] = {};
     q[0] = 20;
-    u32 rc = ioctl_set_features((u32)port, q, (u8)get_domain_id(phba), (u8)get_phba_port_number(phba),
-                                (u32)hm_instance_number(ks));
+    u32 rc = ioctl_set_features(at, q, (u8)get_domain_id(phba), (u8)get_phba_port_number(phba));
     if (rc == ORSA_STATUS_UNSUPPORTED_OP)
         return orsa_store_and_answer(property, value, "N/A");
     if (rc != 0) {
@@ -311,8 +305,8 @@ u32 handle_FFVName(HmNode *property, char *value, u32 mode)
     if (mode != HM_MODE_GET && mode != HM_MODE_SET)
         return 0;
     HmNode *phba = orsa_first_phba(ks);
-    i32 port = get_port_number(phba);
-    if (port < 1 || value == nullptr)
+    OrsaPort at = orsa_port_of(phba);
+    if (phba == nullptr || at.instance == 0 || value == nullptr)
         return 1;
     u8 ffv[ORSA_FFV_PARAMS_SIZE] = {};
     if (mode == HM_MODE_SET) {
@@ -320,8 +314,7 @@ u32 handle_FFVName(HmNode *property, char *value, u32 mode)
         ffv[1] = 32;
         memcpy(ffv + 4, value, strnlen(value, 32));
     }
-    u32 rc = ioctl_ffv_params((u32)port, ffv, (u8)get_domain_id(property), (u8)get_phba_port_number(phba),
-                              (u32)hm_instance_number(ks));
+    u32 rc = ioctl_ffv_params(at, ffv, (u8)get_domain_id(property), (u8)get_phba_port_number(phba));
     if (rc == ORSA_STATUS_UNSUPPORTED_OP) {
         orsa_store_and_answer(property, value, "N/A");
         return 1;
@@ -342,13 +335,12 @@ u32 handle_RebootRequired(HmNode *property, char *value, u32)
     if (vm_flag)
         return orsa_refuse_in_vf(value);
     HmNode *ks = property != nullptr ? orsa_controller_of(property) : nullptr;
-    i32 port = get_port_number(orsa_first_phba(ks));
-    if (ks == nullptr || port < 1)
+    OrsaPort at = orsa_controller_port(ks);
+    if (ks == nullptr || at.instance == 0)
         return 1;
-    pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s: ks_port_number = %d\n", __func__, (int)port);
+    pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s: ks_port_number = %d\n", __func__, (int)at.instance);
     u8 r[4] = {};
-    if (ioctl_get_reset_needed((u32)port, r, (u8)get_domain_id(property), (u8)get_phba_port_number(property),
-                               (u32)hm_instance_number(ks)) != 0) {
+    if (ioctl_get_reset_needed(at, r, (u8)get_domain_id(property), (u8)get_phba_port_number(property)) != 0) {
         orsa_set_last_status(ORSA_STATUS_RESET_NEEDED_FAILED,
                              "Failed to get reset needed. Please check orsa2d.log file for more information.");
         return 1;
@@ -362,11 +354,13 @@ u32 handle_RebootRequired(HmNode *property, char *value, u32)
 namespace {
 
 /* The function whose link is shown: the first iSCSI function, else the NIC
- * function 0, else the first NIC function. */
-HmNode *pcie_function(HmNode *ks, u32 *fail)
+ * function 0, else the first NIC function. A Pivard's link is read through
+ * the NIC device, which knows NIC functions only: there the iSCSI functions
+ * are passed over. */
+HmNode *pcie_function(HmNode *ks, bool nic_only, u32 *fail)
 {
     *fail = 0;
-    HmNode *phba = get_first_instance(ks, "iSCSIPhysicalHBA");
+    HmNode *phba = nic_only ? nullptr : get_first_instance(ks, "iSCSIPhysicalHBA");
     if (phba != nullptr)
         return phba;
     HmNode *first = get_first_instance(ks, "NICPhysicalHBA");
@@ -390,7 +384,7 @@ u32 pcie_property(HmNode *property, char *value, bool speed)
     if (asic == ORSA_ASIC_UNREADABLE)
         return 1;
     u32 fail = 0;
-    HmNode *fn = pcie_function(ks, &fail);
+    HmNode *fn = pcie_function(ks, asic == ORSA_ASIC_PIVARD, &fail);
     i32 port = get_port_number(fn);
     if (fn == nullptr || fail || port < 1)
         return 1;

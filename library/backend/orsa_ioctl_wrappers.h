@@ -2,28 +2,36 @@
 // subsystem, payload length, direction, protocol and header version and hands
 // the caller's payload (no header in front) to the command builder.
 //
-// Arguments, in order: the 1-based function instance; the payload; the payload
-// length where the caller chooses it; the domain and the physical-HBA port of
-// the request; where the command does not fix it, the protocol (1 iSCSI
-// device, 2 NIC device) or the controller instance whose protocol the request
-// takes; for size queries, where the reply length the adapter needs goes.
+// Arguments, in order: the function the command goes to (an OrsaPort:
+// instance number and device together); the payload; the payload length where
+// the caller chooses it; the domain and the physical-HBA port of the request;
+// for size queries, where the reply length the adapter needs goes.
 // The result is the builder's library status (0 success).
+//
+// Which function to name:
+//   - a command of one function: that function's port (orsa_port_of(node));
+//   - a controller-wide command: the controller's port
+//     (orsa_controller_port(controller), its first physical HBA), so that a
+//     controller with iSCSI functions is reached through an iSCSI device;
+//   - a command that only one driver carries: a port of that driver; a port of
+//     the other driver is refused (1) and nothing is sent.
 #pragma once
 
+#include "backend/orsa_gateway.h"
 #include "tree/hm_types.h"
 
 // Directions: the reply fills the payload, the payload is a request only, both.
 enum { ORSA_DIR_REPLY = 1, ORSA_DIR_REQUEST = 2, ORSA_DIR_BOTH = 3 };
 
 // The command table. Row kinds:
-//   W_FP fixed length, fixed protocol    (instance, payload, domain, port)
-//   W_FC fixed length, caller protocol   (instance, payload, domain, port, protocol)
-//   W_FK fixed length, controller        (instance, payload, domain, port, controller)
-//   W_VP caller length, fixed protocol   (instance, payload, length, domain, port)
-//   W_VC caller length, caller protocol  (instance, payload, length, domain, port, protocol)
-//   W_VK caller length, controller       (instance, payload, length, domain, port, controller)
-//   Q_P  size query, fixed protocol      (instance, payload, domain, port, needed)
-//   Q_K  size query, controller          (instance, payload, domain, port, controller, needed)
+//   W_FP fixed length, one driver only   (at, payload, domain, port)
+//   W_FC fixed length, the function's    (at, payload, domain, port)
+//   W_FK fixed length, controller-wide   (at, payload, domain, port)
+//   W_VP caller length, one driver only  (at, payload, length, domain, port)
+//   W_VC caller length, the function's   (at, payload, length, domain, port)
+//   W_VK caller length, controller-wide  (at, payload, length, domain, port)
+//   Q_P  size query, one driver only     (at, payload, domain, port, needed)
+//   Q_K  size query, controller-wide     (at, payload, domain, port, needed)
 // W_F*: (name, opcode, subsystem, length, direction, [protocol,] version)
 // W_V*: (name, opcode, subsystem, direction, [protocol,] version)
 // Q_*:  (name, opcode, subsystem, length, [protocol])
@@ -188,43 +196,33 @@ enum { ORSA_DIR_REPLY = 1, ORSA_DIR_REQUEST = 2, ORSA_DIR_BOTH = 3 };
   W_FC(ioctl_qos_set, 28, 1, 36, 2, 0) \
   W_FC(ioctl_qos_get, 27, 1, 32, 2, 0)
 
-#define ORSA_DECL_W_FP(name, op, sub, len, dir, proto, ver) u32 name(u32 instance, void* payload, u8 domain, u8 port);
-#define ORSA_DECL_W_FC(name, op, sub, len, dir, ver) \
-  u32 name(u32 instance, void* payload, u8 domain, u8 port, i32 protocol);
-#define ORSA_DECL_W_FK(name, op, sub, len, dir, ver) \
-  u32 name(u32 instance, void* payload, u8 domain, u8 port, i32 controller);
-#define ORSA_DECL_W_VP(name, op, sub, dir, proto, ver) \
-  u32 name(u32 instance, void* payload, u32 length, u8 domain, u8 port);
-#define ORSA_DECL_W_VC(name, op, sub, dir, ver) \
-  u32 name(u32 instance, void* payload, u32 length, u8 domain, u8 port, i32 protocol);
-#define ORSA_DECL_W_VK(name, op, sub, dir, ver) \
-  u32 name(u32 instance, void* payload, u32 length, u8 domain, u8 port, i32 controller);
-#define ORSA_DECL_Q_P(name, op, sub, len, proto) \
-  u32 name(u32 instance, void* payload, u8 domain, u8 port, u16* needed);
-#define ORSA_DECL_Q_K(name, op, sub, len) \
-  u32 name(u32 instance, void* payload, u8 domain, u8 port, i32 controller, u16* needed);
+#define ORSA_DECL_W_F(name, ...) u32 name(OrsaPort at, void* payload, u8 domain, u8 port);
+#define ORSA_DECL_W_V(name, ...) u32 name(OrsaPort at, void* payload, u32 length, u8 domain, u8 port);
+#define ORSA_DECL_Q(name, ...) u32 name(OrsaPort at, void* payload, u8 domain, u8 port, u16* needed);
 
-ORSA_COMMAND_TABLE(ORSA_DECL_W_FP, ORSA_DECL_W_FC, ORSA_DECL_W_FK, ORSA_DECL_W_VP, ORSA_DECL_W_VC, ORSA_DECL_W_VK,
-                   ORSA_DECL_Q_P, ORSA_DECL_Q_K)
+ORSA_COMMAND_TABLE(ORSA_DECL_W_F, ORSA_DECL_W_F, ORSA_DECL_W_F, ORSA_DECL_W_V, ORSA_DECL_W_V, ORSA_DECL_W_V,
+                   ORSA_DECL_Q, ORSA_DECL_Q)
 
 // Commands that do more than a table row.
 
-// buffer: 16 bytes of header space, then the 8-byte (NIC device) payload.
-u32 ioctl_mgmt_flow_control(u32 instance, void* buffer, u8 domain, u8 port);
+// buffer: 16 bytes of header space, then the 8-byte payload (NIC device only).
+u32 ioctl_mgmt_flow_control(OrsaPort at, void* buffer, u8 domain, u8 port);
 // buffer: 16 bytes of header space, then the 4-byte payload.
-u32 ioctl_common_get_flow_control(u32 instance, void* buffer, u8 domain, u8 port, i32 protocol);
-// Sends 16 zero bytes: the command carries no data of the caller's.
-u32 ioctl_clear_event_log(u32 instance, u8 domain, u8 port, i32 controller);
-// Payload length: the request's third u32 word plus the 20 bytes of command fields.
-u32 ioctl_retrieve_fat(u32 instance, void* payload, u8 domain, u8 port, i32 controller);
+u32 ioctl_common_get_flow_control(OrsaPort at, void* buffer, u8 domain, u8 port);
+// Controller-wide; sends 16 zero bytes: the command carries no data of the caller's.
+u32 ioctl_clear_event_log(OrsaPort at, u8 domain, u8 port);
+// Controller-wide; payload length: the request's third u32 word plus the 20
+// bytes of command fields.
+u32 ioctl_retrieve_fat(OrsaPort at, void* payload, u8 domain, u8 port);
 // Sends an empty payload: the payload argument is not read.
-u32 ioctl_start_management_service(u32 instance, void* payload, u8 domain, u8 port, i32 protocol);
+u32 ioctl_start_management_service(OrsaPort at, void* payload, u8 domain, u8 port);
 // The request names PF pf_index (sent as pfnumber pf_index + 1).
-u32 ioctl_get_macaddress_list(u32 instance, void* payload, u8 domain, u8 port, i32 protocol, u32 pf_index);
-// Configuration signature: only iSCSI controllers keep one; on a NIC
-// controller nothing is sent and 0 returned.
-u32 ioctl_set_config_sign(u32 instance, void* payload, u8 domain, u8 port, i32 controller);
-u32 ioctl_get_config_sign(u32 instance, void* payload, u8 domain, u8 port, i32 controller);
+u32 ioctl_get_macaddress_list(OrsaPort at, void* payload, u8 domain, u8 port, u32 pf_index);
+// Configuration signature: only iSCSI controllers keep one. `at` is the
+// controller's port: on a NIC port nothing is sent and 0 returned; a port of
+// neither driver is refused (1).
+u32 ioctl_set_config_sign(OrsaPort at, void* payload, u8 domain, u8 port);
+u32 ioctl_get_config_sign(OrsaPort at, void* payload, u8 domain, u8 port);
 // These two take the whole command buffer: 16 bytes of header space, then the payload.
-u32 ioctl_get_configured_personality(u32 instance, u8* buffer, u32 length, u8 domain, u8 port, i32 protocol);
-u32 ioctl_get_available_personalities(u32 instance, u8* buffer, u8 domain, u8 port, i32 protocol);
+u32 ioctl_get_configured_personality(OrsaPort at, u8* buffer, u32 length, u8 domain, u8 port);
+u32 ioctl_get_available_personalities(OrsaPort at, u8* buffer, u8 domain, u8 port);

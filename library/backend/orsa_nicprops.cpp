@@ -101,8 +101,8 @@ u32 ORSA_get_nic_macaddress(HmNode *node)
     query[0] = 1;
     query[1] = 1;
     if (orsa_get_port_address(node, &a) != 0 || !orsa_valid_nic_instance(static_cast<u32>(a.port_number)) ||
-        ioctl_get_mac_query(static_cast<u32>(a.port_number), query, static_cast<u8>(a.domain_id),
-                            static_cast<u8>(a.phba_port), ORSA_PROTO_NIC) != 0) {
+        ioctl_get_mac_query(orsa_nic_port(static_cast<u32>(a.port_number)), query, static_cast<u8>(a.domain_id),
+                            static_cast<u8>(a.phba_port)) != 0) {
         orsa_set_last_status(ORSA_STATUS_MAC_READ_FAILED,
                              "Failed to get current MACAddress. Please check orsa2d.log file for more information.");
         return 1;
@@ -224,7 +224,7 @@ u32 ORSA_get_pci_express_data(u32 port, u8 domain, u8 phba, u32 asic, HmNode *ph
         const u32 offset = 0xD0, length = 4;
         memcpy(conf, &offset, 4);
         memcpy(conf + 4, &length, 4);
-        if (valid && ioctl_read_pci_conf(port, conf, domain, phba, protocol) == 0) {
+        if (valid && ioctl_read_pci_conf(OrsaPort{port, protocol}, conf, domain, phba) == 0) {
             memcpy(&dword, conf + 8, 4);
             status = 0;
         }

@@ -15,6 +15,9 @@
 
 void orsa_hex_chunk(const u8 *area, u32 size, u32 index, bool last, char out[HM_VALUE_SIZE])
 {
+    /* Start-up renders every function's whole VPD area: digits come from a
+     * table, not from a formatted print per byte. */
+    static const char digits[] = "0123456789abcdef";
     out[0] = '\0';
     u32 start = ORSA_VPD_CHUNK * index;
     u32 end = last ? size : start + ORSA_VPD_CHUNK;
@@ -22,16 +25,15 @@ void orsa_hex_chunk(const u8 *area, u32 size, u32 index, bool last, char out[HM_
         end = size;
     u32 len = 0;
     for (u32 b = start; b < end && len + 2 < HM_VALUE_SIZE; ++b) {
-        snprintf(out + len, HM_VALUE_SIZE - len, "%02x", area[b]);
-        len += 2;
+        out[len++] = digits[area[b] >> 4];
+        out[len++] = digits[area[b] & 0xf];
     }
     /* A value holds 255 characters: the last byte may keep only its high digit. */
     if (start + (len / 2) < end && len < HM_VALUE_SIZE - 1) {
-        char two[3];
-        snprintf(two, sizeof two, "%02x", area[start + len / 2]);
-        out[len++] = two[0];
-        out[len] = '\0';
+        u8 next = area[start + len / 2];
+        out[len++] = digits[next >> 4];
     }
+    out[len] = '\0';
 }
 
 u32 orsa_store_hex_chunks(HmNode *group, const char *prefix, u32 first, const u8 *area, u32 size, u32 count)

@@ -38,7 +38,7 @@ u32 fill_vpd(u32 port, u8 domain, u8 phba_port, HmNode *vpd, u32 protocol, u32 f
         buf = (u8 *)orsa_dzalloc(ORSA_VPD_PAYLOAD);
         if (buf == nullptr)
             return no_memory();
-        u32 rc = ioctl_get_pivard_vpd_data(port, buf, ORSA_VPD_PAYLOAD, domain, phba_port, protocol);
+        u32 rc = ioctl_get_pivard_vpd_data(OrsaPort{port, (i32)protocol}, buf, ORSA_VPD_PAYLOAD, domain, phba_port);
         pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:status of ioctl_get_pivard_vpd_data = %d\n", __func__, (int)rc);
         if (rc == 0) {
             orsa_store_hex_chunks(vpd, "VPDData", 0, buf, ORSA_VPD_AREA, 9);
@@ -61,7 +61,7 @@ u32 fill_vpd(u32 port, u8 domain, u8 phba_port, HmNode *vpd, u32 protocol, u32 f
     buf[0] = (u8)selector;
     buf[1] = (u8)(selector >> 8);
     buf[2] = device;
-    u32 rc = ioctl_get_vpd_data(port, buf, ORSA_VPD_PAYLOAD, domain, phba_port, protocol);
+    u32 rc = ioctl_get_vpd_data(OrsaPort{port, (i32)protocol}, buf, ORSA_VPD_PAYLOAD, domain, phba_port);
     if (rc != 0) {
         pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s:ioctl_get_vpd_data failed with status = %d.\n", __func__,
                (int)rc);
@@ -110,16 +110,15 @@ u32 get_vpd_data(u32 port, u8 domain, u8 phba_port, HmNode *vpd, u32 protocol, u
 u32 ORSA_read_FRU_VPD(u32 offset, u32 length, u32 block, HmNode *fruvpd, HmNode *ks)
 {
     HmNode *phba = orsa_first_phba(ks);
-    i32 port = get_port_number(phba);
-    if (fruvpd == nullptr || ks == nullptr || phba == nullptr || port < 1)
+    OrsaPort at = orsa_port_of(phba);
+    if (fruvpd == nullptr || ks == nullptr || phba == nullptr || at.instance == 0)
         return 1;
     u8 *buf = (u8 *)orsa_dzalloc(ORSA_VPD_AREA);
     if (buf == nullptr)
         return no_memory();
     memcpy(buf, &length, 4);
     memcpy(buf + 4, &offset, 4);
-    u32 rc = ioctl_read_fruvpd_data((u32)port, buf, ORSA_VPD_AREA, (u8)get_domain_id(phba),
-                                    (u8)get_phba_port_number(phba), (u32)get_the_protocol(hm_instance_number(ks)));
+    u32 rc = ioctl_read_fruvpd_data(at, buf, ORSA_VPD_AREA, (u8)get_domain_id(phba), (u8)get_phba_port_number(phba));
     if (rc != 0) {
         pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s: Read FRU VPD failed with status = %d.\n", __func__, (int)rc);
         orsa_dfree(buf);
@@ -179,7 +178,7 @@ u32 ORSA_update_fd_mac(u32 port, HmNode *phba, u32 protocol)
     if (asic == ORSA_ASIC_KS2 || asic == ORSA_ASIC_KS3) {
         u8 q[ORSA_MAC_QUERY_SIZE] = {};
         q[0] = 9;
-        rc = ioctl_get_mac_query(port, q, domain, phba_port, protocol);
+        rc = ioctl_get_mac_query(OrsaPort{port, (i32)protocol}, q, domain, phba_port);
         /* The reply names functions 0-7 only. */
         if (rc == 0 && function >= ORSA_MAC_QUERY_FUNCTIONS)
             rc = 1;
@@ -191,7 +190,7 @@ u32 ORSA_update_fd_mac(u32 port, HmNode *phba, u32 protocol)
             return no_memory();
         l[0] = 9;
         l[1] = 1;
-        rc = ioctl_get_mac_list(port, l, domain, phba_port, protocol);
+        rc = ioctl_get_mac_list(OrsaPort{port, (i32)protocol}, l, domain, phba_port);
         if (rc == 0)
             memcpy(mac, l + 2, 6);
         orsa_dfree(l);
@@ -244,7 +243,7 @@ u32 handle_networkboot_config(HmNode *property, char *value, u32)
     if (port < 1)
         return 1;
     u8 cfg[ORSA_BOOT_CONFIG_SIZE] = {};
-    if (ioctl_get_boot_config((u32)port, cfg, domain, phba_port, ORSA_PROTO_NIC) != 0)
+    if (ioctl_get_boot_config(orsa_nic_port((u32)port), cfg, domain, phba_port) != 0)
         return boot_status_failed();
     if (strcasecmp(property->name, "NetworkBootMethod") == 0)
         return orsa_store_and_answer(property, value, cfg[3] >= 2 ? "iBFT" : "PXE");
@@ -254,7 +253,7 @@ u32 handle_networkboot_config(HmNode *property, char *value, u32)
     if (orsa_phba_function_number(nic, &function, __func__) != 0)
         return 1;
     u8 map[ORSA_PCI_FUNC_MAP_SIZE] = {};
-    if (ioctl_get_pci_func_mapping((u32)port, map, domain, phba_port, ORSA_PROTO_NIC) != 0)
+    if (ioctl_get_pci_func_mapping(orsa_nic_port((u32)port), map, domain, phba_port) != 0)
         return boot_status_failed();
     return orsa_store_and_answer(property, value, orsa_boot_state_text(asic, function, orsa_rd32(map + 32), cfg[0]));
 }
@@ -267,14 +266,14 @@ u32 handle_iSCSIBIOSEnable(HmNode *property, char *value, u32 mode)
     u8 domain = (u8)get_domain_id(property);
     u8 phba_port = (u8)get_phba_port_number(property);
     u8 cfg[ORSA_BOOT_CONFIG_SIZE] = {};
-    if (ioctl_get_boot_config((u32)port, cfg, domain, phba_port, ORSA_PROTO_ISCSI) != 0)
+    if (ioctl_get_boot_config(orsa_iscsi_port((u32)port), cfg, domain, phba_port) != 0)
         return boot_status_failed();
     if (mode == HM_MODE_GET)
         return orsa_store_and_answer(property, value, cfg[0] == 1 ? "Yes" : "No");
     if (mode != HM_MODE_SET)
         return 0;
     cfg[0] = (value != nullptr && strcasecmp(value, "Yes") == 0) ? 1 : 0;
-    if (ioctl_set_boot_config((u32)port, cfg, domain, phba_port, ORSA_PROTO_ISCSI) != 0) {
+    if (ioctl_set_boot_config(orsa_iscsi_port((u32)port), cfg, domain, phba_port) != 0) {
         orsa_set_last_status(ORSA_STATUS_BOOT_SET_FAILED,
                              "Cannot set boot status. Application internal error occurred. Please check orsa2d.log "
                              "file for more information.");
@@ -300,7 +299,7 @@ u32 handle_FCoEWWPN(HmNode *property, char *value, u32)
         u8 *add = (u8 *)orsa_dzalloc(ORSA_ADD_ATTR_SIZE);
         if (add == nullptr)
             return no_memory();
-        u32 rc = orsa_read_additional_attribs((u32)port, add, (u8)get_domain_id(property), (u8)phba_port, protocol);
+        u32 rc = orsa_read_additional_attribs(OrsaPort{(u32)port, (i32)protocol}, add, (u8)get_domain_id(property), (u8)phba_port);
         if (rc != 0) {
             orsa_dfree(add);
             return rc;

@@ -110,8 +110,8 @@ u32 set_extfat_data(HmNode *xd, HmNode *mode_group, const char *name, const char
         for (u32 i = 0; i < 4; ++i)
             entry[4 + i] = (u8)(setting >> (8 * i));
     }
-    rc = ioctl_set_extfat_capabilites((u32)port, caps, ORSA_EXTFAT_CAPS_SIZE, (u8)get_domain_id(phba),
-                                      (u8)get_phba_port_number(phba), (u32)hm_instance_number(ks));
+    rc = ioctl_set_extfat_capabilites(orsa_controller_port(ks), caps, ORSA_EXTFAT_CAPS_SIZE, (u8)get_domain_id(phba),
+                                      (u8)get_phba_port_number(phba));
     orsa_dfree(caps);
     if (rc != 0) {
         orsa_set_last_status(ORSA_STATUS_EXTFAT_SET_FAILED,

@@ -266,6 +266,26 @@ static void ring_append(HmNode *parent, HmNode *node)
     ring_insert_after(parent, node, pg->last_child);
 }
 
+/* The lowest free tag, as get_first_zero finds it, 32 tags at a time: a
+ * tree of many adapters adds thousands of nodes, each past all the tags in
+ * use before it. -1 when every tag is in use. */
+static i32 lowest_free_tag(const HmHierarchy *h)
+{
+    const u8 *bits = h->used_tags;
+    const u32 n = h->capacity;
+    if (bits == nullptr || n == 0)
+        return -1;
+    u32 i = 0;
+    for (; i + 32 <= n; i += 32) {
+        u32 word;
+        memcpy(&word, bits + i / 8, sizeof word);
+        if (word != 0xFFFFFFFFu)
+            return (i32)(i + (u32)__builtin_ctz(~word));
+    }
+    i32 rest = get_first_zero(bits + i / 8, (i32)(n - i));
+    return rest < 0 ? -1 : (i32)i + rest;
+}
+
 u32 add_node(HmNode *node, HmHierarchy *h)
 {
     if (node == nullptr || h == nullptr || h->tag_table == nullptr)
@@ -278,7 +298,7 @@ u32 add_node(HmNode *node, HmHierarchy *h)
     if (has_parent && group_body(node->parent) == nullptr)
         return HM_TAG_NONE;
 
-    i32 tag = get_first_zero(h->used_tags, (i32)h->capacity);
+    i32 tag = lowest_free_tag(h);
     for (;;) {
         if (node_exists(node))
             return HM_TAG_NONE;
@@ -292,7 +312,7 @@ u32 add_node(HmNode *node, HmHierarchy *h)
         }
         if (reinit_hm(h) != 0)
             return HM_TAG_NONE;
-        tag = get_first_zero(h->used_tags, (i32)h->capacity);
+        tag = lowest_free_tag(h);
     }
 
     /* Instance chain: find the place by number before touching anything. */

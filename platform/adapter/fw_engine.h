@@ -172,7 +172,7 @@ struct EngineConfig {
   Gen gen = Gen::KS3;
   unsigned functions = 2;               // PCI functions, 1-8 (function i serves port i % 4)
   uint8_t asic_rev = 1;                 // 0 = A0 silicon (refused by the driver on KS and Pivard)
-  std::array<uint8_t, 6> base_mac{0x00, 0x90, 0xFA, 0x12, 0x34, 0x50};   // function i: last byte + i
+  std::array<uint8_t, 6> base_mac{0x02, 0x1C, 0x4E, 0x00, 0x00, 0x50};   // locally administered; function i: last byte + i
   std::string fw_version = "11.2.1149.0";
   std::string flash_fw_version = "11.2.1149.0";
   std::string controller_text = "Kalderstone emulated controller";

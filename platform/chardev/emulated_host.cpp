@@ -64,6 +64,8 @@ EmulatedHost::EmulatedHost(const HostSpec& spec) : spec_(spec) {
     for (const FunctionSpec& f : a.functions) fns = std::max<unsigned>(fns, f.fn + 1u);
     cfg.fw.functions = fns;
     cfg.fw.serial_number = a.serial;
+    // Every adapter of the host has addresses of its own.
+    cfg.fw.base_mac[4] = static_cast<uint8_t>(i + 1);
     cfg.bus = a.bus;
     cfg.device = a.device;
     cards_.push_back(std::make_unique<adapter::Adapter>(cfg));

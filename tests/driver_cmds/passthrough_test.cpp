@@ -46,7 +46,7 @@ class PassthroughTest : public GenRigTest {
     memcpy(a->uplink_reg.perm_mac, kPerm, 6);
   }
   uint32_t send(Request& r) { return tamsil_cmdPassthrough(a, r.buf.data(), static_cast<uint32_t>(r.buf.size())); }
-  static constexpr uint8_t kPerm[6] = {0x00, 0x90, 0xFA, 0xAA, 0xBB, 0xCC};
+  static constexpr uint8_t kPerm[6] = {0x02, 0x1C, 0x4E, 0xAA, 0xBB, 0xCC};
 };
 
 INSTANTIATE_TEST_SUITE_P(Gens, PassthroughTest, testing::ValuesIn(kAllGens), genParamName);

@@ -7,7 +7,7 @@
 namespace {
 
 TEST_F(KernelTest, AdapterBedBuildsAndReturnsEverything) {
-  FakeFunction fn(0x19a2, 0x3b10);
+  FakeFunction fn(0x1C4E, 0x3b10);
   AdapterBed bed;
   ASSERT_TRUE(bed.setUp(&fn));
   Adapter* a = bed.adapter;
@@ -39,7 +39,7 @@ TEST_F(KernelTest, AdapterBedBuildsAndReturnsEverything) {
 }
 
 TEST_F(KernelTest, AdapterBedWithThe32BitEngine) {
-  FakeFunction fn(0x19a2, 0x5c20);
+  FakeFunction fn(0x1E7B, 0x5c20);
   AdapterBed bed;
   ASSERT_TRUE(bed.setUp(&fn, "debugMask=0x10", true));
   EXPECT_EQ(TAMSIL_ASIC_PIVARD, bed.adapter->asic_gen);

@@ -19,7 +19,7 @@ TEST_F(ChannelTest, ControllerAttributesIdentifyTheFunction) {
   } cases[] = {{2, ORSA_PROTO_ISCSI, 0, 3, 3}, {3, ORSA_PROTO_NIC, 1, 5, 0}};
   for (const Case& c : cases) {
     std::vector<uint8_t> a(540, 0);
-    ASSERT_EQ(ioctl_fetch_controller_attribs(c.instance, a.data(), 0, 0, int32_t(c.protocol)), 0u);
+    ASSERT_EQ(ioctl_fetch_controller_attribs(OrsaPort{c.instance, int32_t(c.protocol)}, a.data(), 0, 0), 0u);
     EXPECT_EQ(text(&a[192], 32), host_->spec().adapters[c.adapter].serial);
     EXPECT_EQ(a[508], c.bus);
     EXPECT_EQ(a[510], c.fn);
@@ -35,24 +35,24 @@ TEST_F(ChannelTest, ControllerAttributesIdentifyTheFunction) {
 // A set stores what the firmware keeps; the get of the pair answers it, per function.
 TEST_F(ChannelTest, SetThenGetAnswersTheStoredValue) {
   uint8_t set_state[4] = {1, 0, 0, 0};
-  ASSERT_EQ(ioctl_set_port_state(1, set_state, 0, 0, ORSA_PROTO_NIC), 0u);
+  ASSERT_EQ(ioctl_set_port_state(OrsaPort{1, ORSA_PROTO_NIC}, set_state, 0, 0), 0u);
   uint8_t got[4] = {9, 9, 9, 9};
-  ASSERT_EQ(ioctl_get_port_state(1, got, 0, 0, ORSA_PROTO_NIC), 0u);
+  ASSERT_EQ(ioctl_get_port_state(OrsaPort{1, ORSA_PROTO_NIC}, got, 0, 0), 0u);
   EXPECT_EQ(got[0], 1);
-  ASSERT_EQ(ioctl_get_port_state(2, got, 0, 0, ORSA_PROTO_NIC), 0u);
+  ASSERT_EQ(ioctl_get_port_state(OrsaPort{2, ORSA_PROTO_NIC}, got, 0, 0), 0u);
   EXPECT_EQ(got[0], 0) << "another function keeps its own";
 
   std::vector<uint8_t> name(260, 0);
   memcpy(name.data(), "iqn.2026-12.com.example:host", 28);
-  ASSERT_EQ(ioctl_save_initiator_name_params(1, name.data(), 0, 0), 0u);
+  ASSERT_EQ(ioctl_save_initiator_name_params(OrsaPort{1, ORSA_PROTO_ISCSI}, name.data(), 0, 0), 0u);
   std::vector<uint8_t> back(260, 0);
-  ASSERT_EQ(ioctl_fetch_initiator_name_params(1, back.data(), 0, 0), 0u);
+  ASSERT_EQ(ioctl_fetch_initiator_name_params(OrsaPort{1, ORSA_PROTO_ISCSI}, back.data(), 0, 0), 0u);
   EXPECT_EQ(back, name);
 
   uint8_t beacon[4] = {1, 0, 0, 0};
-  ASSERT_EQ(ioctl_set_beacon_state(1, beacon, 0, 0, ORSA_PROTO_ISCSI), 0u);
+  ASSERT_EQ(ioctl_set_beacon_state(OrsaPort{1, ORSA_PROTO_ISCSI}, beacon, 0, 0), 0u);
   uint8_t bstate[4] = {};
-  ASSERT_EQ(ioctl_get_beacon_state(1, bstate, 0, 0, ORSA_PROTO_ISCSI), 0u);
+  ASSERT_EQ(ioctl_get_beacon_state(OrsaPort{1, ORSA_PROTO_ISCSI}, bstate, 0, 0), 0u);
   EXPECT_EQ(bstate[0], 1);
 }
 
@@ -62,14 +62,14 @@ TEST_F(ChannelTest, EventLogSizeEntriesAndClear) {
   log[64] = 0x42;
   uint8_t q[72] = {};
   uint16_t needed = 0;
-  ASSERT_EQ(ioctl_get_eventlogbuffersize(1, q, 0, 0, int32_t(kCtrlIscsi), &needed), 0u);
+  ASSERT_EQ(ioctl_get_eventlogbuffersize(OrsaPort{1, ORSA_PROTO_ISCSI}, q, 0, 0, &needed), 0u);
   EXPECT_EQ(needed, 8 + 3 * 64);
   std::vector<uint8_t> entries(needed, 0);
-  ASSERT_EQ(ioctl_get_eventlog_entries(1, entries.data(), needed, 0, 0, int32_t(kCtrlIscsi)), 0u);
+  ASSERT_EQ(ioctl_get_eventlog_entries(OrsaPort{1, ORSA_PROTO_ISCSI}, entries.data(), needed, 0, 0), 0u);
   EXPECT_EQ(le32(entries, 4), 3u);
   EXPECT_EQ(entries[8 + 64], 0x42);
-  ASSERT_EQ(ioctl_clear_event_log(1, 0, 0, int32_t(kCtrlIscsi)), 0u);
-  ASSERT_EQ(ioctl_get_eventlogbuffersize(1, q, 0, 0, int32_t(kCtrlIscsi), &needed), 0u);
+  ASSERT_EQ(ioctl_clear_event_log(OrsaPort{1, ORSA_PROTO_ISCSI}, 0, 0), 0u);
+  ASSERT_EQ(ioctl_get_eventlogbuffersize(OrsaPort{1, ORSA_PROTO_ISCSI}, q, 0, 0, &needed), 0u);
   EXPECT_EQ(needed, 8);
 }
 

@@ -42,6 +42,56 @@ TEST_F(ChannelTest, DiscoveryNumbersTheFunctions) {
   EXPECT_EQ(get_the_protocol(16), ORSA_PROTO_NONE);
 }
 
+// Names come from the first line that holds "BBB:DD.F/vmkname"; the file is
+// read again by every call, so a renamed function is seen at once.
+TEST_F(ChannelTest, InterfaceNamesFromTheFirstLineThatNamesTheFunction) {
+  auto write_conf = [](const std::string& text) {
+    FILE* fp = fopen("/etc/vmware/esx.conf", "w");
+    ASSERT_NE(fp, nullptr);
+    fputs(text.c_str(), fp);
+    fclose(fp);
+  };
+  struct Fn {
+    uint8_t bus, device, function;
+    const char* want;
+  } fns[] = {
+      {3, 0, 1, "vmnic1"},     // after a decoy for function 10
+      {3, 0, 0, "first"},      // two lines: the first wins
+      {200, 12, 3, "vmnic1234"},  // cut to 9 characters
+      {4, 0, 0, ""},           // its line has no quoted value
+      {4, 0, 2, ""},           // its first line has no "=": nothing is taken
+      {7, 1, 0, ""},           // no line at all
+      {9, 0, 0, "deep"},       // inside a longer path
+  };
+  const std::string conf =
+      "/adv/Misc/HostName = \"emulated\"\n"
+      "/device/000:003:00.10/vmkname = \"decoy\"\n"
+      "/device/000:003:00.1/vmkname = \"vmnic1\"\n"
+      "/device/000:003:00.0/vmkname = \"first\"\n"
+      "/device/000:003:00.0/vmkname = \"second\"\n"
+      "/device/000:200:12.3/vmkname = \"vmnic12345678\"\n"
+      "/device/000:004:00.0/vmkname = vmnic9\n"
+      "/device/000:004:00.2/vmkname\n"
+      "/device/000:004:00.2/vmkname = \"late\"\n"
+      "/system/000:1009:00.0/vmkname = \"deep\"\n";
+  write_conf(conf);
+  const uint32_t n = sizeof fns / sizeof fns[0];
+  for (uint32_t k = 0; k < n; ++k) orsa_glob.NicFunctionTable[k + 1] = {fns[k].bus, fns[k].device, fns[k].function, 0};
+  ASSERT_EQ(ORSA_get_interface_names(n, 0), n);
+  for (uint32_t k = 0; k < n; ++k) EXPECT_STREQ(orsa_glob.nic_if_names[k], fns[k].want) << k;
+
+  // Renamed between two calls.
+  std::string renamed = conf;
+  renamed.replace(renamed.find("\"vmnic1\""), 8, "\"uplinkA\"");
+  write_conf(renamed);
+  ASSERT_EQ(ORSA_get_interface_names(n, 0), n);
+  EXPECT_STREQ(orsa_glob.nic_if_names[0], "uplinkA");
+  // Without the file no name is known.
+  ASSERT_EQ(unlink("/etc/vmware/esx.conf"), 0);
+  EXPECT_EQ(ORSA_get_interface_names(n, 0), 0u);
+  EXPECT_STREQ(orsa_glob.nic_if_names[0], "");
+}
+
 chardev::HostSpec hostWith(std::vector<chardev::FunctionSpec> fns, uint8_t bus = 3) {
   chardev::HostSpec h;
   chardev::AdapterSpec a;
@@ -266,10 +316,10 @@ TEST_F(ChannelTest, FailedIoctls) {
   host_->clearFaults();
   host_->failIoctl(chardev::Dev::Nic, ORSA_NIC_IOCTL_PASSTHRU, EIO, 1);
   uint8_t word[4] = {9, 9, 9, 9};
-  EXPECT_EQ(ioctl_set_factory_profile_config(1, word, 0, 0, ORSA_PROTO_NIC), 1u);
+  EXPECT_EQ(ioctl_set_factory_profile_config(OrsaPort{1, ORSA_PROTO_NIC}, word, 0, 0), 1u);
   EXPECT_EQ(word[0], 9) << "nothing copied back from a request that was not answered";
   host_->failIoctl(chardev::Dev::Iscsi, ORSA_ISCSI_IOCTL_PASSTHRU, EIO, 1);
-  EXPECT_EQ(ioctl_set_factory_profile_config(1, word, 0, 0, ORSA_PROTO_ISCSI), 1u)
+  EXPECT_EQ(ioctl_set_factory_profile_config(OrsaPort{1, ORSA_PROTO_ISCSI}, word, 0, 0), 1u)
       << "the builder fails any gateway failure with 1";
 }
 
@@ -303,7 +353,7 @@ TEST_F(ChannelTest, InstanceNumbersAreChecked) {
   EXPECT_EQ(ioctl_get_vmhba_name(0, name), 1u);
   EXPECT_EQ(ORSA_get_pivard_pci_data(0xFFFFFFFFu, 0, 4, text), 1u);
   uint32_t words[6] = {};
-  EXPECT_EQ(ioctl_get_flash_component_details(-1, words, 0, 0, ORSA_PROTO_ISCSI), 1u);
+  EXPECT_EQ(ioctl_get_flash_component_details(OrsaPort{0xFFFFFFFFu, ORSA_PROTO_ISCSI}, words, 0, 0), 1u);
   EXPECT_TRUE(passthroughs().empty());
 }
 
@@ -311,18 +361,18 @@ TEST_F(ChannelTest, InstanceNumbersAreChecked) {
 TEST_F(ChannelTest, OversizedPayloadsAreRefused) {
   std::vector<uint8_t> big(70000, 0);
   // A caller-sized wrapper whose length would wrap the 16-bit buffer size.
-  EXPECT_EQ(ioctl_scsi_passthru(1, big.data(), 65530, 0, 0), 1u);
-  EXPECT_EQ(ioctl_scsi_passthru(1, big.data(), 70000, 0, 0), 1u);
+  EXPECT_EQ(ioctl_scsi_passthru(OrsaPort{1, ORSA_PROTO_ISCSI}, big.data(), 65530, 0, 0), 1u);
+  EXPECT_EQ(ioctl_scsi_passthru(OrsaPort{1, ORSA_PROTO_ISCSI}, big.data(), 70000, 0, 0), 1u);
   // The builder given a buffer size that wrapped.
   EXPECT_EQ(ORSA_prepare_mailbox_cmd(1, 24, 11, 65530, uint16_t(65530 + 16), big.data(), 1, 0, 0, 1), 1u);
   EXPECT_EQ(ORSA_prepare_mailbox_cmd(1, 24, 11, 100, 50, big.data(), 1, 0, 0, 1), 1u);
   // The FAT length comes from the request itself.
   uint32_t huge = 0xFFFFFFF0u;
   memcpy(big.data() + 8, &huge, 4);
-  EXPECT_EQ(ioctl_retrieve_fat(1, big.data(), 0, 0, int32_t(kCtrlIscsi)), 1u);
+  EXPECT_EQ(ioctl_retrieve_fat(OrsaPort{1, ORSA_PROTO_ISCSI}, big.data(), 0, 0), 1u);
   EXPECT_TRUE(passthroughs().empty());
   // The largest payload that fits still goes out.
-  EXPECT_EQ(ioctl_scsi_passthru(1, big.data(), 65519, 0, 0), 0u);
+  EXPECT_EQ(ioctl_scsi_passthru(OrsaPort{1, ORSA_PROTO_ISCSI}, big.data(), 65519, 0, 0), 0u);
   EXPECT_EQ(passthroughs().size(), 1u);
 }
 
@@ -330,12 +380,12 @@ TEST_F(ChannelTest, OversizedPayloadsAreRefused) {
 // count fails the request and marks the tree stale, without touching it.
 TEST_F(ChannelTest, ChangedNicCountFailsTheRequest) {
   uint8_t state[4] = {};
-  EXPECT_EQ(ioctl_get_port_state(1, state, 0, 0, ORSA_PROTO_NIC), 0u);
+  EXPECT_EQ(ioctl_get_port_state(OrsaPort{1, ORSA_PROTO_NIC}, state, 0, 0), 0u);
   EXPECT_EQ(orsa_hierarchy_stale, 0);
 
   host_->setNicFunctionHidden(1, 1, true);
   host_->clearLog();
-  EXPECT_EQ(ioctl_get_port_state(1, state, 0, 0, ORSA_PROTO_NIC), 1u);
+  EXPECT_EQ(ioctl_get_port_state(OrsaPort{1, ORSA_PROTO_NIC}, state, 0, 0), 1u);
   EXPECT_EQ(orsa_hierarchy_stale, 1);
   EXPECT_TRUE(passthroughs().empty()) << "nothing sent on a changed set of functions";
   EXPECT_EQ(orsa_glob.nic_port_instances[0], -1);
@@ -346,9 +396,9 @@ TEST_F(ChannelTest, ChangedNicCountFailsTheRequest) {
   EXPECT_EQ(refresh_orsa_hierarchy(), 1u);
 
   // iSCSI requests do not depend on the NIC functions.
-  EXPECT_EQ(ioctl_get_port_state(1, state, 0, 0, ORSA_PROTO_ISCSI), 0u);
+  EXPECT_EQ(ioctl_get_port_state(OrsaPort{1, ORSA_PROTO_ISCSI}, state, 0, 0), 0u);
   host_->setNicFunctionHidden(1, 1, false);
-  EXPECT_EQ(ioctl_get_port_state(1, state, 0, 0, ORSA_PROTO_NIC), 0u);
+  EXPECT_EQ(ioctl_get_port_state(OrsaPort{1, ORSA_PROTO_NIC}, state, 0, 0), 0u);
   orsa_hierarchy_stale = 0;
 }
 
@@ -356,22 +406,22 @@ TEST_F(ChannelTest, SizeQueryCountsStatusFourAsSuccess) {
   adapter::setLibrarySizeAnswer(host_->engine(0), 6, 32, 3000);
   uint8_t req[816] = {};
   uint16_t needed = 0;
-  EXPECT_EQ(ioctl_get_a_target_size(1, req, 0, 0, &needed), 0u);
+  EXPECT_EQ(ioctl_get_a_target_size(OrsaPort{1, ORSA_PROTO_ISCSI}, req, 0, 0, &needed), 0u);
   EXPECT_EQ(needed, 3000);
   // A reply that fits answers status 0 and its length.
   adapter::setLibrarySizeAnswer(host_->engine(0), 6, 32, 500);
-  EXPECT_EQ(ioctl_get_a_target_size(1, req, 0, 0, &needed), 0u);
+  EXPECT_EQ(ioctl_get_a_target_size(OrsaPort{1, ORSA_PROTO_ISCSI}, req, 0, 0, &needed), 0u);
   EXPECT_EQ(needed, 500);
   // Any other status is mapped.
   host_->engine(0).setFault(6, 32, {.status = 1, .additional = 46});
-  EXPECT_EQ(ioctl_get_a_target_size(1, req, 0, 0, &needed), 144u);
+  EXPECT_EQ(ioctl_get_a_target_size(OrsaPort{1, ORSA_PROTO_ISCSI}, req, 0, 0, &needed), 144u);
   EXPECT_EQ(orsa_last_status_code, 144u);
 }
 
 TEST_F(ChannelTest, LinkDownStatusIsStillMapped) {
   host_->engine(0).setFault(1, 71, {.status = 2, .additional = 23});
   uint8_t state[4] = {};
-  EXPECT_EQ(ioctl_get_port_state(1, state, 0, 0, ORSA_PROTO_NIC), 1u);
+  EXPECT_EQ(ioctl_get_port_state(OrsaPort{1, ORSA_PROTO_NIC}, state, 0, 0), 1u);
   EXPECT_EQ(orsa_last_status_code, 52u);
   EXPECT_STREQ(orsa_last_status_string, "The Link Status is Down. Please check the cable.");
 }
@@ -529,7 +579,7 @@ TEST_F(ChannelTest, FlashGoesOutInChunks) {
     startHost(chardev::defaultHost());
     std::vector<uint8_t> img = imageOf(65537);
     std::vector<uint32_t> req = flashRequest(5, img, 0x1000);
-    ASSERT_EQ(ioctl_upgrade_flash(1, req.data(), 0, 0, int32_t(c.protocol), c.offset_mode), 0u);
+    ASSERT_EQ(ioctl_upgrade_flash(OrsaPort{1, int32_t(c.protocol)}, req.data(), 0, 0, c.offset_mode), 0u);
     const auto& writes = adapter::libraryFlashWrites(host_->engine(0));
     ASSERT_EQ(writes.size(), 3u);
     const uint32_t lengths[] = {32768, 32768, 1};
@@ -550,7 +600,7 @@ TEST_F(ChannelTest, FlashGoesOutInChunks) {
 
 TEST_F(ChannelTest, EmptyFlashSendsNothing) {
   std::vector<uint32_t> req = flashRequest(5, {});
-  EXPECT_EQ(ioctl_upgrade_flash(1, req.data(), 0, 0, ORSA_PROTO_ISCSI, 0), 0u);
+  EXPECT_EQ(ioctl_upgrade_flash(OrsaPort{1, ORSA_PROTO_ISCSI}, req.data(), 0, 0, 0), 0u);
   EXPECT_TRUE(passthroughs().empty());
 }
 
@@ -575,7 +625,7 @@ TEST_F(ChannelTest, FlashStatuses) {
     startHost(chardev::defaultHost());
     host_->engine(0).setFault(1, 7, {.status = c.status, .additional = c.additional, .times = 1});
     std::vector<uint32_t> req = flashRequest(c.optype, imageOf(c.image));
-    EXPECT_EQ(ioctl_upgrade_flash(1, req.data(), 0, 0, ORSA_PROTO_ISCSI, 0), c.result)
+    EXPECT_EQ(ioctl_upgrade_flash(OrsaPort{1, ORSA_PROTO_ISCSI}, req.data(), 0, 0, 0), c.result)
         << c.image << " bytes, status " << int(c.status) << "/" << int(c.additional);
     EXPECT_EQ(passthroughs().size(), c.commands);
   }
@@ -583,22 +633,22 @@ TEST_F(ChannelTest, FlashStatuses) {
   startHost(chardev::defaultHost());
   host_->failIoctl(chardev::Dev::Iscsi, ORSA_ISCSI_IOCTL_PASSTHRU, EIO, 1);
   std::vector<uint32_t> req = flashRequest(5, imageOf(100));
-  EXPECT_EQ(ioctl_upgrade_flash(1, req.data(), 0, 0, ORSA_PROTO_ISCSI, 0), 295u);
+  EXPECT_EQ(ioctl_upgrade_flash(OrsaPort{1, ORSA_PROTO_ISCSI}, req.data(), 0, 0, 0), 295u);
 }
 
 TEST_F(ChannelTest, FlashComponentDetails) {
   std::vector<uint8_t> img = imageOf(1000);
   std::vector<uint32_t> req = flashRequest(9, img);
-  ASSERT_EQ(ioctl_upgrade_flash(2, req.data(), 0, 0, ORSA_PROTO_NIC, 0), 0u);
+  ASSERT_EQ(ioctl_upgrade_flash(OrsaPort{2, ORSA_PROTO_NIC}, req.data(), 0, 0, 0), 0u);
   uint32_t words[6] = {4, 9, 4, 0x100, 0, 0};
-  ASSERT_EQ(ioctl_get_flash_component_details(2, words, 0, 0, ORSA_PROTO_NIC), 0u);
+  ASSERT_EQ(ioctl_get_flash_component_details(OrsaPort{2, ORSA_PROTO_NIC}, words, 0, 0), 0u);
   EXPECT_NE(words[4], 0u) << "the CRC of the flashed image";
   EXPECT_EQ(words[1], 9u);
   auto pts = passthroughs();
   EXPECT_EQ(command(pts.back()).size(), 40u);
   host_->engine(0).setFault(1, 6, {.status = 3});
   uint32_t again[6] = {4, 9, 4, 0x100, 0, 0};
-  EXPECT_EQ(ioctl_get_flash_component_details(2, again, 0, 0, ORSA_PROTO_NIC), 3u) << "unmapped";
+  EXPECT_EQ(ioctl_get_flash_component_details(OrsaPort{2, ORSA_PROTO_NIC}, again, 0, 0), 3u) << "unmapped";
   EXPECT_EQ(again[4], 0u) << "not copied back on failure";
 }
 
@@ -636,7 +686,7 @@ TEST_F(ChannelTest, StaleTreeIsRebuiltAtTheNextApiEntry) {
 
   host_->setNicFunctionHidden(1, 0, true);
   uint8_t state[4] = {};
-  EXPECT_EQ(ioctl_get_port_state(1, state, 0, 0, ORSA_PROTO_NIC), 1u);
+  EXPECT_EQ(ioctl_get_port_state(OrsaPort{1, ORSA_PROTO_NIC}, state, 0, 0), 1u);
   EXPECT_EQ(orsa_hierarchy_stale, 1);
   EXPECT_EQ(HM_PROPERTY(&ORSAServiceVersion_node), body) << "not torn down under the request";
   EXPECT_STREQ(body->value, "held by a caller");
@@ -679,9 +729,9 @@ TEST_F(ChannelTest, LinkDownFailureIsNotLogged) {
   ASSERT_EQ(orsa_log_open(), 0u);
   uint8_t state[4] = {};
   host_->engine(0).setFault(1, 71, {.status = 2, .additional = 23, .times = 1});
-  EXPECT_EQ(ioctl_get_port_state(1, state, 0, 0, ORSA_PROTO_NIC), 1u);
+  EXPECT_EQ(ioctl_get_port_state(OrsaPort{1, ORSA_PROTO_NIC}, state, 0, 0), 1u);
   host_->engine(0).setFault(1, 71, {.status = 2, .additional = 46, .times = 1});
-  EXPECT_EQ(ioctl_get_port_state(1, state, 0, 0, ORSA_PROTO_NIC), 144u);
+  EXPECT_EQ(ioctl_get_port_state(OrsaPort{1, ORSA_PROTO_NIC}, state, 0, 0), 144u);
   orsa_log_close();
   orsa_debug_level = level;
   std::string log = readFile(ORSA_LOG_FILE);
@@ -700,7 +750,7 @@ TEST_F(ChannelTest, AllocationFailuresSendNothing) {
   for (const Case& c : cases) {
     uint8_t state[4] = {7, 7, 7, 7};
     orsa_dmalloc_fail_countdown = c.countdown;
-    EXPECT_EQ(ioctl_get_port_state(1, state, 0, 0, int32_t(c.protocol)), 1u) << c.what;
+    EXPECT_EQ(ioctl_get_port_state(OrsaPort{1, int32_t(c.protocol)}, state, 0, 0), 1u) << c.what;
     orsa_dmalloc_fail_countdown = -1;
     EXPECT_EQ(state[0], 7) << c.what;
   }
@@ -708,7 +758,7 @@ TEST_F(ChannelTest, AllocationFailuresSendNothing) {
   std::vector<uint32_t> req(4 + 8, 0);
   req[2] = 32;
   orsa_dmalloc_fail_countdown = 0;
-  EXPECT_EQ(ioctl_upgrade_flash(1, req.data(), 0, 0, ORSA_PROTO_ISCSI, 0), 1u);
+  EXPECT_EQ(ioctl_upgrade_flash(OrsaPort{1, ORSA_PROTO_ISCSI}, req.data(), 0, 0, 0), 1u);
   orsa_dmalloc_fail_countdown = -1;
   EXPECT_TRUE(passthroughs().empty());
 }

@@ -46,9 +46,9 @@ std::vector<HostCase> hostCases()
         {0, "iSCSIPhysicalHBA0/PCI", "DeviceID", "0x3a21"},
         {0, "iSCSIPhysicalHBA0/PCI", "BusNumber", "0x3"},
         {0, "iSCSIPhysicalHBA0/PCI", "FunctionNumber", "0x2"},
-        {0, "iSCSIPhysicalHBA0/Network/NICConfiguration", "FactoryDefaultMACAddress", "00-90-fa-12-34-52"},
-        {0, "iSCSIPhysicalHBA1/Network/NICConfiguration", "FactoryDefaultMACAddress", "00-90-fa-12-34-53"},
-        {0, "NICPhysicalHBA0", "FactoryDefaultMACAddress", "00-90-fa-12-34-50"},
+        {0, "iSCSIPhysicalHBA0/Network/NICConfiguration", "FactoryDefaultMACAddress", "02-1c-4e-00-01-52"},
+        {0, "iSCSIPhysicalHBA1/Network/NICConfiguration", "FactoryDefaultMACAddress", "02-1c-4e-00-01-53"},
+        {0, "NICPhysicalHBA0", "FactoryDefaultMACAddress", "02-1c-4e-00-01-50"},
         {0, "NICPhysicalHBA1/PCI", "FunctionNumber", "0x1"},
         {0, "NICPhysicalHBA1", "IfName", "vmnic1"},
         {0, "NICPhysicalHBA0", "IsVF", "False"},
@@ -56,7 +56,7 @@ std::vector<HostCase> hostCases()
         {1, "", "SerialNumber", "VSKEMU000002"},
         {1, "NICPhysicalHBA0/PCI", "DeviceID", "0x3b28"},
         {1, "NICPhysicalHBA0/PCI", "BusNumber", "0x5"},
-        {1, "NICPhysicalHBA1", "FactoryDefaultMACAddress", "00-90-fa-12-34-51"},
+        {1, "NICPhysicalHBA1", "FactoryDefaultMACAddress", "02-1c-4e-00-02-51"},
         {1, "ExtFATData", "NumberOfModules", "3"},
         {1, "ExtFATData/ExtFATModule1", "ModuleString", "NIC"},
         {1, "", "PHYFirmwareVersion", "PHY 2.0.7"},
@@ -170,6 +170,95 @@ TEST_F(DiscoveryHost, PivardOemParametersCanHideTheSerialNumber)
     ASSERT_EQ(start(), 0u);
     EXPECT_EQ(cached(ctrl(0), "SerialNumber"), "N/A");
     EXPECT_EQ(cached(group(ctrl(0), "OEM"), "OEMSerialNumber"), "N/A");
+}
+
+// NIC and iSCSI functions are numbered separately: a Pivard whose NIC
+// functions come first and whose iSCSI functions come after a KS3's has NIC
+// function 1 but iSCSI functions 3 and 4. Every OEM request must still reach
+// the Pivard, and its OEM data decide its serial number.
+TEST_F(DiscoveryHost, EachOemRequestReachesItsOwnAdapter)
+{
+    chardev::HostSpec spec;
+    spec.adapters = {
+        adapterSpec(adapter::Gen::Pivard, 3, "PIVEMU000010",
+                    {nicFn(0, "vmnic0"), nicFn(1, "vmnic1"), iscsiFn(2, "vmhba35", 2), iscsiFn(3, "vmhba36", 3)}),
+        adapterSpec(adapter::Gen::KS3, 5, "KS3EMU000011",
+                    {nicFn(0, "vmnic2"), nicFn(1, "vmnic3"), iscsiFn(2, "vmhba33", 0), iscsiFn(3, "vmhba34", 1)}),
+    };
+    make(spec);
+    std::vector<uint8_t> oem(44, 0);
+    oem[0] = 'T';
+    oem[12] = 'A'; // byte 13 is 0: the Pivard's serial number is not shown
+    adapter::setOemParams(host_->engine(0), oem);
+    ASSERT_EQ(start(), 0u);
+
+    // Which adapter a logged request reached: by the PCI bus in the NIC
+    // block, by the device number on the iSCSI side.
+    auto adapter_of = [&](const chardev::LoggedIoctl &e) -> int {
+        for (size_t a = 0; a < spec.adapters.size(); ++a) {
+            if (e.dev == chardev::Dev::Nic && e.bytes.size() > 18 && e.bytes[18] == spec.adapters[a].bus)
+                return (int)a;
+            for (const chardev::FunctionSpec &f : spec.adapters[a].functions)
+                if (e.dev == chardev::Dev::Iscsi && f.proto == chardev::Proto::Iscsi && f.iscsi_device == e.iscsi_device)
+                    return (int)a;
+        }
+        return -1;
+    };
+    int reached[2] = {0, 0};
+    int pivard_over_nic = 0;
+    for (const chardev::LoggedIoctl &e : host_->log()) {
+        const bool nic = e.dev == chardev::Dev::Nic && e.request == ORSA_NIC_IOCTL_PASSTHRU;
+        const bool iscsi = e.dev == chardev::Dev::Iscsi && e.request == ORSA_ISCSI_IOCTL_PASSTHRU;
+        const size_t hdr = nic ? ORSA_NIC_BLOCK_PREFIX - ORSA_HDR_SIZE : 0;
+        if ((!nic && !iscsi) || e.bytes.size() < hdr + 2 || e.bytes[hdr] != 76 || e.bytes[hdr + 1] != 1)
+            continue;
+        int a = adapter_of(e);
+        ASSERT_GE(a, 0) << "an OEM request reached no adapter of the host";
+        reached[a]++;
+        pivard_over_nic += a == 0 && nic;
+    }
+    // The Pivard: once from NIC discovery (through its NIC function) and once
+    // from the controller's OEM properties (through its first iSCSI function);
+    // the KS3: once, for its OEM properties.
+    EXPECT_EQ(reached[0], 2);
+    EXPECT_EQ(pivard_over_nic, 1);
+    EXPECT_EQ(reached[1], 1);
+
+    HmNode *pivard = nullptr, *ks3 = nullptr;
+    for (int k = 0; k < 2; ++k) {
+        HmNode *ks = ctrl(k);
+        ASSERT_NE(ks, nullptr);
+        (cached(group(ks, "NICPhysicalHBA0/PCI"), "BusNumber") == "0x3" ? pivard : ks3) = ks;
+    }
+    ASSERT_NE(pivard, nullptr);
+    ASSERT_NE(ks3, nullptr);
+    EXPECT_EQ(cached(pivard, "SerialNumber"), "N/A");
+    EXPECT_EQ(cached(ks3, "SerialNumber"), "KS3EMU000011");
+    EXPECT_EQ(cached(group(ks3, "OEM"), "OEMSerialNumber"), "OEMKS3EMU000011");
+
+    // The Pivard's reads that go through the NIC device (its FAT object, its
+    // PCI Express link) reach the Pivard, never the KS3.
+    struct Read {
+        const char *group, *property;
+    } reads[] = {{"FATData", "FATDataValid"}, {"", "PCIExpressLinkSpeed"}, {"", "PCIExpressBusWidth"}};
+    for (const Read &r : reads) {
+        SCOPED_TRACE(r.property);
+        host_->clearLog();
+        u32 rc = 1;
+        get(r.group[0] != '\0' ? group(pivard, r.group) : pivard, r.property, &rc);
+        EXPECT_EQ(rc, 0u);
+        int asked = 0;
+        for (const chardev::LoggedIoctl &e : host_->log()) {
+            if (e.dev == chardev::Dev::Nic && e.request == ORSA_NIC_IOCTL_CHIP_INFO)
+                continue;
+            // Pass-through blocks carry the bus at byte 18, configuration reads at byte 0.
+            uint8_t bus = e.request == ORSA_NIC_IOCTL_PASSTHRU ? e.bytes.at(18) : e.bytes.at(0);
+            int a = e.dev == chardev::Dev::Nic ? (bus == 3 ? 0 : bus == 5 ? 1 : -1) : adapter_of(e);
+            EXPECT_EQ(a, 0) << "request " << e.request << " went to another adapter";
+            asked++;
+        }
+        EXPECT_GT(asked, 0);
+    }
 }
 
 TEST_F(DiscoveryHost, ChangedNicFunctionCountRebuildsAtTheNextApiEntry)

@@ -165,16 +165,4 @@ TEST(LinuxHost, FlashNameIsTheLastComponent)
     }
 }
 
-TEST(LinuxHost, ToolDrivenEntryPointsAreNotSupported)
-{
-    EXPECT_EQ(find_os_distribution(), -1);
-    EXPECT_EQ(ORSA_get_all_iscsi_devices(), static_cast<u32>(ORSA_STATUS_NOT_SUPPORTED));
-    EXPECT_EQ(ORSA_firmware_download(nullptr, 1, 4, "/tmp/x.ufi"), static_cast<u32>(ORSA_STATUS_NOT_SUPPORTED));
-    char bus[HM_VALUE_SIZE], fn[HM_VALUE_SIZE];
-    u32 domain = 0;
-    EXPECT_EQ(ORSA_backend_client_nic_bdf(1, bus, fn, &domain), static_cast<u32>(ORSA_STATUS_NOT_SUPPORTED));
-    EXPECT_EQ(ORSA_get_nic_driver_type(), static_cast<u32>(ORSA_STATUS_NOT_SUPPORTED));
-    EXPECT_EQ(ORSA_NIC_INBOX_DRIVER_LOADED, 0);
-}
-
 }  // namespace

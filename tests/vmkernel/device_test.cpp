@@ -72,10 +72,10 @@ TEST_F(DeviceTest, DriverOperationsAndAttachedData) {
 TEST_F(DeviceTest, PciIdentityAndConfigSpace) {
   vmk_PCIDeviceID id;
   ASSERT_EQ(VMK_OK, vmk_PCIQueryDeviceID(pci, &id));
-  EXPECT_EQ(0x19a2, id.vendorID);
+  EXPECT_EQ(0x1C4E, id.vendorID);
   EXPECT_EQ(0x3b10, id.deviceID);
-  EXPECT_EQ(0x10df, id.subVendorID);
-  EXPECT_EQ(0xe72a, id.subDeviceID);
+  EXPECT_EQ(0x1C4E, id.subVendorID);
+  EXPECT_EQ(0x1234, id.subDeviceID);
   vmk_PCIDeviceAddr addr;
   ASSERT_EQ(VMK_OK, vmk_PCIQueryDeviceAddr(pci, &addr));
   EXPECT_EQ(5, addr.bus);

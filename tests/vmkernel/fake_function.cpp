@@ -5,7 +5,7 @@
 FakeFunction::FakeFunction(uint16_t vendor, uint16_t device, unsigned msix) : msix_(msix) {
   memcpy(config_ + 0x00, &vendor, 2);
   memcpy(config_ + 0x02, &device, 2);
-  uint16_t subVendor = 0x10df, subDevice = 0xe72a;
+  uint16_t subVendor = vendor, subDevice = 0x1234;
   memcpy(config_ + 0x2C, &subVendor, 2);
   memcpy(config_ + 0x2E, &subDevice, 2);
 }

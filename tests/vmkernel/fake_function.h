@@ -20,7 +20,7 @@ class FakeFunction : public hostbus::Function {
     unsigned width;
   };
 
-  FakeFunction(uint16_t vendor = 0x19a2, uint16_t device = 0x3b10, unsigned msix = 4);
+  FakeFunction(uint16_t vendor = 0x1C4E, uint16_t device = 0x3b10, unsigned msix = 4);
 
   uint16_t segment() const override { return 0; }
   uint8_t bus() const override { return 5; }

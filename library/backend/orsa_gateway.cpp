@@ -18,6 +18,7 @@
 #include "tree/hm_engine.h"
 #include "tree/hm_log.h"
 #include "tree/hm_status.h"
+#include "tree/orsa_entry.h"
 
 OrsaGlob orsa_glob;
 
@@ -794,6 +795,7 @@ u32 ioctl_get_flash_component_details(OrsaPort at, u32 words[6], u8 domain, u8 p
 // --- Linux host ---------------------------------------------------------------------
 
 u32 ORSA_check_valid_interface(const char* ifname) {
+  ORSA_ENTRY_LOCK();
   if (ifname == NULL) return 1;
   // The name goes into shell command lines: anything but a plain interface name is refused.
   if (!well_formed_ifname(ifname)) {

@@ -214,12 +214,7 @@ uint32_t ORSA_refresh_backend_client_iscsi_targets(void)
 
 uint32_t ORSA_set_lhba_prop(void)
 {
-    // The logical-HBA builder, the restore from the persistence files and
-    // the population from the adapter plug in here per iSCSI physical HBA.
-    for_each_iscsi_phba([](HmNode *ks, HmNode *phba) {
-        pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:%s%d/%s%d\n", "ORSA_set_lhba_prop", ks->name,
-               static_cast<int>(hm_instance_info(ks)->number), phba->name,
-               static_cast<int>(hm_instance_info(phba)->number));
-    });
-    return 0;
+    // The logical-HBA subtrees come with the iSCSI schema's logical HBA kind;
+    // until it is built nothing is populated, and the answer says so.
+    return orsa_set_status(ORSA_STATUS_NOT_SUPPORTED);
 }

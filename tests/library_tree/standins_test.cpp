@@ -1,0 +1,172 @@
+// Handler names in the schema's tables that are still bound to a stand-in,
+// and what the stand-ins answer. When a handler lands, its name leaves the
+// list below; a name misspelt in a table (or one the registry forgot) stays
+// bound to a stand-in and makes the list test fail.
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+
+#include "schema/kind_table.h"
+#include "tree/hm_engine.h"
+
+namespace {
+
+// Every name still bound to a stand-in, whatever kind names it.
+const char *const kStandInNames[] = {
+    // action handlers
+    "do_AddARPTableEntry",
+    "do_AddRouteTableEntry",
+    "do_AutoAssignDisable",
+    "do_AutoAssignEnable",
+    "do_ClearEventLog",
+    "do_ClearFATData",
+    "do_ConfigureChannelManagement",
+    "do_ConfigureIPAddress",
+    "do_ConfigureIPv6Address",
+    "do_ConfigureVLAN",
+    "do_ConfigureiSNSServer",
+    "do_DHCPDisable",
+    "do_DHCPEnable",
+    "do_DeleteARPTableEntry",
+    "do_DeleteDefaultGateway",
+    "do_DeleteDefaultIPv6Gateway",
+    "do_DeleteRouteTableEntry",
+    "do_DeleteiSNSServer",
+    "do_DisableLoggingOnAllModules",
+    "do_DiscoveryiSNSThruDHCP",
+    "do_DumpNICPCIConfigRegion",
+    "do_DumpiSCSIPCIConfigRegion",
+    "do_EnableLoggingOnAllModules",
+    "do_EnterLoopBackMode",
+    "do_EraseAllConfiguration",
+    "do_EraseConfiguration",
+    "do_EraseNICConfiguration",
+    "do_ExitLoopBackMode",
+    "do_HostToDDRDMATest",
+    "do_NICPhysicalHBA_NetworkBootConfiguration_ConfigureVLAN",
+    "do_NICPhysicalHBA_ResetMACAddress",
+    "do_NetworkLoopBackTest",
+    "do_Ping",
+    "do_RefreshARPTableEntry",
+    "do_RefreshEventLog",
+    "do_RefreshNICConfig",
+    "do_RefreshRouteTableEntry",
+    "do_ResetFactoryDefaults",
+    "do_RetrieveARMLog",
+    "do_RetrieveFATData",
+    "do_RetrieveFwCliData",
+    "do_RetrieveQuorvantixCoreDump",
+    "do_SaveProfile",
+    "do_SetDefaultLoggingConfiguration",
+    "do_SetFactoryDefaults",
+    "do_SetLinkConfigFactoryDefaults",
+    "do_SetLinkConfigID",
+    "do_SetMaxFunctionNumber",
+    "do_SetNetworkBoot",
+    "do_SetPersonality",
+    "do_SetProfileId",
+    "do_UpgradeFlashROM",
+    "do_VLANDisable",
+    "do_iSCSIPhysicalHBA_Network_NICConfiguration_ResetMACAddress",
+    // group refresh handlers
+    "group_NICPhysicalHBA",
+    "group_iSNS",
+    // property handlers
+    "handle_AdvancedMode",
+    "handle_ChannelManagement_details",
+    "handle_ConfiguredLinkConfigID",
+    "handle_ConfiguredPersonality",
+    "handle_ConfiguredProfile_ProfileId",
+    "handle_DefaultGateway",
+    "handle_DefaultIPv6Gateway",
+    "handle_IPLMaxFunctionNumber",
+    "handle_IPv6State",
+    "handle_InitiatorLinkLocalAddress",
+    "handle_InitiatorRoutableAddress",
+    "handle_IsRoCEEnabled",
+    "handle_LinkStatus",
+    "handle_MaxFunctionNumber",
+    "handle_MaxFunctionsPerPort",
+    "handle_NICPhysicalHBA_MACAddress",
+    "handle_NICPhysicalHBA_PermanentMACAddress",
+    "handle_NICPhysicalHBA_SRIOVState",
+    "handle_NICprop",
+    "handle_SettableMaxFunctionNumber",
+    "handle_SupportedMCTypes",
+    "handle_VEPAState",
+    "handle_VolatileMACAddress",
+    "handle_activeport",
+    "handle_discoveryparams",
+    "handle_get_ncsi_version",
+    "handle_iSCSIPhysicalHBA_Network_NICConfiguration_MACAddress",
+    "handle_iSCSIPhysicalHBA_Network_NICConfiguration_PermanentMACAddress",
+    "handle_iscsi_vnic_name_props",
+    "handle_iscsi_vnic_stats",
+    "handle_logical_link_status",
+    "handle_ncsi_static_configuration",
+    "handle_nic_MTUSize",
+    "handle_nic_bandwidth_softcap",
+    "handle_nic_logical_link_status",
+    "handle_nic_vnic_name_props",
+    "handle_nic_vnic_stats",
+    "handle_niclogicalhba_macaddress",
+    "handle_niclogicalhba_txrate",
+    "handle_niclogicalhba_vlanid",
+    "handle_portspeed",
+    "handle_tcpip_properties",
+    "handle_vlan_properties",
+};
+
+TEST(StandIns, ExactlyTheseNamesAreStillBoundToAStandIn)
+{
+    std::set<std::string> want(std::begin(kStandInNames), std::end(kStandInNames));
+    ASSERT_EQ(want.size(), std::size(kStandInNames)) << "a name is listed twice";
+    std::set<std::string> got;
+    for (const char *name : schema::schema_standin_names())
+        EXPECT_TRUE(got.insert(name).second) << "reported twice: " << name;
+    for (const std::string &n : got)
+        EXPECT_EQ(want.count(n), 1u) << "bound to a stand-in but not listed (misspelt or unregistered?): " << n;
+    for (const std::string &n : want)
+        EXPECT_EQ(got.count(n), 1u) << "listed but not bound to a stand-in (landed? drop it here): " << n;
+}
+
+TEST(StandIns, AnswerNotSupportedOnReadSetActionAndRefresh)
+{
+    HmProperty body = {};
+    strcpy(body.value, "Disabled");
+    HmNode prop = {};
+    prop.kind = HM_KIND_PROPERTY;
+    prop.body = &body;
+    HmNode group = {};
+    group.kind = HM_KIND_GROUP;
+    HmValueSlot params[HM_MAX_PARAMS] = {};
+
+    struct Case {
+        const char *what;
+        u32 (*call)(HmNode *prop, HmNode *group, char *buffer, HmValueSlot *params);
+        const char *buffer_after;  // what a client finds in its buffer
+    } cases[] = {
+        {"read", [](HmNode *p, HmNode *, char *b, HmValueSlot *) { return schema::schema_unbound_property(p, b, HM_MODE_GET); },
+         "Disabled"},
+        {"set", [](HmNode *p, HmNode *, char *b, HmValueSlot *) { return schema::schema_unbound_property(p, b, HM_MODE_SET); },
+         "Enabled"},
+        {"action", [](HmNode *, HmNode *g, char *, HmValueSlot *v) { return schema::schema_unbound_action(g, nullptr, v); },
+         "Enabled"},
+        {"refresh", [](HmNode *, HmNode *g, char *, HmValueSlot *) { return schema::schema_unbound_group(g); }, "Enabled"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        char buffer[HM_VALUE_SIZE] = "Enabled";
+        orsa_reset_last_status();
+        EXPECT_EQ(c.call(&prop, &group, buffer, params), static_cast<u32>(ORSA_STATUS_NOT_SUPPORTED));
+        EXPECT_EQ(orsa_last_status_code, static_cast<u32>(ORSA_STATUS_NOT_SUPPORTED));
+        EXPECT_STREQ(orsa_last_status_string, "This operation is not supported on this controller.");
+        EXPECT_STREQ(buffer, c.buffer_after);
+        EXPECT_STREQ(body.value, "Disabled") << "a refused write stores nothing";
+    }
+}
+
+}  // namespace

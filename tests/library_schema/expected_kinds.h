@@ -369,6 +369,27 @@ P TraceLevel rw list 0..255 "0" [0,1,4,5,8,16,32,48,64,128,255] own
 // The iSCSI initiator side, the port subtree, channels, DCBX entries, profile
 // groups, NC-SI and link configurations.
 
+// The configured login options with the opening of their Authentication
+// group, and the CHAP actions that close it: alike in the initiator, the
+// send-target portals and the targets.
+#define EXPECTED_LOGIN_OPTIONS \
+    "  P InitialR2T ro list 0..3 \"Yes\" [Yes,No] own\n" \
+    "  P ImmediateData rw list 0..3 \"Yes\" [Yes,No] own\n" \
+    "  P HeaderDigest rw list 4..6 \"None\" [None,CRC32C] own\n" \
+    "  P DataDigest rw list 4..6 \"None\" [None,CRC32C] own\n" \
+    "  P HeaderParam rw list 9..10 \"Prohibited\" [Prohibited,Preferred] own\n" \
+    "  P DataParam rw list 9..10 \"Prohibited\" [Prohibited,Preferred] own\n" \
+    "  G Authentication\n"
+#define EXPECTED_CHAP_ACTIONS \
+    "    A ConfigureCHAP 6\n" \
+    "      - AuthenticationMethod req list 4..12 [Mutual CHAP,One-Way CHAP]\n" \
+    "      - InitiatorCHAPName opt string 0..256 []\n" \
+    "      - InitiatorSecret opt string 0..256 []\n" \
+    "      - TargetCHAPName req string 1..256 []\n" \
+    "      - TargetSecret req string 12..34 []\n" \
+    "      - CHAPParam opt list 4..11 [Discouraged,Preferred,Required]\n" \
+    "    A DeleteCHAP 0\n"
+
 static const char kExpectedLogicalHBA[] = R"EXP(P Enabled rw list 4..5 "False" [False,True] own
 P IfName ro string 1..32 "vmhba" [] cache
 G InitiatoriSCSIName
@@ -390,28 +411,13 @@ G InitiatorDefaultLoginOptions
   P DataDigest ro list 4..6 "None" [None,CRC32C] cache
   P MaxRecvDataSegmentLength ro integer 0..65536 "65536" [] cache
 G InitiatorLoginOptions
-  P InitialR2T ro list 0..3 "Yes" [Yes,No] own
-  P ImmediateData rw list 0..3 "Yes" [Yes,No] own
-  P HeaderDigest rw list 4..6 "None" [None,CRC32C] own
-  P DataDigest rw list 4..6 "None" [None,CRC32C] own
-  P HeaderParam rw list 9..10 "Prohibited" [Prohibited,Preferred] own
-  P DataParam rw list 9..10 "Prohibited" [Prohibited,Preferred] own
-  G Authentication
-    P AuthenticationMethod ro list 4..12 "None" [None,Mutual CHAP,One-Way CHAP] own
+)EXP" EXPECTED_LOGIN_OPTIONS R"EXP(    P AuthenticationMethod ro list 4..12 "None" [None,Mutual CHAP,One-Way CHAP] own
     P InitiatorCHAPName ro string 1..256 "" [] own
     P InitiatorSecret ro string 12..34 "" [] own
     P TargetCHAPName ro string 1..256 "" [] own
     P TargetSecret ro string 12..34 "" [] own
     P CHAPParam ro list 4..11 "Prohibited" [Prohibited,Discouraged,Preferred,Required] own
-    A ConfigureCHAP 6
-      - AuthenticationMethod req list 4..12 [Mutual CHAP,One-Way CHAP]
-      - InitiatorCHAPName opt string 0..256 []
-      - InitiatorSecret opt string 0..256 []
-      - TargetCHAPName req string 1..256 []
-      - TargetSecret req string 12..34 []
-      - CHAPParam opt list 4..11 [Discouraged,Preferred,Required]
-    A DeleteCHAP 0
-G iSCSIQoS
+)EXP" EXPECTED_CHAP_ACTIONS R"EXP(G iSCSIQoS
   P MinBitsPerSecond ro integer 0..1000 "0" [] own
   P MaxBitsPerSecond ro integer 0..1000 "0" [] own
   P MaxBytesPerSecond rw integer 0..1280 "0" [] own
@@ -461,28 +467,13 @@ A DeleteTarget 1
 )EXP";
 
 static const char kExpectedSendTargetPortal[] = R"EXP(G SendTargetPortalLoginOptions
-  P InitialR2T ro list 0..3 "Yes" [Yes,No] own
-  P ImmediateData rw list 0..3 "Yes" [Yes,No] own
-  P HeaderDigest rw list 4..6 "None" [None,CRC32C] own
-  P DataDigest rw list 4..6 "None" [None,CRC32C] own
-  P HeaderParam rw list 9..10 "Prohibited" [Prohibited,Preferred] own
-  P DataParam rw list 9..10 "Prohibited" [Prohibited,Preferred] own
-  G Authentication
-    P AuthenticationMethod ro list 4..12 "None" [None,Mutual CHAP,One-Way CHAP] own
+)EXP" EXPECTED_LOGIN_OPTIONS R"EXP(    P AuthenticationMethod ro list 4..12 "None" [None,Mutual CHAP,One-Way CHAP] own
     P InitiatorCHAPName ro string 1..256 "" [] own
     P InitiatorSecret ro string 12..34 "" [] own
     P TargetCHAPName ro string 1..256 "" [] own
     P TargetSecret ro string 12..34 "" [] own
     P CHAPParam ro list 4..11 "Prohibited" [Prohibited,Discouraged,Preferred,Required] own
-    A ConfigureCHAP 6
-      - AuthenticationMethod req list 4..12 [Mutual CHAP,One-Way CHAP]
-      - InitiatorCHAPName opt string 0..256 []
-      - InitiatorSecret opt string 0..256 []
-      - TargetCHAPName req string 1..256 []
-      - TargetSecret req string 12..34 []
-      - CHAPParam opt list 4..11 [Discouraged,Preferred,Required]
-    A DeleteCHAP 0
-P IPAddress ro ipv4 0..0 "0.0.0.0" [] cache
+)EXP" EXPECTED_CHAP_ACTIONS R"EXP(P IPAddress ro ipv4 0..0 "0.0.0.0" [] cache
 P PortNumber ro integer 1024..65535 "3260" [] cache
 P PortMacAddress ro string 17..17 "00:00:00:00:00:00" [] cache
 A DiscoverTargets 1
@@ -490,28 +481,13 @@ A DiscoverTargets 1
 )EXP";
 
 static const char kExpectedTarget[] = R"EXP(G TargetLoginOptions
-  P InitialR2T ro list 0..3 "Yes" [Yes,No] own
-  P ImmediateData rw list 0..3 "Yes" [Yes,No] own
-  P HeaderDigest rw list 4..6 "None" [None,CRC32C] own
-  P DataDigest rw list 4..6 "None" [None,CRC32C] own
-  P HeaderParam rw list 9..10 "Prohibited" [Prohibited,Preferred] own
-  P DataParam rw list 9..10 "Prohibited" [Prohibited,Preferred] own
-  G Authentication
-    P AuthenticationMethod ro list 4..12 "None" [None,Mutual CHAP,One-Way CHAP] own
+)EXP" EXPECTED_LOGIN_OPTIONS R"EXP(    P AuthenticationMethod ro list 4..12 "None" [None,Mutual CHAP,One-Way CHAP] own
     P InitiatorCHAPName ro string 1..256 "" [] own
     P InitiatorSecret ro string 12..34 "" [] cache
     P TargetCHAPName ro string 1..256 "" [] cache
     P TargetSecret ro string 12..34 "" [] own
     P CHAPParam ro list 4..11 "Prohibited" [Prohibited,Discouraged,Preferred,Required] own
-    A ConfigureCHAP 6
-      - AuthenticationMethod req list 4..12 [Mutual CHAP,One-Way CHAP]
-      - InitiatorCHAPName opt string 0..256 []
-      - InitiatorSecret opt string 0..256 []
-      - TargetCHAPName req string 1..256 []
-      - TargetSecret req string 12..34 []
-      - CHAPParam opt list 4..11 [Discouraged,Preferred,Required]
-    A DeleteCHAP 0
-P TargetISCSIName ro string 6..223 "6" [] cache
+)EXP" EXPECTED_CHAP_ACTIONS R"EXP(P TargetISCSIName ro string 6..223 "6" [] cache
 P TargetAlias ro string 0..0 "" [] own
 P ETO rw integer 0..3600 "30" [] own
 P TargetType ro list 6..10 "Static" [Static,Discovered] own

@@ -31,29 +31,6 @@ protected:
     }
 };
 
-// Compares line by line so a failure names the first differing child.
-void expect_same_lines(const std::string &built, const std::string &expected, const char *kind)
-{
-    std::vector<std::string> a, b;
-    auto split = [](const std::string &s, std::vector<std::string> &out) {
-        size_t start = 0;
-        while (start < s.size()) {
-            size_t nl = s.find('\n', start);
-            out.push_back(s.substr(start, nl - start));
-            start = nl == std::string::npos ? s.size() : nl + 1;
-        }
-    };
-    split(built, a);
-    split(expected, b);
-    for (size_t i = 0; i < std::max(a.size(), b.size()); i++) {
-        const std::string x = i < a.size() ? a[i] : "<none>", y = i < b.size() ? b[i] : "<none>";
-        if (x != y) {
-            ADD_FAILURE() << kind << ", child line " << i + 1 << "\n  built:    " << x << "\n  expected: " << y;
-            return;
-        }
-    }
-}
-
 TEST_F(SchemaKinds, EachKindIsBuiltAsDocumented)
 {
     HmNode *ks = controller();
@@ -88,18 +65,8 @@ TEST_F(SchemaKinds, EachKindIsBuiltAsDocumented)
         {"ExtFATMode", [&] { return initialize_ExtFATMode(module, nullptr, nullptr, nullptr); }, kExpectedExtFATMode,
          "This group contains the Quorvantix ARM fimrware FAT mode entries."},
     };
-    for (const Case &c : cases) {
-        HmNode *g = c.build();
-        ASSERT_NE(g, nullptr) << c.kind;
-        EXPECT_STREQ(g->name, c.kind);
-        EXPECT_EQ(instance_number(g), 0) << c.kind;
-        EXPECT_EQ(HM_GROUP(g)->persistency_priority, 0u) << c.kind;
-        if (c.description != nullptr)
-            EXPECT_STREQ(g->description, c.description) << c.kind;
-        else
-            EXPECT_GT(strlen(g->description), 20u) << c.kind;
-        expect_same_lines(render(g), c.expected, c.kind);
-    }
+    for (const Case &c : cases)
+        expect_fresh_instance(c.build(), c.kind, c.description, c.expected);
 }
 
 // Texts quoted by the schema that clients may match on, odd spellings and
@@ -246,13 +213,7 @@ TEST_F(SchemaKinds, CapacityPerParentIsEnforced)
         EXPECT_EQ(instance_number(first), 0) << c.what << ": another parent numbers from 0";
 
         // Start the next case from an empty ROOT.
-        for (HmNode *n = HM_GROUP(&ROOT)->first_child; n != &ROOT;) {
-            HmNode *next = n->next;
-            if (n->kind == HM_KIND_GROUP) {
-                ASSERT_EQ(delete_node(n), 0u);
-            }
-            n = next;
-        }
+        clear_root();
     }
 }
 

@@ -34,25 +34,6 @@ using Builder = HmNode *(*)(HmNode *, HmNode *, HmNode *, HmValueSlot *);
 
 const char *const kPgViews[] = {"AdministratorPGSetting", "PeerPGSetting", "OperationalPGSettings"};
 
-// Compares line by line so a failure names the first differing child.
-void expect_same_lines(const std::string &built, const std::string &expected, const char *kind)
-{
-    size_t a = 0, b = 0;
-    for (int line = 1;; line++) {
-        size_t na = built.find('\n', a), nb = expected.find('\n', b);
-        std::string x = a < built.size() ? built.substr(a, na - a) : "<none>";
-        std::string y = b < expected.size() ? expected.substr(b, nb - b) : "<none>";
-        if (x != y) {
-            ADD_FAILURE() << kind << ", child line " << line << "\n  built:    " << x << "\n  expected: " << y;
-            return;
-        }
-        if (x == "<none>")
-            return;
-        a = na == std::string::npos ? built.size() : na + 1;
-        b = nb == std::string::npos ? expected.size() : nb + 1;
-    }
-}
-
 int subtree_nodes(HmNode *n)
 {
     int count = 1;
@@ -91,16 +72,6 @@ protected:
     static HmNode *pg_setting(HmNode *port, const char *view)
     {
         return at(port, std::string("DCBX/PriorityGroups/") + view, HM_KIND_GROUP);
-    }
-    static void clear_root()
-    {
-        for (HmNode *n = HM_GROUP(&ROOT)->first_child; n != &ROOT;) {
-            HmNode *next = n->next;
-            if (n->kind == HM_KIND_GROUP) {
-                ASSERT_EQ(delete_node(n), 0u);
-            }
-            n = next;
-        }
     }
 };
 
@@ -205,18 +176,8 @@ TEST_F(PortIscsiKinds, EachKindIsBuiltAsDocumented)
         {"LinkConfig", [&] { return initialize_LinkConfig(at(controller, "LinkReconfiguration"), nullptr, nullptr, nullptr); },
          kExpectedLinkConfig, "This group represents number of Link Configuration which are enabled on the adapter."},
     };
-    for (const Case &c : cases) {
-        HmNode *g = c.build();
-        ASSERT_NE(g, nullptr) << c.kind;
-        EXPECT_STREQ(g->name, c.kind);
-        EXPECT_EQ(instance_number(g), 0) << c.kind;
-        EXPECT_EQ(HM_GROUP(g)->persistency_priority, 0u) << c.kind;
-        if (c.description != nullptr)
-            EXPECT_STREQ(g->description, c.description) << c.kind;
-        else
-            EXPECT_GT(strlen(g->description), 20u) << c.kind;
-        expect_same_lines(render(g), c.expected, c.kind);
-    }
+    for (const Case &c : cases)
+        expect_fresh_instance(c.build(), c.kind, c.description, c.expected);
 }
 
 struct CapacityCase {

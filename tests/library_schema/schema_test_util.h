@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "backend/orsa_propertyutil.h"
 #include "schema/bootstrap.h"
@@ -120,4 +122,56 @@ inline HmNode *at(HmNode *group, const std::string &path, u32 kind = HM_KIND_ANY
         start = slash + 1;
     }
     return n;
+}
+
+// Compares two renderings line by line so a failure names the first
+// differing child.
+inline void expect_same_lines(const std::string &built, const std::string &expected, const char *kind)
+{
+    std::vector<std::string> a, b;
+    auto split = [](const std::string &s, std::vector<std::string> &out) {
+        size_t start = 0;
+        while (start < s.size()) {
+            size_t nl = s.find('\n', start);
+            out.push_back(s.substr(start, nl - start));
+            start = nl == std::string::npos ? s.size() : nl + 1;
+        }
+    };
+    split(built, a);
+    split(expected, b);
+    for (size_t i = 0; i < std::max(a.size(), b.size()); i++) {
+        const std::string x = i < a.size() ? a[i] : "<none>", y = i < b.size() ? b[i] : "<none>";
+        if (x != y) {
+            ADD_FAILURE() << kind << ", child line " << i + 1 << "\n  built:    " << x << "\n  expected: " << y;
+            return;
+        }
+    }
+}
+
+// Deletes every group below ROOT, leaving its three built-in properties.
+inline void clear_root()
+{
+    for (HmNode *n = HM_GROUP(&ROOT)->first_child; n != &ROOT;) {
+        HmNode *next = n->next;
+        if (n->kind == HM_KIND_GROUP) {
+            ASSERT_EQ(delete_node(n), 0u);
+        }
+        n = next;
+    }
+}
+
+// A first instance just built: its name, number 0, no persistency, its
+// description (or at least some text when description is none) and its
+// children as expected renders them.
+inline void expect_fresh_instance(HmNode *g, const char *kind, const char *description, const char *expected)
+{
+    ASSERT_NE(g, nullptr) << kind;
+    EXPECT_STREQ(g->name, kind);
+    EXPECT_EQ(instance_number(g), 0) << kind;
+    EXPECT_EQ(HM_GROUP(g)->persistency_priority, 0u) << kind;
+    if (description != nullptr)
+        EXPECT_STREQ(g->description, description) << kind;
+    else
+        EXPECT_GT(strlen(g->description), 20u) << kind;
+    expect_same_lines(render(g), expected, kind);
 }

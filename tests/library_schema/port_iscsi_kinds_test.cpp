@@ -798,3 +798,66 @@ TEST_F(PortIscsiApi, SetsAreCheckedAgainstTheSchemaFirst)
 }
 
 }  // namespace
+
+namespace {
+
+// Every builder of the tree with its capacity and the number of parent
+// slices its bitmap reserves: the product of the capacities of the instance
+// groups above its parent.
+TEST(SchemaKindList, EveryBuilderWithItsCapacityAndSlices)
+{
+    struct Case {
+        const char *builder;
+        u32 capacity;
+        u32 slices;
+    } cases[] = {
+        {"initialize_Kalderstone", 16, 1},
+        {"initialize_iSCSIPhysicalHBA", 8, 16},
+        {"initialize_LogicalHBA", 1, 16 * 8},
+        {"initialize_SendTargetPortal", 128, 16 * 8},
+        {"initialize_Target", 256, 16 * 8},
+        {"initialize_LUN", 256, 16 * 8 * 256},
+        {"initialize_Session", 64, 16 * 8 * 256},
+        {"initialize_Connection", 1, 16 * 8 * 256 * 64},
+        {"initialize_TargetPortal", 64, 16 * 8 * 256},
+        {"initialize_iSNSServer", 4, 16 * 8},
+        {"initialize_ARPTableEntry", 64, 16 * 8},
+        {"initialize_RouteTableEntry", 1024, 16 * 8},
+        {"initialize_NICPhysicalHBA", 32, 16},
+        {"initialize_NICLogicalHBA", 64, 16 * 32},
+        {"initialize_PortDiscoveryAndConfiguration", 4, 16},
+        {"initialize_OperationalTLVSettings_ApplicationTLV", 15, 16 * 4},
+        {"initialize_PeerTLVSetting_ApplicationTLV", 15, 16 * 4},
+        {"initialize_AdministratorTLVSetting_ApplicationTLV", 15, 16 * 4},
+        {"initialize_OperationalPGSettings_PG", 8, 16 * 4},
+        {"initialize_PeerPGSetting_PG", 8, 16 * 4},
+        {"initialize_AdministratorPGSetting_PG", 8, 16 * 4},
+        {"initialize_Channel", 16, 16 * 4},
+        {"initialize_EventLogEntry", 1024, 16},
+        {"initialize_ExtFATModule", 64, 16},
+        {"initialize_ExtFATMode", 2, 16 * 64},
+        {"initialize_NCSIDynamicConfiguration", 1, 16},
+        {"initialize_NCSIStaticConfiguration", 1, 16},
+        {"initialize_ConfiguredProfile_Port", 4, 16},
+        {"initialize_ConfiguredProfile_Port_Function", 64, 16 * 4},
+        {"initialize_ActiveProfile_Port", 4, 16},
+        {"initialize_ActiveProfile_Port_Function", 64, 16 * 4},
+        {"initialize_Profile", 100, 16},
+        {"initialize_Profile_Protocol", 8, 16 * 100},
+        {"initialize_LinkConfig", 32, 16},
+    };
+    ASSERT_EQ(schema::schema_all_kind_count, sizeof(cases) / sizeof(cases[0]));
+    for (const Case &c : cases) {
+        const schema::SchemaKind *found = nullptr;
+        for (size_t k = 0; k < schema::schema_all_kind_count; k++)
+            if (strcmp(schema::schema_all_kinds[k]->builder, c.builder) == 0) {
+                EXPECT_EQ(found, nullptr) << c.builder << " listed twice";
+                found = schema::schema_all_kinds[k];
+            }
+        ASSERT_NE(found, nullptr) << c.builder;
+        EXPECT_EQ(found->capacity, c.capacity) << c.builder;
+        EXPECT_EQ(found->bitmap_bytes, c.slices * schema::slice_bytes(c.capacity)) << c.builder;
+    }
+}
+
+}  // namespace

@@ -21,6 +21,8 @@
 #include "schema/builders.h"
 #include "tree/hm_engine.h"
 #include "tree/hm_lookup.h"
+#include "tree/orsa_api.h"
+#include "tree/orsa_entry.h"
 
 namespace {
 
@@ -391,7 +393,10 @@ u32 backend_init(void)
 
     set_prop_val(&ROOT, "ORSAServiceVersion", "%d.%d.%d.%d", 1, 0, 99, 0);
     set_prop_val(&ROOT, "ORSAHierarchyVersion", "%d.%d", 10, 6);
-    ORSA_set_lhba_prop();
+    u32 lhba = ORSA_set_lhba_prop();
+    if (lhba != 0)
+        LOG(ORSA_LOG_WARNING, "%s:ORSA_set_lhba_prop answered %u: %s\n", __func__, (unsigned)lhba,
+            orsa_last_status_string);
     /* The fillers' results are not the client's concern: each one logged
      * what it could not do. */
     orsa_reset_last_status();
@@ -487,6 +492,9 @@ u32 ORSA_backend_client_bdf(u32 protocol)
 
 u32 backend_client_init(i32 clients)
 {
+    ORSA_ENTRY_LOCK();
+    if (!orsa_library_is_open(__func__))
+        return 1;
     if (clients > 1)
         return 0;
     /* The drivers may keep changing under us: a few rounds, then give up. */
@@ -551,6 +559,9 @@ u32 backend_client_init(i32 clients)
 
 void backend_client_exit(u32 clients)
 {
+    ORSA_ENTRY_LOCK();
+    if (!orsa_library_is_open(__func__))
+        return;
     if (clients != 0)
         return;
     for_each_instance(&ROOT, "Kalderstone", [](HmNode *ks) {

@@ -17,8 +17,6 @@
 #define ORSA_STATUS_NO_CONTROLLER 18
 #define ORSA_CLIENT_INIT_ROUNDS 4u
 
-#define ORSA_EXPORT extern "C" __attribute__((visibility("default")))
-
 u32 backend_init(void);
 void backend_exit(void);
 u32 ORSA_enumerate_iscsi_functions(void);
@@ -28,8 +26,7 @@ u32 ORSA_get_nic_node_info(u32 instance, char *adapter, u8 *attributes, u32 attr
 u32 ORSA_update_driver_attribs(u32 instance, HmNode *phba, u32 protocol, u8 *attributes, u32 attributes_status);
 u32 ORSA_free_all_node_handles(void);
 
-ORSA_EXPORT u32 backend_client_init(i32 clients);
-ORSA_EXPORT void backend_client_exit(u32 clients);
+/* The client hooks backend_client_init and backend_client_exit: drelmo.h. */
 u32 ORSA_backend_client_bdf(u32 protocol);
 
 #endif

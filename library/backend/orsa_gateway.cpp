@@ -13,6 +13,7 @@
 #include "tree/hm_engine.h"
 #include "tree/hm_log.h"
 #include "tree/hm_status.h"
+#include "tree/orsa_entry.h"
 
 OrsaGlob orsa_glob;
 
@@ -748,6 +749,7 @@ u32 ioctl_get_flash_component_details(i32 instance, u32 words[6], u8 domain, u8 
 // --- Linux host ---------------------------------------------------------------------
 
 u32 ORSA_check_valid_interface(const char* ifname) {
+  ORSA_ENTRY_LOCK();
   if (ifname == NULL) return 1;
   // The name goes into shell command lines: anything but a plain interface name is refused.
   if (!well_formed_ifname(ifname)) {

@@ -221,8 +221,8 @@ extern int orsa_hierarchy_stale;
 // 0 when nothing was to do or the rebuild succeeded.
 u32 orsa_rebuild_stale_hierarchy(void);
 
-// Linux host only (exported, not called on this host).
-extern "C" __attribute__((visibility("default"))) u32 ORSA_check_valid_interface(const char* ifname);
+// ORSA_check_valid_interface (Linux host only, exported, not called on this
+// host): drelmo.h.
 
 // Status map, exposed as data for the tests and the log: rows are tried in order.
 enum OrsaMapMatch : u8 {

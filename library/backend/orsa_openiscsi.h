@@ -9,9 +9,9 @@
 
 #define ORSA_FLAG_EXPORT extern "C" __attribute__((visibility("default")))
 
-// Driver flags, 0 at load. Nothing sets the first two; the third is set only
-// by ORSA_get_nic_driver_type, which nothing calls on this host.
-ORSA_FLAG_EXPORT u8 OPEN_ISCSI_DRIVER_LOADED;
+// Driver flags, 0 at load. Nothing sets OPEN_ISCSI_DRIVER_LOADED (exported,
+// drelmo.h) or the iSCSI inbox flag; the NIC inbox flag is set only by
+// ORSA_get_nic_driver_type, which nothing calls on this host.
 ORSA_FLAG_EXPORT u8 ORSA_ISCSI_INBOX_DRIVER_LOADED;
 ORSA_FLAG_EXPORT u8 ORSA_NIC_INBOX_DRIVER_LOADED;
 

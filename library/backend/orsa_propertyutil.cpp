@@ -1,5 +1,7 @@
 /* Property utilities every handler uses, the log-level file and the
  * exported text and buffer helpers. */
+#include <errno.h>
+#include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -10,6 +12,7 @@
 
 #include "backend/orsa_propertyutil.h"
 #include "tree/hm_engine.h"
+#include "tree/orsa_entry.h"
 
 u32 set_prop_val(HmNode *group, const char *name, const char *format, ...)
 {
@@ -102,14 +105,46 @@ i32 get_phba_port_number(HmNode *node)
 
 /* ---- the log-level file ---- */
 
+/* The whole text goes to a new file of its own beside liborsa.conf, which
+ * then takes the name by rename: a reader (another process opening the
+ * library) finds the old file or the new one, never half of one. A symbolic
+ * link at the name is replaced by the file, not followed, so the library
+ * never writes into a file somewhere else. */
 u32 ORSA_set_debug_level(void)
 {
-    FILE *f = fopen(ORSA_CONF_FILE, "w");
-    if (f == nullptr)
+    char text[512];
+    int len = snprintf(text, sizeof text, "%s%d", ORSA_CONF_HEADER, (int)orsa_debug_level);
+    if (len < 0 || (size_t)len >= sizeof text)
         return 1;
-    fprintf(f, "%s%d", ORSA_CONF_HEADER, (int)orsa_debug_level);
-    fclose(f);
+    char temp[] = ORSA_CONF_FILE ".XXXXXX";
+    int fd = mkstemp(temp);
+    if (fd < 0)
+        return 1;
+    bool ok = fchmod(fd, 0644) == 0;
+    for (int done = 0; ok && done < len;) {
+        ssize_t n = write(fd, text + done, (size_t)(len - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        done += n > 0 ? (int)n : 0;
+    }
+    ok = close(fd) == 0 && ok;
+    if (!ok || rename(temp, ORSA_CONF_FILE) != 0) {
+        unlink(temp);
+        return 1;
+    }
     return 0;
+}
+
+/* 0644 on liborsa.conf itself: through a symbolic link it would land on
+ * whatever file the link names, so a link is left as it is. */
+static void conf_file_mode(void)
+{
+    int fd = open(ORSA_CONF_FILE, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    fchmod(fd, 0644);
+    close(fd);
 }
 
 u32 ORSA_get_debug_level(void)
@@ -146,8 +181,7 @@ u32 ORSA_update_loglevel(void)
         ORSA_get_debug_level();
     else
         ORSA_set_debug_level();
-    if (access(ORSA_CONF_FILE, R_OK) == 0)
-        chmod(ORSA_CONF_FILE, 0644);
+    conf_file_mode();
     return 0;
 }
 
@@ -192,6 +226,7 @@ u32 orsa_getip(char *text, u32 octets[4])
 
 void swap16_buffer(u32 *words, u32 length)
 {
+    ORSA_ENTRY_LOCK();
     if (words == nullptr)
         return;
     /* Whole words only: rounding the length up would touch bytes past it. */
@@ -203,6 +238,7 @@ void swap16_buffer(u32 *words, u32 length)
 
 u32 word_count(const char *text, const char *needle)
 {
+    ORSA_ENTRY_LOCK();
     if (text == nullptr || needle == nullptr || needle[0] == '\0')
         return 0;
     u32 count = 0;
@@ -214,6 +250,7 @@ u32 word_count(const char *text, const char *needle)
 
 u32 get_field(const u8 *text, u8 delimiter, u8 *field, i32 size)
 {
+    ORSA_ENTRY_LOCK();
     if (field != nullptr && size > 0)
         memset(field, 0, (size_t)size);
     if (text == nullptr)
@@ -241,6 +278,7 @@ u32 get_field(const u8 *text, u8 delimiter, u8 *field, i32 size)
 
 u32 get_nic_count(HmNode *node)
 {
+    ORSA_ENTRY_LOCK();
     if (node == nullptr || node->parent == nullptr)
         return 1;
     char port[HM_VALUE_SIZE] = "";

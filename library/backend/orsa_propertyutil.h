@@ -23,8 +23,6 @@
     "ORSALogLevel "
 #define ORSA_CONF_KEY "ORSALogLevel "
 
-#define ORSA_UTIL_API extern "C" __attribute__((visibility("default")))
-
 u32 set_prop_val(HmNode *group, const char *name, const char *format, ...) __attribute__((format(printf, 3, 4)));
 u32 handle_internal_property(HmNode *property, char *value, u32 mode);
 u32 purge_nodes_within(HmNode *parent, const char *kind);
@@ -34,16 +32,13 @@ i32 get_phba_port_number(HmNode *node);
  * start-up code that makes such records may replace how they are freed. */
 void orsa_release_node_handle(HmNode *group);
 
-ORSA_UTIL_API u32 ORSA_set_debug_level(void);
-ORSA_UTIL_API u32 ORSA_get_debug_level(void);
-ORSA_UTIL_API u32 ORSA_update_loglevel(void);
+u32 ORSA_set_debug_level(void);
+u32 ORSA_get_debug_level(void);
+u32 ORSA_update_loglevel(void);
 
 u32 orsa_getip(char *text, u32 octets[4]);
 
-ORSA_UTIL_API void swap16_buffer(u32 *words, u32 length);
-ORSA_UTIL_API u32 word_count(const char *text, const char *needle);
-ORSA_UTIL_API u32 get_field(const u8 *text, u8 delimiter, u8 *field, i32 size);
-ORSA_UTIL_API u32 get_nic_count(HmNode *node);
+/* Exported (drelmo.h): swap16_buffer, word_count, get_field, get_nic_count. */
 
 /* ROOT's ORSADebugLevel: get answers the level in force, set makes it the level. */
 u32 handle_ORSADebugLevel(HmNode *property, char *value, u32 mode);

@@ -12,6 +12,7 @@
 #include "backend/orsa_nicprops.h"
 #include "backend/orsa_propertyutil.h"
 #include "tree/hm_engine.h"
+#include "tree/orsa_entry.h"
 
 void orsa_hex_chunk(const u8 *area, u32 size, u32 index, bool last, char out[HM_VALUE_SIZE])
 {
@@ -190,6 +191,7 @@ u32 ip_type_and_text(HmNode *property, char type[HM_VALUE_SIZE], char text[HM_VA
 
 u32 handle_CIM_IPv4Address(HmNode *property, char *value, u32)
 {
+    ORSA_ENTRY_LOCK();
     char type[HM_VALUE_SIZE], text[HM_VALUE_SIZE];
     u32 reader = 0;
     if (ip_type_and_text(property, type, text, &reader) != 0)
@@ -204,6 +206,7 @@ u32 handle_CIM_IPv4Address(HmNode *property, char *value, u32)
 
 u32 handle_CIM_IPv6Address(HmNode *property, char *value, u32)
 {
+    ORSA_ENTRY_LOCK();
     char type[HM_VALUE_SIZE], text[HM_VALUE_SIZE];
     u32 reader = 0;
     if (ip_type_and_text(property, type, text, &reader) != 0)
@@ -216,6 +219,7 @@ u32 handle_CIM_IPv6Address(HmNode *property, char *value, u32)
 
 u32 handle_CIM_IPProtocolEndPointName(HmNode *property, char *value, u32)
 {
+    ORSA_ENTRY_LOCK();
     char type[HM_VALUE_SIZE], text[HM_VALUE_SIZE];
     u32 reader = 0;
     if (ip_type_and_text(property, type, text, &reader) != 0)

@@ -48,11 +48,10 @@ const char *orsa_boot_state_text(u32 asic, u32 function, u32 rom_word, u8 boot_e
 u32 orsa_domain_from_esx_conf(const char *path, const char *vmhba, u32 *domain);
 
 u32 ORSA_update_vpd_data(HmNode *phba, u32 port, u32 protocol);
-extern "C" __attribute__((visibility("default"))) u32 get_vpd_data(u32 port, u8 domain, u8 phba_port, HmNode *vpd,
-                                                                  u32 protocol, u32 function);
+/* get_vpd_data (exported): drelmo.h. */
 u32 ORSA_read_FRU_VPD(u32 offset, u32 length, u32 block, HmNode *fruvpd, HmNode *controller);
 u32 ORSA_update_fd_mac(u32 port, HmNode *phba, u32 protocol);
-extern "C" __attribute__((visibility("default"))) u32 update_nic_ifname(void);
+/* update_nic_ifname (exported): drelmo.h. */
 
 u32 handle_fru_vpd_data(HmNode *property, char *value, u32 mode);
 u32 handle_networkboot_config(HmNode *property, char *value, u32 mode);
@@ -64,10 +63,8 @@ u32 handle_EnabledCapabilities(HmNode *property, char *value, u32 mode);
 u32 handle_Kalderstone_NICPhysicalHBA_CIM_Capabilities(HmNode *property, char *value, u32 mode);
 u32 handle_LinkTechnology(HmNode *property, char *value, u32 mode);
 u32 handle_ProtocolIfType(HmNode *property, char *value, u32 mode);
-/* Exported for clients that bind them; no group of the schema does. */
-extern "C" __attribute__((visibility("default"))) u32 handle_CIM_IPv4Address(HmNode *property, char *value, u32 mode);
-extern "C" __attribute__((visibility("default"))) u32 handle_CIM_IPv6Address(HmNode *property, char *value, u32 mode);
-extern "C" __attribute__((visibility("default"))) u32 handle_CIM_IPProtocolEndPointName(HmNode *property, char *value,
-                                                                                      u32 mode);
+/* handle_CIM_IPv4Address, handle_CIM_IPv6Address and
+ * handle_CIM_IPProtocolEndPointName are exported for clients that bind them
+ * (no group of the schema does): drelmo.h. */
 
 #endif

@@ -12,6 +12,7 @@
 #include "schema/bootstrap.h"
 #include "tree/hm_engine.h"
 #include "tree/hm_lookup.h"
+#include "tree/orsa_entry.h"
 
 namespace {
 
@@ -98,6 +99,7 @@ u32 ORSA_update_vpd_data(HmNode *phba, u32 port, u32 protocol)
 
 u32 get_vpd_data(u32 port, u8 domain, u8 phba_port, HmNode *vpd, u32 protocol, u32 function)
 {
+    ORSA_ENTRY_LOCK();
     HmNode *ks = (vpd != nullptr && vpd->parent != nullptr) ? vpd->parent->parent : nullptr;
     if (ks == nullptr)
         return 1;
@@ -214,6 +216,7 @@ u32 ORSA_update_fd_mac(u32 port, HmNode *phba, u32 protocol)
 
 u32 update_nic_ifname(void)
 {
+    ORSA_ENTRY_LOCK();
     for (HmNode *ks = get_first_instance(&ROOT, "Kalderstone"); ks != nullptr; ks = hm_next_instance(ks)) {
         for (HmNode *n = get_first_instance(ks, "NICPhysicalHBA"); n != nullptr; n = hm_next_instance(n)) {
             u32 *record = (u32 *)HM_GROUP(n)->nhandle;

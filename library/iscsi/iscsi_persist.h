@@ -32,5 +32,6 @@ void ORSA_check_for_corrupted_database(void);
 // every iSCSI physical HBA of every controller; 0.
 uint32_t ORSA_refresh_backend_client_iscsi_targets(void);
 
-// Populates the logical-HBA subtree of every iSCSI physical HBA; 0.
+// Populates the logical-HBA subtree of every iSCSI physical HBA. Answers 259
+// "not supported" (last status set) while the logical HBA kind is not built.
 uint32_t ORSA_set_lhba_prop(void);

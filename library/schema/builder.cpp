@@ -192,13 +192,23 @@ u8 *parent_slice(SchemaKind *kind, HmNode *parent, HmHierarchy *h)
     return kind->bitmap + index * bytes;
 }
 
+// A group without a refresh name has no refresh; a name that has not landed
+// gets the stand-in.
+HmGroupRefreshHandler bind_group_handler(const char *name)
+{
+    if (name == nullptr)
+        return nullptr;
+    HmGroupRefreshHandler h = schema_find_group_handler(name);
+    return h != nullptr ? h : schema_unbound_group;
+}
+
 }  // namespace
 
 void schema_bind_kind(SchemaKind *kind)
 {
     if (kind->bound)
         return;
-    kind->refresh = schema_find_group_handler(kind->refresh_handler);
+    kind->refresh = bind_group_handler(kind->refresh_handler);
     for (u32 i = 0; i < kind->row_count; i++) {
         SchemaRow &r = kind->rows[i];
         switch (r.row) {
@@ -208,7 +218,7 @@ void schema_bind_kind(SchemaKind *kind)
             break;
         }
         case Row::Group:
-            r.group_handler = schema_find_group_handler(r.handler);
+            r.group_handler = bind_group_handler(r.handler);
             break;
         case Row::Action:
             fill_descriptor(r.action);

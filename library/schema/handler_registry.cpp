@@ -1,7 +1,8 @@
 // Handlers by name. The kind tables name every handler; this registry maps
 // the names to the functions that exist in the library. A subsystem that
 // lands its handlers adds its lines here, and the next tree build binds them.
-// Names missing here are bound to the stand-ins at the end of this file.
+// Names missing here are bound to the stand-ins at the end of this file,
+// which answer "not supported"; schema_standin_names lists them.
 #include <string.h>
 
 #include "backend/orsa_extlog.h"
@@ -86,24 +87,54 @@ HmPropertyHandler schema_find_property_handler(const char *name) { return find(p
 HmActionHandler schema_find_action_handler(const char *name) { return find(action_handlers, name); }
 HmGroupRefreshHandler schema_find_group_handler(const char *name) { return find(group_handlers, name); }
 
-// A property whose handler has not landed: reads give the stored value
-// (the default until a filler writes it); writes are refused so the value
-// stays in place and the client learns that nothing was applied.
+// Stand-ins for named handlers that have not landed. They never pass for
+// the real thing: a read, a write, an action or a group refresh answers 259
+// "not supported" (a read leaves the property's default text in the buffer,
+// so a client that prints it anyway shows no garbage).
 uint32_t schema_unbound_property(HmNode *property, char *value, uint32_t mode)
 {
     if (property == nullptr || property->body == nullptr || value == nullptr)
         return ORSA_FAILURE;
-    if (mode == HM_MODE_GET) {
+    if (mode == HM_MODE_GET)
         orsa_strlcpy(value, HM_PROPERTY(property)->value, HM_VALUE_SIZE);
-        return ORSA_OK;
-    }
     return orsa_set_status(ORSA_STATUS_NOT_SUPPORTED);
 }
 
-// An action whose handler has not landed.
 uint32_t schema_unbound_action(HmNode *, HmNode *, HmValueSlot *)
 {
     return orsa_set_status(ORSA_STATUS_NOT_SUPPORTED);
+}
+
+uint32_t schema_unbound_group(HmNode *)
+{
+    return orsa_set_status(ORSA_STATUS_NOT_SUPPORTED);
+}
+
+std::vector<const char *> schema_standin_names(void)
+{
+    std::vector<const char *> names;
+    auto note = [&names](const char *name) {
+        for (const char *n : names)
+            if (strcmp(n, name) == 0)
+                return;
+        names.push_back(name);
+    };
+    for (size_t k = 0; k < schema_all_kind_count; k++) {
+        SchemaKind *kind = schema_all_kinds[k];
+        schema_bind_kind(kind);
+        if (kind->refresh == schema_unbound_group)
+            note(kind->refresh_handler);
+        for (uint32_t i = 0; i < kind->row_count; i++) {
+            const SchemaRow &r = kind->rows[i];
+            if (r.row == Row::Property && r.property_handler == schema_unbound_property)
+                note(r.handler);
+            else if (r.row == Row::Group && r.group_handler == schema_unbound_group)
+                note(r.handler);
+            else if (r.row == Row::Action && r.action->descriptor->handler == schema_unbound_action)
+                note(r.action->handler);
+        }
+    }
+    return names;
 }
 
 SchemaKind *const schema_all_kinds[] = {

@@ -9,12 +9,13 @@
 //
 // Handlers are named, not linked: a row carries the handler's name and the
 // registry in handler_registry.cpp resolves it when the kind is first built.
-// A name the registry does not know yet is bound to a stand-in that keeps the
-// stored value (properties) or answers "not supported" (actions).
+// A name the registry does not know yet is bound to a stand-in that answers
+// "not supported".
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "tree/hm_engine.h"
 
@@ -100,9 +101,16 @@ HmPropertyHandler schema_find_property_handler(const char *name);
 HmActionHandler schema_find_action_handler(const char *name);
 HmGroupRefreshHandler schema_find_group_handler(const char *name);
 
-// Stand-ins bound where a named handler does not exist yet.
+// Stand-ins bound where a named handler does not exist yet: each answers 259
+// "not supported" (the property stand-in leaves the default text in a read's
+// buffer).
 uint32_t schema_unbound_property(HmNode *property, char *value, uint32_t mode);
 uint32_t schema_unbound_action(HmNode *group, HmNode *action, HmValueSlot *params);
+uint32_t schema_unbound_group(HmNode *group);
+
+// Every handler name of the built kinds that is bound to a stand-in, each
+// once, in table order (binds the kinds first).
+std::vector<const char *> schema_standin_names(void);
 
 // Every kind this library builds, for listings and tests.
 extern SchemaKind *const schema_all_kinds[];

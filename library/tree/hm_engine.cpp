@@ -552,6 +552,38 @@ static u32 subtree_link_count(HmNode *node)
     return count;
 }
 
+/* A persistent group or link outside the subtree of top whose key group or
+ * key action lies inside it can no longer be replayed from a state file: it
+ * stops being persistent, so that neither the saved-tree walk nor
+ * ORSA_get_persistence_info reads the freed key later. */
+static void forget_keys_into(HmNode *top)
+{
+    HmHierarchy *h = hm_find_hierarchy_by_node(top);
+    if (h == nullptr || persistency_priority <= 1) /* no persistent node was ever made */
+        return;
+    for (u32 t = 0; t < h->capacity; t++) {
+        HmNode *n = h->tag_table[t];
+        if (n == nullptr || n->body == nullptr || is_within(n, top))
+            continue;
+        HmNode **key_a, **key_b;
+        u32 *priority;
+        if (n->kind == HM_KIND_GROUP) {
+            HmGroup *g = (HmGroup *)n->body;
+            key_a = &g->key_a, key_b = &g->key_b, priority = &g->persistency_priority;
+        } else if (n->kind == HM_KIND_LINK) {
+            HmLink *l = (HmLink *)n->body;
+            key_a = &l->key_a, key_b = &l->key_b, priority = &l->persistency_priority;
+        } else {
+            continue;
+        }
+        if ((*key_a != nullptr && is_within(*key_a, top)) || (*key_b != nullptr && is_within(*key_b, top))) {
+            *key_a = nullptr;
+            *key_b = nullptr;
+            *priority = 0;
+        }
+    }
+}
+
 u32 delete_node(HmNode *node)
 {
     if (node == nullptr)
@@ -562,6 +594,7 @@ u32 delete_node(HmNode *node)
      * pointing at freed memory: refuse as for the node itself. */
     if (subtree_link_count(node) != 0 && linked_from_outside(node))
         return ORSA_STATUS_NODE_LINKED;
+    forget_keys_into(node);
     _delete_node(node);
     return 0;
 }

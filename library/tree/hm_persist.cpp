@@ -4,6 +4,7 @@
 
 #include "tree/hm_engine.h"
 #include "tree/orsa_api.h"
+#include "tree/orsa_entry.h"
 
 namespace {
 
@@ -294,6 +295,7 @@ u32 dump_node(HmNode *node, FILE *file, u32 mask)
 
 u32 save_node(HmNode *start, FILE *file, u32 mask)
 {
+    ORSA_ENTRY_LOCK();
     HmNode *root = tree_root();
     if (start == nullptr || file == nullptr || root == nullptr)
         return 1;
@@ -339,6 +341,7 @@ u32 orsa_get_line(FILE *file, char *buffer, u32 size)
 
 u32 restore_hm(FILE *file)
 {
+    ORSA_ENTRY_LOCK();
     if (file == nullptr)
         return 0;
     u32 size = kFirstLineSize;

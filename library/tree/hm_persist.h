@@ -17,15 +17,13 @@
 
 #define HM_PATH_SIZE 256
 
-#define HM_PERSIST_EXPORT extern "C" __attribute__((visibility("default")))
-
-// Writes the state file; a property is saved when (flags & mask) != 0.
-// 0, or 1 without a start node or file, or when memory runs out.
-HM_PERSIST_EXPORT u32 save_node(HmNode *start, FILE *file, u32 mask);
-// Reads a state file and replays it; records naming nodes that do not exist,
-// over-long fields or paths, values that fail the property's (parameter's)
-// validation and values for read-only properties are skipped. 0.
-HM_PERSIST_EXPORT u32 restore_hm(FILE *file);
+// save_node (exported, drelmo.h) writes the state file; a property is saved
+// when (flags & mask) != 0. 0, or 1 without a start node or file, or when
+// memory runs out.
+// restore_hm (exported, drelmo.h) reads a state file and replays it; records
+// naming nodes that do not exist, over-long fields or paths, values that fail
+// the property's (parameter's) validation and values for read-only
+// properties are skipped. 0.
 
 // Puts every group or link with persistency priority p != 0 found below
 // node (children of groups, not link targets) at table[p - 1]; table holds

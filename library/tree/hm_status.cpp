@@ -6,8 +6,8 @@
 
 #include "tree/hm_status.h"
 
-u32 orsa_last_status_code;
-char orsa_last_status_string[ORSA_STATUS_TEXT_SIZE];
+thread_local u32 orsa_last_status_code;
+thread_local char orsa_last_status_string[ORSA_STATUS_TEXT_SIZE];
 
 /* Standard texts, ascending by code. Call sites may word a code differently. */
 static const OrsaStatusEntry status_table[] = {

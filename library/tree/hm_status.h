@@ -14,22 +14,8 @@
 
 #include "tree/hm_types.h"
 
-enum {
-    ORSA_OK = 0,
-    ORSA_FAILURE = 1,                /* generic failure, bad argument, unknown tag */
-    ORSA_STATUS_NO_HANDLER = 3,      /* set on a property without handler */
-    ORSA_STATUS_NODE_LINKED = 4,     /* delete refused while links point here */
-    ORSA_STATUS_INVALID_VALUE = 6,
-    ORSA_STATUS_OUT_OF_RANGE = 7,
-    ORSA_STATUS_BAD_LENGTH = 8,
-    ORSA_STATUS_PARAM_MISSING = 9,
-    ORSA_STATUS_READ_ONLY = 10,
-    ORSA_STATUS_NO_ROOM = 11,        /* caller's table too small */
-    ORSA_STATUS_NO_MEMORY = 16,
-    ORSA_STATUS_CMD_UNKNOWN = 213,   /* the adapter does not know the command */
-    ORSA_STATUS_VF_REFUSED = 256,
-    ORSA_STATUS_NOT_SUPPORTED = 259, /* "This operation is not supported on this controller." */
-};
+/* The status codes themselves (ORSA_OK, ORSA_STATUS_...) are part of the
+ * client interface: drelmo.h, through tree/hm_types.h. */
 
 struct OrsaStatusEntry {
     u32 code;
@@ -41,9 +27,10 @@ const char *orsa_status_text(u32 code);
 /* The table itself, for walking (tests, documentation). */
 const OrsaStatusEntry *orsa_status_table(u32 *count);
 
-/* The last status (one global record; belongs to the most recent API call). */
-extern u32 orsa_last_status_code;
-extern char orsa_last_status_string[ORSA_STATUS_TEXT_SIZE];
+/* The last status: one record per thread, so that a thread reads the result
+ * of its own most recent API call, whatever other threads did meanwhile. */
+extern thread_local u32 orsa_last_status_code;
+extern thread_local char orsa_last_status_string[ORSA_STATUS_TEXT_SIZE];
 
 /* Copies text (cut to 599 characters; none = empty) and stores code. */
 void orsa_set_last_status(u32 code, const char *text);

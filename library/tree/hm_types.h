@@ -20,40 +20,15 @@
 #include <stddef.h>
 #include <stdint.h>
 
+/* Sizes, node kinds, value types, HmValueSlot and HmActionParam: the same
+ * declarations the library's clients use. */
+#include "drelmo.h"
+
 typedef uint8_t u8;
 typedef uint16_t u16;
 typedef uint32_t u32;
 typedef int32_t i32;
 typedef uint64_t u64;
-
-/* Sizes every text crossing the library is measured against. */
-#define HM_VALUE_SIZE 256      /* one value or action parameter, NUL included */
-#define HM_NAME_SIZE 35        /* a label: name + instance number, NUL included */
-#define HM_DESCRIPTION_SIZE 1780
-#define HM_MAX_PARAMS 6
-#define HM_LIST_SIZE 256
-#define ORSA_STATUS_TEXT_SIZE 600
-
-/* First byte of an action parameter slot that the client did not give. */
-#define ORSA_PARAM_NOT_GIVEN 0xFF
-
-/* Node kinds. */
-enum {
-    HM_KIND_ANY = 0,
-    HM_KIND_GROUP = 1,
-    HM_KIND_PROPERTY = 2,
-    HM_KIND_ACTION = 3,
-    HM_KIND_LINK = 4,
-};
-
-/* Value types of properties and action parameters. */
-enum {
-    HM_TYPE_STRING = 0,
-    HM_TYPE_INTEGER = 1,
-    HM_TYPE_IPADDR = 2,
-    HM_TYPE_SUBNETMASK = 3,
-    HM_TYPE_LIST = 4,
-};
 
 /* HmProperty.flags */
 #define HM_PROP_READONLY 0x1u
@@ -63,8 +38,6 @@ enum {
 /* Property handler modes. */
 #define HM_MODE_GET 0u
 #define HM_MODE_SET 1u
-
-typedef char HmValueSlot[HM_VALUE_SIZE];
 
 struct HmNode;
 
@@ -99,8 +72,9 @@ struct HmGroup {
     HmNode *last_child;   /* the group itself when empty */
     HmGroupRefreshHandler refresh_handler;
     HmInstanceInfo *instance_info; /* none for a static group */
-    HmNode *key_a;        /* group the creating action ran on */
-    HmNode *key_b;        /* creating action node; set = persistent */
+    HmNode *key_a;        /* group the creating action ran on; none once it is deleted */
+    HmNode *key_b;        /* creating action node; set = persistent. Deleting key A or B
+                           * clears both and the priority (delete_node) */
     HmValueSlot keys[HM_MAX_PARAMS];
     u32 persistency_priority; /* 1-based creation order; 0 = not persistent */
     void *nhandle;        /* private data of the subsystem that made the group */
@@ -113,18 +87,6 @@ struct HmProperty {
     u8 type;              /* HM_TYPE_* */
     char list[HM_LIST_SIZE]; /* allowed values, comma separated */
     i32 min;              /* length for a string, value for an integer */
-    i32 max;
-};
-
-/* 2084 bytes, the same layout in the static descriptors and in HmParamInfo. */
-struct HmActionParam {
-    u8 required;
-    char name[HM_NAME_SIZE];
-    char description[HM_DESCRIPTION_SIZE];
-    u8 type;
-    char list[HM_LIST_SIZE];
-    u8 pad[3];
-    i32 min;
     i32 max;
 };
 

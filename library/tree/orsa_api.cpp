@@ -1,6 +1,7 @@
 /* The exported tree API: clients open and close the library, walk the tree
  * by tags, read and write properties, run actions and read the last status.
- * Callers serialise every call; nothing here takes a lock. */
+ * Every entry point holds the library's entry lock (tree/orsa_entry.h) for
+ * its whole run, so threads of one client may call in at any time. */
 #include <stdio.h>
 #include <string.h>
 #include <strings.h>
@@ -10,6 +11,7 @@
 #include "backend/orsa_propertyutil.h"
 #include "tree/hm_engine.h"
 #include "tree/orsa_api.h"
+#include "tree/orsa_entry.h"
 
 i32 orsa_client_count;
 
@@ -43,6 +45,7 @@ static bool is_group(const HmNode *n)
 
 u32 ORSA_init(void)
 {
+    ORSA_ENTRY_LOCK();
     API_ENTER("ORSA_init");
     if (orsa_log_fp == nullptr) {
         ORSA_config_log_dir_permissions();
@@ -63,6 +66,7 @@ u32 ORSA_init(void)
 
 u32 ORSA_exit(void)
 {
+    ORSA_ENTRY_LOCK();
     /* No rebuild of a stale tree here: the last client takes the tree down
      * anyway, and for the others the next call that walks it rebuilds it. */
     pdebug(ORSA_LOG_CAT_API, ORSA_LOG_DEBUG, "--- entering %s ---\n", "ORSA_exit");
@@ -79,14 +83,26 @@ u32 ORSA_exit(void)
     return 0;
 }
 
+bool orsa_library_is_open(const char *entry)
+{
+    if (orsa_client_count > 0)
+        return true;
+    pdebug(ORSA_LOG_CAT_API, ORSA_LOG_ERROR, "%s: called while the library is not open\n",
+           entry != nullptr ? entry : "");
+    orsa_set_last_status(ORSA_FAILURE, "The library is not open. Please call ORSA_init first.");
+    return false;
+}
+
 u32 ORSA_get_last_status(u32 *code, char *text)
 {
+    ORSA_ENTRY_LOCK();
     orsa_get_last_status(code, text);
     return 0;
 }
 
 u32 ORSA_get_param_info(u32 tag, HmParamInfo *info)
 {
+    ORSA_ENTRY_LOCK();
     API_ENTER("ORSA_get_param_info");
     HmNode *node = hm_follow_links(get_node((i32)tag));
     if (info == nullptr || node == nullptr || node->kind != HM_KIND_ACTION || node->body == nullptr)
@@ -125,6 +141,7 @@ static bool passes_filter(HmNode *child, u32 filter)
 
 u32 ORSA_get_child_tags(u32 tag, u32 *tags, u32 *count, u32 filter)
 {
+    ORSA_ENTRY_LOCK();
     API_ENTER("ORSA_get_child_tags");
     HmNode *group = hm_follow_links(get_node((i32)tag));
     if (count == nullptr || tags == nullptr || filter > 7 || !is_group(group))
@@ -149,6 +166,7 @@ u32 ORSA_get_child_tags(u32 tag, u32 *tags, u32 *count, u32 filter)
 
 u32 ORSA_get_parent_tag(u32 tag, u32 *parent)
 {
+    ORSA_ENTRY_LOCK();
     API_ENTER("ORSA_get_parent_tag");
     HmNode *node = get_node((i32)tag);
     if (node == nullptr || parent == nullptr || node->parent == nullptr)
@@ -159,6 +177,7 @@ u32 ORSA_get_parent_tag(u32 tag, u32 *parent)
 
 u32 ORSA_refresh_group(u32 tag)
 {
+    ORSA_ENTRY_LOCK();
     API_ENTER("ORSA_refresh_group");
     HmNode *group = hm_follow_links(get_node((i32)tag));
     if (is_group(group)) {
@@ -171,6 +190,7 @@ u32 ORSA_refresh_group(u32 tag)
 
 u32 ORSA_get_persistence_info(u32 tag, HmPersistenceInfo *info)
 {
+    ORSA_ENTRY_LOCK();
     API_ENTER("ORSA_get_persistence_info");
     HmNode *node = get_node((i32)tag);
     if (node == nullptr || info == nullptr || node->body == nullptr)
@@ -197,6 +217,7 @@ u32 ORSA_get_persistence_info(u32 tag, HmPersistenceInfo *info)
 
 u32 ORSA_get_node_description(u32 tag, HmNodeDescription *desc)
 {
+    ORSA_ENTRY_LOCK();
     API_ENTER("ORSA_get_node_description");
     HmNode *node = hm_follow_links(get_node((i32)tag));
     if (node == nullptr || desc == nullptr)
@@ -214,6 +235,7 @@ u32 ORSA_get_node_description(u32 tag, HmNodeDescription *desc)
 
 u32 ORSA_get_node_name(u32 tag, char *name, u32 kind)
 {
+    ORSA_ENTRY_LOCK();
     /* A stale tree is rebuilt before any node is looked up: a rebuild frees
      * every node record a lookup made before it could have returned. */
     orsa_rebuild_stale_hierarchy();
@@ -256,6 +278,7 @@ static u32 node_priority(const HmNode *n)
 
 u32 ORSA_get_persistent_nodes(u32 *tags, i32 *count)
 {
+    ORSA_ENTRY_LOCK();
     API_ENTER("ORSA_get_persistent_nodes");
     if (tags == nullptr || count == nullptr)
         return 1;
@@ -292,6 +315,7 @@ u32 ORSA_get_persistent_nodes(u32 *tags, i32 *count)
 
 u32 ORSA_get_valid_instances(u32 tag, const char *name, u32 *numbers, u32 *count)
 {
+    ORSA_ENTRY_LOCK();
     API_ENTER("ORSA_get_valid_instances");
     HmNode *group = hm_follow_links(get_node((i32)tag));
     if (!is_group(group) || name == nullptr || numbers == nullptr || count == nullptr)
@@ -310,6 +334,7 @@ u32 ORSA_get_valid_instances(u32 tag, const char *name, u32 *numbers, u32 *count
 
 u32 ORSA_get_property_val(u32 group_tag, u32 property_tag, char *value, i32 size)
 {
+    ORSA_ENTRY_LOCK();
     orsa_rebuild_stale_hierarchy();
     return orsa_read_property_val(group_tag, property_tag, value, size);
 }
@@ -375,6 +400,7 @@ static void set_validation_status(u32 code, const char *param, i32 min, i32 max)
 
 u32 ORSA_set_property_val(u32 group_tag, u32 property_tag, char *value, u32 size)
 {
+    ORSA_ENTRY_LOCK();
     API_ENTER("ORSA_set_property_val");
     HmNode *group = get_node((i32)group_tag);
     HmNode *prop = get_node((i32)property_tag);
@@ -430,6 +456,7 @@ static void detach_new_tags(void)
 
 u32 ORSA_do_action(u32 group_tag, u32 action_tag, HmValueSlot *params, u32 *new_tags)
 {
+    ORSA_ENTRY_LOCK();
     API_ENTER("ORSA_do_action");
     HmNode *group = get_node((i32)group_tag);
     HmNode *action = get_node((i32)action_tag);
@@ -486,6 +513,7 @@ u32 ORSA_do_action(u32 group_tag, u32 action_tag, HmValueSlot *params, u32 *new_
 
 u32 ORSA_get_node_tag(u32 group_tag, const char *name, u32 *tag, u32 kind)
 {
+    ORSA_ENTRY_LOCK();
     API_ENTER("ORSA_get_node_tag");
     HmNode *group = get_node((i32)group_tag);
     if (!is_group(group) || name == nullptr || tag == nullptr || kind > 7)

@@ -1,4 +1,5 @@
 #include "tree/orsa_lockfile.h"
+#include "tree/orsa_entry.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -71,6 +72,7 @@ extern "C" {
 
 uint32_t orsa_acquire_lock(const char *name)
 {
+    ORSA_ENTRY_LOCK();
     char path[kMaxLockPath + 1];
     if (!named_lock_path(name, path))
         return 1;
@@ -79,6 +81,7 @@ uint32_t orsa_acquire_lock(const char *name)
 
 uint32_t orsa_release_lock(const char *name)
 {
+    ORSA_ENTRY_LOCK();
     char path[kMaxLockPath + 1];
     if (!named_lock_path(name, path))
         return 1;
@@ -87,21 +90,25 @@ uint32_t orsa_release_lock(const char *name)
 
 uint32_t orsa_init_acquire_lock(void)
 {
+    ORSA_ENTRY_LOCK();
     return acquire_path(kInitLockPath);
 }
 
 uint32_t orsa_init_release_lock(void)
 {
+    ORSA_ENTRY_LOCK();
     return release_path(kInitLockPath);
 }
 
 uint32_t orsa_lock_init(void)
 {
+    ORSA_ENTRY_LOCK();
     return 0;
 }
 
 uint32_t orsa_lock_free(void)
 {
+    ORSA_ENTRY_LOCK();
     return 0;
 }
 

@@ -5,23 +5,15 @@
 
 #include <cstdint>
 
-#define ORSA_LOCK_EXPORT __attribute__((visibility("default")))
+#include "drelmo.h"
 
-extern "C" {
-
-// Takes "/tmp/ORSA_ASIC_<name>.txt". When it is held, waits 3 seconds and
-// tries once more; 1 when it is still held then.
-ORSA_LOCK_EXPORT uint32_t orsa_acquire_lock(const char *name);
-// Deletes "/tmp/ORSA_ASIC_<name>.txt"; 1 when there is none.
-ORSA_LOCK_EXPORT uint32_t orsa_release_lock(const char *name);
-// The same for "/tmp/orsa_lock_init.txt".
-ORSA_LOCK_EXPORT uint32_t orsa_init_acquire_lock(void);
-ORSA_LOCK_EXPORT uint32_t orsa_init_release_lock(void);
-// Nothing to set up or tear down.
-ORSA_LOCK_EXPORT uint32_t orsa_lock_init(void);
-ORSA_LOCK_EXPORT uint32_t orsa_lock_free(void);
-
-}  // extern "C"
+// Exported (drelmo.h):
+// orsa_acquire_lock(name) takes "/tmp/ORSA_ASIC_<name>.txt". When it is held,
+// waits 3 seconds and tries once more; 1 when it is still held then.
+// orsa_release_lock(name) deletes "/tmp/ORSA_ASIC_<name>.txt"; 1 when there is none.
+// orsa_init_acquire_lock / orsa_init_release_lock: the same for
+// "/tmp/orsa_lock_init.txt".
+// orsa_lock_init / orsa_lock_free: nothing to set up or tear down.
 
 // Test seam: the wait before the second try. The default sleeps for the
 // given number of seconds; tests replace it to run at once (and may change

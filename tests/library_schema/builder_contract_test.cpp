@@ -112,8 +112,9 @@ TEST_F(SchemaBuilderContract, UnboundHandlersKeepTheValueAndAnswerNotSupported)
     HmProperty *p = HM_PROPERTY(size);
     ASSERT_NE(p->handler, nullptr);
     char v[HM_VALUE_SIZE] = "x";
-    EXPECT_EQ(p->handler(size, v, HM_MODE_GET), 0u);
-    EXPECT_STREQ(v, "3");
+    EXPECT_EQ(p->handler(size, v, HM_MODE_GET), (u32)ORSA_STATUS_NOT_SUPPORTED) << "no value passes for a real one";
+    EXPECT_EQ(orsa_last_status_code, (u32)ORSA_STATUS_NOT_SUPPORTED);
+    EXPECT_STREQ(v, "3") << "the default stays in the buffer";
     strcpy(v, "7");
     EXPECT_EQ(p->handler(size, v, HM_MODE_SET), (u32)ORSA_STATUS_NOT_SUPPORTED);
     EXPECT_EQ(orsa_last_status_code, (u32)ORSA_STATUS_NOT_SUPPORTED);

@@ -154,13 +154,14 @@ TEST_F(StartupFill, LogicalHbaBelowEveryIscsiFunctionNamedAfterItsVmhba)
     }
     EXPECT_EQ(get_first_instance(at(ks0, "NICPhysicalHBA0", HM_KIND_GROUP), "LogicalHBA"), nullptr);
 
-    // Its iSCSI properties exist and answer: a read gives the stored text, a
-    // change is refused as not supported until the iSCSI handlers land.
+    // Its iSCSI properties exist and answer: until the iSCSI handlers land a
+    // read says not supported (leaving the default text in the buffer) and
+    // a change is refused.
     HmNode *lhba = at(a, "LogicalHBA0", HM_KIND_GROUP);
     char text[HM_VALUE_SIZE] = "";
     HmNode *alias = at(lhba, "InitiatoriSCSIName/InitiatorAlias", HM_KIND_PROPERTY);
     ASSERT_NE(alias, nullptr);
-    EXPECT_EQ(HM_PROPERTY(alias)->handler(alias, text, HM_MODE_GET), 0u);
+    EXPECT_EQ(HM_PROPERTY(alias)->handler(alias, text, HM_MODE_GET), (u32)ORSA_STATUS_NOT_SUPPORTED);
     EXPECT_STREQ(text, "kd");
     strcpy(text, "init1");
     EXPECT_EQ(HM_PROPERTY(alias)->handler(alias, text, HM_MODE_SET), (u32)ORSA_STATUS_NOT_SUPPORTED);

@@ -512,6 +512,56 @@ TEST_F(ApiTree, PersistentNodesInPriorityOrder)
     EXPECT_EQ(ORSA_get_persistence_info(link->tag, nullptr), 1u);
 }
 
+/* Persistent groups and links name the group their action ran on (key A) and
+ * the action (key B). When that group goes, they stop being persistent: the
+ * saved-tree walk and the API must not read the freed key group. */
+TEST_F(ApiTree, DeletedKeyGroupLeavesNoReferenceBehind)
+{
+    static u8 kbits[32], pbits[32];
+    memset(kbits, 0, sizeof kbits);
+    memset(pbits, 0, sizeof pbits);
+    HmNode *key = b.instance(ctl, "Target", kbits, 256);
+    ASSERT_NE(key, nullptr);
+    HmNode *key_action = b.action(key, "Make", &make_desc);
+    ASSERT_NE(key_action, nullptr);
+    /* one group and one link made by an action that ran on key ... */
+    HmNode *orphan = b.instance(ctl, "Portal", pbits, 128, key_action);
+    ASSERT_NE(orphan, nullptr);
+    HM_GROUP(orphan)->key_a = key;
+    HmNode *orphan_link = create_link(sub, "Made", ctl, key, make, nullptr);
+    /* ... and one made on the controller, which stays */
+    HmNode *kept = b.instance(ctl, "Portal", pbits, 128, make);
+    ASSERT_TRUE(orphan_link && kept);
+    HM_GROUP(kept)->key_a = ctl;
+    strcpy(HM_GROUP(kept)->keys[0], "3");
+
+    ASSERT_EQ(delete_node(key), 0u);
+
+    HmPersistenceInfo info;
+    EXPECT_EQ(ORSA_get_persistence_info(orphan->tag, &info), 1u);
+    EXPECT_EQ(ORSA_get_persistence_info(orphan_link->tag, &info), 1u);
+    ASSERT_EQ(ORSA_get_persistence_info(kept->tag, &info), 0u);
+    EXPECT_EQ(info.key_a_tag, ctl->tag);
+    EXPECT_EQ(info.key_b_tag, make->tag);
+    u32 tags[8];
+    i32 count = 8;
+    ASSERT_EQ(ORSA_get_persistent_nodes(tags, &count), 0u);
+    ASSERT_EQ(count, 1);
+    EXPECT_EQ(tags[0], kept->tag);
+
+    char *text = nullptr;
+    size_t size = 0;
+    FILE *f = open_memstream(&text, &size);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(save_node(root, f, 0), 0u);
+    fclose(f);
+    std::string saved(text, size);
+    free(text);
+    char kept_label[HM_NAME_SIZE];
+    hm_node_label(kept, kept_label);
+    EXPECT_EQ(saved, "GROUP|ROOT/Kalderstone0/" + std::string(kept_label) + "|ROOT/Kalderstone0|ROOT/Kalderstone0/MakeTargets|3\n");
+}
+
 } // namespace
 
 namespace {

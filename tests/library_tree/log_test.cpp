@@ -1,11 +1,13 @@
 /* Log lines: their format, level tags, level and category gating; the
  * log-level file written and read back. */
+#include <dirent.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "log_line.h"
 #include "test_files.h"
@@ -165,6 +167,73 @@ TEST_F(LevelFile, UnwritableFileKeepsTheLevel)
     EXPECT_EQ(ORSA_update_loglevel(), 0u);
     EXPECT_EQ(orsa_debug_level, 5);
     rmdir(ORSA_CONF_FILE);
+}
+
+/* Names in the configuration folder that a write left behind besides liborsa.conf. */
+static std::vector<std::string> leftovers()
+{
+    std::vector<std::string> names;
+    DIR *d = opendir("/scratch/ferrosul/orsa");
+    for (dirent *e = d != nullptr ? readdir(d) : nullptr; e != nullptr; e = readdir(d))
+        if (strncmp(e->d_name, "liborsa.conf.", 13) == 0)
+            names.push_back(e->d_name);
+    if (d != nullptr)
+        closedir(d);
+    return names;
+}
+
+TEST_F(LevelFile, RewrittenWholeBesideItselfAndNeverThroughALink)
+{
+    const char *elsewhere = "/tmp/elsewhere.conf";
+    struct {
+        const char *what;
+        void (*before)(const char *elsewhere);
+        u32 rc;
+    } cases[] = {
+        {"an older file", [](const char *) { write_file(ORSA_CONF_FILE, "ORSALogLevel 1"); chmod(ORSA_CONF_FILE, 0600); }, 0},
+        {"no file", [](const char *) { unlink(ORSA_CONF_FILE); }, 0},
+        {"a link to another file", [](const char *e) { unlink(ORSA_CONF_FILE); ASSERT_EQ(symlink(e, ORSA_CONF_FILE), 0); }, 0},
+        {"a dangling link", [](const char *) { unlink(ORSA_CONF_FILE); ASSERT_EQ(symlink("/tmp/none", ORSA_CONF_FILE), 0); }, 0},
+        {"a directory", [](const char *) { unlink(ORSA_CONF_FILE); ASSERT_EQ(mkdir(ORSA_CONF_FILE, 0755), 0); }, 1},
+    };
+    mode_t old_mask = umask(077); /* the file's mode does not depend on the client's mask */
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        write_file(elsewhere, "keep");
+        chmod(elsewhere, 0600);
+        c.before(elsewhere);
+        orsa_debug_level = 4;
+        EXPECT_EQ(ORSA_set_debug_level(), c.rc);
+        EXPECT_TRUE(leftovers().empty()) << leftovers().front();
+        EXPECT_EQ(read_file(elsewhere), "keep") << "a link is never written through";
+        struct stat st;
+        ASSERT_EQ(stat(elsewhere, &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+        if (c.rc == 0) {
+            ASSERT_EQ(lstat(ORSA_CONF_FILE, &st), 0);
+            EXPECT_TRUE(S_ISREG(st.st_mode)) << "the link is replaced by the file";
+            EXPECT_EQ(st.st_mode & 0777, 0644u);
+            EXPECT_EQ(read_file(ORSA_CONF_FILE), std::string(ORSA_CONF_HEADER) + "4");
+        }
+        rmdir(ORSA_CONF_FILE);
+    }
+    umask(old_mask);
+
+    /* A client's open reads the level through a link but leaves the mode of
+     * the file it names alone. */
+    write_file(elsewhere, "ORSALogLevel 5");
+    chmod(elsewhere, 0600);
+    unlink(ORSA_CONF_FILE);
+    ASSERT_EQ(symlink(elsewhere, ORSA_CONF_FILE), 0);
+    orsa_debug_level = 0;
+    EXPECT_EQ(ORSA_update_loglevel(), 0u);
+    EXPECT_EQ(orsa_debug_level, 5);
+    struct stat st;
+    ASSERT_EQ(stat(elsewhere, &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    unlink(ORSA_CONF_FILE);
+    unlink(elsewhere);
+    orsa_debug_level = 0;
 }
 
 TEST_F(LevelFile, DebugLevelPropertyFollowsTheFile)

@@ -1,0 +1,261 @@
+/*
+ * drelmo.h - the interface of libdrelmo.so for its clients, in C (C99 or
+ * later) and C++. Everything the library exports is declared here; the
+ * library builds itself against this same file.
+ *
+ * A client opens the library, walks the tree of management objects by tags,
+ * reads and writes property values, runs actions and closes it again:
+ *
+ *     #include <drelmo.h>
+ *
+ *     if (ORSA_init() != ORSA_OK) ...;
+ *     uint32_t tags[64], n = 0;
+ *     ORSA_get_child_tags(0, tags, &n, ORSA_FILTER_PROPERTIES);   // ROOT is tag 0
+ *     char value[HM_VALUE_SIZE];
+ *     if (ORSA_get_property_val(0, tags[0], value, sizeof value) != ORSA_OK) {
+ *         uint32_t code;
+ *         char text[ORSA_STATUS_TEXT_SIZE];
+ *         ORSA_get_last_status(&code, text);
+ *     }
+ *     ORSA_exit();
+ *
+ * Every call returns 0 for success, 1 for a bad argument, a tag that names no
+ * node or a node of the wrong kind, else a status code (below); the text of
+ * the last failure is read with ORSA_get_last_status. Values and parameters
+ * are texts of at most 255 characters and a terminator. Calls from several
+ * threads are run one at a time, and each thread reads its own last status.
+ *
+ * Build: cc -m32 -std=c99 client.c -ldrelmo
+ */
+#ifndef DRELMO_H
+#define DRELMO_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(__GNUC__)
+#define DRELMO_API __attribute__((visibility("default")))
+#else
+#define DRELMO_API
+#endif
+
+/* Compile-time checks that hold in C99 as in C11 and C++. */
+#if defined(__cplusplus)
+#define DRELMO_STATIC_ASSERT(cond, name) static_assert(cond, #name)
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+#define DRELMO_STATIC_ASSERT(cond, name) _Static_assert(cond, #name)
+#else
+#define DRELMO_STATIC_ASSERT(cond, name) typedef char drelmo_static_assert_##name[(cond) ? 1 : -1]
+#endif
+
+/* ---- sizes ---- */
+
+#define HM_VALUE_SIZE 256       /* one value or action parameter, terminator included */
+#define HM_NAME_SIZE 35         /* a node's label: name and instance number, terminator included */
+#define HM_DESCRIPTION_SIZE 1780
+#define HM_MAX_PARAMS 6         /* parameters of one action */
+#define HM_LIST_SIZE 256        /* allowed values, comma separated */
+#define ORSA_STATUS_TEXT_SIZE 600
+
+/* First byte of an action parameter slot that the client does not give. */
+#define ORSA_PARAM_NOT_GIVEN 0xFF
+
+/* ---- node kinds, value types, child filters ---- */
+
+enum {
+    HM_KIND_ANY = 0,
+    HM_KIND_GROUP = 1,
+    HM_KIND_PROPERTY = 2,
+    HM_KIND_ACTION = 3,
+    HM_KIND_LINK = 4
+};
+
+enum {
+    HM_TYPE_STRING = 0,
+    HM_TYPE_INTEGER = 1,
+    HM_TYPE_IPADDR = 2,
+    HM_TYPE_SUBNETMASK = 3,
+    HM_TYPE_LIST = 4
+};
+
+/* ORSA_get_child_tags: which children are listed. */
+enum {
+    ORSA_FILTER_NONE = 0,
+    ORSA_FILTER_GROUPS = 1,
+    ORSA_FILTER_PROPERTIES = 2,
+    ORSA_FILTER_ACTIONS = 3,
+    ORSA_FILTER_LINKS = 4,
+    ORSA_FILTER_READONLY = 5,
+    ORSA_FILTER_NOT_READONLY = 6,
+    ORSA_FILTER_WRITABLE = 7
+};
+
+/* ---- status codes (the texts come with ORSA_get_last_status) ---- */
+
+enum {
+    ORSA_OK = 0,
+    ORSA_FAILURE = 1,                /* generic failure, bad argument, unknown tag */
+    ORSA_STATUS_NO_HANDLER = 3,      /* set on a property without handler */
+    ORSA_STATUS_NODE_LINKED = 4,     /* delete refused while links point here */
+    ORSA_STATUS_INVALID_VALUE = 6,
+    ORSA_STATUS_OUT_OF_RANGE = 7,
+    ORSA_STATUS_BAD_LENGTH = 8,
+    ORSA_STATUS_PARAM_MISSING = 9,
+    ORSA_STATUS_READ_ONLY = 10,
+    ORSA_STATUS_NO_ROOM = 11,        /* caller's table too small */
+    ORSA_STATUS_NO_MEMORY = 16,
+    ORSA_STATUS_CMD_UNKNOWN = 213,   /* the adapter does not know the command */
+    ORSA_STATUS_VF_REFUSED = 256,
+    ORSA_STATUS_NOT_SUPPORTED = 259  /* "This operation is not supported on this controller." */
+};
+
+/* ---- records handed to clients byte for byte ---- */
+
+typedef char HmValueSlot[HM_VALUE_SIZE];
+
+/* A node of the tree; clients name nodes by tag, the few calls that take a
+ * node pointer are for clients that bind handlers of their own. */
+typedef struct HmNode HmNode;
+
+/* One action parameter (2084 bytes). */
+typedef struct HmActionParam {
+    uint8_t required;                      /* 1: must be given */
+    char name[HM_NAME_SIZE];
+    char description[HM_DESCRIPTION_SIZE];
+    uint8_t type;                          /* HM_TYPE_* */
+    char list[HM_LIST_SIZE];               /* allowed values of a list */
+    uint8_t pad[3];
+    int32_t min;                           /* length for a string, value for an integer */
+    int32_t max;
+} HmActionParam;
+
+/* ORSA_get_param_info (12508 bytes). */
+typedef struct HmParamInfo {
+    uint32_t param_count;
+    HmActionParam params[HM_MAX_PARAMS];
+} HmParamInfo;
+
+/* ORSA_get_node_description (1792 bytes). */
+typedef struct HmNodeDescription {
+    char description[HM_DESCRIPTION_SIZE];
+    uint8_t kind;                          /* HM_KIND_* after following links */
+    uint8_t type;                          /* properties only */
+    uint8_t unused[2];
+    int32_t min;                           /* properties only */
+    int32_t max;
+} HmNodeDescription;
+
+/* ORSA_get_persistence_info (1544 bytes). */
+typedef struct HmPersistenceInfo {
+    uint32_t key_b_tag;                    /* the action that made the node */
+    uint32_t key_a_tag;                    /* the group it ran on */
+    HmValueSlot keys[HM_MAX_PARAMS];       /* its parameters */
+} HmPersistenceInfo;
+
+DRELMO_STATIC_ASSERT(sizeof(HmActionParam) == 2084, action_param_size);
+DRELMO_STATIC_ASSERT(offsetof(HmActionParam, name) == 1, action_param_name);
+DRELMO_STATIC_ASSERT(offsetof(HmActionParam, description) == 36, action_param_description);
+DRELMO_STATIC_ASSERT(offsetof(HmActionParam, type) == 1816, action_param_type);
+DRELMO_STATIC_ASSERT(offsetof(HmActionParam, list) == 1817, action_param_list);
+DRELMO_STATIC_ASSERT(offsetof(HmActionParam, min) == 2076, action_param_min);
+DRELMO_STATIC_ASSERT(offsetof(HmActionParam, max) == 2080, action_param_max);
+DRELMO_STATIC_ASSERT(sizeof(HmParamInfo) == 12508, param_info_size);
+DRELMO_STATIC_ASSERT(offsetof(HmParamInfo, params) == 4, param_info_params);
+DRELMO_STATIC_ASSERT(sizeof(HmNodeDescription) == 1792, node_description_size);
+DRELMO_STATIC_ASSERT(offsetof(HmNodeDescription, kind) == 1780, node_description_kind);
+DRELMO_STATIC_ASSERT(offsetof(HmNodeDescription, type) == 1781, node_description_type);
+DRELMO_STATIC_ASSERT(offsetof(HmNodeDescription, min) == 1784, node_description_min);
+DRELMO_STATIC_ASSERT(offsetof(HmNodeDescription, max) == 1788, node_description_max);
+DRELMO_STATIC_ASSERT(sizeof(HmPersistenceInfo) == 1544, persistence_info_size);
+DRELMO_STATIC_ASSERT(offsetof(HmPersistenceInfo, key_a_tag) == 4, persistence_info_key_a);
+DRELMO_STATIC_ASSERT(offsetof(HmPersistenceInfo, keys) == 8, persistence_info_keys);
+
+/* ---- the tree API ---- */
+
+DRELMO_API uint32_t ORSA_init(void);
+DRELMO_API uint32_t ORSA_exit(void);
+DRELMO_API uint32_t ORSA_get_last_status(uint32_t *code, char *text /* ORSA_STATUS_TEXT_SIZE */);
+DRELMO_API uint32_t ORSA_get_param_info(uint32_t tag, HmParamInfo *info);
+DRELMO_API uint32_t ORSA_get_child_tags(uint32_t tag, uint32_t *tags, uint32_t *count, uint32_t filter);
+DRELMO_API uint32_t ORSA_get_parent_tag(uint32_t tag, uint32_t *parent);
+DRELMO_API uint32_t ORSA_refresh_group(uint32_t tag);
+DRELMO_API uint32_t ORSA_get_persistence_info(uint32_t tag, HmPersistenceInfo *info);
+DRELMO_API uint32_t ORSA_get_node_description(uint32_t tag, HmNodeDescription *desc);
+DRELMO_API uint32_t ORSA_get_node_name(uint32_t tag, char *name /* HM_NAME_SIZE */, uint32_t kind);
+DRELMO_API uint32_t ORSA_get_persistent_nodes(uint32_t *tags, int32_t *count);
+DRELMO_API uint32_t ORSA_get_valid_instances(uint32_t tag, const char *name, uint32_t *numbers, uint32_t *count);
+DRELMO_API uint32_t ORSA_get_property_val(uint32_t group_tag, uint32_t property_tag, char *value, int32_t size);
+DRELMO_API uint32_t ORSA_set_property_val(uint32_t group_tag, uint32_t property_tag, char *value, uint32_t size);
+DRELMO_API uint32_t ORSA_do_action(uint32_t group_tag, uint32_t action_tag, HmValueSlot *params,
+                                   uint32_t *new_tags);
+DRELMO_API uint32_t ORSA_get_node_tag(uint32_t group_tag, const char *name, uint32_t *tag, uint32_t kind);
+
+/* ---- the tree state file ---- */
+
+/* Saves the persistent part of the tree below start; a property value is
+ * saved when (its flags & mask) != 0. */
+DRELMO_API uint32_t save_node(HmNode *start, FILE *file, uint32_t mask);
+/* Replays a saved state file onto the tree. */
+DRELMO_API uint32_t restore_hm(FILE *file);
+
+/* ---- lock files by which processes using the library exclude each other ---- */
+
+DRELMO_API uint32_t orsa_acquire_lock(const char *name);
+DRELMO_API uint32_t orsa_release_lock(const char *name);
+DRELMO_API uint32_t orsa_init_acquire_lock(void);
+DRELMO_API uint32_t orsa_init_release_lock(void);
+DRELMO_API uint32_t orsa_lock_init(void);
+DRELMO_API uint32_t orsa_lock_free(void);
+
+/* ---- client hooks: only while ORSA_init has counted the client ---- */
+
+/* Checks the tree against the adapters again (rebuilding it when they
+ * changed); clients is the number of open clients. 0, or 1 with the last
+ * status. */
+DRELMO_API uint32_t backend_client_init(int32_t clients);
+/* A leaving client's clean-up; does its work when clients is 0. */
+DRELMO_API void backend_client_exit(uint32_t clients);
+
+/* ---- utilities and handlers for clients ---- */
+
+DRELMO_API void swap16_buffer(uint32_t *words, uint32_t length);
+DRELMO_API uint32_t word_count(const char *text, const char *needle);
+DRELMO_API uint32_t get_field(const uint8_t *text, uint8_t delimiter, uint8_t *field, int32_t size);
+DRELMO_API uint32_t get_nic_count(HmNode *node);
+DRELMO_API uint32_t get_vpd_data(uint32_t port, uint8_t domain, uint8_t phba_port, HmNode *vpd, uint32_t protocol,
+                                 uint32_t function);
+DRELMO_API uint32_t update_nic_ifname(void);
+DRELMO_API uint32_t handle_CIM_IPv4Address(HmNode *property, char *value, uint32_t mode);
+DRELMO_API uint32_t handle_CIM_IPv6Address(HmNode *property, char *value, uint32_t mode);
+DRELMO_API uint32_t handle_CIM_IPProtocolEndPointName(HmNode *property, char *value, uint32_t mode);
+/* Linux hosts: 0 when ifname is an interface of the adapter family. */
+DRELMO_API uint32_t ORSA_check_valid_interface(const char *ifname);
+
+/* Set when the software iSCSI initiator serves the iSCSI functions. */
+extern DRELMO_API uint8_t OPEN_ISCSI_DRIVER_LOADED;
+
+/* ---- action descriptors of the port groups ---- */
+
+/* Shared by the matching action of every port group; a client reads their
+ * parameters with ORSA_get_param_info on the action's tag. */
+typedef struct HmAction HmAction;
+extern DRELMO_API HmAction ROOT_Kalderstone_PortDiscoveryAndConfiguration_Beacon_action;
+extern DRELMO_API HmAction ROOT_Kalderstone_PortDiscoveryAndConfiguration_SetPortSpeed_action;
+extern DRELMO_API HmAction ROOT_Kalderstone_PortDiscoveryAndConfiguration_DumpTransceiverData_action;
+extern DRELMO_API HmAction ROOT_Kalderstone_PortDiscoveryAndConfiguration_ErasePortandDiscoveryConfiguration_action;
+extern DRELMO_API HmAction ROOT_Kalderstone_PortDiscoveryAndConfiguration_BaseT10G_SelfTest_action;
+extern DRELMO_API HmAction ROOT_Kalderstone_PortDiscoveryAndConfiguration_BaseT10G_RunTDR_action;
+extern DRELMO_API HmAction ROOT_Kalderstone_PortDiscoveryAndConfiguration_BaseT10G_ClearCounters_action;
+extern DRELMO_API HmAction ROOT_Kalderstone_PortDiscoveryAndConfiguration_DCBX_ApplicationTLVGroups_AdministratorTLVSetting_AddApplicationTLV_action;
+extern DRELMO_API HmAction ROOT_Kalderstone_PortDiscoveryAndConfiguration_DCBX_ApplicationTLVGroups_AdministratorTLVSetting_DeleteApplicationTLV_action;
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,267 @@
+// Handler names in the schema's tables that are still bound to a stand-in,
+// and what the stand-ins answer. When a handler lands, its name leaves the
+// list below; a name misspelt in a table (or one the registry forgot) stays
+// bound to a stand-in and makes the list test fail.
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+
+#include "schema/kind_table.h"
+#include "tree/hm_engine.h"
+
+namespace {
+
+// Every name still bound to a stand-in, whatever kind names it.
+const char *const kStandInNames[] = {
+    // action handlers
+    "do_AddARPTableEntry",
+    "do_AddApplicationTLV",
+    "do_AddRouteTableEntry",
+    "do_AddSendTargetPortal",
+    "do_AddTarget",
+    "do_AddTargetPortal",
+    "do_AutoAssignDisable",
+    "do_AutoAssignEnable",
+    "do_Beacon",
+    "do_ClearCounters",
+    "do_ClearEventLog",
+    "do_ClearFATData",
+    "do_ConfigureCHAP",
+    "do_ConfigureChannelManagement",
+    "do_ConfigureIPAddress",
+    "do_ConfigureIPv6Address",
+    "do_ConfigurePGSettings",
+    "do_ConfigureQoS",
+    "do_ConfigureVLAN",
+    "do_ConfigureiSNSServer",
+    "do_DHCPDisable",
+    "do_DHCPEnable",
+    "do_DeleteARPTableEntry",
+    "do_DeleteApplicationTLV",
+    "do_DeleteCHAP",
+    "do_DeleteDefaultGateway",
+    "do_DeleteDefaultIPv6Gateway",
+    "do_DeleteRouteTableEntry",
+    "do_DeleteSendTargetPortal",
+    "do_DeleteTarget",
+    "do_DeleteTargetPortal",
+    "do_DeleteiSNSServer",
+    "do_DisableLoggingOnAllModules",
+    "do_DiscoverTargets",
+    "do_DiscoveryiSNSThruDHCP",
+    "do_DumpNICPCIConfigRegion",
+    "do_DumpTransceiverData",
+    "do_DumpiSCSIPCIConfigRegion",
+    "do_EnableLoggingOnAllModules",
+    "do_EnterLoopBackMode",
+    "do_EraseAllConfiguration",
+    "do_EraseConfiguration",
+    "do_EraseNICConfiguration",
+    "do_ErasePortandDiscoveryConfiguration",
+    "do_ExitLoopBackMode",
+    "do_HostToDDRDMATest",
+    "do_Login",
+    "do_Logout",
+    "do_NICPhysicalHBA_NetworkBootConfiguration_ConfigureVLAN",
+    "do_NICPhysicalHBA_ResetMACAddress",
+    "do_NetworkLoopBackTest",
+    "do_Ping",
+    "do_ReScanLUNS",
+    "do_RefreshARPTableEntry",
+    "do_RefreshAvailableTargets",
+    "do_RefreshEventLog",
+    "do_RefreshNICConfig",
+    "do_RefreshRouteTableEntry",
+    "do_ResetFactoryDefaults",
+    "do_RetrieveARMLog",
+    "do_RetrieveFATData",
+    "do_RetrieveFwCliData",
+    "do_RetrieveQuorvantixCoreDump",
+    "do_RunTDR",
+    "do_SCSIWrite",
+    "do_SaveProfile",
+    "do_SelfTest",
+    "do_SetDefaultLoggingConfiguration",
+    "do_SetFactoryDefaults",
+    "do_SetLinkConfigFactoryDefaults",
+    "do_SetLinkConfigID",
+    "do_SetMaxFunctionNumber",
+    "do_SetNetworkBoot",
+    "do_SetPersonality",
+    "do_SetPortSpeed",
+    "do_SetProfileId",
+    "do_StdInquiry",
+    "do_UpgradeFlashROM",
+    "do_VLANDisable",
+    "do_iSCSIPhysicalHBA_Network_NICConfiguration_ResetMACAddress",
+    // group refresh handlers
+    "group_AdministratorTLVSetting",
+    "group_Discovery",
+    "group_Kalderstone_PortDiscoveryAndConfiguration_ChannelManagement",
+    "group_LUN",
+    "group_NICPhysicalHBA",
+    "group_OperationalTLVSettings",
+    "group_PeerTLVSetting",
+    "group_Session",
+    "group_Target",
+    "group_iSNS",
+    // property handlers
+    "handle_10GbaseT_properties",
+    "handle_10baseT_nvpvalue",
+    "handle_AProf_SRIOVState",
+    "handle_AdvancedMode",
+    "handle_AvailableProtocols",
+    "handle_BeaconState",
+    "handle_CProf_SRIOVState",
+    "handle_ChannelManagement_details",
+    "handle_ConfiguredLinkConfigID",
+    "handle_ConfiguredPersonality",
+    "handle_ConfiguredProfile_Port_Function_Protocol",
+    "handle_ConfiguredProfile_Port_MCType",
+    "handle_ConfiguredProfile_ProfileId",
+    "handle_DCBXMode",
+    "handle_DCBXState",
+    "handle_DefaultGateway",
+    "handle_DefaultIPv6Gateway",
+    "handle_FCoELinkSpeed",
+    "handle_IPLMaxFunctionNumber",
+    "handle_IPv6State",
+    "handle_InitiatorLinkLocalAddress",
+    "handle_InitiatorRoutableAddress",
+    "handle_IsRoCEEnabled",
+    "handle_LLDP_properties",
+    "handle_LPVID",
+    "handle_LUNNumber",
+    "handle_LinkStatus",
+    "handle_LogicalLinkState",
+    "handle_MaxBandWidth",
+    "handle_MaxBytesPerSecond",
+    "handle_MaxFunctionNumber",
+    "handle_MaxFunctionsPerPort",
+    "handle_MaxIosPerSecond",
+    "handle_MinBandWidth",
+    "handle_NICPhysicalHBA_MACAddress",
+    "handle_NICPhysicalHBA_PermanentMACAddress",
+    "handle_NICPhysicalHBA_SRIOVState",
+    "handle_NICprop",
+    "handle_NodeAttr_properties",
+    "handle_PHYType",
+    "handle_PhysicalLinkStatus",
+    "handle_PortState",
+    "handle_ProfileManagement_ConfiguredProfile_Port_Function_MACAddress",
+    "handle_SettableMaxFunctionNumber",
+    "handle_SsnAttr_properties",
+    "handle_StdInquiry_properties",
+    "handle_SupportedMCTypes",
+    "handle_TXThrottle",
+    "handle_TargetAlias",
+    "handle_Target_ETO",
+    "handle_VEPAState",
+    "handle_VolatileMACAddress",
+    "handle_activeport",
+    "handle_app_feature_vars",
+    "handle_apptlv_feature_vars",
+    "handle_authentication_initiator_loginoptions",
+    "handle_authentication_stploginoptions",
+    "handle_authentication_target_loginopts",
+    "handle_boot_session",
+    "handle_bwg_props",
+    "handle_channel_outer_vlan",
+    "handle_channel_vnic_name",
+    "handle_connection_properties",
+    "handle_dcbx_port_vars",
+    "handle_dcbx_stats_props",
+    "handle_discoveryparams",
+    "handle_flow_control_properties",
+    "handle_get_link_speed_properties",
+    "handle_get_ncsi_version",
+    "handle_iSCSIPhysicalHBA_LogicalHBA_Enabled",
+    "handle_iSCSIPhysicalHBA_Network_NICConfiguration_MACAddress",
+    "handle_iSCSIPhysicalHBA_Network_NICConfiguration_PermanentMACAddress",
+    "handle_initiator_loginoptions",
+    "handle_intrInstStat_properties",
+    "handle_intrLoginStat_properties",
+    "handle_iscsi_bandwidth_softcap",
+    "handle_iscsi_vnic_name_props",
+    "handle_iscsi_vnic_stats",
+    "handle_lldp_stats_props",
+    "handle_logical_link_status",
+    "handle_lun_block_size",
+    "handle_name_params",
+    "handle_ncsi_dynamic_configuration",
+    "handle_ncsi_static_configuration",
+    "handle_nic_MTUSize",
+    "handle_nic_bandwidth_softcap",
+    "handle_nic_logical_link_status",
+    "handle_nic_vnic_name_props",
+    "handle_nic_vnic_stats",
+    "handle_niclogicalhba_macaddress",
+    "handle_niclogicalhba_txrate",
+    "handle_niclogicalhba_vlanid",
+    "handle_over_temperature",
+    "handle_pfc_feature_vars",
+    "handle_pg15_membership",
+    "handle_pg_feature_vars",
+    "handle_portspeed",
+    "handle_session_properties",
+    "handle_stploginoptions",
+    "handle_target_loginoptions",
+    "handle_target_type",
+    "handle_tcpip_properties",
+    "handle_update_qcn_props",
+    "handle_vlan_properties",
+};
+
+TEST(StandIns, ExactlyTheseNamesAreStillBoundToAStandIn)
+{
+    std::set<std::string> want(std::begin(kStandInNames), std::end(kStandInNames));
+    ASSERT_EQ(want.size(), std::size(kStandInNames)) << "a name is listed twice";
+    std::set<std::string> got;
+    for (const char *name : schema::schema_standin_names())
+        EXPECT_TRUE(got.insert(name).second) << "reported twice: " << name;
+    for (const std::string &n : got)
+        EXPECT_EQ(want.count(n), 1u) << "bound to a stand-in but not listed (misspelt or unregistered?): " << n;
+    for (const std::string &n : want)
+        EXPECT_EQ(got.count(n), 1u) << "listed but not bound to a stand-in (landed? drop it here): " << n;
+}
+
+TEST(StandIns, AnswerNotSupportedOnReadSetActionAndRefresh)
+{
+    HmProperty body = {};
+    strcpy(body.value, "Disabled");
+    HmNode prop = {};
+    prop.kind = HM_KIND_PROPERTY;
+    prop.body = &body;
+    HmNode group = {};
+    group.kind = HM_KIND_GROUP;
+    HmValueSlot params[HM_MAX_PARAMS] = {};
+
+    struct Case {
+        const char *what;
+        u32 (*call)(HmNode *prop, HmNode *group, char *buffer, HmValueSlot *params);
+        const char *buffer_after;  // what a client finds in its buffer
+    } cases[] = {
+        {"read", [](HmNode *p, HmNode *, char *b, HmValueSlot *) { return schema::schema_unbound_property(p, b, HM_MODE_GET); },
+         "Disabled"},
+        {"set", [](HmNode *p, HmNode *, char *b, HmValueSlot *) { return schema::schema_unbound_property(p, b, HM_MODE_SET); },
+         "Enabled"},
+        {"action", [](HmNode *, HmNode *g, char *, HmValueSlot *v) { return schema::schema_unbound_action(g, nullptr, v); },
+         "Enabled"},
+        {"refresh", [](HmNode *, HmNode *g, char *, HmValueSlot *) { return schema::schema_unbound_group(g); }, "Enabled"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        char buffer[HM_VALUE_SIZE] = "Enabled";
+        orsa_reset_last_status();
+        EXPECT_EQ(c.call(&prop, &group, buffer, params), static_cast<u32>(ORSA_STATUS_NOT_SUPPORTED));
+        EXPECT_EQ(orsa_last_status_code, static_cast<u32>(ORSA_STATUS_NOT_SUPPORTED));
+        EXPECT_STREQ(orsa_last_status_string, "This operation is not supported on this controller.");
+        EXPECT_STREQ(buffer, c.buffer_after);
+        EXPECT_STREQ(body.value, "Disabled") << "a refused write stores nothing";
+    }
+}
+
+}  // namespace

@@ -19,8 +19,6 @@ extern HmAction ROOT_Kalderstone_NICPhysicalHBA_ResetMACAddress_action;
 
 namespace {
 
-using Builder = HmNode *(*)(HmNode *, HmNode *, HmNode *, HmValueSlot *);
-
 class SchemaKinds : public TreeTest {
 protected:
     HmNode *controller()
@@ -164,14 +162,6 @@ TEST_F(SchemaKinds, RefreshHandlersOnlyWhereNamed)
     }
 }
 
-struct CapacityCase {
-    const char *what;
-    Builder build;
-    int capacity;
-    std::function<HmNode *(HmNode *ks)> parent; // below the first controller
-    std::function<HmNode *(HmNode *ks)> other;  // a second parent of the same kind, numbered apart
-};
-
 TEST_F(SchemaKinds, CapacityPerParentIsEnforced)
 {
     CapacityCase cases[] = {
@@ -190,31 +180,8 @@ TEST_F(SchemaKinds, CapacityPerParentIsEnforced)
          [](HmNode *ks) { return initialize_ExtFATModule(at(ks, "ExtFATData"), nullptr, nullptr, nullptr); },
          [](HmNode *ks) { return initialize_ExtFATModule(at(ks, "ExtFATData"), nullptr, nullptr, nullptr); }},
     };
-    for (const CapacityCase &c : cases) {
-        HmNode *ks = controller();
-        ASSERT_NE(ks, nullptr) << c.what;
-        HmNode *parent = c.parent(ks);
-        ASSERT_NE(parent, nullptr) << c.what;
-        for (int i = 0; i < c.capacity; i++) {
-            HmNode *g = c.build(parent, nullptr, nullptr, nullptr);
-            ASSERT_NE(g, nullptr) << c.what << " " << i;
-            ASSERT_EQ(instance_number(g), i) << c.what;
-        }
-        const int children = child_count(parent);
-        const i32 live = orsa_counter;
-        EXPECT_EQ(c.build(parent, nullptr, nullptr, nullptr), nullptr) << c.what << ": one beyond capacity";
-        EXPECT_EQ(child_count(parent), children) << c.what;
-        EXPECT_EQ(orsa_counter, live) << c.what;
-
-        HmNode *other = c.other(ks);
-        ASSERT_NE(other, nullptr) << c.what;
-        HmNode *first = c.build(other, nullptr, nullptr, nullptr);
-        ASSERT_NE(first, nullptr) << c.what;
-        EXPECT_EQ(instance_number(first), 0) << c.what << ": another parent numbers from 0";
-
-        // Start the next case from an empty ROOT.
-        clear_root();
-    }
+    for (const CapacityCase &c : cases)
+        check_capacity(c);
 }
 
 TEST_F(SchemaKinds, SeventeenthControllerIsRefused)

@@ -30,8 +30,6 @@ extern HmAction ROOT_Kalderstone_iSCSIPhysicalHBA_LogicalHBA_Target_LUN_SCSIWrit
 
 namespace {
 
-using Builder = HmNode *(*)(HmNode *, HmNode *, HmNode *, HmValueSlot *);
-
 const char *const kPgViews[] = {"AdministratorPGSetting", "PeerPGSetting", "OperationalPGSettings"};
 
 int subtree_nodes(HmNode *n)
@@ -41,19 +39,6 @@ int subtree_nodes(HmNode *n)
         for (HmNode *c = HM_GROUP(n)->first_child; c != nullptr && c != n; c = c->next)
             count += subtree_nodes(c);
     return count;
-}
-
-bool all_bitmaps_clear()
-{
-    for (size_t k = 0; k < schema::schema_all_kind_count; k++) {
-        const schema::SchemaKind *kind = schema::schema_all_kinds[k];
-        for (u32 i = 0; i < kind->bitmap_bytes; i++)
-            if (kind->bitmap[i] != 0) {
-                ADD_FAILURE() << kind->builder << " byte " << i;
-                return false;
-            }
-    }
-    return true;
 }
 
 class PortIscsiKinds : public TreeTest {
@@ -180,14 +165,6 @@ TEST_F(PortIscsiKinds, EachKindIsBuiltAsDocumented)
         expect_fresh_instance(c.build(), c.kind, c.description, c.expected);
 }
 
-struct CapacityCase {
-    const char *what;
-    Builder build;
-    int capacity;
-    std::function<HmNode *(HmNode *ks)> parent; // below a fresh controller
-    std::function<HmNode *(HmNode *ks)> other;  // another parent of the same kind, numbered apart
-};
-
 HmNode *new_lhba(HmNode *ks)
 {
     HmNode *phba = initialize_iSCSIPhysicalHBA(ks, nullptr, nullptr, nullptr);
@@ -277,31 +254,8 @@ TEST_F(PortIscsiKinds, CapacityPerParentIsEnforced)
          [](HmNode *ks) { return initialize_Profile(at(ks, "ProfileManagement"), nullptr, nullptr, nullptr); },
          [](HmNode *ks) { return initialize_Profile(at(ks, "ProfileManagement"), nullptr, nullptr, nullptr); }},
     };
-    for (const CapacityCase &c : cases) {
-        HmNode *controller = new_ks(nullptr);
-        ASSERT_NE(controller, nullptr) << c.what;
-        HmNode *parent = c.parent(controller);
-        ASSERT_NE(parent, nullptr) << c.what;
-        for (int i = 0; i < c.capacity; i++) {
-            HmNode *g = c.build(parent, nullptr, nullptr, nullptr);
-            ASSERT_NE(g, nullptr) << c.what << " " << i;
-            ASSERT_EQ(instance_number(g), i) << c.what;
-        }
-        const int children = child_count(parent);
-        const i32 live = orsa_counter;
-        EXPECT_EQ(c.build(parent, nullptr, nullptr, nullptr), nullptr) << c.what << ": one beyond capacity";
-        EXPECT_EQ(child_count(parent), children) << c.what << ": nothing half-built";
-        EXPECT_EQ(orsa_counter, live) << c.what;
-
-        HmNode *other = c.other(controller);
-        ASSERT_NE(other, nullptr) << c.what;
-        HmNode *again = c.build(other, nullptr, nullptr, nullptr);
-        ASSERT_NE(again, nullptr) << c.what;
-        EXPECT_EQ(instance_number(again), 0) << c.what << ": another parent numbers from 0";
-
-        clear_root();
-        EXPECT_TRUE(all_bitmaps_clear()) << c.what;
-    }
+    for (const CapacityCase &c : cases)
+        check_capacity(c);
 }
 
 TEST_F(PortIscsiKinds, PortSubtreeHasItsChildrenInOrder)

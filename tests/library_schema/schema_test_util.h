@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "backend/orsa_propertyutil.h"
 #include "schema/bootstrap.h"
 #include "schema/builders.h"
+#include "schema/kind_table.h"
 #include "tree/hm_engine.h"
 
 // Brings up the tree the way the first client does and takes it down again.
@@ -174,4 +176,59 @@ inline void expect_fresh_instance(HmNode *g, const char *kind, const char *descr
     else
         EXPECT_GT(strlen(g->description), 20u) << kind;
     expect_same_lines(render(g), expected, kind);
+}
+
+// True when no kind's instance bitmap has a bit set.
+inline bool all_bitmaps_clear()
+{
+    for (size_t k = 0; k < schema::schema_all_kind_count; k++) {
+        const schema::SchemaKind *kind = schema::schema_all_kinds[k];
+        for (u32 i = 0; i < kind->bitmap_bytes; i++)
+            if (kind->bitmap[i] != 0) {
+                ADD_FAILURE() << kind->builder << " byte " << i;
+                return false;
+            }
+    }
+    return true;
+}
+
+using Builder = HmNode *(*)(HmNode *, HmNode *, HmNode *, HmValueSlot *);
+
+// One kind's capacity below one parent: the instances up to it are numbered
+// 0, 1, ...; the one beyond is refused and leaves no child, allocation or
+// bit; another parent of the same kind numbers from 0 again.
+struct CapacityCase {
+    const char *what;
+    Builder build;
+    int capacity;
+    std::function<HmNode *(HmNode *ks)> parent; // below a fresh controller
+    std::function<HmNode *(HmNode *ks)> other;  // a second parent of the same kind, numbered apart
+};
+
+inline void check_capacity(const CapacityCase &c)
+{
+    HmNode *ks = initialize_Kalderstone(&ROOT, nullptr, nullptr, nullptr);
+    ASSERT_NE(ks, nullptr) << c.what;
+    HmNode *parent = c.parent(ks);
+    ASSERT_NE(parent, nullptr) << c.what;
+    for (int i = 0; i < c.capacity; i++) {
+        HmNode *g = c.build(parent, nullptr, nullptr, nullptr);
+        ASSERT_NE(g, nullptr) << c.what << " " << i;
+        ASSERT_EQ(instance_number(g), i) << c.what;
+    }
+    const int children = child_count(parent);
+    const i32 live = orsa_counter;
+    EXPECT_EQ(c.build(parent, nullptr, nullptr, nullptr), nullptr) << c.what << ": one beyond capacity";
+    EXPECT_EQ(child_count(parent), children) << c.what << ": nothing half-built";
+    EXPECT_EQ(orsa_counter, live) << c.what;
+
+    HmNode *other = c.other(ks);
+    ASSERT_NE(other, nullptr) << c.what;
+    HmNode *again = c.build(other, nullptr, nullptr, nullptr);
+    ASSERT_NE(again, nullptr) << c.what;
+    EXPECT_EQ(instance_number(again), 0) << c.what << ": another parent numbers from 0";
+
+    // The next case starts from an empty ROOT.
+    clear_root();
+    EXPECT_TRUE(all_bitmaps_clear()) << c.what;
 }

@@ -1,9 +1,13 @@
 /* Start-up fillers of function and port configuration. */
+#include <stdio.h>
+
 #include "config/config_startup.h"
 
 #include "backend/orsa_discovery_io.h"
 #include "backend/orsa_identity.h"
 #include "backend/orsa_propertyutil.h"
+#include "tree/hm_log.h"
+#include "tree/hm_lookup.h"
 #include "schema/builders.h"
 #include "tree/hm_engine.h"
 
@@ -48,9 +52,54 @@ u32 ORSA_get_link_reconfig_details(HmNode *controller, u32)
     return not_built_yet(controller);
 }
 
+namespace {
+
+// The PG instances of one priority-group view of a port; a failed build
+// leaves the view with fewer groups and the port goes on.
+void add_pg_instances(HmNode *priority_groups, const char *view, HmNode *(*build)(HmNode *, HmNode *, HmNode *, HmValueSlot *))
+{
+    HmNode *setting = internal_get_node(priority_groups, view, HM_KIND_GROUP);
+    if (setting == nullptr)
+        return;
+    for (int i = 0; i < 8; i++)
+        build(setting, nullptr, nullptr, nullptr);
+}
+
+}  // namespace
+
+// One port group per port index at which the controller has a physical
+// HBA, with the PG instances of its DCBX views. The link and PHY fills of
+// each port, its application TLVs and its channels come with the link,
+// DCBX and multichannel code: until then the filler says so.
 u32 ORSA_get_port_discovery_config(HmNode *controller)
 {
-    return not_built_yet(controller);
+    if (controller == nullptr)
+        return 1;
+    for (int j = 0; j < 4; j++) {
+        char port[8];
+        snprintf(port, sizeof port, "%d", j);
+        HmNode *phba = get_valid_phba(controller, port);
+        if (phba == nullptr || HM_GROUP(phba)->nhandle == nullptr)
+            continue;
+        HmNode *group = initialize_PortDiscoveryAndConfiguration(controller, nullptr, nullptr, nullptr);
+        if (group == nullptr) {
+            pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s:Failed to initialize PortDiscoveryAndConfiguration group.\n",
+                   __func__);
+            continue;
+        }
+        set_prop_val(group, "PortNumber", "%d", j);
+        // Look-ups below the port group find the driver port of its HBA.
+        HM_GROUP(group)->nhandle = HM_GROUP(phba)->nhandle;
+
+        HmNode *dcbx = internal_get_node(group, "DCBX", HM_KIND_GROUP);
+        HmNode *pgs = dcbx != nullptr ? internal_get_node(dcbx, "PriorityGroups", HM_KIND_GROUP) : nullptr;
+        if (pgs == nullptr)
+            continue;
+        add_pg_instances(pgs, "AdministratorPGSetting", initialize_AdministratorPGSetting_PG);
+        add_pg_instances(pgs, "OperationalPGSettings", initialize_OperationalPGSettings_PG);
+        add_pg_instances(pgs, "PeerPGSetting", initialize_PeerPGSetting_PG);
+    }
+    return orsa_set_status(ORSA_STATUS_NOT_SUPPORTED);
 }
 
 u32 ORSA_get_ncsi_attributes(u32, u32, HmNode *ncsi, HmNode *, u32, u32)

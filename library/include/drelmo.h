@@ -239,6 +239,21 @@ DRELMO_API uint32_t ORSA_check_valid_interface(const char *ifname);
 /* Set when the software iSCSI initiator serves the iSCSI functions. */
 extern DRELMO_API uint8_t OPEN_ISCSI_DRIVER_LOADED;
 
+/* ---- action descriptors of the port groups ---- */
+
+/* Shared by the matching action of every port group; a client reads their
+ * parameters with ORSA_get_param_info on the action's tag. */
+typedef struct HmAction HmAction;
+extern DRELMO_API HmAction ROOT_Kalderstone_PortDiscoveryAndConfiguration_Beacon_action;
+extern DRELMO_API HmAction ROOT_Kalderstone_PortDiscoveryAndConfiguration_SetPortSpeed_action;
+extern DRELMO_API HmAction ROOT_Kalderstone_PortDiscoveryAndConfiguration_DumpTransceiverData_action;
+extern DRELMO_API HmAction ROOT_Kalderstone_PortDiscoveryAndConfiguration_ErasePortandDiscoveryConfiguration_action;
+extern DRELMO_API HmAction ROOT_Kalderstone_PortDiscoveryAndConfiguration_BaseT10G_SelfTest_action;
+extern DRELMO_API HmAction ROOT_Kalderstone_PortDiscoveryAndConfiguration_BaseT10G_RunTDR_action;
+extern DRELMO_API HmAction ROOT_Kalderstone_PortDiscoveryAndConfiguration_BaseT10G_ClearCounters_action;
+extern DRELMO_API HmAction ROOT_Kalderstone_PortDiscoveryAndConfiguration_DCBX_ApplicationTLVGroups_AdministratorTLVSetting_AddApplicationTLV_action;
+extern DRELMO_API HmAction ROOT_Kalderstone_PortDiscoveryAndConfiguration_DCBX_ApplicationTLVGroups_AdministratorTLVSetting_DeleteApplicationTLV_action;
+
 #ifdef __cplusplus
 }
 #endif

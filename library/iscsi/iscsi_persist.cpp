@@ -6,6 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "backend/orsa_gateway.h"
+#include "backend/orsa_propertyutil.h"
+#include "schema/builders.h"
 #include "tree/hm_log.h"
 #include "tree/hm_engine.h"
 #include "tree/hm_lookup.h"
@@ -212,9 +215,29 @@ uint32_t ORSA_refresh_backend_client_iscsi_targets(void)
     return 0;
 }
 
+// The least form of the iSCSI start-up pass: LogicalHBA0 below every iSCSI
+// physical HBA, named after the driver's vmhba. The login options, targets,
+// send-target portals and iSNS servers come with the iSCSI code; until then
+// the pass says so. A controller without iSCSI functions is passed over:
+// the controllers after it still get their logical HBAs.
 uint32_t ORSA_set_lhba_prop(void)
 {
-    // The logical-HBA subtrees come with the iSCSI schema's logical HBA kind;
-    // until it is built nothing is populated, and the answer says so.
+    HmNode *root = hm_get_root(orsa_current_hierarchy);
+    for (HmNode *ks = get_first_instance(root, "Kalderstone"); ks != nullptr; ks = hm_next_instance(ks)) {
+        for (HmNode *phba = get_first_instance(ks, "iSCSIPhysicalHBA"); phba != nullptr;
+             phba = hm_next_instance(phba)) {
+            const u32 *record = static_cast<const u32 *>(HM_GROUP(phba)->nhandle);
+            if (record == nullptr)
+                return 1;
+            HmNode *lhba = initialize_LogicalHBA(phba, nullptr, nullptr, nullptr);
+            if (lhba == nullptr) {
+                pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s:Failed to initialize LogicalHBA.\n", __func__);
+                return 1;
+            }
+            char vmhba[ORSA_VMHBA_NAME_SIZE] = "";
+            if (ioctl_get_vmhba_name(*record, vmhba) == 0)
+                set_prop_val(lhba, "IfName", "%s", vmhba);
+        }
+    }
     return orsa_set_status(ORSA_STATUS_NOT_SUPPORTED);
 }

@@ -26,4 +26,37 @@ HmNode *initialize_EventLogEntry(HmNode *parent, HmNode *key_a, HmNode *key_b, H
 HmNode *initialize_ExtFATModule(HmNode *parent, HmNode *key_a, HmNode *key_b, HmValueSlot *keys);
 HmNode *initialize_ExtFATMode(HmNode *parent, HmNode *key_a, HmNode *key_b, HmValueSlot *keys);
 
+// iSCSI initiator side (below iSCSIPhysicalHBA<n>)
+HmNode *initialize_LogicalHBA(HmNode *parent, HmNode *key_a, HmNode *key_b, HmValueSlot *keys);
+HmNode *initialize_SendTargetPortal(HmNode *parent, HmNode *key_a, HmNode *key_b, HmValueSlot *keys);
+HmNode *initialize_Target(HmNode *parent, HmNode *key_a, HmNode *key_b, HmValueSlot *keys);
+HmNode *initialize_LUN(HmNode *parent, HmNode *key_a, HmNode *key_b, HmValueSlot *keys);
+HmNode *initialize_Session(HmNode *parent, HmNode *key_a, HmNode *key_b, HmValueSlot *keys);
+HmNode *initialize_Connection(HmNode *parent, HmNode *key_a, HmNode *key_b, HmValueSlot *keys);
+HmNode *initialize_TargetPortal(HmNode *parent, HmNode *key_a, HmNode *key_b, HmValueSlot *keys);
+HmNode *initialize_iSNSServer(HmNode *parent, HmNode *key_a, HmNode *key_b, HmValueSlot *keys);
+HmNode *initialize_ARPTableEntry(HmNode *parent, HmNode *key_a, HmNode *key_b, HmValueSlot *keys);
+HmNode *initialize_RouteTableEntry(HmNode *parent, HmNode *key_a, HmNode *key_b, HmValueSlot *keys);
+
+// Ports, their channels and DCBX entries (below the controller group)
+HmNode *initialize_PortDiscoveryAndConfiguration(HmNode *parent, HmNode *key_a, HmNode *key_b, HmValueSlot *keys);
+HmNode *initialize_Channel(HmNode *parent, HmNode *key_a, HmNode *key_b, HmValueSlot *keys);
+HmNode *initialize_OperationalTLVSettings_ApplicationTLV(HmNode *parent, HmNode *key_a, HmNode *key_b, HmValueSlot *keys);
+HmNode *initialize_PeerTLVSetting_ApplicationTLV(HmNode *parent, HmNode *key_a, HmNode *key_b, HmValueSlot *keys);
+HmNode *initialize_AdministratorTLVSetting_ApplicationTLV(HmNode *parent, HmNode *key_a, HmNode *key_b, HmValueSlot *keys);
+HmNode *initialize_OperationalPGSettings_PG(HmNode *parent, HmNode *key_a, HmNode *key_b, HmValueSlot *keys);
+HmNode *initialize_PeerPGSetting_PG(HmNode *parent, HmNode *key_a, HmNode *key_b, HmValueSlot *keys);
+HmNode *initialize_AdministratorPGSetting_PG(HmNode *parent, HmNode *key_a, HmNode *key_b, HmValueSlot *keys);
+
+// Profiles, NC-SI and link configurations of a controller
+HmNode *initialize_ConfiguredProfile_Port(HmNode *parent, HmNode *key_a, HmNode *key_b, HmValueSlot *keys);
+HmNode *initialize_ConfiguredProfile_Port_Function(HmNode *parent, HmNode *key_a, HmNode *key_b, HmValueSlot *keys);
+HmNode *initialize_ActiveProfile_Port(HmNode *parent, HmNode *key_a, HmNode *key_b, HmValueSlot *keys);
+HmNode *initialize_ActiveProfile_Port_Function(HmNode *parent, HmNode *key_a, HmNode *key_b, HmValueSlot *keys);
+HmNode *initialize_Profile(HmNode *parent, HmNode *key_a, HmNode *key_b, HmValueSlot *keys);
+HmNode *initialize_Profile_Protocol(HmNode *parent, HmNode *key_a, HmNode *key_b, HmValueSlot *keys);
+HmNode *initialize_NCSIStaticConfiguration(HmNode *parent, HmNode *key_a, HmNode *key_b, HmValueSlot *keys);
+HmNode *initialize_NCSIDynamicConfiguration(HmNode *parent, HmNode *key_a, HmNode *key_b, HmValueSlot *keys);
+HmNode *initialize_LinkConfig(HmNode *parent, HmNode *key_a, HmNode *key_b, HmValueSlot *keys);
+
 #endif

@@ -140,6 +140,14 @@ std::vector<const char *> schema_standin_names(void)
 SchemaKind *const schema_all_kinds[] = {
     &::kind_Kalderstone,   &::kind_iSCSIPhysicalHBA, &::kind_NICPhysicalHBA, &::kind_NICLogicalHBA,
     &::kind_EventLogEntry, &::kind_ExtFATModule,     &::kind_ExtFATMode,
+    &::kind_LogicalHBA, &::kind_SendTargetPortal, &::kind_Target, &::kind_LUN, &::kind_Session, &::kind_Connection,
+    &::kind_TargetPortal, &::kind_iSNSServer, &::kind_ARPTableEntry, &::kind_RouteTableEntry,
+    &::kind_PortDiscoveryAndConfiguration, &::kind_Channel, &::kind_OperationalTLVSettings_ApplicationTLV,
+    &::kind_PeerTLVSetting_ApplicationTLV, &::kind_AdministratorTLVSetting_ApplicationTLV,
+    &::kind_OperationalPGSettings_PG, &::kind_PeerPGSetting_PG, &::kind_AdministratorPGSetting_PG,
+    &::kind_ConfiguredProfile_Port, &::kind_ConfiguredProfile_Port_Function, &::kind_ActiveProfile_Port,
+    &::kind_ActiveProfile_Port_Function, &::kind_Profile, &::kind_Profile_Protocol,
+    &::kind_NCSIStaticConfiguration, &::kind_NCSIDynamicConfiguration, &::kind_LinkConfig,
 };
 const size_t schema_all_kind_count = sizeof(schema_all_kinds) / sizeof(schema_all_kinds[0]);
 }  // namespace schema

@@ -125,6 +125,14 @@ constexpr uint32_t slice_bytes(uint32_t capacity) { return (capacity + 7) / 8; }
 // The kinds, defined in their table files.
 extern schema::SchemaKind kind_Kalderstone, kind_iSCSIPhysicalHBA, kind_NICPhysicalHBA, kind_NICLogicalHBA,
     kind_EventLogEntry, kind_ExtFATModule, kind_ExtFATMode;
+extern schema::SchemaKind kind_LogicalHBA, kind_SendTargetPortal, kind_Target, kind_LUN, kind_Session, kind_Connection,
+    kind_TargetPortal, kind_iSNSServer, kind_ARPTableEntry, kind_RouteTableEntry;
+extern schema::SchemaKind kind_PortDiscoveryAndConfiguration, kind_Channel, kind_OperationalTLVSettings_ApplicationTLV,
+    kind_PeerTLVSetting_ApplicationTLV, kind_AdministratorTLVSetting_ApplicationTLV, kind_OperationalPGSettings_PG,
+    kind_PeerPGSetting_PG, kind_AdministratorPGSetting_PG;
+extern schema::SchemaKind kind_ConfiguredProfile_Port, kind_ConfiguredProfile_Port_Function, kind_ActiveProfile_Port,
+    kind_ActiveProfile_Port_Function, kind_Profile, kind_Profile_Protocol;
+extern schema::SchemaKind kind_NCSIStaticConfiguration, kind_NCSIDynamicConfiguration, kind_LinkConfig;
 
 // Row helpers for the tables.
 #define SCHEMA_PROP(name, acc, type, mn, mx, def, allowed, handler, desc) \
@@ -141,6 +149,11 @@ extern schema::SchemaKind kind_Kalderstone, kind_iSCSIPhysicalHBA, kind_NICPhysi
 #define SCHEMA_DESCRIPTOR(id, handler, ...) SCHEMA_DESCRIPTOR_(id, handler, __VA_ARGS__)
 #define SCHEMA_DESCRIPTOR_(id, handler, count, ...) \
     HmAction id##_action;                               \
+    static schema::SchemaActionSpec id##_spec = { #id "_action", handler, &id##_action, count, { __VA_ARGS__ } }
+// The same for a descriptor that the library publishes to its clients.
+#define SCHEMA_PUBLISHED_DESCRIPTOR(id, handler, ...) SCHEMA_PUBLISHED_DESCRIPTOR_(id, handler, __VA_ARGS__)
+#define SCHEMA_PUBLISHED_DESCRIPTOR_(id, handler, count, ...)   \
+    __attribute__((visibility("default"))) HmAction id##_action; \
     static schema::SchemaActionSpec id##_spec = { #id "_action", handler, &id##_action, count, { __VA_ARGS__ } }
 #define SCHEMA_PARAM(req, name, type, mn, mx, allowed, desc) \
     { req, name, desc, schema::type, allowed, mn, mx }

@@ -84,6 +84,7 @@ u32 hm_setup_hierarchy(HmHierarchy *h)
     h->capacity = HM_TAG_STEP;
     h->tag_table = table;
     h->used_tags = used;
+    h->free_from = 0;
     persistency_priority = 1;
     hierarchy_table[orsa_hierarchy_count++] = h;
     return 0;
@@ -266,16 +267,17 @@ static void ring_append(HmNode *parent, HmNode *node)
     ring_insert_after(parent, node, pg->last_child);
 }
 
-/* The lowest free tag, as get_first_zero finds it, 32 tags at a time: a
- * tree of many adapters adds thousands of nodes, each past all the tags in
- * use before it. -1 when every tag is in use. */
+/* The lowest free tag, as get_first_zero finds it, 32 tags at a time and
+ * from the first word that can hold it: a tree of many adapters adds
+ * thousands of nodes, each past all the tags in use before it. -1 when
+ * every tag is in use. */
 static i32 lowest_free_tag(const HmHierarchy *h)
 {
     const u8 *bits = h->used_tags;
     const u32 n = h->capacity;
     if (bits == nullptr || n == 0)
         return -1;
-    u32 i = 0;
+    u32 i = h->free_from < n ? h->free_from & ~31u : n & ~31u;
     for (; i + 32 <= n; i += 32) {
         u32 word;
         memcpy(&word, bits + i / 8, sizeof word);
@@ -373,6 +375,7 @@ u32 add_node(HmNode *node, HmHierarchy *h)
     }
 
     set_bit(h->used_tags, (i32)h->capacity, tag);
+    h->free_from = (u32)tag + 1;
     h->tag_table[tag] = node;
     return (u32)tag;
 }
@@ -524,6 +527,8 @@ void _delete_node(HmNode *node)
     }
 
     clear_bit(h->used_tags, (i32)h->capacity, (i32)node->tag);
+    if (node->tag < h->free_from)
+        h->free_from = node->tag;
     unlink_from_parent(node);
     h->tag_table[node->tag] = nullptr;
 

@@ -196,6 +196,31 @@ uint32_t get_initiator_name(HmNode *node, char out[256], uint32_t n)
     return internal_get_property(lhba, "InitiatoriSCSIName", out) == 0 ? 0 : 1;
 }
 
+namespace {
+
+// The device a node's port number belongs to. The number comes from the
+// nearest physical HBA (or the port group that shares its record), so the
+// device must come from there too: a controller with iSCSI functions also
+// has NIC ones, and pairing a NIC function number with the iSCSI device
+// sends the command to another adapter's function.
+uint32_t port_protocol(HmNode *node)
+{
+    if (enclosing(node, "iSCSIPhysicalHBA") != nullptr)
+        return 1;
+    if (enclosing(node, "NICPhysicalHBA") != nullptr)
+        return 2;
+    int32_t controller = static_cast<int32_t>(get_ks_instance(node));
+    HmNode *port = enclosing(node, "PortDiscoveryAndConfiguration");
+    if (port != nullptr) {
+        uint32_t bits = get_port_bitmap(controller, hm_instance_number(port));
+        if (bits == 1 || bits == 2)
+            return bits;
+    }
+    return static_cast<uint32_t>(get_the_protocol(controller));
+}
+
+}  // namespace
+
 uint32_t orsa_get_port_address(HmNode *node, PortAddress *out)
 {
     if (node == nullptr || out == nullptr)
@@ -203,7 +228,7 @@ uint32_t orsa_get_port_address(HmNode *node, PortAddress *out)
     out->port_number = get_port_number(node);
     out->domain_id = get_domain_id(node);
     out->phba_port = get_phba_port_number(node);
-    out->protocol = static_cast<uint32_t>(get_the_protocol(static_cast<int32_t>(get_ks_instance(node))));
+    out->protocol = port_protocol(node);
     // -1 would index the function tables from their end.
     return out->port_number < 1 ? 1 : 0;
 }

@@ -74,7 +74,8 @@ HmNode *get_selected_group_node(HmNode *node, const char *prefix, const char *su
 uint32_t get_initiator_name(HmNode *node, char out[256], uint32_t n);
 
 // The PortAddress of node: port number, domain id, physical-HBA port and the
-// protocol of its controller. 1 when the node lies below no group that
+// device of that port (its physical HBA's kind; the controller's protocol
+// only for a node below neither a physical HBA nor a port group). 1 when the node lies below no group that
 // carries a driver port instance (nothing could be sent for it), else 0.
 uint32_t orsa_get_port_address(HmNode *node, PortAddress *out);
 

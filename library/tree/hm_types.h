@@ -118,6 +118,7 @@ struct HmHierarchy {
     u32 max_params;
     u32 limit_1075;       /* recorded by the bootstrap, read by nobody */
     u32 limit_1024;
+    u32 free_from;        /* every tag below it is in use */
 };
 
 #define HM_MAX_HIERARCHIES 5

@@ -105,6 +105,26 @@ TEST_F(Lookup, PortAddressOfANode)
     memset(orsa_glob.controller_protocol, 0, sizeof orsa_glob.controller_protocol);
 }
 
+// The controller carries iSCSI functions, yet a node below its NIC function
+// is addressed through the NIC device: the function number is the NIC one.
+TEST_F(Lookup, PortAddressTakesTheDeviceOfItsPhysicalHba)
+{
+    memset(orsa_glob.controller_protocol, 0, sizeof orsa_glob.controller_protocol);
+    set_protocol(2, 1);
+    set_protocol(2, 2);
+    u32 nic_handle = 5;
+    HM_GROUP(nic0_)->nhandle = &nic_handle;
+    HmNode *leaf = Prop(Group(nic0_, "PCI"), "DeviceID", "0x3a21");
+    PortAddress a{};
+    ASSERT_EQ(orsa_get_port_address(leaf, &a), 0u);
+    EXPECT_EQ(a.port_number, 5);
+    EXPECT_EQ(a.protocol, 2u);
+    ASSERT_EQ(orsa_get_port_address(leaf_, &a), 0u);
+    EXPECT_EQ(a.protocol, 1u);
+    HM_GROUP(nic0_)->nhandle = nullptr;
+    memset(orsa_glob.controller_protocol, 0, sizeof orsa_glob.controller_protocol);
+}
+
 TEST_F(Lookup, PortBookkeeping)
 {
     memset(orsa_glob.port_bitmap, 0, sizeof orsa_glob.port_bitmap);

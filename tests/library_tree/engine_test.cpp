@@ -102,6 +102,25 @@ TEST_F(EngineTest, DeletedTagIsReusedAndOutOfRangeTagsNameNothing)
     EXPECT_EQ(get_node(1000), nullptr); /* free tag */
 }
 
+/* Freed tags in earlier words of the bitmap come back lowest first, before
+ * any tag past the last one in use. */
+TEST_F(EngineTest, FreedTagsComeBackLowestFirstAcrossWords)
+{
+    std::vector<HmNode *> nodes;
+    for (int i = 0; i < 100; i++) {
+        char name[16];
+        snprintf(name, sizeof name, "G%d", i);
+        nodes.push_back(b.group(root, name));
+        ASSERT_NE(nodes.back(), nullptr);
+        EXPECT_EQ(nodes.back()->tag, 4u + (u32)i);
+    }
+    EXPECT_EQ(delete_node(nodes[70]), 0u);  /* tag 74 */
+    EXPECT_EQ(delete_node(nodes[10]), 0u);  /* tag 14 */
+    EXPECT_EQ(b.group(root, "N1")->tag, 14u);
+    EXPECT_EQ(b.group(root, "N2")->tag, 74u);
+    EXPECT_EQ(b.group(root, "N3")->tag, 104u);
+}
+
 TEST_F(EngineTest, TagTableGrowsByOneThousandTwentyFour)
 {
     static u8 bits[128];

@@ -52,7 +52,7 @@ const char* tamsil_asicRevName(vmk_uint8 r, char out[3]) {
 /* PCI resources                                                             */
 /* ------------------------------------------------------------------------ */
 
-static VMK_ReturnStatus mapResource(Adapter* a, vmk_uint8 bar, tamsil_barMap* rec, void** field) {
+VMK_ReturnStatus tamsil_mapResource(Adapter* a, vmk_uint8 bar, tamsil_barMap* rec, void** field) {
   vmk_VA va = 0;
   VMK_ReturnStatus st = vmk_PCIMapIOResource(tamsilDriver.module_id, a->pci_device, bar, nullptr, &va);
   if (st != VMK_OK) {
@@ -82,10 +82,10 @@ vmk_uint32 tamsil_unmapBars(Adapter* a) {
 
 static VMK_ReturnStatus mapBars(Adapter* a) {
   VMK_ReturnStatus st;
-  if (tamsil_isGen(a, TAMSIL_ASIC_PIVARD)) return mapResource(a, 0, &a->db_bar, &a->db_va);
-  if ((st = mapResource(a, 2, &a->csr_bar, &a->csr_va)) != VMK_OK ||
-      (st = mapResource(a, 4, &a->db_bar, &a->db_va)) != VMK_OK ||
-      (st = mapResource(a, tamsil_isGen(a, TAMSIL_ASIC_KS2) ? 1 : 0, &a->pcicfg_bar, &a->pcicfg_va)) != VMK_OK) {
+  if (tamsil_isGen(a, TAMSIL_ASIC_PIVARD)) return tamsil_mapResource(a, 0, &a->db_bar, &a->db_va);
+  if ((st = tamsil_mapResource(a, 2, &a->csr_bar, &a->csr_va)) != VMK_OK ||
+      (st = tamsil_mapResource(a, 4, &a->db_bar, &a->db_va)) != VMK_OK ||
+      (st = tamsil_mapResource(a, tamsil_isGen(a, TAMSIL_ASIC_KS2) ? 1 : 0, &a->pcicfg_bar, &a->pcicfg_va)) != VMK_OK) {
     tamsil_unmapBars(a);
     return st;
   }
@@ -378,7 +378,8 @@ static vmk_int32 paramEntry(Adapter* a, const int* values, int count, const char
 }
 
 static void freeAdapter(Adapter* a) {
-  if (a->dma_engine != VMK_DMA_ENGINE_INVALID) {
+  // A quarantined buffer keeps the engine that mapped it.
+  if (a->dma_engine != VMK_DMA_ENGINE_INVALID && !tamsil_quarantineUses(a->dma_engine)) {
     vmk_DMAEngineDestroy(a->dma_engine);
     a->dma_engine = VMK_DMA_ENGINE_INVALID;
   }

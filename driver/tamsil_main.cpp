@@ -59,7 +59,11 @@ void tamsil_ctrlCleanup(Adapter* a) {
   destroySema(&a->mbox_lock);
   destroySema(&a->pmac_lock);
   if (!tamsil_flagTest(a, TAMSIL_FLAG_TPE_REINIT)) destroySema(&a->reset_lock);
-  if (a->mbox_mem.va != nullptr) tamsil_mpoolUnmapFree(a, &a->mbox_mem);
+  // A function whose objects outlived tear-down may still answer into it.
+  if (a->mbox_quarantine)
+    tamsil_quarantine(a, &a->mbox_mem);
+  else if (a->mbox_mem.va != nullptr)
+    tamsil_mpoolUnmapFree(a, &a->mbox_mem);
   a->mbox_va = nullptr;
   a->mbox_bus_addr = 0;
   if (a->scratch.va != nullptr) tamsil_mpoolUnmapFree(a, &a->scratch);
@@ -388,10 +392,28 @@ void tamsil_queueFree(Adapter* a, QueueInfo* q) {
   q->created = 0;
 }
 
-// Destroys a firmware queue when it exists, then returns its memory.
+// A destroy the firmware answered (even with a refusal) leaves no object
+// behind; one the channel could not deliver may have.
+static bool channelFailure(vmk_uint32 st) { return st > 0xFF; }
+
+// Destroys a firmware queue when it exists, then returns its memory. A
+// queue whose destroy never reached the firmware keeps its memory (and its
+// created mark) for tamsil_clear to decide on.
 static void queueDestroy(Adapter* a, QueueInfo* q, vmk_uint32 type) {
-  if (q->created) tamsil_cmdQDestroy(a, q, type);
+  if (q->created && channelFailure(tamsil_cmdQDestroy(a, q, type))) return;
   q->created = 0;
+  tamsil_queueFree(a, q);
+}
+
+// Memory of a ring whose firmware object may still exist: returned when the
+// device can no longer use it, else quarantined.
+static void ringRelease(Adapter* a, QueueInfo* q, bool deviceQuiet) {
+  if (q->mem.va == nullptr) return;
+  if (q->created && !deviceQuiet) {
+    tamsil_quarantine(a, &q->mem);
+    q->created = 0;
+    return;
+  }
   tamsil_queueFree(a, q);
 }
 
@@ -537,7 +559,7 @@ void tamsil_ifEqDestroy(Adapter* a) {
     tamsil_eqo* eqo = &a->eqo[i];
     if (eqo->q.created) {
       tamsil_eqClean(a, eqo, false);
-      tamsil_cmdQDestroy(a, &eqo->q, TAMSIL_QTYPE_EQ);
+      if (channelFailure(tamsil_cmdQDestroy(a, &eqo->q, TAMSIL_QTYPE_EQ))) continue;
       eqo->q.created = 0;
     }
     tamsil_queueFree(a, &eqo->q);
@@ -676,7 +698,7 @@ static vmk_uint32 mccQueuesCreate(Adapter* a) {
     tamsil_mccQueuesDestroy(a);
     return 0xFFFFFFFFu;
   }
-  memset(a->wrb_ctx, 0, sizeof a->wrb_ctx);
+  tamsil_mccOpen(a);
   TAMSIL_DBG(a, TAMSIL_DBG_DRIVER, TAMSIL_LOG_LEVEL_INFO2, "tamsil_mccQueuesCreate() succeeded\n");
   return 0;
 }
@@ -809,49 +831,102 @@ static void forgetFirmwareObjects(Adapter* a) {
   }
 }
 
+// Every ring of the queue set, for the final release.
+template <typename F>
+static void forEachRing(Adapter* a, F f) {
+  f(&a->mcc_q);
+  f(&a->mcc_cq);
+  for (vmk_uint32 i = 0; i < TAMSIL_MAX_VECTORS; i++) {
+    f(&a->txo[i].q);
+    f(&a->txo[i].cq);
+    f(&a->rxo[i].cq);
+    f(&a->eqo[i].q);
+  }
+}
+
+// The channel is dead at tear-down (a command timed out or the card is in
+// error). Decides whether the tear-down may still send commands, and
+// returns false when the firmware objects of the function may outlive it.
+static bool deadChannelTearDown(Adapter* a) {
+  if (tamsil_isGen(a, TAMSIL_ASIC_PIVARD)) {
+    // The port reset is this function's own reset: it takes the function's
+    // objects and nothing of the other functions.
+    TAMSIL_ERR(a, "Command channel dead at tear-down: resetting the port\n");
+    tamsil_dbWrite32(a, 0x408, 0x08000000u);
+    if (tamsil_waitPivardReady(a) == VMK_OK) {
+      forgetFirmwareObjects(a);
+      return true;
+    }
+    TAMSIL_ERR(a, "Port reset did not complete\n");
+    return false;
+  }
+  // No chip reset here: it would take the card's other functions down. A
+  // mailbox that answers again is used for the destroy, reset and clean
+  // commands; each of them that fails again is final.
+  if (!a->hw_error && (tamsil_dbRead32(a, TAMSIL_DB_MBOX) & TAMSIL_MBOX_DB_READY) != 0 &&
+      tamsil_dbRead32(a, TAMSIL_DB_MBOX) != 0xFFFFFFFFu) {
+    TAMSIL_ERR(a, "Command channel timed out before tear-down: trying the mailbox again\n");
+    __atomic_store_n(&a->fw_timeout, 0, __ATOMIC_RELEASE);
+  } else {
+    TAMSIL_ERR(a, "Command channel dead at tear-down: firmware objects cannot be destroyed\n");
+  }
+  return true;
+}
+
 vmk_uint32 tamsil_clear(Adapter* a) {
   const bool channel = a->mbox_va != nullptr && a->mbox_lock != VMK_SEMAPHORE_INVALID;
   if (!channel) {
     stopWorld(&a->mcc_worker_world);
     forgetFirmwareObjects(a);
   }
-  if (a->max_vfs > 0 && (a->features & TAMSIL_FEAT_SRIOV) && a->mcc_q.created) {
-    ResourceLimits l;
-    memset(&l, 0, sizeof l);
-    l.max_vfs = a->sriov.profile_res.max_vfs;
-    l.max_rx_qs = a->sriov.profile_res.max_rx_qs;
-    l.cap_flags2 = a->sriov.profile_res.if_cap_flags;
-    tamsil_cmdSetSriovConfig(a, 0, &l);
-  }
+  // The limits attach saved go back before anything is destroyed. The VFs
+  // are disabled by now: none of the resources stay set aside for them.
+  if (a->max_vfs > 0 && (a->features & TAMSIL_FEAT_SRIOV) && a->mcc_q.created && a->sriov.limits_saved)
+    tamsil_cmdSetSriovConfig(a, 0, &a->sriov.profile_limits);
   stopWorld(&a->mcc_worker_world);
+  // Waiters of the MCC queue fail with "device gone" before its rings go.
+  tamsil_mccClose(a, TAMSIL_CH_GONE);
+  bool trusted = true;   // false: the port reset failed, objects may remain
+  if (channel && tamsil_cardError(a)) trusted = deadChannelTearDown(a);
   tamsil_mccQueuesDestroy(a);
   tamsil_txQueuesDestroy(a);
   tamsil_rxCQueuesDestroy(a);
   tamsil_ifEqDestroy(a);
   tamsil_vxlanClear(a, 0);
-  if (channel) {
-    tamsil_cmdResetFunction(a);
+  bool reset = false;
+  if (channel && trusted) {
+    reset = tamsil_cmdResetFunction(a) == 0;
     tamsil_cmdFwClean(a);
   }
+  if (reset) forgetFirmwareObjects(a);
+  // What is still marked created lost its destroy: it stays in quarantine
+  // while the device may use it.
+  bool left = false;
+  const bool mccLeft = a->mcc_q.created != 0;
+  vmk_uint32 kept = 0;
+  forEachRing(a, [&](QueueInfo* q) {
+    if (q->created) {
+      kept++;
+      left = true;
+    }
+  });
+  forEachRing(a, [&](QueueInfo* q) { ringRelease(a, q, false); });
+  kept += tamsil_mccKeptRelease(a, reset || !mccLeft);
+  if (left && !reset) {
+    a->mbox_quarantine = 1;
+    TAMSIL_ERR(a, "%u rings and command buffers quarantined: their firmware objects could not be destroyed\n",
+               (unsigned)kept);
+  }
+  tamsil_mboxClose(a);
   return 0;
 }
 
 vmk_uint32 tamsil_clearReset(Adapter* a) {
-  // The firmware lost its objects: no destroy command is sent. Waiters of
-  // commands that will never complete are failed first.
-  for (vmk_uint32 i = 0; i < TAMSIL_MCC_Q_LEN; i++) {
-    WrbContext* ctx = &a->wrb_ctx[i];
-    if (!ctx->wait_mcc_compl) continue;
-    TAMSIL_DBG(a, TAMSIL_DBG_UPLINK, TAMSIL_LOG_LEVEL_INFO2, "wait_mcc_compl != 0 @ mcc q offset %d (0x%x)\n", (int)i,
-               (unsigned)i);
-    if (a->mcc_compl_wait_lock != VMK_LOCK_INVALID) vmk_SPLock(a->mcc_compl_wait_lock);
-    ctx->wait_mcc_compl = 0;
-    if (ctx->header != nullptr) reinterpret_cast<vmk_uint8*>(ctx->header)[4] = 1;
-    if (a->mcc_compl_wait_lock != VMK_LOCK_INVALID) vmk_SPUnlock(a->mcc_compl_wait_lock);
-    if (vmk_WorldWakeup((vmk_WorldEventID)&ctx->wait_mcc_compl) == VMK_OK)
-      TAMSIL_DBG(a, TAMSIL_DBG_UPLINK, TAMSIL_LOG_LEVEL_INFO2, "Woken up the pending MCC Req Thread\n");
-  }
-  vmk_WorldSleep(100000);
+  // The firmware lost its objects: no destroy command is sent. The MCC
+  // channel closes first: its waiters read status 1 and are gone before the
+  // rings are freed.
+  tamsil_mccClose(a, 1);
+  tamsil_mccKeptRelease(a, true);
   tamsil_queueFree(a, &a->mcc_q);
   tamsil_queueFree(a, &a->mcc_cq);
   for (vmk_uint32 q = 0; q < TAMSIL_MAX_VECTORS; q++) {
@@ -1056,6 +1131,9 @@ VMK_ReturnStatus tamsil_sriovConfig(Adapter* a) {
   memset(&l, 0, sizeof l);
   vmk_uint32 st = tamsil_cmdGetProfileConfig(a, 0, 0, &l);
   if (st != 0) return st;
+  // The whole record: detach gives it back to the firmware.
+  a->sriov.profile_limits = l;
+  a->sriov.limits_saved = 1;
   a->sriov.profile_res.max_vfs = l.max_vfs;
   a->sriov.profile_res.max_rx_qs = l.max_rx_qs;
   a->sriov.profile_res.max_tx_qs = l.max_tx_qs;

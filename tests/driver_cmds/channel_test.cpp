@@ -80,11 +80,15 @@ TEST(ChannelEncoding, HeaderAndWrb) {
   WrbContext ctx;
   memset(&ctx, 0, sizeof ctx);
   ctx.header = reinterpret_cast<Request_Header*>(wrb->payload.embedded);
+  ctx.index = 93;
+  ctx.gen = 0x80000011u;
   tamsil_cmdHdrPrepare(&ctx, 3, 7, 148, wrb, nullptr);
   EXPECT_EQ(1u, wrb->flags);
   EXPECT_EQ(148u, wrb->payload_length);
-  uint64_t tag = (static_cast<uint64_t>(wrb->tag_hi) << 32) | wrb->tag_lo;
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(&ctx), tag);
+  // The tag names the slot and the generation of its command, never an
+  // address.
+  EXPECT_EQ(93u, wrb->tag_lo);
+  EXPECT_EQ(0x80000011u, wrb->tag_hi);
   EXPECT_EQ(7, wrbMem[20]);
   EXPECT_EQ(3, wrbMem[21]);
   EXPECT_EQ(132u, ctx.header->request_length);

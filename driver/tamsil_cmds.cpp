@@ -430,7 +430,9 @@ static void grp5Event(Adapter* a, uint8_t type, const uint8_t* d) {
       if (d[0] == a->cntl_port && speed != a->link.qos_link_speed) {
         a->link.qos_link_speed = speed;
         a->link.link_speed = speed * 10u;
-        tamsil_updateUplinkLinkStatus(a, false, false);
+        // The drain holds driver spinlocks: the kernel hears of it later,
+        // from the worker or vector 0's NetPoll, as of a link event.
+        tamsil_updateUplinkLinkStatus(a, false, true);
       }
       break;
     }

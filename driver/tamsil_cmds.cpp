@@ -112,7 +112,8 @@ MccWrb* tamsil_wrbFromMccq(Adapter* a, WrbContext** ctxOut) {
   }
   if (tamsil_cardError(a)) {
     TAMSIL_LOG_RATELIMITED("Error in Card Detected! Cannot allocate WRBs hw_error:%d|fw_timeout:%d\n",
-                           a->hw_error, a->fw_timeout);
+                           __atomic_load_n(&a->hw_error, __ATOMIC_RELAXED),
+                           __atomic_load_n(&a->fw_timeout, __ATOMIC_RELAXED));
     return nullptr;
   }
   uint16_t idx = q->head;
@@ -340,10 +341,14 @@ uint32_t tamsil_mboxNotifyWait(Adapter* a) {
                    (static_cast<uint32_t>(pa >> 32) & ~3u) | TAMSIL_MBOX_DB_HI);
   st = tamsil_mboxDbReadyWait(a);
   if (st != 0) return st;
-  // Low half: address bits 4-33 in bits 2-31.
+  // Low half: address bits 4-33 in bits 2-31. From here the firmware has
+  // the command, and may answer into its buffers whenever it does.
   tamsil_dbWrite32(a, TAMSIL_DB_MBOX, static_cast<uint32_t>((pa >> 4) << 2));
   st = tamsil_mboxDbReadyWait(a);
-  if (st != 0) return st;
+  if (st != 0) {
+    if (tamsil_cardError(a)) st8(&a->mbox_ctx.abandoned, 1);
+    return st;
+  }
   TAMSIL_CDBG(a, 0x10, "Mbox ready");
   MccCompletion* c =
       reinterpret_cast<MccCompletion*>(static_cast<uint8_t*>(a->mbox_va) + TAMSIL_MBOX_CQE_OFF);
@@ -567,7 +572,7 @@ static uint32_t drainPass(Adapter* a, DrainWork* w) {
       __atomic_store_n(&c->flags, 0u, __ATOMIC_RELEASE);
       count++;
     }
-    if (count != 0) tamsil_cqNotify(a, cq->id, a->async_mcc_enabled != 0, count);
+    if (count != 0) tamsil_cqNotify(a, cq->id, __atomic_load_n(&a->async_mcc_enabled, __ATOMIC_ACQUIRE) != 0, count);
   }
   vmk_SPUnlock(a->mcc_cq_lock);
   return count;
@@ -589,12 +594,12 @@ uint32_t tamsil_processMcc(Adapter* a) {
 
 void tamsil_asyncMccEnable(Adapter* a) {
   vmk_SPLock(a->mcc_cq_lock);
-  a->async_mcc_enabled = 1;
+  __atomic_store_n(&a->async_mcc_enabled, 1, __ATOMIC_RELEASE);
   tamsil_cqNotify(a, a->mcc_cq.id, true, 0);
   vmk_SPUnlock(a->mcc_cq_lock);
 }
 
-void tamsil_asyncMccDisable(Adapter* a) { a->async_mcc_enabled = 0; }
+void tamsil_asyncMccDisable(Adapter* a) { __atomic_store_n(&a->async_mcc_enabled, 0, __ATOMIC_RELEASE); }
 
 // ---------------------------------------------------------------------------
 // Queue-create helpers
@@ -715,8 +720,20 @@ uint32_t tamsil_cmdBeginBuf(Adapter* a, tamsil_Cmd* c, tamsil_Wait wait, uint8_t
 uint32_t tamsil_cmdRun(tamsil_Cmd* c) {
   Adapter* a = c->adapter;
   switch (c->wait) {
-    case TAMSIL_WAIT_MBOX:
-      return tamsil_mboxNotifyWait(a);
+    case TAMSIL_WAIT_MBOX: {
+      uint32_t st = tamsil_mboxNotifyWait(a);
+      // A command the firmware took and never answered keeps its buffer
+      // with the mailbox until the function is reset.
+      if (ld8(&c->ctx->abandoned) && c->buf != nullptr && c->ctx->kept.va == nullptr) {
+        c->ctx->kept = *c->buf;
+        if (c->buf == &c->sge) c->has_sge = false;
+        memset(c->buf, 0, sizeof *c->buf);
+        c->abandoned = true;
+        c->hdr = nullptr;
+        c->p = nullptr;
+      }
+      return st;
+    }
     case TAMSIL_WAIT_POLL: {
       uint32_t st = tamsil_mccNotifyWait(a);
       // A poll that gave up leaves its command outstanding.
@@ -821,8 +838,8 @@ void tamsil_mccOpen(Adapter* a) {
 
 uint32_t tamsil_mccKeptRelease(Adapter* a, bool deviceQuiet) {
   uint32_t n = 0;
-  for (uint32_t i = 0; i < TAMSIL_MCC_Q_LEN; i++) {
-    WrbContext* ctx = &a->wrb_ctx[i];
+  for (uint32_t i = 0; i <= TAMSIL_MCC_Q_LEN; i++) {
+    WrbContext* ctx = i < TAMSIL_MCC_Q_LEN ? &a->wrb_ctx[i] : &a->mbox_ctx;
     if (ctx->kept.va != nullptr) {
       if (deviceQuiet)
         tamsil_mpoolUnmapFree(a, &ctx->kept);

@@ -422,14 +422,14 @@ static void ringRelease(Adapter* a, QueueInfo* q, bool deviceQuiet) {
 /* ------------------------------------------------------------------------ */
 
 void tamsil_cqNotify(Adapter* a, vmk_uint16 cqId, vmk_Bool arm, vmk_uint32 popped) {
-  if (a->hw_error) return;
+  if (tamsil_hwError(a)) return;
   vmk_uint32 v = (cqId & 0x3FFu) | (((vmk_uint32)(cqId >> 10) & 0x1Fu) << 11) | ((popped & 0x1FFFu) << 16) |
                  (arm ? (1u << 29) : 0u);
   tamsil_dbWrite32(a, TAMSIL_DB_EQCQ, v);
 }
 
 void tamsil_eqNotify(Adapter* a, vmk_uint16 eqId, vmk_Bool arm, vmk_Bool clearInt, vmk_uint32 popped) {
-  if (a->hw_error) return;
+  if (tamsil_hwError(a)) return;
   vmk_uint32 v = (eqId & 0x1FFu) | (clearInt ? (1u << 9) : 0u) | (1u << 10) |
                  (((vmk_uint32)(eqId >> 9) & 0x1Fu) << 11) | ((popped & 0x1FFFu) << 16) | (arm ? (1u << 29) : 0u);
   tamsil_dbWrite32(a, TAMSIL_DB_EQCQ, v);
@@ -437,9 +437,7 @@ void tamsil_eqNotify(Adapter* a, vmk_uint16 eqId, vmk_Bool arm, vmk_Bool clearIn
 
 vmk_Bool tamsil_eventPeek(QueueInfo* q) {
   const vmk_uint8* e = (const vmk_uint8*)q->mem.va + (vmk_uint32)q->entry_size * q->tail;
-  vmk_uint32 v;
-  memcpy(&v, e, 4);
-  return v != 0;
+  return __atomic_load_n(reinterpret_cast<const vmk_uint32*>(e), __ATOMIC_ACQUIRE) != 0;
 }
 
 static inline tamsil_rxo* rxoOf(void* data) { return static_cast<tamsil_rxo*>(data); }
@@ -448,7 +446,7 @@ void tamsil_isr(void* handlerData, vmk_IntrCookie) {
   tamsil_rxo* rxo = rxoOf(handlerData);
   Adapter* a = rxo->adapter;
   tamsil_eqo* eqo = &a->eqo[rxo->idx];
-  if (!a->hw_error) tamsil_eqNotify(a, eqo->q.id, false, true, 0);
+  if (!tamsil_hwError(a)) tamsil_eqNotify(a, eqo->q.id, false, true, 0);
   __atomic_add_fetch(&eqo->int_count, 1, __ATOMIC_RELAXED);
   if (eqo->netpoll != nullptr && eqo->netpoll->netpoll != nullptr) vmk_NetPollActivate(eqo->netpoll->netpoll);
 }
@@ -458,13 +456,13 @@ VMK_ReturnStatus tamsil_intAck(void* handlerData, vmk_IntrCookie) {
   Adapter* a = rxo->adapter;
   tamsil_eqo* eqo = &a->eqo[rxo->idx];
   __atomic_add_fetch(&eqo->int_ack_count, 1, __ATOMIC_RELAXED);
-  if (a->msix_enabled || a->hw_error) return VMK_OK;
+  if (a->msix_enabled || tamsil_hwError(a)) return VMK_OK;
   tamsil_eqNotify(a, eqo->q.id, false, true, 0);
   return VMK_OK;
 }
 
 void tamsil_eqClean(Adapter* a, tamsil_eqo* eqo, vmk_Bool arm) {
-  if (a->hw_error) return;
+  if (tamsil_hwError(a)) return;
   QueueInfo* q = &eqo->q;
   if (q->mem.va == nullptr) return;
   if (q->len == 0 || (q->len & (q->len - 1)) != 0)
@@ -472,15 +470,16 @@ void tamsil_eqClean(Adapter* a, tamsil_eqo* eqo, vmk_Bool arm) {
   vmk_uint16 popped = 0;
   for (;;) {
     vmk_uint8* e = (vmk_uint8*)q->mem.va + (vmk_uint32)q->entry_size * q->tail;
-    vmk_uint32 v = __atomic_load_n(reinterpret_cast<vmk_uint32*>(e), __ATOMIC_RELAXED);
+    // The device writes the entry's word last: an acquire read of it orders
+    // what follows after the entry's contents.
+    vmk_uint32 v = __atomic_load_n(reinterpret_cast<vmk_uint32*>(e), __ATOMIC_ACQUIRE);
     if (v == 0) break;
-    vmk_CPUMemFenceRead();
     q->tail = (vmk_uint16)((q->tail + 1) & (q->len - 1));
     __atomic_store_n(reinterpret_cast<vmk_uint32*>(e), 0u, __ATOMIC_RELAXED);
     popped++;
   }
   if (popped != 0) {
-    if (!a->hw_error) tamsil_eqNotify(a, q->id, arm, true, popped);
+    if (!tamsil_hwError(a)) tamsil_eqNotify(a, q->id, arm, true, popped);
     eqo->event_count += popped;
   }
 }
@@ -863,7 +862,7 @@ static bool deadChannelTearDown(Adapter* a) {
   // No chip reset here: it would take the card's other functions down. A
   // mailbox that answers again is used for the destroy, reset and clean
   // commands; each of them that fails again is final.
-  if (!a->hw_error && (tamsil_dbRead32(a, TAMSIL_DB_MBOX) & TAMSIL_MBOX_DB_READY) != 0 &&
+  if (!tamsil_hwError(a) && (tamsil_dbRead32(a, TAMSIL_DB_MBOX) & TAMSIL_MBOX_DB_READY) != 0 &&
       tamsil_dbRead32(a, TAMSIL_DB_MBOX) != 0xFFFFFFFFu) {
     TAMSIL_ERR(a, "Command channel timed out before tear-down: trying the mailbox again\n");
     __atomic_store_n(&a->fw_timeout, 0, __ATOMIC_RELEASE);
@@ -902,7 +901,6 @@ vmk_uint32 tamsil_clear(Adapter* a) {
   // What is still marked created lost its destroy: it stays in quarantine
   // while the device may use it.
   bool left = false;
-  const bool mccLeft = a->mcc_q.created != 0;
   vmk_uint32 kept = 0;
   forEachRing(a, [&](QueueInfo* q) {
     if (q->created) {
@@ -911,7 +909,9 @@ vmk_uint32 tamsil_clear(Adapter* a) {
     }
   });
   forEachRing(a, [&](QueueInfo* q) { ringRelease(a, q, false); });
-  kept += tamsil_mccKeptRelease(a, reset || !mccLeft);
+  // A mailbox command the firmware never answered may still be answered.
+  if (a->mbox_ctx.kept.va != nullptr && !reset) left = true;
+  kept += tamsil_mccKeptRelease(a, reset || !left);
   if (left && !reset) {
     a->mbox_quarantine = 1;
     TAMSIL_ERR(a, "%u rings and command buffers quarantined: their firmware objects could not be destroyed\n",
@@ -1102,7 +1102,7 @@ VMK_ReturnStatus tamsil_processMccWorkerThread(void* data) {
   for (;;) {
     __atomic_store_n(&a->mcc_worker_pending, 1, __ATOMIC_SEQ_CST);
     vmk_uint32 wait = VMK_TIMEOUT_UNLIMITED_MS;
-    if (!a->hw_error && !a->fw_timeout && tamsil_flagTest(a, TAMSIL_FLAG_IO_QUIESCED)) {
+    if (!tamsil_cardError(a) && tamsil_flagTest(a, TAMSIL_FLAG_IO_QUIESCED)) {
       tamsil_processMcc(a);
       wait = 100;
     }

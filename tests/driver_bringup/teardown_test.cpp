@@ -238,4 +238,45 @@ TEST_F(BringupTest, AttachFailsWhenTheChannelDiesDuringSetUp) {
   EXPECT_EQ(VMK_OK, vmktest::attachDevice(dev));
 }
 
+// Management requests enter only while the device runs; quiesce waits for
+// the one in flight and no longer; detach waits for it too.
+TEST_F(BringupTest, ManagementRequestsEnterAndLeaveAroundQuiesceAndDetach) {
+  adapter::Adapter& card = newCard(Gen::KS3, 1);
+  vmk_Device dev = plug(card);
+  ASSERT_EQ(VMK_OK, vmktest::attachDevice(dev));
+  Adapter* a = adapterOf(dev);
+  EXPECT_EQ(VMK_BUSY, tamsil_mgmtEnter(a)) << "attached but not started";
+  EXPECT_EQ(0, vmk_AtomicRead64(&a->mgmt_in_flight));
+  ASSERT_EQ(VMK_OK, vmktest::startDevice(dev));
+  ASSERT_EQ(VMK_OK, tamsil_mgmtEnter(a));
+  EXPECT_EQ(1, vmk_AtomicRead64(&a->mgmt_in_flight));
+  auto leaver = std::async(std::launch::async, [a] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    tamsil_mgmtLeave(a);
+  });
+  const uint64_t t0 = vmktest::nowNs();
+  EXPECT_EQ(VMK_OK, vmktest::quiesceDevice(dev));
+  leaver.get();
+  EXPECT_LT((vmktest::nowNs() - t0) / 1000000ull, 36000u);
+  EXPECT_EQ(0u, logged("Some Mgmt operations are still pending"));
+  EXPECT_EQ(VMK_BUSY, tamsil_mgmtEnter(a)) << "quiesced";
+  // A request that entered before detach keeps the Adapter until it leaves.
+  ASSERT_EQ(VMK_OK, vmktest::startDevice(dev));
+  ASSERT_EQ(VMK_OK, tamsil_mgmtEnter(a));
+  std::atomic<bool> left{false};
+  auto late = std::async(std::launch::async, [a, &left] {
+    eventually([a] { return __atomic_load_n(&a->mcc_closed, __ATOMIC_ACQUIRE) != 0; });
+    uint32_t tx = 0, rx = 0;
+    // The channel is closed: the request's command fails at once.
+    uint32_t st = tamsil_cmdGetFlowControl(a, &tx, &rx);
+    left = true;
+    tamsil_mgmtLeave(a);
+    return st;
+  });
+  EXPECT_EQ(VMK_OK, vmktest::detachDevice(dev));
+  EXPECT_TRUE(left);
+  EXPECT_EQ(TAMSIL_CH_GONE, late.get());
+  unplug(dev);
+}
+
 }  // namespace

@@ -153,6 +153,7 @@ struct QueueObj {
   uint32_t hw_index = 0;       // next entry the device writes (EQ/CQ) or reads (MCC)
   uint32_t outstanding = 0;    // entries written and not yet popped by the host
   bool armed = false;
+  bool int_pending = false;    // EQ: raised an interrupt the host has not cleared yet
   unsigned vector = 0;         // EQ: interrupt vector
 };
 

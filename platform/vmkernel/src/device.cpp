@@ -235,6 +235,16 @@ class StandinHost : public hostbus::Host {
   bool dmaWrite(hostbus::BusAddr addr, const void* src, size_t len) override {
     return dmaCopy(addr, const_cast<void*>(src), len, false);
   }
+  // The valid word of a ring entry: one release store, which a driver's
+  // acquire read of the word pairs with.
+  bool dmaWriteRelease32(hostbus::BusAddr addr, uint32_t value) override {
+    std::lock_guard<std::mutex> g(dmaLock);
+    uint8_t* host = (addr & 3) == 0 ? dmaResolveLocked(addr, 4) : nullptr;
+    if (host == nullptr) return false;
+    vmkint::fenceRelease();
+    __atomic_store_n(reinterpret_cast<uint32_t*>(host), value, __ATOMIC_RELEASE);
+    return true;
+  }
   void raiseInterrupt(hostbus::Function* fn, unsigned vector) override {
     std::lock_guard<std::mutex> g(intrLock);
     for (auto& [c, in] : intrs) {

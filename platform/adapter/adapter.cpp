@@ -760,14 +760,9 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
   // Runs a command; a receive queue that goes away leaves a flush completion
   // on its completion queue (every generation but Pivard).
   Outcome execute(const Request& rq) {
-    uint32_t flush_cq = 0;
-    bool rxq_destroy = get8(rq.buf, 1) == 3 && get8(rq.buf, 0) == 10 && a_->gen() != Gen::Pivard;
-    if (rxq_destroy) {
-      QueueObj* q = a_->fw_.queue(ObjKind::RxQueue, get16(rq.buf, 16));
-      if (q != nullptr && q->fn == idx_) flush_cq = q->bound;
-    }
     Outcome o = a_->fw_.execute(rq);
     updateIntx();   // a destroyed EQ no longer holds the line
+    uint32_t flush_cq = a_->gen() != Gen::Pivard ? o.rx_flush_cq : 0;
     if (flush_cq != 0 && o.deliver && o.status == 0) {
       uint8_t e[16] = {};
       put32(e, 8, 0x1);          // dword 2 non-zero: valid; num_frags 0: flush

@@ -817,10 +817,17 @@ TEST(DevQueues, ReceiveQueueDestroyLeavesFlushCompletion) {
     Req rx(3, 8, 32);
     rx.u16(0, static_cast<uint16_t>(cq.id)).u8(2, 11).u8(3, 2).pages(4, ring, 2).u32(20, ifc.r32(0));
     ASSERT_EQ(r.mailbox(0, rx), 0);
+    uint8_t e[16];
+    // A destroy whose buffer holds only the header but claims two payload
+    // bytes: refused before anything is read, no flush, the queue stays.
+    Req shortd(3, 10, 0);
+    fwtest::le(&shortd.b[8], 2, 4);
+    EXPECT_EQ(r.mailbox(0, shortd, true), kStatusIllegalField);
+    EXPECT_FALSE(r.cqTake(cq, e));
+    EXPECT_EQ(r.card->engine().countLive(ObjKind::RxQueue), 1u);
     Req d(3, 10, 4);
     d.u16(0, rx.r16(0));
     ASSERT_EQ(r.mailbox(0, d), 0);
-    uint8_t e[16];
     bool flushed = r.cqTake(cq, e);
     EXPECT_EQ(flushed, g != Gen::Pivard);
     if (flushed) {

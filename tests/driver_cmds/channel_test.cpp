@@ -338,6 +338,7 @@ TEST_P(ChannelTest, PostedCommandReturnsAtOnceAndIsDrainedLater) {
   rig->pollerOn(false);
   tamsil_EqDelay recs[2] = {{rig->eq.id, 83}, {rig->eq.id, 0}};
   EXPECT_EQ(0u, tamsil_cmdModifyEqd(a, recs, 2));
+  ASSERT_TRUE(rig->card->waitIdle());   // the device serves the doorbell on its own thread
   EXPECT_EQ(1u, rig->seen(1, 41));
   auto r = rig->lastRequest(1, 41);
   EXPECT_EQ(2u, cmdtest::rq32(r, 0));

@@ -151,6 +151,8 @@ void Rig::down() {
   if (loaded) {
     vmktest::Live l = vmktest::live();
     EXPECT_TRUE(l.allZero()) << l.describe();
+    const vmktest::DmaFaults f = vmktest::dmaFaults();
+    EXPECT_EQ(0u, f.unmappedWrites) << "a device wrote to unmapped bus address 0x" << std::hex << f.firstWriteAddr;
   }
   card.reset();
 }

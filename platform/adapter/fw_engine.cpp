@@ -178,7 +178,7 @@ bool Engine::initialised(unsigned fn) const { return fnState(fn).initialised; }
 static uint16_t key(uint8_t sub, uint8_t op) { return static_cast<uint16_t>((sub << 8) | op); }
 
 void Engine::registerHandler(uint8_t subsystem, uint8_t opcode, Handler h) {
-  handlers_[key(subsystem, opcode)] = h;
+  registerHandler(subsystem, opcode, h, 0);
 }
 void Engine::registerHandler(uint8_t subsystem, uint8_t opcode, Handler h, uint32_t min_payload) {
   handlers_[key(subsystem, opcode)] = h;

@@ -304,8 +304,8 @@ class Engine {
   void destroyFunctionObjects(unsigned fn);
   void destroyAllObjects();
 
-  // Handlers. The form without a minimum keeps the command's minimum payload
-  // length (0 for a new command); the other sets it.
+  // Handlers. The minimum payload length belongs to the handler registered
+  // with it (none: 0, the handler checks what it needs).
   void registerHandler(uint8_t subsystem, uint8_t opcode, Handler h);
   void registerHandler(uint8_t subsystem, uint8_t opcode, Handler h, uint32_t min_payload);
   uint32_t minimumPayload(uint8_t subsystem, uint8_t opcode) const;

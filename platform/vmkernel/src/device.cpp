@@ -109,13 +109,32 @@ struct Intr {
   bool pending = false;
   bool queued = false;
   bool running = false;
+  unsigned delivered = 0;   // handler calls
   vmk_IntrProps props{};
 };
+
+// A function's INTx line: level-triggered. While the device holds it up, every
+// return of the handler delivers the interrupt again; a line that stays up
+// through kIntxStorm deliveries in a row is masked (logged) until it drops.
+struct IntxLine {
+  bool level = false;
+  unsigned storm = 0;
+  bool masked = false;
+};
+constexpr unsigned kIntxStorm = 1000;
 
 std::mutex intrLock;
 std::condition_variable intrCv;
 std::map<vmk_IntrCookie, Intr> intrs;  // intrLock
 std::deque<vmk_IntrCookie> intrQueue;  // intrLock
+std::map<hostbus::Function*, IntxLine> intxLines;  // intrLock
+
+bool lineUpLocked(const Intr& in) {
+  if (in.type == VMK_PCI_INTERRUPT_TYPE_MSIX) return false;
+  auto it = intxLines.find(in.dev->fn);
+  return it != intxLines.end() && it->second.level && !it->second.masked;
+}
+void queueLocked(vmk_IntrCookie c, Intr& in);
 vmk_IntrCookie nextCookie = 0x20;
 
 struct IntrThread {
@@ -142,13 +161,31 @@ struct IntrThread {
       if (!in.pending || !in.registered || !in.enabled) continue;
       in.pending = false;
       in.running = true;
+      in.delivered++;
       vmk_IntrProps props = in.props;
       lk.unlock();
+      vmkint::enterInterruptContext(true);
       if (props.acknowledgeInterrupt) props.acknowledgeInterrupt(props.handlerData, c);
       if (props.handler) props.handler(props.handlerData, c);
+      vmkint::enterInterruptContext(false);
       lk.lock();
       auto again = intrs.find(c);
-      if (again != intrs.end()) again->second.running = false;
+      if (again != intrs.end()) {
+        Intr& a = again->second;
+        a.running = false;
+        // A level-triggered line still up: its cause was not cleared.
+        if (lineUpLocked(a) && a.registered && a.enabled) {
+          IntxLine& line = intxLines[a.dev->fn];
+          if (++line.storm >= kIntxStorm) {
+            line.masked = true;
+            vmkint::logAppend("", VMK_LOG_URGENCY_WARNING, 0,
+                              "INTx line stays asserted through its handler: interrupt storm, line masked\n");
+          } else {
+            a.pending = true;
+            queueLocked(c, a);
+          }
+        }
+      }
       intrCv.notify_all();
     }
   }
@@ -276,6 +313,21 @@ class StandinHost : public hostbus::Host {
     vmkint::fenceRelease();
     __atomic_store_n(reinterpret_cast<uint32_t*>(host), value, __ATOMIC_RELEASE);
     return true;
+  }
+  void setIntxLine(hostbus::Function* fn, bool asserted) override {
+    std::lock_guard<std::mutex> g(intrLock);
+    IntxLine& line = intxLines[fn];
+    if (line.level == asserted) return;
+    line.level = asserted;
+    line.storm = 0;
+    line.masked = false;
+    if (!asserted) return;
+    for (auto& [c, in] : intrs) {
+      if (in.dev->fn != fn || in.type == VMK_PCI_INTERRUPT_TYPE_MSIX || !in.registered) continue;
+      in.pending = true;
+      if (in.enabled) queueLocked(c, in);
+      return;
+    }
   }
   void raiseInterrupt(hostbus::Function* fn, unsigned vector) override {
     std::lock_guard<std::mutex> g(intrLock);
@@ -565,6 +617,21 @@ void vmk_MMIOWrite32(vmk_VA addr, vmk_uint32 value) { mmioWrite(addr, value, 4);
 /* Interrupts                                                                */
 /* ------------------------------------------------------------------------ */
 
+// The enable bit of the function's MSI-X capability, as the kernel sets it
+// when it hands out MSI-X vectors (the device then signals by message, not
+// on its INTx line).
+static void setMsixEnable(hostbus::Function* fn, bool on) {
+  uint32_t p = fn->configRead(0x34, 1);
+  for (int hops = 0; p != 0 && p < 0xFF && hops < 48; ++hops) {
+    if (fn->configRead(p, 1) == 0x11) {
+      uint32_t mc = fn->configRead(p + 2, 2);
+      fn->configWrite(p + 2, on ? (mc | 0x8000) : (mc & ~0x8000u), 2);
+      return;
+    }
+    p = fn->configRead(p + 1, 1);
+  }
+}
+
 VMK_ReturnStatus vmk_PCIAllocIntrCookie(vmk_ModuleID, vmk_PCIDevice dev, vmk_PCIInterruptType type,
                                         vmk_uint32 numDesired, vmk_uint32 numRequired, const vmk_uint16* indexes,
                                         vmk_IntrCookie* cookies, vmk_uint32* numAllocated) {
@@ -573,7 +640,7 @@ VMK_ReturnStatus vmk_PCIAllocIntrCookie(vmk_ModuleID, vmk_PCIDevice dev, vmk_PCI
   // Ask the device before taking the interrupt lock: a device raises
   // interrupts under its own lock.
   unsigned avail = type == VMK_PCI_INTERRUPT_TYPE_MSIX ? dev->fn->msixVectors() : 1;
-  std::lock_guard<std::mutex> g(intrLock);
+  std::unique_lock<std::mutex> lk(intrLock);
   if (!dev->cookies.empty()) return VMK_BUSY;
   vmk_uint32 n = 1;
   if (type == VMK_PCI_INTERRUPT_TYPE_MSIX) {
@@ -595,19 +662,25 @@ VMK_ReturnStatus vmk_PCIAllocIntrCookie(vmk_ModuleID, vmk_PCIDevice dev, vmk_PCI
   }
   counters.intrCookies += n;
   if (numAllocated) *numAllocated = n;
+  lk.unlock();
+  // Outside the interrupt lock: a device raises interrupts under its own lock.
+  if (type == VMK_PCI_INTERRUPT_TYPE_MSIX) setMsixEnable(dev->fn, true);
   return VMK_OK;
 }
 
 VMK_ReturnStatus vmk_PCIFreeIntrCookies(vmk_ModuleID, vmk_PCIDevice dev) {
   VMK_FAULT_RETURN("vmk_PCIFreeIntrCookies");
   if (dev == nullptr) return VMK_BAD_PARAM;
-  std::lock_guard<std::mutex> g(intrLock);
+  std::unique_lock<std::mutex> lk(intrLock);
   if (dev->cookies.empty()) return VMK_NOT_FOUND;
   for (auto c : dev->cookies)
     if (intrs[c].registered) return VMK_BUSY;  // handlers must go first
+  bool msix = intrs[dev->cookies.front()].type == VMK_PCI_INTERRUPT_TYPE_MSIX;
   for (auto c : dev->cookies) intrs.erase(c);
   counters.intrCookies -= (long)dev->cookies.size();
   dev->cookies.clear();
+  lk.unlock();
+  if (msix) setMsixEnable(dev->fn, false);
   return VMK_OK;
 }
 
@@ -648,6 +721,7 @@ VMK_ReturnStatus vmk_IntrEnable(vmk_IntrCookie cookie) {
   auto it = intrs.find(cookie);
   if (it == intrs.end() || !it->second.registered) return VMK_INVALID_HANDLE;
   it->second.enabled = true;
+  if (lineUpLocked(it->second)) it->second.pending = true;   // level-triggered: still up
   if (it->second.pending) queueLocked(cookie, it->second);
   return VMK_OK;
 }
@@ -944,6 +1018,7 @@ void unplugPciFunction(vmk_Device device) {
       intrs.erase(c);
       intrQueue.erase(std::remove(intrQueue.begin(), intrQueue.end(), c), intrQueue.end());
     }
+    intxLines.erase(device->pci->fn);
   }
   device->pci->fn->detachHost();
   delete device->pci;
@@ -993,6 +1068,12 @@ VMK_ReturnStatus detachDevice(vmk_Device device) {
 void forgetDevice(vmk_Device device) {
   vmk_Driver drv = driverFor(device);
   if (drv != nullptr && drv->ops.forgetDevice) drv->ops.forgetDevice(device);
+}
+
+unsigned interruptDeliveries(vmk_IntrCookie cookie) {
+  std::lock_guard<std::mutex> g(intrLock);
+  auto it = intrs.find(cookie);
+  return it == intrs.end() ? 0 : it->second.delivered;
 }
 
 std::string interruptName(vmk_IntrCookie cookie) {

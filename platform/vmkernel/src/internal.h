@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "vmk_testing.h"
 #include "vmkapi.h"
@@ -78,6 +79,17 @@ uint8_t* machineToHost(vmk_MA ma, uint64_t len);
 bool vaToMachine(vmk_VA va, uint64_t len, vmk_MA* ma);
 // Heap allocation on behalf of a kernel service (not counted as vmk_HeapAlloc).
 void* heapAllocInternal(vmk_HeapID heap, vmk_ByteCount size, vmk_ByteCount alignment);
+
+/* ---- Lock rules ---------------------------------------------------------- */
+
+// Every service that may sleep or block calls this first: a thread that holds
+// a spinlock (but `released`, which the service drops atomically with going
+// to sleep) or runs an interrupt handler breaks a rule.
+void mayBlock(const char* service, vmk_Lock released = nullptr);
+// The interrupt thread marks the handlers it runs.
+void enterInterruptContext(bool enter);
+void lockRuleBroken(const std::string& what);
+void resetLockRules();
 
 /* ---- Devices ------------------------------------------------------------- */
 

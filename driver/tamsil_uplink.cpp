@@ -113,8 +113,10 @@ VMK_ReturnStatus tamsil_updateUplinkLinkStatus(Adapter* a, vmk_Bool forceDown, v
 }
 
 // Link change report: publishes a link that came up or went down while I/O
-// runs and leaves the report to the worker or vector 0's NetPoll. Stopping
-// and starting the transmit queues comes with the data path.
+// runs and leaves the report to the worker or vector 0's NetPoll. It runs
+// inside the MCC drain, under driver spinlocks, so it calls nothing of the
+// kernel: stopping and starting the transmit queues, which comes with the
+// data path, belongs to that deferred report as well.
 void tamsil_linkStatusUpdate(Adapter* a) {
   if (!a->io_started) return;
   vmk_uint8 now = a->link.link_up ? 1 : 0;

@@ -197,6 +197,17 @@ TEST_F(BringupTest, SriovLimitsGoBackWholeAtDetach) {
 // link events: the MCC world, which publishes them under the uplink data's
 // writer lock, stops before that lock goes.
 TEST_F(BringupTest, AttachUndoRacingFirmwareEvents) {
+  {
+    // The events do reach an attached function's MCC world.
+    adapter::Adapter& card = newCard(Gen::KS3, 1);
+    vmk_Device dev = plug(card);
+    ASSERT_EQ(VMK_OK, vmktest::attachDevice(dev));
+    Adapter* a = adapterOf(dev);
+    ASSERT_TRUE(card.injectAsyncEvent(0, adapter::qosSpeedEvent(static_cast<uint8_t>(a->cntl_port), 123)));
+    EXPECT_TRUE(eventually([a] { return __atomic_load_n(&a->link.qos_link_speed, __ATOMIC_RELAXED) == 123; }));
+    EXPECT_EQ(VMK_OK, vmktest::detachDevice(dev));
+    unplug(dev);
+  }
   for (int run = 0; run < 8; run++) {
     SCOPED_TRACE(run);
     adapter::Adapter& card = newCard(Gen::KS3, 1);

@@ -73,6 +73,41 @@ TEST_P(GenTeardownTest, DetachWakesASleepingCommandAndWaitsForIt) {
   vmktest::setClockRate(1000.0);
 }
 
+// After a chip reset the clear closes the channel too, but its waiters keep
+// the status a reset gives them: 1 in their response header. The clear
+// returns after they left, and the queues are gone without destroy commands.
+TEST_P(GenTeardownTest, ClearAfterResetFailsASleepingCommandWithStatusOne) {
+  adapter::Adapter& card = newCard(GetParam());
+  vmk_Device dev = plug(card);
+  ASSERT_EQ(VMK_OK, vmktest::attachDevice(dev));
+  Adapter* a = adapterOf(dev);
+  vmktest::setClockRate(1.0);
+  setFault(card, fwop::kCommon, 37, {.no_completion = true});
+  auto waiter = std::async(std::launch::async, [a] {
+    uint32_t tx = 0, rx = 0;
+    return tamsil_cmdGetFlowControl(a, &tx, &rx);
+  });
+  ASSERT_TRUE(eventually([&] { return seen(card, fwop::kCommon, 37) == 1; }));
+  {
+    std::lock_guard<std::mutex> g(card.lock());
+    card.engine().destroyFunctionObjects(0);
+  }
+  vmk_WorldDestroy(a->mcc_worker_world);
+  vmk_WorldWaitForDeath(a->mcc_worker_world);
+  a->mcc_worker_world = VMK_INVALID_WORLD_ID;
+  const unsigned destroys = seen(card, fwop::kCommon, 55);
+  EXPECT_EQ(0u, tamsil_clearReset(a));
+  EXPECT_EQ(0, vmk_AtomicRead64(&a->mcc_users));
+  ASSERT_EQ(std::future_status::ready, waiter.wait_for(std::chrono::seconds(5)));
+  EXPECT_EQ(1u, waiter.get());
+  EXPECT_EQ(nullptr, a->mcc_q.mem.va);
+  EXPECT_EQ(destroys, seen(card, fwop::kCommon, 55));
+  vmktest::setClockRate(1000.0);
+  EXPECT_EQ(VMK_OK, vmktest::detachDevice(dev));
+  EXPECT_EQ(0u, liveObjects(card, -1));
+  unplug(dev);
+}
+
 // A mailbox time-out, then detach, on a two-function card. When the
 // mailbox answers again, detach still destroys, resets and cleans. When it
 // stays dead, Pivard resets its port (its own function) and leaves nothing;

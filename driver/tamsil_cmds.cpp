@@ -823,6 +823,8 @@ void tamsil_mboxClose(Adapter* a) {
   }
 }
 
+void tamsil_mboxOpen(Adapter* a) { st8(&a->mbox_closed, 0); }
+
 void tamsil_mccOpen(Adapter* a) {
   // The old queue is gone with what its commands could still write.
   tamsil_mccKeptRelease(a, true);

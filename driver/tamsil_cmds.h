@@ -53,8 +53,9 @@ uint32_t tamsil_mccComplProcess(Adapter* adapter, MccCompletion* compl_, WrbCont
 // its response header), and the call returns once no thread is inside a
 // command of either carrier. The caller then frees the rings.
 void tamsil_mccClose(Adapter* adapter, uint32_t status);
-// Closes the mailbox after its last command.
+// Closes the mailbox after its last command; open takes commands again.
 void tamsil_mboxClose(Adapter* adapter);
+void tamsil_mboxOpen(Adapter* adapter);
 // A new MCC queue: fresh wait records (generations go on) and both
 // carriers open.
 void tamsil_mccOpen(Adapter* adapter);

@@ -722,6 +722,9 @@ static vmk_uint32 firstRssRing(Adapter* a) {
 
 vmk_uint32 tamsil_setup(Adapter* a) {
   vmk_uint32 st;
+  // A queue set built again after a clear: the mailbox carries its commands
+  // (the MCC channel opens with its new queue).
+  tamsil_mboxOpen(a);
   if (a->mtu > 1900) {
     a->rx_frag_size = 16384;
     a->max_frame = 9032;

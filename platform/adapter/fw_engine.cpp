@@ -143,6 +143,29 @@ Engine::Engine(const EngineConfig& cfg) : cfg_(cfg) {
     FnState* s = new FnState;
     s->stats.assign(statsBlockBytes(cfg_.gen) / 4, 0);
     s->privileges[0] = cfg_.privileges;
+    ResourceLimits& l = s->limits;
+    l.sriov = cfg_.sriov_enabled;
+    l.max_vfs = cfg_.max_vfs;
+    l.txqs = cfg_.txqs;
+    l.rxqs = cfg_.rxqs;
+    l.rssqs = cfg_.rssqs;
+    l.cqs = cfg_.cqs;
+    l.ucmacs = cfg_.ucmacs;
+    l.mccqs = cfg_.mccqs;
+    l.evtqs = cfg_.evtqs;
+    l.vlans = cfg_.vlans;
+    l.ifaces = cfg_.ifaces;
+    l.cap_flags = cfg_.nic_cap_flags;
+    ResourceLimits& v = s->vf_limits;
+    v = l;
+    v.sriov = false;
+    v.max_vfs = 0;
+    v.txqs = 1;
+    v.rxqs = 1;
+    v.rssqs = 0;
+    v.cqs = 4;
+    v.evtqs = 1;
+    v.ifaces = 1;
     fns_.push_back(s);
   }
   // A firmware dump is present from power-on so that dump readers have data.
@@ -591,6 +614,10 @@ void Engine::recordSetProfile(const uint8_t* desc, size_t bytes, uint32_t count,
 }
 
 uint16_t Engine::vxlanPort(unsigned fn) const { return fnState(fn).vxlan_port; }
+const ResourceLimits& Engine::limits(unsigned fn) const { return fnState(fn).limits; }
+ResourceLimits& Engine::limitsMut(unsigned fn) { return fnState(fn).limits; }
+const ResourceLimits& Engine::vfLimits(unsigned fn) const { return fnState(fn).vf_limits; }
+ResourceLimits& Engine::vfLimitsMut(unsigned fn) { return fnState(fn).vf_limits; }
 uint32_t Engine::tunnelInterface(unsigned fn) const {
   const FnState& s = fnState(fn);
   return s.tunnel_if_set ? s.tunnel_if : 0;

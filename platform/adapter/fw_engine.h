@@ -242,6 +242,24 @@ int statsWordSecond(Gen g, Stat s, unsigned port);
 // id); 0 on Pivard.
 uint32_t statsNoDmaOffset(Gen g);
 
+// Resource limits as the profile (1/164), function configuration (1/160) and
+// resource (1/81) queries report them: a physical function's own, and the
+// share each of its virtual functions gets (what a query for a VF domain
+// shows). They start from the EngineConfig (a VF: one transmit, one receive
+// queue, four CQs, one EQ, one interface) and follow the profile writes
+// (1/165, domain 0) the firmware accepts: a PCIe descriptor (0x40/0x50) sets
+// SR-IOV and the VF count of the function in its byte 6; a NIC descriptor
+// (0x41/0x51) sets the share of each VF of that function (the resource split
+// the driver writes at attach and back at detach). A field of 0xFFFF (flags 0
+// or all ones) leaves the limit as it is. Creating objects is bounded by the
+// EngineConfig's limits, not by these.
+struct ResourceLimits {
+  bool sriov = false;
+  uint16_t max_vfs = 0;
+  uint16_t txqs = 0, rxqs = 0, rssqs = 0, cqs = 0, ucmacs = 0, mccqs = 0, evtqs = 0, vlans = 0, ifaces = 0;
+  uint32_t cap_flags = 0;
+};
+
 // Handler of one (subsystem, opcode).
 struct Cmd;
 class Engine;
@@ -375,6 +393,11 @@ class Engine {
     unsigned times = 0;
   };
   const SetProfile& lastSetProfile() const { return set_profile_; }
+  // The limits a function's queries report now (see ResourceLimits).
+  const ResourceLimits& limits(unsigned fn) const;
+  ResourceLimits& limitsMut(unsigned fn);
+  const ResourceLimits& vfLimits(unsigned fn) const;   // each VF's share
+  ResourceLimits& vfLimitsMut(unsigned fn);
   // VXLAN UDP port a port descriptor (type 0x55, protocol 23) set for a function.
   uint16_t vxlanPort(unsigned fn) const;
   // The interface converted into the tunnel interface (1/193 op 0), 0 if none.

@@ -171,16 +171,15 @@ void hConfigResources(Engine& fw, Cmd& c) {
     c.w8(r + 0, 0);
     c.w8(r + 4, fw.pfNumber(i));
     c.w8(r + 6, 0);
-    c.w8(r + 7, fw.config().sriov_enabled ? 1 : 0);
-    c.w16(r + 10, fw.config().max_vfs);
+    c.w8(r + 7, fw.limits(i).sriov ? 1 : 0);
+    c.w16(r + 10, fw.limits(i).max_vfs);
     c.w32(r + 16, fw.portOfFunction(i));
   }
 }
 
 // A NIC resource descriptor (0x41 / 0x51) at off.
 void writeNicDesc(Engine& fw, Cmd& c, size_t off, uint8_t type, uint8_t len, unsigned fn,
-                  bool modifiable) {
-  const EngineConfig& cfg = fw.config();
+                  bool modifiable, bool vf_share = false) {
   c.w8(off + 0, type);
   c.w8(off + 1, len);
   c.w8(off + 3, modifiable ? 0x08 : 0x00);
@@ -190,16 +189,17 @@ void writeNicDesc(Engine& fw, Cmd& c, size_t off, uint8_t type, uint8_t len, uns
     c.w32(off + 40, 0x4 | 0x1000000);      // second capability flags: RSS possible
     return;
   }
-  c.w16(off + 8, cfg.ucmacs);
-  c.w16(off + 16, cfg.mccqs);
-  c.w16(off + 18, cfg.vlans);
-  c.w16(off + 22, cfg.txqs);
-  c.w16(off + 24, cfg.rxqs);
-  c.w16(off + 26, cfg.rssqs);
-  c.w16(off + 30, cfg.cqs);
-  c.w16(off + 34, cfg.evtqs);
-  c.w16(off + 38, cfg.ifaces);
-  c.w32(off + 40, cfg.nic_cap_flags);
+  const ResourceLimits& l = vf_share ? fw.vfLimits(fn) : fw.limits(fn);
+  c.w16(off + 8, l.ucmacs);
+  c.w16(off + 16, l.mccqs);
+  c.w16(off + 18, l.vlans);
+  c.w16(off + 22, l.txqs);
+  c.w16(off + 24, l.rxqs);
+  c.w16(off + 26, l.rssqs);
+  c.w16(off + 30, l.cqs);
+  c.w16(off + 34, l.evtqs);
+  c.w16(off + 38, l.ifaces);
+  c.w32(off + 40, l.cap_flags);
 }
 
 // 1/160 function configuration.
@@ -247,27 +247,54 @@ void hGetProfileConfig(Engine& fw, Cmd& c) {
       c.w8(off + 0, 0x50);
       c.w8(off + 1, lenfield);
       c.w8(off + 6, fw.pfNumber(c.fn));
-      c.w8(off + 12, cfg.sriov_enabled ? 1 : 0);
-      c.w16(off + 16, cfg.max_vfs);
+      c.w8(off + 12, fw.limits(c.fn).sriov ? 1 : 0);
+      c.w16(off + 16, fw.limits(c.fn).max_vfs);
       off += step;
       ++count;
     }
-    writeNicDesc(fw, c, off, 0x51, lenfield, c.fn, false);
+    // A virtual function gets its share of the physical function's resources.
+    writeNicDesc(fw, c, off, 0x51, lenfield, c.fn, false, c.domain != 0);
     c.w8(off + 1, lenfield);
-    if (c.domain != 0) {
-      // A virtual function gets a share of the physical function's queues.
-      c.w16(off + 22, 1);
-      c.w16(off + 24, 1);
-      c.w16(off + 26, 0);
-      c.w16(off + 30, 4);
-      c.w16(off + 34, 1);
-      c.w16(off + 38, 1);
-    }
     off += step;
     ++count;
   }
   c.w32(0, count);
   c.resp_len = static_cast<uint32_t>(std::min(off, c.pcap));
+}
+
+// What a profile write gives the functions its descriptors name: a PCIe
+// descriptor their SR-IOV state and VF count, a NIC descriptor the share of
+// each of their VFs.
+void applyProfile(Engine& fw, Cmd& c, uint32_t count) {
+  auto set16 = [](uint16_t* limit, uint16_t v) {
+    if (v != 0xFFFF) *limit = v;
+  };
+  uint32_t off = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    size_t d = 8 + off;
+    uint8_t type = c.r8(d), len = c.r8(d + 1);
+    unsigned pf = c.r8(d + 6);
+    off += len;
+    if (pf >= fw.functions()) continue;
+    if ((type == 0x40 || type == 0x50) && len >= 18) {
+      ResourceLimits& pfl = fw.limitsMut(pf);
+      pfl.sriov = c.r8(d + 12) != 0;
+      set16(&pfl.max_vfs, c.r16(d + 16));
+    } else if ((type == 0x41 || type == 0x51) && len >= 44) {
+      ResourceLimits& l = fw.vfLimitsMut(pf);
+      set16(&l.ucmacs, c.r16(d + 8));
+      set16(&l.mccqs, c.r16(d + 16));
+      set16(&l.vlans, c.r16(d + 18));
+      set16(&l.txqs, c.r16(d + 22));
+      set16(&l.rxqs, c.r16(d + 24));
+      set16(&l.rssqs, c.r16(d + 26));
+      set16(&l.cqs, c.r16(d + 30));
+      set16(&l.evtqs, c.r16(d + 34));
+      set16(&l.ifaces, c.r16(d + 38));
+      uint32_t caps = c.r32(d + 40);
+      if (caps != 0 && caps != 0xFFFFFFFFu) l.cap_flags = caps;
+    }
+  }
 }
 
 // 1/165 set profile configuration: at most 176 bytes of descriptors.
@@ -300,6 +327,7 @@ void hSetProfileConfig(Engine& fw, Cmd& c) {
     off += c.r8(d + 1);
   }
   fw.recordSetProfile(c.in + 8, off, count, c.version, c.domain);
+  if (c.domain == 0) applyProfile(fw, c, count);
   c.respond(0);
 }
 

@@ -31,10 +31,11 @@ class Host {
   // host thread that reads the word with acquire ordering also sees every
   // earlier write of the device. Devices publish a ring entry this way, its
   // valid word last. A host without atomic access to its memory falls back to
-  // a fence and a plain write.
+  // a release operation on a word of its own, then a plain write.
   virtual bool dmaWriteRelease32(BusAddr addr, uint32_t value) {
     uint8_t le[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)};
-    std::atomic_thread_fence(std::memory_order_release);
+    static std::atomic<uint32_t> published{0};
+    published.fetch_add(1, std::memory_order_release);
     return dmaWrite(addr, le, sizeof le);
   }
   // Raise interrupt `vector` of `fn` (an MSI-X table index; 0 for INTx or MSI).

@@ -1201,3 +1201,88 @@ TEST(DevAsyncMode, ConcurrentReaderSeesWholeEntries) {
   EXPECT_EQ(seen.load(), kCommands);
   EXPECT_EQ(torn.load(), 0u);
 }
+
+// ------------------------------------------------------------ interrupts --
+
+// Without MSI-X the function's INTx line is a level: up from the interrupt an
+// armed EQ raises until the host clears the cause with the clear-interrupt
+// bit. An EQ that is not armed raises nothing.
+TEST(DevInterrupts, IntxLevelClearInterruptAndUnarmedEq) {
+  for (Mode m : kModes) {
+    SCOPED_TRACE(modeName(m));
+    Rig r(Gen::KS3, 1, 32, 0, m);
+    r.msixEnable(0, false);
+    Rig::Ring eq = r.eq(0);
+    Rig::Ring cq = r.cq(0, eq.id);
+    Rig::Ring mcc = r.mcc(0, cq.id, 0x62);
+    uint8_t e[16];
+    auto post = [&](uint64_t tag) {
+      Req v(1, 35, 64);
+      r.mccPost(0, mcc, v, tag);
+    };
+    // CQ armed, EQ not: the EQ gets its entry, nothing is raised.
+    r.cqDoorbell(0, cq.id, 0, true);
+    post(1);
+    EXPECT_NE(r.host.read32(eq.addr), 0u);
+    EXPECT_TRUE(r.host.intx.empty());
+    EXPECT_FALSE(r.card->intxAsserted(0));
+    EXPECT_EQ(r.card->counters(0).interrupts, 0u);
+    // Armed with an entry pending: the line goes up, once.
+    r.eqDoorbell(0, eq.id, 0, true);
+    EXPECT_EQ(r.host.intx, std::vector<bool>{true});
+    EXPECT_TRUE(r.card->intxAsserted(0));
+    // Popping and re-arming without clearing keeps it up: a level, not an edge.
+    ASSERT_TRUE(r.cqTake(cq, e));
+    r.eqDoorbell(0, eq.id, 1, true);
+    r.cqDoorbell(0, cq.id, 1, true);
+    post(2);
+    EXPECT_TRUE(r.card->intxAsserted(0));
+    EXPECT_EQ(r.host.intx.size(), 1u);
+    // The clear-interrupt bit lowers it.
+    r.eqDoorbell(0, eq.id, 1, false, true);
+    EXPECT_FALSE(r.card->intxAsserted(0));
+    EXPECT_EQ(r.host.intx, (std::vector<bool>{true, false}));
+    // Not re-armed: more completions, nothing raised.
+    ASSERT_TRUE(r.cqTake(cq, e));
+    r.cqDoorbell(0, cq.id, 1, true);
+    post(3);
+    EXPECT_FALSE(r.card->intxAsserted(0));
+    EXPECT_EQ(r.host.intx.size(), 2u);
+    // The command register's interrupt-disable bit holds the line down; the
+    // pending cause shows once it is cleared.
+    r.fn(0)->configWrite(0x04, 0x0406, 2);
+    r.eqDoorbell(0, eq.id, 0, true);   // the entry of the last completion is pending
+    EXPECT_FALSE(r.card->intxAsserted(0));
+    r.fn(0)->configWrite(0x04, 0x0006, 2);
+    EXPECT_TRUE(r.card->intxAsserted(0));
+    // Destroying the EQ takes its cause with it.
+    Req dmcc(1, 53, 4), dcq(1, 54, 4), deq(1, 55, 4);
+    dmcc.u16(0, static_cast<uint16_t>(mcc.id));
+    dcq.u16(0, static_cast<uint16_t>(cq.id));
+    deq.u16(0, static_cast<uint16_t>(eq.id));
+    ASSERT_EQ(r.mailbox(0, dmcc), 0);
+    ASSERT_EQ(r.mailbox(0, dcq), 0);
+    ASSERT_EQ(r.mailbox(0, deq), 0);
+    EXPECT_FALSE(r.card->intxAsserted(0));
+    EXPECT_TRUE(r.host.interrupts.empty());   // never a message without MSI-X
+  }
+}
+
+// With MSI-X enabled the same interrupt is one message on the EQ's vector;
+// the line stays down and clearing has nothing to lower.
+TEST(DevInterrupts, MsixSendsMessagesNotTheLine) {
+  Rig r(Gen::Veskarn, 1, 32, 0, Mode::Sync);
+  Rig::Ring eq0 = r.eq(0), eq1 = r.eq(0);
+  Rig::Ring cq = r.cq(0, eq1.id);
+  Rig::Ring mcc = r.mcc(0, cq.id, 0x62);
+  r.cqDoorbell(0, cq.id, 0, true);
+  r.eqDoorbell(0, eq1.id, 0, true);
+  Req v(1, 35, 64);
+  r.mccPost(0, mcc, v, 1);
+  ASSERT_EQ(r.host.interrupts.size(), 1u);
+  EXPECT_EQ(r.host.interrupts[0].second, 1u);
+  r.eqDoorbell(0, eq1.id, 1, false, true);
+  EXPECT_TRUE(r.host.intx.empty());
+  EXPECT_FALSE(r.card->intxAsserted(0));
+  (void)eq0;
+}

@@ -799,6 +799,91 @@ TEST(FwConfig, SetProfileLimits) {
   EXPECT_EQ(fw.lastSetProfile().times, 2u);
 }
 
+// A profile write is applied: the PCIe descriptor gives the function it
+// names its SR-IOV state and VF count, the NIC descriptor the share of each of
+// its VFs; later queries show them; 0xFFFF leaves a limit alone; the bytes
+// written stay readable; a refused write changes nothing.
+TEST(FwConfig, ProfileWritesAreAppliedToTheLimits) {
+  EngineConfig cfg = cfgFor(Gen::Veskarn, 2);
+  cfg.max_vfs = 24;
+  Engine fw(cfg);
+  ResourceLimits pf_before = fw.limits(1);
+  Req w(1, 165, 184, 1);
+  w.u32(4, 2);
+  w.u8(8, 0x50).u8(9, 88).u8(8 + 6, 1).u8(8 + 12, 1).u16(8 + 16, 6);
+  size_t n = 8 + 88;
+  w.u8(n, 0x51).u8(n + 1, 88).u8(n + 3, 0xC8).u8(n + 6, 1);
+  w.u16(n + 8, 18).u16(n + 16, 0xFFFF).u16(n + 18, 0xFFFF).u16(n + 22, 4).u16(n + 24, 4).u16(n + 26, 3);
+  w.u16(n + 30, 9).u16(n + 34, 5).u16(n + 38, 7).u32(n + 40, 0x1234);
+  ASSERT_EQ(w.run(fw).status, 0);
+  std::vector<uint8_t> sent(w.b.begin() + 16 + 8, w.b.begin() + 16 + 8 + 176);
+  EXPECT_EQ(fw.lastSetProfile().descriptors, sent);
+  EXPECT_TRUE(fw.limits(1).sriov);
+  EXPECT_EQ(fw.limits(1).max_vfs, 6);
+  EXPECT_EQ(fw.limits(1).txqs, pf_before.txqs);   // the function's own queues stay
+  EXPECT_EQ(fw.limits(1).cqs, pf_before.cqs);
+  const ResourceLimits& v = fw.vfLimits(1);
+  EXPECT_EQ(v.ucmacs, 18);
+  EXPECT_EQ(v.mccqs, cfg.mccqs);                   // 0xFFFF: unchanged
+  EXPECT_EQ(v.vlans, cfg.vlans);
+  EXPECT_EQ(v.txqs, 4);
+  EXPECT_EQ(v.rxqs, 4);
+  EXPECT_EQ(v.rssqs, 3);
+  EXPECT_EQ(v.cqs, 9);
+  EXPECT_EQ(v.evtqs, 5);
+  EXPECT_EQ(v.ifaces, 7);
+  EXPECT_EQ(v.cap_flags, 0x1234u);
+  EXPECT_EQ(fw.vfLimits(0).cqs, 4);                // the other function keeps its own
+  EXPECT_EQ(fw.limits(0).max_vfs, 24);
+  // The queries show them: the function's PCIe descriptor, a VF domain's NIC
+  // descriptor, the resource records.
+  auto descs = [](const Req& q) {
+    std::map<uint8_t, size_t> at;
+    for (size_t off = 4, i = 0; i < q.r16(0); ++i, off += q.r8(off + 1)) at[q.r8(off)] = off;
+    return at;
+  };
+  Req pc(1, 164, 23236, 1);
+  pc.u8(1, 2);
+  ASSERT_EQ(pc.run(fw, 1).status, 0);
+  auto at = descs(pc);
+  EXPECT_EQ(pc.r16(at[0x50] + 16), 6);
+  EXPECT_EQ(pc.r8(at[0x50] + 12), 1);
+  EXPECT_EQ(pc.r16(at[0x51] + 30), pf_before.cqs);
+  Req vq(1, 164, 23236, 1, 2);
+  vq.u8(1, 2);
+  ASSERT_EQ(vq.run(fw, 1).status, 0);
+  at = descs(vq);
+  EXPECT_EQ(vq.r16(at[0x51] + 22), 4);
+  EXPECT_EQ(vq.r16(at[0x51] + 30), 9);
+  EXPECT_EQ(vq.r16(at[0x51] + 38), 7);
+  EXPECT_EQ(vq.r16(at[0x51] + 8), 18);
+  Req res(1, 81, 836);
+  ASSERT_EQ(res.run(fw).status, 0);
+  EXPECT_EQ(res.r16(4 + 52 + 10), 6);
+  EXPECT_EQ(res.r16(4 + 10), 24);
+  // A write-back that fills three fields and leaves the rest zero gives the
+  // VFs zero of everything else: a later query shows it.
+  Req zero(1, 165, 184, 1);
+  zero.u32(4, 2).u8(8, 0x50).u8(9, 88).u8(8 + 6, 1).u8(8 + 88, 0x51).u8(8 + 89, 88).u8(8 + 88 + 6, 1);
+  zero.u16(8 + 88 + 22, 1).u16(8 + 88 + 24, 1).u16(8 + 88 + 26, 1);
+  ASSERT_EQ(zero.run(fw).status, 0);
+  EXPECT_FALSE(fw.limits(1).sriov);
+  EXPECT_EQ(fw.limits(1).max_vfs, 0);
+  EXPECT_EQ(fw.vfLimits(1).cqs, 0);
+  EXPECT_EQ(fw.vfLimits(1).ucmacs, 0);
+  EXPECT_EQ(fw.vfLimits(1).txqs, 1);
+  // A write that is refused (a descriptor running past the bytes) applies nothing.
+  Req bad(1, 165, 184, 1);
+  bad.u32(4, 2).u8(8, 0x51).u8(9, 88).u8(8 + 6, 1).u16(8 + 30, 3).u8(8 + 88, 0x50).u8(8 + 89, 100);
+  EXPECT_EQ(bad.run(fw).status, kStatusIllegalField);
+  EXPECT_EQ(fw.vfLimits(1).cqs, 0);
+  // A function the adapter does not have is skipped.
+  Req none(1, 165, 96, 1);
+  none.u32(4, 1).u8(8, 0x51).u8(9, 88).u8(8 + 6, 5).u16(8 + 30, 1);
+  ASSERT_EQ(none.run(fw).status, 0);
+  EXPECT_EQ(fw.vfLimits(0).cqs, 4);
+}
+
 TEST(FwConfig, WakeOnLanInterruptsAndVfs) {
   Engine fw(cfgFor(Gen::KS3));
   Req cap(3, 12, 1188, 1);

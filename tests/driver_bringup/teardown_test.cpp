@@ -226,6 +226,30 @@ TEST_F(BringupTest, SriovLimitsGoBackWholeAtDetach) {
   EXPECT_EQ(1, sp.version);
   EXPECT_EQ(want, sp.descriptors);
   EXPECT_EQ(2u, sp.times);   // once at attach with the VFs, once at detach
+  // The firmware applied it: the function has no VFs any more.
+  EXPECT_FALSE(card.engine().limits(0).sriov);
+  EXPECT_EQ(0u, card.engine().limits(0).max_vfs);
+}
+
+// A mailbox command the firmware took but answered only after the driver
+// gave up: its buffer stays mapped for that answer, and detach, with the
+// mailbox answering again, resets the function and gives it back.
+TEST_P(GenTeardownTest, MailboxAnswerAfterTheTimeOutLandsInKeptMemory) {
+  adapter::Adapter& card = newCard(GetParam());
+  vmk_Device dev = plug(card);
+  ASSERT_EQ(VMK_OK, vmktest::attachDevice(dev));
+  Adapter* a = adapterOf(dev);
+  setFault(card, fwop::kNic, TAMSIL_OPC_NIC_ACPI_WOL, {.late = true, .times = 1});
+  const long mapped = vmktest::live().dmaMappings;
+  EXPECT_EQ(TAMSIL_CH_MBOX_FAIL, tamsil_cmdGetAcpiWolCap(a));
+  EXPECT_EQ(1, a->fw_timeout);
+  EXPECT_EQ(mapped + 1, vmktest::live().dmaMappings) << "the command buffer was not kept";
+  card.releaseHeldCompletions(0);
+  ASSERT_TRUE(card.waitIdle());
+  EXPECT_EQ(0u, vmktest::dmaFaults().unmappedWrites) << "the late answer hit unmapped memory";
+  EXPECT_EQ(VMK_OK, vmktest::detachDevice(dev));
+  EXPECT_EQ(0u, liveObjects(card, -1));
+  unplug(dev);
 }
 
 // A failed attach undoes its steps while the firmware keeps posting QoS and

@@ -39,7 +39,27 @@ void setFault(adapter::Adapter& card, uint8_t sub, uint8_t op, const adapter::Fa
   card.engine().setFault(sub, op, f);
 }
 
-class GenTeardownTest : public BringupTest, public ::testing::WithParamInterface<Gen> {};
+class GenTeardownTest : public BringupTest, public ::testing::WithParamInterface<Gen> {
+ protected:
+  // An attached function of the test's generation and, on a thread of its
+  // own, a sleeping command (flow-control query) the firmware never answers.
+  // The clock runs in real time so that its 36 s do not pass first.
+  Adapter* attachWithSleeper(adapter::Adapter& card, vmk_Device dev) {
+    if (vmktest::attachDevice(dev) != VMK_OK) return nullptr;
+    Adapter* a = adapterOf(dev);
+    vmktest::setClockRate(1.0);
+    setFault(card, fwop::kCommon, 37, {.no_completion = true});
+    sleeper_ = std::async(std::launch::async, [this, a] {
+      uint32_t tx = 0, rx = 0;
+      uint32_t st = tamsil_cmdGetFlowControl(a, &tx, &rx);
+      returned_ = true;
+      return st;
+    });
+    return eventually([&] { return seen(card, fwop::kCommon, 37) == 1; }) ? a : nullptr;
+  }
+  std::future<uint32_t> sleeper_;
+  std::atomic<bool> returned_{false};
+};
 
 INSTANTIATE_TEST_SUITE_P(AllGenerations, GenTeardownTest,
                          ::testing::Values(Gen::KS2, Gen::KS3, Gen::Pivard, Gen::Veskarn),
@@ -51,23 +71,11 @@ INSTANTIATE_TEST_SUITE_P(AllGenerations, GenTeardownTest,
 TEST_P(GenTeardownTest, DetachWakesASleepingCommandAndWaitsForIt) {
   adapter::Adapter& card = newCard(GetParam());
   vmk_Device dev = plug(card);
-  ASSERT_EQ(VMK_OK, vmktest::attachDevice(dev));
-  Adapter* a = adapterOf(dev);
-  // Real time: the sleeper's 36 s must not pass before detach comes.
-  vmktest::setClockRate(1.0);
-  setFault(card, fwop::kCommon, 37, {.no_completion = true});
-  std::atomic<bool> returned{false};
-  auto waiter = std::async(std::launch::async, [a, &returned] {
-    uint32_t tx = 0, rx = 0;
-    uint32_t st = tamsil_cmdGetFlowControl(a, &tx, &rx);
-    returned = true;
-    return st;
-  });
-  ASSERT_TRUE(eventually([&] { return seen(card, fwop::kCommon, 37) == 1; }));
-  EXPECT_FALSE(returned);
+  ASSERT_NE(nullptr, attachWithSleeper(card, dev));
+  EXPECT_FALSE(returned_);
   EXPECT_EQ(VMK_OK, vmktest::detachDevice(dev));
-  ASSERT_EQ(std::future_status::ready, waiter.wait_for(std::chrono::seconds(5)));
-  EXPECT_EQ(TAMSIL_CH_GONE, waiter.get());
+  ASSERT_EQ(std::future_status::ready, sleeper_.wait_for(std::chrono::seconds(5)));
+  EXPECT_EQ(TAMSIL_CH_GONE, sleeper_.get());
   EXPECT_EQ(0u, liveObjects(card, -1));
   unplug(dev);
   vmktest::setClockRate(1000.0);
@@ -79,15 +87,8 @@ TEST_P(GenTeardownTest, DetachWakesASleepingCommandAndWaitsForIt) {
 TEST_P(GenTeardownTest, ClearAfterResetFailsASleepingCommandWithStatusOne) {
   adapter::Adapter& card = newCard(GetParam());
   vmk_Device dev = plug(card);
-  ASSERT_EQ(VMK_OK, vmktest::attachDevice(dev));
-  Adapter* a = adapterOf(dev);
-  vmktest::setClockRate(1.0);
-  setFault(card, fwop::kCommon, 37, {.no_completion = true});
-  auto waiter = std::async(std::launch::async, [a] {
-    uint32_t tx = 0, rx = 0;
-    return tamsil_cmdGetFlowControl(a, &tx, &rx);
-  });
-  ASSERT_TRUE(eventually([&] { return seen(card, fwop::kCommon, 37) == 1; }));
+  Adapter* a = attachWithSleeper(card, dev);
+  ASSERT_NE(nullptr, a);
   {
     std::lock_guard<std::mutex> g(card.lock());
     card.engine().destroyFunctionObjects(0);
@@ -98,8 +99,8 @@ TEST_P(GenTeardownTest, ClearAfterResetFailsASleepingCommandWithStatusOne) {
   const unsigned destroys = seen(card, fwop::kCommon, 55);
   EXPECT_EQ(0u, tamsil_clearReset(a));
   EXPECT_EQ(0, vmk_AtomicRead64(&a->mcc_users));
-  ASSERT_EQ(std::future_status::ready, waiter.wait_for(std::chrono::seconds(5)));
-  EXPECT_EQ(1u, waiter.get());
+  ASSERT_EQ(std::future_status::ready, sleeper_.wait_for(std::chrono::seconds(5)));
+  EXPECT_EQ(1u, sleeper_.get());
   EXPECT_EQ(nullptr, a->mcc_q.mem.va);
   EXPECT_EQ(destroys, seen(card, fwop::kCommon, 55));
   vmktest::setClockRate(1000.0);

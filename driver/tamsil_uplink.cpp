@@ -86,7 +86,9 @@ static void sharedEnd(Adapter* a) {
 }
 
 VMK_ReturnStatus tamsil_updateUplinkLinkStatus(Adapter* a, vmk_Bool forceDown, vmk_Bool defer) {
-  if (a->shared_data.lock == VMK_LOCK_INVALID) return VMK_FAILURE;
+  // The MCC world may get here while attach still builds the area: the
+  // lock is published only once the area is filled.
+  if (__atomic_load_n(&a->shared_data.lock, __ATOMIC_ACQUIRE) == VMK_LOCK_INVALID) return VMK_FAILURE;
   sharedBegin(a);
   tamsil_linkStatus* l = &a->shared_data.link;
   if (forceDown) {
@@ -228,8 +230,9 @@ static VMK_ReturnStatus setupFailed(Adapter* a, VMK_ReturnStatus st) {
 VMK_ReturnStatus tamsil_cleanupUplinkData(Adapter* a) {
   for (vmk_uint32 i = 0; i < TAMSIL_MAX_VECTORS; i++) destroyNetPoll(&a->netpoll[i]);
   if (a->shared_data.lock != VMK_LOCK_INVALID) {
-    vmk_SpinlockDestroy(a->shared_data.lock);
-    a->shared_data.lock = VMK_LOCK_INVALID;
+    vmk_Lock lock = a->shared_data.lock;
+    __atomic_store_n(&a->shared_data.lock, VMK_LOCK_INVALID, __ATOMIC_RELEASE);
+    vmk_SpinlockDestroy(lock);
   }
   return VMK_OK;
 }
@@ -244,6 +247,7 @@ VMK_ReturnStatus tamsil_createUplinkData(Adapter* a) {
       a->link.autoneg = 1;
   }
   supportedModes(a);
+  vmk_Lock writer = VMK_LOCK_INVALID;
   if (!recovering) {
     vmk_SpinlockCreateProps p;
     memset(&p, 0, sizeof p);
@@ -253,9 +257,8 @@ VMK_ReturnStatus tamsil_createUplinkData(Adapter* a) {
     p.type = VMK_SPINLOCK;
     p.domain = VMK_LOCKDOMAIN_INVALID;
     p.rank = 2;
-    st = vmk_SpinlockCreate(&p, &a->shared_data.lock);
+    st = vmk_SpinlockCreate(&p, &writer);
     if (st != VMK_OK) {
-      a->shared_data.lock = VMK_LOCK_INVALID;
       TAMSIL_ERR(a, "Failed to create writer lock for shared data area\n");
       return st;
     }
@@ -271,6 +274,7 @@ VMK_ReturnStatus tamsil_createUplinkData(Adapter* a) {
   sd->supportedModes = a->supported_modes;
   sd->supportedModesArraySz = a->num_supported_modes;
   sd->queueInfo = &a->queue_info;
+  if (!recovering) __atomic_store_n(&a->shared_data.lock, writer, __ATOMIC_RELEASE);
 
   const vmk_uint32 nRss = a->res.max_rss_qs, nDrss = a->res.max_drss_qs;
   const bool rss = (a->features & TAMSIL_FEAT_RSS) != 0, drss = (a->features & TAMSIL_FEAT_DRSS) != 0;

@@ -520,6 +520,7 @@ TEST_P(ChannelTest, StaleAndDuplicateCompletionsAreDropped) {
   rig->setFault(1, TAMSIL_OPC_MODIFY_EQ_DELAY, {.late = true});
   tamsil_EqDelay rec = {rig->eq.id, 3};
   ASSERT_EQ(0u, tamsil_cmdModifyEqd(a, &rec, 1));
+  ASSERT_TRUE(rig->card->waitIdle());   // the device has run it, its completion held back
   ASSERT_EQ(1u, vmk_AtomicRead64(&a->mcc_q.used));
   const uint16_t s = static_cast<uint16_t>((a->mcc_q.head + a->mcc_q.len - 1) % a->mcc_q.len);
   const uint32_t g = a->wrb_ctx[s].gen;

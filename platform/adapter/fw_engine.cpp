@@ -143,29 +143,13 @@ Engine::Engine(const EngineConfig& cfg) : cfg_(cfg) {
     FnState* s = new FnState;
     s->stats.assign(statsBlockBytes(cfg_.gen) / 4, 0);
     s->privileges[0] = cfg_.privileges;
-    ResourceLimits& l = s->limits;
-    l.sriov = cfg_.sriov_enabled;
-    l.max_vfs = cfg_.max_vfs;
-    l.txqs = cfg_.txqs;
-    l.rxqs = cfg_.rxqs;
-    l.rssqs = cfg_.rssqs;
-    l.cqs = cfg_.cqs;
-    l.ucmacs = cfg_.ucmacs;
-    l.mccqs = cfg_.mccqs;
-    l.evtqs = cfg_.evtqs;
-    l.vlans = cfg_.vlans;
-    l.ifaces = cfg_.ifaces;
-    l.cap_flags = cfg_.nic_cap_flags;
-    ResourceLimits& v = s->vf_limits;
-    v = l;
-    v.sriov = false;
-    v.max_vfs = 0;
-    v.txqs = 1;
-    v.rxqs = 1;
-    v.rssqs = 0;
-    v.cqs = 4;
-    v.evtqs = 1;
-    v.ifaces = 1;
+    // Field order of ResourceLimits: sriov, max_vfs, txqs, rxqs, rssqs, cqs,
+    // ucmacs, mccqs, evtqs, vlans, ifaces, cap_flags.
+    s->limits = ResourceLimits{cfg_.sriov_enabled, cfg_.max_vfs, cfg_.txqs,  cfg_.rxqs,
+                               cfg_.rssqs,         cfg_.cqs,     cfg_.ucmacs, cfg_.mccqs,
+                               cfg_.evtqs,         cfg_.vlans,   cfg_.ifaces, cfg_.nic_cap_flags};
+    // Each VF's share until a profile write says otherwise.
+    s->vf_limits = ResourceLimits{false, 0, 1, 1, 0, 4, cfg_.ucmacs, cfg_.mccqs, 1, cfg_.vlans, 1, cfg_.nic_cap_flags};
     fns_.push_back(s);
   }
   // A firmware dump is present from power-on so that dump readers have data.

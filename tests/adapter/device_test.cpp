@@ -160,6 +160,19 @@ struct Rig {
     settle();
     std::memcpy(r.b.data(), w + 20, std::min<size_t>(r.b.size(), 236));
   }
+  // An interface without a MAC and a receive queue on `cq` over a 2-page ring.
+  uint32_t ifCreate(unsigned f) {
+    Req ifc(1, 50, 24);
+    ifc.u8(19, 1);
+    EXPECT_EQ(mailbox(f, ifc), 0);
+    return ifc.r32(0);
+  }
+  uint32_t rxqCreate(unsigned f, uint32_t cq_id, uint32_t if_id, uint64_t ring) {
+    Req rx(3, 8, 32);
+    rx.u16(0, static_cast<uint16_t>(cq_id)).u8(2, 11).u8(3, 2).pages(4, ring, 2).u32(20, if_id);
+    EXPECT_EQ(mailbox(f, rx), 0);
+    return rx.r16(0);
+  }
   // The CQ entry at the host's index (and the index advanced when valid).
   bool cqTake(Ring& cq, uint8_t out[16]) {
     uint8_t* e = host.at(cq.addr + 16ull * cq.next);
@@ -810,13 +823,7 @@ TEST(DevQueues, ReceiveQueueDestroyLeavesFlushCompletion) {
     SCOPED_TRACE(genName(g));
     Rig r(g);
     Rig::Ring cq = r.cq(0, r.eq(0).id, 2);
-    Req ifc(1, 50, 24);
-    ifc.u32(4, 0xA0).u32(8, 0xA0).u8(19, 1);
-    ASSERT_EQ(r.mailbox(0, ifc), 0);
-    uint64_t ring = r.host.alloc(8192);
-    Req rx(3, 8, 32);
-    rx.u16(0, static_cast<uint16_t>(cq.id)).u8(2, 11).u8(3, 2).pages(4, ring, 2).u32(20, ifc.r32(0));
-    ASSERT_EQ(r.mailbox(0, rx), 0);
+    uint32_t rxq = r.rxqCreate(0, cq.id, r.ifCreate(0), r.host.alloc(8192));
     uint8_t e[16];
     // A destroy whose buffer holds only the header but claims two payload
     // bytes: refused before anything is read, no flush, the queue stays.
@@ -826,7 +833,7 @@ TEST(DevQueues, ReceiveQueueDestroyLeavesFlushCompletion) {
     EXPECT_FALSE(r.cqTake(cq, e));
     EXPECT_EQ(r.card->engine().countLive(ObjKind::RxQueue), 1u);
     Req d(3, 10, 4);
-    d.u16(0, rx.r16(0));
+    d.u16(0, static_cast<uint16_t>(rxq));
     ASSERT_EQ(r.mailbox(0, d), 0);
     bool flushed = r.cqTake(cq, e);
     EXPECT_EQ(flushed, g != Gen::Pivard);
@@ -923,14 +930,8 @@ TEST(DevData, ReceiveUsesPostedBuffersAndBothLayouts) {
     }
     Rig::Ring eq = r.eq(1);
     Rig::Ring cq = r.cq(1, eq.id, 2);
-    Req ifc(1, 50, 24);
-    ifc.u8(19, 1);
-    ASSERT_EQ(r.mailbox(1, ifc), 0);
     uint64_t ring = r.host.alloc(8192);
-    Req rx(3, 8, 32);
-    rx.u16(0, static_cast<uint16_t>(cq.id)).u8(2, 11).u8(3, 2).pages(4, ring, 2).u32(20, ifc.r32(0));
-    ASSERT_EQ(r.mailbox(1, rx), 0);
-    uint32_t rxq = rx.r16(0);
+    uint32_t rxq = r.rxqCreate(1, cq.id, r.ifCreate(1), ring);
     std::vector<uint8_t> frame(60, 0x5A);
     EXPECT_FALSE(r.card->injectRxFrame(1, rxq, frame));   // nothing posted
     uint64_t b0 = r.host.alloc(2048), b1 = r.host.alloc(2048);
@@ -1090,13 +1091,8 @@ TEST(DevAsyncMode, EveryEntryPublishesItsValidWordLast) {
     Rig::Ring cq = r.cq(0, eq.id);
     Rig::Ring mcc = r.mcc(0, cq.id, 0x62);
     Rig::Ring dcq = r.cq(0, eq.id, 2);
-    Req ifc(1, 50, 24);
-    ifc.u8(19, 1);
-    ASSERT_EQ(r.mailbox(0, ifc), 0);
     uint64_t rxring = r.host.alloc(8192);
-    Req rx(3, 8, 32);
-    rx.u16(0, static_cast<uint16_t>(dcq.id)).u8(2, 11).u8(3, 2).pages(4, rxring, 2).u32(20, ifc.r32(0));
-    ASSERT_EQ(r.mailbox(0, rx), 0);
+    uint32_t rxq = r.rxqCreate(0, dcq.id, r.ifCreate(0), rxring);
     uint64_t txring = r.host.alloc(2048 * 16);
     Req tx(3, 7, 132);
     tx.u8(0, 8).u8(1, 1).u16(2, 2).u8(6, 12).u16(12, static_cast<uint16_t>(dcq.id)).pages(68, txring, 8);
@@ -1114,9 +1110,9 @@ TEST(DevAsyncMode, EveryEntryPublishesItsValidWordLast) {
     uint64_t buf = r.host.alloc(2048);
     fwtest::le(r.host.at(rxring), buf >> 32, 4);
     fwtest::le(r.host.at(rxring) + 4, buf, 4);
-    r.dbw(0, 0x100, rx.r16(0) | (1u << 24));
+    r.dbw(0, 0x100, rxq | (1u << 24));
     r.settle();
-    ASSERT_TRUE(r.card->injectRxFrame(0, rx.r16(0), std::vector<uint8_t>(60, 0x5A)));
+    ASSERT_TRUE(r.card->injectRxFrame(0, rxq, std::vector<uint8_t>(60, 0x5A)));
     uint8_t* w = r.host.at(txring);
     std::memset(w, 0, 32);
     fwtest::le(w + 8, 0x6u | (2u << 13), 4);

@@ -249,17 +249,25 @@ uint8_t* dmaResolveLocked(vmk_IOA addr, uint64_t len) {
 // Device accesses that found no mapping (dmaLock).
 vmktest::DmaFaults dmaFaultCounts;
 
-bool dmaCoveredLocked(vmk_IOA addr, uint64_t len) {
+// Walks a bus range over adjacent mappings, one piece per mapping; false as
+// soon as a byte of it is not mapped.
+template <typename Piece>
+bool dmaWalkLocked(vmk_IOA addr, uint64_t len, Piece piece) {
   while (len > 0) {
     auto it = dmaMaps.upper_bound(addr);
     if (it == dmaMaps.begin()) return false;
     --it;
     if (addr >= it->first + it->second.len) return false;
     uint64_t n = std::min<uint64_t>(len, it->first + it->second.len - addr);
+    piece(it->second.host + (addr - it->first), n);
     addr += n;
     len -= n;
   }
   return true;
+}
+
+bool dmaCoveredLocked(vmk_IOA addr, uint64_t len) {
+  return dmaWalkLocked(addr, len, [](uint8_t*, uint64_t) {});
 }
 
 void dmaFaultLocked(vmk_IOA addr, bool write) {
@@ -279,20 +287,11 @@ bool dmaCopy(vmk_IOA addr, void* buf, size_t len, bool toDevice) {
     return false;
   }
   auto* p = (uint8_t*)buf;
-  while (len > 0) {
-    auto it = dmaMaps.upper_bound(addr);
-    if (it == dmaMaps.begin()) return false;
-    --it;
-    if (addr >= it->first + it->second.len) return false;
-    size_t n = std::min<uint64_t>(len, it->first + it->second.len - addr);
-    uint8_t* host = it->second.host + (addr - it->first);
+  return dmaWalkLocked(addr, len, [&](uint8_t* host, uint64_t n) {
     if (toDevice) memcpy(p, host, n);
     else memcpy(host, p, n);
     p += n;
-    addr += n;
-    len -= n;
-  }
-  return true;
+  });
 }
 
 class StandinHost : public hostbus::Host {

@@ -86,7 +86,9 @@ static void sharedEnd(Adapter* a) {
 }
 
 VMK_ReturnStatus tamsil_updateUplinkLinkStatus(Adapter* a, vmk_Bool forceDown, vmk_Bool defer) {
-  if (a->shared_data.lock == VMK_LOCK_INVALID) return VMK_FAILURE;
+  // The MCC world may get here while attach still builds the area: the
+  // lock is published only once the area is filled.
+  if (__atomic_load_n(&a->shared_data.lock, __ATOMIC_ACQUIRE) == VMK_LOCK_INVALID) return VMK_FAILURE;
   sharedBegin(a);
   tamsil_linkStatus* l = &a->shared_data.link;
   if (forceDown) {
@@ -113,8 +115,10 @@ VMK_ReturnStatus tamsil_updateUplinkLinkStatus(Adapter* a, vmk_Bool forceDown, v
 }
 
 // Link change report: publishes a link that came up or went down while I/O
-// runs and leaves the report to the worker or vector 0's NetPoll. Stopping
-// and starting the transmit queues comes with the data path.
+// runs and leaves the report to the worker or vector 0's NetPoll. It runs
+// inside the MCC drain, under driver spinlocks, so it calls nothing of the
+// kernel: stopping and starting the transmit queues, which comes with the
+// data path, belongs to that deferred report as well.
 void tamsil_linkStatusUpdate(Adapter* a) {
   if (!a->io_started) return;
   vmk_uint8 now = a->link.link_up ? 1 : 0;
@@ -215,11 +219,20 @@ static void destroyNetPoll(NetPollInfo* np) {
   np->bound = 0;
 }
 
+// A failed set-up takes its NetPolls back; the writer lock stays for the
+// caller's tamsil_cleanupUplinkData, which runs once nothing that takes the
+// lock (the MCC world's event processing) runs any more.
+static VMK_ReturnStatus setupFailed(Adapter* a, VMK_ReturnStatus st) {
+  for (vmk_uint32 i = 0; i < TAMSIL_MAX_VECTORS; i++) destroyNetPoll(&a->netpoll[i]);
+  return st;
+}
+
 VMK_ReturnStatus tamsil_cleanupUplinkData(Adapter* a) {
   for (vmk_uint32 i = 0; i < TAMSIL_MAX_VECTORS; i++) destroyNetPoll(&a->netpoll[i]);
   if (a->shared_data.lock != VMK_LOCK_INVALID) {
-    vmk_SpinlockDestroy(a->shared_data.lock);
-    a->shared_data.lock = VMK_LOCK_INVALID;
+    vmk_Lock lock = a->shared_data.lock;
+    __atomic_store_n(&a->shared_data.lock, VMK_LOCK_INVALID, __ATOMIC_RELEASE);
+    vmk_SpinlockDestroy(lock);
   }
   return VMK_OK;
 }
@@ -234,6 +247,7 @@ VMK_ReturnStatus tamsil_createUplinkData(Adapter* a) {
       a->link.autoneg = 1;
   }
   supportedModes(a);
+  vmk_Lock writer = VMK_LOCK_INVALID;
   if (!recovering) {
     vmk_SpinlockCreateProps p;
     memset(&p, 0, sizeof p);
@@ -243,9 +257,8 @@ VMK_ReturnStatus tamsil_createUplinkData(Adapter* a) {
     p.type = VMK_SPINLOCK;
     p.domain = VMK_LOCKDOMAIN_INVALID;
     p.rank = 2;
-    st = vmk_SpinlockCreate(&p, &a->shared_data.lock);
+    st = vmk_SpinlockCreate(&p, &writer);
     if (st != VMK_OK) {
-      a->shared_data.lock = VMK_LOCK_INVALID;
       TAMSIL_ERR(a, "Failed to create writer lock for shared data area\n");
       return st;
     }
@@ -261,6 +274,7 @@ VMK_ReturnStatus tamsil_createUplinkData(Adapter* a) {
   sd->supportedModes = a->supported_modes;
   sd->supportedModesArraySz = a->num_supported_modes;
   sd->queueInfo = &a->queue_info;
+  if (!recovering) __atomic_store_n(&a->shared_data.lock, writer, __ATOMIC_RELEASE);
 
   const vmk_uint32 nRss = a->res.max_rss_qs, nDrss = a->res.max_drss_qs;
   const bool rss = (a->features & TAMSIL_FEAT_RSS) != 0, drss = (a->features & TAMSIL_FEAT_DRSS) != 0;
@@ -318,8 +332,7 @@ VMK_ReturnStatus tamsil_createUplinkData(Adapter* a) {
       st = vmk_NetPollCreate(&props, net, tamsilDriver.module_id, &np->netpoll);
       if (st != VMK_OK) {
         np->netpoll = nullptr;
-        tamsil_cleanupUplinkData(a);
-        return st;
+        return setupFailed(a, st);
       }
       np->created = 1;
       q->netpoll = np->netpoll;
@@ -333,8 +346,7 @@ VMK_ReturnStatus tamsil_createUplinkData(Adapter* a) {
     for (vmk_uint32 i = maxRx; i + 1 < maxRx + nRss && i < TAMSIL_MAX_VECTORS; i++) {
       st = tamsil_createUplinkNetPoll(a, net, i);
       if (st != VMK_OK) {
-        tamsil_cleanupUplinkData(a);
-        return st;
+        return setupFailed(a, st);
       }
     }
     next = maxRx + nRss - 1;
@@ -343,8 +355,7 @@ VMK_ReturnStatus tamsil_createUplinkData(Adapter* a) {
     for (vmk_uint32 i = next; i < next + nDrss && i < TAMSIL_MAX_VECTORS; i++) {
       st = tamsil_createUplinkNetPoll(a, net, i);
       if (st != VMK_OK) {
-        tamsil_cleanupUplinkData(a);
-        return st;
+        return setupFailed(a, st);
       }
     }
   }

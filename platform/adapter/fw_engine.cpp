@@ -143,6 +143,13 @@ Engine::Engine(const EngineConfig& cfg) : cfg_(cfg) {
     FnState* s = new FnState;
     s->stats.assign(statsBlockBytes(cfg_.gen) / 4, 0);
     s->privileges[0] = cfg_.privileges;
+    // Field order of ResourceLimits: sriov, max_vfs, txqs, rxqs, rssqs, cqs,
+    // ucmacs, mccqs, evtqs, vlans, ifaces, cap_flags.
+    s->limits = ResourceLimits{cfg_.sriov_enabled, cfg_.max_vfs, cfg_.txqs,  cfg_.rxqs,
+                               cfg_.rssqs,         cfg_.cqs,     cfg_.ucmacs, cfg_.mccqs,
+                               cfg_.evtqs,         cfg_.vlans,   cfg_.ifaces, cfg_.nic_cap_flags};
+    // Each VF's share until a profile write says otherwise.
+    s->vf_limits = ResourceLimits{false, 0, 1, 1, 0, 4, cfg_.ucmacs, cfg_.mccqs, 1, cfg_.vlans, 1, cfg_.nic_cap_flags};
     fns_.push_back(s);
   }
   // A firmware dump is present from power-on so that dump readers have data.
@@ -178,7 +185,15 @@ bool Engine::initialised(unsigned fn) const { return fnState(fn).initialised; }
 static uint16_t key(uint8_t sub, uint8_t op) { return static_cast<uint16_t>((sub << 8) | op); }
 
 void Engine::registerHandler(uint8_t subsystem, uint8_t opcode, Handler h) {
+  registerHandler(subsystem, opcode, h, 0);
+}
+void Engine::registerHandler(uint8_t subsystem, uint8_t opcode, Handler h, uint32_t min_payload) {
   handlers_[key(subsystem, opcode)] = h;
+  min_payload_[key(subsystem, opcode)] = min_payload;
+}
+uint32_t Engine::minimumPayload(uint8_t subsystem, uint8_t opcode) const {
+  auto it = min_payload_.find(key(subsystem, opcode));
+  return it == min_payload_.end() ? 0 : it->second;
 }
 bool Engine::hasHandler(uint8_t subsystem, uint8_t opcode) const {
   return handlers_.count(key(subsystem, opcode)) != 0;
@@ -283,6 +298,10 @@ Outcome Engine::execute(const Request& rq) {
   auto h = handlers_.find(k);
   if (h == handlers_.end()) {
     c.fail(kStatusNotSupported);
+  } else if (c.req_len > c.pcap || c.req_len < minimumPayload(c.subsystem, c.opcode)) {
+    // Shorter than the command, or longer than what arrived: nothing of it
+    // is decoded.
+    c.fail(kStatusIllegalField);
   } else {
     h->second(*this, c);
   }
@@ -295,6 +314,7 @@ Outcome Engine::execute(const Request& rq) {
                       std::min<uint32_t>(c.resp_len, static_cast<uint32_t>(c.pcap)));
   out.status = c.status;
   out.ext_status = c.ext_status;
+  out.rx_flush_cq = c.status == 0 ? c.rx_flush_cq : 0;
   return out;
 }
 
@@ -578,6 +598,10 @@ void Engine::recordSetProfile(const uint8_t* desc, size_t bytes, uint32_t count,
 }
 
 uint16_t Engine::vxlanPort(unsigned fn) const { return fnState(fn).vxlan_port; }
+const ResourceLimits& Engine::limits(unsigned fn) const { return fnState(fn).limits; }
+ResourceLimits& Engine::limitsMut(unsigned fn) { return fnState(fn).limits; }
+const ResourceLimits& Engine::vfLimits(unsigned fn) const { return fnState(fn).vf_limits; }
+ResourceLimits& Engine::vfLimitsMut(unsigned fn) { return fnState(fn).vf_limits; }
 uint32_t Engine::tunnelInterface(unsigned fn) const {
   const FnState& s = fnState(fn);
   return s.tunnel_if_set ? s.tunnel_if : 0;

@@ -29,6 +29,8 @@ struct Engine::FnState {
   uint16_t vxlan_port = 0;                           // from a port descriptor (1/165)
   bool tunnel_if_set = false;
   uint32_t tunnel_if = 0;
+  ResourceLimits limits;                             // as the queries report them
+  ResourceLimits vf_limits;                          // the share of each VF
 };
 
 }  // namespace adapter

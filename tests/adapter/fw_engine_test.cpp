@@ -99,6 +99,90 @@ TEST(FwDispatch, UnknownShortAndTruncatedRequests) {
   EXPECT_EQ(small.respLen(), 4u);
 }
 
+// The length comes before any field: a request one byte shorter than the
+// command's shortest form is refused with 3 and changes nothing, whatever the
+// bytes behind its end say; one as long as that form gets through to the
+// command (a destroy of a live queue then succeeds).
+TEST(FwDispatch, ShortRequestsAreRefusedBeforeDecoding) {
+  struct Case { Gen g; uint8_t sub, op, version; uint32_t min; const char* what; };
+  const Case cases[] = {
+      {Gen::KS3, 1, 50, 0, 20, "interface create"},
+      {Gen::KS3, 1, 51, 0, 4, "interface destroy"},
+      {Gen::KS3, 1, 55, 0, 2, "EQ destroy"},
+      {Gen::KS3, 1, 54, 0, 2, "CQ destroy"},
+      {Gen::KS3, 1, 53, 0, 2, "MCC destroy"},
+      {Gen::KS3, 3, 9, 0, 2, "transmit queue destroy"},
+      {Gen::KS3, 3, 10, 0, 2, "receive queue destroy"},
+      {Gen::KS3, 1, 13, 0, 8, "EQ create / EMI canceller"},
+      {Gen::KS3, 1, 12, 0, 84, "CQ create"},
+      {Gen::KS3, 1, 90, 0, 88, "MCC create"},
+      {Gen::KS3, 1, 21, 0, 84, "MCC create, basic"},
+      {Gen::KS3, 3, 7, 0, 132, "transmit queue create"},
+      {Gen::KS3, 3, 8, 0, 32, "receive queue create"},
+      {Gen::KS3, 1, 59, 0, 10, "PMAC add"},
+      {Gen::KS3, 1, 60, 0, 8, "PMAC delete"},
+      {Gen::KS3, 1, 165, 0, 8, "set profile"},
+      {Gen::KS3, 1, 171, 0, 128, "read object"},
+      {Gen::KS3, 1, 174, 0, 112, "delete object"},
+      {Gen::KS3, 3, 1, 0, 177, "RSS config"},
+      {Gen::KS3, 1, 191, 0, 16, "UE recovery"},
+      {Gen::Veskarn, 1, 193, 0, 28, "interface filters"},
+      {Gen::Pivard, 1, 145, 0, 16, "interface queue filter add"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    Engine fw(cfgFor(k.g));
+    // A live object of every kind a destroy may name, id 1 each.
+    uint32_t eq = fwtest::makeEq(fw);
+    uint32_t cq = fwtest::makeCq(fw, eq);
+    uint32_t mcc = fwtest::makeMcc(fw, fwtest::makeCq(fw, eq));
+    uint32_t ifc = fwtest::makeIf(fw);
+    Req rx(3, 8, 32);
+    rx.u16(0, static_cast<uint16_t>(cq)).u8(2, 11).u8(3, 2).pages(4, kPage, 2).u32(20, ifc);
+    ASSERT_EQ(rx.run(fw).status, 0);
+    uint32_t rxq = rx.r16(0);
+    ASSERT_EQ(1u, eq * mcc * rxq);
+    size_t live = fw.countLive();
+    unsigned seen = fw.commandsSeen(k.sub, k.op);
+    // Behind the request's end: bytes that would name live objects.
+    Req r(k.sub, k.op, k.min - 1, k.version, 0, 16 + 512);
+    for (size_t i = 0; i < 512; i += 4) r.u32(i, 1);
+    Outcome o = r.run(fw);
+    EXPECT_EQ(o.status, kStatusIllegalField);
+    EXPECT_EQ(r.status(), kStatusIllegalField);
+    EXPECT_EQ(r.respLen(), 0u);
+    EXPECT_EQ(o.rx_flush_cq, 0u);
+    EXPECT_EQ(fw.countLive(), live);
+    EXPECT_EQ(fw.commandsSeen(k.sub, k.op), seen + 1);   // received, counted, not run
+  }
+  // At its length, the same receive queue destroy runs (and names its CQ for
+  // the flush completion).
+  Engine fw(cfgFor(Gen::KS3));
+  uint32_t cq = fwtest::makeCq(fw, fwtest::makeEq(fw));
+  uint32_t ifc = fwtest::makeIf(fw);
+  Req rx(3, 8, 32);
+  rx.u16(0, static_cast<uint16_t>(cq)).u8(2, 11).u8(3, 2).pages(4, kPage, 2).u32(20, ifc);
+  ASSERT_EQ(rx.run(fw).status, 0);
+  Req d(3, 10, 2);
+  d.u16(0, rx.r16(0));
+  Outcome o = d.run(fw);
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.rx_flush_cq, cq);
+  EXPECT_EQ(fw.countLive(ObjKind::RxQueue), 0u);
+}
+
+// A request_length beyond the bytes the carrier delivered is refused too:
+// the command would otherwise be decoded from what follows it.
+TEST(FwDispatch, RequestLongerThanDeliveredIsRefused) {
+  Engine fw(cfgFor(Gen::Veskarn));
+  Req c(1, 58, 124);
+  fwtest::le(&c.b[8], 125, 4);
+  fwtest::le(c.hdr + 8, 125, 4);
+  EXPECT_EQ(c.run(fw).status, kStatusIllegalField);
+  Req ok(1, 58, 124);
+  EXPECT_EQ(ok.run(fw).status, 0);
+}
+
 TEST(FwDispatch, ExtraHandlersCanBeRegistered) {
   Engine fw(cfgFor(Gen::KS3));
   EXPECT_FALSE(fw.hasHandler(1, 172));
@@ -713,6 +797,91 @@ TEST(FwConfig, SetProfileLimits) {
   Req zero(1, 165, 184, 1);
   EXPECT_EQ(zero.run(fw).status, kStatusIllegalField);
   EXPECT_EQ(fw.lastSetProfile().times, 2u);
+}
+
+// A profile write is applied: the PCIe descriptor gives the function it
+// names its SR-IOV state and VF count, the NIC descriptor the share of each of
+// its VFs; later queries show them; 0xFFFF leaves a limit alone; the bytes
+// written stay readable; a refused write changes nothing.
+TEST(FwConfig, ProfileWritesAreAppliedToTheLimits) {
+  EngineConfig cfg = cfgFor(Gen::Veskarn, 2);
+  cfg.max_vfs = 24;
+  Engine fw(cfg);
+  ResourceLimits pf_before = fw.limits(1);
+  Req w(1, 165, 184, 1);
+  w.u32(4, 2);
+  w.u8(8, 0x50).u8(9, 88).u8(8 + 6, 1).u8(8 + 12, 1).u16(8 + 16, 6);
+  size_t n = 8 + 88;
+  w.u8(n, 0x51).u8(n + 1, 88).u8(n + 3, 0xC8).u8(n + 6, 1);
+  w.u16(n + 8, 18).u16(n + 16, 0xFFFF).u16(n + 18, 0xFFFF).u16(n + 22, 4).u16(n + 24, 4).u16(n + 26, 3);
+  w.u16(n + 30, 9).u16(n + 34, 5).u16(n + 38, 7).u32(n + 40, 0x1234);
+  ASSERT_EQ(w.run(fw).status, 0);
+  std::vector<uint8_t> sent(w.b.begin() + 16 + 8, w.b.begin() + 16 + 8 + 176);
+  EXPECT_EQ(fw.lastSetProfile().descriptors, sent);
+  EXPECT_TRUE(fw.limits(1).sriov);
+  EXPECT_EQ(fw.limits(1).max_vfs, 6);
+  EXPECT_EQ(fw.limits(1).txqs, pf_before.txqs);   // the function's own queues stay
+  EXPECT_EQ(fw.limits(1).cqs, pf_before.cqs);
+  const ResourceLimits& v = fw.vfLimits(1);
+  EXPECT_EQ(v.ucmacs, 18);
+  EXPECT_EQ(v.mccqs, cfg.mccqs);                   // 0xFFFF: unchanged
+  EXPECT_EQ(v.vlans, cfg.vlans);
+  EXPECT_EQ(v.txqs, 4);
+  EXPECT_EQ(v.rxqs, 4);
+  EXPECT_EQ(v.rssqs, 3);
+  EXPECT_EQ(v.cqs, 9);
+  EXPECT_EQ(v.evtqs, 5);
+  EXPECT_EQ(v.ifaces, 7);
+  EXPECT_EQ(v.cap_flags, 0x1234u);
+  EXPECT_EQ(fw.vfLimits(0).cqs, 4);                // the other function keeps its own
+  EXPECT_EQ(fw.limits(0).max_vfs, 24);
+  // The queries show them: the function's PCIe descriptor, a VF domain's NIC
+  // descriptor, the resource records.
+  auto descs = [](const Req& q) {
+    std::map<uint8_t, size_t> at;
+    for (size_t off = 4, i = 0; i < q.r16(0); ++i, off += q.r8(off + 1)) at[q.r8(off)] = off;
+    return at;
+  };
+  Req pc(1, 164, 23236, 1);
+  pc.u8(1, 2);
+  ASSERT_EQ(pc.run(fw, 1).status, 0);
+  auto at = descs(pc);
+  EXPECT_EQ(pc.r16(at[0x50] + 16), 6);
+  EXPECT_EQ(pc.r8(at[0x50] + 12), 1);
+  EXPECT_EQ(pc.r16(at[0x51] + 30), pf_before.cqs);
+  Req vq(1, 164, 23236, 1, 2);
+  vq.u8(1, 2);
+  ASSERT_EQ(vq.run(fw, 1).status, 0);
+  at = descs(vq);
+  EXPECT_EQ(vq.r16(at[0x51] + 22), 4);
+  EXPECT_EQ(vq.r16(at[0x51] + 30), 9);
+  EXPECT_EQ(vq.r16(at[0x51] + 38), 7);
+  EXPECT_EQ(vq.r16(at[0x51] + 8), 18);
+  Req res(1, 81, 836);
+  ASSERT_EQ(res.run(fw).status, 0);
+  EXPECT_EQ(res.r16(4 + 52 + 10), 6);
+  EXPECT_EQ(res.r16(4 + 10), 24);
+  // A write-back that fills three fields and leaves the rest zero gives the
+  // VFs zero of everything else: a later query shows it.
+  Req zero(1, 165, 184, 1);
+  zero.u32(4, 2).u8(8, 0x50).u8(9, 88).u8(8 + 6, 1).u8(8 + 88, 0x51).u8(8 + 89, 88).u8(8 + 88 + 6, 1);
+  zero.u16(8 + 88 + 22, 1).u16(8 + 88 + 24, 1).u16(8 + 88 + 26, 1);
+  ASSERT_EQ(zero.run(fw).status, 0);
+  EXPECT_FALSE(fw.limits(1).sriov);
+  EXPECT_EQ(fw.limits(1).max_vfs, 0);
+  EXPECT_EQ(fw.vfLimits(1).cqs, 0);
+  EXPECT_EQ(fw.vfLimits(1).ucmacs, 0);
+  EXPECT_EQ(fw.vfLimits(1).txqs, 1);
+  // A write that is refused (a descriptor running past the bytes) applies nothing.
+  Req bad(1, 165, 184, 1);
+  bad.u32(4, 2).u8(8, 0x51).u8(9, 88).u8(8 + 6, 1).u16(8 + 30, 3).u8(8 + 88, 0x50).u8(8 + 89, 100);
+  EXPECT_EQ(bad.run(fw).status, kStatusIllegalField);
+  EXPECT_EQ(fw.vfLimits(1).cqs, 0);
+  // A function the adapter does not have is skipped.
+  Req none(1, 165, 96, 1);
+  none.u32(4, 1).u8(8, 0x51).u8(9, 88).u8(8 + 6, 5).u16(8 + 30, 1);
+  ASSERT_EQ(none.run(fw).status, 0);
+  EXPECT_EQ(fw.vfLimits(0).cqs, 4);
 }
 
 TEST(FwConfig, WakeOnLanInterruptsAndVfs) {

@@ -44,6 +44,10 @@ class BringupTest : public ::testing::Test {
     cards_.clear();
     EXPECT_TRUE(vmktest::live().allZero()) << "left alive: " << vmktest::live().describe();
     EXPECT_TRUE(vmktest::netLive().allZero()) << "left alive: " << vmktest::netLive().describe();
+    // A device write where nothing is mapped: the driver gave the device
+    // memory it had already taken back.
+    const vmktest::DmaFaults f = vmktest::dmaFaults();
+    EXPECT_EQ(0u, f.unmappedWrites) << "a device wrote to unmapped bus address 0x" << std::hex << f.firstWriteAddr;
     vmktest::setClockRate(1.0);
   }
   virtual std::string options() { return ""; }

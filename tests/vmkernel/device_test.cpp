@@ -232,14 +232,30 @@ TEST_F(DmaTest, DeviceReachesOnlyMappedMemory) {
   vmk_IOA bus = sg->elem[0].addr;
   char buf[8] = "abcdefg";
   EXPECT_FALSE(fn.host()->dmaWrite(bus, buf, 8));  // not mapped yet
+  EXPECT_EQ(1u, vmktest::dmaFaults().unmappedWrites);
+  EXPECT_EQ(bus, vmktest::dmaFaults().firstWriteAddr);
   vmk_DMAMapErrorInfo err;
   ASSERT_EQ(VMK_OK, vmk_DMAMapSg(e, VMK_DMA_DIRECTION_BIDIRECTIONAL, ops, sg, &sg, &err));
   EXPECT_EQ(VMK_BUSY, vmk_DMAEngineDestroy(e));
   ASSERT_TRUE(fn.host()->dmaWrite(bus + 4090, buf, 8));  // across the page boundary
   EXPECT_EQ(0, memcmp((char*)va + 4090, buf, 8));
-  EXPECT_FALSE(fn.host()->dmaRead(bus + 2 * VMK_PAGE_SIZE - 4, buf, 8));  // runs past the end
+  ASSERT_TRUE(fn.host()->dmaWriteRelease32(bus + 8, 0x11223344u));
+  EXPECT_EQ(0x11223344u, __atomic_load_n((uint32_t*)((char*)va + 8), __ATOMIC_ACQUIRE));
+  EXPECT_EQ(1u, vmktest::dmaFaults().unmappedWrites);
+  // Running past the end: nothing is written, not even the mapped part.
+  memset((char*)va + 2 * VMK_PAGE_SIZE - 4, 0, 4);
+  EXPECT_FALSE(fn.host()->dmaWrite(bus + 2 * VMK_PAGE_SIZE - 4, buf, 8));
+  EXPECT_EQ(0, ((char*)va)[2 * VMK_PAGE_SIZE - 4]);
+  EXPECT_FALSE(fn.host()->dmaRead(bus + 2 * VMK_PAGE_SIZE - 4, buf, 8));
   ASSERT_EQ(VMK_OK, vmk_DMAUnmapSg(e, VMK_DMA_DIRECTION_BIDIRECTIONAL, ops, sg));
   EXPECT_FALSE(fn.host()->dmaRead(bus, buf, 1));
+  EXPECT_FALSE(fn.host()->dmaWriteRelease32(bus + 8, 1));   // a valid word after unmap
+  vmktest::DmaFaults f = vmktest::dmaFaults();
+  EXPECT_EQ(3u, f.unmappedWrites);
+  EXPECT_EQ(2u, f.unmappedReads);
+  EXPECT_EQ(bus, f.firstWriteAddr);
+  EXPECT_NE(0x1u, *(uint32_t*)((char*)va + 8));   // the write after unmap did not land
+  vmktest::clearDmaFaults();   // this test made them on purpose
   ASSERT_EQ(VMK_OK, vmk_SgFree(ops, sg));
   ASSERT_EQ(VMK_OK, vmk_Unmap(va));
   ASSERT_EQ(VMK_OK, vmk_MemPoolFree(pool, &r));
@@ -302,3 +318,81 @@ TEST_F(DeviceTest, LogicalChildDevice) {
 }
 
 }  // namespace
+
+// INTx is a level: the handler runs again as long as the device keeps the
+// line up, and stops once the handler's clear lowers it.
+namespace {
+struct LevelCtx {
+  FakeFunction* fn;
+  std::atomic<int> calls{0};
+  int lowerOnCall = 0;   // 0: never lowers the line
+  bool sleep = false;
+};
+void levelHandler(void* data, vmk_IntrCookie) {
+  auto* c = (LevelCtx*)data;
+  int n = ++c->calls;
+  if (c->sleep) vmk_WorldSleep(1);
+  if (n == c->lowerOnCall) c->fn->host()->setIntxLine(c->fn, false);
+}
+}  // namespace
+
+TEST_F(DeviceTest, IntxIsLevelTriggered) {
+  vmk_IntrCookie cookie;
+  vmk_uint32 n = 0;
+  ASSERT_EQ(VMK_OK, vmk_PCIAllocIntrCookie(0, pci, VMK_PCI_INTERRUPT_TYPE_LEGACY, 1, 1, nullptr, &cookie, &n));
+  LevelCtx ctx;
+  ctx.fn = &fn;
+  ctx.lowerOnCall = 3;
+  vmk_IntrProps p{};
+  p.handler = levelHandler;
+  p.handlerData = &ctx;
+  ASSERT_EQ(VMK_OK, vmk_IntrRegister(0, cookie, &p));
+  // Raised before the handler is enabled: a level is still there at enable.
+  fn.host()->setIntxLine(&fn, true);
+  ASSERT_EQ(VMK_OK, vmk_IntrEnable(cookie));
+  ASSERT_TRUE(waitFor(ctx.calls, 3));
+  ASSERT_EQ(VMK_OK, vmk_IntrSync(cookie));
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(3, ctx.calls.load()) << "delivered again after the line dropped";
+  EXPECT_EQ(3u, vmktest::interruptDeliveries(cookie));
+  // A line that nobody clears: a storm, then masked until it drops.
+  ctx.lowerOnCall = 0;
+  fn.host()->setIntxLine(&fn, true);
+  ASSERT_TRUE(vmktest::waitFor([] { return vmktest::logCount("interrupt storm") == 1; }));
+  ASSERT_EQ(VMK_OK, vmk_IntrSync(cookie));
+  EXPECT_EQ(3 + 1000, ctx.calls.load());
+  fn.host()->setIntxLine(&fn, false);
+  ctx.lowerOnCall = ctx.calls.load() + 1;
+  fn.host()->setIntxLine(&fn, true);
+  ASSERT_TRUE(waitFor(ctx.calls, ctx.lowerOnCall));
+  ASSERT_EQ(VMK_OK, vmk_IntrSync(cookie));
+  // A handler that sleeps breaks a lock rule (interrupt context).
+  std::vector<std::string> broken;
+  vmktest::setLockRuleHandler([&](const std::string& t) { broken.push_back(t); });
+  ctx.sleep = true;
+  ctx.lowerOnCall = ctx.calls.load() + 1;
+  fn.host()->setIntxLine(&fn, true);
+  ASSERT_TRUE(waitFor(ctx.calls, ctx.lowerOnCall));
+  ASSERT_EQ(VMK_OK, vmk_IntrSync(cookie));
+  ASSERT_EQ(1u, broken.size());
+  EXPECT_NE(std::string::npos, broken[0].find("vmk_WorldSleep may sleep in an interrupt handler"));
+  ASSERT_EQ(VMK_OK, vmk_IntrDisable(cookie));
+  ASSERT_EQ(VMK_OK, vmk_IntrUnregister(0, cookie, &ctx));
+  ASSERT_EQ(VMK_OK, vmk_PCIFreeIntrCookies(0, pci));
+}
+
+TEST_F(DeviceTest, MsixCookiesSetTheCapabilitysEnableBit) {
+  // An MSI-X capability at 0x50 in the fake function's configuration space.
+  fn.configWrite(0x34, 0x50, 1);
+  fn.configWrite(0x50, 0x11, 1);
+  fn.configWrite(0x52, 0x0003, 2);
+  vmk_IntrCookie cookies[4];
+  vmk_uint32 n = 0;
+  ASSERT_EQ(VMK_OK, vmk_PCIAllocIntrCookie(0, pci, VMK_PCI_INTERRUPT_TYPE_MSIX, 4, 1, nullptr, cookies, &n));
+  EXPECT_EQ(0x8003u, fn.configRead(0x52, 2));
+  ASSERT_EQ(VMK_OK, vmk_PCIFreeIntrCookies(0, pci));
+  EXPECT_EQ(0x0003u, fn.configRead(0x52, 2));
+  ASSERT_EQ(VMK_OK, vmk_PCIAllocIntrCookie(0, pci, VMK_PCI_INTERRUPT_TYPE_LEGACY, 1, 1, nullptr, cookies, &n));
+  EXPECT_EQ(0x0003u, fn.configRead(0x52, 2));
+  ASSERT_EQ(VMK_OK, vmk_PCIFreeIntrCookies(0, pci));
+}

@@ -1,6 +1,9 @@
 // Locks, worlds, waits, timers and the kernel clock.
 #include <atomic>
 #include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
 #include <thread>
 
 #include "kernel_fixture.h"
@@ -241,3 +244,90 @@ TEST_F(SyncTest, InjectedSleepAndWaitStatuses) {
 }
 
 }  // namespace
+
+namespace {
+
+vmk_Lock makeLock(const char* name, vmk_LockRank rank, vmk_LockDomainID domain = VMK_LOCKDOMAIN_INVALID) {
+  vmk_SpinlockCreateProps p{};
+  vmk_NameInitialize(&p.name, name);
+  p.type = VMK_SPINLOCK;
+  p.rank = rank;
+  p.domain = domain;
+  vmk_Lock l = nullptr;
+  EXPECT_EQ(VMK_OK, vmk_SpinlockCreate(&p, &l));
+  return l;
+}
+
+// Each case: what a thread does while it holds `outer` (taken first).
+struct RuleCase {
+  const char* what;
+  vmk_LockRank outer;
+  std::function<void(vmk_Lock outer)> act;
+  bool broken;
+  const char* text;   // in the violation's text
+};
+
+}  // namespace
+
+TEST_F(SyncTest, LockRulesCatchSleepsUnderASpinlockAndRankInversions) {
+  vmk_Semaphore sema;
+  ASSERT_EQ(VMK_OK, vmk_BinarySemaCreate(&sema, 0, "rules"));
+  vmk_Lock r3 = makeLock("rank-3", 3), r1 = makeLock("rank-1", 1), un = makeLock("unranked", VMK_SPINLOCK_UNRANKED);
+  vmk_Lock other = makeLock("rank-1-elsewhere", 1, 7);
+  const RuleCase cases[] = {
+      {"sleep", VMK_SPINLOCK_UNRANKED, [](vmk_Lock) { vmk_WorldSleep(1); }, true, "vmk_WorldSleep may sleep while spinlock outer"},
+      {"semaphore down", VMK_SPINLOCK_UNRANKED, [&](vmk_Lock) { vmk_SemaLock(&sema); vmk_SemaUnlock(&sema); }, true, "vmk_SemaLock"},
+      {"semaphore try", VMK_SPINLOCK_UNRANKED, [&](vmk_Lock) { if (vmk_SemaTryLock(&sema) == VMK_OK) vmk_SemaUnlock(&sema); }, false, ""},
+      {"wait releasing another lock", VMK_SPINLOCK_UNRANKED,
+       [&](vmk_Lock) { vmk_SPLock(un); vmk_WorldWait(1, un, 1, "x"); }, true, "vmk_WorldWait may sleep while spinlock outer"},
+      {"wait releasing the held lock", VMK_SPINLOCK_UNRANKED,
+       [](vmk_Lock outer) { vmk_WorldWait(1, outer, 1, "x"); vmk_SPLock(outer); }, false, ""},
+      {"busy delay", VMK_SPINLOCK_UNRANKED, [](vmk_Lock) { vmk_DelayUsecs(1); }, false, ""},
+      {"blocking page allocation", VMK_SPINLOCK_UNRANKED, [](vmk_Lock) {
+         vmk_MemPoolAllocProps pp{};
+         pp.creationTimeoutMS = 10;
+         vmk_MpnRange r;
+         vmk_MemPoolAlloc(nullptr, &pp, 1, &r);   // refused (no pool) after the check
+       }, true, "vmk_MemPoolAlloc with a creation time-out"},
+      {"lower rank under higher", 3, [&](vmk_Lock) { vmk_SPLock(r1); vmk_SPUnlock(r1); }, true,
+       "spinlock rank-1 (rank 1) taken while outer (rank 3) is held"},
+      {"same rank twice", 3, [&](vmk_Lock) { vmk_SPLock(r3); vmk_SPUnlock(r3); }, true, "rank-3 (rank 3) taken while outer"},
+      {"higher rank under lower", 1, [&](vmk_Lock) { vmk_SPLock(r3); vmk_SPUnlock(r3); }, false, ""},
+      {"unranked under ranked", 3, [&](vmk_Lock) { vmk_SPLock(un); vmk_SPUnlock(un); }, false, ""},
+      {"ranked under unranked", VMK_SPINLOCK_UNRANKED, [&](vmk_Lock) { vmk_SPLock(r1); vmk_SPUnlock(r1); }, false, ""},
+      {"other domain", 3, [&](vmk_Lock) { vmk_SPLock(other); vmk_SPUnlock(other); }, false, ""},
+  };
+  for (const RuleCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> seen;
+    vmktest::setLockRuleHandler([&](const std::string& t) { seen.push_back(t); });
+    unsigned before = vmktest::lockRuleViolations();
+    vmk_Lock outer = makeLock("outer", c.outer);
+    ASSERT_EQ(VMK_OK, vmk_SPLock(outer));
+    c.act(outer);
+    vmk_SPUnlock(outer);
+    vmk_SpinlockDestroy(outer);
+    EXPECT_EQ(vmktest::lockRuleViolations() - before, c.broken ? 1u : 0u);
+    ASSERT_EQ(seen.size(), c.broken ? 1u : 0u);
+    if (c.broken) {
+      EXPECT_NE(seen[0].find(c.text), std::string::npos) << seen[0];
+    }
+  }
+  // Once the lock is gone, sleeping is fine again.
+  unsigned before = vmktest::lockRuleViolations();
+  vmk_WorldSleep(1);
+  EXPECT_EQ(before, vmktest::lockRuleViolations());
+  for (vmk_Lock l : {r3, r1, un, other}) vmk_SpinlockDestroy(l);
+  vmk_SemaDestroy(&sema);
+}
+
+TEST_F(SyncTest, ABrokenLockRuleStopsTheSystemWithoutAHandler) {
+  vmk_Lock l = makeLock("held-while-sleeping", VMK_SPINLOCK_UNRANKED);
+  EXPECT_DEATH(
+      {
+        vmk_SPLock(l);
+        vmk_WorldSleep(1);
+      },
+      "lock rule broken: vmk_WorldSleep may sleep while spinlock held-while-sleeping is held");
+  vmk_SpinlockDestroy(l);
+}

@@ -57,10 +57,31 @@ vmk_AddrCookie deviceRegistrationData(vmk_Device device);
 VMK_ReturnStatus removeDevice(vmk_Device device);
 // The name an interrupt was registered under; empty when not registered.
 std::string interruptName(vmk_IntrCookie cookie);
+// Calls of the handler of an interrupt cookie. MSI-X vectors are messages
+// (hostbus::Host::raiseInterrupt); the INTx line is level-triggered
+// (hostbus::Host::setIntxLine): while the device keeps it asserted, the
+// interrupt is delivered again each time the handler returns, and a line
+// that stays up through 1000 deliveries in a row is masked (a log line says
+// so) until it drops. Allocating MSI-X cookies sets the enable bit of the
+// function's MSI-X capability, freeing them clears it.
+unsigned interruptDeliveries(vmk_IntrCookie cookie);
 // The host side of the bus, as the plugged functions see it.
 hostbus::Host* host();
 // Is a bus range currently mapped for DMA (for asserting device accesses)?
 bool dmaMapped(uint64_t busAddr, uint64_t len);
+// Device accesses (hostbus::Host::dmaRead / dmaWrite / dmaWriteRelease32) to
+// bus ranges not mapped in full for DMA since the last reset() or
+// clearDmaFaults(). Such an access moves no byte (the device sees a master
+// abort). A fixture asserts unmappedWrites == 0 at tear-down: a device
+// writing where nothing is mapped means the driver gave it memory it had
+// already unmapped (or never mapped).
+struct DmaFaults {
+  uint64_t unmappedWrites = 0;
+  uint64_t unmappedReads = 0;
+  uint64_t firstWriteAddr = 0;   // bus address of the first unmapped write
+};
+DmaFaults dmaFaults();
+void clearDmaFaults();
 
 /* ---- Failure injection --------------------------------------------------- */
 
@@ -172,6 +193,26 @@ bool mgmtRegistered(const std::string& name);
 VMK_ReturnStatus mgmtKeyGet(const std::string& instance, const std::string& key, std::string* value);
 VMK_ReturnStatus mgmtKeySet(const std::string& instance, const std::string& key, const std::string& value);
 std::vector<std::string> mgmtKeys(const std::string& instance);
+
+/* ---- Lock rules ---------------------------------------------------------- */
+
+// The kernel checks two rules of its locks and stops the system (vmk_Panic,
+// "lock rule broken: ...") when one is broken:
+// - a thread that holds a spinlock, or runs an interrupt handler, does not
+//   sleep or block: vmk_WorldSleep, vmk_SemaLock, vmk_WorldWait (holding any
+//   spinlock but the one it releases), vmk_WorldWaitForDeath, vmk_TimerCancel
+//   with wait, vmk_MemPoolAlloc with a creation time-out;
+// - ranked spinlocks (vmk_SpinlockCreateProps::rank other than
+//   VMK_SPINLOCK_UNRANKED) of one lock domain are taken in increasing rank:
+//   taking one whose rank is not above that of every ranked lock of the same
+//   domain the thread holds breaks it. Unranked locks are not ordered.
+// Broken rules since the last reset(), and their texts.
+unsigned lockRuleViolations();
+std::vector<std::string> lockRuleTexts();
+// With a handler the kernel calls it instead of stopping the system and the
+// call goes on (tests of the rules themselves; a fixture may turn it into a
+// test failure). reset() removes it.
+void setLockRuleHandler(std::function<void(const std::string&)> handler);
 
 /* ---- Modules the driver looks up ----------------------------------------- */
 

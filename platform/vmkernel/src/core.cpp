@@ -190,6 +190,8 @@ void resetLog() {
 
 using namespace vmkint;
 
+vmk_uint64 vmk_fenceWord = 0;
+
 /* ------------------------------------------------------------------------ */
 /* Status texts and names                                                    */
 /* ------------------------------------------------------------------------ */
@@ -493,6 +495,7 @@ void reset() {
   vmkint::resetClock();
   vmkint::resetDevices();
   vmkint::resetModules();
+  vmkint::resetLockRules();
   // Each test starts from zero: what an earlier test leaked is its own failure.
   auto& c = vmkint::counters;
   for (auto* n : {&c.modules, &c.memPools, &c.poolPages, &c.mappings, &c.heaps, &c.heapBlocks, &c.logComponents,

@@ -109,13 +109,32 @@ struct Intr {
   bool pending = false;
   bool queued = false;
   bool running = false;
+  unsigned delivered = 0;   // handler calls
   vmk_IntrProps props{};
 };
+
+// A function's INTx line: level-triggered. While the device holds it up, every
+// return of the handler delivers the interrupt again; a line that stays up
+// through kIntxStorm deliveries in a row is masked (logged) until it drops.
+struct IntxLine {
+  bool level = false;
+  unsigned storm = 0;
+  bool masked = false;
+};
+constexpr unsigned kIntxStorm = 1000;
 
 std::mutex intrLock;
 std::condition_variable intrCv;
 std::map<vmk_IntrCookie, Intr> intrs;  // intrLock
 std::deque<vmk_IntrCookie> intrQueue;  // intrLock
+std::map<hostbus::Function*, IntxLine> intxLines;  // intrLock
+
+bool lineUpLocked(const Intr& in) {
+  if (in.type == VMK_PCI_INTERRUPT_TYPE_MSIX) return false;
+  auto it = intxLines.find(in.dev->fn);
+  return it != intxLines.end() && it->second.level && !it->second.masked;
+}
+void queueLocked(vmk_IntrCookie c, Intr& in);
 vmk_IntrCookie nextCookie = 0x20;
 
 struct IntrThread {
@@ -142,13 +161,31 @@ struct IntrThread {
       if (!in.pending || !in.registered || !in.enabled) continue;
       in.pending = false;
       in.running = true;
+      in.delivered++;
       vmk_IntrProps props = in.props;
       lk.unlock();
+      vmkint::enterInterruptContext(true);
       if (props.acknowledgeInterrupt) props.acknowledgeInterrupt(props.handlerData, c);
       if (props.handler) props.handler(props.handlerData, c);
+      vmkint::enterInterruptContext(false);
       lk.lock();
       auto again = intrs.find(c);
-      if (again != intrs.end()) again->second.running = false;
+      if (again != intrs.end()) {
+        Intr& a = again->second;
+        a.running = false;
+        // A level-triggered line still up: its cause was not cleared.
+        if (lineUpLocked(a) && a.registered && a.enabled) {
+          IntxLine& line = intxLines[a.dev->fn];
+          if (++line.storm >= kIntxStorm) {
+            line.masked = true;
+            vmkint::logAppend("", VMK_LOG_URGENCY_WARNING, 0,
+                              "INTx line stays asserted through its handler: interrupt storm, line masked\n");
+          } else {
+            a.pending = true;
+            queueLocked(c, a);
+          }
+        }
+      }
       intrCv.notify_all();
     }
   }
@@ -209,24 +246,52 @@ uint8_t* dmaResolveLocked(vmk_IOA addr, uint64_t len) {
   return it->second.host + (addr - it->first);
 }
 
-// A device access may span adjacent mappings: walk it piece by piece.
-bool dmaCopy(vmk_IOA addr, void* buf, size_t len, bool toDevice) {
-  std::lock_guard<std::mutex> g(dmaLock);
-  auto* p = (uint8_t*)buf;
+// Device accesses that found no mapping (dmaLock).
+vmktest::DmaFaults dmaFaultCounts;
+
+// Walks a bus range over adjacent mappings, one piece per mapping; false as
+// soon as a byte of it is not mapped.
+template <typename Piece>
+bool dmaWalkLocked(vmk_IOA addr, uint64_t len, Piece piece) {
   while (len > 0) {
     auto it = dmaMaps.upper_bound(addr);
     if (it == dmaMaps.begin()) return false;
     --it;
     if (addr >= it->first + it->second.len) return false;
-    size_t n = std::min<uint64_t>(len, it->first + it->second.len - addr);
-    uint8_t* host = it->second.host + (addr - it->first);
-    if (toDevice) memcpy(p, host, n);
-    else memcpy(host, p, n);
-    p += n;
+    uint64_t n = std::min<uint64_t>(len, it->first + it->second.len - addr);
+    piece(it->second.host + (addr - it->first), n);
     addr += n;
     len -= n;
   }
   return true;
+}
+
+bool dmaCoveredLocked(vmk_IOA addr, uint64_t len) {
+  return dmaWalkLocked(addr, len, [](uint8_t*, uint64_t) {});
+}
+
+void dmaFaultLocked(vmk_IOA addr, bool write) {
+  if (write) {
+    if (dmaFaultCounts.unmappedWrites++ == 0) dmaFaultCounts.firstWriteAddr = addr;
+  } else {
+    dmaFaultCounts.unmappedReads++;
+  }
+}
+
+// A device access may span adjacent mappings: walk it piece by piece. One
+// that is not mapped in full moves no byte (a master abort) and is counted.
+bool dmaCopy(vmk_IOA addr, void* buf, size_t len, bool toDevice) {
+  std::lock_guard<std::mutex> g(dmaLock);
+  if (!dmaCoveredLocked(addr, len)) {
+    dmaFaultLocked(addr, !toDevice);
+    return false;
+  }
+  auto* p = (uint8_t*)buf;
+  return dmaWalkLocked(addr, len, [&](uint8_t* host, uint64_t n) {
+    if (toDevice) memcpy(p, host, n);
+    else memcpy(host, p, n);
+    p += n;
+  });
 }
 
 class StandinHost : public hostbus::Host {
@@ -234,6 +299,34 @@ class StandinHost : public hostbus::Host {
   bool dmaRead(hostbus::BusAddr addr, void* dst, size_t len) override { return dmaCopy(addr, dst, len, true); }
   bool dmaWrite(hostbus::BusAddr addr, const void* src, size_t len) override {
     return dmaCopy(addr, const_cast<void*>(src), len, false);
+  }
+  // The valid word of a ring entry: one release store, which a driver's
+  // acquire read of the word pairs with.
+  bool dmaWriteRelease32(hostbus::BusAddr addr, uint32_t value) override {
+    std::lock_guard<std::mutex> g(dmaLock);
+    uint8_t* host = (addr & 3) == 0 ? dmaResolveLocked(addr, 4) : nullptr;
+    if (host == nullptr) {
+      dmaFaultLocked(addr, true);
+      return false;
+    }
+    vmkint::fenceRelease();
+    __atomic_store_n(reinterpret_cast<uint32_t*>(host), value, __ATOMIC_RELEASE);
+    return true;
+  }
+  void setIntxLine(hostbus::Function* fn, bool asserted) override {
+    std::lock_guard<std::mutex> g(intrLock);
+    IntxLine& line = intxLines[fn];
+    if (line.level == asserted) return;
+    line.level = asserted;
+    line.storm = 0;
+    line.masked = false;
+    if (!asserted) return;
+    for (auto& [c, in] : intrs) {
+      if (in.dev->fn != fn || in.type == VMK_PCI_INTERRUPT_TYPE_MSIX || !in.registered) continue;
+      in.pending = true;
+      if (in.enabled) queueLocked(c, in);
+      return;
+    }
   }
   void raiseInterrupt(hostbus::Function* fn, unsigned vector) override {
     std::lock_guard<std::mutex> g(intrLock);
@@ -523,6 +616,21 @@ void vmk_MMIOWrite32(vmk_VA addr, vmk_uint32 value) { mmioWrite(addr, value, 4);
 /* Interrupts                                                                */
 /* ------------------------------------------------------------------------ */
 
+// The enable bit of the function's MSI-X capability, as the kernel sets it
+// when it hands out MSI-X vectors (the device then signals by message, not
+// on its INTx line).
+static void setMsixEnable(hostbus::Function* fn, bool on) {
+  uint32_t p = fn->configRead(0x34, 1);
+  for (int hops = 0; p != 0 && p < 0xFF && hops < 48; ++hops) {
+    if (fn->configRead(p, 1) == 0x11) {
+      uint32_t mc = fn->configRead(p + 2, 2);
+      fn->configWrite(p + 2, on ? (mc | 0x8000) : (mc & ~0x8000u), 2);
+      return;
+    }
+    p = fn->configRead(p + 1, 1);
+  }
+}
+
 VMK_ReturnStatus vmk_PCIAllocIntrCookie(vmk_ModuleID, vmk_PCIDevice dev, vmk_PCIInterruptType type,
                                         vmk_uint32 numDesired, vmk_uint32 numRequired, const vmk_uint16* indexes,
                                         vmk_IntrCookie* cookies, vmk_uint32* numAllocated) {
@@ -531,7 +639,7 @@ VMK_ReturnStatus vmk_PCIAllocIntrCookie(vmk_ModuleID, vmk_PCIDevice dev, vmk_PCI
   // Ask the device before taking the interrupt lock: a device raises
   // interrupts under its own lock.
   unsigned avail = type == VMK_PCI_INTERRUPT_TYPE_MSIX ? dev->fn->msixVectors() : 1;
-  std::lock_guard<std::mutex> g(intrLock);
+  std::unique_lock<std::mutex> lk(intrLock);
   if (!dev->cookies.empty()) return VMK_BUSY;
   vmk_uint32 n = 1;
   if (type == VMK_PCI_INTERRUPT_TYPE_MSIX) {
@@ -553,19 +661,25 @@ VMK_ReturnStatus vmk_PCIAllocIntrCookie(vmk_ModuleID, vmk_PCIDevice dev, vmk_PCI
   }
   counters.intrCookies += n;
   if (numAllocated) *numAllocated = n;
+  lk.unlock();
+  // Outside the interrupt lock: a device raises interrupts under its own lock.
+  if (type == VMK_PCI_INTERRUPT_TYPE_MSIX) setMsixEnable(dev->fn, true);
   return VMK_OK;
 }
 
 VMK_ReturnStatus vmk_PCIFreeIntrCookies(vmk_ModuleID, vmk_PCIDevice dev) {
   VMK_FAULT_RETURN("vmk_PCIFreeIntrCookies");
   if (dev == nullptr) return VMK_BAD_PARAM;
-  std::lock_guard<std::mutex> g(intrLock);
+  std::unique_lock<std::mutex> lk(intrLock);
   if (dev->cookies.empty()) return VMK_NOT_FOUND;
   for (auto c : dev->cookies)
     if (intrs[c].registered) return VMK_BUSY;  // handlers must go first
+  bool msix = intrs[dev->cookies.front()].type == VMK_PCI_INTERRUPT_TYPE_MSIX;
   for (auto c : dev->cookies) intrs.erase(c);
   counters.intrCookies -= (long)dev->cookies.size();
   dev->cookies.clear();
+  lk.unlock();
+  if (msix) setMsixEnable(dev->fn, false);
   return VMK_OK;
 }
 
@@ -606,6 +720,7 @@ VMK_ReturnStatus vmk_IntrEnable(vmk_IntrCookie cookie) {
   auto it = intrs.find(cookie);
   if (it == intrs.end() || !it->second.registered) return VMK_INVALID_HANDLE;
   it->second.enabled = true;
+  if (lineUpLocked(it->second)) it->second.pending = true;   // level-triggered: still up
   if (it->second.pending) queueLocked(cookie, it->second);
   return VMK_OK;
 }
@@ -832,6 +947,7 @@ VMK_ReturnStatus vmk_DMAUnmapElem(vmk_DMAEngine engine, vmk_DMADirection, const 
 
 namespace vmkint {
 void resetDevices() {
+  vmktest::clearDmaFaults();
   // Plugged functions are pulled out; objects the driver still holds are
   // left for the accounting to report.
   std::vector<vmk_Device> pci;
@@ -851,16 +967,17 @@ hostbus::Host* host() { return &standinHost; }
 bool dmaMapped(uint64_t busAddr, uint64_t len) {
   std::lock_guard<std::mutex> g(dmaLock);
   // Every byte must be covered, possibly by adjacent mappings.
-  while (len > 0) {
-    auto it = dmaMaps.upper_bound(busAddr);
-    if (it == dmaMaps.begin()) return false;
-    --it;
-    if (busAddr >= it->first + it->second.len) return false;
-    uint64_t n = std::min<uint64_t>(len, it->first + it->second.len - busAddr);
-    busAddr += n;
-    len -= n;
-  }
-  return true;
+  return dmaCoveredLocked(busAddr, len);
+}
+
+DmaFaults dmaFaults() {
+  std::lock_guard<std::mutex> g(dmaLock);
+  return dmaFaultCounts;
+}
+
+void clearDmaFaults() {
+  std::lock_guard<std::mutex> g(dmaLock);
+  dmaFaultCounts = DmaFaults{};
 }
 
 vmk_Device plugPciFunction(hostbus::Function* fn) {
@@ -900,6 +1017,7 @@ void unplugPciFunction(vmk_Device device) {
       intrs.erase(c);
       intrQueue.erase(std::remove(intrQueue.begin(), intrQueue.end(), c), intrQueue.end());
     }
+    intxLines.erase(device->pci->fn);
   }
   device->pci->fn->detachHost();
   delete device->pci;
@@ -949,6 +1067,12 @@ VMK_ReturnStatus detachDevice(vmk_Device device) {
 void forgetDevice(vmk_Device device) {
   vmk_Driver drv = driverFor(device);
   if (drv != nullptr && drv->ops.forgetDevice) drv->ops.forgetDevice(device);
+}
+
+unsigned interruptDeliveries(vmk_IntrCookie cookie) {
+  std::lock_guard<std::mutex> g(intrLock);
+  auto it = intrs.find(cookie);
+  return it == intrs.end() ? 0 : it->second.delivered;
 }
 
 std::string interruptName(vmk_IntrCookie cookie) {

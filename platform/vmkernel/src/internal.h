@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "vmk_testing.h"
 #include "vmkapi.h"
@@ -62,6 +63,15 @@ std::string vformat(const char* fmt, va_list ap);
 
 /* ---- Memory -------------------------------------------------------------- */
 
+// What a device does before it publishes a ring entry's valid word: under a
+// thread sanitizer the fences are operations on vmk_fenceWord (vmkapi.h), so a
+// driver's read fence pairs with it.
+inline void fenceRelease() {
+#ifdef VMK_FENCES_AS_ATOMICS
+  __atomic_fetch_add(&vmk_fenceWord, 1, __ATOMIC_RELEASE);
+#endif
+}
+
 // Host pointer of machine memory [ma, ma+len), or nullptr when the range is
 // not inside one allocation.
 uint8_t* machineToHost(vmk_MA ma, uint64_t len);
@@ -69,6 +79,17 @@ uint8_t* machineToHost(vmk_MA ma, uint64_t len);
 bool vaToMachine(vmk_VA va, uint64_t len, vmk_MA* ma);
 // Heap allocation on behalf of a kernel service (not counted as vmk_HeapAlloc).
 void* heapAllocInternal(vmk_HeapID heap, vmk_ByteCount size, vmk_ByteCount alignment);
+
+/* ---- Lock rules ---------------------------------------------------------- */
+
+// Every service that may sleep or block calls this first: a thread that holds
+// a spinlock (but `released`, which the service drops atomically with going
+// to sleep) or runs an interrupt handler breaks a rule.
+void mayBlock(const char* service, vmk_Lock released = nullptr);
+// The interrupt thread marks the handlers it runs.
+void enterInterruptContext(bool enter);
+void lockRuleBroken(const std::string& what);
+void resetLockRules();
 
 /* ---- Devices ------------------------------------------------------------- */
 

@@ -149,6 +149,7 @@ VMK_ReturnStatus vmk_MemPoolDestroy(vmk_MemPool pool) {
 VMK_ReturnStatus vmk_MemPoolAlloc(vmk_MemPool pool, const vmk_MemPoolAllocProps* props, vmk_uint32 numPages,
                                   vmk_MpnRange* range) {
   VMK_FAULT_RETURN("vmk_MemPoolAlloc");
+  if (props != nullptr && props->creationTimeoutMS != 0) mayBlock("vmk_MemPoolAlloc with a creation time-out");
   if (pool == nullptr || props == nullptr || range == nullptr || numPages == 0) return VMK_BAD_PARAM;
   std::lock_guard<std::mutex> g(memLock);
   if (pool->pagesInUse + numPages > pool->limit) return VMK_NO_MEMORY;

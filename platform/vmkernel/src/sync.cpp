@@ -1,5 +1,7 @@
 // Lock domains, spinlocks, semaphores, worlds and timers.
 #include <algorithm>
+#include <functional>
+#include <string>
 #include <climits>
 #include <list>
 #include <map>
@@ -45,15 +47,82 @@ VMK_ReturnStatus vmk_LockDomainDestroy(vmk_LockDomainID domain) {
 
 struct vmk_LockInt {
   std::string name;
+  vmk_LockRank rank = VMK_SPINLOCK_UNRANKED;
+  vmk_LockDomainID domain = VMK_LOCKDOMAIN_INVALID;
   std::mutex m;
   std::atomic<std::thread::id> owner{};
 };
+
+namespace vmkint {
+namespace {
+
+thread_local std::vector<vmk_Lock> heldSpinlocks;
+thread_local int interruptDepth = 0;
+
+std::mutex ruleLock;
+std::vector<std::string> ruleTexts;                         // ruleLock
+std::function<void(const std::string&)> ruleHandler;       // ruleLock
+
+std::string heldNames(vmk_Lock except) {
+  std::string out;
+  for (vmk_Lock l : heldSpinlocks) {
+    if (l == except) continue;
+    out += (out.empty() ? "" : ", ") + l->name;
+  }
+  return out;
+}
+
+}  // namespace
+
+void lockRuleBroken(const std::string& what) {
+  std::function<void(const std::string&)> h;
+  {
+    std::lock_guard<std::mutex> g(ruleLock);
+    ruleTexts.push_back(what);
+    h = ruleHandler;
+  }
+  if (h) h(what);
+  else vmk_Panic("lock rule broken: %s", what.c_str());
+}
+
+void mayBlock(const char* service, vmk_Lock released) {
+  std::string held = heldNames(released);
+  if (!held.empty()) lockRuleBroken(std::string(service) + " may sleep while spinlock " + held + " is held");
+  if (interruptDepth > 0) lockRuleBroken(std::string(service) + " may sleep in an interrupt handler");
+}
+
+void enterInterruptContext(bool enter) { interruptDepth += enter ? 1 : -1; }
+
+void resetLockRules() {
+  std::lock_guard<std::mutex> g(ruleLock);
+  ruleTexts.clear();
+  ruleHandler = nullptr;
+}
+
+}  // namespace vmkint
+
+namespace vmktest {
+unsigned lockRuleViolations() {
+  std::lock_guard<std::mutex> g(vmkint::ruleLock);
+  return static_cast<unsigned>(vmkint::ruleTexts.size());
+}
+std::vector<std::string> lockRuleTexts() {
+  std::lock_guard<std::mutex> g(vmkint::ruleLock);
+  return vmkint::ruleTexts;
+}
+void setLockRuleHandler(std::function<void(const std::string&)> handler) {
+  std::lock_guard<std::mutex> g(vmkint::ruleLock);
+  vmkint::ruleHandler = std::move(handler);
+}
+}  // namespace vmktest
 
 VMK_ReturnStatus vmk_SpinlockCreate(const vmk_SpinlockCreateProps* props, vmk_Lock* lock) {
   VMK_FAULT_RETURN("vmk_SpinlockCreate");
   if (props == nullptr || lock == nullptr) return VMK_BAD_PARAM;
   auto* l = new vmk_LockInt();
   l->name = props->name.string;
+  l->rank = props->rank;
+  l->domain = props->domain;
   counters.locks++;
   *lock = l;
   return VMK_OK;
@@ -71,14 +140,25 @@ VMK_ReturnStatus vmk_SPLock(vmk_Lock lock) {
   if (lock == nullptr) vmk_Panic("vmk_SPLock on an invalid lock");
   if (lock->owner.load() == std::this_thread::get_id())
     vmk_Panic("spinlock %s taken again by its holder (deadlock)", lock->name.c_str());
+  // Ranked locks of one domain go in increasing rank.
+  if (lock->rank != VMK_SPINLOCK_UNRANKED) {
+    for (vmk_Lock h : heldSpinlocks) {
+      if (h->rank == VMK_SPINLOCK_UNRANKED || h->domain != lock->domain || h->rank < lock->rank) continue;
+      lockRuleBroken("spinlock " + lock->name + " (rank " + std::to_string(lock->rank) + ") taken while " +
+                     h->name + " (rank " + std::to_string(h->rank) + ") is held");
+    }
+  }
   lock->m.lock();
   lock->owner = std::this_thread::get_id();
+  heldSpinlocks.push_back(lock);
   return VMK_OK;
 }
 
 void vmk_SPUnlock(vmk_Lock lock) {
   if (lock == nullptr || lock->owner.load() != std::this_thread::get_id())
     vmk_Panic("spinlock %s released by a thread that does not hold it", lock ? lock->name.c_str() : "(invalid)");
+  auto it = std::find(heldSpinlocks.begin(), heldSpinlocks.end(), lock);
+  if (it != heldSpinlocks.end()) heldSpinlocks.erase(it);
   lock->owner = std::thread::id();
   lock->m.unlock();
 }
@@ -127,6 +207,7 @@ void vmk_SemaDestroy(vmk_Semaphore* sema) {
 
 void vmk_SemaLock(vmk_Semaphore* sema) {
   if (sema == nullptr || *sema == nullptr) vmk_Panic("vmk_SemaLock on an invalid semaphore");
+  mayBlock("vmk_SemaLock");
   vmk_SemaphoreInt* s = *sema;
   std::unique_lock<std::mutex> lk(s->m);
   s->cv.wait(lk, [s] { return s->count > 0; });
@@ -242,6 +323,7 @@ VMK_ReturnStatus vmk_WorldWaitForDeath(vmk_WorldID id) {
     w = it->second;
   }
   if (currentWorld == w) return VMK_BAD_PARAM;
+  mayBlock("vmk_WorldWaitForDeath");
   w->thread.join();
   {
     std::lock_guard<std::mutex> g(schedLock);
@@ -257,6 +339,7 @@ vmk_WorldID vmk_WorldGetID(void) { return currentWorld ? currentWorld->id : VMK_
 VMK_ReturnStatus vmk_WorldSleep(vmk_uint64 usecs) {
   // An injected status stands for an interrupted sleep (e.g. VMK_WAIT_INTERRUPTED).
   VMK_FAULT_RETURN("vmk_WorldSleep");
+  mayBlock("vmk_WorldSleep");
   uint64_t deadline = clockNowNs() + usecs * 1000ull;
   std::unique_lock<std::mutex> lk(schedLock);
   for (;;) {
@@ -268,6 +351,7 @@ VMK_ReturnStatus vmk_WorldSleep(vmk_uint64 usecs) {
 
 VMK_ReturnStatus vmk_WorldWait(vmk_WorldEventID event, vmk_Lock lock, vmk_uint32 timeoutMS, const char*) {
   VMK_FAULT_POINT("vmk_WorldWait");
+  mayBlock("vmk_WorldWait", lock);
   if (vmk_faultStatus_ != VMK_OK) {
     if (lock != VMK_LOCK_INVALID) vmk_SPUnlock(lock);  // the lock goes in every case
     return vmk_faultStatus_;
@@ -412,6 +496,7 @@ VMK_ReturnStatus vmk_TimerSchedule(vmk_TimerQueue queue, vmk_TimerCallback callb
 
 VMK_ReturnStatus vmk_TimerCancel(vmk_Timer timer, vmk_Bool wait) {
   VMK_FAULT_RETURN("vmk_TimerCancel");
+  if (wait) mayBlock("vmk_TimerCancel");
   TimerThread& tt = timerThread();
   std::unique_lock<std::mutex> lk(schedLock);
   if (tt.timers.count(timer) == 0) return VMK_NOT_FOUND;

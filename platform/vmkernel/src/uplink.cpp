@@ -48,6 +48,8 @@ VMK_ReturnStatus vmk_UplinkCapRegister(vmk_Uplink uplink, vmk_uint32 cap, const 
 }
 
 VMK_ReturnStatus vmk_UplinkUpdateLinkState(vmk_Uplink uplink, const vmk_LinkStatus* status) {
+  // The network stack takes its own locks and may block to tell its clients.
+  vmkint::mayBlock("vmk_UplinkUpdateLinkState");
   VMK_FAULT_POINT("vmk_UplinkUpdateLinkState");
   if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
   if (uplink == nullptr || status == nullptr) return VMK_BAD_PARAM;

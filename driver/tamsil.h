@@ -154,10 +154,19 @@ struct QueueInfo {
 struct Request_Header;
 
 // Per-command wait record: one per MCC ring slot, plus one for the mailbox.
+// A completion finds its record by the slot index and the generation that
+// the work request's tag carries, never by an address.
 struct WrbContext {
   Request_Header* header;     // where the firmware writes its response header
   vmk_uint8 wait_mcc_compl;   // 1 while a sleeping waiter expects the completion
   vmk_uint8 quiet;            // suppress the failure line (pass-through)
+  vmk_uint8 outstanding;      // the completion of `gen` is still expected
+  vmk_uint8 done;             // the completion of `gen` was accepted
+  vmk_uint8 abandoned;        // its waiter left: `kept` goes with the completion
+  vmk_uint16 index;           // slot index (the mailbox's is TAMSIL_MCC_Q_LEN)
+  vmk_uint32 gen;             // generation of the command in the slot, never 0
+  vmk_uint32 fail_status;     // set when the channel closes under the waiter
+  DmaBuffer kept;             // command buffer the device may still write
 };
 
 // Interrupt moderation state of one event queue.
@@ -433,6 +442,8 @@ struct tamsil_sriovState {
   void* vf_config_cb;
   vmk_uint8 vf_link_state[TAMSIL_MAX_VFS];
   tamsil_resources profile_res;
+  ResourceLimits profile_limits;  // the PF's limits as the profile reported them
+  vmk_uint8 limits_saved;
 };
 
 // Driver statistics counters.
@@ -615,8 +626,13 @@ struct Adapter {
   // Fields other parts of the driver add go below this line.
 
   // ---- Firmware command layer (tamsil_cmds) ----
-  // Completion of the command of MCC slot i evaluated; the last is the mailbox's.
-  vmk_uint8 mcc_slot_done[TAMSIL_MCC_Q_LEN + 1];
+  vmk_uint32 mcc_gen;          // last generation handed to a slot
+  vmk_uint8 mcc_closed;        // the MCC channel takes no more commands
+  vmk_uint8 mbox_closed;       // the mailbox takes no more commands
+  vmk_atomic64 mcc_users;      // threads inside a command of either carrier
+  vmk_uint32 stale_completions;  // completions no live command waited for
+  vmk_uint32 quarantined;      // DMA buffers kept because the device may write them
+  vmk_uint8 mbox_quarantine;   // the mailbox memory goes to quarantine at clean-up
   vmk_uint8 fw_chip_family;    // ASIC generation code of the firmware configuration
   vmk_uint8 netq_count;        // NetQueue count of the controller attributes
   vmk_uint8 sfp_link_effect;   // link effect byte of the last transceiver event
@@ -681,6 +697,14 @@ void* tamsil_mpoolAlloc(vmk_uint64 size, vmk_uint64* allocated);
 void tamsil_mpoolFree(void* va, vmk_uint64 size);
 void* tamsil_mpoolAllocMap(Adapter* adapter, DmaBuffer* buf, vmk_uint32 size);
 void tamsil_mpoolUnmapFree(Adapter* adapter, DmaBuffer* buf);
+// Keeps a buffer the device may still write (its descriptor is cleared):
+// mapped and allocated, with the Adapter's DMA engine, until module unload.
+void tamsil_quarantine(Adapter* adapter, DmaBuffer* buf);
+vmk_uint32 tamsil_quarantinedBuffers(void);
+// True when a quarantined buffer was mapped by `engine` (it then outlives
+// its Adapter).
+bool tamsil_quarantineUses(vmk_DMAEngine engine);
+void tamsil_quarantineRelease(void);
 // Bus address of a mapped buffer (element 0 of its array).
 static inline vmk_IOA tamsil_dmaBusAddr(const DmaBuffer* buf) {
   return buf->sg_array ? buf->sg_array->elem[0].addr : 0;

@@ -77,6 +77,13 @@ VMK_ReturnStatus tamsil_quiesceDevice(vmk_Device device);
 VMK_ReturnStatus tamsil_startDevice(vmk_Device device);
 void tamsil_forgetDevice(vmk_Device device);
 VMK_ReturnStatus tamsil_removeUplinkDevice(vmk_Device device);
+// A management request runs between these. Enter refuses with VMK_BUSY
+// while the device is quiesced (AdapterFlags bit 5) or being detached;
+// quiesce and detach wait until every request that entered has left.
+VMK_ReturnStatus tamsil_mgmtEnter(Adapter* adapter);
+void tamsil_mgmtLeave(Adapter* adapter);
+// Maps one BAR into `field` and records it in `rec`.
+VMK_ReturnStatus tamsil_mapResource(Adapter* adapter, vmk_uint8 bar, tamsil_barMap* rec, void** field);
 vmk_uint32 tamsil_unmapBars(Adapter* adapter);
 VMK_ReturnStatus tamsil_setupWOL(Adapter* adapter, vmk_uint8 enable);
 VMK_ReturnStatus tamsil_intrSetup(Adapter* adapter);

@@ -39,23 +39,40 @@ static void setFwTimeout(Adapter* a) { __atomic_store_n(&a->fw_timeout, 1, __ATO
   tamsil_cmdStop(a, "tamsil_cmds", "tamsil_mccComplIsNew", line);
 }
 
-// The context a completion's tag names, or NULL when the tag is not one of
-// this Adapter's wait records (a firmware tag is never trusted as a pointer).
+// A tag is the slot index (low word) and the generation of the command in
+// that slot (high word, never 0). The wait record a tag names, or NULL when
+// it names none; whether the command is still live is the caller's test.
 static WrbContext* ctxFromTag(Adapter* a, uint32_t lo, uint32_t hi) {
-  uintptr_t tag = static_cast<uintptr_t>((static_cast<uint64_t>(hi) << 32) | lo);
-  if (tag == 0) return nullptr;
-  if (tag == reinterpret_cast<uintptr_t>(&a->mbox_ctx)) return &a->mbox_ctx;
-  uintptr_t base = reinterpret_cast<uintptr_t>(&a->wrb_ctx[0]);
-  uintptr_t end = reinterpret_cast<uintptr_t>(&a->wrb_ctx[TAMSIL_MCC_Q_LEN]);
-  if (tag < base || tag >= end || (tag - base) % sizeof(WrbContext) != 0) return nullptr;
-  return reinterpret_cast<WrbContext*>(tag);
+  if (hi == 0) return nullptr;
+  if (lo == TAMSIL_MCC_Q_LEN) return &a->mbox_ctx;
+  if (lo > TAMSIL_MCC_Q_LEN) return nullptr;
+  return &a->wrb_ctx[lo];
 }
 
-// Flag set when the completion of the command of this wait record has been
-// evaluated (the last flag belongs to the mailbox).
-static vmk_uint8* slotDone(Adapter* a, WrbContext* ctx) {
-  if (ctx == &a->mbox_ctx) return &a->mcc_slot_done[TAMSIL_MCC_Q_LEN];
-  return &a->mcc_slot_done[ctx - a->wrb_ctx];
+static uint32_t nextGen(Adapter* a) {
+  uint32_t g = __atomic_add_fetch(&a->mcc_gen, 1, __ATOMIC_RELAXED);
+  if (g == 0) g = __atomic_add_fetch(&a->mcc_gen, 1, __ATOMIC_RELAXED);
+  return g;
+}
+
+static inline uint8_t ld8(const vmk_uint8* p) { return __atomic_load_n(p, __ATOMIC_ACQUIRE); }
+static inline void st8(vmk_uint8* p, uint8_t v) { __atomic_store_n(p, v, __ATOMIC_RELEASE); }
+
+// A new command in a wait record.
+static void slotArm(Adapter* a, WrbContext* ctx, uint16_t index, Request_Header* header) {
+  ctx->header = header;
+  ctx->quiet = 0;
+  ctx->index = index;
+  ctx->gen = nextGen(a);
+  ctx->fail_status = 0;
+  st8(&ctx->abandoned, 0);
+  st8(&ctx->done, 0);
+  st8(&ctx->outstanding, 1);
+}
+
+// A slot can take a new command only when nothing of the last one is left.
+static bool slotBusy(const WrbContext* ctx) {
+  return ld8(&ctx->wait_mcc_compl) || ld8(&ctx->outstanding) || ld8(&ctx->abandoned);
 }
 
 // ---------------------------------------------------------------------------
@@ -69,9 +86,8 @@ void tamsil_cmdHdrPrepare(WrbContext* ctx, uint8_t subsystem, uint8_t opcode,
   h->subsystem = subsystem;
   h->request_length = length - TAMSIL_HDR_LEN;
   h->version = 0;
-  uint64_t tag = reinterpret_cast<uintptr_t>(ctx);
-  wrb->tag_lo = static_cast<uint32_t>(tag);
-  wrb->tag_hi = static_cast<uint32_t>(tag >> 32);
+  wrb->tag_lo = ctx->index;
+  wrb->tag_hi = ctx->gen;
   wrb->payload_length = length;
   if (dma == nullptr) {
     wrb->flags |= TAMSIL_WRB_EMBEDDED;
@@ -96,13 +112,14 @@ MccWrb* tamsil_wrbFromMccq(Adapter* a, WrbContext** ctxOut) {
   }
   if (tamsil_cardError(a)) {
     TAMSIL_LOG_RATELIMITED("Error in Card Detected! Cannot allocate WRBs hw_error:%d|fw_timeout:%d\n",
-                           a->hw_error, a->fw_timeout);
+                           __atomic_load_n(&a->hw_error, __ATOMIC_RELAXED),
+                           __atomic_load_n(&a->fw_timeout, __ATOMIC_RELAXED));
     return nullptr;
   }
   uint16_t idx = q->head;
   if (idx >= TAMSIL_MCC_Q_LEN) tamsil_cmdStop(a, "tamsil_cmds", "tamsil_wrbFromMccq", __LINE__);
   WrbContext* ctx = &a->wrb_ctx[idx];
-  if (__atomic_load_n(&ctx->wait_mcc_compl, __ATOMIC_ACQUIRE)) {
+  if (slotBusy(ctx)) {
     TAMSIL_CERR(a,
                 "Unexpected Error, wrb context indicates MCC completion is pending. "
                 "Cannot allocate WRBs");
@@ -113,9 +130,7 @@ MccWrb* tamsil_wrbFromMccq(Adapter* a, WrbContext** ctxOut) {
   MccWrb* wrb = reinterpret_cast<MccWrb*>(static_cast<uint8_t*>(q->mem.va) +
                                           static_cast<uint32_t>(q->entry_size) * idx);
   memset(wrb, 0, sizeof *wrb);
-  ctx->header = reinterpret_cast<Request_Header*>(wrb->payload.embedded);
-  ctx->quiet = 0;
-  __atomic_store_n(&a->mcc_slot_done[idx], 0, __ATOMIC_RELEASE);
+  slotArm(a, ctx, idx, reinterpret_cast<Request_Header*>(wrb->payload.embedded));
   if (ctxOut != nullptr) *ctxOut = ctx;
   return wrb;
 }
@@ -125,11 +140,13 @@ MccWrb* tamsil_wrbFromMbox(Adapter* a, WrbContext** ctxOut) {
     TAMSIL_CERR(a, "Error in Card Detected! Cannot allocate WRB from Mail box");
     return nullptr;
   }
+  if (ld8(&a->mbox_closed)) {
+    TAMSIL_CERR(a, "Mailbox closed. Cannot allocate WRB from Mail box");
+    return nullptr;
+  }
   MccWrb* wrb = reinterpret_cast<MccWrb*>(a->mbox_va);
   memset(wrb, 0, sizeof *wrb);
-  a->mbox_ctx.header = reinterpret_cast<Request_Header*>(wrb->payload.embedded);
-  a->mbox_ctx.quiet = 0;
-  a->mcc_slot_done[TAMSIL_MCC_Q_LEN] = 0;
+  slotArm(a, &a->mbox_ctx, TAMSIL_MCC_Q_LEN, reinterpret_cast<Request_Header*>(wrb->payload.embedded));
   if (ctxOut != nullptr) *ctxOut = &a->mbox_ctx;
   return wrb;
 }
@@ -154,15 +171,14 @@ uint32_t tamsil_mccNotifyWait(Adapter* a) {
                                           static_cast<uint32_t>(q->entry_size) * idx);
   WrbContext* ctx = ctxFromTag(a, wrb->tag_lo, wrb->tag_hi);
   tamsil_mccNotify(a);
-  uint32_t count = 0;
   for (uint32_t i = 0;; i++) {
     if (tamsil_cardError(a)) return TAMSIL_CH_IO_ERROR;
-    count = tamsil_processMcc(a);
+    tamsil_processMcc(a);
     // Finish on this command's own completion: other commands (sleeping
-    // ones of other threads) may stay outstanding for much longer.
-    if (ctx != nullptr ? __atomic_load_n(slotDone(a, ctx), __ATOMIC_ACQUIRE) != 0
-                       : vmk_AtomicRead64(&q->used) == 0)
-      return ctx != nullptr ? reinterpret_cast<Response_Header*>(ctx->header)->status : count;
+    // ones of other threads) may stay outstanding for much longer. The slot
+    // cannot change hands while mcc_lock is held.
+    if (ctx == nullptr) return TAMSIL_CH_IO_ERROR;
+    if (ld8(&ctx->done)) return reinterpret_cast<Response_Header*>(ctx->header)->status;
     if (i >= 120000) break;
     vmk_DelayUsecs(100);
   }
@@ -172,19 +188,60 @@ uint32_t tamsil_mccNotifyWait(Adapter* a) {
   return TAMSIL_CH_IO_ERROR;
 }
 
+// The waiter leaves before its completion came (time-out, card error, a
+// closed channel). The device may still write the command buffer and the
+// completion may still come: the slot keeps the buffer and frees it with
+// that completion, or when the queue is torn down. False when the
+// completion came first (the caller then owns its buffer as usual).
+static bool slotAbandon(tamsil_Cmd* c) {
+  Adapter* a = c->adapter;
+  WrbContext* ctx = c->ctx;
+  vmk_SPLock(a->mcc_compl_wait_lock);
+  const bool completed = ld8(&ctx->done) != 0;
+  if (!completed) {
+    st8(&ctx->wait_mcc_compl, 0);
+    if (c->buf != nullptr) {
+      ctx->kept = *c->buf;
+      if (c->buf == &c->sge)
+        c->has_sge = false;
+      memset(c->buf, 0, sizeof *c->buf);
+    }
+    st8(&ctx->abandoned, 1);
+  }
+  vmk_SPUnlock(a->mcc_compl_wait_lock);
+  if (!completed) {
+    c->abandoned = true;
+    c->hdr = nullptr;
+    c->p = nullptr;
+  }
+  return !completed;
+}
+
 // The sleeping wait. `sent` is the request header as it went out (the
 // firmware may already have rewritten the one at `header`); the messages
 // quote it.
-static uint32_t sleepingWait(Adapter* a, Request_Header* header, const Request_Header* sent, WrbContext* ctx,
-                             uint32_t timeoutMs, const char* label) {
+static uint32_t sleepingWait(tamsil_Cmd* c, Request_Header* header, const Request_Header* sent) {
+  Adapter* a = c->adapter;
+  WrbContext* ctx = c->ctx;
+  const char* label = c->label != nullptr ? c->label : "";
   char reason[80];
   snprintf(reason, sizeof reason, "Waiting for %s response", label);
   uint8_t opcode = sent->PageCode;
   uint8_t subsystem = sent->subsystem;
   uint32_t fwTimeout = sent->Timeout;
   uint32_t reqLen = sent->request_length;
-  uint32_t slice = timeoutMs / 3;
+  uint32_t slice = c->timeout_ms / 3;
   vmk_WorldEventID event = reinterpret_cast<vmk_WorldEventID>(&ctx->wait_mcc_compl);
+
+  // The completion or a channel close ended the wait.
+  auto ended = [&]() -> uint32_t {
+    uint32_t fail = ctx->fail_status;
+    if (fail == TAMSIL_CH_GONE) {
+      slotAbandon(c);
+      return fail;
+    }
+    return reinterpret_cast<Response_Header*>(header)->status;
+  };
 
   for (uint32_t checkpoint = 1; checkpoint <= 3; checkpoint++) {
     uint64_t remaining = slice;
@@ -192,7 +249,7 @@ static uint32_t sleepingWait(Adapter* a, Request_Header* header, const Request_H
       vmk_SPLock(a->mcc_compl_wait_lock);
       if (!ctx->wait_mcc_compl) {
         vmk_SPUnlock(a->mcc_compl_wait_lock);
-        return reinterpret_cast<Response_Header*>(header)->status;
+        return ended();
       }
       uint64_t t0 = tamsil_nowMs();
       VMK_ReturnStatus st = vmk_WorldWait(event, a->mcc_compl_wait_lock,
@@ -202,11 +259,9 @@ static uint32_t sleepingWait(Adapter* a, Request_Header* header, const Request_H
       remaining -= elapsed;
     }
     if (tamsil_cardError(a)) {
+      if (!slotAbandon(c)) return ended();
       TAMSIL_CERR(a, "%s: %s Error in card detected..Ignoring ioctl opcode: 0x%x, subsystem:0x%x",
                   a->pci_name, label, opcode, subsystem);
-      vmk_SPLock(a->mcc_compl_wait_lock);
-      ctx->wait_mcc_compl = 0;
-      vmk_SPUnlock(a->mcc_compl_wait_lock);
       return TAMSIL_CH_FAILURE;
     }
     TAMSIL_CERR(a,
@@ -217,12 +272,9 @@ static uint32_t sleepingWait(Adapter* a, Request_Header* header, const Request_H
     tamsil_processMcc(a);
   }
   vmk_SPLock(a->mcc_compl_wait_lock);
-  if (!ctx->wait_mcc_compl) {
-    vmk_SPUnlock(a->mcc_compl_wait_lock);
-    return reinterpret_cast<Response_Header*>(header)->status;
-  }
-  ctx->wait_mcc_compl = 0;
+  const bool pending = ctx->wait_mcc_compl != 0;
   vmk_SPUnlock(a->mcc_compl_wait_lock);
+  if (!pending || !slotAbandon(c)) return ended();
   TAMSIL_CERR(a, "%s: MCC cmd timed out. opcode: 0x%x, subsystem:0x%x, timeout:%d, req_len:%d",
               label, opcode, subsystem, fwTimeout, reqLen);
   setFwTimeout(a);
@@ -232,8 +284,17 @@ static uint32_t sleepingWait(Adapter* a, Request_Header* header, const Request_H
 
 uint32_t tamsil_asyncWorldWait(Adapter* a, Request_Header* header, WrbContext* ctx, uint32_t timeoutMs,
                                const char* label) {
+  tamsil_Cmd c;
+  memset(&c, 0, sizeof c);
+  c.adapter = a;
+  c.ctx = ctx;
+  c.hdr = header;
+  c.gen = ctx->gen;
+  c.wait = TAMSIL_WAIT_SLEEP;
+  c.label = label;
+  c.timeout_ms = timeoutMs;
   Request_Header sent = *header;
-  return sleepingWait(a, header, &sent, ctx, timeoutMs, label);
+  return sleepingWait(&c, header, &sent);
 }
 
 // ---------------------------------------------------------------------------
@@ -280,10 +341,14 @@ uint32_t tamsil_mboxNotifyWait(Adapter* a) {
                    (static_cast<uint32_t>(pa >> 32) & ~3u) | TAMSIL_MBOX_DB_HI);
   st = tamsil_mboxDbReadyWait(a);
   if (st != 0) return st;
-  // Low half: address bits 4-33 in bits 2-31.
+  // Low half: address bits 4-33 in bits 2-31. From here the firmware has
+  // the command, and may answer into its buffers whenever it does.
   tamsil_dbWrite32(a, TAMSIL_DB_MBOX, static_cast<uint32_t>((pa >> 4) << 2));
   st = tamsil_mboxDbReadyWait(a);
-  if (st != 0) return st;
+  if (st != 0) {
+    if (tamsil_cardError(a)) st8(&a->mbox_ctx.abandoned, 1);
+    return st;
+  }
   TAMSIL_CDBG(a, 0x10, "Mbox ready");
   MccCompletion* c =
       reinterpret_cast<MccCompletion*>(static_cast<uint8_t*>(a->mbox_va) + TAMSIL_MBOX_CQE_OFF);
@@ -293,7 +358,14 @@ uint32_t tamsil_mboxNotifyWait(Adapter* a) {
     return TAMSIL_CH_MBOX_FAIL;
   }
   if ((flags & TAMSIL_CQE_VALID) == 0) complNotValid(a, __LINE__);
-  st = tamsil_mccComplProcess(a, c, nullptr, nullptr);
+  // The bare patterns carry no header: their completion names no record.
+  WrbContext* ctx = ctxFromTag(a, c->tag_lo, c->tag_hi);
+  if (ctx != &a->mbox_ctx || c->tag_hi != a->mbox_ctx.gen) ctx = nullptr;
+  st = tamsil_mccComplProcess(a, c, ctx);
+  if (ctx != nullptr) {
+    st8(&ctx->outstanding, 0);
+    st8(&ctx->done, 1);
+  }
   __atomic_store_n(&c->flags, 0u, __ATOMIC_RELEASE);
   return st;
 }
@@ -302,18 +374,12 @@ uint32_t tamsil_mboxNotifyWait(Adapter* a) {
 // Completions and events
 // ---------------------------------------------------------------------------
 
-uint32_t tamsil_mccComplProcess(Adapter* a, MccCompletion* c, WrbContext** wakeList,
-                                uint32_t* wakeCount) {
+uint32_t tamsil_mccComplProcess(Adapter* a, MccCompletion* c, WrbContext* ctx) {
   uint16_t status = c->status;
   uint16_t ext = c->ext_status;
-  WrbContext* ctx = ctxFromTag(a, c->tag_lo, c->tag_hi);
   Request_Header* h = ctx != nullptr ? ctx->header : nullptr;
   uint8_t opcode = h != nullptr ? h->PageCode : 0;
   uint8_t subsystem = h != nullptr ? h->subsystem : 0;
-
-  if (wakeList != nullptr && ctx != nullptr &&
-      __atomic_load_n(&ctx->wait_mcc_compl, __ATOMIC_ACQUIRE) && *wakeCount < TAMSIL_WAKE_LIST)
-    wakeList[(*wakeCount)++] = ctx;
 
   uint32_t result;
   if (status == 0) {
@@ -338,7 +404,6 @@ uint32_t tamsil_mccComplProcess(Adapter* a, MccCompletion* c, WrbContext** wakeL
   } else {
     result = ext == TAMSIL_FW_EXT_22 ? TAMSIL_FW_EXT_22 : status;
   }
-  if (ctx != nullptr) __atomic_store_n(slotDone(a, ctx), 1, __ATOMIC_RELEASE);
   return result;
 }
 
@@ -370,7 +435,9 @@ static void grp5Event(Adapter* a, uint8_t type, const uint8_t* d) {
       if (d[0] == a->cntl_port && speed != a->link.qos_link_speed) {
         a->link.qos_link_speed = speed;
         a->link.link_speed = speed * 10u;
-        tamsil_updateUplinkLinkStatus(a, false, false);
+        // The drain holds driver spinlocks: the kernel hears of it later,
+        // from the worker or vector 0's NetPoll, as of a link event.
+        tamsil_updateUplinkLinkStatus(a, false, true);
       }
       break;
     }
@@ -440,14 +507,54 @@ static void asyncEvent(Adapter* a, MccCompletion* c, uint32_t flags) {
   }
 }
 
-// One pass over the completion queue; stops early when the wake list is
-// full so it never overflows. Returns entries consumed.
-static uint32_t drainPass(Adapter* a, WrbContext** wake, uint32_t* nwake) {
+// What one drain pass leaves to do once its locks are released.
+struct DrainWork {
+  WrbContext* wake[TAMSIL_WAKE_LIST];
+  uint32_t nwake = 0;
+  DmaBuffer release[TAMSIL_WAKE_LIST];
+  uint32_t nrelease = 0;
+  bool full() const { return nwake >= TAMSIL_WAKE_LIST || nrelease >= TAMSIL_WAKE_LIST; }
+};
+
+// A command completion. It is taken only when its tag names a slot whose
+// command of that generation is still outstanding: that completion ends the
+// command once and gives its ring entry back. Any other completion (a tag
+// that names no slot, a generation no longer in the slot, a second
+// completion of the same command) is counted, logged and dropped: it
+// changes no used count and wakes nobody.
+static void commandCompletion(Adapter* a, MccCompletion* c, DrainWork* w) {
+  WrbContext* ctx = ctxFromTag(a, c->tag_lo, c->tag_hi);
+  if (ctx == &a->mbox_ctx || ctx == nullptr || ctx->gen != c->tag_hi || !ld8(&ctx->outstanding)) {
+    a->stale_completions++;
+    TAMSIL_LOG_RATELIMITED("%s: Dropped MCC completion tag %u:%u status %u: no command waits for it\n",
+                           a->pci_name, c->tag_lo, c->tag_hi, c->status);
+    return;
+  }
+  st8(&ctx->outstanding, 0);
+  tamsil_mccComplProcess(a, c, ctx);
+  if (vmk_AtomicRead64(&a->mcc_q.used) != 0) vmk_AtomicDec64(&a->mcc_q.used);
+  vmk_SPLock(a->mcc_compl_wait_lock);
+  st8(&ctx->done, 1);
+  if (ld8(&ctx->abandoned)) {
+    // Its waiter is gone: the buffer it left goes back now.
+    if (ctx->kept.va != nullptr) w->release[w->nrelease++] = ctx->kept;
+    memset(&ctx->kept, 0, sizeof ctx->kept);
+    st8(&ctx->abandoned, 0);
+  } else if (ctx->wait_mcc_compl) {
+    st8(&ctx->wait_mcc_compl, 0);
+    w->wake[w->nwake++] = ctx;
+  }
+  vmk_SPUnlock(a->mcc_compl_wait_lock);
+}
+
+// One pass over the completion queue; stops early when its wake or release
+// list is full so neither overflows. Returns entries consumed.
+static uint32_t drainPass(Adapter* a, DrainWork* w) {
   QueueInfo* cq = &a->mcc_cq;
   uint32_t count = 0;
   vmk_SPLock(a->mcc_cq_lock);
   if (cq->mem.va != nullptr && cq->len != 0) {
-    while (*nwake < TAMSIL_WAKE_LIST) {
+    while (!w->full()) {
       MccCompletion* c = reinterpret_cast<MccCompletion*>(static_cast<uint8_t*>(cq->mem.va) +
                                                           static_cast<uint32_t>(cq->entry_size) * cq->tail);
       uint32_t flags = __atomic_load_n(&c->flags, __ATOMIC_ACQUIRE);
@@ -456,18 +563,16 @@ static uint32_t drainPass(Adapter* a, WrbContext** wake, uint32_t* nwake) {
         vmk_SPUnlock(a->mcc_cq_lock);
         complNotValid(a, __LINE__);
       }
-      vmk_CPUMemFenceRead();
       cq->tail = tamsil_ringNext(a, cq->tail, cq->len);
       if (flags & TAMSIL_CQE_ASYNC) {
         asyncEvent(a, c, flags);
       } else if (flags & TAMSIL_CQE_COMPLETED) {
-        tamsil_mccComplProcess(a, c, wake, nwake);
-        if (vmk_AtomicRead64(&a->mcc_q.used) != 0) vmk_AtomicDec64(&a->mcc_q.used);
+        commandCompletion(a, c, w);
       }
       __atomic_store_n(&c->flags, 0u, __ATOMIC_RELEASE);
       count++;
     }
-    if (count != 0) tamsil_cqNotify(a, cq->id, a->async_mcc_enabled != 0, count);
+    if (count != 0) tamsil_cqNotify(a, cq->id, __atomic_load_n(&a->async_mcc_enabled, __ATOMIC_ACQUIRE) != 0, count);
   }
   vmk_SPUnlock(a->mcc_cq_lock);
   return count;
@@ -476,29 +581,25 @@ static uint32_t drainPass(Adapter* a, WrbContext** wake, uint32_t* nwake) {
 uint32_t tamsil_processMcc(Adapter* a) {
   uint32_t total = 0;
   for (;;) {
-    WrbContext* wake[TAMSIL_WAKE_LIST];
-    uint32_t nwake = 0;
-    total += drainPass(a, wake, &nwake);
-    for (uint32_t i = 0; i < nwake; i++) {
-      vmk_SPLock(a->mcc_compl_wait_lock);
-      wake[i]->wait_mcc_compl = 0;
-      vmk_SPUnlock(a->mcc_compl_wait_lock);
-      vmk_WorldWakeup(reinterpret_cast<vmk_WorldEventID>(&wake[i]->wait_mcc_compl));
-    }
-    // A full wake list ended the pass early: go on with the rest.
-    if (nwake < TAMSIL_WAKE_LIST) break;
+    DrainWork w;
+    total += drainPass(a, &w);
+    for (uint32_t i = 0; i < w.nwake; i++)
+      vmk_WorldWakeup(reinterpret_cast<vmk_WorldEventID>(&w.wake[i]->wait_mcc_compl));
+    for (uint32_t i = 0; i < w.nrelease; i++) tamsil_mpoolUnmapFree(a, &w.release[i]);
+    // A full list ended the pass early: go on with the rest.
+    if (!w.full()) break;
   }
   return total;
 }
 
 void tamsil_asyncMccEnable(Adapter* a) {
   vmk_SPLock(a->mcc_cq_lock);
-  a->async_mcc_enabled = 1;
+  __atomic_store_n(&a->async_mcc_enabled, 1, __ATOMIC_RELEASE);
   tamsil_cqNotify(a, a->mcc_cq.id, true, 0);
   vmk_SPUnlock(a->mcc_cq_lock);
 }
 
-void tamsil_asyncMccDisable(Adapter* a) { a->async_mcc_enabled = 0; }
+void tamsil_asyncMccDisable(Adapter* a) { __atomic_store_n(&a->async_mcc_enabled, 0, __ATOMIC_RELEASE); }
 
 // ---------------------------------------------------------------------------
 // Queue-create helpers
@@ -556,6 +657,12 @@ static uint32_t cmdTake(Adapter* a, tamsil_Cmd* c, uint8_t subsystem, uint8_t op
   } else {
     VMK_ReturnStatus ls = vmk_SPLock(a->mcc_lock);
     if (ls != VMK_OK) TAMSIL_CERR(a, "SpinlockLOck failed 0x%x error", ls);
+    if (ld8(&a->mcc_closed)) {
+      vmk_SPUnlock(a->mcc_lock);
+      TAMSIL_LOG_RATELIMITED("%s: MCC channel closed, command refused\n", a->pci_name);
+      tamsil_cmdEnd(c);
+      return TAMSIL_CH_GONE;
+    }
     c->wrb = tamsil_wrbFromMccq(a, &c->ctx);
     if (c->wrb == nullptr) {
       vmk_SPUnlock(a->mcc_lock);
@@ -563,10 +670,12 @@ static uint32_t cmdTake(Adapter* a, tamsil_Cmd* c, uint8_t subsystem, uint8_t op
       return TAMSIL_CH_BUSY;
     }
     if (c->wait == TAMSIL_WAIT_SLEEP) {
-      c->ctx->wait_mcc_compl = 1;
-      c->ctx->quiet = 0;
+      vmk_SPLock(a->mcc_compl_wait_lock);
+      st8(&c->ctx->wait_mcc_compl, 1);
+      vmk_SPUnlock(a->mcc_compl_wait_lock);
     }
   }
+  c->gen = c->ctx->gen;
   if (c->buf != nullptr) c->ctx->header = static_cast<Request_Header*>(c->buf->va);
   c->hdr = c->ctx->header;
   tamsil_cmdHdrPrepare(c->ctx, subsystem, opcode, len, c->wrb, c->buf);
@@ -580,6 +689,10 @@ static void cmdInit(tamsil_Cmd* c, Adapter* a, tamsil_Wait wait, const char* lab
   c->wait = wait;
   c->label = label;
   c->timeout_ms = TAMSIL_MCC_WAIT_MS;
+  // Counted from here to tamsil_cmdEnd, so that a channel close can wait
+  // until no thread is inside a command any more.
+  vmk_AtomicInc64(&a->mcc_users);
+  c->counted = true;
 }
 
 uint32_t tamsil_cmdBegin(Adapter* a, tamsil_Cmd* c, tamsil_Wait wait, uint8_t subsystem,
@@ -587,7 +700,10 @@ uint32_t tamsil_cmdBegin(Adapter* a, tamsil_Cmd* c, tamsil_Wait wait, uint8_t su
   cmdInit(c, a, wait, label);
   // Memory first: the MCC lock is a spinlock.
   if (sgeLen != 0) {
-    if (tamsil_mpoolAllocMap(a, &c->sge, sgeLen) == nullptr) return TAMSIL_CH_NO_MEMORY;
+    if (tamsil_mpoolAllocMap(a, &c->sge, sgeLen) == nullptr) {
+      tamsil_cmdEnd(c);
+      return TAMSIL_CH_NO_MEMORY;
+    }
     c->has_sge = true;
     c->buf = &c->sge;
   }
@@ -604,10 +720,24 @@ uint32_t tamsil_cmdBeginBuf(Adapter* a, tamsil_Cmd* c, tamsil_Wait wait, uint8_t
 uint32_t tamsil_cmdRun(tamsil_Cmd* c) {
   Adapter* a = c->adapter;
   switch (c->wait) {
-    case TAMSIL_WAIT_MBOX:
-      return tamsil_mboxNotifyWait(a);
+    case TAMSIL_WAIT_MBOX: {
+      uint32_t st = tamsil_mboxNotifyWait(a);
+      // A command the firmware took and never answered keeps its buffer
+      // with the mailbox until the function is reset.
+      if (ld8(&c->ctx->abandoned) && c->buf != nullptr && c->ctx->kept.va == nullptr) {
+        c->ctx->kept = *c->buf;
+        if (c->buf == &c->sge) c->has_sge = false;
+        memset(c->buf, 0, sizeof *c->buf);
+        c->abandoned = true;
+        c->hdr = nullptr;
+        c->p = nullptr;
+      }
+      return st;
+    }
     case TAMSIL_WAIT_POLL: {
       uint32_t st = tamsil_mccNotifyWait(a);
+      // A poll that gave up leaves its command outstanding.
+      if (st == TAMSIL_CH_IO_ERROR) slotAbandon(c);
       vmk_SPUnlock(a->mcc_lock);
       return st;
     }
@@ -615,7 +745,7 @@ uint32_t tamsil_cmdRun(tamsil_Cmd* c) {
       Request_Header sent = *c->hdr;
       tamsil_mccNotify(a);
       vmk_SPUnlock(a->mcc_lock);
-      return sleepingWait(a, c->hdr, &sent, c->ctx, c->timeout_ms, c->label);
+      return sleepingWait(c, c->hdr, &sent);
     }
     case TAMSIL_WAIT_POST:
       tamsil_mccNotify(a);
@@ -626,12 +756,99 @@ uint32_t tamsil_cmdRun(tamsil_Cmd* c) {
 }
 
 void tamsil_cmdEnd(tamsil_Cmd* c) {
+  Adapter* a = c->adapter;
   if (c->wait == TAMSIL_WAIT_MBOX && c->wrb != nullptr) {
-    vmk_SemaUnlock(&c->adapter->mbox_lock);
+    vmk_SemaUnlock(&a->mbox_lock);
     c->wrb = nullptr;
   }
   if (c->has_sge) {
-    tamsil_mpoolUnmapFree(c->adapter, &c->sge);
+    tamsil_mpoolUnmapFree(a, &c->sge);
     c->has_sge = false;
   }
+  // Last: a close may free the Adapter's channel once this drops to 0.
+  if (c->counted) {
+    c->counted = false;
+    vmk_AtomicDec64(&a->mcc_users);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Closing the channel
+// ---------------------------------------------------------------------------
+
+static void waitNoUsers(Adapter* a) {
+  for (uint32_t i = 0; vmk_AtomicRead64(&a->mcc_users) != 0; i++) {
+    if (i != 0 && i % 10000 == 0)
+      TAMSIL_CERR(a, "Channel close waits for %ld commands in flight", (long)vmk_AtomicRead64(&a->mcc_users));
+    vmk_WorldSleep(1000);
+  }
+}
+
+void tamsil_mccClose(Adapter* a, uint32_t status) {
+  if (a->mcc_lock != VMK_LOCK_INVALID) {
+    vmk_SPLock(a->mcc_lock);
+    st8(&a->mcc_closed, 1);
+    vmk_SPUnlock(a->mcc_lock);
+  } else {
+    st8(&a->mcc_closed, 1);
+  }
+  const bool locked = a->mcc_compl_wait_lock != VMK_LOCK_INVALID;
+  for (uint32_t i = 0; i < TAMSIL_MCC_Q_LEN; i++) {
+    WrbContext* ctx = &a->wrb_ctx[i];
+    if (locked) vmk_SPLock(a->mcc_compl_wait_lock);
+    const bool waiting = ctx->wait_mcc_compl != 0;
+    if (waiting) {
+      ctx->fail_status = status;
+      // A reset's waiters read their status in their response header.
+      if (status != TAMSIL_CH_GONE && ctx->header != nullptr)
+        reinterpret_cast<vmk_uint8*>(ctx->header)[4] = static_cast<vmk_uint8>(status);
+      st8(&ctx->wait_mcc_compl, 0);
+    }
+    if (locked) vmk_SPUnlock(a->mcc_compl_wait_lock);
+    if (!waiting) continue;
+    TAMSIL_DBG(a, TAMSIL_DBG_UPLINK, TAMSIL_LOG_LEVEL_INFO2, "wait_mcc_compl != 0 @ mcc q offset %d (0x%x)\n", (int)i,
+               (unsigned)i);
+    if (vmk_WorldWakeup(reinterpret_cast<vmk_WorldEventID>(&ctx->wait_mcc_compl)) == VMK_OK)
+      TAMSIL_DBG(a, TAMSIL_DBG_UPLINK, TAMSIL_LOG_LEVEL_INFO2, "Woken up the pending MCC Req Thread\n");
+  }
+  waitNoUsers(a);
+}
+
+void tamsil_mboxClose(Adapter* a) {
+  st8(&a->mbox_closed, 1);
+  // Its last command ends before the close does.
+  if (a->mbox_lock != VMK_SEMAPHORE_INVALID) {
+    vmk_SemaLock(&a->mbox_lock);
+    vmk_SemaUnlock(&a->mbox_lock);
+  }
+}
+
+void tamsil_mccOpen(Adapter* a) {
+  // The old queue is gone with what its commands could still write.
+  tamsil_mccKeptRelease(a, true);
+  for (uint32_t i = 0; i < TAMSIL_MCC_Q_LEN; i++) {
+    WrbContext* ctx = &a->wrb_ctx[i];
+    vmk_uint32 gen = ctx->gen;
+    memset(ctx, 0, sizeof *ctx);
+    ctx->gen = gen;
+  }
+  st8(&a->mcc_closed, 0);
+  st8(&a->mbox_closed, 0);
+}
+
+uint32_t tamsil_mccKeptRelease(Adapter* a, bool deviceQuiet) {
+  uint32_t n = 0;
+  for (uint32_t i = 0; i <= TAMSIL_MCC_Q_LEN; i++) {
+    WrbContext* ctx = i < TAMSIL_MCC_Q_LEN ? &a->wrb_ctx[i] : &a->mbox_ctx;
+    if (ctx->kept.va != nullptr) {
+      if (deviceQuiet)
+        tamsil_mpoolUnmapFree(a, &ctx->kept);
+      else
+        tamsil_quarantine(a, &ctx->kept);
+      n++;
+    }
+    st8(&ctx->abandoned, 0);
+    st8(&ctx->outstanding, 0);
+  }
+  return n;
 }

@@ -43,8 +43,25 @@ uint32_t tamsil_asyncWorldWait(Adapter* adapter, Request_Header* header,
 uint32_t tamsil_mboxNotifyWait(Adapter* adapter);
 uint32_t tamsil_mboxDbReadyWait(Adapter* adapter);
 uint32_t tamsil_processMcc(Adapter* adapter);
-uint32_t tamsil_mccComplProcess(Adapter* adapter, MccCompletion* compl_,
-                                WrbContext** wakeList, uint32_t* wakeCount);
+// Evaluates a completion for its wait record (NULL: the completion names
+// none) and returns its status.
+uint32_t tamsil_mccComplProcess(Adapter* adapter, MccCompletion* compl_, WrbContext* ctx);
+
+// Closes the MCC channel where it really ends (detach, and after a function
+// or chip reset): no command is taken any more, every sleeping waiter is
+// woken with `status` (TAMSIL_CH_GONE at detach; at a reset it reads 1 in
+// its response header), and the call returns once no thread is inside a
+// command of either carrier. The caller then frees the rings.
+void tamsil_mccClose(Adapter* adapter, uint32_t status);
+// Closes the mailbox after its last command.
+void tamsil_mboxClose(Adapter* adapter);
+// A new MCC queue: fresh wait records (generations go on) and both
+// carriers open.
+void tamsil_mccOpen(Adapter* adapter);
+// Gives back the buffers that timed-out commands left in their slots, now
+// that the device can no longer write them (deviceQuiet), or quarantines
+// them. Returns how many there were.
+uint32_t tamsil_mccKeptRelease(Adapter* adapter, bool deviceQuiet);
 void tamsil_asyncMccEnable(Adapter* adapter);
 void tamsil_asyncMccDisable(Adapter* adapter);
 uint32_t tamsil_cmdPageAddrsPrepare(Adapter* adapter, tamsil_PhysAddr* pages,

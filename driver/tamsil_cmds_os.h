@@ -30,6 +30,13 @@ static inline void tamsil_pcicfgWrite8(Adapter* a, uint32_t off, uint8_t v) {
   vmk_MMIOWrite8((vmk_VA)(a->pcicfg_va) + off, v);
 }
 
+// Card error: an unrecoverable error was seen or a command timed out.
+static inline bool tamsil_cardError(const Adapter* a) {
+  return (__atomic_load_n(&a->hw_error, __ATOMIC_ACQUIRE) |
+          __atomic_load_n(&a->fw_timeout, __ATOMIC_ACQUIRE)) != 0;
+}
+static inline bool tamsil_hwError(const Adapter* a) { return __atomic_load_n(&a->hw_error, __ATOMIC_ACQUIRE) != 0; }
+
 // True when the adapter is of one of the generations in `gens`
 // (TAMSIL_ASIC_* bits).
 static inline bool tamsil_isGen(const Adapter* a, uint32_t gens) { return (a->asic_gen & gens) != 0; }

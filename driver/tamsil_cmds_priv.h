@@ -34,11 +34,6 @@ static inline uint32_t tamsil_get32(const void* base, uint32_t off) {
 }
 
 
-// Card error: an unrecoverable error was seen or a command timed out.
-static inline bool tamsil_cardError(const Adapter* a) {
-  return (__atomic_load_n(&a->hw_error, __ATOMIC_ACQUIRE) |
-          __atomic_load_n(&a->fw_timeout, __ATOMIC_ACQUIRE)) != 0;
-}
 
 // Speed (Mbps) of the link speed codes 0-7; 0 beyond.
 uint32_t tamsil_speedFromCode(uint32_t code);
@@ -66,6 +61,12 @@ struct tamsil_Cmd {
   tamsil_Wait wait;
   const char* label;
   uint32_t timeout_ms;
+  uint32_t gen;     // generation of the command in its slot
+  bool counted;     // counted in the Adapter's mcc_users
+  // The wait ended before the completion: the slot kept the command buffer
+  // (a caller's buffer descriptor was cleared), hdr and p are NULL and the
+  // response must not be read.
+  bool abandoned;
 };
 
 // Takes the carrier, allocates an SGE buffer of `sgeLen` bytes when that is
@@ -80,7 +81,7 @@ uint32_t tamsil_cmdBeginBuf(Adapter* a, tamsil_Cmd* c, tamsil_Wait wait,
                             DmaBuffer* buf, const char* label);
 // Rings and waits as the command's kind says; releases the carrier's lock.
 uint32_t tamsil_cmdRun(tamsil_Cmd* c);
-// Frees the SGE buffer (after the response was read).
+// Frees the SGE buffer (after the response was read) and leaves the channel.
 void tamsil_cmdEnd(tamsil_Cmd* c);
 
 // ---------------------------------------------------------------------------

@@ -154,6 +154,16 @@ uint32_t tamsil_cmdPassthrough(Adapter* a, void* buf, uint32_t bufLen) {
   c.timeout_ms = timeout;
   st = tamsil_cmdRun(&c);
   tamsil_cmdEnd(&c);
+  if (c.abandoned) {
+    // The wait ended without the completion: the channel kept the buffer
+    // (the device may still write it) and there is no response to copy;
+    // the caller's request comes back as it was sent.
+    if (diag21 && tamsil_cardError(a)) {
+      diag21Local(a, req);
+      return 0;
+    }
+    return st;
+  }
 
   uint8_t* out = static_cast<uint8_t*>(dma.va);
   uint8_t* op = out + TAMSIL_HDR_LEN;

@@ -523,9 +523,11 @@ uint32_t tamsil_cmdReadObject(Adapter* a, DmaBuffer* buf, uint32_t length, uint3
     uint32_t got = tamsil_get32(c.p, 0);
     *bytesRead = got > length && length != 0 ? length : got;
     if (eof != nullptr) *eof = tamsil_get32(c.p, 4);
-  } else {
+  } else if (!c.abandoned) {
     const Response_Header* rh = reinterpret_cast<const Response_Header*>(c.hdr);
     TAMSIL_CERR(a, "ReadObject ioctl failed, status = %x, addn_status = %x", rh->status, rh->additional_status);
+  } else {
+    TAMSIL_CERR(a, "ReadObject ioctl failed, status = %x", st);
   }
   tamsil_cmdEnd(&c);
   return st;

@@ -146,7 +146,7 @@ static uint32_t statsCommand(Adapter* a, uint8_t opcode, const char* label) {
   a->stats_pending = 1;
   st = tamsil_cmdRun(&c);
   a->stats_pending = 0;
-  if (st != TAMSIL_CH_TIMEOUT) tamsil_parseStats(a);
+  if (st != TAMSIL_CH_TIMEOUT && !c.abandoned) tamsil_parseStats(a);
   tamsil_cmdEnd(&c);
   return st;
 }

@@ -52,7 +52,7 @@ const char* tamsil_asicRevName(vmk_uint8 r, char out[3]) {
 /* PCI resources                                                             */
 /* ------------------------------------------------------------------------ */
 
-static VMK_ReturnStatus mapResource(Adapter* a, vmk_uint8 bar, tamsil_barMap* rec, void** field) {
+VMK_ReturnStatus tamsil_mapResource(Adapter* a, vmk_uint8 bar, tamsil_barMap* rec, void** field) {
   vmk_VA va = 0;
   VMK_ReturnStatus st = vmk_PCIMapIOResource(tamsilDriver.module_id, a->pci_device, bar, nullptr, &va);
   if (st != VMK_OK) {
@@ -82,10 +82,10 @@ vmk_uint32 tamsil_unmapBars(Adapter* a) {
 
 static VMK_ReturnStatus mapBars(Adapter* a) {
   VMK_ReturnStatus st;
-  if (tamsil_isGen(a, TAMSIL_ASIC_PIVARD)) return mapResource(a, 0, &a->db_bar, &a->db_va);
-  if ((st = mapResource(a, 2, &a->csr_bar, &a->csr_va)) != VMK_OK ||
-      (st = mapResource(a, 4, &a->db_bar, &a->db_va)) != VMK_OK ||
-      (st = mapResource(a, tamsil_isGen(a, TAMSIL_ASIC_KS2) ? 1 : 0, &a->pcicfg_bar, &a->pcicfg_va)) != VMK_OK) {
+  if (tamsil_isGen(a, TAMSIL_ASIC_PIVARD)) return tamsil_mapResource(a, 0, &a->db_bar, &a->db_va);
+  if ((st = tamsil_mapResource(a, 2, &a->csr_bar, &a->csr_va)) != VMK_OK ||
+      (st = tamsil_mapResource(a, 4, &a->db_bar, &a->db_va)) != VMK_OK ||
+      (st = tamsil_mapResource(a, tamsil_isGen(a, TAMSIL_ASIC_KS2) ? 1 : 0, &a->pcicfg_bar, &a->pcicfg_va)) != VMK_OK) {
     tamsil_unmapBars(a);
     return st;
   }
@@ -378,7 +378,8 @@ static vmk_int32 paramEntry(Adapter* a, const int* values, int count, const char
 }
 
 static void freeAdapter(Adapter* a) {
-  if (a->dma_engine != VMK_DMA_ENGINE_INVALID) {
+  // A quarantined buffer keeps the engine that mapped it.
+  if (a->dma_engine != VMK_DMA_ENGINE_INVALID && !tamsil_quarantineUses(a->dma_engine)) {
     vmk_DMAEngineDestroy(a->dma_engine);
     a->dma_engine = VMK_DMA_ENGINE_INVALID;
   }
@@ -531,7 +532,7 @@ VMK_ReturnStatus tamsil_attachDevice(vmk_Device device) {
   st = tamsil_createUplinkData(a);
   if (st != VMK_OK) {
     TAMSIL_ERR(a, "Failed to create driver data for device\n");
-    goto undo_setup;
+    goto undo_uplink;
   }
   tamsil_displayVersions(a);
   tamsil_updateDevData(a);
@@ -550,6 +551,13 @@ VMK_ReturnStatus tamsil_attachDevice(vmk_Device device) {
   if (tpe_recovery) {
     a->tpe_requested = 1;
     tamsil_cmdSetUeRecovery(a);
+  }
+  // A command channel that died during set-up is only worth keeping when a
+  // recovery can restart it.
+  if (tamsil_cardError(a) && !(a->tpe_requested && a->tpe_supported)) {
+    TAMSIL_ERR(a, "Command channel died during set-up and no recovery can restart it\n");
+    st = VMK_FAILURE;
+    goto undo_uplink;
   }
   if (a->tpe_requested && a->tpe_supported) {
     TAMSIL_DBG(a, TAMSIL_DBG_DRIVER, TAMSIL_LOG_LEVEL_INFO2, "Feature TPE is supported\n");
@@ -581,8 +589,10 @@ VMK_ReturnStatus tamsil_attachDevice(vmk_Device device) {
 undo_tpe:
   stopWorld(&a->tpe_world);
 undo_uplink:
+  // Nothing that takes the uplink data's writer lock may run past here:
+  // the MCC world drains completions and their events use that lock.
+  stopWorld(&a->mcc_worker_world);
   tamsil_cleanupUplinkData(a);
-undo_setup:
   tamsil_clear(a);
 undo_intr:
   tamsil_intrCleanup(a);
@@ -683,11 +693,30 @@ VMK_ReturnStatus tamsil_scanDevice(vmk_Device device) {
   return VMK_OK;
 }
 
+/* ------------------------------------------------------------------------ */
+/* Management requests in flight                                             */
+/* ------------------------------------------------------------------------ */
+
+VMK_ReturnStatus tamsil_mgmtEnter(Adapter* a) {
+  if (tamsil_flagTest(a, TAMSIL_FLAG_DEV_QUIESCED)) return VMK_BUSY;
+  vmk_AtomicInc64(&a->mgmt_in_flight);
+  // A quiesce that set the bit meanwhile may already have seen no request.
+  if (tamsil_flagTest(a, TAMSIL_FLAG_DEV_QUIESCED)) {
+    tamsil_mgmtLeave(a);
+    return VMK_BUSY;
+  }
+  return VMK_OK;
+}
+
+void tamsil_mgmtLeave(Adapter* a) { vmk_AtomicDec64(&a->mgmt_in_flight); }
+
 VMK_ReturnStatus tamsil_detachDevice(vmk_Device device) {
   VMK_ReturnStatus st;
   Adapter* a = fetchAdapter(device, &st);
   if (a == nullptr) return VMK_OK;
   TAMSIL_DBG(a, TAMSIL_DBG_DRIVER, TAMSIL_LOG_LEVEL_INFO2, "Device is being detached\n");
+  // No new management request from here on.
+  vmk_BitVectorAtomicSet(a->flags, TAMSIL_FLAG_DEV_QUIESCED);
   {
     vmk_HashValue node = nullptr;
     st = vmk_HashKeyDelete(tamsil_vmkdevHashTbl, a->pci_name, &node);
@@ -703,6 +732,13 @@ VMK_ReturnStatus tamsil_detachDevice(vmk_Device device) {
     a->kv_handle = nullptr;
   }
   tamsil_clear(a);
+  // The channel is closed and its waiters are gone: the requests still in
+  // flight end soon, and the Adapter stays until they have.
+  for (vmk_uint32 i = 1; vmk_AtomicRead64(&a->mgmt_in_flight) != 0; i++) {
+    if (i % 10000 == 0)
+      TAMSIL_ERR(a, "Detach waits for %ld management requests\n", (long)vmk_AtomicRead64(&a->mgmt_in_flight));
+    vmk_WorldSleep(1000);
+  }
   tamsil_cleanupUplinkData(a);
   tamsil_intrCleanup(a);
   tamsil_statsCleanup(a);

@@ -138,3 +138,73 @@ void tamsil_mpoolUnmapFree(Adapter* adapter, DmaBuffer* buf) {
   buf->va = nullptr;
   buf->size = 0;
 }
+
+/* ------------------------------------------------------------------------ */
+/* Quarantine                                                                */
+/* ------------------------------------------------------------------------ */
+
+// DMA memory the device may still write after its function was detached:
+// the firmware objects that use it could not be destroyed and the chip is
+// not reset (a KS or Veskarn chip reset would take the card's other
+// functions down with it). It stays allocated and mapped, with the DMA
+// engine that mapped it, until the module unloads.
+namespace {
+struct QuarantineRecord {
+  DmaBuffer buf;
+  vmk_DMAEngine engine;
+  QuarantineRecord* next;
+};
+QuarantineRecord* quarantineList = nullptr;
+vmk_uint32 quarantineCount = 0;
+}  // namespace
+
+void tamsil_quarantine(Adapter* adapter, DmaBuffer* buf) {
+  if (buf == nullptr || buf->va == nullptr) return;
+  QuarantineRecord* r =
+      static_cast<QuarantineRecord*>(vmk_HeapAlloc(tamsilDriver.heap_id, sizeof(QuarantineRecord)));
+  if (r == nullptr) {
+    // Without a record the buffer cannot be found again: it is left as it is.
+    TAMSIL_ERR(adapter, "Quarantine record allocation failed; DMA buffer %p left mapped\n", buf->va);
+  } else {
+    r->buf = *buf;
+    r->engine = adapter->dma_engine;
+    r->next = __atomic_load_n(&quarantineList, __ATOMIC_ACQUIRE);
+    while (!__atomic_compare_exchange_n(&quarantineList, &r->next, r, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) {
+    }
+    __atomic_add_fetch(&quarantineCount, 1, __ATOMIC_RELAXED);
+  }
+  adapter->quarantined++;
+  memset(buf, 0, sizeof *buf);
+}
+
+vmk_uint32 tamsil_quarantinedBuffers(void) { return __atomic_load_n(&quarantineCount, __ATOMIC_RELAXED); }
+
+bool tamsil_quarantineUses(vmk_DMAEngine engine) {
+  for (QuarantineRecord* r = __atomic_load_n(&quarantineList, __ATOMIC_ACQUIRE); r != nullptr; r = r->next)
+    if (r->engine == engine) return true;
+  return false;
+}
+
+void tamsil_quarantineRelease(void) {
+  QuarantineRecord* list = __atomic_exchange_n(&quarantineList, nullptr, __ATOMIC_ACQ_REL);
+  if (list == nullptr) return;
+  TAMSIL_MOD_WARN("Releasing %u quarantined DMA buffers at unload\n", quarantineCount);
+  for (QuarantineRecord* r = list; r != nullptr; r = r->next) {
+    vmk_DMAUnmapSg(r->engine, VMK_DMA_DIRECTION_BIDIRECTIONAL, r->buf.sg_ops, r->buf.sg_array);
+    vmk_SgFree(r->buf.sg_ops, r->buf.sg_array);
+    vmk_SgDestroyOpsHandle(r->buf.sg_ops);
+    tamsil_mpoolFree(r->buf.va, r->buf.size);
+  }
+  // Each engine once, after every buffer it mapped.
+  while (list != nullptr) {
+    QuarantineRecord* r = list;
+    list = r->next;
+    if (r->engine != VMK_DMA_ENGINE_INVALID) {
+      vmk_DMAEngineDestroy(r->engine);
+      for (QuarantineRecord* o = list; o != nullptr; o = o->next)
+        if (o->engine == r->engine) o->engine = VMK_DMA_ENGINE_INVALID;
+    }
+    vmk_HeapFree(tamsilDriver.heap_id, r);
+  }
+  quarantineCount = 0;
+}

@@ -260,3 +260,4 @@ constexpr uint32_t TAMSIL_CH_REFUSED = 0xF452FFFFu;    // pass-through refused
 constexpr uint32_t TAMSIL_CH_MBOX_FAIL = 0xFFFFFFFFu;  // mailbox gone / timed out
 constexpr uint32_t TAMSIL_CH_FAILURE = 0x0BAD0001u;    // sleeping wait: card error
 constexpr uint32_t TAMSIL_CH_TIMEOUT = 0x0BAD0021u;    // sleeping wait: timed out
+constexpr uint32_t TAMSIL_CH_GONE = 0x0BAD0003u;       // the channel closed for detach under the command

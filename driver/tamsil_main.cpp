@@ -59,7 +59,11 @@ void tamsil_ctrlCleanup(Adapter* a) {
   destroySema(&a->mbox_lock);
   destroySema(&a->pmac_lock);
   if (!tamsil_flagTest(a, TAMSIL_FLAG_TPE_REINIT)) destroySema(&a->reset_lock);
-  if (a->mbox_mem.va != nullptr) tamsil_mpoolUnmapFree(a, &a->mbox_mem);
+  // A function whose objects outlived tear-down may still answer into it.
+  if (a->mbox_quarantine)
+    tamsil_quarantine(a, &a->mbox_mem);
+  else if (a->mbox_mem.va != nullptr)
+    tamsil_mpoolUnmapFree(a, &a->mbox_mem);
   a->mbox_va = nullptr;
   a->mbox_bus_addr = 0;
   if (a->scratch.va != nullptr) tamsil_mpoolUnmapFree(a, &a->scratch);
@@ -388,10 +392,28 @@ void tamsil_queueFree(Adapter* a, QueueInfo* q) {
   q->created = 0;
 }
 
-// Destroys a firmware queue when it exists, then returns its memory.
+// A destroy the firmware answered (even with a refusal) leaves no object
+// behind; one the channel could not deliver may have.
+static bool channelFailure(vmk_uint32 st) { return st > 0xFF; }
+
+// Destroys a firmware queue when it exists, then returns its memory. A
+// queue whose destroy never reached the firmware keeps its memory (and its
+// created mark) for tamsil_clear to decide on.
 static void queueDestroy(Adapter* a, QueueInfo* q, vmk_uint32 type) {
-  if (q->created) tamsil_cmdQDestroy(a, q, type);
+  if (q->created && channelFailure(tamsil_cmdQDestroy(a, q, type))) return;
   q->created = 0;
+  tamsil_queueFree(a, q);
+}
+
+// Memory of a ring whose firmware object may still exist: returned when the
+// device can no longer use it, else quarantined.
+static void ringRelease(Adapter* a, QueueInfo* q, bool deviceQuiet) {
+  if (q->mem.va == nullptr) return;
+  if (q->created && !deviceQuiet) {
+    tamsil_quarantine(a, &q->mem);
+    q->created = 0;
+    return;
+  }
   tamsil_queueFree(a, q);
 }
 
@@ -400,14 +422,14 @@ static void queueDestroy(Adapter* a, QueueInfo* q, vmk_uint32 type) {
 /* ------------------------------------------------------------------------ */
 
 void tamsil_cqNotify(Adapter* a, vmk_uint16 cqId, vmk_Bool arm, vmk_uint32 popped) {
-  if (a->hw_error) return;
+  if (tamsil_hwError(a)) return;
   vmk_uint32 v = (cqId & 0x3FFu) | (((vmk_uint32)(cqId >> 10) & 0x1Fu) << 11) | ((popped & 0x1FFFu) << 16) |
                  (arm ? (1u << 29) : 0u);
   tamsil_dbWrite32(a, TAMSIL_DB_EQCQ, v);
 }
 
 void tamsil_eqNotify(Adapter* a, vmk_uint16 eqId, vmk_Bool arm, vmk_Bool clearInt, vmk_uint32 popped) {
-  if (a->hw_error) return;
+  if (tamsil_hwError(a)) return;
   vmk_uint32 v = (eqId & 0x1FFu) | (clearInt ? (1u << 9) : 0u) | (1u << 10) |
                  (((vmk_uint32)(eqId >> 9) & 0x1Fu) << 11) | ((popped & 0x1FFFu) << 16) | (arm ? (1u << 29) : 0u);
   tamsil_dbWrite32(a, TAMSIL_DB_EQCQ, v);
@@ -415,9 +437,7 @@ void tamsil_eqNotify(Adapter* a, vmk_uint16 eqId, vmk_Bool arm, vmk_Bool clearIn
 
 vmk_Bool tamsil_eventPeek(QueueInfo* q) {
   const vmk_uint8* e = (const vmk_uint8*)q->mem.va + (vmk_uint32)q->entry_size * q->tail;
-  vmk_uint32 v;
-  memcpy(&v, e, 4);
-  return v != 0;
+  return __atomic_load_n(reinterpret_cast<const vmk_uint32*>(e), __ATOMIC_ACQUIRE) != 0;
 }
 
 static inline tamsil_rxo* rxoOf(void* data) { return static_cast<tamsil_rxo*>(data); }
@@ -426,7 +446,7 @@ void tamsil_isr(void* handlerData, vmk_IntrCookie) {
   tamsil_rxo* rxo = rxoOf(handlerData);
   Adapter* a = rxo->adapter;
   tamsil_eqo* eqo = &a->eqo[rxo->idx];
-  if (!a->hw_error) tamsil_eqNotify(a, eqo->q.id, false, true, 0);
+  if (!tamsil_hwError(a)) tamsil_eqNotify(a, eqo->q.id, false, true, 0);
   __atomic_add_fetch(&eqo->int_count, 1, __ATOMIC_RELAXED);
   if (eqo->netpoll != nullptr && eqo->netpoll->netpoll != nullptr) vmk_NetPollActivate(eqo->netpoll->netpoll);
 }
@@ -436,13 +456,13 @@ VMK_ReturnStatus tamsil_intAck(void* handlerData, vmk_IntrCookie) {
   Adapter* a = rxo->adapter;
   tamsil_eqo* eqo = &a->eqo[rxo->idx];
   __atomic_add_fetch(&eqo->int_ack_count, 1, __ATOMIC_RELAXED);
-  if (a->msix_enabled || a->hw_error) return VMK_OK;
+  if (a->msix_enabled || tamsil_hwError(a)) return VMK_OK;
   tamsil_eqNotify(a, eqo->q.id, false, true, 0);
   return VMK_OK;
 }
 
 void tamsil_eqClean(Adapter* a, tamsil_eqo* eqo, vmk_Bool arm) {
-  if (a->hw_error) return;
+  if (tamsil_hwError(a)) return;
   QueueInfo* q = &eqo->q;
   if (q->mem.va == nullptr) return;
   if (q->len == 0 || (q->len & (q->len - 1)) != 0)
@@ -450,15 +470,16 @@ void tamsil_eqClean(Adapter* a, tamsil_eqo* eqo, vmk_Bool arm) {
   vmk_uint16 popped = 0;
   for (;;) {
     vmk_uint8* e = (vmk_uint8*)q->mem.va + (vmk_uint32)q->entry_size * q->tail;
-    vmk_uint32 v = __atomic_load_n(reinterpret_cast<vmk_uint32*>(e), __ATOMIC_RELAXED);
+    // The device writes the entry's word last: an acquire read of it orders
+    // what follows after the entry's contents.
+    vmk_uint32 v = __atomic_load_n(reinterpret_cast<vmk_uint32*>(e), __ATOMIC_ACQUIRE);
     if (v == 0) break;
-    vmk_CPUMemFenceRead();
     q->tail = (vmk_uint16)((q->tail + 1) & (q->len - 1));
     __atomic_store_n(reinterpret_cast<vmk_uint32*>(e), 0u, __ATOMIC_RELAXED);
     popped++;
   }
   if (popped != 0) {
-    if (!a->hw_error) tamsil_eqNotify(a, q->id, arm, true, popped);
+    if (!tamsil_hwError(a)) tamsil_eqNotify(a, q->id, arm, true, popped);
     eqo->event_count += popped;
   }
 }
@@ -537,7 +558,7 @@ void tamsil_ifEqDestroy(Adapter* a) {
     tamsil_eqo* eqo = &a->eqo[i];
     if (eqo->q.created) {
       tamsil_eqClean(a, eqo, false);
-      tamsil_cmdQDestroy(a, &eqo->q, TAMSIL_QTYPE_EQ);
+      if (channelFailure(tamsil_cmdQDestroy(a, &eqo->q, TAMSIL_QTYPE_EQ))) continue;
       eqo->q.created = 0;
     }
     tamsil_queueFree(a, &eqo->q);
@@ -676,7 +697,7 @@ static vmk_uint32 mccQueuesCreate(Adapter* a) {
     tamsil_mccQueuesDestroy(a);
     return 0xFFFFFFFFu;
   }
-  memset(a->wrb_ctx, 0, sizeof a->wrb_ctx);
+  tamsil_mccOpen(a);
   TAMSIL_DBG(a, TAMSIL_DBG_DRIVER, TAMSIL_LOG_LEVEL_INFO2, "tamsil_mccQueuesCreate() succeeded\n");
   return 0;
 }
@@ -809,49 +830,103 @@ static void forgetFirmwareObjects(Adapter* a) {
   }
 }
 
+// Every ring of the queue set, for the final release.
+template <typename F>
+static void forEachRing(Adapter* a, F f) {
+  f(&a->mcc_q);
+  f(&a->mcc_cq);
+  for (vmk_uint32 i = 0; i < TAMSIL_MAX_VECTORS; i++) {
+    f(&a->txo[i].q);
+    f(&a->txo[i].cq);
+    f(&a->rxo[i].cq);
+    f(&a->eqo[i].q);
+  }
+}
+
+// The channel is dead at tear-down (a command timed out or the card is in
+// error). Decides whether the tear-down may still send commands, and
+// returns false when the firmware objects of the function may outlive it.
+static bool deadChannelTearDown(Adapter* a) {
+  if (tamsil_isGen(a, TAMSIL_ASIC_PIVARD)) {
+    // The port reset is this function's own reset: it takes the function's
+    // objects and nothing of the other functions.
+    TAMSIL_ERR(a, "Command channel dead at tear-down: resetting the port\n");
+    tamsil_dbWrite32(a, 0x408, 0x08000000u);
+    if (tamsil_waitPivardReady(a) == VMK_OK) {
+      forgetFirmwareObjects(a);
+      return true;
+    }
+    TAMSIL_ERR(a, "Port reset did not complete\n");
+    return false;
+  }
+  // No chip reset here: it would take the card's other functions down. A
+  // mailbox that answers again is used for the destroy, reset and clean
+  // commands; each of them that fails again is final.
+  if (!tamsil_hwError(a) && (tamsil_dbRead32(a, TAMSIL_DB_MBOX) & TAMSIL_MBOX_DB_READY) != 0 &&
+      tamsil_dbRead32(a, TAMSIL_DB_MBOX) != 0xFFFFFFFFu) {
+    TAMSIL_ERR(a, "Command channel timed out before tear-down: trying the mailbox again\n");
+    __atomic_store_n(&a->fw_timeout, 0, __ATOMIC_RELEASE);
+  } else {
+    TAMSIL_ERR(a, "Command channel dead at tear-down: firmware objects cannot be destroyed\n");
+  }
+  return true;
+}
+
 vmk_uint32 tamsil_clear(Adapter* a) {
   const bool channel = a->mbox_va != nullptr && a->mbox_lock != VMK_SEMAPHORE_INVALID;
   if (!channel) {
     stopWorld(&a->mcc_worker_world);
     forgetFirmwareObjects(a);
   }
-  if (a->max_vfs > 0 && (a->features & TAMSIL_FEAT_SRIOV) && a->mcc_q.created) {
-    ResourceLimits l;
-    memset(&l, 0, sizeof l);
-    l.max_vfs = a->sriov.profile_res.max_vfs;
-    l.max_rx_qs = a->sriov.profile_res.max_rx_qs;
-    l.cap_flags2 = a->sriov.profile_res.if_cap_flags;
-    tamsil_cmdSetSriovConfig(a, 0, &l);
-  }
+  // The limits attach saved go back before anything is destroyed. The VFs
+  // are disabled by now: none of the resources stay set aside for them.
+  if (a->max_vfs > 0 && (a->features & TAMSIL_FEAT_SRIOV) && a->mcc_q.created && a->sriov.limits_saved)
+    tamsil_cmdSetSriovConfig(a, 0, &a->sriov.profile_limits);
   stopWorld(&a->mcc_worker_world);
+  // Waiters of the MCC queue fail with "device gone" before its rings go.
+  tamsil_mccClose(a, TAMSIL_CH_GONE);
+  bool trusted = true;   // false: the port reset failed, objects may remain
+  if (channel && tamsil_cardError(a)) trusted = deadChannelTearDown(a);
   tamsil_mccQueuesDestroy(a);
   tamsil_txQueuesDestroy(a);
   tamsil_rxCQueuesDestroy(a);
   tamsil_ifEqDestroy(a);
   tamsil_vxlanClear(a, 0);
-  if (channel) {
-    tamsil_cmdResetFunction(a);
+  bool reset = false;
+  if (channel && trusted) {
+    reset = tamsil_cmdResetFunction(a) == 0;
     tamsil_cmdFwClean(a);
   }
+  if (reset) forgetFirmwareObjects(a);
+  // What is still marked created lost its destroy: it stays in quarantine
+  // while the device may use it.
+  bool left = false;
+  vmk_uint32 kept = 0;
+  forEachRing(a, [&](QueueInfo* q) {
+    if (q->created) {
+      kept++;
+      left = true;
+    }
+  });
+  forEachRing(a, [&](QueueInfo* q) { ringRelease(a, q, false); });
+  // A mailbox command the firmware never answered may still be answered.
+  if (a->mbox_ctx.kept.va != nullptr && !reset) left = true;
+  kept += tamsil_mccKeptRelease(a, reset || !left);
+  if (left && !reset) {
+    a->mbox_quarantine = 1;
+    TAMSIL_ERR(a, "%u rings and command buffers quarantined: their firmware objects could not be destroyed\n",
+               (unsigned)kept);
+  }
+  tamsil_mboxClose(a);
   return 0;
 }
 
 vmk_uint32 tamsil_clearReset(Adapter* a) {
-  // The firmware lost its objects: no destroy command is sent. Waiters of
-  // commands that will never complete are failed first.
-  for (vmk_uint32 i = 0; i < TAMSIL_MCC_Q_LEN; i++) {
-    WrbContext* ctx = &a->wrb_ctx[i];
-    if (!ctx->wait_mcc_compl) continue;
-    TAMSIL_DBG(a, TAMSIL_DBG_UPLINK, TAMSIL_LOG_LEVEL_INFO2, "wait_mcc_compl != 0 @ mcc q offset %d (0x%x)\n", (int)i,
-               (unsigned)i);
-    if (a->mcc_compl_wait_lock != VMK_LOCK_INVALID) vmk_SPLock(a->mcc_compl_wait_lock);
-    ctx->wait_mcc_compl = 0;
-    if (ctx->header != nullptr) reinterpret_cast<vmk_uint8*>(ctx->header)[4] = 1;
-    if (a->mcc_compl_wait_lock != VMK_LOCK_INVALID) vmk_SPUnlock(a->mcc_compl_wait_lock);
-    if (vmk_WorldWakeup((vmk_WorldEventID)&ctx->wait_mcc_compl) == VMK_OK)
-      TAMSIL_DBG(a, TAMSIL_DBG_UPLINK, TAMSIL_LOG_LEVEL_INFO2, "Woken up the pending MCC Req Thread\n");
-  }
-  vmk_WorldSleep(100000);
+  // The firmware lost its objects: no destroy command is sent. The MCC
+  // channel closes first: its waiters read status 1 and are gone before the
+  // rings are freed.
+  tamsil_mccClose(a, 1);
+  tamsil_mccKeptRelease(a, true);
   tamsil_queueFree(a, &a->mcc_q);
   tamsil_queueFree(a, &a->mcc_cq);
   for (vmk_uint32 q = 0; q < TAMSIL_MAX_VECTORS; q++) {
@@ -1027,7 +1102,7 @@ VMK_ReturnStatus tamsil_processMccWorkerThread(void* data) {
   for (;;) {
     __atomic_store_n(&a->mcc_worker_pending, 1, __ATOMIC_SEQ_CST);
     vmk_uint32 wait = VMK_TIMEOUT_UNLIMITED_MS;
-    if (!a->hw_error && !a->fw_timeout && tamsil_flagTest(a, TAMSIL_FLAG_IO_QUIESCED)) {
+    if (!tamsil_cardError(a) && tamsil_flagTest(a, TAMSIL_FLAG_IO_QUIESCED)) {
       tamsil_processMcc(a);
       wait = 100;
     }
@@ -1056,6 +1131,9 @@ VMK_ReturnStatus tamsil_sriovConfig(Adapter* a) {
   memset(&l, 0, sizeof l);
   vmk_uint32 st = tamsil_cmdGetProfileConfig(a, 0, 0, &l);
   if (st != 0) return st;
+  // The whole record: detach gives it back to the firmware.
+  a->sriov.profile_limits = l;
+  a->sriov.limits_saved = 1;
   a->sriov.profile_res.max_vfs = l.max_vfs;
   a->sriov.profile_res.max_rx_qs = l.max_rx_qs;
   a->sriov.profile_res.max_tx_qs = l.max_tx_qs;

@@ -359,6 +359,8 @@ void cleanup_module(void) {
     vmk_DriverUnregister(tamsilDriver.driver_handle);
     tamsilDriver.driver_handle = VMK_DRIVER_NONE;
   }
+  // Every device is detached: what they left in quarantine goes last.
+  tamsil_quarantineRelease();
   if (tamsilDriver.lock_domain != VMK_LOCKDOMAIN_INVALID) {
     vmk_LockDomainDestroy(tamsilDriver.lock_domain);
     tamsilDriver.lock_domain = VMK_LOCKDOMAIN_INVALID;

@@ -215,6 +215,14 @@ static void destroyNetPoll(NetPollInfo* np) {
   np->bound = 0;
 }
 
+// A failed set-up takes its NetPolls back; the writer lock stays for the
+// caller's tamsil_cleanupUplinkData, which runs once nothing that takes the
+// lock (the MCC world's event processing) runs any more.
+static VMK_ReturnStatus setupFailed(Adapter* a, VMK_ReturnStatus st) {
+  for (vmk_uint32 i = 0; i < TAMSIL_MAX_VECTORS; i++) destroyNetPoll(&a->netpoll[i]);
+  return st;
+}
+
 VMK_ReturnStatus tamsil_cleanupUplinkData(Adapter* a) {
   for (vmk_uint32 i = 0; i < TAMSIL_MAX_VECTORS; i++) destroyNetPoll(&a->netpoll[i]);
   if (a->shared_data.lock != VMK_LOCK_INVALID) {
@@ -318,8 +326,7 @@ VMK_ReturnStatus tamsil_createUplinkData(Adapter* a) {
       st = vmk_NetPollCreate(&props, net, tamsilDriver.module_id, &np->netpoll);
       if (st != VMK_OK) {
         np->netpoll = nullptr;
-        tamsil_cleanupUplinkData(a);
-        return st;
+        return setupFailed(a, st);
       }
       np->created = 1;
       q->netpoll = np->netpoll;
@@ -333,8 +340,7 @@ VMK_ReturnStatus tamsil_createUplinkData(Adapter* a) {
     for (vmk_uint32 i = maxRx; i + 1 < maxRx + nRss && i < TAMSIL_MAX_VECTORS; i++) {
       st = tamsil_createUplinkNetPoll(a, net, i);
       if (st != VMK_OK) {
-        tamsil_cleanupUplinkData(a);
-        return st;
+        return setupFailed(a, st);
       }
     }
     next = maxRx + nRss - 1;
@@ -343,8 +349,7 @@ VMK_ReturnStatus tamsil_createUplinkData(Adapter* a) {
     for (vmk_uint32 i = next; i < next + nDrss && i < TAMSIL_MAX_VECTORS; i++) {
       st = tamsil_createUplinkNetPoll(a, net, i);
       if (st != VMK_OK) {
-        tamsil_cleanupUplinkData(a);
-        return st;
+        return setupFailed(a, st);
       }
     }
   }

@@ -197,6 +197,10 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
   }
   void detachHost() override {
     std::lock_guard<std::mutex> g(a_->mu_);
+    // Doorbells still queued for this function die with the link.
+    a_->dropPending(static_cast<int>(idx_));
+    mbox_busy_ = false;
+    intx_level_ = false;
     host_ = nullptr;
   }
 
@@ -227,6 +231,8 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
   bool mbox_ready_ = true;
   bool mbox_knob_ready_ = true;
   bool mbox_stuck_ = false;    // a mailbox command that never completes
+  bool mbox_busy_ = false;     // a command waits for the device thread
+  bool intx_level_ = false;    // the INTx line as driven now
   uint32_t mbox_hi_ = 0;
   struct HeldMbox {
     uint64_t addr;
@@ -348,6 +354,7 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
                     (a_->gen() != Gen::Pivard && off >= 0xA8 && off + width <= 0xB0);
     if (!writable) return;
     for (unsigned i = 0; i < width; ++i) cfg_[off + i] = static_cast<uint8_t>(value >> (8 * i));
+    updateIntx();   // MSI-X enable and INTx disable decide the line
   }
 
   // The memory-BAR window (configuration register 0xFC): a write with bit 31
@@ -402,7 +409,7 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
     switch (r) {
       case Role::Doorbell:
         if (off == kDbMbox) {
-          return (mbox_ready_ && mbox_knob_ready_ && !mbox_stuck_ && !a_->in_ue_) ? 1u : 0u;
+          return (mbox_ready_ && mbox_knob_ready_ && !mbox_busy_ && !mbox_stuck_ && !a_->in_ue_) ? 1u : 0u;
         }
         if (a_->gen() == Gen::Pivard) {
           if (off == kPivStatus) return a_->readPivardStatus();
@@ -466,24 +473,66 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
     }
   }
 
+  // The ring a doorbell belongs to: its work is served in writing order.
+  static uint64_t ringKey(unsigned fn, uint32_t off, uint32_t id) {
+    return (static_cast<uint64_t>(fn) << 48) | (static_cast<uint64_t>(off) << 20) | id;
+  }
+
   void doorbellWrite(uint32_t off, uint32_t v) {
+    uint32_t ring;
     if (off == kDbMbox) {
       mailboxWrite(v);
+      return;
     } else if (off == kDbMcc) {
       ++ctr_.mcc_commands;
-      mccDoorbell(v & 0x7FF, (v >> 16) & 0x3FFF);
+      ring = v & 0x7FF;
     } else if (off == kDbEqCq) {
       ctr_.last_eq_cq_doorbell = v;
-      eqCqDoorbell(v);
+      bool is_eq = (v & (1u << 10)) != 0;
+      // Clearing the interrupt cause acts on the line at once.
+      if (is_eq && (v & (1u << 9)) != 0) clearInterrupt(eqId(v));
+      ring = (is_eq ? 0x10000u : 0) | (is_eq ? eqId(v) : cqId(v));
     } else if (off == kDbRx) {
       ++ctr_.rx_doorbells;
       ctr_.last_rx_doorbell = v;
-      rxDoorbell(v & 0x3FF, v >> 24);
+      ring = v & 0x3FF;
     } else if (off == kDbTx || off == kDbTxVeskarn) {
       ++ctr_.tx_doorbells;
       ctr_.last_tx_doorbell = v;
-      txDoorbell(v & 0x7FF, (v >> 16) & 0x3FFF);
-    } else if (a_->gen() == Gen::Pivard && off == kPivControl) {
+      ring = v & 0x7FF;
+    } else {
+      registerWrite(off, v);
+      return;
+    }
+    if (a_->cfg_.mode == Mode::Async) {
+      a_->defer(idx_, off, v, ringKey(idx_, off, ring));
+    } else {
+      serve(off, v);
+    }
+  }
+
+  // Does what a doorbell asks (sync mode: inside the write; async mode: on
+  // the device thread).
+  void serve(uint32_t off, uint64_t v) {
+    uint32_t w = static_cast<uint32_t>(v);
+    if (off == kDbMbox) {
+      mailboxRun(v);
+    } else if (off == kDbMcc) {
+      mccDoorbell(w & 0x7FF, (w >> 16) & 0x3FFF);
+    } else if (off == kDbEqCq) {
+      eqCqDoorbell(w);
+    } else if (off == kDbRx) {
+      rxDoorbell(w & 0x3FF, w >> 24);
+    } else {
+      txDoorbell(w & 0x7FF, (w >> 16) & 0x3FFF);
+    }
+  }
+
+  static uint32_t eqId(uint32_t v) { return (v & 0x1FF) | (((v >> 11) & 0x1F) << 9); }
+  static uint32_t cqId(uint32_t v) { return (v & 0x3FF) | (((v >> 11) & 0x1F) << 10); }
+
+  void registerWrite(uint32_t off, uint32_t v) {
+    if (a_->gen() == Gen::Pivard && off == kPivControl) {
       if (v & 0x08000000u) {
         ++ctr_.port_resets;
         a_->pivardPortReset(idx_);
@@ -548,7 +597,7 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
       uint8_t cpl[16] = {};
       put32(cpl, 0, last & 0xFFFF);
       put32(cpl, 12, 1);   // dword 3 non-zero: valid
-      postCq(q->bound, cpl, Entry::Data);
+      postCq(q->bound, cpl, Entry::Tx);
     }
   }
 
@@ -588,7 +637,7 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
     q->hw_index = (q->hw_index + 1) % q->entries;
     --q->outstanding;
     ++ctr_.rx_frames;
-    postCq(q->bound, cpl, Entry::Data);
+    postCq(q->bound, cpl, Entry::Rx);
     return true;
   }
 
@@ -600,8 +649,19 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
     }
     uint64_t addr = (static_cast<uint64_t>(mbox_hi_) << 32) | (static_cast<uint64_t>(v >> 2) << 4);
     // Firmware busy, stuck or dead (UE): it does not take the command.
-    if (mbox_stuck_ || !mbox_knob_ready_ || !mbox_ready_ || a_->in_ue_) return;
+    if (mbox_busy_ || mbox_stuck_ || !mbox_knob_ready_ || !mbox_ready_ || a_->in_ue_) return;
     ++ctr_.mailbox_commands;
+    if (a_->cfg_.mode == Mode::Async) {
+      mbox_busy_ = true;   // not ready until the device thread has run it
+      a_->defer(idx_, kDbMbox, addr, ringKey(idx_, kDbMbox, 0));
+      return;
+    }
+    mailboxRun(addr);
+  }
+
+  void mailboxRun(uint64_t addr) {
+    mbox_busy_ = false;
+    if (mbox_stuck_ || a_->in_ue_) return;
     uint8_t wrb[256];
     if (!read(addr, wrb, sizeof wrb)) return;
     static const uint8_t kInit[8] = {0xFF, 0x12, 0x34, 0xFF, 0xFF, 0x56, 0x78, 0xFF};
@@ -640,7 +700,7 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
     put16(cpl, 2, h.out.ext_status);
     put64(cpl, 4, h.tag);
     put32(cpl, 12, (h.out.malformed ? 0 : kComplValid) | kComplDone);
-    write(h.addr + 256, cpl, sizeof cpl);
+    publish(h.addr + 256, cpl, sizeof cpl, 12);
   }
 
   // Returns true when the command must not complete at all.
@@ -700,17 +760,13 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
   // Runs a command; a receive queue that goes away leaves a flush completion
   // on its completion queue (every generation but Pivard).
   Outcome execute(const Request& rq) {
-    uint32_t flush_cq = 0;
-    bool rxq_destroy = get8(rq.buf, 1) == 3 && get8(rq.buf, 0) == 10 && a_->gen() != Gen::Pivard;
-    if (rxq_destroy) {
-      QueueObj* q = a_->fw_.queue(ObjKind::RxQueue, get16(rq.buf, 16));
-      if (q != nullptr && q->fn == idx_) flush_cq = q->bound;
-    }
     Outcome o = a_->fw_.execute(rq);
+    updateIntx();   // a destroyed EQ no longer holds the line
+    uint32_t flush_cq = a_->gen() != Gen::Pivard ? o.rx_flush_cq : 0;
     if (flush_cq != 0 && o.deliver && o.status == 0) {
       uint8_t e[16] = {};
       put32(e, 8, 0x1);          // dword 2 non-zero: valid; num_frags 0: flush
-      postCq(flush_cq, e, Entry::Data);
+      postCq(flush_cq, e, Entry::Rx);
     }
     return o;
   }
@@ -757,7 +813,22 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
   }
 
   // Writes one entry into a completion queue and signals its event queue.
-  enum class Entry { Mcc, Event, Data };
+  // What a CQ entry is: it decides the counter and which word marks it valid.
+  enum class Entry { Mcc, Event, Rx, Tx };
+  static uint32_t validOffset(Entry k) { return k == Entry::Rx ? 8 : 12; }
+
+  // Writes a ring entry with its valid word last, by a release store.
+  bool publish(uint64_t addr, const uint8_t* entry, size_t len, size_t valid_off) {
+    bool ok = true;
+    if (valid_off > 0) ok = write(addr, entry, valid_off);
+    if (ok && valid_off + 4 < len) ok = write(addr + valid_off + 4, entry + valid_off + 4, len - valid_off - 4);
+    if (!ok) return false;
+    if (host_ == nullptr || !busMaster() || !host_->dmaWriteRelease32(addr + valid_off, get32(entry, valid_off))) {
+      ++ctr_.dropped_dma;
+      return false;
+    }
+    return true;
+  }
   void postCq(uint32_t cq_id, const uint8_t* entry, Entry kind = Entry::Mcc) {
     QueueObj* cq = a_->fw_.queue(ObjKind::Cq, cq_id);
     if (cq == nullptr || cq->entries == 0) return;
@@ -767,7 +838,7 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
       backlog_.push_back(h);
       return;
     }
-    write(ringAddr(*cq, cq->hw_index), entry, 16);
+    publish(ringAddr(*cq, cq->hw_index), entry, 16, validOffset(kind));
     cq->hw_index = (cq->hw_index + 1) % cq->entries;
     ++cq->outstanding;
     if (kind == Entry::Event) ++ctr_.events_written;
@@ -783,7 +854,7 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
     if (eq->outstanding < eq->entries) {
       uint8_t e[4];
       put32(e, 0, 0x1u | ((cq.id & 0xFFFF) << 16));
-      write(ringAddr(*eq, eq->hw_index), e, 4);
+      publish(ringAddr(*eq, eq->hw_index), e, 4, 0);
       eq->hw_index = (eq->hw_index + 1) % eq->entries;
       ++eq->outstanding;
       ++ctr_.eq_entries_written;
@@ -794,9 +865,36 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
   void signalEq(QueueObj& eq) {
     if (!eq.armed || eq.outstanding == 0) return;
     eq.armed = false;
+    eq.int_pending = true;
     unsigned vec = eq.vector < a_->cfg_.msix_vectors ? eq.vector : 0;
     ++ctr_.interrupts;
-    if (host_ != nullptr) host_->raiseInterrupt(this, vec);
+    if (msixEnabled()) {
+      if (host_ != nullptr) host_->raiseInterrupt(this, vec);
+    } else {
+      updateIntx();
+    }
+  }
+
+  bool msixEnabled() const { return (get16(cfg_, kCapMsix + 2) & 0x8000) != 0; }
+
+  // INTx is level-triggered: asserted while an EQ's interrupt is not cleared
+  // (and the command register's interrupt-disable bit is clear).
+  void updateIntx() {
+    bool level = false;
+    if (!msixEnabled() && (get16(cfg_, 0x04) & 0x0400) == 0) {
+      for (QueueObj* q : a_->fw_.queues(ObjKind::Eq, static_cast<int>(idx_))) level = level || q->int_pending;
+    }
+    if (level == intx_level_) return;
+    intx_level_ = level;
+    if (level) ++ctr_.intx_asserts;
+    if (host_ != nullptr) host_->setIntxLine(this, level);
+  }
+
+  void clearInterrupt(uint32_t eq_id) {
+    QueueObj* eq = a_->fw_.queue(ObjKind::Eq, eq_id);
+    if (eq == nullptr || eq->fn != idx_) return;
+    eq->int_pending = false;
+    updateIntx();
   }
 
   void eqCqDoorbell(uint32_t v) {
@@ -804,7 +902,7 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
     uint32_t popped = (v >> 16) & 0x1FFF;
     bool rearm = (v & (1u << 29)) != 0;
     if (is_eq) {
-      uint32_t id = (v & 0x1FF) | (((v >> 11) & 0x1F) << 9);
+      uint32_t id = eqId(v);
       QueueObj* eq = a_->fw_.queue(ObjKind::Eq, id);
       if (eq == nullptr || eq->fn != idx_) return;
       eq->outstanding -= std::min(popped, eq->outstanding);
@@ -814,7 +912,7 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
       }
       return;
     }
-    uint32_t id = (v & 0x3FF) | (((v >> 11) & 0x1F) << 10);
+    uint32_t id = cqId(v);
     QueueObj* cq = a_->fw_.queue(ObjKind::Cq, id);
     if (cq == nullptr || cq->fn != idx_) return;
     cq->outstanding -= std::min(popped, cq->outstanding);
@@ -864,11 +962,14 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
   void forgetRingState() {
     held_.clear();
     backlog_.clear();
+    updateIntx();
   }
 
   void reset() {
     forgetRingState();
     held_mbox_.clear();
+    mbox_busy_ = false;
+    updateIntx();   // the EQs are gone: nothing keeps the line up
     mbox_stuck_ = false;
     mbox_ready_ = true;
     window_armed_ = false;
@@ -888,14 +989,97 @@ static EngineConfig withIdentity(const AdapterConfig& c) {
   return e;
 }
 
-Adapter::Adapter(const AdapterConfig& cfg) : cfg_(cfg), fw_(withIdentity(cfg)) {
+Adapter::Adapter(const AdapterConfig& cfg) : cfg_(cfg), fw_(withIdentity(cfg)), rng_(cfg.async_seed) {
   cfg_.fw = fw_.config();
   if (cfg_.msix_vectors > 2048) cfg_.msix_vectors = 2048;
   post_reads_left_ = cfg_.post_reads_until_ready;
   for (unsigned i = 0; i < fw_.functions(); ++i) fns_.push_back(std::make_unique<Fn>(this, i));
+  if (cfg_.mode == Mode::Async) device_ = std::thread([this] { deviceLoop(); });
 }
 
-Adapter::~Adapter() = default;
+Adapter::~Adapter() {
+  {
+    std::lock_guard<std::mutex> g(mu_);
+    stop_ = true;
+  }
+  work_cv_.notify_all();
+  if (device_.joinable()) device_.join();
+}
+
+// ---- the device thread ----
+
+void Adapter::defer(unsigned fn, uint32_t off, uint64_t value, uint64_t ring) {
+  auto due = std::chrono::steady_clock::now() + std::chrono::microseconds(cfg_.async_delay_us);
+  if (cfg_.async_jitter_us > 0) due += std::chrono::microseconds(rng_() % (cfg_.async_jitter_us + 1ull));
+  std::deque<Work>& q = pending_[ring];
+  // A ring's doorbells keep their order, whatever their jitter.
+  if (!q.empty() && due < q.back().due) due = q.back().due;
+  q.push_back(Work{fn, off, value, due});
+  work_cv_.notify_all();
+}
+
+void Adapter::dropPending(int fn) {
+  for (auto it = pending_.begin(); it != pending_.end();) {
+    std::deque<Work>& q = it->second;
+    q.erase(std::remove_if(q.begin(), q.end(), [&](const Work& w) { return fn < 0 || w.fn == unsigned(fn); }),
+            q.end());
+    it = q.empty() ? pending_.erase(it) : std::next(it);
+  }
+  if (pending_.empty()) idle_cv_.notify_all();
+}
+
+void Adapter::deviceLoop() {
+  std::unique_lock<std::mutex> lk(mu_);
+  std::vector<uint64_t> due;
+  while (!stop_) {
+    if (pending_.empty()) {
+      work_cv_.wait(lk);
+      continue;
+    }
+    auto now = std::chrono::steady_clock::now();
+    auto next = std::chrono::steady_clock::time_point::max();
+    due.clear();
+    for (auto& [ring, q] : pending_) {
+      if (q.front().due <= now) due.push_back(ring);
+      else next = std::min(next, q.front().due);
+    }
+    if (due.empty()) {
+      work_cv_.wait_until(lk, next);
+      continue;
+    }
+    // Any ring with due work may go first.
+    uint64_t ring = due[rng_() % due.size()];
+    std::deque<Work>& q = pending_[ring];
+    Work w = q.front();
+    q.pop_front();
+    if (q.empty()) pending_.erase(ring);
+    if (w.fn < fns_.size()) fns_[w.fn]->serve(w.off, w.value);
+    if (pending_.empty()) idle_cv_.notify_all();
+  }
+}
+
+bool Adapter::waitIdle(unsigned timeout_ms) {
+  std::unique_lock<std::mutex> lk(mu_);
+  return idle_cv_.wait_for(lk, std::chrono::milliseconds(timeout_ms), [this] { return pending_.empty(); });
+}
+
+size_t Adapter::pendingDoorbells() const {
+  std::lock_guard<std::mutex> g(mu_);
+  size_t n = 0;
+  for (auto& [ring, q] : pending_) n += q.size();
+  return n;
+}
+
+void Adapter::setAsyncDelay(unsigned delay_us, unsigned jitter_us) {
+  std::lock_guard<std::mutex> g(mu_);
+  cfg_.async_delay_us = delay_us;
+  cfg_.async_jitter_us = jitter_us;
+}
+
+bool Adapter::intxAsserted(unsigned fn) const {
+  std::lock_guard<std::mutex> g(mu_);
+  return fn < fns_.size() && fns_[fn]->intx_level_;
+}
 
 unsigned Adapter::functionCount() const { return static_cast<unsigned>(fns_.size()); }
 unsigned Adapter::functionCountCfg() const { return fw_.functions(); }
@@ -980,6 +1164,7 @@ void Adapter::chipSoftReset() {
   // The whole chip restarts: every function's objects are gone, the error is
   // cleared and the firmware boots again.
   fw_.destroyAllObjects();
+  dropPending(-1);
   for (auto& f : fns_) f->reset();
   ue_lo_ = ue_hi_ = 0;
   post_stage_ = 0xC000;
@@ -990,6 +1175,7 @@ void Adapter::chipSoftReset() {
 
 void Adapter::pivardPortReset(unsigned fn) {
   fw_.destroyFunctionObjects(fn);
+  dropPending(static_cast<int>(fn));
   fns_[fn]->reset();
   pivard_status_ = 0x00800000u;
   in_ue_ = false;

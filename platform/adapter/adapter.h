@@ -16,15 +16,49 @@
 //   card.engine().countLive(adapter::ObjKind::Eq, 0);    // object accounting
 //   card.injectRxFrame(0, rxq_id, bytes);                // receive a frame
 //   card.takeTxFrames(0);                                // frames transmitted
+//   card.waitIdle();                                     // every doorbell served
+//
+// Two modes, chosen per adapter (AdapterConfig::mode):
+// - Async (the default): the adapter's device thread serves the doorbells
+//   (mailbox, MCC, EQ/CQ popped counts and re-arms, receive and transmit) after
+//   async_delay_us (plus up to async_jitter_us at random) of real time. Rings
+//   are served in a random order (seeded by async_seed), each ring's doorbells
+//   in the order written. A doorbell write returns at once: the mailbox ready
+//   bit reads 0 from the low address write until the command is done.
+//   waitIdle() blocks until every doorbell written so far has been served
+//   (held completions do not count: they wait for releaseHeldCompletions).
+// - Sync: every doorbell is served inside the write, in the writer's thread,
+//   so a test sees each step's effect as soon as the write returns.
+// Register side effects that are not doorbells (the clear-interrupt bit of an
+// EQ doorbell, port and soft resets, dump requests, UE injection, POST and
+// status reads) act at once in both modes. The fault knobs work the same way
+// in both: Fault::late holds a completion (and the mailbox stays busy) until
+// releaseHeldCompletions; no_completion never answers; status / extended
+// answer with them; card_error puts the chip in UE; slot_gone makes the
+// function read all ones; malformed writes a completion without its valid
+// bit; no_entry finishes without writing a completion.
+//
+// Every ring entry the device writes (mailbox and MCC completions, async
+// events, EQ entries, receive and transmit completions) goes out in two
+// steps: first every other byte, then its valid word (completion flags at
+// byte 12, the 4-byte EQ entry, receive completion dword 2, transmit
+// completion dword 3) by hostbus::Host::dmaWriteRelease32. A host that reads
+// the valid word with acquire ordering sees the whole entry.
 //
 // Behaviour: the mailbox runs a command when the low address half is written
-// (ready bit 0 of 0x160 clears only while a command is held or stuck); an MCC
-// doorbell runs the posted WRBs in ring order and writes one completion each,
-// carrying the WRB's tag, into the MCC queue's CQ. A CQ that gets an entry
-// while armed writes an EQ entry (and is disarmed); an EQ that has entries
-// while armed raises its vector (the n-th live EQ of a function is vector n,
-// 0 when the function has fewer vectors) and is disarmed. Queues are armed
-// only by a re-arm doorbell. While the chip is in UE (injectUe, a card-error
+// (ready bit 0 of 0x160 clears while a command is pending, held or stuck); an
+// MCC doorbell runs the posted WRBs in ring order and writes one completion
+// each, carrying the WRB's tag, into the MCC queue's CQ. A CQ that gets an
+// entry while armed writes an EQ entry (and is disarmed); an EQ that has
+// entries while armed raises its vector (the n-th live EQ of a function is
+// vector n, 0 when the function has fewer vectors) and is disarmed; an EQ that
+// is not armed raises nothing. Queues are armed only by a re-arm doorbell.
+// Interrupts: with MSI-X enabled in the function's configuration space (the
+// host sets the enable bit of the MSI-X capability) an EQ's interrupt is one
+// message on its vector. Otherwise the function's INTx line is level
+// triggered: it stays asserted (hostbus::Host::setIntxLine) while any of the
+// function's EQs has raised an interrupt whose cause the host has not cleared
+// with the clear-interrupt bit (bit 9 of the EQ doorbell form). While the chip is in UE (injectUe, a card-error
 // knob, the UE-injection registers) the firmware takes no command until a
 // chip soft reset (or, on Pivard, a port reset). Function reset, firmware
 // clean, soft reset and Pivard port reset destroy the objects they cover.
@@ -45,15 +79,23 @@
 // injects a UE), 0xFC host interrupt control (bit 29). Configuration space:
 // 0xA0/0xA4 UE status, 0xA8/0xAC UE mask (not Pivard), 0xFC memory-BAR window.
 //
-// Every method is safe to call from any thread; the device serialises itself.
-// Interrupts go out through hostbus::Host::raiseInterrupt while the device
-// lock is held (the host delivers them asynchronously).
+// Every method is safe to call from any thread; the device serialises itself
+// under lock() (the device thread serves doorbells holding it). Interrupts go
+// out through hostbus::Host::raiseInterrupt / setIntxLine and DMA through the
+// host's dmaRead / dmaWrite while the device lock is held (the host delivers
+// interrupts asynchronously and must not call back into the device there).
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <random>
+#include <thread>
 #include <vector>
 
 #include "fw_engine.h"
@@ -61,8 +103,15 @@
 
 namespace adapter {
 
+// How doorbells are served (see the header comment).
+enum class Mode : uint8_t { Sync, Async };
+
 struct AdapterConfig {
   EngineConfig fw;
+  Mode mode = Mode::Async;
+  unsigned async_delay_us = 20;    // real time from a doorbell write until it is served
+  unsigned async_jitter_us = 0;    // plus up to this much more, at random per doorbell
+  uint64_t async_seed = 1;         // the random order across rings and the jitter
   uint16_t segment = 0;
   uint8_t bus = 3;
   uint8_t device = 0;
@@ -132,6 +181,7 @@ struct FnCounters {
   unsigned soft_resets = 0, port_resets = 0, dump_requests = 0;
   unsigned ue_injections = 0;
   unsigned dropped_dma = 0;        // device writes/reads that hit unmapped memory
+  unsigned intx_asserts = 0;       // times the INTx line went up
   unsigned tx_frames = 0, rx_frames = 0, rx_no_buffer = 0;
   uint32_t last_eq_cq_doorbell = 0;
   uint32_t last_tx_doorbell = 0, last_rx_doorbell = 0;
@@ -153,6 +203,17 @@ class Adapter {
   // The firmware. Hold lock() around direct use while the host runs.
   Engine& engine() { return fw_; }
   std::mutex& lock() { return mu_; }
+
+  // ---- modes ----
+  Mode mode() const { return cfg_.mode; }
+  // Async mode: waits (real time) until every doorbell written so far has
+  // been served; false when `timeout_ms` passed first. Sync mode: true.
+  bool waitIdle(unsigned timeout_ms = 5000);
+  // Doorbells written and not yet served (always 0 in sync mode).
+  size_t pendingDoorbells() const;
+  void setAsyncDelay(unsigned delay_us, unsigned jitter_us = 0);
+  // The function's INTx line as the device drives it.
+  bool intxAsserted(unsigned fn) const;
 
   // ---- knobs ----
   void setSlotGone(unsigned fn, bool gone);          // every read all ones, writes dropped
@@ -216,6 +277,23 @@ class Adapter {
   std::function<void(unsigned)> held_hook_;
   void notifyHeld(unsigned fn);
   unsigned dumps_ = 0;
+
+  // The device thread of the async mode. A doorbell waits in its ring's queue
+  // (key: function, register, ring id) until it is due.
+  struct Work {
+    unsigned fn;
+    uint32_t off;
+    uint64_t value;
+    std::chrono::steady_clock::time_point due;
+  };
+  std::map<uint64_t, std::deque<Work>> pending_;
+  std::condition_variable work_cv_, idle_cv_;
+  std::thread device_;
+  bool stop_ = false;
+  std::mt19937_64 rng_;
+  void defer(unsigned fn, uint32_t off, uint64_t value, uint64_t ring);
+  void dropPending(int fn);   // -1: every function
+  void deviceLoop();
 
   unsigned functionCountCfg() const;
   void chipSoftReset();

@@ -180,6 +180,14 @@ static uint16_t key(uint8_t sub, uint8_t op) { return static_cast<uint16_t>((sub
 void Engine::registerHandler(uint8_t subsystem, uint8_t opcode, Handler h) {
   handlers_[key(subsystem, opcode)] = h;
 }
+void Engine::registerHandler(uint8_t subsystem, uint8_t opcode, Handler h, uint32_t min_payload) {
+  handlers_[key(subsystem, opcode)] = h;
+  min_payload_[key(subsystem, opcode)] = min_payload;
+}
+uint32_t Engine::minimumPayload(uint8_t subsystem, uint8_t opcode) const {
+  auto it = min_payload_.find(key(subsystem, opcode));
+  return it == min_payload_.end() ? 0 : it->second;
+}
 bool Engine::hasHandler(uint8_t subsystem, uint8_t opcode) const {
   return handlers_.count(key(subsystem, opcode)) != 0;
 }
@@ -283,6 +291,10 @@ Outcome Engine::execute(const Request& rq) {
   auto h = handlers_.find(k);
   if (h == handlers_.end()) {
     c.fail(kStatusNotSupported);
+  } else if (c.req_len > c.pcap || c.req_len < minimumPayload(c.subsystem, c.opcode)) {
+    // Shorter than the command, or longer than what arrived: nothing of it
+    // is decoded.
+    c.fail(kStatusIllegalField);
   } else {
     h->second(*this, c);
   }
@@ -295,6 +307,7 @@ Outcome Engine::execute(const Request& rq) {
                       std::min<uint32_t>(c.resp_len, static_cast<uint32_t>(c.pcap)));
   out.status = c.status;
   out.ext_status = c.ext_status;
+  out.rx_flush_cq = c.status == 0 ? c.rx_flush_cq : 0;
   return out;
 }
 

@@ -21,7 +21,11 @@
 //
 // Answers: status 0 with the response; 2 for a command this generation's
 // firmware does not know (also every unregistered opcode); 3 for a malformed
-// request (short payload, wrong version for the generation, unknown queue,
+// request. The length comes first, one rule for every command, before any
+// field is decoded: a request_length larger than the bytes the carrier
+// delivered, or smaller than the command's minimum (the handler table's,
+// registerHandler's min_payload), is answered with 3. Handlers then refuse
+// with 3 what else is malformed (a longer form's length, wrong version for the generation, unknown queue,
 // interface or filter, a ring that does not fit its pages, a domain above
 // max_vfs); 66 when a resource limit is reached. Handlers of the driver's
 // commands: registerDriverHandlers() (fw_handlers.cpp lists them).
@@ -100,6 +104,7 @@ struct Outcome {
   bool slot_gone = false;    // the function disappeared from the bus
   bool malformed = false;    // the completion entry lacks its valid bit
   bool no_entry = false;     // the firmware finishes but writes no completion entry
+  uint32_t rx_flush_cq = 0;  // a receive queue was destroyed: its CQ (for the flush completion)
 };
 
 // Per-command fault knob. A knob with a non-zero status (or additional /
@@ -153,6 +158,7 @@ struct QueueObj {
   uint32_t hw_index = 0;       // next entry the device writes (EQ/CQ) or reads (MCC)
   uint32_t outstanding = 0;    // entries written and not yet popped by the host
   bool armed = false;
+  bool int_pending = false;    // EQ: raised an interrupt the host has not cleared yet
   unsigned vector = 0;         // EQ: interrupt vector
 };
 
@@ -259,6 +265,7 @@ struct Cmd {
   uint16_t ext_status = 0;
   uint32_t resp_len = 0;   // response payload bytes (response_length)
   bool no_answer = false;  // the firmware never completes this command
+  uint32_t rx_flush_cq = 0;  // set by a receive queue destroy: the queue's CQ
   // Payload helpers: reads past the request see zeros, writes past pcap are
   // dropped. respond(n) zeroes the first n response bytes and sets resp_len.
   void respond(size_t len);
@@ -297,8 +304,11 @@ class Engine {
   void destroyFunctionObjects(unsigned fn);
   void destroyAllObjects();
 
-  // Handlers.
+  // Handlers. The form without a minimum keeps the command's minimum payload
+  // length (0 for a new command); the other sets it.
   void registerHandler(uint8_t subsystem, uint8_t opcode, Handler h);
+  void registerHandler(uint8_t subsystem, uint8_t opcode, Handler h, uint32_t min_payload);
+  uint32_t minimumPayload(uint8_t subsystem, uint8_t opcode) const;
   bool hasHandler(uint8_t subsystem, uint8_t opcode) const;
   Handler handlerFor(uint8_t subsystem, uint8_t opcode) const;   // nullptr when none
 
@@ -405,6 +415,7 @@ class Engine {
 
   EngineConfig cfg_;
   std::map<uint16_t, Handler> handlers_;
+  std::map<uint16_t, uint32_t> min_payload_;
   std::map<uint16_t, Fault> faults_;
   std::map<uint16_t, unsigned> seen_;
   std::map<uint16_t, std::vector<uint8_t>> last_req_;

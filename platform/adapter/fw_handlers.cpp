@@ -17,7 +17,9 @@ constexpr uint8_t SUB_COMMON = 1;
 constexpr uint8_t SUB_NIC = 3;
 constexpr uint8_t SUB_DIAG = 11;
 
-// Refuses a request shorter than the command's payload.
+// Refuses a request shorter than a form of the command whose length depends
+// on its version or on a count (the engine already refused one shorter than
+// the command's minimum).
 bool need(Cmd& c, uint32_t payload) {
   if (c.req_len < payload) {
     c.fail(kStatusIllegalField);
@@ -125,7 +127,6 @@ void hResetFunction(Engine& fw, Cmd& c) {
 // 1/103 check function capabilities.
 void hCheckFunctionCap(Engine& fw, Cmd& c) {
   if (unsupported(c, isPivard(fw))) return;
-  if (!need(c, 8)) return;
   uint32_t valid = c.r32(0), requested = c.r32(4);
   uint32_t have = 0x4 | (fw.gen() == Gen::KS3 ? 0x8 : 0);
   c.respond(8);
@@ -136,7 +137,6 @@ void hCheckFunctionCap(Engine& fw, Cmd& c) {
 
 // 1/32 controller attributes.
 void hCntlAttributes(Engine& fw, Cmd& c) {
-  if (!need(c, 0)) return;
   const EngineConfig& cfg = fw.config();
   c.respond(544);
   c.wtext(96, cfg.controller_text, 32);
@@ -216,7 +216,7 @@ void hGetFuncConfig(Engine& fw, Cmd& c) {
 void hGetProfileConfig(Engine& fw, Cmd& c) {
   if (unsupported(c, fw.gen() == Gen::KS2)) return;  // old firmware: the driver falls back to 1/81
   if (isPivard(fw) ? !version(c, {0}) : !version(c, {1})) return;
-  if (!need(c, 2) || !domainOk(fw, c)) return;
+  if (!domainOk(fw, c)) return;
   uint8_t type = c.r8(1);
   if ((type & 0x2) == 0) {
     c.fail(kStatusIllegalField);
@@ -272,7 +272,7 @@ void hGetProfileConfig(Engine& fw, Cmd& c) {
 
 // 1/165 set profile configuration: at most 176 bytes of descriptors.
 void hSetProfileConfig(Engine& fw, Cmd& c) {
-  if (!need(c, 8) || !domainOk(fw, c)) return;
+  if (!domainOk(fw, c)) return;
   uint32_t count = c.r32(4);
   uint32_t bytes = c.req_len - 8;
   if (bytes > 176 || count == 0) {
@@ -313,7 +313,7 @@ void hActiveProfile(Engine& fw, Cmd& c) {
 void hWol(Engine& fw, Cmd& c) {
   Engine::FnState& s = fw.fnState(c.fn);
   if (c.version == 1) {
-    if (!need(c, 4) || c.r8(2) != 2) {
+    if (c.r8(2) != 2) {
       c.fail(kStatusIllegalField);
       return;
     }
@@ -332,14 +332,13 @@ void hWol(Engine& fw, Cmd& c) {
 // 1/89 host interrupts.
 void hIntrSet(Engine& fw, Cmd& c) {
   if (unsupported(c, isPivard(fw))) return;
-  if (!need(c, 1)) return;
   fw.fnState(c.fn).intr_enabled = c.r8(0) != 0;
   c.respond(0);
 }
 
 // 1/196 enable a virtual function's domain.
 void hEnableVf(Engine& fw, Cmd& c) {
-  if (!need(c, 1) || !domainOk(fw, c)) return;
+  if (!domainOk(fw, c)) return;
   fw.fnState(c.fn).vf_enabled[c.domain] = c.r8(0) != 0;
   c.respond(0);
 }
@@ -348,7 +347,7 @@ void hEnableVf(Engine& fw, Cmd& c) {
 
 // 1/50 interface create.
 void hIfCreate(Engine& fw, Cmd& c) {
-  if (!need(c, 20) || !domainOk(fw, c)) return;
+  if (!domainOk(fw, c)) return;
   if (fw.countLive(ObjKind::Interface, static_cast<int>(c.fn)) >= fw.config().ifaces) {
     c.fail(kStatusNoResources);
     return;
@@ -369,7 +368,7 @@ void hIfCreate(Engine& fw, Cmd& c) {
 
 // 1/51 interface destroy.
 void hIfDestroy(Engine& fw, Cmd& c) {
-  if (!need(c, 4) || !domainOk(fw, c)) return;
+  if (!domainOk(fw, c)) return;
   if (!fw.destroyInterface(c.r32(0), c.fn)) {
     c.fail(kStatusIllegalField);
     return;
@@ -379,7 +378,6 @@ void hIfDestroy(Engine& fw, Cmd& c) {
 
 // 1/1 MAC address query.
 void hMacQuery(Engine& fw, Cmd& c) {
-  if (!need(c, 4)) return;
   bool perm = c.r8(1) != 0;
   uint32_t if_id = c.r16(2);
   std::array<uint8_t, 6> mac = fw.permanentMac(c.fn);
@@ -403,7 +401,7 @@ void hMacQuery(Engine& fw, Cmd& c) {
 
 // 1/147 MAC list of a domain: the permanent MAC, then the provisioned ones.
 void hGetMacList(Engine& fw, Cmd& c) {
-  if (!need(c, 2) || !domainOk(fw, c)) return;
+  if (!domainOk(fw, c)) return;
   const auto& list = fw.macList(c.fn, c.domain);
   std::array<uint8_t, 6> perm = fw.permanentMac(c.fn);
   if (c.domain != 0) perm[4] = static_cast<uint8_t>(perm[4] + 0x40 + c.domain);
@@ -429,7 +427,7 @@ void hGetMacList(Engine& fw, Cmd& c) {
 
 // 1/148 set the MAC list of a domain.
 void hSetMacList(Engine& fw, Cmd& c) {
-  if (!need(c, 4) || !domainOk(fw, c)) return;
+  if (!domainOk(fw, c)) return;
   uint32_t n = c.r8(0);
   if (n > 64 || c.req_len < 4 + 6 * n) {
     c.fail(kStatusIllegalField);
@@ -478,7 +476,7 @@ void hPmacDel(Engine& fw, Cmd& c) {
 
 // 1/206 PMAC migrate between interfaces.
 void hPmacMigrate(Engine& fw, Cmd& c) {
-  if (!need(c, 3) || !domainOk(fw, c)) return;
+  if (!domainOk(fw, c)) return;
   uint32_t id = c.r8(0), src = c.r8(1), dst = c.r8(2);
   MacFilter* m = fw.macFilterMut(id);
   const InterfaceObj* d = fw.interface(dst);
@@ -493,7 +491,7 @@ void hPmacMigrate(Engine& fw, Cmd& c) {
 // 1/145 interface queue filter add (Pivard).
 void hIfQueueFilterAdd(Engine& fw, Cmd& c) {
   if (unsupported(c, !isPivard(fw))) return;
-  if (!need(c, 16) || !domainOk(fw, c)) return;
+  if (!domainOk(fw, c)) return;
   FilterObj f{};
   f.fn = c.fn;
   f.if_id = c.r32(0);
@@ -511,7 +509,7 @@ void hIfQueueFilterAdd(Engine& fw, Cmd& c) {
 
 // 1/146 interface queue filter delete.
 void hIfQueueFilterDel(Engine& fw, Cmd& c) {
-  if (!need(c, 8) || !domainOk(fw, c)) return;
+  if (!domainOk(fw, c)) return;
   const FilterObj* f = fw.filter(c.r32(4));
   if (f == nullptr || f->if_id != c.r32(0) || !fw.delFilter(c.r32(4), c.fn)) {
     c.fail(kStatusIllegalField);
@@ -523,7 +521,6 @@ void hIfQueueFilterDel(Engine& fw, Cmd& c) {
 // 1/193 manage interface filters (VXLAN tunnels, Veskarn).
 void hManageIfaceFilters(Engine& fw, Cmd& c) {
   if (unsupported(c, fw.gen() != Gen::Veskarn)) return;
-  if (!need(c, 28)) return;
   uint8_t op = c.r8(0);
   Engine::FnState& s = fw.fnState(c.fn);
   if (op == 0) {
@@ -571,7 +568,7 @@ void hManageIfaceFilters(Engine& fw, Cmd& c) {
 
 // 1/4 VLAN configuration of an interface.
 void hVlanConfig(Engine& fw, Cmd& c) {
-  if (!need(c, 4) || !domainOk(fw, c)) return;
+  if (!domainOk(fw, c)) return;
   InterfaceObj* i = fw.interfaceMut(c.r8(0));
   uint32_t n = c.r8(3);
   bool promisc = c.r8(1) != 0;
@@ -589,7 +586,6 @@ void hVlanConfig(Engine& fw, Cmd& c) {
 
 // 1/34 receive filter flags of an interface.
 void hRxfFilter(Engine& fw, Cmd& c) {
-  if (!need(c, 20)) return;
   InterfaceObj* i = fw.interfaceMut(c.r32(16));
   if (i == nullptr || i->fn != c.fn) {
     c.fail(kStatusIllegalField);
@@ -603,7 +599,6 @@ void hRxfFilter(Engine& fw, Cmd& c) {
 // 3/1 RSS configuration.
 void hRssConfig(Engine& fw, Cmd& c) {
   if (isKs(fw) ? !version(c, {0}) : !version(c, {1})) return;
-  if (!need(c, 177)) return;
   InterfaceObj* i = fw.interfaceMut(c.r32(0));
   if (i == nullptr || i->fn != c.fn || c.r8(176) != 1) {
     c.fail(kStatusIllegalField);
@@ -638,7 +633,7 @@ void hEqCreateOrEmi(Engine& fw, Cmd& c) {
     c.respond(0);
     return;
   }
-  if (!need(c, 84)) return;
+  if (!need(c, 84)) return;   // the EQ create form
   QueueObj q;
   q.kind = ObjKind::Eq;
   q.fn = c.fn;
@@ -678,7 +673,6 @@ void hEqCreateOrEmi(Engine& fw, Cmd& c) {
 // 1/12 CQ create: version 0 (Kalderstone) or 2 (Pivard, Veskarn).
 void hCqCreate(Engine& fw, Cmd& c) {
   if (isKs(fw) ? !version(c, {0}) : !version(c, {2})) return;
-  if (!need(c, 84)) return;
   QueueObj q;
   q.kind = ObjKind::Cq;
   q.fn = c.fn;
@@ -728,7 +722,6 @@ void mccCreate(Engine& fw, Cmd& c, bool extended) {
   uint32_t code;
   if (extended) {
     if (isPivard(fw) ? !version(c, {1}) : !version(c, {0})) return;
-    if (!need(c, 88)) return;
     q.async_mask = c.r32(4);
     uint32_t w = c.r32(8);
     q.ctx[0] = w;
@@ -752,7 +745,6 @@ void mccCreate(Engine& fw, Cmd& c, bool extended) {
     pages_at = 24;
   } else {
     if (unsupported(c, isPivard(fw))) return;
-    if (!need(c, 84)) return;
     uint32_t w = c.r32(4);
     q.ctx[0] = w;
     q.ctx[1] = c.r32(8);
@@ -782,7 +774,7 @@ void hMccCreate(Engine& fw, Cmd& c) { mccCreate(fw, c, false); }
 // 3/7 transmit queue create: version 0 (KS), 1 (Pivard), 2 (Veskarn).
 void hTxqCreate(Engine& fw, Cmd& c) {
   uint8_t want = isKs(fw) ? 0 : (isPivard(fw) ? 1 : 2);
-  if (!version(c, {want}) || !need(c, 132)) return;
+  if (!version(c, {want})) return;
   QueueObj q;
   q.kind = ObjKind::TxQueue;
   q.fn = c.fn;
@@ -821,7 +813,6 @@ void hTxqCreate(Engine& fw, Cmd& c) {
 
 // 3/8 receive queue create.
 void hRxqCreate(Engine& fw, Cmd& c) {
-  if (!need(c, 32)) return;
   QueueObj q;
   q.kind = ObjKind::RxQueue;
   q.fn = c.fn;
@@ -865,7 +856,6 @@ void hRxqCreate(Engine& fw, Cmd& c) {
 
 // Queue destroy: EQ 1/55, CQ 1/54, MCC 1/53, TX 3/9, RX 3/10.
 void destroy(Engine& fw, Cmd& c, ObjKind k) {
-  if (!need(c, 2)) return;
   uint32_t id = c.r16(0);
   if (ownQueue(fw, c, k, id) == nullptr) {
     c.fail(kStatusIllegalField);
@@ -876,6 +866,7 @@ void destroy(Engine& fw, Cmd& c, ObjKind k) {
     c.fail(kStatusIllegalField);
     return;
   }
+  if (k == ObjKind::RxQueue) c.rx_flush_cq = fw.queue(k, id)->bound;
   fw.destroyQueue(k, id, c.fn);
   c.respond(0);
 }
@@ -887,7 +878,6 @@ void hRxqDestroy(Engine& fw, Cmd& c) { destroy(fw, c, ObjKind::RxQueue); }
 
 // 1/41 modify EQ delay (at most 8 records).
 void hModifyEqd(Engine& fw, Cmd& c) {
-  if (!need(c, 4)) return;
   uint32_t n = c.r32(0);
   if (n > 8 || c.req_len < 4 + 12 * n) {
     c.fail(kStatusIllegalField);
@@ -924,7 +914,6 @@ void hLinkStatus(Engine& fw, Cmd& c) {
 
 // 1/134 port speed.
 void hGetPortSpeed(Engine& fw, Cmd& c) {
-  if (!need(c, 1)) return;
   uint8_t port = c.r8(0);
   if (port >= fw.ports()) {
     c.fail(kStatusIllegalField);
@@ -938,7 +927,7 @@ void hGetPortSpeed(Engine& fw, Cmd& c) {
 
 // 1/57 set port speed (version 1).
 void hSetPortSpeed(Engine& fw, Cmd& c) {
-  if (!version(c, {1}) || !need(c, 4)) return;
+  if (!version(c, {1})) return;
   uint8_t port = c.r8(0);
   uint16_t code = c.r16(2);
   static const uint16_t kCodes[] = {0, 1, 2, 12, 13, 14, 136};
@@ -962,14 +951,14 @@ void hQueryPortName(Engine& fw, Cmd& c) {
 // 1/80 logical link (versions 1 and 2; not on KS2).
 void hLogicalLink(Engine& fw, Cmd& c) {
   if (unsupported(c, fw.gen() == Gen::KS2)) return;
-  if (!version(c, {1, 2}) || !need(c, 4) || !domainOk(fw, c)) return;
+  if (!version(c, {1, 2}) || !domainOk(fw, c)) return;
   fw.fnState(c.fn).logical_link[c.domain] = c.r32(0);
   c.respond(0);
 }
 
 // 1/28 QoS.
 void hSetQos(Engine& fw, Cmd& c) {
-  if (!need(c, 8) || !domainOk(fw, c)) return;
+  if (!domainOk(fw, c)) return;
   if ((c.r32(0) & 1) == 0) {
     c.fail(kStatusIllegalField);
     return;
@@ -980,7 +969,7 @@ void hSetQos(Engine& fw, Cmd& c) {
 
 // 1/153 hardware switch configuration (PVID).
 void hSetHsw(Engine& fw, Cmd& c) {
-  if (!need(c, 8) || !domainOk(fw, c)) return;
+  if (!domainOk(fw, c)) return;
   uint32_t w = c.r32(0);
   const InterfaceObj* i = fw.interface(w & 0xFFFF);
   if (i == nullptr) {
@@ -993,7 +982,7 @@ void hSetHsw(Engine& fw, Cmd& c) {
 
 // 1/36 and 1/37 flow control.
 void hSetFlowControl(Engine& fw, Cmd& c) {
-  if (!version(c, {1}) || !need(c, 4)) return;
+  if (!version(c, {1})) return;
   Engine::PortState& p = fw.port(fw.portOfFunction(c.fn));
   p.tx_pause = c.r16(0);
   p.rx_pause = c.r16(2);
@@ -1013,7 +1002,7 @@ void hGetFnPriv(Engine& fw, Cmd& c) {
   c.w32(0, fw.fnPrivileges(c.fn, c.domain));
 }
 void hSetFnPriv(Engine& fw, Cmd& c) {
-  if (!need(c, 4) || !domainOk(fw, c)) return;
+  if (!domainOk(fw, c)) return;
   fw.fnState(c.fn).privileges[c.domain] = c.r32(0);
   c.respond(0);
 }
@@ -1030,7 +1019,6 @@ void hPhyInfo(Engine& fw, Cmd& c) {
 
 // 1/73 transceiver data: page 160 (identification).
 void hTransceiver(Engine& fw, Cmd& c) {
-  if (!need(c, 8)) return;
   uint32_t page = c.r32(0), port = c.r32(4);
   if (page != 160 || port >= fw.ports()) {
     c.fail(kStatusIllegalField);
@@ -1066,7 +1054,7 @@ void hDieTemp(Engine& fw, Cmd& c) {
 // 1/191 UE recovery feature.
 void hUeRecovery(Engine& fw, Cmd& c) {
   if (unsupported(c, isPivard(fw))) return;
-  if (!need(c, 16) || c.r32(0) != 16 || c.r32(4) != 8) {
+  if (c.r32(0) != 16 || c.r32(4) != 8) {
     c.fail(kStatusIllegalField);
     return;
   }
@@ -1083,7 +1071,6 @@ void hUeRecovery(Engine& fw, Cmd& c) {
 
 // 1/171 read object into a host buffer.
 void hReadObject(Engine& fw, Cmd& c) {
-  if (!need(c, 128)) return;
   uint32_t len = c.r32(0), off = c.r32(4);
   std::string name;
   c.rtext(8, 104, &name);
@@ -1119,7 +1106,6 @@ void hReadObject(Engine& fw, Cmd& c) {
 
 // 1/174 delete object.
 void hDeleteObject(Engine& fw, Cmd& c) {
-  if (!need(c, 112)) return;
   std::string name;
   c.rtext(8, 104, &name);
   if (!fw.hasObject(name)) {
@@ -1132,7 +1118,6 @@ void hDeleteObject(Engine& fw, Cmd& c) {
 
 // 1/68 firmware log (FAT): p+0 1 asks the length, 0 reads.
 void hFat(Engine& fw, Cmd& c) {
-  if (!need(c, 4)) return;
   const std::vector<uint8_t>& log = fw.fatLog();
   uint32_t size = static_cast<uint32_t>(log.size());
   if (c.r32(0) == 1) {
@@ -1157,7 +1142,7 @@ void hFat(Engine& fw, Cmd& c) {
 
 // 1/91 VPD in PCI VPD resource format.
 void hVpd(Engine& fw, Cmd& c) {
-  if (!need(c, 4) || c.r16(0) >= fw.ports()) {
+  if (c.r16(0) >= fw.ports()) {
     c.fail(kStatusIllegalField);
     return;
   }
@@ -1212,7 +1197,7 @@ void hGetStats(Engine& fw, Cmd& c) {
 }
 void hGetPportStats(Engine& fw, Cmd& c) {
   if (unsupported(c, !isPivard(fw))) return;
-  if (!need(c, 4) || c.r16(0) >= fw.ports() || c.r8(3) != 0) {
+  if (c.r16(0) >= fw.ports() || c.r8(3) != 0) {
     c.fail(kStatusIllegalField);
     return;
   }
@@ -1243,81 +1228,85 @@ void hDiag24(Engine& fw, Cmd& c) {
   c.fail(kStatusNotSupported);
 }
 
+// A command and the fewest payload bytes (request_length) any of its forms
+// has: the engine answers a shorter request with status 3 before the handler
+// decodes a field.
 struct Entry {
   uint8_t sub, op;
   Handler h;
+  uint32_t min_payload;
 };
 
 const Entry kHandlers[] = {
-    {SUB_COMMON, 1, hMacQuery},
-    {SUB_COMMON, 4, hVlanConfig},
-    {SUB_COMMON, 5, hLinkStatus},
-    {SUB_COMMON, 12, hCqCreate},
-    {SUB_COMMON, 13, hEqCreateOrEmi},
-    {SUB_COMMON, 21, hMccCreate},
-    {SUB_COMMON, 28, hSetQos},
-    {SUB_COMMON, 32, hCntlAttributes},
-    {SUB_COMMON, 34, hRxfFilter},
-    {SUB_COMMON, 35, hGetFwVer},
-    {SUB_COMMON, 36, hSetFlowControl},
-    {SUB_COMMON, 37, hGetFlowControl},
-    {SUB_COMMON, 41, hModifyEqd},
-    {SUB_COMMON, 50, hIfCreate},
-    {SUB_COMMON, 51, hIfDestroy},
-    {SUB_COMMON, 53, hMccDestroy},
-    {SUB_COMMON, 54, hCqDestroy},
-    {SUB_COMMON, 55, hEqDestroy},
-    {SUB_COMMON, 57, hSetPortSpeed},
-    {SUB_COMMON, 58, hQueryFwCfg},
-    {SUB_COMMON, 59, hPmacAdd},
-    {SUB_COMMON, 60, hPmacDel},
-    {SUB_COMMON, 61, hResetFunction},
-    {SUB_COMMON, 68, hFat},
-    {SUB_COMMON, 73, hTransceiver},
-    {SUB_COMMON, 77, hQueryPortName},
-    {SUB_COMMON, 80, hLogicalLink},
-    {SUB_COMMON, 81, hConfigResources},
-    {SUB_COMMON, 89, hIntrSet},
-    {SUB_COMMON, 90, hMccCreateExt},
-    {SUB_COMMON, 91, hVpd},
-    {SUB_COMMON, 100, hSetFnPriv},
-    {SUB_COMMON, 102, hPhyInfo},
-    {SUB_COMMON, 103, hCheckFunctionCap},
-    {SUB_COMMON, 121, hDieTemp},
-    {SUB_COMMON, 134, hGetPortSpeed},
-    {SUB_COMMON, 145, hIfQueueFilterAdd},
-    {SUB_COMMON, 146, hIfQueueFilterDel},
-    {SUB_COMMON, 147, hGetMacList},
-    {SUB_COMMON, 148, hSetMacList},
-    {SUB_COMMON, 153, hSetHsw},
-    {SUB_COMMON, 160, hGetFuncConfig},
-    {SUB_COMMON, 164, hGetProfileConfig},
-    {SUB_COMMON, 165, hSetProfileConfig},
-    {SUB_COMMON, 167, hActiveProfile},
-    {SUB_COMMON, 170, hGetFnPriv},
-    {SUB_COMMON, 171, hReadObject},
-    {SUB_COMMON, 174, hDeleteObject},
-    {SUB_COMMON, 191, hUeRecovery},
-    {SUB_COMMON, 193, hManageIfaceFilters},
-    {SUB_COMMON, 196, hEnableVf},
-    {SUB_COMMON, 206, hPmacMigrate},
-    {SUB_NIC, 1, hRssConfig},
-    {SUB_NIC, 4, hGetStats},
-    {SUB_NIC, 7, hTxqCreate},
-    {SUB_NIC, 8, hRxqCreate},
-    {SUB_NIC, 9, hTxqDestroy},
-    {SUB_NIC, 10, hRxqDestroy},
-    {SUB_NIC, 12, hWol},
-    {SUB_NIC, 18, hGetPportStats},
-    {SUB_DIAG, 21, hDiag21},
-    {SUB_DIAG, 22, hDiag22},
-    {SUB_DIAG, 24, hDiag24},
+    {SUB_COMMON, 1, hMacQuery, 4},
+    {SUB_COMMON, 4, hVlanConfig, 4},
+    {SUB_COMMON, 5, hLinkStatus, 0},
+    {SUB_COMMON, 12, hCqCreate, 84},
+    {SUB_COMMON, 13, hEqCreateOrEmi, 8},
+    {SUB_COMMON, 21, hMccCreate, 84},
+    {SUB_COMMON, 28, hSetQos, 8},
+    {SUB_COMMON, 32, hCntlAttributes, 0},
+    {SUB_COMMON, 34, hRxfFilter, 20},
+    {SUB_COMMON, 35, hGetFwVer, 0},
+    {SUB_COMMON, 36, hSetFlowControl, 4},
+    {SUB_COMMON, 37, hGetFlowControl, 0},
+    {SUB_COMMON, 41, hModifyEqd, 4},
+    {SUB_COMMON, 50, hIfCreate, 20},
+    {SUB_COMMON, 51, hIfDestroy, 4},
+    {SUB_COMMON, 53, hMccDestroy, 2},
+    {SUB_COMMON, 54, hCqDestroy, 2},
+    {SUB_COMMON, 55, hEqDestroy, 2},
+    {SUB_COMMON, 57, hSetPortSpeed, 4},
+    {SUB_COMMON, 58, hQueryFwCfg, 0},
+    {SUB_COMMON, 59, hPmacAdd, 10},
+    {SUB_COMMON, 60, hPmacDel, 8},
+    {SUB_COMMON, 61, hResetFunction, 0},
+    {SUB_COMMON, 68, hFat, 4},
+    {SUB_COMMON, 73, hTransceiver, 8},
+    {SUB_COMMON, 77, hQueryPortName, 0},
+    {SUB_COMMON, 80, hLogicalLink, 4},
+    {SUB_COMMON, 81, hConfigResources, 0},
+    {SUB_COMMON, 89, hIntrSet, 1},
+    {SUB_COMMON, 90, hMccCreateExt, 88},
+    {SUB_COMMON, 91, hVpd, 4},
+    {SUB_COMMON, 100, hSetFnPriv, 4},
+    {SUB_COMMON, 102, hPhyInfo, 0},
+    {SUB_COMMON, 103, hCheckFunctionCap, 8},
+    {SUB_COMMON, 121, hDieTemp, 0},
+    {SUB_COMMON, 134, hGetPortSpeed, 1},
+    {SUB_COMMON, 145, hIfQueueFilterAdd, 16},
+    {SUB_COMMON, 146, hIfQueueFilterDel, 8},
+    {SUB_COMMON, 147, hGetMacList, 2},
+    {SUB_COMMON, 148, hSetMacList, 4},
+    {SUB_COMMON, 153, hSetHsw, 8},
+    {SUB_COMMON, 160, hGetFuncConfig, 0},
+    {SUB_COMMON, 164, hGetProfileConfig, 2},
+    {SUB_COMMON, 165, hSetProfileConfig, 8},
+    {SUB_COMMON, 167, hActiveProfile, 0},
+    {SUB_COMMON, 170, hGetFnPriv, 0},
+    {SUB_COMMON, 171, hReadObject, 128},
+    {SUB_COMMON, 174, hDeleteObject, 112},
+    {SUB_COMMON, 191, hUeRecovery, 16},
+    {SUB_COMMON, 193, hManageIfaceFilters, 28},
+    {SUB_COMMON, 196, hEnableVf, 1},
+    {SUB_COMMON, 206, hPmacMigrate, 3},
+    {SUB_NIC, 1, hRssConfig, 177},
+    {SUB_NIC, 4, hGetStats, 0},
+    {SUB_NIC, 7, hTxqCreate, 132},
+    {SUB_NIC, 8, hRxqCreate, 32},
+    {SUB_NIC, 9, hTxqDestroy, 2},
+    {SUB_NIC, 10, hRxqDestroy, 2},
+    {SUB_NIC, 12, hWol, 4},
+    {SUB_NIC, 18, hGetPportStats, 4},
+    {SUB_DIAG, 21, hDiag21, 0},
+    {SUB_DIAG, 22, hDiag22, 0},
+    {SUB_DIAG, 24, hDiag24, 0},
 };
 
 }  // namespace
 
 void registerDriverHandlers(Engine& fw) {
-  for (const Entry& e : kHandlers) fw.registerHandler(e.sub, e.op, e.h);
+  for (const Entry& e : kHandlers) fw.registerHandler(e.sub, e.op, e.h, e.min_payload);
 }
 
 }  // namespace adapter

@@ -9,6 +9,7 @@
 // Neither side includes the other's headers; this file is all they share.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -26,9 +27,26 @@ class Host {
   // drop the write / read all ones).
   virtual bool dmaRead(BusAddr addr, void* dst, size_t len) = 0;
   virtual bool dmaWrite(BusAddr addr, const void* src, size_t len) = 0;
+  // Stores one aligned little-endian 32-bit word with release ordering: a
+  // host thread that reads the word with acquire ordering also sees every
+  // earlier write of the device. Devices publish a ring entry this way, its
+  // valid word last. A host without atomic access to its memory falls back to
+  // a fence and a plain write.
+  virtual bool dmaWriteRelease32(BusAddr addr, uint32_t value) {
+    uint8_t le[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)};
+    std::atomic_thread_fence(std::memory_order_release);
+    return dmaWrite(addr, le, sizeof le);
+  }
   // Raise interrupt `vector` of `fn` (an MSI-X table index; 0 for INTx or MSI).
   // Delivered asynchronously if the driver registered a handler for it.
   virtual void raiseInterrupt(class Function* fn, unsigned vector) = 0;
+  // The function's INTx line, which is level-triggered: the device holds it
+  // asserted while an interrupt cause is pending and lowers it when the host
+  // clears the cause. A host that has no level model takes the rising edge as
+  // an interrupt.
+  virtual void setIntxLine(class Function* fn, bool asserted) {
+    if (asserted) raiseInterrupt(fn, 0);
+  }
 };
 
 // One PCI function of an emulated device.

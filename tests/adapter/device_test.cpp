@@ -3,6 +3,8 @@
 // event queues, interrupts, asynchronous events and the fault knobs.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "adapter.h"
@@ -22,8 +24,14 @@ unsigned cfgBar(Gen g) { return g == Gen::KS2 ? 1 : 0; }
 // One adapter on a fake host, with the host's side of the mailbox and the
 // queues built from raw bytes.
 struct Rig {
-  explicit Rig(Gen g, unsigned fns = 2, unsigned msix = 32, unsigned post_reads = 0) {
+  explicit Rig(Gen g, unsigned fns = 2, unsigned msix = 32, unsigned post_reads = 0, Mode mode = Mode::Sync,
+               unsigned jitter_us = 0) {
     AdapterConfig c;
+    // Sync: each doorbell's effect is checked as soon as it is written. Async:
+    // the helpers below wait until the device thread has served it.
+    c.mode = mode;
+    c.async_delay_us = 0;
+    c.async_jitter_us = jitter_us;
     c.fw.gen = g;
     c.fw.functions = fns;
     c.msix_vectors = msix;
@@ -32,10 +40,16 @@ struct Rig {
     for (unsigned f = 0; f < fns; ++f) {
       fn(f)->attachHost(&host);
       fn(f)->configWrite(0x04, 0x0006, 2);   // memory space, bus master
+      if (msix > 0) msixEnable(f, true);
       mbox.push_back(host.alloc(4096));
     }
   }
   hostbus::Function* fn(unsigned f) { return card->function(f); }
+  // The enable bit of the MSI-X capability (message control at 0x52).
+  void msixEnable(unsigned f, bool on) {
+    uint32_t mc = fn(f)->configRead(0x52, 2);
+    fn(f)->configWrite(0x52, on ? (mc | 0x8000) : (mc & ~0x8000u), 2);
+  }
   Gen gen() const { return card->gen(); }
   uint32_t db(unsigned f, uint32_t off) { return fn(f)->barRead(dbBar(gen()), off, 4); }
   void dbw(unsigned f, uint32_t off, uint32_t v) { fn(f)->barWrite(dbBar(gen()), off, v, 4); }
@@ -44,7 +58,9 @@ struct Rig {
   void post(unsigned f, uint64_t addr) {
     dbw(f, 0x160, static_cast<uint32_t>(((addr >> 32) & ~3ull) | 2));
     dbw(f, 0x160, static_cast<uint32_t>((addr >> 4) << 2));
+    settle();
   }
+  void settle() { ASSERT_TRUE(card->waitIdle()); }
   uint32_t complFlags(unsigned f) { return host.read32(mbox[f] + 256 + 12); }
   uint16_t complStatus(unsigned f) { return static_cast<uint16_t>(host.read32(mbox[f] + 256)); }
   uint16_t complExt(unsigned f) { return static_cast<uint16_t>(host.read32(mbox[f] + 256) >> 16); }
@@ -141,6 +157,7 @@ struct Rig {
     fwtest::le(w + 8, tag, 8);
     std::memcpy(w + 20, r.b.data(), std::min<size_t>(r.b.size(), 236));
     dbw(f, 0x140, (ring.id & 0x7FF) | (1u << 16));
+    settle();
     std::memcpy(r.b.data(), w + 20, std::min<size_t>(r.b.size(), 236));
   }
   // The CQ entry at the host's index (and the index advanced when valid).
@@ -154,10 +171,12 @@ struct Rig {
   }
   void cqDoorbell(unsigned f, uint32_t id, uint32_t popped, bool arm) {
     dbw(f, 0x120, (id & 0x3FF) | (((id >> 10) & 0x1F) << 11) | (popped << 16) | (arm ? 1u << 29 : 0));
+    settle();
   }
-  void eqDoorbell(unsigned f, uint32_t id, uint32_t popped, bool arm) {
-    dbw(f, 0x120, (id & 0x1FF) | (1u << 10) | (((id >> 9) & 0x1F) << 11) | (popped << 16) |
-                      (arm ? 1u << 29 : 0));
+  void eqDoorbell(unsigned f, uint32_t id, uint32_t popped, bool arm, bool clear = false) {
+    dbw(f, 0x120, (id & 0x1FF) | (clear ? 1u << 9 : 0) | (1u << 10) | (((id >> 9) & 0x1F) << 11) |
+                      (popped << 16) | (arm ? 1u << 29 : 0));
+    settle();
   }
 
   FakeHost host;
@@ -257,8 +276,13 @@ TEST(DevMailbox, DoorbellProtocolAndBarePatterns) {
   }
 }
 
-TEST(DevMailbox, StatusesAndFaults) {
-  Rig r(Gen::KS3);
+// The fault knobs act the same whether the device serves doorbells in the
+// write or on its own thread.
+const Mode kModes[] = {Mode::Sync, Mode::Async};
+const char* modeName(Mode m) { return m == Mode::Sync ? "sync" : "async"; }
+
+void mailboxStatusesAndFaults(Mode m) {
+  Rig r(Gen::KS3, 2, 32, 0, m);
   Engine& fw = r.card->engine();
   // Status and extended status reach the completion; the header has the status.
   fw.setFault(1, 50, {.status = 1, .additional = 3, .extended = 22, .times = 1});
@@ -320,7 +344,7 @@ TEST(DevMailbox, StatusesAndFaults) {
   EXPECT_EQ(r.db(0, 0x160) & 1, 0u);
 
   // The slot goes: every read is all ones, the doorbell included.
-  Rig s(Gen::KS3);
+  Rig s(Gen::KS3, 2, 32, 0, m);
   s.card->engine().setFault(1, 58, {.slot_gone = true, .times = 1});
   Req sg(1, 58, 124);
   EXPECT_EQ(s.mailbox(0, sg), -1);
@@ -329,6 +353,13 @@ TEST(DevMailbox, StatusesAndFaults) {
   EXPECT_EQ(s.db(1, 0x160), 1u);
   s.card->setSlotGone(0, false);
   EXPECT_EQ(s.fn(0)->configRead(0, 2), defaultVendorId(Gen::KS3));
+}
+
+TEST(DevMailbox, StatusesAndFaults) {
+  for (Mode m : kModes) {
+    SCOPED_TRACE(modeName(m));
+    mailboxStatusesAndFaults(m);
+  }
 }
 
 TEST(DevMcc, ReadObjectIntoTheCommandsOwnBuffer) {
@@ -422,8 +453,8 @@ TEST(DevMcc, CompletionsEventsAndInterrupts) {
   }
 }
 
-TEST(DevMcc, FaultKnobs) {
-  Rig r(Gen::Veskarn);
+void mccFaultKnobs(Mode m) {
+  Rig r(Gen::Veskarn, 2, 32, 0, m);
   Engine& fw = r.card->engine();
   Rig::Ring eq = r.eq(0);
   Rig::Ring cq = r.cq(0, eq.id);
@@ -496,6 +527,13 @@ TEST(DevMcc, FaultKnobs) {
   Req dead(1, 37, 4);
   r.mccPost(0, mcc, dead, 601);
   EXPECT_FALSE(r.cqTake(cq, e));
+}
+
+TEST(DevMcc, FaultKnobs) {
+  for (Mode m : kModes) {
+    SCOPED_TRACE(modeName(m));
+    mccFaultKnobs(m);
+  }
 }
 
 TEST(DevMcc, LateCompletionWithAndWithoutItsInterrupt) {
@@ -779,10 +817,17 @@ TEST(DevQueues, ReceiveQueueDestroyLeavesFlushCompletion) {
     Req rx(3, 8, 32);
     rx.u16(0, static_cast<uint16_t>(cq.id)).u8(2, 11).u8(3, 2).pages(4, ring, 2).u32(20, ifc.r32(0));
     ASSERT_EQ(r.mailbox(0, rx), 0);
+    uint8_t e[16];
+    // A destroy whose buffer holds only the header but claims two payload
+    // bytes: refused before anything is read, no flush, the queue stays.
+    Req shortd(3, 10, 0);
+    fwtest::le(&shortd.b[8], 2, 4);
+    EXPECT_EQ(r.mailbox(0, shortd, true), kStatusIllegalField);
+    EXPECT_FALSE(r.cqTake(cq, e));
+    EXPECT_EQ(r.card->engine().countLive(ObjKind::RxQueue), 1u);
     Req d(3, 10, 4);
     d.u16(0, rx.r16(0));
     ASSERT_EQ(r.mailbox(0, d), 0);
-    uint8_t e[16];
     bool flushed = r.cqTake(cq, e);
     EXPECT_EQ(flushed, g != Gen::Pivard);
     if (flushed) {
@@ -962,4 +1007,197 @@ TEST(DevConcurrency, FunctionsWorkSideBySide) {
     EXPECT_EQ(c.completions_written, kCmds);
     EXPECT_EQ(c.events_written, f == 0 ? 100u : 0u);
   }
+}
+
+// ------------------------------------------------------------ async mode --
+
+TEST(DevAsyncMode, MailboxIsBusyUntilTheDeviceThreadServesIt) {
+  Rig r(Gen::KS3, 1, 32, 0, Mode::Async);
+  r.card->setAsyncDelay(20000);   // 20 ms: long enough to look before it runs
+  uint8_t* w = r.host.at(r.mbox[0]);
+  std::memset(w, 0, 272);
+  Req q(1, 58, 124);
+  fwtest::le(w, 1, 4);
+  fwtest::le(w + 4, q.b.size(), 4);
+  std::memcpy(w + 20, q.b.data(), q.b.size());
+  r.dbw(0, 0x160, static_cast<uint32_t>(((r.mbox[0] >> 32) & ~3ull) | 2));
+  EXPECT_EQ(r.db(0, 0x160) & 1, 1u);            // the high half only latches
+  r.dbw(0, 0x160, static_cast<uint32_t>((r.mbox[0] >> 4) << 2));
+  EXPECT_EQ(r.db(0, 0x160) & 1, 0u);            // taken, not done
+  EXPECT_EQ(r.complFlags(0), 0u);
+  EXPECT_EQ(r.card->pendingDoorbells(), 1u);
+  ASSERT_TRUE(r.card->waitIdle());
+  EXPECT_EQ(r.card->pendingDoorbells(), 0u);
+  EXPECT_EQ(r.db(0, 0x160) & 1, 1u);
+  EXPECT_EQ(r.complFlags(0), kValid | kDone);
+  EXPECT_EQ(r.card->counters(0).mailbox_commands, 1u);
+}
+
+// Doorbells of different rings are served in any order; those of one ring in
+// the order written.
+TEST(DevAsyncMode, RingsInAnyOrderEachRingInItsOrder) {
+  Rig r(Gen::Veskarn, 2, 32, 0, Mode::Async, 3000);
+  Rig::Ring cq[2], mcc[2];
+  for (unsigned f = 0; f < 2; ++f) {
+    Rig::Ring eq = r.eq(f);
+    cq[f] = r.cq(f, eq.id);
+    mcc[f] = r.mcc(f, cq[f].id, 0x62);
+  }
+  r.host.clearWrites();
+  const unsigned kPerRing = 24;
+  for (unsigned i = 0; i < kPerRing; ++i) {
+    for (unsigned f = 0; f < 2; ++f) {
+      Rig::Ring& m = mcc[f];
+      uint8_t* w = r.host.at(m.addr + 256ull * m.next);
+      m.next = (m.next + 1) % m.entries;
+      Req v(1, 35, 64);
+      std::memset(w, 0, 256);
+      fwtest::le(w, 1, 4);
+      fwtest::le(w + 4, v.b.size(), 4);
+      fwtest::le(w + 8, 1000 * (f + 1) + i, 8);
+      std::memcpy(w + 20, v.b.data(), v.b.size());
+      r.dbw(f, 0x140, (m.id & 0x7FF) | (1u << 16));   // no waiting in between
+    }
+  }
+  ASSERT_TRUE(r.card->waitIdle());
+  uint8_t e[16];
+  for (unsigned f = 0; f < 2; ++f) {
+    for (unsigned i = 0; i < kPerRing; ++i) {
+      ASSERT_TRUE(r.cqTake(cq[f], e)) << f << " " << i;
+      EXPECT_EQ(fwtest::rd(e + 4, 8), 1000 * (f + 1) + i);
+    }
+  }
+  // The completions' valid words, in the order the device published them.
+  std::vector<unsigned> order;
+  for (const FakeHost::Write& wr : r.host.writes()) {
+    if (!wr.release) continue;
+    for (unsigned f = 0; f < 2; ++f)
+      if (wr.addr >= cq[f].addr && wr.addr < cq[f].addr + 16ull * cq[f].entries) order.push_back(f);
+  }
+  ASSERT_EQ(order.size(), 2 * kPerRing);
+  std::vector<unsigned> written;
+  for (unsigned i = 0; i < kPerRing; ++i) written.insert(written.end(), {0u, 1u});
+  EXPECT_NE(order, written) << "the rings were served strictly in the order their doorbells were written";
+}
+
+// Every ring entry the device writes goes out with its valid word last, in a
+// release store that no plain write of the device ever touches.
+TEST(DevAsyncMode, EveryEntryPublishesItsValidWordLast) {
+  for (Mode m : kModes) {
+    SCOPED_TRACE(modeName(m));
+    Rig r(Gen::KS3, 1, 32, 0, m);
+    Rig::Ring eq = r.eq(0);
+    Rig::Ring cq = r.cq(0, eq.id);
+    Rig::Ring mcc = r.mcc(0, cq.id, 0x62);
+    Rig::Ring dcq = r.cq(0, eq.id, 2);
+    Req ifc(1, 50, 24);
+    ifc.u8(19, 1);
+    ASSERT_EQ(r.mailbox(0, ifc), 0);
+    uint64_t rxring = r.host.alloc(8192);
+    Req rx(3, 8, 32);
+    rx.u16(0, static_cast<uint16_t>(dcq.id)).u8(2, 11).u8(3, 2).pages(4, rxring, 2).u32(20, ifc.r32(0));
+    ASSERT_EQ(r.mailbox(0, rx), 0);
+    uint64_t txring = r.host.alloc(2048 * 16);
+    Req tx(3, 7, 132);
+    tx.u8(0, 8).u8(1, 1).u16(2, 2).u8(6, 12).u16(12, static_cast<uint16_t>(dcq.id)).pages(68, txring, 8);
+    ASSERT_EQ(r.mailbox(0, tx), 0);
+    r.cqDoorbell(0, cq.id, 0, true);
+    r.eqDoorbell(0, eq.id, 0, true);
+    r.host.clearWrites();
+    // Mailbox and MCC completions, an async event, an EQ entry, receive and
+    // transmit completions.
+    Req q(1, 58, 124);
+    ASSERT_EQ(r.mailbox(0, q), 0);
+    Req v(1, 35, 64);
+    r.mccPost(0, mcc, v, 9);
+    ASSERT_TRUE(r.card->injectAsyncEvent(0, linkStateEvent(0, true, true, 4, 0, 0)));
+    uint64_t buf = r.host.alloc(2048);
+    fwtest::le(r.host.at(rxring), buf >> 32, 4);
+    fwtest::le(r.host.at(rxring) + 4, buf, 4);
+    r.dbw(0, 0x100, rx.r16(0) | (1u << 24));
+    r.settle();
+    ASSERT_TRUE(r.card->injectRxFrame(0, rx.r16(0), std::vector<uint8_t>(60, 0x5A)));
+    uint8_t* w = r.host.at(txring);
+    std::memset(w, 0, 32);
+    fwtest::le(w + 8, 0x6u | (2u << 13), 4);
+    fwtest::le(w + 12, 60, 4);
+    fwtest::le(w + 16, buf >> 32, 4);
+    fwtest::le(w + 20, buf, 4);
+    fwtest::le(w + 28, 60, 4);
+    r.dbw(0, 0x60, tx.r16(0) | (2u << 16));
+    r.settle();
+    std::vector<FakeHost::Write> log = r.host.writes();
+    // The entries and where their valid word lies.
+    struct Kind { const char* name; uint64_t base; uint32_t size, entries, valid; unsigned want; };
+    const Kind kinds[] = {{"mailbox", r.mbox[0] + 256, 16, 1, 12, 1},
+                          {"mcc cq", cq.addr, 16, cq.entries, 12, 2},
+                          {"eq", eq.addr, 4, eq.entries, 0, 1},
+                          {"receive completion", dcq.addr, 16, 1, 8, 1},
+                          {"transmit completion", dcq.addr + 16, 16, 1, 12, 1}};
+    for (const Kind& k : kinds) {
+      SCOPED_TRACE(k.name);
+      unsigned published = 0;
+      for (size_t i = 0; i < log.size(); ++i) {
+        const FakeHost::Write& wr = log[i];
+        if (wr.addr < k.base || wr.addr >= k.base + uint64_t(k.size) * k.entries) continue;
+        uint64_t entry = k.base + (wr.addr - k.base) / k.size * k.size;
+        if (!wr.release) {
+          EXPECT_FALSE(wr.addr < entry + k.valid + 4 && wr.addr + wr.len > entry + k.valid)
+              << "plain write of a valid word";
+          continue;
+        }
+        EXPECT_EQ(wr.addr, entry + k.valid);
+        ++published;
+        // Nothing of the entry is written after its valid word, and the
+        // rest of it was written before.
+        for (size_t j = i + 1; j < log.size(); ++j)
+          EXPECT_FALSE(log[j].addr < entry + k.size && log[j].addr + log[j].len > entry) << "written after valid";
+        bool before = k.size == 4;
+        for (size_t j = 0; j < i; ++j)
+          if (!log[j].release && log[j].addr < entry + k.size && log[j].addr + log[j].len > entry) before = true;
+        EXPECT_TRUE(before);
+      }
+      EXPECT_EQ(published, k.want);
+    }
+  }
+}
+
+// A host thread that reads each completion's valid word with acquire finds
+// the rest of the entry already there, while the device thread keeps writing.
+TEST(DevAsyncMode, ConcurrentReaderSeesWholeEntries) {
+  Rig r(Gen::Pivard, 1, 32, 0, Mode::Async);
+  Rig::Ring eq = r.eq(0);
+  Rig::Ring cq = r.cq(0, eq.id);
+  Rig::Ring mcc = r.mcc(0, cq.id, 0x20062);
+  const unsigned kCommands = 120;
+  // The WRBs first (the ring is the host's memory), then doorbells while a
+  // reader polls the completion queue.
+  for (unsigned i = 0; i < kCommands; ++i) {
+    uint8_t* w = r.host.at(mcc.addr + 256ull * i);
+    Req v(1, 35, 64);
+    std::memset(w, 0, 256);
+    fwtest::le(w, 1, 4);
+    fwtest::le(w + 4, v.b.size(), 4);
+    fwtest::le(w + 8, 0xA5A5000000000000ull + i, 8);
+    std::memcpy(w + 20, v.b.data(), v.b.size());
+  }
+  std::atomic<unsigned> seen{0}, torn{0};
+  std::thread reader([&] {
+    for (unsigned i = 0; i < kCommands; ++i) {
+      uint64_t e = cq.addr + 16ull * i;
+      auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while ((r.host.load32Acquire(e + 12) & kValid) == 0) {
+        if (std::chrono::steady_clock::now() > until) return;
+        std::this_thread::yield();
+      }
+      uint8_t* p = r.host.at(e);
+      if (fwtest::rd(p + 4, 8) != 0xA5A5000000000000ull + i) ++torn;
+      ++seen;
+    }
+  });
+  for (unsigned i = 0; i < kCommands; ++i) r.dbw(0, 0x140, (mcc.id & 0x7FF) | (1u << 16));
+  reader.join();
+  ASSERT_TRUE(r.card->waitIdle());
+  EXPECT_EQ(seen.load(), kCommands);
+  EXPECT_EQ(torn.load(), 0u);
 }

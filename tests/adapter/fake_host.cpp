@@ -31,7 +31,10 @@ uint32_t FakeHost::read32(uint64_t addr) {
   return v;
 }
 
-void FakeHost::write32(uint64_t addr, uint32_t v) { dmaWrite(addr, &v, 4); }
+void FakeHost::write32(uint64_t addr, uint32_t v) {
+  uint8_t* p = nullptr;
+  if (range(addr, 4, &p)) std::memcpy(p, &v, 4);   // the host's own store: not logged
+}
 
 bool FakeHost::dmaRead(hostbus::BusAddr addr, void* dst, size_t len) {
   uint8_t* p = nullptr;
@@ -44,8 +47,38 @@ bool FakeHost::dmaWrite(hostbus::BusAddr addr, const void* src, size_t len) {
   uint8_t* p = nullptr;
   if (!range(addr, len, &p)) return false;
   std::memcpy(p, src, len);
+  std::lock_guard<std::mutex> g(log_mu_);
+  log_.push_back(Write{addr, len, false});
   return true;
 }
+
+bool FakeHost::dmaWriteRelease32(hostbus::BusAddr addr, uint32_t value) {
+  uint8_t* p = nullptr;
+  if ((addr & 3) != 0 || !range(addr, 4, &p)) return false;
+  {
+    std::lock_guard<std::mutex> g(log_mu_);
+    log_.push_back(Write{addr, 4, true});
+  }
+  __atomic_store_n(reinterpret_cast<uint32_t*>(p), value, __ATOMIC_RELEASE);
+  return true;
+}
+
+uint32_t FakeHost::load32Acquire(uint64_t addr) {
+  uint8_t* p = at(addr);
+  return __atomic_load_n(reinterpret_cast<uint32_t*>(p), __ATOMIC_ACQUIRE);
+}
+
+std::vector<FakeHost::Write> FakeHost::writes() {
+  std::lock_guard<std::mutex> g(log_mu_);
+  return log_;
+}
+
+void FakeHost::clearWrites() {
+  std::lock_guard<std::mutex> g(log_mu_);
+  log_.clear();
+}
+
+void FakeHost::setIntxLine(hostbus::Function*, bool asserted) { intx.push_back(asserted); }
 
 void FakeHost::raiseInterrupt(hostbus::Function* fn, unsigned vector) {
   interrupts.emplace_back(fn, vector);

@@ -23,12 +23,29 @@ class FakeHost : public hostbus::Host {
 
   bool dmaRead(hostbus::BusAddr addr, void* dst, size_t len) override;
   bool dmaWrite(hostbus::BusAddr addr, const void* src, size_t len) override;
+  bool dmaWriteRelease32(hostbus::BusAddr addr, uint32_t value) override;
   void raiseInterrupt(hostbus::Function* fn, unsigned vector) override;
+  void setIntxLine(hostbus::Function* fn, bool asserted) override;
+
+  // The valid word of a ring entry as a host thread reads it (acquire).
+  uint32_t load32Acquire(uint64_t addr);
+
+  // Every device write in order: plain copies and release stores.
+  struct Write {
+    uint64_t addr;
+    size_t len;
+    bool release;
+  };
+  std::vector<Write> writes();
+  void clearWrites();
 
   std::vector<std::pair<hostbus::Function*, unsigned>> interrupts;
+  std::vector<bool> intx;   // every change of the INTx line, in order
 
  private:
   bool range(uint64_t addr, size_t len, uint8_t** p);
   std::map<uint64_t, std::vector<uint8_t>> mem_;
+  std::mutex log_mu_;
+  std::vector<Write> log_;
   uint64_t next_ = 0x123450000ull;
 };

@@ -99,6 +99,90 @@ TEST(FwDispatch, UnknownShortAndTruncatedRequests) {
   EXPECT_EQ(small.respLen(), 4u);
 }
 
+// The length comes before any field: a request one byte shorter than the
+// command's shortest form is refused with 3 and changes nothing, whatever the
+// bytes behind its end say; one as long as that form gets through to the
+// command (a destroy of a live queue then succeeds).
+TEST(FwDispatch, ShortRequestsAreRefusedBeforeDecoding) {
+  struct Case { Gen g; uint8_t sub, op, version; uint32_t min; const char* what; };
+  const Case cases[] = {
+      {Gen::KS3, 1, 50, 0, 20, "interface create"},
+      {Gen::KS3, 1, 51, 0, 4, "interface destroy"},
+      {Gen::KS3, 1, 55, 0, 2, "EQ destroy"},
+      {Gen::KS3, 1, 54, 0, 2, "CQ destroy"},
+      {Gen::KS3, 1, 53, 0, 2, "MCC destroy"},
+      {Gen::KS3, 3, 9, 0, 2, "transmit queue destroy"},
+      {Gen::KS3, 3, 10, 0, 2, "receive queue destroy"},
+      {Gen::KS3, 1, 13, 0, 8, "EQ create / EMI canceller"},
+      {Gen::KS3, 1, 12, 0, 84, "CQ create"},
+      {Gen::KS3, 1, 90, 0, 88, "MCC create"},
+      {Gen::KS3, 1, 21, 0, 84, "MCC create, basic"},
+      {Gen::KS3, 3, 7, 0, 132, "transmit queue create"},
+      {Gen::KS3, 3, 8, 0, 32, "receive queue create"},
+      {Gen::KS3, 1, 59, 0, 10, "PMAC add"},
+      {Gen::KS3, 1, 60, 0, 8, "PMAC delete"},
+      {Gen::KS3, 1, 165, 0, 8, "set profile"},
+      {Gen::KS3, 1, 171, 0, 128, "read object"},
+      {Gen::KS3, 1, 174, 0, 112, "delete object"},
+      {Gen::KS3, 3, 1, 0, 177, "RSS config"},
+      {Gen::KS3, 1, 191, 0, 16, "UE recovery"},
+      {Gen::Veskarn, 1, 193, 0, 28, "interface filters"},
+      {Gen::Pivard, 1, 145, 0, 16, "interface queue filter add"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    Engine fw(cfgFor(k.g));
+    // A live object of every kind a destroy may name, id 1 each.
+    uint32_t eq = fwtest::makeEq(fw);
+    uint32_t cq = fwtest::makeCq(fw, eq);
+    uint32_t mcc = fwtest::makeMcc(fw, fwtest::makeCq(fw, eq));
+    uint32_t ifc = fwtest::makeIf(fw);
+    Req rx(3, 8, 32);
+    rx.u16(0, static_cast<uint16_t>(cq)).u8(2, 11).u8(3, 2).pages(4, kPage, 2).u32(20, ifc);
+    ASSERT_EQ(rx.run(fw).status, 0);
+    uint32_t rxq = rx.r16(0);
+    ASSERT_EQ(1u, eq * mcc * rxq);
+    size_t live = fw.countLive();
+    unsigned seen = fw.commandsSeen(k.sub, k.op);
+    // Behind the request's end: bytes that would name live objects.
+    Req r(k.sub, k.op, k.min - 1, k.version, 0, 16 + 512);
+    for (size_t i = 0; i < 512; i += 4) r.u32(i, 1);
+    Outcome o = r.run(fw);
+    EXPECT_EQ(o.status, kStatusIllegalField);
+    EXPECT_EQ(r.status(), kStatusIllegalField);
+    EXPECT_EQ(r.respLen(), 0u);
+    EXPECT_EQ(o.rx_flush_cq, 0u);
+    EXPECT_EQ(fw.countLive(), live);
+    EXPECT_EQ(fw.commandsSeen(k.sub, k.op), seen + 1);   // received, counted, not run
+  }
+  // At its length, the same receive queue destroy runs (and names its CQ for
+  // the flush completion).
+  Engine fw(cfgFor(Gen::KS3));
+  uint32_t cq = fwtest::makeCq(fw, fwtest::makeEq(fw));
+  uint32_t ifc = fwtest::makeIf(fw);
+  Req rx(3, 8, 32);
+  rx.u16(0, static_cast<uint16_t>(cq)).u8(2, 11).u8(3, 2).pages(4, kPage, 2).u32(20, ifc);
+  ASSERT_EQ(rx.run(fw).status, 0);
+  Req d(3, 10, 2);
+  d.u16(0, rx.r16(0));
+  Outcome o = d.run(fw);
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.rx_flush_cq, cq);
+  EXPECT_EQ(fw.countLive(ObjKind::RxQueue), 0u);
+}
+
+// A request_length beyond the bytes the carrier delivered is refused too:
+// the command would otherwise be decoded from what follows it.
+TEST(FwDispatch, RequestLongerThanDeliveredIsRefused) {
+  Engine fw(cfgFor(Gen::Veskarn));
+  Req c(1, 58, 124);
+  fwtest::le(&c.b[8], 125, 4);
+  fwtest::le(c.hdr + 8, 125, 4);
+  EXPECT_EQ(c.run(fw).status, kStatusIllegalField);
+  Req ok(1, 58, 124);
+  EXPECT_EQ(ok.run(fw).status, 0);
+}
+
 TEST(FwDispatch, ExtraHandlersCanBeRegistered) {
   Engine fw(cfgFor(Gen::KS3));
   EXPECT_FALSE(fw.hasHandler(1, 172));

@@ -2,6 +2,7 @@
 // statuses, time-outs with the UE injection they trigger, events.
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <thread>
 
@@ -80,11 +81,15 @@ TEST(ChannelEncoding, HeaderAndWrb) {
   WrbContext ctx;
   memset(&ctx, 0, sizeof ctx);
   ctx.header = reinterpret_cast<Request_Header*>(wrb->payload.embedded);
+  ctx.index = 93;
+  ctx.gen = 0x80000011u;
   tamsil_cmdHdrPrepare(&ctx, 3, 7, 148, wrb, nullptr);
   EXPECT_EQ(1u, wrb->flags);
   EXPECT_EQ(148u, wrb->payload_length);
-  uint64_t tag = (static_cast<uint64_t>(wrb->tag_hi) << 32) | wrb->tag_lo;
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(&ctx), tag);
+  // The tag names the slot and the generation of its command, never an
+  // address.
+  EXPECT_EQ(93u, wrb->tag_lo);
+  EXPECT_EQ(0x80000011u, wrb->tag_hi);
   EXPECT_EQ(7, wrbMem[20]);
   EXPECT_EQ(3, wrbMem[21]);
   EXPECT_EQ(132u, ctx.header->request_length);
@@ -333,6 +338,7 @@ TEST_P(ChannelTest, PostedCommandReturnsAtOnceAndIsDrainedLater) {
   rig->pollerOn(false);
   tamsil_EqDelay recs[2] = {{rig->eq.id, 83}, {rig->eq.id, 0}};
   EXPECT_EQ(0u, tamsil_cmdModifyEqd(a, recs, 2));
+  ASSERT_TRUE(rig->card->waitIdle());   // the device serves the doorbell on its own thread
   EXPECT_EQ(1u, rig->seen(1, 41));
   auto r = rig->lastRequest(1, 41);
   EXPECT_EQ(2u, cmdtest::rq32(r, 0));
@@ -441,6 +447,109 @@ TEST_P(ChannelTest, CardErrorAtCheckpointEndsTheWait) {
   EXPECT_EQ(0u, vmktest::logCount("MCC cmd timed out"));
   EXPECT_EQ(0u, rig->card->counters(0).ue_injections);
   a->hw_error = 0;
+}
+
+// ---------------------------------------------------------------------------
+// Late completions, stale and duplicate completions
+// ---------------------------------------------------------------------------
+
+// Waits (up to about 2 s of real time) until `f` holds.
+template <typename F>
+bool eventually(F f) {
+  for (int i = 0; i < 2000; i++) {
+    if (f()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return f();
+}
+
+// A command that timed out leaves its buffer with its slot: the completion
+// that comes later is read from live memory and gives the buffer back, once.
+// Both a builder's own buffer and the pass-through's are kept.
+TEST_P(ChannelTest, LateCompletionAfterATimeOutFreesTheKeptBufferOnce) {
+  struct Case {
+    const char* name;
+    uint8_t op;
+    std::function<uint32_t(Adapter*)> send;
+  } cases[] = {
+      {"builder", TAMSIL_OPC_SET_MAC_LIST,
+       [](Adapter* x) {
+         static const uint8_t mac[6] = {0x02, 0, 0, 0, 0, 9};
+         return tamsil_cmdSetMacList(x, mac, 1, 0);
+       }},
+      {"pass-through", 35,
+       [](Adapter* x) {
+         std::vector<uint8_t> rq(16 + 64, 0);
+         rq[0] = 35;
+         rq[1] = 1;
+         rq[8] = 64;
+         const std::vector<uint8_t> sent = rq;
+         uint32_t st = tamsil_cmdPassthrough(x, rq.data(), static_cast<uint32_t>(rq.size()));
+         // No response was copied back: the request is as it was sent.
+         EXPECT_EQ(sent, rq);
+         return st;
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // A fresh rig: the time-out leaves the card in error.
+    bringUp();
+    rig->setFault(1, c.op, {.late = true});
+    const long mapped = vmktest::live().dmaMappings;
+    EXPECT_EQ(TAMSIL_CH_TIMEOUT, c.send(a));
+    EXPECT_EQ(1u, vmktest::logCount("MCC cmd timed out"));
+    // The slot keeps the buffer the device may still write.
+    EXPECT_EQ(mapped + 1, vmktest::live().dmaMappings);
+    EXPECT_EQ(1u, vmk_AtomicRead64(&a->mcc_q.used));
+    ASSERT_EQ(1u, rig->card->heldCompletions(0));
+    rig->card->releaseHeldCompletions(0);
+    EXPECT_TRUE(eventually([&] { return vmktest::live().dmaMappings == mapped; }));
+    EXPECT_EQ(0u, vmk_AtomicRead64(&a->mcc_q.used));
+    EXPECT_EQ(0u, a->stale_completions);
+    rig.reset();
+  }
+}
+
+// The rule for completions no live command waits for: a tag that names no
+// slot, a generation the slot no longer holds, a slot with nothing
+// outstanding and the second completion of one command are counted, logged
+// and dropped. They lower no used count and wake nobody; the one real
+// completion ends its command once.
+TEST_P(ChannelTest, StaleAndDuplicateCompletionsAreDropped) {
+  rig->pollerOn(false);
+  rig->setFault(1, TAMSIL_OPC_MODIFY_EQ_DELAY, {.late = true});
+  tamsil_EqDelay rec = {rig->eq.id, 3};
+  ASSERT_EQ(0u, tamsil_cmdModifyEqd(a, &rec, 1));
+  ASSERT_EQ(1u, vmk_AtomicRead64(&a->mcc_q.used));
+  const uint16_t s = static_cast<uint16_t>((a->mcc_q.head + a->mcc_q.len - 1) % a->mcc_q.len);
+  const uint32_t g = a->wrb_ctx[s].gen;
+  const uint16_t idle = static_cast<uint16_t>((s + 1) % a->mcc_q.len);
+  // Entries as the firmware would write them, from the consumer index on.
+  uint32_t at = a->mcc_cq.tail;
+  auto post = [&](uint32_t lo, uint32_t hi) {
+    MccCompletion* e = reinterpret_cast<MccCompletion*>(static_cast<uint8_t*>(a->mcc_cq.mem.va) +
+                                                        16u * (at++ % a->mcc_cq.len));
+    e->status = 0;
+    e->ext_status = 0;
+    e->tag_lo = lo;
+    e->tag_hi = hi;
+    __atomic_store_n(&e->flags, TAMSIL_CQE_VALID | TAMSIL_CQE_COMPLETED, __ATOMIC_RELEASE);
+  };
+  post(200, g);                      // no such slot
+  post(s, g + 1);                    // a generation the slot does not hold
+  post(idle, a->wrb_ctx[idle].gen);  // nothing outstanding there
+  post(s, 0);                        // no generation at all
+  EXPECT_EQ(4u, tamsil_processMcc(a));
+  EXPECT_EQ(1u, vmk_AtomicRead64(&a->mcc_q.used)) << "a stale completion gave a ring entry back";
+  EXPECT_EQ(1, a->wrb_ctx[s].outstanding);
+  EXPECT_EQ(4u, a->stale_completions);
+  EXPECT_EQ(4u, vmktest::logCount("Dropped MCC completion"));
+  post(s, g);  // the real one
+  post(s, g);  // and again
+  EXPECT_EQ(2u, tamsil_processMcc(a));
+  EXPECT_EQ(0u, vmk_AtomicRead64(&a->mcc_q.used)) << "the used count went below zero or leaked";
+  EXPECT_EQ(0, a->wrb_ctx[s].outstanding);
+  EXPECT_EQ(5u, a->stale_completions);
 }
 
 // ---------------------------------------------------------------------------

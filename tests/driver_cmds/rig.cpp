@@ -122,6 +122,8 @@ void Rig::down() {
     poller_.join();
   }
   if (a != nullptr) {
+    // No thread is left inside a command once the channel is closed.
+    tamsil_mccClose(a, TAMSIL_CH_GONE);
     // Take the firmware objects down while the card still answers.
     if (!a->hw_error && !a->fw_timeout) {
       if (a->mcc_q.created) tamsil_cmdQDestroy(a, &a->mcc_q, TAMSIL_QTYPE_MCCQ);
@@ -130,6 +132,8 @@ void Rig::down() {
       tamsil_cmdFwClean(a);
     }
     a->mcc_q.created = 0;
+    // The card goes with the rig: what timed-out commands left goes too.
+    tamsil_mccKeptRelease(a, true);
     freeRing(&a->mcc_q);
     freeRing(&a->mcc_cq);
     freeRing(&eq);

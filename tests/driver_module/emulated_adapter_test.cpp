@@ -24,6 +24,7 @@ class EmulatedAdapter : public KernelTest, public ::testing::WithParamInterface<
     KernelTest::SetUp();
     adapter::AdapterConfig cfg;
     cfg.fw.gen = GetParam().gen;
+    cfg.mode = adapter::Mode::Sync;   // the tests walk the doorbell protocol step by step
     card = std::make_unique<adapter::Adapter>(cfg);
     ASSERT_TRUE(bed.setUp(card->function(0), "debugMask=0"));
   }

@@ -232,14 +232,30 @@ TEST_F(DmaTest, DeviceReachesOnlyMappedMemory) {
   vmk_IOA bus = sg->elem[0].addr;
   char buf[8] = "abcdefg";
   EXPECT_FALSE(fn.host()->dmaWrite(bus, buf, 8));  // not mapped yet
+  EXPECT_EQ(1u, vmktest::dmaFaults().unmappedWrites);
+  EXPECT_EQ(bus, vmktest::dmaFaults().firstWriteAddr);
   vmk_DMAMapErrorInfo err;
   ASSERT_EQ(VMK_OK, vmk_DMAMapSg(e, VMK_DMA_DIRECTION_BIDIRECTIONAL, ops, sg, &sg, &err));
   EXPECT_EQ(VMK_BUSY, vmk_DMAEngineDestroy(e));
   ASSERT_TRUE(fn.host()->dmaWrite(bus + 4090, buf, 8));  // across the page boundary
   EXPECT_EQ(0, memcmp((char*)va + 4090, buf, 8));
-  EXPECT_FALSE(fn.host()->dmaRead(bus + 2 * VMK_PAGE_SIZE - 4, buf, 8));  // runs past the end
+  ASSERT_TRUE(fn.host()->dmaWriteRelease32(bus + 8, 0x11223344u));
+  EXPECT_EQ(0x11223344u, __atomic_load_n((uint32_t*)((char*)va + 8), __ATOMIC_ACQUIRE));
+  EXPECT_EQ(1u, vmktest::dmaFaults().unmappedWrites);
+  // Running past the end: nothing is written, not even the mapped part.
+  memset((char*)va + 2 * VMK_PAGE_SIZE - 4, 0, 4);
+  EXPECT_FALSE(fn.host()->dmaWrite(bus + 2 * VMK_PAGE_SIZE - 4, buf, 8));
+  EXPECT_EQ(0, ((char*)va)[2 * VMK_PAGE_SIZE - 4]);
+  EXPECT_FALSE(fn.host()->dmaRead(bus + 2 * VMK_PAGE_SIZE - 4, buf, 8));
   ASSERT_EQ(VMK_OK, vmk_DMAUnmapSg(e, VMK_DMA_DIRECTION_BIDIRECTIONAL, ops, sg));
   EXPECT_FALSE(fn.host()->dmaRead(bus, buf, 1));
+  EXPECT_FALSE(fn.host()->dmaWriteRelease32(bus + 8, 1));   // a valid word after unmap
+  vmktest::DmaFaults f = vmktest::dmaFaults();
+  EXPECT_EQ(3u, f.unmappedWrites);
+  EXPECT_EQ(2u, f.unmappedReads);
+  EXPECT_EQ(bus, f.firstWriteAddr);
+  EXPECT_NE(0x1u, *(uint32_t*)((char*)va + 8));   // the write after unmap did not land
+  vmktest::clearDmaFaults();   // this test made them on purpose
   ASSERT_EQ(VMK_OK, vmk_SgFree(ops, sg));
   ASSERT_EQ(VMK_OK, vmk_Unmap(va));
   ASSERT_EQ(VMK_OK, vmk_MemPoolFree(pool, &r));

@@ -18,6 +18,8 @@ class StandinTest : public ::testing::Test {
     vmktest::clearFailures();
     vmktest::setClockRate(1);
     EXPECT_TRUE(vmktest::live().allZero()) << "left alive: " << vmktest::live().describe();
+    vmktest::DmaFaults f = vmktest::dmaFaults();
+    EXPECT_EQ(0u, f.unmappedWrites) << "a device wrote to unmapped bus address 0x" << std::hex << f.firstWriteAddr;
   }
   // A pool and heap most tests need.
   void makePoolAndHeap(vmk_MemPool* pool, vmk_HeapID* heap, vmk_ByteCount max = 1 << 20) {

@@ -61,6 +61,19 @@ std::string interruptName(vmk_IntrCookie cookie);
 hostbus::Host* host();
 // Is a bus range currently mapped for DMA (for asserting device accesses)?
 bool dmaMapped(uint64_t busAddr, uint64_t len);
+// Device accesses (hostbus::Host::dmaRead / dmaWrite / dmaWriteRelease32) to
+// bus ranges not mapped in full for DMA since the last reset() or
+// clearDmaFaults(). Such an access moves no byte (the device sees a master
+// abort). A fixture asserts unmappedWrites == 0 at tear-down: a device
+// writing where nothing is mapped means the driver gave it memory it had
+// already unmapped (or never mapped).
+struct DmaFaults {
+  uint64_t unmappedWrites = 0;
+  uint64_t unmappedReads = 0;
+  uint64_t firstWriteAddr = 0;   // bus address of the first unmapped write
+};
+DmaFaults dmaFaults();
+void clearDmaFaults();
 
 /* ---- Failure injection --------------------------------------------------- */
 

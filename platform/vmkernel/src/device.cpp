@@ -209,9 +209,38 @@ uint8_t* dmaResolveLocked(vmk_IOA addr, uint64_t len) {
   return it->second.host + (addr - it->first);
 }
 
-// A device access may span adjacent mappings: walk it piece by piece.
+// Device accesses that found no mapping (dmaLock).
+vmktest::DmaFaults dmaFaultCounts;
+
+bool dmaCoveredLocked(vmk_IOA addr, uint64_t len) {
+  while (len > 0) {
+    auto it = dmaMaps.upper_bound(addr);
+    if (it == dmaMaps.begin()) return false;
+    --it;
+    if (addr >= it->first + it->second.len) return false;
+    uint64_t n = std::min<uint64_t>(len, it->first + it->second.len - addr);
+    addr += n;
+    len -= n;
+  }
+  return true;
+}
+
+void dmaFaultLocked(vmk_IOA addr, bool write) {
+  if (write) {
+    if (dmaFaultCounts.unmappedWrites++ == 0) dmaFaultCounts.firstWriteAddr = addr;
+  } else {
+    dmaFaultCounts.unmappedReads++;
+  }
+}
+
+// A device access may span adjacent mappings: walk it piece by piece. One
+// that is not mapped in full moves no byte (a master abort) and is counted.
 bool dmaCopy(vmk_IOA addr, void* buf, size_t len, bool toDevice) {
   std::lock_guard<std::mutex> g(dmaLock);
+  if (!dmaCoveredLocked(addr, len)) {
+    dmaFaultLocked(addr, !toDevice);
+    return false;
+  }
   auto* p = (uint8_t*)buf;
   while (len > 0) {
     auto it = dmaMaps.upper_bound(addr);
@@ -234,6 +263,19 @@ class StandinHost : public hostbus::Host {
   bool dmaRead(hostbus::BusAddr addr, void* dst, size_t len) override { return dmaCopy(addr, dst, len, true); }
   bool dmaWrite(hostbus::BusAddr addr, const void* src, size_t len) override {
     return dmaCopy(addr, const_cast<void*>(src), len, false);
+  }
+  // The valid word of a ring entry: one release store, which a driver's
+  // acquire read of the word pairs with.
+  bool dmaWriteRelease32(hostbus::BusAddr addr, uint32_t value) override {
+    std::lock_guard<std::mutex> g(dmaLock);
+    uint8_t* host = (addr & 3) == 0 ? dmaResolveLocked(addr, 4) : nullptr;
+    if (host == nullptr) {
+      dmaFaultLocked(addr, true);
+      return false;
+    }
+    vmkint::fenceRelease();
+    __atomic_store_n(reinterpret_cast<uint32_t*>(host), value, __ATOMIC_RELEASE);
+    return true;
   }
   void raiseInterrupt(hostbus::Function* fn, unsigned vector) override {
     std::lock_guard<std::mutex> g(intrLock);
@@ -832,6 +874,7 @@ VMK_ReturnStatus vmk_DMAUnmapElem(vmk_DMAEngine engine, vmk_DMADirection, const 
 
 namespace vmkint {
 void resetDevices() {
+  vmktest::clearDmaFaults();
   // Plugged functions are pulled out; objects the driver still holds are
   // left for the accounting to report.
   std::vector<vmk_Device> pci;
@@ -851,16 +894,17 @@ hostbus::Host* host() { return &standinHost; }
 bool dmaMapped(uint64_t busAddr, uint64_t len) {
   std::lock_guard<std::mutex> g(dmaLock);
   // Every byte must be covered, possibly by adjacent mappings.
-  while (len > 0) {
-    auto it = dmaMaps.upper_bound(busAddr);
-    if (it == dmaMaps.begin()) return false;
-    --it;
-    if (busAddr >= it->first + it->second.len) return false;
-    uint64_t n = std::min<uint64_t>(len, it->first + it->second.len - busAddr);
-    busAddr += n;
-    len -= n;
-  }
-  return true;
+  return dmaCoveredLocked(busAddr, len);
+}
+
+DmaFaults dmaFaults() {
+  std::lock_guard<std::mutex> g(dmaLock);
+  return dmaFaultCounts;
+}
+
+void clearDmaFaults() {
+  std::lock_guard<std::mutex> g(dmaLock);
+  dmaFaultCounts = DmaFaults{};
 }
 
 vmk_Device plugPciFunction(hostbus::Function* fn) {

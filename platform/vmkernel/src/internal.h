@@ -62,6 +62,15 @@ std::string vformat(const char* fmt, va_list ap);
 
 /* ---- Memory -------------------------------------------------------------- */
 
+// What a device does before it publishes a ring entry's valid word: under a
+// thread sanitizer the fences are operations on vmk_fenceWord (vmkapi.h), so a
+// driver's read fence pairs with it.
+inline void fenceRelease() {
+#ifdef VMK_FENCES_AS_ATOMICS
+  __atomic_fetch_add(&vmk_fenceWord, 1, __ATOMIC_RELEASE);
+#endif
+}
+
 // Host pointer of machine memory [ma, ma+len), or nullptr when the range is
 // not inside one allocation.
 uint8_t* machineToHost(vmk_MA ma, uint64_t len);

@@ -7,6 +7,7 @@
 
 #include "tamsil_bringup.h"
 #include "tamsil_cmds.h"
+#include "tamsil_cmds_os.h"
 #include "vmk_testing.h"
 
 namespace fuzzdrv {
@@ -20,11 +21,27 @@ namespace {
 
 }  // namespace
 
-adapter::Gen genOf(uint8_t selector) {
-  static const adapter::Gen kGens[] = {adapter::Gen::KS2, adapter::Gen::KS3, adapter::Gen::Pivard,
-                                       adapter::Gen::Veskarn};
-  return kGens[selector % 4];
+adapter::Gen genFromEnv() {
+  const char* g = getenv("TAMSIL_FUZZ_GEN");
+  if (g == nullptr || *g == '\0') return adapter::Gen::KS3;
+  for (adapter::Gen gen : {adapter::Gen::KS2, adapter::Gen::KS3, adapter::Gen::Pivard, adapter::Gen::Veskarn})
+    if (adapter::genName(gen) == std::string(g)) return gen;
+  fprintf(stderr, "TAMSIL_FUZZ_GEN=%s names no generation (KS2, KS3, Pivard, Veskarn)\n", g);
+  exit(2);
 }
+
+Rig& sharedRig(bool poller, void (*fresh)(Adapter*)) {
+  static std::unique_ptr<Rig> rig;
+  static const adapter::Gen gen = genFromEnv();
+  if (rig && (tamsil_cardError(rig->a) || !rig->a->mcc_q.created)) rig.reset();
+  if (!rig) {
+    rig = std::make_unique<Rig>(gen, poller);
+    if (fresh != nullptr) fresh(rig->a);
+  }
+  return *rig;
+}
+
+std::string liveObjects() { return vmktest::live().describe(); }
 
 Rig::Rig(adapter::Gen gen, bool poller) : poll_(poller) {
   vmktest::reset();
@@ -33,6 +50,8 @@ Rig::Rig(adapter::Gen gen, bool poller) : poll_(poller) {
   vmktest::setClockRate(20000.0);
   adapter::AdapterConfig cfg;
   cfg.fw.gen = gen;
+  // Doorbells served inside the write: an input replays exactly.
+  cfg.mode = adapter::Mode::Sync;
   card = std::make_unique<adapter::Adapter>(cfg);
   if (!up()) fail("control path set-up failed");
 }
@@ -88,14 +107,14 @@ bool Rig::up() {
   a->mbox_bus_addr = (tamsil_dmaBusAddr(&a->mbox_mem) + 15) & ~static_cast<vmk_IOA>(15);
   a->mbox_size = TAMSIL_MBOX_SIZE;
   a->mbox_wrb = a->mbox_va;
-  if (tamsil_cmdFwInit(a) != 0) return false;
+  if (tamsil_cmdFwInit(a) != 0) fail("firmware init");
   if (!allocRing(&eq_, 1024, 4) || !allocRing(&a->mcc_cq, TAMSIL_MCC_CQ_ENTRIES, 16) ||
       !allocRing(&a->mcc_q, TAMSIL_MCC_Q_LEN, 256))
-    return false;
+    fail("ring memory");
   uint32_t st = tamsil_cmdEqCreate(a, &eq_, 0);
   if (st == 0) st = tamsil_cmdCqCreate(a, &a->mcc_cq, &eq_, false, true, 0);
   if (st == 0) st = tamsil_cmdMccqCreate(a, &a->mcc_q, &a->mcc_cq);
-  if (st != 0) return false;
+  if (st != 0) fail("queue create");
   if (poll_) {
     poller_ = std::thread([this] {
       while (!stop_) {
@@ -117,6 +136,8 @@ void Rig::stopPoller() {
 void Rig::down() {
   stopPoller();
   if (a != nullptr) {
+    // No thread is left inside a command once the channel is closed.
+    tamsil_mccClose(a, TAMSIL_CH_GONE);
     if (!a->hw_error && !a->fw_timeout) {
       if (a->mcc_q.created) tamsil_cmdQDestroy(a, &a->mcc_q, TAMSIL_QTYPE_MCCQ);
       if (a->mcc_cq.created) tamsil_cmdQDestroy(a, &a->mcc_cq, TAMSIL_QTYPE_CQ);
@@ -124,6 +145,8 @@ void Rig::down() {
       tamsil_cmdFwClean(a);
     }
     a->mcc_q.created = 0;
+    // The card goes with the rig: what timed-out commands kept goes too.
+    tamsil_mccKeptRelease(a, true);
     freeRing(&a->mcc_q);
     freeRing(&a->mcc_cq);
     freeRing(&eq_);

@@ -1,13 +1,19 @@
 // What the driver's fuzz targets share: an emulated adapter plugged into the
 // kernel stand-in and the driver's control path brought up on it as attach
 // does (mailbox, firmware init, event queue, MCC completion queue, MCC
-// queue), built anew for each input and taken down after it, when every
-// kernel object must have been given back.
+// queue). Taken down, every kernel object must have been given back.
+//
+// Bringing it up costs far more than one input, so one rig serves the
+// inputs of a process until one leaves the card in error or the channel
+// dead; then it is taken down and built anew. The generation comes from
+// TAMSIL_FUZZ_GEN (KS2, KS3, Pivard, Veskarn; KS3 when unset): replay a
+// saved input with the same setting.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "adapter.h"
@@ -44,6 +50,11 @@ class Rig {
   std::atomic<bool> stop_{false};
 };
 
-adapter::Gen genOf(uint8_t selector);
+// The rig for the next input: the one of the last input while it is still
+// usable, else a new one.
+// `fresh` runs on each new rig before its first input.
+Rig& sharedRig(bool poller, void (*fresh)(Adapter*) = nullptr);
+// What the kernel stand-in holds, to compare before and after an input.
+std::string liveObjects();
 
 }  // namespace fuzzdrv

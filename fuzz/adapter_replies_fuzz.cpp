@@ -122,6 +122,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzzlib::beginInput(data, size);
   static const std::vector<Wrapper> table = wrappers();
   chardev::EmulatedHost& host = fuzzlib::startHost(true);
   fuzzlib::Input in(data, size);

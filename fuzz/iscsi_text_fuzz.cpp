@@ -73,6 +73,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzzlib::beginInput(data, size);
   fuzzlib::Input in(data, size);
   uint8_t mode = in.byte() % 6;
   if (mode == 0) {

@@ -31,6 +31,15 @@ chardev::EmulatedHost& startHost(bool open_library) {
   return *host;
 }
 
+void beginInput(const uint8_t* data, size_t size) {
+  static const char* trace = getenv("TAMSIL_FUZZ_TRACE");
+  if (trace == nullptr) return;
+  FILE* f = fopen(trace, "w");
+  if (f == nullptr) return;
+  if (size != 0) fwrite(data, 1, size, f);
+  fclose(f);
+}
+
 void endInput() {
   if (chardev::EmulatedHost* h = chardev::installed()) h->clearLog();
 }

@@ -18,6 +18,10 @@ namespace fuzzlib {
 // ORSA_init over it. Exits the process when it is not in the test root.
 chardev::EmulatedHost& startHost(bool open_library);
 
+// Starts one input: with TAMSIL_FUZZ_TRACE=<path> the input is written
+// there first. Under a user-mode emulator libFuzzer's -timeout may not fire
+// (its alarm can reach another thread); this finds the input of a hang.
+void beginInput(const uint8_t* data, size_t size);
 // Ends one input: forgets the host's record of the requests it answered
 // (which would otherwise grow with every input).
 void endInput();

@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> buf(req);
   buf.resize(req.size() + slack, 0xC5);
 
-  fuzzdrv::Rig& rig = fuzzdrv::sharedRig(true);
+  cmdtest::Rig& rig = fuzzdrv::sharedRig(true);
   const std::string before = fuzzdrv::liveObjects();
   tamsil_cmdPassthrough(rig.a, buf.data(), static_cast<uint32_t>(buf.size()));
   if (!tamsil_cardError(rig.a) && fuzzdrv::liveObjects() != before) {

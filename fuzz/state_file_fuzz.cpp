@@ -22,6 +22,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzzlib::beginInput(data, size);
   FILE* f = tmpfile();
   if (f == nullptr) abort();
   if (size != 0 && fwrite(data, 1, size, f) != size) abort();

@@ -451,8 +451,6 @@ class Engine {
   std::vector<PortState> ports_;
   std::vector<FnState*> fns_;
   SetProfile set_profile_;
-  uint32_t next_id_[9] = {};
-
 };
 
 // Registers the handlers of every command the driver sends (called by the

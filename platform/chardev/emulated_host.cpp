@@ -246,6 +246,7 @@ int EmulatedHost::passthrough(const FnRef& f, uint8_t* hdr) {
     errno = ETIMEDOUT;
     return -1;
   }
+  if (reply_rewrite_) reply_rewrite_(hdr, rq.cap);
   return 0;
 }
 
@@ -423,6 +424,11 @@ void EmulatedHost::setChipInfoOverride(const std::vector<uint8_t>& block) {
 void EmulatedHost::setVmhbaNameRaw(int iscsi_device, const std::vector<uint8_t>& raw) {
   std::lock_guard<std::recursive_mutex> g(mu_);
   vmhba_raw_.push_back({iscsi_device, raw});
+}
+
+void EmulatedHost::setReplyRewrite(ReplyRewrite rewrite) {
+  std::lock_guard<std::recursive_mutex> g(mu_);
+  reply_rewrite_ = std::move(rewrite);
 }
 
 std::vector<LoggedIoctl> EmulatedHost::log() const {

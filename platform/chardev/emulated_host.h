@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -85,6 +86,12 @@ class EmulatedHost {
   void setChipInfoOverride(const std::vector<uint8_t>& block);
   // The 32 bytes the vmhba-name ioctl of sorblock_N answers instead of the name.
   void setVmhbaNameRaw(int iscsi_device, const std::vector<uint8_t>& raw);
+  // Every pass-through the firmware answers is then handed to `rewrite`
+  // (header and payload in place, 16 + request length bytes), which may
+  // change any of it: the reply the library reads is what it leaves. An
+  // empty function lets the firmware's answers stand.
+  using ReplyRewrite = std::function<void(uint8_t* reply, size_t size)>;
+  void setReplyRewrite(ReplyRewrite rewrite);
 
   // ---- what tests look at ----
   std::vector<LoggedIoctl> log() const;
@@ -127,6 +134,7 @@ class EmulatedHost {
   std::vector<std::pair<size_t, uint8_t>> hidden_;
   std::vector<uint8_t> chip_override_;
   std::vector<std::pair<int, std::vector<uint8_t>>> vmhba_raw_;
+  ReplyRewrite reply_rewrite_;
   std::vector<LoggedIoctl> log_;
   unsigned nic_opens_ = 0, iscsi_opens_ = 0;
 };

@@ -1,0 +1,161 @@
+// The replies the adapter gives to the commands the library sends: the
+// emulated character devices answer each pass-through as the firmware does,
+// then the reply is rewritten with fuzz bytes before the library reads it.
+//
+// Input: one selector byte, then
+//   even: one command wrapper (2 bytes, modulo the wrappers), the function
+//         instance, domain, port and protocol-or-controller bytes, a length
+//         (2 bytes, variable-length commands, at most 8 KB), then the reply
+//         bytes: every pass-through of the call gets them laid over its
+//         answer from offset 0;
+//   odd:  a property index (2 bytes, modulo the properties of the tree),
+//         then replies for the pass-throughs of one property read in turn,
+//         each a length (2 bytes) and its bytes; once they run out the
+//         firmware's answers stand.
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+#include "backend/orsa_gateway.h"
+#include "backend/orsa_ioctl_wrappers.h"
+#include "library_host.h"
+#include "tree/orsa_api.h"
+
+namespace {
+
+struct Call {
+  u32 instance;
+  u8 domain;
+  u8 port;
+  i32 sel;  // protocol or controller
+  u32 length;
+};
+
+// One command: its payload is a heap block of exactly the size the wrapper
+// reads and writes, so that any access past it is caught.
+using Wrapper = std::function<u32(const Call&)>;
+
+template <typename F>
+u32 withPayload(u32 len, F f) {
+  std::vector<uint8_t> payload(len == 0 ? 1 : len, 0);
+  return f(payload.data());
+}
+
+std::vector<Wrapper> wrappers() {
+  std::vector<Wrapper> w;
+#define FZ_W_FP(name, op, sub, len, dir, proto, ver) \
+  w.push_back([](const Call& c) { return withPayload(len, [&](void* p) { return name(c.instance, p, c.domain, c.port); }); });
+#define FZ_W_FC(name, op, sub, len, dir, ver) \
+  w.push_back([](const Call& c) {             \
+    return withPayload(len, [&](void* p) { return name(c.instance, p, c.domain, c.port, c.sel); }); });
+#define FZ_W_FK FZ_W_FC
+#define FZ_W_VP(name, op, sub, dir, proto, ver) \
+  w.push_back([](const Call& c) {               \
+    return withPayload(c.length, [&](void* p) { return name(c.instance, p, c.length, c.domain, c.port); }); });
+#define FZ_W_VC(name, op, sub, dir, ver) \
+  w.push_back([](const Call& c) {        \
+    return withPayload(c.length, [&](void* p) { return name(c.instance, p, c.length, c.domain, c.port, c.sel); }); });
+#define FZ_W_VK FZ_W_VC
+#define FZ_Q_P(name, op, sub, len, proto)                                                                     \
+  w.push_back([](const Call& c) {                                                                             \
+    u16 needed = 0;                                                                                           \
+    return withPayload(len, [&](void* p) { return name(c.instance, p, c.domain, c.port, &needed); });         \
+  });
+#define FZ_Q_K(name, op, sub, len)                                                                            \
+  w.push_back([](const Call& c) {                                                                             \
+    u16 needed = 0;                                                                                           \
+    return withPayload(len, [&](void* p) { return name(c.instance, p, c.domain, c.port, c.sel, &needed); }); \
+  });
+  ORSA_COMMAND_TABLE(FZ_W_FP, FZ_W_FC, FZ_W_FK, FZ_W_VP, FZ_W_VC, FZ_W_VK, FZ_Q_P, FZ_Q_K)
+  // The commands that do more than a table row.
+  w.push_back([](const Call& c) {
+    return withPayload(ORSA_HDR_SIZE + 8, [&](void* p) { return ioctl_mgmt_flow_control(c.instance, p, c.domain, c.port); });
+  });
+  w.push_back([](const Call& c) {
+    return withPayload(ORSA_HDR_SIZE + 4, [&](void* p) {
+      return ioctl_common_get_flow_control(c.instance, p, c.domain, c.port, c.sel);
+    });
+  });
+  w.push_back([](const Call& c) { return ioctl_clear_event_log(c.instance, c.domain, c.port, c.sel); });
+  w.push_back([](const Call& c) {
+    // The log length the caller asks for sits in the request's third word.
+    return withPayload(20 + (c.length % 2048), [&](void* p) {
+      u32 n = c.length % 2048;
+      memcpy(static_cast<uint8_t*>(p) + 8, &n, 4);
+      return ioctl_retrieve_fat(c.instance, p, c.domain, c.port, c.sel);
+    });
+  });
+  w.push_back([](const Call& c) {
+    return withPayload(4, [&](void* p) { return ioctl_start_management_service(c.instance, p, c.domain, c.port, c.sel); });
+  });
+  w.push_back([](const Call& c) {
+    return withPayload(532, [&](void* p) {
+      return ioctl_get_macaddress_list(c.instance, p, c.domain, c.port, c.sel, c.length % 8);
+    });
+  });
+  w.push_back([](const Call& c) {
+    return withPayload(132, [&](void* p) { return ioctl_set_config_sign(c.instance, p, c.domain, c.port, c.sel); });
+  });
+  w.push_back([](const Call& c) {
+    return withPayload(132, [&](void* p) { return ioctl_get_config_sign(c.instance, p, c.domain, c.port, c.sel); });
+  });
+  w.push_back([](const Call& c) {
+    u32 len = c.length % 1024;
+    return withPayload(ORSA_HDR_SIZE + len, [&](void* p) {
+      return ioctl_get_configured_personality(c.instance, static_cast<u8*>(p), len, c.domain, c.port, c.sel);
+    });
+  });
+  w.push_back([](const Call& c) {
+    return withPayload(ORSA_HDR_SIZE + 512, [&](void* p) {
+      return ioctl_get_available_personalities(c.instance, static_cast<u8*>(p), c.domain, c.port, c.sel);
+    });
+  });
+  return w;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  fuzzlib::startHost(true);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzzlib::beginInput(data, size);
+  static const std::vector<Wrapper> table = wrappers();
+  chardev::EmulatedHost& host = fuzzlib::startHost(true);
+  fuzzlib::Input in(data, size);
+  uint8_t mode = in.byte();
+  if ((mode & 1) == 0) {
+    const Wrapper& w = table[in.u16() % table.size()];
+    Call c;
+    c.instance = in.byte() % 6;
+    c.domain = in.byte();
+    c.port = in.byte();
+    c.sel = static_cast<int8_t>(in.byte());
+    c.length = in.u16() % 8193;
+    std::vector<uint8_t> reply = in.bytes(in.left());
+    host.setReplyRewrite([&](uint8_t* r, size_t n) {
+      if (!reply.empty()) memcpy(r, reply.data(), n < reply.size() ? n : reply.size());
+    });
+    w(c);
+  } else {
+    std::vector<fuzzlib::PropertyRef> props = fuzzlib::properties();
+    if (props.empty()) abort();
+    const fuzzlib::PropertyRef& p = props[in.u16() % props.size()];
+    host.setReplyRewrite([&](uint8_t* r, size_t n) {
+      if (in.left() == 0) return;
+      size_t len = in.u16();
+      std::vector<uint8_t> reply = in.bytes(len);
+      if (!reply.empty()) memcpy(r, reply.data(), n < reply.size() ? n : reply.size());
+    });
+    char value[HM_VALUE_SIZE];
+    memset(value, 0, sizeof value);
+    ORSA_get_property_val(p.group, p.property, value, sizeof value);
+    if (strnlen(value, sizeof value) == sizeof value) abort();  // a value always ends inside its slot
+  }
+  host.setReplyRewrite({});
+  fuzzlib::endInput();
+  return 0;
+}

@@ -1,0 +1,80 @@
+#include "library_host.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "tree/hm_engine.h"
+#include "tree/orsa_api.h"
+
+namespace fuzzlib {
+
+chardev::EmulatedHost& startHost(bool open_library) {
+  static std::unique_ptr<chardev::EmulatedHost> host;
+  if (host) return *host;
+  const char* in_root = getenv("TAMSIL_IN_TESTROOT");
+  if (in_root == nullptr || std::string(in_root) != "1") {
+    fprintf(stderr, "the library's fuzz targets run in the test root: platform/testroot/run-in-testroot %s ...\n",
+            "<fuzzer>");
+    exit(2);
+  }
+  host = std::make_unique<chardev::EmulatedHost>(chardev::defaultHost());
+  if (!host->writeHostFiles()) {
+    fprintf(stderr, "cannot write the emulated host's files\n");
+    exit(2);
+  }
+  chardev::install(host.get());
+  if (open_library && ORSA_init() != 0) {
+    fprintf(stderr, "ORSA_init failed over the emulated host\n");
+    exit(2);
+  }
+  return *host;
+}
+
+void beginInput(const uint8_t* data, size_t size) {
+  static const char* trace = getenv("TAMSIL_FUZZ_TRACE");
+  if (trace == nullptr) return;
+  FILE* f = fopen(trace, "w");
+  if (f == nullptr) return;
+  if (size != 0) fwrite(data, 1, size, f);
+  fclose(f);
+}
+
+void endInput() {
+  if (chardev::EmulatedHost* h = chardev::installed()) h->clearLog();
+}
+
+namespace {
+
+template <typename Fn>
+void walk(HmNode* group, Fn&& fn) {
+  if (group == nullptr || group->kind != HM_KIND_GROUP || group->body == nullptr) return;
+  HmGroup* g = static_cast<HmGroup*>(group->body);
+  for (HmNode* c = g->first_child; c != nullptr && c != group; c = c->next) {
+    fn(group, c);
+    if (c->kind == HM_KIND_GROUP) walk(c, fn);
+  }
+}
+
+}  // namespace
+
+std::vector<PropertyRef> properties() {
+  std::vector<PropertyRef> out;
+  walk(hm_get_root(orsa_current_hierarchy), [&](HmNode* group, HmNode* n) {
+    if (n->kind == HM_KIND_PROPERTY && n->body != nullptr)
+      out.push_back({group->tag, n->tag, static_cast<HmProperty*>(n->body)->flags});
+  });
+  return out;
+}
+
+std::vector<HmNode*> groups() {
+  std::vector<HmNode*> out;
+  HmNode* root = hm_get_root(orsa_current_hierarchy);
+  if (root != nullptr) out.push_back(root);
+  walk(root, [&](HmNode*, HmNode* n) {
+    if (n->kind == HM_KIND_GROUP) out.push_back(n);
+  });
+  return out;
+}
+
+}  // namespace fuzzlib

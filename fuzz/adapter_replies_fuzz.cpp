@@ -4,7 +4,7 @@
 //
 // Input: one selector byte, then
 //   even: one command wrapper (2 bytes, modulo the wrappers), the function
-//         instance, domain, port and protocol-or-controller bytes, a length
+//         instance, domain, port and device bytes, a length
 //         (2 bytes, variable-length commands, at most 8 KB), then the reply
 //         bytes: every pass-through of the call gets them laid over its
 //         answer from offset 0;
@@ -28,8 +28,9 @@ struct Call {
   u32 instance;
   u8 domain;
   u8 port;
-  i32 sel;  // protocol or controller
+  i32 sel;  // the device: 1 iSCSI, 2 NIC, anything else refused
   u32 length;
+  OrsaPort at() const { return OrsaPort{instance, sel}; }
 };
 
 // One command: its payload is a heap block of exactly the size the wrapper
@@ -45,70 +46,70 @@ u32 withPayload(u32 len, F f) {
 std::vector<Wrapper> wrappers() {
   std::vector<Wrapper> w;
 #define FZ_W_FP(name, op, sub, len, dir, proto, ver) \
-  w.push_back([](const Call& c) { return withPayload(len, [&](void* p) { return name(c.instance, p, c.domain, c.port); }); });
+  w.push_back([](const Call& c) { return withPayload(len, [&](void* p) { return name(c.at(), p, c.domain, c.port); }); });
 #define FZ_W_FC(name, op, sub, len, dir, ver) \
   w.push_back([](const Call& c) {             \
-    return withPayload(len, [&](void* p) { return name(c.instance, p, c.domain, c.port, c.sel); }); });
+    return withPayload(len, [&](void* p) { return name(c.at(), p, c.domain, c.port); }); });
 #define FZ_W_FK FZ_W_FC
 #define FZ_W_VP(name, op, sub, dir, proto, ver) \
   w.push_back([](const Call& c) {               \
-    return withPayload(c.length, [&](void* p) { return name(c.instance, p, c.length, c.domain, c.port); }); });
+    return withPayload(c.length, [&](void* p) { return name(c.at(), p, c.length, c.domain, c.port); }); });
 #define FZ_W_VC(name, op, sub, dir, ver) \
   w.push_back([](const Call& c) {        \
-    return withPayload(c.length, [&](void* p) { return name(c.instance, p, c.length, c.domain, c.port, c.sel); }); });
+    return withPayload(c.length, [&](void* p) { return name(c.at(), p, c.length, c.domain, c.port); }); });
 #define FZ_W_VK FZ_W_VC
 #define FZ_Q_P(name, op, sub, len, proto)                                                                     \
   w.push_back([](const Call& c) {                                                                             \
     u16 needed = 0;                                                                                           \
-    return withPayload(len, [&](void* p) { return name(c.instance, p, c.domain, c.port, &needed); });         \
+    return withPayload(len, [&](void* p) { return name(c.at(), p, c.domain, c.port, &needed); });         \
   });
 #define FZ_Q_K(name, op, sub, len)                                                                            \
   w.push_back([](const Call& c) {                                                                             \
     u16 needed = 0;                                                                                           \
-    return withPayload(len, [&](void* p) { return name(c.instance, p, c.domain, c.port, c.sel, &needed); }); \
+    return withPayload(len, [&](void* p) { return name(c.at(), p, c.domain, c.port, &needed); }); \
   });
   ORSA_COMMAND_TABLE(FZ_W_FP, FZ_W_FC, FZ_W_FK, FZ_W_VP, FZ_W_VC, FZ_W_VK, FZ_Q_P, FZ_Q_K)
   // The commands that do more than a table row.
   w.push_back([](const Call& c) {
-    return withPayload(ORSA_HDR_SIZE + 8, [&](void* p) { return ioctl_mgmt_flow_control(c.instance, p, c.domain, c.port); });
+    return withPayload(ORSA_HDR_SIZE + 8, [&](void* p) { return ioctl_mgmt_flow_control(c.at(), p, c.domain, c.port); });
   });
   w.push_back([](const Call& c) {
     return withPayload(ORSA_HDR_SIZE + 4, [&](void* p) {
-      return ioctl_common_get_flow_control(c.instance, p, c.domain, c.port, c.sel);
+      return ioctl_common_get_flow_control(c.at(), p, c.domain, c.port);
     });
   });
-  w.push_back([](const Call& c) { return ioctl_clear_event_log(c.instance, c.domain, c.port, c.sel); });
+  w.push_back([](const Call& c) { return ioctl_clear_event_log(c.at(), c.domain, c.port); });
   w.push_back([](const Call& c) {
     // The log length the caller asks for sits in the request's third word.
     return withPayload(20 + (c.length % 2048), [&](void* p) {
       u32 n = c.length % 2048;
       memcpy(static_cast<uint8_t*>(p) + 8, &n, 4);
-      return ioctl_retrieve_fat(c.instance, p, c.domain, c.port, c.sel);
+      return ioctl_retrieve_fat(c.at(), p, c.domain, c.port);
     });
   });
   w.push_back([](const Call& c) {
-    return withPayload(4, [&](void* p) { return ioctl_start_management_service(c.instance, p, c.domain, c.port, c.sel); });
+    return withPayload(4, [&](void* p) { return ioctl_start_management_service(c.at(), p, c.domain, c.port); });
   });
   w.push_back([](const Call& c) {
     return withPayload(532, [&](void* p) {
-      return ioctl_get_macaddress_list(c.instance, p, c.domain, c.port, c.sel, c.length % 8);
+      return ioctl_get_macaddress_list(c.at(), p, c.domain, c.port, c.length % 8);
     });
   });
   w.push_back([](const Call& c) {
-    return withPayload(132, [&](void* p) { return ioctl_set_config_sign(c.instance, p, c.domain, c.port, c.sel); });
+    return withPayload(132, [&](void* p) { return ioctl_set_config_sign(c.at(), p, c.domain, c.port); });
   });
   w.push_back([](const Call& c) {
-    return withPayload(132, [&](void* p) { return ioctl_get_config_sign(c.instance, p, c.domain, c.port, c.sel); });
+    return withPayload(132, [&](void* p) { return ioctl_get_config_sign(c.at(), p, c.domain, c.port); });
   });
   w.push_back([](const Call& c) {
     u32 len = c.length % 1024;
     return withPayload(ORSA_HDR_SIZE + len, [&](void* p) {
-      return ioctl_get_configured_personality(c.instance, static_cast<u8*>(p), len, c.domain, c.port, c.sel);
+      return ioctl_get_configured_personality(c.at(), static_cast<u8*>(p), len, c.domain, c.port);
     });
   });
   w.push_back([](const Call& c) {
     return withPayload(ORSA_HDR_SIZE + 512, [&](void* p) {
-      return ioctl_get_available_personalities(c.instance, static_cast<u8*>(p), c.domain, c.port, c.sel);
+      return ioctl_get_available_personalities(c.at(), static_cast<u8*>(p), c.domain, c.port);
     });
   });
   return w;

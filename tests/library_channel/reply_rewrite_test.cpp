@@ -17,7 +17,7 @@ class ReplyRewrite : public ChannelTest, public ::testing::WithParamInterface<Re
 TEST_P(ReplyRewrite, LibraryReadsWhatTheRewriteLeft) {
   const int32_t proto = GetParam().protocol;
   std::vector<uint8_t> fw(156, 0);
-  ASSERT_EQ(ioctl_get_fw_config(1, fw.data(), 0, 0, proto), 0u);
+  ASSERT_EQ(ioctl_get_fw_config(OrsaPort{1, proto}, fw.data(), 0, 0), 0u);
 
   size_t seen = 0;
   host_->setReplyRewrite([&](uint8_t* reply, size_t size) {
@@ -25,17 +25,17 @@ TEST_P(ReplyRewrite, LibraryReadsWhatTheRewriteLeft) {
     for (size_t i = 16; i < size; ++i) reply[i] = static_cast<uint8_t>(i);
   });
   std::vector<uint8_t> got(156, 0);
-  ASSERT_EQ(ioctl_get_fw_config(1, got.data(), 0, 0, proto), 0u);
+  ASSERT_EQ(ioctl_get_fw_config(OrsaPort{1, proto}, got.data(), 0, 0), 0u);
   EXPECT_EQ(seen, 16u + 156u);
   for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], static_cast<uint8_t>(i + 16)) << i;
 
   // A failed status laid over a good answer is a failure to the library.
   host_->setReplyRewrite([](uint8_t* reply, size_t) { reply[4] = 2; });
-  EXPECT_NE(ioctl_get_fw_config(1, got.data(), 0, 0, proto), 0u);
+  EXPECT_NE(ioctl_get_fw_config(OrsaPort{1, proto}, got.data(), 0, 0), 0u);
 
   host_->setReplyRewrite({});
   std::vector<uint8_t> again(156, 0);
-  ASSERT_EQ(ioctl_get_fw_config(1, again.data(), 0, 0, proto), 0u);
+  ASSERT_EQ(ioctl_get_fw_config(OrsaPort{1, proto}, again.data(), 0, 0), 0u);
   EXPECT_EQ(again, fw);
 }
 

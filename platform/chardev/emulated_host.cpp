@@ -68,6 +68,9 @@ EmulatedHost::EmulatedHost(const HostSpec& spec) : spec_(spec) {
     cfg.fw.base_mac[4] = static_cast<uint8_t>(i + 1);
     cfg.bus = a.bus;
     cfg.device = a.device;
+    // The character devices reach the firmware engine directly and ring no
+    // doorbell: a device thread would only sit idle in every library process.
+    cfg.mode = adapter::Mode::Sync;
     cards_.push_back(std::make_unique<adapter::Adapter>(cfg));
     adapter::Adapter& card = *cards_.back();
 

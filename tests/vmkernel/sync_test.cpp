@@ -32,6 +32,28 @@ TEST_F(SyncTest, SpinlockExcludesAndCatchesRecursion) {
   vmk_SpinlockDestroy(lock);
 }
 
+// Static destructors run after the thread-locals of the exiting thread are
+// gone, and they may still take spinlocks (a test rig kept for the whole
+// process does): the kernel's record of held locks must survive that.
+vmk_Lock exitLock = nullptr;
+
+TEST_F(SyncTest, SpinlocksStillWorkInExitHandlers) {
+  EXPECT_EXIT(
+      {
+        vmk_SpinlockCreateProps p{};
+        vmk_NameInitialize(&p.name, "exit-lock");
+        if (vmk_SpinlockCreate(&p, &exitLock) != VMK_OK) _exit(3);
+        vmk_SPLock(exitLock);
+        vmk_SPUnlock(exitLock);
+        atexit([] {
+          vmk_SPLock(exitLock);
+          vmk_SPUnlock(exitLock);
+        });
+        exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
 TEST_F(SyncTest, BinarySemaphore) {
   vmk_Semaphore s;
   ASSERT_EQ(VMK_OK, vmk_BinarySemaCreate(&s, 0, "Mbox lock for tamsil"));

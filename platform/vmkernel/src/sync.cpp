@@ -1,6 +1,7 @@
 // Lock domains, spinlocks, semaphores, worlds and timers.
 #include <algorithm>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <climits>
 #include <list>
@@ -56,7 +57,16 @@ struct vmk_LockInt {
 namespace vmkint {
 namespace {
 
-thread_local std::vector<vmk_Lock> heldSpinlocks;
+// The spinlocks this thread holds. A plain array, not a container: a
+// thread-local with a destructor is gone before static destructors run at
+// exit, and those may still take and drop spinlocks.
+struct HeldSpinlocks {
+  vmk_Lock locks[64];
+  int count;
+  const vmk_Lock* begin() const { return locks; }
+  const vmk_Lock* end() const { return locks + count; }
+};
+thread_local HeldSpinlocks heldSpinlocks{};
 thread_local int interruptDepth = 0;
 
 std::mutex ruleLock;
@@ -150,15 +160,22 @@ VMK_ReturnStatus vmk_SPLock(vmk_Lock lock) {
   }
   lock->m.lock();
   lock->owner = std::this_thread::get_id();
-  heldSpinlocks.push_back(lock);
+  if (heldSpinlocks.count == static_cast<int>(std::size(heldSpinlocks.locks)))
+    vmk_Panic("more than %zu spinlocks held by one thread", std::size(heldSpinlocks.locks));
+  heldSpinlocks.locks[heldSpinlocks.count++] = lock;
   return VMK_OK;
 }
 
 void vmk_SPUnlock(vmk_Lock lock) {
   if (lock == nullptr || lock->owner.load() != std::this_thread::get_id())
     vmk_Panic("spinlock %s released by a thread that does not hold it", lock ? lock->name.c_str() : "(invalid)");
-  auto it = std::find(heldSpinlocks.begin(), heldSpinlocks.end(), lock);
-  if (it != heldSpinlocks.end()) heldSpinlocks.erase(it);
+  vmk_Lock* first = heldSpinlocks.locks;
+  vmk_Lock* last = first + heldSpinlocks.count;
+  vmk_Lock* it = std::find(first, last, lock);
+  if (it != last) {
+    std::copy(it + 1, last, it);
+    heldSpinlocks.count--;
+  }
   lock->owner = std::thread::id();
   lock->m.unlock();
 }

@@ -15,15 +15,18 @@
 #define TAMSIL_KERNEL_QUEUE_ASK 56
 #define TAMSIL_DEFAULT_VXLAN_PORT 8472
 
-// Control path and configuration.
+// Control path (tamsil_ctrl.cpp).
 VMK_ReturnStatus tamsil_ctrlInit(Adapter* adapter);
 void tamsil_ctrlCleanup(Adapter* adapter);
+
+// Configuration read and queue budget (tamsil_config.cpp).
 VMK_ReturnStatus tamsil_getConfig(Adapter* adapter);
 vmk_uint16 tamsil_getQCount(Adapter* adapter, vmk_int32* available, vmk_uint16 wanted, vmk_uint16 minimum,
                             const char* name);
 void tamsil_setRssRings(Adapter* adapter, vmk_uint16 rss, vmk_uint16 drss);
 vmk_uint32 tamsil_getMaxKernelAllowedQueues(Adapter* adapter, vmk_uint32 queues);
-void tamsil_intrSet(Adapter* adapter, vmk_uint8 enable);
+
+// Queue set (tamsil_queueset.cpp).
 vmk_uint32 tamsil_queueAlloc(Adapter* adapter, QueueInfo* q, vmk_uint16 entries, vmk_uint16 entrySize);
 void tamsil_queueFree(Adapter* adapter, QueueInfo* q);
 vmk_uint32 tamsil_setup(Adapter* adapter);
@@ -32,24 +35,31 @@ vmk_uint32 tamsil_rxCQueuesCreate(Adapter* adapter);
 void tamsil_rxCQueuesDestroy(Adapter* adapter);
 void tamsil_txQueuesDestroy(Adapter* adapter);
 void tamsil_mccQueuesDestroy(Adapter* adapter);
+vmk_uint32 tamsil_clearReset(Adapter* adapter);
+void tamsil_ifEqDestroy(Adapter* adapter);
+
+// VXLAN set-up (tamsil_vxlan.cpp).
 vmk_uint32 tamsil_vxlanSetup(Adapter* adapter);
 void tamsil_vxlanClear(Adapter* adapter, vmk_uint8 freeNodes);
 vmk_uint32 tamsil_setCommonProfileConfig(Adapter* adapter, vmk_uint16 port);
-vmk_uint32 tamsil_clearReset(Adapter* adapter);
 
-// Firmware readiness and the MCC completion world.
+// Firmware readiness (tamsil_fwready.cpp).
 VMK_ReturnStatus tamsil_firmwareWaitReady(Adapter* adapter);
 VMK_ReturnStatus tamsil_cmdPOST(Adapter* adapter);
 VMK_ReturnStatus tamsil_testAndSetPivardReadyState(Adapter* adapter);
 VMK_ReturnStatus tamsil_waitPivardReady(Adapter* adapter);
+
+// The MCC completion world (tamsil_mccworld.cpp).
 VMK_ReturnStatus tamsil_processMccWorkerThread(void* data);
 // Wakes the MCC completion world so that it polls at once.
 void tamsil_mccWorkerWake(Adapter* adapter);
+
+// Worker and recovery worlds (tamsil_devlife.cpp), link update (tamsil_uplink.cpp).
 VMK_ReturnStatus tamsil_workerThread(void* data);
 VMK_ReturnStatus tamsil_tpeReInitWorkerThread(void* data);
 void tamsil_linkStatusUpdate(Adapter* adapter);
 
-// SR-IOV sizing and enabling.
+// SR-IOV sizing and enabling (tamsil_sriov.cpp).
 VMK_ReturnStatus tamsil_sriovConfig(Adapter* adapter);
 void tamsil_enableVFs(Adapter* adapter);
 void tamsil_disableVFs(Adapter* adapter);
@@ -57,7 +67,9 @@ void tamsil_destroyVF(Adapter* adapter, vmk_uint32 vf);
 VMK_ReturnStatus tamsil_registerVFs(Adapter* adapter);
 VMK_ReturnStatus tamsil_configureVFs(Adapter* adapter);
 
-// Event queues, doorbells, interrupt entry and NetPoll.
+// Event queues, doorbells, interrupt entry, host interrupts and NetPoll
+// (tamsil_eventq.cpp).
+void tamsil_intrSet(Adapter* adapter, vmk_uint8 enable);
 void tamsil_cqNotify(Adapter* adapter, vmk_uint16 cqId, vmk_Bool arm, vmk_uint32 popped);
 void tamsil_eqNotify(Adapter* adapter, vmk_uint16 eqId, vmk_Bool arm, vmk_Bool clearInt, vmk_uint32 popped);
 vmk_Bool tamsil_eventPeek(QueueInfo* q);
@@ -67,7 +79,6 @@ void tamsil_eqClean(Adapter* adapter, tamsil_eqo* eqo, vmk_Bool arm);
 vmk_Bool tamsil_netPollCB(void* priv, vmk_uint32 budget);
 VMK_ReturnStatus tamsil_createUplinkNetPoll(Adapter* adapter, vmk_ServiceID service, vmk_uint32 index);
 void tamsil_netPollDisableFlushAndEnable(Adapter* adapter, vmk_uint32 index);
-void tamsil_ifEqDestroy(Adapter* adapter);
 
 // Device life cycle and interrupt resources.
 VMK_ReturnStatus tamsil_attachDevice(vmk_Device device);

@@ -1,0 +1,60 @@
+// Firmware readiness: the POST wait and the Pivard ready-and-reset wait.
+#include <cstring>
+
+#include "tamsil_bringup.h"
+#include "tamsil_cmds.h"
+#include "tamsil_cmds_os.h"
+
+/* ------------------------------------------------------------------------ */
+/* Firmware readiness                                                        */
+/* ------------------------------------------------------------------------ */
+
+VMK_ReturnStatus tamsil_cmdPOST(Adapter* a) {
+  for (unsigned sleeps = 0;;) {
+    vmk_uint32 v = tamsil_csrRead32(a, 0xAC);
+    if (v & 0x80000000u) {
+      TAMSIL_ERR(a, "POST error; stage=0x%x\n", v & 0xFFFFu);
+      return VMK_FAILURE;
+    }
+    if ((v & 0xFFFFu) == 0xC000u) return VMK_OK;
+    if (vmk_WorldSleep(2000000) != VMK_OK) {
+      TAMSIL_ERR(a, "POST cmd aborted\n");
+      return VMK_WAIT_INTERRUPTED;
+    }
+    if (++sleeps >= 20) {
+      TAMSIL_ERR(a, "POST timeout; stage=0x%x\n", v & 0xFFFFu);
+      return VMK_FAILURE;
+    }
+  }
+}
+
+VMK_ReturnStatus tamsil_waitPivardReady(Adapter* a) {
+  // Thirty reads one second apart; the thirtieth sleep ends the wait.
+  for (unsigned sleeps = 0;;) {
+    if (tamsil_dbRead32(a, 0x404) & (1u << 23)) return VMK_OK;
+    vmk_WorldSleep(1000000);
+    if (++sleeps == 30) return VMK_TIMEOUT;
+  }
+}
+
+VMK_ReturnStatus tamsil_testAndSetPivardReadyState(Adapter* a) {
+  VMK_ReturnStatus st = tamsil_waitPivardReady(a);
+  if (st == VMK_OK) {
+    vmk_uint32 v = tamsil_dbRead32(a, 0x404);
+    bool err = (v & 0x80000000u) != 0, reset = (v & 0x01000000u) != 0;
+    if (err && reset) {
+      tamsil_dbWrite32(a, 0x408, 0x08000000u);
+      st = tamsil_waitPivardReady(a);
+      st = (st == VMK_OK && (tamsil_dbRead32(a, 0x404) & 0x81000000u) == 0) ? VMK_OK : VMK_FAILURE;
+    } else if (err || reset) {
+      st = VMK_FAILURE;
+    }
+  }
+  if (st != VMK_OK) TAMSIL_ERR(a, "Pivard Adapter in non recoverable error\n");
+  return st;
+}
+
+VMK_ReturnStatus tamsil_firmwareWaitReady(Adapter* a) {
+  if (tamsil_isGen(a, TAMSIL_ASIC_PIVARD)) return tamsil_testAndSetPivardReadyState(a);
+  return tamsil_cmdPOST(a);
+}

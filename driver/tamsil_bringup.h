@@ -48,6 +48,12 @@ VMK_ReturnStatus tamsil_firmwareWaitReady(Adapter* adapter);
 VMK_ReturnStatus tamsil_cmdPOST(Adapter* adapter);
 VMK_ReturnStatus tamsil_testAndSetPivardReadyState(Adapter* adapter);
 VMK_ReturnStatus tamsil_waitPivardReady(Adapter* adapter);
+// Pivard's function reset: ready wait, port reset, ready-and-reset wait.
+vmk_uint32 tamsil_pivardResetFunction(Adapter* adapter);
+// Resets the Pivard port alone and waits for it to be ready.
+VMK_ReturnStatus tamsil_pivardPortReset(Adapter* adapter);
+// Asks Pivard firmware for a dump (before the system stops).
+void tamsil_pivardDumpRequest(Adapter* adapter);
 
 // The MCC completion world (tamsil_mccworld.cpp).
 VMK_ReturnStatus tamsil_processMccWorkerThread(void* data);

@@ -7,6 +7,7 @@
 
 #include "tamsil.h"
 #include "tamsil_cmds_os.h"
+#include "tamsil_gen.h"
 #include "tamsil_cmds_priv.h"
 
 // ---------------------------------------------------------------------------
@@ -32,10 +33,7 @@ static void setFwTimeout(Adapter* a) { __atomic_store_n(&a->fw_timeout, 1, __ATO
 
 // A completion queue entry with flags but no valid bit: the ring is corrupt.
 [[noreturn]] static void complNotValid(Adapter* a, int line) {
-  if (tamsil_isGen(a, TAMSIL_ASIC_PIVARD)) {
-    TAMSIL_CERR(a, "Generate Pivard firmware dump");
-    tamsil_dbWrite32(a, TAMSIL_DB_PIV_PHYDEV_CTRL, TAMSIL_PIV_DUMP_REQUEST);
-  }
+  if (tamsil_opsOf(a)->ringDump != nullptr) tamsil_opsOf(a)->ringDump(a);
   tamsil_cmdStop(a, "tamsil_cmds", "tamsil_mccComplIsNew", line);
 }
 
@@ -184,7 +182,7 @@ uint32_t tamsil_mccNotifyWait(Adapter* a) {
   }
   TAMSIL_CERR(a, "MCC poll timed out!");
   setFwTimeout(a);
-  if (!tamsil_isGen(a, TAMSIL_ASIC_PIVARD)) tamsil_generateUE(a);
+  if (tamsil_opsOf(a)->timeoutDump != nullptr) tamsil_opsOf(a)->timeoutDump(a);
   return TAMSIL_CH_IO_ERROR;
 }
 
@@ -410,7 +408,7 @@ uint32_t tamsil_mccComplProcess(Adapter* a, MccCompletion* c, WrbContext* ctx) {
 static void linkStateEvent(Adapter* a, const uint8_t* d) {
   uint8_t status = d[1];
   uint8_t code = d[3];
-  if (tamsil_isGen(a, TAMSIL_ASIC_PIVARD) && (status & 0x2) == 0) return;
+  if (tamsil_hasTrait(a, TAMSIL_GT_LINK_EVENT_LOGICAL) && (status & 0x2) == 0) return;
   a->link.link_down_reason = d[5];
   a->link.qos_link_speed = tamsil_get16(d, 6);
   if (status & 0x1)
@@ -418,7 +416,7 @@ static void linkStateEvent(Adapter* a, const uint8_t* d) {
   else
     a->link.link_speed = 0;
   a->link.link_up = status & 0x1;
-  if ((a->asic_gen & TAMSIL_ASIC_KS2) || a->port_num != a->pf_num) {
+  if (tamsil_hasTrait(a, TAMSIL_GT_LINK_MODES_FROM_EVENT) || a->port_num != a->pf_num) {
     uint32_t speed = tamsil_speedFromCode(code);
     a->supported_modes[0].speed = speed != 0 ? speed : 10000;
     a->supported_modes[0].duplex = 2;
@@ -632,10 +630,11 @@ uint16_t tamsil_encodedQLen(uint32_t entries) {
 
 void tamsil_generateUE(Adapter* a) {
   TAMSIL_CERR(a, "Injecting fatal error for post-mortem dump");
-  if (a->asic_gen & (TAMSIL_ASIC_KS2 | TAMSIL_ASIC_KS3)) {
+  const tamsil_ueInject how = tamsil_traitsOf(a)->ue_inject;
+  if (how == TAMSIL_UE_INJECT_CSR) {
     tamsil_csrWrite32(a, TAMSIL_CSR_UE_INJECT, 0xFFFFFFFFu);
     tamsil_csrWrite32(a, TAMSIL_CSR_UE_INJECT_KICK, 0);
-  } else if (a->asic_gen & TAMSIL_ASIC_VESKARN) {
+  } else if (how == TAMSIL_UE_INJECT_PCICFG) {
     uint8_t v = tamsil_pcicfgRead8(a, TAMSIL_PCICFG_UE_INJECT_BYTE);
     tamsil_pcicfgWrite8(a, TAMSIL_PCICFG_UE_INJECT_BYTE, static_cast<uint8_t>(v | 0x1));
   }

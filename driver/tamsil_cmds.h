@@ -87,6 +87,8 @@ enum tamsil_QType : uint32_t {
 uint32_t tamsil_cmdFwInit(Adapter* adapter);
 uint32_t tamsil_cmdFwClean(Adapter* adapter);
 uint32_t tamsil_cmdResetFunction(Adapter* adapter);
+// The function reset command (the reset of generations without a port reset).
+uint32_t tamsil_mboxResetFunction(Adapter* adapter);
 uint32_t tamsil_cmdQueryFwCfg(Adapter* adapter);
 bool tamsil_isSupportedASIC(Adapter* adapter);
 uint32_t tamsil_cmdCheckFunctionCap(Adapter* adapter);

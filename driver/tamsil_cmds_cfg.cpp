@@ -5,6 +5,7 @@
 
 #include "tamsil_cmds.h"
 #include "tamsil_cmds_os.h"
+#include "tamsil_gen.h"
 #include "tamsil_cmds_priv.h"
 
 namespace {
@@ -103,16 +104,9 @@ uint32_t tamsil_cmdFwClean(Adapter* a) {
   return barePattern(a, kClean);
 }
 
-uint32_t tamsil_cmdResetFunction(Adapter* a) {
-  if (tamsil_isGen(a, TAMSIL_ASIC_PIVARD)) {
-    VMK_ReturnStatus st = tamsil_firmwareWaitReady(a);
-    if (st == VMK_OK) {
-      tamsil_dbWrite32(a, TAMSIL_DB_PIV_CONTROL, TAMSIL_PIV_PORT_RESET);
-      st = tamsil_testAndSetPivardReadyState(a);
-    }
-    if (st != VMK_OK) TAMSIL_CERR(a, "Pivard Adapter in non recoverable error");
-    return st;
-  }
+uint32_t tamsil_cmdResetFunction(Adapter* a) { return tamsil_opsOf(a)->resetFunction(a); }
+
+uint32_t tamsil_mboxResetFunction(Adapter* a) {
   return mboxSimple(a, TAMSIL_SUBSYS_COMMON, TAMSIL_OPC_FUNCTION_RESET, TAMSIL_HDR_LEN, 0, 0, 0);
 }
 
@@ -158,7 +152,7 @@ uint32_t tamsil_cmdCheckFunctionCap(Adapter* a) {
     uint32_t caps = tamsil_get32(c.p, 4);
     a->cap_advanced_rx = (caps & 0x4) ? 1 : 0;
     if (!a->cap_advanced_rx) TAMSIL_CERR(a, "adapter not in advanced mode");
-    a->cap_ks3_tx = ((caps & 0x8) && tamsil_isGen(a, TAMSIL_ASIC_KS3) && a->asic_rev == 1) ? 1 : 0;
+    a->cap_ks3_tx = ((caps & 0x8) && tamsil_isKs3Rev1(a)) ? 1 : 0;
   }
   tamsil_cmdEnd(&c);
   return st;
@@ -176,7 +170,7 @@ uint32_t tamsil_cmdGetCntlAttributes(Adapter* a) {
     memcpy(a->link.cntl_text, c.p + 96, 31);
     a->link.cntl_text[31] = '\0';
     uint8_t n = tamsil_get8(c.p, 520);
-    if (tamsil_isGen(a, TAMSIL_ASIC_PIVARD))
+    if (tamsil_hasTrait(a, TAMSIL_GT_NETQ_COUNT_CLAMP))
       a->netq_count = n < 8 ? n : 8;
     else
       a->netq_count = (n >= 1 && n <= 8) ? n : 2;
@@ -238,7 +232,7 @@ uint32_t tamsil_cmdGetFuncConfig(Adapter* a, ResourceLimits* l) {
   uint32_t st = tamsil_cmdBegin(a, &c, TAMSIL_WAIT_MBOX, TAMSIL_SUBSYS_COMMON, TAMSIL_OPC_GET_FUNC_CONFIG,
                                 kProfileBufLen, kProfileBufLen, nullptr);
   if (st != 0) return st;
-  if (tamsil_isGen(a, TAMSIL_ASIC_VESKARN)) c.hdr->version = 1;
+  c.hdr->version = tamsil_traitsOf(a)->ver.func_config;
   st = tamsil_cmdRun(&c);
   if (st == 0) {
     DescWalk w = descWalkStart(c.p, kProfileBufLen - TAMSIL_HDR_LEN, tamsil_get32(c.p, 0));
@@ -265,7 +259,7 @@ static uint32_t getProfileConfig(Adapter* a, tamsil_Wait wait, uint8_t domain, u
   if (st != 0) return st;
   c.hdr->domain = domain;
   c.hdr->pf_vh = static_cast<uint16_t>(c.hdr->pf_vh & 0xFF00);
-  c.hdr->version = tamsil_isGen(a, TAMSIL_ASIC_PIVARD) ? 0 : 1;
+  c.hdr->version = tamsil_traitsOf(a)->ver.profile_config;
   tamsil_put8(c.p, 1, static_cast<uint8_t>(2 + (query == 1 ? 8 : 0)));
   st = tamsil_cmdRun(&c);
   tamsil_cmdEnd(&c);
@@ -327,7 +321,7 @@ uint32_t tamsil_cmdGetProfileConfig(Adapter* a, uint8_t domain, uint8_t query, R
         }
       }
     }
-    if (tamsil_isGen(a, TAMSIL_ASIC_KS3) && !a->profile_desc_seen) {
+    if (tamsil_hasTrait(a, TAMSIL_GT_PCIE_DESC_BUDGET) && !a->profile_desc_seen) {
       DescWalk w = descWalkStart(p, payload, count);
       while ((d = descNext(&w)) != nullptr) {
         if (isPcieDesc(d[0]) && d[12] != 0) {
@@ -358,7 +352,7 @@ uint32_t tamsil_cmdSetProfileConfig(Adapter* a, const void* desc, uint32_t bytes
 }
 
 uint32_t tamsil_cmdSetSriovConfig(Adapter* a, uint16_t n, const ResourceLimits* L) {
-  if (!tamsil_isGen(a, TAMSIL_ASIC_VESKARN)) return 0;
+  if (!tamsil_hasTrait(a, TAMSIL_GT_SRIOV_SPLIT)) return 0;
   int32_t rss = a->rss, drss = a->drss;
   int32_t need = 12, needMin = 12;  // a and c: receive queues the PF keeps
   if (rss != -1) {
@@ -547,7 +541,7 @@ uint32_t tamsil_cmdGetMacFromList(Adapter* a, uint8_t* mac, bool* flag, uint8_t 
 }
 
 uint32_t tamsil_getPermMac(Adapter* a, uint8_t* mac) {
-  if (tamsil_isGen(a, TAMSIL_ASIC_KS2 | TAMSIL_ASIC_KS3)) return tamsil_cmdMacAddrQuery(a, mac, 1, true, 0);
+  if (!tamsil_hasTrait(a, TAMSIL_GT_MAC_LIST)) return tamsil_cmdMacAddrQuery(a, mac, 1, true, 0);
   bool flag = false;
   return tamsil_cmdGetMacFromList(a, mac, &flag, 0);
 }
@@ -605,12 +599,12 @@ uint32_t tamsil_cmdCqCreate(Adapter* a, QueueInfo* cq, QueueInfo* eq, bool solEv
   tamsil_put16(c.p, 0, static_cast<uint16_t>(n));
   uint32_t code = countCode(cq->len, 2);
   uint32_t w0, w1;
-  if (tamsil_isGen(a, TAMSIL_ASIC_KS2 | TAMSIL_ASIC_KS3)) {
+  if (tamsil_traitsOf(a)->ver.cq_create == 0) {
     w0 = ((watermark & 0x3) << 12) | (noDelay ? 1u << 14 : 0) | (code << 27) | (1u << 29) |
          (solEvent ? 1u << 30 : 0) | (1u << 31);
     w1 = ((eq->id & 0xFFu) << 22) | (1u << 31);
   } else {
-    c.hdr->version = 2;
+    c.hdr->version = tamsil_traitsOf(a)->ver.cq_create;
     tamsil_put8(c.p, 2, 1);
     w0 = (noDelay ? 1u << 14 : 0) | (code << 27) | (1u << 29) | (1u << 31);
     w1 = (eq->id & 0xFFFFu) | (1u << 31);
@@ -637,13 +631,11 @@ uint32_t tamsil_cmdTxqCreate(Adapter* a, QueueInfo* txq, QueueInfo* cq, uint32_t
   tamsil_put16(c.p, 2, 2);
   tamsil_put8(c.p, 6, static_cast<uint8_t>(tamsil_encodedQLen(txq->len)));
   tamsil_put16(c.p, 12, cq->id);
-  if (tamsil_isGen(a, TAMSIL_ASIC_PIVARD)) {
-    c.hdr->version = 1;
+  c.hdr->version = tamsil_traitsOf(a)->ver.txq_create;
+  if (c.hdr->version == 1)
     tamsil_put16(c.p, 4, static_cast<uint16_t>(a->rxo[0].if_id));
-  } else if (tamsil_isGen(a, TAMSIL_ASIC_VESKARN)) {
-    c.hdr->version = 2;
+  else if (c.hdr->version == 2)
     tamsil_put16(c.p, 4, static_cast<uint16_t>(ifId));
-  }
   uint8_t version = c.hdr->version;
   st = tamsil_cmdRun(&c);
   if (st == 0) {
@@ -662,11 +654,9 @@ static uint32_t mccqCreateExt(Adapter* a, QueueInfo* mccq, QueueInfo* cq) {
   if (st != 0) return st;
   uint32_t n = putPages(a, c.p + 24, 8, mccq);
   tamsil_put16(c.p, 0, static_cast<uint16_t>(n));
-  uint32_t mask = 0x62;
-  if (tamsil_isGen(a, TAMSIL_ASIC_PIVARD | TAMSIL_ASIC_VESKARN)) mask |= 1u << 17;
-  tamsil_put32(c.p, 4, mask);
+  tamsil_put32(c.p, 4, tamsil_traitsOf(a)->mcc_async_mask);
   uint32_t code = tamsil_encodedQLen(mccq->len);
-  if (tamsil_isGen(a, TAMSIL_ASIC_PIVARD)) {
+  if (tamsil_traitsOf(a)->ver.mccq_create == 1) {
     c.hdr->version = 1;
     tamsil_put16(c.p, 2, cq->id);
     tamsil_put32(c.p, 8, (cq->id & 0xFFFFu) | ((code & 0xF) << 16));
@@ -698,7 +688,7 @@ static uint32_t mccqCreateBasic(Adapter* a, QueueInfo* mccq, QueueInfo* cq) {
 
 uint32_t tamsil_cmdMccqCreate(Adapter* a, QueueInfo* mccq, QueueInfo* cq) {
   uint32_t st = mccqCreateExt(a, mccq, cq);
-  if (st != 0 && !tamsil_isGen(a, TAMSIL_ASIC_PIVARD)) {
+  if (st != 0 && tamsil_hasTrait(a, TAMSIL_GT_MCCQ_BASIC_FALLBACK)) {
     TAMSIL_CERR(a, "Upgrade to F/W ver 2.102.235.0 or newer to avoid conflicting priorities between NIC and FCoE "
                    "traffic");
     st = mccqCreateBasic(a, mccq, cq);

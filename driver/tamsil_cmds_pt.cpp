@@ -5,6 +5,7 @@
 
 #include "tamsil_cmds.h"
 #include "tamsil_cmds_os.h"
+#include "tamsil_gen.h"
 #include "tamsil_cmds_priv.h"
 
 #if __has_include("tamsil_cdbc.h")
@@ -95,8 +96,8 @@ uint32_t tamsil_cmdPassthrough(Adapter* a, void* buf, uint32_t bufLen) {
   uint8_t* p = req + TAMSIL_HDR_LEN;
   const uint8_t sub = rq->subsystem;
   const uint8_t opc = rq->PageCode;
-  const bool pivard = (a->asic_gen & TAMSIL_ASIC_PIVARD) != 0;
-  const bool diag = sub == TAMSIL_SUBSYS_DIAG && !pivard;
+  const tamsil_genTraits* t = tamsil_traitsOf(a);
+  const bool diag = sub == TAMSIL_SUBSYS_DIAG && (t->flags & TAMSIL_GT_DIAG_LOCAL) != 0;
 
   if (diag && opc == TAMSIL_OPC_DIAG_22 && plen >= 4 && tamsil_get32(p, 0) == 4) {
     if (plen < 8) return VMK_BAD_PARAM;
@@ -133,9 +134,9 @@ uint32_t tamsil_cmdPassthrough(Adapter* a, void* buf, uint32_t bufLen) {
   }
 
   uint32_t timeout = TAMSIL_MCC_WAIT_MS;
-  if (pivard && sub == TAMSIL_SUBSYS_COMMON && opc == TAMSIL_OPC_WRITE_OBJECT) {
+  if (t->write_object_ms != 0 && sub == TAMSIL_SUBSYS_COMMON && opc == TAMSIL_OPC_WRITE_OBJECT) {
     if (vmk_BitVectorTest(a->flags, TAMSIL_FLAG_TPE_REINIT)) return TAMSIL_CH_BUSY;
-    timeout = TAMSIL_MCC_WAIT_LONG_MS;
+    timeout = t->write_object_ms;
   }
 
   DmaBuffer dma;

@@ -6,6 +6,7 @@
 
 #include "tamsil_cmds.h"
 #include "tamsil_cmds_os.h"
+#include "tamsil_gen.h"
 #include "tamsil_cmds_priv.h"
 
 namespace {
@@ -204,7 +205,7 @@ uint32_t tamsil_cmdConfigRSS(Adapter* a, uint32_t ifId, uint16_t hashFlags, cons
   if (keyBytes > kRssKeyBytes || tableEntries > kRssTableMax) return VMK_BAD_PARAM;
   return mccSimple(a, TAMSIL_WAIT_SLEEP, TAMSIL_SUBSYS_NIC, TAMSIL_OPC_NIC_RSS_CONFIG, 196, "RssConfig",
                    [&](tamsil_Cmd& c) {
-                     if (tamsil_isGen(a, TAMSIL_ASIC_PIVARD | TAMSIL_ASIC_VESKARN)) c.hdr->version = 1;
+                     c.hdr->version = tamsil_traitsOf(a)->ver.rss_config;
                      tamsil_put32(c.p, 0, ifId);
                      tamsil_put16(c.p, 4, hashFlags);
                      tamsil_put16(c.p, 6, tableEntries == 0 ? 0xFFFF
@@ -248,7 +249,7 @@ uint32_t tamsil_cmdLinkStatusQuery(Adapter* a, uint8_t domain) {
       tamsil_cmdBegin(a, &c, TAMSIL_WAIT_POLL, TAMSIL_SUBSYS_COMMON, TAMSIL_OPC_LINK_STATUS_QUERY, 20, 0, nullptr);
   if (st != 0) return st;
   c.hdr->domain = domain;
-  if (!tamsil_isGen(a, TAMSIL_ASIC_KS2)) c.hdr->version = 1;
+  c.hdr->version = tamsil_traitsOf(a)->ver.link_query;
   st = tamsil_cmdRun(&c);
   if (st == 0) {
     uint32_t up = tamsil_get32(c.p, 8);
@@ -317,7 +318,7 @@ uint32_t tamsil_cmdQueryPortName(Adapter* a, char* name) {
 
 uint32_t tamsil_cmdSetLogicalLinkProperties(Adapter* a, bool follow, bool up, bool flag3, bool flag4, uint8_t domain,
                                             uint8_t version) {
-  if (tamsil_isGen(a, TAMSIL_ASIC_KS2)) return 0;
+  if (!tamsil_hasTrait(a, TAMSIL_GT_LOGICAL_LINK)) return 0;
   return mccSimple(a, TAMSIL_WAIT_POLL, TAMSIL_SUBSYS_COMMON, TAMSIL_OPC_SET_LOGICAL_LINK, 20, nullptr,
                    [&](tamsil_Cmd& c) {
                      c.hdr->version = version;
@@ -722,7 +723,7 @@ void tamsil_checkSFPs(Adapter* a) {
       "Unrecognized Optics state",
   };
   static const char* const kEffect[2] = {"Link is operational", "Link is non-operational"};
-  if (!tamsil_isGen(a, TAMSIL_ASIC_PIVARD | TAMSIL_ASIC_VESKARN)) return;
+  if (!tamsil_hasTrait(a, TAMSIL_GT_SFP_CHECK)) return;
   tamsil_cmdReadTransreceiverData(a);
   char port = 0;
   if (tamsil_cmdQueryPortName(a, &port) != 0) port = static_cast<char>('0' + a->port_num);

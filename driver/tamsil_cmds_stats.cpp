@@ -5,11 +5,19 @@
 
 #include "tamsil_cmds.h"
 #include "tamsil_cmds_os.h"
+#include "tamsil_gen.h"
 #include "tamsil_cmds_priv.h"
 
 namespace {
 
-enum GenCol { kPivard = 0, kKs2 = 1, kKs3 = 2, kVeskarn = 3, kGenCols = 4 };
+// Columns of the counter map (the generation's traits name its column).
+enum GenCol {
+  kPivard = TAMSIL_STATS_COL_PIVARD,
+  kKs2 = TAMSIL_STATS_COL_KS2,
+  kKs3 = TAMSIL_STATS_COL_KS3,
+  kVeskarn = TAMSIL_STATS_COL_VESKARN,
+  kGenCols = TAMSIL_STATS_COLS
+};
 
 // Where one counter comes from in one generation's block.
 struct Src {
@@ -66,18 +74,7 @@ const Row kMap[] = {
 };
 #undef F
 
-GenCol genCol(const Adapter* a) {
-  if (a->asic_gen & TAMSIL_ASIC_PIVARD) return kPivard;
-  if (a->asic_gen & TAMSIL_ASIC_KS2) return kKs2;
-  if (a->asic_gen & TAMSIL_ASIC_KS3) return kKs3;
-  return kVeskarn;
-}
-
-// Port block stride in words, and the byte offset of the 16-bit no-DMA
-// fragment counters.
-const uint32_t kStride[kGenCols] = {0, 66, 72, 102};
-const uint32_t kNoDmaOff[kGenCols] = {0, 860, 1480, 2044};
-const uint32_t kBlockSize[kGenCols] = {672, 1076, 1804, 2696};
+GenCol genCol(const Adapter* a) { return static_cast<GenCol>(tamsil_traitsOf(a)->stats_col); }
 
 // Word `idx` of the block, 0 when it lies outside the block.
 uint32_t word(const uint8_t* blk, uint32_t words, uint64_t idx) {
@@ -86,7 +83,7 @@ uint32_t word(const uint8_t* blk, uint32_t words, uint64_t idx) {
 
 }  // namespace
 
-uint32_t tamsil_statsSize(Adapter* a) { return kBlockSize[genCol(a)]; }
+uint32_t tamsil_statsSize(Adapter* a) { return tamsil_traitsOf(a)->stats_size; }
 
 uint32_t tamsil_statsInit(Adapter* a) {
   if (tamsil_mpoolAllocMap(a, &a->stats_buf, tamsil_statsSize(a)) == nullptr) return TAMSIL_CH_MBOX_FAIL;
@@ -98,11 +95,12 @@ void tamsil_statsCleanup(Adapter* a) {
 }
 
 void tamsil_parseStats(Adapter* a) {
+  const tamsil_genTraits* t = tamsil_traitsOf(a);
   GenCol g = genCol(a);
   const uint8_t* blk = static_cast<const uint8_t*>(a->stats_buf.va);
   if (blk == nullptr) return;
-  const uint32_t words = kBlockSize[g] / 4;
-  const uint64_t base = static_cast<uint64_t>(a->port_num) * kStride[g];
+  const uint32_t words = t->stats_size / 4u;
+  const uint64_t base = static_cast<uint64_t>(a->port_num) * t->stats_port_stride;
   uint8_t* out = reinterpret_cast<uint8_t*>(&a->hw_stats);
   for (const Row& r : kMap) {
     const Src& s = r.src[g];
@@ -114,14 +112,14 @@ void tamsil_parseStats(Adapter* a) {
   }
   if (g == kKs2) a->hw_stats.jabber_events = word(blk, words, a->port_num >= 1 ? 160 : 159);
   if (g == kKs3) a->hw_stats.jabber_events = word(blk, words, 72ull * (a->port_num + 1ull));
-  if (g == kPivard) return;
+  if (t->stats_no_dma_off == 0) return;
 
   // Extend each receive ring's no-DMA count from the hardware's 16 bits.
   for (uint32_t i = 0; i < a->num_vectors && i < TAMSIL_MAX_VECTORS; i++) {
     tamsil_rxo* rxo = &a->rxo[i];
     if (!rxo->rxq.created) continue;
-    uint64_t at = kNoDmaOff[g] + 4ull * rxo->rxq.id;
-    if (at + 4 > kBlockSize[g]) continue;  // a ring id the block has no counter for
+    uint64_t at = t->stats_no_dma_off + 4ull * rxo->rxq.id;
+    if (at + 4 > t->stats_size) continue;  // a ring id the block has no counter for
     uint32_t hw = tamsil_get32(blk, static_cast<uint32_t>(at)) & 0xFFFF;
     uint32_t old = rxo->rx_no_dma_frags;
     uint32_t nv = (old & 0xFFFF0000u) + hw;
@@ -137,8 +135,7 @@ static uint32_t statsCommand(Adapter* a, uint8_t opcode, const char* label) {
                                    &a->stats_buf, label);
   if (st != 0) return st;
   if (opcode == TAMSIL_OPC_NIC_GET_STATS) {
-    if (a->asic_gen & TAMSIL_ASIC_KS3) c.hdr->version = 1;
-    if (a->asic_gen & (TAMSIL_ASIC_PIVARD | TAMSIL_ASIC_VESKARN)) c.hdr->version = 2;
+    c.hdr->version = tamsil_traitsOf(a)->ver.nic_stats;
   } else {
     tamsil_put16(c.p, 0, static_cast<uint16_t>(a->cntl_port));
     tamsil_put8(c.p, 3, 0);
@@ -152,7 +149,7 @@ static uint32_t statsCommand(Adapter* a, uint8_t opcode, const char* label) {
 }
 
 uint32_t tamsil_cmdGetStats(Adapter* a) {
-  if (!(a->asic_gen & TAMSIL_ASIC_KS2) && a->die_temp_interval != 0) {
+  if (tamsil_hasTrait(a, TAMSIL_GT_DIE_TEMP) && a->die_temp_interval != 0) {
     uint64_t now = tamsil_nowMs();
     if (now - a->die_temp_last > static_cast<uint64_t>(a->die_temp_interval) * 1000) {
       a->die_temp_last = now;

@@ -5,6 +5,7 @@
 #include "tamsil_bringup.h"
 #include "tamsil_cmds.h"
 #include "tamsil_cmds_os.h"
+#include "tamsil_gen.h"
 
 /* ------------------------------------------------------------------------ */
 /* Configuration read and queue budget                                       */
@@ -50,8 +51,14 @@ vmk_uint16 tamsil_getQCount(Adapter* a, vmk_int32* available, vmk_uint16 wanted,
   return 0;
 }
 
+// A 1 Gb/s port of a generation whose ports above 1 are.
+static bool is1GPort(const Adapter* a) { return tamsil_hasTrait(a, TAMSIL_GT_1G_PORTS) && a->port_num > 1; }
+
+// VFs asked for on a generation where they take the RSS rings.
+static bool vfsTakeRss(const Adapter* a) { return tamsil_hasTrait(a, TAMSIL_GT_NO_RSS_WITH_VFS) && a->max_vfs > 0; }
+
 static vmk_uint16 defaultNetQueues(Adapter* a) {
-  if (tamsil_isGen(a, TAMSIL_ASIC_KS3) && (a->port_num > 1 || a->max_vfs > 0)) return 1;
+  if (is1GPort(a) || vfsTakeRss(a)) return 1;
   return a->function_mode < 2 ? 8 : 4;
 }
 
@@ -80,9 +87,9 @@ static void rssDecision(Adapter* a, vmk_uint16* netqs) {
     TAMSIL_RSS_MSG("RSS cannot be supported when msix is disabled.\n");
   } else if (!(a->res.if_cap_flags & 0x4) || a->res.max_rss_qs < 4) {
     TAMSIL_RSS_MSG("RSS is not supported on this interface.\n");
-  } else if (tamsil_isGen(a, TAMSIL_ASIC_KS3) && a->port_num > 1) {
+  } else if (is1GPort(a)) {
     TAMSIL_RSS_MSG("RSS cannot be supported on 1G interface\n");
-  } else if (tamsil_isGen(a, TAMSIL_ASIC_KS3) && a->max_vfs > 0) {
+  } else if (vfsTakeRss(a)) {
     TAMSIL_RSS_MSG("RSS cannot be supported on this interface as VFs are created\n");
   } else if (a->kernel_max_queues <= 7) {
     TAMSIL_RSS_MSG("RSS cannot be supported as the host does not have minimum required CPUs.\n");
@@ -107,7 +114,7 @@ static void rssDecision(Adapter* a, vmk_uint16* netqs) {
   a->res.max_drss_qs = (vmk_uint16)a->drss;
   if (a->rss != 0) a->features |= TAMSIL_FEAT_RSS;
   if (a->drss != 0) a->features |= TAMSIL_FEAT_DRSS;
-  if (tamsil_isGen(a, TAMSIL_ASIC_KS3) && a->rss != 0 && a->drss != 0) {
+  if (tamsil_hasTrait(a, TAMSIL_GT_RSS_OR_DRSS) && a->rss != 0 && a->drss != 0) {
     if (a->drss_first) {
       TAMSIL_RSS_MSG("on KS3, RSS cannot be supported along  with DRSS. Disabling RSS.!\n");
       a->rss = 0;
@@ -133,7 +140,8 @@ VMK_ReturnStatus tamsil_getConfig(Adapter* a) {
   st = 0;
 
   a->kernel_max_queues = tamsil_getMaxKernelAllowedQueues(a, TAMSIL_KERNEL_QUEUE_ASK);
-  if (tamsil_isGen(a, TAMSIL_ASIC_KS2 | TAMSIL_ASIC_KS3)) {
+  const tamsil_genTraits* t = tamsil_traitsOf(a);
+  if (t->flags & TAMSIL_GT_PROFILE_RESOURCES) {
     ResourceLimits l;
     memset(&l, 0, sizeof l);
     vmk_uint32 pst = tamsil_cmdGetProfileConfig(a, 0, 0, &l);
@@ -154,17 +162,13 @@ VMK_ReturnStatus tamsil_getConfig(Adapter* a) {
     } else {
       st = pst;
     }
-    if (tamsil_isGen(a, TAMSIL_ASIC_KS3)) {
-      if (a->port_num > 1) a->function_mode = 1;
-      if (a->features & TAMSIL_FEAT_SRIOV) {
-        l.max_vfs = 30;
-        if (a->max_vfs > 30) a->max_vfs = 30;
-      }
-      l.max_uc_mac = 128;
-      l.max_rss_qs = 4;
-    } else {
-      l.max_uc_mac = 64;
+    if (is1GPort(a)) a->function_mode = 1;
+    if (t->profile_max_vfs != 0 && (a->features & TAMSIL_FEAT_SRIOV)) {
+      l.max_vfs = t->profile_max_vfs;
+      if (a->max_vfs > (vmk_int32)t->profile_max_vfs) a->max_vfs = t->profile_max_vfs;
     }
+    l.max_uc_mac = t->profile_uc_mac;
+    if (t->profile_rss_qs != 0) l.max_rss_qs = t->profile_rss_qs;
     if (a->function_mode > 1) l.max_uc_mac /= 4;
     if (l.max_rx_qs == 0 || l.max_tx_qs == 0 || l.max_evt_qs == 0) {
       vmk_uint16 q = (a->profile_desc_seen || a->function_mode >= 2) ? 8 : 16;
@@ -221,7 +225,7 @@ VMK_ReturnStatus tamsil_getConfig(Adapter* a) {
     st = VMK_FAILURE;
   } else if (total > 0) {
     a->res.max_evt_qs = a->res.max_rx_qs = (vmk_uint16)total;
-    a->res.max_tx_qs = tamsil_isGen(a, TAMSIL_ASIC_KS2) ? 1 : (vmk_uint16)total;
+    a->res.max_tx_qs = t->max_tx_qs != 0 ? t->max_tx_qs : (vmk_uint16)total;
   }
   TAMSIL_DBG(a, TAMSIL_DBG_DRIVER, TAMSIL_LOG_LEVEL_INFO2,
              "max_vfs: %d uc_mac: %d max_tx_qs: %d max_rx_qs: %d(max_rss_qs: %d, max_drss_qs: %d)max_evt_qs: %d\n",
@@ -232,8 +236,8 @@ VMK_ReturnStatus tamsil_getConfig(Adapter* a) {
     return st;
   }
   TAMSIL_DBG(a, TAMSIL_DBG_DRIVER, TAMSIL_LOG_LEVEL_INFO2, "1G Port Capability: %s\n",
-             (tamsil_isGen(a, TAMSIL_ASIC_KS3) && a->port_num >= 2) ? "True" : "False");
-  if (!tamsil_isGen(a, TAMSIL_ASIC_PIVARD)) tamsil_cmdCheckFunctionCap(a);
+             is1GPort(a) ? "True" : "False");
+  if (t->flags & TAMSIL_GT_FUNC_CAP) tamsil_cmdCheckFunctionCap(a);
   tamsil_cmdGetAcpiWolCap(a);
   TAMSIL_DBG(a, TAMSIL_DBG_DRIVER, TAMSIL_LOG_LEVEL_INFO2, "wolCap=0x%x wol=%d\n", a->wol_cap, a->wol_enabled);
   return VMK_OK;

@@ -8,6 +8,7 @@
 #include "tamsil_bringup.h"
 #include "tamsil_cmds.h"
 #include "tamsil_cmds_os.h"
+#include "tamsil_gen.h"
 
 static void stopWorld(vmk_WorldID* world) {
   if (*world != VMK_INVALID_WORLD_ID) {
@@ -81,13 +82,19 @@ vmk_uint32 tamsil_unmapBars(Adapter* a) {
 }
 
 static VMK_ReturnStatus mapBars(Adapter* a) {
-  VMK_ReturnStatus st;
-  if (tamsil_isGen(a, TAMSIL_ASIC_PIVARD)) return tamsil_mapResource(a, 0, &a->db_bar, &a->db_va);
-  if ((st = tamsil_mapResource(a, 2, &a->csr_bar, &a->csr_va)) != VMK_OK ||
-      (st = tamsil_mapResource(a, 4, &a->db_bar, &a->db_va)) != VMK_OK ||
-      (st = tamsil_mapResource(a, tamsil_isGen(a, TAMSIL_ASIC_KS2) ? 1 : 0, &a->pcicfg_bar, &a->pcicfg_va)) != VMK_OK) {
-    tamsil_unmapBars(a);
-    return st;
+  const tamsil_genBars& b = tamsil_traitsOf(a)->bars;
+  const struct {
+    vmk_int8 bar;
+    tamsil_barMap* rec;
+    void** va;
+  } maps[3] = {{b.csr, &a->csr_bar, &a->csr_va}, {b.db, &a->db_bar, &a->db_va}, {b.pcicfg, &a->pcicfg_bar, &a->pcicfg_va}};
+  for (const auto& m : maps) {
+    if (m.bar < 0) continue;
+    VMK_ReturnStatus st = tamsil_mapResource(a, (vmk_uint8)m.bar, m.rec, m.va);
+    if (st != VMK_OK) {
+      tamsil_unmapBars(a);
+      return st;
+    }
   }
   return VMK_OK;
 }
@@ -138,7 +145,7 @@ static void cookiesFree(Adapter* a, vmk_uint32 n) {
 VMK_ReturnStatus tamsil_msixEnable(Adapter* a) {
   vmk_uint32 nic = tamsil_getMaxKernelAllowedQueues(a, a->res.max_evt_qs);
   vmk_uint32 roce = 0;
-  if (tamsil_isGen(a, TAMSIL_ASIC_VESKARN) && (a->fw_caps & 0x4) && a->res.max_evt_qs_total > a->res.max_evt_qs)
+  if (tamsil_hasTrait(a, TAMSIL_GT_ROCE_VECTORS) && (a->fw_caps & 0x4) && a->res.max_evt_qs_total > a->res.max_evt_qs)
     roce = tamsil_getMaxKernelAllowedQueues(a, a->res.max_evt_qs_total - a->res.max_evt_qs);
   // The cookie table holds TAMSIL_MAX_VECTORS entries.
   if (nic > TAMSIL_MAX_VECTORS) nic = TAMSIL_MAX_VECTORS;
@@ -516,7 +523,7 @@ VMK_ReturnStatus tamsil_attachDevice(vmk_Device device) {
     st = cst;
     goto undo_vf;
   }
-  if (!tamsil_isGen(a, TAMSIL_ASIC_PIVARD)) tamsil_intrSet(a, 0);
+  if (tamsil_hasTrait(a, TAMSIL_GT_HOST_INTR)) tamsil_intrSet(a, 0);
   cookiesFree(a, TAMSIL_MAX_VECTORS);
   st = tamsil_intrSetup(a);
   if (st != VMK_OK) {
@@ -536,7 +543,7 @@ VMK_ReturnStatus tamsil_attachDevice(vmk_Device device) {
   }
   tamsil_displayVersions(a);
   tamsil_updateDevData(a);
-  if (!tamsil_isGen(a, TAMSIL_ASIC_PIVARD)) {
+  if (tamsil_hasTrait(a, TAMSIL_GT_UE_MASKS)) {
     static const vmk_uint16 offs[2] = {0xA8, 0xAC};
     vmk_uint32* dst[2] = {&a->ue_status_lo_mask, &a->ue_status_hi_mask};
     for (int i = 0; i < 2; i++) {

@@ -1,9 +1,11 @@
-// Firmware readiness: the POST wait and the Pivard ready-and-reset wait.
+// Firmware readiness: the POST wait and the Pivard ready-and-reset wait; the
+// Pivard port's own reset and dump request.
 #include <cstring>
 
 #include "tamsil_bringup.h"
 #include "tamsil_cmds.h"
 #include "tamsil_cmds_os.h"
+#include "tamsil_gen.h"
 
 /* ------------------------------------------------------------------------ */
 /* Firmware readiness                                                        */
@@ -54,7 +56,24 @@ VMK_ReturnStatus tamsil_testAndSetPivardReadyState(Adapter* a) {
   return st;
 }
 
-VMK_ReturnStatus tamsil_firmwareWaitReady(Adapter* a) {
-  if (tamsil_isGen(a, TAMSIL_ASIC_PIVARD)) return tamsil_testAndSetPivardReadyState(a);
-  return tamsil_cmdPOST(a);
+VMK_ReturnStatus tamsil_firmwareWaitReady(Adapter* a) { return tamsil_opsOf(a)->waitReady(a); }
+
+vmk_uint32 tamsil_pivardResetFunction(Adapter* a) {
+  VMK_ReturnStatus st = tamsil_firmwareWaitReady(a);
+  if (st == VMK_OK) {
+    tamsil_dbWrite32(a, TAMSIL_DB_PIV_CONTROL, TAMSIL_PIV_PORT_RESET);
+    st = tamsil_testAndSetPivardReadyState(a);
+  }
+  if (st != VMK_OK) TAMSIL_CERR(a, "Pivard Adapter in non recoverable error");
+  return st;
+}
+
+VMK_ReturnStatus tamsil_pivardPortReset(Adapter* a) {
+  tamsil_dbWrite32(a, TAMSIL_DB_PIV_CONTROL, TAMSIL_PIV_PORT_RESET);
+  return tamsil_waitPivardReady(a);
+}
+
+void tamsil_pivardDumpRequest(Adapter* a) {
+  TAMSIL_CERR(a, "Generate Pivard firmware dump");
+  tamsil_dbWrite32(a, TAMSIL_DB_PIV_PHYDEV_CTRL, TAMSIL_PIV_DUMP_REQUEST);
 }

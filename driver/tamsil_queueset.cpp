@@ -5,6 +5,7 @@
 #include "tamsil_bringup.h"
 #include "tamsil_cmds.h"
 #include "tamsil_cmds_os.h"
+#include "tamsil_gen.h"
 
 // Stops a world and forgets its id; nothing when there is none.
 static void stopWorld(vmk_WorldID* world) {
@@ -110,7 +111,9 @@ void tamsil_mccQueuesDestroy(Adapter* a) {
 
 // Interface and event queue of every vector.
 static vmk_uint32 ifEqCreate(Adapter* a, vmk_uint32 R) {
-  const bool pivard = tamsil_isGen(a, TAMSIL_ASIC_PIVARD);
+  // Interfaces whose filters the driver applies later: created without
+  // enable flags, one for the NetQueue rings and one for the RSS rings.
+  const bool ifFilters = tamsil_hasTrait(a, TAMSIL_GT_IF_FILTERS);
   const vmk_uint32 n = a->num_vectors;
   const vmk_uint32 drss = a->res.max_drss_qs;
   const vmk_uint32 firstDrss = n - drss;
@@ -121,10 +124,10 @@ static vmk_uint32 ifEqCreate(Adapter* a, vmk_uint32 R) {
     rxo->idx = i;
     a->eqo[i].vector_idx = i;
     a->eqo[i].netpoll = &a->netpoll[i];
-    vmk_uint32 C = 0xA0, E = pivard ? 0 : 0xA0;
+    vmk_uint32 C = 0xA0, E = ifFilters ? 0 : 0xA0;
     if (i == 0) {
       C = (a->fw_func_caps & 0x2) ? 0xAB8 : 0x2B8;
-      if (pivard) {
+      if (ifFilters) {
         a->if_caps = C;
       } else {
         E |= 0x218;
@@ -140,7 +143,7 @@ static vmk_uint32 ifEqCreate(Adapter* a, vmk_uint32 R) {
       }
     }
     bool create;
-    if (pivard) {
+    if (ifFilters) {
       create = (i == 0 || i == R);
       C |= 0x21000;
       E |= 0x20000;
@@ -247,7 +250,7 @@ vmk_uint32 tamsil_setup(Adapter* a) {
   a->default_rx_if = a->rxo[0].if_id;
   TAMSIL_DBG(a, TAMSIL_DBG_DRIVER, TAMSIL_LOG_LEVEL_INFO2, "tamsil_ifEqCreate() succeeded\n");
 
-  if (!tamsil_isGen(a, TAMSIL_ASIC_PIVARD)) {
+  if (!tamsil_hasTrait(a, TAMSIL_GT_RXCQ_AT_IO_START)) {
     if (tamsil_rxCQueuesCreate(a) != 0) {
       TAMSIL_ERR(a, "tamsil_rxCQueuesCreate() failed\n");
       tamsil_ifEqDestroy(a);
@@ -305,13 +308,13 @@ vmk_uint32 tamsil_setup(Adapter* a) {
   }
   if (tamsil_cmdGetPhyInfo(a) != 0) {
     TAMSIL_ERR(a, "tamsil_cmdGetPhyInfo() failed\n");
-  } else if (!tamsil_isGen(a, TAMSIL_ASIC_PIVARD) && ((vmk_uint32)a->link.phy_type | ((vmk_uint32)a->link.phy_if_type << 16)) == 0x6000Du) {
+  } else if (tamsil_hasTrait(a, TAMSIL_GT_EMI_CANCELLER) && ((vmk_uint32)a->link.phy_type | ((vmk_uint32)a->link.phy_if_type << 16)) == 0x6000Du) {
     if (tamsil_cmdSetEmiCanceller(a, (vmk_uint32)emi_canceller) != 0)
       TAMSIL_ERR(a, "tamsil_cmdSetEmiCanceller() failed\n");
   }
   tamsil_cmdReadTransreceiverData(a);
   a->vxlan_table = VMK_INVALID_HASH_HANDLE;
-  if (tamsil_isGen(a, TAMSIL_ASIC_VESKARN) && vxlan_offload) {
+  if (tamsil_hasTrait(a, TAMSIL_GT_VXLAN) && vxlan_offload) {
     if (tamsil_vxlanSetup(a) == 0)
       TAMSIL_DBG(a, TAMSIL_DBG_VXLAN, TAMSIL_LOG_LEVEL_INFO2, "vxlan setup successful\n");
   }
@@ -355,12 +358,12 @@ static void forEachRing(Adapter* a, F f) {
 // error). Decides whether the tear-down may still send commands, and
 // returns false when the firmware objects of the function may outlive it.
 static bool deadChannelTearDown(Adapter* a) {
-  if (tamsil_isGen(a, TAMSIL_ASIC_PIVARD)) {
+  const tamsil_genOps* ops = tamsil_opsOf(a);
+  if (ops->portReset != nullptr) {
     // The port reset is this function's own reset: it takes the function's
     // objects and nothing of the other functions.
     TAMSIL_ERR(a, "Command channel dead at tear-down: resetting the port\n");
-    tamsil_dbWrite32(a, 0x408, 0x08000000u);
-    if (tamsil_waitPivardReady(a) == VMK_OK) {
+    if (ops->portReset(a) == VMK_OK) {
       forgetFirmwareObjects(a);
       return true;
     }

@@ -4,6 +4,7 @@
 #include "tamsil_bringup.h"
 #include "tamsil_cmds.h"
 #include "tamsil_cmds_os.h"
+#include "tamsil_gen.h"
 
 /* ------------------------------------------------------------------------ */
 /* SR-IOV sizing and enabling                                                */
@@ -49,7 +50,7 @@ void tamsil_enableVFs(Adapter* a) {
   }
   TAMSIL_MOD_DBG(TAMSIL_DBG_SRIOV, TAMSIL_LOG_LEVEL_INFO2, "vmk_PCIEnableVFs() success - num_vfs=%d\n", n);
   a->num_vfs = n;
-  if (tamsil_isGen(a, TAMSIL_ASIC_PIVARD))
+  if (tamsil_hasTrait(a, TAMSIL_GT_VF_ENABLE_CMD))
     for (vmk_uint32 vf = 1; vf <= a->num_vfs; vf++) tamsil_cmdEnableVF(a, (vmk_uint8)vf);
 }
 
@@ -59,8 +60,8 @@ void tamsil_destroyVF(Adapter* a, vmk_uint32 i) {
   if (vf->if_handle == 0) return;
   vmk_uint8 dom = (vmk_uint8)(i + 1);
   if (vf->pmac_id != 0xFFFFFFFFu) {
-    vmk_uint32 st = tamsil_isGen(a, TAMSIL_ASIC_KS2 | TAMSIL_ASIC_KS3) ? tamsil_cmdPmacDel(a, vf->if_handle, vf->pmac_id, dom)
-                                                                : tamsil_cmdSetMacList(a, nullptr, 0, dom);
+    vmk_uint32 st = !tamsil_hasTrait(a, TAMSIL_GT_MAC_LIST) ? tamsil_cmdPmacDel(a, vf->if_handle, vf->pmac_id, dom)
+                                                          : tamsil_cmdSetMacList(a, nullptr, 0, dom);
     if (st != 0) {
       TAMSIL_ERR(a, "VF mac Deletion failed for vf_idx(=%d)\n\n", (int)i);
       return;

@@ -9,6 +9,7 @@
 #include "tamsil_bringup.h"
 #include "tamsil_cmds.h"
 #include "tamsil_cmds_os.h"
+#include "tamsil_gen.h"
 
 static inline Adapter* adapterOf(vmk_AddrCookie c) { return static_cast<Adapter*>(c.ptr); }
 
@@ -103,7 +104,7 @@ VMK_ReturnStatus tamsil_updateUplinkLinkStatus(Adapter* a, vmk_Bool forceDown, v
   }
   a->link.reported_link = (vmk_uint8)l->state;
   a->link.reported_speed = (vmk_uint16)l->speed;
-  if (tamsil_isGen(a, TAMSIL_ASIC_KS2)) {
+  if (tamsil_hasTrait(a, TAMSIL_GT_LINK_MODES_FROM_EVENT)) {
     a->shared_data.supportedModes = a->supported_modes;
     a->shared_data.supportedModesArraySz = a->num_supported_modes;
   }
@@ -173,7 +174,7 @@ static void addMode(Adapter* a, vmk_uint32 speed) {
 }
 
 static void supportedModes(Adapter* a) {
-  if (tamsil_isGen(a, TAMSIL_ASIC_KS2) || a->port_num != a->pf_num) return;
+  if (tamsil_hasTrait(a, TAMSIL_GT_LINK_MODES_FROM_EVENT) || a->port_num != a->pf_num) return;
   a->num_supported_modes = 0;
   vmk_uint32 c = a->link.speed_mask | a->link.speed_mask2;
   struct Cand {
@@ -286,7 +287,7 @@ VMK_ReturnStatus tamsil_createUplinkData(Adapter* a) {
     maxRx -= nDrss;
     maxTx -= nDrss;
   }
-  if (tamsil_isGen(a, TAMSIL_ASIC_KS2)) maxTx = a->res.max_tx_qs;
+  if (tamsil_traitsOf(a)->max_tx_qs != 0) maxTx = a->res.max_tx_qs;
   // The queue records hold TAMSIL_MAX_UPLINK_QUEUES entries in all.
   if (maxRx > TAMSIL_MAX_VECTORS) maxRx = TAMSIL_MAX_VECTORS;
   if (maxRx + maxTx > TAMSIL_MAX_UPLINK_QUEUES) maxTx = TAMSIL_MAX_UPLINK_QUEUES - maxRx;
@@ -313,8 +314,9 @@ VMK_ReturnStatus tamsil_createUplinkData(Adapter* a) {
       q->supportedFeatures = 0;
       q->maxFilters = a->res.uc_mac;
     } else {
-      q->supportedFeatures = tamsil_isGen(a, TAMSIL_ASIC_KS2) ? 0 : 0x2;
-      if (!tamsil_isGen(a, TAMSIL_ASIC_KS2) && dyn_netq) q->supportedFeatures |= 0x80;
+      const bool pairs = tamsil_hasTrait(a, TAMSIL_GT_QUEUE_PAIRS);
+      q->supportedFeatures = pairs ? 0x2 : 0;
+      if (pairs && dyn_netq) q->supportedFeatures |= 0x80;
       if (rss && i + nRss + nDrss >= vectors) q->supportedFeatures |= 0x4;
       q->maxFilters = (a->res.uc_mac + vectors - 1) / vectors;
     }
@@ -402,7 +404,7 @@ static void addKeys(Adapter* a) {
       {"TpeRecoverySummary", "Adding of TpeRecoverySummary Key-Value with mgmt failed status: 0x%x\n"},
   };
   for (int i = 0; i < 6; i++) {
-    if (i == 2 && !tamsil_isGen(a, TAMSIL_ASIC_PIVARD)) continue;
+    if (i == 2 && !tamsil_hasTrait(a, TAMSIL_GT_FW_DUMP_OBJECT)) continue;
     if (i >= 3 && !(tpe_recovery && a->pf_num == 0)) break;
     vmk_Name n;
     vmk_NameInitialize(&n, keys[i].name);

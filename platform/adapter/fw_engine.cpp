@@ -167,6 +167,9 @@ Engine::Engine(const EngineConfig& cfg) : cfg_(cfg) {
     booted_from_flash_ = true;
     profiles_->reboot();
     profiles_->reboots = 0;
+    // The multichannel type the functions run with is the first port's.
+    for (const ProfileRecord& r : profiles_->active)
+      if (r[0] == kRecPort && (r[4] & 63) == 0) cfg_.function_mode = r[5];
   }
   registerProfileHandlers(*this);
 }

@@ -424,7 +424,8 @@ class Engine {
   ProfileStore& profiles() { return *profiles_; }
   const ProfileStore& profiles() const { return *profiles_; }
   // Writes the flash file when the configuration names one (handlers call it
-  // after changing what the flash keeps); false when writing failed.
+  // after changing what the flash keeps, with the named objects under
+  // /nicdata/ as the configuration regions); false when writing failed.
   bool flashChanged();
   // Whether this engine booted from its flash file.
   bool bootedFromFlash() const { return booted_from_flash_; }

@@ -6,11 +6,11 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <unistd.h>
 
 #include "fw_cmd.h"
 #include "fw_engine.h"
 #include "fw_profile.h"
+#include "temp_path.h"
 
 namespace {
 
@@ -53,12 +53,8 @@ std::vector<uint8_t> fileOf(Gen g, uint32_t sections, const Bytes& body, uint16_
 class FlashFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/emflash_XXXXXX";
-    int fd = mkstemp(tmpl);
-    ASSERT_GE(fd, 0);
-    close(fd);
-    path_ = tmpl;
-    std::remove(path_.c_str());
+    path_ = fwtest::freshTempPath("emflash");
+    ASSERT_FALSE(path_.empty());
   }
   void TearDown() override { std::remove(path_.c_str()); }
   EngineConfig cfg(Gen g) {

@@ -3,8 +3,8 @@
 // multichannel type) is what the driver finds at attach.
 #include <cstdio>
 #include <fstream>
-#include <unistd.h>
 
+#include "../adapter/temp_path.h"
 #include "bringup_fixture.h"
 
 namespace {
@@ -31,11 +31,8 @@ class FlashBootTest : public BringupTest {
  protected:
   void SetUp() override {
     BringupTest::SetUp();
-    char tmpl[] = "/tmp/flashboot_XXXXXX";
-    int fd = mkstemp(tmpl);
-    ASSERT_GE(fd, 0);
-    close(fd);
-    path_ = tmpl;
+    path_ = fwtest::freshTempPath("flashboot");
+    ASSERT_FALSE(path_.empty());
   }
   void TearDown() override {
     std::remove(path_.c_str());

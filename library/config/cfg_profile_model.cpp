@@ -80,6 +80,12 @@ void orsa_profile_walk_begin_raw(OrsaProfileWalk *walk, const u8 *buffer, u32 si
     walk->remaining = size >= ORSA_PROFILE_RECORDS_OFFSET ? orsa_rd16(buffer) : 0;
 }
 
+void orsa_profile_walk_begin_counted(OrsaProfileWalk *walk, const u8 *buffer, u32 size, u32 count)
+{
+    orsa_profile_walk_begin_raw(walk, buffer, size);
+    walk->remaining = count;
+}
+
 void orsa_profile_walk_begin(OrsaProfileWalk *walk, const ProfileConfig *profile)
 {
     orsa_profile_walk_begin_raw(walk, (const u8 *)profile, sizeof *profile);

@@ -372,6 +372,9 @@ void orsa_profile_walk_begin(OrsaProfileWalk *walk, const ProfileConfig *profile
 /* Begins on any buffer laid out like ProfileConfig (count at 0, records from
  * byte 4) of size bytes. */
 void orsa_profile_walk_begin_raw(OrsaProfileWalk *walk, const u8 *buffer, u32 size);
+/* Begins on descriptors that start at byte 4 of a buffer of size bytes, of
+ * which the reply claims count (ProfileCapacity). */
+void orsa_profile_walk_begin_counted(OrsaProfileWalk *walk, const u8 *buffer, u32 size, u32 count);
 /* The next record, or none once the count is reached, a record would reach
  * past the buffer end, or a record length is 0. A function or port record
  * (types 80 to 85) shorter than the fields read from it is stepped over. */

@@ -116,6 +116,14 @@ const u8 *orsa_profile_walk_next(OrsaProfileWalk *walk)
     return nullptr;
 }
 
+const u8 *orsa_profile_walk_next_of(OrsaProfileWalk *walk, u8 type)
+{
+    const u8 *rec;
+    while ((rec = orsa_profile_walk_next(walk)) != nullptr && rec[0] != type) {
+    }
+    return rec;
+}
+
 namespace {
 
 u32 capped(i32 count, u32 max)
@@ -188,9 +196,7 @@ u32 ORSA_get_storage_functions(OrsaPort at, u8 domain, u8 phba_port, HmNode *con
     u32 n = 0;
     OrsaProfileWalk walk;
     orsa_profile_walk_begin(&walk, profile);
-    while (const u8 *rec = orsa_profile_walk_next(&walk)) {
-        if (rec[0] != ORSA_RES_PCIE_FUNCTION)
-            continue;
+    while (const u8 *rec = orsa_profile_walk_next_of(&walk, ORSA_RES_PCIE_FUNCTION)) {
         const auto *fn = (const pcie_function_desc *)rec;
         if ((fn->mission_roles & 6u) == 0)
             continue;

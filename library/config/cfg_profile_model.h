@@ -379,6 +379,8 @@ void orsa_profile_walk_begin_counted(OrsaProfileWalk *walk, const u8 *buffer, u3
  * past the buffer end, or a record length is 0. A function or port record
  * (types 80 to 85) shorter than the fields read from it is stepped over. */
 const u8 *orsa_profile_walk_next(OrsaProfileWalk *walk);
+/* The next record of one type, under the same rules. */
+const u8 *orsa_profile_walk_next_of(OrsaProfileWalk *walk, u8 type);
 
 /* Descriptor counts of the firmware replies, negative counts as 0 and
  * capped at what the buffer holds. */

@@ -57,6 +57,27 @@ bool controller_address(HmNode *controller, Address *out)
     return true;
 }
 
+using PayloadCommand = u32 (*)(OrsaPort, void *, u32, u8, u8);
+
+/* A zeroed payload of size bytes, byte 0 set to first, sent with cmd and
+ * holding its reply (free with orsa_dfree); none with status 31 when there
+ * is no memory, with failed_status when the command fails. */
+void *read_payload(const Address &a, PayloadCommand cmd, u32 size, u8 first, u32 failed_status)
+{
+    auto *payload = (u8 *)orsa_dzalloc(size);
+    if (payload == nullptr) {
+        orsa_set_status(ORSA_STATUS_BUFFER_SPACE);
+        return nullptr;
+    }
+    payload[0] = first;
+    if (cmd(a.at, payload, size, a.domain, a.phba_port) != 0) {
+        orsa_dfree(payload);
+        orsa_set_status(failed_status);
+        return nullptr;
+    }
+    return payload;
+}
+
 const char *function_protocol(u8 type)
 {
     switch (type) {
@@ -75,6 +96,31 @@ u32 set_mac(HmNode *function, const u8 *mac)
         return 0;
     return set_prop_val(function, "MACAddress", "%02x-%02x-%02x-%02x-%02x-%02x", mac[0], mac[1], mac[2], mac[3],
                         mac[4], mac[5]);
+}
+
+using GroupBuilder = HmNode *(*)(HmNode *, HmNode *, HmNode *, HmValueSlot *);
+
+/* A new keyless group below parent; none, logged for caller, when it cannot
+ * be made (a full parent or no memory). */
+HmNode *make_group(GroupBuilder build, HmNode *parent, const char *what, const char *caller)
+{
+    HmNode *g = build(parent, nullptr, nullptr, nullptr);
+    if (g == nullptr)
+        pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s:Failed to initialize %s.\n", caller, what);
+    return g;
+}
+
+/* A new group that names one firmware descriptor: its id and its
+ * description text (which need not end within its field). */
+HmNode *make_described_group(GroupBuilder build, HmNode *parent, const char *what, const char *caller,
+                             const char *id_name, u32 id, const char *text_name, const char *text, size_t text_size)
+{
+    HmNode *g = make_group(build, parent, what, caller);
+    if (g != nullptr) {
+        set_prop_val(g, id_name, "%u", id);
+        set_prop_val(g, text_name, "%.*s", (int)text_size, text);
+    }
+    return g;
 }
 
 /* The first Function of port whose Protocol is "NIC" and whose
@@ -148,26 +194,21 @@ u32 ORSA_list_available_profiles(HmNode *controller)
         pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s:Failed to get ProfileManagement Node.\n", __func__);
         return 1;
     }
-    auto *list = (ProfileList *)orsa_dzalloc(sizeof(ProfileList));
+    auto *list = (ProfileList *)read_payload(a, ioctl_get_profile_list, sizeof(ProfileList), 0,
+                                             ORSA_STATUS_PROFILE_LIST_FAILED);
     if (list == nullptr)
-        return orsa_fail_with(ORSA_STATUS_BUFFER_SPACE);
-    if (ioctl_get_profile_list(a.at, list, sizeof *list, a.domain, a.phba_port) != 0) {
-        orsa_dfree(list);
-        return orsa_fail_with(ORSA_STATUS_PROFILE_LIST_FAILED);
-    }
+        return 1;
     u32 rc = 0;
     u32 n = orsa_profile_list_count(list);
     for (u32 i = 0; i < n; i++) {
         const profile_descriptor &d = list->descriptors[i];
-        HmNode *profile = initialize_Profile(mgmt, nullptr, nullptr, nullptr);
+        HmNode *profile = make_described_group(initialize_Profile, mgmt, "profile", __func__, "ProfileId",
+                                               d.profile_id, "ProfileDescription", d.profile_description_string,
+                                               sizeof d.profile_description_string);
         if (profile == nullptr) {
-            pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s:Failed to initialize profile.\n", __func__);
             rc = 1;
             break;
         }
-        set_prop_val(profile, "ProfileId", "%d", d.profile_id);
-        set_prop_val(profile, "ProfileDescription", "%.*s", (int)sizeof d.profile_description_string,
-                     d.profile_description_string);
         ORSA_get_profile_capacities(d.profile_id, profile, controller);
     }
     orsa_dfree(list);
@@ -185,9 +226,7 @@ u32 ORSA_get_profile_capacities(u32 profile_id, HmNode *profile_group, HmNode *c
     u32 nic = 0, iscsi = 0, fcoe = 0, roce = 0;
     OrsaProfileWalk walk;
     orsa_profile_walk_begin(&walk, profile);
-    while (const u8 *rec = orsa_profile_walk_next(&walk)) {
-        if (rec[0] != ORSA_RES_PORT)
-            continue;
+    while (const u8 *rec = orsa_profile_walk_next_of(&walk, ORSA_RES_PORT)) {
         const auto *port = (const port_desc *)rec;
         nic += orsa_res_count12(port->max_nic_pf_count);
         iscsi += orsa_res_count12(port->max_iscsi_pf_count);
@@ -196,14 +235,10 @@ u32 ORSA_get_profile_capacities(u32 profile_id, HmNode *profile_group, HmNode *c
     }
     orsa_dfree(profile);
 
-    auto *cap = (ProfileCapacity *)orsa_dzalloc(sizeof(ProfileCapacity));
+    auto *cap = (ProfileCapacity *)read_payload(a, ioctl_get_profile_cap, sizeof(ProfileCapacity), (u8)profile_id,
+                                                ORSA_STATUS_PROFILE_CAP_FAILED);
     if (cap == nullptr)
-        return orsa_fail_with(ORSA_STATUS_BUFFER_SPACE);
-    cap->profile_id = (u8)profile_id;
-    if (ioctl_get_profile_cap(a.at, cap, sizeof *cap, a.domain, a.phba_port) != 0) {
-        orsa_dfree(cap);
-        return orsa_fail_with(ORSA_STATUS_PROFILE_CAP_FAILED);
-    }
+        return 1;
     u32 rc = 0;
     OrsaProfileWalk descs;
     orsa_profile_walk_begin_counted(&descs, (const u8 *)cap, sizeof *cap,
@@ -238,9 +273,8 @@ u32 ORSA_get_profile_capacities(u32 profile_id, HmNode *profile_group, HmNode *c
         default:
             continue;
         }
-        HmNode *protocol = initialize_Profile_Protocol(profile_group, nullptr, nullptr, nullptr);
+        HmNode *protocol = make_group(initialize_Profile_Protocol, profile_group, "Protocol Node", __func__);
         if (protocol == nullptr) {
-            pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s:Failed to initialize Protocol Node.\n", __func__);
             rc = 1;
             break;
         }
@@ -285,29 +319,34 @@ HmNode *profile_group(HmNode *controller, const char *name)
 
 }  // namespace
 
-u32 ORSA_get_active_profiles(HmNode *controller)
+namespace {
+
+/* ActiveProfile or ConfiguredProfile: its ProfileId and its ports. */
+u32 fill_profile_group(HmNode *controller, bool configured)
 {
     if (controller == nullptr || keeps_no_profiles(controller))
         return 1;
-    HmNode *active = profile_group(controller, "ActiveProfile");
+    HmNode *group = profile_group(controller, configured ? "ConfiguredProfile" : "ActiveProfile");
     ActiveProfileIds ids;
     u32 max_pf_id = 0;
-    if (active == nullptr || read_profile_ids(controller, &ids, &max_pf_id) != 0)
+    if (group == nullptr || read_profile_ids(controller, &ids, configured ? nullptr : &max_pf_id) != 0)
         return 1;
-    set_prop_val(active, "ProfileId", "%d", ids.active_profile_id);
-    return ORSA_get_port_profile(controller, active, ids.active_profile_id, ORSA_CFG_ACTIVE, max_pf_id) != 0;
+    u16 id = configured ? ids.next_profile_id : ids.active_profile_id;
+    set_prop_val(group, "ProfileId", "%d", id);
+    return ORSA_get_port_profile(controller, group, id, configured ? ORSA_CFG_CONFIGURED : ORSA_CFG_ACTIVE,
+                                 max_pf_id) != 0;
+}
+
+}  // namespace
+
+u32 ORSA_get_active_profiles(HmNode *controller)
+{
+    return fill_profile_group(controller, false);
 }
 
 u32 ORSA_get_configured_profiles(HmNode *controller)
 {
-    if (controller == nullptr || keeps_no_profiles(controller))
-        return 1;
-    HmNode *configured = profile_group(controller, "ConfiguredProfile");
-    ActiveProfileIds ids;
-    if (configured == nullptr || read_profile_ids(controller, &ids, nullptr) != 0)
-        return 1;
-    set_prop_val(configured, "ProfileId", "%d", ids.next_profile_id);
-    return ORSA_get_port_profile(controller, configured, ids.next_profile_id, ORSA_CFG_CONFIGURED, 0) != 0;
+    return fill_profile_group(controller, true);
 }
 
 u32 ORSA_get_port_profile(HmNode *controller, HmNode *group, u32 profile_id, u32 config_type, u32 max_pf_id)
@@ -342,14 +381,11 @@ u32 ORSA_get_port_profile(HmNode *controller, HmNode *group, u32 profile_id, u32
     u32 rc = 0;
     OrsaProfileWalk walk;
     orsa_profile_walk_begin(&walk, profile);
-    while (const u8 *rec = orsa_profile_walk_next(&walk)) {
-        if (rec[0] != ORSA_RES_PORT)
-            continue;
+    while (const u8 *rec = orsa_profile_walk_next_of(&walk, ORSA_RES_PORT)) {
         const auto *desc = (const port_desc *)rec;
-        HmNode *port = configured ? initialize_ConfiguredProfile_Port(group, nullptr, nullptr, nullptr)
-                                  : initialize_ActiveProfile_Port(group, nullptr, nullptr, nullptr);
+        HmNode *port = make_group(configured ? initialize_ConfiguredProfile_Port : initialize_ActiveProfile_Port,
+                                  group, "port", __func__);
         if (port == nullptr) {
-            pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s:Failed to initialize port.\n", __func__);
             rc = 1;
             break;
         }
@@ -393,9 +429,7 @@ u32 ORSA_update_max_pf_count(HmNode *controller, HmNode *group, HmNode *port, u3
     const bool active = group->name != nullptr && strcasecmp(group->name, "ActiveProfile") == 0;
     OrsaProfileWalk walk;
     orsa_profile_walk_begin(&walk, profile);
-    while (const u8 *rec = orsa_profile_walk_next(&walk)) {
-        if (rec[0] != ORSA_RES_PORT)
-            continue;
+    while (const u8 *rec = orsa_profile_walk_next_of(&walk, ORSA_RES_PORT)) {
         const auto *desc = (const port_desc *)rec;
         *max_pf_count = orsa_res_count12(desc->max_pf_count);
         if (!active)
@@ -410,115 +444,38 @@ u32 ORSA_update_max_pf_count(HmNode *controller, HmNode *group, HmNode *port, u3
     return 0;
 }
 
-u32 ORSA_enumerate_profile_port_function(HmNode *controller, HmNode *port, u32 link_number, u32 config_type,
-                                         u32 profile_id, u32 max_pf_id, u32 max_pf_count)
+namespace {
+
+/* One port's walk over the functions of a profile, active or configured. */
+struct FunctionWalk {
+    bool configured;
+    HmNode *port;
+    u32 link_number;
+    u32 max_pf_id;     /* active: records of a higher pf end the walk (0: none) */
+    u32 max_pf_count;  /* function groups the port takes */
+    StagedLine *lines; /* configured: one per function made */
+    u32 nlines;
+};
+
+/* Makes the port's Function groups from the profile's records. An active
+ * function whose PCI function is not enabled shows Protocol "None"; a
+ * configured one keeps its protocol and shows State "Disabled". 0, or 1 when
+ * a group cannot be made. */
+u32 walk_functions(const ProfileConfig *profile, FunctionWalk &w)
 {
-    if (controller == nullptr || port == nullptr)
-        return 1;
-    ProfileConfig *profile = ORSA_get_profile(controller, config_type, profile_id, 0);
-    if (profile == nullptr)
-        return 1;
-    if (profile->resource_desc_count == 0 || max_pf_count < 1) {
-        if (max_pf_count < 1)
-            pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:function count > max_pf_count.\n", __func__);
-        orsa_dfree(profile);
-        return 0;
-    }
-    u32 rc = 0, made = 0;
+    u32 made = 0;
     u8 pf_state = 0;
+    const char *sriov = "N/A";
     i32 fn_port = -1;
     const u8 *mac = nullptr;  // of the latest function made into a group
     OrsaProfileWalk walk;
     orsa_profile_walk_begin(&walk, profile);
     while (const u8 *rec = orsa_profile_walk_next(&walk)) {
         u32 pf = orsa_res_pf(rec);
-        if (max_pf_id != 0 && pf > max_pf_id)
+        if (!w.configured && w.max_pf_id != 0 && pf > w.max_pf_id)
             break;
         const bool enabled = pf_state == 1;
-        switch (rec[0]) {
-        case ORSA_RES_PCIE_FUNCTION:
-            pf_state = ((const pcie_function_desc *)rec)->pf_state;
-            break;
-        case ORSA_RES_NIC_FUNCTION:
-        case ORSA_RES_ISCSI_FUNCTION:
-        case ORSA_RES_FCOE_FUNCTION: {
-            fn_port = orsa_res_port(rec);
-            if ((u32)fn_port != link_number || orsa_res_hidden(rec))
-                break;
-            HmNode *f = initialize_ActiveProfile_Port_Function(port, nullptr, nullptr, nullptr);
-            if (f == nullptr) {
-                rc = 1;
-                break;
-            }
-            set_prop_val(f, "Protocol", "%s", enabled ? function_protocol(rec[0]) : "None");
-            set_prop_val(f, "FunctionNumber", "0x%x", pf);
-            mac = orsa_res_mac(rec);
-            set_mac(f, mac);
-            made++;
-            break;
-        }
-        case ORSA_RES_ROCE_FUNCTION: {
-            if (fn_port < 0 || (u32)fn_port != link_number || orsa_res_hidden(rec))
-                break;
-            if (get_first_instance(port, "Function") == nullptr) {
-                HmNode *f = initialize_ActiveProfile_Port_Function(port, nullptr, nullptr, nullptr);
-                if (f == nullptr) {
-                    rc = 1;
-                    break;
-                }
-                set_prop_val(f, "Protocol", "%s", enabled ? "RoCE" : "None");
-                set_prop_val(f, "FunctionNumber", "0x%x", pf);
-                set_mac(f, mac);  // none before any function: the default stays
-                made++;
-            } else if (HmNode *f = nic_function_of(port, pf)) {
-                set_prop_val(f, "Protocol", "%s", enabled ? "NIC+RoCE" : "None");
-            }
-            break;
-        }
-        default:
-            break;
-        }
-        if (rc != 0) {
-            pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s:Failed to initialize Port Function.\n", __func__);
-            break;
-        }
-        if (made >= max_pf_count) {
-            pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:function count > max_pf_count.\n", __func__);
-            break;
-        }
-    }
-    orsa_dfree(profile);
-    return rc;
-}
-
-u32 ORSA_enum_cfg_profile_port_function(HmNode *controller, HmNode *port, u32 link_number, u32 config_type,
-                                        u32 profile_id, u32 max_pf_count, const char *prefix, FILE *stage)
-{
-    if (controller == nullptr || port == nullptr || stage == nullptr || prefix == nullptr)
-        return 1;
-    char serial[256], bus[256];
-    if (orsa_cprof_identity(controller, serial, bus) != 0)
-        return 1;
-    ProfileConfig *profile = ORSA_get_profile(controller, config_type, profile_id, 0);
-    if (profile == nullptr)
-        return 1;
-    if (profile->resource_desc_count == 0 || max_pf_count < 1) {
-        orsa_dfree(profile);
-        return 0;
-    }
-    // One line per function: a RoCE record turns its NIC function's line
-    // into "NIC+RoCE" before the port's lines are written.
-    StagedLine lines[64];
-    u32 nlines = 0, rc = 0, made = 0;
-    u8 pf_state = 0;
-    const char *sriov = "N/A";
-    i32 fn_port = -1;
-    const u8 *mac = nullptr;
-    OrsaProfileWalk walk;
-    orsa_profile_walk_begin(&walk, profile);
-    while (const u8 *rec = orsa_profile_walk_next(&walk)) {
-        u32 pf = orsa_res_pf(rec);
-        HmNode *f = nullptr;
+        const char *protocol = nullptr;  // of a new Function group
         switch (rec[0]) {
         case ORSA_RES_PCIE_FUNCTION: {
             const auto *fn = (const pcie_function_desc *)rec;
@@ -533,60 +490,107 @@ u32 ORSA_enum_cfg_profile_port_function(HmNode *controller, HmNode *port, u32 li
         case ORSA_RES_ISCSI_FUNCTION:
         case ORSA_RES_FCOE_FUNCTION:
             fn_port = orsa_res_port(rec);
-            if ((u32)fn_port != link_number || orsa_res_hidden(rec))
+            if ((u32)fn_port != w.link_number || orsa_res_hidden(rec))
                 break;
-            f = initialize_ConfiguredProfile_Port_Function(port, nullptr, nullptr, nullptr);
-            if (f == nullptr) {
-                rc = 1;
-                break;
-            }
-            set_prop_val(f, "Protocol", "%s", function_protocol(rec[0]));
+            protocol = w.configured || enabled ? function_protocol(rec[0]) : "None";
             mac = orsa_res_mac(rec);
-            if (nlines < sizeof lines / sizeof lines[0]) {
-                StagedLine &l = lines[nlines++];
+            if (w.configured && w.nlines < 64) {
+                StagedLine &l = w.lines[w.nlines++];
                 l.pf = pf;
-                snprintf(l.protocol, sizeof l.protocol, "%s", function_protocol(rec[0]));
+                snprintf(l.protocol, sizeof l.protocol, "%s", protocol);
                 snprintf(l.sriov, sizeof l.sriov, "%s", sriov);
             }
             break;
         case ORSA_RES_ROCE_FUNCTION:
-            if (fn_port < 0 || (u32)fn_port != link_number || orsa_res_hidden(rec))
+            if (fn_port < 0 || (u32)fn_port != w.link_number || orsa_res_hidden(rec))
                 break;
-            if (get_first_instance(port, "Function") == nullptr) {
-                f = initialize_ConfiguredProfile_Port_Function(port, nullptr, nullptr, nullptr);
-                if (f == nullptr) {
-                    rc = 1;
-                    break;
-                }
-                set_prop_val(f, "Protocol", "RoCE");
-            } else if (HmNode *nic = nic_function_of(port, pf)) {
-                set_prop_val(nic, "Protocol", "NIC+RoCE");
-                for (u32 i = 0; i < nlines; i++)
-                    if (lines[i].pf == pf && strcmp(lines[i].protocol, "NIC") == 0)
-                        snprintf(lines[i].protocol, sizeof lines[i].protocol, "NIC+RoCE");
+            if (get_first_instance(w.port, "Function") == nullptr) {
+                protocol = w.configured || enabled ? "RoCE" : "None";
+                break;
+            }
+            if (HmNode *nic = nic_function_of(w.port, pf)) {
+                set_prop_val(nic, "Protocol", "%s", w.configured || enabled ? "NIC+RoCE" : "None");
+                for (u32 i = 0; i < w.nlines; i++)
+                    if (w.lines[i].pf == pf && strcmp(w.lines[i].protocol, "NIC") == 0)
+                        snprintf(w.lines[i].protocol, sizeof w.lines[i].protocol, "NIC+RoCE");
             }
             break;
         default:
             break;
         }
-        if (rc != 0) {
-            pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s:Failed to initialize Port Function.\n", __func__);
-            break;
-        }
-        if (f != nullptr) {
+        if (protocol != nullptr) {
+            HmNode *f = make_group(w.configured ? initialize_ConfiguredProfile_Port_Function
+                                                : initialize_ActiveProfile_Port_Function,
+                                   w.port, "Port Function", __func__);
+            if (f == nullptr)
+                return 1;
+            set_prop_val(f, "Protocol", "%s", protocol);
             set_prop_val(f, "FunctionNumber", "0x%x", pf);
-            set_mac(f, mac);
-            set_prop_val(f, "SRIOVState", "%s", sriov);
-            set_prop_val(f, "State", "%s", pf_state == 1 ? "Enabled" : "Disabled");
+            set_mac(f, mac);  // a RoCE function before any other: the default stays
+            if (w.configured) {
+                set_prop_val(f, "SRIOVState", "%s", sriov);
+                set_prop_val(f, "State", "%s", enabled ? "Enabled" : "Disabled");
+            }
             made++;
         }
-        if (made >= max_pf_count) {
+        if (made >= w.max_pf_count) {
             pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:function count > max_pf_count.\n", __func__);
             break;
         }
     }
+    return 0;
+}
+
+/* The profile the walk goes over; none (1) or a profile without records or
+ * a port without room for functions (0, nothing to do). */
+ProfileConfig *profile_to_walk(HmNode *controller, u32 config_type, u32 profile_id, u32 max_pf_count, u32 *rc)
+{
+    ProfileConfig *profile = ORSA_get_profile(controller, config_type, profile_id, 0);
+    *rc = profile == nullptr;
+    if (profile != nullptr && (profile->resource_desc_count == 0 || max_pf_count < 1)) {
+        if (max_pf_count < 1)
+            pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:function count > max_pf_count.\n", __func__);
+        orsa_dfree(profile);
+        profile = nullptr;
+    }
+    return profile;
+}
+
+}  // namespace
+
+u32 ORSA_enumerate_profile_port_function(HmNode *controller, HmNode *port, u32 link_number, u32 config_type,
+                                         u32 profile_id, u32 max_pf_id, u32 max_pf_count)
+{
+    if (controller == nullptr || port == nullptr)
+        return 1;
+    u32 rc = 0;
+    ProfileConfig *profile = profile_to_walk(controller, config_type, profile_id, max_pf_count, &rc);
+    if (profile == nullptr)
+        return rc;
+    FunctionWalk w{false, port, link_number, max_pf_id, max_pf_count, nullptr, 0};
+    rc = walk_functions(profile, w);
     orsa_dfree(profile);
-    stage_lines(stage, prefix, serial, bus, lines, nlines);
+    return rc;
+}
+
+u32 ORSA_enum_cfg_profile_port_function(HmNode *controller, HmNode *port, u32 link_number, u32 config_type,
+                                        u32 profile_id, u32 max_pf_count, const char *prefix, FILE *stage)
+{
+    char serial[256], bus[256];
+    if (controller == nullptr || port == nullptr || stage == nullptr || prefix == nullptr ||
+        orsa_cprof_identity(controller, serial, bus) != 0)
+        return 1;
+    u32 rc = 0;
+    ProfileConfig *profile = profile_to_walk(controller, config_type, profile_id, max_pf_count, &rc);
+    if (profile == nullptr)
+        return rc;
+    // One line per function: a RoCE record turns its NIC function's line
+    // into "NIC+RoCE" before the port's lines are written.
+    StagedLine lines[64];
+    FunctionWalk w{true, port, link_number, 0, max_pf_count, lines, 0};
+    rc = walk_functions(profile, w);
+    orsa_dfree(profile);
+    stage_lines(stage, prefix, serial, bus, lines, w.nlines);
     return rc;
 }
 
@@ -603,13 +607,10 @@ u32 ORSA_get_link_reconfig_details(HmNode *controller, u32 ids_only)
     Address a;
     if (!controller_address(controller, &a))
         return 1;
-    auto *info = (LinkReconfigInfo *)orsa_dzalloc(sizeof(LinkReconfigInfo));
+    auto *info = (LinkReconfigInfo *)read_payload(a, ioctl_get_link_reconfig, sizeof(LinkReconfigInfo), 0,
+                                                  ORSA_STATUS_LINK_RECONFIG_FAILED);
     if (info == nullptr)
-        return orsa_fail_with(ORSA_STATUS_BUFFER_SPACE);
-    if (ioctl_get_link_reconfig(a.at, info, sizeof *info, a.domain, a.phba_port) != 0) {
-        orsa_dfree(info);
-        return orsa_fail_with(ORSA_STATUS_LINK_RECONFIG_FAILED);
-    }
+        return 1;
     struct {
         const char *name;
         u8 id;
@@ -625,15 +626,12 @@ u32 ORSA_get_link_reconfig_details(HmNode *controller, u32 ids_only)
     u32 n = ids_only == 1 ? 0 : orsa_link_config_count(info);
     for (u32 i = 0; i < n; i++) {
         const link_config_desc &d = info->descriptors[i];
-        HmNode *g = initialize_LinkConfig(links, nullptr, nullptr, nullptr);
-        if (g == nullptr) {
-            pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s:Failed to initialize link_config.\n", __func__);
+        if (make_described_group(initialize_LinkConfig, links, "link_config", __func__, "LinkConfigID",
+                                 d.link_config_id, "LinkConfigDescription", d.link_config_desc_string,
+                                 sizeof d.link_config_desc_string) == nullptr) {
             rc = 1;
             break;
         }
-        set_prop_val(g, "LinkConfigID", "%d", d.link_config_id);
-        set_prop_val(g, "LinkConfigDescription", "%.*s", (int)sizeof d.link_config_desc_string,
-                     d.link_config_desc_string);
     }
     orsa_dfree(info);
     return rc;

@@ -110,7 +110,8 @@ protected:
             reply[4] = r.status;
             reply[5] = r.additional;
             memset(reply + 16, 0, size - 16);
-            memcpy(reply + 16, r.payload.data(), std::min(size - 16, r.payload.size()));
+            if (!r.payload.empty())
+                memcpy(reply + 16, r.payload.data(), std::min(size - 16, r.payload.size()));
         });
     }
     void TearDown() override

@@ -248,6 +248,24 @@ struct cap_functions_desc {
     u16 total_func;
 };
 
+/* Write form of the ARI settings (95), the active profile (168) and the link
+ * configuration (202): the new id or maximum function number, or bit 7 of
+ * byte 3 for the adapter's default (id 0). */
+struct ConfigIdWrite {
+    u8 id;
+    u8 reserved1[2];
+    u8 flags; /* bit 7: the default */
+};
+#define ORSA_CONFIG_ID_DEFAULT 0x80u
+
+/* Head of a set-profile-config request; the records follow from byte 8. */
+struct SetProfileConfigHead {
+    u8 profile_id;
+    u8 reserved1[2];
+    u8 flags; /* bit 7 set */
+    u32 record_count;
+};
+
 /* Payload of the configuration signature write (79). */
 struct ConfigSignature {
     u32 signature; /* 3 */
@@ -323,6 +341,10 @@ static_assert(offsetof(ProfileList, descriptors) == 4);
 static_assert(sizeof(ProfileCapacity) == ORSA_PROFILE_CAP_SIZE);
 static_assert(offsetof(cap_functions_desc, mission_roles) == 6);
 static_assert(offsetof(cap_functions_desc, total_func) == 8);
+static_assert(sizeof(ConfigIdWrite) == 4);
+static_assert(offsetof(ConfigIdWrite, flags) == 3);
+static_assert(sizeof(SetProfileConfigHead) == ORSA_SET_PROFILE_HEAD);
+static_assert(offsetof(SetProfileConfigHead, record_count) == 4);
 static_assert(sizeof(ConfigSignature) == 132);
 static_assert(sizeof(common_profile_entry) == 72);
 static_assert(offsetof(common_profile_entry, pf) == 6);

@@ -1,0 +1,1 @@
+#include "profile_fixture.h"

@@ -424,7 +424,10 @@ u32 ORSA_set_adapter_personality(OrsaPort at, u8 domain, u8 phba_port, HmNode *c
     u32 functions[ORSA_PERSONALITY_MAX_FUNCTIONS], types[ORSA_PERSONALITY_MAX_FUNCTIONS];
     u32 rc = ORSA_get_storage_functions(at, domain, phba_port, controller, &count, functions, types,
                                         ORSA_PERSONALITY_MAX_FUNCTIONS, 1);
-    if (is_legacy_answer(rc))
+    // Only an adapter that does not know the profile commands is written
+    // through the legacy table: a profile read that failed otherwise says
+    // nothing about which table the adapter keeps.
+    if (rc == ORSA_STATUS_CMD_UNKNOWN)
         return rc;
     if (rc != 0)
         return orsa_fail_with(ORSA_STATUS_PROFILE_CONFIG_FAILED);
@@ -476,7 +479,7 @@ u32 do_SetPersonality(HmNode *group, HmNode *action, HmValueSlot *params)
     const char *name = params[0];
     u8 domain = (u8)get_domain_id(action), phba_port = (u8)get_phba_port_number(action);
     u32 rc = ORSA_set_adapter_personality(a.at, domain, phba_port, ks, name);
-    if (is_legacy_answer(rc))
+    if (rc == ORSA_STATUS_CMD_UNKNOWN)
         rc = ORSA_set_legacy_adapter_personality(a.at, domain, phba_port, ks, name);
     if (rc != 0)
         return 1;

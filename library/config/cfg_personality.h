@@ -5,10 +5,10 @@
  * the NIC or port configuration or reset the adapter to a factory profile.
  *
  * Every read and write goes the profile road first (profile configuration
- * records); when the adapter does not know the profile commands (213) or
- * its profile shows no resource records (288), the legacy road follows:
- * the 836/1092-byte configuration table on KS2/KS3, the common profile
- * configuration on Pivard.
+ * records); when the adapter does not know the profile commands (213) -
+ * or, for a read, its profile shows no resource records (288) - the legacy
+ * road follows: the 836/1092-byte configuration table on KS2/KS3, the
+ * common profile configuration on Pivard.
  *
  * Usage (start-up, once per controller group):
  *     ORSA_update_available_personalities(ks);
@@ -67,8 +67,8 @@ u32 ORSA_get_adapter_current_personality(OrsaPort at, u8 domain, u8 phba_port, H
                                          HmNode *personality);
 u32 ORSA_get_legacy_adapter_current_personality(OrsaPort at, u8 domain, u8 phba_port, HmNode *controller,
                                                 HmNode *personality);
-/* Writes the personality for the next boot; 213 or 288 from the profile
- * road asks for the legacy road. */
+/* Writes the personality for the next boot; 213 from the profile road
+ * asks for the legacy road. */
 u32 ORSA_set_adapter_personality(OrsaPort at, u8 domain, u8 phba_port, HmNode *controller, const char *name);
 u32 ORSA_set_legacy_adapter_personality(OrsaPort at, u8 domain, u8 phba_port, HmNode *controller,
                                         const char *name);

@@ -270,6 +270,23 @@ HmNode *personality_group(HmNode *ks)
     return ks != nullptr ? internal_get_node(ks, "Personality", HM_KIND_GROUP) : nullptr;
 }
 
+/* The Personality group whose property a start-up filler writes; none (with
+ * *rc the filler's result) without one, or inside a virtual function, where
+ * the property reads "N/A". */
+HmNode *filler_group(HmNode *ks, const char *property, u32 *rc)
+{
+    HmNode *personality = personality_group(ks);
+    *rc = 1;
+    if (personality == nullptr)
+        return nullptr;
+    if (vm_flag) {
+        set_prop_val(personality, property, "N/A");
+        *rc = orsa_fail_with(ORSA_STATUS_VF_REFUSED);
+        return nullptr;
+    }
+    return personality;
+}
+
 bool is_legacy_answer(u32 rc)
 {
     return rc == ORSA_STATUS_CMD_UNKNOWN || rc == ORSA_STATUS_PROFILE_ROAD_UNUSABLE;
@@ -332,17 +349,14 @@ u32 ORSA_get_legacy_adapter_current_personality(OrsaPort at, u8 domain, u8 phba_
 
 u32 ORSA_update_current_personality(HmNode *controller)
 {
-    HmNode *personality = personality_group(controller);
+    u32 rc = 1;
+    HmNode *personality = filler_group(controller, "CurrentPersonality", &rc);
     if (personality == nullptr)
-        return 1;
-    if (vm_flag) {
-        set_prop_val(personality, "CurrentPersonality", "N/A");
-        return orsa_fail_with(ORSA_STATUS_VF_REFUSED);
-    }
+        return rc;
     Adapter a;
     if (!adapter_of(controller, &a))
         return 1;
-    u32 rc = ORSA_get_adapter_current_personality(a.at, a.domain, a.phba_port, controller, personality);
+    rc = ORSA_get_adapter_current_personality(a.at, a.domain, a.phba_port, controller, personality);
     if (is_legacy_answer(rc))
         rc = ORSA_get_legacy_adapter_current_personality(a.at, a.domain, a.phba_port, controller, personality);
     return rc == 0 ? 0 : 1;
@@ -350,13 +364,10 @@ u32 ORSA_update_current_personality(HmNode *controller)
 
 u32 ORSA_update_available_personalities(HmNode *controller)
 {
-    HmNode *personality = personality_group(controller);
+    u32 rc = 1;
+    HmNode *personality = filler_group(controller, "AvailablePersonalities", &rc);
     if (personality == nullptr)
-        return 1;
-    if (vm_flag) {
-        set_prop_val(personality, "AvailablePersonalities", "N/A");
-        return orsa_fail_with(ORSA_STATUS_VF_REFUSED);
-    }
+        return rc;
     u32 gen = get_ks_type(controller);
     if (gen == ORSA_ASIC_UNREADABLE)
         return 1;
@@ -374,7 +385,7 @@ u32 ORSA_update_available_personalities(HmNode *controller)
     u8 *buffer = (u8 *)orsa_dzalloc(ORSA_HDR_SIZE + 512);
     if (buffer == nullptr)
         return orsa_fail_with(ORSA_STATUS_NO_MEMORY);
-    u32 rc = 1;
+    rc = 1;
     if (ioctl_get_available_personalities(a.at, buffer, a.domain, a.phba_port) == 0) {
         u32 n = orsa_rd32(buffer + 8);
         char text[HM_VALUE_SIZE] = "";

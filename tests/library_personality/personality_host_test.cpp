@@ -29,6 +29,8 @@ protected:
         u32 new_tags[8] = {};
         return ORSA_do_action(g->tag, tag, slots, new_tags);
     }
+    // Answers opcode with a status alone (the payload is not read).
+    void status(u8 opcode, u8 st, u8 additional = 0) { answer(opcode, std::vector<u8>(1, 0), st, additional); }
     HmNode *persona(HmNode *ks) { return group(ks, "Personality"); }
     // The cached CurrentPersonality a client starts from.
     void current(HmNode *ks, const char *text) { set_prop_val(persona(ks), "CurrentPersonality", "%s", text); }
@@ -90,7 +92,7 @@ TEST_F(Personality, CurrentPersonalityByTheProfileRoadThenTheLegacyRoad)
     for (const Case &c : cases) {
         HmNode *ks = ctrl(c.controller);
         current(ks, "sentinel");
-        answer(164, c.profile, c.profile_status, c.profile_additional);
+        answer(164, c.profile.empty() ? std::vector<u8>(1, 0) : c.profile, c.profile_status, c.profile_additional);
         if (!c.table.empty())
             answer(81, c.table);
         host_->clearLog();
@@ -104,8 +106,8 @@ TEST_F(Personality, CurrentPersonalityByTheProfileRoadThenTheLegacyRoad)
         replies_.clear();
     }
 
-    answer(164, {}, 2, 30);
-    answer(81, {}, 3, 0);
+    status(164, 2, 30);
+    status(81, 3, 0);
     orsa_reset_last_status();
     EXPECT_EQ(ORSA_update_current_personality(ks3), 1u);
     EXPECT_EQ(last_code(), ORSA_STATUS_PERSONALITY_GET_FAILED);
@@ -115,7 +117,7 @@ TEST_F(Personality, SetPersonalityOnTheProfileRoadWritesEveryStorageFunction)
 {
     // Function 2 is a storage function with pf_state 0: it is still written.
     answer(164, storage(2, 2, 0, 1));
-    answer(165, std::vector<u8>{});
+    status(165, 0);
     current(vsk, "iSCSI");
     host_->clearLog();
     orsa_reset_last_status();
@@ -167,7 +169,7 @@ TEST_F(Personality, SetPersonalityRefusals)
     for (const Case &c : cases) {
         replies_.clear();
         answer(164, c.profile, c.profile_status, c.profile_status == 3 ? 1 : 0);
-        answer(165, {}, c.write_status, c.write_additional);
+        status(165, c.write_status, c.write_additional);
         host_->clearLog();
         orsa_reset_last_status();
         EXPECT_EQ(act(persona(vsk), "SetPersonality", {"iSCSI"}), 1u) << c.what;
@@ -184,7 +186,7 @@ TEST_F(Personality, SetPersonalityRefusals)
 
 TEST_F(Personality, SetPersonalityOnTheLegacyRoadChangesFunctionsTwoAndThree)
 {
-    answer(164, {}, 2, 30);
+    status(164, 2, 30);
     answer(81, ksTable(52, 0, 1, 0, 1));
     current(ks3, "NIC");
     host_->clearLog();
@@ -204,15 +206,15 @@ TEST_F(Personality, SetPersonalityOnTheLegacyRoadChangesFunctionsTwoAndThree)
     EXPECT_TRUE(sent(81).empty());
 
     replies_.clear();
-    answer(164, {}, 2, 30);
-    answer(81, {}, 3, 0);
+    status(164, 2, 30);
+    status(81, 3, 0);
     host_->clearLog();
     EXPECT_EQ(act(persona(ks3), "SetPersonality", {"FCoE"}), 1u);
     EXPECT_EQ(last_code(), ORSA_STATUS_PERSONALITY_SET_FAILED);
     EXPECT_TRUE(sent(82).empty());
 
     answer(81, ksTable(52, 0, 1, 0, 1));
-    answer(82, {}, 2, 81);
+    status(82, 2, 81);
     EXPECT_EQ(act(persona(ks3), "SetPersonality", {"FCoE"}), 1u);
     EXPECT_EQ(last_code(), ORSA_STATUS_PERSONALITY_NOT_SUPPORTED);
 }
@@ -311,7 +313,7 @@ TEST_F(Personality, EraseAnswersTheRebootNoticeOrTheFailure)
          ORSA_STATUS_ERASED},
     };
     for (const Case &c : cases) {
-        answer(7, {}, c.status);
+        status(7, c.status);
         host_->clearLog();
         orsa_reset_last_status();
         EXPECT_EQ(act(c.g, c.action), c.rc) << c.what;
@@ -323,7 +325,7 @@ TEST_F(Personality, EraseAnswersTheRebootNoticeOrTheFailure)
         EXPECT_EQ(host_->log().back().dev, c.dev) << c.what;
     }
 
-    answer(7, std::vector<u8>{});
+    status(7, 0);
     vm_flag = 1;
     for (const Case &c : cases) {
         host_->clearLog();
@@ -353,7 +355,7 @@ TEST_F(Personality, ResetFactoryDefaultsSucceedsOnlyWhenTheAdapterAsksForAReboot
         {"256 would name profile 0", {"256"}, 30, 1, ORSA_STATUS_OUT_OF_RANGE, {}},
     };
     for (const Case &c : cases) {
-        answer(169, {}, c.status);
+        status(169, c.status);
         host_->clearLog();
         orsa_reset_last_status();
         EXPECT_EQ(act(vsk, "ResetFactoryDefaults", c.params), c.rc) << c.what;
@@ -389,7 +391,7 @@ TEST_F(Personality, SwitchTypeIsResetOnlyInTheVirtualNicMode)
             EXPECT_TRUE(writes.empty()) << std::hex << mode;
         }
     }
-    answer(58, std::vector<u8>{}, 3);
+    status(58, 3);
     host_->clearLog();
     EXPECT_EQ(ORSA_update_switch_type(vsk, at, 0, 0), 0u) << "a failed read is only logged";
     EXPECT_TRUE(sent(124).empty());

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "fw_profile.h"
 #include "fw_state.h"
 #include "wire.h"
 
@@ -159,6 +160,20 @@ Engine::Engine(const EngineConfig& cfg) : cfg_(cfg) {
   const char log[] = "fw: boot ok\nfw: link up port 0\nfw: link up port 1\n";
   fat_.assign(log, log + sizeof(log) - 1);
   registerDriverHandlers(*this);
+  profiles_ = std::make_unique<ProfileStore>(defaultProfileStore(cfg_));
+  // Power-on from flash: what the flash kept is configured, and a reset makes
+  // the configured state the running one.
+  if (!cfg_.flash_file.empty() && loadFlash(cfg_.flash_file, cfg_.gen, profiles_.get())) {
+    booted_from_flash_ = true;
+    profiles_->reboot();
+    profiles_->reboots = 0;
+  }
+  registerProfileHandlers(*this);
+}
+
+bool Engine::flashChanged() {
+  if (cfg_.flash_file.empty()) return true;
+  return saveFlash(*profiles_, cfg_.gen, cfg_.flash_file);
 }
 
 Engine::~Engine() {
@@ -172,6 +187,8 @@ unsigned Engine::ports() const {
 Engine::PortState& Engine::port(unsigned p) { return ports_[p % ports_.size()]; }
 
 std::array<uint8_t, 6> Engine::permanentMac(unsigned fn) const {
+  auto kept = profiles_->permanent_macs.find(fn);
+  if (kept != profiles_->permanent_macs.end()) return kept->second;
   std::array<uint8_t, 6> m = cfg_.base_mac;
   m[5] = static_cast<uint8_t>(m[5] + fn);
   return m;

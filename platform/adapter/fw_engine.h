@@ -48,6 +48,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -206,6 +207,9 @@ struct EngineConfig {
   std::string port_names = "0123";      // port name characters (1/77)
   bool profile_zero_lengths = false;    // profile descriptors sent with length 0 (= 72)
   bool mac_list_flag_entry = false;     // MAC list of domain 0 starts with a type-4 entry
+  // The adapter's flash as a file (fw_profile.h): booted from when it exists,
+  // written after every change of what the flash keeps. Empty: no file.
+  std::string flash_file;
   // PCI identity shown in the controller attributes (the device model fills it).
   uint16_t pci_vendor = 0, pci_device = 0, pci_subsys_vendor = 0, pci_subsys_device = 0;
   uint8_t pci_bus = 0, pci_dev = 0;
@@ -263,6 +267,7 @@ struct ResourceLimits {
 // Handler of one (subsystem, opcode).
 struct Cmd;
 class Engine;
+class ProfileStore;
 using Handler = void (*)(Engine& fw, Cmd& c);
 
 // The command a handler works on.
@@ -413,6 +418,15 @@ class Engine {
   uint32_t logicalLinkWord(unsigned fn, uint8_t domain) const;
   const std::vector<std::array<uint8_t, 6>>& macList(unsigned fn, uint8_t domain);
   std::array<uint8_t, 6> wolMac(unsigned fn) const;
+  // The profile store (fw_profile.h): profiles, personality, legacy tables,
+  // what the flash keeps.
+  ProfileStore& profiles() { return *profiles_; }
+  const ProfileStore& profiles() const { return *profiles_; }
+  // Writes the flash file when the configuration names one (handlers call it
+  // after changing what the flash keeps); false when writing failed.
+  bool flashChanged();
+  // Whether this engine booted from its flash file.
+  bool bootedFromFlash() const { return booted_from_flash_; }
 
   // ---- used by the handlers (public so that added handlers can use them) ----
   uint32_t allocId(ObjKind k);
@@ -451,6 +465,8 @@ class Engine {
   std::vector<PortState> ports_;
   std::vector<FnState*> fns_;
   SetProfile set_profile_;
+  std::unique_ptr<ProfileStore> profiles_;
+  bool booted_from_flash_ = false;
 };
 
 // Registers the handlers of every command the driver sends (called by the

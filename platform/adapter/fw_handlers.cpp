@@ -297,12 +297,12 @@ void applyProfile(Engine& fw, Cmd& c, uint32_t count) {
   }
 }
 
-// 1/165 set profile configuration: at most 176 bytes of descriptors.
+// 1/165 set profile configuration: descriptors walked by their length byte.
 void hSetProfileConfig(Engine& fw, Cmd& c) {
   if (!domainOk(fw, c)) return;
   uint32_t count = c.r32(4);
-  uint32_t bytes = c.req_len - 8;
-  if (bytes > 176 || count == 0) {
+  uint32_t bytes = c.req_len - 8;   // the walk below keeps every descriptor inside it
+  if (count == 0) {
     c.fail(kStatusIllegalField);
     return;
   }

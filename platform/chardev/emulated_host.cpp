@@ -11,6 +11,7 @@
 
 #include "fw_discovery.h"
 #include "fw_library.h"
+#include "fw_profile.h"
 #include "wire.h"
 
 namespace chardev {
@@ -64,6 +65,7 @@ EmulatedHost::EmulatedHost(const HostSpec& spec) : spec_(spec) {
     for (const FunctionSpec& f : a.functions) fns = std::max<unsigned>(fns, f.fn + 1u);
     cfg.fw.functions = fns;
     cfg.fw.serial_number = a.serial;
+    cfg.fw.flash_file = a.flash_file;
     // Every adapter of the host has addresses of its own.
     cfg.fw.base_mac[4] = static_cast<uint8_t>(i + 1);
     cfg.bus = a.bus;
@@ -406,6 +408,13 @@ void EmulatedHost::clearFaults() {
     std::lock_guard<std::mutex> cg(c->lock());
     c->engine().clearFaults();
   }
+}
+
+void EmulatedHost::rebootAdapter(size_t i) {
+  std::lock_guard<std::recursive_mutex> g(mu_);
+  adapter::Adapter& c = *cards_.at(i);
+  std::lock_guard<std::mutex> cg(c.lock());
+  c.engine().profiles().reboot();
 }
 
 void EmulatedHost::setNicFunctionHidden(size_t adapter_index, uint8_t fn, bool hide) {

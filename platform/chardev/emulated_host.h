@@ -12,6 +12,8 @@
 //   host.failIoctl(chardev::Dev::Iscsi, 0x4580, EIO);      // knobs
 //   host.engine(0).setFault(1, 32, {.status = 66});
 //   host.setNicFunctionHidden(0, 1, true);                 // the NIC count changes
+//   host.engine(1).profiles().active;                      // profile store (fw_profile.h)
+//   host.rebootAdapter(1);                                 // configured -> running
 //   chardev::install(nullptr);
 //
 // The library calls plain open/ioctl/close; interpose.cpp (linked into the
@@ -79,6 +81,9 @@ class EmulatedHost {
   // Opening the device at path fails with err.
   void failOpen(const std::string& path, int err = ENOENT);
   void clearFaults();
+  // The emulated reset of adapter i (fw_profile.h): what was configured for
+  // the next reset runs now; the flash (and its file) stays as it is.
+  void rebootAdapter(size_t i);
   // A hidden NIC function is left out of the chip information: the NIC
   // function count changes between two requests.
   void setNicFunctionHidden(size_t adapter_index, uint8_t fn, bool hidden);

@@ -32,6 +32,9 @@ struct AdapterSpec {
   uint8_t device = 0;
   std::string serial = "EMU1234567890";
   std::vector<FunctionSpec> functions;
+  // The adapter's flash as a file: it boots from it when the file exists and
+  // writes back every change (empty: nothing outlives the host).
+  std::string flash_file;
 };
 
 struct HostSpec {

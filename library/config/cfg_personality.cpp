@@ -4,7 +4,6 @@
 #include <strings.h>
 
 #include "config/cfg_personality.h"
-#include "config/config_startup.h"
 
 #include "backend/orsa_handler_util.h"
 #include "backend/orsa_identity.h"

@@ -26,6 +26,7 @@
 
 #include "backend/orsa_gateway.h"
 #include "config/cfg_profile_model.h"
+#include "config/config_startup.h"
 #include "tree/hm_types.h"
 
 /* Status codes of this area (texts in the status table). */
@@ -56,9 +57,9 @@
 #define ORSA_PERSONALITY_REQUEST_SIZE 22624u
 #define ORSA_PERSONALITY_MAX_FUNCTIONS 257u
 
-/* Start-up fillers (declared with the other fillers in config_startup.h). */
-u32 ORSA_update_available_personalities(HmNode *controller);
-u32 ORSA_update_current_personality(HmNode *controller);
+/* The start-up fillers ORSA_update_available_personalities and
+ * ORSA_update_current_personality are declared with the other fillers in
+ * config_startup.h (included here). */
 
 /* CurrentPersonality of the Personality group, profile road / legacy road.
  * `at` is the controller's port; 213 and 288 from the profile road ask for

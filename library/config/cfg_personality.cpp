@@ -532,23 +532,48 @@ u32 handle_AvailableProtocols(HmNode *property, char *value, u32)
 
 /* ---- erase and reset ---- */
 
-u32 ORSA_EraseNICConfiguration(HmNode *node)
+namespace {
+
+/* Sends one configuration erase. The adapter answers an erase it carried
+ * out with 0 or with "done, reboot needed" (55): both are the client's
+ * success with a reboot notice; anything else is the command's status with
+ * failed_status as the message. */
+u32 erase(OrsaPort at, u8 domain, u8 phba_port, u32 what, u32 failed_status)
 {
-    OrsaPort at = orsa_port_of(node);
-    if (at.instance == 0)
-        return 1;
-    // The NIC configuration lives with the NIC functions.
-    at.protocol = ORSA_PROTO_NIC;
     u8 payload[20];
-    personality::erase_payload(payload, 14);
-    u32 rc = ioctl_erase_ROM(at, payload, (u8)get_domain_id(node), (u8)get_phba_port_number(node));
+    personality::erase_payload(payload, what);
+    u32 rc = ioctl_erase_ROM(at, payload, domain, phba_port);
     if (rc == 0)
         return orsa_set_status(ORSA_STATUS_ERASED), 0;
     if (rc == ORSA_STATUS_NEEDS_REBOOT)
         return orsa_set_status(ORSA_STATUS_DONE_REBOOT_NOW), 0;
-    pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s: erase failed with %u\n", __func__, (unsigned)rc);
-    orsa_set_status(ORSA_STATUS_ERASE_NIC_FAILED);
+    pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s: erase %u failed with %u\n", __func__, (unsigned)what,
+           (unsigned)rc);
+    orsa_set_status(failed_status);
     return rc;
+}
+
+/* The NIC function a node's NIC configuration erase goes to: the node's own
+ * when it lies below a NIC physical HBA, else its controller's first NIC
+ * function (an iSCSI function's number means nothing to the NIC device). */
+OrsaPort nic_port_of(HmNode *node)
+{
+    OrsaPort at = orsa_port_of(node);
+    if (at.protocol == ORSA_PROTO_NIC)
+        return at;
+    HmNode *ks = orsa_controller_of(node);
+    HmNode *nic = ks != nullptr ? get_first_instance(ks, "NICPhysicalHBA") : nullptr;
+    return nic != nullptr ? orsa_port_of(nic) : OrsaPort{0, ORSA_PROTO_NONE};
+}
+
+}  // namespace
+
+u32 ORSA_EraseNICConfiguration(HmNode *node)
+{
+    OrsaPort at = nic_port_of(node);
+    if (at.instance == 0)
+        return 1;
+    return erase(at, (u8)get_domain_id(node), (u8)get_phba_port_number(node), 14, ORSA_STATUS_ERASE_NIC_FAILED);
 }
 
 u32 do_EraseNICConfiguration(HmNode *group, HmNode *, HmValueSlot *)
@@ -565,19 +590,8 @@ u32 do_ErasePortandDiscoveryConfiguration(HmNode *group, HmNode *, HmValueSlot *
     PortAddress pa;
     if (orsa_get_port_address(group, &pa) != 0 || (pa.protocol != ORSA_PROTO_ISCSI && pa.protocol != ORSA_PROTO_NIC))
         return 1;
-    u8 payload[20];
-    personality::erase_payload(payload, 15);
-    u32 rc = ioctl_erase_ROM(OrsaPort{(u32)pa.port_number, (i32)pa.protocol}, payload, (u8)pa.domain_id,
-                             (u8)pa.phba_port);
-    if (rc == 0)
-        return orsa_set_status(ORSA_STATUS_ERASED), 0;
-    // Completed, to take effect at the next boot: the same answer as the
-    // NIC configuration erase gives, not a failure.
-    if (rc == ORSA_STATUS_NEEDS_REBOOT)
-        return orsa_set_status(ORSA_STATUS_DONE_REBOOT_NOW), 0;
-    pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s: erase failed with %u\n", __func__, (unsigned)rc);
-    orsa_set_status(ORSA_STATUS_ERASE_PORT_FAILED);
-    return rc;
+    return erase(OrsaPort{(u32)pa.port_number, (i32)pa.protocol}, (u8)pa.domain_id, (u8)pa.phba_port, 15,
+                 ORSA_STATUS_ERASE_PORT_FAILED);
 }
 
 u32 do_ResetFactoryDefaults(HmNode *group, HmNode *, HmValueSlot *params)

@@ -74,9 +74,11 @@ u32 ORSA_set_adapter_personality(OrsaPort at, u8 domain, u8 phba_port, HmNode *c
 u32 ORSA_set_legacy_adapter_personality(OrsaPort at, u8 domain, u8 phba_port, HmNode *controller,
                                         const char *name);
 
-/* The NIC configuration erase of node's NIC function, without the virtual
- * function check (for the iSCSI side's erase of everything). 0 with a
- * reboot notice as the last status, else the command's status. */
+/* The NIC configuration erase of node's NIC function (for a node of the
+ * controller or of an iSCSI function: the controller's first NIC function),
+ * without the virtual function check, for the iSCSI side's erase of
+ * everything. 0 with a reboot notice as the last status, else the
+ * command's status. */
 u32 ORSA_EraseNICConfiguration(HmNode *node);
 
 /* Resets the adapter's switch type when the firmware runs the virtual-NIC

@@ -9,6 +9,7 @@
 
 #include "backend/orsa_propertyutil.h"
 #include "config/cfg_personality.h"
+#include "personality_fixture.h"
 #include "profile_fixture.h"
 #include "schema/builders.h"
 
@@ -16,22 +17,8 @@ namespace {
 
 class Personality : public ProfileHost {
 protected:
-    // Runs an action by name; parameters not listed are not given.
-    u32 act(HmNode *g, const char *action, std::vector<std::string> params = {})
-    {
-        u32 tag = 0;
-        if (g == nullptr || ORSA_get_node_tag(g->tag, action, &tag, HM_KIND_ACTION) != 0)
-            return 0xFFFF;
-        HmValueSlot slots[HM_MAX_PARAMS];
-        memset(slots, ORSA_PARAM_NOT_GIVEN, sizeof slots);
-        for (size_t i = 0; i < params.size(); i++)
-            snprintf(slots[i], sizeof slots[i], "%s", params[i].c_str());
-        u32 new_tags[8] = {};
-        return ORSA_do_action(g->tag, tag, slots, new_tags);
-    }
     // Answers opcode with a status alone (the payload is not read).
     void status(u8 opcode, u8 st, u8 additional = 0) { answer(opcode, std::vector<u8>(1, 0), st, additional); }
-    HmNode *persona(HmNode *ks) { return group(ks, "Personality"); }
     // The cached CurrentPersonality a client starts from.
     void current(HmNode *ks, const char *text) { set_prop_val(persona(ks), "CurrentPersonality", "%s", text); }
     // A legacy configuration table with functions 0-3 (entries of

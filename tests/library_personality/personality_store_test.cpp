@@ -14,7 +14,7 @@
 #include "backend/orsa_propertyutil.h"
 #include "config/cfg_personality.h"
 #include "fw_profile.h"
-#include "host_fixture.h"
+#include "personality_fixture.h"
 #include "schema/builders.h"
 
 namespace {
@@ -34,18 +34,6 @@ protected:
     }
     void SetUp() override { boot(chardev::defaultHost()); }
     adapter::ProfileStore &store(size_t i) { return host_->engine(i).profiles(); }
-    u32 act(HmNode *g, const char *action, std::vector<std::string> params = {})
-    {
-        u32 tag = 0;
-        if (g == nullptr || ORSA_get_node_tag(g->tag, action, &tag, HM_KIND_ACTION) != 0)
-            return 0xFFFF;
-        HmValueSlot slots[HM_MAX_PARAMS];
-        memset(slots, ORSA_PARAM_NOT_GIVEN, sizeof slots);
-        for (size_t i = 0; i < params.size(); i++)
-            snprintf(slots[i], sizeof slots[i], "%s", params[i].c_str());
-        return ORSA_do_action(g->tag, tag, slots, nullptr);
-    }
-    HmNode *persona(HmNode *ks) { return group(ks, "Personality"); }
     // The configured PCIe function record of a function.
     static const adapter::ProfileRecord *pcie(const std::vector<adapter::ProfileRecord> &records, unsigned pf)
     {
@@ -195,6 +183,30 @@ TEST_F(PersonalityStore, PivardPersonalityFromTheCommonConfiguration)
     EXPECT_EQ(cached(persona(pivard), "CurrentPersonality"), "FCoE");
     EXPECT_EQ(cached(persona(pivard), "AvailablePersonalities"), "");
     EXPECT_EQ(get(persona(pivard), "ConfiguredPersonality"), "N/A");
+}
+
+TEST_F(PersonalityStore, NicEraseOfAControllerGoesToItsOwnNicFunction)
+{
+    // The first NIC function of the host is the Veskarn's; the KS3's first
+    // iSCSI function has the same instance number on its own device.
+    chardev::HostSpec spec;
+    spec.adapters = {
+        adapterSpec(adapter::Gen::Veskarn, 3, "VSKEMU000020", {nicFn(0, "vmnic0"), nicFn(1, "vmnic1")}),
+        adapterSpec(adapter::Gen::KS3, 5, "KS3EMU000021",
+                    {nicFn(0, "vmnic2"), nicFn(1, "vmnic3"), iscsiFn(2, "vmhba33", 0), iscsiFn(3, "vmhba34", 1)}),
+    };
+    ASSERT_EQ(ORSA_exit(), 0u);
+    started_ = false;
+    make(spec);
+    ASSERT_EQ(start(), 0u);
+    HmNode *ks = nullptr;
+    for (int k = 0; k < 2; k++)
+        if (ctrl(k) != nullptr && get_first_instance(ctrl(k), "iSCSIPhysicalHBA") != nullptr)
+            ks = ctrl(k);
+    ASSERT_NE(ks, nullptr);
+    EXPECT_EQ(ORSA_EraseNICConfiguration(ks), 0u);
+    EXPECT_EQ(store(1).erased, std::vector<u32>({14}));
+    EXPECT_TRUE(store(0).erased.empty()) << "the other adapter's NIC configuration is left alone";
 }
 
 // The adapters' flash as files in the test root's /tmp.

@@ -24,9 +24,19 @@ namespace {
 // storage functions 2 and 3 present nothing).
 class PersonalityStore : public DiscoveryHost {
 protected:
+    // The library closed when it is open, the host replaced (tests may shape
+    // the new host through host_ before they start the library).
+    void replaceHost(const chardev::HostSpec &spec)
+    {
+        if (started_) {
+            ASSERT_EQ(ORSA_exit(), 0u);
+            started_ = false;
+        }
+        make(spec);
+    }
     void boot(const chardev::HostSpec &spec)
     {
-        make(spec);
+        ASSERT_NO_FATAL_FAILURE(replaceHost(spec));
         ASSERT_EQ(start(), 0u);
         ks3 = ctrl(0);
         vsk = ctrl(1);
@@ -171,9 +181,7 @@ TEST_F(PersonalityStore, PivardPersonalityFromTheCommonConfiguration)
     spec.adapters = {adapterSpec(adapter::Gen::Pivard, 3, "PIVEMU000010",
                                  {nicFn(0, "vmnic0"), nicFn(1, "vmnic1"), iscsiFn(2, "vmhba35", 2),
                                   iscsiFn(3, "vmhba36", 3)})};
-    ASSERT_EQ(ORSA_exit(), 0u);
-    started_ = false;
-    make(spec);
+    ASSERT_NO_FATAL_FAILURE(replaceHost(spec));
     // Functions 2 and 3 present FCoE.
     for (adapter::ProfileRecord &e : host_->engine(0).profiles().common)
         if ((e[6] & 3) >= 2)
@@ -195,9 +203,7 @@ TEST_F(PersonalityStore, NicEraseOfAControllerGoesToItsOwnNicFunction)
         adapterSpec(adapter::Gen::KS3, 5, "KS3EMU000021",
                     {nicFn(0, "vmnic2"), nicFn(1, "vmnic3"), iscsiFn(2, "vmhba33", 0), iscsiFn(3, "vmhba34", 1)}),
     };
-    ASSERT_EQ(ORSA_exit(), 0u);
-    started_ = false;
-    make(spec);
+    ASSERT_NO_FATAL_FAILURE(replaceHost(spec));
     ASSERT_EQ(start(), 0u);
     HmNode *ks = nullptr;
     for (int k = 0; k < 2; k++)
@@ -224,9 +230,7 @@ TEST_F(PersonalityStore, PersonalityChangeIsKeptInTheFlashFile)
         remove(kFiles[i]);
         spec.adapters[i].flash_file = kFiles[i];
     }
-    ASSERT_EQ(ORSA_exit(), 0u);
-    started_ = false;
-    boot(spec);
+    ASSERT_NO_FATAL_FAILURE(boot(spec));
     ASSERT_EQ(act(persona(vsk), "SetPersonality", {"FCoE"}), 0u);
     ASSERT_EQ(act(persona(ks3), "SetPersonality", {"NIC"}), 0u);
 
@@ -250,9 +254,7 @@ TEST_F(PersonalityStore, PersonalityChangeIsKeptInTheFlashFile)
 
     // A fresh host boots its adapters from the files: the library started
     // on it finds the new personalities running.
-    ASSERT_EQ(ORSA_exit(), 0u);
-    started_ = false;
-    boot(spec);
+    ASSERT_NO_FATAL_FAILURE(boot(spec));
     EXPECT_TRUE(host_->engine(0).bootedFromFlash());
     EXPECT_TRUE(host_->engine(1).bootedFromFlash());
     EXPECT_EQ(cached(persona(vsk), "CurrentPersonality"), "FCoE");

@@ -80,6 +80,12 @@ void orsa_profile_walk_begin_raw(OrsaProfileWalk *walk, const u8 *buffer, u32 si
     walk->remaining = size >= ORSA_PROFILE_RECORDS_OFFSET ? orsa_rd16(buffer) : 0;
 }
 
+void orsa_profile_walk_begin_counted(OrsaProfileWalk *walk, const u8 *buffer, u32 size, u32 count)
+{
+    orsa_profile_walk_begin_raw(walk, buffer, size);
+    walk->remaining = count;
+}
+
 void orsa_profile_walk_begin(OrsaProfileWalk *walk, const ProfileConfig *profile)
 {
     orsa_profile_walk_begin_raw(walk, (const u8 *)profile, sizeof *profile);
@@ -108,6 +114,14 @@ const u8 *orsa_profile_walk_next(OrsaProfileWalk *walk)
     }
     walk->remaining = 0;
     return nullptr;
+}
+
+const u8 *orsa_profile_walk_next_of(OrsaProfileWalk *walk, u8 type)
+{
+    const u8 *rec;
+    while ((rec = orsa_profile_walk_next(walk)) != nullptr && rec[0] != type) {
+    }
+    return rec;
 }
 
 namespace {
@@ -182,9 +196,7 @@ u32 ORSA_get_storage_functions(OrsaPort at, u8 domain, u8 phba_port, HmNode *con
     u32 n = 0;
     OrsaProfileWalk walk;
     orsa_profile_walk_begin(&walk, profile);
-    while (const u8 *rec = orsa_profile_walk_next(&walk)) {
-        if (rec[0] != ORSA_RES_PCIE_FUNCTION)
-            continue;
+    while (const u8 *rec = orsa_profile_walk_next_of(&walk, ORSA_RES_PCIE_FUNCTION)) {
         const auto *fn = (const pcie_function_desc *)rec;
         if ((fn->mission_roles & 6u) == 0)
             continue;

@@ -248,6 +248,24 @@ struct cap_functions_desc {
     u16 total_func;
 };
 
+/* Write form of the ARI settings (95), the active profile (168) and the link
+ * configuration (202): the new id or maximum function number, or bit 7 of
+ * byte 3 for the adapter's default (id 0). */
+struct ConfigIdWrite {
+    u8 id;
+    u8 reserved1[2];
+    u8 flags; /* bit 7: the default */
+};
+#define ORSA_CONFIG_ID_DEFAULT 0x80u
+
+/* Head of a set-profile-config request; the records follow from byte 8. */
+struct SetProfileConfigHead {
+    u8 profile_id;
+    u8 reserved1[2];
+    u8 flags; /* bit 7 set */
+    u32 record_count;
+};
+
 /* Payload of the configuration signature write (79). */
 struct ConfigSignature {
     u32 signature; /* 3 */
@@ -323,6 +341,10 @@ static_assert(offsetof(ProfileList, descriptors) == 4);
 static_assert(sizeof(ProfileCapacity) == ORSA_PROFILE_CAP_SIZE);
 static_assert(offsetof(cap_functions_desc, mission_roles) == 6);
 static_assert(offsetof(cap_functions_desc, total_func) == 8);
+static_assert(sizeof(ConfigIdWrite) == 4);
+static_assert(offsetof(ConfigIdWrite, flags) == 3);
+static_assert(sizeof(SetProfileConfigHead) == ORSA_SET_PROFILE_HEAD);
+static_assert(offsetof(SetProfileConfigHead, record_count) == 4);
 static_assert(sizeof(ConfigSignature) == 132);
 static_assert(sizeof(common_profile_entry) == 72);
 static_assert(offsetof(common_profile_entry, pf) == 6);
@@ -372,10 +394,15 @@ void orsa_profile_walk_begin(OrsaProfileWalk *walk, const ProfileConfig *profile
 /* Begins on any buffer laid out like ProfileConfig (count at 0, records from
  * byte 4) of size bytes. */
 void orsa_profile_walk_begin_raw(OrsaProfileWalk *walk, const u8 *buffer, u32 size);
+/* Begins on descriptors that start at byte 4 of a buffer of size bytes, of
+ * which the reply claims count (ProfileCapacity). */
+void orsa_profile_walk_begin_counted(OrsaProfileWalk *walk, const u8 *buffer, u32 size, u32 count);
 /* The next record, or none once the count is reached, a record would reach
  * past the buffer end, or a record length is 0. A function or port record
  * (types 80 to 85) shorter than the fields read from it is stepped over. */
 const u8 *orsa_profile_walk_next(OrsaProfileWalk *walk);
+/* The next record of one type, under the same rules. */
+const u8 *orsa_profile_walk_next_of(OrsaProfileWalk *walk, u8 type);
 
 /* Descriptor counts of the firmware replies, negative counts as 0 and
  * capped at what the buffer holds. */

@@ -32,26 +32,6 @@ u32 not_built_yet(HmNode *group)
 
 }  // namespace
 
-u32 ORSA_list_available_profiles(HmNode *controller)
-{
-    return not_built_yet(controller);
-}
-
-u32 ORSA_get_active_profiles(HmNode *controller)
-{
-    return not_built_yet(controller);
-}
-
-u32 ORSA_get_configured_profiles(HmNode *controller)
-{
-    return not_built_yet(controller);
-}
-
-u32 ORSA_get_link_reconfig_details(HmNode *controller, u32)
-{
-    return not_built_yet(controller);
-}
-
 namespace {
 
 // The PG instances of one priority-group view of a port; a failed build

@@ -11,15 +11,12 @@
 #ifndef DRELMO_CONFIG_CONFIG_STARTUP_H
 #define DRELMO_CONFIG_CONFIG_STARTUP_H
 
+#include "config/cfg_profile_tree.h"
 #include "tree/hm_types.h"
 
 #define ORSA_MAX_NIC_LHBA 64u
 
 u32 ORSA_get_nic_logicalhba(HmNode *phba, u32 instance, u32 *count, u32 create);
-u32 ORSA_list_available_profiles(HmNode *controller);
-u32 ORSA_get_active_profiles(HmNode *controller);
-u32 ORSA_get_configured_profiles(HmNode *controller);
-u32 ORSA_get_link_reconfig_details(HmNode *controller, u32 flag);
 u32 ORSA_get_port_discovery_config(HmNode *controller);
 u32 ORSA_get_ncsi_attributes(u32 port, u32 phba_port, HmNode *ncsi, HmNode *ncsi_node, u32 reserved, u32 create);
 u32 ORSA_update_available_personalities(HmNode *controller);

@@ -1,8 +1,9 @@
 // What the adapter firmware answers to the management library's identity
 // queries: controller and additional attributes, OEM parameters, VPD and FRU
 // VPD, factory MAC addresses, boot settings, the flexible vendor name, the
-// management-suite flag, the reset-needed flag, the controller state and the
-// extended firmware log capabilities.
+// management-suite flag, the controller state and the extended firmware log
+// capabilities; setResetNeeded() sets the reset-needed flag of the profile
+// store (fw_profile.h), which answers 1/84.
 //
 // Usage
 //   adapter::Engine fw(cfg);

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "fw_discovery.h"
+#include "fw_profile.h"
 
 namespace adapter {
 
@@ -201,11 +202,6 @@ void hFfv(Engine& fw, Cmd& c) {
   c.wbytes(4, name.data(), len);
 }
 
-void hResetNeeded(Engine& fw, Cmd& c) {
-  c.respond(4);
-  c.w8(0, blob(fw, "reset", {0})[0]);
-}
-
 void hCoredumpProps(Engine& fw, Cmd& c) {
   if (forwardToDriver(fw, c)) return;
   c.respond(20);
@@ -345,7 +341,7 @@ struct Entry {
 const Entry kLibHandlers[] = {
     {SUB_COMMON, 1, hMacQueryLib},   {SUB_COMMON, 32, hAttributes},   {SUB_COMMON, 66, hGetBoot},
     {SUB_COMMON, 67, hSetBoot},      
-    {SUB_COMMON, 72, hReadPciConf}, {SUB_COMMON, 76, hOem},          {SUB_COMMON, 83, hFuncMapping},  {SUB_COMMON, 84, hResetNeeded},
+    {SUB_COMMON, 72, hReadPciConf}, {SUB_COMMON, 76, hOem},          {SUB_COMMON, 83, hFuncMapping},
     {SUB_COMMON, 88, hStartMgmt},    {SUB_COMMON, 91, hVpdLib},       {SUB_COMMON, 121, hAdditional},
     {SUB_COMMON, 125, hExtFatGet},   {SUB_COMMON, 126, hExtFatSet},   {SUB_COMMON, 147, hMacListLib},
     {SUB_COMMON, 171, hReadObjectLib}, {SUB_COMMON, 191, hFeatures},  {SUB_DIAG, 21, hCoredumpProps},
@@ -425,7 +421,8 @@ std::string ffvName(Engine& fw) {
 void setOneView(Engine& fw, int flag) {
   fw.putObject("/emu/lib/oneview", {static_cast<uint8_t>(flag < 0 ? 0xFF : flag)});
 }
-void setResetNeeded(Engine& fw, bool needed) { fw.putObject("/emu/lib/reset", {static_cast<uint8_t>(needed)}); }
+// The flag lives in the profile store, where the configuration writes raise it.
+void setResetNeeded(Engine& fw, bool needed) { fw.profiles().reset_needed = needed; }
 void setControllerState(Engine& fw, uint8_t state) { fw.putObject("/emu/lib/state", {state}); }
 void setCapabilityBits(Engine& fw, uint32_t bits) {
   std::vector<uint8_t> b(4);

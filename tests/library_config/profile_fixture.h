@@ -103,13 +103,15 @@ protected:
         ASSERT_TRUE(ks3 && vsk);
         host_->setReplyRewrite([this](u8 *reply, size_t size) {
             auto it = replies_.find(key(reply[1], reply[0]));
-            if (it == replies_.end())
+            if (it == replies_.end() || it->second.empty())
                 return;
-            ++served_[it->first];
-            reply[4] = it->second.status;
-            reply[5] = it->second.additional;
+            unsigned n = served_[it->first]++;
+            const CannedReply &r = it->second[std::min<size_t>(n, it->second.size() - 1)];
+            reply[4] = r.status;
+            reply[5] = r.additional;
             memset(reply + 16, 0, size - 16);
-            memcpy(reply + 16, it->second.payload.data(), std::min(size - 16, it->second.payload.size()));
+            if (!r.payload.empty())
+                memcpy(reply + 16, r.payload.data(), std::min(size - 16, r.payload.size()));
         });
     }
     void TearDown() override
@@ -120,8 +122,16 @@ protected:
     static u32 key(u8 subsystem, u8 opcode) { return (u32)subsystem << 8 | opcode; }
     void answer(u8 opcode, std::vector<u8> payload, u8 status = 0, u8 additional = 0)
     {
-        replies_[key(1, opcode)] = CannedReply{std::move(payload), status, additional};
+        answer(opcode, std::vector<CannedReply>{CannedReply{std::move(payload), status, additional}});
     }
+    // The n-th command of the opcode from now gets replies[n]; the last one
+    // stands for every later command.
+    void answer(u8 opcode, std::vector<CannedReply> replies)
+    {
+        replies_[key(1, opcode)] = std::move(replies);
+        served_[key(1, opcode)] = 0;
+    }
+    void fail(u8 opcode) { answer(opcode, std::vector<u8>{}, 2, 99); }
     void answer(u8 opcode, const ProfileImage &image) { answer(opcode, image.bytes); }
     unsigned served(u8 opcode) { return served_[key(1, opcode)]; }
     // Payloads of the requests of one opcode (subsystem 1) that reached the
@@ -142,6 +152,6 @@ protected:
     }
 
     HmNode *ks3 = nullptr, *vsk = nullptr;
-    std::map<u32, CannedReply> replies_;
+    std::map<u32, std::vector<CannedReply>> replies_;
     std::map<u32, unsigned> served_;
 };

@@ -167,12 +167,20 @@ Engine::Engine(const EngineConfig& cfg) : cfg_(cfg) {
     booted_from_flash_ = true;
     profiles_->reboot();
     profiles_->reboots = 0;
+    for (const auto& [name, data] : profiles_->regions) objects_[name] = data;
+    // The multichannel type the functions run with is the first port's.
+    for (const ProfileRecord& r : profiles_->active)
+      if (r[0] == kRecPort && (r[4] & 63) == 0) cfg_.function_mode = r[5];
   }
   registerProfileHandlers(*this);
 }
 
 bool Engine::flashChanged() {
   if (cfg_.flash_file.empty()) return true;
+  // The configuration regions are the named objects under /nicdata/.
+  profiles_->regions.clear();
+  for (const auto& [name, data] : objects_)
+    if (name.rfind(kRegionPrefix, 0) == 0) profiles_->regions[name] = data;
   return saveFlash(*profiles_, cfg_.gen, cfg_.flash_file);
 }
 

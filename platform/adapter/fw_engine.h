@@ -192,7 +192,8 @@ struct EngineConfig {
   uint32_t fw_func_caps = 0x2;
   uint16_t max_vfs = 16;                // per function (profile)
   bool sriov_enabled = true;
-  uint8_t function_mode = 1;            // multichannel type of the port descriptor
+  uint8_t function_mode = 1;            // multichannel type of the port descriptor (from the flash file
+                                        // when the engine boots from one: its first port record)
   uint16_t active_profile = 1;
   uint32_t privileges = 0x7FF;
   uint8_t netqueues = 8;                // controller attributes byte 520
@@ -423,7 +424,8 @@ class Engine {
   ProfileStore& profiles() { return *profiles_; }
   const ProfileStore& profiles() const { return *profiles_; }
   // Writes the flash file when the configuration names one (handlers call it
-  // after changing what the flash keeps); false when writing failed.
+  // after changing what the flash keeps, with the named objects under
+  // /nicdata/ as the configuration regions); false when writing failed.
   bool flashChanged();
   // Whether this engine booted from its flash file.
   bool bootedFromFlash() const { return booted_from_flash_; }

@@ -87,6 +87,7 @@ constexpr uint8_t kMcTypesLen = 68;
 constexpr size_t kLegacyEntries = 16;
 constexpr size_t kLegacyEntryV0 = 52, kLegacyEntryV1 = 68;
 constexpr size_t kCommonEntry = 72;
+constexpr const char* kRegionPrefix = "/nicdata/";
 
 // Function record builders (mission roles: bit 0 NIC, 1 iSCSI, 2 FCoE, 3 RoCE;
 // function type: 1 NIC, 2 iSCSI, 4 FCoE).
@@ -125,7 +126,9 @@ class ProfileStore {
   std::map<uint32_t, uint8_t> erase_status{{14, 44}};
   std::vector<uint32_t> erased;
   // Kept in flash: permanent MAC address per PCI function (none: the engine's
-  // own), configuration regions by object name.
+  // own), configuration regions by object name (the engine's named objects
+  // under kRegionPrefix: put back as objects at boot, taken from them when
+  // the file is written).
   std::map<unsigned, std::array<uint8_t, 6>> permanent_macs;
   std::map<std::string, std::vector<uint8_t>> regions;
   unsigned reboots = 0;

@@ -6,11 +6,11 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <unistd.h>
 
 #include "fw_cmd.h"
 #include "fw_engine.h"
 #include "fw_profile.h"
+#include "temp_path.h"
 
 namespace {
 
@@ -53,12 +53,8 @@ std::vector<uint8_t> fileOf(Gen g, uint32_t sections, const Bytes& body, uint16_
 class FlashFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/emflash_XXXXXX";
-    int fd = mkstemp(tmpl);
-    ASSERT_GE(fd, 0);
-    close(fd);
-    path_ = tmpl;
-    std::remove(path_.c_str());
+    path_ = fwtest::freshTempPath("emflash");
+    ASSERT_FALSE(path_.empty());
   }
   void TearDown() override { std::remove(path_.c_str()); }
   EngineConfig cfg(Gen g) {
@@ -202,6 +198,28 @@ TEST_F(FlashFile, RefusedFilesLeaveTheFactoryState) {
   ASSERT_TRUE(fw.bootedFromFlash());
   EXPECT_EQ(fw.profiles().active_id, 3);
   EXPECT_EQ(fw.profiles().ari.active_max_pf, 15);
+}
+
+// Configuration regions are the flash objects under /nicdata/; other
+// objects (a firmware dump) are not kept.
+TEST_F(FlashFile, RegionsTravelAsObjects) {
+  const std::vector<uint8_t> region = {0x10, 0x00, 0x07, 0x02, 0xAA};
+  {
+    Engine fw(cfg(Gen::Veskarn));
+    fw.putObject("/nicdata/Port1/Partition0/Region1", region);
+    fw.putObject("/dbg/other.bin", {1, 2, 3});
+    ASSERT_TRUE(fw.flashChanged());
+  }
+  Engine later(cfg(Gen::Veskarn));
+  ASSERT_TRUE(later.bootedFromFlash());
+  ASSERT_NE(later.object("/nicdata/Port1/Partition0/Region1"), nullptr);
+  EXPECT_EQ(*later.object("/nicdata/Port1/Partition0/Region1"), region);
+  EXPECT_FALSE(later.hasObject("/dbg/other.bin"));
+  // A region erased from the objects leaves the file at the next write.
+  later.eraseObject("/nicdata/Port1/Partition0/Region1");
+  ASSERT_TRUE(later.flashChanged());
+  Engine third(cfg(Gen::Veskarn));
+  EXPECT_FALSE(third.hasObject("/nicdata/Port1/Partition0/Region1"));
 }
 
 TEST_F(FlashFile, UnwritableFileFailsTheSave) {

@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <unistd.h>
 
 #include "backend/orsa_ioctl_wrappers.h"
 #include "channel_fixture.h"
 #include "fw_profile.h"
+#include "temp_path.h"
 
 namespace channel_test {
 namespace {
@@ -37,12 +37,8 @@ std::vector<uint8_t> personalityRequest(uint8_t type) {
 class LibraryFlash : public ChannelTest {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/libflash_XXXXXX";
-    int fd = mkstemp(tmpl);
-    ASSERT_GE(fd, 0);
-    close(fd);
-    path_ = tmpl;
-    std::remove(path_.c_str());
+    path_ = fwtest::freshTempPath("libflash");
+    ASSERT_FALSE(path_.empty());
     spec_ = chardev::defaultHost();
     spec_.adapters[kVeskarn].flash_file = path_;
     startHost(spec_);

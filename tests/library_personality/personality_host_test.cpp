@@ -223,6 +223,18 @@ TEST_F(Personality, StartUpFillersInsideAVirtualFunction)
     EXPECT_EQ(ORSA_update_available_personalities(vsk), 0u) << "nothing to fill on a profile-road adapter";
 }
 
+TEST_F(Personality, PersonalityTextsTheAdapterCannotGive)
+{
+    status(113, 3);
+    EXPECT_EQ(ORSA_update_available_personalities(ks3), 1u);
+    EXPECT_EQ(last_code(), ORSA_STATUS_AVAILABLE_PERSONALITIES_FAILED);
+    status(114, 3);
+    u32 rc = 0;
+    get(persona(ks3), "ConfiguredPersonality", &rc);
+    EXPECT_EQ(rc, 1u);
+    EXPECT_EQ(last_code(), ORSA_STATUS_CONFIGURED_PERSONALITY_FAILED);
+}
+
 TEST_F(Personality, AvailableProtocolsOfAConfiguredFunction)
 {
     HmNode *configured = group(vsk, "ProfileManagement/ConfiguredProfile");

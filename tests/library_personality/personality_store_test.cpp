@@ -78,6 +78,17 @@ TEST_F(PersonalityStore, StartUpShowsWhatTheAdaptersKeep)
     }
 }
 
+TEST_F(PersonalityStore, LongPersonalityTextsAreCut)
+{
+    // More text than a value holds: 255 characters of it; the configured
+    // personality is at most 8.
+    store(0).available_personalities = std::string(300, 'N');
+    store(0).configured_personality_text = "iSCSI/FCoE";
+    ASSERT_EQ(ORSA_update_available_personalities(ks3), 0u);
+    EXPECT_EQ(cached(persona(ks3), "AvailablePersonalities"), std::string(255, 'N'));
+    EXPECT_EQ(get(persona(ks3), "ConfiguredPersonality"), "iSCSI/FC");
+}
+
 TEST_F(PersonalityStore, PersonalityChangeTakesEffectAtTheNextReset)
 {
     struct Case {

@@ -246,7 +246,6 @@ namespace {
 /* Where an adapter-wide command goes: the controller's first iSCSI physical
  * HBA, else its first NIC physical HBA. */
 struct Adapter {
-    HmNode *ks = nullptr;
     OrsaPort at{0, ORSA_PROTO_NONE};
     u8 domain = 0;
     u8 phba_port = 0;
@@ -257,7 +256,6 @@ bool adapter_of(HmNode *ks, Adapter *a)
     HmNode *phba = orsa_first_phba(ks);
     if (phba == nullptr)
         return false;
-    a->ks = ks;
     a->at = orsa_port_of(phba);
     a->domain = (u8)get_domain_id(phba);
     a->phba_port = (u8)get_phba_port_number(phba);

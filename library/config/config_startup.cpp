@@ -86,18 +86,3 @@ u32 ORSA_get_ncsi_attributes(u32, u32, HmNode *ncsi, HmNode *, u32, u32)
 {
     return not_built_yet(ncsi);
 }
-
-u32 ORSA_update_available_personalities(HmNode *controller)
-{
-    return not_built_yet(controller);
-}
-
-u32 ORSA_update_current_personality(HmNode *controller)
-{
-    HmNode *personality = controller != nullptr ? internal_get_node(controller, "Personality", HM_KIND_GROUP) : nullptr;
-    if (personality == nullptr)
-        return 1;
-    if (vm_flag)
-        return set_prop_val(personality, "CurrentPersonality", "N/A");
-    return orsa_set_status(ORSA_STATUS_NOT_SUPPORTED);
-}

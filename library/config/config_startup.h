@@ -4,9 +4,10 @@
  * and the fillers of profiles, link configuration, port discovery, NCSI and
  * personality.
  *
- * ORSA_get_nic_logicalhba is complete; the other fillers answer "not
- * supported" and leave the tree as the schema built it until the
- * configuration code is built.
+ * ORSA_get_nic_logicalhba is complete, the profile and link fillers are
+ * built in cfg_profile_tree.cpp and the personality fillers in
+ * cfg_personality.cpp; the port discovery and NCSI fillers answer "not
+ * supported" where their configuration code is not built.
  */
 #ifndef DRELMO_CONFIG_CONFIG_STARTUP_H
 #define DRELMO_CONFIG_CONFIG_STARTUP_H

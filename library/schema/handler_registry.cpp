@@ -9,6 +9,7 @@
 #include "backend/orsa_identity.h"
 #include "backend/orsa_propertyutil.h"
 #include "backend/orsa_vpd.h"
+#include "config/cfg_personality.h"
 #include "schema/builders.h"
 #include "schema/kind_table.h"
 
@@ -58,11 +59,17 @@ const PropertyEntry property_handlers[] = {
     {"handle_FCoEWWPN", handle_FCoEWWPN},
     {"handle_current_mode_properties", handle_current_mode_properties},
     {"handle_FATDataValid", handle_FATDataValid},
+    // personality and protocols
+    {"handle_ConfiguredPersonality", handle_ConfiguredPersonality},
+    {"handle_AvailableProtocols", handle_AvailableProtocols},
 };
 
-// None of the action handlers of these kinds exists yet.
 const ActionEntry action_handlers[] = {
-    {nullptr, nullptr},
+    // personality, erase and reset
+    {"do_SetPersonality", do_SetPersonality},
+    {"do_ResetFactoryDefaults", do_ResetFactoryDefaults},
+    {"do_EraseNICConfiguration", do_EraseNICConfiguration},
+    {"do_ErasePortandDiscoveryConfiguration", do_ErasePortandDiscoveryConfiguration},
 };
 
 // None of the group refresh handlers of these kinds exists yet.

@@ -217,10 +217,11 @@ TEST_F(DiscoveryHost, EachOemRequestReachesItsOwnAdapter)
         reached[a]++;
         pivard_over_nic += a == 0 && nic;
     }
-    // The Pivard: once from NIC discovery (through its NIC function) and once
-    // from the controller's OEM properties (through its first iSCSI function);
-    // the KS3: once, for its OEM properties.
-    EXPECT_EQ(reached[0], 2);
+    // The Pivard: once from NIC discovery (through its NIC function), once
+    // from the controller's OEM properties and once from its available
+    // personalities (both through its first iSCSI function); the KS3: once,
+    // for its OEM properties.
+    EXPECT_EQ(reached[0], 3);
     EXPECT_EQ(pivard_over_nic, 1);
     EXPECT_EQ(reached[1], 1);
 

@@ -106,6 +106,7 @@ TEST_F(PersonalityStore, PersonalityChangeTakesEffectAtTheNextReset)
         ASSERT_EQ(act(persona(ks), "SetPersonality", {c.after}), 0u) << c.what;
         EXPECT_EQ(last_code(), ORSA_STATUS_PERSONALITY_CHANGED) << c.what;
         EXPECT_TRUE(store(c.adapter).reset_needed) << c.what;
+        EXPECT_EQ(get(internal_get_node(ks, "ProfileManagement", HM_KIND_GROUP), "RebootRequired"), "Yes") << c.what;
         EXPECT_EQ(get(persona(ks), "ConfiguredPersonality"), c.after) << c.what;
         ASSERT_EQ(ORSA_update_current_personality(ks), 0u);
         EXPECT_EQ(cached(persona(ks), "CurrentPersonality"), c.before) << c.what << ": not before the reset";

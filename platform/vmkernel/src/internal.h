@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "vmk_testing.h"
@@ -57,7 +58,7 @@ void resetClock();
 
 /* ---- Log ----------------------------------------------------------------- */
 
-void logAppend(const char* component, vmk_LogUrgency urgency, int level, const std::string& text);
+void logAppend(const char* component, vmk_LogUrgency urgency, int level, std::string_view text);
 void resetLog();
 std::string vformat(const char* fmt, va_list ap);
 
@@ -72,9 +73,18 @@ inline void fenceRelease() {
 #endif
 }
 
-// Host pointer of machine memory [ma, ma+len), or nullptr when the range is
-// not inside one allocation.
-uint8_t* machineToHost(vmk_MA ma, uint64_t len);
+// Machine pages. One word per page, found without a lock: the host address
+// of the page (page aligned) or 0 when the page is not machine memory, and in
+// the low bits the number of live DMA mappings that cover it. Map, unmap and
+// a device's access are atomic operations on these words.
+enum class DmaMapResult { Ok, NotMemory, TooMany };
+DmaMapResult dmaMapRange(vmk_IOA addr, uint64_t len);
+// False (and nothing changed) when a page of the range is not mapped.
+bool dmaUnmapRange(vmk_IOA addr, uint64_t len);
+// Is every page of [addr, addr+len) mapped for DMA?
+bool dmaRangeMapped(vmk_IOA addr, uint64_t len);
+// Host address of bus address `addr` when its page is mapped for DMA.
+uint8_t* dmaPageHost(vmk_IOA addr);
 // Machine address of a mapped virtual range (nullopt-like: false).
 bool vaToMachine(vmk_VA va, uint64_t len, vmk_MA* ma);
 // Heap allocation on behalf of a kernel service (not counted as vmk_HeapAlloc).

@@ -21,20 +21,6 @@ namespace vmkint {
 /* Failure injection                                                         */
 /* ------------------------------------------------------------------------ */
 
-// A service's fault point is on the hot path of every call: counting the call
-// and seeing that no rule is armed take two atomic operations and no lock;
-// the rule itself is read and changed under faultLock.
-struct FaultSite {
-  std::string name;
-  std::atomic<unsigned> calls{0};  // since reset()
-  std::atomic<bool> armed{false};
-  unsigned sinceArm = 0;    // calls since the rule was set (faultLock)
-  unsigned injected = 0;    // faultLock
-  unsigned nth = 0;
-  bool every = false;
-  VMK_ReturnStatus status = VMK_FAILURE;
-};
-
 namespace {
 std::mutex faultLock;
 std::map<std::string, std::unique_ptr<FaultSite>>& faultSites() {
@@ -47,9 +33,38 @@ FaultSite* siteLocked(const std::string& name) {
   if (it != sites.end()) return it->second.get();
   auto site = std::make_unique<FaultSite>();
   site->name = name;
+  site->id = (unsigned)sites.size();
   FaultSite* raw = site.get();
   sites.emplace(name, std::move(site));
   return raw;
+}
+
+// A thread's block outlives its thread: at thread exit it goes back to a
+// pool, counts kept, and the next new thread continues it.
+std::vector<CallBlock*>& allBlocks() {  // faultLock
+  static auto* v = new std::vector<CallBlock*>();
+  return *v;
+}
+std::vector<CallBlock*>& freeBlocks() {  // faultLock
+  static auto* v = new std::vector<CallBlock*>();
+  return *v;
+}
+__thread bool tlsBlockGone = false;  // the thread is exiting
+struct BlockReturn {
+  ~BlockReturn() {
+    std::lock_guard<std::mutex> g(faultLock);
+    if (tlsCallBlock != nullptr) freeBlocks().push_back(tlsCallBlock);
+    tlsCallBlock = nullptr;
+    tlsBlockGone = true;
+  }
+};
+thread_local BlockReturn tlsBlockReturn;
+
+uint64_t callsLocked(const FaultSite* site) {
+  uint64_t n = site->shared.load(std::memory_order_relaxed);
+  if (site->id < kCountedSites)
+    for (CallBlock* b : allBlocks()) n += b->calls[site->id].load(std::memory_order_relaxed);
+  return n;
 }
 }  // namespace
 
@@ -58,9 +73,24 @@ FaultSite* faultSite(const char* name) {
   return siteLocked(name);
 }
 
-VMK_ReturnStatus faultCheck(FaultSite* site) {
-  site->calls.fetch_add(1, std::memory_order_relaxed);
-  if (!site->armed.load(std::memory_order_acquire)) return VMK_OK;
+__thread CallBlock* tlsCallBlock = nullptr;
+
+CallBlock* takeThreadBlock() {
+  if (tlsBlockGone) return nullptr;
+  (void)&tlsBlockReturn;  // its destructor hands the block back
+  std::lock_guard<std::mutex> g(faultLock);
+  if (!freeBlocks().empty()) {
+    tlsCallBlock = freeBlocks().back();
+    freeBlocks().pop_back();
+  } else {
+    tlsCallBlock = new CallBlock();
+    tlsCallBlock->index = (unsigned)allBlocks().size();
+    allBlocks().push_back(tlsCallBlock);
+  }
+  return tlsCallBlock;
+}
+
+VMK_ReturnStatus faultArmed(FaultSite* site) {
   std::lock_guard<std::mutex> g(faultLock);
   if (!site->armed.load(std::memory_order_relaxed)) return VMK_OK;
   site->sinceArm++;
@@ -75,13 +105,14 @@ VMK_ReturnStatus faultCheck(FaultSite* site) {
 void resetFaults() {
   std::lock_guard<std::mutex> g(faultLock);
   for (auto& [name, site] : faultSites()) {
-    site->calls.store(0, std::memory_order_relaxed);
+    site->base = callsLocked(site.get());
     site->sinceArm = site->injected = 0;
     site->armed.store(false, std::memory_order_release);
   }
 }
 
 Counters counters;
+PerThreadCount liveDmaMappings, liveHeapBlocks;
 
 /* ------------------------------------------------------------------------ */
 /* Clock                                                                     */
@@ -412,7 +443,8 @@ void clearFailures() {
 
 unsigned callCount(const std::string& name) {
   std::lock_guard<std::mutex> g(vmkint::faultLock);
-  return vmkint::siteLocked(name)->calls.load(std::memory_order_relaxed);
+  const FaultSite* s = vmkint::siteLocked(name);
+  return (unsigned)(vmkint::callsLocked(s) - s->base);
 }
 
 unsigned injectedCount(const std::string& name) {
@@ -494,7 +526,7 @@ Live live() {
   l.poolPages = c.poolPages;
   l.mappings = c.mappings;
   l.heaps = c.heaps;
-  l.heapBlocks = c.heapBlocks;
+  l.heapBlocks = vmkint::liveHeapBlocks.sum();
   l.logComponents = c.logComponents;
   l.lockDomains = c.lockDomains;
   l.locks = c.locks;
@@ -502,7 +534,7 @@ Live live() {
   l.hashTables = c.hashTables;
   l.mgmtHandles = c.mgmtHandles;
   l.dmaEngines = c.dmaEngines;
-  l.dmaMappings = c.dmaMappings;
+  l.dmaMappings = vmkint::liveDmaMappings.sum();
   l.sgHandles = c.sgHandles;
   l.sgArrays = c.sgArrays;
   l.barMappings = c.barMappings;
@@ -562,11 +594,13 @@ void reset() {
   vmkint::resetLockRules();
   // Each test starts from zero: what an earlier test leaked is its own failure.
   auto& c = vmkint::counters;
-  for (auto* n : {&c.modules, &c.memPools, &c.poolPages, &c.mappings, &c.heaps, &c.heapBlocks, &c.logComponents,
-                  &c.lockDomains, &c.locks, &c.drivers, &c.hashTables, &c.mgmtHandles, &c.dmaEngines, &c.dmaMappings,
+  for (auto* n : {&c.modules, &c.memPools, &c.poolPages, &c.mappings, &c.heaps, &c.logComponents,
+                  &c.lockDomains, &c.locks, &c.drivers, &c.hashTables, &c.mgmtHandles, &c.dmaEngines,
                   &c.sgHandles, &c.sgArrays, &c.barMappings, &c.intrCookies, &c.intrRegistrations, &c.worlds,
                   &c.timers, &c.childDevices, &c.attachedDevices})
     n->store(0);
+  vmkint::liveDmaMappings.rebase();
+  vmkint::liveHeapBlocks.rebase();
 }
 
 }  // namespace vmktest

@@ -739,7 +739,7 @@ VMK_ReturnStatus vmk_IntrSync(vmk_IntrCookie cookie) {
 struct vmk_DMAEngineInt {
   std::string name;
   vmk_IOA mask;
-  std::atomic<long> mappings{0};
+  PerThreadCount mappings;
 };
 
 struct vmk_SgOpsHandleInt {
@@ -762,7 +762,7 @@ VMK_ReturnStatus vmk_DMAEngineCreate(const vmk_DMAEngineProps* props, vmk_DMAEng
 VMK_ReturnStatus vmk_DMAEngineDestroy(vmk_DMAEngine engine) {
   VMK_FAULT_RETURN("vmk_DMAEngineDestroy");
   if (engine == nullptr) return VMK_INVALID_HANDLE;
-  if (engine->mappings.load(std::memory_order_acquire) != 0) return VMK_BUSY;
+  if (engine->mappings.sum() != 0) return VMK_BUSY;
   delete engine;
   counters.dmaEngines--;
   return VMK_OK;
@@ -872,8 +872,8 @@ VMK_ReturnStatus vmk_DMAMapSg(vmk_DMAEngine engine, vmk_DMADirection, vmk_SgOpsH
       return VMK_FAILURE;
     }
   }
-  engine->mappings++;
-  counters.dmaMappings++;
+  engine->mappings.add(1);
+  liveDmaMappings.add(1);
   *out = in;  // bus address = machine address: the array is its own mapping
   return VMK_OK;
 }
@@ -887,8 +887,8 @@ VMK_ReturnStatus vmk_DMAUnmapSg(vmk_DMAEngine engine, vmk_DMADirection, vmk_SgOp
       return VMK_NOT_FOUND;
     }
   }
-  engine->mappings--;
-  counters.dmaMappings--;
+  engine->mappings.add(-1);
+  liveDmaMappings.add(-1);
   return VMK_OK;
 }
 
@@ -907,8 +907,8 @@ VMK_ReturnStatus vmk_DMAMapElem(vmk_DMAEngine engine, vmk_DMADirection, const vm
     return VMK_FAILURE;
   }
   *out = *in;
-  engine->mappings++;
-  counters.dmaMappings++;
+  engine->mappings.add(1);
+  liveDmaMappings.add(1);
   return VMK_OK;
 }
 
@@ -916,8 +916,8 @@ VMK_ReturnStatus vmk_DMAUnmapElem(vmk_DMAEngine engine, vmk_DMADirection, const 
   VMK_FAULT_RETURN("vmk_DMAUnmapElem");
   if (engine == nullptr || mapped == nullptr) return VMK_BAD_PARAM;
   if (!dmaUnmapRange(mapped->addr, mapped->length)) return VMK_NOT_FOUND;
-  engine->mappings--;
-  counters.dmaMappings--;
+  engine->mappings.add(-1);
+  liveDmaMappings.add(-1);
   return VMK_OK;
 }
 

@@ -90,7 +90,7 @@ constexpr uint64_t kCountMask = VMK_PAGE_SIZE - 1;  // live mappings of the page
 using PageWord = std::atomic<uint64_t>;
 std::atomic<PageWord*> pageTop[kTopEntries];
 
-PageWord* pageWord(uint64_t pfn, bool create) {
+inline __attribute__((always_inline)) PageWord* pageWord(uint64_t pfn, bool create) {
   if (pfn >= kTopEntries * kLeafPages) return nullptr;
   std::atomic<PageWord*>& slot = pageTop[pfn >> kLeafBits];
   PageWord* leaf = slot.load(std::memory_order_acquire);
@@ -395,8 +395,7 @@ struct vmk_HeapInt {
   std::string name;
   vmk_ByteCount initial;
   vmk_ByteCount max;
-  std::atomic<vmk_ByteCount> used{0};
-  std::atomic<long> blocks{0};
+  std::atomic<vmk_ByteCount> used{0};  // charge of the live blocks (none: 0)
   vmk_MemPool pool = nullptr;
 };
 
@@ -425,7 +424,7 @@ VMK_ReturnStatus vmk_HeapDestroy(vmk_HeapID heap) {
   VMK_FAULT_RETURN("vmk_HeapDestroy");
   if (heap == nullptr) return VMK_INVALID_HANDLE;
   std::lock_guard<std::mutex> g(memLock);
-  if (heap->blocks.load(std::memory_order_acquire) != 0) return VMK_BUSY;
+  if (heap->used.load(std::memory_order_acquire) != 0) return VMK_BUSY;
   if (heap->pool) heap->pool->heaps--;
   heapList.remove(heap);
   delete heap;
@@ -458,8 +457,7 @@ void* heapAllocInternal(vmk_HeapID heap, vmk_ByteCount size, vmk_ByteCount align
     heap->used.fetch_sub(charge, std::memory_order_relaxed);
     return nullptr;
   }
-  heap->blocks.fetch_add(1, std::memory_order_relaxed);
-  counters.heapBlocks.fetch_add(1, std::memory_order_relaxed);
+  liveHeapBlocks.add(1);
   return p;
 }
 }  // namespace vmkint
@@ -483,9 +481,8 @@ void vmk_HeapFree(vmk_HeapID heap, void* ptr) {
     liveBlocks.insert(ptr);  // still the other heap's
     vmk_Panic("vmk_HeapFree: %p is not a live block of heap %s", ptr, heap->name.c_str());
   }
-  heap->used.fetch_sub(h.charge, std::memory_order_relaxed);
-  heap->blocks.fetch_sub(1, std::memory_order_release);
-  counters.heapBlocks.fetch_sub(1, std::memory_order_relaxed);
+  heap->used.fetch_sub(h.charge, std::memory_order_release);
+  liveHeapBlocks.add(-1);
   std::free((uint8_t*)ptr - h.offset);
 }
 

@@ -438,10 +438,12 @@ void* heapAllocInternal(vmk_HeapID heap, vmk_ByteCount size, vmk_ByteCount align
   if (alignment < 16) alignment = 16;
   if ((alignment & (alignment - 1)) != 0) return nullptr;
   vmk_ByteCount charge = size + kBlockOverhead;
-  if (heap->used.fetch_add(charge, std::memory_order_relaxed) + charge > heap->max) {
-    heap->used.fetch_sub(charge, std::memory_order_relaxed);
-    return nullptr;
-  }
+  // Charged before the memory is taken; a concurrent allocation never sees
+  // room that is not there, nor misses room that is.
+  vmk_ByteCount used = heap->used.load(std::memory_order_relaxed);
+  do {
+    if (used + charge > heap->max) return nullptr;
+  } while (!heap->used.compare_exchange_weak(used, used + charge, std::memory_order_relaxed));
   vmk_ByteCount rounded = (size + alignment - 1) & ~(alignment - 1);
   vmk_ByteCount front = alignment < sizeof(BlockHeader) ? sizeof(BlockHeader) : alignment;
   auto* raw = (uint8_t*)std::aligned_alloc(alignment, front + rounded);

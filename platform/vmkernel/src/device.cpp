@@ -264,7 +264,16 @@ bool dmaCopy(vmk_IOA addr, void* buf, size_t len, bool toDevice) {
     dmaFault(addr, !toDevice);
     return false;
   }
+  // Pages that are adjacent in host memory (one pool allocation) are copied
+  // as one run.
   auto* p = (uint8_t*)buf;
+  uint8_t* run = nullptr;
+  size_t runLen = 0;
+  auto flush = [&] {
+    if (toDevice) memcpy(p, run, runLen);
+    else memcpy(run, p, runLen);
+    p += runLen;
+  };
   while (len > 0) {
     size_t n = std::min<size_t>(len, VMK_PAGE_SIZE - (addr & (VMK_PAGE_SIZE - 1)));
     uint8_t* host = vmkint::dmaPageHost(addr);
@@ -272,12 +281,17 @@ bool dmaCopy(vmk_IOA addr, void* buf, size_t len, bool toDevice) {
       dmaFault(addr, !toDevice);
       return false;
     }
-    if (toDevice) memcpy(p, host, n);
-    else memcpy(host, p, n);
-    p += n;
+    if (run != nullptr && run + runLen == host) {
+      runLen += n;
+    } else {
+      if (run != nullptr) flush();
+      run = host;
+      runLen = n;
+    }
     addr += n;
     len -= n;
   }
+  flush();
   return true;
 }
 

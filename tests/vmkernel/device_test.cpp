@@ -218,6 +218,12 @@ class DmaTest : public DeviceTest {
     EXPECT_EQ(VMK_OK, vmk_Map(0, r, VMK_MAPATTRS_READWRITE, &va));
     return va;
   }
+  // Gives back what mapPages took and the engine.
+  void release(vmk_VA va, vmk_MpnRange* r, vmk_DMAEngine e) {
+    EXPECT_EQ(VMK_OK, vmk_Unmap(va));
+    EXPECT_EQ(VMK_OK, vmk_MemPoolFree(pool, r));
+    EXPECT_EQ(VMK_OK, vmk_DMAEngineDestroy(e));
+  }
   vmk_MemPool pool = nullptr;
   vmk_HeapID heap = nullptr;
   vmk_SgOpsHandle ops = nullptr;
@@ -321,9 +327,7 @@ TEST_F(DmaTest, MappingsFromManyThreadsShareThePagesTheyCover) {
   EXPECT_EQ(0, vmktest::live().dmaMappings);
   EXPECT_FALSE(vmktest::dmaMapped(base, 1));
   EXPECT_EQ(0u, vmktest::dmaFaults().unmappedWrites);
-  ASSERT_EQ(VMK_OK, vmk_Unmap(va));
-  ASSERT_EQ(VMK_OK, vmk_MemPoolFree(pool, &r));
-  ASSERT_EQ(VMK_OK, vmk_DMAEngineDestroy(e));
+  release(va, &r, e);
 }
 
 // What is not mapped cannot be unmapped, a failed unmap leaves every mapping
@@ -358,9 +362,7 @@ TEST_F(DmaTest, UnmapOfWhatIsNotMappedChangesNothing) {
   ASSERT_EQ(VMK_OK, vmk_DMAUnmapElem(e, VMK_DMA_DIRECTION_TO_MEMORY, &first));
   EXPECT_FALSE(vmktest::dmaMapped(base, 1));
   ASSERT_EQ(VMK_OK, vmk_SgFree(ops, sg));
-  ASSERT_EQ(VMK_OK, vmk_Unmap(va));
-  ASSERT_EQ(VMK_OK, vmk_MemPoolFree(pool, &r));
-  ASSERT_EQ(VMK_OK, vmk_DMAEngineDestroy(e));
+  release(va, &r, e);
 }
 
 // BAR windows are resolved when mapped: accesses from many threads reach the

@@ -375,8 +375,9 @@ class LiveBlocks {
       uintptr_t v = slots_[h].load(std::memory_order_acquire);
       if (v == kEmpty) return false;
       if (v == key) {
-        uintptr_t expected = key;
-        return slots_[h].compare_exchange_strong(expected, kTomb, std::memory_order_acq_rel);
+        // Only the block's owner frees it, so a plain store takes it out.
+        slots_[h].store(kTomb, std::memory_order_release);
+        return true;
       }
     }
     return false;

@@ -351,6 +351,15 @@ void vmk_LogLevelV(vmk_LogUrgency urgency, vmk_LogComponent log, vmk_int32 level
   // A line for a component that is gone still reaches the kernel log, the
   // way a stale handle's line would: nothing is lost for the reader.
   const char* component = log ? log->name.c_str() : "";
+  // A line the caller formatted itself is taken as it stands.
+  if (fmt[0] == '%' && fmt[1] == 's' && fmt[2] == '\0') {
+    va_list copy;
+    va_copy(copy, ap);
+    const char* text = va_arg(copy, const char*);
+    va_end(copy);
+    logAppend(component, urgency, level, text ? std::string_view(text) : std::string_view("(null)"));
+    return;
+  }
   // Formatted once, on the stack unless it is long.
   char small[512];
   va_list copy;

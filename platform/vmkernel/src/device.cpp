@@ -72,13 +72,18 @@ struct BarRef {
   unsigned bar;
   vmk_VA va;
   uint64_t size;
+  bool retired = false;  // devLock
 };
 std::atomic<uint8_t*> barSpace{nullptr};
 std::atomic<BarRef*>* barPages = nullptr;  // kBarPages words (made with barSpace)
 uint64_t barNext = 0;                       // devLock
-// Windows unmapped or pulled out: an access racing with the unmap may still
-// hold one, so they are freed only when the kernel is reset.
-std::vector<BarRef*> retiredBars;          // devLock
+// Every window made: an access racing with an unmap may still hold one, so a
+// window unmapped or pulled out (retired) is freed only when the kernel is
+// reset. Kept here too so that what the page words point at stays reachable.
+std::vector<BarRef*>& barRefs() {  // devLock
+  static auto* refs = new std::vector<BarRef*>();  // never destroyed: read at exit too
+  return *refs;
+}
 
 vmk_VA reserveBarWindow(uint64_t size) {  // devLock held
   if (barSpace.load(std::memory_order_relaxed) == nullptr) {
@@ -103,6 +108,7 @@ vmk_VA reserveBarWindow(uint64_t size) {  // devLock held
 uint64_t barPageOf(vmk_VA va) { return (va - (vmk_VA)barSpace.load(std::memory_order_relaxed)) / VMK_PAGE_SIZE; }
 
 void publishBarWindow(BarRef* ref) {  // devLock held
+  barRefs().push_back(ref);
   uint64_t first = barPageOf(ref->va), n = (ref->size + VMK_PAGE_SIZE - 1) / VMK_PAGE_SIZE;
   for (uint64_t i = 0; i < n; i++) barPages[first + i].store(ref, std::memory_order_release);
 }
@@ -112,7 +118,7 @@ void withdrawBarWindow(vmk_VA va) {  // devLock held
   if (ref == nullptr) return;
   uint64_t first = barPageOf(ref->va), n = (ref->size + VMK_PAGE_SIZE - 1) / VMK_PAGE_SIZE;
   for (uint64_t i = 0; i < n; i++) barPages[first + i].store(nullptr, std::memory_order_release);
-  retiredBars.push_back(ref);
+  ref->retired = true;
 }
 
 bool barLookup(vmk_VA addr, unsigned width, hostbus::Function** fn, unsigned* bar, uint64_t* off) {
@@ -952,8 +958,11 @@ void resetDevices() {
   }
   for (auto* d : pci) vmktest::unplugPciFunction(d);
   std::lock_guard<std::mutex> g(devLock);
-  for (BarRef* r : retiredBars) delete r;
-  retiredBars.clear();
+  std::erase_if(barRefs(), [](BarRef* r) {
+    if (!r->retired) return false;
+    delete r;
+    return true;
+  });
 }
 }  // namespace vmkint
 

@@ -84,11 +84,7 @@ VMK_ReturnStatus faultArmed(FaultSite* site);
 
 // Counts the call; returns the status to fail with, or VMK_OK.
 inline VMK_ReturnStatus faultCheck(FaultSite* site) {
-  CallBlock* b = nullptr;
-  if (site->id < kCountedSites) {
-    b = tlsCallBlock;
-    if (b == nullptr) b = takeThreadBlock();
-  }
+  CallBlock* b = site->id < kCountedSites ? threadBlock() : nullptr;
   if (b != nullptr) {
     std::atomic<uint64_t>& c = b->calls[site->id];
     c.store(c.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);

@@ -262,16 +262,17 @@ void dmaFault(vmk_IOA addr, bool write) {
 }
 
 // A device access may span several pages (of one mapping or of adjacent
-// ones): it goes page by page. One that is not mapped in full moves no byte
-// (a master abort) and is counted.
+// ones). One that is not mapped in full moves no byte (a master abort) and is
+// counted. The pages are held while the bytes move, and pages adjacent in
+// host memory (one pool allocation) are copied as one run.
 bool dmaCopy(vmk_IOA addr, void* buf, size_t len, bool toDevice) {
   if (len == 0) return true;
-  if (!vmkint::dmaRangeMapped(addr, len)) {
+  if (!vmkint::dmaPin(addr, len)) {
     dmaFault(addr, !toDevice);
     return false;
   }
-  // Pages that are adjacent in host memory (one pool allocation) are copied
-  // as one run.
+  const vmk_IOA start = addr;
+  const size_t total = len;
   auto* p = (uint8_t*)buf;
   uint8_t* run = nullptr;
   size_t runLen = 0;
@@ -283,10 +284,6 @@ bool dmaCopy(vmk_IOA addr, void* buf, size_t len, bool toDevice) {
   while (len > 0) {
     size_t n = std::min<size_t>(len, VMK_PAGE_SIZE - (addr & (VMK_PAGE_SIZE - 1)));
     uint8_t* host = vmkint::dmaPageHost(addr);
-    if (host == nullptr) {  // unmapped while the access ran
-      dmaFault(addr, !toDevice);
-      return false;
-    }
     if (run != nullptr && run + runLen == host) {
       runLen += n;
     } else {
@@ -298,6 +295,7 @@ bool dmaCopy(vmk_IOA addr, void* buf, size_t len, bool toDevice) {
     len -= n;
   }
   flush();
+  vmkint::dmaUnpin(start, total);
   return true;
 }
 
@@ -310,13 +308,13 @@ class StandinHost : public hostbus::Host {
   // The valid word of a ring entry: one release store, which a driver's
   // acquire read of the word pairs with.
   bool dmaWriteRelease32(hostbus::BusAddr addr, uint32_t value) override {
-    uint8_t* host = (addr & 3) == 0 ? vmkint::dmaPageHost(addr) : nullptr;
-    if (host == nullptr) {
+    if ((addr & 3) != 0 || !vmkint::dmaPin(addr, 4)) {
       dmaFault(addr, true);
       return false;
     }
     vmkint::fenceRelease();
-    __atomic_store_n(reinterpret_cast<uint32_t*>(host), value, __ATOMIC_RELEASE);
+    __atomic_store_n(reinterpret_cast<uint32_t*>(vmkint::dmaPageHost(addr)), value, __ATOMIC_RELEASE);
+    vmkint::dmaUnpin(addr, 4);
     return true;
   }
   void setIntxLine(hostbus::Function* fn, bool asserted) override {

@@ -158,9 +158,14 @@ enum class DmaMapResult { Ok, NotMemory, TooMany };
 DmaMapResult dmaMapRange(vmk_IOA addr, uint64_t len);
 // False (and nothing changed) when a page of the range is not mapped.
 bool dmaUnmapRange(vmk_IOA addr, uint64_t len);
+// A device access holds the pages of its range for its duration (false, and
+// nothing held, when a page is not mapped): an unmap that follows sees the
+// access complete, and the pages are not freed under it.
+bool dmaPin(vmk_IOA addr, uint64_t len);
+void dmaUnpin(vmk_IOA addr, uint64_t len);
 // Is every page of [addr, addr+len) mapped for DMA?
 bool dmaRangeMapped(vmk_IOA addr, uint64_t len);
-// Host address of bus address `addr` when its page is mapped for DMA.
+// Host address of bus address `addr` when its page is mapped (or held).
 uint8_t* dmaPageHost(vmk_IOA addr);
 // Machine address of a mapped virtual range (nullopt-like: false).
 bool vaToMachine(vmk_VA va, uint64_t len, vmk_MA* ma);

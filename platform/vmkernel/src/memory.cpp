@@ -11,6 +11,7 @@
 #include <list>
 #include <map>
 #include <set>
+#include <thread>
 
 #include "internal.h"
 
@@ -169,6 +170,29 @@ bool dmaUnmapRange(vmk_IOA addr, uint64_t len) {
   return true;
 }
 
+bool dmaPin(vmk_IOA addr, uint64_t len) {
+  if (len == 0) len = 1;
+  if (addr + len < addr) return false;
+  uint64_t from = firstPage(addr), to = endPage(addr, len);
+  for (uint64_t p = from; p < to; p++) {
+    PageWord* w = pageWord(p, false);
+    uint64_t v = w ? w->load(std::memory_order_acquire) : 0;
+    for (;;) {
+      if ((v & kCountMask) == 0 || (v & kCountMask) == kCountMask) {
+        dropPages(from, p);
+        return false;
+      }
+      if (w->compare_exchange_weak(v, v + 1, std::memory_order_acq_rel, std::memory_order_acquire)) break;
+    }
+  }
+  return true;
+}
+
+void dmaUnpin(vmk_IOA addr, uint64_t len) {
+  if (len == 0) len = 1;
+  dropPages(firstPage(addr), endPage(addr, len));
+}
+
 bool dmaRangeMapped(vmk_IOA addr, uint64_t len) {
   if (len == 0) len = 1;
   if (addr + len < addr) return false;
@@ -293,8 +317,12 @@ VMK_ReturnStatus vmk_MemPoolFree(vmk_MemPool pool, const vmk_MpnRange* range) {
   for (auto& [va, m] : mappings()) {
     if (m.ma >= base && m.ma < base + range->numPages * VMK_PAGE_SIZE) return VMK_BUSY;  // still mapped
   }
-  // Still mapped for DMA: the device could write into freed memory.
-  if (anyPageDmaMapped(base, range->numPages)) return VMK_BUSY;
+  // Still mapped for DMA: the device could write into freed memory. A device
+  // access that began before the last unmap holds the pages a moment longer.
+  for (int i = 0; anyPageDmaMapped(base, range->numPages); i++) {
+    if (i == 1000) return VMK_BUSY;
+    std::this_thread::yield();
+  }
   setMachinePages(base, range->numPages, nullptr);
   std::free(it->second.host);
   (base >= kHighBase ? highWindow : lowWindow).give(base);

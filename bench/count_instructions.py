@@ -49,8 +49,9 @@ def parse(path):
 
 
 def matches(name, wanted):
-    base = name.split("(", 1)[0].split("'", 1)[0].split("@", 1)[0]
-    return base == wanted
+    anon = "(anonymous namespace)"
+    base = name.replace(anon, "{anon}").split("(", 1)[0].split("'", 1)[0].split("@", 1)[0]
+    return base == wanted.replace(anon, "{anon}")
 
 
 def main():

@@ -2,8 +2,10 @@
 // config, BAR accessors, interrupts on their own thread, DMA translation.
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "fake_function.h"
 #include "kernel_fixture.h"
@@ -217,6 +219,12 @@ class DmaTest : public DeviceTest {
     EXPECT_EQ(VMK_OK, vmk_Map(0, r, VMK_MAPATTRS_READWRITE, &va));
     return va;
   }
+  // Gives back what mapPages took and the engine.
+  void release(vmk_VA va, vmk_MpnRange* r, vmk_DMAEngine e) {
+    EXPECT_EQ(VMK_OK, vmk_Unmap(va));
+    EXPECT_EQ(VMK_OK, vmk_MemPoolFree(pool, r));
+    EXPECT_EQ(VMK_OK, vmk_DMAEngineDestroy(e));
+  }
   vmk_MemPool pool = nullptr;
   vmk_HeapID heap = nullptr;
   vmk_SgOpsHandle ops = nullptr;
@@ -286,6 +294,108 @@ TEST_F(DmaTest, A32BitEngineRefusesHighMemoryA64BitOneTakesIt) {
   ASSERT_EQ(VMK_OK, vmk_MemPoolFree(pool, &r));
   ASSERT_EQ(VMK_OK, vmk_DMAEngineDestroy(e32));
   ASSERT_EQ(VMK_OK, vmk_DMAEngineDestroy(e64));
+}
+
+// Fragments mapped and unmapped by many threads at once, two threads per
+// page: a page stays reachable while any mapping covers it, the device's
+// accesses land, and the accounting ends at zero.
+TEST_F(DmaTest, MappingsFromManyThreadsShareThePagesTheyCover) {
+  vmk_DMAEngine e = engine(VMK_ADDRESS_MASK_32BIT);
+  vmk_MpnRange r;
+  vmk_VA va = mapPages(VMK_PHYS_ADDR_BELOW_4GB, &r);
+  const vmk_MA base = VMK_MPN_2_MA(r.startMPN);
+  const int kThreads = 4;
+  std::atomic<int> bad{0};
+  std::vector<std::thread> ts;
+  for (int t = 0; t < kThreads; t++)
+    ts.emplace_back([&, t] {
+      // Threads 0 and 2 share page 0, 1 and 3 page 1; each its own 512 bytes.
+      vmk_SgElem in{base + (t % 2) * VMK_PAGE_SIZE + (t / 2) * 1024, 512, 0}, out{};
+      uint8_t frame[512], back[512];
+      memset(frame, 0x30 + t, sizeof frame);
+      vmk_DMAMapErrorInfo err;
+      for (int i = 0; i < 3000; i++) {
+        if (vmk_DMAMapElem(e, VMK_DMA_DIRECTION_BIDIRECTIONAL, &in, VMK_TRUE, &out, &err) != VMK_OK) bad++;
+        if (!fn.host()->dmaWrite(out.addr, frame, sizeof frame)) bad++;
+        if (!fn.host()->dmaRead(out.addr, back, sizeof back) || memcmp(frame, back, sizeof back) != 0) bad++;
+        if (vmk_DMAUnmapElem(e, VMK_DMA_DIRECTION_BIDIRECTIONAL, &out) != VMK_OK) bad++;
+      }
+    });
+  for (auto& t : ts) t.join();
+  EXPECT_EQ(0, bad.load());
+  EXPECT_EQ(0x30, ((uint8_t*)va)[0]);
+  EXPECT_EQ(0x33, ((uint8_t*)va)[VMK_PAGE_SIZE + 1024]);
+  EXPECT_EQ(0, vmktest::live().dmaMappings);
+  EXPECT_FALSE(vmktest::dmaMapped(base, 1));
+  EXPECT_EQ(0u, vmktest::dmaFaults().unmappedWrites);
+  release(va, &r, e);
+}
+
+// What is not mapped cannot be unmapped, a failed unmap leaves every mapping
+// as it was, and pages mapped for DMA cannot go back to the pool.
+TEST_F(DmaTest, UnmapOfWhatIsNotMappedChangesNothing) {
+  vmk_DMAEngine e = engine(VMK_ADDRESS_MASK_32BIT);
+  vmk_MpnRange r;
+  vmk_VA va = mapPages(VMK_PHYS_ADDR_BELOW_4GB, &r);
+  const vmk_MA base = VMK_MPN_2_MA(r.startMPN);
+  vmk_SgElem first{base, 100, 0}, second{base + VMK_PAGE_SIZE, 100, 0}, out{};
+  EXPECT_EQ(VMK_NOT_FOUND, vmk_DMAUnmapElem(e, VMK_DMA_DIRECTION_TO_MEMORY, &first));
+  vmk_DMAMapErrorInfo err;
+  ASSERT_EQ(VMK_OK, vmk_DMAMapElem(e, VMK_DMA_DIRECTION_TO_MEMORY, &first, VMK_TRUE, &out, &err));
+  EXPECT_EQ(VMK_BUSY, vmk_DMAEngineDestroy(e));
+  EXPECT_EQ(VMK_OK, vmk_Unmap(va));
+  EXPECT_EQ(VMK_BUSY, vmk_MemPoolFree(pool, &r));  // the device could still write there
+  // An array whose second element is not mapped: refused, the first stays.
+  alignas(vmk_SgArray) uint8_t mem[sizeof(vmk_SgArray) + sizeof(vmk_SgElem)] = {};
+  auto* two = reinterpret_cast<vmk_SgArray*>(mem);
+  two->maxElems = two->numElems = 2;
+  const vmk_SgElem elems[2] = {first, second};
+  memcpy(mem + offsetof(vmk_SgArray, elem), elems, sizeof elems);
+  ASSERT_EQ(VMK_OK, vmk_Map(0, &r, VMK_MAPATTRS_READWRITE, &va));
+  EXPECT_EQ(VMK_NOT_FOUND, vmk_DMAUnmapSg(e, VMK_DMA_DIRECTION_TO_MEMORY, ops, two));
+  EXPECT_TRUE(vmktest::dmaMapped(base, 100));
+  EXPECT_FALSE(vmktest::dmaMapped(base + VMK_PAGE_SIZE, 1));
+  EXPECT_EQ(1, vmktest::live().dmaMappings);
+  // Memory that is not machine memory is not mapped.
+  vmk_SgElem stranger{0x2000, 64, 0};
+  EXPECT_EQ(VMK_FAILURE, vmk_DMAMapElem(e, VMK_DMA_DIRECTION_TO_MEMORY, &stranger, VMK_TRUE, &out, &err));
+  EXPECT_EQ(VMK_DMA_MAP_ERROR_REASON_BAD_ELEMENT, err.error);
+  ASSERT_EQ(VMK_OK, vmk_DMAUnmapElem(e, VMK_DMA_DIRECTION_TO_MEMORY, &first));
+  EXPECT_FALSE(vmktest::dmaMapped(base, 1));
+  release(va, &r, e);
+}
+
+// BAR windows are resolved when mapped: accesses from many threads reach the
+// device while another window of the function comes and goes.
+TEST_F(DeviceTest, BarWritesFromManyThreadsWhileAnotherWindowComesAndGoes) {
+  vmk_VA bar0 = 0;
+  ASSERT_EQ(VMK_OK, vmk_PCIMapIOResource(0, pci, 0, nullptr, &bar0));
+  const int kThreads = 4, kWrites = 2000;
+  std::atomic<bool> stop{false};
+  std::thread churn([&] {
+    while (!stop.load()) {
+      vmk_VA bar2 = 0;
+      if (vmk_PCIMapIOResource(0, pci, 2, nullptr, &bar2) == VMK_OK) {
+        vmk_MMIOWrite32(bar2 + 0x10, 1);
+        vmk_PCIUnmapIOResource(0, pci, 2);
+      }
+    }
+  });
+  std::vector<std::thread> ts;
+  for (int t = 0; t < kThreads; t++)
+    ts.emplace_back([&, t] {
+      for (int i = 0; i < kWrites; i++) vmk_MMIOWrite32(bar0 + 4 * t, (uint32_t)i);
+    });
+  for (auto& t : ts) t.join();
+  stop = true;
+  churn.join();
+  size_t toBar0 = 0;
+  for (auto& a : fn.accesses())
+    if (a.write && a.bar == 0) toBar0++;
+  EXPECT_EQ(size_t(kThreads * kWrites), toBar0);
+  EXPECT_EQ(1, vmktest::live().barMappings);
+  ASSERT_EQ(VMK_OK, vmk_PCIUnmapIOResource(0, pci, 0));
+  EXPECT_DEATH(vmk_MMIOWrite32(bar0, 1), "MMIO write of 4 bytes at unmapped address");
 }
 
 VMK_ReturnStatus removeOp(vmk_Device d) { return vmk_DeviceUnregister(d); }

@@ -1,5 +1,8 @@
 // Machine memory, pools, mappings, heaps, hash tables and bit vectors.
+#include <atomic>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 #include "kernel_fixture.h"
 
@@ -89,6 +92,58 @@ TEST_F(MemoryTest, HeapAccountsBlocksAndEnforcesItsMaximum) {
 TEST_F(MemoryTest, FreeingAStrangerStopsTheMachine) {
   int local = 0;
   EXPECT_DEATH(vmk_HeapFree(heap, &local), "is not a live block of heap test");
+}
+
+TEST_F(MemoryTest, FreeingAnotherHeapsBlockStopsTheMachine) {
+  vmk_HeapCreateProps hp{};
+  hp.type = VMK_HEAP_TYPE_MEMPOOL;
+  vmk_NameInitialize(&hp.name, "other");
+  hp.initial = 1024;
+  hp.max = 4096;
+  hp.memPool = pool;
+  vmk_HeapID other = nullptr;
+  ASSERT_EQ(VMK_OK, vmk_HeapCreate(&hp, &other));
+  void* b = vmk_HeapAlloc(other, 32);
+  ASSERT_NE(nullptr, b);
+  EXPECT_DEATH(vmk_HeapFree(heap, b), "is not a live block of heap test");
+  vmk_HeapFree(other, b);
+  EXPECT_DEATH(vmk_HeapFree(other, b), "is not a live block of heap other");  // twice
+  EXPECT_EQ(VMK_OK, vmk_HeapDestroy(other));
+}
+
+// Blocks taken and given back by many threads at once: the heap's charge,
+// its maximum and the count of live blocks stay exact.
+TEST_F(MemoryTest, HeapBlocksFromManyThreads) {
+  const int kThreads = 8;
+  std::atomic<int> ready{0}, got{0};
+  std::vector<std::thread> ts;
+  for (int t = 0; t < kThreads; t++)
+    ts.emplace_back([&, t] {
+      for (int i = 0; i < 3000; i++) {
+        void* a = vmk_HeapAlloc(heap, 40 + (i + t) % 50);
+        void* b = vmk_HeapAlign(heap, 64, 64);
+        ASSERT_NE(nullptr, a);
+        ASSERT_NE(nullptr, b);
+        ASSERT_EQ(0u, (uintptr_t)b % 64);
+        memset(a, t, 40);
+        vmk_HeapFree(heap, b);
+        vmk_HeapFree(heap, a);
+      }
+      // All at once: four blocks of 1000 bytes fit the 4096-byte maximum.
+      ready++;
+      while (ready.load() < kThreads) std::this_thread::yield();
+      void* big = vmk_HeapAlloc(heap, 1000);
+      if (big != nullptr) got++;
+      ready++;
+      while (ready.load() < 2 * kThreads) std::this_thread::yield();
+      vmk_HeapFree(heap, big);
+    });
+  for (auto& t : ts) t.join();
+  EXPECT_EQ(4, got.load());
+  EXPECT_EQ(0, vmktest::live().heapBlocks);
+  vmktest::HeapInfo info;
+  ASSERT_TRUE(vmktest::heapInfo("test", &info));
+  EXPECT_EQ(0u, info.used);
 }
 
 TEST(HeapSizing, DescriptorsAddUpWithOverheadAndAlignment) {

@@ -1,6 +1,10 @@
 // Failure injection, module registration and parameters, the management
 // channel, log capture, names and the system stop.
+#include <atomic>
 #include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "kernel_fixture.h"
 
@@ -135,6 +139,71 @@ TEST_F(ServicesTest, LogLinesAreCapturedWithComponentUrgencyAndLevel) {
   EXPECT_EQ(VMK_LOG_URGENCY_ALERT, lines[1].urgency);
   EXPECT_EQ(1u, vmktest::logCount("plain alert"));
   EXPECT_EQ(VMK_OK, vmk_LogUnregister(log));
+}
+
+// The log keeps a bounded tail, but counts every line of a run: a test can
+// still count lines that scrolled out of the tail.
+TEST_F(ServicesTest, LogKeepsATailAndCountsEveryLine) {
+  vmk_LogProperties p{};
+  vmk_NameInitialize(&p.name, "comp");
+  vmk_LogComponent log;
+  ASSERT_EQ(VMK_OK, vmk_LogRegister(&p, &log));
+  for (int i = 1; i <= 3; i++) vmk_LogLevel(VMK_LOG_URGENCY_NORMAL, log, 0, "Checkpoint %d\n", i);
+  const int kLines = 10000;
+  for (int i = 0; i < kLines; i++) vmk_LogLevel(VMK_LOG_URGENCY_NORMAL, log, 0, "line %d of many\n", i);
+  std::string longLine(3000, 'x');
+  vmk_LogLevel(VMK_LOG_URGENCY_ALERT, log, 2, "%s end\n", longLine.c_str());
+  EXPECT_EQ(kLines + 4u, vmktest::logWritten());
+  auto lines = vmktest::logLines();
+  ASSERT_EQ(4096u, lines.size());
+  // Oldest first, the newest last.
+  EXPECT_EQ("line " + std::to_string(kLines - 4095) + " of many\n", lines.front().text);
+  EXPECT_EQ(longLine + " end\n", lines.back().text);
+  EXPECT_EQ(VMK_LOG_URGENCY_ALERT, lines.back().urgency);
+  EXPECT_EQ("comp", lines.back().component);
+  EXPECT_EQ(3u, vmktest::logCount("Checkpoint"));
+  EXPECT_EQ(1u, vmktest::logCount("Checkpoint 2\n"));
+  EXPECT_EQ(size_t(kLines), vmktest::logCount(" of many"));
+  EXPECT_EQ(1u, vmktest::logCount("line 0 of many"));
+  vmktest::clearLog();
+  EXPECT_EQ(0u, vmktest::logCount("Checkpoint"));
+  EXPECT_EQ(0u, vmktest::logWritten());
+  EXPECT_TRUE(vmktest::logLines().empty());
+  EXPECT_EQ(VMK_OK, vmk_LogUnregister(log));
+}
+
+// Calls are counted per thread: counts stay exact across threads, also
+// threads that are gone, and an armed rule is seen by every thread.
+TEST_F(ServicesTest, CallsAndInjectionsAreExactAcrossThreads) {
+  vmk_MemPool pool;
+  vmk_HeapID heap;
+  makePoolAndHeap(&pool, &heap);
+  const int kThreads = 6, kCalls = 2000;
+  auto run = [&](std::atomic<int>* failed) {
+    std::vector<std::thread> ts;
+    for (int t = 0; t < kThreads; t++)
+      ts.emplace_back([&] {
+        for (int i = 0; i < kCalls; i++) {
+          void* b = vmk_HeapAlloc(heap, 24);
+          if (b == nullptr) failed->fetch_add(1);
+          vmk_HeapFree(heap, b);
+        }
+      });
+    for (auto& t : ts) t.join();
+  };
+  std::atomic<int> failed{0};
+  run(&failed);
+  EXPECT_EQ(0, failed.load());
+  EXPECT_EQ(unsigned(kThreads * kCalls), vmktest::callCount("vmk_HeapAlloc"));
+  vmktest::failCall("vmk_HeapAlloc", 100, VMK_NO_MEMORY, true);
+  run(&failed);
+  EXPECT_EQ(kThreads * kCalls - 99, failed.load());
+  EXPECT_EQ(unsigned(kThreads * kCalls - 99), vmktest::injectedCount("vmk_HeapAlloc"));
+  EXPECT_EQ(unsigned(2 * kThreads * kCalls), vmktest::callCount("vmk_HeapAlloc"));
+  vmktest::clearFailures();
+  EXPECT_EQ(0, vmktest::live().heapBlocks);
+  EXPECT_EQ(VMK_OK, vmk_HeapDestroy(heap));
+  EXPECT_EQ(VMK_OK, vmk_MemPoolDestroy(pool));
 }
 
 TEST_F(ServicesTest, NamesAndStatusTexts) {

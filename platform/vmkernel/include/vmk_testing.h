@@ -169,11 +169,16 @@ struct LogLine {
   int level;
   std::string text;       // as formatted, newline included
 };
+// The last lines written (at most 4096, oldest first): the kernel keeps a
+// bounded tail, the way a log ring would.
 std::vector<LogLine> logLines();
 std::vector<std::string> logTexts();
 void clearLog();
-// Number of captured lines containing `needle`.
+// Number of lines containing `needle` written since the last clear, exact
+// over the whole run (not only the tail).
 size_t logCount(const std::string& needle);
+// Lines written since the last clear.
+uint64_t logWritten();
 // Echo log lines to standard error as they are written (off unless the
 // environment sets VMK_LOG_ECHO=1).
 void setLogEcho(bool on);

@@ -9,6 +9,8 @@
 #include <map>
 #include <memory>
 #include <sstream>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "internal.h"
@@ -18,17 +20,6 @@ namespace vmkint {
 /* ------------------------------------------------------------------------ */
 /* Failure injection                                                         */
 /* ------------------------------------------------------------------------ */
-
-struct FaultSite {
-  std::string name;
-  unsigned calls = 0;       // since reset()
-  unsigned sinceArm = 0;    // calls since the rule was set
-  unsigned injected = 0;
-  bool armed = false;
-  unsigned nth = 0;
-  bool every = false;
-  VMK_ReturnStatus status = VMK_FAILURE;
-};
 
 namespace {
 std::mutex faultLock;
@@ -42,9 +33,38 @@ FaultSite* siteLocked(const std::string& name) {
   if (it != sites.end()) return it->second.get();
   auto site = std::make_unique<FaultSite>();
   site->name = name;
+  site->id = (unsigned)sites.size();
   FaultSite* raw = site.get();
   sites.emplace(name, std::move(site));
   return raw;
+}
+
+// A thread's block outlives its thread: at thread exit it goes back to a
+// pool, counts kept, and the next new thread continues it.
+std::vector<CallBlock*>& allBlocks() {  // faultLock
+  static auto* v = new std::vector<CallBlock*>();
+  return *v;
+}
+std::vector<CallBlock*>& freeBlocks() {  // faultLock
+  static auto* v = new std::vector<CallBlock*>();
+  return *v;
+}
+__thread bool tlsBlockGone = false;  // the thread is exiting
+struct BlockReturn {
+  ~BlockReturn() {
+    std::lock_guard<std::mutex> g(faultLock);
+    if (tlsCallBlock != nullptr) freeBlocks().push_back(tlsCallBlock);
+    tlsCallBlock = nullptr;
+    tlsBlockGone = true;
+  }
+};
+thread_local BlockReturn tlsBlockReturn;
+
+uint64_t callsLocked(const FaultSite* site) {
+  uint64_t n = site->shared.load(std::memory_order_relaxed);
+  if (site->id < kCountedSites)
+    for (CallBlock* b : allBlocks()) n += b->calls[site->id].load(std::memory_order_relaxed);
+  return n;
 }
 }  // namespace
 
@@ -53,14 +73,30 @@ FaultSite* faultSite(const char* name) {
   return siteLocked(name);
 }
 
-VMK_ReturnStatus faultCheck(FaultSite* site) {
+__thread CallBlock* tlsCallBlock = nullptr;
+
+CallBlock* takeThreadBlock() {
+  if (tlsBlockGone) return nullptr;
+  (void)&tlsBlockReturn;  // its destructor hands the block back
   std::lock_guard<std::mutex> g(faultLock);
-  site->calls++;
-  if (!site->armed) return VMK_OK;
+  if (!freeBlocks().empty()) {
+    tlsCallBlock = freeBlocks().back();
+    freeBlocks().pop_back();
+  } else {
+    tlsCallBlock = new CallBlock();
+    tlsCallBlock->index = (unsigned)allBlocks().size();
+    allBlocks().push_back(tlsCallBlock);
+  }
+  return tlsCallBlock;
+}
+
+VMK_ReturnStatus faultArmed(FaultSite* site) {
+  std::lock_guard<std::mutex> g(faultLock);
+  if (!site->armed.load(std::memory_order_relaxed)) return VMK_OK;
   site->sinceArm++;
   if (site->sinceArm == site->nth || (site->every && site->sinceArm > site->nth)) {
     site->injected++;
-    if (!site->every) site->armed = false;
+    if (!site->every) site->armed.store(false, std::memory_order_release);
     return site->status;
   }
   return VMK_OK;
@@ -69,12 +105,14 @@ VMK_ReturnStatus faultCheck(FaultSite* site) {
 void resetFaults() {
   std::lock_guard<std::mutex> g(faultLock);
   for (auto& [name, site] : faultSites()) {
-    site->calls = site->sinceArm = site->injected = 0;
-    site->armed = false;
+    site->base = callsLocked(site.get());
+    site->sinceArm = site->injected = 0;
+    site->armed.store(false, std::memory_order_release);
   }
 }
 
 Counters counters;
+PerThreadCount liveDmaMappings, liveHeapBlocks;
 
 /* ------------------------------------------------------------------------ */
 /* Clock                                                                     */
@@ -145,11 +183,25 @@ void resetClock() {
 /* Log                                                                       */
 /* ------------------------------------------------------------------------ */
 
+// The log keeps the last kLogTail lines (what tests read back) and, outside
+// the ring, how often each distinct text was written since the last clear, so
+// counting lines over a whole run stays exact while memory grows only with
+// the number of distinct texts.
 namespace {
+constexpr size_t kLogTail = 4096;
+struct TextHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+struct LogStore {
+  std::vector<vmktest::LogLine> ring;  // kLogTail slots once full, reused
+  uint64_t written = 0;                // lines since the last clear
+  std::unordered_map<std::string, uint64_t, TextHash, std::equal_to<>> counts;
+};
 std::mutex logLock;
-std::vector<vmktest::LogLine>& logStore() {
-  static auto* lines = new std::vector<vmktest::LogLine>();
-  return *lines;
+LogStore& logStore() {
+  static auto* store = new LogStore();
+  return *store;
 }
 // VMK_LOG_ECHO=1 in the environment echoes kernel log lines while debugging.
 bool logEcho = [] {
@@ -172,18 +224,37 @@ std::string vformat(const char* fmt, va_list ap) {
   return big;
 }
 
-void logAppend(const char* component, vmk_LogUrgency urgency, int level, const std::string& text) {
+void logAppend(const char* component, vmk_LogUrgency urgency, int level, std::string_view text) {
   std::lock_guard<std::mutex> g(logLock);
-  logStore().push_back(vmktest::LogLine{component ? component : "", urgency, level, text});
+  LogStore& st = logStore();
+  if (st.ring.size() < kLogTail) {
+    st.ring.push_back(vmktest::LogLine{component ? component : "", urgency, level, std::string(text)});
+  } else {
+    // Assigning into a used slot reuses its buffers.
+    vmktest::LogLine& slot = st.ring[st.written % kLogTail];
+    slot.component.assign(component ? component : "");
+    slot.urgency = urgency;
+    slot.level = level;
+    slot.text.assign(text);
+  }
+  st.written++;
+  auto it = st.counts.find(text);
+  if (it != st.counts.end())
+    it->second++;
+  else
+    st.counts.emplace(std::string(text), 1);
   if (logEcho) {
-    fputs(text.c_str(), stderr);
+    fwrite(text.data(), 1, text.size(), stderr);
     if (text.empty() || text.back() != '\n') fputc('\n', stderr);
   }
 }
 
 void resetLog() {
   std::lock_guard<std::mutex> g(logLock);
-  logStore().clear();
+  LogStore& st = logStore();
+  st.ring.clear();
+  st.written = 0;
+  st.counts.clear();
 }
 
 }  // namespace vmkint
@@ -279,7 +350,28 @@ const char* vmk_LogGetName(vmk_LogComponent log) { return log ? log->name.c_str(
 void vmk_LogLevelV(vmk_LogUrgency urgency, vmk_LogComponent log, vmk_int32 level, const char* fmt, va_list ap) {
   // A line for a component that is gone still reaches the kernel log, the
   // way a stale handle's line would: nothing is lost for the reader.
-  logAppend(log ? log->name.c_str() : "", urgency, level, vformat(fmt, ap));
+  const char* component = log ? log->name.c_str() : "";
+  // A line the caller formatted itself is taken as it stands.
+  if (fmt[0] == '%' && fmt[1] == 's' && fmt[2] == '\0') {
+    va_list copy;
+    va_copy(copy, ap);
+    const char* text = va_arg(copy, const char*);
+    va_end(copy);
+    logAppend(component, urgency, level, text ? std::string_view(text) : std::string_view("(null)"));
+    return;
+  }
+  // Formatted once, on the stack unless it is long.
+  char small[512];
+  va_list copy;
+  va_copy(copy, ap);
+  int n = vsnprintf(small, sizeof small, fmt, copy);
+  va_end(copy);
+  if (n < 0) n = 0;
+  if ((size_t)n < sizeof small) {
+    logAppend(component, urgency, level, std::string_view(small, (size_t)n));
+    return;
+  }
+  logAppend(component, urgency, level, vformat(fmt, ap));
 }
 
 void vmk_LogLevel(vmk_LogUrgency urgency, vmk_LogComponent log, vmk_int32 level, const char* fmt, ...) {
@@ -346,21 +438,22 @@ namespace vmktest {
 void failCall(const std::string& name, unsigned nth, VMK_ReturnStatus status, bool every) {
   std::lock_guard<std::mutex> g(vmkint::faultLock);
   FaultSite* s = vmkint::siteLocked(name);
-  s->armed = nth > 0;
   s->nth = nth;
   s->every = every;
   s->status = status;
   s->sinceArm = 0;
+  s->armed.store(nth > 0, std::memory_order_release);
 }
 
 void clearFailures() {
   std::lock_guard<std::mutex> g(vmkint::faultLock);
-  for (auto& [name, site] : vmkint::faultSites()) site->armed = false;
+  for (auto& [name, site] : vmkint::faultSites()) site->armed.store(false, std::memory_order_release);
 }
 
 unsigned callCount(const std::string& name) {
   std::lock_guard<std::mutex> g(vmkint::faultLock);
-  return vmkint::siteLocked(name)->calls;
+  const FaultSite* s = vmkint::siteLocked(name);
+  return (unsigned)(vmkint::callsLocked(s) - s->base);
 }
 
 unsigned injectedCount(const std::string& name) {
@@ -442,7 +535,7 @@ Live live() {
   l.poolPages = c.poolPages;
   l.mappings = c.mappings;
   l.heaps = c.heaps;
-  l.heapBlocks = c.heapBlocks;
+  l.heapBlocks = vmkint::liveHeapBlocks.sum();
   l.logComponents = c.logComponents;
   l.lockDomains = c.lockDomains;
   l.locks = c.locks;
@@ -450,7 +543,7 @@ Live live() {
   l.hashTables = c.hashTables;
   l.mgmtHandles = c.mgmtHandles;
   l.dmaEngines = c.dmaEngines;
-  l.dmaMappings = c.dmaMappings;
+  l.dmaMappings = vmkint::liveDmaMappings.sum();
   l.sgHandles = c.sgHandles;
   l.sgArrays = c.sgArrays;
   l.barMappings = c.barMappings;
@@ -465,7 +558,14 @@ Live live() {
 
 std::vector<LogLine> logLines() {
   std::lock_guard<std::mutex> g(vmkint::logLock);
-  return vmkint::logStore();
+  const auto& st = vmkint::logStore();
+  if (st.ring.size() < vmkint::kLogTail) return st.ring;
+  // Oldest first.
+  std::vector<LogLine> out;
+  out.reserve(st.ring.size());
+  size_t start = st.written % vmkint::kLogTail;
+  for (size_t i = 0; i < st.ring.size(); i++) out.push_back(st.ring[(start + i) % st.ring.size()]);
+  return out;
 }
 
 std::vector<std::string> logTexts() {
@@ -479,9 +579,14 @@ void clearLog() { vmkint::resetLog(); }
 size_t logCount(const std::string& needle) {
   std::lock_guard<std::mutex> g(vmkint::logLock);
   size_t n = 0;
-  for (auto& l : vmkint::logStore())
-    if (l.text.find(needle) != std::string::npos) n++;
+  for (auto& [text, count] : vmkint::logStore().counts)
+    if (text.find(needle) != std::string::npos) n += count;
   return n;
+}
+
+uint64_t logWritten() {
+  std::lock_guard<std::mutex> g(vmkint::logLock);
+  return vmkint::logStore().written;
 }
 
 void setLogEcho(bool on) {
@@ -498,11 +603,13 @@ void reset() {
   vmkint::resetLockRules();
   // Each test starts from zero: what an earlier test leaked is its own failure.
   auto& c = vmkint::counters;
-  for (auto* n : {&c.modules, &c.memPools, &c.poolPages, &c.mappings, &c.heaps, &c.heapBlocks, &c.logComponents,
-                  &c.lockDomains, &c.locks, &c.drivers, &c.hashTables, &c.mgmtHandles, &c.dmaEngines, &c.dmaMappings,
+  for (auto* n : {&c.modules, &c.memPools, &c.poolPages, &c.mappings, &c.heaps, &c.logComponents,
+                  &c.lockDomains, &c.locks, &c.drivers, &c.hashTables, &c.mgmtHandles, &c.dmaEngines,
                   &c.sgHandles, &c.sgArrays, &c.barMappings, &c.intrCookies, &c.intrRegistrations, &c.worlds,
                   &c.timers, &c.childDevices, &c.attachedDevices})
     n->store(0);
+  vmkint::liveDmaMappings.rebase();
+  vmkint::liveHeapBlocks.rebase();
 }
 
 }  // namespace vmktest

@@ -62,39 +62,73 @@ std::set<vmk_BusTypeInt*> busTypes;
 /* ---- BAR windows --------------------------------------------------------- */
 
 // BARs are mapped into a reserved, inaccessible address range: only the MMIO
-// accessors can reach the device behind them.
+// accessors can reach the device behind them. A window is resolved when it
+// is mapped: each page of the reserved range has a word pointing at the
+// window that covers it, so an access is one atomic load and no lock.
 constexpr uint64_t kBarSpace = 1ull << 34;  // 16 GB of reserved address space
-uint8_t* barSpace = nullptr;
-uint64_t barNext = 0;
+constexpr uint64_t kBarPages = kBarSpace / VMK_PAGE_SIZE;
 struct BarRef {
-  vmk_PCIDeviceInt* dev;
+  hostbus::Function* fn;
   unsigned bar;
+  vmk_VA va;
   uint64_t size;
+  bool retired = false;  // devLock
 };
-std::map<vmk_VA, BarRef> barWindows;  // devLock
+std::atomic<uint8_t*> barSpace{nullptr};
+std::atomic<BarRef*>* barPages = nullptr;  // kBarPages words (made with barSpace)
+uint64_t barNext = 0;                       // devLock
+// Every window made: an access racing with an unmap may still hold one, so a
+// window unmapped or pulled out (retired) is freed only when the kernel is
+// reset. Kept here too so that what the page words point at stays reachable.
+std::vector<BarRef*>& barRefs() {  // devLock
+  static auto* refs = new std::vector<BarRef*>();  // never destroyed: read at exit too
+  return *refs;
+}
 
-vmk_VA reserveBarWindow(uint64_t size) {
-  if (barSpace == nullptr) {
+vmk_VA reserveBarWindow(uint64_t size) {  // devLock held
+  if (barSpace.load(std::memory_order_relaxed) == nullptr) {
     void* p = mmap(nullptr, kBarSpace, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (p == MAP_FAILED) return 0;
-    barSpace = (uint8_t*)p;
+    void* t = mmap(nullptr, kBarPages * sizeof(std::atomic<BarRef*>), PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (t == MAP_FAILED) {
+      munmap(p, kBarSpace);
+      return 0;
+    }
+    barPages = static_cast<std::atomic<BarRef*>*>(t);  // zero pages: no window
+    barSpace.store((uint8_t*)p, std::memory_order_release);
   }
   uint64_t rounded = (size + VMK_PAGE_SIZE - 1) & ~(uint64_t)(VMK_PAGE_SIZE - 1);
   if (barNext + rounded + VMK_PAGE_SIZE > kBarSpace) return 0;
-  vmk_VA va = (vmk_VA)(barSpace + barNext);
+  vmk_VA va = (vmk_VA)(barSpace.load(std::memory_order_relaxed) + barNext);
   barNext += rounded + VMK_PAGE_SIZE;  // a guard page between windows
   return va;
 }
 
+uint64_t barPageOf(vmk_VA va) { return (va - (vmk_VA)barSpace.load(std::memory_order_relaxed)) / VMK_PAGE_SIZE; }
+
+void publishBarWindow(BarRef* ref) {  // devLock held
+  barRefs().push_back(ref);
+  uint64_t first = barPageOf(ref->va), n = (ref->size + VMK_PAGE_SIZE - 1) / VMK_PAGE_SIZE;
+  for (uint64_t i = 0; i < n; i++) barPages[first + i].store(ref, std::memory_order_release);
+}
+
+void withdrawBarWindow(vmk_VA va) {  // devLock held
+  BarRef* ref = barPages[barPageOf(va)].load(std::memory_order_relaxed);
+  if (ref == nullptr) return;
+  uint64_t first = barPageOf(ref->va), n = (ref->size + VMK_PAGE_SIZE - 1) / VMK_PAGE_SIZE;
+  for (uint64_t i = 0; i < n; i++) barPages[first + i].store(nullptr, std::memory_order_release);
+  ref->retired = true;
+}
+
 bool barLookup(vmk_VA addr, unsigned width, hostbus::Function** fn, unsigned* bar, uint64_t* off) {
-  std::lock_guard<std::mutex> g(devLock);
-  auto it = barWindows.upper_bound(addr);
-  if (it == barWindows.begin()) return false;
-  --it;
-  if (addr < it->first || addr + width > it->first + it->second.size) return false;
-  *fn = it->second.dev->fn;
-  *bar = it->second.bar;
-  *off = addr - it->first;
+  auto base = (vmk_VA)barSpace.load(std::memory_order_acquire);
+  if (base == 0 || addr < base || addr - base >= kBarSpace) return false;
+  BarRef* ref = barPages[(addr - base) / VMK_PAGE_SIZE].load(std::memory_order_acquire);
+  if (ref == nullptr || addr + width > ref->va + ref->size) return false;
+  *fn = ref->fn;
+  *bar = ref->bar;
+  *off = addr - ref->va;
   return true;
 }
 
@@ -209,89 +243,60 @@ void queueLocked(vmk_IntrCookie c, Intr& in) {
   }
 }
 
-/* ---- DMA mappings (bus address -> host memory) ---------------------------- */
+/* ---- Device accesses to host memory -------------------------------------- */
 
-struct DmaMap {
-  uint64_t len;
-  uint8_t* host;
-  int refs;
+// Device accesses that found no mapping. Counted without a lock: the first
+// unmapped write's address is stored by the access that counted it.
+struct DmaFaultCounts {
+  std::atomic<uint64_t> unmappedWrites{0}, unmappedReads{0}, firstWriteAddr{0};
 };
-std::mutex dmaLock;
-std::map<vmk_IOA, DmaMap> dmaMaps;  // dmaLock
+DmaFaultCounts dmaFaultCounts;
 
-bool dmaAddLocked(vmk_IOA addr, uint64_t len, uint8_t* host) {
-  auto it = dmaMaps.find(addr);
-  if (it != dmaMaps.end()) {
-    if (it->second.len != len) return false;
-    it->second.refs++;
-    return true;
+void dmaFault(vmk_IOA addr, bool write) {
+  if (write) {
+    if (dmaFaultCounts.unmappedWrites.fetch_add(1, std::memory_order_acq_rel) == 0)
+      dmaFaultCounts.firstWriteAddr.store(addr, std::memory_order_release);
+  } else {
+    dmaFaultCounts.unmappedReads.fetch_add(1, std::memory_order_relaxed);
   }
-  dmaMaps[addr] = DmaMap{len, host, 1};
-  return true;
 }
 
-bool dmaRemoveLocked(vmk_IOA addr, uint64_t len) {
-  auto it = dmaMaps.find(addr);
-  if (it == dmaMaps.end() || it->second.len != len) return false;
-  if (--it->second.refs == 0) dmaMaps.erase(it);
-  return true;
-}
-
-// Host pointer for bus range [addr, addr+len) when it lies in one mapping.
-uint8_t* dmaResolveLocked(vmk_IOA addr, uint64_t len) {
-  auto it = dmaMaps.upper_bound(addr);
-  if (it == dmaMaps.begin()) return nullptr;
-  --it;
-  if (addr < it->first || addr + len > it->first + it->second.len) return nullptr;
-  return it->second.host + (addr - it->first);
-}
-
-// Device accesses that found no mapping (dmaLock).
-vmktest::DmaFaults dmaFaultCounts;
-
-// Walks a bus range over adjacent mappings, one piece per mapping; false as
-// soon as a byte of it is not mapped.
-template <typename Piece>
-bool dmaWalkLocked(vmk_IOA addr, uint64_t len, Piece piece) {
+// A device access may span several pages (of one mapping or of adjacent
+// ones). One that is not mapped in full moves no byte (a master abort) and is
+// counted. The pages are held while the bytes move, and pages adjacent in
+// host memory (one pool allocation) are copied as one run.
+bool dmaCopy(vmk_IOA addr, void* buf, size_t len, bool toDevice) {
+  if (len == 0) return true;
+  if (!vmkint::dmaPin(addr, len)) {
+    dmaFault(addr, !toDevice);
+    return false;
+  }
+  const vmk_IOA start = addr;
+  const size_t total = len;
+  auto* p = (uint8_t*)buf;
+  uint8_t* run = nullptr;
+  size_t runLen = 0;
+  auto flush = [&] {
+    if (toDevice) memcpy(p, run, runLen);
+    else memcpy(run, p, runLen);
+    p += runLen;
+  };
   while (len > 0) {
-    auto it = dmaMaps.upper_bound(addr);
-    if (it == dmaMaps.begin()) return false;
-    --it;
-    if (addr >= it->first + it->second.len) return false;
-    uint64_t n = std::min<uint64_t>(len, it->first + it->second.len - addr);
-    piece(it->second.host + (addr - it->first), n);
+    size_t n = std::min<size_t>(len, VMK_PAGE_SIZE - (addr & (VMK_PAGE_SIZE - 1)));
+    uint8_t* host = vmkint::dmaPageHost(addr);
+    if (run != nullptr && run + runLen == host) {
+      runLen += n;
+    } else {
+      if (run != nullptr) flush();
+      run = host;
+      runLen = n;
+    }
     addr += n;
     len -= n;
   }
+  flush();
+  vmkint::dmaUnpin(start, total);
   return true;
-}
-
-bool dmaCoveredLocked(vmk_IOA addr, uint64_t len) {
-  return dmaWalkLocked(addr, len, [](uint8_t*, uint64_t) {});
-}
-
-void dmaFaultLocked(vmk_IOA addr, bool write) {
-  if (write) {
-    if (dmaFaultCounts.unmappedWrites++ == 0) dmaFaultCounts.firstWriteAddr = addr;
-  } else {
-    dmaFaultCounts.unmappedReads++;
-  }
-}
-
-// A device access may span adjacent mappings: walk it piece by piece. One
-// that is not mapped in full moves no byte (a master abort) and is counted.
-bool dmaCopy(vmk_IOA addr, void* buf, size_t len, bool toDevice) {
-  std::lock_guard<std::mutex> g(dmaLock);
-  if (!dmaCoveredLocked(addr, len)) {
-    dmaFaultLocked(addr, !toDevice);
-    return false;
-  }
-  auto* p = (uint8_t*)buf;
-  return dmaWalkLocked(addr, len, [&](uint8_t* host, uint64_t n) {
-    if (toDevice) memcpy(p, host, n);
-    else memcpy(host, p, n);
-    p += n;
-  });
 }
 
 class StandinHost : public hostbus::Host {
@@ -303,14 +308,13 @@ class StandinHost : public hostbus::Host {
   // The valid word of a ring entry: one release store, which a driver's
   // acquire read of the word pairs with.
   bool dmaWriteRelease32(hostbus::BusAddr addr, uint32_t value) override {
-    std::lock_guard<std::mutex> g(dmaLock);
-    uint8_t* host = (addr & 3) == 0 ? dmaResolveLocked(addr, 4) : nullptr;
-    if (host == nullptr) {
-      dmaFaultLocked(addr, true);
+    if ((addr & 3) != 0 || !vmkint::dmaPin(addr, 4)) {
+      dmaFault(addr, true);
       return false;
     }
     vmkint::fenceRelease();
-    __atomic_store_n(reinterpret_cast<uint32_t*>(host), value, __ATOMIC_RELEASE);
+    __atomic_store_n(reinterpret_cast<uint32_t*>(vmkint::dmaPageHost(addr)), value, __ATOMIC_RELEASE);
+    vmkint::dmaUnpin(addr, 4);
     return true;
   }
   void setIntxLine(hostbus::Function* fn, bool asserted) override {
@@ -563,7 +567,7 @@ VMK_ReturnStatus vmk_PCIMapIOResource(vmk_ModuleID, vmk_PCIDevice dev, vmk_uint8
   vmk_VA w = reserveBarWindow(size);
   if (w == 0) return VMK_NO_ADDRESS_SPACE;
   dev->bars[bar] = BarWindow{w, size};
-  barWindows[w] = BarRef{dev, bar, size};
+  publishBarWindow(new BarRef{dev->fn, bar, w, size});
   counters.barMappings++;
   *va = w;
   return VMK_OK;
@@ -574,7 +578,7 @@ VMK_ReturnStatus vmk_PCIUnmapIOResource(vmk_ModuleID, vmk_PCIDevice dev, vmk_uin
   if (dev == nullptr || bar >= 6) return VMK_BAD_PARAM;
   std::lock_guard<std::mutex> g(devLock);
   if (dev->bars[bar].va == 0) return VMK_NOT_FOUND;
-  barWindows.erase(dev->bars[bar].va);
+  withdrawBarWindow(dev->bars[bar].va);
   dev->bars[bar] = BarWindow{};
   counters.barMappings--;
   return VMK_OK;
@@ -753,7 +757,7 @@ VMK_ReturnStatus vmk_IntrSync(vmk_IntrCookie cookie) {
 struct vmk_DMAEngineInt {
   std::string name;
   vmk_IOA mask;
-  long mappings = 0;  // dmaLock
+  PerThreadCount mappings;
 };
 
 struct vmk_SgOpsHandleInt {
@@ -776,10 +780,7 @@ VMK_ReturnStatus vmk_DMAEngineCreate(const vmk_DMAEngineProps* props, vmk_DMAEng
 VMK_ReturnStatus vmk_DMAEngineDestroy(vmk_DMAEngine engine) {
   VMK_FAULT_RETURN("vmk_DMAEngineDestroy");
   if (engine == nullptr) return VMK_INVALID_HANDLE;
-  {
-    std::lock_guard<std::mutex> g(dmaLock);
-    if (engine->mappings != 0) return VMK_BUSY;
-  }
+  if (engine->mappings.sum() != 0) return VMK_BUSY;
   delete engine;
   counters.dmaEngines--;
   return VMK_OK;
@@ -862,16 +863,14 @@ static VMK_ReturnStatus mapOne(vmk_DMAEngine engine, const vmk_SgElem& e, vmk_DM
     *why = VMK_DMA_MAP_ERROR_REASON_ADDRESS_EXCEEDS_MASK;
     return VMK_FAILURE;
   }
-  uint8_t* host = machineToHost(e.addr, e.length);
-  if (host == nullptr) {
-    *why = VMK_DMA_MAP_ERROR_REASON_BAD_ELEMENT;
-    return VMK_FAILURE;
+  // Bus address = machine address: the mapping is the pages' count of
+  // mappings going up.
+  switch (dmaMapRange(e.addr, e.length)) {
+    case DmaMapResult::Ok: return VMK_OK;
+    case DmaMapResult::NotMemory: *why = VMK_DMA_MAP_ERROR_REASON_BAD_ELEMENT; break;
+    case DmaMapResult::TooMany: *why = VMK_DMA_MAP_ERROR_REASON_NO_RESOURCES; break;
   }
-  if (!dmaAddLocked(e.addr, e.length, host)) {
-    *why = VMK_DMA_MAP_ERROR_REASON_NO_RESOURCES;
-    return VMK_FAILURE;
-  }
-  return VMK_OK;
+  return VMK_FAILURE;
 }
 
 VMK_ReturnStatus vmk_DMAMapSg(vmk_DMAEngine engine, vmk_DMADirection, vmk_SgOpsHandle handle, vmk_SgArray* in,
@@ -883,17 +882,16 @@ VMK_ReturnStatus vmk_DMAMapSg(vmk_DMAEngine engine, vmk_DMADirection, vmk_SgOpsH
     return vmk_faultStatus_;
   }
   if (engine == nullptr || handle == nullptr || in == nullptr || out == nullptr) return VMK_BAD_PARAM;
-  std::lock_guard<std::mutex> g(dmaLock);
   for (vmk_uint32 i = 0; i < in->numElems; i++) {
     vmk_DMAMapErrorReason why = VMK_DMA_MAP_ERROR_REASON_NONE;
     if (mapOne(engine, in->elem[i], &why) != VMK_OK) {
-      for (vmk_uint32 j = 0; j < i; j++) dmaRemoveLocked(in->elem[j].addr, in->elem[j].length);
+      for (vmk_uint32 j = 0; j < i; j++) dmaUnmapRange(in->elem[j].addr, in->elem[j].length);
       if (err) *err = vmk_DMAMapErrorInfo{why, i};
       return VMK_FAILURE;
     }
   }
-  engine->mappings++;
-  counters.dmaMappings++;
+  engine->mappings.add(1);
+  liveDmaMappings.add(1);
   *out = in;  // bus address = machine address: the array is its own mapping
   return VMK_OK;
 }
@@ -901,12 +899,14 @@ VMK_ReturnStatus vmk_DMAMapSg(vmk_DMAEngine engine, vmk_DMADirection, vmk_SgOpsH
 VMK_ReturnStatus vmk_DMAUnmapSg(vmk_DMAEngine engine, vmk_DMADirection, vmk_SgOpsHandle, vmk_SgArray* sg) {
   VMK_FAULT_RETURN("vmk_DMAUnmapSg");
   if (engine == nullptr || sg == nullptr) return VMK_BAD_PARAM;
-  std::lock_guard<std::mutex> g(dmaLock);
-  for (vmk_uint32 i = 0; i < sg->numElems; i++)
-    if (dmaResolveLocked(sg->elem[i].addr, sg->elem[i].length) == nullptr) return VMK_NOT_FOUND;
-  for (vmk_uint32 i = 0; i < sg->numElems; i++) dmaRemoveLocked(sg->elem[i].addr, sg->elem[i].length);
-  engine->mappings--;
-  counters.dmaMappings--;
+  for (vmk_uint32 i = 0; i < sg->numElems; i++) {
+    if (!dmaUnmapRange(sg->elem[i].addr, sg->elem[i].length)) {
+      for (vmk_uint32 j = 0; j < i; j++) dmaMapRange(sg->elem[j].addr, sg->elem[j].length);
+      return VMK_NOT_FOUND;
+    }
+  }
+  engine->mappings.add(-1);
+  liveDmaMappings.add(-1);
   return VMK_OK;
 }
 
@@ -919,25 +919,23 @@ VMK_ReturnStatus vmk_DMAMapElem(vmk_DMAEngine engine, vmk_DMADirection, const vm
     return vmk_faultStatus_;
   }
   if (engine == nullptr || in == nullptr || out == nullptr) return VMK_BAD_PARAM;
-  std::lock_guard<std::mutex> g(dmaLock);
   vmk_DMAMapErrorReason why = VMK_DMA_MAP_ERROR_REASON_NONE;
   if (mapOne(engine, *in, &why) != VMK_OK) {
     if (err) err->error = why;
     return VMK_FAILURE;
   }
   *out = *in;
-  engine->mappings++;
-  counters.dmaMappings++;
+  engine->mappings.add(1);
+  liveDmaMappings.add(1);
   return VMK_OK;
 }
 
 VMK_ReturnStatus vmk_DMAUnmapElem(vmk_DMAEngine engine, vmk_DMADirection, const vmk_SgElem* mapped) {
   VMK_FAULT_RETURN("vmk_DMAUnmapElem");
   if (engine == nullptr || mapped == nullptr) return VMK_BAD_PARAM;
-  std::lock_guard<std::mutex> g(dmaLock);
-  if (!dmaRemoveLocked(mapped->addr, mapped->length)) return VMK_NOT_FOUND;
-  engine->mappings--;
-  counters.dmaMappings--;
+  if (!dmaUnmapRange(mapped->addr, mapped->length)) return VMK_NOT_FOUND;
+  engine->mappings.add(-1);
+  liveDmaMappings.add(-1);
   return VMK_OK;
 }
 
@@ -957,6 +955,12 @@ void resetDevices() {
       if (d->pci) pci.push_back(d);
   }
   for (auto* d : pci) vmktest::unplugPciFunction(d);
+  std::lock_guard<std::mutex> g(devLock);
+  std::erase_if(barRefs(), [](BarRef* r) {
+    if (!r->retired) return false;
+    delete r;
+    return true;
+  });
 }
 }  // namespace vmkint
 
@@ -965,19 +969,22 @@ namespace vmktest {
 hostbus::Host* host() { return &standinHost; }
 
 bool dmaMapped(uint64_t busAddr, uint64_t len) {
-  std::lock_guard<std::mutex> g(dmaLock);
-  // Every byte must be covered, possibly by adjacent mappings.
-  return dmaCoveredLocked(busAddr, len);
+  // Every page must be covered, possibly by adjacent mappings.
+  return vmkint::dmaRangeMapped(busAddr, len);
 }
 
 DmaFaults dmaFaults() {
-  std::lock_guard<std::mutex> g(dmaLock);
-  return dmaFaultCounts;
+  DmaFaults f;
+  f.unmappedWrites = dmaFaultCounts.unmappedWrites.load(std::memory_order_acquire);
+  f.unmappedReads = dmaFaultCounts.unmappedReads.load(std::memory_order_acquire);
+  f.firstWriteAddr = dmaFaultCounts.firstWriteAddr.load(std::memory_order_acquire);
+  return f;
 }
 
 void clearDmaFaults() {
-  std::lock_guard<std::mutex> g(dmaLock);
-  dmaFaultCounts = DmaFaults{};
+  dmaFaultCounts.unmappedWrites.store(0, std::memory_order_release);
+  dmaFaultCounts.unmappedReads.store(0, std::memory_order_release);
+  dmaFaultCounts.firstWriteAddr.store(0, std::memory_order_release);
 }
 
 vmk_Device plugPciFunction(hostbus::Function* fn) {
@@ -1009,7 +1016,7 @@ void unplugPciFunction(vmk_Device device) {
     // Windows and vectors a driver forgot stay counted, but can no longer
     // lead to a function that is gone.
     for (auto& w : device->pci->bars)
-      if (w.va) barWindows.erase(w.va);
+      if (w.va) withdrawBarWindow(w.va);
   }
   {
     std::lock_guard<std::mutex> g(intrLock);

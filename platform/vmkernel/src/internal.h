@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "vmk_testing.h"
@@ -15,10 +16,84 @@ namespace vmkint {
 
 /* ---- Failure injection --------------------------------------------------- */
 
-struct FaultSite;
+// A service's fault point is on the hot path of every call. Calls are counted
+// per thread (each thread owns a block of counters and is its only writer, so
+// counting is a plain load and store, no locked instruction) and summed when
+// a test asks; an armed rule is seen by one acquire load. The rule itself is
+// read and changed under the fault lock.
+constexpr unsigned kCountedSites = 512;  // sites beyond share one atomic each
+struct CallBlock {
+  std::atomic<uint64_t> calls[kCountedSites]{};
+  unsigned index = 0;  // order of making: no two live threads share one
+};
+// Initial-exec: the stand-in is linked into executables, and the default
+// model of position-independent code would make every access a call.
+extern __thread CallBlock* tlsCallBlock __attribute__((tls_model("initial-exec")));
+// The calling thread's block, taken on its first counted call (nullptr while
+// the thread exits).
+CallBlock* takeThreadBlock();
+
+inline CallBlock* threadBlock() {
+  CallBlock* b = tlsCallBlock;
+  return b != nullptr ? b : takeThreadBlock();
+}
+
+// A count changed on hot paths by many threads: each thread adds to its own
+// slot (one writer, so a plain load and store, no locked instruction) and a
+// reader sums the slots. Threads beyond the slots share one atomic.
+class PerThreadCount {
+ public:
+  void add(int64_t d) {
+    CallBlock* b = threadBlock();
+    if (b != nullptr && b->index < kSlots) {
+      std::atomic<int64_t>& c = slot_[b->index];
+      c.store(c.load(std::memory_order_relaxed) + d, std::memory_order_release);
+    } else {
+      shared_.fetch_add(d, std::memory_order_acq_rel);
+    }
+  }
+  int64_t sum() const {
+    int64_t n = shared_.load(std::memory_order_acquire) - base_.load(std::memory_order_acquire);
+    for (const auto& c : slot_) n += c.load(std::memory_order_acquire);
+    return n;
+  }
+  // What is counted now becomes the new zero (no thread may count meanwhile).
+  void rebase() { base_.store(base_.load() + sum(), std::memory_order_release); }
+
+ private:
+  static constexpr unsigned kSlots = 64;
+  std::atomic<int64_t> slot_[kSlots]{};
+  std::atomic<int64_t> shared_{0}, base_{0};
+};
+
+struct FaultSite {
+  std::string name;
+  unsigned id = 0;
+  std::atomic<uint64_t> shared{0};  // calls not counted in a thread's block
+  uint64_t base = 0;                // calls before the last reset (fault lock)
+  std::atomic<bool> armed{false};
+  unsigned sinceArm = 0;    // calls since the rule was set (fault lock)
+  unsigned injected = 0;    // fault lock
+  unsigned nth = 0;
+  bool every = false;
+  VMK_ReturnStatus status = VMK_FAILURE;
+};
 FaultSite* faultSite(const char* name);
+// The armed rule of a site: the status to fail this call with, or VMK_OK.
+VMK_ReturnStatus faultArmed(FaultSite* site);
+
 // Counts the call; returns the status to fail with, or VMK_OK.
-VMK_ReturnStatus faultCheck(FaultSite* site);
+inline VMK_ReturnStatus faultCheck(FaultSite* site) {
+  CallBlock* b = site->id < kCountedSites ? threadBlock() : nullptr;
+  if (b != nullptr) {
+    std::atomic<uint64_t>& c = b->calls[site->id];
+    c.store(c.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  } else {
+    site->shared.fetch_add(1, std::memory_order_relaxed);
+  }
+  if (!site->armed.load(std::memory_order_acquire)) return VMK_OK;
+  return faultArmed(site);
+}
 
 // First statement of every service that may fail.
 #define VMK_FAULT_POINT(name)                                      \
@@ -34,12 +109,15 @@ void resetFaults();
 /* ---- Accounting ---------------------------------------------------------- */
 
 struct Counters {
-  std::atomic<long> modules{0}, memPools{0}, poolPages{0}, mappings{0}, heaps{0}, heapBlocks{0},
+  std::atomic<long> modules{0}, memPools{0}, poolPages{0}, mappings{0}, heaps{0},
       logComponents{0}, lockDomains{0}, locks{0}, drivers{0}, hashTables{0}, mgmtHandles{0}, dmaEngines{0},
-      dmaMappings{0}, sgHandles{0}, sgArrays{0}, barMappings{0}, intrCookies{0}, intrRegistrations{0}, worlds{0},
+      sgHandles{0}, sgArrays{0}, barMappings{0}, intrCookies{0}, intrRegistrations{0}, worlds{0},
       timers{0}, childDevices{0}, attachedDevices{0};
 };
 extern Counters counters;
+// The live objects of the hot paths, counted per thread (Counters has the
+// others).
+extern PerThreadCount liveDmaMappings, liveHeapBlocks;
 
 /* ---- Scheduling and the clock ------------------------------------------- */
 
@@ -57,7 +135,7 @@ void resetClock();
 
 /* ---- Log ----------------------------------------------------------------- */
 
-void logAppend(const char* component, vmk_LogUrgency urgency, int level, const std::string& text);
+void logAppend(const char* component, vmk_LogUrgency urgency, int level, std::string_view text);
 void resetLog();
 std::string vformat(const char* fmt, va_list ap);
 
@@ -72,9 +150,23 @@ inline void fenceRelease() {
 #endif
 }
 
-// Host pointer of machine memory [ma, ma+len), or nullptr when the range is
-// not inside one allocation.
-uint8_t* machineToHost(vmk_MA ma, uint64_t len);
+// Machine pages. One word per page, found without a lock: the host address
+// of the page (page aligned) or 0 when the page is not machine memory, and in
+// the low bits the number of live DMA mappings that cover it. Map, unmap and
+// a device's access are atomic operations on these words.
+enum class DmaMapResult { Ok, NotMemory, TooMany };
+DmaMapResult dmaMapRange(vmk_IOA addr, uint64_t len);
+// False (and nothing changed) when a page of the range is not mapped.
+bool dmaUnmapRange(vmk_IOA addr, uint64_t len);
+// A device access holds the pages of its range for its duration (false, and
+// nothing held, when a page is not mapped): an unmap that follows sees the
+// access complete, and the pages are not freed under it.
+bool dmaPin(vmk_IOA addr, uint64_t len);
+void dmaUnpin(vmk_IOA addr, uint64_t len);
+// Is every page of [addr, addr+len) mapped for DMA?
+bool dmaRangeMapped(vmk_IOA addr, uint64_t len);
+// Host address of bus address `addr` when its page is mapped (or held).
+uint8_t* dmaPageHost(vmk_IOA addr);
 // Machine address of a mapped virtual range (nullopt-like: false).
 bool vaToMachine(vmk_VA va, uint64_t len, vmk_MA* ma);
 // Heap allocation on behalf of a kernel service (not counted as vmk_HeapAlloc).

@@ -5,11 +5,13 @@
 // above 4 GB: a driver that forgets the constraint for a 32-bit device gets
 // addresses the device cannot reach, and the DMA engine refuses to map them.
 // Bus addresses equal machine addresses (no IOMMU).
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <list>
 #include <map>
 #include <set>
+#include <thread>
 
 #include "internal.h"
 
@@ -76,11 +78,137 @@ const MachineRange* rangeOfLocked(vmk_MA ma) {
 
 }  // namespace
 
-uint8_t* machineToHost(vmk_MA ma, uint64_t len) {
-  std::lock_guard<std::mutex> g(memLock);
-  const MachineRange* r = rangeOfLocked(ma);
-  if (r == nullptr || ma + len > r->base + r->pages * VMK_PAGE_SIZE) return nullptr;
-  return r->host + (ma - r->base);
+/* ---- Machine pages and DMA mappings ------------------------------------- */
+
+namespace {
+// A two-level table of the machine address space (16 TB: 2^32 pages): leaves
+// of 2^16 page words are made when pool pages first fall into them and live
+// as long as the process.
+constexpr unsigned kLeafBits = 16;
+constexpr uint64_t kLeafPages = 1ull << kLeafBits;
+constexpr uint64_t kTopEntries = (kHighEnd / VMK_PAGE_SIZE) >> kLeafBits;
+constexpr uint64_t kCountMask = VMK_PAGE_SIZE - 1;  // live mappings of the page
+using PageWord = std::atomic<uint64_t>;
+std::atomic<PageWord*> pageTop[kTopEntries];
+
+inline __attribute__((always_inline)) PageWord* pageWord(uint64_t pfn, bool create) {
+  if (pfn >= kTopEntries * kLeafPages) return nullptr;
+  std::atomic<PageWord*>& slot = pageTop[pfn >> kLeafBits];
+  PageWord* leaf = slot.load(std::memory_order_acquire);
+  if (leaf == nullptr) {
+    if (!create) return nullptr;
+    auto* fresh = new PageWord[kLeafPages]();
+    if (slot.compare_exchange_strong(leaf, fresh, std::memory_order_acq_rel)) {
+      leaf = fresh;
+    } else {
+      delete[] fresh;  // another thread made it first
+    }
+  }
+  return &leaf[pfn & (kLeafPages - 1)];
+}
+
+// Host memory of freshly allocated machine pages (nullptr: they are gone).
+void setMachinePages(vmk_MA base, uint64_t pages, uint8_t* host) {
+  for (uint64_t i = 0; i < pages; i++) {
+    PageWord* w = pageWord(VMK_MA_2_MPN(base) + i, true);
+    w->store(host ? (uint64_t)(uintptr_t)(host + i * VMK_PAGE_SIZE) : 0, std::memory_order_release);
+  }
+}
+
+bool anyPageDmaMapped(vmk_MA base, uint64_t pages) {
+  for (uint64_t i = 0; i < pages; i++) {
+    PageWord* w = pageWord(VMK_MA_2_MPN(base) + i, false);
+    if (w != nullptr && (w->load(std::memory_order_acquire) & kCountMask) != 0) return true;
+  }
+  return false;
+}
+
+uint64_t firstPage(vmk_IOA addr) { return addr / VMK_PAGE_SIZE; }
+uint64_t endPage(vmk_IOA addr, uint64_t len) { return (addr + len + VMK_PAGE_SIZE - 1) / VMK_PAGE_SIZE; }
+
+// Takes one mapping off pages [from, to), each known to have one.
+void dropPages(uint64_t from, uint64_t to) {
+  for (uint64_t p = from; p < to; p++) pageWord(p, false)->fetch_sub(1, std::memory_order_acq_rel);
+}
+}  // namespace
+
+DmaMapResult dmaMapRange(vmk_IOA addr, uint64_t len) {
+  if (len == 0 || addr + len < addr) return DmaMapResult::NotMemory;
+  uint64_t from = firstPage(addr), to = endPage(addr, len);
+  for (uint64_t p = from; p < to; p++) {
+    PageWord* w = pageWord(p, false);
+    uint64_t v = w ? w->load(std::memory_order_acquire) : 0;
+    for (;;) {
+      DmaMapResult bad = (v & ~kCountMask) == 0           ? DmaMapResult::NotMemory
+                         : (v & kCountMask) == kCountMask ? DmaMapResult::TooMany
+                                                          : DmaMapResult::Ok;
+      if (bad != DmaMapResult::Ok) {
+        dropPages(from, p);
+        return bad;
+      }
+      if (w->compare_exchange_weak(v, v + 1, std::memory_order_acq_rel, std::memory_order_acquire)) break;
+    }
+  }
+  return DmaMapResult::Ok;
+}
+
+bool dmaUnmapRange(vmk_IOA addr, uint64_t len) {
+  if (len == 0 || addr + len < addr) return false;
+  uint64_t from = firstPage(addr), to = endPage(addr, len);
+  for (uint64_t p = from; p < to; p++) {
+    PageWord* w = pageWord(p, false);
+    uint64_t v = w ? w->load(std::memory_order_acquire) : 0;
+    for (;;) {
+      if ((v & kCountMask) == 0) {
+        // Not mapped: give back what this call already took.
+        for (uint64_t q = from; q < p; q++) pageWord(q, false)->fetch_add(1, std::memory_order_acq_rel);
+        return false;
+      }
+      if (w->compare_exchange_weak(v, v - 1, std::memory_order_acq_rel, std::memory_order_acquire)) break;
+    }
+  }
+  return true;
+}
+
+bool dmaPin(vmk_IOA addr, uint64_t len) {
+  if (len == 0) len = 1;
+  if (addr + len < addr) return false;
+  uint64_t from = firstPage(addr), to = endPage(addr, len);
+  for (uint64_t p = from; p < to; p++) {
+    PageWord* w = pageWord(p, false);
+    uint64_t v = w ? w->load(std::memory_order_acquire) : 0;
+    for (;;) {
+      if ((v & kCountMask) == 0 || (v & kCountMask) == kCountMask) {
+        dropPages(from, p);
+        return false;
+      }
+      if (w->compare_exchange_weak(v, v + 1, std::memory_order_acq_rel, std::memory_order_acquire)) break;
+    }
+  }
+  return true;
+}
+
+void dmaUnpin(vmk_IOA addr, uint64_t len) {
+  if (len == 0) len = 1;
+  dropPages(firstPage(addr), endPage(addr, len));
+}
+
+bool dmaRangeMapped(vmk_IOA addr, uint64_t len) {
+  if (len == 0) len = 1;
+  if (addr + len < addr) return false;
+  for (uint64_t p = firstPage(addr), to = endPage(addr, len); p < to; p++) {
+    PageWord* w = pageWord(p, false);
+    if (w == nullptr || (w->load(std::memory_order_acquire) & kCountMask) == 0) return false;
+  }
+  return true;
+}
+
+uint8_t* dmaPageHost(vmk_IOA addr) {
+  PageWord* w = pageWord(firstPage(addr), false);
+  if (w == nullptr) return nullptr;
+  uint64_t v = w->load(std::memory_order_acquire);
+  if ((v & kCountMask) == 0 || (v & ~kCountMask) == 0) return nullptr;
+  return (uint8_t*)(uintptr_t)(v & ~kCountMask) + (addr & (VMK_PAGE_SIZE - 1));
 }
 
 bool vaToMachine(vmk_VA va, uint64_t len, vmk_MA* ma) {
@@ -170,6 +298,7 @@ VMK_ReturnStatus vmk_MemPoolAlloc(vmk_MemPool pool, const vmk_MemPoolAllocProps*
   // Fresh pages hold garbage, as machine memory would.
   memset(host, 0xA5, bytes);
   ranges()[base] = MachineRange{base, numPages, (uint8_t*)host, pool};
+  setMachinePages(base, numPages, (uint8_t*)host);
   pool->pagesInUse += numPages;
   counters.poolPages += numPages;
   range->startMPN = VMK_MA_2_MPN(base);
@@ -188,6 +317,13 @@ VMK_ReturnStatus vmk_MemPoolFree(vmk_MemPool pool, const vmk_MpnRange* range) {
   for (auto& [va, m] : mappings()) {
     if (m.ma >= base && m.ma < base + range->numPages * VMK_PAGE_SIZE) return VMK_BUSY;  // still mapped
   }
+  // Still mapped for DMA: the device could write into freed memory. A device
+  // access that began before the last unmap holds the pages a moment longer.
+  for (int i = 0; anyPageDmaMapped(base, range->numPages); i++) {
+    if (i == 1000) return VMK_BUSY;
+    std::this_thread::yield();
+  }
+  setMachinePages(base, range->numPages, nullptr);
   std::free(it->second.host);
   (base >= kHighBase ? highWindow : lowWindow).give(base);
   pool->pagesInUse -= range->numPages;
@@ -232,17 +368,64 @@ VMK_ReturnStatus vmk_VA2MA(vmk_VA va, vmk_ByteCount length, vmk_MA* ma) {
 /* Heaps                                                                     */
 /* ------------------------------------------------------------------------ */
 
+// A heap block is host memory with a header in front (its heap, its charge,
+// where the allocation starts). Which pointers are live blocks is kept in one
+// lock-free set, so allocating and freeing take no lock and a free of
+// anything else is still caught before its header is read.
 namespace {
 constexpr vmk_ByteCount kBlockOverhead = 16;
-}
+
+struct BlockHeader {
+  vmk_HeapInt* heap;
+  vmk_ByteCount charge;
+  uint64_t offset;  // from the start of the host allocation to the block
+  uint64_t unused;
+};
+static_assert(sizeof(BlockHeader) == 32);
+
+// Open addressing over block addresses; a freed slot becomes a tombstone that
+// a later insert may take. Sized far beyond the live blocks of any test.
+class LiveBlocks {
+ public:
+  bool insert(void* p) {
+    const uintptr_t key = (uintptr_t)p;
+    for (size_t i = 0, h = hash(key); i < kSlots; i++, h = (h + 1) & (kSlots - 1)) {
+      uintptr_t v = slots_[h].load(std::memory_order_relaxed);
+      while (v == kEmpty || v == kTomb) {
+        if (slots_[h].compare_exchange_weak(v, key, std::memory_order_acq_rel, std::memory_order_relaxed)) return true;
+      }
+    }
+    return false;
+  }
+  bool erase(void* p) {
+    const uintptr_t key = (uintptr_t)p;
+    for (size_t i = 0, h = hash(key); i < kSlots; i++, h = (h + 1) & (kSlots - 1)) {
+      uintptr_t v = slots_[h].load(std::memory_order_acquire);
+      if (v == kEmpty) return false;
+      if (v == key) {
+        // Only the block's owner frees it, so a plain store takes it out.
+        slots_[h].store(kTomb, std::memory_order_release);
+        return true;
+      }
+    }
+    return false;
+  }
+
+ private:
+  static constexpr size_t kSlots = 1u << 20;
+  static constexpr uintptr_t kEmpty = 0, kTomb = 1;
+  static size_t hash(uintptr_t key) { return (size_t)(((key >> 4) * 0x9E3779B97F4A7C15ull) >> 44) & (kSlots - 1); }
+  std::atomic<uintptr_t> slots_[kSlots]{};
+};
+LiveBlocks liveBlocks;
+}  // namespace
 
 struct vmk_HeapInt {
   std::string name;
   vmk_ByteCount initial;
   vmk_ByteCount max;
-  vmk_ByteCount used = 0;
+  std::atomic<vmk_ByteCount> used{0};  // charge of the live blocks (none: 0)
   vmk_MemPool pool = nullptr;
-  std::map<void*, vmk_ByteCount> blocks;
 };
 
 VMK_ReturnStatus vmk_HeapCreate(const vmk_HeapCreateProps* props, vmk_HeapID* heap) {
@@ -270,7 +453,7 @@ VMK_ReturnStatus vmk_HeapDestroy(vmk_HeapID heap) {
   VMK_FAULT_RETURN("vmk_HeapDestroy");
   if (heap == nullptr) return VMK_INVALID_HANDLE;
   std::lock_guard<std::mutex> g(memLock);
-  if (!heap->blocks.empty()) return VMK_BUSY;
+  if (heap->used.load(std::memory_order_acquire) != 0) return VMK_BUSY;
   if (heap->pool) heap->pool->heaps--;
   heapList.remove(heap);
   delete heap;
@@ -283,16 +466,29 @@ void* heapAllocInternal(vmk_HeapID heap, vmk_ByteCount size, vmk_ByteCount align
   if (heap == nullptr || size == 0) return nullptr;
   if (alignment < 16) alignment = 16;
   if ((alignment & (alignment - 1)) != 0) return nullptr;
-  std::lock_guard<std::mutex> g(memLock);
   vmk_ByteCount charge = size + kBlockOverhead;
-  if (heap->used + charge > heap->max) return nullptr;
+  // Charged before the memory is taken; a concurrent allocation never sees
+  // room that is not there, nor misses room that is.
+  vmk_ByteCount used = heap->used.load(std::memory_order_relaxed);
+  do {
+    if (used + charge > heap->max) return nullptr;
+  } while (!heap->used.compare_exchange_weak(used, used + charge, std::memory_order_relaxed));
   vmk_ByteCount rounded = (size + alignment - 1) & ~(alignment - 1);
-  void* p = std::aligned_alloc(alignment, rounded);
-  if (p == nullptr) return nullptr;
+  vmk_ByteCount front = alignment < sizeof(BlockHeader) ? sizeof(BlockHeader) : alignment;
+  auto* raw = (uint8_t*)std::aligned_alloc(alignment, front + rounded);
+  if (raw == nullptr) {
+    heap->used.fetch_sub(charge, std::memory_order_relaxed);
+    return nullptr;
+  }
+  uint8_t* p = raw + front;
+  *(BlockHeader*)(p - sizeof(BlockHeader)) = BlockHeader{heap, charge, front, 0};
   memset(p, 0xA5, rounded);  // heap memory is not zeroed
-  heap->blocks[p] = charge;
-  heap->used += charge;
-  counters.heapBlocks++;
+  if (!liveBlocks.insert(p)) {
+    std::free(raw);
+    heap->used.fetch_sub(charge, std::memory_order_relaxed);
+    return nullptr;
+  }
+  liveHeapBlocks.add(1);
   return p;
 }
 }  // namespace vmkint
@@ -310,16 +506,15 @@ void* vmk_HeapAlloc(vmk_HeapID heap, vmk_ByteCount size) { return vmk_HeapAlign(
 void vmk_HeapFree(vmk_HeapID heap, void* ptr) {
   if (ptr == nullptr) return;
   if (heap == nullptr) vmk_Panic("vmk_HeapFree: %p freed to no heap", ptr);
-  std::unique_lock<std::mutex> g(memLock);
-  auto it = heap->blocks.find(ptr);
-  if (it == heap->blocks.end()) {
-    g.unlock();
+  if (!liveBlocks.erase(ptr)) vmk_Panic("vmk_HeapFree: %p is not a live block of heap %s", ptr, heap->name.c_str());
+  const BlockHeader h = *(const BlockHeader*)((uint8_t*)ptr - sizeof(BlockHeader));
+  if (h.heap != heap) {
+    liveBlocks.insert(ptr);  // still the other heap's
     vmk_Panic("vmk_HeapFree: %p is not a live block of heap %s", ptr, heap->name.c_str());
   }
-  heap->used -= it->second;
-  heap->blocks.erase(it);
-  counters.heapBlocks--;
-  std::free(ptr);
+  heap->used.fetch_sub(h.charge, std::memory_order_release);
+  liveHeapBlocks.add(-1);
+  std::free((uint8_t*)ptr - h.offset);
 }
 
 VMK_ReturnStatus vmk_HeapDetermineMaxSize(const vmk_HeapAllocationDescriptor* descs, vmk_uint32 count,
@@ -410,7 +605,7 @@ bool heapInfo(const std::string& name, HeapInfo* info) {
   std::lock_guard<std::mutex> g(memLock);
   for (auto* h : heapList)
     if (h->name == name) {
-      *info = HeapInfo{h->initial, h->max, h->used, h->pool != nullptr};
+      *info = HeapInfo{h->initial, h->max, h->used.load(), h->pool != nullptr};
       return true;
     }
   return false;

@@ -37,10 +37,6 @@ static inline bool tamsil_cardError(const Adapter* a) {
 }
 static inline bool tamsil_hwError(const Adapter* a) { return __atomic_load_n(&a->hw_error, __ATOMIC_ACQUIRE) != 0; }
 
-// True when the adapter is of one of the generations in `gens`
-// (TAMSIL_ASIC_* bits).
-static inline bool tamsil_isGen(const Adapter* a, uint32_t gens) { return (a->asic_gen & gens) != 0; }
-
 static inline uint64_t tamsil_nowMs(void) { return vmk_GetUptimeMS(); }
 
 // Device log lines: errors always, debug lines under their debugMask bit.

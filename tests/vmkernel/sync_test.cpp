@@ -100,6 +100,8 @@ TEST_F(SyncTest, AdvanceWakesASleeperOnAStoppedClock) {
     EXPECT_EQ(VMK_OK, vmk_WorldSleep(36000000));  // 36 s
     done = true;
   });
+  // The sleeper must have taken its deadline before the clock moves.
+  while (vmktest::sleepers() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
   EXPECT_FALSE(done);
   vmktest::advanceMs(35999);

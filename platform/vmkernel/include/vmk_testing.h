@@ -106,6 +106,9 @@ double clockRate();
 // Moves the clock forward at once (sleepers whose time has come wake up).
 void advance(uint64_t ns);
 inline void advanceMs(uint64_t ms) { advance(ms * 1000000ull); }
+// Number of threads asleep in vmk_WorldSleep now (their deadline taken), so
+// a test can advance the clock only once a sleeper counts from it.
+int sleepers();
 
 // Waits in real time (polling) until `done` holds or `realMs` pass, for
 // effects that arrive on kernel threads (interrupts, timers, worlds). True

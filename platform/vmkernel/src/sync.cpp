@@ -353,18 +353,32 @@ VMK_ReturnStatus vmk_WorldWaitForDeath(vmk_WorldID id) {
 
 vmk_WorldID vmk_WorldGetID(void) { return currentWorld ? currentWorld->id : VMK_INVALID_WORLD_ID; }
 
+// Threads inside vmk_WorldSleep (see vmktest::sleepers).
+static std::atomic<int> sleepersNow{0};
+
 VMK_ReturnStatus vmk_WorldSleep(vmk_uint64 usecs) {
   // An injected status stands for an interrupted sleep (e.g. VMK_WAIT_INTERRUPTED).
   VMK_FAULT_RETURN("vmk_WorldSleep");
   mayBlock("vmk_WorldSleep");
   uint64_t deadline = clockNowNs() + usecs * 1000ull;
   std::unique_lock<std::mutex> lk(schedLock);
+  sleepersNow.fetch_add(1, std::memory_order_relaxed);
+  VMK_ReturnStatus st = VMK_OK;
   for (;;) {
-    if (deathPendingLocked()) return VMK_DEATH_PENDING;
-    if (clockNowNs() >= deadline) return VMK_OK;
+    if (deathPendingLocked()) {
+      st = VMK_DEATH_PENDING;
+      break;
+    }
+    if (clockNowNs() >= deadline) break;
     schedWaitUntil(lk, deadline);
   }
+  sleepersNow.fetch_sub(1, std::memory_order_relaxed);
+  return st;
 }
+
+namespace vmktest {
+int sleepers() { return sleepersNow.load(std::memory_order_relaxed); }
+}  // namespace vmktest
 
 VMK_ReturnStatus vmk_WorldWait(vmk_WorldEventID event, vmk_Lock lock, vmk_uint32 timeoutMS, const char*) {
   VMK_FAULT_POINT("vmk_WorldWait");

@@ -21,6 +21,18 @@ class MemoryTest : public StandinTest {
     EXPECT_EQ(VMK_OK, vmk_MemPoolDestroy(pool));
     StandinTest::TearDown();
   }
+  // A second heap "other" on the same pool (nullptr: not made).
+  vmk_HeapID otherHeap() {
+    vmk_HeapCreateProps hp{};
+    hp.type = VMK_HEAP_TYPE_MEMPOOL;
+    vmk_NameInitialize(&hp.name, "other");
+    hp.initial = 1024;
+    hp.max = 4096;
+    hp.memPool = pool;
+    vmk_HeapID other = nullptr;
+    EXPECT_EQ(VMK_OK, vmk_HeapCreate(&hp, &other));
+    return other;
+  }
   vmk_MpnRange alloc(vmk_MemPhysAddrConstraint range, vmk_uint32 pages) {
     vmk_MemPoolAllocProps props{};
     props.physRange = range;
@@ -95,14 +107,8 @@ TEST_F(MemoryTest, FreeingAStrangerStopsTheMachine) {
 }
 
 TEST_F(MemoryTest, FreeingAnotherHeapsBlockStopsTheMachine) {
-  vmk_HeapCreateProps hp{};
-  hp.type = VMK_HEAP_TYPE_MEMPOOL;
-  vmk_NameInitialize(&hp.name, "other");
-  hp.initial = 1024;
-  hp.max = 4096;
-  hp.memPool = pool;
-  vmk_HeapID other = nullptr;
-  ASSERT_EQ(VMK_OK, vmk_HeapCreate(&hp, &other));
+  vmk_HeapID other = otherHeap();
+  ASSERT_NE(nullptr, other);
   void* b = vmk_HeapAlloc(other, 32);
   ASSERT_NE(nullptr, b);
   EXPECT_DEATH(vmk_HeapFree(heap, b), "is not a live block of heap test");
@@ -115,14 +121,8 @@ TEST_F(MemoryTest, FreeingAnotherHeapsBlockStopsTheMachine) {
 // the heap that takes it again is charged for it, its bytes are the heap's
 // garbage again, and freeing it to the heap that gave it up stops the machine.
 TEST_F(MemoryTest, AFreedBlockTakenAgainBelongsToItsNewHeap) {
-  vmk_HeapCreateProps hp{};
-  hp.type = VMK_HEAP_TYPE_MEMPOOL;
-  vmk_NameInitialize(&hp.name, "other");
-  hp.initial = 1024;
-  hp.max = 4096;
-  hp.memPool = pool;
-  vmk_HeapID other = nullptr;
-  ASSERT_EQ(VMK_OK, vmk_HeapCreate(&hp, &other));
+  vmk_HeapID other = otherHeap();
+  ASSERT_NE(nullptr, other);
   auto used = [](const char* name) {
     vmktest::HeapInfo info{};
     EXPECT_TRUE(vmktest::heapInfo(name, &info));

@@ -21,6 +21,18 @@ class MemoryTest : public StandinTest {
     EXPECT_EQ(VMK_OK, vmk_MemPoolDestroy(pool));
     StandinTest::TearDown();
   }
+  // A second heap "other" on the same pool (nullptr: not made).
+  vmk_HeapID otherHeap() {
+    vmk_HeapCreateProps hp{};
+    hp.type = VMK_HEAP_TYPE_MEMPOOL;
+    vmk_NameInitialize(&hp.name, "other");
+    hp.initial = 1024;
+    hp.max = 4096;
+    hp.memPool = pool;
+    vmk_HeapID other = nullptr;
+    EXPECT_EQ(VMK_OK, vmk_HeapCreate(&hp, &other));
+    return other;
+  }
   vmk_MpnRange alloc(vmk_MemPhysAddrConstraint range, vmk_uint32 pages) {
     vmk_MemPoolAllocProps props{};
     props.physRange = range;
@@ -95,19 +107,52 @@ TEST_F(MemoryTest, FreeingAStrangerStopsTheMachine) {
 }
 
 TEST_F(MemoryTest, FreeingAnotherHeapsBlockStopsTheMachine) {
-  vmk_HeapCreateProps hp{};
-  hp.type = VMK_HEAP_TYPE_MEMPOOL;
-  vmk_NameInitialize(&hp.name, "other");
-  hp.initial = 1024;
-  hp.max = 4096;
-  hp.memPool = pool;
-  vmk_HeapID other = nullptr;
-  ASSERT_EQ(VMK_OK, vmk_HeapCreate(&hp, &other));
+  vmk_HeapID other = otherHeap();
+  ASSERT_NE(nullptr, other);
   void* b = vmk_HeapAlloc(other, 32);
   ASSERT_NE(nullptr, b);
   EXPECT_DEATH(vmk_HeapFree(heap, b), "is not a live block of heap test");
   vmk_HeapFree(other, b);
   EXPECT_DEATH(vmk_HeapFree(other, b), "is not a live block of heap other");  // twice
+  EXPECT_EQ(VMK_OK, vmk_HeapDestroy(other));
+}
+
+// A freed block a thread keeps for its next allocation is no longer anyone's:
+// the heap that takes it again is charged for it, its bytes are the heap's
+// garbage again, and freeing it to the heap that gave it up stops the machine.
+TEST_F(MemoryTest, AFreedBlockTakenAgainBelongsToItsNewHeap) {
+  vmk_HeapID other = otherHeap();
+  ASSERT_NE(nullptr, other);
+  auto used = [](const char* name) {
+    vmktest::HeapInfo info{};
+    EXPECT_TRUE(vmktest::heapInfo(name, &info));
+    return info.used;
+  };
+  auto* a = (uint8_t*)vmk_HeapAlloc(heap, 40);
+  ASSERT_NE(nullptr, a);
+  memset(a, 0, 40);
+  vmk_HeapFree(heap, a);
+  EXPECT_EQ(0u, used("test"));
+  EXPECT_DEATH(vmk_HeapFree(other, a), "is not a live block of heap other");
+  auto* b = (uint8_t*)vmk_HeapAlloc(other, 40);
+  ASSERT_NE(nullptr, b);
+  for (int i = 0; i < 40; i++) ASSERT_EQ(0xA5, b[i]) << i;
+  EXPECT_EQ(0u, used("test"));
+  EXPECT_EQ(40u + 16u, used("other"));
+  EXPECT_EQ(1, vmktest::live().heapBlocks);
+  EXPECT_DEATH(vmk_HeapFree(heap, b), "is not a live block of heap test");
+  vmk_HeapFree(other, b);
+  EXPECT_EQ(0u, used("other"));
+  // More blocks freed than a thread keeps: every one is still given back.
+  std::vector<void*> many;
+  for (int i = 0; i < 40; i++) many.push_back(vmk_HeapAlloc(heap, 40));
+  for (void* p : many) ASSERT_NE(nullptr, p);
+  EXPECT_EQ(40, vmktest::live().heapBlocks);
+  for (void* p : many) vmk_HeapFree(heap, p);
+  for (void* p : {many.front(), many[20], many.back()})
+    EXPECT_DEATH(vmk_HeapFree(heap, p), "is not a live block of heap test");
+  EXPECT_EQ(0, vmktest::live().heapBlocks);
+  EXPECT_EQ(0u, used("test"));
   EXPECT_EQ(VMK_OK, vmk_HeapDestroy(other));
 }
 

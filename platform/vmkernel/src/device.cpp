@@ -858,7 +858,7 @@ VMK_ReturnStatus vmk_SgFree(vmk_SgOpsHandle handle, vmk_SgArray* sg) {
   return VMK_OK;
 }
 
-static VMK_ReturnStatus mapOne(vmk_DMAEngine engine, const vmk_SgElem& e, vmk_DMAMapErrorReason* why) {
+static inline __attribute__((always_inline)) VMK_ReturnStatus mapOne(vmk_DMAEngine engine, const vmk_SgElem& e, vmk_DMAMapErrorReason* why) {
   if (e.length == 0 || ((e.addr + e.length - 1) & ~engine->mask) != 0) {
     *why = VMK_DMA_MAP_ERROR_REASON_ADDRESS_EXCEEDS_MASK;
     return VMK_FAILURE;
@@ -912,9 +912,9 @@ VMK_ReturnStatus vmk_DMAUnmapSg(vmk_DMAEngine engine, vmk_DMADirection, vmk_SgOp
 
 VMK_ReturnStatus vmk_DMAMapElem(vmk_DMAEngine engine, vmk_DMADirection, const vmk_SgElem* in, vmk_Bool,
                                 vmk_SgElem* out, vmk_DMAMapErrorInfo* err) {
-  VMK_FAULT_POINT("vmk_DMAMapElem");
+  VMK_FAULT_POINT_IN_BLOCK("vmk_DMAMapElem");
   if (err) *err = vmk_DMAMapErrorInfo{VMK_DMA_MAP_ERROR_REASON_NONE, 0};
-  if (vmk_faultStatus_ != VMK_OK) {
+  if (vmk_faultStatus_ != VMK_OK) [[unlikely]] {
     if (err) err->error = VMK_DMA_MAP_ERROR_REASON_INJECTED;
     return vmk_faultStatus_;
   }
@@ -925,17 +925,18 @@ VMK_ReturnStatus vmk_DMAMapElem(vmk_DMAEngine engine, vmk_DMADirection, const vm
     return VMK_FAILURE;
   }
   *out = *in;
-  engine->mappings.add(1);
-  liveDmaMappings.add(1);
+  engine->mappings.add(vmk_block_, 1);
+  liveDmaMappings.add(vmk_block_, 1);
   return VMK_OK;
 }
 
 VMK_ReturnStatus vmk_DMAUnmapElem(vmk_DMAEngine engine, vmk_DMADirection, const vmk_SgElem* mapped) {
-  VMK_FAULT_RETURN("vmk_DMAUnmapElem");
+  VMK_FAULT_POINT_IN_BLOCK("vmk_DMAUnmapElem");
+  if (vmk_faultStatus_ != VMK_OK) [[unlikely]] return vmk_faultStatus_;
   if (engine == nullptr || mapped == nullptr) return VMK_BAD_PARAM;
   if (!dmaUnmapRange(mapped->addr, mapped->length)) return VMK_NOT_FOUND;
-  engine->mappings.add(-1);
-  liveDmaMappings.add(-1);
+  engine->mappings.add(vmk_block_, -1);
+  liveDmaMappings.add(vmk_block_, -1);
   return VMK_OK;
 }
 

@@ -13,6 +13,10 @@
 #include <set>
 #include <thread>
 
+#ifdef __SANITIZE_ADDRESS__
+#include <sanitizer/asan_interface.h>
+#endif
+
 #include "internal.h"
 
 namespace vmkint {
@@ -135,6 +139,16 @@ void dropPages(uint64_t from, uint64_t to) {
 DmaMapResult dmaMapRange(vmk_IOA addr, uint64_t len) {
   if (len == 0 || addr + len < addr) return DmaMapResult::NotMemory;
   uint64_t from = firstPage(addr), to = endPage(addr, len);
+  if (to - from == 1) [[likely]] {  // a fragment within one page: nothing to give back on failure
+    PageWord* w = pageWord(from, false);
+    if (w == nullptr) return DmaMapResult::NotMemory;
+    uint64_t v = w->load(std::memory_order_relaxed);
+    do {
+      if ((v & ~kCountMask) == 0) return DmaMapResult::NotMemory;
+      if ((v & kCountMask) == kCountMask) return DmaMapResult::TooMany;
+    } while (!w->compare_exchange_weak(v, v + 1, std::memory_order_acq_rel, std::memory_order_relaxed));
+    return DmaMapResult::Ok;
+  }
   for (uint64_t p = from; p < to; p++) {
     PageWord* w = pageWord(p, false);
     uint64_t v = w ? w->load(std::memory_order_acquire) : 0;
@@ -155,6 +169,15 @@ DmaMapResult dmaMapRange(vmk_IOA addr, uint64_t len) {
 bool dmaUnmapRange(vmk_IOA addr, uint64_t len) {
   if (len == 0 || addr + len < addr) return false;
   uint64_t from = firstPage(addr), to = endPage(addr, len);
+  if (to - from == 1) [[likely]] {
+    PageWord* w = pageWord(from, false);
+    if (w == nullptr) return false;
+    uint64_t v = w->load(std::memory_order_relaxed);
+    do {
+      if ((v & kCountMask) == 0) return false;
+    } while (!w->compare_exchange_weak(v, v - 1, std::memory_order_acq_rel, std::memory_order_relaxed));
+    return true;
+  }
   for (uint64_t p = from; p < to; p++) {
     PageWord* w = pageWord(p, false);
     uint64_t v = w ? w->load(std::memory_order_acquire) : 0;
@@ -369,19 +392,27 @@ VMK_ReturnStatus vmk_VA2MA(vmk_VA va, vmk_ByteCount length, vmk_MA* ma) {
 /* ------------------------------------------------------------------------ */
 
 // A heap block is host memory with a header in front (its heap, its charge,
-// where the allocation starts). Which pointers are live blocks is kept in one
+// where the allocation starts). Which pointers are blocks is kept in one
 // lock-free set, so allocating and freeing take no lock and a free of
 // anything else is still caught before its header is read.
+//
+// A freed block goes to a small cache of its thread (heap charge and live
+// count are given back at once) and stays in the set with `cached` set in
+// its header: the next allocation of the same size on that thread takes it
+// without the host allocator or a set insert, and a second free of it, or a
+// free to any heap, still stops the machine.
 namespace {
 constexpr vmk_ByteCount kBlockOverhead = 16;
 
 struct BlockHeader {
-  vmk_HeapInt* heap;
+  vmk_HeapInt* heap;  // nullptr while cached
   vmk_ByteCount charge;
-  uint64_t offset;  // from the start of the host allocation to the block
-  uint64_t unused;
+  uint64_t offset;    // from the start of the host allocation to the block
+  uint32_t room;      // bytes of the block (its size rounded to its alignment)
+  uint32_t cached;    // freed, kept by a thread for its next allocation
 };
 static_assert(sizeof(BlockHeader) == 32);
+inline BlockHeader* headerOf(void* p) { return (BlockHeader*)((uint8_t*)p - sizeof(BlockHeader)); }
 
 // Open addressing over block addresses; a freed slot becomes a tombstone that
 // a later insert may take. Sized far beyond the live blocks of any test.
@@ -394,6 +425,15 @@ class LiveBlocks {
       while (v == kEmpty || v == kTomb) {
         if (slots_[h].compare_exchange_weak(v, key, std::memory_order_acq_rel, std::memory_order_relaxed)) return true;
       }
+    }
+    return false;
+  }
+  bool contains(const void* p) const {
+    const uintptr_t key = (uintptr_t)p;
+    for (size_t i = 0, h = hash(key); i < kSlots; i++, h = (h + 1) & (kSlots - 1)) {
+      uintptr_t v = slots_[h].load(std::memory_order_acquire);
+      if (v == key) return true;
+      if (v == kEmpty) return false;
     }
     return false;
   }
@@ -418,6 +458,77 @@ class LiveBlocks {
   std::atomic<uintptr_t> slots_[kSlots]{};
 };
 LiveBlocks liveBlocks;
+
+// The calling thread's cache of freed blocks, newest last. Only blocks with
+// the header right after the start of the host allocation are kept.
+constexpr unsigned kCachedBlocks = 8;
+constexpr uint64_t kPlainFront = sizeof(BlockHeader);
+__thread void* tlsCached[kCachedBlocks] __attribute__((tls_model("initial-exec")));
+__thread unsigned tlsCachedCount __attribute__((tls_model("initial-exec")));
+__thread bool tlsCacheState __attribute__((tls_model("initial-exec")));  // its release is registered
+__thread bool tlsCacheGone __attribute__((tls_model("initial-exec")));   // the thread is exiting
+
+// A cached block's bytes belong to no one: an access to them is a fault the
+// address sanitizer should report.
+inline void poisonBlock(void* p, size_t n) {
+#ifdef __SANITIZE_ADDRESS__
+  __asan_poison_memory_region(p, n);
+#else
+  (void)p, (void)n;
+#endif
+}
+inline void unpoisonBlock(void* p, size_t n) {
+#ifdef __SANITIZE_ADDRESS__
+  __asan_unpoison_memory_region(p, n);
+#else
+  (void)p, (void)n;
+#endif
+}
+
+void releaseBlock(void* p) {
+  BlockHeader* h = headerOf(p);
+  unpoisonBlock(p, h->room);
+  liveBlocks.erase(p);
+  std::free((uint8_t*)p - h->offset);
+}
+
+struct CacheRelease {
+  ~CacheRelease() {
+    for (unsigned i = 0; i < tlsCachedCount; i++) releaseBlock(tlsCached[i]);
+    tlsCachedCount = 0;
+    tlsCacheGone = true;
+  }
+};
+thread_local CacheRelease tlsCacheRelease;
+
+// A cached block of `room` bytes aligned to `alignment`, taken out of the
+// cache (nullptr: none).
+inline void* cacheTake(vmk_ByteCount room, vmk_ByteCount alignment) {
+  for (unsigned i = tlsCachedCount; i-- > 0;) {
+    void* p = tlsCached[i];
+    if (headerOf(p)->room == room && ((uintptr_t)p & (alignment - 1)) == 0) {
+      tlsCached[i] = tlsCached[--tlsCachedCount];
+      return p;
+    }
+  }
+  return nullptr;
+}
+
+// Keeps freed block `p` for the thread's next allocation; false when it
+// cannot be kept.
+inline bool cachePut(void* p, BlockHeader* h) {
+  if (tlsCachedCount == kCachedBlocks || h->offset != kPlainFront) return false;
+  if (!tlsCacheState) [[unlikely]] {
+    if (tlsCacheGone) return false;
+    (void)&tlsCacheRelease;  // its destructor gives the blocks back at thread exit
+    tlsCacheState = true;
+  }
+  h->heap = nullptr;
+  h->cached = 1;
+  poisonBlock(p, h->room);
+  tlsCached[tlsCachedCount++] = p;
+  return true;
+}
 }  // namespace
 
 struct vmk_HeapInt {
@@ -474,6 +585,18 @@ void* heapAllocInternal(vmk_HeapID heap, vmk_ByteCount size, vmk_ByteCount align
     if (used + charge > heap->max) return nullptr;
   } while (!heap->used.compare_exchange_weak(used, used + charge, std::memory_order_relaxed));
   vmk_ByteCount rounded = (size + alignment - 1) & ~(alignment - 1);
+  if (rounded <= UINT32_MAX && alignment <= kPlainFront) [[likely]] {
+    if (void* p = cacheTake(rounded, alignment)) {
+      unpoisonBlock(p, rounded);
+      BlockHeader* h = headerOf(p);
+      h->heap = heap;
+      h->charge = charge;
+      h->cached = 0;
+      memset(p, 0xA5, rounded);  // heap memory is not zeroed
+      liveHeapBlocks.add(1);
+      return p;
+    }
+  }
   vmk_ByteCount front = alignment < sizeof(BlockHeader) ? sizeof(BlockHeader) : alignment;
   auto* raw = (uint8_t*)std::aligned_alloc(alignment, front + rounded);
   if (raw == nullptr) {
@@ -481,7 +604,8 @@ void* heapAllocInternal(vmk_HeapID heap, vmk_ByteCount size, vmk_ByteCount align
     return nullptr;
   }
   uint8_t* p = raw + front;
-  *(BlockHeader*)(p - sizeof(BlockHeader)) = BlockHeader{heap, charge, front, 0};
+  // A block too big to describe is never cached (room 0 fits no request).
+  *headerOf(p) = BlockHeader{heap, charge, front, rounded <= UINT32_MAX ? (uint32_t)rounded : 0, 0};
   memset(p, 0xA5, rounded);  // heap memory is not zeroed
   if (!liveBlocks.insert(p)) {
     std::free(raw);
@@ -506,15 +630,13 @@ void* vmk_HeapAlloc(vmk_HeapID heap, vmk_ByteCount size) { return vmk_HeapAlign(
 void vmk_HeapFree(vmk_HeapID heap, void* ptr) {
   if (ptr == nullptr) return;
   if (heap == nullptr) vmk_Panic("vmk_HeapFree: %p freed to no heap", ptr);
-  if (!liveBlocks.erase(ptr)) vmk_Panic("vmk_HeapFree: %p is not a live block of heap %s", ptr, heap->name.c_str());
-  const BlockHeader h = *(const BlockHeader*)((uint8_t*)ptr - sizeof(BlockHeader));
-  if (h.heap != heap) {
-    liveBlocks.insert(ptr);  // still the other heap's
+  // A cached block has no heap: freeing it again stops the machine too.
+  BlockHeader* h = headerOf(ptr);
+  if (!liveBlocks.contains(ptr) || h->heap != heap)
     vmk_Panic("vmk_HeapFree: %p is not a live block of heap %s", ptr, heap->name.c_str());
-  }
-  heap->used.fetch_sub(h.charge, std::memory_order_release);
+  heap->used.fetch_sub(h->charge, std::memory_order_release);
   liveHeapBlocks.add(-1);
-  std::free((uint8_t*)ptr - h.offset);
+  if (!cachePut(ptr, h)) releaseBlock(ptr);
 }
 
 VMK_ReturnStatus vmk_HeapDetermineMaxSize(const vmk_HeapAllocationDescriptor* descs, vmk_uint32 count,

@@ -271,6 +271,7 @@ ProfileStore defaultProfileStore(const EngineConfig& cfg) {
   // and the functions' vNIC names and QoS.
   bool multichannel = cfg.gen == Gen::KS3 || cfg.gen == Gen::Veskarn;
   s.capabilities = cfg.gen == Gen::KS3 ? 0x59u : cfg.gen == Gen::Veskarn ? 0x68u : 0u;
+  s.function_caps = cfg.fw_func_caps;
   for (unsigned pf = 0; pf < 2 * ports; ++pf) {
     if (multichannel) {
       VnicFunction v;
@@ -301,11 +302,12 @@ bool legacyGen(const Engine& fw) { return fw.gen() == Gen::KS2 || fw.gen() == Ge
 // The driver's answers to the commands it shares with the host (captured
 // before this file's handlers take the opcodes over; the same for every engine).
 struct DriverPaths {
-  Handler get_profile, set_profile, config_table, link_status, set_qos, set_switch;
+  Handler get_profile, set_profile, config_table, link_status, set_qos, set_switch, fw_config;
 };
 const DriverPaths& driverPaths(const Engine& fw) {
   static const DriverPaths p{fw.handlerFor(1, 164), fw.handlerFor(1, 165), fw.handlerFor(1, 81),
-                             fw.handlerFor(1, 5),   fw.handlerFor(1, 28),  fw.handlerFor(1, 153)};
+                             fw.handlerFor(1, 5),   fw.handlerFor(1, 28),  fw.handlerFor(1, 153),
+                             fw.handlerFor(1, 58)};
   return p;
 }
 
@@ -654,6 +656,13 @@ void hConfiguredPersonality(Engine& fw, Cmd& c) {
   c.wtext(0, fw.profiles().configuredPersonality(fw.gen()), c.req_len);
 }
 
+// 58 firmware configuration: the function capabilities at 120 are the
+// store's (both carriers).
+void hFwConfig(Engine& fw, Cmd& c) {
+  runDriver(driverPaths(fw).fw_config, fw, c);
+  if (c.status == kStatusSuccess && c.resp_len >= 124) c.w32(120, fw.profiles().function_caps);
+}
+
 // 123: u32 capability bits (the multichannel types offered).
 void hCapabilities(Engine& fw, Cmd& c) {
   c.respond(12);
@@ -762,6 +771,7 @@ const Entry kEntries[] = {
     {114, hConfiguredPersonality, 0}, {123, hCapabilities, 0},     {120, hVnicName, 0},
     {64, hVnicStats, 0},            {27, hQosGet, 0},            {28, hQosSet, 0},
     {5, hLinkParams, 0},            {152, hGetForwarding, 4},    {153, hSetForwarding, 8},
+    {58, hFwConfig, 0},
 };
 
 }  // namespace

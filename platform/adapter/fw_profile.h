@@ -23,8 +23,9 @@
 //       profile; KS3: s.configured / s.active hold one port record per port);
 //       SR-IOV per function: the type-80 records (Veskarn), legacy entry byte
 //       12 with the VF count at 10 (KS2/KS3), common entry byte 12 (Pivard).
-//     The link speed code of 5 is Engine::port(p).speed_code; function_caps
-//     of 58 (bit 6: no multichannel/SR-IOV choice) is EngineConfig::fw_func_caps.
+//       s.function_caps (58, offset 120; bit 6: the functions offer no
+//       multichannel or SR-IOV choice; from EngineConfig::fw_func_caps).
+//     The link speed code of 5 is Engine::port(p).speed_code.
 //     After s.reboot() call applyRunningState(fw) for what the driver then
 //     reads (EmulatedHost::rebootAdapter does both; a flash boot does too).
 //   Fault knobs stay per command: fw.setFault(1, 165, {.status = 3}).
@@ -45,7 +46,7 @@
 //   7 (operation 3) erase: answers erase_status[type] (default 0; 14: 44)
 //   123 capabilities                       120 vNIC name, 64 vNIC statistics
 //   27/28 QoS                              5 link parameters (host's form)
-//   152/153 port forwarding (Veskarn)
+//   152/153 port forwarding (Veskarn)   58 function capabilities at 120
 // 165 on KS3 takes single records only: a type-80 SR-IOV change (byte 13
 // 255; kept in the legacy table) and a type-85 multichannel type of a port.
 //
@@ -167,6 +168,7 @@ class ProfileStore {
   std::map<std::string, std::vector<uint8_t>> regions;
   // Multichannel and QoS (kept in flash).
   uint32_t capabilities = 0;
+  uint32_t function_caps = 0;                  // not kept: the firmware's own
   std::map<unsigned, VnicFunction> vnics;      // by PCI function
   std::map<unsigned, QosState> qos;            // by PCI function
   std::map<unsigned, uint8_t> forwarding;      // by port; none: VEB

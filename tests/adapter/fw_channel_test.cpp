@@ -142,6 +142,22 @@ TEST(ChannelStore, DefaultsPerGeneration) {
   }
 }
 
+// The function capabilities of the firmware configuration (58, at 120) are
+// the store's, on both carriers.
+TEST(ChannelStore, FunctionCapabilities) {
+  EngineConfig c = cfgFor(Gen::Veskarn);
+  c.fw_func_caps = 0x10;
+  Engine fw(c);
+  EXPECT_EQ(fw.profiles().function_caps, 0x10u);
+  fw.profiles().function_caps = 0x40;
+  Req by_host(1, 58, 156), by_driver(1, 58, 156);
+  ASSERT_EQ(host(by_host, fw).status, 0);
+  ASSERT_EQ(by_driver.run(fw, 0).status, 0);
+  EXPECT_EQ(by_host.r32(120), 0x40u);
+  EXPECT_EQ(by_driver.r32(120), 0x40u);
+  EXPECT_EQ(by_host.r8(5), 4) << "the rest stays the driver's answer";
+}
+
 // A function without a named vNIC answers 0 and no name.
 TEST(ChannelStore, UnnamedFunction) {
   Engine fw(cfgFor(Gen::Veskarn));
@@ -249,6 +265,26 @@ TEST(ChannelStore, SriovRewriteOnTheProfile) {
   adapter::applyRunningState(fw);
   EXPECT_TRUE(fw.limits(0).sriov);
   EXPECT_EQ(fw.limits(0).max_vfs, fw.config().max_vfs);
+}
+
+// A type-80 record with function state 255 changes the SR-IOV state only.
+TEST(ChannelStore, SriovOnlyRecordOnTheProfile) {
+  Engine fw(cfgFor(Gen::Veskarn));
+  const std::vector<ProfileRecord> before = configuredProfile(fw);
+  Req off = ks3Sriov(1, 0);
+  ASSERT_EQ(host(off, fw).status, 0);
+  std::vector<ProfileRecord> now = configuredProfile(fw);
+  ProfileRecord want = *find(before, 80, 1);
+  want[12] = 0;
+  want[16] = want[17] = 0;
+  EXPECT_EQ(*find(now, 80, 1), want);
+  Req on = ks3Sriov(1, 1);
+  ASSERT_EQ(host(on, fw).status, 0);
+  now = configuredProfile(fw);
+  want[12] = 1;
+  want[16] = 255;
+  EXPECT_EQ(*find(now, 80, 1), want);
+  EXPECT_EQ(*find(now, 80, 0), *find(before, 80, 0));
 }
 
 // The single-function writers: fields marked unchanged (all ones, outer VLAN

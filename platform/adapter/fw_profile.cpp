@@ -699,7 +699,10 @@ void hVnicStats(Engine& fw, Cmd& c) {
 
 // 27: maximum bits per second at 0, I/Os per second at 8, bytes per second at 12.
 void hQosGet(Engine& fw, Cmd& c) {
-  const QosState& q = fw.profiles().qos[fw.pfNumber(c.fn)];
+  static const QosState kNone{};
+  const auto& all = fw.profiles().qos;
+  auto it = all.find(fw.pfNumber(c.fn));
+  const QosState& q = it == all.end() ? kNone : it->second;
   c.respond(32);
   c.w32(0, q.max_bps);
   c.w32(8, q.max_ios);

@@ -12,18 +12,17 @@
 
 namespace {
 
-using adapter::Carrier;
 using adapter::Engine;
 using adapter::EngineConfig;
 using adapter::Gen;
 using adapter::ProfileRecord;
+using fwtest::host;
+using fwtest::kIllegal;
+using fwtest::kNotSupported;
+using fwtest::kNotSupportedAdd;
 using fwtest::Req;
 
-constexpr uint8_t kNotSupported = 2, kNotSupportedAdd = 30, kIllegal = 3;
-
 EngineConfig cfgFor(Gen g) { return adapter::engineDefaults(g, 2); }
-
-adapter::Outcome host(Req& r, Engine& fw, unsigned fn = 0) { return r.run(fw, fn, Carrier::Ioctl); }
 
 std::vector<ProfileRecord> configuredProfile(Engine& fw) {
   Req r(1, 164, 22620, 1);
@@ -77,6 +76,12 @@ Req sriovRewrite(Engine& fw, unsigned pf, bool enable) {
   w.u8(off, 86).u8(off + 1, 68);
   for (unsigned n = 0; n < ports; ++n) w.u8(off + 52 + n, 1);
   return w;
+}
+
+// The emulated reset and what it gives the functions.
+void reset(Engine& fw) {
+  fw.profiles().reboot();
+  adapter::applyRunningState(fw);
 }
 
 // The single-record form: 184 bytes, count 1, the record at 8.
@@ -252,8 +257,7 @@ TEST(ChannelStore, SriovRewriteOnTheProfile) {
 
   // Not running before the reset.
   EXPECT_TRUE(fw.limits(0).sriov);
-  fw.profiles().reboot();
-  adapter::applyRunningState(fw);
+  reset(fw);
   EXPECT_FALSE(fw.limits(0).sriov);
   EXPECT_EQ(fw.limits(0).max_vfs, 0);
   EXPECT_TRUE(fw.limits(1).sriov);
@@ -261,8 +265,7 @@ TEST(ChannelStore, SriovRewriteOnTheProfile) {
   // Enabled again: 255 VFs is the function's maximum.
   Req on = sriovRewrite(fw, 0, true);
   ASSERT_EQ(host(on, fw).status, 0);
-  fw.profiles().reboot();
-  adapter::applyRunningState(fw);
+  reset(fw);
   EXPECT_TRUE(fw.limits(0).sriov);
   EXPECT_EQ(fw.limits(0).max_vfs, fw.config().max_vfs);
 }
@@ -408,8 +411,7 @@ TEST(ChannelStore, LegacySriovRoad) {
   ASSERT_EQ(host(set, fw).status, 0);
   EXPECT_EQ(fw.profiles().legacyEntry(1)[12], 0);
   EXPECT_TRUE(fw.limits(1).sriov);
-  fw.profiles().reboot();
-  adapter::applyRunningState(fw);
+  reset(fw);
   EXPECT_FALSE(fw.limits(1).sriov);
   EXPECT_EQ(fw.limits(1).max_vfs, 0);
   EXPECT_TRUE(fw.limits(0).sriov);

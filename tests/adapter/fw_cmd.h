@@ -78,6 +78,14 @@ struct Req {
 // Bus addresses the tests hand over in page lists (never touched by the engine).
 constexpr uint64_t kPage = 0x2000000000ull;
 
+// A request as the management library sends it (the character devices' carrier).
+inline adapter::Outcome host(Req& r, adapter::Engine& fw, unsigned fn = 0) {
+  return r.run(fw, fn, adapter::Carrier::Ioctl);
+}
+// Answers of the host's commands: not supported (status 2, additional 30),
+// an illegal field.
+constexpr uint8_t kNotSupported = 2, kNotSupportedAdd = 30, kIllegal = 3;
+
 inline uint8_t cqVersion(adapter::Gen g) {
   return (g == adapter::Gen::KS2 || g == adapter::Gen::KS3) ? 0 : 2;
 }

@@ -16,14 +16,14 @@ using adapter::Engine;
 using adapter::EngineConfig;
 using adapter::Gen;
 using adapter::ProfileRecord;
+using fwtest::host;
+using fwtest::kIllegal;
+using fwtest::kNotSupported;
+using fwtest::kNotSupportedAdd;
 using fwtest::Req;
-
-constexpr uint8_t kNotSupported = 2, kNotSupportedAdd = 30, kIllegal = 3;
 
 EngineConfig cfgFor(Gen g, unsigned fns = 2) { return adapter::engineDefaults(g, fns); }
 
-// A request as the host sends it (the character devices' carrier).
-adapter::Outcome host(Req& r, Engine& fw, unsigned fn = 0) { return r.run(fw, fn, Carrier::Ioctl); }
 
 // Records of a 164 reply: u16 count at 0, records from 4 walked by their length byte.
 std::vector<ProfileRecord> recordsOf(const Req& r) {

@@ -367,6 +367,63 @@ bool nic_port_of(HmNode *group, NicPort *p)
     return p->at.instance != 0;
 }
 
+/* The start both NIC port handlers share: refused inside a virtual
+ * function; on a generation without the state (`without`) a read answers
+ * "N/A" and a set is refused with `refusal`. True when the handler goes on
+ * with *group, *ks and *gen; else *rc is its result. */
+bool port_handler_start(HmNode *property, char *value, u32 mode, bool (*without)(u32), u32 refusal,
+                        HmNode **group, HmNode **ks, u32 *gen, u32 *rc)
+{
+    *rc = 1;
+    if (vm_flag) {
+        *rc = orsa_refuse_in_vf(value);
+        return false;
+    }
+    *group = property != nullptr ? property->parent : nullptr;
+    *ks = orsa_controller_of(property);
+    *gen = get_ks_type(*ks);
+    if (*group == nullptr || *gen == ORSA_ASIC_UNREADABLE)
+        return false;
+    if (!without(*gen))
+        return true;
+    if (mode == HM_MODE_GET)
+        *rc = orsa_store_and_answer(property, value, "N/A");
+    else
+        *rc = mode == HM_MODE_SET ? orsa_fail_with(refusal) : 0;
+    return false;
+}
+
+bool without_sriov_state(u32 gen)
+{
+    return gen == ORSA_ASIC_KS2;
+}
+
+bool without_profiles(u32 gen)
+{
+    return gen == ORSA_ASIC_KS2 || gen == ORSA_ASIC_KS3 || gen == ORSA_ASIC_PIVARD;
+}
+
+/* The start both profile function handlers share: inside a virtual
+ * function a read first answers "N/A" and goes on; the generations without
+ * profiles read "N/A" and take no set. True when the handler goes on with
+ * *function, *ks and *gen; else *rc is its result. */
+bool function_handler_start(HmNode *property, char *value, u32 mode, HmNode **function, HmNode **ks, u32 *gen,
+                            u32 *rc)
+{
+    if (vm_flag && mode == HM_MODE_GET)
+        orsa_answer_na(value);
+    *rc = 1;
+    *function = property != nullptr ? property->parent : nullptr;
+    *ks = orsa_controller_of(property);
+    *gen = get_ks_type(*ks);
+    if (*function == nullptr || *gen == ORSA_ASIC_UNREADABLE)
+        return false;
+    if (!without_profiles(*gen))
+        return true;
+    *rc = mode == HM_MODE_GET ? orsa_store_and_answer(property, value, "N/A") : 0;
+    return false;
+}
+
 }  // namespace
 
 /* ---- reading ---- */
@@ -582,18 +639,11 @@ u32 ORSA_set_legacy_sriov_state(u32 asic, HmNode *group, OrsaPort at, u8 domain,
 
 u32 handle_NICPhysicalHBA_SRIOVState(HmNode *property, char *value, u32 mode)
 {
-    if (vm_flag)
-        return orsa_refuse_in_vf(value);
-    HmNode *group = property != nullptr ? property->parent : nullptr;
-    HmNode *ks = orsa_controller_of(property);
-    u32 gen = get_ks_type(ks);
-    if (group == nullptr || gen == ORSA_ASIC_UNREADABLE)
-        return 1;
-    if (gen == ORSA_ASIC_KS2) {
-        if (mode == HM_MODE_GET)
-            return orsa_store_and_answer(property, value, "N/A");
-        return mode == HM_MODE_SET ? orsa_fail_with(ORSA_STATUS_SRIOV_NOT_CHANGEABLE) : 0;
-    }
+    HmNode *group = nullptr, *ks = nullptr;
+    u32 gen = 0, rc = 1;
+    if (!port_handler_start(property, value, mode, without_sriov_state, ORSA_STATUS_SRIOV_NOT_CHANGEABLE, &group, &ks,
+                            &gen, &rc))
+        return rc;
     char function[HM_VALUE_SIZE];
     NicPort p;
     if (!pci_function_text(group, function) || !nic_port_of(group, &p))
@@ -601,15 +651,14 @@ u32 handle_NICPhysicalHBA_SRIOVState(HmNode *property, char *value, u32 mode)
     if (mode == HM_MODE_GET) {
         if (gen != ORSA_ASIC_PIVARD && sriov_not_applicable(p.at, p.domain, p.phba_port))
             return orsa_store_and_answer(property, value, "N/A");
-        u32 rc = ORSA_get_SRIOVState(gen, group, p.at, p.domain, p.phba_port, ks, function, ORSA_CFG_CONFIGURED,
-                                     group);
+        rc = ORSA_get_SRIOVState(gen, group, p.at, p.domain, p.phba_port, ks, function, ORSA_CFG_CONFIGURED, group);
         if (is_legacy_answer(rc))
             rc = ORSA_get_legacy_sriov_state(gen, group, p.at, p.domain, p.phba_port, ks);
         return orsa_answer(property, value, rc == 0 ? 0 : 1);
     }
     if (mode != HM_MODE_SET)
         return 0;
-    u32 rc = ORSA_set_SRIOVState(gen, group, p.at, p.domain, p.phba_port, value, ks);
+    rc = ORSA_set_SRIOVState(gen, group, p.at, p.domain, p.phba_port, value, ks);
     if (is_legacy_answer(rc))
         rc = ORSA_set_legacy_sriov_state(gen, group, p.at, p.domain, p.phba_port, value, ks);
     return rc == 0 ? 0 : 1;
@@ -617,18 +666,10 @@ u32 handle_NICPhysicalHBA_SRIOVState(HmNode *property, char *value, u32 mode)
 
 u32 handle_CProf_SRIOVState(HmNode *property, char *value, u32 mode)
 {
-    if (vm_flag && mode == HM_MODE_GET)
-        orsa_answer_na(value);
-    HmNode *function = property != nullptr ? property->parent : nullptr;
-    HmNode *ks = orsa_controller_of(property);
-    u32 gen = get_ks_type(ks);
-    if (function == nullptr || gen == ORSA_ASIC_UNREADABLE)
-        return 1;
-    if (gen == ORSA_ASIC_KS2 || gen == ORSA_ASIC_KS3 || gen == ORSA_ASIC_PIVARD) {
-        if (mode == HM_MODE_GET)
-            return orsa_store_and_answer(property, value, "N/A");
-        return 0;
-    }
+    HmNode *function = nullptr, *ks = nullptr;
+    u32 gen = 0, rc = 1;
+    if (!function_handler_start(property, value, mode, &function, &ks, &gen, &rc))
+        return rc;
     char number[HM_VALUE_SIZE];
     stored(function, "FunctionNumber", number);
     if (mode == HM_MODE_GET) {
@@ -647,15 +688,11 @@ u32 handle_CProf_SRIOVState(HmNode *property, char *value, u32 mode)
 
 u32 handle_AProf_SRIOVState(HmNode *property, char *value, u32)
 {
-    if (vm_flag)
-        orsa_answer_na(value);
-    HmNode *function = property != nullptr ? property->parent : nullptr;
-    HmNode *ks = orsa_controller_of(property);
-    u32 gen = get_ks_type(ks);
-    if (function == nullptr || gen == ORSA_ASIC_UNREADABLE)
-        return 1;
-    if (gen == ORSA_ASIC_KS2 || gen == ORSA_ASIC_KS3 || gen == ORSA_ASIC_PIVARD)
-        return orsa_store_and_answer(property, value, "N/A");
+    HmNode *function = nullptr, *ks = nullptr;
+    u32 gen = 0, rc = 1;
+    // Read-only: every call is a read.
+    if (!function_handler_start(property, value, HM_MODE_GET, &function, &ks, &gen, &rc))
+        return rc;
     NicPort p;
     if (!nic_port_of(get_first_instance(ks, "NICPhysicalHBA"), &p))
         return 1;
@@ -663,31 +700,24 @@ u32 handle_AProf_SRIOVState(HmNode *property, char *value, u32)
         return orsa_store_and_answer(property, value, "N/A");
     char number[HM_VALUE_SIZE];
     stored(function, "FunctionNumber", number);
-    u32 rc = ORSA_get_SRIOVState(gen, nullptr, p.at, p.domain, p.phba_port, ks, number, ORSA_CFG_ACTIVE, function);
+    rc = ORSA_get_SRIOVState(gen, nullptr, p.at, p.domain, p.phba_port, ks, number, ORSA_CFG_ACTIVE, function);
     return orsa_answer(property, value, rc == 0 ? 0 : 1);
 }
 
 u32 handle_VEPAState(HmNode *property, char *value, u32 mode)
 {
-    if (vm_flag)
-        return orsa_refuse_in_vf(value);
-    HmNode *group = property != nullptr ? property->parent : nullptr;
-    HmNode *ks = orsa_controller_of(property);
-    u32 gen = get_ks_type(ks);
-    if (group == nullptr || gen == ORSA_ASIC_UNREADABLE)
-        return 1;
-    if (gen == ORSA_ASIC_KS2 || gen == ORSA_ASIC_KS3 || gen == ORSA_ASIC_PIVARD) {
-        if (mode == HM_MODE_GET)
-            return orsa_store_and_answer(property, value, "N/A");
-        return mode == HM_MODE_SET ? orsa_fail_with(ORSA_STATUS_VEPA_UNSUPPORTED) : 0;
-    }
+    HmNode *group = nullptr, *ks = nullptr;
+    u32 gen = 0, rc = 1;
+    if (!port_handler_start(property, value, mode, without_profiles, ORSA_STATUS_VEPA_UNSUPPORTED, &group, &ks, &gen,
+                            &rc))
+        return rc;
     NicPort p;
     if (!nic_port_of(group, &p))
         return 1;
     if (mode == HM_MODE_GET) {
         u8 payload[16];
         sriov::hsw_get_payload(payload, p.phba_port);
-        u32 rc = ioctl_get_hsw_config(p.at, payload, p.domain, p.phba_port);
+        rc = ioctl_get_hsw_config(p.at, payload, p.domain, p.phba_port);
         if (rc == ORSA_STATUS_OPERATION_UNSUPPORTED) {
             orsa_store_and_answer(property, value, "N/A");
             return 1;

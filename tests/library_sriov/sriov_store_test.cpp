@@ -42,6 +42,14 @@ protected:
         make(spec);
         ASSERT_EQ(start(), 0u);
     }
+    // The default host with adapter i keeping its flash in a fresh file.
+    static chardev::HostSpec withFlash(size_t i, const char *file)
+    {
+        remove(file);
+        chardev::HostSpec spec = chardev::defaultHost();
+        spec.adapters[i].flash_file = file;
+        return spec;
+    }
     adapter::ProfileStore &store(size_t i) { return host_->engine(i).profiles(); }
     static HmNode *nic(HmNode *ks) { return get_first_instance(ks, "NICPhysicalHBA"); }
     static const adapter::ProfileRecord *pcie(const std::vector<adapter::ProfileRecord> &records, unsigned pf)
@@ -56,9 +64,7 @@ protected:
 TEST_F(SriovStore, ProfileRoadChangeIsKeptInTheFlashFile)
 {
     const char *kFile = "/tmp/sriov_vsk.flash";
-    remove(kFile);
-    chardev::HostSpec spec = chardev::defaultHost();
-    spec.adapters[1].flash_file = kFile;
+    const chardev::HostSpec spec = withFlash(1, kFile);
     ASSERT_NO_FATAL_FAILURE(boot(spec));
     HmNode *vsk = ctrl(1);
     HmNode *g = nic(vsk);
@@ -112,9 +118,7 @@ TEST_F(SriovStore, ProfileRoadChangeIsKeptInTheFlashFile)
 TEST_F(SriovStore, LegacyTableChangeIsKeptInTheFlashFile)
 {
     const char *kFile = "/tmp/sriov_ks3.flash";
-    remove(kFile);
-    chardev::HostSpec spec = chardev::defaultHost();
-    spec.adapters[0].flash_file = kFile;
+    const chardev::HostSpec spec = withFlash(0, kFile);
     ASSERT_NO_FATAL_FAILURE(boot(spec));
     HmNode *g = nic(ctrl(0));
     ASSERT_NE(g, nullptr);

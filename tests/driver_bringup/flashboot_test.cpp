@@ -1,11 +1,12 @@
 // An adapter that boots from its flash file: what the management library
 // configured before the emulated reboot (permanent MAC, the port's
-// multichannel type) is what the driver finds at attach.
+// multichannel type, the SR-IOV state and VF count) is what the driver finds at attach.
 #include <cstdio>
 #include <fstream>
 
 #include "../adapter/temp_path.h"
 #include "bringup_fixture.h"
+#include "fw_profile.h"
 
 namespace {
 
@@ -85,3 +86,49 @@ TEST_F(FlashBootTest, AttachSeesWhatTheFlashKept) {
 }
 
 }  // namespace
+
+// The SR-IOV state the management library writes into the configured profile
+// (state at byte 12, VF count at 16 of the function's PCIe record; 255: as
+// many as the function may have) is the VF limit the driver attaches with.
+class FlashBootVfTest : public FlashBootTest {
+ protected:
+  std::string options() override { return "max_vfs=8,8,8"; }
+};
+
+TEST_F(FlashBootVfTest, VfLimitFromTheKeptProfile) {
+  struct Row {
+    const char* name;
+    uint8_t state;
+    uint16_t vfs;
+    unsigned want;
+  };
+  const Row rows[] = {
+      {"Disabled", 0, 0, 0},
+      {"FourVfs", 1, 4, 4},
+      {"AsManyAsItMayHave", 1, 255, 8},   // the 8 asked for, below the adapter's 63
+  };
+  const adapter::EngineConfig factory = adapter::engineDefaults(adapter::Gen::Veskarn, 1);
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    adapter::ProfileStore kept = adapter::defaultProfileStore(factory);
+    bool found = false;
+    for (adapter::ProfileRecord& rec : kept.configured) {
+      if (rec[0] != adapter::kRecPcie || adapter::recordPf(rec) != 0) continue;
+      rec[12] = r.state;
+      rec[16] = static_cast<uint8_t>(r.vfs);
+      rec[17] = static_cast<uint8_t>(r.vfs >> 8);
+      found = true;
+    }
+    ASSERT_TRUE(found);
+    ASSERT_TRUE(adapter::saveFlash(kept, adapter::Gen::Veskarn, path_));
+    adapter::AdapterConfig cfg;
+    cfg.fw = factory;
+    cfg.fw.flash_file = path_;
+    adapter::Adapter& card = newCard(cfg);
+    vmk_Device dev = plug(card);
+    ASSERT_EQ(VMK_OK, vmktest::attachDevice(dev));
+    EXPECT_EQ(r.want, adapterOf(dev)->num_vfs);
+    EXPECT_EQ(VMK_OK, vmktest::detachDevice(dev));
+    unplug(dev);
+  }
+}

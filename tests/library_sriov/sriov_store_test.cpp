@@ -115,42 +115,79 @@ TEST_F(SriovStore, ProfileRoadChangeIsKeptInTheFlashFile)
     remove(kFile);
 }
 
-TEST_F(SriovStore, LegacyTableChangeIsKeptInTheFlashFile)
+TEST_F(SriovStore, Ks3ChangeIsKeptInTheFlashFile)
 {
     const char *kFile = "/tmp/sriov_ks3.flash";
     const chardev::HostSpec spec = withFlash(0, kFile);
     ASSERT_NO_FATAL_FAILURE(boot(spec));
     HmNode *g = nic(ctrl(0));
     ASSERT_NE(g, nullptr);
-
-    // The adapter's NIC function entries are enabled functions (pf_state
-    // 1): the SR-IOV state is changed only for an entry the road names.
-    ASSERT_EQ(store(0).legacyEntry(0)[5], 1);
-    EXPECT_EQ(get(g, "SRIOVState"), "N/A");
-    set_prop_val(g, "SRIOVState", "Disabled");
-    EXPECT_EQ(set(g, "SRIOVState", "Enabled"), 1u);
-    EXPECT_EQ(last_code(), ORSA_STATUS_SRIOV_NOT_CHANGEABLE) << "no reboot notice for nothing";
-    EXPECT_FALSE(store(0).reset_needed);
-
+    // The legacy road reads the state of a NIC function entry in state 0.
     store(0).legacyEntry(0)[5] = 0;
     store(0).legacyEntry(0)[12] = 0;
-    const u8 other = store(0).legacyEntry(1)[12];
     EXPECT_EQ(get(g, "SRIOVState"), "Disabled");
+    const u8 other = store(0).legacyEntry(1)[12];
+
+    // The single-record write: the adapter keeps the state in its table,
+    // with the resource bytes the driver's bring-up reads (state at 7, VF
+    // count at 10).
     ASSERT_EQ(set(g, "SRIOVState", "Enabled"), 0u);
     EXPECT_EQ(last_code(), ORSA_STATUS_SRIOV_CHANGED);
-    EXPECT_EQ(store(0).legacyEntry(0)[12], 1);
+    const u8 *e = store(0).legacyEntry(0);
+    EXPECT_EQ(e[12], 1);
+    EXPECT_EQ(e[7], 1);
+    EXPECT_NE(e[10] | e[11] << 8, 0);
     EXPECT_EQ(store(0).legacyEntry(1)[12], other) << "the other NIC function is left";
     EXPECT_TRUE(store(0).reset_needed);
     EXPECT_EQ(get(g, "SRIOVState"), "Enabled");
-
-    std::vector<u8> entry(store(0).legacyEntry(0), store(0).legacyEntry(0) + 68);
+    std::vector<u8> entry(e, e + 68);
     std::vector<u8> file = readFile(kFile);
     EXPECT_NE(std::search(file.begin(), file.end(), entry.begin(), entry.end()), file.end())
         << "the changed entry is in the file";
+
+    // An adapter without the profile write: the table itself is written.
+    host_->engine(0).setFault(1, 165, {.status = 2, .additional = 30});
+    ASSERT_EQ(set(g, "SRIOVState", "Disabled"), 0u);
+    EXPECT_EQ(last_code(), ORSA_STATUS_SRIOV_CHANGED);
+    EXPECT_EQ(store(0).legacyEntry(0)[12], 0);
+    // No entry the legacy road names: refused, no reboot notice.
+    store(0).legacyEntry(0)[5] = 1;
+    store(0).reset_needed = false;
+    EXPECT_EQ(set(g, "SRIOVState", "Enabled"), 1u);
+    EXPECT_EQ(last_code(), ORSA_STATUS_SRIOV_NOT_CHANGEABLE);
+    EXPECT_EQ(store(0).legacyEntry(0)[12], 0);
+    EXPECT_FALSE(store(0).reset_needed);
+    store(0).legacyEntry(0)[5] = 0;
+    host_->engine(0).clearFaults();
+    ASSERT_EQ(set(g, "SRIOVState", "Enabled"), 0u);
+
+    // A fresh host boots the adapter from the file.
     ASSERT_NO_FATAL_FAILURE(boot(spec));
     EXPECT_TRUE(host_->engine(0).bootedFromFlash());
     EXPECT_EQ(get(nic(ctrl(0)), "SRIOVState"), "Enabled");
+    EXPECT_EQ(store(0).legacyEntry(0)[7], 1);
     remove(kFile);
+}
+
+TEST_F(SriovStore, VepaOnTheVeskarnPort)
+{
+    ASSERT_NO_FATAL_FAILURE(boot(chardev::defaultHost()));
+    HmNode *g = nic(ctrl(1));
+    ASSERT_NE(g, nullptr);
+    unsigned port = (unsigned)get_phba_port_number(g);
+    EXPECT_EQ(get(g, "VEPAState"), "Disabled");
+    set_prop_val(g, "SRIOVState", "Disabled");
+    EXPECT_EQ(set(g, "VEPAState", "Enabled"), 1u);
+    EXPECT_EQ(last_code(), ORSA_STATUS_VEPA_UNSUPPORTED);
+    EXPECT_EQ(store(1).forwarding.count(port), 0u) << "nothing sent";
+
+    ASSERT_EQ(get(g, "SRIOVState"), "Enabled");
+    ASSERT_EQ(set(g, "VEPAState", "Enabled"), 0u);
+    EXPECT_EQ(store(1).forwarding[port], adapter::kForwardVepa);
+    EXPECT_EQ(get(g, "VEPAState"), "Enabled");
+    ASSERT_EQ(set(g, "VEPAState", "Disabled"), 0u);
+    EXPECT_EQ(store(1).forwarding[port], adapter::kForwardVeb);
+    EXPECT_EQ(get(g, "VEPAState"), "Disabled");
 }
 
 TEST_F(SriovStore, Ks2AndPivardHaveNoChangeableState)

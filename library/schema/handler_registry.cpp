@@ -10,6 +10,7 @@
 #include "backend/orsa_propertyutil.h"
 #include "backend/orsa_vpd.h"
 #include "config/cfg_personality.h"
+#include "config/cfg_sriov.h"
 #include "schema/builders.h"
 #include "schema/kind_table.h"
 
@@ -62,6 +63,11 @@ const PropertyEntry property_handlers[] = {
     // personality and protocols
     {"handle_ConfiguredPersonality", handle_ConfiguredPersonality},
     {"handle_AvailableProtocols", handle_AvailableProtocols},
+    // SR-IOV and VEPA state
+    {"handle_NICPhysicalHBA_SRIOVState", handle_NICPhysicalHBA_SRIOVState},
+    {"handle_CProf_SRIOVState", handle_CProf_SRIOVState},
+    {"handle_AProf_SRIOVState", handle_AProf_SRIOVState},
+    {"handle_VEPAState", handle_VEPAState},
 };
 
 const ActionEntry action_handlers[] = {

@@ -241,9 +241,14 @@ TEST_F(SchemaApi, TreeChecksUseTheSchemaAndUnboundHandlersSayNotSupported)
         strcpy(value, c.value);
         EXPECT_NE(ORSA_set_property_val(group, prop, value, sizeof value), 0u) << c.what;
         EXPECT_EQ(last_code(), c.status) << c.what;
-        char now[HM_VALUE_SIZE] = "";
-        EXPECT_EQ(ORSA_get_property_val(group, prop, now, sizeof now), read_answer(prop)) << c.what;
-        EXPECT_STREQ(now, c.after) << c.what;
+        // The stored value stays. A stand-in also answers it on a read; a
+        // bound handler needs an adapter behind the tree to answer.
+        if (read_answer(prop) == ORSA_STATUS_NOT_SUPPORTED) {
+            char now[HM_VALUE_SIZE] = "";
+            EXPECT_EQ(ORSA_get_property_val(group, prop, now, sizeof now), read_answer(prop)) << c.what;
+            EXPECT_STREQ(now, c.after) << c.what;
+        }
+        EXPECT_STREQ(HM_PROPERTY(get_node((i32)prop))->value, c.after) << c.what;
     }
 }
 

@@ -25,6 +25,11 @@
 //   7 common     u16 entry count, entries
 //   8 macs       u16 count; each u16 PCI function, 6 bytes
 //   9 region     one per region: u16 n + name, u32 n + bytes
+//   10 vnic      u16 count; each u16 PCI function, u8 enabled, u32 outer VLAN,
+//                u32 minimum and u32 maximum bandwidth share, u16 n + name
+//   11 qos       u16 count; each u16 PCI function, u32 maximum bits, I/Os and
+//                bytes per second
+//   12 switch    u32 capability bits, u16 count; each u8 port, u8 forwarding mode
 // A record or entry is u16 n + its n bytes.
 //
 // What runs (active profile, running ARI and link settings) is not kept: at
@@ -42,7 +47,7 @@ namespace {
 constexpr uint8_t kMagic[4] = {'E', 'M', 'F', 'L'};
 enum Tag : uint16_t {
   kIds = 1, kProfile = 2, kConfigured = 3, kLinks = 4, kTexts = 5, kLegacy = 6, kCommon = 7, kMacs = 8,
-  kRegion = 9,
+  kRegion = 9, kVnic = 10, kQos = 11, kSwitch = 12,
 };
 
 class Writer {
@@ -188,6 +193,34 @@ std::vector<uint8_t> encodeFlash(const ProfileStore& s, Gen g) {
       w.bytes(data.data(), data.size());
     });
   }
+  section(kVnic, [&] {
+    w.u16(static_cast<uint16_t>(s.vnics.size()));
+    for (const auto& [pf, v] : s.vnics) {
+      w.u16(static_cast<uint16_t>(pf));
+      w.u8(v.enabled ? 1 : 0);
+      w.u32(v.outer_vlan);
+      w.u32(v.min_bw);
+      w.u32(v.max_bw);
+      w.text16(v.name);
+    }
+  });
+  section(kQos, [&] {
+    w.u16(static_cast<uint16_t>(s.qos.size()));
+    for (const auto& [pf, q] : s.qos) {
+      w.u16(static_cast<uint16_t>(pf));
+      w.u32(q.max_bps);
+      w.u32(q.max_ios);
+      w.u32(q.max_bytes);
+    }
+  });
+  section(kSwitch, [&] {
+    w.u32(s.capabilities);
+    w.u16(static_cast<uint16_t>(s.forwarding.size()));
+    for (const auto& [port, mode] : s.forwarding) {
+      w.u8(static_cast<uint8_t>(port));
+      w.u8(mode);
+    }
+  });
   wire::put32(w.out.data(), 8, static_cast<uint32_t>(w.out.size()));
   wire::put32(w.out.data(), 12, sections);
   return w.out;
@@ -274,6 +307,44 @@ bool decodeFlash(const std::vector<uint8_t>& bytes, Gen g, ProfileStore* s) {
         regions_seen = true;
         std::string name = r.text16();
         t.regions[name] = r.bytes(r.u32());
+        break;
+      }
+      case kVnic: {
+        t.vnics.clear();
+        uint16_t n = r.u16();
+        for (uint16_t k = 0; k < n && r.ok(); ++k) {
+          uint16_t pf = r.u16();
+          VnicFunction v;
+          v.enabled = r.u8() != 0;
+          v.outer_vlan = r.u32();
+          v.min_bw = r.u32();
+          v.max_bw = r.u32();
+          v.name = r.text16();
+          t.vnics[pf] = std::move(v);
+        }
+        break;
+      }
+      case kQos: {
+        t.qos.clear();
+        uint16_t n = r.u16();
+        for (uint16_t k = 0; k < n && r.ok(); ++k) {
+          uint16_t pf = r.u16();
+          QosState q;
+          q.max_bps = r.u32();
+          q.max_ios = r.u32();
+          q.max_bytes = r.u32();
+          t.qos[pf] = q;
+        }
+        break;
+      }
+      case kSwitch: {
+        t.capabilities = r.u32();
+        t.forwarding.clear();
+        uint16_t n = r.u16();
+        for (uint16_t k = 0; k < n && r.ok(); ++k) {
+          uint8_t port = r.u8();
+          t.forwarding[port] = r.u8();
+        }
         break;
       }
       default:

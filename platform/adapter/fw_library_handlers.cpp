@@ -63,24 +63,22 @@ struct Row {
 };
 
 // Commands the library sends and what the firmware does with them. Commands
-// with their own handler (below, or the profile store's in fw_profile.cpp)
-// are not in this table.
+// with their own handler (below, or the profile store's in fw_profile.cpp:
+// profiles, capabilities, vNIC, QoS, link parameters, port forwarding) are
+// not in this table.
 const Row kRows[] = {
     // subsystem 1 (common)
     {1, 191, Kind::Get, 191, 0},  {1, 205, Kind::Get, 205, 0},  {1, 37, Kind::Get, 37, 0},
-    {1, 124, Kind::Set, 124, 0},  {1, 123, Kind::Get, 123, 0},  {1, 153, Kind::Set, 152, 0},
-    {1, 152, Kind::Get, 152, 0},  {1, 44, Kind::Get, 44, 0},    {1, 43, Kind::Set, 44, 0},
+    {1, 124, Kind::Set, 124, 0},  {1, 44, Kind::Get, 44, 0},    {1, 43, Kind::Set, 44, 0},
     {1, 73, Kind::Get, 73, 0},    {1, 77, Kind::Get, 77, 0},    {1, 62, Kind::Set, 71, 0},
     {1, 71, Kind::Get, 71, 0},    {1, 132, Kind::Set, 133, 0},  {1, 133, Kind::Get, 133, 0},
     {1, 57, Kind::Set, 57, 0},    {1, 87, Kind::Set, 86, 0},    {1, 86, Kind::Get, 86, 0},
-    {1, 120, Kind::Get, 120, 0},  {1, 64, Kind::Get, 64, 0},    {1, 110, Kind::Get, 110, 0},
-    {1, 2, Kind::Set, 2, 0},      {1, 67, Kind::Set, 66, 0},    {1, 66, Kind::Get, 66, 0},
-    {1, 83, Kind::Get, 83, 0},    {1, 88, Kind::Get, 88, 0},    {1, 130, Kind::Get, 130, 0},
-    {1, 128, Kind::Get, 128, 0},  {1, 127, Kind::Set, 127, 0},  {1, 125, Kind::Get, 125, 0},
-    {1, 126, Kind::Set, 125, 0},  {1, 5, Kind::Get, 5, 0},      {1, 134, Kind::Get, 134, 0},
+    {1, 110, Kind::Get, 110, 0},  {1, 2, Kind::Set, 2, 0},      {1, 67, Kind::Set, 66, 0},
+    {1, 66, Kind::Get, 66, 0},    {1, 83, Kind::Get, 83, 0},    {1, 88, Kind::Get, 88, 0},
+    {1, 130, Kind::Get, 130, 0},  {1, 128, Kind::Get, 128, 0},  {1, 127, Kind::Set, 127, 0},
+    {1, 125, Kind::Get, 125, 0},  {1, 126, Kind::Set, 125, 0},  {1, 134, Kind::Get, 134, 0},
     {1, 79, Kind::Set, 78, 0},    {1, 78, Kind::Get, 78, 0},    {1, 172, Kind::Set, 171, 0},
-    {1, 171, Kind::Get, 171, 0},  {1, 28, Kind::Set, 27, 0},    {1, 27, Kind::Get, 27, 0},
-    {1, 108, Kind::Get, 108, 0},
+    {1, 171, Kind::Get, 171, 0},  {1, 108, Kind::Get, 108, 0},
     // subsystem 2 (iSCSI network)
     {2, 63, Kind::Get, 63, 0},    {2, 28, Kind::Both, 28, 0},   {2, 29, Kind::Both, 28, 0},
     {2, 6, Kind::Get, 6, 0},      {2, 11, Kind::Set, 10, 0},    {2, 9, Kind::Set, 8, 0},

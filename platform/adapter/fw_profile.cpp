@@ -97,6 +97,40 @@ bool sameRecord(const ProfileRecord& a, const ProfileRecord& b) {
   return recordPf(a) == recordPf(b);
 }
 
+// A type-80 record whose function state byte is 255 changes the SR-IOV state
+// only.
+constexpr uint8_t kSriovOnly = 255;
+
+void setSriov(ProfileRecord& r, uint8_t state) {
+  r[12] = state == 0 ? 0 : 1;
+  r[23] |= 0x10;
+  uint16_t vfs = get16(r.data(), 16);
+  // Enabled: as many VFs as the function may have (255) unless it names a count.
+  put16(r.data(), 16, r[12] == 0 ? 0 : (vfs != 0 ? vfs : 255));
+}
+
+// A function record written by one of the single-function writers: fields
+// the writer marks as unchanged keep what the function has: all ones in a
+// 16-bit field or a bandwidth share, bits 4-7 of byte 47 for the outer VLAN.
+// The hidden bit is the firmware's.
+void mergeFunction(ProfileRecord& r, const ProfileRecord& in) {
+  ProfileRecord out = in;
+  out.resize(std::max(out.size(), r.size()), 0);
+  out[1] = r[1];
+  out[3] = static_cast<uint8_t>((in[3] & ~0x08) | (r[3] & 0x08));
+  for (size_t f : {8, 18, 20, 28, 32, 38, 60, 62})
+    if (get16(in.data(), f) == 0xFFFF) put16(out.data(), f, get16(r.data(), f));
+  size_t bw = in[0] == kRecNic ? 48 : in[0] == kRecIscsi ? 36 : 56;
+  for (size_t f : {bw, bw + 4})
+    if (wire::get32(in.data(), f) == 0xFFFFFFFFu) std::copy_n(r.begin() + long(f), 4, out.begin() + long(f));
+  if (in[0] == kRecNic && (in[47] & 0xF0) == 0xF0) {
+    out[46] = r[46];
+    out[47] = r[47];
+  }
+  out.resize(r.size());
+  r = std::move(out);
+}
+
 }  // namespace
 
 std::string ProfileStore::configuredPersonality(Gen g) const {
@@ -140,6 +174,10 @@ void ProfileStore::writeConfigured(const std::vector<ProfileRecord>& records) {
       // A personality change names only what the function presents.
       (*it)[13] = in[13];
       (*it)[14] = in[14];
+    } else if (in[0] == kRecPcie && in[13] == kSriovOnly) {
+      setSriov(*it, in[12]);
+    } else if (in[0] >= kRecNic && in[0] <= kRecFcoe && it->size() >= kRecLen && in.size() >= kRecLen) {
+      mergeFunction(*it, in);
     } else {
       *it = in;
     }
@@ -201,12 +239,18 @@ ProfileStore defaultProfileStore(const EngineConfig& cfg) {
         bool nic = f < ports;
         bool sriov = nic && cfg.sriov_enabled;
         e[4] = static_cast<uint8_t>(f);
-        e[5] = nic ? 1 : 0;           // storage functions present iSCSI (state 0, type 1)
+        e[5] = 0;                     // storage functions present iSCSI (state 0, type 1)
         e[6] = nic ? 0 : 1;
         e[7] = sriov ? 1 : 0;
         put16(e, 10, sriov ? cfg.max_vfs : 0);
         put32(e, 16, f % ports);
         e[12] = cfg.gen == Gen::KS2 || !nic ? 255 : (sriov ? 1 : 0);
+      }
+      // The multichannel type of each port (KS3 takes it by 165).
+      if (cfg.gen == Gen::KS3) {
+        for (unsigned port = 0; port < ports; ++port)
+          s.configured.push_back(portRecord(port, 1, 2, 1, 1, 0, 1, 0));
+        s.active = s.configured;
       }
       break;
     }
@@ -222,6 +266,22 @@ ProfileStore defaultProfileStore(const EngineConfig& cfg) {
         s.common.push_back(std::move(e));
       }
       break;
+  }
+  // Multichannel types offered (bit 0 UMC, 3 NPAR, 4 vNIC1, 5 vNIC2, 6 UFP)
+  // and the functions' vNIC names and QoS.
+  bool multichannel = cfg.gen == Gen::KS3 || cfg.gen == Gen::Veskarn;
+  s.capabilities = cfg.gen == Gen::KS3 ? 0x59u : cfg.gen == Gen::Veskarn ? 0x68u : 0u;
+  for (unsigned pf = 0; pf < 2 * ports; ++pf) {
+    if (multichannel) {
+      VnicFunction v;
+      v.enabled = true;
+      v.name = "vNIC" + std::to_string(pf);
+      v.outer_vlan = 100 + pf;
+      v.min_bw = 25;
+      v.max_bw = 100;
+      s.vnics[pf] = v;
+    }
+    s.qos[pf] = QosState{10000, 0, 0};
   }
   return s;
 }
@@ -241,10 +301,11 @@ bool legacyGen(const Engine& fw) { return fw.gen() == Gen::KS2 || fw.gen() == Ge
 // The driver's answers to the commands it shares with the host (captured
 // before this file's handlers take the opcodes over; the same for every engine).
 struct DriverPaths {
-  Handler get_profile, set_profile, config_table;
+  Handler get_profile, set_profile, config_table, link_status, set_qos, set_switch;
 };
 const DriverPaths& driverPaths(const Engine& fw) {
-  static const DriverPaths p{fw.handlerFor(1, 164), fw.handlerFor(1, 165), fw.handlerFor(1, 81)};
+  static const DriverPaths p{fw.handlerFor(1, 164), fw.handlerFor(1, 165), fw.handlerFor(1, 81),
+                             fw.handlerFor(1, 5),   fw.handlerFor(1, 28),  fw.handlerFor(1, 153)};
   return p;
 }
 
@@ -319,9 +380,58 @@ size_t minRecordLength(uint8_t type) {
 // 165: records into the configured profile. Byte 0 profile id, u32 count at
 // 4, records from 8; every record must fit the request and be of a type the
 // profile holds, else nothing is taken.
+// The legacy entry of a PCI function (a function entry, kind 0), or none.
+uint8_t* legacyFunction(ProfileStore& s, unsigned pf) {
+  for (size_t i = 0; i < std::min<size_t>(s.legacy_count, kLegacyEntries); ++i) {
+    uint8_t* e = s.legacyEntry(i);
+    if (e[0] == 0 && e[4] == pf) return e;
+  }
+  return nullptr;
+}
+
+// The SR-IOV state of the legacy entries (byte 12) is what the functions
+// run with after the next reset: the resource bytes follow it (byte 7, and
+// the VF count at 10, the function's maximum when enabling names none).
+void settleLegacySriov(Engine& fw) {
+  ProfileStore& s = fw.profiles();
+  for (size_t i = 0; i < std::min<size_t>(s.legacy_count, kLegacyEntries); ++i) {
+    uint8_t* e = s.legacyEntry(i);
+    if (e[0] != 0 || e[12] > 1) continue;
+    e[7] = e[12];
+    if (e[12] == 1 && get16(e, 10) == 0) put16(e, 10, fw.config().max_vfs);
+  }
+}
+
+// KS3 keeps no profiles: of a profile write it takes an SR-IOV change of a
+// function (type 80, function state 255), kept in the legacy table, and the
+// multichannel type of a port record, which is the adapter's (every port
+// takes it). Anything else is a command it lacks.
+void ks3SetProfile(Engine& fw, Cmd& c, const std::vector<ProfileRecord>& recs) {
+  ProfileStore& s = fw.profiles();
+  for (const ProfileRecord& r : recs) {
+    if (r[0] == kRecPcie && r[13] == kSriovOnly) {
+      const uint8_t* e = legacyFunction(s, recordPf(r));
+      if (e == nullptr || e[12] > 1) return c.fail(kStatusIllegalField);
+    } else if (r[0] != kRecPort) {
+      return notSupported(c);
+    }
+  }
+  for (const ProfileRecord& r : recs) {
+    if (r[0] == kRecPcie) {
+      legacyFunction(s, recordPf(r))[12] = r[12] == 0 ? 0 : 1;
+    } else {
+      for (ProfileRecord& p : s.configured)
+        if (p[0] == kRecPort) p[5] = r[5];
+    }
+  }
+  settleLegacySriov(fw);
+  changed(fw);
+  c.respond(0);
+}
+
 void hSetProfile(Engine& fw, Cmd& c) {
   if (!fromHost(c)) return runDriver(driverPaths(fw).set_profile, fw, c);
-  if (!veskarn(fw)) return notSupported(c);
+  if (!veskarn(fw) && fw.gen() != Gen::KS3) return notSupported(c);
   uint32_t count = c.r32(4);
   if (count == 0) return c.fail(kStatusIllegalField);
   std::vector<ProfileRecord> recs;
@@ -334,6 +444,7 @@ void hSetProfile(Engine& fw, Cmd& c) {
     recs.emplace_back(c.in + off, c.in + off + len);
     off += len;
   }
+  if (fw.gen() == Gen::KS3) return ks3SetProfile(fw, c, recs);
   fw.profiles().writeConfigured(recs);
   fw.recordSetProfile(c.in + 8, off - 8, count, c.version, c.domain);
   changed(fw);
@@ -499,6 +610,7 @@ void hSetLegacyTable(Engine& fw, Cmd& c) {
   s.legacy_count = count;
   // The short form leaves the bytes only the long form carries.
   for (size_t i = 0; i < kLegacyEntries; ++i) std::copy_n(c.in + 4 + i * w, w, s.legacyEntry(i));
+  settleLegacySriov(fw);
   changed(fw);
   c.respond(0);
 }
@@ -542,6 +654,100 @@ void hConfiguredPersonality(Engine& fw, Cmd& c) {
   c.wtext(0, fw.profiles().configuredPersonality(fw.gen()), c.req_len);
 }
 
+// 123: u32 capability bits (the multichannel types offered).
+void hCapabilities(Engine& fw, Cmd& c) {
+  c.respond(12);
+  c.w32(0, fw.profiles().capabilities);
+}
+
+bool vnicGen(const Engine& fw) { return fw.gen() == Gen::KS3 || veskarn(fw); }
+const VnicFunction* vnicOf(Engine& fw, const Cmd& c) {
+  const auto& v = fw.profiles().vnics;
+  auto it = v.find(fw.pfNumber(c.fn));
+  return it == v.end() || !it->second.enabled ? nullptr : &it->second;
+}
+
+// 120: u32 1 and the name from 4 for a named vNIC function, else u32 0.
+void hVnicName(Engine& fw, Cmd& c) {
+  if (!vnicGen(fw)) return notSupported(c);
+  const VnicFunction* v = vnicOf(fw, c);
+  c.respond(92);
+  if (v == nullptr) return;
+  c.w32(0, 1);
+  c.wtext(4, v->name.substr(0, 87), 88);
+}
+
+// 64: outer VLAN id at 4, minimum and maximum bandwidth share at 12 and 16.
+void hVnicStats(Engine& fw, Cmd& c) {
+  if (!vnicGen(fw)) return notSupported(c);
+  const VnicFunction* v = vnicOf(fw, c);
+  c.respond(24);
+  if (v == nullptr) return;
+  c.w32(4, v->outer_vlan);
+  c.w32(12, v->min_bw);
+  c.w32(16, v->max_bw);
+}
+
+// 27: maximum bits per second at 0, I/Os per second at 8, bytes per second at 12.
+void hQosGet(Engine& fw, Cmd& c) {
+  const QosState& q = fw.profiles().qos[fw.pfNumber(c.fn)];
+  c.respond(32);
+  c.w32(0, q.max_bps);
+  c.w32(8, q.max_ios);
+  c.w32(12, q.max_bytes);
+}
+
+// 28 (the host's form): u32 flags; bit 2 I/Os per second at 12, bit 6 bytes
+// per second at 16. Takes effect at once.
+void hQosSet(Engine& fw, Cmd& c) {
+  if (!fromHost(c)) return runDriver(driverPaths(fw).set_qos, fw, c);
+  uint32_t flags = c.r32(0);
+  if ((flags & 0x44) == 0) return c.fail(kStatusIllegalField);
+  QosState& q = fw.profiles().qos[fw.pfNumber(c.fn)];
+  if ((flags & 0x04) != 0) q.max_ios = c.r32(12);
+  if ((flags & 0x40) != 0) q.max_bytes = c.r32(16);
+  fw.flashChanged();
+  c.respond(0);
+}
+
+// 5 (the host's form): port, duplex, speed code at 2 (3 1 Gb/s .. 7 40 Gb/s).
+void hLinkParams(Engine& fw, Cmd& c) {
+  if (!fromHost(c)) return runDriver(driverPaths(fw).link_status, fw, c);
+  unsigned port = fw.portOfFunction(c.fn);
+  const Engine::PortState& p = fw.port(port);
+  c.respond(12);
+  c.w8(0, static_cast<uint8_t>(port));
+  c.w8(1, 2);
+  c.w8(2, p.link_up ? p.speed_code : 0);
+}
+
+// 152: request u16 port at 0. Reply u16 at 0: the port, the forwarding mode
+// in bits 6-8.
+void hGetForwarding(Engine& fw, Cmd& c) {
+  if (!veskarn(fw)) return notSupported(c);
+  unsigned port = c.r16(0);
+  if (port >= fw.ports()) return c.fail(kStatusIllegalField);
+  const auto& f = fw.profiles().forwarding;
+  auto it = f.find(port);
+  uint8_t mode = it == f.end() ? kForwardVeb : it->second;
+  c.respond(16);
+  c.w16(0, static_cast<uint16_t>((port & 0x3F) | (mode << 6)));
+  c.w8(3, c.r8(3));
+}
+
+// 153 (the host's form, byte 3 bit 7): u16 port at 0, the mode in bits 6-8
+// of the u16 at 4 (2 VEB, 3 VEPA). Takes effect at once.
+void hSetForwarding(Engine& fw, Cmd& c) {
+  if (!fromHost(c)) return runDriver(driverPaths(fw).set_switch, fw, c);
+  if (!veskarn(fw)) return notSupported(c);
+  unsigned port = c.r16(0);
+  uint8_t mode = static_cast<uint8_t>((c.r16(4) >> 6) & 7);
+  if (port >= fw.ports() || (mode != kForwardVeb && mode != kForwardVepa)) return c.fail(kStatusIllegalField);
+  fw.profiles().forwarding[port] = mode;
+  fw.flashChanged();
+  c.respond(0);
+}
+
 struct Entry {
   uint8_t op;
   Handler h;
@@ -553,7 +759,9 @@ const Entry kEntries[] = {
     {94, hGetAri, 0},               {95, hSetAri, 4},            {201, hGetLinkConfig, 8},
     {202, hSetLinkConfig, 4},       {81, hGetLegacyTable, 0},    {82, hSetLegacyTable, 4},
     {84, hResetNeeded, 0},          {169, hFactoryProfile, 4},   {113, hAvailablePersonalities, 0},
-    {114, hConfiguredPersonality, 0},
+    {114, hConfiguredPersonality, 0}, {123, hCapabilities, 0},     {120, hVnicName, 0},
+    {64, hVnicStats, 0},            {27, hQosGet, 0},            {28, hQosSet, 0},
+    {5, hLinkParams, 0},            {152, hGetForwarding, 4},    {153, hSetForwarding, 8},
 };
 
 }  // namespace
@@ -561,6 +769,37 @@ const Entry kEntries[] = {
 void registerProfileHandlers(Engine& fw) {
   driverPaths(fw);
   for (const Entry& e : kEntries) fw.registerHandler(1, e.op, e.h, e.min_payload);
+  if (fw.bootedFromFlash()) applyRunningState(fw);
+}
+
+void applyRunningState(Engine& fw) {
+  const ProfileStore& s = fw.profiles();
+  const uint16_t most = fw.config().max_vfs;
+  auto apply = [&](unsigned pf, bool on, uint16_t vfs) {
+    if (pf >= fw.functions()) return;
+    ResourceLimits& l = fw.limitsMut(pf);
+    l.sriov = on;
+    // 0 or 255 (or more than the function has): the function's maximum.
+    l.max_vfs = !on ? 0 : (vfs == 0 || vfs > most) ? most : vfs;
+  };
+  switch (fw.gen()) {
+    case Gen::Veskarn:
+      for (const ProfileRecord& r : s.active)
+        if (r[0] == kRecPcie && r.size() >= kRecLen && (r[23] & 0x10) != 0 && r[12] <= 1)
+          apply(recordPf(r), r[12] == 1, get16(r.data(), 16));
+      break;
+    case Gen::KS2:
+    case Gen::KS3:
+      for (size_t i = 0; i < std::min<size_t>(s.legacy_count, kLegacyEntries); ++i) {
+        const uint8_t* e = s.legacy.data() + i * kLegacyEntryV1;
+        if (e[0] == 0 && e[12] <= 1) apply(e[4], e[12] == 1, get16(e, 10));
+      }
+      break;
+    case Gen::Pivard:
+      for (const ProfileRecord& e : s.common)
+        if (e[0] == 64 && e.size() > 12) apply(get16(e.data(), 6) & 0x3FF, e[12] == 1, 0);
+      break;
+  }
 }
 
 uint8_t eraseConfiguration(Engine& fw, uint32_t type) {

@@ -15,6 +15,18 @@
 //     s.available_personalities; s.configuredPersonality(gen);
 //     s.erased (erase commands received); s.erase_status (the answer per erase type);
 //     s.permanent_macs (by PCI function); s.regions (configuration regions by name).
+//     Multichannel, QoS, SR-IOV and VEPA state:
+//       s.capabilities (123: multichannel type bits); s.vnics[pf] (120 name,
+//       64 outer VLAN and bandwidth shares); s.qos[pf] (27/28: bytes per
+//       second as received, 1024 per unit the host shows); s.forwarding[port]
+//       (152/153: 2 VEB, 3 VEPA); the port records' mc_type (Veskarn: the
+//       profile; KS3: s.configured / s.active hold one port record per port);
+//       SR-IOV per function: the type-80 records (Veskarn), legacy entry byte
+//       12 with the VF count at 10 (KS2/KS3), common entry byte 12 (Pivard).
+//     The link speed code of 5 is Engine::port(p).speed_code; function_caps
+//     of 58 (bit 6: no multichannel/SR-IOV choice) is EngineConfig::fw_func_caps.
+//     After s.reboot() call applyRunningState(fw) for what the driver then
+//     reads (EmulatedHost::rebootAdapter does both; a flash boot does too).
 //   Fault knobs stay per command: fw.setFault(1, 165, {.status = 3}).
 //   Hold card.lock() around direct use while a device thread runs (the
 //   library's emulated host runs its adapters without one).
@@ -31,6 +43,11 @@
 //   84 reset needed                        169 factory profile (answers status 30)
 //   113/114 available / configured personality texts
 //   7 (operation 3) erase: answers erase_status[type] (default 0; 14: 44)
+//   123 capabilities                       120 vNIC name, 64 vNIC statistics
+//   27/28 QoS                              5 link parameters (host's form)
+//   152/153 port forwarding (Veskarn)
+// 165 on KS3 takes single records only: a type-80 SR-IOV change (byte 13
+// 255; kept in the legacy table) and a type-85 multichannel type of a port.
 //
 // Writes that change what the adapter runs after its next reset (165, 168,
 // 95, 202, 169, 82) raise reset_needed; reboot() makes the configured state
@@ -72,6 +89,23 @@ struct AriSettings {
   uint8_t active_max_pf = 7;   // running now
   bool changeable = true;      // cari
 };
+
+// A named vNIC function (commands 120 and 64).
+struct VnicFunction {
+  bool enabled = false;
+  std::string name;
+  uint32_t outer_vlan = 0, min_bw = 0, max_bw = 100;
+};
+
+// QoS of a function (commands 27/28).
+struct QosState {
+  uint32_t max_bps = 0;     // what the host shows as the NIC's maximum
+  uint32_t max_ios = 0;
+  uint32_t max_bytes = 0;   // bytes per second as received
+};
+
+// Port forwarding modes (152/153, bits 6-8 of the mode word).
+constexpr uint8_t kForwardVeb = 2, kForwardVepa = 3;
 
 struct LinkState {
   uint8_t active = 1, next = 1, factory = 1;
@@ -131,6 +165,11 @@ class ProfileStore {
   // the file is written).
   std::map<unsigned, std::array<uint8_t, 6>> permanent_macs;
   std::map<std::string, std::vector<uint8_t>> regions;
+  // Multichannel and QoS (kept in flash).
+  uint32_t capabilities = 0;
+  std::map<unsigned, VnicFunction> vnics;      // by PCI function
+  std::map<unsigned, QosState> qos;            // by PCI function
+  std::map<unsigned, uint8_t> forwarding;      // by port; none: VEB
   unsigned reboots = 0;
 
   // The emulated reset: the configured profile, ids, ARI and link settings
@@ -149,8 +188,15 @@ class ProfileStore {
 // The store an adapter of this configuration leaves the factory with.
 ProfileStore defaultProfileStore(const EngineConfig& cfg);
 
-// Registers the store's commands (the Engine constructor calls it).
+// Registers the store's commands (the Engine constructor calls it; after a
+// boot from flash it also applies the running state, see below).
 void registerProfileHandlers(Engine& fw);
+
+// What the running state gives the functions' resources that the driver
+// reads at bring-up: the SR-IOV state and VF limit of every PCI function
+// (type-80 records of the active profile, legacy entries, common entries).
+// A function the running state names nothing for keeps what it had.
+void applyRunningState(Engine& fw);
 
 // An erase command (7, operation 3) of a configuration type: what it clears
 // and the firmware status it answers with.

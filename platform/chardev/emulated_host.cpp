@@ -415,6 +415,7 @@ void EmulatedHost::rebootAdapter(size_t i) {
   adapter::Adapter& c = *cards_.at(i);
   std::lock_guard<std::mutex> cg(c.lock());
   c.engine().profiles().reboot();
+  adapter::applyRunningState(c.engine());
 }
 
 void EmulatedHost::setNicFunctionHidden(size_t adapter_index, uint8_t fn, bool hide) {

@@ -66,6 +66,13 @@ u32 vnic_name_props(HmNode *property, char *value)
 {
     if (property == nullptr || property->parent == nullptr)
         return 1;
+    u32 gen = get_ks_type(orsa_controller_of(property));
+    if (gen == ORSA_ASIC_UNREADABLE)
+        return 1;
+    // A controller of no known generation names no vNIC: the group keeps
+    // what it shows (not enabled).
+    if (gen == ORSA_ASIC_UNKNOWN)
+        return orsa_answer(property, value, 0);
     Where w = where_of(property);
     if (w.at.instance == 0)
         return 1;

@@ -566,7 +566,9 @@ u32 handle_SupportedMCTypes(HmNode *property, char *value, u32)
     u32 gen = get_ks_type(ks);
     if (gen == ORSA_ASIC_UNREADABLE)
         return 1;
-    if (gen == ORSA_ASIC_KS2 || gen == ORSA_ASIC_PIVARD || mc_hidden_by_fw(ks))
+    // Only KS3 and Veskarn run multichannel; a controller of no known
+    // generation offers none either.
+    if ((gen != ORSA_ASIC_KS3 && gen != ORSA_ASIC_VESKARN) || mc_hidden_by_fw(ks))
         return orsa_store_and_answer(property, value, "N/A");
     if (vm_flag)
         return orsa_refuse_in_vf(value);
@@ -595,7 +597,7 @@ u32 handle_ChannelManagement_details(HmNode *property, char *value, u32)
         set_prop_val(cm, "ConfiguredManagementType", "N/A");
         return orsa_answer(property, value, 0);
     };
-    if (gen == ORSA_ASIC_KS2 || gen == ORSA_ASIC_PIVARD || gen == ORSA_ASIC_VESKARN)
+    if (gen != ORSA_ASIC_KS3)
         return both_na();
     if (vm_flag)
         return orsa_refuse_in_vf(value);

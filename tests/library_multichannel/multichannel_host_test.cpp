@@ -309,3 +309,39 @@ TEST_F(Multichannel, InterfaceTypeFromThePhy)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Multichannel, VnicNameOfAChannelComesFromItsFunction)
+{
+    capabilities(0x38);
+    std::vector<u8> named = u32s({{0, 1}}, 92);
+    memcpy(named.data() + 4, "vn-x", 4);
+    answer(120, named);
+    for (u8 mc : {4, 7}) {
+        ProfileImage img;
+        img.port(0, mc);
+        img.pcie(0, 1);
+        img.function(ORSA_RES_NIC_FUNCTION, 0, 0);
+        img.pcie(2, 1);
+        img.function(ORSA_RES_ISCSI_FUNCTION, 2, 0);
+        img.pcie(6, 1);
+        img.function(ORSA_RES_NIC_FUNCTION, 6, 0);  // no physical HBA of its own
+        answer(164, img);
+        ASSERT_EQ(ORSA_refresh_group(group(port0, "ChannelManagement")->tag), 0u);
+        std::vector<HmNode *> ch = channels(port0);
+        ASSERT_EQ(ch.size(), 3u);
+        size_t before = sent(120).size();
+        if (mc == 7) {
+            EXPECT_EQ(get(ch[0], "vNICName"), "N/A") << "vNIC2 names no channel";
+            EXPECT_EQ(sent(120).size(), before);
+            continue;
+        }
+        EXPECT_EQ(get(ch[0], "vNICName"), "vn-x");
+        EXPECT_EQ(get(ch[1], "vNICName"), "vn-x");
+        EXPECT_EQ(sent(120).size(), before + 2);
+        EXPECT_EQ(get(ch[2], "vNICName"), "1") << "without its function the default stays";
+    }
+}
+
+}  // namespace

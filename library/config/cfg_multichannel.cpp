@@ -890,13 +890,24 @@ bool unstaged_gen(u32 gen)
     return gen == ORSA_ASIC_KS2 || gen == ORSA_ASIC_KS3 || gen == ORSA_ASIC_PIVARD;
 }
 
-/* The generations without staged profiles answer a read with their
- * placeholder and refuse a write: nothing would be staged. */
-u32 unstaged_answer(HmNode *property, char *value, u32 mode, const char *placeholder)
+/* The controller of a staged choice; none, with *rc the handler's answer,
+ * where nothing is staged: the generations without staged profiles answer
+ * a read with their placeholder and refuse a write. */
+HmNode *staging_controller(HmNode *property, char *value, u32 mode, const char *placeholder, u32 *rc)
 {
-    if (mode == HM_MODE_SET)
-        return orsa_fail_with(ORSA_STATUS_NOT_SUPPORTED);
-    return orsa_store_and_answer(property, value, placeholder);
+    *rc = 1;
+    if (property == nullptr || property->parent == nullptr || value == nullptr)
+        return nullptr;
+    HmNode *ks = orsa_controller_of(property);
+    u32 gen = get_ks_type(ks);
+    if (gen == ORSA_ASIC_UNREADABLE)
+        return nullptr;
+    if (unstaged_gen(gen)) {
+        *rc = mode == HM_MODE_SET ? orsa_fail_with(ORSA_STATUS_NOT_SUPPORTED)
+                                  : orsa_store_and_answer(property, value, placeholder);
+        return nullptr;
+    }
+    return ks;
 }
 
 /* The protocol text a function may be staged with: one the function offers
@@ -931,14 +942,10 @@ bool offered_protocol(HmNode *function, const char *text, char out[HM_VALUE_SIZE
 
 u32 handle_ConfiguredProfile_ProfileId(HmNode *property, char *value, u32 mode)
 {
-    if (property == nullptr || value == nullptr)
-        return 1;
-    HmNode *ks = orsa_controller_of(property);
-    u32 gen = get_ks_type(ks);
-    if (gen == ORSA_ASIC_UNREADABLE)
-        return 1;
-    if (unstaged_gen(gen))
-        return unstaged_answer(property, value, mode, "N/A");
+    u32 rc = 1;
+    HmNode *ks = staging_controller(property, value, mode, "N/A", &rc);
+    if (ks == nullptr)
+        return rc;
     if (mode == HM_MODE_SET) {
         if (ORSA_set_config_prof_prop(ks, nullptr, value, 0, ORSA_CPROF_PROFILE_ID) != 0)
             return 1;
@@ -954,15 +961,11 @@ u32 handle_ConfiguredProfile_ProfileId(HmNode *property, char *value, u32 mode)
 
 u32 handle_ConfiguredProfile_Port_Function_Protocol(HmNode *property, char *value, u32 mode)
 {
-    if (property == nullptr || property->parent == nullptr || value == nullptr)
-        return 1;
+    u32 rc = 1;
+    HmNode *ks = staging_controller(property, value, mode, "N/A", &rc);
+    if (ks == nullptr)
+        return rc;
     HmNode *function = property->parent;
-    HmNode *ks = orsa_controller_of(property);
-    u32 gen = get_ks_type(ks);
-    if (gen == ORSA_ASIC_UNREADABLE)
-        return 1;
-    if (unstaged_gen(gen))
-        return unstaged_answer(property, value, mode, "N/A");
     char fn[HM_VALUE_SIZE] = "";
     if (internal_get_property(function, "FunctionNumber", fn) != 0)
         return 1;
@@ -985,15 +988,11 @@ u32 handle_ConfiguredProfile_Port_Function_Protocol(HmNode *property, char *valu
 
 u32 handle_ConfiguredProfile_Port_MCType(HmNode *property, char *value, u32 mode)
 {
-    if (property == nullptr || property->parent == nullptr || value == nullptr)
-        return 1;
+    u32 rc = 1;
+    HmNode *ks = staging_controller(property, value, mode, "None", &rc);
+    if (ks == nullptr)
+        return rc;
     HmNode *port = property->parent;
-    HmNode *ks = orsa_controller_of(property);
-    u32 gen = get_ks_type(ks);
-    if (gen == ORSA_ASIC_UNREADABLE)
-        return 1;
-    if (unstaged_gen(gen))
-        return unstaged_answer(property, value, mode, "None");
     if (mode == HM_MODE_SET) {
         if (strcasecmp(value, "HPFlex") == 0 || strcasecmp(value, "HPFlexQBG") == 0)
             return orsa_fail_with(ORSA_STATUS_MC_TYPE_UNSUPPORTED);

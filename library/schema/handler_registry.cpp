@@ -60,9 +60,6 @@ const PropertyEntry property_handlers[] = {
     {"handle_FCoEWWPN", handle_FCoEWWPN},
     {"handle_current_mode_properties", handle_current_mode_properties},
     {"handle_FATDataValid", handle_FATDataValid},
-    // personality and protocols
-    {"handle_ConfiguredPersonality", handle_ConfiguredPersonality},
-    {"handle_AvailableProtocols", handle_AvailableProtocols},
     // multichannel, channels and staged profile choices
     {"handle_SupportedMCTypes", handle_SupportedMCTypes},
     {"handle_ChannelManagement_details", handle_ChannelManagement_details},
@@ -86,6 +83,9 @@ const PropertyEntry property_handlers[] = {
     {"handle_iscsi_bandwidth_softcap", handle_iscsi_bandwidth_softcap},
     {"handle_MaxIosPerSecond", handle_MaxIosPerSecond},
     {"handle_MaxBytesPerSecond", handle_MaxBytesPerSecond},
+    // personality and protocols
+    {"handle_ConfiguredPersonality", handle_ConfiguredPersonality},
+    {"handle_AvailableProtocols", handle_AvailableProtocols},
 };
 
 const ActionEntry action_handlers[] = {

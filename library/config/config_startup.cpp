@@ -3,6 +3,8 @@
 
 #include "config/config_startup.h"
 
+#include "config/cfg_multichannel.h"
+
 #include "backend/orsa_discovery_io.h"
 #include "backend/orsa_identity.h"
 #include "backend/orsa_propertyutil.h"
@@ -48,13 +50,15 @@ void add_pg_instances(HmNode *priority_groups, const char *view, HmNode *(*build
 }  // namespace
 
 // One port group per port index at which the controller has a physical
-// HBA, with the PG instances of its DCBX views. The link and PHY fills of
-// each port, its application TLVs and its channels come with the link,
-// DCBX and multichannel code: until then the filler says so.
+// HBA, with its interface type, the PG instances of its DCBX views and, on
+// the generations that run multichannel, its channels. The speed fills of
+// each port and its application TLVs come with the link and DCBX code:
+// until then the filler says so.
 u32 ORSA_get_port_discovery_config(HmNode *controller)
 {
     if (controller == nullptr)
         return 1;
+    u32 asic = get_ks_type(controller);
     for (int j = 0; j < 4; j++) {
         char port[8];
         snprintf(port, sizeof port, "%d", j);
@@ -69,6 +73,7 @@ u32 ORSA_get_port_discovery_config(HmNode *controller)
         }
         set_prop_val(group, "PortNumber", "%d", j);
         // Look-ups below the port group find the driver port of its HBA.
+        ORSA_update_interfacetype(orsa_port_of(phba), group);
         HM_GROUP(group)->nhandle = HM_GROUP(phba)->nhandle;
 
         HmNode *dcbx = internal_get_node(group, "DCBX", HM_KIND_GROUP);
@@ -78,6 +83,8 @@ u32 ORSA_get_port_discovery_config(HmNode *controller)
         add_pg_instances(pgs, "AdministratorPGSetting", initialize_AdministratorPGSetting_PG);
         add_pg_instances(pgs, "OperationalPGSettings", initialize_OperationalPGSettings_PG);
         add_pg_instances(pgs, "PeerPGSetting", initialize_PeerPGSetting_PG);
+        if (asic == ORSA_ASIC_VESKARN || asic == ORSA_ASIC_KS3)
+            ORSA_get_multi_channels_info((u32)j, group);
     }
     return orsa_set_status(ORSA_STATUS_NOT_SUPPORTED);
 }

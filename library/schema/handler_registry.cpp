@@ -9,6 +9,7 @@
 #include "backend/orsa_identity.h"
 #include "backend/orsa_propertyutil.h"
 #include "backend/orsa_vpd.h"
+#include "config/cfg_multichannel.h"
 #include "config/cfg_personality.h"
 #include "config/cfg_sriov.h"
 #include "schema/builders.h"
@@ -60,6 +61,29 @@ const PropertyEntry property_handlers[] = {
     {"handle_FCoEWWPN", handle_FCoEWWPN},
     {"handle_current_mode_properties", handle_current_mode_properties},
     {"handle_FATDataValid", handle_FATDataValid},
+    // multichannel, channels and staged profile choices
+    {"handle_SupportedMCTypes", handle_SupportedMCTypes},
+    {"handle_ChannelManagement_details", handle_ChannelManagement_details},
+    {"handle_MaxFunctionsPerPort", handle_MaxFunctionsPerPort},
+    {"handle_ConfiguredProfile_ProfileId", handle_ConfiguredProfile_ProfileId},
+    {"handle_ConfiguredProfile_Port_MCType", handle_ConfiguredProfile_Port_MCType},
+    {"handle_ConfiguredProfile_Port_Function_Protocol", handle_ConfiguredProfile_Port_Function_Protocol},
+    {"handle_channel_vnic_name", handle_channel_vnic_name},
+    {"handle_LogicalLinkState", handle_LogicalLinkState},
+    {"handle_LPVID", handle_LPVID},
+    {"handle_channel_outer_vlan", handle_channel_outer_vlan},
+    {"handle_MinBandWidth", handle_MinBandWidth},
+    {"handle_MaxBandWidth", handle_MaxBandWidth},
+    // vNIC, RoCE, bandwidth and iSCSI QoS of the HBAs
+    {"handle_IsRoCEEnabled", handle_IsRoCEEnabled},
+    {"handle_nic_vnic_name_props", handle_nic_vnic_name_props},
+    {"handle_iscsi_vnic_name_props", handle_iscsi_vnic_name_props},
+    {"handle_nic_vnic_stats", handle_nic_vnic_stats},
+    {"handle_iscsi_vnic_stats", handle_iscsi_vnic_stats},
+    {"handle_nic_bandwidth_softcap", handle_nic_bandwidth_softcap},
+    {"handle_iscsi_bandwidth_softcap", handle_iscsi_bandwidth_softcap},
+    {"handle_MaxIosPerSecond", handle_MaxIosPerSecond},
+    {"handle_MaxBytesPerSecond", handle_MaxBytesPerSecond},
     // personality and protocols
     {"handle_ConfiguredPersonality", handle_ConfiguredPersonality},
     {"handle_AvailableProtocols", handle_AvailableProtocols},
@@ -76,11 +100,15 @@ const ActionEntry action_handlers[] = {
     {"do_ResetFactoryDefaults", do_ResetFactoryDefaults},
     {"do_EraseNICConfiguration", do_EraseNICConfiguration},
     {"do_ErasePortandDiscoveryConfiguration", do_ErasePortandDiscoveryConfiguration},
+    // multichannel
+    {"do_ConfigureChannelManagement", do_ConfigureChannelManagement},
+    {"do_ConfigureQoS", do_ConfigureQoS},
 };
 
-// None of the group refresh handlers of these kinds exists yet.
 const GroupEntry group_handlers[] = {
     {nullptr, nullptr},
+    {"group_Kalderstone_PortDiscoveryAndConfiguration_ChannelManagement",
+     group_Kalderstone_PortDiscoveryAndConfiguration_ChannelManagement},
 };
 
 template <typename Entry, size_t N>

@@ -728,8 +728,9 @@ TEST_F(PortIscsiApi, SetsAreCheckedAgainstTheSchemaFirst)
         {dynamic, "MgmtVLANId", "4095", ORSA_STATUS_NOT_SUPPORTED},
         {fixed, "MgmtVLANId", "1", ORSA_STATUS_READ_ONLY},
         {channel, "LPVID", "4095", ORSA_STATUS_OUT_OF_RANGE},
-        {channel, "LPVID", "4094", ORSA_STATUS_NOT_SUPPORTED},
-        {channel, "LogicalLinkState", "enabled", ORSA_STATUS_NOT_SUPPORTED},
+        // A channel of a controller without multichannel refuses the write.
+        {channel, "LPVID", "4094", 323},
+        {channel, "LogicalLinkState", "enabled", 323},
         {channel, "LogicalLinkState", "On", ORSA_STATUS_INVALID_VALUE},
         {channel, "MinBandWidth", "10", ORSA_STATUS_READ_ONLY},
         {session, "iSCSIBoot", "True", ORSA_STATUS_NOT_SUPPORTED},

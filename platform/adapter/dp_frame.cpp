@@ -127,22 +127,17 @@ bool l4ChecksumOk(const std::vector<uint8_t>& f, const Layout& l) {
 std::vector<std::vector<uint8_t>> segmentTcp(const std::vector<uint8_t>& f, uint32_t mss) {
   Layout l = parse(f);
   if (mss == 0 || l.l4 == 0 || l.proto != 6) return {f};
+  // The payload is every gathered byte after the headers: the IP length of a
+  // frame larger than 64 KB cannot say how long it is.
   size_t thl = 4u * (f[l.l4 + 12] >> 4);
   size_t hdr = l.l4 + thl;
-  size_t end = l.ipv4 ? l.l3 + be16(f, l.l3 + 2) : l.l3 + 40 + be16(f, l.l3 + 4);
-  if (thl < 20 || hdr > f.size() || end > f.size() || end < hdr) return {f};
-  size_t payload = end - hdr;
-  if (payload <= mss) {
-    std::vector<uint8_t> one(f.begin(), f.begin() + static_cast<std::ptrdiff_t>(end));
-    fillIpv4Checksum(one, l);
-    fillL4Checksum(one, l);
-    return {one};
-  }
+  if (thl < 20 || hdr > f.size()) return {f};
+  size_t payload = f.size() - hdr;
   std::vector<std::vector<uint8_t>> out;
   uint16_t id = l.ipv4 ? be16(f, l.l3 + 4) : 0;
   uint32_t seq = be32(f, l.l4 + 4);
   uint8_t flags = f[l.l4 + 13];
-  for (size_t at = 0, n = 0; at < payload; at += mss, ++n) {
+  for (size_t at = 0, n = 0; n == 0 || at < payload; at += mss, ++n) {
     size_t len = std::min<size_t>(mss, payload - at);
     std::vector<uint8_t> s(f.begin(), f.begin() + static_cast<std::ptrdiff_t>(hdr));
     s.insert(s.end(), f.begin() + static_cast<std::ptrdiff_t>(hdr + at),

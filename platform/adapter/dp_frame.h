@@ -44,7 +44,7 @@ void fillL4Checksum(std::vector<uint8_t>& f, const Layout& l);
 bool ipv4ChecksumOk(const std::vector<uint8_t>& f, const Layout& l);
 bool l4ChecksumOk(const std::vector<uint8_t>& f, const Layout& l);
 
-// Cuts a TCP frame whose payload is longer than `mss` into frames of at most
+// Cuts a TCP frame (payload: every byte after the TCP header) into frames of at most
 // `mss` payload bytes: IPv4 ids count up from the original's, lengths and
 // sequence numbers follow the payload, FIN and PSH stay on the last segment
 // and CWR on the first; every segment's checksums are filled. A frame that is

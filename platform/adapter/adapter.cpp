@@ -1061,7 +1061,8 @@ void Adapter::deviceLoop() {
     q.pop_front();
     if (q.empty()) pending_.erase(ring);
     if (w.fn < fns_.size()) fns_[w.fn]->serve(w.off, w.value);
-    flushOutbox(lk);   // notifies waitIdle when nothing is left
+    flushOutbox(lk);
+    if (pending_.empty() && delivering_ == 0) idle_cv_.notify_all();
   }
 }
 

@@ -16,6 +16,9 @@
 //   card.engine().countLive(adapter::ObjKind::Eq, 0);    // object accounting
 //   card.injectRxFrame(0, rxq_id, bytes);                // receive a frame
 //   card.takeTxFrames(0);                                // frames transmitted
+//   card.takeWire(0);                                    // ... as they left port 0
+//   adapter::Adapter::connectCable(card, 0, other, 1);   // a cable between two ports
+//   card.receiveOnWire(1, bytes);                        // a frame from the network
 //   card.waitIdle();                                     // every doorbell served
 //
 // Two modes, chosen per adapter (AdapterConfig::mode):
@@ -238,7 +241,8 @@ class Adapter {
   // completion is held back, e.g. to schedule its release on a test clock.
   void setHeldHook(std::function<void(unsigned fn)> hook);
   FnCounters counters(unsigned fn) const;
-  // Data path. Frames sent on the function's transmit queues (taken out).
+  // Data path. Frames sent on the function's transmit queues (taken out), as
+  // the entries described them, before offloads (the wire has them after).
   std::vector<TxFrame> takeTxFrames(unsigned fn);
   // Delivers a frame into the next buffer posted on a receive queue and writes
   // its completion (advanced layout when the function was granted advanced

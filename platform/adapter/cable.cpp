@@ -28,6 +28,7 @@ void Adapter::putOnWire(unsigned port, std::vector<uint8_t> frame) {
 }
 
 void Adapter::flushOutbox(std::unique_lock<std::mutex>& lk) {
+  if (outbox_.empty()) return;
   while (!outbox_.empty()) {
     std::vector<Outgoing> out;
     out.swap(outbox_);

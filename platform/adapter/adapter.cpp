@@ -177,7 +177,11 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
     return (word >> shift) & mask(width);
   }
   void barWrite(unsigned bar, uint64_t offset, uint32_t value, unsigned width) override {
-    std::lock_guard<std::mutex> g(a_->mu_);
+    std::unique_lock<std::mutex> lk(a_->mu_);
+    barWriteLocked(bar, offset, value, width);
+    a_->flushOutbox(lk);   // frames a sync-mode transmit sent to another adapter
+  }
+  void barWriteLocked(unsigned bar, uint64_t offset, uint32_t value, unsigned width) {
     if (slot_gone_ || !validAccess(bar, offset, width)) return;
     Role r = barRole(a_->gen(), bar);
     uint32_t off = static_cast<uint32_t>(offset & ~3ull);
@@ -590,6 +594,7 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
         const uint8_t vlan[4] = {0x81, 0x00, static_cast<uint8_t>(tag >> 8), static_cast<uint8_t>(tag)};
         f.bytes.insert(f.bytes.begin() + 12, vlan, vlan + 4);
       }
+      a_->transmitFrame(idx_, f.hdr, f.bytes);
       q->hw_index = (q->hw_index + count) % q->entries;
       q->outstanding -= count;
       ++ctr_.tx_frames;
@@ -994,10 +999,12 @@ Adapter::Adapter(const AdapterConfig& cfg) : cfg_(cfg), fw_(withIdentity(cfg)), 
   if (cfg_.msix_vectors > 2048) cfg_.msix_vectors = 2048;
   post_reads_left_ = cfg_.post_reads_until_ready;
   for (unsigned i = 0; i < fw_.functions(); ++i) fns_.push_back(std::make_unique<Fn>(this, i));
+  ports_.resize(fw_.ports());
   if (cfg_.mode == Mode::Async) device_ = std::thread([this] { deviceLoop(); });
 }
 
 Adapter::~Adapter() {
+  for (unsigned p = 0; p < ports_.size(); ++p) disconnectCable(p);
   {
     std::lock_guard<std::mutex> g(mu_);
     stop_ = true;
@@ -1054,13 +1061,20 @@ void Adapter::deviceLoop() {
     q.pop_front();
     if (q.empty()) pending_.erase(ring);
     if (w.fn < fns_.size()) fns_[w.fn]->serve(w.off, w.value);
-    if (pending_.empty()) idle_cv_.notify_all();
+    flushOutbox(lk);
+    if (pending_.empty() && delivering_ == 0) idle_cv_.notify_all();
   }
+}
+
+bool Adapter::deliverRxLocked(unsigned fn, uint32_t rxq_id, const std::vector<uint8_t>& frame, const RxMeta& m) {
+  return fns_[fn]->injectRx(rxq_id, frame, m);
 }
 
 bool Adapter::waitIdle(unsigned timeout_ms) {
   std::unique_lock<std::mutex> lk(mu_);
-  return idle_cv_.wait_for(lk, std::chrono::milliseconds(timeout_ms), [this] { return pending_.empty(); });
+  return idle_cv_.wait_for(lk, std::chrono::milliseconds(timeout_ms), [this] {
+    return pending_.empty() && outbox_.empty() && delivering_ == 0;
+  });
 }
 
 size_t Adapter::pendingDoorbells() const {

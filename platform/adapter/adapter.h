@@ -16,6 +16,9 @@
 //   card.engine().countLive(adapter::ObjKind::Eq, 0);    // object accounting
 //   card.injectRxFrame(0, rxq_id, bytes);                // receive a frame
 //   card.takeTxFrames(0);                                // frames transmitted
+//   card.takeWire(0);                                    // ... as they left port 0
+//   adapter::Adapter::connectCable(card, 0, other, 1);   // a cable between two ports
+//   card.receiveOnWire(1, bytes);                        // a frame from the network
 //   card.waitIdle();                                     // every doorbell served
 //
 // Two modes, chosen per adapter (AdapterConfig::mode):
@@ -66,8 +69,10 @@
 // dword 0 = ring index of the packet's last entry, dword 3 = 1; receive
 // completion dword 2 always has bit 0 set (so it is never 0), and a receive
 // queue destroy leaves a flush completion (num_frags 0) except on Pivard.
-// The transmit side gathers frames and inserts a VLAN tag when asked; it
-// does not compute checksums or segment.
+// The transmit side gathers frames, inserts a VLAN tag when asked, fills the
+// checksums and segments TSO frames as the header entry asks, and puts each
+// resulting frame on its port's wire (cable.cpp). Frames arriving at a port
+// are filtered, steered and DMAed into posted buffers (dp_rx.cpp).
 //
 // BARs (index: role). KS2: 1 PCI-configuration, 2 CSR, 4 doorbell. KS3 and
 // Veskarn: 0 PCI-configuration, 2 CSR, 4 doorbell. Pivard: 0 doorbell only.
@@ -236,7 +241,8 @@ class Adapter {
   // completion is held back, e.g. to schedule its release on a test clock.
   void setHeldHook(std::function<void(unsigned fn)> hook);
   FnCounters counters(unsigned fn) const;
-  // Data path. Frames sent on the function's transmit queues (taken out).
+  // Data path. Frames sent on the function's transmit queues (taken out), as
+  // the entries described them, before offloads (the wire has them after).
   std::vector<TxFrame> takeTxFrames(unsigned fn);
   // Delivers a frame into the next buffer posted on a receive queue and writes
   // its completion (advanced layout when the function was granted advanced
@@ -246,6 +252,27 @@ class Adapter {
                      const RxMeta& meta = RxMeta{});
   // Buffers posted and not yet used on a receive queue.
   unsigned rxPosted(unsigned fn, uint32_t rxq_id) const;
+
+  // ---- wires (cable.cpp) ----
+  // Every port has a wire: a capture of the frames the port sent (as they
+  // left, after offloads) and, optionally, a cable to another port of this
+  // or another adapter, which receives each frame as if from the network.
+  struct PortCounters {
+    uint64_t tx_frames = 0, tx_bytes = 0;
+    uint64_t rx_frames = 0, rx_bytes = 0;   // arrived at the port
+    uint64_t rx_delivered = 0;              // put into a posted buffer
+    uint64_t rx_filtered = 0;               // no interface wanted it
+    uint64_t rx_no_buffer = 0;              // wanted, but no buffer posted (or too small)
+  };
+  unsigned portCount() const;
+  std::vector<std::vector<uint8_t>> takeWire(unsigned port);
+  // A frame arrives at the port from the network.
+  void receiveOnWire(unsigned port, const std::vector<uint8_t>& frame);
+  // Joins two ports (a port of the same adapter too); a port has one cable at
+  // a time: connecting replaces the old one on both of its ends.
+  static void connectCable(Adapter& a, unsigned port_a, Adapter& b, unsigned port_b);
+  void disconnectCable(unsigned port);
+  PortCounters portCounters(unsigned port) const;
   // Raw register views for tests.
   uint32_t configWord(unsigned fn, uint32_t off);
   uint32_t pivardStatus() const { return pivard_status_; }
@@ -276,6 +303,34 @@ class Adapter {
   bool in_ue_ = false;
   std::function<void(unsigned)> held_hook_;
   void notifyHeld(unsigned fn);
+
+  // Data path, device lock held. A frame for another adapter waits in the
+  // outbox until this adapter's lock is released (two adapters sending to
+  // each other must not take each other's lock while holding their own).
+  struct Port {
+    std::vector<std::vector<uint8_t>> capture;
+    Adapter* peer = nullptr;
+    unsigned peer_port = 0;
+    PortCounters ctr;
+  };
+  struct Outgoing {
+    Adapter* to;
+    unsigned port;
+    std::vector<uint8_t> bytes;
+  };
+  std::vector<Port> ports_;
+  std::vector<Outgoing> outbox_;
+  unsigned delivering_ = 0;   // outbox batches taken out and not yet delivered
+  // The frames a function's transmit entries described, after offloads, go
+  // out on its port (dp_tx.cpp).
+  void transmitFrame(unsigned fn, const uint32_t hdr[4], const std::vector<uint8_t>& gathered);
+  void putOnWire(unsigned port, std::vector<uint8_t> frame);
+  void arriveLocked(unsigned port, const std::vector<uint8_t>& frame);   // dp_rx.cpp
+  bool deliverRxLocked(unsigned fn, uint32_t rxq_id, const std::vector<uint8_t>& frame, const RxMeta& m);
+  void bumpPortStat(unsigned port, Stat s);
+  // Delivers what the outbox holds; called with `lk` (this adapter's lock)
+  // held, releases it meanwhile.
+  void flushOutbox(std::unique_lock<std::mutex>& lk);
   unsigned dumps_ = 0;
 
   // The device thread of the async mode. A doorbell waits in its ring's queue

@@ -437,6 +437,13 @@ const InterfaceObj* Engine::interface(uint32_t id) const {
   auto it = ifaces_.find(id);
   return it == ifaces_.end() ? nullptr : &it->second;
 }
+std::vector<const InterfaceObj*> Engine::interfaces(unsigned fn) const {
+  std::vector<const InterfaceObj*> v;
+  for (const auto& [id, i] : ifaces_) {
+    if (i.fn == fn) v.push_back(&i);
+  }
+  return v;
+}
 InterfaceObj* Engine::interfaceMut(uint32_t id) {
   auto it = ifaces_.find(id);
   return it == ifaces_.end() ? nullptr : &it->second;

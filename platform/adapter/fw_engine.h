@@ -154,7 +154,7 @@ struct QueueObj {
   uint32_t doorbell_offset = 0;  // TX queue: its doorbell register
   uint8_t version = 0;         // command version it was created with
   uint32_t flags = 0;          // raw context words as sent (for tests)
-  uint32_t ctx[4] = {};
+  uint32_t ctx[4] = {};         // RX queue: max frame, log2 fragment size, RSS id
   // Device-side ring state (owned by the device model).
   uint32_t hw_index = 0;       // next entry the device writes (EQ/CQ) or reads (MCC)
   uint32_t outstanding = 0;    // entries written and not yet popped by the host
@@ -354,6 +354,7 @@ class Engine {
   QueueObj* queue(ObjKind k, uint32_t id);
   std::vector<QueueObj*> queues(ObjKind k, int fn = -1);
   const InterfaceObj* interface(uint32_t id) const;
+  std::vector<const InterfaceObj*> interfaces(unsigned fn) const;   // by id
   std::vector<MacFilter> macFilters(int fn = -1) const;
   const FilterObj* filter(uint32_t id) const;
 

@@ -876,6 +876,7 @@ void hRxqCreate(Engine& fw, Cmd& c) {
   uint8_t rss_id = 0;
   if (q.flags != 0) {
     for (QueueObj* r : fw.queues(ObjKind::RxQueue, static_cast<int>(c.fn))) rss_id += r->flags != 0;
+    fw.queue(ObjKind::RxQueue, q.id)->ctx[2] = rss_id;   // the indirection table names rings by it
   }
   c.respond(4);
   c.w16(0, static_cast<uint16_t>(q.id));

@@ -777,6 +777,10 @@ VMK_ReturnStatus vmk_DMAEngineCreate(const vmk_DMAEngineProps* props, vmk_DMAEng
   return VMK_OK;
 }
 
+namespace vmkint {
+vmk_IOA dmaEngineMask(vmk_DMAEngine engine) { return engine->mask; }
+}  // namespace vmkint
+
 VMK_ReturnStatus vmk_DMAEngineDestroy(vmk_DMAEngine engine) {
   VMK_FAULT_RETURN("vmk_DMAEngineDestroy");
   if (engine == nullptr) return VMK_INVALID_HANDLE;

@@ -95,7 +95,20 @@ void lockRuleBroken(const std::string& what) {
   else vmk_Panic("lock rule broken: %s", what.c_str());
 }
 
+void kernelRuleBroken(const std::string& what) {
+  std::function<void(const std::string&)> h;
+  {
+    std::lock_guard<std::mutex> g(ruleLock);
+    ruleTexts.push_back(what);
+    h = ruleHandler;
+  }
+  if (h) h(what);
+  else vmk_Panic("kernel rule broken: %s", what.c_str());
+}
+
 void mayBlock(const char* service, vmk_Lock released) {
+  if (panicContext.load(std::memory_order_relaxed))
+    kernelRuleBroken(std::string(service) + " may block in a panic context");
   std::string held = heldNames(released);
   if (!held.empty()) lockRuleBroken(std::string(service) + " may sleep while spinlock " + held + " is held");
   if (interruptDepth > 0) lockRuleBroken(std::string(service) + " may sleep in an interrupt handler");

@@ -210,7 +210,9 @@ void vmk_PktHeaderInvalidate(vmk_PktHandle* pkt, vmk_uint32 index);
 // Software TCP segmentation: cuts a TCP frame (IPv4 or IPv6, optionally
 // tagged) into frames of at most `maxPayload` TCP payload bytes (0: the
 // packet's MSS), each with its own IP id, lengths, sequence number, flags and
-// checksums, appended to `out`. The packet itself is left as it was.
+// checksums, appended to `out`. The payload ends where the L3 length says,
+// or at the frame end when the packet is too large for that field (it then
+// holds anything). The packet itself is left as it was.
 // VMK_NOT_SUPPORTED for encapsulated frames and IPv6 extension headers.
 VMK_ReturnStatus vmk_PktTcpSegmentation(vmk_PktHandle* pkt, vmk_uint32 maxPayload, vmk_PktList* out);
 

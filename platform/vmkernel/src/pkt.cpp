@@ -735,7 +735,7 @@ VMK_ReturnStatus vmk_PktTcpSegmentation(vmk_PktHandle* pkt, vmk_uint32 maxPayloa
   if (maxPayload == 0) maxPayload = pkt->mss;
   if (maxPayload == 0) return VMK_BAD_PARAM;
   vmk_PktHeaderEntry l3, l4, encap;
-  if (find(pkt, kEncap, 0, &encap, nullptr) != VMK_NOT_FOUND) return VMK_NOT_SUPPORTED;
+  if (find(pkt, kEncap, 0, &encap, nullptr) == VMK_OK) return VMK_NOT_SUPPORTED;
   if (find(pkt, kL3, 0, &l3, nullptr) != VMK_OK || find(pkt, kL4, 0, &l4, nullptr) != VMK_OK ||
       l4.type != VMK_PKT_HEADER_L4_TCP)
     return VMK_BAD_PARAM;
@@ -743,8 +743,11 @@ VMK_ReturnStatus vmk_PktTcpSegmentation(vmk_PktHandle* pkt, vmk_uint32 maxPayloa
   if (!v4 && l3.nextHdrType != VMK_PKT_HEADER_L4_TCP) return VMK_NOT_SUPPORTED;  // extension headers
   const uint8_t* f = frame(pkt);
   uint32_t hdrLen = l4.offset + l4.length;
-  // The payload ends where L3 says, not at the frame end (trailing pad).
-  uint32_t l3End = v4 ? l3.offset + be16(f + l3.offset + 2) : l3.offset + 40 + be16(f + l3.offset + 4);
+  // The payload ends where L3 says (a frame may carry trailing pad), unless
+  // the packet is too large for the L3 length field: then at the frame end.
+  uint32_t l3End = pkt->frameLen;
+  if (pkt->frameLen - l3.offset <= 0xFFFF)
+    l3End = v4 ? l3.offset + be16(f + l3.offset + 2) : l3.offset + 40 + be16(f + l3.offset + 4);
   if (l3End > pkt->frameLen || l3End < hdrLen) return VMK_BAD_PARAM;
   uint32_t payload = l3End - hdrLen;
   uint32_t pieces = payload == 0 ? 1 : (payload + maxPayload - 1) / maxPayload;

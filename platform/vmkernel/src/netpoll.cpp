@@ -190,13 +190,17 @@ VMK_ReturnStatus vmk_NetPollFlushRx(vmk_NetPoll netpoll) {
   return VMK_OK;
 }
 
+// The panic path polls into the caller's list and releases itself.
+static bool refusedInPanic(const char* service) {
+  if (!vmkint::panicContext.load(std::memory_order_relaxed)) return false;
+  vmkint::kernelRuleBroken(std::string(service) + " in a panic context");
+  return true;
+}
+
 VMK_ReturnStatus vmk_NetPollRxPktQueue(vmk_NetPoll netpoll, vmk_PktHandle* pkt) {
   VMK_FAULT_RETURN("vmk_NetPollRxPktQueue");
   if (netpoll == nullptr || pkt == nullptr) return VMK_BAD_PARAM;
-  if (vmkint::panicContext.load(std::memory_order_relaxed)) {
-    vmkint::kernelRuleBroken("vmk_NetPollRxPktQueue in a panic context");
-    return VMK_NOT_SUPPORTED;
-  }
+  if (refusedInPanic("vmk_NetPollRxPktQueue")) return VMK_NOT_SUPPORTED;
   std::lock_guard<std::mutex> g(netpoll->pktLock);
   return vmk_PktListAppendPkt(&netpoll->rxPending, pkt);
 }
@@ -204,10 +208,7 @@ VMK_ReturnStatus vmk_NetPollRxPktQueue(vmk_NetPoll netpoll, vmk_PktHandle* pkt) 
 VMK_ReturnStatus vmk_NetPollQueueCompPkt(vmk_NetPoll netpoll, vmk_PktHandle* pkt) {
   VMK_FAULT_RETURN("vmk_NetPollQueueCompPkt");
   if (netpoll == nullptr || pkt == nullptr) return VMK_BAD_PARAM;
-  if (vmkint::panicContext.load(std::memory_order_relaxed)) {
-    vmkint::kernelRuleBroken("vmk_NetPollQueueCompPkt in a panic context");
-    return VMK_NOT_SUPPORTED;
-  }
+  if (refusedInPanic("vmk_NetPollQueueCompPkt")) return VMK_NOT_SUPPORTED;
   {
     std::lock_guard<std::mutex> g(netpoll->pktLock);
     netpoll->completed++;

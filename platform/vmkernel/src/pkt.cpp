@@ -652,36 +652,20 @@ VMK_ReturnStatus find(vmk_PktHandle* pkt, Layer layer, uint32_t maxOffset, vmk_P
 
 }  // namespace
 
-VMK_ReturnStatus vmk_PktHeaderL2Find(vmk_PktHandle* pkt, vmk_uint32 maxOffset, vmk_PktHeaderEntry* entry,
-                                     vmk_uint32* index) {
-  VMK_FAULT_RETURN("vmk_PktHeaderL2Find");
-  return find(pkt, kL2, maxOffset, entry, index);
-}
-VMK_ReturnStatus vmk_PktHeaderL3Find(vmk_PktHandle* pkt, vmk_uint32 maxOffset, vmk_PktHeaderEntry* entry,
-                                     vmk_uint32* index) {
-  VMK_FAULT_RETURN("vmk_PktHeaderL3Find");
-  return find(pkt, kL3, maxOffset, entry, index);
-}
-VMK_ReturnStatus vmk_PktHeaderL4Find(vmk_PktHandle* pkt, vmk_uint32 maxOffset, vmk_PktHeaderEntry* entry,
-                                     vmk_uint32* index) {
-  VMK_FAULT_RETURN("vmk_PktHeaderL4Find");
-  return find(pkt, kL4, maxOffset, entry, index);
-}
-VMK_ReturnStatus vmk_PktHeaderEncapFind(vmk_PktHandle* pkt, vmk_uint32 maxOffset, vmk_PktHeaderEntry* entry,
-                                        vmk_uint32* index) {
-  VMK_FAULT_RETURN("vmk_PktHeaderEncapFind");
-  return find(pkt, kEncap, maxOffset, entry, index);
-}
-VMK_ReturnStatus vmk_PktHeaderEncapL3Find(vmk_PktHandle* pkt, vmk_uint32 maxOffset, vmk_PktHeaderEntry* entry,
-                                          vmk_uint32* index) {
-  VMK_FAULT_RETURN("vmk_PktHeaderEncapL3Find");
-  return find(pkt, kInL3, maxOffset, entry, index);
-}
-VMK_ReturnStatus vmk_PktHeaderEncapL4Find(vmk_PktHandle* pkt, vmk_uint32 maxOffset, vmk_PktHeaderEntry* entry,
-                                          vmk_uint32* index) {
-  VMK_FAULT_RETURN("vmk_PktHeaderEncapL4Find");
-  return find(pkt, kInL4, maxOffset, entry, index);
-}
+// One look-up per layer, each its own service (and fault point).
+#define VMK_PKT_HEADER_FIND(service, layer)                                                             \
+  VMK_ReturnStatus service(vmk_PktHandle* pkt, vmk_uint32 maxOffset, vmk_PktHeaderEntry* entry,        \
+                           vmk_uint32* index) {                                                         \
+    VMK_FAULT_RETURN(#service);                                                                         \
+    return find(pkt, layer, maxOffset, entry, index);                                                   \
+  }
+VMK_PKT_HEADER_FIND(vmk_PktHeaderL2Find, kL2)
+VMK_PKT_HEADER_FIND(vmk_PktHeaderL3Find, kL3)
+VMK_PKT_HEADER_FIND(vmk_PktHeaderL4Find, kL4)
+VMK_PKT_HEADER_FIND(vmk_PktHeaderEncapFind, kEncap)
+VMK_PKT_HEADER_FIND(vmk_PktHeaderEncapL3Find, kInL3)
+VMK_PKT_HEADER_FIND(vmk_PktHeaderEncapL4Find, kInL4)
+#undef VMK_PKT_HEADER_FIND
 
 VMK_ReturnStatus vmk_PktHeaderEntryGet(vmk_PktHandle* pkt, vmk_uint32 index, vmk_PktHeaderEntry* entry) {
   VMK_FAULT_RETURN("vmk_PktHeaderEntryGet");

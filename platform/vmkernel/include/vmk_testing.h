@@ -141,6 +141,7 @@ struct Live {
   long timers = 0;
   long childDevices = 0;
   long attachedDevices = 0;
+  long packets = 0;       // packet handles, clones included
 
   bool allZero() const;
   std::string describe() const;  // the non-zero counts, e.g. "heapBlocks=2 worlds=1"
@@ -214,6 +215,9 @@ std::vector<std::string> mgmtKeys(const std::string& instance);
 //   VMK_SPINLOCK_UNRANKED) of one lock domain are taken in increasing rank:
 //   taking one whose rank is not above that of every ranked lock of the same
 //   domain the thread holds breaks it. Unranked locks are not ordered.
+// Other kernel rules are counted and handled the same way ("kernel rule
+// broken: ..."): in a panic context no service may block and packets are
+// released only with the panic-safe release (vmk_pkt_testing.h).
 // Broken rules since the last reset(), and their texts.
 unsigned lockRuleViolations();
 std::vector<std::string> lockRuleTexts();

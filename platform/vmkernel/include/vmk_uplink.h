@@ -46,6 +46,185 @@ VMK_ReturnStatus vmk_NetPollInterruptSet(vmk_NetPoll netpoll, vmk_IntrCookie coo
 VMK_ReturnStatus vmk_NetPollInterruptUnSet(vmk_NetPoll netpoll);
 
 /* ------------------------------------------------------------------------ */
+/* Packets                                                                   */
+/* ------------------------------------------------------------------------ */
+
+// A packet: a frame in machine memory (with headroom before it), the buffer
+// descriptor of that memory, the marks the stack and the driver exchange
+// (VLAN, checksum, segmentation, queue) and the frame's scatter-gather
+// elements. One owner at a time; a packet is on at most one list.
+typedef struct vmk_PktHandle vmk_PktHandle;
+
+// Allocates a packet whose buffer holds `size` frame bytes and lies where the
+// engine's device can reach it. The frame length starts at 0.
+VMK_ReturnStatus vmk_PktAllocForDMAEngine(vmk_ByteCount size, vmk_DMAEngine engine, vmk_PktHandle** pkt);
+// Releases a packet (and, with its last packet, the buffer). Not in a panic
+// context: there only the panic-safe release may be used.
+void vmk_PktRelease(vmk_PktHandle* pkt);
+void vmk_PktReleasePanic(vmk_PktHandle* pkt);
+
+// Frame bytes. The length may be set up to the buffer's room after the frame
+// start (VMK_BAD_PARAM beyond).
+vmk_uint32 vmk_PktFrameLenGet(const vmk_PktHandle* pkt);
+VMK_ReturnStatus vmk_PktFrameLenSet(vmk_PktHandle* pkt, vmk_uint32 len);
+// The frame bytes (contiguous in this kernel). Writing them is allowed only
+// while the buffer descriptor is writable.
+vmk_uint8* vmk_PktFrameMappedPointerGet(vmk_PktHandle* pkt);
+vmk_uint32 vmk_PktHeadroomLenGet(const vmk_PktHandle* pkt);
+
+// Scatter-gather elements of the frame (machine addresses). The elements may
+// reach beyond the frame length: a receive buffer's one element covers the
+// whole buffer.
+vmk_uint32 vmk_PktSgElemCount(const vmk_PktHandle* pkt);
+VMK_ReturnStatus vmk_PktSgElemGet(const vmk_PktHandle* pkt, vmk_uint32 index, vmk_SgElem* elem);  // VMK_NOT_FOUND
+
+// The buffer descriptor: four words the buffer's owner may note things in. It
+// is writable while the buffer belongs to this packet alone (not shared with a
+// clone).
+#define VMK_PKT_BUFDESC_WORDS 4
+#define VMK_PKT_BUFDESC_TUNNEL_CSUM_VFD 0x800000u  // in word 3: inner checksum verified
+vmk_Bool vmk_PktIsBufDescWritable(const vmk_PktHandle* pkt);
+VMK_ReturnStatus vmk_PktBufDescWordGet(const vmk_PktHandle* pkt, vmk_uint32 index, vmk_uint32* word);
+// VMK_FAILURE when the descriptor is not writable.
+VMK_ReturnStatus vmk_PktBufDescWordSet(vmk_PktHandle* pkt, vmk_uint32 index, vmk_uint32 word);
+
+// VLAN marks: id (12 bits) and priority (3 bits) of the frame's tag, given
+// outside the frame. A packet the stack requires to be tagged carries them.
+VMK_ReturnStatus vmk_PktVlanIDSet(vmk_PktHandle* pkt, vmk_uint16 vlanID);  // VMK_BAD_PARAM above 4095
+vmk_uint16 vmk_PktVlanIDGet(const vmk_PktHandle* pkt);
+VMK_ReturnStatus vmk_PktPrioritySet(vmk_PktHandle* pkt, vmk_uint8 priority);  // VMK_BAD_PARAM above 7
+vmk_uint8 vmk_PktPriorityGet(const vmk_PktHandle* pkt);
+vmk_Bool vmk_PktMustVlanTag(const vmk_PktHandle* pkt);
+// The stack asks the device to fill in the L4 checksum.
+vmk_Bool vmk_PktIsMustCsum(const vmk_PktHandle* pkt);
+// Receive: the device verified the frame's checksums.
+void vmk_PktSetCsumVfd(vmk_PktHandle* pkt);
+vmk_Bool vmk_PktIsCsumVfd(const vmk_PktHandle* pkt);
+
+// TCP segmentation offload: the device cuts the frame into segments of
+// `mss` payload bytes.
+vmk_Bool vmk_PktIsLargeTcpPacket(const vmk_PktHandle* pkt);
+VMK_ReturnStatus vmk_PktSetLargeTcpPacket(vmk_PktHandle* pkt, vmk_uint32 mss);
+vmk_uint32 vmk_PktGetLargeTcpPacketMss(const vmk_PktHandle* pkt);
+
+// Queue the packet travels on: the value of an uplink queue id.
+vmk_uint32 vmk_PktQueueIDGet(const vmk_PktHandle* pkt);
+void vmk_PktQueueIDSet(vmk_PktHandle* pkt, vmk_uint32 queueID);
+
+// Copies. A partial copy has the whole frame and its marks, with at least
+// the first `numBytes` its own to write (here all of it), and `headroom`
+// bytes before the frame. A clone shares the buffer: neither packet's
+// descriptor is writable while both live. A duplicate holds the first `len`
+// frame bytes with `headroom` before and `tailroom` zero bytes after them.
+VMK_ReturnStatus vmk_PktPartialCopy(vmk_PktHandle* pkt, vmk_uint32 numBytes, vmk_PktHandle** copy);
+VMK_ReturnStatus vmk_PktPartialCopyWithHeadroom(vmk_PktHandle* pkt, vmk_uint32 numBytes, vmk_uint32 headroom,
+                                                vmk_PktHandle** copy);
+VMK_ReturnStatus vmk_PktClone(vmk_PktHandle* pkt, vmk_PktHandle** clone);
+VMK_ReturnStatus vmk_PktDupLenWithHeadroomAndTailroom(vmk_PktHandle* pkt, vmk_uint32 len, vmk_uint32 headroom,
+                                                      vmk_uint32 tailroom, vmk_PktHandle** dup);
+// Moves the frame start `len` bytes into the headroom (the frame grows at its
+// head; the new bytes are undefined). VMK_FAILURE without that much headroom
+// or while the buffer is shared.
+VMK_ReturnStatus vmk_PktPullHeadroom(vmk_PktHandle* pkt, vmk_uint32 len);
+
+/* ---- Packet lists -------------------------------------------------------- */
+
+// A list the caller owns (on its stack or in its data); initialise before use.
+typedef struct {
+  vmk_PktHandle* first;
+  vmk_PktHandle* last;
+  vmk_uint32 count;
+} vmk_PktList;
+
+void vmk_PktListInit(vmk_PktList* list);
+vmk_uint32 vmk_PktListGetCount(const vmk_PktList* list);
+vmk_Bool vmk_PktListIsEmpty(const vmk_PktList* list);
+vmk_PktHandle* vmk_PktListGetFirstPkt(const vmk_PktList* list);
+vmk_PktHandle* vmk_PktListGetNextPkt(const vmk_PktList* list, const vmk_PktHandle* pkt);  // NULL after the last
+vmk_PktHandle* vmk_PktListPopFirstPkt(vmk_PktList* list);  // NULL when empty
+// VMK_EXISTS when the packet is on a list already.
+VMK_ReturnStatus vmk_PktListAppendPkt(vmk_PktList* list, vmk_PktHandle* pkt);
+VMK_ReturnStatus vmk_PktListPrependPkt(vmk_PktList* list, vmk_PktHandle* pkt);
+// Inserts `pkt` right after `after`, which must be on `list` (VMK_NOT_FOUND).
+VMK_ReturnStatus vmk_PktListInsertPktAfter(vmk_PktList* list, vmk_PktHandle* after, vmk_PktHandle* pkt);
+// Moves every packet of `src` to the end of `dst`.
+void vmk_PktListAppendList(vmk_PktList* dst, vmk_PktList* src);
+void vmk_PktListReleaseAllPkts(vmk_PktList* list);
+void vmk_PktListReleaseAllPktsPanic(vmk_PktList* list);
+
+/* ---- Header look-ups ----------------------------------------------------- */
+
+// Header types. Link headers: Ethernet, Ethernet with an 802.1Q tag, an
+// 802.3 length frame (LLC/SNAP), the same with a tag. L3: IPv4, IPv6. L4 and
+// IPv6 extension headers carry their IP protocol number as their type.
+// Encapsulation: VXLAN (then the inner link, L3 and L4 headers).
+#define VMK_PKT_HEADER_L2_ETHERNET 0x1801
+#define VMK_PKT_HEADER_L2_ETHERNET_VLAN 0x1802
+#define VMK_PKT_HEADER_L2_ETHERNET_802_3 0x1803
+#define VMK_PKT_HEADER_L2_ETHERNET_802_3_VLAN 0x1804
+#define VMK_PKT_HEADER_L3_IPv4 0x2804
+#define VMK_PKT_HEADER_L3_IPv6 0x2806
+#define VMK_PKT_HEADER_L4_TCP 6
+#define VMK_PKT_HEADER_L4_UDP 17
+#define VMK_PKT_HEADER_L4_ICMPv6 58
+#define VMK_PKT_HEADER_ENCAP_VXLAN 0x8001
+// A next header the kernel does not parse (an ARP frame's, for one).
+#define VMK_PKT_HEADER_NONE 0xFFFF
+
+typedef struct {
+  vmk_uint16 type;
+  vmk_uint16 nextHdrType;  // type of the header that follows, or VMK_PKT_HEADER_NONE;
+                           // for L3 headers the (first) IP protocol / next header number
+  vmk_uint32 offset;       // from the frame start
+  vmk_uint32 length;
+} vmk_PktHeaderEntry;
+
+// Each look-up finds the first header of its layer (outer headers, or those
+// behind the encapsulation header for the Encap* ones) whose end lies within
+// `maxOffset` bytes of the frame start (0: no limit): VMK_NOT_FOUND when the
+// frame has no such header, VMK_HEADER_BEYOND_LIMIT when it lies past the
+// limit or is cut off by the frame end. `index` (may be NULL) receives the
+// header's place in the frame's chain of headers.
+VMK_ReturnStatus vmk_PktHeaderL2Find(vmk_PktHandle* pkt, vmk_uint32 maxOffset, vmk_PktHeaderEntry* entry,
+                                     vmk_uint32* index);
+VMK_ReturnStatus vmk_PktHeaderL3Find(vmk_PktHandle* pkt, vmk_uint32 maxOffset, vmk_PktHeaderEntry* entry,
+                                     vmk_uint32* index);
+VMK_ReturnStatus vmk_PktHeaderL4Find(vmk_PktHandle* pkt, vmk_uint32 maxOffset, vmk_PktHeaderEntry* entry,
+                                     vmk_uint32* index);
+VMK_ReturnStatus vmk_PktHeaderEncapFind(vmk_PktHandle* pkt, vmk_uint32 maxOffset, vmk_PktHeaderEntry* entry,
+                                        vmk_uint32* index);
+VMK_ReturnStatus vmk_PktHeaderEncapL3Find(vmk_PktHandle* pkt, vmk_uint32 maxOffset, vmk_PktHeaderEntry* entry,
+                                          vmk_uint32* index);
+VMK_ReturnStatus vmk_PktHeaderEncapL4Find(vmk_PktHandle* pkt, vmk_uint32 maxOffset, vmk_PktHeaderEntry* entry,
+                                          vmk_uint32* index);
+// Header `index` of the chain (VMK_NOT_FOUND past its end), and their number.
+VMK_ReturnStatus vmk_PktHeaderEntryGet(vmk_PktHandle* pkt, vmk_uint32 index, vmk_PktHeaderEntry* entry);
+vmk_uint32 vmk_PktHeaderCountGet(vmk_PktHandle* pkt);
+// The bytes of a header found above.
+VMK_ReturnStatus vmk_PktHeaderDataGet(vmk_PktHandle* pkt, const vmk_PktHeaderEntry* entry, void** data);
+// The kernel keeps the header chain it parsed until the frame's headers are
+// said to have changed: from header `index` on (0: all) they are parsed again
+// at the next look-up.
+void vmk_PktHeaderInvalidate(vmk_PktHandle* pkt, vmk_uint32 index);
+
+// Software TCP segmentation: cuts a TCP frame (IPv4 or IPv6, optionally
+// tagged) into frames of at most `maxPayload` TCP payload bytes (0: the
+// packet's MSS), each with its own IP id, lengths, sequence number, flags and
+// checksums, appended to `out`. The payload ends where the L3 length says,
+// or at the frame end when the packet is too large for that field (it then
+// holds anything). The packet itself is left as it was.
+// VMK_NOT_SUPPORTED for encapsulated frames and IPv6 extension headers.
+VMK_ReturnStatus vmk_PktTcpSegmentation(vmk_PktHandle* pkt, vmk_uint32 maxPayload, vmk_PktList* out);
+
+/* ---- NetPoll packet hand-over --------------------------------------------- */
+
+// Queues a received packet for the stack (handed over when the poll returns,
+// or at vmk_NetPollFlushRx), and a transmitted packet as completed. Not in a
+// panic context.
+VMK_ReturnStatus vmk_NetPollRxPktQueue(vmk_NetPoll netpoll, vmk_PktHandle* pkt);
+VMK_ReturnStatus vmk_NetPollQueueCompPkt(vmk_NetPoll netpoll, vmk_PktHandle* pkt);
+
+/* ------------------------------------------------------------------------ */
 /* Uplinks                                                                   */
 /* ------------------------------------------------------------------------ */
 
@@ -148,6 +327,10 @@ VMK_ReturnStatus vmk_UplinkQueueSupportQuery(vmk_uint32 txQueues, vmk_uint32 rxQ
 // The VXLAN UDP port configured in the kernel, in network byte order (0: none).
 vmk_uint16 vmk_UplinkVXLANPortNBOGet(void);
 VMK_ReturnStatus vmk_UplinkWatchdogTimeoutSet(vmk_Uplink uplink, vmk_uint32 timeoutMS);
+// Tells the stack that the transmit queue of id value `queueID` takes packets
+// again / takes none for now.
+VMK_ReturnStatus vmk_UplinkQueueStart(vmk_Uplink uplink, vmk_uint32 queueID);
+VMK_ReturnStatus vmk_UplinkQueueStop(vmk_Uplink uplink, vmk_uint32 queueID);
 
 /* ------------------------------------------------------------------------ */
 /* SR-IOV                                                                    */

@@ -74,6 +74,9 @@ enum : vmk_uint32 {
   VMK_WAIT_INTERRUPTED = 0xbad0032,
   VMK_NOT_INITIALIZED = 0xbad0045,
   VMK_NO_ADDRESS_SPACE = 0xbad0050,
+  // A header look-up found the header past its offset limit or cut off by
+  // the end of the frame.
+  VMK_HEADER_BEYOND_LIMIT = 0xbad0057,
   VMK_DEATH_PENDING = 0xbad0069,
   VMK_INVALID_HANDLE = 0xbad0074,
 };

@@ -286,6 +286,7 @@ const char* vmk_StatusToString(VMK_ReturnStatus status) {
     case VMK_NOT_INITIALIZED: return "Not initialized";
     case VMK_NO_ADDRESS_SPACE: return "No address space";
     case VMK_DEATH_PENDING: return "Death pending";
+    case VMK_HEADER_BEYOND_LIMIT: return "Header beyond limit";
     case VMK_INVALID_HANDLE: return "Invalid handle";
     default: return "Unknown status";
   }
@@ -524,6 +525,7 @@ std::string Live::describe() const {
   add("timers", timers);
   add("childDevices", childDevices);
   add("attachedDevices", attachedDevices);
+  add("packets", packets);
   return o.str();
 }
 
@@ -553,6 +555,7 @@ Live live() {
   l.timers = c.timers;
   l.childDevices = c.childDevices;
   l.attachedDevices = c.attachedDevices;
+  l.packets = vmkint::livePackets.sum();
   return l;
 }
 
@@ -610,6 +613,8 @@ void reset() {
     n->store(0);
   vmkint::liveDmaMappings.rebase();
   vmkint::liveHeapBlocks.rebase();
+  vmkint::livePackets.rebase();
+  vmkint::resetPackets();
 }
 
 }  // namespace vmktest

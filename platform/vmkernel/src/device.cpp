@@ -740,6 +740,11 @@ VMK_ReturnStatus vmk_IntrDisable(vmk_IntrCookie cookie) {
 
 VMK_ReturnStatus vmk_IntrSync(vmk_IntrCookie cookie) {
   VMK_FAULT_RETURN("vmk_IntrSync");
+  // Waiting for a handler is no business of the panic path.
+  if (panicContext.load(std::memory_order_relaxed)) {
+    kernelRuleBroken("vmk_IntrSync may block in a panic context");
+    return VMK_WOULD_BLOCK;
+  }
   std::unique_lock<std::mutex> lk(intrLock);
   if (intrs.find(cookie) == intrs.end()) return VMK_INVALID_HANDLE;
   if (std::this_thread::get_id() == intrThread.thread.get_id()) return VMK_OK;
@@ -776,6 +781,10 @@ VMK_ReturnStatus vmk_DMAEngineCreate(const vmk_DMAEngineProps* props, vmk_DMAEng
   *engine = e;
   return VMK_OK;
 }
+
+namespace vmkint {
+vmk_IOA dmaEngineMask(vmk_DMAEngine engine) { return engine->mask; }
+}  // namespace vmkint
 
 VMK_ReturnStatus vmk_DMAEngineDestroy(vmk_DMAEngine engine) {
   VMK_FAULT_RETURN("vmk_DMAEngineDestroy");

@@ -179,6 +179,13 @@ bool dmaRangeMapped(vmk_IOA addr, uint64_t len);
 uint8_t* dmaPageHost(vmk_IOA addr);
 // Machine address of a mapped virtual range (nullopt-like: false).
 bool vaToMachine(vmk_VA va, uint64_t len, vmk_MA* ma);
+// Machine pages for kernel objects outside any pool (packet buffers):
+// contiguous, below 4 GB or anywhere. Freeing fails (and keeps the pages)
+// while a page is still mapped for DMA.
+bool machineAlloc(uint64_t pages, bool below4GB, vmk_MA* ma, uint8_t** host);
+bool machineFree(vmk_MA ma);
+// Highest bus address the engine's device reaches.
+vmk_IOA dmaEngineMask(vmk_DMAEngine engine);
 // Heap allocation on behalf of a kernel service (not counted as vmk_HeapAlloc).
 void* heapAllocInternal(vmk_HeapID heap, vmk_ByteCount size, vmk_ByteCount alignment);
 
@@ -191,11 +198,22 @@ void mayBlock(const char* service, vmk_Lock released = nullptr);
 // The interrupt thread marks the handlers it runs.
 void enterInterruptContext(bool enter);
 void lockRuleBroken(const std::string& what);
+// A broken rule of another kernel service (same handling, its own text).
+void kernelRuleBroken(const std::string& what);
 void resetLockRules();
 
 /* ---- Devices ------------------------------------------------------------- */
 
 void resetDevices();
 void resetModules();
+
+/* ---- Packets ------------------------------------------------------------- */
+
+// Live packet handles (clones included).
+extern PerThreadCount livePackets;
+// Set while the system runs its panic path (netdump).
+extern std::atomic<bool> panicContext;
+// Leaves the panic context and forgets recorded packet faults.
+void resetPackets();
 
 }  // namespace vmkint

@@ -355,6 +355,46 @@ VMK_ReturnStatus vmk_MemPoolFree(vmk_MemPool pool, const vmk_MpnRange* range) {
   return VMK_OK;
 }
 
+namespace vmkint {
+
+bool machineAlloc(uint64_t pages, bool below4GB, vmk_MA* ma, uint8_t** host) {
+  uint64_t bytes = pages * VMK_PAGE_SIZE;
+  std::lock_guard<std::mutex> g(memLock);
+  vmk_MA base = 0;
+  bool ok = below4GB ? lowWindow.take(bytes, kLowEnd, &base) : highWindow.take(bytes, kHighEnd, &base);
+  if (!ok) return false;
+  void* h = std::aligned_alloc(VMK_PAGE_SIZE, bytes);
+  if (h == nullptr) {
+    (below4GB ? lowWindow : highWindow).give(base);
+    return false;
+  }
+  memset(h, 0xA5, bytes);
+  ranges()[base] = MachineRange{base, pages, (uint8_t*)h, nullptr};
+  setMachinePages(base, pages, (uint8_t*)h);
+  *ma = base;
+  *host = (uint8_t*)h;
+  return true;
+}
+
+bool machineFree(vmk_MA ma) {
+  std::lock_guard<std::mutex> g(memLock);
+  auto it = ranges().find(ma);
+  if (it == ranges().end() || it->second.pool != nullptr) return false;
+  // A device access that began before the last unmap holds the pages a
+  // moment longer; pages still mapped stay (a device could write into them).
+  for (int i = 0; anyPageDmaMapped(ma, it->second.pages); i++) {
+    if (i == 1000) return false;
+    std::this_thread::yield();
+  }
+  setMachinePages(ma, it->second.pages, nullptr);
+  std::free(it->second.host);
+  (ma >= kHighBase ? highWindow : lowWindow).give(ma);
+  ranges().erase(it);
+  return true;
+}
+
+}  // namespace vmkint
+
 VMK_ReturnStatus vmk_Map(vmk_ModuleID, const vmk_MpnRange* range, vmk_MapAttrs, vmk_VA* va) {
   VMK_FAULT_RETURN("vmk_Map");
   if (range == nullptr || va == nullptr || range->numPages == 0) return VMK_BAD_PARAM;

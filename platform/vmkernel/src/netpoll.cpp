@@ -7,6 +7,7 @@
 
 #include "internal.h"
 #include "net_internal.h"
+#include "vmk_pkt_testing.h"
 #include "vmk_uplink_testing.h"
 
 struct vmk_NetPollInt {
@@ -20,7 +21,21 @@ struct vmk_NetPollInt {
   unsigned flushes = 0;
   vmk_IntrCookie cookie = VMK_INVALID_INTRCOOKIE;
   unsigned runs = 0;
+  // Packets: received ones queued by the poll, those handed to the stack,
+  // and the count of transmitted ones completed. Only the poll and the
+  // flush touch them, hence a lock of their own.
+  std::mutex pktLock;
+  vmk_PktList rxPending{nullptr, nullptr, 0};
+  vmk_PktList rxDelivered{nullptr, nullptr, 0};
+  unsigned completed = 0;
 };
+
+namespace {
+void flushRx(vmk_NetPoll np) {
+  std::lock_guard<std::mutex> g(np->pktLock);
+  vmk_PktListAppendList(&np->rxDelivered, &np->rxPending);
+}
+}  // namespace
 
 namespace vmknet {
 
@@ -61,6 +76,7 @@ struct PollThread {
       vmk_NetPollProperties props = np->props;
       lk.unlock();
       vmk_Bool again = props.poll(props.priv, VMK_NETPOLL_BUDGET);
+      flushRx(np);  // what the poll received goes up when it returns
       lk.lock();
       np->running = false;
       pollsRunning--;
@@ -119,6 +135,10 @@ VMK_ReturnStatus vmk_NetPollDestroy(vmk_NetPoll netpoll) {
     it = (*it == netpoll) ? pollQueue.erase(it) : it + 1;
   if (netpoll->bound) netpollBindings--;
   netpolls--;
+  lk.unlock();
+  // Packets the stack did not take go with the NetPoll.
+  vmk_PktListReleaseAllPktsPanic(&netpoll->rxPending);
+  vmk_PktListReleaseAllPktsPanic(&netpoll->rxDelivered);
   delete netpoll;
   return VMK_OK;
 }
@@ -162,8 +182,38 @@ VMK_ReturnStatus vmk_NetPollEnable(vmk_NetPoll netpoll) {
 
 VMK_ReturnStatus vmk_NetPollFlushRx(vmk_NetPoll netpoll) {
   if (netpoll == nullptr) return VMK_BAD_PARAM;
-  std::lock_guard<std::mutex> g(pollLock);
-  netpoll->flushes++;
+  {
+    std::lock_guard<std::mutex> g(pollLock);
+    netpoll->flushes++;
+  }
+  flushRx(netpoll);
+  return VMK_OK;
+}
+
+// The panic path polls into the caller's list and releases itself.
+static bool refusedInPanic(const char* service) {
+  if (!vmkint::panicContext.load(std::memory_order_relaxed)) return false;
+  vmkint::kernelRuleBroken(std::string(service) + " in a panic context");
+  return true;
+}
+
+VMK_ReturnStatus vmk_NetPollRxPktQueue(vmk_NetPoll netpoll, vmk_PktHandle* pkt) {
+  VMK_FAULT_RETURN("vmk_NetPollRxPktQueue");
+  if (netpoll == nullptr || pkt == nullptr) return VMK_BAD_PARAM;
+  if (refusedInPanic("vmk_NetPollRxPktQueue")) return VMK_NOT_SUPPORTED;
+  std::lock_guard<std::mutex> g(netpoll->pktLock);
+  return vmk_PktListAppendPkt(&netpoll->rxPending, pkt);
+}
+
+VMK_ReturnStatus vmk_NetPollQueueCompPkt(vmk_NetPoll netpoll, vmk_PktHandle* pkt) {
+  VMK_FAULT_RETURN("vmk_NetPollQueueCompPkt");
+  if (netpoll == nullptr || pkt == nullptr) return VMK_BAD_PARAM;
+  if (refusedInPanic("vmk_NetPollQueueCompPkt")) return VMK_NOT_SUPPORTED;
+  {
+    std::lock_guard<std::mutex> g(netpoll->pktLock);
+    netpoll->completed++;
+  }
+  vmk_PktRelease(pkt);  // the stack is done with a completed packet
   return VMK_OK;
 }
 
@@ -193,6 +243,18 @@ namespace vmktest {
 unsigned netPollRuns(vmk_NetPoll netpoll) {
   std::lock_guard<std::mutex> g(pollLock);
   return netpoll ? netpoll->runs : 0;
+}
+
+std::vector<vmk_PktHandle*> netPollTakeRx(vmk_NetPoll netpoll) {
+  std::vector<vmk_PktHandle*> out;
+  std::lock_guard<std::mutex> g(netpoll->pktLock);
+  while (vmk_PktHandle* p = vmk_PktListPopFirstPkt(&netpoll->rxDelivered)) out.push_back(p);
+  return out;
+}
+
+unsigned netPollCompleted(vmk_NetPoll netpoll) {
+  std::lock_guard<std::mutex> g(netpoll->pktLock);
+  return netpoll->completed;
 }
 
 void netPollDrain() {

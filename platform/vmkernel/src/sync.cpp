@@ -84,7 +84,8 @@ std::string heldNames(vmk_Lock except) {
 
 }  // namespace
 
-void lockRuleBroken(const std::string& what) {
+namespace {
+void ruleBroken(const char* kind, const std::string& what) {
   std::function<void(const std::string&)> h;
   {
     std::lock_guard<std::mutex> g(ruleLock);
@@ -92,10 +93,16 @@ void lockRuleBroken(const std::string& what) {
     h = ruleHandler;
   }
   if (h) h(what);
-  else vmk_Panic("lock rule broken: %s", what.c_str());
+  else vmk_Panic("%s rule broken: %s", kind, what.c_str());
 }
+}  // namespace
+
+void lockRuleBroken(const std::string& what) { ruleBroken("lock", what); }
+void kernelRuleBroken(const std::string& what) { ruleBroken("kernel", what); }
 
 void mayBlock(const char* service, vmk_Lock released) {
+  if (panicContext.load(std::memory_order_relaxed))
+    kernelRuleBroken(std::string(service) + " may block in a panic context");
   std::string held = heldNames(released);
   if (!held.empty()) lockRuleBroken(std::string(service) + " may sleep while spinlock " + held + " is held");
   if (interruptDepth > 0) lockRuleBroken(std::string(service) + " may sleep in an interrupt handler");

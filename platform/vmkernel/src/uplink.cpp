@@ -8,6 +8,7 @@
 
 #include "internal.h"
 #include "net_internal.h"
+#include "vmk_pkt_testing.h"
 #include "vmk_uplink_testing.h"
 
 struct vmk_UplinkInt {
@@ -18,12 +19,15 @@ struct vmk_UplinkInt {
   vmk_LinkStatus link{};
   unsigned linkReports = 0;
   vmk_uint32 watchdogMs = 0;
+  std::map<uint32_t, int> queueState;  // 1 started, 0 stopped
+  std::map<uint32_t, unsigned> queueStops;
 };
 
 namespace {
 std::mutex netLock;
 uint32_t hostQueueLimit = 16;
-uint16_t kernelVxlanPort = 0;
+// Read on the packet paths (header look-ups), hence no lock.
+std::atomic<uint16_t> kernelVxlanPort{0};
 uint16_t vfLimit = 64;
 std::map<vmk_PCIDevice, unsigned> vfs;                    // netLock
 }  // namespace
@@ -80,15 +84,34 @@ VMK_ReturnStatus vmk_UplinkQueueSupportQuery(vmk_uint32 txQueues, vmk_uint32 rxQ
 }
 
 vmk_uint16 vmk_UplinkVXLANPortNBOGet(void) {
-  std::lock_guard<std::mutex> g(netLock);
-  return (vmk_uint16)((kernelVxlanPort >> 8) | (kernelVxlanPort << 8));
+  uint16_t port = kernelVxlanPort.load(std::memory_order_relaxed);
+  return (vmk_uint16)((port >> 8) | (port << 8));
 }
 
 VMK_ReturnStatus vmk_UplinkWatchdogTimeoutSet(vmk_Uplink uplink, vmk_uint32 timeoutMS) {
+  VMK_FAULT_RETURN("vmk_UplinkWatchdogTimeoutSet");
   if (uplink == nullptr) return VMK_BAD_PARAM;
   std::lock_guard<std::mutex> g(netLock);
   uplink->watchdogMs = timeoutMS;
   return VMK_OK;
+}
+
+static VMK_ReturnStatus queueNotice(vmk_Uplink uplink, vmk_uint32 queueID, int state) {
+  if (uplink == nullptr) return VMK_BAD_PARAM;
+  std::lock_guard<std::mutex> g(netLock);
+  uplink->queueState[queueID] = state;
+  if (state == 0) uplink->queueStops[queueID]++;
+  return VMK_OK;
+}
+
+VMK_ReturnStatus vmk_UplinkQueueStart(vmk_Uplink uplink, vmk_uint32 queueID) {
+  VMK_FAULT_RETURN("vmk_UplinkQueueStart");
+  return queueNotice(uplink, queueID, 1);
+}
+
+VMK_ReturnStatus vmk_UplinkQueueStop(vmk_Uplink uplink, vmk_uint32 queueID) {
+  VMK_FAULT_RETURN("vmk_UplinkQueueStop");
+  return queueNotice(uplink, queueID, 0);
 }
 
 VMK_ReturnStatus vmk_PCIEnableVFs(vmk_ModuleID, vmk_PCIDevice pf, vmk_uint16* numVfs) {
@@ -141,7 +164,7 @@ NetLive netLive() {
 void netReset() {
   std::lock_guard<std::mutex> g(netLock);
   hostQueueLimit = 16;
-  kernelVxlanPort = 0;
+  kernelVxlanPort.store(0);
   vfLimit = 64;
 }
 
@@ -149,10 +172,7 @@ void setHostQueueLimit(uint32_t queues) {
   std::lock_guard<std::mutex> g(netLock);
   hostQueueLimit = queues;
 }
-void setKernelVxlanPort(uint16_t port) {
-  std::lock_guard<std::mutex> g(netLock);
-  kernelVxlanPort = port;
-}
+void setKernelVxlanPort(uint16_t port) { kernelVxlanPort.store(port, std::memory_order_relaxed); }
 void setVfLimit(uint16_t n) {
   std::lock_guard<std::mutex> g(netLock);
   vfLimit = n;
@@ -196,6 +216,20 @@ vmk_LinkStatus uplinkLinkState(vmk_Uplink uplink) {
 unsigned uplinkLinkReports(vmk_Uplink uplink) {
   std::lock_guard<std::mutex> g(netLock);
   return uplink->linkReports;
+}
+int uplinkQueueState(vmk_Uplink uplink, uint32_t queueID) {
+  std::lock_guard<std::mutex> g(netLock);
+  auto it = uplink->queueState.find(queueID);
+  return it == uplink->queueState.end() ? -1 : it->second;
+}
+unsigned uplinkQueueStops(vmk_Uplink uplink, uint32_t queueID) {
+  std::lock_guard<std::mutex> g(netLock);
+  auto it = uplink->queueStops.find(queueID);
+  return it == uplink->queueStops.end() ? 0 : it->second;
+}
+uint32_t uplinkWatchdogMs(vmk_Uplink uplink) {
+  std::lock_guard<std::mutex> g(netLock);
+  return uplink->watchdogMs;
 }
 unsigned enabledVfs(vmk_PCIDevice pf) {
   std::lock_guard<std::mutex> g(netLock);

@@ -203,7 +203,8 @@ TEST_F(Sriov, VeskarnRewritesTheConfiguredProfile)
     HmNode *g = nic(vsk);
     HmNode *configured = group(vsk, "ProfileManagement/ConfiguredProfile");
     ASSERT_NE(configured, nullptr);
-    set_prop_val(configured, "ProfileId", "3");
+    // Staged as a client stages it: the rewrite takes the staged profile id.
+    ASSERT_EQ(set(configured, "ProfileId", "3"), 0u);
     // With the option flag the adapter lists functions 0 to 2; function 1
     // is not in the configured profile.
     ProfileImage flagged, plain;

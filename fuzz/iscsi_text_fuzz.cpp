@@ -7,7 +7,9 @@
 //   0: delimiters up to a NUL byte, a field number byte, the line;
 //   1-3: the whole of savetgt.txt, savestp.txt or intr_logopts.txt;
 //   4: the same three files in the old data folder, moved, then checked;
-//   5: liborsa.conf.
+//   5: liborsa.conf;
+//   6: a serial number and a bus number up to NUL bytes, then the whole of
+//      config_prof.txt: its lines split, that adapter's lines dropped.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,6 +63,30 @@ void removeAll() {
   for (const char* p : kFiles) unlink(p);
   for (const char* p : kOldFiles) unlink(p);
   unlink(ORSA_CONF_FILE);
+  unlink(ORSA_CONFIG_PROF_FILE);
+  unlink(ORSA_TEMP_CPROF_FILE);
+}
+
+// config_prof.txt as a user may have edited it: every line split into its
+// fields, then the lines of one adapter dropped through the staging file.
+void configProf(const std::string& serial, const std::string& bus, const std::vector<uint8_t>& file) {
+  writeFile(ORSA_CONFIG_PROF_FILE, file);
+  FILE* f = fopen(ORSA_CONFIG_PROF_FILE, "r");
+  if (f == nullptr) abort();
+  uint32_t size = 0, lines = 0;
+  char* text = ORSA_get_file_data(f, &size, &lines);
+  fclose(f);
+  if (text != nullptr) {
+    char fields[ORSA_CPROF_FIELDS][ORSA_CPROF_FIELD_SIZE];
+    for (char* line = strtok(text, "\n"); line != nullptr; line = strtok(nullptr, "\n")) {
+      ORSA_compare_cprofile_data(line, serial.c_str(), bus.c_str(), "0x2", fields, 1);
+      // Every field stays a text within its slot.
+      for (auto& field : fields)
+        if (memchr(field, 0, sizeof field) == nullptr) abort();
+    }
+    orsa_dfree(text);
+  }
+  ORSA_delete_cfg_prof_from_file(serial.c_str(), bus.c_str());
 }
 
 }  // namespace
@@ -75,7 +101,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzzlib::beginInput(data, size);
   fuzzlib::Input in(data, size);
-  uint8_t mode = in.byte() % 6;
+  uint8_t mode = in.byte() % 7;
   if (mode == 0) {
     std::string delims = in.until(0);
     uint32_t n = in.byte();
@@ -105,6 +131,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ORSA_save_file_configuration();
     ORSA_check_for_corrupted_database();
     splitSurvivors();
+  } else if (mode == 6) {
+    std::string serial = in.until(0);
+    std::string bus = in.until(0);
+    configProf(serial, bus, in.bytes(in.left()));
   } else {
     writeFile(ORSA_CONF_FILE, in.bytes(in.left()));
     ORSA_update_loglevel();

@@ -186,11 +186,11 @@ std::vector<uint8_t> encodeFlash(const ProfileStore& s, Gen g) {
       w.bytes(mac.data(), 6);
     }
   });
-  for (const auto& [name, data] : s.regions) {
+  for (const auto& region : s.regions) {
     section(kRegion, [&] {
-      w.text16(name);
-      w.u32(static_cast<uint32_t>(data.size()));
-      w.bytes(data.data(), data.size());
+      w.text16(region.first);
+      w.u32(static_cast<uint32_t>(region.second.size()));
+      w.bytes(region.second.data(), region.second.size());
     });
   }
   section(kVnic, [&] {

@@ -63,7 +63,11 @@ class Rig {
   void clearFaults();
 
   // Background draining of MCC completions (the MCC completion world's job).
-  void pollerOn(bool on) { polling_ = on; }
+  // Once it returns with false, no poll is under way and none starts.
+  void pollerOn(bool on) {
+    std::lock_guard<std::mutex> g(poll_mu_);
+    polling_ = on;
+  }
 
   bool allocRing(QueueInfo* q, uint16_t entries, uint16_t size);
   void freeRing(QueueInfo* q);
@@ -73,6 +77,7 @@ class Rig {
   std::thread poller_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> polling_{false};
+  std::mutex poll_mu_;  // held by the poller around each poll
 };
 
 // Payload byte helpers over a raw request.

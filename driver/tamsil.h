@@ -194,6 +194,7 @@ struct NetPollInfo {
   vmk_uint32 intr_cookie;
   vmk_uint8 bound;
   vmk_uint32 vector;
+  vmk_uint8 enabled;      // start I/O enabled the kernel NetPoll
 };
 
 struct tamsil_eqo {

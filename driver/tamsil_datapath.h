@@ -126,13 +126,16 @@ extern const tamsil_netDumpOps tamsilNetDumpOps;
 /* ------------------------------------------------------------------------ */
 
 VMK_ReturnStatus tamsil_uplinkStartIO(Adapter* adapter);
+// Start I/O for a caller that holds `reset_lock` (the full reset): a failed
+// start quiesces again without taking the lock.
+VMK_ReturnStatus tamsil_startIOResetLocked(Adapter* adapter);
 VMK_ReturnStatus tamsil_uplinkQuiesceIO(Adapter* adapter);
 VMK_ReturnStatus tamsil_quiesceIO(Adapter* adapter);
 VMK_ReturnStatus tamsil_disableIntrs(Adapter* adapter);
 VMK_ReturnStatus tamsil_syncIntrs(Adapter* adapter);
 
 /* ------------------------------------------------------------------------ */
-/* Driver-internal queue operations (tamsil_uplink.cpp)                      */
+/* Shared data and link report (tamsil_uplink.cpp)                           */
 /* ------------------------------------------------------------------------ */
 
 // The shared data area's writer protocol: lock, first version counter,
@@ -140,5 +143,47 @@ VMK_ReturnStatus tamsil_syncIntrs(Adapter* adapter);
 void tamsil_sharedDataBegin(Adapter* adapter);
 void tamsil_sharedDataEnd(Adapter* adapter);
 
+// The part of a link change that may not run inside the completion drain:
+// the report to the kernel and the stop or start of the transmit queues.
+// Run by the worker's tick, vector 0's NetPoll and start I/O.
+void tamsil_linkReportDeferred(Adapter* adapter);
+#define TAMSIL_LINK_TX_NONE 0u
+#define TAMSIL_LINK_TX_START 1u
+#define TAMSIL_LINK_TX_STOP 2u
+
+/* ------------------------------------------------------------------------ */
+/* Driver-internal queue operations (tamsil_queueops.cpp)                    */
+/* ------------------------------------------------------------------------ */
+
+#define TAMSIL_RSS_KEY_LEN 40
+#define TAMSIL_RSS_TABLE_LEN 128
+
+// First RSS ring (L = vectors - RSS rings - DRSS rings).
+vmk_uint32 tamsil_rssLeadingRing(const Adapter* adapter);
+const vmk_uint8* tamsil_rssKey(void);
+// Default-queue allocation: features 0x24 asks for the RSS leading queue.
+VMK_ReturnStatus tamsil_allocRxQueue(Adapter* adapter, vmk_uint32 features, vmk_uint64* qid, vmk_NetPoll* netpoll);
+VMK_ReturnStatus tamsil_allocTxQueue(Adapter* adapter, vmk_uint64* qid);
+VMK_ReturnStatus tamsil_activateRxQueue(Adapter* adapter, vmk_uint64 qid);
 // Start (1) or stop (0) every allocated transmit queue.
 void tamsil_startStopTxQueues(Adapter* adapter, vmk_uint8 start);
+VMK_ReturnStatus tamsil_vlanPromiscuousConfig(Adapter* adapter, vmk_uint8 on);
+// RSS on the RSS queue (first = leading ring) or DRSS on the default queue
+// (first = 0).
+VMK_ReturnStatus tamsil_configureRss(Adapter* adapter, vmk_uint16 first);
+vmk_uint32 tamsil_applyPivardIfFilters(Adapter* adapter);
+vmk_uint32 tamsil_removePivardIfFilters(Adapter* adapter);
+vmk_uint32 tamsil_forceRemoveRxFilter(Adapter* adapter);
+// Releases one NIC reference: 0 none held, 1 still used, 2 no user left.
+vmk_uint32 tamsil_pmacTableDel(Adapter* adapter, vmk_uint32 index, vmk_uint8* nic, vmk_uint8* rdma, vmk_uint32* queue);
+void tamsil_pmacTableReset(Adapter* adapter);
+
+/* ------------------------------------------------------------------------ */
+/* Worker (tamsil_worker.cpp)                                                */
+/* ------------------------------------------------------------------------ */
+
+// One tick of the worker world (the world waits a second between ticks).
+void tamsil_workerTick(Adapter* adapter);
+// Hooks of error detection and adaptive moderation, built with recovery.
+void tamsil_detectDumpUe(Adapter* adapter);
+void tamsil_eqdUpdate(Adapter* adapter);

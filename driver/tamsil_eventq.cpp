@@ -85,18 +85,7 @@ vmk_Bool tamsil_netPollCB(void* priv, vmk_uint32 budget) {
   vmk_uint32 n = tamsil_pollRx(a, rxo, budget, VMK_FALSE, nullptr);
   if (i == 0) {
     tamsil_processMcc(a);
-    if (a->flags != nullptr && vmk_BitVectorAtomicTestAndClear(a->flags, TAMSIL_FLAG_LINK_UPDATE)) {
-      TAMSIL_DBG(a, TAMSIL_DBG_WORKER, TAMSIL_LOG_LEVEL_INFO2,
-                 "Link status updated using vmk_UplinkUpdateLinkState()\n");
-      if (a->uplink != nullptr) {
-        vmk_LinkStatus ls;
-        ls.state = a->shared_data.link.state;
-        ls.speed = a->shared_data.link.speed;
-        ls.duplex = a->shared_data.link.duplex;
-        VMK_ReturnStatus st = vmk_UplinkUpdateLinkState(a->uplink, &ls);
-        if (st != VMK_OK) TAMSIL_ERR(a, "vmk_UplinkUpdateLinkState failed: %#x\n", st);
-      }
-    }
+    tamsil_linkReportDeferred(a);
   }
   if (n >= budget && a->io_started) {
     tamsil_eqClean(a, &a->eqo[i], false);

@@ -157,16 +157,16 @@ VMK_ReturnStatus tamsil_updateUplinkLinkStatus(Adapter* a, vmk_Bool forceDown, v
 }
 
 // Link change report: publishes a link that came up or went down while I/O
-// runs and leaves the report to the worker or vector 0's NetPoll. It runs
-// inside the MCC drain, under driver spinlocks, so it calls nothing of the
-// kernel: stopping and starting the transmit queues, which comes with the
-// data path, belongs to that deferred report as well.
+// runs. It runs inside the MCC drain, under driver spinlocks, so it calls
+// nothing of the kernel: the report and the stop or start of the transmit
+// queues are left to tamsil_linkReportDeferred.
 void tamsil_linkStatusUpdate(Adapter* a) {
   if (!a->io_started) return;
   vmk_uint8 now = a->link.link_up ? 1 : 0;
   vmk_uint8 was = a->link.reported_link ? 1 : 0;
   const char* up = (const char*)a->uplink_name.string;
-  if (now != was || (now && a->link.link_speed != a->link.reported_speed)) {
+  if (now != was) {
+    __atomic_store_n(&a->link_tx_pending, now ? TAMSIL_LINK_TX_START : TAMSIL_LINK_TX_STOP, __ATOMIC_RELEASE);
     tamsil_updateUplinkLinkStatus(a, false, true);
     a->link_toggle++;
     if (!now) {
@@ -177,7 +177,29 @@ void tamsil_linkStatusUpdate(Adapter* a) {
     } else {
       TAMSIL_MOD_WARN("%s : %s Link up - %d Mbps\n", up, a->pci_name, (int)a->shared_data.link.speed);
     }
+  } else if (now && a->link.link_speed != a->link.reported_speed) {
+    tamsil_updateUplinkLinkStatus(a, false, true);
+    a->link_toggle++;
+    TAMSIL_MOD_WARN("%s : %s Link up - %d Mbps\n", up, a->pci_name, (int)a->shared_data.link.speed);
   }
+}
+
+void tamsil_linkReportDeferred(Adapter* a) {
+  if (a->flags != nullptr && vmk_BitVectorAtomicTestAndClear(a->flags, TAMSIL_FLAG_LINK_UPDATE)) {
+    TAMSIL_DBG(a, TAMSIL_DBG_WORKER, TAMSIL_LOG_LEVEL_INFO2, "Link status updated using vmk_UplinkUpdateLinkState()\n");
+    if (a->uplink != nullptr) {
+      vmk_LinkStatus ls;
+      ls.state = a->shared_data.link.state;
+      ls.speed = a->shared_data.link.speed;
+      ls.duplex = a->shared_data.link.duplex;
+      VMK_ReturnStatus st = vmk_UplinkUpdateLinkState(a->uplink, &ls);
+      if (st != VMK_OK) TAMSIL_ERR(a, "vmk_UplinkUpdateLinkState failed: %#x\n", st);
+    }
+  }
+  // A change seen after quiesce began is dropped: quiesce stops the queues.
+  vmk_uint32 act = __atomic_exchange_n(&a->link_tx_pending, TAMSIL_LINK_TX_NONE, __ATOMIC_ACQ_REL);
+  if (act != TAMSIL_LINK_TX_NONE && __atomic_load_n(&a->io_started, __ATOMIC_ACQUIRE))
+    tamsil_startStopTxQueues(a, act == TAMSIL_LINK_TX_START ? 1 : 0);
 }
 
 /* ------------------------------------------------------------------------ */
@@ -415,10 +437,12 @@ VMK_ReturnStatus tamsil_createUplinkData(Adapter* a) {
     TAMSIL_DBG(a, TAMSIL_DBG_UPLINK, TAMSIL_LOG_LEVEL_INFO2, "txQ=%d,flag=0x%x\n", (int)(j - maxRx),
                q->supportedFeatures);
   }
-  // The default queues are allocated by the queue operations, which come
-  // with the receive filters: queue 0 of each kind stands for them.
-  qi->defaultRxQueueID = 0;
-  qi->defaultTxQueueID = 0;
+  st = tamsil_allocRxQueue(a, 0, &qi->defaultRxQueueID, nullptr);
+  if (st == VMK_OK) st = tamsil_allocTxQueue(a, &qi->defaultTxQueueID);
+  if (st != VMK_OK) {
+    TAMSIL_ERR(a, "Failed to allocate the default queues\n");
+    return setupFailed(a, st);
+  }
   a->uplink_reg.apiRevision = TAMSIL_INTERFACE_REVISION;
   a->uplink_reg.moduleID = tamsilDriver.module_id;
   memcpy(a->uplink_reg.ops, &tamsilUplinkOps, sizeof tamsilUplinkOps);

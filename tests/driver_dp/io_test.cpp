@@ -37,3 +37,54 @@ TEST_F(DpTest, TxQueueStopAndStartReachTheKernel) {
 }
 
 }  // namespace
+
+namespace {
+
+constexpr uint8_t kNic = 3, kRxqCreate = 8;
+
+// A start that fails creating the receive queues leaves nothing behind; on
+// Pivard that includes the receive completion queues it created first.
+TEST_F(DpTest, StartFailingAtReceiveQueuesLeavesNothing) {
+  for (adapter::Gen g : allGens()) {
+    SCOPED_TRACE(genText(g));
+    associate(g);
+    const size_t cqs = card_->engine().countLive(adapter::ObjKind::Cq);
+    const long heap = vmktest::live().heapBlocks;
+    card_->engine().setFault(kNic, kRxqCreate, {.status = 3});
+    EXPECT_EQ(VMK_FAILURE, startIO());
+    EXPECT_FALSE(ioStarted());
+    EXPECT_TRUE(ioQuiesced());
+    EXPECT_EQ(cqs, card_->engine().countLive(adapter::ObjKind::Cq));
+    EXPECT_EQ(0u, card_->engine().countLive(adapter::ObjKind::RxQueue));
+    EXPECT_EQ(heap, vmktest::live().heapBlocks);
+    EXPECT_EQ(1u, logged("tamsil driver: Failed to create Rx queues"));
+    card_->engine().clearFaults();
+    TearDown();
+    SetUp();
+  }
+}
+
+TEST_F(DpTest, QuiesceWhileQuiescedTouchesNothing) {
+  associate(adapter::Gen::KS3);
+  ASSERT_TRUE(ioQuiesced());
+  const size_t lines = logged("IO is already quiesced, Skipping ..");
+  const unsigned link = card_->engine().commandsSeen(1, 80);
+  EXPECT_EQ(VMK_OK, quiesceIO());
+  EXPECT_EQ(link, card_->engine().commandsSeen(1, 80));
+  EXPECT_EQ(0u, vmktest::uplinkLinkReports(uplink_));
+  EXPECT_EQ(lines + 1, logged("IO is already quiesced, Skipping .."));
+}
+
+TEST_F(DpTest, QuiesceRefusedWhileTheRdmaModuleIsLoaded) {
+  associate(adapter::Gen::KS3);
+  vmktest::setModulePresent("pondrel", true);
+  EXPECT_EQ(VMK_FAILURE, quiesceIO());
+  EXPECT_EQ(1u, logged("Cannot unload tamsil module when pondrel module is loaded"));
+  // The driver's own quiesce is not refused.
+  a_->internal_quiesce = 1;
+  EXPECT_EQ(VMK_OK, quiesceIO());
+  EXPECT_EQ(0, a_->internal_quiesce);
+  vmktest::setModulePresent("pondrel", false);
+}
+
+}  // namespace

@@ -31,6 +31,7 @@ class DpTest : public BringupTest {
     dev_ = plug(*card_);
     ASSERT_EQ(VMK_OK, vmktest::attachDevice(dev_));
     ASSERT_EQ(VMK_OK, vmktest::scanDevice(dev_));
+    ASSERT_EQ(VMK_OK, vmktest::startDevice(dev_));
     a_ = adapterOf(dev_);
     ASSERT_NE(nullptr, a_);
     child_ = vmktest::childDevices(dev_).at(0);

@@ -194,6 +194,7 @@ struct NetPollInfo {
   vmk_uint32 intr_cookie;
   vmk_uint8 bound;
   vmk_uint32 vector;
+  vmk_uint8 enabled;      // start I/O enabled the kernel NetPoll
 };
 
 struct tamsil_eqo {
@@ -266,6 +267,9 @@ struct tamsil_rxo {
   vmk_uint8 if_created;
   vmk_uint8 mq_state;
   vmk_uint8 intr_enabled;
+  // Posting may come from the NetPoll and from the worker at once: a poster
+  // holds this (atomic exchange) while it moves the producer index.
+  vmk_uint32 post_busy;
 };
 
 struct tamsil_txPending {
@@ -641,6 +645,10 @@ struct Adapter {
   tamsil_RxTotals rx_totals;   // receive ring counters summed (tamsil_updateStats)
   tamsil_TxTotals tx_totals;   // transmit queue counters summed (tamsil_updateStats)
   // ---- end of firmware command layer ----
+
+  // ---- Data path ----
+  vmk_uint32 link_tx_pending;  // TAMSIL_LINK_TX_*: transmit queue action of a link change
+  // ---- end of data path ----
 };
 
 /* ------------------------------------------------------------------------ */

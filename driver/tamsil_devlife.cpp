@@ -819,26 +819,6 @@ VMK_ReturnStatus tamsil_setupWOL(Adapter* a, vmk_uint8 enable) {
 /* Worker worlds                                                             */
 /* ------------------------------------------------------------------------ */
 
-// The housekeeping tick. Error detection, receive refill, statistics,
-// transceiver checks and interrupt moderation come with their own parts of
-// the driver; what runs here is the deferred link report.
-VMK_ReturnStatus tamsil_workerThread(void* data) {
-  Adapter* a = static_cast<Adapter*>(data);
-  for (;;) {
-    if (!tamsil_flagTest(a, TAMSIL_FLAG_DEV_QUIESCED) &&
-        vmk_BitVectorAtomicTestAndClear(a->flags, TAMSIL_FLAG_LINK_UPDATE)) {
-      TAMSIL_DBG(a, TAMSIL_DBG_WORKER, TAMSIL_LOG_LEVEL_INFO2,
-                 "Link status updated using vmk_UplinkUpdateLinkState()\n");
-      if (a->uplink != nullptr) {
-        vmk_LinkStatus ls = {a->shared_data.link.state, a->shared_data.link.speed, a->shared_data.link.duplex};
-        VMK_ReturnStatus st = vmk_UplinkUpdateLinkState(a->uplink, &ls);
-        if (st != VMK_OK) TAMSIL_ERR(a, "vmk_UplinkUpdateLinkState failed: %#x\n", st);
-      }
-    }
-    if (vmk_WorldWait(VMK_EVENT_NONE, VMK_LOCK_INVALID, 1000, "worker") == VMK_DEATH_PENDING) return VMK_OK;
-  }
-}
-
 // Recovery re-initialisation needs the full reset, which is not part of this
 // build: the world only waits to be told to die.
 VMK_ReturnStatus tamsil_tpeReInitWorkerThread(void* data) {

@@ -5,6 +5,7 @@
 #include "tamsil_bringup.h"
 #include "tamsil_cmds.h"
 #include "tamsil_cmds_os.h"
+#include "tamsil_datapath.h"
 
 /* ------------------------------------------------------------------------ */
 /* Event queues, doorbells, interrupt entry, NetPoll                         */
@@ -79,23 +80,12 @@ vmk_Bool tamsil_netPollCB(void* priv, vmk_uint32 budget) {
   tamsil_rxo* rxo = np->rxo;
   vmk_uint32 i = rxo->idx;
   tamsil_eqClean(a, &a->eqo[i], false);
-  // Transmit completions and receive completions belong to the data path,
-  // which is not part of this build yet: nothing is reaped here.
-  vmk_uint32 n = 0;
+  // Transmit completions are reaped in full, receive ones within the budget.
+  if (i < TAMSIL_MAX_VECTORS && a->txo[i].q.created) tamsil_pollTx(a, &a->txo[i], VMK_FALSE, VMK_FALSE);
+  vmk_uint32 n = tamsil_pollRx(a, rxo, budget, VMK_FALSE, nullptr);
   if (i == 0) {
     tamsil_processMcc(a);
-    if (a->flags != nullptr && vmk_BitVectorAtomicTestAndClear(a->flags, TAMSIL_FLAG_LINK_UPDATE)) {
-      TAMSIL_DBG(a, TAMSIL_DBG_WORKER, TAMSIL_LOG_LEVEL_INFO2,
-                 "Link status updated using vmk_UplinkUpdateLinkState()\n");
-      if (a->uplink != nullptr) {
-        vmk_LinkStatus ls;
-        ls.state = a->shared_data.link.state;
-        ls.speed = a->shared_data.link.speed;
-        ls.duplex = a->shared_data.link.duplex;
-        VMK_ReturnStatus st = vmk_UplinkUpdateLinkState(a->uplink, &ls);
-        if (st != VMK_OK) TAMSIL_ERR(a, "vmk_UplinkUpdateLinkState failed: %#x\n", st);
-      }
-    }
+    tamsil_linkReportDeferred(a);
   }
   if (n >= budget && a->io_started) {
     tamsil_eqClean(a, &a->eqo[i], false);

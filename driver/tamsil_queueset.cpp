@@ -5,6 +5,7 @@
 #include "tamsil_bringup.h"
 #include "tamsil_cmds.h"
 #include "tamsil_cmds_os.h"
+#include "tamsil_datapath.h"
 #include "tamsil_gen.h"
 
 // Stops a world and forgets its id; nothing when there is none.
@@ -265,6 +266,8 @@ vmk_uint32 tamsil_setup(Adapter* a) {
   }
   TAMSIL_DBG(a, TAMSIL_DBG_DRIVER, TAMSIL_LOG_LEVEL_INFO2, "tamsil_txQueuesCreate() succeeded\n");
   if (!tamsil_flagTest(a, TAMSIL_FLAG_TPE_REINIT)) a->qnq_received = 255;
+  // Every priority may be used on the wire until the firmware says otherwise.
+  a->vlan_prio_bmap = 0xFF;
   {
     vmk_uint8 mac[6] = {0};
     st = tamsil_getPermMac(a, mac);
@@ -452,7 +455,7 @@ vmk_uint32 tamsil_clearReset(Adapter* a) {
     a->rxo[i].if_created = 0;
     a->rxo[i].mq_state = 0;
   }
-  memset(a->pmac, 0, sizeof a->pmac);
+  tamsil_pmacTableReset(a);
   const vmk_uint32 maxRx = a->queue_info.maxRxQueues;
   for (vmk_uint32 i = 0; i < a->num_vectors; i++) {
     if (i < TAMSIL_MAX_UPLINK_QUEUES) {

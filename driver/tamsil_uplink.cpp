@@ -9,6 +9,7 @@
 #include "tamsil_bringup.h"
 #include "tamsil_cmds.h"
 #include "tamsil_cmds_os.h"
+#include "tamsil_datapath.h"
 #include "tamsil_gen.h"
 
 static inline Adapter* adapterOf(vmk_AddrCookie c) { return static_cast<Adapter*>(c.ptr); }
@@ -25,25 +26,31 @@ static_assert(offsetof(tamsil_uplinkRegData, driverData) == offsetof(vmk_UplinkR
 /* Operations of later parts of the driver                                   */
 /* ------------------------------------------------------------------------ */
 
-// Transmit, MTU, statistics, start and quiesce of I/O and the reset answer
-// "not supported" until the data path and the I/O sequences are built.
-static VMK_ReturnStatus tamsil_uplinkTx(vmk_AddrCookie, void*) { return VMK_NOT_SUPPORTED; }
+// The MTU change, statistics and the reset answer "not supported" until
+// they are built.
 static VMK_ReturnStatus tamsil_uplinkMTUSet(vmk_AddrCookie, vmk_uint32) { return VMK_NOT_SUPPORTED; }
 static VMK_ReturnStatus tamsil_uplinkStatsGet(vmk_AddrCookie, void*) { return VMK_NOT_SUPPORTED; }
-static VMK_ReturnStatus tamsil_uplinkStartIO(vmk_AddrCookie) { return VMK_NOT_SUPPORTED; }
-static VMK_ReturnStatus tamsil_uplinkQuiesceIO(vmk_AddrCookie) { return VMK_NOT_SUPPORTED; }
 static VMK_ReturnStatus tamsil_uplinkReset(vmk_AddrCookie) { return VMK_NOT_SUPPORTED; }
 
+// The kernel's operations on the data path take the Adapter as driver data.
+static VMK_ReturnStatus uplinkTxOp(vmk_AddrCookie c, void* pktList) {
+  return tamsil_uplinkTx(adapterOf(c), static_cast<vmk_PktList*>(pktList));
+}
+static VMK_ReturnStatus uplinkStartIOOp(vmk_AddrCookie c) { return tamsil_uplinkStartIO(adapterOf(c)); }
+static VMK_ReturnStatus uplinkQuiesceIOOp(vmk_AddrCookie c) { return tamsil_uplinkQuiesceIO(adapterOf(c)); }
+static VMK_ReturnStatus panicTxOp(vmk_AddrCookie c, vmk_PktList* l) { return tamsil_panicTx(adapterOf(c), l); }
+static VMK_ReturnStatus panicPollOp(vmk_AddrCookie c, vmk_PktList* l) { return tamsil_panicPoll(adapterOf(c), l); }
+static VMK_ReturnStatus panicInfoGetOp(vmk_AddrCookie c, tamsil_panicInfo* info) {
+  return tamsil_panicInfoGet(adapterOf(c), info);
+}
+const tamsil_netDumpOps tamsilNetDumpOps = {panicTxOp, panicPollOp, panicInfoGetOp};
+
 // Capability operation tables of later parts answer "not supported" until
-// those parts are built: the multi-queue operations, private statistics and
-// the netdump operations.
+// those parts are built: the multi-queue operations and private statistics.
 typedef VMK_ReturnStatus (*tamsil_capOp)(vmk_AddrCookie, void*);
 static VMK_ReturnStatus tamsil_capPending(vmk_AddrCookie, void*) { return VMK_NOT_SUPPORTED; }
 struct tamsil_capOps2 {
   tamsil_capOp op[2];
-};
-struct tamsil_capOps3 {
-  tamsil_capOp op[3];
 };
 struct tamsil_capOps12 {
   tamsil_capOp op[12];
@@ -53,7 +60,6 @@ static const tamsil_capOps12 tamsilQueueOps = {{tamsil_capPending, tamsil_capPen
                                                 tamsil_capPending, tamsil_capPending, tamsil_capPending,
                                                 tamsil_capPending, tamsil_capPending, tamsil_capPending}};
 static const tamsil_capOps2 tamsilPrivStatsOps = {{tamsil_capPending, tamsil_capPending}};
-static const tamsil_capOps3 tamsilNetDumpOps = {{tamsil_capPending, tamsil_capPending, tamsil_capPending}};
 
 const vmk_UplinkCoalesceParamsOps tamsilCoalesceParamsOps = {tamsil_coalesceParamsGet, tamsil_coalesceParamsSet};
 const vmk_UplinkWOLOps tamsilLinkWolOps = {tamsil_linkWOLGet, tamsil_linkWOLSet};
@@ -62,9 +68,9 @@ const vmk_UplinkEncapOffloadOps tamsilEncapOffloadOps = {tamsil_vxlanPortUpdate}
 static VMK_ReturnStatus tamsil_linkStatusSet(vmk_AddrCookie, void*) { return VMK_NOT_SUPPORTED; }
 
 const vmk_UplinkOps tamsilUplinkOps = {
-    tamsil_uplinkTx,        tamsil_uplinkMTUSet,     tamsil_uplinkStateSet,  tamsil_uplinkStatsGet,
+    uplinkTxOp,             tamsil_uplinkMTUSet,       tamsil_uplinkStateSet,  tamsil_uplinkStatsGet,
     tamsil_uplinkAssociate, tamsil_uplinkDisassociate, tamsil_uplinkCapEnable, tamsil_uplinkCapDisable,
-    tamsil_uplinkStartIO,   tamsil_uplinkQuiesceIO,  tamsil_uplinkReset,
+    uplinkStartIOOp,        uplinkQuiesceIOOp,         tamsil_uplinkReset,
 };
 
 // Key-value keys answer "not supported" until the management keys are built.
@@ -74,23 +80,58 @@ static VMK_ReturnStatus tamsil_kvPending(vmk_uint64, void*) { return VMK_NOT_SUP
 /* Shared data writer protocol                                               */
 /* ------------------------------------------------------------------------ */
 
-static void sharedBegin(Adapter* a) {
+void tamsil_sharedDataBegin(Adapter* a) {
   vmk_SPLock(a->shared_data.lock);
   a->shared_data.lockedCount++;
   vmk_CPUMemFenceReadWrite();
 }
 
-static void sharedEnd(Adapter* a) {
+void tamsil_sharedDataEnd(Adapter* a) {
   vmk_CPUMemFenceReadWrite();
   a->shared_data.unlockedCount = a->shared_data.lockedCount;
   vmk_SPUnlock(a->shared_data.lock);
+}
+
+/* ------------------------------------------------------------------------ */
+/* Transmit queue state towards the kernel                                   */
+/* ------------------------------------------------------------------------ */
+
+// Index of a transmit queue's qData record: the transmit records follow the
+// M receive ones.
+static vmk_uint32 txQueueValue(const Adapter* a, vmk_uint32 txIndex) { return a->queue_info.maxRxQueues + txIndex; }
+
+static qData* txQData(Adapter* a, vmk_uint32 txIndex) {
+  return txIndex < TAMSIL_MAX_VECTORS ? a->txo[txIndex].qdata : nullptr;
+}
+
+void tamsil_stopTxQueue(Adapter* a, vmk_uint32 txIndex, vmk_uint32) {
+  qData* q = txQData(a, txIndex);
+  if (q == nullptr) return;
+  tamsil_sharedDataBegin(a);
+  q->state = TAMSIL_QDATA_STOPPED;
+  tamsil_sharedDataEnd(a);
+  if (a->uplink != nullptr) vmk_UplinkQueueStop(a->uplink, txQueueValue(a, txIndex));
+}
+
+void tamsil_startTxQueue(Adapter* a, vmk_uint32 txIndex, vmk_uint32) {
+  qData* q = txQData(a, txIndex);
+  if (q == nullptr || (q->flags & (TAMSIL_QDATA_ALLOCATED | TAMSIL_QDATA_DEFAULT)) == 0) return;
+  tamsil_sharedDataBegin(a);
+  q->state = TAMSIL_QDATA_STARTED;
+  tamsil_sharedDataEnd(a);
+  if (a->uplink != nullptr) vmk_UplinkQueueStart(a->uplink, txQueueValue(a, txIndex));
+}
+
+bool tamsil_isTxQueueStopped(Adapter* a, vmk_uint32 txIndex) {
+  qData* q = txQData(a, txIndex);
+  return q == nullptr || __atomic_load_n(&q->state, __ATOMIC_ACQUIRE) == TAMSIL_QDATA_STOPPED;
 }
 
 VMK_ReturnStatus tamsil_updateUplinkLinkStatus(Adapter* a, vmk_Bool forceDown, vmk_Bool defer) {
   // The MCC world may get here while attach still builds the area: the
   // lock is published only once the area is filled.
   if (__atomic_load_n(&a->shared_data.lock, __ATOMIC_ACQUIRE) == VMK_LOCK_INVALID) return VMK_FAILURE;
-  sharedBegin(a);
+  tamsil_sharedDataBegin(a);
   tamsil_linkStatus* l = &a->shared_data.link;
   if (forceDown) {
     l->state = VMK_LINK_STATE_DOWN;
@@ -109,23 +150,23 @@ VMK_ReturnStatus tamsil_updateUplinkLinkStatus(Adapter* a, vmk_Bool forceDown, v
     a->shared_data.supportedModesArraySz = a->num_supported_modes;
   }
   vmk_LinkStatus ls = {l->state, l->speed, l->duplex};
-  sharedEnd(a);
+  tamsil_sharedDataEnd(a);
   if (!defer && a->uplink != nullptr) return vmk_UplinkUpdateLinkState(a->uplink, &ls);
   vmk_BitVectorAtomicSet(a->flags, TAMSIL_FLAG_LINK_UPDATE);
   return VMK_OK;
 }
 
 // Link change report: publishes a link that came up or went down while I/O
-// runs and leaves the report to the worker or vector 0's NetPoll. It runs
-// inside the MCC drain, under driver spinlocks, so it calls nothing of the
-// kernel: stopping and starting the transmit queues, which comes with the
-// data path, belongs to that deferred report as well.
+// runs. It runs inside the MCC drain, under driver spinlocks, so it calls
+// nothing of the kernel: the report and the stop or start of the transmit
+// queues are left to tamsil_linkReportDeferred.
 void tamsil_linkStatusUpdate(Adapter* a) {
   if (!a->io_started) return;
   vmk_uint8 now = a->link.link_up ? 1 : 0;
   vmk_uint8 was = a->link.reported_link ? 1 : 0;
   const char* up = (const char*)a->uplink_name.string;
-  if (now != was || (now && a->link.link_speed != a->link.reported_speed)) {
+  if (now != was) {
+    __atomic_store_n(&a->link_tx_pending, now ? TAMSIL_LINK_TX_START : TAMSIL_LINK_TX_STOP, __ATOMIC_RELEASE);
     tamsil_updateUplinkLinkStatus(a, false, true);
     a->link_toggle++;
     if (!now) {
@@ -136,7 +177,29 @@ void tamsil_linkStatusUpdate(Adapter* a) {
     } else {
       TAMSIL_MOD_WARN("%s : %s Link up - %d Mbps\n", up, a->pci_name, (int)a->shared_data.link.speed);
     }
+  } else if (now && a->link.link_speed != a->link.reported_speed) {
+    tamsil_updateUplinkLinkStatus(a, false, true);
+    a->link_toggle++;
+    TAMSIL_MOD_WARN("%s : %s Link up - %d Mbps\n", up, a->pci_name, (int)a->shared_data.link.speed);
   }
+}
+
+void tamsil_linkReportDeferred(Adapter* a) {
+  if (a->flags != nullptr && vmk_BitVectorAtomicTestAndClear(a->flags, TAMSIL_FLAG_LINK_UPDATE)) {
+    TAMSIL_DBG(a, TAMSIL_DBG_WORKER, TAMSIL_LOG_LEVEL_INFO2, "Link status updated using vmk_UplinkUpdateLinkState()\n");
+    if (a->uplink != nullptr) {
+      vmk_LinkStatus ls;
+      ls.state = a->shared_data.link.state;
+      ls.speed = a->shared_data.link.speed;
+      ls.duplex = a->shared_data.link.duplex;
+      VMK_ReturnStatus st = vmk_UplinkUpdateLinkState(a->uplink, &ls);
+      if (st != VMK_OK) TAMSIL_ERR(a, "vmk_UplinkUpdateLinkState failed: %#x\n", st);
+    }
+  }
+  // A change seen after quiesce began is dropped: quiesce stops the queues.
+  vmk_uint32 act = __atomic_exchange_n(&a->link_tx_pending, TAMSIL_LINK_TX_NONE, __ATOMIC_ACQ_REL);
+  if (act != TAMSIL_LINK_TX_NONE && __atomic_load_n(&a->io_started, __ATOMIC_ACQUIRE))
+    tamsil_startStopTxQueues(a, act == TAMSIL_LINK_TX_START ? 1 : 0);
 }
 
 /* ------------------------------------------------------------------------ */
@@ -374,10 +437,12 @@ VMK_ReturnStatus tamsil_createUplinkData(Adapter* a) {
     TAMSIL_DBG(a, TAMSIL_DBG_UPLINK, TAMSIL_LOG_LEVEL_INFO2, "txQ=%d,flag=0x%x\n", (int)(j - maxRx),
                q->supportedFeatures);
   }
-  // The default queues are allocated by the queue operations, which come
-  // with the receive filters: queue 0 of each kind stands for them.
-  qi->defaultRxQueueID = 0;
-  qi->defaultTxQueueID = 0;
+  st = tamsil_allocRxQueue(a, 0, &qi->defaultRxQueueID, nullptr);
+  if (st == VMK_OK) st = tamsil_allocTxQueue(a, &qi->defaultTxQueueID);
+  if (st != VMK_OK) {
+    TAMSIL_ERR(a, "Failed to allocate the default queues\n");
+    return setupFailed(a, st);
+  }
   a->uplink_reg.apiRevision = TAMSIL_INTERFACE_REVISION;
   a->uplink_reg.moduleID = tamsilDriver.module_id;
   memcpy(a->uplink_reg.ops, &tamsilUplinkOps, sizeof tamsilUplinkOps);
@@ -557,11 +622,11 @@ VMK_ReturnStatus tamsil_coalesceParamsSet(vmk_AddrCookie driverData, vmk_UplinkC
     a->eq_delay[i].static_eqd = fixed;
   }
   if (a->shared_data.lock != VMK_LOCK_INVALID) {
-    sharedBegin(a);
+    tamsil_sharedDataBegin(a);
     vmk_uint32 n = a->queue_info.maxRxQueues + a->queue_info.maxTxQueues;
     for (vmk_uint32 q = 0; q < n && q < TAMSIL_MAX_UPLINK_QUEUES; q++)
       memcpy(a->uplink_qdata[q].coalesceParams, p, sizeof a->uplink_qdata[q].coalesceParams);
-    sharedEnd(a);
+    tamsil_sharedDataEnd(a);
   }
   return VMK_OK;
 }

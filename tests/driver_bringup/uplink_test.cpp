@@ -68,8 +68,6 @@ TEST_F(UplinkTest, CapabilitySwitches) {
   // Operations of later parts answer "not supported".
   EXPECT_EQ(VMK_NOT_SUPPORTED, reg->ops.uplinkTx(reg->driverData, nullptr));
   EXPECT_EQ(VMK_NOT_SUPPORTED, reg->ops.uplinkStatsGet(reg->driverData, nullptr));
-  EXPECT_EQ(VMK_NOT_SUPPORTED, reg->ops.uplinkStartIO(reg->driverData));
-  EXPECT_EQ(VMK_NOT_SUPPORTED, reg->ops.uplinkQuiesceIO(reg->driverData));
   EXPECT_EQ(VMK_NOT_SUPPORTED, reg->ops.uplinkReset(reg->driverData));
   EXPECT_EQ(VMK_NOT_SUPPORTED, reg->ops.uplinkMTUSet(reg->driverData, 9000));
   EXPECT_EQ(VMK_OK, reg->ops.uplinkStateSet(reg->driverData, 7));

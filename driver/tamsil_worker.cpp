@@ -1,0 +1,45 @@
+// The worker world: once a second it refills receive rings that went
+// without buffers, sums the ring statistics, reports a pending link change,
+// checks the transceiver when an event asked for it, and runs the hooks of
+// error detection and interrupt moderation.
+#include "tamsil_cmds.h"
+#include "tamsil_datapath.h"
+
+// Error detection and the recovery state machine come with recovery; the
+// tick calls them at their place.
+void tamsil_detectDumpUe(Adapter*) {}
+
+// Adaptive interrupt moderation comes with recovery as well.
+void tamsil_eqdUpdate(Adapter*) {}
+
+// Rings left without a buffer get 64 more. Rings being rebuilt (a
+// reconfiguration) are left to the rebuild.
+static void refillStarved(Adapter* a) {
+  if (tamsil_flagTest(a, TAMSIL_FLAG_IO_QUIESCED) || tamsil_flagTest(a, TAMSIL_FLAG_RECONFIG)) return;
+  for (vmk_uint32 i = 0; i < a->num_vectors && i < TAMSIL_MAX_VECTORS; i++) {
+    tamsil_rxo* rxo = &a->rxo[i];
+    vmk_uint8 starved = __atomic_load_n(&rxo->rx_post_starved, __ATOMIC_ACQUIRE);
+    if (starved == 0) continue;
+    TAMSIL_DBG(a, TAMSIL_DBG_WORKER, TAMSIL_LOG_LEVEL_INFO2, "tamsil workerThread rx_post_starved:0x%x\n", starved);
+    __atomic_store_n(&rxo->rx_post_starved, 0, __ATOMIC_RELEASE);
+    tamsil_postRxFrags(rxo, TAMSIL_RX_POST_MAX);
+  }
+}
+
+void tamsil_workerTick(Adapter* a) {
+  tamsil_detectDumpUe(a);
+  if (tamsil_flagTest(a, TAMSIL_FLAG_DEV_QUIESCED)) return;
+  refillStarved(a);
+  tamsil_updateStats(a);
+  tamsil_linkReportDeferred(a);
+  if (a->flags != nullptr && vmk_BitVectorAtomicTestAndClear(a->flags, TAMSIL_FLAG_SFP_CHECK)) tamsil_checkSFPs(a);
+  tamsil_eqdUpdate(a);
+}
+
+VMK_ReturnStatus tamsil_workerThread(void* data) {
+  Adapter* a = static_cast<Adapter*>(data);
+  for (;;) {
+    tamsil_workerTick(a);
+    if (vmk_WorldWait(VMK_EVENT_NONE, VMK_LOCK_INVALID, 1000, "worker") == VMK_DEATH_PENDING) return VMK_OK;
+  }
+}

@@ -3,7 +3,9 @@
 // reach its management controller, the completions reaped, and nothing left
 // in the kernel stand-in afterwards.
 #include <array>
+#include <chrono>
 #include <functional>
+#include <thread>
 
 #include "dp_fixture.h"
 #include "dp_frame.h"
@@ -536,6 +538,312 @@ TEST_F(TxTest, AHundredThousandByteTsoFrameIsCutIntoPiecesThatReassemble) {
   send(f);
   EXPECT_EQ(1u, a_->counters.tso_drop_gr_than_64k);
   reap();
+}
+
+// ---- tags the driver writes, and the management controller's copies ----
+
+TEST_F(TxTest, TagsTheDriverWritesFollowTheFunctionModeAndTheFirmwaresEvents) {
+  struct Case {
+    const char* what;
+    unsigned mode;
+    uint16_t qnq, pvid;   // fed by the firmware's events (0: none)
+    bool mustTag;         // the stack wants VLAN 5, priority 3
+    uint32_t headroom;    // room before the frame: tags written in place
+    bool refuse;          // no hardware tagging granted by the firmware
+    std::vector<uint16_t> tags;   // on the wire, outer first; empty: dropped
+  };
+  const Case cases[] = {
+      {"QnQ outer and own tag", 4, 100, 0, true, 0, false, {100, 3 << 13 | 5}},
+      {"QnQ in place", 4, 100, 0, true, 8, false, {100, 3 << 13 | 5}},
+      {"PVID mode", 2, 0, 7, false, 0, false, {7}},
+      {"QnQ untagged with a PVID: the outer tag alone", 4, 100, 7, false, 0, false, {100}},
+      {"PVID mode without a PVID", 2, 0, 0, false, 0, false, {}},
+      {"no hardware tagging", 2, 0, 7, false, 0, true, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    open(adapter::Gen::KS3, c.mode);
+    event(adapter::priorityEvent(1u << 3, 6, true), [&] { return a_->vlan_prio_bmap == 1u << 3; });
+    if (c.qnq) event(adapter::qnqEvent(true, c.qnq), [&] { return a_->qnq_vid == c.qnq; });
+    if (c.pvid) event(adapter::pvidEvent(true, c.pvid), [&] { return a_->pvid == c.pvid; });
+    if (c.refuse) a_->qnq_received = 0;
+    const Bytes f = frame({});
+    send(
+        f,
+        [&](vmk_PktHandle* p) {
+          vmktest::pktSetMustVlanTag(p, c.mustTag);
+          vmk_PktVlanIDSet(p, 5);
+          vmk_PktPrioritySet(p, 3);
+        },
+        c.headroom);
+    std::vector<Bytes> w = wire();
+    if (c.tags.empty()) {
+      EXPECT_TRUE(w.empty());
+      EXPECT_EQ(1u, txo().tx_vlan_insert_by_drvr_drops);
+      EXPECT_EQ(1u, logged(c.refuse ? "HW tagging is not enabled by FW" : "vlanHdrLen = 0 which is Unexpected"));
+    } else {
+      Bytes want = f;
+      for (size_t i = c.tags.size(); i-- > 0;) want = tagged(want, c.tags[i]);
+      ASSERT_EQ(1u, w.size());
+      EXPECT_EQ(want, w[0]);
+      EXPECT_EQ(f.size() + 4 * c.tags.size(), w[0].size());
+      EXPECT_EQ(1u, txo().tx_vlan_insert_by_drvr_pkts);
+    }
+    reap();
+    TearDown();
+    SetUp();
+  }
+}
+
+TEST_F(TxTest, TheManagementControllerGetsTheFramesItsFilterSelects) {
+  open(adapter::Gen::Veskarn);
+  event(adapter::os2bmcEvent(true, 0x8080), [&] { return (a_->features & TAMSIL_FEAT_OS2BMC) != 0; });
+  EXPECT_EQ(0x8080, a_->os2bmc_filter);
+  const std::array<uint8_t, 6> mcast{0x01, 0, 0x5E, 0, 0, 1}, bcast{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
+      v6mcast{0x33, 0x33, 0, 1, 0, 2}, ucast{0x02, 0, 0, 0, 0, 0x99};
+  auto udp = [](std::array<uint8_t, 6> dst, uint16_t port, bool v6 = false) {
+    Spec s;
+    s.proto = 17;
+    s.dst = dst;
+    s.dport = port;
+    s.v6 = v6;
+    return frame(s);
+  };
+  auto icmp6 = [&](uint8_t type) {
+    Spec s;
+    s.v6 = true;
+    s.proto = 58;
+    s.dst = v6mcast;
+    s.icmpType = type;
+    return frame(s);
+  };
+  auto arp = [&] {
+    Spec s;
+    s.proto = 0;
+    s.dst = bcast;
+    return frame(s);
+  };
+  struct Case {
+    const char* what;
+    uint16_t mask;
+    Bytes f;
+    bool copied;
+  };
+  const Case cases[] = {
+      {"multicast, all multicast wanted", 0x0000, udp(mcast, 1000), true},
+      {"multicast, listed only", 0x8080, udp(mcast, 1000), false},
+      {"broadcast, all broadcast wanted", 0x8000, udp(bcast, 1000), true},
+      {"broadcast, listed only", 0x8080, udp(bcast, 1000), false},
+      {"ARP", 0x8081, arp(), true},
+      {"ARP not wanted", 0x8080, arp(), false},
+      {"DHCP server port", 0x8084, udp(bcast, 67), true},
+      {"DHCP server port not wanted", 0x8080, udp(bcast, 67), false},
+      {"DHCP client port", 0x8082, udp(bcast, 68), true},
+      {"NetBIOS 137", 0x8088, udp(bcast, 137), true},
+      {"NetBIOS 138", 0x8088, udp(mcast, 138), true},
+      {"DHCPv6", 0x8480, udp(v6mcast, 547, true), true},
+      {"router advertisement", 0x8280, icmp6(134), true},
+      {"neighbour advertisement", 0x8180, icmp6(136), true},
+      {"router advertisement not wanted", 0x8180, icmp6(134), false},
+      {"unicast never", 0x0000, udp(ucast, 67), false},
+  };
+  unsigned copies = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    a_->os2bmc_filter = c.mask;
+    send(c.f);
+    std::vector<adapter::TxFrame> d = described();
+    ASSERT_EQ(c.copied ? 2u : 1u, d.size());
+    if (c.copied) {
+      EXPECT_NE(0u, d[1].hdr[2] & (1u << 5));
+    }
+    EXPECT_EQ(0u, d[0].hdr[2] & (1u << 5));
+    std::vector<Bytes> w = card_->takeWire(0), bmc = card_->takeBmcFrames(0);
+    ASSERT_EQ(1u, w.size());
+    EXPECT_EQ(c.f, w[0]);
+    ASSERT_EQ(c.copied ? 1u : 0u, bmc.size());
+    if (c.copied) {
+      EXPECT_EQ(c.f, bmc[0]);
+    }
+    copies += c.copied;
+  }
+  EXPECT_EQ(copies, txo().tx_os2bmc_pkts);
+  reap();
+}
+
+TEST_F(TxTest, TheManagementControllersCopyCarriesTheTagOfAMultiChannelMode) {
+  open(adapter::Gen::KS3, 2);
+  event(adapter::pvidEvent(true, 7), [&] { return a_->pvid == 7; });
+  event(adapter::os2bmcEvent(true, 0), [&] { return (a_->features & TAMSIL_FEAT_OS2BMC) != 0; });
+  Spec s;
+  s.proto = 17;
+  s.dst = {0x01, 0, 0x5E, 0, 0, 1};
+  const Bytes f = frame(s);
+  // Checksum offload: the frame would be tagged by the adapter, but the
+  // management controller's copy needs the tag in the frame.
+  send(f, [](vmk_PktHandle* p) { vmktest::pktSetMustCsum(p, true); });
+  std::vector<Bytes> w = wire(), bmc = card_->takeBmcFrames(0);
+  ASSERT_EQ(1u, w.size());
+  ASSERT_EQ(1u, bmc.size());
+  const Bytes want = tagged(f, 7);
+  EXPECT_EQ(withWireChecksums(want, w[0]), w[0]);
+  EXPECT_EQ(w[0], bmc[0]);
+  EXPECT_TRUE(checksumsValid(w[0]));
+  reap();
+}
+
+// ---- netdump ----
+
+TEST_F(TxTest, NetdumpSendsAndReapsOnTheDefaultQueueInThePanicContext) {
+  open(adapter::Gen::Veskarn);
+  const Bytes f = frame({});
+  tamsil_panicInfo info{};
+  ASSERT_EQ(VMK_OK, tamsilNetDumpOps.panicInfoGet(cookie_, &info));
+  EXPECT_EQ(a_->intr_cookie[0], info.intrCookie);
+  EXPECT_EQ(a_, info.clientData.ptr);
+  // The kernel's clock stands still while it panics: the driver's own
+  // worlds stay asleep, as on a machine whose other CPUs are stopped.
+  vmktest::setClockRate(0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));   // a world under way goes back to sleep
+  vmktest::setPanicContext(true);
+  vmk_PktList l;
+  vmk_PktListInit(&l);
+  for (int i = 0; i < 2; i++) {
+    vmk_PktHandle* p = vmktest::pktMake(f);
+    vmk_PktQueueIDSet(p, 0);   // the netdump path names the queue itself
+    vmk_PktListAppendPkt(&l, p);
+  }
+  // A frame the driver drops is released as the panic context allows.
+  Bytes big(9100, 0x5A);
+  vmk_PktListAppendPkt(&l, vmktest::pktMake(big));
+  EXPECT_EQ(VMK_OK, tamsilNetDumpOps.panicTx(cookie_, &l));
+  EXPECT_EQ(0u, a_->features & TAMSIL_FEAT_NETDUMP_TX);
+  EXPECT_EQ(1u, txo().tx_gr_9k_non_tso_drop);
+  ASSERT_TRUE(card_->waitIdle());
+  vmk_PktList rx;
+  vmk_PktListInit(&rx);
+  EXPECT_EQ(VMK_OK, tamsilNetDumpOps.panicPoll(cookie_, &rx));
+  EXPECT_EQ(0u, vmk_AtomicRead64(&txo().q.used));
+  EXPECT_EQ(2u, txo().tx_compl);
+  EXPECT_EQ(0, vmktest::live().packets);
+  vmktest::setPanicContext(false);
+  vmktest::setClockRate(1000.0);
+  EXPECT_EQ(0u, vmktest::lockRuleViolations()) << vmktest::lockRuleTexts().at(0);
+  EXPECT_EQ(2u, card_->takeWire(0).size());
+}
+
+// ---- inconsistent rings stop the machine ----
+
+TEST_F(TxTest, InconsistentPendingRecordsStopTheMachine) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  for (adapter::Gen g : {adapter::Gen::KS3, adapter::Gen::Pivard}) {
+    SCOPED_TRACE(genText(g));
+    open(g);
+    const Bytes f = frame({});
+    auto* stale = reinterpret_cast<vmk_PktHandle*>(uintptr_t{0x1000});
+    EXPECT_DEATH(
+        {
+          txo().pending[txo().q.head].sent = stale;
+          send(f);
+        },
+        "Unrecoverable error in tamsil attamsil_main:tamsil_queuedPkt - 6522");
+    EXPECT_DEATH(
+        {
+          txo().pending[txo().q.head].caller = stale;
+          send(f);
+        },
+        "Unrecoverable error in tamsil attamsil_main:tamsil_queuedPkt - 6523");
+    // A completion for an entry no packet was recorded at.
+    EXPECT_DEATH(tamsil_txComplProcess(a_, &txo(), 0, VMK_FALSE, VMK_FALSE),
+                 "Unrecoverable error in tamsil attamsil_main:tamsil_txComplProcess - 4732");
+    TearDown();
+    SetUp();
+  }
+}
+
+// ---- a failure at each packet service ----
+
+TEST_F(TxTest, AFailureAtEachPacketServiceDropsAndCountsTheFrameAndLeaksNothing) {
+  struct Case {
+    const char* service;
+    unsigned nth;
+    adapter::Gen gen;
+    unsigned mode;
+    std::function<vmk_PktHandle*()> make;
+    std::function<vmk_uint64()> counter;
+    size_t wire;   // frames still on the wire
+  };
+  auto shortIp = [this] {
+    Spec s;
+    s.proto = 17;
+    s.payload = 0;
+    s.ipTotal = 40;
+    Bytes f = frame(s);
+    f.resize(60, 0);
+    vmk_PktHandle* p = pkt(f);
+    vmktest::pktSetMustCsum(p, true);
+    return p;
+  };
+  auto plain = [this] { return pkt(frame({})); };
+  auto mustTag = [this] {
+    vmk_PktHandle* p = pkt(frame({}));
+    vmktest::pktSetMustVlanTag(p, true);
+    vmk_PktVlanIDSet(p, 9);
+    return p;
+  };
+  const Case cases[] = {
+      {"vmk_PktHeaderL3Find", 1, adapter::Gen::Veskarn, 0, plain,
+       [this] { return (vmk_uint64)txo().tx_l3_hdr_parse_fail_drops; }, 0},
+      {"vmk_PktFrameLenSet", 1, adapter::Gen::KS3, 2, shortIp,
+       [this] { return (vmk_uint64)txo().tx_trim_fail_drops; }, 0},
+      {"vmk_PktDupLenWithHeadroomAndTailroom", 1, adapter::Gen::Veskarn, 0,
+       [this] { return pkt(Bytes(30, 0x02)); },
+       [this] { return (vmk_uint64)txo().tx_pad_fail_drops; }, 0},
+      {"vmk_PktPartialCopyWithHeadroom", 1, adapter::Gen::KS3, 0, mustTag,
+       [this] { return (vmk_uint64)txo().tx_vlan_insert_by_drvr_drops; }, 0},
+      {"vmk_PktPullHeadroom", 2, adapter::Gen::KS3, 0, mustTag,
+       [this] { return (vmk_uint64)txo().tx_vlan_insert_by_drvr_drops; }, 0},
+      {"vmk_PktSgElemGet", 1, adapter::Gen::Veskarn, 0, plain,
+       [this] { return (vmk_uint64)txo().tx_dma_map_fail_drops; }, 0},
+      {"vmk_DMAMapElem", 1, adapter::Gen::Pivard, 0, plain,
+       [this] { return (vmk_uint64)txo().tx_dma_map_fail_drops; }, 0},
+      {"vmk_PktTcpSegmentation", 1, adapter::Gen::Veskarn, 0,
+       [this] {
+         Spec s;
+         s.payload = 70000;
+         vmk_PktHandle* p = pkt(frame(s));
+         vmk_PktSetLargeTcpPacket(p, 1448);
+         return p;
+       },
+       [this] { return a_->counters.tso_drop_gr_than_64k; }, 0},
+      {"vmk_PktClone", 1, adapter::Gen::Veskarn, 0,
+       [this] {
+         a_->features |= TAMSIL_FEAT_OS2BMC;
+         a_->os2bmc_filter = 0;
+         Spec s;
+         s.dst = {0x01, 0, 0x5E, 0, 0, 1};
+         return pkt(frame(s));
+       },
+       [this] { return (vmk_uint64)txo().tx_os2bmc_drops; }, 1},
+      {"vmk_NetPollQueueCompPkt", 1, adapter::Gen::KS2, 0, plain,
+       [this] { return (vmk_uint64)txo().tx_compl; }, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.service);
+    open(c.gen, c.mode);
+    vmk_PktHandle* p = c.make();
+    vmktest::failCall(c.service, c.nth);
+    send(p);
+    std::vector<Bytes> w = wire();
+    reap();
+    EXPECT_EQ(1u, vmktest::injectedCount(c.service));
+    EXPECT_EQ(1u, c.counter());
+    EXPECT_EQ(c.wire, w.size());
+    EXPECT_EQ(0, vmktest::live().packets);
+    vmktest::clearFailures();
+    TearDown();
+    SetUp();
+  }
 }
 
 }  // namespace

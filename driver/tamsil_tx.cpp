@@ -374,7 +374,7 @@ void tamsil_queuedPkt(Adapter* a, tamsil_txo* txo, vmk_PktHandle* pkt, vmk_uint3
   if (l3.type == VMK_PKT_HEADER_L3_IPv4) {
     // 2. IPv4.
     t.l4 = l3.nextHdrType;
-    if (a->features & TAMSIL_FEAT_VXLAN_OFFLOAD) {
+    if (tamsil_evtLoad(a->features) & TAMSIL_FEAT_VXLAN_OFFLOAD) {
       vmk_PktHeaderEntry enc, in;
       if (vmk_PktHeaderEncapFind(pkt, 0, &enc, nullptr) == VMK_OK && enc.type == VMK_PKT_HEADER_ENCAP_VXLAN) {
         t.encap = true;
@@ -689,9 +689,9 @@ VMK_ReturnStatus tamsil_panicInfoGet(Adapter* a, tamsil_panicInfo* info) {
 VMK_ReturnStatus tamsil_panicTx(Adapter* a, vmk_PktList* list) {
   vmk_PktHandle* first = vmk_PktListGetFirstPkt(list);
   if (first != nullptr) vmk_PktQueueIDSet(first, tamsil_queueIdVal(a->queue_info.defaultTxQueueID));
-  a->features |= TAMSIL_FEAT_NETDUMP_TX;
+  __atomic_fetch_or(&a->features, (vmk_uint32)TAMSIL_FEAT_NETDUMP_TX, __ATOMIC_RELAXED);
   VMK_ReturnStatus st = tamsil_uplinkTx(a, list);
-  a->features &= ~(vmk_uint32)TAMSIL_FEAT_NETDUMP_TX;
+  __atomic_fetch_and(&a->features, ~(vmk_uint32)TAMSIL_FEAT_NETDUMP_TX, __ATOMIC_RELAXED);
   return st;
 }
 

@@ -34,7 +34,7 @@ enum : vmk_uint16 {
 VMK_ReturnStatus tamsil_insertVlanInPkt(Adapter* a, vmk_PktHandle** pktp, vmk_Bool isCallerPkt,
                                         vmk_uint32 callerFrameLen, vmk_uint8* inserted) {
   vmk_PktHandle* pkt = *pktp;
-  if (tamsil_hasTrait(a, TAMSIL_GT_QNQ_TAGGING) && tamsil_isMultiChannel(a) && a->qnq_received == 0) {
+  if (tamsil_hasTrait(a, TAMSIL_GT_QNQ_TAGGING) && tamsil_isMultiChannel(a) && tamsil_evtLoad(a->qnq_received) == 0) {
     TAMSIL_LOG_RATELIMITED("%s: Tx pkt VLAN insertion is not possible since HW tagging is not enabled by FW\n",
                            tamsil_devName(a));
     return VMK_FAILURE;
@@ -43,11 +43,11 @@ VMK_ReturnStatus tamsil_insertVlanInPkt(Adapter* a, vmk_PktHandle** pktp, vmk_Bo
   // of its own untagged gets the outer tag alone, never an empty second slot.
   vmk_uint16 tags[kMaxTags];
   vmk_uint32 n = 0;
-  if (tamsil_isQnqMode(a)) tags[n++] = (vmk_uint16)(a->qnq_vid & 0xFFF);
+  if (tamsil_isQnqMode(a)) tags[n++] = (vmk_uint16)(tamsil_evtLoad(a->qnq_vid) & 0xFFF);
   if (vmk_PktMustVlanTag(pkt)) {
     tags[n++] = tamsil_txVlanTag(a, pkt);
-  } else if (tamsil_isPvidMode(a) && a->pvid != 0) {
-    tags[n++] = a->pvid;
+  } else if (tamsil_isPvidMode(a) && tamsil_evtLoad(a->pvid) != 0) {
+    tags[n++] = tamsil_evtLoad(a->pvid);
   }
   if (n == 0) {
     TAMSIL_ERR(a, "vlanHdrLen = 0 which is Unexpected ..\n");
@@ -139,11 +139,11 @@ static bool isArp(vmk_PktHandle* pkt) {
 }
 
 bool tamsil_os2bmcSelect(Adapter* a, vmk_PktHandle* pkt) {
-  if ((a->features & TAMSIL_FEAT_OS2BMC) == 0) return false;
+  if ((tamsil_evtLoad(a->features) & TAMSIL_FEAT_OS2BMC) == 0) return false;
   if (vmk_PktFrameLenGet(pkt) < 6) return false;
   const vmk_uint8* dst = vmk_PktFrameMappedPointerGet(pkt);
   if ((dst[0] & 1) == 0) return false;
-  const vmk_uint16 m = a->os2bmc_filter;
+  const vmk_uint16 m = tamsil_evtLoad(a->os2bmc_filter);
   bool bcast = true;
   for (int i = 0; i < 6; i++) bcast = bcast && dst[i] == 0xFF;
   if (!bcast && (m & kBmcMulticast) == 0) return true;

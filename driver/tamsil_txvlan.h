@@ -6,6 +6,12 @@
 #include "tamsil.h"
 #include "vmk_uplink.h"
 
+// Values the firmware's events change while packets are sent.
+template <typename T>
+static inline T tamsil_evtLoad(const T& v) {
+  return __atomic_load_n(&v, __ATOMIC_RELAXED);
+}
+
 // Multi-channel function modes, and the two kinds of them: the QnQ modes put
 // an outer tag on every frame, the others tag untagged frames with the PVID.
 static inline bool tamsil_isMultiChannel(const Adapter* a) {
@@ -30,8 +36,8 @@ static inline bool tamsil_isPvidMode(const Adapter* a) {
 static inline vmk_uint16 tamsil_txVlanTag(const Adapter* a, const vmk_PktHandle* pkt) {
   vmk_uint16 tag = (vmk_uint16)(vmk_PktVlanIDGet(pkt) & 0x1FFF);
   vmk_uint8 prio = vmk_PktPriorityGet(pkt) & 7;
-  if (a->vlan_prio_bmap & (1u << prio)) return (vmk_uint16)(tag | (prio << 13));
-  return (vmk_uint16)(tag | (a->recommended_prio & 0xE000));
+  if (tamsil_evtLoad(a->vlan_prio_bmap) & (1u << prio)) return (vmk_uint16)(tag | (prio << 13));
+  return (vmk_uint16)(tag | (tamsil_evtLoad(a->recommended_prio) & 0xE000));
 }
 
 // Writes the tags the function mode and the packet call for into the frame
@@ -51,7 +57,7 @@ bool tamsil_os2bmcSelect(Adapter* adapter, vmk_PktHandle* pkt);
 // Releases a packet of the transmit path: with the panic-safe release while
 // netdump transmits (the kernel is panicking), else the usual one.
 static inline void tamsil_txPktRelease(const Adapter* a, vmk_PktHandle* pkt) {
-  if (a->features & TAMSIL_FEAT_NETDUMP_TX)
+  if (tamsil_evtLoad(a->features) & TAMSIL_FEAT_NETDUMP_TX)
     vmk_PktReleasePanic(pkt);
   else
     vmk_PktRelease(pkt);

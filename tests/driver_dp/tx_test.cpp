@@ -320,14 +320,14 @@ TEST_F(TxTest, AFramesOwnVlanPriorityIsKeptOnTheWire) {
   for (adapter::Gen g : allGens()) {
     SCOPED_TRACE(genText(g));
     open(g);
-    EXPECT_EQ(0xFF, a_->vlan_prio_bmap);
-    a_->recommended_prio = 5 << 13;
+    EXPECT_EQ(0xFF, tamsil_evtLoad(a_->vlan_prio_bmap));
+    __atomic_store_n(&a_->recommended_prio, 5 << 13, __ATOMIC_RELAXED);
     Bytes f = frame({});
     // With checksum offload the adapter inserts the tag; without it the
     // KS and Pivard drivers write it themselves. Either way the same bytes.
     for (bool csum : {true, false}) {
       for (vmk_uint8 prio : {3, 6}) {
-        a_->vlan_prio_bmap = static_cast<vmk_uint8>(0xFF & ~(1u << 6));
+        __atomic_store_n(&a_->vlan_prio_bmap, static_cast<vmk_uint8>(0xFF & ~(1u << 6)), __ATOMIC_RELAXED);
         send(f, [&](vmk_PktHandle* p) {
           vmktest::pktSetMustVlanTag(p, true);
           vmk_PktVlanIDSet(p, 42);
@@ -406,10 +406,10 @@ TEST_F(TxTest, QuiesceDrainsWhatTheAdapterCompletedThenFreesTheRestItself) {
     ASSERT_TRUE(card_->waitIdle());
     // Two more the adapter never hears of (no doorbell under a hardware
     // error), then the error is gone again: the drain waits its whole time.
-    a_->hw_error = 1;
+    __atomic_store_n(&a_->hw_error, 1, __ATOMIC_RELAXED);
     send(f);
     send(f);
-    a_->hw_error = 0;
+    __atomic_store_n(&a_->hw_error, 0, __ATOMIC_RELAXED);
     const unsigned completedBefore = vmktest::netPollCompleted(a_->netpoll[0].netpoll);
     tamsil_txComplClean(a_);
     const int polls = g == adapter::Gen::Pivard ? 3000 : 200;
@@ -428,7 +428,7 @@ TEST_F(TxTest, QuiesceDrainsWhatTheAdapterCompletedThenFreesTheRestItself) {
 
 TEST_F(TxTest, QuiesceLeavesAnInconsistentRingAlone) {
   open(adapter::Gen::KS3);
-  a_->hw_error = 1;
+  __atomic_store_n(&a_->hw_error, 1, __ATOMIC_RELAXED);
   send(frame({}));
   vmk_AtomicAdd64(&txo().q.used, 2);   // out of step with the indices
   tamsil_txComplClean(a_);
@@ -438,7 +438,7 @@ TEST_F(TxTest, QuiesceLeavesAnInconsistentRingAlone) {
   vmk_AtomicSub64(&txo().q.used, 2);
   tamsil_txComplClean(a_);
   EXPECT_EQ(0, vmktest::live().packets);
-  a_->hw_error = 0;
+  __atomic_store_n(&a_->hw_error, 0, __ATOMIC_RELAXED);
 }
 
 // ---- mapping failure and fragment bounds ----
@@ -563,10 +563,10 @@ TEST_F(TxTest, TagsTheDriverWritesFollowTheFunctionModeAndTheFirmwaresEvents) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     open(adapter::Gen::KS3, c.mode);
-    event(adapter::priorityEvent(1u << 3, 6, true), [&] { return a_->vlan_prio_bmap == 1u << 3; });
-    if (c.qnq) event(adapter::qnqEvent(true, c.qnq), [&] { return a_->qnq_vid == c.qnq; });
-    if (c.pvid) event(adapter::pvidEvent(true, c.pvid), [&] { return a_->pvid == c.pvid; });
-    if (c.refuse) a_->qnq_received = 0;
+    event(adapter::priorityEvent(1u << 3, 6, true), [&] { return tamsil_evtLoad(a_->vlan_prio_bmap) == 1u << 3; });
+    if (c.qnq) event(adapter::qnqEvent(true, c.qnq), [&] { return tamsil_evtLoad(a_->qnq_vid) == c.qnq; });
+    if (c.pvid) event(adapter::pvidEvent(true, c.pvid), [&] { return tamsil_evtLoad(a_->pvid) == c.pvid; });
+    if (c.refuse) __atomic_store_n(&a_->qnq_received, 0, __ATOMIC_RELAXED);
     const Bytes f = frame({});
     send(
         f,
@@ -597,8 +597,8 @@ TEST_F(TxTest, TagsTheDriverWritesFollowTheFunctionModeAndTheFirmwaresEvents) {
 
 TEST_F(TxTest, TheManagementControllerGetsTheFramesItsFilterSelects) {
   open(adapter::Gen::Veskarn);
-  event(adapter::os2bmcEvent(true, 0x8080), [&] { return (a_->features & TAMSIL_FEAT_OS2BMC) != 0; });
-  EXPECT_EQ(0x8080, a_->os2bmc_filter);
+  event(adapter::os2bmcEvent(true, 0x8080), [&] { return (tamsil_evtLoad(a_->features) & TAMSIL_FEAT_OS2BMC) != 0; });
+  EXPECT_EQ(0x8080, tamsil_evtLoad(a_->os2bmc_filter));
   const std::array<uint8_t, 6> mcast{0x01, 0, 0x5E, 0, 0, 1}, bcast{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
       v6mcast{0x33, 0x33, 0, 1, 0, 2}, ucast{0x02, 0, 0, 0, 0, 0x99};
   auto udp = [](std::array<uint8_t, 6> dst, uint16_t port, bool v6 = false) {
@@ -650,7 +650,7 @@ TEST_F(TxTest, TheManagementControllerGetsTheFramesItsFilterSelects) {
   unsigned copies = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    a_->os2bmc_filter = c.mask;
+    __atomic_store_n(&a_->os2bmc_filter, c.mask, __ATOMIC_RELAXED);
     send(c.f);
     std::vector<adapter::TxFrame> d = described();
     ASSERT_EQ(c.copied ? 2u : 1u, d.size());
@@ -673,8 +673,8 @@ TEST_F(TxTest, TheManagementControllerGetsTheFramesItsFilterSelects) {
 
 TEST_F(TxTest, TheManagementControllersCopyCarriesTheTagOfAMultiChannelMode) {
   open(adapter::Gen::KS3, 2);
-  event(adapter::pvidEvent(true, 7), [&] { return a_->pvid == 7; });
-  event(adapter::os2bmcEvent(true, 0), [&] { return (a_->features & TAMSIL_FEAT_OS2BMC) != 0; });
+  event(adapter::pvidEvent(true, 7), [&] { return tamsil_evtLoad(a_->pvid) == 7; });
+  event(adapter::os2bmcEvent(true, 0), [&] { return (tamsil_evtLoad(a_->features) & TAMSIL_FEAT_OS2BMC) != 0; });
   Spec s;
   s.proto = 17;
   s.dst = {0x01, 0, 0x5E, 0, 0, 1};
@@ -717,7 +717,7 @@ TEST_F(TxTest, NetdumpSendsAndReapsOnTheDefaultQueueInThePanicContext) {
   Bytes big(9100, 0x5A);
   vmk_PktListAppendPkt(&l, vmktest::pktMake(big));
   EXPECT_EQ(VMK_OK, tamsilNetDumpOps.panicTx(cookie_, &l));
-  EXPECT_EQ(0u, a_->features & TAMSIL_FEAT_NETDUMP_TX);
+  EXPECT_EQ(0u, tamsil_evtLoad(a_->features) & TAMSIL_FEAT_NETDUMP_TX);
   EXPECT_EQ(1u, txo().tx_gr_9k_non_tso_drop);
   ASSERT_TRUE(card_->waitIdle());
   vmk_PktList rx;
@@ -818,8 +818,8 @@ TEST_F(TxTest, AFailureAtEachPacketServiceDropsAndCountsTheFrameAndLeaksNothing)
        [this] { return a_->counters.tso_drop_gr_than_64k; }, 0},
       {"vmk_PktClone", 1, adapter::Gen::Veskarn, 0,
        [this] {
-         a_->features |= TAMSIL_FEAT_OS2BMC;
-         a_->os2bmc_filter = 0;
+         __atomic_fetch_or(&a_->features, (vmk_uint32)TAMSIL_FEAT_OS2BMC, __ATOMIC_RELAXED);
+         __atomic_store_n(&a_->os2bmc_filter, 0, __ATOMIC_RELAXED);
          Spec s;
          s.dst = {0x01, 0, 0x5E, 0, 0, 1};
          return pkt(frame(s));

@@ -15,6 +15,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
+uint16_t be16(const Bytes& f, size_t o) { return static_cast<uint16_t>((f[o] << 8) | f[o + 1]); }
 void put16(Bytes& f, size_t o, uint16_t v) {
   f[o] = static_cast<uint8_t>(v >> 8);
   f[o + 1] = static_cast<uint8_t>(v);
@@ -844,6 +845,46 @@ TEST_F(TxTest, AFailureAtEachPacketServiceDropsAndCountsTheFrameAndLeaksNothing)
     TearDown();
     SetUp();
   }
+}
+
+TEST_F(TxTest, IPv6ExtensionHeaderRulesOfTheKsGenerations) {
+  // TSO behind an extension header is dropped on KS2, KS3 and Pivard.
+  for (adapter::Gen g : allGens()) {
+    SCOPED_TRACE(genText(g));
+    open(g);
+    Spec s;
+    s.v6 = true;
+    s.payload = 2000;
+    Bytes f = frame(s);
+    f[20] = 0;   // hop-by-hop options, 8 bytes, then TCP
+    f.insert(f.begin() + 54, {6, 0, 1, 4, 0, 0, 0, 0});
+    put16(f, 18, static_cast<uint16_t>(be16(f, 18) + 8));
+    send(f, [](vmk_PktHandle* p) { vmk_PktSetLargeTcpPacket(p, 1000); });
+    const bool drops = g != adapter::Gen::Veskarn;
+    EXPECT_EQ(drops ? 1u : 0u, txo().tx_ipv6_extn_drops);
+    EXPECT_EQ(drops ? 0u : 1u, described().size());
+    reap();
+    TearDown();
+    SetUp();
+  }
+  // KS3 of revision 1 in a multi-channel mode: a frame whose first extension
+  // header's length cannot be read gets its tag from the driver.
+  open(adapter::Gen::KS3, 2);
+  a_->asic_rev = 1;
+  event(adapter::pvidEvent(true, 7), [&] { return tamsil_evtLoad(a_->pvid) == 7; });
+  Spec s;
+  s.v6 = true;
+  s.proto = 60;   // destination options, cut off by the frame end
+  s.payload = 0;
+  Bytes f = frame(s);
+  f.resize(54 + 1);
+  send(f, [](vmk_PktHandle* p) { vmktest::pktSetMustCsum(p, true); });
+  std::vector<Bytes> w = wire();
+  ASSERT_EQ(1u, w.size());
+  EXPECT_EQ(tagged(f, 7), w[0]);
+  EXPECT_EQ(1u, txo().ipv6_ext_hdr_tx_pkts);
+  EXPECT_EQ(1u, txo().tx_vlan_insert_by_drvr_pkts);
+  reap();
 }
 
 }  // namespace

@@ -308,6 +308,10 @@ struct tamsil_txo {
   vmk_uint32 idx;
   vmk_uint32 db_offset;
   qData* qdata;           // the uplink's record of this transmit queue
+  // Packets with more fragments than one packet may take entries: copied
+  // into one fragment, or dropped when even that does not fit the ring.
+  vmk_uint32 tx_linearized_pkts;
+  vmk_uint32 tx_ring_full_drops;
 };
 
 // The kernel's per-queue shared data of one uplink queue.

@@ -441,17 +441,18 @@ static void grp5Event(Adapter* a, uint8_t type, const uint8_t* d) {
     }
     case TAMSIL_EVT5_PRIORITY:
       if (d[3]) {
-        a->vlan_prio_bmap = d[1];
-        a->recommended_prio = static_cast<uint16_t>(d[2] << 13);
+        // The transmit path reads these while the events change them.
+        __atomic_store_n(&a->vlan_prio_bmap, d[1], __ATOMIC_RELAXED);
+        __atomic_store_n(&a->recommended_prio, static_cast<uint16_t>(d[2] << 13), __ATOMIC_RELAXED);
       }
       break;
     case TAMSIL_EVT5_PVID:
-      a->pvid = d[0] ? tamsil_get16(d, 2) : 0;
+      __atomic_store_n(&a->pvid, static_cast<uint16_t>(d[0] ? tamsil_get16(d, 2) : 0), __ATOMIC_RELAXED);
       break;
     case TAMSIL_EVT5_OS2BMC:
       if (d[0] & 0x4) {
-        a->features |= TAMSIL_FEAT_OS2BMC;
-        a->os2bmc_filter = tamsil_get16(d, 4);
+        __atomic_store_n(&a->os2bmc_filter, tamsil_get16(d, 4), __ATOMIC_RELAXED);
+        __atomic_fetch_or(&a->features, static_cast<uint32_t>(TAMSIL_FEAT_OS2BMC), __ATOMIC_RELAXED);
       }
       break;
     case TAMSIL_EVT5_DEBUG_DATA:
@@ -490,8 +491,8 @@ static void asyncEvent(Adapter* a, MccCompletion* c, uint32_t flags) {
       break;
     case TAMSIL_EVT_DEBUG:
       if (type == TAMSIL_EVT6_QNQ) {
-        if (d[0]) a->qnq_vid = tamsil_get16(d, 2);
-        a->qnq_received = 1;
+        if (d[0]) __atomic_store_n(&a->qnq_vid, tamsil_get16(d, 2), __ATOMIC_RELAXED);
+        __atomic_store_n(&a->qnq_received, static_cast<uint8_t>(1), __ATOMIC_RELAXED);
       } else {
         TAMSIL_CERR(a, "Unknown debug event");
       }

@@ -265,9 +265,11 @@ vmk_uint32 tamsil_setup(Adapter* a) {
     goto undo_rx;
   }
   TAMSIL_DBG(a, TAMSIL_DBG_DRIVER, TAMSIL_LOG_LEVEL_INFO2, "tamsil_txQueuesCreate() succeeded\n");
-  if (!tamsil_flagTest(a, TAMSIL_FLAG_TPE_REINIT)) a->qnq_received = 255;
-  // Every priority may be used on the wire until the firmware says otherwise.
-  a->vlan_prio_bmap = 0xFF;
+  if (!tamsil_flagTest(a, TAMSIL_FLAG_TPE_REINIT)) {
+    a->qnq_received = 255;
+    // Every priority may be used until the firmware says otherwise.
+    a->vlan_prio_bmap = 0xFF;
+  }
   {
     vmk_uint8 mac[6] = {0};
     st = tamsil_getPermMac(a, mac);

@@ -71,7 +71,9 @@
 // queue destroy leaves a flush completion (num_frags 0) except on Pivard.
 // The transmit side gathers frames, inserts a VLAN tag when asked, fills the
 // checksums and segments TSO frames as the header entry asks, and puts each
-// resulting frame on its port's wire (cable.cpp). Frames arriving at a port
+// resulting frame on its port's wire (cable.cpp); a frame whose header entry
+// has the management bit (dword 2 bit 5) goes to the port's management
+// controller instead (takeBmcFrames). Frames arriving at a port
 // are filtered, steered and DMAed into posted buffers (dp_rx.cpp).
 //
 // BARs (index: role). KS2: 1 PCI-configuration, 2 CSR, 4 doorbell. KS3 and
@@ -266,6 +268,9 @@ class Adapter {
   };
   unsigned portCount() const;
   std::vector<std::vector<uint8_t>> takeWire(unsigned port);
+  // The port's management controller: frames whose header entry carries the
+  // management bit go there (after offloads) instead of to the wire.
+  std::vector<std::vector<uint8_t>> takeBmcFrames(unsigned port);
   // A frame arrives at the port from the network.
   void receiveOnWire(unsigned port, const std::vector<uint8_t>& frame);
   // Joins two ports (a port of the same adapter too); a port has one cable at
@@ -309,6 +314,7 @@ class Adapter {
   // each other must not take each other's lock while holding their own).
   struct Port {
     std::vector<std::vector<uint8_t>> capture;
+    std::vector<std::vector<uint8_t>> bmc;   // management controller sink
     Adapter* peer = nullptr;
     unsigned peer_port = 0;
     PortCounters ctr;
@@ -325,6 +331,7 @@ class Adapter {
   // out on its port (dp_tx.cpp).
   void transmitFrame(unsigned fn, const uint32_t hdr[4], const std::vector<uint8_t>& gathered);
   void putOnWire(unsigned port, std::vector<uint8_t> frame);
+  void putToBmc(unsigned port, std::vector<uint8_t> frame);
   void arriveLocked(unsigned port, const std::vector<uint8_t>& frame);   // dp_rx.cpp
   bool deliverRxLocked(unsigned fn, uint32_t rxq_id, const std::vector<uint8_t>& frame, const RxMeta& m);
   void bumpPortStat(unsigned port, Stat s);

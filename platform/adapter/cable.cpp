@@ -27,6 +27,17 @@ void Adapter::putOnWire(unsigned port, std::vector<uint8_t> frame) {
   p.capture.push_back(std::move(frame));
 }
 
+void Adapter::putToBmc(unsigned port, std::vector<uint8_t> frame) {
+  if (port < ports_.size()) ports_[port].bmc.push_back(std::move(frame));
+}
+
+std::vector<std::vector<uint8_t>> Adapter::takeBmcFrames(unsigned port) {
+  std::lock_guard<std::mutex> g(mu_);
+  std::vector<std::vector<uint8_t>> v;
+  if (port < ports_.size()) v.swap(ports_[port].bmc);
+  return v;
+}
+
 void Adapter::flushOutbox(std::unique_lock<std::mutex>& lk) {
   if (outbox_.empty()) return;
   while (!outbox_.empty()) {

@@ -8,6 +8,7 @@ namespace adapter {
 namespace {
 
 // Header entry dword 2.
+constexpr uint32_t kHdrMgmt = 1u << 5;     // a copy for the management controller
 constexpr uint32_t kHdrIpCsum = 1u << 6;    // encapsulated frame: IP checksums (outer and inner)
 constexpr uint32_t kHdrUdpCsum = 1u << 7;
 constexpr uint32_t kHdrTcpCsum = 1u << 8;
@@ -29,9 +30,16 @@ void fillOuterUdp(std::vector<uint8_t>& f, const dp::Layout& outer) {
 void Adapter::transmitFrame(unsigned fn, const uint32_t hdr[4], const std::vector<uint8_t>& gathered) {
   uint32_t d2 = hdr[2];
   unsigned port = fw_.portOfFunction(fn);
+  const bool mgmt = (d2 & kHdrMgmt) != 0;
+  auto out = [&](unsigned p, std::vector<uint8_t>&& f) {
+    if (mgmt)
+      putToBmc(p, std::move(f));
+    else
+      putOnWire(p, std::move(f));
+  };
   if ((d2 & kHdrLso) != 0) {
     uint32_t mss = d2 >> kMssShift;
-    for (std::vector<uint8_t>& s : dp::segmentTcp(gathered, mss)) putOnWire(port, std::move(s));
+    for (std::vector<uint8_t>& s : dp::segmentTcp(gathered, mss)) out(port, std::move(s));
     return;
   }
   std::vector<uint8_t> f = gathered;
@@ -47,7 +55,7 @@ void Adapter::transmitFrame(unsigned fn, const uint32_t hdr[4], const std::vecto
       }
       dp::fillIpv4Checksum(f, l);
       fillOuterUdp(f, l);
-      putOnWire(port, std::move(f));
+      out(port, std::move(f));
       return;
     }
     dp::fillIpv4Checksum(f, l);
@@ -59,7 +67,7 @@ void Adapter::transmitFrame(unsigned fn, const uint32_t hdr[4], const std::vecto
       dp::fillL4Checksum(f, l);
     }
   }
-  putOnWire(port, std::move(f));
+  out(port, std::move(f));
 }
 
 }  // namespace adapter

@@ -20,7 +20,7 @@ void pktSetMustVlanTag(vmk_PktHandle* pkt, bool must);
 void pktSetMustCsum(vmk_PktHandle* pkt, bool must);
 // Splits the frame over elements of the given lengths (in frame order; their
 // sum may exceed the frame length, giving elements past its end). False when
-// they do not fit the buffer or are more than 16.
+// they do not fit the buffer or are more than 64.
 bool pktSetSgLayout(vmk_PktHandle* pkt, const std::vector<uint32_t>& lengths);
 
 struct PktFaults {

@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr uint32_t kMaxSg = 16;
+constexpr uint32_t kMaxSg = 64;
 constexpr uint32_t kMaxHeaders = 16;
 constexpr uint32_t kCachedPages = 4;    // buffers of up to this many pages are cached
 constexpr size_t kCacheDepth = 256;     // per thread and size

@@ -309,6 +309,17 @@ void tamsil_postRxFrags(tamsil_rxo* rxo, vmk_uint32 count) {
   __atomic_store_n(&rxo->posting, 0u, __ATOMIC_RELEASE);
 }
 
+void tamsil_rxRetryStarved(Adapter* a) {
+  const vmk_uint32 V = a->num_vectors < TAMSIL_MAX_VECTORS ? a->num_vectors : TAMSIL_MAX_VECTORS;
+  for (vmk_uint32 i = 0; i < V; i++) {
+    tamsil_rxo* rxo = &a->rxo[i];
+    const vmk_uint8 starved = __atomic_exchange_n(&rxo->rx_post_starved, 0, __ATOMIC_RELAXED);
+    if (starved == 0) continue;
+    TAMSIL_DBG(a, TAMSIL_DBG_WORKER, TAMSIL_LOG_LEVEL_INFO2, "tamsil workerThread rx_post_starved:0x%x\n", starved);
+    tamsil_postRxFrags(rxo, TAMSIL_RX_POST_MAX);
+  }
+}
+
 /* ------------------------------------------------------------------------ */
 /* Completions                                                               */
 /* ------------------------------------------------------------------------ */

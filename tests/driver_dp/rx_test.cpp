@@ -743,3 +743,109 @@ TEST_F(RxTest, KernelCallsPerReceivedPacket) {
 }
 
 }  // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Completion layouts and ring creation
+// ---------------------------------------------------------------------------
+
+TEST_F(RxTest, BothCompletionLayoutsDecode) {
+  // Pivard functions run the basic layout, the others the advanced one.
+  for (adapter::Gen g : {adapter::Gen::Pivard, adapter::Gen::Veskarn}) {
+    SCOPED_TRACE(genText(g));
+    up(g);
+    const bool advanced = g != adapter::Gen::Pivard;
+    EXPECT_EQ(advanced, a_->cap_advanced_rx != 0);
+    a_->function_mode = 2;
+    a_->pvid = 0;
+    adapter::RxMeta m;
+    m.vlan = 0xE123;
+    m.vlan_present = true;
+    m.tcp = true;
+    m.ipv6 = true;
+    m.ip_csum_ok = false;
+    m.cast = 1;
+    m.tunneled = true;
+    m.rss_hash = 0x89ABCDEF;
+    m.port = 1;
+    const unsigned frag = rx().rxq.head - 64u;  // the oldest buffer posted
+    inject(frame(333), m);
+    RxCompletion* c = tamsil_rxComplGet(&rx());
+    ASSERT_NE(nullptr, c);
+    EXPECT_EQ(0xE123, c->vlan_tag);
+    EXPECT_EQ(1, c->vlan_present);
+    EXPECT_EQ(333, c->pkt_size);
+    EXPECT_EQ(frag, c->frag_index);
+    EXPECT_EQ(1, c->num_frags);
+    EXPECT_EQ(1, c->port);
+    EXPECT_EQ(1, c->tcp);
+    EXPECT_EQ(0, c->udp);
+    EXPECT_EQ(1, c->ipv6);
+    EXPECT_EQ(0, c->ip_csum_ok);
+    EXPECT_EQ(1, c->l4_csum_ok);
+    EXPECT_EQ(0, c->err);
+    EXPECT_EQ(1, c->cast);
+    EXPECT_EQ(advanced ? 1 : 0, c->tunneled);  // the basic layout has no such bit
+    EXPECT_EQ(0xCDEF, c->rss_hash);            // kept to its low 16 bits
+    EXPECT_EQ(nullptr, tamsil_rxComplGet(&rx()));  // consumed: dword 2 cleared
+    tamsil_rxComplDiscard(a_, &rx(), c);
+    EXPECT_EQ(63u, used());
+    TearDown();
+    SetUp();
+  }
+}
+
+TEST_F(RxTest, RssFlagAndRingTypePerConfiguration) {
+  struct Case {
+    const char* name;
+    vmk_uint32 features;
+    vmk_int32 drss;
+    vmk_uint16 rss, drssRings;
+  };
+  const Case cases[] = {
+      {"RSS", TAMSIL_FEAT_RSS, 0, 4, 0},
+      {"DRSS", TAMSIL_FEAT_DRSS, 2, 0, 4},
+      {"RSS and DRSS", TAMSIL_FEAT_RSS | TAMSIL_FEAT_DRSS, 2, 3, 2},
+      {"interface RSS flag", TAMSIL_FEAT_RSS | TAMSIL_FEAT_RSS_IF_FLAG, 0, 4, 0},
+      {"interface RSS flag with DRSS", TAMSIL_FEAT_DRSS | TAMSIL_FEAT_RSS_IF_FLAG, 2, 0, 4},
+  };
+  associate(adapter::Gen::KS3);
+  const vmk_uint32 V = a_->num_vectors;
+  ASSERT_GE(V, 6u);
+  const vmk_uint32 features = a_->features;
+  const vmk_int32 drss = a_->drss;
+  const vmk_uint16 rss0 = a_->res.max_rss_qs, drss0 = a_->res.max_drss_qs;
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    a_->features = (features & ~0xE0u) | k.features;
+    a_->drss = k.drss;
+    a_->res.max_rss_qs = k.rss;
+    a_->res.max_drss_qs = k.drssRings;
+    for (vmk_uint32 i = 0; i < V; i++) a_->rxo[i].ring_type = 0;
+    ASSERT_EQ(0u, tamsil_rxQueuesCreate(a_));
+    const vmk_uint32 N = V - k.rss - k.drssRings;
+    const bool ifFlag = (k.features & TAMSIL_FEAT_RSS_IF_FLAG) != 0;
+    const bool rss = (k.features & TAMSIL_FEAT_RSS) != 0;
+    for (vmk_uint32 i = 0; i < V; i++) {
+      SCOPED_TRACE(i);
+      bool flag = ifFlag ? ((i == 0 && k.drss != 0) || i >= N) : (rss ? i > N : i >= N);
+      vmk_uint32 sent;
+      {
+        std::lock_guard<std::mutex> g(card_->lock());
+        adapter::QueueObj* q = card_->engine().queue(adapter::ObjKind::RxQueue, a_->rxo[i].rxq.id);
+        ASSERT_NE(nullptr, q);
+        sent = q->flags;
+      }
+      EXPECT_EQ(flag, sent != 0);
+      EXPECT_EQ(i < N ? 0 : (rss && i < N + k.rss) ? 1 : 2, a_->rxo[i].ring_type);
+    }
+    tamsil_rxQueuesDestroy(a_);
+  }
+  a_->features = features;
+  a_->drss = drss;
+  a_->res.max_rss_qs = rss0;
+  a_->res.max_drss_qs = drss0;
+}
+
+}  // namespace

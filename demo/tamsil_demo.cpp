@@ -9,6 +9,7 @@
 #include "vmk_testing.h"
 
 int tamsil_demoUplinks();
+int tamsil_demoTraffic();
 
 namespace {
 
@@ -96,5 +97,11 @@ int main() {
   say("4. Attaching one emulated adapter of each generation as an uplink, then detaching it.");
   int uplinkFailures = tamsil_demoUplinks();
   showLive(" Afterwards");
-  return vmktest::live().allZero() && uplinkFailures == 0 ? 0 : 1;
+  fputc('\n', stdout);
+
+  say("5. Two emulated ports of each generation joined by a cable, I/O started on both; a mix of frames");
+  say("   (small, full-size, TSO, VLAN inserted by the device, IPv6, VXLAN on Veskarn) each way.");
+  int trafficFailures = tamsil_demoTraffic();
+  showLive(" Afterwards");
+  return vmktest::live().allZero() && uplinkFailures == 0 && trafficFailures == 0 ? 0 : 1;
 }

@@ -156,7 +156,7 @@ inline Bytes build(const Spec& s) {
   outer.src = s.src;
   outer.vlan_tci = s.vlan_tci;
   outer.proto = 17;
-  outer.sport = 49152;
+  outer.sport = s.sport;   // the flow's own, as the encapsulating host derives it from the inner flow
   outer.dport = kVxlanPort;
   outer.ip_id = s.ip_id;
   Bytes f = detail::ethernet(outer.dst, outer.src, outer.vlan_tci, 0x0800);

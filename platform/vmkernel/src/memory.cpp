@@ -118,7 +118,7 @@ void setMachinePages(vmk_MA base, uint64_t pages, uint8_t* host) {
 bool anyPageDmaMapped(vmk_MA base, uint64_t pages) {
   // An unmap just before is a plain store: ordered before the reads of the
   // pins, which a device access raises before it reads the mappings.
-  std::atomic_thread_fence(std::memory_order_seq_cst);
+  vmk_CPUMemFenceReadWrite();
   for (uint64_t i = 0; i < pages; i++) {
     PageEntry* e = pageEntry(VMK_MA_2_MPN(base) + i);
     if (e != nullptr && (liveMappings(e) != 0 || e->pins.load(std::memory_order_seq_cst) != 0)) return true;

@@ -578,17 +578,20 @@ struct vmk_HeapInt {
     }
     return g;
   }
-  // Takes `charge` and one block if the heap has room for it. What was seen
-  // given back is read before what was taken, so it is never the larger.
+  // Takes `charge` and one block if the heap has room for it. What was taken
+  // is read first: a sum of what was given back after it shows no more used
+  // than was used when it was read (frees only add), and the compare-and-swap
+  // fails if anything was taken since.
   bool charge(vmk_ByteCount charge) {
     if (charge > max) [[unlikely]] return false;
-    uint64_t g = givenSeen.load(std::memory_order_acquire);
-    uint64_t t = taken.load(std::memory_order_acquire);
     for (;;) {
-      if (((t - g) & kBytesMask) + charge > max) [[unlikely]] {
-        g = sumGiven();
-        t = taken.load(std::memory_order_acquire);
-        if (((t - g) & kBytesMask) + charge > max) return false;
+      uint64_t t = taken.load(std::memory_order_acquire);
+      uint64_t d = t - givenSeen.load(std::memory_order_acquire);
+      if ((int64_t)d < 0) [[unlikely]] continue;  // given back since: read again
+      if ((d & kBytesMask) + charge > max) [[unlikely]] {
+        d = t - sumGiven();
+        if ((int64_t)d < 0) continue;
+        if ((d & kBytesMask) + charge > max) return false;
       }
       if (taken.compare_exchange_weak(t, t + (charge | kOneBlock), std::memory_order_relaxed)) return true;
     }

@@ -331,6 +331,69 @@ TEST_F(DmaTest, MappingsFromManyThreadsShareThePagesTheyCover) {
   release(va, &r, e);
 }
 
+// A fragment mapped on one thread and unmapped on another (a transmit and its
+// completion): the page's mappings are counted whichever thread made or took
+// them back, so the page is unmapped exactly when the last one goes, one
+// unmap too many is refused, and a page holds at most 4095 mappings however
+// they were made.
+TEST_F(DmaTest, MappingsTakenBackOnAnotherThread) {
+  vmk_DMAEngine e = engine(VMK_ADDRESS_MASK_32BIT);
+  vmk_MpnRange r;
+  vmk_VA va = mapPages(VMK_PHYS_ADDR_BELOW_4GB, &r);
+  const vmk_MA base = VMK_MPN_2_MA(r.startMPN);
+  vmk_SgElem frag{base + 256, 512, 0}, out{};
+  vmk_DMAMapErrorInfo err;
+  auto mapOn = [&](int n) {
+    std::thread([&, n] {
+      for (int i = 0; i < n; i++) EXPECT_EQ(VMK_OK, vmk_DMAMapElem(e, VMK_DMA_DIRECTION_FROM_MEMORY, &frag, VMK_TRUE, &out, &err));
+    }).join();
+  };
+  auto unmapOn = [&](int n) {
+    std::thread([&, n] {
+      for (int i = 0; i < n; i++) EXPECT_EQ(VMK_OK, vmk_DMAUnmapElem(e, VMK_DMA_DIRECTION_FROM_MEMORY, &frag));
+    }).join();
+  };
+  char byte = 'x';
+  // Mapped first by a thread that is gone by now, taken back here.
+  mapOn(3);
+  EXPECT_EQ(3, vmktest::live().dmaMappings);
+  for (int i = 0; i < 2; i++) ASSERT_EQ(VMK_OK, vmk_DMAUnmapElem(e, VMK_DMA_DIRECTION_FROM_MEMORY, &frag));
+  EXPECT_TRUE(fn.host()->dmaWrite(frag.addr, &byte, 1));  // one is left
+  ASSERT_EQ(VMK_OK, vmk_DMAUnmapElem(e, VMK_DMA_DIRECTION_FROM_MEMORY, &frag));
+  EXPECT_FALSE(vmktest::dmaMapped(frag.addr, 1));
+  EXPECT_EQ(VMK_NOT_FOUND, vmk_DMAUnmapElem(e, VMK_DMA_DIRECTION_FROM_MEMORY, &frag));
+  EXPECT_FALSE(fn.host()->dmaWrite(frag.addr, &byte, 1));
+  EXPECT_EQ(1u, vmktest::dmaFaults().unmappedWrites);
+  vmktest::clearDmaFaults();  // made on purpose
+  // Mapped here and on other threads, taken back on others.
+  ASSERT_EQ(VMK_OK, vmk_DMAMapElem(e, VMK_DMA_DIRECTION_FROM_MEMORY, &frag, VMK_TRUE, &out, &err));
+  mapOn(2);
+  unmapOn(2);
+  EXPECT_TRUE(vmktest::dmaMapped(frag.addr, 1));
+  EXPECT_EQ(VMK_BUSY, vmk_DMAEngineDestroy(e));
+  unmapOn(1);
+  EXPECT_FALSE(vmktest::dmaMapped(frag.addr, 1));
+  EXPECT_EQ(0, vmktest::live().dmaMappings);
+  std::thread([&] { EXPECT_EQ(VMK_NOT_FOUND, vmk_DMAUnmapElem(e, VMK_DMA_DIRECTION_FROM_MEMORY, &frag)); }).join();
+  // The page's limit counts every thread's mappings.
+  mapOn(2000);
+  for (int i = 0; i < 2095; i++) ASSERT_EQ(VMK_OK, vmk_DMAMapElem(e, VMK_DMA_DIRECTION_FROM_MEMORY, &frag, VMK_TRUE, &out, &err));
+  EXPECT_EQ(VMK_FAILURE, vmk_DMAMapElem(e, VMK_DMA_DIRECTION_FROM_MEMORY, &frag, VMK_TRUE, &out, &err));
+  EXPECT_EQ(VMK_DMA_MAP_ERROR_REASON_NO_RESOURCES, err.error);
+  std::thread([&] {
+    EXPECT_EQ(VMK_FAILURE, vmk_DMAMapElem(e, VMK_DMA_DIRECTION_FROM_MEMORY, &frag, VMK_TRUE, &out, &err));
+  }).join();
+  EXPECT_EQ(4095, vmktest::live().dmaMappings);
+  EXPECT_EQ(VMK_OK, vmk_Unmap(va));
+  EXPECT_EQ(VMK_BUSY, vmk_MemPoolFree(pool, &r));  // still mapped for DMA
+  ASSERT_EQ(VMK_OK, vmk_Map(0, &r, VMK_MAPATTRS_READWRITE, &va));
+  unmapOn(4000);
+  for (int i = 0; i < 95; i++) ASSERT_EQ(VMK_OK, vmk_DMAUnmapElem(e, VMK_DMA_DIRECTION_FROM_MEMORY, &frag));
+  EXPECT_EQ(VMK_NOT_FOUND, vmk_DMAUnmapElem(e, VMK_DMA_DIRECTION_FROM_MEMORY, &frag));
+  EXPECT_EQ(0, vmktest::live().dmaMappings);
+  release(va, &r, e);
+}
+
 // What is not mapped cannot be unmapped, a failed unmap leaves every mapping
 // as it was, and pages mapped for DMA cannot go back to the pool.
 TEST_F(DmaTest, UnmapOfWhatIsNotMappedChangesNothing) {

@@ -85,6 +85,7 @@ CallBlock* takeThreadBlock() {
   } else {
     tlsCallBlock = new CallBlock();
     tlsCallBlock->index = (unsigned)allBlocks().size();
+    tlsCallBlock->pageTag = tlsCallBlock->index < kPageMaxTag ? tlsCallBlock->index + 1 : 0;
     allBlocks().push_back(tlsCallBlock);
   }
   return tlsCallBlock;
@@ -112,7 +113,6 @@ void resetFaults() {
 }
 
 Counters counters;
-PerThreadCount liveDmaMappings, liveHeapBlocks;
 
 /* ------------------------------------------------------------------------ */
 /* Clock                                                                     */
@@ -537,7 +537,7 @@ Live live() {
   l.poolPages = c.poolPages;
   l.mappings = c.mappings;
   l.heaps = c.heaps;
-  l.heapBlocks = vmkint::liveHeapBlocks.sum();
+  l.heapBlocks = vmkint::liveHeapBlocks();
   l.logComponents = c.logComponents;
   l.lockDomains = c.lockDomains;
   l.locks = c.locks;
@@ -545,7 +545,7 @@ Live live() {
   l.hashTables = c.hashTables;
   l.mgmtHandles = c.mgmtHandles;
   l.dmaEngines = c.dmaEngines;
-  l.dmaMappings = vmkint::liveDmaMappings.sum();
+  l.dmaMappings = vmkint::liveDmaMappings();
   l.sgHandles = c.sgHandles;
   l.sgArrays = c.sgArrays;
   l.barMappings = c.barMappings;
@@ -611,8 +611,8 @@ void reset() {
                   &c.sgHandles, &c.sgArrays, &c.barMappings, &c.intrCookies, &c.intrRegistrations, &c.worlds,
                   &c.timers, &c.childDevices, &c.attachedDevices})
     n->store(0);
-  vmkint::liveDmaMappings.rebase();
-  vmkint::liveHeapBlocks.rebase();
+  vmkint::rebaseDmaMappings();
+  vmkint::rebaseHeapBlocks();
   vmkint::livePackets.rebase();
   vmkint::resetPackets();
 }

@@ -762,8 +762,30 @@ VMK_ReturnStatus vmk_IntrSync(vmk_IntrCookie cookie) {
 struct vmk_DMAEngineInt {
   std::string name;
   vmk_IOA mask;
-  PerThreadCount mappings;
+  PerThreadCount mappings;  // live ones; the kernel's count is the engines' sum
 };
+
+namespace {
+std::mutex engineLock;
+std::vector<vmk_DMAEngineInt*> engines;  // engineLock; not destroyed
+int64_t dmaMappingsBase = 0;              // engineLock
+int64_t engineMappingsLocked() {
+  int64_t n = 0;
+  for (auto* e : engines) n += e->mappings.sum();
+  return n;
+}
+}  // namespace
+
+namespace vmkint {
+int64_t liveDmaMappings() {
+  std::lock_guard<std::mutex> g(engineLock);
+  return engineMappingsLocked() - dmaMappingsBase;
+}
+void rebaseDmaMappings() {
+  std::lock_guard<std::mutex> g(engineLock);
+  dmaMappingsBase = engineMappingsLocked();
+}
+}  // namespace vmkint
 
 struct vmk_SgOpsHandleInt {
   vmk_HeapID heap;
@@ -777,6 +799,10 @@ VMK_ReturnStatus vmk_DMAEngineCreate(const vmk_DMAEngineProps* props, vmk_DMAEng
   auto* e = new vmk_DMAEngineInt();
   e->name = props->name.string;
   e->mask = props->constraints->addressMask;
+  {
+    std::lock_guard<std::mutex> g(engineLock);
+    engines.push_back(e);
+  }
   counters.dmaEngines++;
   *engine = e;
   return VMK_OK;
@@ -790,6 +816,10 @@ VMK_ReturnStatus vmk_DMAEngineDestroy(vmk_DMAEngine engine) {
   VMK_FAULT_RETURN("vmk_DMAEngineDestroy");
   if (engine == nullptr) return VMK_INVALID_HANDLE;
   if (engine->mappings.sum() != 0) return VMK_BUSY;
+  {
+    std::lock_guard<std::mutex> g(engineLock);
+    std::erase(engines, engine);
+  }
   delete engine;
   counters.dmaEngines--;
   return VMK_OK;
@@ -867,14 +897,15 @@ VMK_ReturnStatus vmk_SgFree(vmk_SgOpsHandle handle, vmk_SgArray* sg) {
   return VMK_OK;
 }
 
-static inline __attribute__((always_inline)) VMK_ReturnStatus mapOne(vmk_DMAEngine engine, const vmk_SgElem& e, vmk_DMAMapErrorReason* why) {
+static inline __attribute__((always_inline)) VMK_ReturnStatus mapOne(vmk_DMAEngine engine, const vmk_SgElem& e,
+                                                                      CallBlock* b, vmk_DMAMapErrorReason* why) {
   if (e.length == 0 || ((e.addr + e.length - 1) & ~engine->mask) != 0) {
     *why = VMK_DMA_MAP_ERROR_REASON_ADDRESS_EXCEEDS_MASK;
     return VMK_FAILURE;
   }
   // Bus address = machine address: the mapping is the pages' count of
   // mappings going up.
-  switch (dmaMapRange(e.addr, e.length)) {
+  switch (dmaMapRange(e.addr, e.length, b)) {
     case DmaMapResult::Ok: return VMK_OK;
     case DmaMapResult::NotMemory: *why = VMK_DMA_MAP_ERROR_REASON_BAD_ELEMENT; break;
     case DmaMapResult::TooMany: *why = VMK_DMA_MAP_ERROR_REASON_NO_RESOURCES; break;
@@ -891,16 +922,16 @@ VMK_ReturnStatus vmk_DMAMapSg(vmk_DMAEngine engine, vmk_DMADirection, vmk_SgOpsH
     return vmk_faultStatus_;
   }
   if (engine == nullptr || handle == nullptr || in == nullptr || out == nullptr) return VMK_BAD_PARAM;
+  CallBlock* b = threadBlock();
   for (vmk_uint32 i = 0; i < in->numElems; i++) {
     vmk_DMAMapErrorReason why = VMK_DMA_MAP_ERROR_REASON_NONE;
-    if (mapOne(engine, in->elem[i], &why) != VMK_OK) {
-      for (vmk_uint32 j = 0; j < i; j++) dmaUnmapRange(in->elem[j].addr, in->elem[j].length);
+    if (mapOne(engine, in->elem[i], b, &why) != VMK_OK) {
+      for (vmk_uint32 j = 0; j < i; j++) dmaUnmapRange(in->elem[j].addr, in->elem[j].length, b);
       if (err) *err = vmk_DMAMapErrorInfo{why, i};
       return VMK_FAILURE;
     }
   }
-  engine->mappings.add(1);
-  liveDmaMappings.add(1);
+  engine->mappings.add(b, 1);
   *out = in;  // bus address = machine address: the array is its own mapping
   return VMK_OK;
 }
@@ -908,14 +939,14 @@ VMK_ReturnStatus vmk_DMAMapSg(vmk_DMAEngine engine, vmk_DMADirection, vmk_SgOpsH
 VMK_ReturnStatus vmk_DMAUnmapSg(vmk_DMAEngine engine, vmk_DMADirection, vmk_SgOpsHandle, vmk_SgArray* sg) {
   VMK_FAULT_RETURN("vmk_DMAUnmapSg");
   if (engine == nullptr || sg == nullptr) return VMK_BAD_PARAM;
+  CallBlock* b = threadBlock();
   for (vmk_uint32 i = 0; i < sg->numElems; i++) {
-    if (!dmaUnmapRange(sg->elem[i].addr, sg->elem[i].length)) {
-      for (vmk_uint32 j = 0; j < i; j++) dmaMapRange(sg->elem[j].addr, sg->elem[j].length);
+    if (!dmaUnmapRange(sg->elem[i].addr, sg->elem[i].length, b)) {
+      for (vmk_uint32 j = 0; j < i; j++) dmaMapRange(sg->elem[j].addr, sg->elem[j].length, b);
       return VMK_NOT_FOUND;
     }
   }
-  engine->mappings.add(-1);
-  liveDmaMappings.add(-1);
+  engine->mappings.add(b, -1);
   return VMK_OK;
 }
 
@@ -929,13 +960,12 @@ VMK_ReturnStatus vmk_DMAMapElem(vmk_DMAEngine engine, vmk_DMADirection, const vm
   }
   if (engine == nullptr || in == nullptr || out == nullptr) return VMK_BAD_PARAM;
   vmk_DMAMapErrorReason why = VMK_DMA_MAP_ERROR_REASON_NONE;
-  if (mapOne(engine, *in, &why) != VMK_OK) {
+  if (mapOne(engine, *in, vmk_block_, &why) != VMK_OK) {
     if (err) err->error = why;
     return VMK_FAILURE;
   }
   *out = *in;
   engine->mappings.add(vmk_block_, 1);
-  liveDmaMappings.add(vmk_block_, 1);
   return VMK_OK;
 }
 
@@ -943,9 +973,8 @@ VMK_ReturnStatus vmk_DMAUnmapElem(vmk_DMAEngine engine, vmk_DMADirection, const 
   VMK_FAULT_POINT_IN_BLOCK("vmk_DMAUnmapElem");
   if (vmk_faultStatus_ != VMK_OK) [[unlikely]] return vmk_faultStatus_;
   if (engine == nullptr || mapped == nullptr) return VMK_BAD_PARAM;
-  if (!dmaUnmapRange(mapped->addr, mapped->length)) return VMK_NOT_FOUND;
+  if (!dmaUnmapRange(mapped->addr, mapped->length, vmk_block_)) return VMK_NOT_FOUND;
   engine->mappings.add(vmk_block_, -1);
-  liveDmaMappings.add(vmk_block_, -1);
   return VMK_OK;
 }
 

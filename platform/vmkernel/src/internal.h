@@ -25,7 +25,10 @@ constexpr unsigned kCountedSites = 512;  // sites beyond share one atomic each
 struct CallBlock {
   std::atomic<uint64_t> calls[kCountedSites]{};
   unsigned index = 0;  // order of making: no two live threads share one
+  uint64_t pageTag = 0;  // the thread's tag as an owner of machine pages (0: none)
 };
+constexpr unsigned kPageTagShift = 48;
+constexpr uint64_t kPageMaxTag = (1ull << (64 - kPageTagShift)) - 1;
 // Initial-exec: the stand-in is linked into executables, and the default
 // model of position-independent code would make every access a call.
 extern __thread CallBlock* tlsCallBlock __attribute__((tls_model("initial-exec")));
@@ -127,7 +130,14 @@ struct Counters {
 extern Counters counters;
 // The live objects of the hot paths, counted per thread (Counters has the
 // others).
-extern PerThreadCount liveDmaMappings, liveHeapBlocks;
+// Live heap blocks: those of every heap not destroyed, less what was live at
+// the last reset (leaked heaps stay counted).
+int64_t liveHeapBlocks();
+void rebaseHeapBlocks();
+// Live DMA mappings: those of every DMA engine not destroyed, less what was
+// live at the last reset (leaked engines stay counted).
+int64_t liveDmaMappings();
+void rebaseDmaMappings();
 
 /* ---- Scheduling and the clock ------------------------------------------- */
 
@@ -160,14 +170,106 @@ inline void fenceRelease() {
 #endif
 }
 
-// Machine pages. One word per page, found without a lock: the host address
-// of the page (page aligned) or 0 when the page is not machine memory, and in
-// the low bits the number of live DMA mappings that cover it. Map, unmap and
-// a device's access are atomic operations on these words.
+// Machine pages, found without a lock in a two-level table of the machine
+// address space (16 TB: 2^32 pages): leaves of 2^16 page entries are made
+// when pool pages first fall into them and live as long as the process.
+//
+// A page's live DMA mappings are counted in two words. The first thread to
+// map the page after it was allocated owns the first: its tag in the high
+// bits and its count below, changed by that thread alone with a plain load
+// and store, so the common case (a thread mapping and unmapping its own
+// fragments) takes no locked instruction. Every other thread counts in the
+// second with atomic operations; an unmap on another thread than the map
+// makes it negative. What is mapped is the sum. Device accesses under way
+// are counted apart (pins), so freeing the page can wait for them.
+struct PageEntry {
+  std::atomic<uint64_t> host{0};   // page-aligned host address; 0: not machine memory
+  std::atomic<uint64_t> own{0};    // owner tag << kPageTagShift | the owner's count
+  std::atomic<int64_t> shared{0};  // the other threads' count
+  std::atomic<uint64_t> pins{0};   // device accesses under way
+};
+constexpr unsigned kPageLeafBits = 16;
+constexpr uint64_t kPageLeafPages = 1ull << kPageLeafBits;
+constexpr uint64_t kPageTopEntries = 1ull << (32 - kPageLeafBits);
+constexpr uint64_t kPageOwnCount = (1ull << kPageTagShift) - 1;
+constexpr int64_t kMaxPageMappings = 4095;  // live mappings of one page
+extern std::atomic<PageEntry*> pageTop[kPageTopEntries];
+
+// The entry of machine page `pfn` (nullptr: no machine memory was ever there).
+inline __attribute__((always_inline)) PageEntry* pageEntry(uint64_t pfn) {
+  if (pfn >= kPageTopEntries * kPageLeafPages) [[unlikely]] return nullptr;
+  PageEntry* leaf = pageTop[pfn >> kPageLeafBits].load(std::memory_order_acquire);
+  return leaf != nullptr ? &leaf[pfn & (kPageLeafPages - 1)] : nullptr;
+}
+
+// The calling thread's tag as a page owner (0: it owns none).
+inline uint64_t ownerTag(CallBlock* b) { return b != nullptr ? b->pageTag : 0; }
+
+inline int64_t liveMappings(const PageEntry* e) {
+  return (int64_t)(e->own.load(std::memory_order_acquire) & kPageOwnCount) +
+         e->shared.load(std::memory_order_acquire);
+}
+
 enum class DmaMapResult { Ok, NotMemory, TooMany };
-DmaMapResult dmaMapRange(vmk_IOA addr, uint64_t len);
+
+inline __attribute__((always_inline)) DmaMapResult mapPage(PageEntry* e, uint64_t tag) {
+  if (e == nullptr || e->host.load(std::memory_order_acquire) == 0) [[unlikely]] return DmaMapResult::NotMemory;
+  uint64_t v = e->own.load(std::memory_order_relaxed);
+  if (tag != 0) [[likely]] {
+    if (v >> kPageTagShift == tag) [[likely]] {
+      if ((int64_t)(v & kPageOwnCount) + e->shared.load(std::memory_order_relaxed) >= kMaxPageMappings)
+        return DmaMapResult::TooMany;
+      e->own.store(v + 1, std::memory_order_release);
+      return DmaMapResult::Ok;
+    }
+    // A page without an owner is taken by its first mapper.
+    if (v == 0 && e->shared.load(std::memory_order_relaxed) < kMaxPageMappings &&
+        e->own.compare_exchange_strong(v, tag << kPageTagShift | 1, std::memory_order_acq_rel,
+                                       std::memory_order_relaxed))
+      return DmaMapResult::Ok;
+  }
+  int64_t s = e->shared.load(std::memory_order_relaxed);
+  do {
+    if ((int64_t)(e->own.load(std::memory_order_relaxed) & kPageOwnCount) + s >= kMaxPageMappings)
+      return DmaMapResult::TooMany;
+  } while (!e->shared.compare_exchange_weak(s, s + 1, std::memory_order_acq_rel, std::memory_order_relaxed));
+  return DmaMapResult::Ok;
+}
+
+// False (nothing changed) when the page has no live mapping.
+inline __attribute__((always_inline)) bool unmapPage(PageEntry* e, uint64_t tag) {
+  if (e == nullptr) [[unlikely]] return false;
+  uint64_t v = e->own.load(std::memory_order_relaxed);
+  if (tag != 0 && v >> kPageTagShift == tag && (v & kPageOwnCount) != 0) [[likely]] {
+    if ((int64_t)(v & kPageOwnCount) + e->shared.load(std::memory_order_relaxed) <= 0) return false;
+    e->own.store(v - 1, std::memory_order_release);
+    return true;
+  }
+  int64_t s = e->shared.load(std::memory_order_relaxed);
+  do {
+    if ((int64_t)(e->own.load(std::memory_order_relaxed) & kPageOwnCount) + s <= 0) return false;
+  } while (!e->shared.compare_exchange_weak(s, s - 1, std::memory_order_acq_rel, std::memory_order_relaxed));
+  return true;
+}
+
+// Ranges of more than one page.
+DmaMapResult dmaMapPages(vmk_IOA addr, uint64_t len, CallBlock* b);
+bool dmaUnmapPages(vmk_IOA addr, uint64_t len, CallBlock* b);
+
+// Maps [addr, addr+len) for DMA; `b` is the calling thread's block.
+inline __attribute__((always_inline)) DmaMapResult dmaMapRange(vmk_IOA addr, uint64_t len, CallBlock* b) {
+  if (len != 0 && (addr & (VMK_PAGE_SIZE - 1)) + len <= VMK_PAGE_SIZE) [[likely]]
+    return mapPage(pageEntry(addr / VMK_PAGE_SIZE), ownerTag(b));
+  return dmaMapPages(addr, len, b);
+}
+inline DmaMapResult dmaMapRange(vmk_IOA addr, uint64_t len) { return dmaMapRange(addr, len, threadBlock()); }
 // False (and nothing changed) when a page of the range is not mapped.
-bool dmaUnmapRange(vmk_IOA addr, uint64_t len);
+inline __attribute__((always_inline)) bool dmaUnmapRange(vmk_IOA addr, uint64_t len, CallBlock* b) {
+  if (len != 0 && (addr & (VMK_PAGE_SIZE - 1)) + len <= VMK_PAGE_SIZE) [[likely]]
+    return unmapPage(pageEntry(addr / VMK_PAGE_SIZE), ownerTag(b));
+  return dmaUnmapPages(addr, len, b);
+}
+inline bool dmaUnmapRange(vmk_IOA addr, uint64_t len) { return dmaUnmapRange(addr, len, threadBlock()); }
 // A device access holds the pages of its range for its duration (false, and
 // nothing held, when a page is not mapped): an unmap that follows sees the
 // access complete, and the pages are not freed under it.
@@ -187,7 +289,11 @@ bool machineFree(vmk_MA ma);
 // Highest bus address the engine's device reaches.
 vmk_IOA dmaEngineMask(vmk_DMAEngine engine);
 // Heap allocation on behalf of a kernel service (not counted as vmk_HeapAlloc).
-void* heapAllocInternal(vmk_HeapID heap, vmk_ByteCount size, vmk_ByteCount alignment);
+// `b` is the calling thread's block.
+void* heapAllocInternal(vmk_HeapID heap, vmk_ByteCount size, vmk_ByteCount alignment, CallBlock* b);
+inline void* heapAllocInternal(vmk_HeapID heap, vmk_ByteCount size, vmk_ByteCount alignment) {
+  return heapAllocInternal(heap, size, alignment, threadBlock());
+}
 
 /* ---- Lock rules ---------------------------------------------------------- */
 

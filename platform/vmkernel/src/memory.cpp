@@ -84,45 +84,44 @@ const MachineRange* rangeOfLocked(vmk_MA ma) {
 
 /* ---- Machine pages and DMA mappings ------------------------------------- */
 
-namespace {
-// A two-level table of the machine address space (16 TB: 2^32 pages): leaves
-// of 2^16 page words are made when pool pages first fall into them and live
-// as long as the process.
-constexpr unsigned kLeafBits = 16;
-constexpr uint64_t kLeafPages = 1ull << kLeafBits;
-constexpr uint64_t kTopEntries = (kHighEnd / VMK_PAGE_SIZE) >> kLeafBits;
-constexpr uint64_t kCountMask = VMK_PAGE_SIZE - 1;  // live mappings of the page
-using PageWord = std::atomic<uint64_t>;
-std::atomic<PageWord*> pageTop[kTopEntries];
+std::atomic<PageEntry*> pageTop[kPageTopEntries];
+static_assert(kPageTopEntries * kPageLeafPages == kHighEnd / VMK_PAGE_SIZE);
 
-inline __attribute__((always_inline)) PageWord* pageWord(uint64_t pfn, bool create) {
-  if (pfn >= kTopEntries * kLeafPages) return nullptr;
-  std::atomic<PageWord*>& slot = pageTop[pfn >> kLeafBits];
-  PageWord* leaf = slot.load(std::memory_order_acquire);
+namespace {
+// The entry of machine page `pfn`, its leaf made if need be.
+PageEntry* makePageLeaf(uint64_t pfn) {
+  std::atomic<PageEntry*>& slot = pageTop[pfn >> kPageLeafBits];
+  PageEntry* leaf = slot.load(std::memory_order_acquire);
   if (leaf == nullptr) {
-    if (!create) return nullptr;
-    auto* fresh = new PageWord[kLeafPages]();
+    auto* fresh = new PageEntry[kPageLeafPages]();
     if (slot.compare_exchange_strong(leaf, fresh, std::memory_order_acq_rel)) {
       leaf = fresh;
     } else {
       delete[] fresh;  // another thread made it first
     }
   }
-  return &leaf[pfn & (kLeafPages - 1)];
+  return &leaf[pfn & (kPageLeafPages - 1)];
 }
 
-// Host memory of freshly allocated machine pages (nullptr: they are gone).
+// Host memory of freshly allocated machine pages (nullptr: they are gone);
+// the pages start with no mapping and no owner.
 void setMachinePages(vmk_MA base, uint64_t pages, uint8_t* host) {
   for (uint64_t i = 0; i < pages; i++) {
-    PageWord* w = pageWord(VMK_MA_2_MPN(base) + i, true);
-    w->store(host ? (uint64_t)(uintptr_t)(host + i * VMK_PAGE_SIZE) : 0, std::memory_order_release);
+    PageEntry* e = makePageLeaf(VMK_MA_2_MPN(base) + i);
+    e->own.store(0, std::memory_order_relaxed);
+    e->shared.store(0, std::memory_order_relaxed);
+    e->host.store(host ? (uint64_t)(uintptr_t)(host + i * VMK_PAGE_SIZE) : 0, std::memory_order_release);
   }
 }
 
+// Is a page of the range still mapped, or a device access on it under way?
 bool anyPageDmaMapped(vmk_MA base, uint64_t pages) {
+  // An unmap just before is a plain store: ordered before the reads of the
+  // pins, which a device access raises before it reads the mappings.
+  vmk_CPUMemFenceReadWrite();
   for (uint64_t i = 0; i < pages; i++) {
-    PageWord* w = pageWord(VMK_MA_2_MPN(base) + i, false);
-    if (w != nullptr && (w->load(std::memory_order_acquire) & kCountMask) != 0) return true;
+    PageEntry* e = pageEntry(VMK_MA_2_MPN(base) + i);
+    if (e != nullptr && (liveMappings(e) != 0 || e->pins.load(std::memory_order_seq_cst) != 0)) return true;
   }
   return false;
 }
@@ -130,64 +129,34 @@ bool anyPageDmaMapped(vmk_MA base, uint64_t pages) {
 uint64_t firstPage(vmk_IOA addr) { return addr / VMK_PAGE_SIZE; }
 uint64_t endPage(vmk_IOA addr, uint64_t len) { return (addr + len + VMK_PAGE_SIZE - 1) / VMK_PAGE_SIZE; }
 
-// Takes one mapping off pages [from, to), each known to have one.
-void dropPages(uint64_t from, uint64_t to) {
-  for (uint64_t p = from; p < to; p++) pageWord(p, false)->fetch_sub(1, std::memory_order_acq_rel);
+void unpinPages(uint64_t from, uint64_t to) {
+  for (uint64_t p = from; p < to; p++) pageEntry(p)->pins.fetch_sub(1, std::memory_order_release);
 }
 }  // namespace
 
-DmaMapResult dmaMapRange(vmk_IOA addr, uint64_t len) {
+DmaMapResult dmaMapPages(vmk_IOA addr, uint64_t len, CallBlock* b) {
   if (len == 0 || addr + len < addr) return DmaMapResult::NotMemory;
+  const uint64_t tag = ownerTag(b);
   uint64_t from = firstPage(addr), to = endPage(addr, len);
-  if (to - from == 1) [[likely]] {  // a fragment within one page: nothing to give back on failure
-    PageWord* w = pageWord(from, false);
-    if (w == nullptr) return DmaMapResult::NotMemory;
-    uint64_t v = w->load(std::memory_order_relaxed);
-    do {
-      if ((v & ~kCountMask) == 0) return DmaMapResult::NotMemory;
-      if ((v & kCountMask) == kCountMask) return DmaMapResult::TooMany;
-    } while (!w->compare_exchange_weak(v, v + 1, std::memory_order_acq_rel, std::memory_order_relaxed));
-    return DmaMapResult::Ok;
-  }
   for (uint64_t p = from; p < to; p++) {
-    PageWord* w = pageWord(p, false);
-    uint64_t v = w ? w->load(std::memory_order_acquire) : 0;
-    for (;;) {
-      DmaMapResult bad = (v & ~kCountMask) == 0           ? DmaMapResult::NotMemory
-                         : (v & kCountMask) == kCountMask ? DmaMapResult::TooMany
-                                                          : DmaMapResult::Ok;
-      if (bad != DmaMapResult::Ok) {
-        dropPages(from, p);
-        return bad;
-      }
-      if (w->compare_exchange_weak(v, v + 1, std::memory_order_acq_rel, std::memory_order_acquire)) break;
+    DmaMapResult r = mapPage(pageEntry(p), tag);
+    if (r != DmaMapResult::Ok) [[unlikely]] {
+      for (uint64_t q = from; q < p; q++) unmapPage(pageEntry(q), tag);
+      return r;
     }
   }
   return DmaMapResult::Ok;
 }
 
-bool dmaUnmapRange(vmk_IOA addr, uint64_t len) {
+bool dmaUnmapPages(vmk_IOA addr, uint64_t len, CallBlock* b) {
   if (len == 0 || addr + len < addr) return false;
+  const uint64_t tag = ownerTag(b);
   uint64_t from = firstPage(addr), to = endPage(addr, len);
-  if (to - from == 1) [[likely]] {
-    PageWord* w = pageWord(from, false);
-    if (w == nullptr) return false;
-    uint64_t v = w->load(std::memory_order_relaxed);
-    do {
-      if ((v & kCountMask) == 0) return false;
-    } while (!w->compare_exchange_weak(v, v - 1, std::memory_order_acq_rel, std::memory_order_relaxed));
-    return true;
-  }
   for (uint64_t p = from; p < to; p++) {
-    PageWord* w = pageWord(p, false);
-    uint64_t v = w ? w->load(std::memory_order_acquire) : 0;
-    for (;;) {
-      if ((v & kCountMask) == 0) {
-        // Not mapped: give back what this call already took.
-        for (uint64_t q = from; q < p; q++) pageWord(q, false)->fetch_add(1, std::memory_order_acq_rel);
-        return false;
-      }
-      if (w->compare_exchange_weak(v, v - 1, std::memory_order_acq_rel, std::memory_order_acquire)) break;
+    if (!unmapPage(pageEntry(p), tag)) [[unlikely]] {
+      // Not mapped: give back what this call already took.
+      for (uint64_t q = from; q < p; q++) mapPage(pageEntry(q), tag);
+      return false;
     }
   }
   return true;
@@ -198,14 +167,17 @@ bool dmaPin(vmk_IOA addr, uint64_t len) {
   if (addr + len < addr) return false;
   uint64_t from = firstPage(addr), to = endPage(addr, len);
   for (uint64_t p = from; p < to; p++) {
-    PageWord* w = pageWord(p, false);
-    uint64_t v = w ? w->load(std::memory_order_acquire) : 0;
-    for (;;) {
-      if ((v & kCountMask) == 0 || (v & kCountMask) == kCountMask) {
-        dropPages(from, p);
-        return false;
-      }
-      if (w->compare_exchange_weak(v, v + 1, std::memory_order_acq_rel, std::memory_order_acquire)) break;
+    PageEntry* e = pageEntry(p);
+    if (e == nullptr) {
+      unpinPages(from, p);
+      return false;
+    }
+    // Pinned before the mappings are read: a free that follows an unmap
+    // either sees the pin or this access sees the page unmapped.
+    e->pins.fetch_add(1, std::memory_order_seq_cst);
+    if (e->host.load(std::memory_order_acquire) == 0 || liveMappings(e) <= 0) {
+      unpinPages(from, p + 1);
+      return false;
     }
   }
   return true;
@@ -213,25 +185,25 @@ bool dmaPin(vmk_IOA addr, uint64_t len) {
 
 void dmaUnpin(vmk_IOA addr, uint64_t len) {
   if (len == 0) len = 1;
-  dropPages(firstPage(addr), endPage(addr, len));
+  unpinPages(firstPage(addr), endPage(addr, len));
 }
 
 bool dmaRangeMapped(vmk_IOA addr, uint64_t len) {
   if (len == 0) len = 1;
   if (addr + len < addr) return false;
   for (uint64_t p = firstPage(addr), to = endPage(addr, len); p < to; p++) {
-    PageWord* w = pageWord(p, false);
-    if (w == nullptr || (w->load(std::memory_order_acquire) & kCountMask) == 0) return false;
+    PageEntry* e = pageEntry(p);
+    if (e == nullptr || liveMappings(e) <= 0) return false;
   }
   return true;
 }
 
 uint8_t* dmaPageHost(vmk_IOA addr) {
-  PageWord* w = pageWord(firstPage(addr), false);
-  if (w == nullptr) return nullptr;
-  uint64_t v = w->load(std::memory_order_acquire);
-  if ((v & kCountMask) == 0 || (v & ~kCountMask) == 0) return nullptr;
-  return (uint8_t*)(uintptr_t)(v & ~kCountMask) + (addr & (VMK_PAGE_SIZE - 1));
+  PageEntry* e = pageEntry(firstPage(addr));
+  if (e == nullptr || (liveMappings(e) <= 0 && e->pins.load(std::memory_order_acquire) == 0)) return nullptr;
+  uint64_t h = e->host.load(std::memory_order_acquire);
+  if (h == 0) return nullptr;
+  return (uint8_t*)(uintptr_t)h + (addr & (VMK_PAGE_SIZE - 1));
 }
 
 bool vaToMachine(vmk_VA va, uint64_t len, vmk_MA* ma) {
@@ -571,13 +543,81 @@ inline bool cachePut(void* p, BlockHeader* h) {
 }
 }  // namespace
 
+// A heap's charge is what its allocations took less what its frees gave
+// back, each counted with the blocks (from bit kBlockShift up). An allocation
+// must see the room there is, so it takes its charge with a compare-and-swap;
+// a free adds to its thread's own count of what was given back (a plain
+// store, no locked instruction), which an allocation sums only when the
+// charge looks too big for the heap: what it saw of the frees then was less
+// than what they gave back, never more.
+namespace {
+constexpr unsigned kBlockShift = 40;
+constexpr uint64_t kBytesMask = (1ull << kBlockShift) - 1;
+constexpr uint64_t kOneBlock = 1ull << kBlockShift;
+}  // namespace
+
 struct vmk_HeapInt {
   std::string name;
   vmk_ByteCount initial;
   vmk_ByteCount max;
-  std::atomic<vmk_ByteCount> used{0};  // charge of the live blocks (none: 0)
+  std::atomic<uint64_t> taken{0};      // by every allocation so far
+  std::atomic<uint64_t> givenSeen{0};  // of `given`, as last summed
+  PerThreadCount given;                // back by every free so far
   vmk_MemPool pool = nullptr;
+  // Blocks << kBlockShift | bytes of the live blocks.
+  uint64_t live() const {
+    auto g = (uint64_t)given.sum();
+    return taken.load(std::memory_order_acquire) - g;
+  }
+  vmk_ByteCount used() const { return live() & kBytesMask; }
+  // Sums what frees gave back, for allocations to come.
+  uint64_t sumGiven() {
+    auto g = (uint64_t)given.sum();
+    uint64_t seen = givenSeen.load(std::memory_order_relaxed);
+    while (seen < g && !givenSeen.compare_exchange_weak(seen, g, std::memory_order_release, std::memory_order_relaxed)) {
+    }
+    return g;
+  }
+  // Takes `charge` and one block if the heap has room for it. What was taken
+  // is read first: a sum of what was given back after it shows no more used
+  // than was used when it was read (frees only add), and the compare-and-swap
+  // fails if anything was taken since.
+  bool charge(vmk_ByteCount charge) {
+    if (charge > max) [[unlikely]] return false;
+    for (;;) {
+      uint64_t t = taken.load(std::memory_order_acquire);
+      uint64_t d = t - givenSeen.load(std::memory_order_acquire);
+      if ((int64_t)d < 0) [[unlikely]] continue;  // given back since: read again
+      if ((d & kBytesMask) + charge > max) [[unlikely]] {
+        d = t - sumGiven();
+        if ((int64_t)d < 0) continue;
+        if ((d & kBytesMask) + charge > max) return false;
+      }
+      if (taken.compare_exchange_weak(t, t + (charge | kOneBlock), std::memory_order_relaxed)) return true;
+    }
+  }
+  void giveBack(CallBlock* b, vmk_ByteCount charge) { given.add(b, (int64_t)(charge | kOneBlock)); }
 };
+
+namespace {
+int64_t heapBlocksBase = 0;  // memLock
+int64_t heapBlocksLocked() {
+  int64_t n = 0;
+  for (auto* h : heapList) n += (int64_t)(h->live() >> kBlockShift);
+  return n;
+}
+}  // namespace
+
+namespace vmkint {
+int64_t liveHeapBlocks() {
+  std::lock_guard<std::mutex> g(memLock);
+  return heapBlocksLocked() - heapBlocksBase;
+}
+void rebaseHeapBlocks() {
+  std::lock_guard<std::mutex> g(memLock);
+  heapBlocksBase = heapBlocksLocked();
+}
+}  // namespace vmkint
 
 VMK_ReturnStatus vmk_HeapCreate(const vmk_HeapCreateProps* props, vmk_HeapID* heap) {
   VMK_FAULT_RETURN("vmk_HeapCreate");
@@ -604,7 +644,7 @@ VMK_ReturnStatus vmk_HeapDestroy(vmk_HeapID heap) {
   VMK_FAULT_RETURN("vmk_HeapDestroy");
   if (heap == nullptr) return VMK_INVALID_HANDLE;
   std::lock_guard<std::mutex> g(memLock);
-  if (heap->used.load(std::memory_order_acquire) != 0) return VMK_BUSY;
+  if (heap->used() != 0) return VMK_BUSY;
   if (heap->pool) heap->pool->heaps--;
   heapList.remove(heap);
   delete heap;
@@ -612,18 +652,40 @@ VMK_ReturnStatus vmk_HeapDestroy(vmk_HeapID heap) {
   return VMK_OK;
 }
 
-namespace vmkint {
-void* heapAllocInternal(vmk_HeapID heap, vmk_ByteCount size, vmk_ByteCount alignment) {
-  if (heap == nullptr || size == 0) return nullptr;
+namespace {
+// Heap memory is not zeroed: a block holds garbage.
+inline void fillGarbage(void* p, vmk_ByteCount n) { memset(p, 0xA5, n); }
+
+// A block that no cached one fits: new host memory.
+__attribute__((noinline)) void* heapAllocFresh(vmk_HeapID heap, vmk_ByteCount charge, vmk_ByteCount rounded,
+                                               vmk_ByteCount alignment, CallBlock* b) {
+  vmk_ByteCount front = alignment < sizeof(BlockHeader) ? sizeof(BlockHeader) : alignment;
+  auto* raw = (uint8_t*)std::aligned_alloc(alignment, front + rounded);
+  if (raw == nullptr) {
+    heap->giveBack(b, charge);
+    return nullptr;
+  }
+  uint8_t* p = raw + front;
+  // A block too big to describe is never cached (room 0 fits no request).
+  *headerOf(p) = BlockHeader{heap, charge, front, rounded <= UINT32_MAX ? (uint32_t)rounded : 0, 0};
+  fillGarbage(p, rounded);
+  if (!liveBlocks.insert(p)) {
+    std::free(raw);
+    heap->giveBack(b, charge);
+    return nullptr;
+  }
+  return p;
+}
+
+inline __attribute__((always_inline)) void* heapAllocate(vmk_HeapID heap, vmk_ByteCount size, vmk_ByteCount alignment,
+                                                         CallBlock* b) {
+  if (heap == nullptr || size == 0) [[unlikely]] return nullptr;
   if (alignment < 16) alignment = 16;
-  if ((alignment & (alignment - 1)) != 0) return nullptr;
+  if ((alignment & (alignment - 1)) != 0) [[unlikely]] return nullptr;
   vmk_ByteCount charge = size + kBlockOverhead;
   // Charged before the memory is taken; a concurrent allocation never sees
   // room that is not there, nor misses room that is.
-  vmk_ByteCount used = heap->used.load(std::memory_order_relaxed);
-  do {
-    if (used + charge > heap->max) return nullptr;
-  } while (!heap->used.compare_exchange_weak(used, used + charge, std::memory_order_relaxed));
+  if (!heap->charge(charge)) return nullptr;
   vmk_ByteCount rounded = (size + alignment - 1) & ~(alignment - 1);
   if (rounded <= UINT32_MAX && alignment <= kPlainFront) [[likely]] {
     if (void* p = cacheTake(rounded, alignment)) {
@@ -632,50 +694,42 @@ void* heapAllocInternal(vmk_HeapID heap, vmk_ByteCount size, vmk_ByteCount align
       h->heap = heap;
       h->charge = charge;
       h->cached = 0;
-      memset(p, 0xA5, rounded);  // heap memory is not zeroed
-      liveHeapBlocks.add(1);
+      fillGarbage(p, rounded);
       return p;
     }
   }
-  vmk_ByteCount front = alignment < sizeof(BlockHeader) ? sizeof(BlockHeader) : alignment;
-  auto* raw = (uint8_t*)std::aligned_alloc(alignment, front + rounded);
-  if (raw == nullptr) {
-    heap->used.fetch_sub(charge, std::memory_order_relaxed);
-    return nullptr;
-  }
-  uint8_t* p = raw + front;
-  // A block too big to describe is never cached (room 0 fits no request).
-  *headerOf(p) = BlockHeader{heap, charge, front, rounded <= UINT32_MAX ? (uint32_t)rounded : 0, 0};
-  memset(p, 0xA5, rounded);  // heap memory is not zeroed
-  if (!liveBlocks.insert(p)) {
-    std::free(raw);
-    heap->used.fetch_sub(charge, std::memory_order_relaxed);
-    return nullptr;
-  }
-  liveHeapBlocks.add(1);
-  return p;
+  return heapAllocFresh(heap, charge, rounded, alignment, b);
+}
+}  // namespace
+
+namespace vmkint {
+void* heapAllocInternal(vmk_HeapID heap, vmk_ByteCount size, vmk_ByteCount alignment, CallBlock* b) {
+  return heapAllocate(heap, size, alignment, b);
 }
 }  // namespace vmkint
 
 // The fault point counts the module's own allocations; the kernel's services
 // that take heap memory for the caller fail through their own fault points.
 void* vmk_HeapAlign(vmk_HeapID heap, vmk_ByteCount size, vmk_ByteCount alignment) {
-  VMK_FAULT_POINT("vmk_HeapAlloc");
-  if (vmk_faultStatus_ != VMK_OK) return nullptr;
-  return heapAllocInternal(heap, size, alignment);
+  VMK_FAULT_POINT_IN_BLOCK("vmk_HeapAlloc");
+  if (vmk_faultStatus_ != VMK_OK) [[unlikely]] return nullptr;
+  return heapAllocate(heap, size, alignment, vmk_block_);
 }
 
-void* vmk_HeapAlloc(vmk_HeapID heap, vmk_ByteCount size) { return vmk_HeapAlign(heap, size, 16); }
+void* vmk_HeapAlloc(vmk_HeapID heap, vmk_ByteCount size) {
+  VMK_FAULT_POINT_IN_BLOCK("vmk_HeapAlloc");
+  if (vmk_faultStatus_ != VMK_OK) [[unlikely]] return nullptr;
+  return heapAllocate(heap, size, 16, vmk_block_);
+}
 
 void vmk_HeapFree(vmk_HeapID heap, void* ptr) {
   if (ptr == nullptr) return;
   if (heap == nullptr) vmk_Panic("vmk_HeapFree: %p freed to no heap", ptr);
   // A cached block has no heap: freeing it again stops the machine too.
   BlockHeader* h = headerOf(ptr);
-  if (!liveBlocks.contains(ptr) || h->heap != heap)
+  if (!liveBlocks.contains(ptr) || h->heap != heap) [[unlikely]]
     vmk_Panic("vmk_HeapFree: %p is not a live block of heap %s", ptr, heap->name.c_str());
-  heap->used.fetch_sub(h->charge, std::memory_order_release);
-  liveHeapBlocks.add(-1);
+  heap->giveBack(threadBlock(), h->charge);
   if (!cachePut(ptr, h)) releaseBlock(ptr);
 }
 
@@ -767,7 +821,7 @@ bool heapInfo(const std::string& name, HeapInfo* info) {
   std::lock_guard<std::mutex> g(memLock);
   for (auto* h : heapList)
     if (h->name == name) {
-      *info = HeapInfo{h->initial, h->max, h->used.load(), h->pool != nullptr};
+      *info = HeapInfo{h->initial, h->max, h->used(), h->pool != nullptr};
       return true;
     }
   return false;

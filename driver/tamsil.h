@@ -267,9 +267,11 @@ struct tamsil_rxo {
   vmk_uint8 if_created;
   vmk_uint8 mq_state;
   vmk_uint8 intr_enabled;
-  // Posting may come from the NetPoll and from the worker at once: a poster
-  // holds this (atomic exchange) while it moves the producer index.
-  vmk_uint32 post_busy;
+  // Receive path: frames dropped because a packet service refused them, and
+  // the mark of the one context posting to the ring (NetPoll refill or the
+  // worker's retry of a starving ring).
+  vmk_uint32 rx_pkt_service_drops;
+  vmk_uint32 posting;
 };
 
 struct tamsil_txPending {
@@ -648,6 +650,7 @@ struct Adapter {
 
   // ---- Data path ----
   vmk_uint32 link_tx_pending;  // TAMSIL_LINK_TX_*: transmit queue action of a link change
+  vmk_uint32 worker_posting;   // the worker is refilling starved rings (quiesce waits it out)
   // ---- end of data path ----
 };
 

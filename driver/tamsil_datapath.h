@@ -65,8 +65,12 @@ static inline vmk_uint32 tamsil_queueIdType(vmk_uint64 qid) { return (vmk_uint32
 vmk_uint32 tamsil_rxQueuesCreate(Adapter* adapter);
 // Destroys every receive queue, last index first, and releases its buffers.
 void tamsil_rxQueuesDestroy(Adapter* adapter);
-// Posts up to min(count, 64) buffers to the ring.
+// Posts up to min(count, 64) buffers to the ring. Safe against a concurrent
+// call for the same ring (the second leaves the posting to the first).
 void tamsil_postRxFrags(tamsil_rxo* rxo, vmk_uint32 count);
+// The worker's retry of starving rings, once per tick while I/O is not
+// quiesced: every ring marked starving loses the mark and gets 64 buffers.
+void tamsil_rxRetryStarved(Adapter* adapter);
 // Processes up to `budget` completions; with `toList` the packets go to
 // `list` (netdump), else to the vector's NetPoll. Returns the number processed.
 vmk_uint32 tamsil_pollRx(Adapter* adapter, tamsil_rxo* rxo, vmk_uint32 budget, vmk_Bool toList, vmk_PktList* list);
@@ -184,6 +188,9 @@ void tamsil_pmacTableReset(Adapter* adapter);
 
 // One tick of the worker world (the world waits a second between ticks).
 void tamsil_workerTick(Adapter* adapter);
+// Waits until no refill of the worker runs (with I/O marked quiesced, none
+// starts again).
+void tamsil_workerRefillWait(Adapter* adapter);
 // Hooks of error detection and adaptive moderation, built with recovery.
 void tamsil_detectDumpUe(Adapter* adapter);
 void tamsil_eqdUpdate(Adapter* adapter);

@@ -12,6 +12,7 @@ class WorkerTest : public DpTest {
   // Associates and starts I/O; false when this build has no receive rings
   // yet (the receive path answers "not supported").
   bool started(adapter::Gen g) {
+    startDevice_ = true;
     associate(g);
     if (HasFatalFailure()) return false;
     if (startIO() == VMK_OK) return true;
@@ -58,7 +59,7 @@ TEST_F(WorkerTest, LinkChangeStopsAndStartsTransmitQueues) {
     EXPECT_TRUE(
         vmktest::waitFor([&] { return vmktest::uplinkLinkState(uplink_).state == (vmk_uint32)VMK_LINK_STATE_UP; }));
     EXPECT_FALSE(tamsil_isTxQueueStopped(a_, 0));
-    EXPECT_EQ(TAMSIL_LINK_TX_NONE, a_->link_tx_pending);
+    EXPECT_EQ(TAMSIL_LINK_TX_NONE, __atomic_load_n(&a_->link_tx_pending, __ATOMIC_ACQUIRE));
     TearDown();
     SetUp();
   }
@@ -69,7 +70,7 @@ TEST_F(WorkerTest, LinkChangeReportWaitsForTheTick) {
   const vmk_uint32 q = defaultTx();
   // The link the start brought up is reported and the queue started first.
   ASSERT_TRUE(vmktest::waitFor([&] { return vmktest::uplinkQueueState(uplink_, q) == 1; }));
-  ASSERT_TRUE(vmktest::waitFor([&] { return a_->link_tx_pending == TAMSIL_LINK_TX_NONE; }));
+  ASSERT_TRUE(vmktest::waitFor([&] { return __atomic_load_n(&a_->link_tx_pending, __ATOMIC_ACQUIRE) == TAMSIL_LINK_TX_NONE; }));
   const unsigned reports = vmktest::uplinkLinkReports(uplink_);
   stopWorker();
   a_->link.link_up = 0;
@@ -78,7 +79,7 @@ TEST_F(WorkerTest, LinkChangeReportWaitsForTheTick) {
   EXPECT_EQ((vmk_uint32)VMK_LINK_STATE_DOWN, a_->shared_data.link.state);
   EXPECT_EQ(1, vmktest::uplinkQueueState(uplink_, q));
   EXPECT_EQ(reports, vmktest::uplinkLinkReports(uplink_));
-  EXPECT_EQ(TAMSIL_LINK_TX_STOP, a_->link_tx_pending);
+  EXPECT_EQ(TAMSIL_LINK_TX_STOP, __atomic_load_n(&a_->link_tx_pending, __ATOMIC_ACQUIRE));
   EXPECT_TRUE(tamsil_flagTest(a_, TAMSIL_FLAG_LINK_UPDATE));
   tamsil_workerTick(a_);
   EXPECT_EQ(0, vmktest::uplinkQueueState(uplink_, q));
@@ -93,7 +94,7 @@ TEST_F(WorkerTest, LinkChangeReportWaitsForTheTick) {
   const unsigned stops = vmktest::uplinkQueueStops(uplink_, q);
   a_->link.link_speed = 1000;
   tamsil_linkStatusUpdate(a_);
-  EXPECT_EQ(TAMSIL_LINK_TX_NONE, a_->link_tx_pending);
+  EXPECT_EQ(TAMSIL_LINK_TX_NONE, __atomic_load_n(&a_->link_tx_pending, __ATOMIC_ACQUIRE));
   tamsil_workerTick(a_);
   EXPECT_EQ(1000u, vmktest::uplinkLinkState(uplink_).speed);
   EXPECT_EQ(stops, vmktest::uplinkQueueStops(uplink_, q));

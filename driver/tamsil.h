@@ -654,6 +654,7 @@ struct Adapter {
 
   // ---- Data path ----
   vmk_uint32 link_tx_pending;  // TAMSIL_LINK_TX_*: transmit queue action of a link change
+  vmk_uint32 worker_posting;   // the worker is refilling starved rings (quiesce waits it out)
   // ---- end of data path ----
 };
 

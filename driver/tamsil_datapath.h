@@ -188,6 +188,9 @@ void tamsil_pmacTableReset(Adapter* adapter);
 
 // One tick of the worker world (the world waits a second between ticks).
 void tamsil_workerTick(Adapter* adapter);
+// Waits until no refill of the worker runs (with I/O marked quiesced, none
+// starts again).
+void tamsil_workerRefillWait(Adapter* adapter);
 // Hooks of error detection and adaptive moderation, built with recovery.
 void tamsil_detectDumpUe(Adapter* adapter);
 void tamsil_eqdUpdate(Adapter* adapter);

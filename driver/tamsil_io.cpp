@@ -74,6 +74,9 @@ VMK_ReturnStatus tamsil_quiesceIO(Adapter* a) {
   if (a->msix_enabled) tamsil_syncIntrs(a);
   tamsil_disableIntrs(a);
   tamsil_txComplClean(a);
+  // The worker may be posting to a starved ring it found before I/O was
+  // marked quiesced.
+  tamsil_workerRefillWait(a);
   tamsil_rxQueuesDestroy(a);
   for (vmk_uint32 i = vectors(a); i-- > 0;) {
     if (!a->eqo[i].q.created) continue;

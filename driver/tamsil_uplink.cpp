@@ -188,10 +188,13 @@ void tamsil_linkReportDeferred(Adapter* a) {
   if (a->flags != nullptr && vmk_BitVectorAtomicTestAndClear(a->flags, TAMSIL_FLAG_LINK_UPDATE)) {
     TAMSIL_DBG(a, TAMSIL_DBG_WORKER, TAMSIL_LOG_LEVEL_INFO2, "Link status updated using vmk_UplinkUpdateLinkState()\n");
     if (a->uplink != nullptr) {
+      // Read under the writer lock: the completion drain may publish anew.
       vmk_LinkStatus ls;
+      tamsil_sharedDataBegin(a);
       ls.state = a->shared_data.link.state;
       ls.speed = a->shared_data.link.speed;
       ls.duplex = a->shared_data.link.duplex;
+      tamsil_sharedDataEnd(a);
       VMK_ReturnStatus st = vmk_UplinkUpdateLinkState(a->uplink, &ls);
       if (st != VMK_OK) TAMSIL_ERR(a, "vmk_UplinkUpdateLinkState failed: %#x\n", st);
     }

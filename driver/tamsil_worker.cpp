@@ -13,17 +13,26 @@ void tamsil_detectDumpUe(Adapter*) {}
 void tamsil_eqdUpdate(Adapter*) {}
 
 // Rings left without a buffer get 64 more. Rings being rebuilt (a
-// reconfiguration) are left to the rebuild.
+// reconfiguration) are left to the rebuild. The worker announces itself
+// before it looks at the quiesced bit, and quiesce sets that bit before it
+// waits for the worker to leave: rings are never destroyed under a refill.
 static void refillStarved(Adapter* a) {
-  if (tamsil_flagTest(a, TAMSIL_FLAG_IO_QUIESCED) || tamsil_flagTest(a, TAMSIL_FLAG_RECONFIG)) return;
-  for (vmk_uint32 i = 0; i < a->num_vectors && i < TAMSIL_MAX_VECTORS; i++) {
-    tamsil_rxo* rxo = &a->rxo[i];
-    vmk_uint8 starved = __atomic_load_n(&rxo->rx_post_starved, __ATOMIC_ACQUIRE);
-    if (starved == 0) continue;
-    TAMSIL_DBG(a, TAMSIL_DBG_WORKER, TAMSIL_LOG_LEVEL_INFO2, "tamsil workerThread rx_post_starved:0x%x\n", starved);
-    __atomic_store_n(&rxo->rx_post_starved, 0, __ATOMIC_RELEASE);
-    tamsil_postRxFrags(rxo, TAMSIL_RX_POST_MAX);
+  __atomic_add_fetch(&a->worker_posting, 1, __ATOMIC_SEQ_CST);
+  if (!tamsil_flagTest(a, TAMSIL_FLAG_IO_QUIESCED) && !tamsil_flagTest(a, TAMSIL_FLAG_RECONFIG)) {
+    for (vmk_uint32 i = 0; i < a->num_vectors && i < TAMSIL_MAX_VECTORS; i++) {
+      tamsil_rxo* rxo = &a->rxo[i];
+      vmk_uint8 starved = __atomic_load_n(&rxo->rx_post_starved, __ATOMIC_ACQUIRE);
+      if (starved == 0) continue;
+      TAMSIL_DBG(a, TAMSIL_DBG_WORKER, TAMSIL_LOG_LEVEL_INFO2, "tamsil workerThread rx_post_starved:0x%x\n", starved);
+      __atomic_store_n(&rxo->rx_post_starved, 0, __ATOMIC_RELEASE);
+      tamsil_postRxFrags(rxo, TAMSIL_RX_POST_MAX);
+    }
   }
+  __atomic_sub_fetch(&a->worker_posting, 1, __ATOMIC_SEQ_CST);
+}
+
+void tamsil_workerRefillWait(Adapter* a) {
+  while (__atomic_load_n(&a->worker_posting, __ATOMIC_SEQ_CST) != 0) vmk_WorldSleep(1000);
 }
 
 void tamsil_workerTick(Adapter* a) {

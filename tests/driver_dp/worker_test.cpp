@@ -1,5 +1,8 @@
 // The worker's tick (starving rings, statistics, the deferred link report,
 // the transceiver check) and the transmit queues following the link.
+#include <chrono>
+#include <thread>
+
 #include "dp_fixture.h"
 
 namespace {
@@ -9,6 +12,7 @@ class WorkerTest : public DpTest {
   // Associates and starts I/O; false when this build has no receive rings
   // yet (the receive path answers "not supported").
   bool started(adapter::Gen g) {
+    startDevice_ = true;
     associate(g);
     if (HasFatalFailure()) return false;
     if (startIO() == VMK_OK) return true;
@@ -16,15 +20,22 @@ class WorkerTest : public DpTest {
     return false;
   }
   vmk_uint32 defaultTx() const { return a_->queue_info.maxRxQueues; }
-  // Stops the kernel clock: the worker world waits for its next tick until
-  // the test moves the clock, and ticks run only where the test calls them.
-  void holdClock() {
-    vmktest::setClockRate(0);
+  // Ends the worker world (detach takes no world that is gone), so that the
+  // test runs the ticks itself, alone.
+  void stopWorker() {
+    vmk_WorldDestroy(a_->worker_world);
+    vmk_WorldWaitForDeath(a_->worker_world);
+    a_->worker_world = VMK_INVALID_WORLD_ID;
   }
-  void releaseClock() { vmktest::setClockRate(1000.0); }
-  void TearDown() override {
-    releaseClock();
-    DpTest::TearDown();
+  void startWorker() {
+    vmk_WorldProps wp{};
+    wp.moduleID = tamsilDriver.module_id;
+    wp.name = "tamsil_workerThread";
+    wp.startFunction = tamsil_workerThread;
+    wp.data = a_;
+    wp.schedClass = VMK_WORLD_SCHED_CLASS_QUICK;
+    wp.heapID = tamsilDriver.heap_id;
+    ASSERT_EQ(VMK_OK, vmk_WorldCreate(&wp, &a_->worker_world));
   }
 };
 
@@ -48,7 +59,7 @@ TEST_F(WorkerTest, LinkChangeStopsAndStartsTransmitQueues) {
     EXPECT_TRUE(
         vmktest::waitFor([&] { return vmktest::uplinkLinkState(uplink_).state == (vmk_uint32)VMK_LINK_STATE_UP; }));
     EXPECT_FALSE(tamsil_isTxQueueStopped(a_, 0));
-    EXPECT_EQ(TAMSIL_LINK_TX_NONE, a_->link_tx_pending);
+    EXPECT_EQ(TAMSIL_LINK_TX_NONE, __atomic_load_n(&a_->link_tx_pending, __ATOMIC_ACQUIRE));
     TearDown();
     SetUp();
   }
@@ -59,16 +70,16 @@ TEST_F(WorkerTest, LinkChangeReportWaitsForTheTick) {
   const vmk_uint32 q = defaultTx();
   // The link the start brought up is reported and the queue started first.
   ASSERT_TRUE(vmktest::waitFor([&] { return vmktest::uplinkQueueState(uplink_, q) == 1; }));
-  ASSERT_TRUE(vmktest::waitFor([&] { return a_->link_tx_pending == TAMSIL_LINK_TX_NONE; }));
+  ASSERT_TRUE(vmktest::waitFor([&] { return __atomic_load_n(&a_->link_tx_pending, __ATOMIC_ACQUIRE) == TAMSIL_LINK_TX_NONE; }));
   const unsigned reports = vmktest::uplinkLinkReports(uplink_);
-  holdClock();
+  stopWorker();
   a_->link.link_up = 0;
   tamsil_linkStatusUpdate(a_);
   // Published, nothing told to the kernel yet.
   EXPECT_EQ((vmk_uint32)VMK_LINK_STATE_DOWN, a_->shared_data.link.state);
   EXPECT_EQ(1, vmktest::uplinkQueueState(uplink_, q));
   EXPECT_EQ(reports, vmktest::uplinkLinkReports(uplink_));
-  EXPECT_EQ(TAMSIL_LINK_TX_STOP, a_->link_tx_pending);
+  EXPECT_EQ(TAMSIL_LINK_TX_STOP, __atomic_load_n(&a_->link_tx_pending, __ATOMIC_ACQUIRE));
   EXPECT_TRUE(tamsil_flagTest(a_, TAMSIL_FLAG_LINK_UPDATE));
   tamsil_workerTick(a_);
   EXPECT_EQ(0, vmktest::uplinkQueueState(uplink_, q));
@@ -83,7 +94,7 @@ TEST_F(WorkerTest, LinkChangeReportWaitsForTheTick) {
   const unsigned stops = vmktest::uplinkQueueStops(uplink_, q);
   a_->link.link_speed = 1000;
   tamsil_linkStatusUpdate(a_);
-  EXPECT_EQ(TAMSIL_LINK_TX_NONE, a_->link_tx_pending);
+  EXPECT_EQ(TAMSIL_LINK_TX_NONE, __atomic_load_n(&a_->link_tx_pending, __ATOMIC_ACQUIRE));
   tamsil_workerTick(a_);
   EXPECT_EQ(1000u, vmktest::uplinkLinkState(uplink_).speed);
   EXPECT_EQ(stops, vmktest::uplinkQueueStops(uplink_, q));
@@ -94,12 +105,11 @@ TEST_F(WorkerTest, LinkChangeReportWaitsForTheTick) {
   tamsil_workerTick(a_);
   EXPECT_EQ(1, vmktest::uplinkQueueState(uplink_, q));
   a_->io_started = 1;
-  releaseClock();
 }
 
 TEST_F(WorkerTest, TickSteps) {
   if (!started(adapter::Gen::Pivard)) GTEST_SKIP() << "receive rings are not built";
-  holdClock();
+  stopWorker();
   // Statistics: the ring counters are summed.
   a_->rxo[0].rx_pkts = 5;
   a_->rxo[1].rx_pkts = 7;
@@ -131,9 +141,8 @@ TEST_F(WorkerTest, TickSteps) {
   vmk_BitVectorAtomicClear(a_->flags, TAMSIL_FLAG_DEV_QUIESCED);
 
   // With I/O quiesced starving rings are left alone; statistics go on.
-  releaseClock();
   ASSERT_EQ(VMK_OK, quiesceIO());
-  holdClock();
+  stopWorker();
   a_->rxo[1].rx_post_starved = 1;
   tamsil_workerTick(a_);
   EXPECT_EQ(1, a_->rxo[1].rx_post_starved);
@@ -141,19 +150,36 @@ TEST_F(WorkerTest, TickSteps) {
   a_->rxo[1].rx_post_starved = 0;
   for (vmk_uint32 i = 0; i < 2; i++) a_->rxo[i].rx_pkts = 0;
   a_->txo[0].tx_pkts = 0;
-  releaseClock();
 }
 
-// The worker world runs the tick once a second of kernel time.
-TEST_F(WorkerTest, WorldTicksEverySecond) {
+// The worker world runs the tick once a second of kernel time: started
+// again over counters it has not summed, it sums them.
+TEST_F(WorkerTest, WorldRunsTheTick) {
   if (!started(adapter::Gen::KS3)) GTEST_SKIP() << "receive rings are not built";
-  holdClock();
+  stopWorker();
   a_->rxo[0].rx_pkts = 9;
-  EXPECT_FALSE(vmktest::waitFor([&] { return __atomic_load_n(&a_->rx_totals.rx_pkts, __ATOMIC_ACQUIRE) == 9; }, 50));
-  vmktest::advanceMs(1000);
-  EXPECT_TRUE(vmktest::waitFor([&] { return __atomic_load_n(&a_->rx_totals.rx_pkts, __ATOMIC_ACQUIRE) == 9; }));
+  startWorker();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));   // 50 s of kernel time
+  stopWorker();
+  EXPECT_EQ(9u, a_->rx_totals.rx_pkts);
   a_->rxo[0].rx_pkts = 0;
-  releaseClock();
+  startWorker();
+}
+
+// Quiesce does not destroy the rings while a refill of the worker runs: it
+// waits the refill out (which, with I/O marked quiesced, starts no more).
+TEST_F(WorkerTest, QuiesceWaitsForARefillUnderWay) {
+  if (!started(adapter::Gen::KS3)) GTEST_SKIP() << "receive rings are not built";
+  stopWorker();
+  __atomic_store_n(&a_->worker_posting, 1u, __ATOMIC_SEQ_CST);   // a refill under way
+  std::thread q([this] { EXPECT_EQ(VMK_OK, quiesceIO()); });
+  EXPECT_FALSE(vmktest::waitFor(
+      [&] { return card_->engine().countLive(adapter::ObjKind::RxQueue) == 0; }, 100));
+  EXPECT_EQ(a_->num_vectors, card_->engine().countLive(adapter::ObjKind::RxQueue));
+  __atomic_store_n(&a_->worker_posting, 0u, __ATOMIC_SEQ_CST);
+  q.join();
+  EXPECT_EQ(0u, card_->engine().countLive(adapter::ObjKind::RxQueue));
+  startWorker();
 }
 
 }  // namespace

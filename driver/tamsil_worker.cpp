@@ -18,16 +18,7 @@ void tamsil_eqdUpdate(Adapter*) {}
 // waits for the worker to leave: rings are never destroyed under a refill.
 static void refillStarved(Adapter* a) {
   __atomic_add_fetch(&a->worker_posting, 1, __ATOMIC_SEQ_CST);
-  if (!tamsil_flagTest(a, TAMSIL_FLAG_IO_QUIESCED) && !tamsil_flagTest(a, TAMSIL_FLAG_RECONFIG)) {
-    for (vmk_uint32 i = 0; i < a->num_vectors && i < TAMSIL_MAX_VECTORS; i++) {
-      tamsil_rxo* rxo = &a->rxo[i];
-      vmk_uint8 starved = __atomic_load_n(&rxo->rx_post_starved, __ATOMIC_ACQUIRE);
-      if (starved == 0) continue;
-      TAMSIL_DBG(a, TAMSIL_DBG_WORKER, TAMSIL_LOG_LEVEL_INFO2, "tamsil workerThread rx_post_starved:0x%x\n", starved);
-      __atomic_store_n(&rxo->rx_post_starved, 0, __ATOMIC_RELEASE);
-      tamsil_postRxFrags(rxo, TAMSIL_RX_POST_MAX);
-    }
-  }
+  if (!tamsil_flagTest(a, TAMSIL_FLAG_IO_QUIESCED) && !tamsil_flagTest(a, TAMSIL_FLAG_RECONFIG)) tamsil_rxRetryStarved(a);
   __atomic_sub_fetch(&a->worker_posting, 1, __ATOMIC_SEQ_CST);
 }
 

@@ -3,6 +3,7 @@
 #include "adapter.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -177,6 +178,7 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
     return (word >> shift) & mask(width);
   }
   void barWrite(unsigned bar, uint64_t offset, uint32_t value, unsigned width) override {
+    if (record_only_.load(std::memory_order_acquire) && recordOnly(bar, offset, value, width)) return;
     std::unique_lock<std::mutex> lk(a_->mu_);
     barWriteLocked(bar, offset, value, width);
     a_->flushOutbox(lk);   // frames a sync-mode transmit sent to another adapter
@@ -224,6 +226,41 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
     }
     return true;
   }
+
+  // Record-only doorbells: the data-path doorbells are counted without the
+  // device lock and go no further, so a measurement of the host's side sees
+  // the write and nothing of the device's work.
+  bool recordOnly(unsigned bar, uint64_t offset, uint32_t value, unsigned width) {
+    if (bar >= 6 || width != 4 || barRole(a_->gen(), bar) != Role::Doorbell) return false;
+    std::atomic<uint64_t>* n;
+    std::atomic<uint32_t>* last;
+    if (offset == kDbTx || offset == kDbTxVeskarn) {
+      n = &rec_tx_;
+      last = &rec_last_tx_;
+    } else if (offset == kDbRx) {
+      n = &rec_rx_;
+      last = &rec_last_rx_;
+    } else if (offset == kDbEqCq && (value & (1u << 10)) == 0 && recordedCq(cqId(value))) {
+      n = &rec_eq_cq_;
+      last = &rec_last_eq_cq_;
+    } else {
+      return false;
+    }
+    n->fetch_add(1, std::memory_order_relaxed);
+    last->store(value, std::memory_order_relaxed);
+    return true;
+  }
+  bool recordedCq(uint32_t id) const {
+    for (unsigned i = 0; i < rec_cq_count_; ++i)
+      if (rec_cqs_[i] == id) return true;
+    return false;
+  }
+  // Written only while record_only_ is off, read after it is seen on.
+  uint32_t rec_cqs_[8] = {};
+  unsigned rec_cq_count_ = 0;
+  std::atomic<bool> record_only_{false};
+  std::atomic<uint64_t> rec_tx_{0}, rec_rx_{0}, rec_eq_cq_{0};
+  std::atomic<uint32_t> rec_last_tx_{0}, rec_last_rx_{0}, rec_last_eq_cq_{0};
 
   // ---- state ----
   Adapter* a_;
@@ -618,27 +655,10 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
     if (!read(ringAddr(*q, q->hw_index), d, 8)) return false;
     uint64_t addr = (static_cast<uint64_t>(get32(d, 0)) << 32) | get32(d, 4);
     if (!frame.empty() && !write(addr, frame.data(), frame.size())) return false;
-    bool adv = a_->fw_.fnState(idx_).advanced_mode;
-    uint16_t tag = m.vlan;
-    if (a_->gen() != Gen::Pivard) tag = static_cast<uint16_t>((tag >> 8) | (tag << 8));
     uint32_t port = m.port >= 0 ? static_cast<uint32_t>(m.port) : a_->fw_.portOfFunction(idx_);
-    uint32_t d0 = tag | (static_cast<uint32_t>(frame.size()) << 16);
-    uint32_t d1 = (m.error ? 1u : 0) | (m.tcp ? 1u << 3 : 0) | (m.udp ? 1u << 4 : 0) |
-                  (m.ip_csum_ok ? 1u << 5 : 0) | (m.l4_csum_ok ? 1u << 6 : 0) |
-                  (m.ipv6 ? 1u << 7 : 0) | ((q->hw_index & 0x3FF) << 16) | (1u << 29);
-    uint32_t d2 = 1u | ((m.cast & 3u) << 1) | (m.vlan_keep ? 1u << 3 : 0);
-    if (adv) {
-      d0 |= m.vlan_present ? 1u << 30 : 0;
-      d2 |= ((port & 3u) << 5) | (m.tunneled ? 1u << 30 : 0);
-    } else {
-      d0 |= (port & 1u) << 30;
-      d1 |= m.vlan_present ? 1u << 14 : 0;
-    }
     uint8_t cpl[16];
-    put32(cpl, 0, d0);
-    put32(cpl, 4, d1);
-    put32(cpl, 8, d2);
-    put32(cpl, 12, m.rss_hash);
+    encodeRxCompletion(a_->gen(), a_->fw_.fnState(idx_).advanced_mode, port, q->hw_index,
+                       static_cast<uint32_t>(frame.size()), m, cpl);
     q->hw_index = (q->hw_index + 1) % q->entries;
     --q->outstanding;
     ++ctr_.rx_frames;
@@ -1255,6 +1275,51 @@ unsigned Adapter::rxPosted(unsigned fn, uint32_t rxq_id) const {
   std::lock_guard<std::mutex> g(mu_);
   QueueObj* q = const_cast<Engine&>(fw_).queue(ObjKind::RxQueue, rxq_id);
   return q != nullptr && q->fn == fn ? q->outstanding : 0;
+}
+
+void Adapter::setRecordOnlyDoorbells(unsigned fn, bool on, const std::vector<uint32_t>& cqs) {
+  if (fn >= fns_.size()) return;
+  Fn& f = *fns_[fn];
+  f.record_only_.store(false, std::memory_order_release);
+  if (!on) return;
+  f.rec_cq_count_ = 0;
+  for (uint32_t id : cqs)
+    if (f.rec_cq_count_ < std::size(f.rec_cqs_)) f.rec_cqs_[f.rec_cq_count_++] = id;
+  f.record_only_.store(true, std::memory_order_release);
+}
+
+RecordedDoorbells Adapter::recordedDoorbells(unsigned fn) const {
+  RecordedDoorbells r;
+  if (fn >= fns_.size()) return r;
+  const Fn& f = *fns_[fn];
+  r.tx = f.rec_tx_.load(std::memory_order_relaxed);
+  r.rx = f.rec_rx_.load(std::memory_order_relaxed);
+  r.eq_cq = f.rec_eq_cq_.load(std::memory_order_relaxed);
+  r.last_tx = f.rec_last_tx_.load(std::memory_order_relaxed);
+  r.last_rx = f.rec_last_rx_.load(std::memory_order_relaxed);
+  r.last_eq_cq = f.rec_last_eq_cq_.load(std::memory_order_relaxed);
+  return r;
+}
+
+void encodeRxCompletion(Gen g, bool advanced, uint32_t port, uint32_t frag_index, uint32_t size, const RxMeta& m,
+                        uint8_t out[16]) {
+  uint16_t tag = m.vlan;
+  if (g != Gen::Pivard) tag = static_cast<uint16_t>((tag >> 8) | (tag << 8));
+  uint32_t d0 = tag | (size << 16);
+  uint32_t d1 = (m.error ? 1u : 0) | (m.tcp ? 1u << 3 : 0) | (m.udp ? 1u << 4 : 0) | (m.ip_csum_ok ? 1u << 5 : 0) |
+                (m.l4_csum_ok ? 1u << 6 : 0) | (m.ipv6 ? 1u << 7 : 0) | ((frag_index & 0x3FF) << 16) | (1u << 29);
+  uint32_t d2 = 1u | ((m.cast & 3u) << 1) | (m.vlan_keep ? 1u << 3 : 0);
+  if (advanced) {
+    d0 |= m.vlan_present ? 1u << 30 : 0;
+    d2 |= ((port & 3u) << 5) | (m.tunneled ? 1u << 30 : 0);
+  } else {
+    d0 |= (port & 1u) << 30;
+    d1 |= m.vlan_present ? 1u << 14 : 0;
+  }
+  put32(out, 0, d0);
+  put32(out, 4, d1);
+  put32(out, 8, d2);
+  put32(out, 12, m.rss_hash);
 }
 
 FnCounters Adapter::counters(unsigned fn) const {

@@ -194,6 +194,19 @@ struct FnCounters {
   uint32_t last_tx_doorbell = 0, last_rx_doorbell = 0;
 };
 
+// Data-path doorbells written while a function records only (see
+// Adapter::setRecordOnlyDoorbells).
+struct RecordedDoorbells {
+  uint64_t tx = 0, rx = 0, eq_cq = 0;
+  uint32_t last_tx = 0, last_rx = 0, last_eq_cq = 0;
+};
+
+// The 16 bytes of a receive completion as the device writes them: the
+// advanced layout or the basic one, for the buffer at `frag_index` holding a
+// frame of `size` bytes (the valid word, dword 2, always has bit 0 set).
+void encodeRxCompletion(Gen g, bool advanced, uint32_t port, uint32_t frag_index, uint32_t size, const RxMeta& m,
+                        uint8_t out[16]);
+
 // Register spaces of a function.
 enum class Space : uint8_t { Csr = 0, Doorbell = 1, PciCfg = 2 };
 
@@ -243,6 +256,16 @@ class Adapter {
   // completion is held back, e.g. to schedule its release on a test clock.
   void setHeldHook(std::function<void(unsigned fn)> hook);
   FnCounters counters(unsigned fn) const;
+  // Record-only doorbells (for measuring the host's side alone): while on,
+  // the function's transmit and receive doorbells, and the CQ doorbells of
+  // the completion queues `cqs` (at most 8), are counted, their last values
+  // kept, and nothing else happens (no device lock, no work); every other
+  // doorbell (mailbox, MCC, EQs, other CQs) is served as usual. What they
+  // asked for is lost: turn it on once the rings are set up, write
+  // completions by hand (encodeRxCompletion) meanwhile, and do not turn it
+  // off while a doorbell write may be under way.
+  void setRecordOnlyDoorbells(unsigned fn, bool on, const std::vector<uint32_t>& cqs = {});
+  RecordedDoorbells recordedDoorbells(unsigned fn) const;
   // Data path. Frames sent on the function's transmit queues (taken out), as
   // the entries described them, before offloads (the wire has them after).
   std::vector<TxFrame> takeTxFrames(unsigned fn);

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "adapter.h"
@@ -736,6 +737,55 @@ TEST(DevData, TransmitGathersFramesAndCompletes) {
     EXPECT_NE(fwtest::rd(e + 12, 4), 0u);            // dword 3: valid
     EXPECT_EQ(r.card->counters(0).completions_written, 0u);   // data entries are not MCC ones
   }
+}
+
+// A function recording doorbells only counts its data-path doorbells and the
+// CQ doorbells it was given; the device does none of their work, and serves
+// everything again once the mode is off.
+TEST(DevData, RecordOnlyDoorbellsAreCountedAndNotServed) {
+  Rig r(Gen::KS3);
+  Rig::Ring eq = r.eq(1);
+  Rig::Ring cq = r.cq(1, eq.id, 2);
+  Rig::Ring other = r.cq(1, eq.id, 2);
+  uint64_t ring = r.host.alloc(8192);
+  uint32_t rxq = r.rxqCreate(1, cq.id, r.ifCreate(1), ring);
+  for (int i = 0; i < 2; i++) {
+    uint64_t b = r.host.alloc(2048);
+    fwtest::le(r.host.at(ring) + 8 * i, b >> 32, 4);
+    fwtest::le(r.host.at(ring) + 8 * i + 4, b, 4);
+  }
+  r.card->setRecordOnlyDoorbells(1, true, {cq.id});
+  const uint32_t post = rxq | (2u << 24);
+  r.dbw(1, 0x100, post);
+  r.dbw(1, 0x60, 0x7FF | (2u << 16));                // transmit doorbell of no queue
+  r.dbw(1, 0x120, cq.id | (1u << 29));               // re-arm of the recorded CQ
+  r.dbw(1, 0x120, other.id | (1u << 29));            // another CQ: served
+  r.dbw(1, 0x120, eq.id | (1u << 10) | (1u << 29));  // an EQ: served
+  EXPECT_EQ(r.card->rxPosted(1, rxq), 0u);
+  RecordedDoorbells rec = r.card->recordedDoorbells(1);
+  EXPECT_EQ(rec.rx, 1u);
+  EXPECT_EQ(rec.last_rx, post);
+  EXPECT_EQ(rec.tx, 1u);
+  EXPECT_EQ(rec.eq_cq, 1u);
+  EXPECT_EQ(rec.last_eq_cq, cq.id | (1u << 29));
+  const FnCounters c = r.card->counters(1);
+  EXPECT_EQ(c.rx_doorbells, 0u);
+  EXPECT_EQ(c.tx_doorbells, 0u);
+  EXPECT_EQ(c.last_eq_cq_doorbell, eq.id | (1u << 10) | (1u << 29));
+  // Off: served again, and no longer counted as recorded.
+  r.card->setRecordOnlyDoorbells(1, false);
+  r.dbw(1, 0x100, post);
+  EXPECT_EQ(r.card->rxPosted(1, rxq), 2u);
+  EXPECT_EQ(r.card->recordedDoorbells(1).rx, 1u);
+  // The receive completion a frame gets is the encoder's.
+  RxMeta m;
+  m.udp = true;
+  std::vector<uint8_t> frame(64, 0x33);
+  ASSERT_TRUE(r.card->injectRxFrame(1, rxq, frame, m));
+  uint8_t e[16], want[16];
+  ASSERT_TRUE(r.cqTake(cq, e));
+  encodeRxCompletion(Gen::KS3, false, 1, 0, 64, m, want);
+  EXPECT_EQ(0, std::memcmp(e, want, 16));
 }
 
 TEST(DevData, ReceiveUsesPostedBuffersAndBothLayouts) {

@@ -895,4 +895,53 @@ TEST_F(TxTest, IPv6ExtensionHeaderRulesOfTheKsGenerations) {
   reap();
 }
 
+// ---- kernel services on the common path ----
+
+// A single-fragment IPv4 TCP frame with checksum offload, sent in a list and
+// reaped: per packet one element get, one map, one doorbell, one unmap and
+// one completion hand-over (whose release is the stack's), and nothing
+// allocated, copied, cloned or released by the driver. The pure accessors
+// (list pop, queue id, frame length, offload marks, L3 look-up, element
+// count) are not counted by the stand-in.
+TEST_F(TxTest, KernelCallsPerTransmittedPacket) {
+  open(adapter::Gen::Veskarn);
+  constexpr unsigned N = 64;
+  vmk_PktList l;
+  vmk_PktListInit(&l);
+  for (unsigned i = 0; i < N; i++) {
+    vmk_PktHandle* p = pkt(frame({}));
+    vmktest::pktSetMustCsum(p, true);
+    ASSERT_EQ(VMK_OK, vmk_PktListAppendPkt(&l, p));
+  }
+  struct Pin {
+    const char* service;
+    unsigned perPacket;
+  };
+  const Pin pins[] = {{"vmk_PktSgElemGet", 1},
+                      {"vmk_DMAMapElem", 1},
+                      {"vmk_DMAUnmapElem", 1},
+                      {"vmk_NetPollQueueCompPkt", 1},
+                      {"vmk_PktRelease", 1},   // the stack's, inside the hand-over
+                      {"vmk_PktAllocForDMAEngine", 0},
+                      {"vmk_HeapAlloc", 0},
+                      {"vmk_PktClone", 0},
+                      {"vmk_PktPartialCopy", 0},
+                      {"vmk_PktPartialCopyWithHeadroom", 0},
+                      {"vmk_PktDupLenWithHeadroomAndTailroom", 0},
+                      {"vmk_PktFrameLenSet", 0},
+                      {"vmk_PktListPrependPkt", 0}};
+  std::vector<unsigned> before;
+  for (const Pin& p : pins) before.push_back(vmktest::callCount(p.service));
+  const unsigned doorbells = card_->counters(0).tx_doorbells;
+  ASSERT_EQ(VMK_OK, ops().uplinkTx(cookie_, &l));
+  EXPECT_TRUE(vmk_PktListIsEmpty(&l));
+  ASSERT_TRUE(card_->waitIdle());
+  EXPECT_EQ(N, card_->counters(0).tx_doorbells - doorbells);
+  EXPECT_EQ(N, tamsil_pollTx(a_, &txo(), VMK_FALSE, VMK_FALSE));
+  for (size_t i = 0; i < std::size(pins); i++)
+    EXPECT_EQ(N * pins[i].perPacket, vmktest::callCount(pins[i].service) - before[i]) << pins[i].service;
+  EXPECT_EQ(N, vmktest::netPollCompleted(a_->netpoll[0].netpoll));
+  EXPECT_EQ(N, wire().size());
+}
+
 }  // namespace

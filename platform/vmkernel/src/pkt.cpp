@@ -18,7 +18,10 @@ namespace {
 constexpr uint32_t kMaxSg = 64;
 constexpr uint32_t kMaxHeaders = 16;
 constexpr uint32_t kCachedPages = 4;    // buffers of up to this many pages are cached
-constexpr size_t kCacheDepth = 256;     // per thread and size
+// Per thread and size: a receive ring's worth and more, so that a driver
+// refilling its ring while the stack releases a burst of received packets
+// stays on cached buffers.
+constexpr size_t kCacheDepth = 2048;
 
 struct PktBuffer {
   vmk_MA ma = 0;

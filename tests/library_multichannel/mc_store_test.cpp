@@ -434,6 +434,12 @@ TEST_F(McStore, VeskarnChannelsFollowTheProfilesType)
     ASSERT_EQ(set(ch[1], "LPVID", "1"), 0u) << "vNIC1 takes any LPVID";
     EXPECT_EQ(nicRecord(store(1).configured, 1)->at(36), 1);
     EXPECT_EQ(u32At(*nicRecord(store(1).configured, 1), 52), 50u);
+
+    // A port whose interface type was never read shows no running type.
+    ASSERT_EQ(set_prop_val(pg, "InterfaceType", "Unknown"), 0u);
+    ASSERT_EQ(ORSA_get_vkh_mc_type(vsk, pg, active, configured, reboot), 0u);
+    EXPECT_STREQ(active, "");
+    EXPECT_STREQ(configured, "vNIC1");
 }
 
 }  // namespace

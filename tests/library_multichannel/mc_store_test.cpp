@@ -239,6 +239,13 @@ TEST_F(McStore, Ks3ChannelsAtStartUpFromTheAdaptersProfile)
     EXPECT_EQ(get(cm, "CurrentManagementType"), "UMC");
     EXPECT_EQ(get(cm, "ConfiguredManagementType"), "UMC");
     EXPECT_EQ(get(p0[0], "OuterVLANID"), "N/A") << "UMC names no outer VLAN";
+    EXPECT_EQ(get(p0[0], "vNICName"), "N/A") << "UMC names no vNIC";
+    // Running vNIC1: each channel's name is its function's, as the adapter keeps it.
+    setMc(0, 4);
+    EXPECT_EQ(get(p0[0], "vNICName"), store(0).vnics.at(0).name);
+    EXPECT_EQ(get(p0[1], "vNICName"), store(0).vnics.at(2).name);
+    EXPECT_EQ(get(p0[0], "OuterVLANID"), "33") << "vNIC1: the running record's outer VLAN";
+    setMc(0, 2);
 
     // A refresh of one port rebuilds its channels from what the adapter holds now.
     store(0).configured.erase(store(0).configured.begin() + 4, store(0).configured.begin() + 6);  // iSCSI 0x2

@@ -34,6 +34,9 @@ void runPrevious(Engine& fw, Cmd& c) {
 bool fromHost(const Cmd& c) { return c.carrier == Carrier::Ioctl; }
 
 constexpr size_t kQueryFunctions = 8;
+// The PCI functions of one device: a profile may name functions that no
+// carrier reaches, and each has its addresses all the same.
+constexpr unsigned kMaxFunctions = 8;
 constexpr size_t kObjectName = 8, kObjectNameSize = 104, kObjectData = 112;
 constexpr size_t kTableSize = 836, kTableEntry = 52, kTableEntries = 16;
 constexpr size_t kNicMacAt = 60, kIscsiMacAt = 64;   // from the start of entry i
@@ -56,7 +59,7 @@ void hFactoryList(Engine& fw, Cmd& c) {
   if (!fromHost(c) || c.r8(0) != 9 || c.r8(1) != 1) return runPrevious(fw, c);
   unsigned named = c.pfvh & 0x3FFu;
   unsigned pf = named != 0 ? named - 1 : fw.pfNumber(c.fn);
-  if (pf >= fw.functions()) return c.fail(kStatusIllegalField);
+  if (pf >= kMaxFunctions) return c.fail(kStatusIllegalField);
   std::array<uint8_t, 6> m = factoryMac(fw, pf);
   c.respond(532);
   c.w8(0, 9);
@@ -114,7 +117,7 @@ void takePermanentMacs(Engine& fw, const Cmd& c) {
     size_t mac_at = nic ? 10 : 14;
     if ((nic || iscsi) && len >= mac_at + 6 && (c.r8(off + 3) & 0x02) != 0) {
       unsigned pf = c.r8(off + 6) | ((c.r8(off + 7) & 3u) << 8);
-      if (pf < fw.functions()) {
+      if (pf < kMaxFunctions) {
         std::array<uint8_t, 6> m{};
         for (size_t b = 0; b < 6; ++b) m[b] = c.r8(off + mac_at + b);
         s.permanent_macs[pf] = m;
@@ -154,7 +157,7 @@ void hGetTable(Engine& fw, Cmd& c) {
   for (size_t i = 0; i < kTableEntries; ++i) {
     size_t at = macPosition(answered.data(), count, i);
     unsigned pf = answered[4 + i * kTableEntry + 4];
-    if (at == 0 || pf >= fw.functions()) continue;
+    if (at == 0) continue;
     std::array<uint8_t, 6> m = fw.permanentMac(pf);
     c.wbytes(at, m.data(), 6);
   }
@@ -169,7 +172,7 @@ void hSetTable(Engine& fw, Cmd& c) {
   for (size_t i = 0; i < kTableEntries; ++i) {
     size_t at = macPosition(c.in, count, i);
     unsigned pf = c.in[4 + i * kTableEntry + 4];
-    if (at == 0 || pf >= fw.functions()) continue;
+    if (at == 0) continue;
     std::copy_n(c.in + at, 6, macs[pf].begin());
     // The entry bytes under the address stay what the adapter holds.
     for (size_t b = at; b < at + 6; ++b) {

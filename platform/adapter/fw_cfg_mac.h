@@ -10,10 +10,13 @@
 //
 // Commands (subsystem 1, from the host; every other request keeps the
 // answer of the handler registered before):
-//   1    byte 0 = 9: the factory address of functions 0-7, function n at
-//        bytes 10 + 8n to 15 + 8n.
+//   1    byte 0 = 9: the factory address of the functions 0-7 the carriers
+//        reach, function n at bytes 10 + 8n to 15 + 8n.
 //   147  byte 0 = 9, byte 1 = 1: the factory address of the function the
 //        header's pfnumber names (pfnumber - 1; 0: the carrier's) at 2-7.
+//   Every function 0-7 of the device has a factory address (the base
+//   address plus the function number): 147 answers it whether or not a
+//   carrier reaches the function.
 //   171  (header version 1) object "/nicdata/...": u32 bytes read at 0,
 //        byte 7 bit 7 end of object, the data from byte 8, from the offset
 //        at bytes 4-7. A missing object answers status 1.

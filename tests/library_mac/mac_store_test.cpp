@@ -133,6 +133,34 @@ TEST_F(MacStore, PermanentMacIsInTheFlashFileTheDriverBootsFrom)
     remove(kFile);
 }
 
+TEST_F(MacStore, IscsiFunctionThroughTheProfile)
+{
+    chardev::HostSpec spec = chardev::defaultHost();
+    spec.adapters[1].functions.push_back(iscsiFn(2, "vmhba40", 2));
+    ASSERT_NO_FATAL_FAILURE(boot(spec));
+    HmNode *h = phba(ctrl(1), "iSCSIPhysicalHBA", "0x2");
+    ASSERT_NE(h, nullptr);
+    HmNode *conf = group(h, "Network/NICConfiguration");
+    EXPECT_EQ(get(conf, "PermanentMACAddress"), text(adapter::factoryMac(fw(1), 2)));
+    host_->clearLog();
+    ASSERT_EQ(set(conf, "PermanentMACAddress", "02:aa:bb:01:02:06"), 0u);
+    EXPECT_EQ(last_code(), ORSA_STATUS_MAC_CHANGED);
+    // The iSCSI record went through the iSCSI device, address at 14-19.
+    std::vector<Bytes> writes;
+    for (const chardev::LoggedIoctl &l : host_->log())
+        if (l.dev != chardev::Dev::Nic && l.bytes.size() >= 16 + ORSA_SET_ONE_FUNCTION_SIZE && l.bytes[0] == 165)
+            writes.emplace_back(l.bytes.begin() + 16, l.bytes.end());
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0][8], ORSA_RES_ISCSI_FUNCTION);
+    EXPECT_EQ(Bytes(&writes[0][8 + 14], &writes[0][8 + 20]), (Bytes{0x02, 0xaa, 0xbb, 0x01, 0x02, 0x06}));
+    EXPECT_EQ(fw(1).profiles().permanent_macs.at(2), (Mac{0x02, 0xaa, 0xbb, 0x01, 0x02, 0x06}));
+    EXPECT_EQ(cached(conf, "PermanentMACAddress"), text(adapter::factoryMac(fw(1), 2)))
+        << "the set leaves the text to the next read";
+    EXPECT_EQ(get(conf, "PermanentMACAddress"), "02-aa-bb-01-02-06");
+    ASSERT_EQ(act(conf, "ResetMACAddress"), 0u);
+    EXPECT_EQ(get(conf, "PermanentMACAddress"), text(adapter::factoryMac(fw(1), 2)));
+}
+
 TEST_F(MacStore, Ks2TableCarriesTheAddresses)
 {
     const char *kFile = "/tmp/mac_ks2.flash";

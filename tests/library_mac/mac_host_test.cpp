@@ -18,6 +18,7 @@
 #include "fw_profile.h"
 #include "personality_fixture.h"
 #include "profile_fixture.h"
+#include "tree/hm_engine.h"
 
 namespace {
 
@@ -196,6 +197,58 @@ TEST_F(MacHost, CurrentAndFactoryAddressesAndTheMtu)
 
     EXPECT_EQ(get(nic(ks3, 1), "MTUSize"), "9000");
     EXPECT_EQ(get(nic(ks3, 0), "MTUSize"), "1500");
+}
+
+// A property of a client's own, bound to one of the exported CIM handlers
+// that no group of the schema binds.
+HmNode *addProperty(HmNode *group, const char *name, HmPropertyHandler handler)
+{
+    HmNode *n = (HmNode *)orsa_dzalloc(sizeof(HmNode));
+    HmProperty *p = (HmProperty *)orsa_dzalloc(sizeof(HmProperty));
+    n->kind = HM_KIND_PROPERTY;
+    n->name = orsa_dstrdup(name);
+    n->description = orsa_dstrdup("a client's property");
+    n->parent = group;
+    n->body = p;
+    p->handler = handler;
+    p->flags = HM_PROP_READONLY;
+    strcpy(p->value, "unset");
+    if (add_node(n, hm_find_hierarchy_by_node(group)) == HM_TAG_NONE)
+        return nullptr;
+    return n;
+}
+
+TEST_F(MacHost, UnboundCimHandlersFillTheirGroup)
+{
+    HmNode *cim = group(nic(vsk), "CIM");
+    ASSERT_NE(cim, nullptr);
+    struct Case {
+        const char *property;
+        HmPropertyHandler handler;
+    } cases[] = {
+        {"IPv6GateWay", handle_CIM_IPv6GateWay},
+        {"Gateway", handle_CIM_GateWay},
+        {"SubnetMask", handle_NICPhysicalHBA_CIM_SubnetMask},
+        {"IPProtocolIfType", handle_CIM_IPProtocolIfType},
+    };
+    for (const Case &c : cases) {
+        ASSERT_NE(addProperty(cim, c.property, c.handler), nullptr) << c.property;
+        u32 rc = 9;
+        EXPECT_EQ(get(cim, c.property, &rc), "N/A") << c.property;
+        EXPECT_EQ(rc, 0u) << c.property;
+    }
+    // The address origin first reads the function's IfName and MACAddress and
+    // the group's IPv4Address: without the last one it fails.
+    ASSERT_NE(addProperty(cim, "AddressOrigin", handle_CIM_AddressOrigin), nullptr);
+    u32 rc = 0;
+    get(cim, "AddressOrigin", &rc);
+    EXPECT_EQ(rc, 1u);
+    EXPECT_EQ(cached(cim, "AddressOrigin"), "unset");
+    ASSERT_NE(addProperty(cim, "IPv4Address", handle_internal_property), nullptr);
+    EXPECT_EQ(get(cim, "AddressOrigin", &rc), "N/A");
+    EXPECT_EQ(rc, 0u);
+    char out[HM_VALUE_SIZE] = "";
+    EXPECT_EQ(handle_CIM_GateWay(nullptr, out, 0), 1u);
 }
 
 // Region images: a 16-byte header (TLV length at 4), then one MAC TLV.

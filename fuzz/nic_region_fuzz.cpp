@@ -3,9 +3,14 @@
 // the MAC text check.
 //
 // Input: one selector byte, then
-//   even: six bytes of factory address, a size cut (2 bytes), the region
-//         image as read (header and TLVs);
-//   odd:  the MAC text.
+//   bit 0 clear, bit 1 clear: six bytes of factory address, a size cut
+//         (2 bytes), the region image as read (header and TLVs);
+//   bit 0 clear, bit 1 set: the virtual MAC restore of the Veskarn
+//         controller over the emulated host (bit 2: passing over partition
+//         1), every region read answered by fuzz bytes laid over the reply
+//         from its header on, each a length (2 bytes) and its bytes; once
+//         they run out the firmware's answers stand;
+//   bit 0 set: the MAC text.
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -14,11 +19,26 @@
 #include "config/cfg_mac.h"
 #include "drelmo.h"
 #include "library_host.h"
+#include "tree/hm_engine.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzzlib::beginInput(data, size);
   fuzzlib::Input in(data, size);
   uint8_t mode = in.byte();
-  if ((mode & 1) == 0) {
+  if ((mode & 3) == 2) {
+    chardev::EmulatedHost& host = fuzzlib::startHost(true);
+    host.setReplyRewrite([&](uint8_t* r, size_t n) {
+      if (r[0] != 171 || in.left() == 0) return;
+      size_t len = in.u16();
+      std::vector<uint8_t> reply = in.bytes(len);
+      if (!reply.empty()) memcpy(r, reply.data(), n < reply.size() ? n : reply.size());
+    });
+    HmNode* ks = internal_get_node(hm_get_root(""), "Kalderstone1", HM_KIND_GROUP);
+    if (ks == nullptr) abort();
+    ORSA_reset_virt_mac(ks, (mode & 4) != 0 ? 1 : 0);
+    if (uint8_t* image = ORSA_read_nic_region(1, 0, 0, 0, 1)) free(image);
+    host.setReplyRewrite({});
+  } else if ((mode & 1) == 0) {
     std::vector<uint8_t> factory = in.bytes(6);
     factory.resize(6, 0);
     uint16_t cut = in.u16();
@@ -54,5 +74,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (validateMACAddress(again, back) != 1 || memcmp(back, mac, 6) != 0) abort();
     }
   }
+  fuzzlib::endInput();
   return 0;
 }

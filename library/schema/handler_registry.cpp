@@ -9,8 +9,10 @@
 #include "backend/orsa_identity.h"
 #include "backend/orsa_propertyutil.h"
 #include "backend/orsa_vpd.h"
+#include "config/cfg_mac.h"
 #include "config/cfg_multichannel.h"
 #include "config/cfg_personality.h"
+#include "config/cfg_profile_props.h"
 #include "config/cfg_sriov.h"
 #include "schema/builders.h"
 #include "schema/kind_table.h"
@@ -92,6 +94,19 @@ const PropertyEntry property_handlers[] = {
     {"handle_CProf_SRIOVState", handle_CProf_SRIOVState},
     {"handle_AProf_SRIOVState", handle_AProf_SRIOVState},
     {"handle_VEPAState", handle_VEPAState},
+    // MAC addresses of the functions
+    {"handle_NICPhysicalHBA_PermanentMACAddress", handle_NICPhysicalHBA_PermanentMACAddress},
+    {"handle_iSCSIPhysicalHBA_Network_NICConfiguration_PermanentMACAddress",
+     handle_iSCSIPhysicalHBA_Network_NICConfiguration_PermanentMACAddress},
+    {"handle_ProfileManagement_ConfiguredProfile_Port_Function_MACAddress",
+     handle_ProfileManagement_ConfiguredProfile_Port_Function_MACAddress},
+    {"handle_NICPhysicalHBA_MACAddress", handle_NICPhysicalHBA_MACAddress},
+    {"handle_nic_MTUSize", handle_nic_MTUSize},
+    // profile management: ARI and link configuration
+    {"handle_IPLMaxFunctionNumber", handle_IPLMaxFunctionNumber},
+    {"handle_SettableMaxFunctionNumber", handle_SettableMaxFunctionNumber},
+    {"handle_MaxFunctionNumber", handle_MaxFunctionNumber},
+    {"handle_ConfiguredLinkConfigID", handle_ConfiguredLinkConfigID},
 };
 
 const ActionEntry action_handlers[] = {
@@ -103,6 +118,16 @@ const ActionEntry action_handlers[] = {
     // multichannel
     {"do_ConfigureChannelManagement", do_ConfigureChannelManagement},
     {"do_ConfigureQoS", do_ConfigureQoS},
+    // MAC addresses of the functions
+    {"do_NICPhysicalHBA_ResetMACAddress", do_NICPhysicalHBA_ResetMACAddress},
+    {"do_iSCSIPhysicalHBA_Network_NICConfiguration_ResetMACAddress",
+     do_iSCSIPhysicalHBA_Network_NICConfiguration_ResetMACAddress},
+    // profile management
+    {"do_SetMaxFunctionNumber", do_SetMaxFunctionNumber},
+    {"do_SetProfileId", do_SetProfileId},
+    {"do_SetFactoryDefaults", do_SetFactoryDefaults},
+    {"do_SetLinkConfigID", do_SetLinkConfigID},
+    {"do_SetLinkConfigFactoryDefaults", do_SetLinkConfigFactoryDefaults},
 };
 
 const GroupEntry group_handlers[] = {

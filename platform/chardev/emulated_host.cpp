@@ -9,6 +9,7 @@
 
 #include <atomic>
 
+#include "fw_cfg_mac.h"
 #include "fw_discovery.h"
 #include "fw_library.h"
 #include "fw_profile.h"
@@ -79,6 +80,9 @@ EmulatedHost::EmulatedHost(const HostSpec& spec) : spec_(spec) {
     // The library's commands: discovery's identity queries first, then the rest.
     adapter::registerDiscoveryHandlers(card.engine());
     adapter::registerLibraryHandlers(card.engine());
+    // Factory and permanent MAC addresses and the NIC data regions take over
+    // the host's forms of the commands registered above.
+    adapter::registerMacHandlers(card.engine());
   }
   for (size_t i = 0; i < spec_.adapters.size(); ++i) {
     for (const FunctionSpec& f : spec_.adapters[i].functions) {

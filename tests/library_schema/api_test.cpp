@@ -187,8 +187,10 @@ TEST_F(SchemaApi, TreeChecksUseTheSchemaAndUnboundHandlersSayNotSupported)
         {"missing required", &SchemaApi::ks, "UpgradeFlashROM", {nullptr}, 1, ORSA_STATUS_PARAM_MISSING},
         {"valid loopback test", &SchemaApi::ks, "Diagnostics/NetworkLoopBackTest",
          {"a5a5a5a5", "1500", "1", "0", "0", "macloopback"}, ORSA_STATUS_NOT_SUPPORTED, ORSA_STATUS_NOT_SUPPORTED},
+        // Passes the tree's checks and reaches its handler, which refuses a
+        // change while SettableMaxFunctionNumber still reads "No".
         {"optional not given", &SchemaApi::ks, "ProfileManagement/ConfiguredProfile/SetMaxFunctionNumber",
-         {nullptr}, ORSA_STATUS_NOT_SUPPORTED, ORSA_STATUS_NOT_SUPPORTED},
+         {nullptr}, 1, 316},
         {"no parameters", &SchemaApi::ks, "EventLog/ClearEventLog", {}, ORSA_STATUS_NOT_SUPPORTED,
          ORSA_STATUS_NOT_SUPPORTED},
         {"NIC action, optional not given", &SchemaApi::nic, "NetworkBootConfiguration/SetNetworkBoot", {"Enabled", nullptr},

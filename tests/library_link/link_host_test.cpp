@@ -243,7 +243,7 @@ int fake_clock(struct timeval *now)
     return 0;
 }
 
-class Stats : public Link {
+class LinkStats : public Link {
 protected:
     void SetUp() override
     {
@@ -259,7 +259,7 @@ protected:
 
 // Port 2 of controller 0 and port 0 of controller 1 each keep their own
 // clock: one port's read does not hold back the other's.
-TEST_F(Stats, TwoReadsWithinTenSecondsSendOneCommandPerPort)
+TEST_F(LinkStats, TwoReadsWithinTenSecondsSendOneCommandPerPort)
 {
     HmNode *k2 = baset(port(ctrl(0), "2")), *v0 = baset(port(ctrl(1), "0"));
     ASSERT_TRUE(k2 && v0);
@@ -283,7 +283,7 @@ TEST_F(Stats, TwoReadsWithinTenSecondsSendOneCommandPerPort)
     EXPECT_EQ(fw(1).commandsSeen(18, 8), v_before + 2);
 }
 
-TEST_F(Stats, FillsFallBackAndFailures)
+TEST_F(LinkStats, FillsFallBackAndFailures)
 {
     HmNode *v0 = baset(port(ctrl(1), "0")), *k0 = baset(port(ctrl(0), "0"));
     adapter::PhyPort &p = phy(1, 0);
@@ -423,12 +423,12 @@ TEST_F(Link, PortStateAndPhyType)
     EXPECT_EQ(cached(v, "PHYType"), "N/A");
 }
 
-class Ks2 : public LinkHost {
+class LinkKs2 : public LinkHost {
 protected:
     void SetUp() override { boot(ks2Host()); }
 };
 
-TEST_F(Ks2, LinkPropertiesAndSetPortSpeed)
+TEST_F(LinkKs2, LinkPropertiesAndSetPortSpeed)
 {
     HmNode *p = port(ctrl(0), "0");
     ASSERT_NE(p, nullptr);
@@ -443,7 +443,7 @@ TEST_F(Ks2, LinkPropertiesAndSetPortSpeed)
     EXPECT_EQ(last_code(), (u32)ORSA_STATUS_NOT_SUPPORTED);
 }
 
-TEST_F(Ks2, TxThrottleOfAnFcoeAdapter)
+TEST_F(LinkKs2, TxThrottleOfAnFcoeAdapter)
 {
     HmNode *p = port(ctrl(0), "0");
     HmNode *persona = group(ctrl(0), "Personality");
@@ -472,6 +472,107 @@ TEST_F(Ks2, TxThrottleOfAnFcoeAdapter)
     EXPECT_EQ(get(p, "TXThrottle"), "N/A");
     EXPECT_EQ(set(p, "TXThrottle", "1"), 1u);
     EXPECT_EQ(last_code(), (u32)ORSA_STATUS_TXTHROTTLE_UNSUPPORTED);
+}
+
+}  // namespace
+
+namespace {
+
+// The FCoE function's share of the link: 10Gb at 30% is 3Gb, 40Gb at 33%
+// 13.2Gb, 10Gb at 5% 500Mb; no share (or no FCoE function) the whole link.
+TEST_F(Link, FcoeLinkSpeedIsTheFcoeFunctionsShare)
+{
+    HmNode *v = vsk0();
+    adapter::ProfileRecord fcoe = adapter::functionRecord(adapter::kRecFcoe, 4, 0, {0x02, 0, 0, 0, 0, 4});
+    adapter::ProfileStore &s = fw(1).profiles();
+    s.active.push_back(fcoe);
+    s.configured.push_back(fcoe);
+    struct Case {
+        bool up;
+        u8 code, share;
+        const char *want;
+    } cases[] = {
+        {true, 4, 30, "3Gb"}, {true, 7, 33, "13.2Gb"}, {true, 4, 5, "500Mb"},
+        {true, 4, 0, "10Gb"}, {false, 4, 30, "0 (Link Down)"},
+    };
+    for (const Case &c : cases) {
+        s.active.back()[60] = s.configured.back()[60] = c.share;
+        fw(1).port(0).link_up = c.up;
+        fw(1).port(0).speed_code = c.code;
+        u32 rc = 9;
+        EXPECT_EQ(get(v, "FCoELinkSpeed", &rc), c.want) << (int)c.code << " " << (int)c.share;
+        EXPECT_EQ(rc, 0u);
+    }
+}
+
+// The iSCSI function's view of the link: NICConfiguration below its
+// physical HBA (KS3 port 2).
+TEST_F(Link, IscsiFunctionLinkPropertiesAndActivePort)
+{
+    HmNode *phba = get_valid_phba(ctrl(0), "2");
+    HmNode *n = phba != nullptr ? group(phba, "Network/NICConfiguration") : nullptr;
+    ASSERT_NE(n, nullptr);
+    adapter::Engine::PortState &p = fw(0).port(2);
+    p.link_up = true;
+    p.speed_code = 4;
+    p.qos_speed = 250;
+    p.logical = 1;
+    EXPECT_EQ(get(n, "LogicalLinkStatus"), "Up");
+    EXPECT_EQ(get(n, "PortSpeed"), "2.5Gb");
+    p.logical = 0;
+    EXPECT_EQ(get(n, "LogicalLinkStatus"), "Down");
+    p.logical = 2;  // neither: the text stays
+    EXPECT_EQ(get(n, "LogicalLinkStatus"), "Down");
+
+    int active = 0;
+    host_->setReplyRewrite([&active](u8 *reply, size_t size) {
+        if (reply[0] == 5 && reply[1] == 1 && size > 16)
+            reply[16] = (u8)active;
+    });
+    struct Case {
+        int byte;
+        const char *want;
+    } cases[] = {{1, "1"}, {0, "0"}, {15, "None"}, {7, "None"}};
+    for (const Case &c : cases) {
+        active = c.byte;
+        EXPECT_EQ(get(n, "ActivePort"), c.want) << c.byte;
+    }
+    host_->setReplyRewrite(nullptr);
+    fw(0).setFault(1, 5, Fault{.status = 1});
+    u32 rc = 0;
+    get(n, "ActivePort", &rc);
+    EXPECT_EQ(rc, 1u);
+    EXPECT_EQ(last_code(), (u32)ORSA_STATUS_ACTIVE_PORT_FAILED);
+}
+
+class LinkPivard : public LinkHost {
+protected:
+    void SetUp() override
+    {
+        chardev::HostSpec spec;
+        spec.adapters.push_back(
+            adapterSpec(adapter::Gen::Pivard, 9, "PIVEMU000001", {nicFn(0, "vmnic0"), nicFn(1, "vmnic1")}));
+        boot(spec);
+    }
+};
+
+TEST_F(LinkPivard, PortStateNamesThePortInByteTwo)
+{
+    HmNode *p1 = port(ctrl(0), "1");
+    ASSERT_NE(p1, nullptr);
+    EXPECT_EQ(get(p1, "PortState"), "Disabled");
+    host_->clearLog();
+    EXPECT_EQ(set(p1, "PortState", "Enabled"), 0u);
+    std::vector<std::vector<u8>> gets = sent(1, 71), sets = sent(1, 62);
+    ASSERT_EQ(sets.size(), 1u);
+    EXPECT_EQ(sets[0][0], 1u);
+    EXPECT_EQ(sets[0][2], 1u);
+    ASSERT_FALSE(gets.empty());
+    EXPECT_EQ(gets[0][2], 1u);
+    EXPECT_EQ(get(p1, "PortState"), "Enabled");
+    // Pivard has no 10GBase-T statistics to show.
+    EXPECT_EQ(get(baset(p1), "PairBSNR"), "N/A");
+    EXPECT_EQ(cached(baset(p1), "IsClearCountersSupported"), "N/A");
 }
 
 }  // namespace

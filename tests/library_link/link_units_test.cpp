@@ -7,7 +7,7 @@
 
 namespace {
 
-TEST(SpeedCodes, EveryRowReadsBackAsTheCodeItSets)
+TEST(LinkSpeedCodes, EveryRowReadsBackAsTheCodeItSets)
 {
     for (u32 code = 1; code <= 23; code++) {
         const char *speed = orsa_speed_code_text(code);
@@ -21,7 +21,7 @@ TEST(SpeedCodes, EveryRowReadsBackAsTheCodeItSets)
     EXPECT_STREQ(orsa_speed_code_mode(24), "Auto-Negotiate");
 }
 
-TEST(SpeedCodes, PairsOfTheTable)
+TEST(LinkSpeedCodes, PairsOfTheTable)
 {
     struct Case {
         const char *mode, *speed;
@@ -39,7 +39,7 @@ TEST(SpeedCodes, PairsOfTheTable)
         EXPECT_EQ(orsa_speed_code(c.mode, c.speed), c.code) << c.mode << " " << c.speed;
 }
 
-TEST(SpeedTexts, MasksAndValues)
+TEST(LinkSpeedTexts, MasksAndValues)
 {
     char out[HM_VALUE_SIZE];
     struct Mask {

@@ -9,6 +9,7 @@
 #include "backend/orsa_identity.h"
 #include "backend/orsa_propertyutil.h"
 #include "backend/orsa_vpd.h"
+#include "config/cfg_link.h"
 #include "config/cfg_mac.h"
 #include "config/cfg_multichannel.h"
 #include "config/cfg_personality.h"
@@ -107,6 +108,20 @@ const PropertyEntry property_handlers[] = {
     {"handle_SettableMaxFunctionNumber", handle_SettableMaxFunctionNumber},
     {"handle_MaxFunctionNumber", handle_MaxFunctionNumber},
     {"handle_ConfiguredLinkConfigID", handle_ConfiguredLinkConfigID},
+    // link, port speed and PHY
+    {"handle_portspeed", handle_portspeed},
+    {"handle_get_link_speed_properties", handle_get_link_speed_properties},
+    {"handle_FCoELinkSpeed", handle_FCoELinkSpeed},
+    {"handle_activeport", handle_activeport},
+    {"handle_PortState", handle_PortState},
+    {"handle_PhysicalLinkStatus", handle_PhysicalLinkStatus},
+    {"handle_PHYType", handle_PHYType},
+    {"handle_TXThrottle", handle_TXThrottle},
+    {"handle_logical_link_status", handle_logical_link_status},
+    {"handle_nic_logical_link_status", handle_nic_logical_link_status},
+    {"handle_10GbaseT_properties", handle_10GbaseT_properties},
+    {"handle_over_temperature", handle_over_temperature},
+    {"handle_10baseT_nvpvalue", handle_10baseT_nvpvalue},
 };
 
 const ActionEntry action_handlers[] = {
@@ -128,6 +143,9 @@ const ActionEntry action_handlers[] = {
     {"do_SetFactoryDefaults", do_SetFactoryDefaults},
     {"do_SetLinkConfigID", do_SetLinkConfigID},
     {"do_SetLinkConfigFactoryDefaults", do_SetLinkConfigFactoryDefaults},
+    // link, port speed and PHY
+    {"do_SetPortSpeed", do_SetPortSpeed},
+    {"do_ClearCounters", do_ClearCounters},
 };
 
 const GroupEntry group_handlers[] = {

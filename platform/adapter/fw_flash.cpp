@@ -30,6 +30,8 @@
 //   11 qos       u16 count; each u16 PCI function, u32 maximum bits, I/Os and
 //                bytes per second
 //   12 switch    u32 capability bits, u16 count; each u8 port, u8 forwarding mode
+//   20 link      u16 count; each u8 physical port, u16 speed code, u16 DAC
+//                cable length, u32 NVP value
 // A record or entry is u16 n + its n bytes.
 //
 // What runs (active profile, running ARI and link settings) is not kept: at
@@ -47,7 +49,7 @@ namespace {
 constexpr uint8_t kMagic[4] = {'E', 'M', 'F', 'L'};
 enum Tag : uint16_t {
   kIds = 1, kProfile = 2, kConfigured = 3, kLinks = 4, kTexts = 5, kLegacy = 6, kCommon = 7, kMacs = 8,
-  kRegion = 9, kVnic = 10, kQos = 11, kSwitch = 12,
+  kRegion = 9, kVnic = 10, kQos = 11, kSwitch = 12, kLink = 20,
 };
 
 class Writer {
@@ -221,6 +223,15 @@ std::vector<uint8_t> encodeFlash(const ProfileStore& s, Gen g) {
       w.u8(mode);
     }
   });
+  section(kLink, [&] {
+    w.u16(static_cast<uint16_t>(s.port_links.size()));
+    for (const auto& [port, l] : s.port_links) {
+      w.u8(static_cast<uint8_t>(port));
+      w.u16(l.speed_code);
+      w.u16(l.dac_length);
+      w.u32(l.nvp);
+    }
+  });
   wire::put32(w.out.data(), 8, static_cast<uint32_t>(w.out.size()));
   wire::put32(w.out.data(), 12, sections);
   return w.out;
@@ -344,6 +355,19 @@ bool decodeFlash(const std::vector<uint8_t>& bytes, Gen g, ProfileStore* s) {
         for (uint16_t k = 0; k < n && r.ok(); ++k) {
           uint8_t port = r.u8();
           t.forwarding[port] = r.u8();
+        }
+        break;
+      }
+      case kLink: {
+        t.port_links.clear();
+        uint16_t n = r.u16();
+        for (uint16_t k = 0; k < n && r.ok(); ++k) {
+          PortLink l;
+          uint8_t port = r.u8();
+          l.speed_code = r.u16();
+          l.dac_length = r.u16();
+          l.nvp = r.u32();
+          t.port_links[port] = l;
         }
         break;
       }

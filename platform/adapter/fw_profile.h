@@ -119,6 +119,22 @@ struct LinkState {
   uint8_t active = 1, next = 1, factory = 1;
 };
 
+// Link settings of a physical port (57/134, 18/10-12), kept in flash.
+struct PortLink {
+  uint16_t speed_code = 0;   // configured speed code (0: every speed the PHY offers)
+  uint16_t dac_length = 0;   // DAC cable length in metres
+  uint32_t nvp = 72;         // 10GBase-T nominal velocity of propagation, percent
+};
+
+// The PHY of a physical port (102, 18/8): the firmware's own, not kept.
+struct PhyPort {
+  uint16_t type = 0, if_type = 0;
+  bool masks_valid = true;          // the 0xFEEC marker of 102
+  uint16_t an_mask = 0, forced_mask = 0;
+  bool baset = true;                // a 10GBase-T PHY: 18/8-12 answer
+  std::array<uint32_t, 22> counters{};   // 18/8 reply words (word 21: frame counter high)
+};
+
 // Record types and lengths.
 enum : uint8_t {
   kRecPcie = 80, kRecNic = 81, kRecIscsi = 82, kRecFcoe = 83, kRecRoce = 84, kRecPort = 85,
@@ -180,6 +196,8 @@ class ProfileStore {
   std::map<unsigned, QosState> qos;            // by PCI function
   std::map<unsigned, uint8_t> forwarding;      // by port; none: VEB
   bool ks3_profile_reads = false;              // not kept: the firmware's own
+  std::map<unsigned, PortLink> port_links;     // by physical port (kept in flash)
+  std::map<unsigned, PhyPort> phys;            // by physical port (fw_cfg_link.h)
   unsigned reboots = 0;
 
   // The emulated reset: the configured profile, ids, ARI and link settings

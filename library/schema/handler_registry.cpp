@@ -9,7 +9,9 @@
 #include "backend/orsa_identity.h"
 #include "backend/orsa_propertyutil.h"
 #include "backend/orsa_vpd.h"
+#include "config/cfg_boot_vf.h"
 #include "config/cfg_multichannel.h"
+#include "config/cfg_ncsi.h"
 #include "config/cfg_personality.h"
 #include "config/cfg_sriov.h"
 #include "schema/builders.h"
@@ -92,6 +94,17 @@ const PropertyEntry property_handlers[] = {
     {"handle_CProf_SRIOVState", handle_CProf_SRIOVState},
     {"handle_AProf_SRIOVState", handle_AProf_SRIOVState},
     {"handle_VEPAState", handle_VEPAState},
+    // NC-SI, network boot and VF settings
+    {"handle_ncsi_static_configuration", handle_ncsi_static_configuration},
+    {"handle_ncsi_dynamic_configuration", handle_ncsi_dynamic_configuration},
+    {"handle_get_ncsi_version", handle_get_ncsi_version},
+    {"handle_VolatileMACAddress", handle_VolatileMACAddress},
+    {"handle_vlan_properties", handle_vlan_properties},
+    {"handle_AdvancedMode", handle_AdvancedMode},
+    {"handle_niclogicalhba_macaddress", handle_niclogicalhba_macaddress},
+    {"handle_niclogicalhba_vlanid", handle_niclogicalhba_vlanid},
+    {"handle_niclogicalhba_txrate", handle_niclogicalhba_txrate},
+    {"handle_LinkStatus", handle_LinkStatus},
 };
 
 const ActionEntry action_handlers[] = {
@@ -103,12 +116,16 @@ const ActionEntry action_handlers[] = {
     // multichannel
     {"do_ConfigureChannelManagement", do_ConfigureChannelManagement},
     {"do_ConfigureQoS", do_ConfigureQoS},
+    // network boot
+    {"do_NICPhysicalHBA_NetworkBootConfiguration_ConfigureVLAN", do_NICPhysicalHBA_NetworkBootConfiguration_ConfigureVLAN},
+    {"do_SetNetworkBoot", do_SetNetworkBoot},
 };
 
 const GroupEntry group_handlers[] = {
     {nullptr, nullptr},
     {"group_Kalderstone_PortDiscoveryAndConfiguration_ChannelManagement",
      group_Kalderstone_PortDiscoveryAndConfiguration_ChannelManagement},
+    {"group_NICPhysicalHBA", group_NICPhysicalHBA},
 };
 
 template <typename Entry, size_t N>

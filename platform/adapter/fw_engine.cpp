@@ -173,6 +173,7 @@ Engine::Engine(const EngineConfig& cfg) : cfg_(cfg) {
       if (r[0] == kRecPort && (r[4] & 63) == 0) cfg_.function_mode = r[5];
   }
   registerProfileHandlers(*this);
+  registerCfgBootHandlers(*this);
 }
 
 bool Engine::flashChanged() {

@@ -65,6 +65,7 @@
 #include <string>
 #include <vector>
 
+#include "fw_cfg_boot.h"
 #include "fw_engine.h"
 
 namespace adapter {
@@ -172,6 +173,8 @@ class ProfileStore {
   std::map<unsigned, VnicFunction> vnics;      // by PCI function
   std::map<unsigned, QosState> qos;            // by PCI function
   std::map<unsigned, uint8_t> forwarding;      // by port; none: VEB
+  // NC-SI, boot, OEM execution configuration and VF parameters (kept in flash).
+  CfgBootStore cfg_boot;
   unsigned reboots = 0;
 
   // The emulated reset: the configured profile, ids, ARI and link settings

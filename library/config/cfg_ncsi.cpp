@@ -15,12 +15,16 @@
 
 /* ---- decoders ---- */
 
-namespace ncsi {
-
 namespace {
 
 /* Offsets within a block. */
 constexpr size_t kPortSwap = 4, kMac0 = 5, kWol0 = 11, kMac1 = 12, kWol1 = 18, kVlan = 20;
+
+}  // namespace
+
+namespace ncsi {
+
+namespace {
 
 bool enable_byte(u8 *byte, const char *value)
 {
@@ -125,13 +129,14 @@ u32 put_yes_no(HmNode *group, const char *name, u8 byte)
 u32 fill_block(HmNode *group, const u8 *b, bool with_swap)
 {
     u32 rc = 0;
+    const u8 *m0 = b + kMac0, *m1 = b + kMac1;
     if (with_swap)
-        rc |= put_yes_no(group, "PortSwap", b[4]);
-    rc |= put_yes_no(group, "EnableWOLPort0", b[11]);
-    rc |= set_prop_val(group, "Port0MAC", "%02x:%02x:%02x:%02x:%02x:%02x", b[5], b[6], b[7], b[8], b[9], b[10]);
-    rc |= put_yes_no(group, "EnableWOLPort1", b[18]);
-    rc |= set_prop_val(group, "Port1MAC", "%02x:%02x:%02x:%02x:%02x:%02x", b[12], b[13], b[14], b[15], b[16], b[17]);
-    rc |= set_prop_val(group, "MgmtVLANId", "%d", orsa_rd16(b + 20));
+        rc |= put_yes_no(group, "PortSwap", b[kPortSwap]);
+    rc |= put_yes_no(group, "EnableWOLPort0", b[kWol0]);
+    rc |= set_prop_val(group, "Port0MAC", "%02x:%02x:%02x:%02x:%02x:%02x", m0[0], m0[1], m0[2], m0[3], m0[4], m0[5]);
+    rc |= put_yes_no(group, "EnableWOLPort1", b[kWol1]);
+    rc |= set_prop_val(group, "Port1MAC", "%02x:%02x:%02x:%02x:%02x:%02x", m1[0], m1[1], m1[2], m1[3], m1[4], m1[5]);
+    rc |= set_prop_val(group, "MgmtVLANId", "%d", orsa_rd16(b + kVlan));
     return rc != 0 ? 1 : 0;
 }
 

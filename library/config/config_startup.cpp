@@ -24,17 +24,6 @@ u32 ORSA_get_nic_logicalhba(HmNode *phba, u32 instance, u32 *count, u32 create)
     return 0;
 }
 
-/* The fillers below belong to configuration code that is not built yet:
- * they leave the groups as the schema made them. */
-namespace {
-
-u32 not_built_yet(HmNode *group)
-{
-    return group == nullptr ? 1 : orsa_set_status(ORSA_STATUS_NOT_SUPPORTED);
-}
-
-}  // namespace
-
 namespace {
 
 // The PG instances of one priority-group view of a port; a failed build
@@ -92,9 +81,4 @@ u32 ORSA_get_port_discovery_config(HmNode *controller)
             ORSA_get_multi_channels_info((u32)j, group);
     }
     return orsa_set_status(ORSA_STATUS_NOT_SUPPORTED);
-}
-
-u32 ORSA_get_ncsi_attributes(u32, u32, HmNode *ncsi, HmNode *, u32, u32)
-{
-    return not_built_yet(ncsi);
 }

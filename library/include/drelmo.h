@@ -240,6 +240,14 @@ DRELMO_API uint32_t handle_CIM_IPv6GateWay(HmNode *property, char *value, uint32
 DRELMO_API uint32_t handle_CIM_GateWay(HmNode *property, char *value, uint32_t mode);
 DRELMO_API uint32_t handle_NICPhysicalHBA_CIM_SubnetMask(HmNode *property, char *value, uint32_t mode);
 DRELMO_API uint32_t handle_CIM_IPProtocolIfType(HmNode *property, char *value, uint32_t mode);
+/* The NIC driver's view of the virtual functions of NIC function port:
+ * ORSA_get_vf_params writes the text of one VF property ("TxRate",
+ * "VLANID", "MACAddress" or "LinkStatus"; "N/A" for a VF the driver does not
+ * report) into out (HM_VALUE_SIZE bytes), 1 when the driver cannot be
+ * asked; ORSA_get_nic_logicalhba stores the VF count in count and, with
+ * create 1, makes one NICLogicalHBA group per VF below node; it answers 0. */
+DRELMO_API uint32_t ORSA_get_vf_params(uint32_t port, uint32_t vf, char *out, const char *name);
+DRELMO_API uint32_t ORSA_get_nic_logicalhba(HmNode *node, uint32_t port, uint32_t *count, uint32_t create);
 /* Linux hosts: 0 when ifname is an interface of the adapter family. */
 DRELMO_API uint32_t ORSA_check_valid_interface(const char *ifname);
 

@@ -9,9 +9,11 @@
 #include "backend/orsa_identity.h"
 #include "backend/orsa_propertyutil.h"
 #include "backend/orsa_vpd.h"
+#include "config/cfg_boot_vf.h"
 #include "config/cfg_link.h"
 #include "config/cfg_mac.h"
 #include "config/cfg_multichannel.h"
+#include "config/cfg_ncsi.h"
 #include "config/cfg_personality.h"
 #include "config/cfg_profile_props.h"
 #include "config/cfg_sriov.h"
@@ -122,6 +124,17 @@ const PropertyEntry property_handlers[] = {
     {"handle_10GbaseT_properties", handle_10GbaseT_properties},
     {"handle_over_temperature", handle_over_temperature},
     {"handle_10baseT_nvpvalue", handle_10baseT_nvpvalue},
+    // NC-SI, network boot and VF settings
+    {"handle_ncsi_static_configuration", handle_ncsi_static_configuration},
+    {"handle_ncsi_dynamic_configuration", handle_ncsi_dynamic_configuration},
+    {"handle_get_ncsi_version", handle_get_ncsi_version},
+    {"handle_VolatileMACAddress", handle_VolatileMACAddress},
+    {"handle_vlan_properties", handle_vlan_properties},
+    {"handle_AdvancedMode", handle_AdvancedMode},
+    {"handle_niclogicalhba_macaddress", handle_niclogicalhba_macaddress},
+    {"handle_niclogicalhba_vlanid", handle_niclogicalhba_vlanid},
+    {"handle_niclogicalhba_txrate", handle_niclogicalhba_txrate},
+    {"handle_LinkStatus", handle_LinkStatus},
 };
 
 const ActionEntry action_handlers[] = {
@@ -146,12 +159,16 @@ const ActionEntry action_handlers[] = {
     // link, port speed and PHY
     {"do_SetPortSpeed", do_SetPortSpeed},
     {"do_ClearCounters", do_ClearCounters},
+    // network boot
+    {"do_NICPhysicalHBA_NetworkBootConfiguration_ConfigureVLAN", do_NICPhysicalHBA_NetworkBootConfiguration_ConfigureVLAN},
+    {"do_SetNetworkBoot", do_SetNetworkBoot},
 };
 
 const GroupEntry group_handlers[] = {
     {nullptr, nullptr},
     {"group_Kalderstone_PortDiscoveryAndConfiguration_ChannelManagement",
      group_Kalderstone_PortDiscoveryAndConfiguration_ChannelManagement},
+    {"group_NICPhysicalHBA", group_NICPhysicalHBA},
 };
 
 template <typename Entry, size_t N>

@@ -175,6 +175,7 @@ Engine::Engine(const EngineConfig& cfg) : cfg_(cfg) {
   }
   registerProfileHandlers(*this);
   registerLinkHandlers(*this);
+  registerCfgBootHandlers(*this);
 }
 
 bool Engine::flashChanged() {

@@ -72,6 +72,7 @@
 #include <string>
 #include <vector>
 
+#include "fw_cfg_boot.h"
 #include "fw_engine.h"
 
 namespace adapter {
@@ -198,6 +199,8 @@ class ProfileStore {
   bool ks3_profile_reads = false;              // not kept: the firmware's own
   std::map<unsigned, PortLink> port_links;     // by physical port (kept in flash)
   std::map<unsigned, PhyPort> phys;            // by physical port (fw_cfg_link.h)
+  // NC-SI, boot, OEM execution configuration and VF parameters (kept in flash).
+  CfgBootStore cfg_boot;
   unsigned reboots = 0;
 
   // The emulated reset: the configured profile, ids, ARI and link settings

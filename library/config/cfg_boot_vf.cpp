@@ -1,5 +1,4 @@
 /* Network boot configuration and VF settings of NIC functions. */
-#include <ctype.h>
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -15,6 +14,7 @@
 #include "backend/orsa_ioctl_wrappers.h"
 #include "backend/orsa_nicprops.h"
 #include "backend/orsa_vpd.h"
+#include "config/cfg_mac.h"
 #include "tree/hm_log.h"
 #include "tree/hm_lookup.h"
 
@@ -24,47 +24,23 @@ namespace bootvf {
 
 namespace {
 
-int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = (char)tolower((unsigned char)c);
-    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-}
-
 /* VF table fields. */
 constexpr size_t kCount = 12, kEntries = 16, kEntry = 16, kVlan = 6, kRate = 8, kLink = 10;
 
 }  // namespace
 
+// One MAC grammar for the whole library: the one permanent addresses are
+// checked against.
 bool parse_mac(const char *text, u8 mac[6])
 {
-    if (text == nullptr || mac == nullptr)
-        return false;
-    const char *p = text;
-    u8 out[6];
-    for (int i = 0; i < 6; i++) {
-        if (i > 0) {
-            if (*p != ':' && *p != '-')
-                return false;
-            p++;
-        }
-        int hi = hex_digit(*p);
-        if (hi < 0)
-            return false;
-        p++;
-        int lo = hex_digit(*p);
-        if (lo >= 0) {
-            out[i] = (u8)(hi << 4 | lo);
-            p++;
-        } else {
-            out[i] = (u8)hi;
-        }
-    }
-    if (*p != '\0')
-        return false;
-    memcpy(mac, out, 6);
-    return true;
+    return text != nullptr && mac != nullptr && validateMACAddress(text, mac) == 1;
+}
+
+void mac_colon_text(const u8 *m, char out[HM_VALUE_SIZE])
+{
+    char dashed[HM_VALUE_SIZE];
+    mac::text_of(m, dashed, sizeof dashed);
+    ORSA_convert_mac_addr(dashed, '-', out, ':');
 }
 
 bool parse_int(const char *text, long min, long max, long *out)
@@ -132,7 +108,7 @@ bool vf_text(const u8 *table, size_t size, u32 vf, const char *name, char out[HM
     else if (strcmp(name, "VLANID") == 0)
         snprintf(out, HM_VALUE_SIZE, "%d", orsa_rd16(e + kVlan));
     else if (strcmp(name, "MACAddress") == 0)
-        snprintf(out, HM_VALUE_SIZE, "%02x:%02x:%02x:%02x:%02x:%02x", e[0], e[1], e[2], e[3], e[4], e[5]);
+        mac_colon_text(e, out);
     else
         snprintf(out, HM_VALUE_SIZE, "%d", e[kLink]);
     return true;
@@ -178,12 +154,7 @@ u32 read_oem(const NicAddr &a, u8 cfg[ORSA_OEM_EXEC_SIZE], const char *caller)
 
 void mac_dash_text(const u8 *m, char out[HM_VALUE_SIZE])
 {
-    snprintf(out, HM_VALUE_SIZE, "%02x-%02x-%02x-%02x-%02x-%02x", m[0], m[1], m[2], m[3], m[4], m[5]);
-}
-
-void mac_colon_text(const u8 *m, char out[HM_VALUE_SIZE])
-{
-    snprintf(out, HM_VALUE_SIZE, "%02x:%02x:%02x:%02x:%02x:%02x", m[0], m[1], m[2], m[3], m[4], m[5]);
+    mac::text_of(m, out, HM_VALUE_SIZE);
 }
 
 bool param_given(const char *p)
@@ -299,7 +270,7 @@ u32 handle_niclogicalhba_macaddress(HmNode *property, char *value, u32 mode)
     u8 mac[6];
     if (!bootvf::parse_mac(value, mac))
         return orsa_fail_with(ORSA_STATUS_INVALID_VALUE_USE_VALID);
-    mac_colon_text(mac, text);
+    bootvf::mac_colon_text(mac, text);
     if (vf_apply(r, "mac", text, nullptr, nullptr) != 0)
         return 1;
     return set_prop_val(r.group, property->name, "%s", text);

@@ -55,9 +55,10 @@ u32 group_NICPhysicalHBA(HmNode *group);
 
 namespace bootvf {
 
-/* A MAC address text: six fields of one or two hexadecimal digits, each
- * after the first behind ':' or '-', and nothing after the last. */
+/* A MAC address text as validateMACAddress takes it (cfg_mac.h). */
 bool parse_mac(const char *text, u8 mac[6]);
+/* "%02x:%02x:%02x:%02x:%02x:%02x" of six bytes (the NIC driver's form). */
+void mac_colon_text(const u8 *m, char out[HM_VALUE_SIZE]);
 /* An integer text as the tree's check reads it (decimal, "0x" hexadecimal,
  * "0" octal, the whole text) within min..max. */
 bool parse_int(const char *text, long min, long max, long *out);

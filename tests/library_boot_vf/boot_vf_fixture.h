@@ -60,21 +60,6 @@ protected:
     }
     adapter::Engine &fw(int adapter_index) { return host_->engine((size_t)adapter_index); }
 
-    // Payloads of the commands (subsystem, opcode) that reached the devices.
-    std::vector<std::vector<u8>> sent(u8 subsystem, u8 opcode) const
-    {
-        std::vector<std::vector<u8>> out;
-        for (const chardev::LoggedIoctl &l : host_->log()) {
-            bool nic_dev = l.dev == chardev::Dev::Nic;
-            if (l.request != (nic_dev ? ORSA_NIC_IOCTL_PASSTHRU : ORSA_ISCSI_IOCTL_PASSTHRU))
-                continue;
-            size_t start = nic_dev ? 21 : 0;
-            const std::vector<u8> &b = l.bytes;
-            if (start + 16 <= b.size() && b[start] == opcode && b[start + 1] == subsystem)
-                out.emplace_back(b.begin() + (long)start + 16, b.end());
-        }
-        return out;
-    }
 
     // Runs an action of group through the API: nullptr parameters are not given.
     static u32 act(HmNode *g, const char *action, std::vector<const char *> params)

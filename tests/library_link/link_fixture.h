@@ -54,22 +54,6 @@ protected:
                 return p;
         return nullptr;
     }
-    // Payloads of the pass-through requests of one command that reached the
-    // devices (a NIC block carries 21 bytes before the header).
-    std::vector<std::vector<u8>> sent(u8 subsystem, u8 opcode) const
-    {
-        std::vector<std::vector<u8>> out;
-        for (const chardev::LoggedIoctl &l : host_->log()) {
-            bool is_nic = l.dev == chardev::Dev::Nic;
-            if (l.request != (is_nic ? ORSA_NIC_IOCTL_PASSTHRU : ORSA_ISCSI_IOCTL_PASSTHRU))
-                continue;
-            size_t start = is_nic ? 21 : 0;
-            const std::vector<u8> &b = l.bytes;
-            if (start + 16 <= b.size() && b[start] == opcode && b[start + 1] == subsystem)
-                out.emplace_back(b.begin() + (long)start + 16, b.end());
-        }
-        return out;
-    }
     // Runs an action as a client does; a parameter "-" is not given.
     static u32 run(HmNode *g, const char *action, const std::vector<std::string> &params)
     {

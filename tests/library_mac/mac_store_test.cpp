@@ -70,11 +70,7 @@ class MacStore : public DiscoveryHost {
 protected:
     void boot(const chardev::HostSpec &spec)
     {
-        if (started_) {
-            ASSERT_EQ(ORSA_exit(), 0u);
-            started_ = false;
-        }
-        make(spec);
+        ASSERT_NO_FATAL_FAILURE(remake(spec));
         ASSERT_EQ(start(), 0u);
     }
     adapter::Engine &fw(size_t i) { return host_->engine(i); }

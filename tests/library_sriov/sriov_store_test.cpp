@@ -80,11 +80,7 @@ class SriovStore : public DiscoveryHost {
 protected:
     void boot(const chardev::HostSpec &spec)
     {
-        if (started_) {
-            ASSERT_EQ(ORSA_exit(), 0u);
-            started_ = false;
-        }
-        make(spec);
+        ASSERT_NO_FATAL_FAILURE(remake(spec));
         ASSERT_EQ(start(), 0u);
     }
     // The default host with adapter i keeping its flash in a fresh file.

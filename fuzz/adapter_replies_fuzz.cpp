@@ -9,9 +9,9 @@
 //         bytes: every pass-through of the call gets them laid over its
 //         answer from offset 0;
 //   odd:  a property index (2 bytes, modulo the properties of the tree),
-//         then replies for the pass-throughs of one property read in turn,
-//         each a length (2 bytes) and its bytes; once they run out the
-//         firmware's answers stand.
+//         then replies for the pass-throughs and VF table reads of one
+//         property read in turn, each a length (2 bytes) and its bytes; once
+//         they run out the firmware's and the driver's answers stand.
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -145,18 +145,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<fuzzlib::PropertyRef> props = fuzzlib::properties();
     if (props.empty()) abort();
     const fuzzlib::PropertyRef& p = props[in.u16() % props.size()];
-    host.setReplyRewrite([&](uint8_t* r, size_t n) {
+    auto next = [&](uint8_t* r, size_t n) {
       if (in.left() == 0) return;
       size_t len = in.u16();
       std::vector<uint8_t> reply = in.bytes(len);
       if (!reply.empty()) memcpy(r, reply.data(), n < reply.size() ? n : reply.size());
-    });
+    };
+    host.setReplyRewrite(next);
+    host.setVfTableRewrite(next);
     char value[HM_VALUE_SIZE];
     memset(value, 0, sizeof value);
     ORSA_get_property_val(p.group, p.property, value, sizeof value);
     if (strnlen(value, sizeof value) == sizeof value) abort();  // a value always ends inside its slot
   }
   host.setReplyRewrite({});
+  host.setVfTableRewrite({});
   fuzzlib::endInput();
   return 0;
 }

@@ -3,7 +3,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "backend/orsa_cmdrun.h"
 #include "tree/hm_engine.h"
 #include "tree/orsa_api.h"
 
@@ -24,6 +27,15 @@ chardev::EmulatedHost& startHost(bool open_library) {
     exit(2);
   }
   chardev::install(host.get());
+  // The VF settings' host commands are played by the emulated host's ip,
+  // which changes the emulated VF table: nothing is started per input.
+  orsa_set_command_runner(
+      [](void* h, const char* const argv[]) {
+        std::vector<std::string> v;
+        for (size_t i = 0; argv[i] != nullptr; ++i) v.emplace_back(argv[i]);
+        return static_cast<chardev::EmulatedHost*>(h)->runIpLink(v);
+      },
+      host.get());
   if (open_library && ORSA_init() != 0) {
     fprintf(stderr, "ORSA_init failed over the emulated host\n");
     exit(2);

@@ -6,9 +6,11 @@
 #ifndef DRELMO_BACKEND_ORSA_HANDLER_UTIL_H
 #define DRELMO_BACKEND_ORSA_HANDLER_UTIL_H
 
+#include "backend/orsa_identity.h"
 #include "backend/orsa_propertyutil.h"
 #include "tree/hm_engine.h"
 #include "tree/hm_status.h"
+#include "tree/hm_lookup.h"
 #include "tree/hm_types.h"
 
 /* Little-endian fields of an adapter reply, read byte by byte so that no
@@ -63,6 +65,23 @@ inline u32 orsa_store_and_answer(HmNode *property, char *value, const char *text
         return 1;
     u32 rc = set_prop_val(property->parent, property->name, "%s", text);
     return orsa_answer(property, value, rc);
+}
+
+/* Where a node's commands go: its function (instance and device), the
+ * domain and the physical-HBA port of the request. */
+struct OrsaWhere {
+    OrsaPort at{0, ORSA_PROTO_NONE};
+    u8 domain = 0;
+    u8 phba_port = 0;
+};
+
+inline OrsaWhere orsa_where_of(HmNode *node)
+{
+    OrsaWhere w;
+    w.at = orsa_port_of(node);
+    w.domain = (u8)get_domain_id(node);
+    w.phba_port = (u8)get_phba_port_number(node);
+    return w;
 }
 
 #endif

@@ -81,6 +81,11 @@ void orsa_host_set_clock(OrsaClockFn fn)
     g_clock = fn != nullptr ? fn : system_clock;
 }
 
+void orsa_host_now(struct timeval *now)
+{
+    g_clock(now);
+}
+
 namespace {
 
 // Applies a whole-file record lock of the given type with fcntl command cmd;

@@ -67,3 +67,5 @@ uint32_t ORSA_stop_clock(HmNode *node, uint32_t *ms);
 // restores it).
 using OrsaClockFn = int (*)(struct timeval *now);
 void orsa_host_set_clock(OrsaClockFn fn);
+// The time now by that clock.
+void orsa_host_now(struct timeval *now);

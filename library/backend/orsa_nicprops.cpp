@@ -165,9 +165,10 @@ u32 ORSA_Get_VF_Info(u32 port, u32 *count, u32 create, HmNode *node)
         *count = vfs;
     pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s:*nic_lhba_count = %d\n", __func__, static_cast<int>(vfs));
     if (create == 1) {
-        // A physical HBA holds at most 64 NIC logical HBAs; the count comes
-        // from the driver and is not trusted beyond that.
-        u32 todo = vfs < 64 ? vfs : 64;
+        // The driver's table holds 60 VFs (16-byte entries from byte 16 of
+        // 976); the count comes from the driver and is not trusted beyond
+        // what the table can describe.
+        u32 todo = vfs < 60 ? vfs : 60;
         for (u32 i = 0; i < todo; i++) {
             if (initialize_NICLogicalHBA(node, nullptr, nullptr, nullptr) == nullptr)
                 pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "Failed to initialize NICLogicalHBA.\n");

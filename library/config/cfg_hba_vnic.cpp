@@ -27,19 +27,11 @@ void orsa_softcap_text(u32 speed_gbps, u32 share, char out[HM_VALUE_SIZE])
 
 namespace {
 
-struct Where {
-    OrsaPort at{0, ORSA_PROTO_NONE};
-    u8 domain = 0;
-    u8 phba_port = 0;
-};
+using Where = OrsaWhere;
 
 Where where_of(HmNode *node)
 {
-    Where w;
-    w.at = orsa_port_of(node);
-    w.domain = (u8)get_domain_id(node);
-    w.phba_port = (u8)get_phba_port_number(node);
-    return w;
+    return orsa_where_of(node);
 }
 
 /* The physical HBA (NIC or iSCSI) a node lies in. */

@@ -3,6 +3,7 @@
 
 #include "config/config_startup.h"
 
+#include "config/cfg_link.h"
 #include "config/cfg_multichannel.h"
 
 #include "backend/orsa_discovery_io.h"
@@ -23,17 +24,6 @@ u32 ORSA_get_nic_logicalhba(HmNode *phba, u32 instance, u32 *count, u32 create)
     return 0;
 }
 
-/* The fillers below belong to configuration code that is not built yet:
- * they leave the groups as the schema made them. */
-namespace {
-
-u32 not_built_yet(HmNode *group)
-{
-    return group == nullptr ? 1 : orsa_set_status(ORSA_STATUS_NOT_SUPPORTED);
-}
-
-}  // namespace
-
 namespace {
 
 // The PG instances of one priority-group view of a port; a failed build
@@ -50,10 +40,10 @@ void add_pg_instances(HmNode *priority_groups, const char *view, HmNode *(*build
 }  // namespace
 
 // One port group per port index at which the controller has a physical
-// HBA, with its interface type, the PG instances of its DCBX views and, on
-// the generations that run multichannel, its channels. The speed fills of
-// each port and its application TLVs come with the link and DCBX code:
-// until then the filler says so.
+// HBA, with its interface type, supported speeds and counter clearing, the
+// PG instances of its DCBX views and, on the generations that run
+// multichannel, its channels. The application TLVs of each port come with
+// the DCBX code: until then the filler says so.
 u32 ORSA_get_port_discovery_config(HmNode *controller)
 {
     if (controller == nullptr)
@@ -72,8 +62,12 @@ u32 ORSA_get_port_discovery_config(HmNode *controller)
             continue;
         }
         set_prop_val(group, "PortNumber", "%d", j);
+        OrsaPort at = orsa_port_of(phba);
+        ORSA_update_interfacetype(at, group);
+        ORSA_update_speed_props(at, group);
+        orsa_baset_clock_reset(group);
+        ORSA_update_is_clear_counter(at, group);
         // Look-ups below the port group find the driver port of its HBA.
-        ORSA_update_interfacetype(orsa_port_of(phba), group);
         HM_GROUP(group)->nhandle = HM_GROUP(phba)->nhandle;
 
         HmNode *dcbx = internal_get_node(group, "DCBX", HM_KIND_GROUP);
@@ -87,9 +81,4 @@ u32 ORSA_get_port_discovery_config(HmNode *controller)
             ORSA_get_multi_channels_info((u32)j, group);
     }
     return orsa_set_status(ORSA_STATUS_NOT_SUPPORTED);
-}
-
-u32 ORSA_get_ncsi_attributes(u32, u32, HmNode *ncsi, HmNode *, u32, u32)
-{
-    return not_built_yet(ncsi);
 }

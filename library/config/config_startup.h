@@ -6,20 +6,20 @@
  *
  * ORSA_get_nic_logicalhba is complete, the profile and link fillers are
  * built in cfg_profile_tree.cpp and the personality fillers in
- * cfg_personality.cpp; the port discovery and NCSI fillers answer "not
- * supported" where their configuration code is not built.
+ * cfg_personality.cpp, the NCSI filler in cfg_ncsi.cpp; the port discovery
+ * filler answers "not supported" where its configuration code is not built.
  */
 #ifndef DRELMO_CONFIG_CONFIG_STARTUP_H
 #define DRELMO_CONFIG_CONFIG_STARTUP_H
 
+#include "config/cfg_ncsi.h"
 #include "config/cfg_profile_tree.h"
 #include "tree/hm_types.h"
 
 #define ORSA_MAX_NIC_LHBA 64u
 
-u32 ORSA_get_nic_logicalhba(HmNode *phba, u32 instance, u32 *count, u32 create);
+/* ORSA_get_nic_logicalhba (exported): drelmo.h. */
 u32 ORSA_get_port_discovery_config(HmNode *controller);
-u32 ORSA_get_ncsi_attributes(u32 port, u32 phba_port, HmNode *ncsi, HmNode *ncsi_node, u32 reserved, u32 create);
 u32 ORSA_update_available_personalities(HmNode *controller);
 u32 ORSA_update_current_personality(HmNode *controller);
 

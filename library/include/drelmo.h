@@ -233,11 +233,60 @@ DRELMO_API uint32_t update_nic_ifname(void);
 DRELMO_API uint32_t handle_CIM_IPv4Address(HmNode *property, char *value, uint32_t mode);
 DRELMO_API uint32_t handle_CIM_IPv6Address(HmNode *property, char *value, uint32_t mode);
 DRELMO_API uint32_t handle_CIM_IPProtocolEndPointName(HmNode *property, char *value, uint32_t mode);
+/* CIM properties of a NIC function that no group binds: each has its
+ * group's property filled by the host ("N/A" on this host) and answers it. */
+DRELMO_API uint32_t handle_CIM_AddressOrigin(HmNode *property, char *value, uint32_t mode);
+DRELMO_API uint32_t handle_CIM_IPv6GateWay(HmNode *property, char *value, uint32_t mode);
+DRELMO_API uint32_t handle_CIM_GateWay(HmNode *property, char *value, uint32_t mode);
+DRELMO_API uint32_t handle_NICPhysicalHBA_CIM_SubnetMask(HmNode *property, char *value, uint32_t mode);
+DRELMO_API uint32_t handle_CIM_IPProtocolIfType(HmNode *property, char *value, uint32_t mode);
+/* The NIC driver's view of the virtual functions of NIC function port:
+ * ORSA_get_vf_params writes the text of one VF property ("TxRate",
+ * "VLANID", "MACAddress" or "LinkStatus"; "N/A" for a VF the driver does not
+ * report) into out (HM_VALUE_SIZE bytes), 1 when the driver cannot be
+ * asked; ORSA_get_nic_logicalhba stores the VF count in count and, with
+ * create 1, makes one NICLogicalHBA group per VF below node; it answers 0. */
+DRELMO_API uint32_t ORSA_get_vf_params(uint32_t port, uint32_t vf, char *out, const char *name);
+DRELMO_API uint32_t ORSA_get_nic_logicalhba(HmNode *node, uint32_t port, uint32_t *count, uint32_t create);
 /* Linux hosts: 0 when ifname is an interface of the adapter family. */
 DRELMO_API uint32_t ORSA_check_valid_interface(const char *ifname);
 
 /* Set when the software iSCSI initiator serves the iSCSI functions. */
 extern DRELMO_API uint8_t OPEN_ISCSI_DRIVER_LOADED;
+
+/* ---- MAC addresses of the adapter's functions ---- */
+
+/* 1 and the six bytes in out (when out is given) for six groups of one or
+ * two hexadecimal digits separated by ':' or '-' and nothing else; else 0. */
+DRELMO_API uint32_t validateMACAddress(const char *text, uint8_t *out);
+/* Copies source to dest (room for strlen(source) + 1 bytes), every from
+ * character replaced by to; 1 without source or dest, else 0. */
+DRELMO_API uint32_t ORSA_convert_mac_addr(const char *source, char from, char *dest, char to);
+/* The permanent MAC address of the PCI function of phba (an iSCSIPhysicalHBA
+ * or NICPhysicalHBA group), driver_type 2 NIC or 1 iSCSI, stored as
+ * PermanentMACAddress of target (and answered in buffer, 256 bytes, when
+ * given); 0 or 1. */
+DRELMO_API uint32_t ORSA_get_last_configured_mac(HmNode *phba, HmNode *target, char *buffer, uint32_t driver_type);
+/* Writes text as that permanent address (taken at the adapter's next reset);
+ * 0 or 1 with the last status. */
+DRELMO_API uint32_t ORSA_set_last_configured_mac(HmNode *phba, HmNode *target, const char *text,
+                                                 uint32_t driver_type);
+/* The same through the legacy configuration table of KS2 adapters. */
+DRELMO_API uint32_t ORSA_get_legacy_last_configured_mac(HmNode *phba, HmNode *target);
+DRELMO_API uint32_t ORSA_set_legacy_last_configured_mac(HmNode *phba, HmNode *target, const char *text);
+/* Puts the factory addresses of the configured profile's functions back into
+ * the NIC data regions of adapter flash, passing over partition 1 of every
+ * port when skip_function0 is 1; 0, or 1 when a region could not be written. */
+DRELMO_API uint32_t ORSA_reset_virt_mac(HmNode *controller, uint32_t skip_function0);
+/* The NIC data region of partition partition of port region_port, read
+ * through NIC function port: a copy (free it with free()) of the 16-byte
+ * header and the TLV area, or none. */
+DRELMO_API uint8_t *ORSA_read_nic_region(uint32_t port, uint8_t domain, uint8_t phba_port, uint32_t region_port,
+                                         uint32_t partition);
+/* Writes a region image (its header's length names the TLV bytes that
+ * follow); the command's status, or 1. */
+DRELMO_API uint32_t ORSA_write_nic_region(uint32_t port, uint8_t domain, uint8_t phba_port, uint32_t region_port,
+                                          uint32_t partition, uint8_t *image);
 
 /* ---- action descriptors of the port groups ---- */
 

@@ -9,8 +9,13 @@
 #include "backend/orsa_identity.h"
 #include "backend/orsa_propertyutil.h"
 #include "backend/orsa_vpd.h"
+#include "config/cfg_boot_vf.h"
+#include "config/cfg_link.h"
+#include "config/cfg_mac.h"
 #include "config/cfg_multichannel.h"
+#include "config/cfg_ncsi.h"
 #include "config/cfg_personality.h"
+#include "config/cfg_profile_props.h"
 #include "config/cfg_sriov.h"
 #include "schema/builders.h"
 #include "schema/kind_table.h"
@@ -92,6 +97,44 @@ const PropertyEntry property_handlers[] = {
     {"handle_CProf_SRIOVState", handle_CProf_SRIOVState},
     {"handle_AProf_SRIOVState", handle_AProf_SRIOVState},
     {"handle_VEPAState", handle_VEPAState},
+    // MAC addresses of the functions
+    {"handle_NICPhysicalHBA_PermanentMACAddress", handle_NICPhysicalHBA_PermanentMACAddress},
+    {"handle_iSCSIPhysicalHBA_Network_NICConfiguration_PermanentMACAddress",
+     handle_iSCSIPhysicalHBA_Network_NICConfiguration_PermanentMACAddress},
+    {"handle_ProfileManagement_ConfiguredProfile_Port_Function_MACAddress",
+     handle_ProfileManagement_ConfiguredProfile_Port_Function_MACAddress},
+    {"handle_NICPhysicalHBA_MACAddress", handle_NICPhysicalHBA_MACAddress},
+    {"handle_nic_MTUSize", handle_nic_MTUSize},
+    // profile management: ARI and link configuration
+    {"handle_IPLMaxFunctionNumber", handle_IPLMaxFunctionNumber},
+    {"handle_SettableMaxFunctionNumber", handle_SettableMaxFunctionNumber},
+    {"handle_MaxFunctionNumber", handle_MaxFunctionNumber},
+    {"handle_ConfiguredLinkConfigID", handle_ConfiguredLinkConfigID},
+    // link, port speed and PHY
+    {"handle_portspeed", handle_portspeed},
+    {"handle_get_link_speed_properties", handle_get_link_speed_properties},
+    {"handle_FCoELinkSpeed", handle_FCoELinkSpeed},
+    {"handle_activeport", handle_activeport},
+    {"handle_PortState", handle_PortState},
+    {"handle_PhysicalLinkStatus", handle_PhysicalLinkStatus},
+    {"handle_PHYType", handle_PHYType},
+    {"handle_TXThrottle", handle_TXThrottle},
+    {"handle_logical_link_status", handle_logical_link_status},
+    {"handle_nic_logical_link_status", handle_nic_logical_link_status},
+    {"handle_10GbaseT_properties", handle_10GbaseT_properties},
+    {"handle_over_temperature", handle_over_temperature},
+    {"handle_10baseT_nvpvalue", handle_10baseT_nvpvalue},
+    // NC-SI, network boot and VF settings
+    {"handle_ncsi_static_configuration", handle_ncsi_static_configuration},
+    {"handle_ncsi_dynamic_configuration", handle_ncsi_dynamic_configuration},
+    {"handle_get_ncsi_version", handle_get_ncsi_version},
+    {"handle_VolatileMACAddress", handle_VolatileMACAddress},
+    {"handle_vlan_properties", handle_vlan_properties},
+    {"handle_AdvancedMode", handle_AdvancedMode},
+    {"handle_niclogicalhba_macaddress", handle_niclogicalhba_macaddress},
+    {"handle_niclogicalhba_vlanid", handle_niclogicalhba_vlanid},
+    {"handle_niclogicalhba_txrate", handle_niclogicalhba_txrate},
+    {"handle_LinkStatus", handle_LinkStatus},
 };
 
 const ActionEntry action_handlers[] = {
@@ -103,12 +146,29 @@ const ActionEntry action_handlers[] = {
     // multichannel
     {"do_ConfigureChannelManagement", do_ConfigureChannelManagement},
     {"do_ConfigureQoS", do_ConfigureQoS},
+    // MAC addresses of the functions
+    {"do_NICPhysicalHBA_ResetMACAddress", do_NICPhysicalHBA_ResetMACAddress},
+    {"do_iSCSIPhysicalHBA_Network_NICConfiguration_ResetMACAddress",
+     do_iSCSIPhysicalHBA_Network_NICConfiguration_ResetMACAddress},
+    // profile management
+    {"do_SetMaxFunctionNumber", do_SetMaxFunctionNumber},
+    {"do_SetProfileId", do_SetProfileId},
+    {"do_SetFactoryDefaults", do_SetFactoryDefaults},
+    {"do_SetLinkConfigID", do_SetLinkConfigID},
+    {"do_SetLinkConfigFactoryDefaults", do_SetLinkConfigFactoryDefaults},
+    // link, port speed and PHY
+    {"do_SetPortSpeed", do_SetPortSpeed},
+    {"do_ClearCounters", do_ClearCounters},
+    // network boot
+    {"do_NICPhysicalHBA_NetworkBootConfiguration_ConfigureVLAN", do_NICPhysicalHBA_NetworkBootConfiguration_ConfigureVLAN},
+    {"do_SetNetworkBoot", do_SetNetworkBoot},
 };
 
 const GroupEntry group_handlers[] = {
     {nullptr, nullptr},
     {"group_Kalderstone_PortDiscoveryAndConfiguration_ChannelManagement",
      group_Kalderstone_PortDiscoveryAndConfiguration_ChannelManagement},
+    {"group_NICPhysicalHBA", group_NICPhysicalHBA},
 };
 
 template <typename Entry, size_t N>

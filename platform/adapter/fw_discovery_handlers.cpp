@@ -146,6 +146,7 @@ void hAttributes(Engine& fw, Cmd& c) {
   if (cfg.pci_device == 0) c.w16(502, defaultDeviceId(fw.gen()));
   if (cfg.pci_subsys_vendor == 0) c.w16(504, defaultVendorId(fw.gen()));
   if (cfg.pci_subsys_device == 0) c.w16(506, 0x1234);
+  writeNcsiVersion(fw, c);
   if (c.resp_len < 540) c.resp_len = static_cast<uint32_t>(std::min<size_t>(540, c.pcap));
 }
 
@@ -397,15 +398,9 @@ void setOemParams(Engine& fw, std::vector<uint8_t> bytes) {
   fw.putObject("/emu/lib/oem", std::move(bytes));
 }
 void setFruVpd(Engine& fw, std::vector<uint8_t> bytes) { fw.putObject("/emu/lib/fru", std::move(bytes)); }
-void setBootConfig(Engine& fw, unsigned fn, std::array<uint8_t, 8> cfg) {
-  fw.putObject("/emu/lib/boot" + std::to_string(fn), std::vector<uint8_t>(cfg.begin(), cfg.end()));
-}
-std::array<uint8_t, 8> bootConfig(Engine& fw, unsigned fn) {
-  std::vector<uint8_t>& b = blob(fw, "boot" + std::to_string(fn), {1, 0, 0, 1, 0, 0, 0, 0});
-  std::array<uint8_t, 8> out{};
-  std::copy_n(b.begin(), std::min<size_t>(8, b.size()), out.begin());
-  return out;
-}
+// Kept with the rest of the function's boot settings (fw_cfg_boot.h).
+void setBootConfig(Engine& fw, unsigned fn, std::array<uint8_t, 8> cfg) { keepBootConfig(fw, fn, cfg); }
+std::array<uint8_t, 8> bootConfig(Engine& fw, unsigned fn) { return keptBootConfig(fw, fn); }
 void setExpansionRomWord(Engine& fw, uint32_t word) {
   std::vector<uint8_t> b(4);
   put32(b, 0, word);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "fw_cfg_link.h"
 #include "fw_profile.h"
 #include "fw_state.h"
 #include "wire.h"
@@ -173,6 +174,8 @@ Engine::Engine(const EngineConfig& cfg) : cfg_(cfg) {
       if (r[0] == kRecPort && (r[4] & 63) == 0) cfg_.function_mode = r[5];
   }
   registerProfileHandlers(*this);
+  registerLinkHandlers(*this);
+  registerCfgBootHandlers(*this);
 }
 
 bool Engine::flashChanged() {

@@ -30,6 +30,10 @@
 //   11 qos       u16 count; each u16 PCI function, u32 maximum bits, I/Os and
 //                bytes per second
 //   12 switch    u32 capability bits, u16 count; each u8 port, u8 forwarding mode
+//   20 link      u16 count; each u8 physical port, u16 speed code, u16 DAC
+//                cable length, u32 NVP value
+//   40 boot      NC-SI attributes, boot and OEM execution configuration, VF
+//                parameters (fw_cfg_boot.h)
 // A record or entry is u16 n + its n bytes.
 //
 // What runs (active profile, running ARI and link settings) is not kept: at
@@ -47,7 +51,7 @@ namespace {
 constexpr uint8_t kMagic[4] = {'E', 'M', 'F', 'L'};
 enum Tag : uint16_t {
   kIds = 1, kProfile = 2, kConfigured = 3, kLinks = 4, kTexts = 5, kLegacy = 6, kCommon = 7, kMacs = 8,
-  kRegion = 9, kVnic = 10, kQos = 11, kSwitch = 12,
+  kRegion = 9, kVnic = 10, kQos = 11, kSwitch = 12, kLink = 20, kCfgBoot = 40,
 };
 
 class Writer {
@@ -221,6 +225,22 @@ std::vector<uint8_t> encodeFlash(const ProfileStore& s, Gen g) {
       w.u8(mode);
     }
   });
+  section(kLink, [&] {
+    w.u16(static_cast<uint16_t>(s.port_links.size()));
+    for (const auto& [port, l] : s.port_links) {
+      w.u8(static_cast<uint8_t>(port));
+      w.u16(l.speed_code);
+      w.u16(l.dac_length);
+      w.u32(l.nvp);
+    }
+  });
+  const CfgBootStore& cb = s.cfg_boot;
+  if (cb.ncsi_kept || !cb.boot.empty() || !cb.oem_exec.empty() || !cb.vfs.empty()) {
+    section(kCfgBoot, [&] {
+      std::vector<uint8_t> b = encodeCfgBoot(cb);
+      w.bytes(b.data(), b.size());
+    });
+  }
   wire::put32(w.out.data(), 8, static_cast<uint32_t>(w.out.size()));
   wire::put32(w.out.data(), 12, sections);
   return w.out;
@@ -347,6 +367,22 @@ bool decodeFlash(const std::vector<uint8_t>& bytes, Gen g, ProfileStore* s) {
         }
         break;
       }
+      case kLink: {
+        t.port_links.clear();
+        uint16_t n = r.u16();
+        for (uint16_t k = 0; k < n && r.ok(); ++k) {
+          PortLink l;
+          uint8_t port = r.u8();
+          l.speed_code = r.u16();
+          l.dac_length = r.u16();
+          l.nvp = r.u32();
+          t.port_links[port] = l;
+        }
+        break;
+      }
+      case kCfgBoot:
+        if (!decodeCfgBoot(body.data(), body.size(), &t.cfg_boot)) return false;
+        break;
       default:
         break;   // a later version's section
     }

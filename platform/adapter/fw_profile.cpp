@@ -348,13 +348,44 @@ void commonConfig(Engine& fw, Cmd& c) {
   c.w32(0, putRecords(c, 4, fw.profiles().common));
 }
 
+// The legacy entry of a PCI function (a function entry, kind 0), or none.
+uint8_t* legacyFunction(ProfileStore& s, unsigned pf) {
+  for (size_t i = 0; i < std::min<size_t>(s.legacy_count, kLegacyEntries); ++i) {
+    uint8_t* e = s.legacyEntry(i);
+    if (e[0] == 0 && e[4] == pf) return e;
+  }
+  return nullptr;
+}
+
+bool ks3Profiles(Engine& fw) { return fw.gen() == Gen::KS3 && fw.profiles().ks3_profile_reads; }
+
+// A KS3 keeps the SR-IOV state of its functions in the legacy table, whichever
+// command changed it: the type-80 records it answers show that state (255 in
+// the table: the state does not apply).
+std::vector<ProfileRecord> ks3View(ProfileStore& s, const std::vector<ProfileRecord>& recs) {
+  std::vector<ProfileRecord> out = recs;
+  for (ProfileRecord& r : out) {
+    if (r[0] != kRecPcie || r.size() < kRecLen) continue;
+    const uint8_t* e = legacyFunction(s, recordPf(r));
+    if (e == nullptr) continue;
+    if (e[12] > 1) {
+      r[23] &= static_cast<uint8_t>(~0x10);
+      continue;
+    }
+    r[12] = e[12];
+    r[23] |= 0x10;
+    put16(r.data(), 16, e[12] == 0 ? 0 : get16(e, 10));
+  }
+  return out;
+}
+
 // 164: a profile's records. Request byte 0 profile id, byte 1 bits 0-1 which
 // profile (0 configured, 1 listed, 2 active), bit 2 an option that selects no
 // other records here. Reply: u16 count, records from byte 4.
 void hGetProfile(Engine& fw, Cmd& c) {
   if (!fromHost(c)) return runDriver(driverPaths(fw).get_profile, fw, c);
   if (fw.gen() == Gen::Pivard && c.version == 0) return commonConfig(fw, c);
-  if (!veskarn(fw) || c.version != 1) return notSupported(c);
+  if ((!veskarn(fw) && !ks3Profiles(fw)) || c.version != 1) return notSupported(c);
   ProfileStore& s = fw.profiles();
   const std::vector<ProfileRecord>* recs = nullptr;
   switch (c.r8(1) & 3) {
@@ -369,7 +400,7 @@ void hGetProfile(Engine& fw, Cmd& c) {
   }
   if (recs == nullptr) return c.fail(kStatusIllegalField);
   c.respond(c.req_len);
-  c.w16(0, putRecords(c, 4, *recs));
+  c.w16(0, putRecords(c, 4, veskarn(fw) ? *recs : ks3View(s, *recs)));
 }
 
 // Minimum length of a record a host may write, by type; 0 for a type the
@@ -377,18 +408,6 @@ void hGetProfile(Engine& fw, Cmd& c) {
 size_t minRecordLength(uint8_t type) {
   if (type >= kRecPcie && type <= kRecPort) return kRecLen;
   return type == kRecMcTypes ? kMcTypesLen : 0;
-}
-
-// 165: records into the configured profile. Byte 0 profile id, u32 count at
-// 4, records from 8; every record must fit the request and be of a type the
-// profile holds, else nothing is taken.
-// The legacy entry of a PCI function (a function entry, kind 0), or none.
-uint8_t* legacyFunction(ProfileStore& s, unsigned pf) {
-  for (size_t i = 0; i < std::min<size_t>(s.legacy_count, kLegacyEntries); ++i) {
-    uint8_t* e = s.legacyEntry(i);
-    if (e[0] == 0 && e[4] == pf) return e;
-  }
-  return nullptr;
 }
 
 // The SR-IOV state of the legacy entries (byte 12) is what the functions
@@ -404,16 +423,24 @@ void settleLegacySriov(Engine& fw) {
   }
 }
 
-// KS3 keeps no profiles: of a profile write it takes an SR-IOV change of a
-// function (type 80, function state 255), kept in the legacy table, and the
-// multichannel type of a port record, which is the adapter's (every port
-// takes it). Anything else is a command it lacks.
+// KS3 keeps no profiles of its own: of a profile write it takes an SR-IOV
+// change of a function (type 80, function state 255), kept in the legacy
+// table, the multichannel type of a port record, which is the adapter's
+// (every port takes it), and, when it answers profile reads, the channel
+// fields of a function record it holds. Anything else is a command it lacks.
 void ks3SetProfile(Engine& fw, Cmd& c, const std::vector<ProfileRecord>& recs) {
   ProfileStore& s = fw.profiles();
+  auto held = [&](const ProfileRecord& in) {
+    return std::find_if(s.configured.begin(), s.configured.end(), [&](const ProfileRecord& r) {
+      return r.size() >= kRecLen && sameRecord(r, in);
+    });
+  };
   for (const ProfileRecord& r : recs) {
     if (r[0] == kRecPcie && r[13] == kSriovOnly) {
       const uint8_t* e = legacyFunction(s, recordPf(r));
       if (e == nullptr || e[12] > 1) return c.fail(kStatusIllegalField);
+    } else if (r[0] >= kRecNic && r[0] <= kRecFcoe && s.ks3_profile_reads) {
+      if (held(r) == s.configured.end()) return c.fail(kStatusIllegalField);
     } else if (r[0] != kRecPort) {
       return notSupported(c);
     }
@@ -421,9 +448,11 @@ void ks3SetProfile(Engine& fw, Cmd& c, const std::vector<ProfileRecord>& recs) {
   for (const ProfileRecord& r : recs) {
     if (r[0] == kRecPcie) {
       legacyFunction(s, recordPf(r))[12] = r[12] == 0 ? 0 : 1;
-    } else {
+    } else if (r[0] == kRecPort) {
       for (ProfileRecord& p : s.configured)
         if (p[0] == kRecPort) p[5] = r[5];
+    } else {
+      mergeFunction(*held(r), r);
     }
   }
   settleLegacySriov(fw);
@@ -431,6 +460,9 @@ void ks3SetProfile(Engine& fw, Cmd& c, const std::vector<ProfileRecord>& recs) {
   c.respond(0);
 }
 
+// 165: records into the configured profile. Byte 0 profile id, u32 count at
+// 4, records from 8; every record must fit the request and be of a type the
+// profile holds, else nothing is taken.
 void hSetProfile(Engine& fw, Cmd& c) {
   if (!fromHost(c)) return runDriver(driverPaths(fw).set_profile, fw, c);
   if (!veskarn(fw) && fw.gen() != Gen::KS3) return notSupported(c);

@@ -25,6 +25,12 @@
 //       12 with the VF count at 10 (KS2/KS3), common entry byte 12 (Pivard).
 //       s.function_caps (58, offset 120; bit 6: the functions offer no
 //       multichannel or SR-IOV choice; from EngineConfig::fw_func_caps).
+//       s.ks3_profile_reads: a KS3 firmware that also answers profile reads
+//       (164 v1, configured and active; the SR-IOV bytes of its type-80
+//       records come from the legacy table) and takes the channel fields of
+//       function records (165, types 81-83, merged into s.configured as on
+//       Veskarn); seed s.configured / s.active with the records. Off (the
+//       default): an older KS3 firmware without them.
 //     The link speed code of 5 is Engine::port(p).speed_code.
 //     After s.reboot() call applyRunningState(fw) for what the driver then
 //     reads (EmulatedHost::rebootAdapter does both; a flash boot does too).
@@ -48,7 +54,8 @@
 //   27/28 QoS                              5 link parameters (host's form)
 //   152/153 port forwarding (Veskarn)   58 function capabilities at 120
 // 165 on KS3 takes single records only: a type-80 SR-IOV change (byte 13
-// 255; kept in the legacy table) and a type-85 multichannel type of a port.
+// 255; kept in the legacy table) and a type-85 multichannel type of a port;
+// with ks3_profile_reads also function records 81-83 of functions it holds.
 //
 // Writes that change what the adapter runs after its next reset (165, 168,
 // 95, 202, 169, 82) raise reset_needed; reboot() makes the configured state
@@ -65,6 +72,7 @@
 #include <string>
 #include <vector>
 
+#include "fw_cfg_boot.h"
 #include "fw_engine.h"
 
 namespace adapter {
@@ -110,6 +118,22 @@ constexpr uint8_t kForwardVeb = 2, kForwardVepa = 3;
 
 struct LinkState {
   uint8_t active = 1, next = 1, factory = 1;
+};
+
+// Link settings of a physical port (57/134, 18/10-12), kept in flash.
+struct PortLink {
+  uint16_t speed_code = 0;   // configured speed code (0: every speed the PHY offers)
+  uint16_t dac_length = 0;   // DAC cable length in metres
+  uint32_t nvp = 72;         // 10GBase-T nominal velocity of propagation, percent
+};
+
+// The PHY of a physical port (102, 18/8): the firmware's own, not kept.
+struct PhyPort {
+  uint16_t type = 0, if_type = 0;
+  bool masks_valid = true;          // the 0xFEEC marker of 102
+  uint16_t an_mask = 0, forced_mask = 0;
+  bool baset = true;                // a 10GBase-T PHY: 18/8-12 answer
+  std::array<uint32_t, 22> counters{};   // 18/8 reply words (word 21: frame counter high)
 };
 
 // Record types and lengths.
@@ -172,6 +196,11 @@ class ProfileStore {
   std::map<unsigned, VnicFunction> vnics;      // by PCI function
   std::map<unsigned, QosState> qos;            // by PCI function
   std::map<unsigned, uint8_t> forwarding;      // by port; none: VEB
+  bool ks3_profile_reads = false;              // not kept: the firmware's own
+  std::map<unsigned, PortLink> port_links;     // by physical port (kept in flash)
+  std::map<unsigned, PhyPort> phys;            // by physical port (fw_cfg_link.h)
+  // NC-SI, boot, OEM execution configuration and VF parameters (kept in flash).
+  CfgBootStore cfg_boot;
   unsigned reboots = 0;
 
   // The emulated reset: the configured profile, ids, ARI and link settings

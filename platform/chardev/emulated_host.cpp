@@ -9,6 +9,8 @@
 
 #include <atomic>
 
+#include "fw_cfg_boot.h"
+#include "fw_cfg_mac.h"
 #include "fw_discovery.h"
 #include "fw_library.h"
 #include "fw_profile.h"
@@ -79,6 +81,9 @@ EmulatedHost::EmulatedHost(const HostSpec& spec) : spec_(spec) {
     // The library's commands: discovery's identity queries first, then the rest.
     adapter::registerDiscoveryHandlers(card.engine());
     adapter::registerLibraryHandlers(card.engine());
+    // Factory and permanent MAC addresses and the NIC data regions take over
+    // the host's forms of the commands registered above.
+    adapter::registerMacHandlers(card.engine());
   }
   for (size_t i = 0; i < spec_.adapters.size(); ++i) {
     for (const FunctionSpec& f : spec_.adapters[i].functions) {
@@ -296,17 +301,17 @@ int EmulatedHost::nicIoctl(unsigned long request, uint8_t* p, std::vector<uint8_
         dinfo[5] = fw.port(fw.portOfFunction(f->fn->fn)).down_reason;
         put16(dinfo, 8, f->fn->mtu);
       } else {
+        // The count as the driver reports it; the table holds what fits.
         put32(dinfo, 12, f->fn->vfs);
-        auto mac = fw.permanentMac(f->fn->fn);
         for (uint16_t vf = 0; vf < f->fn->vfs && 16 + 16 * size_t(vf + 1) <= kCharInfoSize - 4; ++vf) {
           uint8_t* e = dinfo + 16 + 16 * vf;
-          memcpy(e, mac.data(), 6);
-          e[3] = static_cast<uint8_t>(0x80 | f->fn->fn);
-          e[5] = static_cast<uint8_t>(vf + 1);
-          put16(e, 6, 0);       // VLAN
-          put16(e, 8, 1000);    // rate, 10 Mb/s units
-          e[10] = 1;            // link state: auto
+          adapter::VfParams v = adapter::vfParams(fw, f->fn->fn, vf);
+          memcpy(e, v.mac.data(), 6);
+          put16(e, 6, v.vlan);
+          put16(e, 8, v.rate);  // 10 Mb/s units
+          e[10] = v.link;
         }
+        if (vf_table_rewrite_) vf_table_rewrite_(dinfo, kCharInfoSize - 4);
       }
       return 0;
     }
@@ -442,6 +447,74 @@ void EmulatedHost::setVmhbaNameRaw(int iscsi_device, const std::vector<uint8_t>&
 void EmulatedHost::setReplyRewrite(ReplyRewrite rewrite) {
   std::lock_guard<std::recursive_mutex> g(mu_);
   reply_rewrite_ = std::move(rewrite);
+}
+
+void EmulatedHost::setVfTableRewrite(ReplyRewrite rewrite) {
+  std::lock_guard<std::recursive_mutex> g(mu_);
+  vf_table_rewrite_ = std::move(rewrite);
+}
+
+void EmulatedHost::setVfCount(size_t adapter_index, uint8_t fn, uint16_t vfs) {
+  std::lock_guard<std::recursive_mutex> g(mu_);
+  for (FunctionSpec& f : spec_.adapters.at(adapter_index).functions)
+    if (f.fn == fn) f.vfs = vfs;
+}
+
+namespace {
+
+bool decimal(const std::string& s, unsigned long max, unsigned long* out) {
+  if (s.empty() || s.size() > 9 || s.find_first_not_of("0123456789") != std::string::npos) return false;
+  *out = strtoul(s.c_str(), nullptr, 10);
+  return *out <= max;
+}
+
+bool macText(const std::string& s, std::array<uint8_t, 6>* mac) {
+  unsigned b[6];
+  char tail;
+  if (s.size() != 17 || sscanf(s.c_str(), "%2x:%2x:%2x:%2x:%2x:%2x%c", &b[0], &b[1], &b[2], &b[3], &b[4], &b[5],
+                               &tail) != 6)
+    return false;
+  for (int i = 0; i < 6; ++i) (*mac)[i] = static_cast<uint8_t>(b[i]);
+  return true;
+}
+
+}  // namespace
+
+int EmulatedHost::runIpLink(const std::vector<std::string>& argv) {
+  std::lock_guard<std::recursive_mutex> g(mu_);
+  if (argv.size() < 8 || argv[1] != "link" || argv[2] != "set" || argv[4] != "vf" || (argv.size() - 6) % 2 != 0)
+    return 1;
+  const FunctionSpec* fn = nullptr;
+  size_t card = 0;
+  for (size_t i = 0; i < spec_.adapters.size() && fn == nullptr; ++i)
+    for (const FunctionSpec& f : spec_.adapters[i].functions)
+      if (f.proto == Proto::Nic && f.ifname == argv[3]) {
+        fn = &f;
+        card = i;
+      }
+  unsigned long vf = 0;
+  if (fn == nullptr || !decimal(argv[5], 0xFFFF, &vf)) return 1;
+  if (vf >= fn->vfs) return 2;
+  adapter::Engine& fw = cards_[card]->engine();
+  adapter::VfParams v = adapter::vfParams(fw, fn->fn, static_cast<unsigned>(vf));
+  for (size_t i = 6; i + 1 < argv.size(); i += 2) {
+    const std::string& key = argv[i];
+    const std::string& value = argv[i + 1];
+    unsigned long n = 0;
+    if (key == "mac") {
+      if (!macText(value, &v.mac)) return 1;
+    } else if (key == "vlan") {
+      if (!decimal(value, 4095, &n)) return 1;
+      v.vlan = static_cast<uint16_t>(n);
+    } else if (key == "rate") {
+      if (!decimal(value, 100000, &n)) return 1;
+      v.rate = static_cast<uint16_t>(n / 10);
+    } else {
+      return 1;
+    }
+  }
+  adapter::setVfParams(fw, fn->fn, static_cast<unsigned>(vf), v);
+  return 0;
 }
 
 std::vector<LoggedIoctl> EmulatedHost::log() const {

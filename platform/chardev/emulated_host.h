@@ -97,6 +97,16 @@ class EmulatedHost {
   // empty function lets the firmware's answers stand.
   using ReplyRewrite = std::function<void(uint8_t* reply, size_t size)>;
   void setReplyRewrite(ReplyRewrite rewrite);
+  // The same for the VF table the NIC driver answers (976 bytes).
+  void setVfTableRewrite(ReplyRewrite rewrite);
+  // The number of VFs the NIC driver reports for a PCI function of adapter i.
+  void setVfCount(size_t adapter_index, uint8_t fn, uint16_t vfs);
+  // The host's "ip link set <ifname> vf <n> ..." run on the emulated host:
+  // argv as the program gets it; "mac <addr>", "vlan <id>" and "rate <Mb/s>"
+  // change the VF in its adapter's firmware, so the driver's VF table shows
+  // them. The exit status: 0, 1 for an unknown interface or a bad value,
+  // 2 for a VF the function does not have.
+  int runIpLink(const std::vector<std::string>& argv);
 
   // ---- what tests look at ----
   std::vector<LoggedIoctl> log() const;
@@ -140,6 +150,7 @@ class EmulatedHost {
   std::vector<uint8_t> chip_override_;
   std::vector<std::pair<int, std::vector<uint8_t>>> vmhba_raw_;
   ReplyRewrite reply_rewrite_;
+  ReplyRewrite vf_table_rewrite_;
   std::vector<LoggedIoctl> log_;
   unsigned nic_opens_ = 0, iscsi_opens_ = 0;
 };

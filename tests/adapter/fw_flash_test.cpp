@@ -95,15 +95,16 @@ TEST_F(FlashFile, BytesOfASmallStore) {
   body.section(7, Bytes().u16(0));
   body.section(8, Bytes().u16(1).u16(1).u8(0x02).u8(0x1C).u8(0x4E).u8(0xAA).u8(0xBB).u8(0xCC));
   body.section(9, Bytes().u16(33).str("/nicdata/Port0/Partition0/Region1").u32(3).u8(1).u8(2).u8(3));
-  // A file of the first firmware (without the multichannel, QoS and switch
-  // sections) is what the decode below reads; this firmware writes those
-  // sections after the others.
+  // A file of the first firmware (without the multichannel, QoS, switch and
+  // link sections) is what the decode below reads; this firmware writes
+  // those sections after the others.
   std::vector<uint8_t> want = fileOf(Gen::KS3, 8, body);
   Bytes now = body;
   now.section(10, Bytes().u16(0));
   now.section(11, Bytes().u16(0));
   now.section(12, Bytes().u32(0).u16(0));
-  EXPECT_EQ(adapter::encodeFlash(s, Gen::KS3), fileOf(Gen::KS3, 11, now));
+  now.section(20, Bytes().u16(0));
+  EXPECT_EQ(adapter::encodeFlash(s, Gen::KS3), fileOf(Gen::KS3, 12, now));
 
   ProfileStore back;
   back.available_personalities = "changed";

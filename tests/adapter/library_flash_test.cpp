@@ -90,7 +90,7 @@ TEST_F(LibraryFlash, PersonalityChangeWrittenAndBootedFrom) {
   std::vector<Section> secs = sectionsOf(f);
   std::vector<uint16_t> tags;
   for (const Section& s : secs) tags.push_back(s.tag);
-  EXPECT_EQ(tags, (std::vector<uint16_t>{1, 2, 2, 2, 2, 3, 4, 5, 6, 7, 8, 10, 11, 12}));
+  EXPECT_EQ(tags, (std::vector<uint16_t>{1, 2, 2, 2, 2, 3, 4, 5, 6, 7, 8, 10, 11, 12, 20}));
   // ids: next profile 1, factory 1, max function 7 (next and default), changeable, links 1 and 1.
   const Section& ids = secs[0];
   EXPECT_EQ(std::vector<uint8_t>(f.begin() + long(ids.at), f.begin() + long(ids.at + ids.len)),

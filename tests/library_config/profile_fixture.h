@@ -134,22 +134,8 @@ protected:
     void fail(u8 opcode) { answer(opcode, std::vector<u8>{}, 2, 99); }
     void answer(u8 opcode, const ProfileImage &image) { answer(opcode, image.bytes); }
     unsigned served(u8 opcode) { return served_[key(1, opcode)]; }
-    // Payloads of the requests of one opcode (subsystem 1) that reached the
-    // devices: a NIC pass-through block carries 21 bytes before the header.
-    std::vector<std::vector<u8>> sent(u8 opcode) const
-    {
-        std::vector<std::vector<u8>> out;
-        for (const chardev::LoggedIoctl &l : host_->log()) {
-            bool nic = l.dev == chardev::Dev::Nic;
-            if (l.request != (nic ? ORSA_NIC_IOCTL_PASSTHRU : ORSA_ISCSI_IOCTL_PASSTHRU))
-                continue;
-            size_t start = nic ? 21 : 0;
-            const std::vector<u8> &b = l.bytes;
-            if (start + 16 <= b.size() && b[start] == opcode && b[start + 1] == 1)
-                out.emplace_back(b.begin() + (long)start + 16, b.end());
-        }
-        return out;
-    }
+    // Payloads of the requests of one opcode of subsystem 1.
+    std::vector<std::vector<u8>> sent(u8 opcode) const { return DiscoveryHost::sent(1, opcode); }
 
     HmNode *ks3 = nullptr, *vsk = nullptr;
     std::map<u32, std::vector<CannedReply>> replies_;

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "backend/orsa_gateway.h"
 #include "backend/orsa_identity.h"
@@ -25,6 +26,16 @@ protected:
         host_ = std::make_unique<chardev::EmulatedHost>(spec);
         ASSERT_TRUE(host_->writeHostFiles()) << "library tests run in the throw-away test root";
         chardev::install(host_.get());
+    }
+    // Ends the running library, if any, and makes the next host (a test's
+    // second start over other adapters).
+    void remake(const chardev::HostSpec &spec)
+    {
+        if (started_) {
+            ASSERT_EQ(ORSA_exit(), 0u);
+            started_ = false;
+        }
+        make(spec);
     }
     u32 start()
     {
@@ -106,6 +117,24 @@ protected:
             g = i->next_instance;
         }
         return n;
+    }
+
+    // Payloads of the pass-through requests of one command (subsystem,
+    // opcode) that reached the devices: a NIC block carries 21 bytes before
+    // the header.
+    std::vector<std::vector<u8>> sent(u8 subsystem, u8 opcode) const
+    {
+        std::vector<std::vector<u8>> out;
+        for (const chardev::LoggedIoctl &l : host_->log()) {
+            bool nic = l.dev == chardev::Dev::Nic;
+            if (l.request != (nic ? ORSA_NIC_IOCTL_PASSTHRU : ORSA_ISCSI_IOCTL_PASSTHRU))
+                continue;
+            size_t at = nic ? 21 : 0;
+            const std::vector<u8> &b = l.bytes;
+            if (at + 16 <= b.size() && b[at] == opcode && b[at + 1] == subsystem)
+                out.emplace_back(b.begin() + (long)at + 16, b.end());
+        }
+        return out;
     }
 
     std::unique_ptr<chardev::EmulatedHost> host_;

@@ -13,6 +13,19 @@
 #include "config/cfg_multichannel.h"
 #include "profile_fixture.h"
 
+// A channel's values in one line: function, type, link state, MAC, LPVID
+// and the two shares.
+inline std::string channelText(HmNode *c)
+{
+    std::string s;
+    for (const char *name : {"FunctionNumber", "Type", "LogicalLinkState", "MACAddress", "LPVID", "MinBandWidth",
+                             "MaxBandWidth"}) {
+        HmNode *p = c != nullptr ? internal_get_node(c, name, HM_KIND_PROPERTY) : nullptr;
+        s += (s.empty() ? "" : " ") + std::string(p != nullptr ? HM_PROPERTY(p)->value : "<missing>");
+    }
+    return s;
+}
+
 class McHost : public ProfileHost {
 protected:
     static std::vector<u8> u32s(std::initializer_list<std::pair<size_t, u32>> fields, size_t size)

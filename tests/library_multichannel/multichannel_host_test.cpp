@@ -62,14 +62,6 @@ protected:
         ASSERT_EQ(ORSA_refresh_group(group(port0, "ChannelManagement")->tag), 0u);
         ASSERT_EQ(channels(port0).size(), 3u);
     }
-    static std::string describe(HmNode *c)
-    {
-        std::string s;
-        for (const char *p : {"FunctionNumber", "Type", "LogicalLinkState", "MACAddress", "LPVID", "MinBandWidth",
-                              "MaxBandWidth"})
-            s += (s.empty() ? "" : " ") + cached(c, p);
-        return s;
-    }
     HmNode *port0 = nullptr, *kcm = nullptr;
 };
 
@@ -80,9 +72,9 @@ TEST_F(Multichannel, RefreshBuildsOneChannelPerShownFunctionOfThePort)
     ASSERT_EQ(ORSA_refresh_group(cm->tag), 0u);
     std::vector<HmNode *> ch = channels(port0);
     ASSERT_EQ(ch.size(), 3u) << "hidden, other-link and disabled functions make no channel";
-    EXPECT_EQ(describe(ch[0]), "0x0 NIC+RoCE Enabled 02-00-00-00-00-00 5 10 60");
-    EXPECT_EQ(describe(ch[1]), "0x1 iSCSI Disabled 02-00-00-00-00-01 N/A 20 40");
-    EXPECT_EQ(describe(ch[2]), "0x5 FCOE Enabled 02-00-00-00-00-05 N/A 30 70");
+    EXPECT_EQ(channelText(ch[0]), "0x0 NIC+RoCE Enabled 02-00-00-00-00-00 5 10 60");
+    EXPECT_EQ(channelText(ch[1]), "0x1 iSCSI Disabled 02-00-00-00-00-01 N/A 20 40");
+    EXPECT_EQ(channelText(ch[2]), "0x5 FCOE Enabled 02-00-00-00-00-05 N/A 30 70");
 
     // A refresh replaces the channels; a failed read leaves none.
     ASSERT_EQ(ORSA_refresh_group(cm->tag), 0u);

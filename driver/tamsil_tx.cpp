@@ -19,7 +19,6 @@ constexpr vmk_uint32 kTrimCandidate = 60;
 constexpr vmk_uint32 kTrimCandidateTagged = 64;
 // The header's entry count has five bits.
 constexpr vmk_uint32 kMaxPktEntries = 31;
-constexpr vmk_uint16 kMinTsoMssFloor = 256;
 
 // Header entry, dword 2.
 constexpr vmk_uint32 kHdrBit0 = 1u << 0;

@@ -84,4 +84,15 @@ inline OrsaWhere orsa_where_of(HmNode *node)
     return w;
 }
 
+/* Where a controller's own commands go: through its first physical HBA
+ * (orsa_first_phba); false when it has none, or none with a function. */
+inline bool orsa_controller_where(HmNode *controller, OrsaWhere *w)
+{
+    HmNode *phba = controller != nullptr ? orsa_first_phba(controller) : nullptr;
+    if (phba == nullptr)
+        return false;
+    *w = orsa_where_of(phba);
+    return w->at.instance != 0;
+}
+
 #endif

@@ -153,22 +153,6 @@ u8 mc_code_of(const char *type)
 }
 
 /* Where an adapter-wide command goes: the controller's first physical HBA. */
-struct Addr {
-    OrsaPort at{0, ORSA_PROTO_NONE};
-    u8 domain = 0;
-    u8 phba_port = 0;
-};
-
-bool first_phba_addr(HmNode *ks, Addr *a)
-{
-    HmNode *phba = ks != nullptr ? orsa_first_phba(ks) : nullptr;
-    if (phba == nullptr)
-        return false;
-    a->at = orsa_port_of(phba);
-    a->domain = (u8)get_domain_id(phba);
-    a->phba_port = (u8)get_phba_port_number(phba);
-    return a->at.instance != 0;
-}
 
 const char *cached_value(HmNode *group, const char *name)
 {
@@ -203,8 +187,8 @@ const u8 *record_by_number(const ProfileConfig *profile, u32 type, u32 pf)
 /* Firmware function capabilities bit 6: the adapter runs no multichannel. */
 bool mc_hidden_by_fw(HmNode *ks)
 {
-    Addr a;
-    if (!first_phba_addr(ks, &a))
+    OrsaWhere a;
+    if (!orsa_controller_where(ks, &a))
         return false;
     u8 config[156] = {};
     if (ioctl_get_fw_config(a.at, config, a.domain, a.phba_port) != 0) {
@@ -469,8 +453,8 @@ u32 ORSA_set_mchannel_params(HmNode *ks, HmNode *channel, HmNode *property, cons
         internal_get_property(channel, "MinBandWidth", min) != 0 ||
         internal_get_property(channel, "MaxBandWidth", max) != 0)
         return 1;
-    Addr a;
-    if (!first_phba_addr(ks, &a))
+    OrsaWhere a;
+    if (!orsa_controller_where(ks, &a))
         return 1;
     u32 phba_port = (u32)get_phba_port_number(channel);
     u32 rtype = record_type_of(type);
@@ -572,8 +556,8 @@ u32 handle_SupportedMCTypes(HmNode *property, char *value, u32)
         return orsa_store_and_answer(property, value, "N/A");
     if (vm_flag)
         return orsa_refuse_in_vf(value);
-    Addr a;
-    if (!first_phba_addr(ks, &a))
+    OrsaWhere a;
+    if (!orsa_controller_where(ks, &a))
         return 1;
     u8 caps[12] = {};
     if (ioctl_get_capabilities(orsa_controller_port(ks), caps, a.domain, a.phba_port) != 0)
@@ -639,8 +623,8 @@ u32 do_ConfigureChannelManagement(HmNode *group, HmNode *, HmValueSlot *params)
         if (internal_get_property(group, "SupportedMCTypes", supported) != 0 || !orsa_list_has_entry(supported, type))
             return orsa_fail_with(ORSA_STATUS_MC_TYPE_UNSUPPORTED);
     }
-    Addr a;
-    if (!first_phba_addr(ks, &a))
+    OrsaWhere a;
+    if (!orsa_controller_where(ks, &a))
         return 1;
     u8 request[ORSA_MC_REQUEST_SIZE] = {};
     request[4] = 1;
@@ -842,8 +826,8 @@ u32 do_ConfigureQoS(HmNode *channel, HmNode *action, HmValueSlot *params)
     if (!parse_number(fn, 16, &pf))
         return 1;
     HmNode *ks = orsa_controller_of(channel);
-    Addr a;
-    if (!first_phba_addr(ks, &a))
+    OrsaWhere a;
+    if (!orsa_controller_where(ks, &a))
         return 1;
     u32 rtype = record_type_of(type);
     const ChannelFields *f = fields_of(rtype);

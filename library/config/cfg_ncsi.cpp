@@ -95,23 +95,14 @@ namespace {
 
 /* The controller of an NCSI group and the addressing of its commands: the
  * first physical HBA (iSCSI before NIC). */
-struct NcsiAddr {
+struct NcsiAddr : OrsaWhere {
     HmNode *controller = nullptr;
-    OrsaPort at{0, ORSA_PROTO_NONE};
-    u8 domain = 0;
-    u8 phba_port = 0;
 };
 
 bool ncsi_addr(HmNode *ncsi, NcsiAddr *a)
 {
     a->controller = ncsi != nullptr ? ncsi->parent : nullptr;
-    HmNode *phba = a->controller != nullptr ? orsa_first_phba(a->controller) : nullptr;
-    if (phba == nullptr)
-        return false;
-    a->at = orsa_port_of(phba);
-    a->domain = (u8)get_domain_id(phba);
-    a->phba_port = (u8)get_phba_port_number(phba);
-    return a->at.instance != 0;
+    return orsa_controller_where(a->controller, a);
 }
 
 bool named(HmNode *node, const char *name)

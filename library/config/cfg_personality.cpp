@@ -245,22 +245,6 @@ namespace {
 
 /* Where an adapter-wide command goes: the controller's first iSCSI physical
  * HBA, else its first NIC physical HBA. */
-struct Adapter {
-    OrsaPort at{0, ORSA_PROTO_NONE};
-    u8 domain = 0;
-    u8 phba_port = 0;
-};
-
-bool adapter_of(HmNode *ks, Adapter *a)
-{
-    HmNode *phba = orsa_first_phba(ks);
-    if (phba == nullptr)
-        return false;
-    a->at = orsa_port_of(phba);
-    a->domain = (u8)get_domain_id(phba);
-    a->phba_port = (u8)get_phba_port_number(phba);
-    return a->at.instance != 0;
-}
 
 HmNode *personality_group(HmNode *ks)
 {
@@ -350,8 +334,8 @@ u32 ORSA_update_current_personality(HmNode *controller)
     HmNode *personality = filler_group(controller, "CurrentPersonality", &rc);
     if (personality == nullptr)
         return rc;
-    Adapter a;
-    if (!adapter_of(controller, &a))
+    OrsaWhere a;
+    if (!orsa_controller_where(controller, &a))
         return 1;
     rc = ORSA_get_adapter_current_personality(a.at, a.domain, a.phba_port, controller, personality);
     if (is_legacy_answer(rc))
@@ -370,8 +354,8 @@ u32 ORSA_update_available_personalities(HmNode *controller)
         return 1;
     if (gen != ORSA_ASIC_KS2 && gen != ORSA_ASIC_KS3 && gen != ORSA_ASIC_PIVARD)
         return 0;
-    Adapter a;
-    if (!adapter_of(controller, &a))
+    OrsaWhere a;
+    if (!orsa_controller_where(controller, &a))
         return 1;
     if (gen == ORSA_ASIC_PIVARD) {
         u8 oem[ORSA_OEM_PARAMS_SIZE] = {};
@@ -481,8 +465,8 @@ u32 do_SetPersonality(HmNode *group, HmNode *action, HmValueSlot *params)
     if (vm_flag)
         return orsa_fail_with(ORSA_STATUS_VF_REFUSED);
     HmNode *ks = orsa_controller_of(group);
-    Adapter a;
-    if (group == nullptr || params == nullptr || !adapter_of(ks, &a))
+    OrsaWhere a;
+    if (group == nullptr || params == nullptr || !orsa_controller_where(ks, &a))
         return 1;
     const char *name = params[0];
     u8 domain = (u8)get_domain_id(action), phba_port = (u8)get_phba_port_number(action);
@@ -600,8 +584,8 @@ u32 do_ResetFactoryDefaults(HmNode *group, HmNode *, HmValueSlot *params)
         return 1;
     if (gen == ORSA_ASIC_KS2 || gen == ORSA_ASIC_KS3)
         return orsa_fail_with(ORSA_STATUS_FACTORY_RESET_UNSUPPORTED);
-    Adapter a;
-    if (!adapter_of(ks, &a))
+    OrsaWhere a;
+    if (!orsa_controller_where(ks, &a))
         return 1;
     u8 payload[4];
     if (personality::factory_reset_payload(params != nullptr ? params[0] : nullptr, payload) != 0) {

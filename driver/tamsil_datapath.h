@@ -169,6 +169,9 @@ const vmk_uint8* tamsil_rssKey(void);
 VMK_ReturnStatus tamsil_allocRxQueue(Adapter* adapter, vmk_uint32 features, vmk_uint64* qid, vmk_NetPoll* netpoll);
 VMK_ReturnStatus tamsil_allocTxQueue(Adapter* adapter, vmk_uint64* qid);
 VMK_ReturnStatus tamsil_activateRxQueue(Adapter* adapter, vmk_uint64 qid);
+// A transmit queue (txo index) with fewer free entries than a packet may
+// need is not started.
+bool tamsil_txNearlyFull(const Adapter* adapter, vmk_uint32 txIndex);
 // Start (1) or stop (0) every allocated transmit queue.
 void tamsil_startStopTxQueues(Adapter* adapter, vmk_uint8 start);
 VMK_ReturnStatus tamsil_vlanPromiscuousConfig(Adapter* adapter, vmk_uint8 on);

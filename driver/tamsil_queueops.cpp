@@ -102,7 +102,7 @@ VMK_ReturnStatus tamsil_activateRxQueue(Adapter* a, vmk_uint64 qid) {
 
 // A transmit queue with fewer free entries than one packet may need is not
 // started: its completions start it once they drain it.
-static bool txNearlyFull(const Adapter* a, vmk_uint32 txIndex) {
+bool tamsil_txNearlyFull(const Adapter* a, vmk_uint32 txIndex) {
   const tamsil_txo* txo = &a->txo[txIndex];
   const vmk_uint64 len = txo->q.len != 0 ? txo->q.len : TAMSIL_TXQ_LEN;
   return (vmk_uint64)vmk_AtomicRead64(&txo->q.used) + TAMSIL_TX_STOP_RESERVE >= len;
@@ -112,7 +112,7 @@ void tamsil_startStopTxQueues(Adapter* a, vmk_uint8 start) {
   const vmk_uint32 M = a->queue_info.maxRxQueues, T = a->queue_info.maxTxQueues;
   auto eligible = [&](vmk_uint32 j) {
     if ((a->uplink_qdata[j].flags & TAMSIL_QDATA_ALLOCATED) == 0) return false;
-    return !(start && j - M < TAMSIL_MAX_VECTORS && txNearlyFull(a, j - M));
+    return !(start && j - M < TAMSIL_MAX_VECTORS && tamsil_txNearlyFull(a, j - M));
   };
   TAMSIL_DBG(a, TAMSIL_DBG_UPLINK, TAMSIL_LOG_LEVEL_INFO2, "%s Tx queues\n", start ? "Start" : "Stop");
   tamsil_sharedDataBegin(a);

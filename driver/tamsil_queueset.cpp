@@ -407,7 +407,8 @@ vmk_uint32 tamsil_clear(Adapter* a) {
   tamsil_txQueuesDestroy(a);
   tamsil_rxCQueuesDestroy(a);
   tamsil_ifEqDestroy(a);
-  tamsil_vxlanClear(a, 0);
+  // Filter nodes still in the table go with it: nobody removes them later.
+  tamsil_vxlanClear(a, 1);
   bool reset = false;
   if (channel && trusted) {
     reset = tamsil_cmdResetFunction(a) == 0;

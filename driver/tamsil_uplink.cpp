@@ -11,6 +11,7 @@
 #include "tamsil_cmds_os.h"
 #include "tamsil_datapath.h"
 #include "tamsil_gen.h"
+#include "tamsil_netq.h"
 
 static inline Adapter* adapterOf(vmk_AddrCookie c) { return static_cast<Adapter*>(c.ptr); }
 
@@ -55,10 +56,6 @@ struct tamsil_capOps2 {
 struct tamsil_capOps12 {
   tamsil_capOp op[12];
 };
-static const tamsil_capOps12 tamsilQueueOps = {{tamsil_capPending, tamsil_capPending, tamsil_capPending,
-                                                tamsil_capPending, tamsil_capPending, tamsil_capPending,
-                                                tamsil_capPending, tamsil_capPending, tamsil_capPending,
-                                                tamsil_capPending, tamsil_capPending, tamsil_capPending}};
 static const tamsil_capOps2 tamsilPrivStatsOps = {{tamsil_capPending, tamsil_capPending}};
 
 const vmk_UplinkCoalesceParamsOps tamsilCoalesceParamsOps = {tamsil_coalesceParamsGet, tamsil_coalesceParamsSet};

@@ -5,6 +5,7 @@
 #include "tamsil_bringup.h"
 #include "tamsil_cmds.h"
 #include "tamsil_cmds_os.h"
+#include "tamsil_netq.h"
 
 /* ------------------------------------------------------------------------ */
 /* VXLAN                                                                     */
@@ -83,9 +84,11 @@ vmk_uint32 tamsil_vxlanSetup(Adapter* a) {
 
 void tamsil_vxlanClear(Adapter* a, vmk_uint8 freeNodes) {
   if (a->vxlan_table == VMK_INVALID_HASH_HANDLE) return;
-  // The filter nodes belong to the receive-filter operations; with none of
-  // them built the table holds no nodes to free.
-  (void)freeNodes;
+  if (freeNodes) {
+    vmk_AddrCookie data;
+    data.ptr = a;
+    vmk_HashKeyIterate(a->vxlan_table, tamsil_vxlanHashTableIterator, data);
+  }
   for (vmk_uint32 i = 0; i < TAMSIL_MAX_VECTORS; i++) a->rxo[i].tunnel_mode = 0;
   releaseVxlanTable(a);
 }

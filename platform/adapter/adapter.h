@@ -109,6 +109,7 @@
 #include "hostbus.h"
 
 namespace adapter {
+namespace dp { struct Layout; }
 
 // How doorbells are served (see the header comment).
 enum class Mode : uint8_t { Sync, Async };
@@ -288,6 +289,7 @@ class Adapter {
     uint64_t rx_delivered = 0;              // put into a posted buffer
     uint64_t rx_filtered = 0;               // no interface wanted it
     uint64_t rx_no_buffer = 0;              // wanted, but no buffer posted (or too small)
+    uint64_t rx_to_endpoint = 0;            // steered to another endpoint's interface (a VF's)
   };
   unsigned portCount() const;
   std::vector<std::vector<uint8_t>> takeWire(unsigned port);
@@ -301,6 +303,18 @@ class Adapter {
   static void connectCable(Adapter& a, unsigned port_a, Adapter& b, unsigned port_b);
   void disconnectCable(unsigned port);
   PortCounters portCounters(unsigned port) const;
+  // ---- receive steering (dp_rx.cpp) ----
+  // A frame leaves the port as its transmitter sends it: into the capture
+  // and over the cable, if any, to the port at the other end.
+  void sendOnWire(unsigned port, const std::vector<uint8_t>& frame);
+  // Frames steered to an interface of another endpoint (domain != 0: a
+  // VF's): they reach no ring of the function that created the interface;
+  // the interface counts them and keeps the last few (oldest first).
+  struct EndpointFrames {
+    uint64_t count = 0;
+    std::vector<std::vector<uint8_t>> last;
+  };
+  EndpointFrames endpointFrames(uint32_t if_id) const;
   // Raw register views for tests.
   uint32_t configWord(unsigned fn, uint32_t off);
   uint32_t pivardStatus() const { return pivard_status_; }
@@ -356,6 +370,13 @@ class Adapter {
   void putOnWire(unsigned port, std::vector<uint8_t> frame);
   void putToBmc(unsigned port, std::vector<uint8_t> frame);
   void arriveLocked(unsigned port, const std::vector<uint8_t>& frame);   // dp_rx.cpp
+  // Receive steering inside one function (dp_rx.cpp): the interface a frame
+  // goes to and, when a filter names it, the ring.
+  struct Steer {
+    const InterfaceObj* to = nullptr;
+    QueueObj* ring = nullptr;
+  };
+  Steer steer(unsigned fn, const std::vector<uint8_t>& in, const dp::Layout& l, const InterfaceObj* def, bool group);
   bool deliverRxLocked(unsigned fn, uint32_t rxq_id, const std::vector<uint8_t>& frame, const RxMeta& m);
   void bumpPortStat(unsigned port, Stat s);
   // Delivers what the outbox holds; called with `lk` (this adapter's lock)

@@ -27,6 +27,12 @@ void Adapter::putOnWire(unsigned port, std::vector<uint8_t> frame) {
   p.capture.push_back(std::move(frame));
 }
 
+void Adapter::sendOnWire(unsigned port, const std::vector<uint8_t>& frame) {
+  std::unique_lock<std::mutex> lk(mu_);
+  putOnWire(port, frame);
+  flushOutbox(lk);
+}
+
 void Adapter::putToBmc(unsigned port, std::vector<uint8_t> frame) {
   if (port < ports_.size()) ports_[port].bmc.push_back(std::move(frame));
 }

@@ -24,7 +24,69 @@ bool vlanAllowed(const InterfaceObj& i, const dp::Layout& l) {
   return std::any_of(i.vlans.begin(), i.vlans.end(), [&](uint16_t v) { return (v & 0xFFF) == id; });
 }
 
+// The VXLAN header of an encapsulated frame: its VNI and where the inner
+// Ethernet header starts.
+bool vxlanHeader(const std::vector<uint8_t>& f, const dp::Layout& l, uint16_t port, uint32_t* vni, size_t* inner) {
+  dp::Layout in;
+  if (!dp::vxlanInner(f, l, port, &in) || l.l4 + 16 + 14 > f.size()) return false;
+  *vni = (uint32_t(f[l.l4 + 12]) << 16) | (uint32_t(f[l.l4 + 13]) << 8) | f[l.l4 + 14];
+  *inner = l.l4 + 16;
+  return true;
+}
+
 }  // namespace
+
+// Where a frame goes within one function: the interface holding its
+// destination MAC (a PMAC entry, or on Pivard an interface queue filter,
+// which also names the ring), then, for a VXLAN frame reaching the tunnel
+// interface, the tenant interface of the tunnel filter matching its inner
+// MAC and VNI.
+Adapter::Steer Adapter::steer(unsigned fn, const std::vector<uint8_t>& in, const dp::Layout& l,
+                              const InterfaceObj* def, bool group) {
+  Steer st;
+  const uint8_t* dst = in.data();
+  if (group || sameMac(dst, fw_.permanentMac(fn))) {
+    st.to = def;
+  } else {
+    for (const MacFilter& m : fw_.macFilters(static_cast<int>(fn))) {
+      if (sameMac(dst, m.mac) && fw_.interface(m.if_id) != nullptr) {
+        st.to = fw_.interface(m.if_id);
+        break;
+      }
+    }
+    for (const FilterObj* qf : fw_.filters(ObjKind::QueueFilter, static_cast<int>(fn))) {
+      if (st.to != nullptr || !sameMac(dst, qf->mac) || fw_.interface(qf->if_id) == nullptr) continue;
+      st.to = fw_.interface(qf->if_id);
+      for (QueueObj* q : fw_.queues(ObjKind::RxQueue, static_cast<int>(fn))) {
+        if (q->bound == qf->queue) st.ring = q;
+      }
+    }
+    if (st.to == nullptr && (def->rxf_flags & kRxfPromiscuous) != 0) st.to = def;
+  }
+  uint32_t vni = 0;
+  size_t inner = 0;
+  const uint16_t vx = fw_.vxlanPort(fn) != 0 ? fw_.vxlanPort(fn) : kDefaultVxlanPort;
+  if (st.to == nullptr || gen() != Gen::Veskarn || !vxlanHeader(in, l, vx, &vni, &inner)) return st;
+  for (const FilterObj* tf : fw_.filters(ObjKind::TunnelFilter, static_cast<int>(fn))) {
+    if (tf->if_id == st.to->id && tf->vni == vni && sameMac(in.data() + inner, tf->mac) &&
+        fw_.interface(tf->tenant_if) != nullptr) {
+      st.to = fw_.interface(tf->tenant_if);
+      st.ring = nullptr;
+      break;
+    }
+  }
+  return st;
+}
+
+Adapter::EndpointFrames Adapter::endpointFrames(uint32_t if_id) const {
+  std::lock_guard<std::mutex> g(mu_);
+  EndpointFrames e;
+  if (const InterfaceObj* i = fw_.interface(if_id)) {
+    e.count = i->endpoint_frames;
+    e.last = i->endpoint_last;
+  }
+  return e;
+}
 
 void Adapter::arriveLocked(unsigned port, const std::vector<uint8_t>& in) {
   Port& p = ports_[port];
@@ -42,36 +104,39 @@ void Adapter::arriveLocked(unsigned port, const std::vector<uint8_t>& in) {
   for (unsigned fn = 0; fn < fw_.functions(); ++fn) {
     if (fw_.portOfFunction(fn) != port) continue;
     std::vector<const InterfaceObj*> ifs = fw_.interfaces(fn);
-    if (ifs.empty()) continue;
-    // The function's first interface is its default one: it owns the
-    // permanent MAC (nobody programs it in single-channel mode) and takes
-    // broadcast and multicast frames.
-    const InterfaceObj* to = nullptr;
-    if (bcast || mcast || sameMac(dst, fw_.permanentMac(fn))) {
-      to = ifs.front();
-    } else {
-      for (const MacFilter& m : fw_.macFilters(static_cast<int>(fn))) {
-        if (sameMac(dst, m.mac) && fw_.interface(m.if_id) != nullptr) {
-          to = fw_.interface(m.if_id);
-          break;
-        }
-      }
-      if (to == nullptr && (ifs.front()->rxf_flags & kRxfPromiscuous) != 0) to = ifs.front();
-    }
+    // The function's first interface of its own (domain 0) is its default
+    // one: it owns the permanent MAC (nobody programs it in single-channel
+    // mode) and takes broadcast and multicast frames.
+    auto own = std::find_if(ifs.begin(), ifs.end(), [](const InterfaceObj* i) { return i->domain == 0; });
+    if (own == ifs.end()) continue;
+    Steer st = steer(fn, in, l, *own, bcast || mcast);
+    const InterfaceObj* to = st.to;
     if (to == nullptr || !vlanAllowed(*to, l)) continue;
     wanted = true;
+    if (to->domain != 0) {
+      // Another endpoint's interface (a VF's): its frames leave this
+      // function's rings alone.
+      InterfaceObj* ep = fw_.interfaceMut(to->id);
+      ++ep->endpoint_frames;
+      ep->endpoint_last.push_back(in);
+      if (ep->endpoint_last.size() > InterfaceObj::kEndpointKeep) ep->endpoint_last.erase(ep->endpoint_last.begin());
+      ++p.ctr.rx_to_endpoint;
+      continue;
+    }
 
-    // Ring: the RSS table when the interface hashes this kind of frame, else
-    // the interface's default (non-RSS) ring.
+    // Ring: the one a queue filter names; else the RSS table when the
+    // interface hashes this kind of frame; else the interface's default
+    // (non-RSS) ring.
     std::vector<QueueObj*> rings;
     for (QueueObj* q : fw_.queues(ObjKind::RxQueue, static_cast<int>(fn))) {
       if (q->if_id == to->id) rings.push_back(q);
     }
     RxMeta m;
     m.port = static_cast<int>(port);
-    QueueObj* ring = nullptr;
+    QueueObj* ring = st.ring;
     uint32_t hash = 0;
-    if (!to->rss_table.empty() && to->rss_flags != 0 && dp::rssHash(in, l, to->rss_flags, to->rss_key, &hash)) {
+    if (ring == nullptr && !to->rss_table.empty() && to->rss_flags != 0 &&
+        dp::rssHash(in, l, to->rss_flags, to->rss_key, &hash)) {
       uint8_t rss_id = to->rss_table[hash & (to->rss_table.size() - 1)];
       for (QueueObj* q : fw_.queues(ObjKind::RxQueue, static_cast<int>(fn))) {
         if (q->flags != 0 && q->ctx[2] == rss_id) ring = q;

@@ -399,9 +399,20 @@ uint32_t Engine::allocId(ObjKind k) {
       default: return queues_.count(qkey(k, id)) != 0;
     }
   };
-  uint32_t id = 1;
+  auto floor = id_floor_.find(k);
+  uint32_t id = floor != id_floor_.end() ? floor->second : 1;
   while (used(id)) ++id;
   return id;
+}
+
+void Engine::setIdFloor(ObjKind k, uint32_t first) { id_floor_[k] = first != 0 ? first : 1; }
+
+std::vector<const FilterObj*> Engine::filters(ObjKind k, int fn) const {
+  std::vector<const FilterObj*> v;
+  for (const auto& [id, f] : filters_) {
+    if (f.first == k && (fn < 0 || f.second.fn == static_cast<unsigned>(fn))) v.push_back(&f.second);
+  }
+  return v;
 }
 
 QueueObj& Engine::addQueue(const QueueObj& q) {

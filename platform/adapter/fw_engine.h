@@ -169,6 +169,10 @@ struct InterfaceObj {
   uint32_t rxf_flags = 0; std::vector<uint16_t> vlans; bool vlan_promisc = false;
   uint16_t rss_flags = 0; uint16_t rss_log2 = 0; std::array<uint8_t, 40> rss_key{};
   std::vector<uint8_t> rss_table;
+  // Frames steered to this interface when it belongs to another endpoint
+  // (a VF's interface, domain != 0): counted, the last kEndpointKeep kept.
+  uint64_t endpoint_frames = 0; std::vector<std::vector<uint8_t>> endpoint_last;
+  static constexpr size_t kEndpointKeep = 16;
 };
 struct FilterObj {   // interface queue filters and tunnel (VXLAN) filters
   uint32_t id; unsigned fn; uint32_t if_id; uint32_t tenant_if; uint16_t queue; uint32_t vni;
@@ -448,7 +452,16 @@ class Engine {
   FnState& fnState(unsigned fn);
   const FnState& fnState(unsigned fn) const;
 
+  // ---- receive steering ----
+  // Ids of a kind are handed out from `first` on (default 1): a firmware
+  // that answers large ids.
+  void setIdFloor(ObjKind k, uint32_t first);
+  // Interface queue filters or tunnel filters (by kind) of a function (-1:
+  // every function), by id.
+  std::vector<const FilterObj*> filters(ObjKind k, int fn = -1) const;
+
  private:
+  std::map<ObjKind, uint32_t> id_floor_;
   // Counts a bare mailbox pattern and applies a fault armed for it; true when
   // the fault decided the outcome.
   bool bareFault(uint8_t op, Outcome* out);

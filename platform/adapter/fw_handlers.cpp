@@ -583,8 +583,10 @@ void hManageIfaceFilters(Engine& fw, Cmd& c) {
     return;
   }
   if (op == 6) {
+    // The filter is named by either of its interfaces: the tunnel one or
+    // the tenant one whose ring it feeds.
     const FilterObj* f = fw.filter(c.r32(24));
-    if (f == nullptr || f->if_id != c.r32(8) || !fw.delFilter(c.r32(24), c.fn)) {
+    if (f == nullptr || (f->if_id != c.r32(8) && f->tenant_if != c.r32(8)) || !fw.delFilter(c.r32(24), c.fn)) {
       c.fail(kStatusIllegalField);
       return;
     }

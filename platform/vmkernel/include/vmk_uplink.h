@@ -332,6 +332,94 @@ VMK_ReturnStatus vmk_UplinkWatchdogTimeoutSet(vmk_Uplink uplink, vmk_uint32 time
 VMK_ReturnStatus vmk_UplinkQueueStart(vmk_Uplink uplink, vmk_uint32 queueID);
 VMK_ReturnStatus vmk_UplinkQueueStop(vmk_Uplink uplink, vmk_uint32 queueID);
 
+/* ---- NetQueue: the multi-queue capability's operations ------------------- */
+
+// A queue id is opaque to the kernel: the driver builds it from a queue type
+// and a value of its own choosing and the kernel hands it back unchanged.
+typedef vmk_uint64 vmk_UplinkQueueID;
+typedef enum {
+  VMK_UPLINK_QUEUE_TYPE_INVALID = 0,
+  VMK_UPLINK_QUEUE_TYPE_RX = 1,
+  VMK_UPLINK_QUEUE_TYPE_TX = 2,
+} vmk_UplinkQueueType;
+
+// Queue features (attributes and the qData feature words).
+#define VMK_UPLINK_QUEUE_FEAT_PAIR 0x2u
+#define VMK_UPLINK_QUEUE_FEAT_RSS 0x4u
+#define VMK_UPLINK_QUEUE_FEAT_RSS_DYN 0x20u
+
+// Receive filters the kernel asks a queue to take.
+typedef vmk_uint32 vmk_UplinkQueueFilterID;
+typedef enum {
+  VMK_UPLINK_QUEUE_FILTER_CLASS_MAC_ONLY = 1,
+  VMK_UPLINK_QUEUE_FILTER_CLASS_VXLAN = 8,
+} vmk_UplinkQueueFilterClass;
+typedef struct {
+  vmk_uint8 innerMAC[6];
+  vmk_uint8 outerMAC[6];
+  vmk_uint32 vxlanID;
+} vmk_UplinkQueueVXLANFilterInfo;
+typedef struct {
+  vmk_uint32 filterClass;  // vmk_UplinkQueueFilterClass
+  union {
+    vmk_uint8 mac[6];      // MAC_ONLY: destination MAC
+    vmk_UplinkQueueVXLANFilterInfo vxlan;
+  };
+} vmk_UplinkQueueFilter;
+
+// Queue attributes of an allocation (only type 1, the feature bits, is
+// known to drivers of this kernel).
+typedef enum {
+  VMK_UPLINK_QUEUE_ATTR_PRIOR = 0,
+  VMK_UPLINK_QUEUE_ATTR_FEAT = 1,
+} vmk_UplinkQueueAttrType;
+typedef struct {
+  vmk_uint32 type;  // vmk_UplinkQueueAttrType
+  union {
+    vmk_uint32 priority;
+    vmk_uint32 features;
+  } args;
+} vmk_UplinkQueueAttr;
+
+// Per-queue statistics: 21 counters; the ones a queue reports are named.
+#define VMK_UPLINK_QUEUE_STATS_SLOTS 21
+#define VMK_UPLINK_QUEUE_STAT_RX_PKTS 0
+#define VMK_UPLINK_QUEUE_STAT_TX_PKTS 1
+#define VMK_UPLINK_QUEUE_STAT_RX_BYTES 2
+#define VMK_UPLINK_QUEUE_STAT_TX_BYTES 3
+#define VMK_UPLINK_QUEUE_STAT_RX_ERRORS 4
+#define VMK_UPLINK_QUEUE_STAT_RX_DROPS 6
+#define VMK_UPLINK_QUEUE_STAT_TX_DROPS 7
+#define VMK_UPLINK_QUEUE_STAT_RX_MCAST 8
+typedef struct {
+  vmk_uint64 slot[VMK_UPLINK_QUEUE_STATS_SLOTS];
+} vmk_UplinkQueueStats;
+
+// The operations of the MULTI_QUEUE capability (capability 21), in the
+// kernel's slot order; slot 2 is unused.
+typedef struct {
+  VMK_ReturnStatus (*queueAlloc)(vmk_AddrCookie driverData, vmk_UplinkQueueType type, vmk_UplinkQueueID* qid,
+                                 vmk_NetPoll* netpoll);
+  VMK_ReturnStatus (*queueAllocWithAttr)(vmk_AddrCookie driverData, vmk_UplinkQueueType type, vmk_uint16 numAttr,
+                                         vmk_UplinkQueueAttr* attr, vmk_UplinkQueueID* qid, vmk_NetPoll* netpoll);
+  void* reserved;
+  VMK_ReturnStatus (*queueFree)(vmk_AddrCookie driverData, vmk_UplinkQueueID qid);
+  VMK_ReturnStatus (*queueQuiesce)(vmk_AddrCookie driverData, vmk_UplinkQueueID qid);
+  VMK_ReturnStatus (*queueStart)(vmk_AddrCookie driverData, vmk_UplinkQueueID qid);
+  // The paired transmit queue's value comes back in *pairHWQID.
+  VMK_ReturnStatus (*queueApplyFilter)(vmk_AddrCookie driverData, vmk_UplinkQueueID qid,
+                                       vmk_UplinkQueueFilter* filter, vmk_UplinkQueueFilterID* fid,
+                                       vmk_uint32* pairHWQID);
+  VMK_ReturnStatus (*queueRemoveFilter)(vmk_AddrCookie driverData, vmk_UplinkQueueID qid,
+                                        vmk_UplinkQueueFilterID fid);
+  VMK_ReturnStatus (*queueStatsGet)(vmk_AddrCookie driverData, vmk_UplinkQueueID qid, vmk_UplinkQueueStats* stats);
+  VMK_ReturnStatus (*queueToggleFeature)(vmk_AddrCookie driverData, vmk_UplinkQueueID qid, vmk_uint32 feature,
+                                         vmk_Bool setUnset);
+  VMK_ReturnStatus (*queueSetPriority)(vmk_AddrCookie driverData, vmk_UplinkQueueID qid, vmk_uint32 priority);
+  VMK_ReturnStatus (*queueSetCoalesceParams)(vmk_AddrCookie driverData, vmk_UplinkQueueID qid,
+                                             vmk_UplinkCoalesceParams* params);
+} vmk_UplinkQueueOps;
+
 /* ------------------------------------------------------------------------ */
 /* SR-IOV                                                                    */
 /* ------------------------------------------------------------------------ */

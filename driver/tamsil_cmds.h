@@ -250,5 +250,8 @@ void tamsil_statsCleanup(Adapter* adapter);
 void tamsil_parseStats(Adapter* adapter);
 // Sums the rings' counters into the Adapter totals (worker tick).
 void tamsil_updateStats(Adapter* adapter);
+// True when this generation's block keeps the receive FIFO and input FIFO
+// overflow counters in one word (the two named counters are the same drops).
+bool tamsil_statsFifoOverflowShared(Adapter* adapter);
 void tamsil_parseVpd(Adapter* adapter, const uint8_t* vpd, uint32_t len);
 void tamsil_checkSFPs(Adapter* adapter);

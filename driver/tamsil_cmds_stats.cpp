@@ -7,6 +7,7 @@
 #include "tamsil_cmds_os.h"
 #include "tamsil_gen.h"
 #include "tamsil_cmds_priv.h"
+#include "tamsil_statctr.h"
 
 namespace {
 
@@ -108,10 +109,11 @@ void tamsil_parseStats(Adapter* a) {
     uint64_t off = s.port ? base : 0;
     uint32_t v = word(blk, words, off + s.word);
     if (s.word2 >= 0) v += word(blk, words, off + s.word2);
-    memcpy(out + r.field, &v, sizeof v);
+    // The reports read these while a refresh runs.
+    tamsil_statSet(*reinterpret_cast<uint32_t*>(out + r.field), v);
   }
-  if (g == kKs2) a->hw_stats.jabber_events = word(blk, words, a->port_num >= 1 ? 160 : 159);
-  if (g == kKs3) a->hw_stats.jabber_events = word(blk, words, 72ull * (a->port_num + 1ull));
+  if (g == kKs2) tamsil_statSet(a->hw_stats.jabber_events, word(blk, words, a->port_num >= 1 ? 160 : 159));
+  if (g == kKs3) tamsil_statSet(a->hw_stats.jabber_events, word(blk, words, 72ull * (a->port_num + 1ull)));
   if (t->stats_no_dma_off == 0) return;
 
   // Extend each receive ring's no-DMA count from the hardware's 16 bits.
@@ -121,30 +123,47 @@ void tamsil_parseStats(Adapter* a) {
     uint64_t at = t->stats_no_dma_off + 4ull * rxo->rxq.id;
     if (at + 4 > t->stats_size) continue;  // a ring id the block has no counter for
     uint32_t hw = tamsil_get32(blk, static_cast<uint32_t>(at)) & 0xFFFF;
-    uint32_t old = rxo->rx_no_dma_frags;
+    uint32_t old = tamsil_statGet(rxo->rx_no_dma_frags);
     uint32_t nv = (old & 0xFFFF0000u) + hw;
     if (hw < (old & 0xFFFF)) nv += 0x10000;
-    rxo->rx_no_dma_frags = nv;
+    tamsil_statSet(rxo->rx_no_dma_frags, nv);
   }
 }
 
+bool tamsil_statsFifoOverflowShared(Adapter* a) {
+  const Src* rxpp = nullptr;
+  const Src* input = nullptr;
+  for (const Row& r : kMap) {
+    if (r.field == offsetof(tamsil_HwStats, rxpp_fifo_overflow_drop)) rxpp = &r.src[genCol(a)];
+    if (r.field == offsetof(tamsil_HwStats, rx_input_fifo_overflow_drop)) input = &r.src[genCol(a)];
+  }
+  return rxpp != nullptr && input != nullptr && rxpp->word >= 0 && rxpp->word == input->word &&
+         rxpp->port == input->port;
+}
+
+// One block serves every caller (the kernel's statistics, the management
+// channel): whoever finds a command in flight leaves the block to it and
+// reads the counters as they stand.
 static uint32_t statsCommand(Adapter* a, uint8_t opcode, const char* label) {
   if (a->stats_buf.va == nullptr) return VMK_NOT_INITIALIZED;
+  if (__atomic_exchange_n(&a->stats_pending, 1, __ATOMIC_ACQ_REL) != 0) return VMK_BUSY;
   tamsil_Cmd c;
   uint32_t st = tamsil_cmdBeginBuf(a, &c, TAMSIL_WAIT_SLEEP, TAMSIL_SUBSYS_NIC, opcode, tamsil_statsSize(a),
                                    &a->stats_buf, label);
-  if (st != 0) return st;
+  if (st != 0) {
+    __atomic_store_n(&a->stats_pending, 0, __ATOMIC_RELEASE);
+    return st;
+  }
   if (opcode == TAMSIL_OPC_NIC_GET_STATS) {
     c.hdr->version = tamsil_traitsOf(a)->ver.nic_stats;
   } else {
     tamsil_put16(c.p, 0, static_cast<uint16_t>(a->cntl_port));
     tamsil_put8(c.p, 3, 0);
   }
-  a->stats_pending = 1;
   st = tamsil_cmdRun(&c);
-  a->stats_pending = 0;
   if (st != TAMSIL_CH_TIMEOUT && !c.abandoned) tamsil_parseStats(a);
   tamsil_cmdEnd(&c);
+  __atomic_store_n(&a->stats_pending, 0, __ATOMIC_RELEASE);
   return st;
 }
 
@@ -161,47 +180,48 @@ uint32_t tamsil_cmdGetStats(Adapter* a) {
 
 uint32_t tamsil_cmdGetPportStats(Adapter* a) { return statsCommand(a, TAMSIL_OPC_NIC_GET_PPORT_STATS, "GetPportStats"); }
 
+// The data path writes the ring counters while the worker sums them, and
+// the kernel's statistics read the sums: every access is a relaxed atomic.
 void tamsil_updateStats(Adapter* a) {
   const bool vxlan = (a->features & TAMSIL_FEAT_VXLAN_OFFLOAD) != 0;
-  tamsil_RxTotals* r = &a->rx_totals;
-  memset(r, 0, sizeof *r);
+  tamsil_RxTotals r{};
   for (uint32_t i = 0; i < a->num_vectors && i < TAMSIL_MAX_VECTORS; i++) {
     const tamsil_rxo* rxo = &a->rxo[i];
-    r->rx_bytes += rxo->rx_bytes;
-    r->rx_pkts += rxo->rx_pkts;
-    r->rx_post_fail += rxo->rx_post_fail;
-    r->rx_compl += rxo->rx_compl;
-    r->rx_mcast_pkts += rxo->rx_mcast_pkts;
-    if (vxlan) r->vxlan_rx_pkts += rxo->vxlan_rx_pkts;
+    r.rx_bytes += tamsil_statGet(rxo->rx_bytes);
+    r.rx_pkts += tamsil_statGet(rxo->rx_pkts);
+    r.rx_post_fail += tamsil_statGet(rxo->rx_post_fail);
+    r.rx_compl += tamsil_statGet(rxo->rx_compl);
+    r.rx_mcast_pkts += tamsil_statGet(rxo->rx_mcast_pkts);
+    if (vxlan) r.vxlan_rx_pkts += tamsil_statGet(rxo->vxlan_rx_pkts);
   }
-  tamsil_TxTotals* t = &a->tx_totals;
-  memset(t, 0, sizeof *t);
+  tamsil_RxTotals* R = &a->rx_totals;
+  tamsil_statSet(R->rx_bytes, r.rx_bytes);
+  tamsil_statSet(R->rx_pkts, r.rx_pkts);
+  tamsil_statSet(R->rx_post_fail, r.rx_post_fail);
+  tamsil_statSet(R->rx_compl, r.rx_compl);
+  tamsil_statSet(R->rx_mcast_pkts, r.rx_mcast_pkts);
+  tamsil_statSet(R->vxlan_rx_pkts, r.vxlan_rx_pkts);
+
+  tamsil_TxTotals t{};
+#define TAMSIL_TX_TOTALS(X)                                                                                     \
+  X(tx_stops) X(tx_wrbs) X(tx_compl) X(tx_bytes) X(tx_pkts) X(ipv6_ext_hdr_tx_drop) X(ipv6_ext_hdr_tx_pkts)      \
+  X(tso_ip_frag_off_drop_count) X(tx_os2bmc_pkts) X(tx_os2bmc_drops) X(tx_tso_mss_zero_gr_9k_drop)              \
+  X(tx_gr_9k_non_tso_drop) X(tx_discarded_padded_frags) X(tx_vlan_insert_by_drvr_pkts)                          \
+  X(tx_vlan_insert_by_drvr_drops) X(tx_oversize_frag_len_pkts) X(tx_dma_map_fail_drops)                         \
+  X(tx_l3_hdr_parse_fail_drops) X(tx_trim_fail_drops) X(tx_pkt_less_than_min) X(tx_ipv6_extn_drops)             \
+  X(tx_pad_fail_drops) X(tx_tso_less_than_min_mss)
+#define TAMSIL_SUM(f) t.f += tamsil_statGet(txo->f);
   for (uint32_t i = 0; i < a->num_tx_queues && i < TAMSIL_MAX_VECTORS; i++) {
     const tamsil_txo* txo = &a->txo[i];
     if (!txo->q.created || !txo->cq.created) continue;
-    t->tx_stops += txo->tx_stops;
-    t->tx_wrbs += txo->tx_wrbs;
-    t->tx_compl += txo->tx_compl;
-    t->tx_bytes += txo->tx_bytes;
-    t->tx_pkts += txo->tx_pkts;
-    t->ipv6_ext_hdr_tx_drop += txo->ipv6_ext_hdr_tx_drop;
-    t->ipv6_ext_hdr_tx_pkts += txo->ipv6_ext_hdr_tx_pkts;
-    t->tso_ip_frag_off_drop_count += txo->tso_ip_frag_off_drop_count;
-    t->tx_os2bmc_pkts += txo->tx_os2bmc_pkts;
-    t->tx_os2bmc_drops += txo->tx_os2bmc_drops;
-    if (vxlan) t->vxlan_tx_pkts += txo->vxlan_tx_pkts;
-    t->tx_tso_mss_zero_gr_9k_drop += txo->tx_tso_mss_zero_gr_9k_drop;
-    t->tx_gr_9k_non_tso_drop += txo->tx_gr_9k_non_tso_drop;
-    t->tx_discarded_padded_frags += txo->tx_discarded_padded_frags;
-    t->tx_vlan_insert_by_drvr_pkts += txo->tx_vlan_insert_by_drvr_pkts;
-    t->tx_vlan_insert_by_drvr_drops += txo->tx_vlan_insert_by_drvr_drops;
-    t->tx_oversize_frag_len_pkts += txo->tx_oversize_frag_len_pkts;
-    t->tx_dma_map_fail_drops += txo->tx_dma_map_fail_drops;
-    t->tx_l3_hdr_parse_fail_drops += txo->tx_l3_hdr_parse_fail_drops;
-    t->tx_trim_fail_drops += txo->tx_trim_fail_drops;
-    t->tx_pkt_less_than_min += txo->tx_pkt_less_than_min;
-    t->tx_ipv6_extn_drops += txo->tx_ipv6_extn_drops;
-    t->tx_pad_fail_drops += txo->tx_pad_fail_drops;
-    t->tx_tso_less_than_min_mss += txo->tx_tso_less_than_min_mss;
+    TAMSIL_TX_TOTALS(TAMSIL_SUM)
+    if (vxlan) TAMSIL_SUM(vxlan_tx_pkts)
   }
+#undef TAMSIL_SUM
+  // The totals are published field by field; a reader sees each one whole.
+#define TAMSIL_PUT(f) tamsil_statSet(a->tx_totals.f, t.f);
+  TAMSIL_TX_TOTALS(TAMSIL_PUT)
+  TAMSIL_PUT(vxlan_tx_pkts)
+#undef TAMSIL_PUT
+#undef TAMSIL_TX_TOTALS
 }

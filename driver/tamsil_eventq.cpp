@@ -6,6 +6,7 @@
 #include "tamsil_cmds.h"
 #include "tamsil_cmds_os.h"
 #include "tamsil_datapath.h"
+#include "tamsil_statctr.h"
 
 /* ------------------------------------------------------------------------ */
 /* Event queues, doorbells, interrupt entry, NetPoll                         */
@@ -70,7 +71,7 @@ void tamsil_eqClean(Adapter* a, tamsil_eqo* eqo, vmk_Bool arm) {
   }
   if (popped != 0) {
     if (!tamsil_hwError(a)) tamsil_eqNotify(a, q->id, arm, true, popped);
-    eqo->event_count += popped;
+    tamsil_statAdd(eqo->event_count, popped);
   }
 }
 

@@ -6,6 +6,7 @@
 #include "tamsil_cmds_os.h"
 #include "tamsil_datapath.h"
 #include "tamsil_gen.h"
+#include "tamsil_statctr.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ void postLocked(Adapter* a, tamsil_rxo* rxo, vmk_uint32 n) {
     if (entryPkt(fi) != nullptr) break;  // ring full
     vmk_PktHandle* pkt = nullptr;
     if (vmk_PktAllocForDMAEngine(a->max_frame, a->dma_engine, &pkt) != VMK_OK) {
-      rxo->rx_post_fail++;
+      tamsil_statInc(rxo->rx_post_fail);
       break;
     }
     vmk_SgElem elem;
@@ -77,7 +78,7 @@ void postLocked(Adapter* a, tamsil_rxo* rxo, vmk_uint32 n) {
     if (vmk_DMAMapElem(a->dma_engine, VMK_DMA_DIRECTION_TO_MEMORY, &elem, VMK_TRUE, &mapped, &err) != VMK_OK) {
       TAMSIL_ERR(a, "Failed to map %p size %d to IO address, %s.\n", (void*)pkt, (int)elem.length,
                  vmk_DMAMapErrorReasonToString(err.error));
-      rxo->rx_post_fail++;
+      tamsil_statInc(rxo->rx_post_fail);
       vmk_PktRelease(pkt);
       break;
     }
@@ -119,7 +120,7 @@ vmk_PktHandle* tamsil_pktFillRxData(Adapter* a, tamsil_rxo* rxo, RxCompletion* r
   }
   rxcp->frag_index = tamsil_ringNext(a, rxcp->frag_index, rxo->rxq.len);
   if (vmk_PktFrameLenSet(pkt, len) != VMK_OK) {
-    rxo->rx_pkt_service_drops++;
+    tamsil_statInc(rxo->rx_pkt_service_drops);
     pktDrop(pkt, inPanic);
     return nullptr;
   }
@@ -129,20 +130,20 @@ vmk_PktHandle* tamsil_pktFillRxData(Adapter* a, tamsil_rxo* rxo, RxCompletion* r
 // One completion: counters, drop rules, checksum and VLAN marks, hand-over.
 void tamsil_rxComplProcess(Adapter* a, tamsil_rxo* rxo, RxCompletion* rxcp, vmk_Bool toList, vmk_PktList* list) {
   const bool inPanic = toList != 0;
-  rxo->rx_compl++;
-  rxo->rx_pkts++;
-  rxo->rx_bytes += rxcp->pkt_size;
+  tamsil_statInc(rxo->rx_compl);
+  tamsil_statInc(rxo->rx_pkts);
+  tamsil_statAdd(rxo->rx_bytes, rxcp->pkt_size);
   switch (rxcp->cast) {
-    case 0: rxo->rx_ucast_pkts++; break;
-    case 1: rxo->rx_mcast_pkts++; break;
-    case 2: rxo->rx_bcast_pkts++; break;
-    default: rxo->rx_rsvd_pkts++; break;
+    case 0: tamsil_statInc(rxo->rx_ucast_pkts); break;
+    case 1: tamsil_statInc(rxo->rx_mcast_pkts); break;
+    case 2: tamsil_statInc(rxo->rx_bcast_pkts); break;
+    default: tamsil_statInc(rxo->rx_rsvd_pkts); break;
   }
-  if (rxcp->tunneled) rxo->vxlan_rx_pkts++;
+  if (rxcp->tunneled) tamsil_statInc(rxo->vxlan_rx_pkts);
 
   if (rxcp->num_frags == 0) return;  // the flush completion
   if (rxcp->num_frags > 1) {
-    rxo->rx_multi_frag_drops++;
+    tamsil_statInc(rxo->rx_multi_frag_drops);
     complDiscard(a, rxo, rxcp, inPanic);
     return;
   }
@@ -151,12 +152,12 @@ void tamsil_rxComplProcess(Adapter* a, tamsil_rxo* rxo, RxCompletion* rxcp, vmk_
     return;
   }
   if (rxcp->err) {
-    rxo->rx_compl_err++;
+    tamsil_statInc(rxo->rx_compl_err);
     complDiscard(a, rxo, rxcp, inPanic);
     return;
   }
   if (tamsil_hasTrait(a, TAMSIL_GT_RX_PORT_CHECK) && rxcp->port != a->port_num) {
-    rxo->rx_replicated_pkts++;
+    tamsil_statInc(rxo->rx_replicated_pkts);
     complDiscard(a, rxo, rxcp, inPanic);
     return;
   }
@@ -190,7 +191,7 @@ void tamsil_rxComplProcess(Adapter* a, tamsil_rxo* rxo, RxCompletion* rxcp, vmk_
     // A frame whose tag cannot be noted would reach the stack untagged,
     // in another VLAN than its own.
     if (vmk_PktVlanIDSet(pkt, id) != VMK_OK || vmk_PktPrioritySet(pkt, prio) != VMK_OK) {
-      rxo->rx_pkt_service_drops++;
+      tamsil_statInc(rxo->rx_pkt_service_drops);
       pktDrop(pkt, inPanic);
       return;
     }
@@ -199,7 +200,7 @@ void tamsil_rxComplProcess(Adapter* a, tamsil_rxo* rxo, RxCompletion* rxcp, vmk_
   }
 
   if (__atomic_load_n(&rxo->quiesced, __ATOMIC_RELAXED) != 0) {
-    rxo->rx_pkts_on_quiesce++;
+    tamsil_statInc(rxo->rx_pkts_on_quiesce);
     pktDrop(pkt, inPanic);
     return;
   }
@@ -214,7 +215,7 @@ void tamsil_rxComplProcess(Adapter* a, tamsil_rxo* rxo, RxCompletion* rxcp, vmk_
     return;
   }
   if (st != VMK_OK) {
-    rxo->rx_pkt_service_drops++;
+    tamsil_statInc(rxo->rx_pkt_service_drops);
     pktDrop(pkt, inPanic);
   }
 }

@@ -6,6 +6,7 @@
 #include "tamsil_datapath.h"
 #include "tamsil_gen.h"
 #include "tamsil_txvlan.h"
+#include "tamsil_statctr.h"
 
 namespace {
 
@@ -167,7 +168,7 @@ static VMK_ReturnStatus tamsil_makeTxWrbs(Adapter* a, tamsil_txo* txo, vmk_PktHa
   const vmk_uint32 elems = vmk_PktSgElemCount(pkt);
   for (vmk_uint32 i = 0; i < elems; i++) {
     if (left == 0) {
-      txo->tx_discarded_padded_frags += elems - i;
+      tamsil_statAdd(txo->tx_discarded_padded_frags, elems - i);
       break;
     }
     vmk_SgElem in;
@@ -177,7 +178,7 @@ static VMK_ReturnStatus tamsil_makeTxWrbs(Adapter* a, tamsil_txo* txo, vmk_PktHa
     if (st == VMK_OK) {
       if (in.length > left) {
         in.length = left;
-        txo->tx_oversize_frag_len_pkts++;
+        tamsil_statInc(txo->tx_oversize_frag_len_pkts);
       }
       st = vmk_DMAMapElem(a->dma_engine, VMK_DMA_DIRECTION_FROM_MEMORY, &in, in.length == left, &out, &err);
     } else {
@@ -186,7 +187,7 @@ static VMK_ReturnStatus tamsil_makeTxWrbs(Adapter* a, tamsil_txo* txo, vmk_PktHa
     if (st != VMK_OK) {
       TAMSIL_ERR(a, "Failed to map %p size %d to IO address, %s.\n", (void*)(uintptr_t)in.addr, (int)in.length,
                  vmk_DMAMapErrorReasonToString(err.error));
-      txo->tx_dma_map_fail_drops++;
+      tamsil_statInc(txo->tx_dma_map_fail_drops);
       unmapEntries(a, q, tamsil_ringNext(a, hdr, q->len), q->head);
       q->head = hdr;
       return st;
@@ -218,7 +219,7 @@ static vmk_uint32 headerWord2(Adapter* a, tamsil_txo* txo, const TxPkt* t, vmk_u
     const vmk_uint16 floor = tamsil_traitsOf(a)->tso_min_mss;
     if (floor != 0 && mss < floor) {
       mss = floor;
-      txo->tx_tso_less_than_min_mss++;
+      tamsil_statInc(txo->tx_tso_less_than_min_mss);
     }
     d2 |= kHdrLso | ((mss & kHdrMssMask) << kHdrMssShift);
     if (t->ipv6 && tamsil_hasTrait(a, TAMSIL_GT_TX_IPV6_LSO)) d2 |= kHdrIpv6Lso;
@@ -259,16 +260,16 @@ static bool fitRing(Adapter* a, tamsil_txo* txo, TxPkt* t, vmk_uint32 frameLen) 
   }
   if (need(used) <= kMaxPktEntries && need(used) <= free) return true;
   if (need(1) > free) {
-    txo->tx_ring_full_drops++;
+    tamsil_statInc(txo->tx_ring_full_drops);
     return false;
   }
   vmk_PktHandle* copy = nullptr;
   if (vmk_PktPartialCopy(t->sent, frameLen, &copy) != VMK_OK) {
-    txo->tx_ring_full_drops++;
+    tamsil_statInc(txo->tx_ring_full_drops);
     return false;
   }
   replaceSent(a, t, copy);
-  txo->tx_linearized_pkts++;
+  tamsil_statInc(txo->tx_linearized_pkts);
   return true;
 }
 
@@ -302,18 +303,18 @@ static bool postPkt(Adapter* a, tamsil_txo* txo, TxPkt* t, bool* stopped) {
   *stopped = false;
   if (vmk_AtomicRead64(&q->used) + TAMSIL_TX_STOP_RESERVE >= q->len) {
     tamsil_stopTxQueue(a, txo->idx, 0);
-    txo->tx_stops++;
+    tamsil_statInc(txo->tx_stops);
     *stopped = true;
   }
   if (!tamsil_hwError(a)) {
     vmk_CPUMemFenceWrite();
     tamsil_dbWrite32(a, txo->db_offset, tamsil_txqDoorbell(q->id, entries));
   }
-  txo->tx_wrbs += entries;
-  txo->tx_bytes += bytes;
-  txo->tx_pkts++;
-  if (t->encap) txo->vxlan_tx_pkts++;
-  if (t->mgmt) txo->tx_os2bmc_pkts++;
+  tamsil_statAdd(txo->tx_wrbs, entries);
+  tamsil_statAdd(txo->tx_bytes, bytes);
+  tamsil_statInc(txo->tx_pkts);
+  if (t->encap) tamsil_statInc(txo->vxlan_tx_pkts);
+  if (t->mgmt) tamsil_statInc(txo->tx_os2bmc_pkts);
   return true;
 }
 
@@ -329,7 +330,7 @@ static void postMgmtCopy(Adapter* a, tamsil_txo* txo, const TxPkt* t) {
     st = vmk_PktClone(t->sent, &copy);
   }
   if (st != VMK_OK) {
-    txo->tx_os2bmc_drops++;
+    tamsil_statInc(txo->tx_os2bmc_drops);
     return;
   }
   TxPkt c = *t;
@@ -339,7 +340,7 @@ static void postMgmtCopy(Adapter* a, tamsil_txo* txo, const TxPkt* t) {
   c.mgmt = true;
   bool stopped;
   if (!postPkt(a, txo, &c, &stopped)) {
-    txo->tx_os2bmc_drops++;
+    tamsil_statInc(txo->tx_os2bmc_drops);
     tamsil_txPktRelease(a, c.sent);
   }
 }
@@ -363,7 +364,7 @@ void tamsil_queuedPkt(Adapter* a, tamsil_txo* txo, vmk_PktHandle* pkt, vmk_uint3
   VMK_ReturnStatus st = vmk_PktHeaderL3Find(pkt, kL3SearchLimit, &l3, nullptr);
   if (st != VMK_OK) {
     if (st != VMK_NOT_FOUND && st != VMK_HEADER_BEYOND_LIMIT) {
-      txo->tx_l3_hdr_parse_fail_drops++;
+      tamsil_statInc(txo->tx_l3_hdr_parse_fail_drops);
       TAMSIL_LOG_RATELIMITED("%s Parsing L3 hdrs in packet failed 0x%x\n", tamsil_devName(a), st);
       dropPkt(a, &t);
       return;
@@ -390,7 +391,7 @@ void tamsil_queuedPkt(Adapter* a, tamsil_txo* txo, vmk_PktHandle* pkt, vmk_uint3
                     (l2.type == VMK_PKT_HEADER_L2_ETHERNET_VLAN || l2.type == VMK_PKT_HEADER_L2_ETHERNET_802_3_VLAN);
       }
       if (candidate && (st = tamsil_trimIPv4Pkt(a, &t, &l3)) != VMK_OK) {
-        txo->tx_trim_fail_drops++;
+        tamsil_statInc(txo->tx_trim_fail_drops);
         TAMSIL_ERR(a, "Packet trimming failed 0x%x\n", st);
         dropPkt(a, &t);
         return;
@@ -411,17 +412,17 @@ void tamsil_queuedPkt(Adapter* a, tamsil_txo* txo, vmk_PktHandle* pkt, vmk_uint3
       const vmk_uint8 lenByte = at < vmk_PktFrameLenGet(pkt) ? vmk_PktFrameMappedPointerGet(pkt)[at] : 255;
       if (lenByte == 255) {
         if (tamsil_insertVlanInPkt(a, &t.sent, t.sent == t.caller, t.callerLen, &t.vlanInserted) != VMK_OK) {
-          txo->ipv6_ext_hdr_tx_drop++;
+          tamsil_statInc(txo->ipv6_ext_hdr_tx_drop);
           dropPkt(a, &t);
           return;
         }
-        txo->ipv6_ext_hdr_tx_pkts++;
-        txo->tx_vlan_insert_by_drvr_pkts++;
+        tamsil_statInc(txo->ipv6_ext_hdr_tx_pkts);
+        tamsil_statInc(txo->tx_vlan_insert_by_drvr_pkts);
       }
     }
     if (fixups && t.tso &&
         (next == 0 || next == 43 || next == 44 || next == 50 || next == 51 || next == 60 || next == 135)) {
-      txo->tx_ipv6_extn_drops++;
+      tamsil_statInc(txo->tx_ipv6_extn_drops);
       dropPkt(a, &t);
       return;
     }
@@ -431,25 +432,25 @@ void tamsil_queuedPkt(Adapter* a, tamsil_txo* txo, vmk_PktHandle* pkt, vmk_uint3
   vmk_uint32 len = vmk_PktFrameLenGet(t.sent);
   if (len < kMinFrameLen) {
     if (tamsil_padPkt(a, &t) != VMK_OK) {
-      txo->tx_pad_fail_drops++;
+      tamsil_statInc(txo->tx_pad_fail_drops);
       dropPkt(a, &t);
       return;
     }
-    txo->tx_pkt_less_than_min++;
+    tamsil_statInc(txo->tx_pkt_less_than_min);
     len = kPaddedLen;
   }
 
   // 5. Size limits.
   if (len > TAMSIL_TX_MAX_FRAME) {
     if (t.tso && t.mss == 0) {
-      txo->tx_tso_mss_zero_gr_9k_drop++;
+      tamsil_statInc(txo->tx_tso_mss_zero_gr_9k_drop);
       TAMSIL_LOG_RATELIMITED("%s-txq%d: Tx pkt len %u with TSO set but MSS is 0\n", tamsil_devName(a), (int)txo->idx,
                              len);
       dropPkt(a, &t);
       return;
     }
     if (!t.tso) {
-      txo->tx_gr_9k_non_tso_drop++;
+      tamsil_statInc(txo->tx_gr_9k_non_tso_drop);
       TAMSIL_LOG_RATELIMITED("%s-txq%d: Tx pkt len %u without TSO bit set\n", tamsil_devName(a), (int)txo->idx, len);
       dropPkt(a, &t);
       return;
@@ -459,21 +460,21 @@ void tamsil_queuedPkt(Adapter* a, tamsil_txo* txo, vmk_PktHandle* pkt, vmk_uint3
   // 6. Tags the adapter does not insert in these modes.
   if (fixups && (mc || t.mustTag) && !t.tso && !t.csum && !t.vlanInserted) {
     if (tamsil_insertVlanInPkt(a, &t.sent, t.sent == t.caller, t.callerLen, &t.vlanInserted) != VMK_OK) {
-      txo->tx_vlan_insert_by_drvr_drops++;
+      tamsil_statInc(txo->tx_vlan_insert_by_drvr_drops);
       dropPkt(a, &t);
       return;
     }
-    txo->tx_vlan_insert_by_drvr_pkts++;
+    tamsil_statInc(txo->tx_vlan_insert_by_drvr_pkts);
   }
 
   // 7. The management controller's copy carries its tag in the frame.
   bool bmc = tamsil_os2bmcSelect(a, t.sent);
   if (bmc && (mc || t.mustTag) && !t.vlanInserted) {
     if (tamsil_insertVlanInPkt(a, &t.sent, t.sent == t.caller, t.callerLen, &t.vlanInserted) != VMK_OK) {
-      txo->tx_os2bmc_drops++;
+      tamsil_statInc(txo->tx_os2bmc_drops);
       bmc = false;
     } else {
-      txo->tx_vlan_insert_by_drvr_pkts++;
+      tamsil_statInc(txo->tx_vlan_insert_by_drvr_pkts);
     }
   }
 
@@ -501,7 +502,7 @@ VMK_ReturnStatus tamsil_uplinkTx(Adapter* a, vmk_PktList* list) {
       const vmk_uint32 idx = Q - R;
       if (Q < R || Q >= R + T || idx >= TAMSIL_MAX_VECTORS || idx >= a->num_tx_queues || !a->txo[idx].q.created) {
         TAMSIL_LOG_RATELIMITED("Invalid QID %d, numTxQueue %d,  device %s\n", (int)Q, (int)T, tamsil_devName(a));
-        a->counters.count_invalid_txq_mapping++;
+        tamsil_statInc(a->counters.count_invalid_txq_mapping);
         tamsil_txPktRelease(a, pkt);
         continue;
       }
@@ -512,7 +513,7 @@ VMK_ReturnStatus tamsil_uplinkTx(Adapter* a, vmk_PktList* list) {
       const vmk_uint32 mss = vmk_PktIsLargeTcpPacket(pkt) ? vmk_PktGetLargeTcpPacketMss(pkt) : 0;
       if (mss == 0) {
         TAMSIL_LOG_RATELIMITED("Large pkt with zero MSS/non TSO, Dropping pkt\n");
-        a->counters.tso_drop_gr_than_64k++;
+        tamsil_statInc(a->counters.tso_drop_gr_than_64k);
         tamsil_txPktRelease(a, pkt);
         continue;
       }
@@ -522,7 +523,7 @@ VMK_ReturnStatus tamsil_uplinkTx(Adapter* a, vmk_PktList* list) {
       if (st != VMK_OK) {
         vmk_PktListReleaseAllPkts(&pieces);
         TAMSIL_LOG_RATELIMITED("TSO : software segmentation failed,Dropping pkt\n");
-        a->counters.tso_drop_gr_than_64k++;
+        tamsil_statInc(a->counters.tso_drop_gr_than_64k);
         tamsil_txPktRelease(a, pkt);
         result = st;
         continue;
@@ -533,7 +534,7 @@ VMK_ReturnStatus tamsil_uplinkTx(Adapter* a, vmk_PktList* list) {
       vmk_PktListAppendList(&pieces, list);
       vmk_PktListAppendList(list, &pieces);
       tamsil_txPktRelease(a, pkt);
-      a->counters.tso_gr_than_64k++;
+      tamsil_statInc(a->counters.tso_gr_than_64k);
       result = VMK_OK;
       continue;
     }
@@ -621,7 +622,7 @@ vmk_uint32 tamsil_pollTx(Adapter* a, tamsil_txo* txo, vmk_Bool inPanic, vmk_Bool
   if (!tamsil_flagTest(a, TAMSIL_FLAG_RECONFIG) && tamsil_isTxQueueStopped(a, txo->idx) &&
       vmk_AtomicRead64(&txo->q.used) < TAMSIL_TX_RESTART_BELOW)
     tamsil_startTxQueue(a, txo->idx, 0);
-  txo->tx_compl += num;
+  tamsil_statAdd(txo->tx_compl, num);
   return num;
 }
 

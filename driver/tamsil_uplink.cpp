@@ -12,6 +12,7 @@
 #include "tamsil_datapath.h"
 #include "tamsil_gen.h"
 #include "tamsil_netq.h"
+#include "tamsil_stats.h"
 
 static inline Adapter* adapterOf(vmk_AddrCookie c) { return static_cast<Adapter*>(c.ptr); }
 
@@ -27,10 +28,8 @@ static_assert(offsetof(tamsil_uplinkRegData, driverData) == offsetof(vmk_UplinkR
 /* Operations of later parts of the driver                                   */
 /* ------------------------------------------------------------------------ */
 
-// The MTU change, statistics and the reset answer "not supported" until
-// they are built.
+// The MTU change and the reset answer "not supported" until they are built.
 static VMK_ReturnStatus tamsil_uplinkMTUSet(vmk_AddrCookie, vmk_uint32) { return VMK_NOT_SUPPORTED; }
-static VMK_ReturnStatus tamsil_uplinkStatsGet(vmk_AddrCookie, void*) { return VMK_NOT_SUPPORTED; }
 static VMK_ReturnStatus tamsil_uplinkReset(vmk_AddrCookie) { return VMK_NOT_SUPPORTED; }
 
 // The kernel's operations on the data path take the Adapter as driver data.
@@ -45,18 +44,6 @@ static VMK_ReturnStatus panicInfoGetOp(vmk_AddrCookie c, tamsil_panicInfo* info)
   return tamsil_panicInfoGet(adapterOf(c), info);
 }
 const tamsil_netDumpOps tamsilNetDumpOps = {panicTxOp, panicPollOp, panicInfoGetOp};
-
-// Capability operation tables of later parts answer "not supported" until
-// those parts are built: the multi-queue operations and private statistics.
-typedef VMK_ReturnStatus (*tamsil_capOp)(vmk_AddrCookie, void*);
-static VMK_ReturnStatus tamsil_capPending(vmk_AddrCookie, void*) { return VMK_NOT_SUPPORTED; }
-struct tamsil_capOps2 {
-  tamsil_capOp op[2];
-};
-struct tamsil_capOps12 {
-  tamsil_capOp op[12];
-};
-static const tamsil_capOps2 tamsilPrivStatsOps = {{tamsil_capPending, tamsil_capPending}};
 
 const vmk_UplinkCoalesceParamsOps tamsilCoalesceParamsOps = {tamsil_coalesceParamsGet, tamsil_coalesceParamsSet};
 const vmk_UplinkWOLOps tamsilLinkWolOps = {tamsil_linkWOLGet, tamsil_linkWOLSet};

@@ -290,6 +290,8 @@ class Adapter {
     uint64_t rx_filtered = 0;               // no interface wanted it
     uint64_t rx_no_buffer = 0;              // wanted, but no buffer posted (or too small)
     uint64_t rx_to_endpoint = 0;            // steered to another endpoint's interface (a VF's)
+    uint64_t rx_errors = 0;                 // dropped by the MAC: too long, bad 802.3 length
+    uint64_t rx_control = 0;                // MAC control (pause) frames the MAC consumed
   };
   unsigned portCount() const;
   std::vector<std::vector<uint8_t>> takeWire(unsigned port);
@@ -379,6 +381,8 @@ class Adapter {
   Steer steer(unsigned fn, const std::vector<uint8_t>& in, const dp::Layout& l, const InterfaceObj* def, bool group);
   bool deliverRxLocked(unsigned fn, uint32_t rxq_id, const std::vector<uint8_t>& frame, const RxMeta& m);
   void bumpPortStat(unsigned port, Stat s);
+  bool macAcceptsLocked(unsigned port, const std::vector<uint8_t>& frame);   // dp_rx.cpp
+  void bumpRingNoDma(unsigned fn, uint32_t rxq_id);
   // Delivers what the outbox holds; called with `lk` (this adapter's lock)
   // held, releases it meanwhile.
   void flushOutbox(std::unique_lock<std::mutex>& lk);

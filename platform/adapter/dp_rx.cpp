@@ -14,6 +14,16 @@ namespace {
 constexpr uint32_t kRxfPromiscuous = 0x4;
 constexpr uint32_t kRxfVlanPromiscuous = 0x80;
 constexpr uint16_t kDefaultVxlanPort = 4789;
+// The port's MAC: frames longer than this are too long whatever the MTU; the
+// MAC control ethertype and its pause opcodes; the largest 802.3 length.
+constexpr size_t kMaxWireFrame = 9216;
+constexpr uint16_t kMacControl = 0x8808;
+constexpr uint16_t kPauseOpcode = 0x0001, kPriorityPauseOpcode = 0x0101;
+constexpr uint16_t kMax8023Length = 1500, kMinEthertype = 0x0600;
+
+uint16_t be16(const std::vector<uint8_t>& f, size_t off) {
+  return static_cast<uint16_t>(f[off] << 8 | f[off + 1]);
+}
 
 bool sameMac(const uint8_t* a, const std::array<uint8_t, 6>& b) { return std::equal(b.begin(), b.end(), a); }
 
@@ -94,8 +104,10 @@ void Adapter::arriveLocked(unsigned port, const std::vector<uint8_t>& in) {
   p.ctr.rx_bytes += in.size();
   if (in.size() < 14 || in_ue_) {
     ++p.ctr.rx_filtered;
+    if (!in_ue_) bumpPortStat(port, Stat::RxDroppedRunt);
     return;
   }
+  if (!macAcceptsLocked(port, in)) return;
   const uint8_t* dst = in.data();
   bool bcast = std::all_of(dst, dst + 6, [](uint8_t b) { return b == 0xFF; });
   bool mcast = !bcast && (dst[0] & 1) != 0;
@@ -173,7 +185,11 @@ void Adapter::arriveLocked(unsigned port, const std::vector<uint8_t>& in) {
     uint32_t frag = ring != nullptr && ring->ctx[1] <= 16 ? (1u << ring->ctx[1]) : 0;
     if (ring == nullptr || ring->outstanding == 0 || f.size() > frag || !deliverRxLocked(fn, ring->id, f, m)) {
       ++p.ctr.rx_no_buffer;
-      bumpPortStat(port, Stat::RxDropsNoPbuf);
+      // A generation without a no-buffer counter sees the frame overflow
+      // its input FIFO instead.
+      bumpPortStat(port, statsWord(gen(), Stat::RxDropsNoPbuf, port) >= 0 ? Stat::RxDropsNoPbuf
+                                                                           : Stat::RxInputFifoOverflowDrop);
+      if (ring != nullptr && ring->outstanding == 0) bumpRingNoDma(fn, ring->id);
       continue;
     }
     ++p.ctr.rx_delivered;
@@ -182,6 +198,44 @@ void Adapter::arriveLocked(unsigned port, const std::vector<uint8_t>& in) {
     ++p.ctr.rx_filtered;
     bumpPortStat(port, Stat::RxAddressFiltered);
   }
+}
+
+// What the port's MAC takes in before any interface looks at the frame:
+// frames too long for it, 802.3 frames whose length field is out of range or
+// longer than the frame, and MAC control frames (pause) end at the MAC, each
+// counted where the statistics block keeps it.
+bool Adapter::macAcceptsLocked(unsigned port, const std::vector<uint8_t>& f) {
+  Port& p = ports_[port];
+  auto drop = [&](Stat s) {
+    ++p.ctr.rx_errors;
+    bumpPortStat(port, s);
+    return false;
+  };
+  if (f.size() > kMaxWireFrame) return drop(Stat::RxFrameTooLong);
+  size_t type_at = 12;
+  if (be16(f, 12) == 0x8100 && f.size() >= 18) type_at = 16;
+  const uint16_t type = be16(f, type_at);
+  if (type == kMacControl) {
+    ++p.ctr.rx_control;
+    const uint16_t op = f.size() >= type_at + 4 ? be16(f, type_at + 2) : 0;
+    bumpPortStat(port, op == kPauseOpcode           ? Stat::RxPauseFrames
+                       : op == kPriorityPauseOpcode ? Stat::RxPriorityPauseFrames
+                                                    : Stat::RxControlFrames);
+    return false;
+  }
+  if (type < kMinEthertype) {
+    if (type > kMax8023Length) return drop(Stat::RxOutRangeErrors);
+    if (type_at + 2 + type > f.size()) return drop(Stat::RxInRangeErrors);
+  }
+  return true;
+}
+
+// The ring's 16-bit count of frames that found no buffer posted.
+void Adapter::bumpRingNoDma(unsigned fn, uint32_t rxq_id) {
+  const uint32_t off = statsNoDmaOffset(gen());
+  if (off == 0) return;
+  const uint32_t v = fw_.statsWordValue(fn, off / 4 + rxq_id);
+  fw_.setNoDmaCounter(fn, rxq_id, static_cast<uint16_t>(v + 1));
 }
 
 }  // namespace adapter

@@ -66,8 +66,7 @@ TEST_F(UplinkTest, CapabilitySwitches) {
   EXPECT_EQ((a_->features & TAMSIL_FEAT_VXLAN_OFFLOAD) ? VMK_OK : VMK_FAILURE,
             reg->ops.uplinkCapEnable(reg->driverData, 25));
   // Operations of later parts answer "not supported" (transmit is built:
-  // tests/driver_dp/tx_test.cpp).
-  EXPECT_EQ(VMK_NOT_SUPPORTED, reg->ops.uplinkStatsGet(reg->driverData, nullptr));
+  // tests/driver_dp/tx_test.cpp; statistics: tests/driver_dp/stats_test.cpp).
   EXPECT_EQ(VMK_NOT_SUPPORTED, reg->ops.uplinkReset(reg->driverData));
   EXPECT_EQ(VMK_NOT_SUPPORTED, reg->ops.uplinkMTUSet(reg->driverData, 9000));
   EXPECT_EQ(VMK_OK, reg->ops.uplinkStateSet(reg->driverData, 7));
@@ -362,8 +361,9 @@ TEST_P(CapOrderTest, RegisteredInOrderWithTheirConditions) {
     vmk_uint32 cap;
     unsigned slots;
   };
-  // Netdump (20) is built: tests/driver_dp/tx_test.cpp.
-  const Table tables[] = {{21, 12}, {14, 2}};
+  // Netdump (20) is built: tests/driver_dp/tx_test.cpp; private statistics
+  // (14): tests/driver_dp/stats_test.cpp.
+  const Table tables[] = {{21, 12}};
   for (const Table& t : tables) {
     if (t.cap == 21 && !c.msix) continue;
     auto* ops = static_cast<const Slot*>(vmktest::uplinkCapOps(uplink_, t.cap));

@@ -24,6 +24,15 @@ bool vlanAllowed(const InterfaceObj& i, const dp::Layout& l) {
   return std::any_of(i.vlans.begin(), i.vlans.end(), [&](uint16_t v) { return (v & 0xFFF) == id; });
 }
 
+// A unicast frame for a MAC that a virtual function holds goes to that VF's
+// endpoint (its driver runs in a guest): counted there, no PF sees it.
+bool deliverToVfEndpoint(Engine& fw, unsigned port, const uint8_t* dst) {
+  InterfaceObj* vf = fw.vfInterfaceForMac(port, dst);
+  if (vf == nullptr) return false;
+  ++vf->endpoint_frames;
+  return true;
+}
+
 }  // namespace
 
 void Adapter::arriveLocked(unsigned port, const std::vector<uint8_t>& in) {
@@ -37,6 +46,7 @@ void Adapter::arriveLocked(unsigned port, const std::vector<uint8_t>& in) {
   const uint8_t* dst = in.data();
   bool bcast = std::all_of(dst, dst + 6, [](uint8_t b) { return b == 0xFF; });
   bool mcast = !bcast && (dst[0] & 1) != 0;
+  if (!bcast && !mcast && deliverToVfEndpoint(fw_, port, dst)) return;
   dp::Layout l = dp::parse(in);
   bool wanted = false;
   for (unsigned fn = 0; fn < fw_.functions(); ++fn) {

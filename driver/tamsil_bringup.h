@@ -72,6 +72,16 @@ void tamsil_disableVFs(Adapter* adapter);
 void tamsil_destroyVF(Adapter* adapter, vmk_uint32 vf);
 VMK_ReturnStatus tamsil_registerVFs(Adapter* adapter);
 VMK_ReturnStatus tamsil_configureVFs(Adapter* adapter);
+// VF devices and the kernel's VF requests (tamsil_sriov_vf.cpp).
+// The kernel's VF configuration callback (vmk_PCIVFConfigCallback):
+// `driverData` is the PF's Adapter, `op` a VMK_NETPTOP_VF_* code.
+VMK_ReturnStatus tamsil_configVFOpsCB(vmk_AddrCookie driverData, vmk_uint32 op, void* params);
+// Sets (enable 1) or removes the port VLAN of VF `vf`; `prio` is only logged.
+VMK_ReturnStatus tamsil_setVFVLAN(Adapter* adapter, vmk_uint8 enable, vmk_uint16 vf, vmk_uint16 vid, vmk_uint8 prio);
+// Empties VF `vf`'s VLAN filter (untagged frames pass); the channel status.
+vmk_uint32 tamsil_clearVFVLANTags(Adapter* adapter, vmk_uint32 vf);
+// The operation of each registered VF device: the kernel removes it.
+VMK_ReturnStatus tamsil_removeVFDevice(vmk_PCIDevice vf);
 
 // Event queues, doorbells, interrupt entry, host interrupts and NetPoll
 // (tamsil_eventq.cpp).

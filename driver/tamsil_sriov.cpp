@@ -79,7 +79,3 @@ void tamsil_disableVFs(Adapter* a) {
   a->num_vfs = 0;
 }
 
-// VF registration and configuration come with the SR-IOV request handling,
-// which is not part of this build.
-VMK_ReturnStatus tamsil_registerVFs(Adapter*) { return VMK_NOT_SUPPORTED; }
-VMK_ReturnStatus tamsil_configureVFs(Adapter*) { return VMK_NOT_SUPPORTED; }

@@ -44,6 +44,18 @@ bool vxlanHeader(const std::vector<uint8_t>& f, const dp::Layout& l, uint16_t po
   return true;
 }
 
+// A unicast frame for a MAC that a virtual function holds (a filter or the
+// MAC list of its domain) goes to that VF's endpoint (its driver runs in a
+// guest): counted and kept there, no PF sees it.
+bool deliverToVfEndpoint(Engine& fw, unsigned port, const uint8_t* dst, const std::vector<uint8_t>& in) {
+  InterfaceObj* vf = fw.vfInterfaceForMac(port, dst);
+  if (vf == nullptr) return false;
+  ++vf->endpoint_frames;
+  vf->endpoint_last.push_back(in);
+  if (vf->endpoint_last.size() > InterfaceObj::kEndpointKeep) vf->endpoint_last.erase(vf->endpoint_last.begin());
+  return true;
+}
+
 }  // namespace
 
 // Where a frame goes within one function: the interface holding its
@@ -111,6 +123,10 @@ void Adapter::arriveLocked(unsigned port, const std::vector<uint8_t>& in) {
   const uint8_t* dst = in.data();
   bool bcast = std::all_of(dst, dst + 6, [](uint8_t b) { return b == 0xFF; });
   bool mcast = !bcast && (dst[0] & 1) != 0;
+  if (!bcast && !mcast && deliverToVfEndpoint(fw_, port, dst, in)) {
+    ++p.ctr.rx_to_endpoint;
+    return;
+  }
   dp::Layout l = dp::parse(in);
   bool wanted = false;
   for (unsigned fn = 0; fn < fw_.functions(); ++fn) {

@@ -424,6 +424,30 @@ class Engine {
   uint32_t logicalLinkWord(unsigned fn, uint8_t domain) const;
   const std::vector<std::array<uint8_t, 6>>& macList(unsigned fn, uint8_t domain);
   std::array<uint8_t, 6> wolMac(unsigned fn) const;
+  // SR-IOV: what a virtual function's endpoint (the VF's driver runs in a
+  // guest, outside this system) holds, from the commands the PF's driver
+  // sent in the VF's domain (fw_vf.cpp). present: the domain has an
+  // interface. Its MACs are the PMACs on that interface (Kalderstone) or
+  // the domain's MAC list; frames whose destination is one of them are
+  // counted on the interface as delivered to the endpoint.
+  struct VfEndpoint {
+    bool present = false;
+    uint32_t if_id = 0, cap_flags = 0, en_flags = 0;
+    std::vector<std::array<uint8_t, 6>> macs;
+    std::vector<uint16_t> vlans;   // the interface's VLAN filter
+    uint16_t pvid = 0;             // switch port VLAN (0 or 65535: none)
+    uint32_t qos_bandwidth = 0;    // transmit rate limit (0: never set)
+    uint32_t logical_link = 0;     // logical link word as last set
+    uint32_t privileges = 0;
+    uint64_t delivered_frames = 0;
+  };
+  VfEndpoint vfEndpoint(unsigned fn, uint8_t domain);
+  uint64_t deliveredFrames(unsigned fn, uint8_t domain) { return vfEndpoint(fn, domain).delivered_frames; }
+  // Domains (> 0) of a function that have an interface, in order.
+  std::vector<uint8_t> vfDomains(unsigned fn) const;
+  // The VF interface (domain > 0) of a function on `port` that holds
+  // unicast `mac`; nullptr when none does.
+  InterfaceObj* vfInterfaceForMac(unsigned port, const uint8_t* mac);
   // The profile store (fw_profile.h): profiles, personality, legacy tables,
   // what the flash keeps.
   ProfileStore& profiles() { return *profiles_; }

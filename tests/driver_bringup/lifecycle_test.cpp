@@ -377,6 +377,7 @@ TEST_F(BringupTest, ScanSucceedsWhenVfRegistrationFails) {
   vmk_Device dev = plug(card);
   ASSERT_EQ(VMK_OK, vmktest::attachDevice(dev));
   ASSERT_EQ(4u, adapterOf(dev)->num_vfs);
+  vmktest::failCall("vmk_PCIRegisterVF", 1);
   EXPECT_EQ(VMK_OK, vmktest::scanDevice(dev));
   auto children = vmktest::childDevices(dev);
   ASSERT_EQ(1u, children.size());

@@ -428,3 +428,57 @@ typedef struct {
 // receives the count enabled.
 VMK_ReturnStatus vmk_PCIEnableVFs(vmk_ModuleID module, vmk_PCIDevice pf, vmk_uint16* numVfs);
 VMK_ReturnStatus vmk_PCIDisableVFs(vmk_ModuleID module, vmk_PCIDevice pf);
+
+// The PCI device of virtual function `vfIndex` (0-based) of an enabled PF;
+// the kernel owns it (VMK_NOT_FOUND beyond the VFs enabled).
+VMK_ReturnStatus vmk_PCIGetVFPCIDevice(vmk_PCIDevice pf, vmk_uint16 vfIndex, vmk_PCIDevice* vf);
+
+// What the kernel asks of the PF driver that registered a VF device.
+typedef struct {
+  // The VF device goes away (the kernel disables the PF's VFs): the driver
+  // unregisters it.
+  VMK_ReturnStatus (*removeVF)(vmk_PCIDevice vf);
+} vmk_PCIVFDeviceOps;
+
+// Registers a VF device with the kernel on behalf of the PF's driver; the
+// kernel keeps a copy of `ops`.
+VMK_ReturnStatus vmk_PCIRegisterVF(vmk_PCIDevice vf, vmk_PCIDevice pf, vmk_Driver driver,
+                                   const vmk_PCIVFDeviceOps* ops);
+VMK_ReturnStatus vmk_PCIUnregisterVF(vmk_PCIDevice vf);
+
+// The PF driver's VF configuration callback: the kernel calls it with the
+// PF device's attached driver data, an operation code and the operation's
+// parameter record.
+typedef VMK_ReturnStatus (*vmk_PCIVFConfigCallback)(vmk_AddrCookie pfDriverData, vmk_uint32 op, void* params);
+// Sets a registered VF device's private data: the PF driver's
+// vmk_PCIVFConfigCallback.
+VMK_ReturnStatus vmk_PCISetVFPrivateData(vmk_PCIDevice vf, vmk_AddrCookie data);
+
+// Operation codes of VF configuration requests and their parameter records.
+enum {
+  VMK_NETPTOP_VF_GET_STATS = 10,
+  VMK_NETPTOP_VF_SET_MAC = 12,
+  VMK_NETPTOP_VF_SET_RX_MODE = 14,
+  VMK_NETPTOP_VF_SET_DEFAULT_VLAN = 17,
+};
+typedef struct {
+  vmk_uint32 vfID;
+} vmk_NetVFStatsParms;
+typedef struct {
+  vmk_uint32 vfID;
+  vmk_uint8 mac[6];
+} vmk_NetVFMACParms;
+typedef struct {
+  vmk_uint32 vfID;
+  vmk_uint8 unicast;
+  vmk_uint8 multicast;
+  vmk_uint8 broadcast;
+  vmk_uint8 allmulti;
+  vmk_uint8 promiscuous;
+} vmk_NetVFRXModeParms;
+typedef struct {
+  vmk_uint16 vfID;
+  vmk_uint8 enable;
+  vmk_uint16 vid;
+  vmk_uint8 prio;
+} vmk_NetVFDefaultVLANParms;

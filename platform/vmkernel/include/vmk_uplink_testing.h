@@ -17,6 +17,7 @@ struct NetLive {
   long netpollBindings = 0;
   long uplinks = 0;
   long enabledVfs = 0;
+  long vfDevices = 0;   // VF devices registered by PF drivers
 
   bool allZero() const;
   std::string describe() const;
@@ -52,5 +53,13 @@ unsigned netPollRuns(vmk_NetPoll netpoll);
 void netPollDrain();
 // VFs enabled for a physical function.
 unsigned enabledVfs(vmk_PCIDevice pf);
+// VF devices the PF's driver registered and has not unregistered.
+unsigned registeredVfs(vmk_PCIDevice pf);
+// Plays the kernel's configuration request `op` (VMK_NETPTOP_VF_*) for VF
+// `vfIndex` of a PF: calls the VF device's private data, the PF driver's
+// vmk_PCIVFConfigCallback, with the PF's attached driver data and `params`
+// (the op's parameter record). VMK_NOT_FOUND when that VF device is not
+// registered or has no callback.
+VMK_ReturnStatus vfConfigRequest(vmk_PCIDevice pf, uint16_t vfIndex, uint32_t op, void* params);
 
 }  // namespace vmktest

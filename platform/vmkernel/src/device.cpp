@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "internal.h"
+#include "net_internal.h"
 
 using namespace vmkint;
 
@@ -1155,3 +1156,20 @@ VMK_ReturnStatus removeDevice(vmk_Device device) {
 }
 
 }  // namespace vmktest
+
+/* ---- PCI objects of SR-IOV virtual functions (sriov.cpp) ----------------- */
+
+namespace vmknet {
+
+vmk_PCIDevice newVfPciDevice() { return new vmk_PCIDeviceInt{}; }
+
+void deleteVfPciDevice(vmk_PCIDevice vf) { delete vf; }
+
+vmk_AddrCookie pfDriverData(vmk_PCIDevice pf) {
+  std::lock_guard<std::mutex> g(devLock);
+  vmk_AddrCookie c{};
+  if (pf != nullptr && pf->device != nullptr && deviceKnownLocked(pf->device)) c = pf->device->driverData;
+  return c;
+}
+
+}  // namespace vmknet

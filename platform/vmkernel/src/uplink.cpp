@@ -131,6 +131,8 @@ VMK_ReturnStatus vmk_PCIEnableVFs(vmk_ModuleID, vmk_PCIDevice pf, vmk_uint16* nu
 VMK_ReturnStatus vmk_PCIDisableVFs(vmk_ModuleID, vmk_PCIDevice pf) {
   VMK_FAULT_POINT("vmk_PCIDisableVFs");
   if (vmk_faultStatus_ != VMK_OK) return vmk_faultStatus_;
+  // The VF devices go first, through their drivers' remove operations.
+  vfDevicesRemove(pf);
   std::lock_guard<std::mutex> g(netLock);
   auto it = vfs.find(pf);
   if (it == vfs.end()) return VMK_NOT_FOUND;
@@ -141,7 +143,9 @@ VMK_ReturnStatus vmk_PCIDisableVFs(vmk_ModuleID, vmk_PCIDevice pf) {
 
 namespace vmktest {
 
-bool NetLive::allZero() const { return netpolls == 0 && netpollBindings == 0 && uplinks == 0 && enabledVfs == 0; }
+bool NetLive::allZero() const {
+  return netpolls == 0 && netpollBindings == 0 && uplinks == 0 && enabledVfs == 0 && vfDevices == 0;
+}
 
 std::string NetLive::describe() const {
   std::ostringstream os;
@@ -149,6 +153,7 @@ std::string NetLive::describe() const {
   if (netpollBindings) os << "netpollBindings=" << netpollBindings << " ";
   if (uplinks) os << "uplinks=" << uplinks << " ";
   if (enabledVfs) os << "enabledVfs=" << enabledVfs << " ";
+  if (vfDevices) os << "vfDevices=" << vfDevices << " ";
   return os.str();
 }
 
@@ -158,6 +163,7 @@ NetLive netLive() {
   l.netpollBindings = vmknet::netpollBindings;
   l.uplinks = vmknet::uplinks;
   l.enabledVfs = vmknet::enabledVfs;
+  l.vfDevices = vmknet::vfDevices;
   return l;
 }
 

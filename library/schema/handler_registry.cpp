@@ -11,6 +11,7 @@
 #include "backend/orsa_vpd.h"
 #include "config/cfg_boot_vf.h"
 #include "config/cfg_link.h"
+#include "config/cfg_lldp.h"
 #include "config/cfg_mac.h"
 #include "config/cfg_multichannel.h"
 #include "config/cfg_ncsi.h"
@@ -135,6 +136,11 @@ const PropertyEntry property_handlers[] = {
     {"handle_niclogicalhba_vlanid", handle_niclogicalhba_vlanid},
     {"handle_niclogicalhba_txrate", handle_niclogicalhba_txrate},
     {"handle_LinkStatus", handle_LinkStatus},
+    // LLDP, QCN and flow control of a port
+    {"handle_LLDP_properties", handle_LLDP_properties},
+    {"handle_lldp_stats_props", handle_lldp_stats_props},
+    {"handle_update_qcn_props", handle_update_qcn_props},
+    {"handle_flow_control_properties", handle_flow_control_properties},
 };
 
 const ActionEntry action_handlers[] = {

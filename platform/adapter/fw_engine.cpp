@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "fw_cfg_link.h"
+#include "fw_cfg_dcbx.h"
 #include "fw_profile.h"
 #include "fw_state.h"
 #include "wire.h"
@@ -176,6 +177,7 @@ Engine::Engine(const EngineConfig& cfg) : cfg_(cfg) {
   registerProfileHandlers(*this);
   registerLinkHandlers(*this);
   registerCfgBootHandlers(*this);
+  registerDcbxHandlers(*this);
 }
 
 bool Engine::flashChanged() {

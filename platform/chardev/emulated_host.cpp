@@ -13,6 +13,7 @@
 #include "fw_cfg_mac.h"
 #include "fw_discovery.h"
 #include "fw_library.h"
+#include "fw_library_lldp.h"
 #include "fw_profile.h"
 #include "wire.h"
 
@@ -84,6 +85,8 @@ EmulatedHost::EmulatedHost(const HostSpec& spec) : spec_(spec) {
     // Factory and permanent MAC addresses and the NIC data regions take over
     // the host's forms of the commands registered above.
     adapter::registerMacHandlers(card.engine());
+    // LLDP per port and the host's flow-control commands.
+    adapter::registerLldpHandlers(card.engine());
   }
   for (size_t i = 0; i < spec_.adapters.size(); ++i) {
     for (const FunctionSpec& f : spec_.adapters[i].functions) {

@@ -98,7 +98,6 @@ const char *const kStandInNames[] = {
     "handle_IPv6State",
     "handle_InitiatorLinkLocalAddress",
     "handle_InitiatorRoutableAddress",
-    "handle_LLDP_properties",
     "handle_LUNNumber",
     "handle_NICprop",
     "handle_NodeAttr_properties",
@@ -117,13 +116,11 @@ const char *const kStandInNames[] = {
     "handle_dcbx_port_vars",
     "handle_dcbx_stats_props",
     "handle_discoveryparams",
-    "handle_flow_control_properties",
     "handle_iSCSIPhysicalHBA_LogicalHBA_Enabled",
     "handle_iSCSIPhysicalHBA_Network_NICConfiguration_MACAddress",
     "handle_initiator_loginoptions",
     "handle_intrInstStat_properties",
     "handle_intrLoginStat_properties",
-    "handle_lldp_stats_props",
     "handle_lun_block_size",
     "handle_name_params",
     "handle_pfc_feature_vars",
@@ -134,7 +131,6 @@ const char *const kStandInNames[] = {
     "handle_target_loginoptions",
     "handle_target_type",
     "handle_tcpip_properties",
-    "handle_update_qcn_props",
 };
 
 TEST(StandIns, ExactlyTheseNamesAreStillBoundToAStandIn)

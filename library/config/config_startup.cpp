@@ -3,6 +3,7 @@
 
 #include "config/config_startup.h"
 
+#include "config/cfg_dcbx_tree.h"
 #include "config/cfg_link.h"
 #include "config/cfg_multichannel.h"
 
@@ -24,26 +25,11 @@ u32 ORSA_get_nic_logicalhba(HmNode *phba, u32 instance, u32 *count, u32 create)
     return 0;
 }
 
-namespace {
-
-// The PG instances of one priority-group view of a port; a failed build
-// leaves the view with fewer groups and the port goes on.
-void add_pg_instances(HmNode *priority_groups, const char *view, HmNode *(*build)(HmNode *, HmNode *, HmNode *, HmValueSlot *))
-{
-    HmNode *setting = internal_get_node(priority_groups, view, HM_KIND_GROUP);
-    if (setting == nullptr)
-        return;
-    for (int i = 0; i < 8; i++)
-        build(setting, nullptr, nullptr, nullptr);
-}
-
-}  // namespace
-
 // One port group per port index at which the controller has a physical
 // HBA, with its interface type, supported speeds and counter clearing, the
-// PG instances of its DCBX views and, on the generations that run
-// multichannel, its channels. The application TLVs of each port come with
-// the DCBX code: until then the filler says so.
+// instance groups of its DCBX views and, on the generations that run
+// multichannel, its channels. A port whose DCBX views cannot be read gets
+// no channels here; its ChannelManagement refresh makes them.
 u32 ORSA_get_port_discovery_config(HmNode *controller)
 {
     if (controller == nullptr)
@@ -70,15 +56,10 @@ u32 ORSA_get_port_discovery_config(HmNode *controller)
         // Look-ups below the port group find the driver port of its HBA.
         HM_GROUP(group)->nhandle = HM_GROUP(phba)->nhandle;
 
-        HmNode *dcbx = internal_get_node(group, "DCBX", HM_KIND_GROUP);
-        HmNode *pgs = dcbx != nullptr ? internal_get_node(dcbx, "PriorityGroups", HM_KIND_GROUP) : nullptr;
-        if (pgs == nullptr)
+        if (ORSA_build_port_dcbx(group, (u32)j) != 0)
             continue;
-        add_pg_instances(pgs, "AdministratorPGSetting", initialize_AdministratorPGSetting_PG);
-        add_pg_instances(pgs, "OperationalPGSettings", initialize_OperationalPGSettings_PG);
-        add_pg_instances(pgs, "PeerPGSetting", initialize_PeerPGSetting_PG);
         if (asic == ORSA_ASIC_VESKARN || asic == ORSA_ASIC_KS3)
             ORSA_get_multi_channels_info((u32)j, group);
     }
-    return orsa_set_status(ORSA_STATUS_NOT_SUPPORTED);
+    return 0;
 }

@@ -7,7 +7,7 @@
  * ORSA_get_nic_logicalhba is complete, the profile and link fillers are
  * built in cfg_profile_tree.cpp and the personality fillers in
  * cfg_personality.cpp, the NCSI filler in cfg_ncsi.cpp; the port discovery
- * filler answers "not supported" where its configuration code is not built.
+ * filler builds each port's DCBX instance groups through cfg_dcbx_tree.cpp.
  */
 #ifndef DRELMO_CONFIG_CONFIG_STARTUP_H
 #define DRELMO_CONFIG_CONFIG_STARTUP_H

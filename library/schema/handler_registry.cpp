@@ -10,6 +10,7 @@
 #include "backend/orsa_propertyutil.h"
 #include "backend/orsa_vpd.h"
 #include "config/cfg_boot_vf.h"
+#include "config/cfg_dcbx_tree.h"
 #include "config/cfg_link.h"
 #include "config/cfg_lldp.h"
 #include "config/cfg_mac.h"
@@ -168,6 +169,10 @@ const ActionEntry action_handlers[] = {
     // network boot
     {"do_NICPhysicalHBA_NetworkBootConfiguration_ConfigureVLAN", do_NICPhysicalHBA_NetworkBootConfiguration_ConfigureVLAN},
     {"do_SetNetworkBoot", do_SetNetworkBoot},
+    // DCBX application TLVs and priority groups
+    {"do_AddApplicationTLV", do_AddApplicationTLV},
+    {"do_DeleteApplicationTLV", do_DeleteApplicationTLV},
+    {"do_ConfigurePGSettings", do_ConfigurePGSettings},
 };
 
 const GroupEntry group_handlers[] = {
@@ -175,6 +180,10 @@ const GroupEntry group_handlers[] = {
     {"group_Kalderstone_PortDiscoveryAndConfiguration_ChannelManagement",
      group_Kalderstone_PortDiscoveryAndConfiguration_ChannelManagement},
     {"group_NICPhysicalHBA", group_NICPhysicalHBA},
+    // DCBX application-TLV views
+    {"group_AdministratorTLVSetting", group_AdministratorTLVSetting},
+    {"group_PeerTLVSetting", group_PeerTLVSetting},
+    {"group_OperationalTLVSettings", group_OperationalTLVSettings},
 };
 
 template <typename Entry, size_t N>

@@ -54,8 +54,10 @@ protected:
                 return p;
         return nullptr;
     }
-    // Runs an action as a client does; a parameter "-" is not given.
-    static u32 run(HmNode *g, const char *action, const std::vector<std::string> &params)
+    // Runs an action as a client does; a parameter "-" is not given. The
+    // groups the action reports as new go to `made` when it is given.
+    static u32 run(HmNode *g, const char *action, const std::vector<std::string> &params,
+                   std::vector<u32> *made = nullptr)
     {
         u32 tag = 0;
         if (g == nullptr || ORSA_get_node_tag(g->tag, action, &tag, HM_KIND_ACTION) != 0)
@@ -65,7 +67,15 @@ protected:
         for (size_t i = 0; i < params.size() && i < HM_MAX_PARAMS; i++)
             if (params[i] != "-")
                 snprintf(slots[i], sizeof slots[i], "%s", params[i].c_str());
-        return ORSA_do_action(g->tag, tag, slots, nullptr);
+        if (made == nullptr)
+            return ORSA_do_action(g->tag, tag, slots, nullptr);
+        // The new tags come one after another; ROOT's tag 0 ends them.
+        std::vector<u32> tags(HM_MAX_NEW_TAGS + 1, 0);
+        u32 rc = ORSA_do_action(g->tag, tag, slots, tags.data());
+        made->clear();
+        for (size_t i = 0; i < tags.size() && tags[i] != 0; i++)
+            made->push_back(tags[i]);
+        return rc;
     }
     static u32 rd16(const std::vector<u8> &b, size_t at) { return b.at(at) | b.at(at + 1) << 8; }
     static u32 rd32(const std::vector<u8> &b, size_t at) { return rd16(b, at) | rd16(b, at + 2) << 16; }

@@ -18,7 +18,6 @@ namespace {
 const char *const kStandInNames[] = {
     // action handlers
     "do_AddARPTableEntry",
-    "do_AddApplicationTLV",
     "do_AddRouteTableEntry",
     "do_AddSendTargetPortal",
     "do_AddTarget",
@@ -31,13 +30,11 @@ const char *const kStandInNames[] = {
     "do_ConfigureCHAP",
     "do_ConfigureIPAddress",
     "do_ConfigureIPv6Address",
-    "do_ConfigurePGSettings",
     "do_ConfigureVLAN",
     "do_ConfigureiSNSServer",
     "do_DHCPDisable",
     "do_DHCPEnable",
     "do_DeleteARPTableEntry",
-    "do_DeleteApplicationTLV",
     "do_DeleteCHAP",
     "do_DeleteDefaultGateway",
     "do_DeleteDefaultIPv6Gateway",
@@ -81,11 +78,8 @@ const char *const kStandInNames[] = {
     "do_UpgradeFlashROM",
     "do_VLANDisable",
     // group refresh handlers
-    "group_AdministratorTLVSetting",
     "group_Discovery",
     "group_LUN",
-    "group_OperationalTLVSettings",
-    "group_PeerTLVSetting",
     "group_Session",
     "group_Target",
     "group_iSNS",

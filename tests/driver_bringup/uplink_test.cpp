@@ -354,24 +354,15 @@ TEST_P(CapOrderTest, RegisteredInOrderWithTheirConditions) {
   EXPECT_EQ(c.msix ? 0u : 1u,
             logged("Skipping register of VMK_UPLINK_CAP_MULTI_QUEUE as device does not have msix enabled"))
       << c.name;
-  // The operation tables of later parts are registered whole and answer
-  // "not supported" in every slot.
-  typedef VMK_ReturnStatus (*Slot)(vmk_AddrCookie, void*);
-  struct Table {
-    vmk_uint32 cap;
-    unsigned slots;
-  };
-  // Netdump (20) is built: tests/driver_dp/tx_test.cpp; private statistics
-  // (14): tests/driver_dp/stats_test.cpp.
-  const Table tables[] = {{21, 12}};
-  for (const Table& t : tables) {
-    if (t.cap == 21 && !c.msix) continue;
-    auto* ops = static_cast<const Slot*>(vmktest::uplinkCapOps(uplink_, t.cap));
-    ASSERT_NE(nullptr, ops) << t.cap;
-    for (unsigned i = 0; i < t.slots; i++) {
-      ASSERT_NE(nullptr, ops[i]) << t.cap << " slot " << i;
-      EXPECT_EQ(VMK_NOT_SUPPORTED, ops[i](cookie_, nullptr)) << t.cap << " slot " << i;
-    }
+  // The multi-queue table is registered whole (its operations are tested in
+  // tests/driver_dp: netq_*; netdump (20) in tx_test.cpp; private statistics
+  // (14) in stats_test.cpp).
+  if (c.msix) {
+    auto* ops = static_cast<const vmk_UplinkQueueOps*>(vmktest::uplinkCapOps(uplink_, 21));
+    ASSERT_NE(nullptr, ops);
+    EXPECT_TRUE(ops->queueAlloc && ops->queueAllocWithAttr && ops->queueFree && ops->queueQuiesce &&
+                ops->queueStart && ops->queueApplyFilter && ops->queueRemoveFilter && ops->queueStatsGet &&
+                ops->queueToggleFeature && ops->queueSetPriority && ops->queueSetCoalesceParams);
   }
 }
 

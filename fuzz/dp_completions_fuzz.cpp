@@ -33,63 +33,22 @@
 #include "vmk_pkt_testing.h"
 #include "vmk_testing.h"
 #include "vmk_uplink_testing.h"
+#include "uplink_rig.h"
 
 namespace {
 
-adapter::Gen genFromEnv() {
-  const char* g = getenv("TAMSIL_FUZZ_GEN");
-  if (g == nullptr || *g == '\0') return adapter::Gen::KS3;
-  for (adapter::Gen gen : {adapter::Gen::KS2, adapter::Gen::KS3, adapter::Gen::Pivard, adapter::Gen::Veskarn})
-    if (adapter::genName(gen) == std::string(g)) return gen;
-  fprintf(stderr, "TAMSIL_FUZZ_GEN=%s names no generation (KS2, KS3, Pivard, Veskarn)\n", g);
-  exit(2);
-}
+using fuzzdrv::fail;
 
-[[noreturn]] void fail(const char* what) {
-  fprintf(stderr, "fuzz rig: %s\n", what);
-  abort();
-}
-
-// One emulated adapter attached, its uplink associated; built once per
-// process (bringing it up costs far more than an input) and kept until the
-// process ends.
-struct DpRig {
-  adapter::Adapter* card = nullptr;
-  vmk_Device dev = nullptr, child = nullptr;
-  Adapter* a = nullptr;
-  vmk_Uplink uplink = nullptr;
-  vmk_AddrCookie cookie{};
+// The uplink of fuzzdrv::UplinkRig with I/O started, kept until the process
+// ends.
+struct DpRig : fuzzdrv::UplinkRig {
   std::vector<uint8_t> frame;
 
-  const vmk_UplinkOps& ops() const {
-    return static_cast<const vmk_UplinkRegData*>(vmktest::deviceRegistrationData(child).ptr)->ops;
-  }
   vmk_uint32 txQueue() const { return a->queue_info.maxRxQueues; }
   tamsil_rxo* rxo() const { return &a->rxo[0]; }
   tamsil_txo* txo() const { return &a->txo[0]; }
 
   DpRig() {
-    vmktest::reset();
-    vmktest::netReset();
-    // Time runs fast: the drains of a quiesce wait milliseconds, not seconds.
-    vmktest::setClockRate(20000.0);
-    if (vmktest::loadModule(init_module, "") != 0) fail("the module did not load");
-    adapter::AdapterConfig cfg;
-    cfg.fw.gen = genFromEnv();
-    cfg.mode = adapter::Mode::Sync;
-    card = new adapter::Adapter(cfg);
-    dev = vmktest::plugPciFunction(card->function(0));
-    if (vmktest::attachDevice(dev) != VMK_OK || vmktest::scanDevice(dev) != VMK_OK ||
-        vmktest::startDevice(dev) != VMK_OK)
-      fail("the adapter did not come up");
-    vmk_AddrCookie c;
-    c.ptr = nullptr;
-    if (vmk_DeviceGetAttachedDriverData(dev, &c) != VMK_OK || c.ptr == nullptr) fail("no driver data");
-    a = static_cast<Adapter*>(c.ptr);
-    child = vmktest::childDevices(dev).at(0);
-    const auto* reg = static_cast<const vmk_UplinkRegData*>(vmktest::deviceRegistrationData(child).ptr);
-    if (vmktest::uplinkAssociate(reg, "vmnic1", &uplink) != VMK_OK) fail("the uplink did not associate");
-    cookie.ptr = a;
     // A 64-byte frame to a locally administered station.
     frame.assign(64, 0);
     const uint8_t dst[6] = {0x02, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E}, src[6] = {0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
@@ -125,20 +84,7 @@ struct DpRig {
     vmktest::setClockRate(20000.0);
     if (ops().uplinkQuiesceIO(cookie) != VMK_OK) fail("I/O did not quiesce");
     takeRx();
-    vmktest::netPollDrain();
-    vmktest::uplinkDisassociate(static_cast<const vmk_UplinkRegData*>(vmktest::deviceRegistrationData(child).ptr),
-                                uplink);
-    vmktest::removeDevice(child);
-    vmktest::unplugPciFunction(dev);
-    vmktest::netPollDrain();
-    vmktest::unloadModule(cleanup_module);
-    const vmktest::Live l = vmktest::live();
-    if (!l.allZero()) {
-      fprintf(stderr, "kernel objects left after tear-down: %s\n", l.describe().c_str());
-      abort();
-    }
-    delete card;
-    card = nullptr;
+    down();
   }
   void takeRx() {
     vmk_NetPoll np = a->eqo[rxo()->idx].netpoll->netpoll;

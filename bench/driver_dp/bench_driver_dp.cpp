@@ -1,7 +1,8 @@
 // The driver's data path per packet: receive (completion to hand-off to the
 // NetPoll, with the refill), transmit (the stack's packet to entries and
 // doorbell, and the reaping of its completion), both together for one 64-byte
-// packet, and frames end to end through the emulated adapter and a cable.
+// packet, receive spread over the rings of 8 MAC filters and RSS, and frames
+// end to end through the emulated adapter and a cable.
 //
 // Rx, Tx and RxPlusTx measure the driver and the kernel stand-in only: the
 // adapter records the data-path doorbells without serving them
@@ -28,10 +29,13 @@
 #include <vector>
 
 #include "adapter.h"
+#include "dp_frame.h"
 #include "tamsil.h"
 #include "tamsil_bringup.h"
 #include "tamsil_datapath.h"
+#include "tamsil_netq.h"
 #include "vmk_pkt_testing.h"
+#include "vmk_netq_testing.h"
 #include "vmk_testing.h"
 #include "vmk_uplink_testing.h"
 
@@ -107,6 +111,74 @@ std::vector<uint8_t> tcpFrame(size_t size, const vmk_uint8* dst) {
   return f;
 }
 
+// A receive ring driven by hand: the completions the device would write for
+// the buffers posted, in ring order, written ahead of the poll.
+struct HandRing {
+  tamsil_rxo* rxo = nullptr;
+  uint16_t cqWrite = 0, fragNext = 0;
+
+  // Starts after whatever the ring holds now.
+  void attach(tamsil_rxo* r) {
+    rxo = r;
+    cqWrite = r->cq.tail;
+    fragNext = static_cast<uint16_t>((r->rxq.head + r->rxq.len - vmk_AtomicRead64(&r->rxq.used)) & (r->rxq.len - 1));
+  }
+  // Completions written and not yet consumed.
+  unsigned ahead() const { return (cqWrite - rxo->cq.tail) & (rxo->cq.len - 1); }
+  // Writes completions of `size`-byte UDP frames (checksums good), one per
+  // posted buffer in ring order, until `n` wait.
+  bool topUp(Adapter* a, adapter::Gen g, unsigned n, unsigned size, uint32_t hash = 0) {
+    adapter::RxMeta m;
+    m.udp = true;
+    m.rss_hash = hash;
+    while (ahead() < n) {
+      if (__atomic_load_n(&rxo->frag_info_table[fragNext].pkt, __ATOMIC_ACQUIRE) == nullptr) return false;
+      uint8_t e[16];
+      adapter::encodeRxCompletion(g, a->cap_advanced_rx != 0, a->port_num, fragNext, size, m, e);
+      auto* w = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(rxo->cq.mem.va) + cqWrite * TAMSIL_RXCQ_ENTRY_SIZE);
+      uint32_t d[4];
+      std::memcpy(d, e, 16);
+      w[0] = d[0];
+      w[1] = d[1];
+      w[3] = d[3];
+      __atomic_store_n(&w[2], d[2], __ATOMIC_RELEASE);
+      cqWrite = (cqWrite + 1) & (rxo->cq.len - 1);
+      fragNext = (fragNext + 1) & (rxo->rxq.len - 1);
+    }
+    return true;
+  }
+  // The stack takes what the ring's NetPoll handed over.
+  void take(Adapter* a) {
+    vmk_NetPoll np = a->eqo[rxo->idx].netpoll->netpoll;
+    vmk_NetPollFlushRx(np);
+    for (vmk_PktHandle* p : vmktest::netPollTakeRx(np)) vmk_PktRelease(p);
+  }
+  // A full receive ring, as a NetPoll keeps it, and nothing pending in it.
+  void fill(Adapter* a) {
+    for (unsigned i = 0; i < TAMSIL_RXQ_LEN / TAMSIL_RX_POST_MAX; i++) tamsil_postRxFrags(rxo, TAMSIL_RX_POST_MAX);
+    while (tamsil_pollRx(a, rxo, 64, VMK_FALSE, nullptr) != 0) {
+    }
+    take(a);
+    attach(rxo);
+  }
+};
+
+// Nothing but the calling thread may touch the rings from here on: the
+// uplink's interrupts are off and the device only records the data-path
+// doorbells (and those of `cqs`); the stand-in's per-thread packet cache is
+// filled up front, so every buffer in circulation comes from it.
+bool handDriven(Uplink& u, const std::vector<uint32_t>& cqs) {
+  vmktest::netPollDrain();
+  if (tamsil_disableIntrs(u.a) != VMK_OK) return false;
+  vmktest::netPollDrain();
+  u.card->setRecordOnlyDoorbells(0, true, cqs);
+  std::vector<vmk_PktHandle*> primed(3 * TAMSIL_RXQ_LEN);
+  for (vmk_PktHandle*& p : primed)
+    if (vmk_PktAllocForDMAEngine(u.a->max_frame, u.a->dma_engine, &p) != VMK_OK) return false;
+  for (vmk_PktHandle* p : primed) vmk_PktRelease(p);
+  return true;
+}
+
 // The uplink the per-packet benchmarks drive by hand: ring 0 and transmit
 // queue 0, the device recording doorbells only.
 class Bench {
@@ -124,36 +196,9 @@ class Bench {
   }
 
   // ---- receive ----
-  // Completions written and not yet consumed.
-  unsigned rxAhead() const { return (cqWrite_ - rxo_->cq.tail) & (rxo_->cq.len - 1); }
-  // Writes completions of `size`-byte UDP frames (checksums good) into the
-  // completion ring, one per posted buffer in ring order, until `n` wait.
-  bool rxTopUp(unsigned n, unsigned size) {
-    adapter::RxMeta m;
-    m.udp = true;
-    const uint32_t port = a_->port_num;
-    while (rxAhead() < n) {
-      if (__atomic_load_n(&rxo_->frag_info_table[fragNext_].pkt, __ATOMIC_ACQUIRE) == nullptr) return false;
-      uint8_t e[16];
-      adapter::encodeRxCompletion(u_.card->gen(), a_->cap_advanced_rx != 0, port, fragNext_, size, m, e);
-      auto* w = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(rxo_->cq.mem.va) + cqWrite_ * TAMSIL_RXCQ_ENTRY_SIZE);
-      uint32_t d[4];
-      std::memcpy(d, e, 16);
-      w[0] = d[0];
-      w[1] = d[1];
-      w[3] = d[3];
-      __atomic_store_n(&w[2], d[2], __ATOMIC_RELEASE);
-      cqWrite_ = (cqWrite_ + 1) & (rxo_->cq.len - 1);
-      fragNext_ = (fragNext_ + 1) & (rxo_->rxq.len - 1);
-    }
-    return true;
-  }
-  // The stack takes what the driver handed over.
-  void rxTake() {
-    vmk_NetPoll np = a_->eqo[rxo_->idx].netpoll->netpoll;
-    vmk_NetPollFlushRx(np);
-    for (vmk_PktHandle* p : vmktest::netPollTakeRx(np)) vmk_PktRelease(p);
-  }
+  unsigned rxAhead() const { return ring_.ahead(); }
+  bool rxTopUp(unsigned n, unsigned size) { return ring_.topUp(a_, u_.card->gen(), n, size); }
+  void rxTake() { ring_.take(a_); }
   vmk_uint32 pollRx(vmk_uint32 budget) { return tamsil_pollRx(a_, rxo_, budget, VMK_FALSE, nullptr); }
 
   // ---- transmit ----
@@ -212,28 +257,10 @@ class Bench {
     a_ = u_.a;
     rxo_ = &a_->rxo[0];
     txo_ = &a_->txo[u_.defaultTxQueue() - a_->queue_info.maxRxQueues];
-    vmktest::netPollDrain();
-    // Nothing but this thread may touch the rings from here on.
-    if (tamsil_disableIntrs(a_) != VMK_OK) return false;
-    vmktest::netPollDrain();
-    u_.card->setRecordOnlyDoorbells(0, true, {rxo_->cq.id, txo_->cq.id});
-    // The stand-in's per-thread packet cache filled up front: every buffer
-    // in circulation here (the receive ring, received packets not yet
-    // taken, packets in flight) comes from it rather than from the host.
-    std::vector<vmk_PktHandle*> primed(3 * TAMSIL_RXQ_LEN);
-    for (vmk_PktHandle*& p : primed)
-      if (vmk_PktAllocForDMAEngine(a_->max_frame, a_->dma_engine, &p) != VMK_OK) return false;
-    for (vmk_PktHandle* p : primed) vmk_PktRelease(p);
-    // A full receive ring, as a NetPoll keeps it.
-    for (unsigned i = 0; i < TAMSIL_RXQ_LEN / TAMSIL_RX_POST_MAX; i++) tamsil_postRxFrags(rxo_, TAMSIL_RX_POST_MAX);
-    // Completions already in the ring (none expected) are taken first.
-    while (pollRx(64) != 0) {
-    }
-    rxTake();
+    if (!handDriven(u_, {rxo_->cq.id, txo_->cq.id})) return false;
+    ring_.attach(rxo_);
+    ring_.fill(a_);
     pollTx();
-    cqWrite_ = rxo_->cq.tail;
-    fragNext_ = static_cast<uint16_t>((rxo_->rxq.head + rxo_->rxq.len - vmk_AtomicRead64(&rxo_->rxq.used)) &
-                                      (rxo_->rxq.len - 1));
     txHdr_ = txo_->q.head;
     txCqWrite_ = txo_->cq.tail;
     if (vmk_AtomicRead64(&txo_->q.used) != 0) return false;
@@ -259,7 +286,7 @@ class Bench {
   Adapter* a_ = nullptr;
   tamsil_rxo* rxo_ = nullptr;
   tamsil_txo* txo_ = nullptr;
-  uint16_t cqWrite_ = 0, fragNext_ = 0;
+  HandRing ring_;
   uint16_t txHdr_ = 0, txCqWrite_ = 0;
   vmk_PktList lists_[kBurstsPerPause];
   unsigned nextList_ = kBurstsPerPause;
@@ -301,6 +328,145 @@ void Rx(benchmark::State& state) {
   perPacket(state);
 }
 BENCHMARK(Rx)->Arg(64)->Arg(1500);
+
+// Receive with 8 MAC filters and RSS: two MACs on each of the NetQueue
+// queues 1-3 and two on the RSS queue, whose flows the RSS rings share by
+// the Toeplitz hash of the driver's key. Frames of 64 flows cycle over the
+// MACs; each burst's frames are split over the rings they were steered to,
+// and each ring is polled for its share, as its own NetPoll would. The
+// figure to hold against Rx (one ring) of the same run.
+class SteeredBench {
+ public:
+  static SteeredBench* get() {
+    static SteeredBench* b = [] {
+      auto* x = new SteeredBench;
+      if (!x->init()) {
+        std::fprintf(stderr, "bench_driver_dp: steered bring-up failed\n");
+        return static_cast<SteeredBench*>(nullptr);
+      }
+      return x;
+    }();
+    return b;
+  }
+  bool burstsLeft() const { return burst_ < kBurstsPerPause; }
+  // Every ring's completions for the next kAhead packets.
+  bool topUp(unsigned size) {
+    for (size_t r = 0; r < rings_.size(); r++) {
+      rings_[r].take(a_);
+      if (!rings_[r].topUp(a_, u_.card->gen(), need_[r], size)) return false;
+    }
+    burst_ = 0;
+    return true;
+  }
+  // One burst: each ring polled for what reached it.
+  bool poll() {
+    const std::vector<unsigned>& share = shares_[burst_++];
+    for (size_t r = 0; r < rings_.size(); r++)
+      if (share[r] != 0 && tamsil_pollRx(a_, rings_[r].rxo, share[r], VMK_FALSE, nullptr) != share[r]) return false;
+    return true;
+  }
+  void take() {
+    for (HandRing& r : rings_) r.take(a_);
+  }
+
+ private:
+  static constexpr unsigned kMacs = 8, kFlows = 64;
+
+  // The ring a flow of the RSS queue lands on: the driver's table spreads
+  // the 128 entries over the RSS rings in order.
+  vmk_uint32 rssRing(unsigned flow) const {
+    const uint8_t in[12] = {10, 0, 0, 1, 10, 0, 0, 2, uint8_t((1000 + flow) >> 8), uint8_t(1000 + flow), 0, 80};
+    const uint32_t h = adapter::dp::toeplitz(tamsil_rssKey(), TAMSIL_RSS_KEY_LEN, in, sizeof in);
+    const vmk_uint32 L = tamsil_rssLeadingRing(a_), nRss = a_->res.max_rss_qs;
+    const bool flag = (a_->features & TAMSIL_FEAT_RSS_IF_FLAG) != 0;
+    return (flag ? L : L + 1) + (h & 127) % (flag ? nRss : nRss - 1);
+  }
+
+  bool init() {
+    if (!kernelUp() || !bringUp(u_, adapter::Gen::Veskarn, "vmnic4")) return false;
+    a_ = u_.a;
+    if (!(a_->features & TAMSIL_FEAT_RSS) || tamsil_rssLeadingRing(a_) < 4) return false;
+    vmktest::NetQueue nq(u_.uplink, u_.cookie);
+    if (!nq.supported()) return false;
+    vmk_UplinkQueueID q[4];
+    for (int i = 0; i < 4; i++) {
+      const VMK_ReturnStatus st = i < 3 ? nq.alloc(VMK_UPLINK_QUEUE_TYPE_RX, &q[i])
+                                        : nq.allocWithFeatures(VMK_UPLINK_QUEUE_TYPE_RX, VMK_UPLINK_QUEUE_FEAT_RSS, &q[i]);
+      if (st != VMK_OK || nq.start(q[i]) != VMK_OK) return false;
+    }
+    // The ring of each (MAC, flow): MACs 0-5 on queues 1-3, 6-7 on RSS.
+    std::vector<vmk_uint32> ringOf(kFlows);
+    for (unsigned m = 0; m < kMacs; m++) {
+      const uint8_t mac[6] = {0x02, 0x5B, 0, 0, 0, static_cast<uint8_t>(m)};
+      vmk_UplinkQueueFilterID fid;
+      if (nq.apply(q[m < 6 ? m / 2 : 3], vmktest::macFilter(mac), &fid) != VMK_OK) return false;
+    }
+    for (unsigned f = 0; f < kFlows; f++) {
+      const unsigned m = f % kMacs;
+      ringOf[f] = m < 6 ? tamsil_queueIdVal(q[m / 2]) : rssRing(f);
+    }
+    std::vector<vmk_uint32> ids;
+    std::vector<int> slot(TAMSIL_MAX_VECTORS, -1);
+    for (vmk_uint32 r : ringOf) {
+      if (slot[r] >= 0) continue;
+      slot[r] = static_cast<int>(rings_.size());
+      rings_.emplace_back();
+      rings_.back().rxo = &a_->rxo[r];
+      ids.push_back(a_->rxo[r].cq.id);
+    }
+    if (ids.size() > 8 || !handDriven(u_, ids)) return false;
+    for (HandRing& r : rings_) r.fill(a_);
+    need_.assign(rings_.size(), 0);
+    shares_.assign(kBurstsPerPause, std::vector<unsigned>(rings_.size(), 0));
+    for (unsigned i = 0; i < kAhead; i++) {
+      const auto r = static_cast<size_t>(slot[ringOf[i % kFlows]]);
+      need_[r]++;
+      shares_[i / kBurst][r]++;
+    }
+    burst_ = kBurstsPerPause;
+    for (unsigned round = 0; round < 8; round++) {
+      if (!topUp(64)) return false;
+      while (burstsLeft())
+        if (!poll()) return false;
+    }
+    take();
+    return true;
+  }
+
+  Uplink u_;
+  Adapter* a_ = nullptr;
+  std::vector<HandRing> rings_;
+  std::vector<unsigned> need_;
+  std::vector<std::vector<unsigned>> shares_;
+  unsigned burst_ = 0;
+};
+
+void RxSteered(benchmark::State& state) {
+  SteeredBench* b = SteeredBench::get();
+  if (b == nullptr) {
+    state.SkipWithError("bring-up");
+    return;
+  }
+  const auto size = static_cast<unsigned>(state.range(0));
+  while (state.KeepRunningBatch(kBurst)) {
+    if (!b->burstsLeft()) {
+      state.PauseTiming();
+      const bool ok = b->topUp(size);
+      state.ResumeTiming();
+      if (!ok) {
+        state.SkipWithError("receive ring not posted");
+        break;
+      }
+    }
+    if (!b->poll()) {
+      state.SkipWithError("short poll");
+      break;
+    }
+  }
+  b->take();
+  perPacket(state);
+}
+BENCHMARK(RxSteered)->Arg(64)->Arg(1500);
 
 // Transmit: the uplink's transmit operation on a burst (entries, fence and
 // doorbell per packet), then the reaping of the completions written since

@@ -153,6 +153,28 @@ TEST_F(NetqTest, AMacHeldByTheRdmaSiblingMigrates) {
   EXPECT_EQ(2, ringOf(frameTo(x)));
 }
 
+// A MAC held by an interface of another endpoint (a VF's, created by the PF
+// for its domain) reaches none of the PF's rings: the adapter hands it to
+// that endpoint.
+TEST_F(NetqTest, FramesForAVfInterfaceReachNoRingOfThePf) {
+  up(adapter::Gen::KS3);
+  const netframes::Mac vf = mac(0x61);
+  vmk_uint32 ifId = 0, pmac = 0;
+  ASSERT_EQ(0u, tamsil_cmdIfCreate(a_, 0x1BB4, 0x14, vf.data(), false, &ifId, &pmac, 1));
+  const auto before = card_->portCounters(0);
+  auto got = exchange({frameTo(vf), frameTo(vf, 40001), frameTo(ownMac())});
+  size_t n = 0;
+  for (const auto& [ring, fs] : got) n += fs.size();
+  EXPECT_EQ(1u, n);
+  EXPECT_EQ(before.rx_to_endpoint + 2, card_->portCounters(0).rx_to_endpoint);
+  const adapter::Adapter::EndpointFrames ep = card_->endpointFrames(ifId);
+  EXPECT_EQ(2u, ep.count);
+  ASSERT_EQ(2u, ep.last.size());
+  EXPECT_EQ(frameTo(vf, 40001), ep.last[1]);
+  EXPECT_EQ(0u, card_->endpointFrames(a_->rxo[0].if_id).count);
+  EXPECT_EQ(0u, tamsil_cmdIfDestroy(a_, ifId, 1));
+}
+
 // RSS: a MAC on the RSS queue spreads its flows over the RSS rings by the
 // Toeplitz hash of the driver's key, through the 128-entry table.
 uint32_t toeplitz(const uint8_t* key, const std::vector<uint8_t>& in) {

@@ -9,6 +9,7 @@
 #include "tamsil_cmds_os.h"
 #include "tamsil_gen.h"
 #include "tamsil_cmds_priv.h"
+#include "tamsil_statctr.h"
 
 // ---------------------------------------------------------------------------
 // Small services
@@ -123,7 +124,7 @@ MccWrb* tamsil_wrbFromMccq(Adapter* a, WrbContext** ctxOut) {
                 "Cannot allocate WRBs");
     return nullptr;
   }
-  q->head = tamsil_ringNext(a, idx, q->len);
+  tamsil_statSet(q->head, tamsil_ringNext(a, idx, q->len));
   vmk_AtomicInc64(&q->used);
   MccWrb* wrb = reinterpret_cast<MccWrb*>(static_cast<uint8_t*>(q->mem.va) +
                                           static_cast<uint32_t>(q->entry_size) * idx);
@@ -562,7 +563,7 @@ static uint32_t drainPass(Adapter* a, DrainWork* w) {
         vmk_SPUnlock(a->mcc_cq_lock);
         complNotValid(a, __LINE__);
       }
-      cq->tail = tamsil_ringNext(a, cq->tail, cq->len);
+      tamsil_statSet(cq->tail, tamsil_ringNext(a, cq->tail, cq->len));
       if (flags & TAMSIL_CQE_ASYNC) {
         asyncEvent(a, c, flags);
       } else if (flags & TAMSIL_CQE_COMPLETED) {

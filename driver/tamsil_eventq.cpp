@@ -65,7 +65,7 @@ void tamsil_eqClean(Adapter* a, tamsil_eqo* eqo, vmk_Bool arm) {
     // what follows after the entry's contents.
     vmk_uint32 v = __atomic_load_n(reinterpret_cast<vmk_uint32*>(e), __ATOMIC_ACQUIRE);
     if (v == 0) break;
-    q->tail = (vmk_uint16)((q->tail + 1) & (q->len - 1));
+    tamsil_statSet(q->tail, (vmk_uint16)((q->tail + 1) & (q->len - 1)));
     __atomic_store_n(reinterpret_cast<vmk_uint32*>(e), 0u, __ATOMIC_RELAXED);
     popped++;
   }

@@ -87,7 +87,7 @@ void postLocked(Adapter* a, tamsil_rxo* rxo, vmk_uint32 n) {
     __atomic_store_n(&fi->pkt, pkt, __ATOMIC_RELEASE);
     vmk_uint32 d[2] = {(vmk_uint32)(mapped.addr >> 32), (vmk_uint32)mapped.addr};
     memcpy((vmk_uint8*)q->mem.va + (vmk_uint32)q->head * TAMSIL_RXQ_ENTRY_SIZE, d, sizeof d);
-    q->head = tamsil_ringNext(a, q->head, q->len);
+    tamsil_statSet(q->head, tamsil_ringNext(a, q->head, q->len));
     posted++;
   }
   if (posted != 0) {
@@ -363,7 +363,7 @@ RxCompletion* tamsil_rxComplGet(tamsil_rxo* rxo) {
     if ((c->vlan_tag & 0xFFF) == (a->pvid & 0xFFF)) c->vlan_present = 0;
   }
   __atomic_store_n(&w[2], 0u, __ATOMIC_RELAXED);
-  cq->tail = tamsil_ringNext(a, cq->tail, cq->len);
+  tamsil_statSet(cq->tail, tamsil_ringNext(a, cq->tail, cq->len));
   return c;
 }
 

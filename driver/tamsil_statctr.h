@@ -1,7 +1,8 @@
-// Ring and driver counters: written by the data path (NetPoll, transmit),
-// read by the worker's sums and by the statistics reports on other threads.
-// Each access is a relaxed atomic: a reader may see a value a moment old,
-// never a torn one, and no lock is needed on the data path.
+// Ring and driver counters, and the rings' producer and consumer indices:
+// written by the data path (NetPoll, transmit, the command channel), read by
+// the worker's sums and by the statistics reports on other threads. Each
+// access is a relaxed atomic: a reader may see a value a moment old, never a
+// torn one, and no lock is needed on the data path.
 #pragma once
 
 #include <type_traits>

@@ -141,7 +141,7 @@ const char* rxPrefix(const tamsil_rxo& r) {
 // the slots the management tables have, so every mode names the same rows.
 class Emitter {
  public:
-  Emitter(Adapter* a, vmk_uint32 mode, vmk_uint8* mgmt) : a_(a), mode_(mode), mgmt_(mgmt) {}
+  Emitter(vmk_uint32 mode, vmk_uint8* mgmt) : mode_(mode), mgmt_(mgmt) {}
 
   void ringRow(const char* prefix, vmk_uint32 index, const char* name, vmk_uint64 v) {
     char n[64];
@@ -190,7 +190,6 @@ class Emitter {
     memcpy(mgmt_, &idx, sizeof idx);
   }
 
-  Adapter* a_;
   vmk_uint32 mode_;
   vmk_uint8* mgmt_;
   vmk_uint32 textRows_ = 0;
@@ -271,7 +270,7 @@ void emit(Adapter* a, Emitter& e) {
 void printText(Adapter* a) {
   memset(tamsil_pstats.text, 0, TAMSIL_PSTATS_TEXT_LEN);
   tamsil_pstats.len = 0;
-  Emitter e(a, TAMSIL_PSTATS_TEXT, nullptr);
+  Emitter e(TAMSIL_PSTATS_TEXT, nullptr);
   emit(a, e);
 }
 
@@ -332,7 +331,7 @@ void tamsil_fillPrivStatsBuff(Adapter* a, vmk_uint32 mode, void* mgmtBuf) {
     pstatsUnlock();
     return;
   }
-  Emitter e(a, mode, static_cast<vmk_uint8*>(mgmtBuf));
+  Emitter e(mode, static_cast<vmk_uint8*>(mgmtBuf));
   emit(a, e);
 }
 

@@ -163,7 +163,7 @@ static VMK_ReturnStatus tamsil_makeTxWrbs(Adapter* a, tamsil_txo* txo, vmk_PktHa
                                           vmk_uint32* entries, vmk_uint32* bytes) {
   QueueInfo* q = &txo->q;
   const vmk_uint16 hdr = q->head;
-  q->head = tamsil_ringNext(a, q->head, q->len);
+  tamsil_statSet(q->head, tamsil_ringNext(a, q->head, q->len));
   vmk_uint32 n = 1, left = frameLen;
   const vmk_uint32 elems = vmk_PktSgElemCount(pkt);
   for (vmk_uint32 i = 0; i < elems; i++) {
@@ -189,21 +189,21 @@ static VMK_ReturnStatus tamsil_makeTxWrbs(Adapter* a, tamsil_txo* txo, vmk_PktHa
                  vmk_DMAMapErrorReasonToString(err.error));
       tamsil_statInc(txo->tx_dma_map_fail_drops);
       unmapEntries(a, q, tamsil_ringNext(a, hdr, q->len), q->head);
-      q->head = hdr;
+      tamsil_statSet(q->head, hdr);
       return st;
     }
     vmk_uint32* e = wrbAt(q, q->head);
     e[0] = (vmk_uint32)(out.addr >> 32);
     e[1] = (vmk_uint32)out.addr;
     e[3] = out.length & 0xFFFF;
-    q->head = tamsil_ringNext(a, q->head, q->len);
+    tamsil_statSet(q->head, tamsil_ringNext(a, q->head, q->len));
     left -= out.length;
     n++;
   }
   if ((n & 1) != 0 && tamsil_hasTrait(a, TAMSIL_GT_TX_DUMMY_WRB)) {
     vmk_uint32* e = wrbAt(q, q->head);
     e[0] = e[1] = e[3] = 0;
-    q->head = tamsil_ringNext(a, q->head, q->len);
+    tamsil_statSet(q->head, tamsil_ringNext(a, q->head, q->len));
     n++;
   }
   *entries = n;
@@ -587,7 +587,7 @@ vmk_uint32 tamsil_txComplProcess(Adapter* a, tamsil_txo* txo, vmk_uint16 lastInd
     i = tamsil_ringNext(a, i, q->len);
     if (last) break;
   }
-  q->tail = i;
+  tamsil_statSet(q->tail, i);
   if (sent != caller) handBack(a, txo, sent, inPanic, releaseInPanic);
   if (caller != nullptr) handBack(a, txo, caller, inPanic, releaseInPanic);
   return n;
@@ -606,7 +606,7 @@ static vmk_uint32 reapCompletions(Adapter* a, tamsil_txo* txo, vmk_Bool inPanic,
     vmk_CPUMemFenceRead();
     const vmk_uint16 last = (vmk_uint16)(e[0] & 0xFFFF);
     __atomic_store_n(&e[3], 0u, __ATOMIC_RELAXED);
-    cq->tail = tamsil_ringNext(a, cq->tail, cq->len);
+    tamsil_statSet(cq->tail, tamsil_ringNext(a, cq->tail, cq->len));
     *freed += tamsil_txComplProcess(a, txo, last, inPanic, releaseInPanic);
     num++;
   }

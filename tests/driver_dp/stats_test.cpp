@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "dp_fixture.h"
+#include "dp_frame.h"
 #include "frames.h"
 #include "tamsil_cmds.h"
 #include "tamsil_stats.h"
@@ -359,13 +360,30 @@ class UplinkStatsTest : public DpTest {
     for (size_t i = 14; i < size; i++) f[i] = static_cast<uint8_t>(i * 5 + 3);
     return f;
   }
-  // An IPv4 frame to this function with valid checksums.
+  // An IPv4 TCP or UDP frame to this function with valid checksums.
   Bytes ipFrame(uint8_t proto, size_t payload) const {
-    netframes::Spec s;
-    std::copy(a_->uplink_reg.perm_mac, a_->uplink_reg.perm_mac + 6, s.dst.begin());
-    s.proto = proto;
-    s.payload = netframes::pattern(payload);
-    return netframes::build(s);
+    const size_t l4 = proto == 6 ? 20 : 8;
+    Bytes f = frame(14 + 20 + l4 + payload, 0x0800);
+    uint8_t* ip = f.data() + 14;
+    std::memset(ip, 0, 20 + l4);
+    ip[0] = 0x45;
+    netframes::put16(f, 16, static_cast<uint16_t>(20 + l4 + payload));
+    ip[8] = 64;
+    ip[9] = proto;
+    const uint8_t addrs[8] = {10, 0, 0, 1, 10, 0, 0, 2};
+    std::memcpy(ip + 12, addrs, 8);
+    netframes::put16(f, 34, 40000);
+    netframes::put16(f, 36, 5001);
+    if (proto == 6) {
+      ip[20 + 12] = 0x50;   // data offset: 5 words
+      ip[20 + 13] = 0x18;
+    } else {
+      netframes::put16(f, 38, static_cast<uint16_t>(8 + payload));
+    }
+    adapter::dp::Layout l = adapter::dp::parse(f);
+    adapter::dp::fillIpv4Checksum(f, l);
+    adapter::dp::fillL4Checksum(f, l);
+    return f;
   }
   uint64_t fwStat(Stat s) {
     std::lock_guard<std::mutex> g(card_->lock());

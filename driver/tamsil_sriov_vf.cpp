@@ -231,7 +231,13 @@ VMK_ReturnStatus tamsil_configVFOpsCB(vmk_AddrCookie driverData, vmk_uint32 op, 
       TAMSIL_DBG(a, TAMSIL_DBG_SRIOV, TAMSIL_LOG_LEVEL_INFO2,
                  "VMK_NETPTOP_VF_SET_MAC invoked.. vf_idx=%d  mac=%02x:%02x:%02x:%02x:%02x:%02x\n", (int)p->vfID,
                  m[0], m[1], m[2], m[3], m[4], m[5]);
-      return vfSetMac(a, p);
+      // The kernel's requests come on several threads: the check for a
+      // MAC held by another VF and the change must not interleave (nor
+      // the privilege read and write-back of two VLAN requests).
+      vmk_SemaLock(&a->pmac_lock);
+      VMK_ReturnStatus st = vfSetMac(a, p);
+      vmk_SemaUnlock(&a->pmac_lock);
+      return st;
     }
     case VMK_NETPTOP_VF_SET_RX_MODE: {
       const vmk_NetVFRXModeParms* p = static_cast<const vmk_NetVFRXModeParms*>(params);
@@ -246,7 +252,10 @@ VMK_ReturnStatus tamsil_configVFOpsCB(vmk_AddrCookie driverData, vmk_uint32 op, 
       TAMSIL_DBG(a, TAMSIL_DBG_SRIOV, TAMSIL_LOG_LEVEL_INFO2,
                  "VMK_NETPTOP_VF_SET_DEFAULT_VLAN invoked.. enable=%d  vf_idx=%d vid=%d prio=%d\n", p->enable,
                  p->vfID, p->vid, p->prio);
-      return tamsil_setVFVLAN(a, p->enable, p->vfID, p->vid, p->prio) == VMK_OK ? VMK_OK : VMK_FAILURE;
+      vmk_SemaLock(&a->pmac_lock);
+      VMK_ReturnStatus st = tamsil_setVFVLAN(a, p->enable, p->vfID, p->vid, p->prio);
+      vmk_SemaUnlock(&a->pmac_lock);
+      return st == VMK_OK ? VMK_OK : VMK_FAILURE;
     }
     default:
       TAMSIL_ERR(a, "Unhandled OP %d\n", (int)op);

@@ -4,11 +4,13 @@
 // frames reaching a VF's endpoint, and nothing left after a failed
 // registration or a detach. The firmware side is read from the emulated
 // adapter's VF endpoints; the kernel side from the stand-in's VF devices.
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 #include "dp_fixture.h"
-#include "frames.h"
 #include "tamsil_cmds.h"
 #include "tamsil_gen.h"
 
@@ -18,7 +20,7 @@ using adapter::Gen;
 using Mac = std::array<uint8_t, 6>;
 
 constexpr uint8_t kSubCommon = 1;
-constexpr uint8_t kOpHsw = 153, kOpVlanConfig = 4, kOpGetPriv = 170, kOpSetPriv = 100, kOpPmacDel = 60,
+constexpr uint8_t kOpHsw = 153, kOpVlanConfig = 4, kOpGetPriv = 170, kOpSetPriv = 100, kOpPmacDel = 60, kOpPmacAdd = 59,
                   kOpSetMacList = 148, kOpIfCreate = 50;
 constexpr uint32_t kPrivVlan = 0x40;
 
@@ -305,15 +307,44 @@ TEST_F(SriovTest, PrivilegeFailuresAndRefusedRequests) {
   EXPECT_EQ(1u, logged("Unhandled OP 13"));
 }
 
+// Two kernel threads asking one MAC for two VFs: the second waits for the
+// first and is refused, instead of both VFs getting the MAC.
+TEST_F(SriovTest, ConcurrentMacRequestsAreSerialised) {
+  up(Gen::KS3);
+  // Real time: the held command must not time out meanwhile.
+  vmktest::setClockRate(1.0);
+  const Mac x = {0x02, 0x1C, 0x4E, 0x0F, 0x00, 0x05};
+  const Mac def1 = macOf(a_->vf_cfg[1].mac);
+  {
+    std::lock_guard<std::mutex> g(card_->lock());
+    card_->engine().setFault(kSubCommon, kOpPmacAdd, {.late = true, .times = 1});
+  }
+  std::atomic<VMK_ReturnStatus> first{~0u}, second{~0u};
+  std::thread t1([&] { first = setMac(0, x); });
+  ASSERT_TRUE(vmktest::waitFor([&] { return card_->heldCompletions(0) == 1; }));
+  std::thread t2([&] { second = setMac(1, x); });
+  EXPECT_FALSE(vmktest::waitFor([&] { return second != ~0u; }, 200));
+  card_->releaseHeldCompletions(0);
+  t1.join();
+  t2.join();
+  EXPECT_EQ(VMK_OK, first);
+  EXPECT_EQ(VMK_FAILURE, second);
+  EXPECT_EQ(std::vector<Mac>{x}, endpoint(1).macs);
+  EXPECT_EQ(std::vector<Mac>{def1}, endpoint(2).macs);
+}
+
 // A frame for a VF's MAC reaches that VF's endpoint only, and follows the
 // MAC when the kernel changes it.
 TEST_F(SriovTest, FrameToAVfMacReachesThatVfOnly) {
   eachGen([&](Gen) {
+    // Who gets a frame is decided by its destination alone.
     auto frameTo = [](const Mac& dst) {
-      netframes::Spec s;
-      s.dst = dst;
-      s.payload = netframes::pattern(64);
-      return netframes::build(s);
+      std::vector<uint8_t> f(64, 0);
+      std::copy(dst.begin(), dst.end(), f.begin());
+      const uint8_t src[6] = {0x02, 0x1C, 0x4E, 0x0E, 0x00, 0x01};
+      std::copy(src, src + 6, f.begin() + 6);
+      f[12] = 0x08;
+      return f;
     };
     const adapter::Adapter::PortCounters before = card_->portCounters(0);
     card_->receiveOnWire(0, frameTo(macOf(a_->vf_cfg[2].mac)));

@@ -236,6 +236,44 @@ TEST_F(DcbxViews, OperationalPgModeFollowsLinksFlagsAndConfiguredChannelType)
     EXPECT_EQ(get(oper, "OperationalMode"), "True");
 }
 
+TEST_F(DcbxViews, OperationalPfcBitmapOnlyWhileOperational)
+{
+    HmNode *oper = group(pg, "DCBX/PFC/OperationalPFCSettings");
+    fwPort(1, 0).oper.pfc_flags = kDcbxSynced;
+    EXPECT_EQ(get(oper, "PriorityBitMap"), "N/A");
+    EXPECT_EQ(cached(oper, "OperationalMode"), "False");
+    fwPort(1, 0).oper.pfc_flags = kDcbxEnabled;
+    EXPECT_EQ(get(oper, "PriorityBitMap"), "0x30");
+}
+
+// The operating parameters of an iSCSI port go through that port's own
+// device, to the port's adapter: a NIC device addressed with the iSCSI
+// driver's instance number would be another function, or none.
+TEST_F(DcbxViews, IscsiPortReadsItsOwnOperatingParameters)
+{
+    chardev::HostSpec spec;
+    spec.adapters.push_back(
+        adapterSpec(adapter::Gen::Veskarn, 7, "VSKEMU000009", {nicFn(0, "vmnic0"), iscsiFn(1, "vmhba33", 0)}));
+    boot(spec, [](chardev::EmulatedHost &h) {
+        adapter::DcbxPort &d = adapter::dcbxPort(h.engine(0), 1);
+        d.links = {adapter::OpgLink{.mode = 2}};
+        d.oper.pg_flags = kDcbxEnabled;
+    });
+    HmNode *iscsi = port(ctrl(0), "1");
+    ASSERT_NE(iscsi, nullptr);
+    u32 rc = 9;
+    EXPECT_EQ(get(group(iscsi, "DCBX/PriorityGroups/OperationalPGSettings"), "OperationalMode", &rc), "N/A");
+    EXPECT_EQ(rc, 0u);
+    bool by_iscsi = false, by_nic = false;
+    for (const chardev::LoggedIoctl &l : host_->log()) {
+        size_t at = l.dev == chardev::Dev::Nic ? 21 : 0;
+        if (l.bytes.size() >= at + 16 && l.bytes[at] == 108 && l.bytes[at + 1] == 1)
+            (l.dev == chardev::Dev::Nic ? by_nic : by_iscsi) = true;
+    }
+    EXPECT_TRUE(by_iscsi);
+    EXPECT_FALSE(by_nic);
+}
+
 TEST_F(DcbxViews, Pg15MembershipIsAVeskarnMatter)
 {
     HmNode *ks3 = port(ctrl(0), "0");

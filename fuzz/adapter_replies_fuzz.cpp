@@ -11,7 +11,10 @@
 //   odd:  a property index (2 bytes, modulo the properties of the tree),
 //         then replies for the pass-throughs and VF table reads of one
 //         property read in turn, each a length (2 bytes) and its bytes; once
-//         they run out the firmware's and the driver's answers stand.
+//         they run out the firmware's and the driver's answers stand;
+//         with bit 1 set too (3, 7, ...) the index counts only the
+//         properties below a port's DCBX group, whose handlers parse the
+//         DCBX configuration block, the MIB and the operating parameters.
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -20,6 +23,7 @@
 #include "backend/orsa_gateway.h"
 #include "backend/orsa_ioctl_wrappers.h"
 #include "library_host.h"
+#include "tree/hm_engine.h"
 #include "tree/orsa_api.h"
 
 namespace {
@@ -115,6 +119,12 @@ std::vector<Wrapper> wrappers() {
   return w;
 }
 
+bool belowDcbx(u32 tag) {
+  for (HmNode* n = get_node(static_cast<i32>(tag)); n != nullptr && n->parent != n; n = n->parent)
+    if (n->name != nullptr && strcmp(n->name, "DCBX") == 0) return true;
+  return false;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -143,6 +153,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     w(c);
   } else {
     std::vector<fuzzlib::PropertyRef> props = fuzzlib::properties();
+    if ((mode & 2) != 0) {
+      std::vector<fuzzlib::PropertyRef> dcbx;
+      for (const fuzzlib::PropertyRef& p : props)
+        if (belowDcbx(p.group)) dcbx.push_back(p);
+      props.swap(dcbx);
+    }
     if (props.empty()) abort();
     const fuzzlib::PropertyRef& p = props[in.u16() % props.size()];
     auto next = [&](uint8_t* r, size_t n) {

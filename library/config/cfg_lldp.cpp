@@ -1,11 +1,11 @@
 /* LLDP, QCN and flow control of a port. */
-#include <errno.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 
 #include "config/cfg_lldp.h"
+
+#include "config/cfg_dcbx.h"
 
 #include "backend/orsa_handler_util.h"
 #include "backend/orsa_identity.h"
@@ -47,33 +47,16 @@ void wr32(u8 *p, u32 v)
     p[3] = (u8)(v >> 24);
 }
 
-/* Where a port group's commands go. The port's class (1 iSCSI, 2 NIC, as
- * discovery marked it) picks the physical HBA of the port whose function
- * carries them; a port of neither class has no function ({0, ...}). */
-struct PortTarget {
-    OrsaWhere w;
-    u32 cls = 0;
-};
-
-bool port_target(HmNode *port_group, PortTarget *t)
+/* Where the commands of a node below a port group go: the function of the
+ * port's class (1 iSCSI, 2 NIC, as discovery marked it), as for the DCBX
+ * block. A port of neither class has no function ({0, ...}): nothing is
+ * sent for it. False for a node below no port. */
+bool port_target(HmNode *node, OrsaWhere *w)
 {
-    HmNode *ks = orsa_controller_of(port_group);
-    if (ks == nullptr || !named(port_group, "PortDiscoveryAndConfiguration"))
+    if (!orsa_dcbx_where(node, w))
         return false;
-    i32 ks_instance = hm_instance_number(ks);
-    i32 port = get_phba_port_number(port_group);
-    t->w.domain = (u8)get_domain_id(port_group);
-    t->w.phba_port = (u8)port;
-    t->w.at = OrsaPort{0, ORSA_PROTO_NONE};
-    t->cls = ks_instance >= 0 && ks_instance < (i32)ORSA_MAX_CONTROLLERS && port >= 0 && port < 4
-                 ? get_port_bitmap(ks_instance, port)
-                 : 0;
-    const char *kind = t->cls == 1 ? "iSCSIPhysicalHBA" : t->cls == 2 ? "NICPhysicalHBA" : nullptr;
-    char number[16];
-    snprintf(number, sizeof number, "%d", (int)port);
-    HmNode *phba = kind != nullptr ? get_matchnode_by_propvalue(ks, kind, "PortNumber", number) : nullptr;
-    if (phba != nullptr)
-        t->w.at = orsa_port_of(phba);
+    if (w->at.protocol != ORSA_PROTO_ISCSI && w->at.protocol != ORSA_PROTO_NIC)
+        w->at = OrsaPort{0, ORSA_PROTO_NONE};
     return true;
 }
 
@@ -138,15 +121,6 @@ const Enable *enable_of(const char *name)
     return nullptr;
 }
 
-/* The port group of a group two levels below it (LLDP/LocalConfiguration). */
-HmNode *port_group_above(HmNode *group, u32 levels)
-{
-    HmNode *n = group;
-    for (u32 i = 0; i < levels && n != nullptr; i++)
-        n = n->parent;
-    return n;
-}
-
 }  // namespace
 
 /* ---- LLDP ---- */
@@ -187,13 +161,13 @@ u32 handle_LLDP_properties(HmNode *property, char *value, u32 mode)
     if (property == nullptr || property->body == nullptr || property->parent == nullptr || value == nullptr)
         return 1;
     HmNode *group = property->parent;
-    PortTarget t;
-    if (!port_target(port_group_above(group, 2), &t))
+    OrsaWhere w;
+    if (!port_target(group, &w))
         return 1;
     if (mode == HM_MODE_GET) {
         if (vm_flag)
             return orsa_refuse_in_vf(value);
-        u32 rc = get_lldp_props(t.w.at, t.w.phba_port, t.w.domain, group);
+        u32 rc = get_lldp_props(w.at, w.phba_port, w.domain, group);
         if (rc != 0) {
             pdebug(kCat, ORSA_LOG_ERROR, "In %s, get_lldp_props failed.\n", __func__);
             return rc;
@@ -213,7 +187,7 @@ u32 handle_LLDP_properties(HmNode *property, char *value, u32 mode)
     if (e == nullptr)
         return 1;
     u8 block[ORSA_LLDP_CFG_SIZE];
-    u32 rc = read_lldp_block(t.w, 0, block);
+    u32 rc = read_lldp_block(w, 0, block);
     if (rc != 0) {
         pdebug(kCat, ORSA_LOG_ERROR, "In %s, ioctl_get_lldp_params failed.\n", __func__);
         orsa_set_status(ORSA_STATUS_LLDP_GET_FAILED);
@@ -227,7 +201,7 @@ u32 handle_LLDP_properties(HmNode *property, char *value, u32 mode)
         request[e->byte] &= (u8)~e->bit;
     // A port without a function has nowhere to send the change: it fails
     // rather than passing for a change made.
-    rc = t.w.at.instance != 0 ? ioctl_set_lldp_params(t.w.at, request, t.w.domain, t.w.phba_port) : 1;
+    rc = w.at.instance != 0 ? ioctl_set_lldp_params(w.at, request, w.domain, w.phba_port) : 1;
     if (rc != 0) {
         pdebug(kCat, ORSA_LOG_ERROR, "In %s, ioctl_set_lldp_params failed.\n", __func__);
         orsa_set_status(ORSA_STATUS_LLDP_SET_FAILED);
@@ -245,11 +219,11 @@ u32 handle_lldp_stats_props(HmNode *property, char *value, u32 mode)
     if (vm_flag)
         return orsa_refuse_in_vf(value);
     HmNode *group = property->parent;
-    PortTarget t;
-    if (!port_target(port_group_above(group, 2), &t))
+    OrsaWhere w;
+    if (!port_target(group, &w))
         return 1;
     u8 stats[ORSA_LLDP_STATS_SIZE] = {};
-    u32 rc = t.w.at.instance != 0 ? ioctl_get_lldp_stats(t.w.at, stats, t.w.domain, t.w.phba_port) : 0;
+    u32 rc = w.at.instance != 0 ? ioctl_get_lldp_stats(w.at, stats, w.domain, w.phba_port) : 0;
     if (rc != 0) {
         pdebug(kCat, ORSA_LOG_ERROR, "ioctl_get_lldp_stats failed.\n");
         orsa_set_status(ORSA_STATUS_LLDP_STATS_FAILED);
@@ -273,53 +247,13 @@ u32 handle_lldp_stats_props(HmNode *property, char *value, u32 mode)
 
 /* ---- QCN ---- */
 
-/* The version 1 DCBX configuration block as QCN uses it: one view read, and
- * the write request built from an administrator read. */
 namespace {
-
-constexpr u32 kDcbxV1Size = 368;
-constexpr u32 kQcnFlags = 12, kCnpv = 312, kReady = 316;
-
-u32 read_dcbx_v1(const OrsaWhere &w, u8 view, u8 block[kDcbxV1Size])
-{
-    memset(block, 0, kDcbxV1Size);
-    block[0] = view;
-    return w.at.instance != 0 ? ioctl_get_dcbx_cfg_params_v1(w.at, block, w.domain, w.phba_port) : 1;
-}
-
-/* The write request of an administrator read: state, the four flag words,
- * bandwidths, priority groups, PFC, the application entries and their
- * count, and the CNPV bitmap, as read. */
-void dcbx_v1_request(const u8 reply[kDcbxV1Size], u8 request[kDcbxV1Size])
-{
-    memset(request, 0, kDcbxV1Size);
-    request[0] = reply[0];
-    request[1] = reply[2];
-    memcpy(request + 4, reply + 4, 16);
-    memcpy(request + 24, reply + 24, 288);
-    request[kCnpv] = reply[kCnpv];
-}
 
 u32 qcn_view(HmNode *group)
 {
     if (named(group, "AdministratorQCNSetting"))
-        return 0;
-    return named(group, "PeerQCNSetting") ? 2 : 1;
-}
-
-/* An integer with automatic base (decimal, 0x hexadecimal, leading-0
- * octal) that fits a priority bitmap. */
-bool parse_bitmap(const char *text, u8 *out)
-{
-    if (text == nullptr || text[0] == '\0')
-        return false;
-    errno = 0;
-    char *end = nullptr;
-    long n = strtol(text, &end, 0);
-    if (errno != 0 || end == text || *end != '\0' || n < 0 || n > 0xFF)
-        return false;
-    *out = (u8)n;
-    return true;
+        return ORSA_DCBX_VIEW_ADMIN;
+    return named(group, "PeerQCNSetting") ? ORSA_DCBX_VIEW_PEER : ORSA_DCBX_VIEW_OPER;
 }
 
 }  // namespace
@@ -329,34 +263,34 @@ u32 ORSA_get_QCN_props(OrsaPort at, u8 phba_port, u8 domain, HmNode *group, u32)
     if (group == nullptr)
         return 1;
     OrsaWhere w{at, domain, phba_port};
-    u8 block[kDcbxV1Size];
-    u32 rc = read_dcbx_v1(w, (u8)qcn_view(group), block);
+    u8 block[ORSA_DCBX_V1_SIZE];
+    u32 rc = orsa_dcbx_read(w, qcn_view(group), 1, block);
     if (rc != 0) {
         pdebug(kCat, ORSA_LOG_ERROR, "%s:Get DCBX CFG command failed with status 0x%x.\n", __func__, (unsigned)rc);
         orsa_set_status(ORSA_STATUS_DCBX_GET_FAILED);
         return rc;
     }
     // The stores cannot fail in a group of these names; the read decides.
-    u32 flags = orsa_rd32(block + kQcnFlags);
+    u32 flags = orsa_rd32(block + ORSA_DCBX_QCN_FLAGS);
     if (named(group, "AdministratorQCNSetting")) {
         set_prop_val(group, "Enabled", "%s", yes_no(flags, 0));
         set_prop_val(group, "Advertise", "%s", yes_no(flags, 1));
         set_prop_val(group, "Willing", "%s", yes_no(flags, 2));
-        set_prop_val(group, "CNPVBitMap", "0x%x", block[kCnpv]);
+        set_prop_val(group, "CNPVBitMap", "0x%x", block[ORSA_DCBX_QCN_CNPV]);
     } else if (named(group, "PeerQCNSetting")) {
         set_prop_val(group, "Enabled", "%s", yes_no(flags, 0));
         set_prop_val(group, "Willing", "%s", yes_no(flags, 2));
         set_prop_val(group, "Advertise", "%s", yes_no(flags, 1));
         set_prop_val(group, "Error", "%s", yes_no(flags, 31));
-        set_prop_val(group, "CNPVBitMap", "0x%x", block[kCnpv]);
-        set_prop_val(group, "ReadyBitMap", "0x%x", block[kReady]);
+        set_prop_val(group, "CNPVBitMap", "0x%x", block[ORSA_DCBX_QCN_CNPV]);
+        set_prop_val(group, "ReadyBitMap", "0x%x", block[ORSA_DCBX_QCN_READY]);
     } else if (named(group, "OperationalQCNSettings")) {
         const char *mode = (flags & (1u << 30)) != 0 ? "N/A" : (flags & 1u) != 0 ? "True" : "False";
         set_prop_val(group, "OperationalMode", "%s", mode);
         set_prop_val(group, "Error", "%s", yes_no(flags, 31));
         set_prop_val(group, "Synced", "%s", yes_no(flags, 3));
-        set_prop_val(group, "CNPVBitMap", "0x%x", block[kCnpv]);
-        set_prop_val(group, "ReadyBitMap", "0x%x", block[kReady]);
+        set_prop_val(group, "CNPVBitMap", "0x%x", block[ORSA_DCBX_QCN_CNPV]);
+        set_prop_val(group, "ReadyBitMap", "0x%x", block[ORSA_DCBX_QCN_READY]);
     }
     return 0;
 }
@@ -379,31 +313,31 @@ u32 ORSA_set_QCN_props(OrsaPort at, u8 phba_port, u8 domain, HmNode *property, c
         return 1;
     // A bitmap holds eight priorities: anything else would reach the adapter
     // as some other bitmap.
-    if (is_cnpv && !parse_bitmap(value, &cnpv)) {
-        orsa_set_last_status(6, "Invalid Value.");
+    if (is_cnpv && !orsa_dcbx_parse_bitmap(value, &cnpv)) {
+        orsa_set_last_status(ORSA_STATUS_DCBX_INVALID_VALUE, "Invalid Value.");
         return 1;
     }
     OrsaWhere w{at, domain, phba_port};
-    u8 reply[kDcbxV1Size];
-    u32 rc = read_dcbx_v1(w, 0, reply);
+    u8 reply[ORSA_DCBX_V1_SIZE];
+    u32 rc = orsa_dcbx_read(w, ORSA_DCBX_VIEW_ADMIN, 1, reply);
     if (rc != 0) {
         pdebug(kCat, ORSA_LOG_ERROR, "%s:Failed to get DCBX CFG params.\n", __func__);
         orsa_set_status(ORSA_STATUS_DCBX_GET_FAILED);
         return rc;
     }
-    u8 request[kDcbxV1Size];
-    dcbx_v1_request(reply, request);
+    u8 request[ORSA_DCBX_V1_SIZE];
+    orsa_dcbx_write_request(reply, 1, request);
     if (is_cnpv) {
-        request[kCnpv] = cnpv;
+        request[ORSA_DCBX_QCN_CNPV] = cnpv;
     } else {
-        u32 flags = orsa_rd32(request + kQcnFlags);
+        u32 flags = orsa_rd32(request + ORSA_DCBX_QCN_FLAGS);
         if (same(value, "Yes"))
             flags |= 1u << bit;
         else
             flags &= ~(1u << bit);
-        wr32(request + kQcnFlags, flags);
+        wr32(request + ORSA_DCBX_QCN_FLAGS, flags);
     }
-    rc = ioctl_set_dcbx_cfg_params_v1(w.at, request, w.domain, w.phba_port);
+    rc = orsa_dcbx_write(w, 1, request);
     if (rc != 0) {
         pdebug(kCat, ORSA_LOG_ERROR, "%s:Failed to Set DCBX CFG params.\n", __func__);
         orsa_set_status(ORSA_STATUS_DCBX_SET_FAILED);
@@ -429,10 +363,9 @@ u32 handle_update_qcn_props(HmNode *property, char *value, u32 mode)
     if (property == nullptr || property->body == nullptr || property->parent == nullptr || value == nullptr)
         return 1;
     HmNode *group = property->parent;
-    // QCN group, DCBX, port group.
-    PortTarget t;
+    OrsaWhere w;
     HmNode *ks = orsa_controller_of(group);
-    if (ks == nullptr || !port_target(port_group_above(group, 3), &t))
+    if (ks == nullptr || !port_target(group, &w))
         return 1;
     u32 gen = get_ks_type(ks);
     if (gen == ORSA_ASIC_UNREADABLE)
@@ -443,7 +376,7 @@ u32 handle_update_qcn_props(HmNode *property, char *value, u32 mode)
     if (mode == HM_MODE_GET) {
         if (vm_flag)
             orsa_answer_na(value);
-        u32 rc = ORSA_get_QCN_props(t.w.at, t.w.phba_port, t.w.domain, group, controller);
+        u32 rc = ORSA_get_QCN_props(w.at, w.phba_port, w.domain, group, controller);
         if (rc != 0)
             return orsa_qcn_read_failed(property, value, rc);
         return orsa_answer(property, value, 0);
@@ -452,7 +385,7 @@ u32 handle_update_qcn_props(HmNode *property, char *value, u32 mode)
         return 0;
     if (vm_flag)
         return orsa_fail_with(ORSA_STATUS_VF_REFUSED);
-    u32 rc = ORSA_set_QCN_props(t.w.at, t.w.phba_port, t.w.domain, property, value, controller);
+    u32 rc = ORSA_set_QCN_props(w.at, w.phba_port, w.domain, property, value, controller);
     if (rc != 0) {
         pdebug(kCat, ORSA_LOG_ERROR, "%s:ORSA_set_QCN_props failed with status %d.\n", __func__, (int)rc);
         return rc;
@@ -555,11 +488,11 @@ u32 handle_flow_control_properties(HmNode *property, char *value, u32 mode)
     if (mode == HM_MODE_GET) {
         u16 transmit = 0, receive = 0;
         if (gen == ORSA_ASIC_KS3) {
-            PortTarget t;
-            if (!port_target(port_group, &t) || t.w.at.instance == 0)
+            OrsaWhere w;
+            if (!port_target(port_group, &w) || w.at.instance == 0)
                 return 1;
             u8 buffer[ORSA_HDR_SIZE + 4] = {};
-            if (ioctl_common_get_flow_control(t.w.at, buffer, t.w.domain, t.w.phba_port) != 0)
+            if (ioctl_common_get_flow_control(w.at, buffer, w.domain, w.phba_port) != 0)
                 return 1;
             transmit = orsa_rd16(buffer + ORSA_HDR_SIZE);
             receive = orsa_rd16(buffer + ORSA_HDR_SIZE + 2);

@@ -14,11 +14,11 @@
 #define DRELMO_CONFIG_CFG_LLDP_H
 
 #include "backend/orsa_gateway.h"
+#include "config/cfg_dcbx.h"
 #include "tree/hm_types.h"
 
-/* Status codes of this area (texts in the status table). */
-#define ORSA_STATUS_DCBX_GET_FAILED 101
-#define ORSA_STATUS_DCBX_SET_FAILED 102
+/* Status codes of this area (texts in the status table; 101 and 102 of the
+ * DCBX block are cfg_dcbx.h's). */
 #define ORSA_STATUS_LLDP_GET_FAILED 105
 #define ORSA_STATUS_LLDP_SET_FAILED 106
 #define ORSA_STATUS_LLDP_STATS_FAILED 107

@@ -66,7 +66,8 @@ TEST_F(Flow, Ks3ReadsWithTheCommonCommandAndRefusesAWrite)
         EXPECT_EQ(cached(pg, "RxFlowControl"), "Enabled") << p;
         std::vector<std::vector<u8>> reqs = sent(1, 37);
         ASSERT_EQ(reqs.size(), 1u);
-        EXPECT_EQ(reqs[0].size(), 4u);
+        ASSERT_EQ(reqs[0].size(), 4u);
+        EXPECT_EQ(rd32(reqs[0], 0), 0u) << "the read carries nothing";
         EXPECT_TRUE(sent(1, 205).empty());
 
         host_->clearLog();

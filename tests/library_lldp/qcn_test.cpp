@@ -2,6 +2,7 @@
 // the administrator's writes and the generations without QCN.
 #include <string.h>
 
+#include "fw_cfg_dcbx.h"
 #include "lldp_fixture.h"
 
 namespace {
@@ -15,18 +16,18 @@ protected:
     void SetUp() override { boot(); }
     static HmNode *qcn(HmNode *pg, const char *view) { return group(pg, std::string("DCBX/QCN/") + view); }
     HmNode *vsk(const char *view) { return qcn(port(ctrl(1), "0"), view); }
-    // What the Veskarn's port 0 answers a DCBX block read with.
-    std::vector<u8> &answer() { return adapter::librarySlot(fw(1), 0, 16, 1); }
-    void setAnswer(u32 flags, u8 cnpv, u8 ready)
+    // The DCBX views of the Veskarn's port 0.
+    adapter::DcbxPort &dport() { return adapter::dcbxPort(fw(1), 0); }
+    adapter::DcbxView &view(const char *name)
     {
-        std::vector<u8> &b = answer();
-        b.assign(kBlock, 0);
-        b[12] = (u8)flags;
-        b[13] = (u8)(flags >> 8);
-        b[14] = (u8)(flags >> 16);
-        b[15] = (u8)(flags >> 24);
-        b[312] = cnpv;
-        b[316] = ready;
+        std::string n = name;
+        return n == "AdministratorQCNSetting" ? dport().admin : n == "PeerQCNSetting" ? dport().peer : dport().oper;
+    }
+    void setQcn(adapter::DcbxView &v, u32 flags, u8 cnpv, u8 ready)
+    {
+        v.qcn_flags = flags;
+        v.cnpv = cnpv;
+        v.ready = ready;
     }
 };
 
@@ -51,7 +52,7 @@ TEST_F(Qcn, EachGroupReadsItsViewOfTheBlock)
     for (const Case &c : cases) {
         HmNode *g = vsk(c.view);
         ASSERT_NE(g, nullptr) << c.view;
-        setAnswer(c.flags, 0x28, 0x0C);
+        setQcn(view(c.view), c.flags, 0x28, 0x0C);
         host_->clearLog();
         for (const auto &[name, text] : c.want) {
             u32 rc = 9;
@@ -69,33 +70,28 @@ TEST_F(Qcn, EachGroupReadsItsViewOfTheBlock)
 
 TEST_F(Qcn, WillingNoKeepsTheEntriesTheirCountAndTheCnpv)
 {
-    std::vector<u8> &b = answer();
-    b.assign(kBlock, 0);
-    b[0] = 1;     // DCBX enabled
-    b[1] = 0x77;  // not used in a reply
-    b[2] = 3;     // application entries in use
-    b[3] = 8;     // priority groups supported
-    for (size_t i = 4; i < 20; i++)
-        b[i] = (u8)(0x10 + i);
-    b[12] = 0x07;  // QCN enabled, advertise, willing
-    b[13] = b[14] = b[15] = 0;
-    for (size_t i = 20; i < 24; i++)
-        b[i] = 0xAA;
-    for (size_t i = 24; i < 312; i++)
-        b[i] = (u8)(i * 7);
-    b[312] = 0x28;
-    b[316] = 0x0C;
-    for (size_t i = 317; i < kBlock; i++)
-        b[i] = 0x55;
-    const std::vector<u8> reply = b;
+    adapter::DcbxView &a = dport().admin;
+    a.state = 1;
+    a.app_count = 3;
+    a.pg_flags = 0x5;
+    a.pfc_flags = 0x3;
+    a.app_flags = 0x80000007;
+    a.bandwidth = {40, 30, 20, 10, 0, 0, 0, 0};
+    a.pg_id = {0, 1, 2, 3, 15, 0, 1, 2};
+    a.pfc = {0, 0, 0, 1, 0, 0, 0, 0};
+    a.apps[0] = adapter::DcbxAppEntry{0x8906, 0, 1, 0x001B21, {0, 0, 0, 1, 0, 0, 0, 0}};
+    a.apps[1] = adapter::DcbxAppEntry{3260, 1, 1, 0x001B21, {0, 0, 0, 0, 1, 0, 0, 0}};
+    a.apps[4] = adapter::DcbxAppEntry{0x8914, 0, 1, 0x020000, {1, 1, 0, 0, 0, 0, 0, 0}};
+    setQcn(a, 0x07, 0x28, 0x0C);  // enabled, advertise, willing
+    const adapter::DcbxView before = a;
 
     HmNode *admin = vsk("AdministratorQCNSetting");
     ASSERT_EQ(get(admin, "Willing"), "Yes");
     host_->clearLog();
     EXPECT_EQ(set(admin, "Willing", "No"), 0u) << last_text();
     std::vector<std::vector<u8>> reads = sent(16, 1), writes = sent(16, 2);
-    ASSERT_FALSE(reads.empty());
-    EXPECT_EQ(reads.back()[0], 0u) << "an administrator read";
+    ASSERT_EQ(reads.size(), 1u);
+    EXPECT_EQ(reads[0][0], 0u) << "an administrator read";
     ASSERT_EQ(writes.size(), 1u);
     const std::vector<u8> &w = writes[0];
     ASSERT_EQ(w.size(), kBlock);
@@ -103,33 +99,54 @@ TEST_F(Qcn, WillingNoKeepsTheEntriesTheirCountAndTheCnpv)
     EXPECT_EQ(w[1], 3u) << "the count of entries in use, unchanged";
     EXPECT_EQ(w[2], 0u);
     EXPECT_EQ(w[3], 0u);
+    EXPECT_EQ(rd32(w, 4), 0x5u);
+    EXPECT_EQ(rd32(w, 8), 0x3u);
     EXPECT_EQ(rd32(w, 12), 0x03u) << "willing cleared, the rest kept";
-    for (size_t i : {4u, 8u, 16u})
-        EXPECT_EQ(rd32(w, i), rd32(reply, i)) << "flags at " << i;
+    EXPECT_EQ(rd32(w, 16), 0x80000007u);
     EXPECT_EQ(rd32(w, 20), 0u);
-    EXPECT_EQ(memcmp(w.data() + 24, reply.data() + 24, 288), 0) << "bandwidths, PGs, PFC and the 15 entries";
+    EXPECT_EQ(w[72 + 16 * 4], 0x14u) << "entry 4's protocol id";
     EXPECT_EQ(w[312], 0x28u) << "the CNPV bitmap as read";
     for (size_t i = 313; i < kBlock; i++)
         ASSERT_EQ(w[i], 0u) << "byte " << i;
     EXPECT_EQ(cached(admin, "Willing"), "No");
 
-    // Enabled and Advertise are bits 0 and 1 of the same word (the adapter
-    // now holds the write above).
-    host_->clearLog();
-    EXPECT_EQ(set(admin, "Enabled", "No"), 0u);
-    EXPECT_EQ(rd32(sent(16, 2).back(), 12), 0x02u);
-    host_->clearLog();
-    EXPECT_EQ(set(admin, "Advertise", "No"), 0u);
-    EXPECT_EQ(rd32(sent(16, 2).back(), 12), 0x00u);
-    host_->clearLog();
-    EXPECT_EQ(set(admin, "Willing", "Yes"), 0u);
-    EXPECT_EQ(rd32(sent(16, 2).back(), 12), 0x04u);
+    // What the adapter holds now: only the willing bit moved.
+    const adapter::DcbxView &after = dport().admin;
+    EXPECT_EQ(after.qcn_flags, 0x03u);
+    EXPECT_EQ(after.app_count, 3u);
+    EXPECT_EQ(after.cnpv, 0x28u);
+    EXPECT_EQ(after.state, before.state);
+    EXPECT_EQ(after.pg_flags, before.pg_flags);
+    EXPECT_EQ(after.pfc_flags, before.pfc_flags);
+    EXPECT_EQ(after.app_flags, before.app_flags);
+    EXPECT_EQ(after.bandwidth, before.bandwidth);
+    EXPECT_EQ(after.pg_id, before.pg_id);
+    EXPECT_EQ(after.pfc, before.pfc);
+    for (size_t n = 0; n < before.apps.size(); n++) {
+        const adapter::DcbxAppEntry &x = after.apps[n], &y = before.apps[n];
+        EXPECT_TRUE(x.protocol == y.protocol && x.selector == y.selector && x.in_use == y.in_use && x.oui == y.oui &&
+                    x.members == y.members)
+            << "entry " << n;
+    }
+
+    // Enabled and Advertise are bits 0 and 1 of the same word.
+    struct Step {
+        const char *name, *value;
+        u32 flags;
+    } steps[] = {{"Enabled", "No", 0x02}, {"Advertise", "No", 0x00}, {"Willing", "Yes", 0x04}, {"Enabled", "Yes", 0x05}};
+    for (const Step &st : steps) {
+        host_->clearLog();
+        EXPECT_EQ(set(admin, st.name, st.value), 0u) << st.name;
+        EXPECT_EQ(rd32(sent(16, 2).back(), 12), st.flags) << st.name << " " << st.value;
+        EXPECT_EQ(dport().admin.qcn_flags, st.flags);
+        EXPECT_EQ(get(admin, st.name), st.value);
+    }
 }
 
 TEST_F(Qcn, FailuresKeepTheTextAndSayWhy)
 {
     HmNode *admin = vsk("AdministratorQCNSetting");
-    setAnswer(0x4, 0, 0);
+    setQcn(dport().admin, 0x4, 0, 0);
     ASSERT_EQ(get(admin, "Willing"), "Yes");
     fw(1).setFault(16, 2, Fault{.status = 1});
     EXPECT_NE(set(admin, "Willing", "No"), 0u);
@@ -151,7 +168,7 @@ TEST_F(Qcn, NoOperationalViewShowsNotApplicable)
 {
     HmNode *op = vsk("OperationalQCNSettings"), *admin = vsk("AdministratorQCNSetting");
     ASSERT_TRUE(op && admin);
-    setAnswer(0x1, 0x28, 0);
+    setQcn(dport().oper, 0x1, 0x28, 0);
     ASSERT_EQ(get(op, "OperationalMode"), "True");
     // The status map turns every failure of the block read into another
     // status: the firmware's "not there" (additional status 75) arrives as 213.
@@ -174,7 +191,7 @@ TEST_F(Qcn, NoOperationalViewShowsNotApplicable)
 TEST_F(Qcn, CnpvBitmapIsTheAdaptersToSet)
 {
     HmNode *admin = vsk("AdministratorQCNSetting");
-    setAnswer(0x4, 0x28, 0);
+    setQcn(dport().admin, 0x4, 0x28, 0);
     host_->clearLog();
     EXPECT_NE(set(admin, "CNPVBitMap", "0x3"), 0u);
     EXPECT_EQ(last_code(), 10u) << "read-only in the tree";
@@ -196,7 +213,7 @@ TEST_F(Qcn, CnpvBitmapIsTheAdaptersToSet)
 TEST_F(Qcn, VirtualFunctionReadsButDoesNotWrite)
 {
     HmNode *admin = vsk("AdministratorQCNSetting");
-    setAnswer(0x4, 0, 0);
+    setQcn(dport().admin, 0x4, 0, 0);
     vm_flag = 1;
     EXPECT_EQ(get(admin, "Willing"), "Yes");
     host_->clearLog();

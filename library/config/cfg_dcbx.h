@@ -163,4 +163,35 @@ extern const OrsaDcbxMibField orsa_dcbx_mib_fields[ORSA_DCBX_MIB_FIELDS];
  * ORSA_DCBX_MIB_PIVARD_SIZE for the Pivard form), in the table's order. */
 void orsa_dcbx_mib_values(const u8 *reply, bool pivard, u32 values[ORSA_DCBX_MIB_FIELDS]);
 
+/* ---- readers, writers and handlers of the DCBX groups ---- */
+
+/* Reads the block (version 0) in the view of group (administrator for the
+ * Administrator* groups and their instances, peer for the Peer* ones,
+ * operational otherwise) and stores what group shows. port: the driver
+ * port; the protocol is the port's class in the controller's port bitmap.
+ * 0, 1 when a store failed or group is not served, or the command's status
+ * (with 101 set). */
+u32 ORSA_get_feature_vars(u32 port, u32 phba_port, u32 domain, HmNode *group, u32 controller);
+/* Changes the administrator setting of property to value through a
+ * read-modify-write of the version 0 block. 0, 1 (with 6 for a bitmap that
+ * names no priorities), or the command's status (with 101 or 102 set). */
+u32 ORSA_set_feature_vars(u32 port, u32 phba_port, u32 domain, HmNode *property, const char *value, u32 controller);
+/* The DCBX MIB of the port into DCBXPortVars and DCBXStatistics of
+ * port_group. 0, 1, or the command's status (with 108 set). */
+u32 get_port_vars(u32 port, u32 phba_port, u32 domain, HmNode *port_group);
+/* OperationalMode of group "N/A" and *flag 1 when the operating parameters
+ * report a link of mode 0 or 2. 0, or 1 when they cannot be read. */
+u32 ORSA_get_operating_value(u32 port, u32 domain, u32 phba_port, HmNode *group, u32 *flag);
+
+u32 handle_DCBXState(HmNode *property, char *value, u32 mode);
+u32 handle_DCBXMode(HmNode *property, char *value, u32 mode);
+u32 handle_dcbx_port_vars(HmNode *property, char *value, u32 mode);
+u32 handle_dcbx_stats_props(HmNode *property, char *value, u32 mode);
+u32 handle_pfc_feature_vars(HmNode *property, char *value, u32 mode);
+u32 handle_pg_feature_vars(HmNode *property, char *value, u32 mode);
+u32 handle_pg15_membership(HmNode *property, char *value, u32 mode);
+u32 handle_app_feature_vars(HmNode *property, char *value, u32 mode);
+u32 handle_bwg_props(HmNode *property, char *value, u32 mode);
+u32 handle_apptlv_feature_vars(HmNode *property, char *value, u32 mode);
+
 #endif

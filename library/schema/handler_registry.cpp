@@ -10,6 +10,7 @@
 #include "backend/orsa_propertyutil.h"
 #include "backend/orsa_vpd.h"
 #include "config/cfg_boot_vf.h"
+#include "config/cfg_dcbx.h"
 #include "config/cfg_dcbx_tree.h"
 #include "config/cfg_link.h"
 #include "config/cfg_mac.h"
@@ -136,6 +137,17 @@ const PropertyEntry property_handlers[] = {
     {"handle_niclogicalhba_vlanid", handle_niclogicalhba_vlanid},
     {"handle_niclogicalhba_txrate", handle_niclogicalhba_txrate},
     {"handle_LinkStatus", handle_LinkStatus},
+    // DCBX state, mode, MIB and the PFC, PG and application-TLV views
+    {"handle_DCBXState", handle_DCBXState},
+    {"handle_DCBXMode", handle_DCBXMode},
+    {"handle_dcbx_port_vars", handle_dcbx_port_vars},
+    {"handle_dcbx_stats_props", handle_dcbx_stats_props},
+    {"handle_pfc_feature_vars", handle_pfc_feature_vars},
+    {"handle_pg_feature_vars", handle_pg_feature_vars},
+    {"handle_pg15_membership", handle_pg15_membership},
+    {"handle_app_feature_vars", handle_app_feature_vars},
+    {"handle_bwg_props", handle_bwg_props},
+    {"handle_apptlv_feature_vars", handle_apptlv_feature_vars},
 };
 
 const ActionEntry action_handlers[] = {

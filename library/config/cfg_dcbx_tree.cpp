@@ -473,16 +473,18 @@ u32 do_ConfigurePGSettings(HmNode *pg, HmNode *, HmValueSlot *params)
             sum += bandwidth;
             continue;
         }
+        // Both reads come first: reading the bandwidth refreshes the whole
+        // group from the adapter, membership included.
         char text[HM_VALUE_SIZE] = "";
         if (internal_get_property(q, "PriorityMembership", text) != 0)
             return 1;
         u32 others = (u32)strtoul(text, nullptr, 16);
-        set_prop_val(q, "PriorityMembership", "0x%02x", (others & ~(u32)membership) & 0xFFu);
         if (internal_get_property(q, "Bandwidth", text) != 0)
             return 1;
         u32 share = (u32)strtoul(text, nullptr, 10);
         if (share != 255)
             sum += share;
+        set_prop_val(q, "PriorityMembership", "0x%02x", (others & ~(u32)membership) & 0xFFu);
     }
 
     // Priorities of no group belong to PG 15.

@@ -12,12 +12,21 @@
 //         then replies for the pass-throughs and VF table reads of one
 //         property read in turn, each a length (2 bytes) and its bytes; once
 //         they run out the firmware's and the driver's answers stand;
-//         with bit 1 set too (3, 7, ...) the index counts only the
+//         with bit 1 set too (3, 11, ...) the index counts only the
 //         properties below a port's DCBX group, whose handlers parse the
 //         DCBX configuration block, the MIB and the operating parameters.
+//   odd with bit 2 set (5, 7, ...): a step of the DCBX instance groups instead of the
+//         property read: a step byte (modulo 4: refresh of an
+//         application-TLV view, AddApplicationTLV, DeleteApplicationTLV,
+//         ConfigurePGSettings), a group index (2 bytes, modulo the groups
+//         the step runs on), for an action its parameter texts (each up to
+//         a NUL byte; a text starting with 0xFF is not given), then the
+//         replies as for a property read.
 #include <cstdlib>
 #include <cstring>
+#include <cstdio>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "backend/orsa_gateway.h"
@@ -125,6 +134,50 @@ bool belowDcbx(u32 tag) {
   return false;
 }
 
+// Lays the next reply of the input (a length, then its bytes) over each
+// answer until the input runs out.
+std::function<void(uint8_t*, size_t)> feeder(fuzzlib::Input& in) {
+  return [&in](uint8_t* r, size_t n) {
+    if (in.left() == 0) return;
+    size_t len = in.u16();
+    std::vector<uint8_t> reply = in.bytes(len);
+    if (!reply.empty()) memcpy(r, reply.data(), n < reply.size() ? n : reply.size());
+  };
+}
+
+// The steps that rebuild or change a port's DCBX instance groups from the
+// configuration block the adapter answers.
+void dcbxStep(fuzzlib::Input& in) {
+  static const char* const kViews[] = {"AdministratorTLVSetting", "PeerTLVSetting", "OperationalTLVSettings"};
+  static const char* const kActions[] = {"AddApplicationTLV", "DeleteApplicationTLV", "ConfigurePGSettings"};
+  uint8_t step = in.byte() % 4;
+  std::vector<HmNode*> targets;
+  for (HmNode* g : fuzzlib::groups()) {
+    bool fits = false;
+    if (step == 0) {
+      for (const char* v : kViews) fits = fits || strcmp(g->name, v) == 0;
+    } else {
+      fits = internal_get_node(g, kActions[step - 1], HM_KIND_ACTION) != nullptr;
+    }
+    if (fits) targets.push_back(g);
+  }
+  if (targets.empty()) abort();
+  HmNode* g = targets[in.u16() % targets.size()];
+  if (step == 0) {
+    ORSA_refresh_group(g->tag);
+    return;
+  }
+  HmValueSlot params[HM_MAX_PARAMS];
+  memset(params, 0, sizeof params);
+  for (HmValueSlot& slot : params) {
+    std::string text = in.until(0);
+    snprintf(slot, sizeof slot, "%s", text.c_str());
+  }
+  u32 action = 0;
+  if (ORSA_get_node_tag(g->tag, kActions[step - 1], &action, HM_KIND_ACTION) == 0)
+    ORSA_do_action(g->tag, action, params, nullptr);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -151,6 +204,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (!reply.empty()) memcpy(r, reply.data(), n < reply.size() ? n : reply.size());
     });
     w(c);
+  } else if ((mode & 4) != 0) {
+    host.setReplyRewrite(feeder(in));
+    host.setVfTableRewrite(feeder(in));
+    dcbxStep(in);
   } else {
     std::vector<fuzzlib::PropertyRef> props = fuzzlib::properties();
     if ((mode & 2) != 0) {
@@ -161,14 +218,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (props.empty()) abort();
     const fuzzlib::PropertyRef& p = props[in.u16() % props.size()];
-    auto next = [&](uint8_t* r, size_t n) {
-      if (in.left() == 0) return;
-      size_t len = in.u16();
-      std::vector<uint8_t> reply = in.bytes(len);
-      if (!reply.empty()) memcpy(r, reply.data(), n < reply.size() ? n : reply.size());
-    };
-    host.setReplyRewrite(next);
-    host.setVfTableRewrite(next);
+    host.setReplyRewrite(feeder(in));
+    host.setVfTableRewrite(feeder(in));
     char value[HM_VALUE_SIZE];
     memset(value, 0, sizeof value);
     ORSA_get_property_val(p.group, p.property, value, sizeof value);

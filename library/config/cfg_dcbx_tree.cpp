@@ -73,11 +73,7 @@ u32 read_view(HmNode *node, u32 view, u32 version, u8 *block, OrsaWhere *w)
     return orsa_dcbx_read(*w, view, version, block);
 }
 
-}  // namespace
-
 /* ---- instances ---- */
-
-namespace {
 
 using Builder = HmNode *(*)(HmNode *, HmNode *, HmNode *, HmValueSlot *);
 
@@ -319,9 +315,9 @@ AppEntry requested_entry(HmValueSlot *params, u32 bitmap, u32 oui)
     return a;
 }
 
-u32 write_failed(u32 rc)
+u32 write_failed(const char *who, u32 rc)
 {
-    pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s:Set DCBX CFG params failed.\n", __func__);
+    pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s:Set DCBX CFG params failed.\n", who);
     orsa_set_status(ORSA_STATUS_DCBX_SET_FAILED);
     return rc;
 }
@@ -341,7 +337,7 @@ u32 add_entry(HmNode *group, HmNode *action, HmValueSlot *params, const AppEntry
     put_entry(request, (u32)n, a);
     u32 rc = orsa_dcbx_write(w, version, request);
     if (rc != 0)
-        return write_failed(rc);
+        return write_failed(__func__, rc);
     // A group still numbered n showed an entry the adapter no longer holds.
     if (HmNode *stale = instance_numbered(group, n))
         delete_node(stale);
@@ -371,7 +367,7 @@ u32 delete_entry(HmNode *instance, const OrsaWhere &w, u32 version, const u8 *re
     orsa_dcbx_app_entry(request, n)[ORSA_DCBX_APP_IN_USE] = 0;
     u32 rc = orsa_dcbx_write(w, version, request);
     if (rc != 0)
-        return write_failed(rc);
+        return write_failed(__func__, rc);
     return delete_node(instance);
 }
 
@@ -477,16 +473,18 @@ u32 do_ConfigurePGSettings(HmNode *pg, HmNode *, HmValueSlot *params)
             sum += bandwidth;
             continue;
         }
+        // Both reads come first: reading the bandwidth refreshes the whole
+        // group from the adapter, membership included.
         char text[HM_VALUE_SIZE] = "";
         if (internal_get_property(q, "PriorityMembership", text) != 0)
             return 1;
         u32 others = (u32)strtoul(text, nullptr, 16);
-        set_prop_val(q, "PriorityMembership", "0x%02x", (others & ~(u32)membership) & 0xFFu);
         if (internal_get_property(q, "Bandwidth", text) != 0)
             return 1;
         u32 share = (u32)strtoul(text, nullptr, 10);
         if (share != 255)
             sum += share;
+        set_prop_val(q, "PriorityMembership", "0x%02x", (others & ~(u32)membership) & 0xFFu);
     }
 
     // Priorities of no group belong to PG 15.

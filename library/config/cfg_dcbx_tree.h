@@ -20,9 +20,9 @@
 
 /* Start-up, per port group: the 8 PG groups of each PG view and one
  * ApplicationTLV group per entry in use of each application-TLV view (the
- * administrator's keyed to AddApplicationTLV). 0 when the port's start-up
- * may go on, 1 when the port has no DCBX group or a view could not be read
- * (logged; the port's further start-up steps are skipped). */
+ * administrator's keyed to AddApplicationTLV). 0, or 1 when the port has no
+ * DCBX group or a view could not be read (logged; the views after it get
+ * no groups). */
 u32 ORSA_build_port_dcbx(HmNode *port_group, u32 port);
 
 /* Group refresh of the three application-TLV setting groups: rebuilds their

@@ -28,8 +28,7 @@ u32 ORSA_get_nic_logicalhba(HmNode *phba, u32 instance, u32 *count, u32 create)
 // One port group per port index at which the controller has a physical
 // HBA, with its interface type, supported speeds and counter clearing, the
 // instance groups of its DCBX views and, on the generations that run
-// multichannel, its channels. A port whose DCBX views cannot be read gets
-// no channels here; its ChannelManagement refresh makes them.
+// multichannel, its channels.
 u32 ORSA_get_port_discovery_config(HmNode *controller)
 {
     if (controller == nullptr)
@@ -56,8 +55,8 @@ u32 ORSA_get_port_discovery_config(HmNode *controller)
         // Look-ups below the port group find the driver port of its HBA.
         HM_GROUP(group)->nhandle = HM_GROUP(phba)->nhandle;
 
-        if (ORSA_build_port_dcbx(group, (u32)j) != 0)
-            continue;
+        // A port whose DCBX views cannot be read still has its channels.
+        ORSA_build_port_dcbx(group, (u32)j);
         if (asic == ORSA_ASIC_VESKARN || asic == ORSA_ASIC_KS3)
             ORSA_get_multi_channels_info((u32)j, group);
     }

@@ -12,6 +12,8 @@
 #include "config/cfg_boot_vf.h"
 #include "config/cfg_dcbx_tree.h"
 #include "config/cfg_dcbx.h"
+#include "config/cfg_dcbx.h"
+#include "config/cfg_dcbx_tree.h"
 #include "config/cfg_link.h"
 #include "config/cfg_lldp.h"
 #include "config/cfg_mac.h"

@@ -3,6 +3,7 @@
 // ConfigurePGSettings as a client runs them, over the emulated host.
 #include "config/cfg_dcbx_tree.h"
 #include "dcbx_tree_fixture.h"
+#include "profile_fixture.h"
 
 namespace {
 
@@ -76,6 +77,27 @@ TEST_F(DcbxTree, StartUpWithoutReadableViewsKeepsThePortsAndTheirPGs)
     EXPECT_EQ(numbers(pgView(p1(), "AdministratorPGSetting"), "PG"), kEightPGs);
     EXPECT_TRUE(numbers(admin(p1()), "ApplicationTLV").empty());
     EXPECT_EQ(numbers(admin(port(ctrl(1), "0")), "ApplicationTLV"), (std::vector<int>{0}));
+}
+
+TEST_F(DcbxTree, APortWithUnreadableViewsStillGetsItsChannels)
+{
+    // The configured profile puts NIC function 1 on port 1.
+    ProfileImage profile;
+    profile.port(1, 7);
+    profile.pcie(1, 1);
+    profile.function(ORSA_RES_NIC_FUNCTION, 1, 1);
+    boot(chardev::defaultHost(), [this, profile](chardev::EmulatedHost &h) {
+        fw(0).setFault(16, 1, Fault{.status = 1});
+        h.setReplyRewrite([profile](u8 *reply, size_t size) {
+            if (reply[1] != 1 || reply[0] != 164 || size < 16 + profile.bytes.size())
+                return;
+            reply[4] = 0;
+            memcpy(reply + 16, profile.bytes.data(), profile.bytes.size());
+        });
+    });
+    host_->setReplyRewrite(nullptr);
+    EXPECT_TRUE(numbers(admin(p1()), "ApplicationTLV").empty());
+    EXPECT_EQ(numbers(group(p1(), "ChannelManagement"), "Channel"), (std::vector<int>{0}));
 }
 
 TEST_F(DcbxTree, RefreshRebuildsTheGroupsOfEachView)

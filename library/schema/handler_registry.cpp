@@ -10,8 +10,6 @@
 #include "backend/orsa_propertyutil.h"
 #include "backend/orsa_vpd.h"
 #include "config/cfg_boot_vf.h"
-#include "config/cfg_dcbx_tree.h"
-#include "config/cfg_dcbx.h"
 #include "config/cfg_dcbx.h"
 #include "config/cfg_dcbx_tree.h"
 #include "config/cfg_link.h"

@@ -383,7 +383,7 @@ uint32_t tamsil_mccComplProcess(Adapter* a, MccCompletion* c, WrbContext* ctx) {
   uint32_t result;
   if (status == 0) {
     if (h != nullptr && subsystem == TAMSIL_SUBSYS_COMMON && opcode == TAMSIL_OPC_GET_DIE_TEMPERATURE)
-      a->on_die_temperature = reinterpret_cast<uint8_t*>(h)[TAMSIL_HDR_LEN + 4];
+      tamsil_statSet(a->on_die_temperature, reinterpret_cast<uint8_t*>(h)[TAMSIL_HDR_LEN + 4]);
     result = 0;
   } else if (h != nullptr) {
     if (opcode == TAMSIL_OPC_GET_DIE_TEMPERATURE) a->die_temp_interval = 0;
@@ -410,7 +410,7 @@ static void linkStateEvent(Adapter* a, const uint8_t* d) {
   uint8_t status = d[1];
   uint8_t code = d[3];
   if (tamsil_hasTrait(a, TAMSIL_GT_LINK_EVENT_LOGICAL) && (status & 0x2) == 0) return;
-  a->link.link_down_reason = d[5];
+  tamsil_statSet(a->link.link_down_reason, d[5]);   // the statistics read it on other threads
   a->link.qos_link_speed = tamsil_get16(d, 6);
   if (status & 0x1)
     a->link.link_speed = a->link.qos_link_speed != 0 ? a->link.qos_link_speed * 10u : tamsil_speedFromCode(code);

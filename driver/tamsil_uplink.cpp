@@ -12,6 +12,7 @@
 #include "tamsil_datapath.h"
 #include "tamsil_gen.h"
 #include "tamsil_netq.h"
+#include "tamsil_statctr.h"
 #include "tamsil_stats.h"
 
 static inline Adapter* adapterOf(vmk_AddrCookie c) { return static_cast<Adapter*>(c.ptr); }
@@ -152,7 +153,7 @@ void tamsil_linkStatusUpdate(Adapter* a) {
   if (now != was) {
     __atomic_store_n(&a->link_tx_pending, now ? TAMSIL_LINK_TX_START : TAMSIL_LINK_TX_STOP, __ATOMIC_RELEASE);
     tamsil_updateUplinkLinkStatus(a, false, true);
-    a->link_toggle++;
+    tamsil_statInc(a->link_toggle);
     if (!now) {
       TAMSIL_MOD_WARN("%s : %s Link Down\n", up, a->pci_name);
       if (a->link.link_down_reason == 4) TAMSIL_MOD_WARN("%s : %s Link down because PAUSE flood\n", up, a->pci_name);
@@ -163,7 +164,7 @@ void tamsil_linkStatusUpdate(Adapter* a) {
     }
   } else if (now && a->link.link_speed != a->link.reported_speed) {
     tamsil_updateUplinkLinkStatus(a, false, true);
-    a->link_toggle++;
+    tamsil_statInc(a->link_toggle);
     TAMSIL_MOD_WARN("%s : %s Link up - %d Mbps\n", up, a->pci_name, (int)a->shared_data.link.speed);
   }
 }

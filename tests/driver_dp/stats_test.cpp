@@ -435,6 +435,7 @@ TEST_F(UplinkStatsTest, UplinkFieldsAreTheSumsOfTheCountersAfterTraffic) {
   for (adapter::Gen g : allGens()) {
     SCOPED_TRACE(genText(g));
     associate(g);
+    ASSERT_FALSE(HasFatalFailure());
     ASSERT_EQ(VMK_OK, startIO());
     const Bytes mcast = {0x01, 0x00, 0x5E, 0x00, 0x00, 0x07};
     const Bytes bcast(6, 0xFF);
@@ -531,6 +532,7 @@ TEST_F(UplinkStatsTest, UplinkFieldsAreTheSumsOfTheCountersAfterTraffic) {
 // counter, which the driver extends and shows in the ring's row.
 TEST_F(UplinkStatsTest, RingWithoutBuffersCountsItsDrops) {
   associate(adapter::Gen::KS3);
+  ASSERT_FALSE(HasFatalFailure());
   ASSERT_EQ(VMK_OK, startIO());
   // Hold the polls so that nothing is posted again, then use up the ring.
   for (vmk_uint32 i = 0; i < a_->num_vectors; i++)
@@ -572,6 +574,7 @@ TEST_F(UplinkStatsTest, RefreshRule) {
   for (adapter::Gen g : {adapter::Gen::KS3, adapter::Gen::Pivard}) {
     SCOPED_TRACE(genText(g));
     associate(g);
+    ASSERT_FALSE(HasFatalFailure());
     setFwStat(Stat::RxCrcErrors, 5);
     vmk_BitVectorAtomicSet(a_->flags, TAMSIL_FLAG_TPE_REINIT);
     unsigned before = mccCommands();
@@ -610,6 +613,7 @@ TEST_F(UplinkStatsTest, RefreshRule) {
 // once: each text is whole, never mixed with the other's.
 TEST_F(UplinkStatsTest, ReportsOfTwoAdaptersAtOnce) {
   associate(adapter::Gen::KS3);
+  ASSERT_FALSE(HasFatalFailure());
   adapter::AdapterConfig cfg;
   cfg.fw.gen = adapter::Gen::Pivard;
   adapter::Adapter& card2 = newCard(cfg);
@@ -673,6 +677,7 @@ TEST_F(UplinkStatsTest, ReportsOfTwoAdaptersAtOnce) {
 TEST_F(UplinkStatsTest, WorkerSumsWhileTrafficRuns) {
   startDevice_ = true;
   associate(adapter::Gen::KS3);
+  ASSERT_FALSE(HasFatalFailure());
   ASSERT_EQ(VMK_OK, startIO());
   std::atomic<bool> stop{false};
   std::thread reader([&] {

@@ -8,16 +8,23 @@
 
 #include "backend/orsa_ioctl_wrappers.h"
 
+OrsaWhere orsa_dcbx_port_where(u32 port, u32 phba_port, u32 domain, u32 controller)
+{
+    // A port of neither class goes with its bitmap value as it is; the
+    // gateway refuses it without sending.
+    OrsaWhere w;
+    w.at = OrsaPort{port, (i32)get_port_bitmap((i32)controller, (i32)phba_port)};
+    w.domain = (u8)domain;
+    w.phba_port = (u8)phba_port;
+    return w;
+}
+
 bool orsa_dcbx_where(HmNode *node, OrsaWhere *w)
 {
     PortAddress pa;
-    if (orsa_get_port_address(node, &pa) != 0)
+    if (node == nullptr || orsa_get_port_address(node, &pa) != 0)
         return false;
-    // A port of neither class goes with its bitmap value as it is; the
-    // gateway refuses it without sending.
-    w->at = OrsaPort{(u32)pa.port_number, (i32)pa.protocol};
-    w->domain = (u8)pa.domain_id;
-    w->phba_port = (u8)pa.phba_port;
+    *w = orsa_dcbx_port_where((u32)pa.port_number, (u32)pa.phba_port, pa.domain_id, get_ks_instance(node));
     return true;
 }
 

@@ -91,9 +91,13 @@
 #define ORSA_DCBX_PG15 15u
 
 /* Where a node's DCBX commands go: the function of its port (the PortAddress
- * of the node: driver port, domain, physical-HBA port, and the device of the
- * port's protocol class). False when the node has no port address. */
+ * of the node: driver port, domain, physical-HBA port, and as the device the
+ * port's class in the controller's port bitmap). False when the node has no
+ * port address. */
 bool orsa_dcbx_where(HmNode *node, OrsaWhere *w);
+/* The same from its parts: driver port, physical-HBA port, domain and the
+ * controller's instance number. */
+OrsaWhere orsa_dcbx_port_where(u32 port, u32 phba_port, u32 domain, u32 controller);
 
 /* Block size of a form: version 0 or 1. */
 inline u32 orsa_dcbx_size(u32 version)

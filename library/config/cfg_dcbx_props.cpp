@@ -40,17 +40,6 @@ const char *yes_no(u32 flags, u32 bit)
     return (flags & bit) != 0 ? "Yes" : "No";
 }
 
-/* The commands' address of a port: the driver port, with the port's class
- * from the controller's port bitmap as the device. */
-OrsaWhere port_where(u32 port, u32 phba_port, u32 domain, u32 controller)
-{
-    OrsaWhere w;
-    w.at = OrsaPort{port, (i32)get_port_bitmap((i32)controller, (i32)phba_port)};
-    w.domain = (u8)domain;
-    w.phba_port = (u8)phba_port;
-    return w;
-}
-
 /* A node's port address and controller number; false without one. */
 struct Address {
     PortAddress pa;
@@ -135,7 +124,7 @@ u32 ORSA_get_feature_vars(u32 port, u32 phba_port, u32 domain, HmNode *group, u3
     if (group == nullptr)
         return 1;
     u8 b[ORSA_DCBX_V0_SIZE];
-    u32 rc = orsa_dcbx_read(port_where(port, phba_port, domain, controller), view_of(group), 0, b);
+    u32 rc = orsa_dcbx_read(orsa_dcbx_port_where(port, phba_port, domain, controller), view_of(group), 0, b);
     if (rc != 0) {
         pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s:Get DCBX CFG params failed with status %u.\n", __func__,
                (unsigned)rc);
@@ -263,7 +252,7 @@ u32 ORSA_set_feature_vars(u32 port, u32 phba_port, u32 domain, HmNode *property,
 {
     if (property == nullptr || value == nullptr || property->parent == nullptr)
         return 1;
-    OrsaWhere w = port_where(port, phba_port, domain, controller);
+    OrsaWhere w = orsa_dcbx_port_where(port, phba_port, domain, controller);
     u8 reply[ORSA_DCBX_V0_SIZE], request[ORSA_DCBX_V0_SIZE];
     u32 rc = orsa_dcbx_read(w, ORSA_DCBX_VIEW_ADMIN, 0, reply);
     if (rc != 0) {
@@ -334,7 +323,7 @@ u32 get_port_vars(u32 port, u32 phba_port, u32 domain, HmNode *port_group)
     if (asic == ORSA_ASIC_UNREADABLE)
         return 1;
     bool pivard = asic == ORSA_ASIC_PIVARD;
-    OrsaWhere w = port_where(port, phba_port, domain, get_ks_instance(port_group));
+    OrsaWhere w = orsa_dcbx_port_where(port, phba_port, domain, get_ks_instance(port_group));
     u8 reply[ORSA_DCBX_MIB_SIZE] = {};
     u32 rc = pivard ? ioctl_pivard_get_dcbx_mib_params(w.at, reply, w.domain, w.phba_port)
                     : ioctl_get_dcbx_mib_params(w.at, reply, w.domain, w.phba_port);
@@ -506,7 +495,7 @@ u32 handle_DCBXState(HmNode *property, char *value, u32 mode)
         return 1;
     if (asic != ORSA_ASIC_PIVARD) {
         u8 config[kFwConfigSize] = {};
-        OrsaWhere w = port_where((u32)a.pa.port_number, (u32)a.pa.phba_port, a.pa.domain_id, a.controller);
+        OrsaWhere w = orsa_dcbx_port_where((u32)a.pa.port_number, (u32)a.pa.phba_port, a.pa.domain_id, a.controller);
         // Only the capability bit matters here: a failed read leaves it clear.
         (void)ioctl_get_fw_config(w.at, config, w.domain, w.phba_port);
         if ((orsa_rd32(config + kFunctionCapsAt) & kNoDcbxCap) != 0)
@@ -520,7 +509,7 @@ u32 handle_DCBXMode(HmNode *property, char *value, u32 mode)
     Address a;
     if (property == nullptr || property->parent == nullptr || !address_of(property, &a))
         return 1;
-    OrsaWhere w = port_where((u32)a.pa.port_number, (u32)a.pa.phba_port, a.pa.domain_id, a.controller);
+    OrsaWhere w = orsa_dcbx_port_where((u32)a.pa.port_number, (u32)a.pa.phba_port, a.pa.domain_id, a.controller);
     if (mode != HM_MODE_SET) {
         if (vm_flag)
             return orsa_refuse_in_vf(value);

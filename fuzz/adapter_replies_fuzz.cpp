@@ -12,9 +12,12 @@
 //         then replies for the pass-throughs and VF table reads of one
 //         property read in turn, each a length (2 bytes) and its bytes; once
 //         they run out the firmware's and the driver's answers stand;
-//   odd with bit 1 set: a step of the DCBX instance groups instead of the
-//         property read: a step byte (modulo 4: refresh of an
-//         application-TLV view, AddApplicationTLV, DeleteApplicationTLV,
+//         with bit 1 set too (3, 11, ...) the index counts only the
+//         properties below a port's DCBX group, whose handlers parse the
+//         DCBX configuration block, the MIB and the operating parameters;
+//   odd with bit 2 set (5, 7, ...): a step of the DCBX instance groups
+//         instead of the property read: a step byte (modulo 4: refresh of
+//         an application-TLV view, AddApplicationTLV, DeleteApplicationTLV,
 //         ConfigurePGSettings), a group index (2 bytes, modulo the groups
 //         the step runs on), for an action its parameter texts (each up to
 //         a NUL byte; a text starting with 0xFF is not given), then the
@@ -169,6 +172,12 @@ void dcbxStep(fuzzlib::Input& in) {
     ORSA_do_action(g->tag, action, params, nullptr);
 }
 
+bool belowDcbx(u32 tag) {
+  for (HmNode* n = get_node(static_cast<i32>(tag)); n != nullptr && n->parent != n; n = n->parent)
+    if (n->name != nullptr && strcmp(n->name, "DCBX") == 0) return true;
+  return false;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -195,12 +204,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (!reply.empty()) memcpy(r, reply.data(), n < reply.size() ? n : reply.size());
     });
     w(c);
-  } else if ((mode & 2) != 0) {
+  } else if ((mode & 4) != 0) {
     host.setReplyRewrite(feeder(in));
     host.setVfTableRewrite(feeder(in));
     dcbxStep(in);
   } else {
     std::vector<fuzzlib::PropertyRef> props = fuzzlib::properties();
+    if ((mode & 2) != 0) {
+      std::vector<fuzzlib::PropertyRef> dcbx;
+      for (const fuzzlib::PropertyRef& p : props)
+        if (belowDcbx(p.group)) dcbx.push_back(p);
+      props.swap(dcbx);
+    }
     if (props.empty()) abort();
     const fuzzlib::PropertyRef& p = props[in.u16() % props.size()];
     host.setReplyRewrite(feeder(in));

@@ -14,10 +14,10 @@
 //         they run out the firmware's and the driver's answers stand;
 //         with bit 1 set too (3, 11, ...) the index counts only the
 //         properties below a port's DCBX group, whose handlers parse the
-//         DCBX configuration block, the MIB and the operating parameters.
-//   odd with bit 2 set (5, 7, ...): a step of the DCBX instance groups instead of the
-//         property read: a step byte (modulo 4: refresh of an
-//         application-TLV view, AddApplicationTLV, DeleteApplicationTLV,
+//         DCBX configuration block, the MIB and the operating parameters;
+//   odd with bit 2 set (5, 7, ...): a step of the DCBX instance groups
+//         instead of the property read: a step byte (modulo 4: refresh of
+//         an application-TLV view, AddApplicationTLV, DeleteApplicationTLV,
 //         ConfigurePGSettings), a group index (2 bytes, modulo the groups
 //         the step runs on), for an action its parameter texts (each up to
 //         a NUL byte; a text starting with 0xFF is not given), then the
@@ -128,12 +128,6 @@ std::vector<Wrapper> wrappers() {
   return w;
 }
 
-bool belowDcbx(u32 tag) {
-  for (HmNode* n = get_node(static_cast<i32>(tag)); n != nullptr && n->parent != n; n = n->parent)
-    if (n->name != nullptr && strcmp(n->name, "DCBX") == 0) return true;
-  return false;
-}
-
 // Lays the next reply of the input (a length, then its bytes) over each
 // answer until the input runs out.
 std::function<void(uint8_t*, size_t)> feeder(fuzzlib::Input& in) {
@@ -176,6 +170,12 @@ void dcbxStep(fuzzlib::Input& in) {
   u32 action = 0;
   if (ORSA_get_node_tag(g->tag, kActions[step - 1], &action, HM_KIND_ACTION) == 0)
     ORSA_do_action(g->tag, action, params, nullptr);
+}
+
+bool belowDcbx(u32 tag) {
+  for (HmNode* n = get_node(static_cast<i32>(tag)); n != nullptr && n->parent != n; n = n->parent)
+    if (n->name != nullptr && strcmp(n->name, "DCBX") == 0) return true;
+  return false;
 }
 
 }  // namespace

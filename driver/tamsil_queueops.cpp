@@ -88,9 +88,14 @@ VMK_ReturnStatus tamsil_activateRxQueue(Adapter* a, vmk_uint64 qid) {
   const vmk_uint32 idx = tamsil_queueIdVal(qid);
   if (idx >= a->queue_info.maxRxQueues || idx >= TAMSIL_MAX_VECTORS) return VMK_BAD_PARAM;
   qData* q = &a->uplink_qdata[idx];
-  if (q->state == TAMSIL_QDATA_STARTED) return VMK_OK;
   const vmk_uint32 L = tamsil_rssLeadingRing(a);
+  // Quiesce and the deferred link report both come here: the state is
+  // looked at under the writer lock, so that one of them counts the queue.
   tamsil_sharedDataBegin(a);
+  if (q->state == TAMSIL_QDATA_STARTED) {
+    tamsil_sharedDataEnd(a);
+    return VMK_OK;
+  }
   q->state = TAMSIL_QDATA_STARTED;
   ringsQuiesced(a, idx, 1, 0);
   if (idx == 0 && drssOn(a)) ringsQuiesced(a, a->num_vectors - a->res.max_drss_qs, a->res.max_drss_qs, 0);

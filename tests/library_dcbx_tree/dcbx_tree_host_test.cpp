@@ -215,6 +215,19 @@ TEST_F(DcbxTree, AddPlacesTheGroupAtItsEntryWhenTheTreeLagsBehind)
     EXPECT_EQ(made, (std::vector<u32>{g->tag}));
     EXPECT_EQ(cached(g, "PriorityBitMap"), "0x10");
     EXPECT_EQ(cached(g, "ProtocolID"), "0xcbc");
+
+    // Entry 0 goes away behind the tree's back: its group gives way to the
+    // next entry 0.
+    ASSERT_EQ(group_AdministratorTLVSetting(admin(p1())), 0u);
+    dcbx(0, 1).admin.apps[0].in_use = 0;
+    dcbx(0, 1).admin.app_count = 2;
+    ASSERT_EQ(run(admin(p1()), "AddApplicationTLV", {"0", "0x8915", "4"}, &made), 0u) << last_text();
+    HmNode *g0 = child(admin(p1()), "ApplicationTLV0");
+    ASSERT_NE(g0, nullptr);
+    EXPECT_EQ(made, (std::vector<u32>{g0->tag}));
+    EXPECT_EQ(cached(g0, "ProtocolID"), "0x8915");
+    EXPECT_EQ(HM_GROUP(g0)->key_b, internal_get_node(admin(p1()), "AddApplicationTLV", HM_KIND_ACTION));
+    EXPECT_EQ(numbers(admin(p1()), "ApplicationTLV"), (std::vector<int>{0, 1, 2}));
 }
 
 TEST_F(DcbxTree, AFirmwareWithoutTheLongFormGetsTheShortOne)

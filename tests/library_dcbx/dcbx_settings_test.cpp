@@ -169,6 +169,17 @@ TEST_F(DcbxSettings, BadBitmapsAndFailedCommandsChangeNothing)
     }
     EXPECT_TRUE(writes().empty());
     EXPECT_EQ(cached(pfc, "PriorityBitMap"), "0x08");
+    // A property the administrator block has no field for: nothing is written back.
+    HmNode *tlv = initialize_AdministratorTLVSetting_ApplicationTLV(
+        group(pg, "DCBX/ApplicationTLVGroups/AdministratorTLVSetting"), nullptr, nullptr, nullptr);
+    ASSERT_NE(tlv, nullptr);
+    PortAddress pa{};
+    ASSERT_EQ(orsa_get_port_address(pg, &pa), 0u);
+    EXPECT_EQ(ORSA_set_feature_vars((u32)pa.port_number, (u32)pa.phba_port, pa.domain_id,
+                                    internal_get_node(tlv, "OUI", HM_KIND_PROPERTY), "0x1", get_ks_instance(pg)),
+              1u);
+    EXPECT_EQ(last_code(), (u32)ORSA_STATUS_NOT_SUPPORTED);
+    EXPECT_TRUE(writes().empty());
 
     fw(1).setFault(16, 1, adapter::Fault{.status = 1, .times = 1});
     EXPECT_NE(set(pfc, "Willing", "Yes"), 0u);

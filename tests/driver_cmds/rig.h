@@ -28,7 +28,7 @@ struct RigOptions {
   adapter::Gen gen = adapter::Gen::KS3;
   bool mcc = true;         // create the MCC queue
   bool poller = true;      // drain MCC completions in the background
-  double clock_rate = 2000.0;
+  double clock_rate = 250.0;  // a 36 s command wait is 144 ms: room for a loaded machine
   unsigned poll_interval_us = 100;  // 0: the poller only yields between drains
   // Changes to the emulated card before it is built.
   std::function<void(adapter::AdapterConfig&)> card_config;

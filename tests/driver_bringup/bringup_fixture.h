@@ -30,7 +30,7 @@ class BringupTest : public ::testing::Test {
   void SetUp() override {
     vmktest::reset();
     vmktest::netReset();
-    vmktest::setClockRate(1000.0);
+    vmktest::setClockRate(250.0);  // a 36 s command wait is 144 ms: room for a loaded machine
     ASSERT_TRUE(vmktest::live().allZero()) << vmktest::live().describe();
     ASSERT_EQ(0, vmktest::loadModule(init_module, options()));
   }

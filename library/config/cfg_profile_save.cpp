@@ -15,6 +15,7 @@
 #include "config/cfg_lldp.h"
 #include "config/cfg_mac.h"
 #include "config/cfg_multichannel.h"
+#include "config/cfg_personality.h"
 #include "config/cfg_profile_model.h"
 #include "config/cfg_profile_props.h"
 #include "config/cfg_profile_tree.h"
@@ -268,8 +269,11 @@ u32 clear_multichannel(HmNode *ks, HmNode *pm, const OrsaWhere &a, u32 rc)
     u32 erased = ioctl_erase_ROM(a.at, payload, a.domain, a.phba_port);
     pdebug(ORSA_LOG_CAT_OTHER, erased == 0 ? ORSA_LOG_DEBUG : ORSA_LOG_ERROR, "%s:status = %d\n", __func__,
            (int)erased);
-    // An earlier failure is what the client has to see.
-    return rc != 0 ? rc : erased;
+    // An earlier failure is what the client has to see; "done, takes effect
+    // at the next reset" is the erase carried out.
+    if (rc != 0)
+        return rc;
+    return erased == ORSA_STATUS_NEEDS_REBOOT ? 0 : erased;
 }
 
 /* Steps 3 to 10 of a save over the read profiles; *written tells whether

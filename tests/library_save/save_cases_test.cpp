@@ -110,6 +110,7 @@ TEST_F(SaveCases, NoMultichannelOverUmcErasesTheConfiguration)
         {"outside the server maker's table", "0x0e10", 0, false, 0, ORSA_STATUS_SAVE_REBOOT, true},
         {"in the server maker's table", "0x1f43", 0, false, 0, ORSA_STATUS_SAVE_REBOOT, false},
         {"the erase fails", "0x0e10", 3, false, 1, 0, true},
+        {"the erase done, a reset applies it", "0x0e10", 44, false, 0, ORSA_STATUS_SAVE_REBOOT, true},
         {"an earlier failure stands", "0x0e10", 0, true, 1, ORSA_STATUS_RESET_NEEDED_FAILED, true},
     };
     for (const Case &c : cases) {

@@ -72,6 +72,35 @@ TEST_F(SaveCases, RequestCarriesTheStagedValues)
     }
 }
 
+// The records sent pair the active profile's function records with the
+// configured ones in order: a function in the same place goes out as it
+// runs now, one out of step as configured.
+TEST_F(SaveCases, ActiveRecordsInStepReplaceTheConfiguredOnes)
+{
+    ASSERT_NO_FATAL_FAILURE(bootVeskarn(2, 2));
+    auto pcie = [](std::vector<adapter::ProfileRecord> &records, unsigned pf) {
+        for (auto it = records.begin(); it != records.end(); ++it)
+            if ((*it)[0] == adapter::kRecPcie && adapter::recordPf(*it) == pf)
+                return it;
+        return records.end();
+    };
+    for (unsigned pf : {0u, 1u}) {
+        (*pcie(store().configured, pf))[20] = 0x9;
+        (*pcie(store().active, pf))[20] = 0x1;
+    }
+    // The active profile lists function 4 before function 1.
+    adapter::ProfileRecord four = *pcie(store().active, 4);
+    store().active.erase(pcie(store().active, 4));
+    store().active.insert(pcie(store().active, 1), four);
+    host_->clearLog();
+    ASSERT_EQ(save(), 0u) << last_text();
+    Bytes req = saveRequest();
+    ASSERT_EQ(req.size(), 8u + 88 * 3 + 68);
+    EXPECT_EQ(record(req, 0)[20], 0x1) << "function 0 in step: the active record";
+    EXPECT_EQ(record(req, 1)[20], 0x9) << "function 1 out of step: the configured record";
+    EXPECT_EQ(record(req, 2)[20], 0x6);
+}
+
 // A refused write: 305, the tree shows what the adapter kept, and a staged
 // switch to no multichannel clears nothing on the adapter.
 TEST_F(SaveCases, RefusedWriteRebuildsTheTreeAndErasesNothing)

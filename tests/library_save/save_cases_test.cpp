@@ -198,6 +198,54 @@ TEST_F(SaveCases, PortWithoutChannelsIsSkipped)
     EXPECT_EQ(cached(ch, "LogicalLinkState"), "Enabled");
 }
 
+// The channel record and its restoration on their own: what is kept of a
+// channel, and the ports whose channels are left alone.
+TEST_F(SaveCases, ChannelSaveAndRestore)
+{
+    ASSERT_NO_FATAL_FAILURE(bootVeskarn(2, 2));
+    HmNode *cm1 = group(port(vsk, "1"), "ChannelManagement");
+    ASSERT_NE(cm1, nullptr);
+    HmNode *ch = get_first_instance(cm1, "Channel");
+    ASSERT_NE(ch, nullptr);
+    ASSERT_EQ(set_prop_val(ch, "MinBandWidth", "%s", "30"), 0u);
+    ASSERT_EQ(set_prop_val(ch, "MaxBandWidth", "%s", "70"), 0u);
+    ASSERT_EQ(set_prop_val(ch, "LPVID", "%s", "N/A"), 0u);
+    ASSERT_EQ(set_prop_val(ch, "LogicalLinkState", "%s", "Disabled"), 0u);
+    OrsaMcSaveTable table = {};
+    u32 n = 99;
+    ASSERT_EQ(ORSA_save_mc_props(cm1, &table, 1, &n), 0u);
+    ASSERT_EQ(n, 1u);
+    EXPECT_EQ(table.ports[1].active_mc_code, 2u) << "UMC";
+    const OrsaMcSavedChannel &e = table.ports[1].channels[0];
+    EXPECT_EQ(e.min_bw, 30u);
+    EXPECT_EQ(e.max_bw, 70u);
+    EXPECT_EQ(e.lpvid, 0u);
+    EXPECT_STREQ(e.type, "NIC");
+    EXPECT_EQ(e.link_disabled, 1u);
+    EXPECT_EQ(ORSA_save_mc_props(cm1, &table, ORSA_MC_SAVE_PORTS, &n), 1u) << "no such port record";
+
+    const u32 umc[] = {2, 2}, none[] = {2, 1};
+    host_->clearLog();
+    EXPECT_EQ(ORSA_reset_mc_props(cm1, &table, 1, none, 2, n), 0u);
+    EXPECT_TRUE(sent(1, 165).empty()) << "configured without multichannel: left alone";
+    OrsaMcSaveTable was_none = table;
+    was_none.ports[1].active_mc_code = 1;
+    EXPECT_EQ(ORSA_reset_mc_props(cm1, &was_none, 1, umc, 2, n), 0u);
+    EXPECT_TRUE(sent(1, 165).empty()) << "ran without multichannel: left alone";
+
+    EXPECT_EQ(ORSA_reset_mc_props(cm1, &table, 1, umc, 2, n), 0u) << last_text();
+    const adapter::ProfileRecord *nic1 = stored(store().configured, adapter::kRecNic, 1);
+    ASSERT_NE(nic1, nullptr);
+    EXPECT_EQ((*nic1)[48], 30);
+    EXPECT_EQ((*nic1)[52], 70);
+    EXPECT_EQ(cached(ch, "LPVID"), "0");
+    EXPECT_EQ(cached(ch, "LogicalLinkState"), "Disabled");
+
+    // No channels below the group: 317, nothing recorded.
+    purge_nodes_within(cm1, "Channel");
+    EXPECT_EQ(ORSA_save_mc_props(cm1, &table, 1, &n), (u32)ORSA_STATUS_NO_CHANNELS);
+}
+
 // KS2, KS3 and Pivard keep no staged profile: 303 and nothing sent.
 TEST_F(SaveCases, GenerationsWithoutProfilesRefuse)
 {

@@ -1032,3 +1032,129 @@ u32 ORSA_update_interfacetype(OrsaPort at, HmNode *port_group)
     }
     return set_prop_val(port_group, "InterfaceType", "%s", kTypes[type]) != 0 ? 1 : 0;
 }
+
+/* ---- channels carried over a profile save ---- */
+
+u32 orsa_mc_type_code(const char *text)
+{
+    static const struct {
+        const char *text;
+        u32 code;
+    } kCodes[] = {{"None", 1}, {"UMC", 2},   {"HPFlex", 3},    {"vNIC1", 4}, {"NPAR", 5},
+                  {"UFP", 6},  {"vNIC2", 7}, {"HPFlexQBG", 8}, {"HPUMC", 10}};
+    if (text != nullptr)
+        for (const auto &c : kCodes)
+            if (strcasecmp(text, c.text) == 0)
+                return c.code;
+    return 0;
+}
+
+u32 ORSA_save_mc_props(HmNode *cm, OrsaMcSaveTable *table, u32 port_index, u32 *channel_count)
+{
+    HmNode *port_group = cm != nullptr ? cm->parent : nullptr;
+    HmNode *ks = port_group != nullptr ? port_group->parent : nullptr;
+    if (ks == nullptr || table == nullptr || channel_count == nullptr || port_index >= ORSA_MC_SAVE_PORTS)
+        return 1;
+    HmNode *pm = internal_get_node(ks, "ProfileManagement", HM_KIND_GROUP);
+    HmNode *ap = pm != nullptr ? internal_get_node(pm, "ActiveProfile", HM_KIND_GROUP) : nullptr;
+    if (ap == nullptr)
+        return 1;
+    auto &saved = table->ports[port_index];
+    char text[HM_VALUE_SIZE] = "";
+    if (internal_get_property(port_group, "InterfaceType", text) == 0 && !same(text, "Unknown")) {
+        char name[32];
+        snprintf(name, sizeof name, "Port%u", (unsigned)port_index);
+        HmNode *aport = internal_get_node(ap, name, HM_KIND_GROUP);
+        if (aport != nullptr && internal_get_property(aport, "MCType", text) == 0)
+            saved.active_mc_code = (u16)orsa_mc_type_code(text);
+    }
+    HmNode *c = get_first_instance(cm, "Channel");
+    if (c == nullptr)
+        return ORSA_STATUS_NO_CHANNELS;
+    u32 n = 0;
+    // The channels' stored values: a refresh would read the profile the save
+    // has just replaced.
+    for (; c != nullptr && n < ORSA_MC_SAVE_CHANNELS; c = hm_next_instance(c), n++) {
+        OrsaMcSavedChannel &e = saved.channels[n];
+        u32 v = 0;
+        const char *t = cached_value(c, "MinBandWidth");
+        e.min_bw = t != nullptr && parse_number(t, 10, &v) ? v : 0;
+        t = cached_value(c, "MaxBandWidth");
+        e.max_bw = t != nullptr && parse_number(t, 10, &v) ? v : 0;
+        t = cached_value(c, "LPVID");
+        e.lpvid = t != nullptr && parse_number(t, 10, &v) ? (u16)v : 0;
+        t = cached_value(c, "LogicalLinkState");
+        e.link_disabled = t != nullptr && same(t, "Enabled") ? 0 : 1;
+        t = cached_value(c, "Type");
+        orsa_strlcpy(e.type, t != nullptr ? t : "", sizeof e.type);
+    }
+    *channel_count = n;
+    return 0;
+}
+
+namespace {
+
+u32 configure_qos(HmNode *channel, u32 min, u32 max)
+{
+    HmValueSlot params[2];
+    snprintf(params[0], sizeof params[0], "%u", (unsigned)min);
+    snprintf(params[1], sizeof params[1], "%u", (unsigned)max);
+    return do_ConfigureQoS(channel, channel, params);
+}
+
+/* The saved LPVID and link state of a NIC channel, written and stored. */
+u32 restore_link(HmNode *ks, HmNode *port_group, HmNode *channel, const OrsaMcSavedChannel &e)
+{
+    McState s;
+    if (ORSA_get_vkh_mc_type(ks, port_group, s.current, s.configured, s.reboot) != 0)
+        return 1;
+    HmNode *type = internal_get_node(channel, "Type", HM_KIND_PROPERTY);
+    HmNode *lpvid = internal_get_node(channel, "LPVID", HM_KIND_PROPERTY);
+    HmNode *link = internal_get_node(channel, "LogicalLinkState", HM_KIND_PROPERTY);
+    if (type == nullptr || lpvid == nullptr || link == nullptr)
+        return 1;
+    const char *now = cached_value(channel, "Type");
+    if (now == nullptr || strcasecmp(now, e.type) != 0 || strstr(now, "NIC") == nullptr)
+        return 0;
+    char text[16];
+    snprintf(text, sizeof text, "%u", (unsigned)e.lpvid);
+    if (e.lpvid != 0 && ORSA_set_mchannel_params(ks, channel, lpvid, text, s.current, s.reboot) != 0)
+        pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s: LPVID %s not restored\n", __func__, text);
+    set_prop_val(channel, "LPVID", "%s", text);
+    const char *state = e.link_disabled != 0 ? "Disabled" : "Enabled";
+    if (ORSA_set_mchannel_params(ks, channel, link, state, s.current, s.reboot) != 0)
+        pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s: link state %s not restored\n", __func__, state);
+    set_prop_val(channel, "LogicalLinkState", "%s", state);
+    return 0;
+}
+
+}  // namespace
+
+u32 ORSA_reset_mc_props(HmNode *cm, const OrsaMcSaveTable *table, u32 port_index, const u32 *configured_codes,
+                        u32 code_count, u32 channel_count)
+{
+    HmNode *port_group = cm != nullptr ? cm->parent : nullptr;
+    HmNode *ks = port_group != nullptr ? port_group->parent : nullptr;
+    if (ks == nullptr || table == nullptr || port_index >= ORSA_MC_SAVE_PORTS)
+        return 1;
+    const auto &saved = table->ports[port_index];
+    if (saved.active_mc_code == 1 || (configured_codes != nullptr && port_index < code_count &&
+                                      configured_codes[port_index] == 1))
+        return 0;
+    u32 i = 0;
+    for (HmNode *c = get_first_instance(cm, "Channel"); c != nullptr; c = hm_next_instance(c), i++) {
+        if (i >= channel_count || i >= ORSA_MC_SAVE_CHANNELS) {
+            u32 rc = configure_qos(c, 0, 0);
+            pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_DEBUG, "%s: QoS of a new channel cleared with %u\n", __func__,
+                   (unsigned)rc);
+            continue;
+        }
+        const OrsaMcSavedChannel &e = saved.channels[i];
+        u32 rc = configure_qos(c, e.min_bw, e.max_bw);
+        if (rc != 0)
+            return rc == ORSA_STATUS_QOS_LINK_DISABLED ? 0 : 1;
+        if (restore_link(ks, port_group, c, e) != 0)
+            return 1;
+    }
+    return 0;
+}

@@ -70,6 +70,42 @@ u32 handle_channel_outer_vlan(HmNode *property, char *value, u32 mode);
 u32 handle_MinBandWidth(HmNode *property, char *value, u32 mode);
 u32 handle_MaxBandWidth(HmNode *property, char *value, u32 mode);
 
+/* ---- channels carried over a profile save ---- */
+
+#define ORSA_STATUS_NO_CHANNELS 317 /* a result only: the port has no channels */
+#define ORSA_MC_SAVE_PORTS 4
+#define ORSA_MC_SAVE_CHANNELS 16
+
+struct OrsaMcSavedChannel {
+    u32 min_bw;
+    u32 max_bw;
+    u16 lpvid;          /* 0 for "N/A" */
+    char type[32];
+    u32 link_disabled;  /* 0 when LogicalLinkState read "Enabled" */
+};
+
+/* What a port's channels held before the configured profile was rebuilt,
+ * by the port group's instance number. */
+struct OrsaMcSaveTable {
+    struct {
+        u16 active_mc_code; /* the active profile's multichannel type code */
+        OrsaMcSavedChannel channels[ORSA_MC_SAVE_CHANNELS];
+    } ports[ORSA_MC_SAVE_PORTS];
+};
+
+/* The code of a multichannel type text as the profile records carry it
+ * ("None" 1 ... "HPUMC" 10, case ignored); 0 for another text. */
+u32 orsa_mc_type_code(const char *text);
+
+/* Records the channels of one port (cm: its ChannelManagement group) at
+ * table->ports[port_index]; 0, 1, or 317 without a Channel instance. */
+u32 ORSA_save_mc_props(HmNode *cm, OrsaMcSaveTable *table, u32 port_index, u32 *channel_count);
+/* Applies the recorded settings to the port's rebuilt channels, unless the
+ * port runs or is configured without multichannel (configured_codes: the
+ * configured multichannel code per port index, code_count of them); 0 or 1. */
+u32 ORSA_reset_mc_props(HmNode *cm, const OrsaMcSaveTable *table, u32 port_index, const u32 *configured_codes,
+                        u32 code_count, u32 channel_count);
+
 u32 do_ConfigureChannelManagement(HmNode *group, HmNode *action, HmValueSlot *params);
 u32 do_ConfigureQoS(HmNode *channel, HmNode *action, HmValueSlot *params);
 

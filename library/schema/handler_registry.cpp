@@ -19,6 +19,7 @@
 #include "config/cfg_ncsi.h"
 #include "config/cfg_personality.h"
 #include "config/cfg_profile_props.h"
+#include "config/cfg_profile_save.h"
 #include "config/cfg_sriov.h"
 #include "schema/builders.h"
 #include "schema/kind_table.h"
@@ -174,6 +175,7 @@ const ActionEntry action_handlers[] = {
     {"do_SetProfileId", do_SetProfileId},
     {"do_SetFactoryDefaults", do_SetFactoryDefaults},
     {"do_SetLinkConfigID", do_SetLinkConfigID},
+    {"do_SaveProfile", do_SaveProfile},
     {"do_SetLinkConfigFactoryDefaults", do_SetLinkConfigFactoryDefaults},
     // link, port speed and PHY
     {"do_SetPortSpeed", do_SetPortSpeed},

@@ -71,7 +71,6 @@ const char *const kStandInNames[] = {
     "do_RetrieveQuorvantixCoreDump",
     "do_RunTDR",
     "do_SCSIWrite",
-    "do_SaveProfile",
     "do_SelfTest",
     "do_SetDefaultLoggingConfiguration",
     "do_StdInquiry",

@@ -21,9 +21,11 @@ void watchdog(Adapter* a, vmk_uint32 ms) {
   if (a->uplink != nullptr) vmk_UplinkWatchdogTimeoutSet(a->uplink, ms);
 }
 
+// The sizes are read by every post: written only when they change, which
+// is only while no ring is up.
 void storeMtu(Adapter* a, vmk_uint32 mtu, vmk_uint32 frag, vmk_uint32 frame) {
-  a->rx_frag_size = frag;
-  a->max_frame = frame;
+  if (a->rx_frag_size != frag) a->rx_frag_size = frag;
+  if (a->max_frame != frame) a->max_frame = frame;
   a->mtu = mtu;
   tamsil_sharedDataBegin(a);
   a->shared_data.mtu = mtu;
@@ -151,10 +153,14 @@ VMK_ReturnStatus tamsil_uplinkMTUSet(Adapter* a, vmk_uint32 mtu) {
   // Held for the whole change: a quiesce, a reset or a recovery cannot take
   // the rings away underneath the rebuild, nor the rebuild under them.
   vmk_SemaLock(&a->reset_lock);
-  if (a->hw_error || a->fw_timeout || a->tpe_state == kTpeReinit || tamsil_flagTest(a, TAMSIL_FLAG_RECONFIG) ||
+  // Written by other worlds without a lock.
+  const vmk_uint8 hwError = __atomic_load_n(&a->hw_error, __ATOMIC_RELAXED);
+  const vmk_uint8 fwTimeout = __atomic_load_n(&a->fw_timeout, __ATOMIC_RELAXED);
+  const vmk_uint16 tpe = __atomic_load_n(&a->tpe_state, __ATOMIC_RELAXED);
+  if (hwError || fwTimeout || tpe == kTpeReinit || tamsil_flagTest(a, TAMSIL_FLAG_RECONFIG) ||
       tamsil_flagTest(a, TAMSIL_FLAG_TPE_REINIT) || tamsil_flagTest(a, TAMSIL_FLAG_PIVARD_RECOVERY)) {
-    TAMSIL_ERR(a, "Can not set MTU now (tpe_state: 0x%x, hw_error: 0x%x, fw_timeout: 0x%x)\n", (unsigned)a->tpe_state,
-               (unsigned)a->hw_error, (unsigned)a->fw_timeout);
+    TAMSIL_ERR(a, "Can not set MTU now (tpe_state: 0x%x, hw_error: 0x%x, fw_timeout: 0x%x)\n", (unsigned)tpe,
+               (unsigned)hwError, (unsigned)fwTimeout);
     vmk_SemaUnlock(&a->reset_lock);
     return VMK_FAILURE;
   }

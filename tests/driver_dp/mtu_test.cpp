@@ -88,9 +88,10 @@ TEST_F(MtuTest, RefusedWhileTheAdapterIsInErrorOrBeingRebuilt) {
     std::function<void(Adapter*, bool)> set;
   };
   const Case cases[] = {
-      {"hardware error", [](Adapter* a, bool on) { a->hw_error = on; }},
-      {"command time-out", [](Adapter* a, bool on) { a->fw_timeout = on; }},
-      {"TPE re-initialisation", [](Adapter* a, bool on) { a->tpe_state = on ? 6 : 1; }},
+      {"hardware error", [](Adapter* a, bool on) { __atomic_store_n(&a->hw_error, on, __ATOMIC_RELAXED); }},
+      {"command time-out", [](Adapter* a, bool on) { __atomic_store_n(&a->fw_timeout, on, __ATOMIC_RELAXED); }},
+      {"TPE re-initialisation",
+       [](Adapter* a, bool on) { __atomic_store_n(&a->tpe_state, (vmk_uint16)(on ? 6 : 1), __ATOMIC_RELAXED); }},
       {"reconfiguration", [](Adapter* a, bool on) {
          on ? vmk_BitVectorAtomicSet(a->flags, TAMSIL_FLAG_RECONFIG) : vmk_BitVectorAtomicClear(a->flags, TAMSIL_FLAG_RECONFIG);
        }},
@@ -379,7 +380,14 @@ TEST_F(LinkSetTest, Ks2AcceptsOnlyItsFirstMode) {
 class EqdTest : public DpTest {
  protected:
   vmk_uint32 eqs() const { return a_->num_eq_delay < TAMSIL_MAX_VECTORS ? a_->num_eq_delay : TAMSIL_MAX_VECTORS; }
+  // Posted commands run on the device thread with no completion the driver
+  // waits for: the test reads the firmware under the device's lock.
+  unsigned eqdCommands() {
+    std::lock_guard<std::mutex> g(card_->lock());
+    return card_->engine().commandsSeen(kCommon, kModifyEqd);
+  }
   uint32_t fwDelay(vmk_uint32 i) {
+    std::lock_guard<std::mutex> g(card_->lock());
     adapter::QueueObj* q = card_->engine().queue(adapter::ObjKind::Eq, a_->eqo[i].q.id);
     return q == nullptr ? ~0u : q->delay_mult;
   }
@@ -425,17 +433,17 @@ TEST_F(EqdTest, RatesToDelays) {
       interrupts(i, 0);
     }
     interrupts(0, c.ips);
-    const unsigned cmds = card_->engine().commandsSeen(kCommon, kModifyEqd);
+    const unsigned cmds = eqdCommands();
     tamsil_eqdUpdate(a_);
     EXPECT_EQ(c.ips, a_->eqo[0].ips);
     EXPECT_EQ(c.expect, d.cur_eqd);
     if (c.expect != c.cur) {
-      EXPECT_TRUE(vmktest::waitFor([&] { return card_->engine().commandsSeen(kCommon, kModifyEqd) == cmds + 1; }));
+      EXPECT_TRUE(vmktest::waitFor([&] { return eqdCommands() == cmds + 1; }));
       EXPECT_EQ(c.expect * 65 / 100, fwDelay(0));
     } else {
       tamsil_cmdModifyEqd(a_, nullptr, 0);  // a marker behind which nothing else may come
-      EXPECT_TRUE(vmktest::waitFor([&] { return card_->engine().commandsSeen(kCommon, kModifyEqd) == cmds + 1; }));
-      EXPECT_EQ(cmds + 1, card_->engine().commandsSeen(kCommon, kModifyEqd));
+      EXPECT_TRUE(vmktest::waitFor([&] { return eqdCommands() == cmds + 1; }));
+      EXPECT_EQ(cmds + 1, eqdCommands());
     }
   }
   // A count that went backwards keeps the previous rate.
@@ -455,18 +463,18 @@ TEST_F(EqdTest, OneCommandPerEightChangedQueues) {
   const vmk_uint32 n = eqs();
   ASSERT_LE(9u, n) << "needs more than one command's worth of event queues";
   for (vmk_uint32 i = 0; i < n; i++) a_->eq_delay[i] = EqDelayState{1, 0, 128, 0, 0, a_->eqo[i].int_count};
-  const unsigned before = card_->engine().commandsSeen(kCommon, kModifyEqd);
+  const unsigned before = eqdCommands();
   // Nothing changed: nothing is sent (an empty command marks the point).
   for (vmk_uint32 i = 0; i < n; i++) interrupts(i, 100);
   tamsil_eqdUpdate(a_);
   tamsil_cmdModifyEqd(a_, nullptr, 0);
-  ASSERT_TRUE(vmktest::waitFor([&] { return card_->engine().commandsSeen(kCommon, kModifyEqd) == before + 1; }));
+  ASSERT_TRUE(vmktest::waitFor([&] { return eqdCommands() == before + 1; }));
   for (vmk_uint32 i = 0; i < n; i++) interrupts(i, 20000);
   tamsil_eqdUpdate(a_);
   tamsil_cmdModifyEqd(a_, nullptr, 0);
   const unsigned expect = before + 2 + (n + 7) / 8;
-  ASSERT_TRUE(vmktest::waitFor([&] { return card_->engine().commandsSeen(kCommon, kModifyEqd) == expect; }));
-  EXPECT_EQ(expect, card_->engine().commandsSeen(kCommon, kModifyEqd));
+  ASSERT_TRUE(vmktest::waitFor([&] { return eqdCommands() == expect; }));
+  EXPECT_EQ(expect, eqdCommands());
   for (vmk_uint32 i = 0; i < n; i++) EXPECT_EQ(6u, fwDelay(i)) << i;
 }
 

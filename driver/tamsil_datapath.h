@@ -63,8 +63,9 @@ static inline vmk_uint32 tamsil_queueIdType(vmk_uint64 qid) { return (vmk_uint32
 // Creates the receive queue of every vector in index order; 0 or all ones
 // (every queue is destroyed again on failure).
 vmk_uint32 tamsil_rxQueuesCreate(Adapter* adapter);
-// Destroys every receive queue, last index first, and releases its buffers.
-void tamsil_rxQueuesDestroy(Adapter* adapter);
+// Destroys every receive queue, last index first, and releases its buffers;
+// answers how many destroy commands the firmware refused.
+vmk_uint32 tamsil_rxQueuesDestroy(Adapter* adapter);
 // Posts up to min(count, 64) buffers to the ring. Safe against a concurrent
 // call for the same ring (the second leaves the posting to the first).
 void tamsil_postRxFrags(tamsil_rxo* rxo, vmk_uint32 count);
@@ -134,7 +135,15 @@ VMK_ReturnStatus tamsil_uplinkStartIO(Adapter* adapter);
 // start quiesces again without taking the lock.
 VMK_ReturnStatus tamsil_startIOResetLocked(Adapter* adapter);
 VMK_ReturnStatus tamsil_uplinkQuiesceIO(Adapter* adapter);
+// The uplink quiesce for a caller that holds `reset_lock`.
+VMK_ReturnStatus tamsil_quiesceIOResetLocked(Adapter* adapter);
 VMK_ReturnStatus tamsil_quiesceIO(Adapter* adapter);
+// The MTU change (tamsil_mtu.cpp): 0, VMK_BAD_PARAM out of range, or
+// VMK_FAILURE; a new buffer size rebuilds the receive rings.
+VMK_ReturnStatus tamsil_uplinkMTUSet(Adapter* adapter, vmk_uint32 mtu);
+VMK_ReturnStatus tamsil_changeRxBufSize(Adapter* adapter, vmk_uint32 mtu, vmk_uint32 fragSize, vmk_uint32 maxFrame);
+// Administrative link up/down and forced speed.
+VMK_ReturnStatus tamsil_linkStatusSet(Adapter* adapter, const vmk_LinkStatus* status);
 VMK_ReturnStatus tamsil_disableIntrs(Adapter* adapter);
 VMK_ReturnStatus tamsil_syncIntrs(Adapter* adapter);
 
@@ -194,6 +203,6 @@ void tamsil_workerTick(Adapter* adapter);
 // Waits until no refill of the worker runs (with I/O marked quiesced, none
 // starts again).
 void tamsil_workerRefillWait(Adapter* adapter);
-// Hooks of error detection and adaptive moderation, built with recovery.
+// Error detection (built with recovery) and adaptive interrupt moderation.
 void tamsil_detectDumpUe(Adapter* adapter);
 void tamsil_eqdUpdate(Adapter* adapter);

@@ -100,6 +100,8 @@ static VMK_ReturnStatus quiesceLocked(Adapter* a) {
   return tamsil_quiesceIO(a);
 }
 
+VMK_ReturnStatus tamsil_quiesceIOResetLocked(Adapter* a) { return quiesceLocked(a); }
+
 VMK_ReturnStatus tamsil_uplinkQuiesceIO(Adapter* a) {
   TAMSIL_DBG(a, TAMSIL_DBG_UPLINK, TAMSIL_LOG_LEVEL_INFO2, "Received Uplink Quiesce I/O\n");
   vmk_ModuleID rdma;

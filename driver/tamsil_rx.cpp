@@ -265,7 +265,8 @@ vmk_uint32 tamsil_rxQueuesCreate(Adapter* a) {
   return 0;
 }
 
-void tamsil_rxQueuesDestroy(Adapter* a) {
+vmk_uint32 tamsil_rxQueuesDestroy(Adapter* a) {
+  vmk_uint32 refused = 0;
   for (vmk_uint32 i = TAMSIL_MAX_VECTORS; i-- > 0;) {
     tamsil_rxo* rxo = &a->rxo[i];
     if (rxo->rxq.created) {
@@ -273,7 +274,10 @@ void tamsil_rxQueuesDestroy(Adapter* a) {
         tamsil_rxCQClean(a, rxo);
         if (vmk_AtomicRead64(&rxo->rxq.used) == 0) tamsil_postRxFrags(rxo, TAMSIL_RX_POST_MAX);
       }
-      if (tamsil_cmdRxqDestroy(a, &rxo->rxq) != 0) TAMSIL_ERR(a, "tamsil_cmdRxqDestroy failed\n");
+      if (tamsil_cmdRxqDestroy(a, &rxo->rxq) != 0) {
+        TAMSIL_ERR(a, "tamsil_cmdRxqDestroy failed\n");
+        refused++;
+      }
       // The queue's memory goes below whatever the answer was: it is not
       // destroyed twice.
       rxo->rxq.created = 0;
@@ -293,6 +297,7 @@ void tamsil_rxQueuesDestroy(Adapter* a) {
       rxo->frag_info_size = 0;
     }
   }
+  return refused;
 }
 
 /* ------------------------------------------------------------------------ */

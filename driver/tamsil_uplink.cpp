@@ -29,14 +29,14 @@ static_assert(offsetof(tamsil_uplinkRegData, driverData) == offsetof(vmk_UplinkR
 /* Operations of later parts of the driver                                   */
 /* ------------------------------------------------------------------------ */
 
-// The MTU change and the reset answer "not supported" until they are built.
-static VMK_ReturnStatus tamsil_uplinkMTUSet(vmk_AddrCookie, vmk_uint32) { return VMK_NOT_SUPPORTED; }
+// The reset answers "not supported" until it is built.
 static VMK_ReturnStatus tamsil_uplinkReset(vmk_AddrCookie) { return VMK_NOT_SUPPORTED; }
 
 // The kernel's operations on the data path take the Adapter as driver data.
 static VMK_ReturnStatus uplinkTxOp(vmk_AddrCookie c, void* pktList) {
   return tamsil_uplinkTx(adapterOf(c), static_cast<vmk_PktList*>(pktList));
 }
+static VMK_ReturnStatus uplinkMTUSetOp(vmk_AddrCookie c, vmk_uint32 mtu) { return tamsil_uplinkMTUSet(adapterOf(c), mtu); }
 static VMK_ReturnStatus uplinkStartIOOp(vmk_AddrCookie c) { return tamsil_uplinkStartIO(adapterOf(c)); }
 static VMK_ReturnStatus uplinkQuiesceIOOp(vmk_AddrCookie c) { return tamsil_uplinkQuiesceIO(adapterOf(c)); }
 static VMK_ReturnStatus panicTxOp(vmk_AddrCookie c, vmk_PktList* l) { return tamsil_panicTx(adapterOf(c), l); }
@@ -50,10 +50,12 @@ const vmk_UplinkCoalesceParamsOps tamsilCoalesceParamsOps = {tamsil_coalescePara
 const vmk_UplinkWOLOps tamsilLinkWolOps = {tamsil_linkWOLGet, tamsil_linkWOLSet};
 const vmk_UplinkPauseParamsOps tamsilPauseParamsOps = {tamsil_pauseParamGet, tamsil_pauseParamSet};
 const vmk_UplinkEncapOffloadOps tamsilEncapOffloadOps = {tamsil_vxlanPortUpdate};
-static VMK_ReturnStatus tamsil_linkStatusSet(vmk_AddrCookie, void*) { return VMK_NOT_SUPPORTED; }
+static VMK_ReturnStatus linkStatusSetOp(vmk_AddrCookie c, void* status) {
+  return tamsil_linkStatusSet(adapterOf(c), static_cast<const vmk_LinkStatus*>(status));
+}
 
 const vmk_UplinkOps tamsilUplinkOps = {
-    uplinkTxOp,             tamsil_uplinkMTUSet,       tamsil_uplinkStateSet,  tamsil_uplinkStatsGet,
+    uplinkTxOp,             uplinkMTUSetOp,            tamsil_uplinkStateSet,  tamsil_uplinkStatsGet,
     tamsil_uplinkAssociate, tamsil_uplinkDisassociate, tamsil_uplinkCapEnable, tamsil_uplinkCapDisable,
     uplinkStartIOOp,        uplinkQuiesceIOOp,         tamsil_uplinkReset,
 };
@@ -547,7 +549,7 @@ VMK_ReturnStatus tamsil_uplinkAssociate(vmk_AddrCookie driverData, vmk_Uplink up
   else
     TAMSIL_ERR(a, "Skipping register of VMK_UPLINK_CAP_MULTI_QUEUE as device does not have msix enabled\n");
   capRegister(a, 14, "PRIV_STATS", &tamsilPrivStatsOps, false);
-  vmk_UplinkCapRegister(uplink, 15, (const void*)tamsil_linkStatusSet);
+  vmk_UplinkCapRegister(uplink, 15, (const void*)linkStatusSetOp);
   if (a->wol_cap & 0x80)
     capRegister(a, 19, "WOL", &tamsilLinkWolOps, false);
   else

@@ -9,8 +9,48 @@
 // tick calls them at their place.
 void tamsil_detectDumpUe(Adapter*) {}
 
-// Adaptive interrupt moderation comes with recovery as well.
-void tamsil_eqdUpdate(Adapter*) {}
+// Adaptive interrupt moderation: the delay of a busy event queue grows by
+// 10 up to its maximum, that of a quiet one halves (to 0 once it is small).
+// Changed delays go to the firmware eight to a command.
+void tamsil_eqdUpdate(Adapter* a) {
+  constexpr vmk_uint32 kBatch = 8;
+  tamsil_EqDelay batch[kBatch];
+  vmk_uint32 n = 0;
+  const vmk_uint32 eqs = a->num_eq_delay < TAMSIL_MAX_VECTORS ? a->num_eq_delay : TAMSIL_MAX_VECTORS;
+  for (vmk_uint32 i = 0; i < eqs; i++) {
+    tamsil_eqo* eqo = &a->eqo[i];
+    EqDelayState* d = &a->eq_delay[i];
+    const vmk_uint64 count = __atomic_load_n(&eqo->int_count, __ATOMIC_RELAXED);
+    vmk_uint64 ips = eqo->ips;
+    if (count >= d->prev_int_count) {
+      ips = count - d->prev_int_count;
+      eqo->ips = ips;
+      d->prev_int_count = count;
+    }
+    vmk_uint32 eqd;
+    if (d->adaptive) {
+      if (ips > 16000) {
+        eqd = d->cur_eqd + 10 < d->max_eqd ? d->cur_eqd + 10 : d->max_eqd;
+      } else if (ips >= 14000) {
+        continue;
+      } else {
+        const vmk_uint32 half = d->cur_eqd / 2;
+        eqd = half <= 9 ? 0 : (half < d->max_eqd ? half : d->max_eqd);
+      }
+      if (eqd < d->min_eqd) eqd = d->min_eqd;
+    } else {
+      eqd = d->static_eqd;
+    }
+    if (eqd == d->cur_eqd) continue;
+    d->cur_eqd = eqd;
+    batch[n++] = {eqo->q.id, eqd * 65 / 100};
+    if (n == kBatch) {
+      tamsil_cmdModifyEqd(a, batch, n);
+      n = 0;
+    }
+  }
+  if (n != 0) tamsil_cmdModifyEqd(a, batch, n);
+}
 
 // Rings left without a buffer get 64 more. Rings being rebuilt (a
 // reconfiguration) are left to the rebuild. The worker announces itself

@@ -1,0 +1,164 @@
+// Fixture of the tests that join two emulated ports by a cable and drive
+// each through its uplink as the network stack does.
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "dp_fixture.h"
+#include "frames.h"
+
+namespace cabletest {
+
+using netframes::Bytes;
+
+struct End {
+  adapter::Adapter* card = nullptr;
+  vmk_Device dev = nullptr, child = nullptr;
+  Adapter* a = nullptr;
+  vmk_Uplink uplink = nullptr;
+  vmk_AddrCookie cookie{};
+  const vmk_UplinkOps& ops() const { return regDataOf(child)->ops; }
+  netframes::Mac mac() const {
+    netframes::Mac m;
+    std::copy(a->uplink_reg.perm_mac, a->uplink_reg.perm_mac + 6, m.begin());
+    return m;
+  }
+};
+
+// What the stack asks of one transmitted frame.
+struct Send {
+  const char* what;
+  netframes::Spec spec;
+  bool csum = true;            // the device fills the checksums
+  uint32_t mss = 0;            // TSO
+  int vlan = -1;               // the device inserts this tag
+};
+
+class CableTest : public BringupTest {
+ protected:
+  void join(adapter::Gen g) {
+    for (int i = 0; i < 2; ++i) {
+      End& e = ends_[i];
+      e.card = &newCard(g);
+      e.dev = plug(*e.card);
+      ASSERT_EQ(VMK_OK, vmktest::attachDevice(e.dev));
+      ASSERT_EQ(VMK_OK, vmktest::scanDevice(e.dev));
+      e.a = adapterOf(e.dev);
+      ASSERT_NE(nullptr, e.a);
+      e.child = vmktest::childDevices(e.dev).at(0);
+      ASSERT_EQ(VMK_OK, vmktest::uplinkAssociate(regDataOf(e.child), i == 0 ? "vmnic1" : "vmnic2", &e.uplink));
+      e.cookie.ptr = e.a;
+    }
+    adapter::Adapter::connectCable(*ends_[0].card, 0, *ends_[1].card, 0);
+    startBoth();
+  }
+  void startBoth() {
+    for (End& e : ends_) ASSERT_EQ(VMK_OK, e.ops().uplinkStartIO(e.cookie));
+    // Each adapter serves doorbells on its own thread: frames the sender's
+    // device puts on the cable before the receiver's device has taken the
+    // buffers just posted would be dropped for want of a buffer.
+    for (End& e : ends_) ASSERT_TRUE(waitPosted(e, 64, true)) << "the device never took the first buffers";
+  }
+  // Buffers the device holds posted: on the ring with the fewest (`every`)
+  // or the most.
+  static unsigned posted(End& e, bool every) {
+    unsigned least = ~0u, most = 0;
+    for (vmk_uint32 i = 0; i < e.a->num_vectors && i < TAMSIL_MAX_VECTORS; ++i) {
+      if (!e.a->rxo[i].rxq.created) continue;
+      const unsigned n = e.card->rxPosted(0, e.a->rxo[i].rxq.id);
+      least = std::min(least, n);
+      most = std::max(most, n);
+    }
+    return every ? (most == 0 ? 0 : least) : most;
+  }
+  // Waits (real time, up to 5 s) until posted(e, every) reaches `n`.
+  static bool waitPosted(End& e, unsigned n, bool every) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (posted(e, every) < n) {
+      if (std::chrono::steady_clock::now() > until) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+  }
+  void quiesceBoth() {
+    for (End& e : ends_) ASSERT_EQ(VMK_OK, e.ops().uplinkQuiesceIO(e.cookie));
+    vmktest::netPollDrain();
+  }
+  void TearDown() override {
+    for (End& e : ends_) {
+      if (e.uplink == nullptr) continue;
+      if (!tamsil_flagTest(e.a, TAMSIL_FLAG_IO_QUIESCED)) e.ops().uplinkQuiesceIO(e.cookie);
+      vmktest::netPollDrain();
+      vmktest::uplinkDisassociate(regDataOf(e.child), e.uplink);
+      vmktest::removeDevice(e.child);
+      e.uplink = nullptr;
+    }
+    BringupTest::TearDown();
+  }
+
+  // Hands the frames to the sender's default transmit queue.
+  void transmit(End& from, const std::vector<Send>& sends, const netframes::Mac& dst) {
+    vmk_PktList list;
+    vmk_PktListInit(&list);
+    for (const Send& s : sends) {
+      netframes::Spec spec = s.spec;
+      spec.dst = dst;
+      spec.src = from.mac();
+      Bytes f = netframes::build(spec);
+      if (s.csum) zeroChecksums(f);
+      vmk_PktHandle* p = vmktest::pktMake(f);
+      ASSERT_NE(nullptr, p);
+      vmktest::pktSetMustCsum(p, s.csum);
+      if (s.mss != 0) {
+        ASSERT_EQ(VMK_OK, vmk_PktSetLargeTcpPacket(p, s.mss));
+      }
+      if (s.vlan >= 0) {
+        vmktest::pktSetMustVlanTag(p, true);
+        ASSERT_EQ(VMK_OK, vmk_PktVlanIDSet(p, static_cast<vmk_uint16>(s.vlan & 0xFFF)));
+        ASSERT_EQ(VMK_OK, vmk_PktPrioritySet(p, static_cast<vmk_uint8>(s.vlan >> 13)));
+      }
+      vmk_PktQueueIDSet(p, from.a->queue_info.maxRxQueues);   // default transmit queue
+      ASSERT_EQ(VMK_OK, vmk_PktListAppendPkt(&list, p));
+    }
+    ASSERT_EQ(VMK_OK, from.ops().uplinkTx(from.cookie, &list));
+  }
+
+  // Frames the receiver's NetPolls handed to the stack, until `n` arrived
+  // or a (real) second passed without a new one.
+  std::vector<Bytes> receive(End& at, size_t n, std::chrono::milliseconds quiet = std::chrono::seconds(5)) {
+    std::vector<Bytes> got;
+    auto last = std::chrono::steady_clock::now();
+    while (got.size() < n && std::chrono::steady_clock::now() - last < quiet) {
+      bool any = false;
+      for (vmk_uint32 v = 0; v < TAMSIL_MAX_VECTORS; ++v) {
+        if (at.a->netpoll[v].netpoll == nullptr) continue;
+        for (vmk_PktHandle* p : vmktest::netPollTakeRx(at.a->netpoll[v].netpoll)) {
+          got.push_back(vmktest::pktBytes(p));
+          vlans_.push_back(vmk_PktMustVlanTag(p) ? vmk_PktVlanIDGet(p) : -1);
+          csum_marked_ += vmk_PktIsCsumVfd(p) ? 1 : 0;
+          vmk_PktRelease(p);
+          any = true;
+        }
+      }
+      if (any) last = std::chrono::steady_clock::now();
+      else std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return got;
+  }
+
+  static void zeroChecksums(Bytes& f) {
+    const netframes::Parsed p = netframes::parse(f, 0, false);
+    if (!p.ok) return;
+    if (!p.ipv6) f[p.l3 + 10] = f[p.l3 + 11] = 0;
+    const size_t at = p.l4 + (p.proto == 6 ? 16 : 6);
+    f[at] = f[at + 1] = 0;
+  }
+
+  End ends_[2];
+  std::vector<int> vlans_;
+  unsigned csum_marked_ = 0;
+};
+
+}  // namespace cabletest

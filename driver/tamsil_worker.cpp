@@ -4,6 +4,7 @@
 // error detection and interrupt moderation.
 #include "tamsil_cmds.h"
 #include "tamsil_datapath.h"
+#include "tamsil_statctr.h"
 
 // Error detection and the recovery state machine come with recovery; the
 // tick calls them at their place.
@@ -21,10 +22,11 @@ void tamsil_eqdUpdate(Adapter* a) {
     tamsil_eqo* eqo = &a->eqo[i];
     EqDelayState* d = &a->eq_delay[i];
     const vmk_uint64 count = __atomic_load_n(&eqo->int_count, __ATOMIC_RELAXED);
-    vmk_uint64 ips = eqo->ips;
+    // The rate is a statistics row too, read by the reports on other threads.
+    vmk_uint64 ips = tamsil_statGet(eqo->ips);
     if (count >= d->prev_int_count) {
       ips = count - d->prev_int_count;
-      eqo->ips = ips;
+      tamsil_statSet(eqo->ips, ips);
       d->prev_int_count = count;
     }
     vmk_uint32 eqd;

@@ -19,3 +19,19 @@ function(tamsil_add_benchmark name)
   add_executable(${name} ${B_SOURCES})
   target_link_libraries(${name} PRIVATE ${B_LIBS} benchmark::benchmark benchmark::benchmark_main)
 endfunction()
+
+# tamsil_add_host_test(<name> SOURCES <files...> [FIXTURES <test dirs...>])
+# A library test over the emulated host devices (32-bit flavour, when the
+# device interposer is built), run in the throw-away test root. FIXTURES
+# names sibling test folders whose fixture headers the test includes.
+function(tamsil_add_host_test name)
+  cmake_parse_arguments(H "" "" "SOURCES;FIXTURES" ${ARGN})
+  if(NOT TAMSIL_FLAVOR STREQUAL "i386" OR NOT TARGET chardev_interpose)
+    return()
+  endif()
+  tamsil_add_gtest(${name} SOURCES ${H_SOURCES} LIBS drelmo_internal chardev_interpose chardev
+                   WRAPPER ${TAMSIL_TESTROOT})
+  foreach(dir IN LISTS H_FIXTURES)
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/${dir})
+  endforeach()
+endfunction()

@@ -50,9 +50,7 @@ bool vxlanHeader(const std::vector<uint8_t>& f, const dp::Layout& l, uint16_t po
 bool deliverToVfEndpoint(Engine& fw, unsigned port, const uint8_t* dst, const std::vector<uint8_t>& in) {
   InterfaceObj* vf = fw.vfInterfaceForMac(port, dst);
   if (vf == nullptr) return false;
-  ++vf->endpoint_frames;
-  vf->endpoint_last.push_back(in);
-  if (vf->endpoint_last.size() > InterfaceObj::kEndpointKeep) vf->endpoint_last.erase(vf->endpoint_last.begin());
+  vf->deliverToEndpoint(in);
   return true;
 }
 
@@ -144,10 +142,7 @@ void Adapter::arriveLocked(unsigned port, const std::vector<uint8_t>& in) {
     if (to->domain != 0) {
       // Another endpoint's interface (a VF's): its frames leave this
       // function's rings alone.
-      InterfaceObj* ep = fw_.interfaceMut(to->id);
-      ++ep->endpoint_frames;
-      ep->endpoint_last.push_back(in);
-      if (ep->endpoint_last.size() > InterfaceObj::kEndpointKeep) ep->endpoint_last.erase(ep->endpoint_last.begin());
+      fw_.interfaceMut(to->id)->deliverToEndpoint(in);
       ++p.ctr.rx_to_endpoint;
       continue;
     }

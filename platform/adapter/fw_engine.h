@@ -173,6 +173,11 @@ struct InterfaceObj {
   // (a VF's interface, domain != 0): counted, the last kEndpointKeep kept.
   uint64_t endpoint_frames = 0; std::vector<std::vector<uint8_t>> endpoint_last;
   static constexpr size_t kEndpointKeep = 16;
+  void deliverToEndpoint(const std::vector<uint8_t>& frame) {
+    ++endpoint_frames;
+    endpoint_last.push_back(frame);
+    if (endpoint_last.size() > kEndpointKeep) endpoint_last.erase(endpoint_last.begin());
+  }
 };
 struct FilterObj {   // interface queue filters and tunnel (VXLAN) filters
   uint32_t id; unsigned fn; uint32_t if_id; uint32_t tenant_if; uint16_t queue; uint32_t vni;

@@ -54,6 +54,12 @@ vmk_uint32 tamsil_pivardResetFunction(Adapter* adapter);
 VMK_ReturnStatus tamsil_pivardPortReset(Adapter* adapter);
 // Asks Pivard firmware for a dump (before the system stops).
 void tamsil_pivardDumpRequest(Adapter* adapter);
+// Asks Pivard firmware for a dump and waits, bounded, until it is written.
+void tamsil_generatePivardDump(Adapter* adapter);
+// The kernel's transmit watchdog time-out of the uplink, when there is one:
+// 60000 ms while a reset or a ring rebuild runs, 30000 ms during a recovery
+// or a dump, 5000 ms otherwise.
+void tamsil_uplinkWatchdogSet(Adapter* adapter, vmk_uint32 ms);
 
 // The MCC completion world (tamsil_mccworld.cpp).
 VMK_ReturnStatus tamsil_processMccWorkerThread(void* data);

@@ -77,3 +77,29 @@ void tamsil_pivardDumpRequest(Adapter* a) {
   TAMSIL_CERR(a, "Generate Pivard firmware dump");
   tamsil_dbWrite32(a, TAMSIL_DB_PIV_PHYDEV_CTRL, TAMSIL_PIV_DUMP_REQUEST);
 }
+
+void tamsil_uplinkWatchdogSet(Adapter* a, vmk_uint32 ms) {
+  if (a->uplink != nullptr) vmk_UplinkWatchdogTimeoutSet(a->uplink, ms);
+}
+
+// The firmware keeps bit 30 of the physical-device control register set while
+// it writes the dump. A firmware that never clears it must not hold the
+// caller (a management request) for ever: the wait ends after as long as the
+// watchdog allows for the dump.
+void tamsil_generatePivardDump(Adapter* a) {
+  constexpr vmk_uint32 kMaxPolls = 30000;  // 1 ms each
+  if (__atomic_load_n(&a->hw_error, __ATOMIC_RELAXED) || __atomic_load_n(&a->fw_timeout, __ATOMIC_RELAXED) ||
+      tamsil_flagTest(a, TAMSIL_FLAG_TPE_REINIT))
+    return;
+  tamsil_uplinkWatchdogSet(a, 30000);
+  TAMSIL_DBG(a, TAMSIL_DBG_MCC, TAMSIL_LOG_LEVEL_INFO, "GeneratePivardDump called for %s\n", a->pci_name);
+  tamsil_dbWrite32(a, TAMSIL_DB_PIV_PHYDEV_CTRL, TAMSIL_PIV_DUMP_REQUEST);
+  vmk_uint32 count = 0;
+  while ((tamsil_dbRead32(a, TAMSIL_DB_PIV_PHYDEV_CTRL) & (1u << 30)) != 0 && count < kMaxPolls) {
+    vmk_WorldSleep(1000);
+    count++;
+  }
+  TAMSIL_DBG(a, TAMSIL_DBG_MCC, TAMSIL_LOG_LEVEL_INFO, "tamsil_generatePivardDump count = %d\n\n", (int)count);
+  if (count == kMaxPolls) TAMSIL_ERR(a, "Firmware dump still in progress after %u ms, not waiting longer\n", kMaxPolls);
+  tamsil_uplinkWatchdogSet(a, 5000);
+}

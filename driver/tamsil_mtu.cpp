@@ -17,10 +17,6 @@ bool cookieValid(const Adapter* a, vmk_uint32 i) { return a->intr_cookie[i] != V
 
 vmk_uint32 vectors(const Adapter* a) { return a->num_vectors < TAMSIL_MAX_VECTORS ? a->num_vectors : TAMSIL_MAX_VECTORS; }
 
-void watchdog(Adapter* a, vmk_uint32 ms) {
-  if (a->uplink != nullptr) vmk_UplinkWatchdogTimeoutSet(a->uplink, ms);
-}
-
 // The sizes are read by every post: written only when they change, which
 // is only while no ring is up.
 void storeMtu(Adapter* a, vmk_uint32 mtu, vmk_uint32 frag, vmk_uint32 frame) {
@@ -93,7 +89,7 @@ VMK_ReturnStatus tamsil_changeRxBufSize(Adapter* a, vmk_uint32 mtu, vmk_uint32 f
   const bool pivardFilters = tamsil_hasTrait(a, TAMSIL_GT_IF_FILTERS);
   const bool rxcqWithIO = tamsil_hasTrait(a, TAMSIL_GT_RXCQ_AT_IO_START);
   const vmk_uint32 oldFrag = a->rx_frag_size, oldFrame = a->max_frame;
-  watchdog(a, 60000);
+  tamsil_uplinkWatchdogSet(a, 60000);
   vmk_BitVectorAtomicSet(a->flags, TAMSIL_FLAG_RECONFIG);
   // A worker that looked at the bit before it was set may still be posting.
   tamsil_workerRefillWait(a);
@@ -129,7 +125,7 @@ VMK_ReturnStatus tamsil_changeRxBufSize(Adapter* a, vmk_uint32 mtu, vmk_uint32 f
     a->rx_frag_size = oldFrag;
     a->max_frame = oldFrame;
     vmk_BitVectorAtomicClear(a->flags, TAMSIL_FLAG_RECONFIG);
-    watchdog(a, 5000);
+    tamsil_uplinkWatchdogSet(a, 5000);
     TAMSIL_ERR(a, "tamsil_changeRxBufSize failed\n");
     return VMK_FAILURE;
   }
@@ -137,7 +133,7 @@ VMK_ReturnStatus tamsil_changeRxBufSize(Adapter* a, vmk_uint32 mtu, vmk_uint32 f
   __atomic_store_n(&a->io_started, 1, __ATOMIC_RELEASE);
   tamsil_updateUplinkLinkStatus(a, false, false);
   vmk_BitVectorAtomicClear(a->flags, TAMSIL_FLAG_RECONFIG);
-  watchdog(a, 5000);
+  tamsil_uplinkWatchdogSet(a, 5000);
   if (a->features & TAMSIL_FEAT_DRSS) tamsil_configureRss(a, 0);
   if (a->features & TAMSIL_FEAT_RSS) tamsil_configureRss(a, (vmk_uint16)tamsil_rssLeadingRing(a));
   storeMtu(a, mtu, frag, frame);

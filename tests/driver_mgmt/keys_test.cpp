@@ -3,12 +3,14 @@
 // link-state changes reaching the emulated VF's endpoint, the Pivard dump
 // request and deletion, refusals while the device is quiesced, and values
 // longer than the driver parses.
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <sstream>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dp_fixture.h"
@@ -393,6 +395,30 @@ TEST_F(KeysTest, FirmwareDumpOptions) {
   std::string v = "untouched";
   EXPECT_EQ(VMK_OK, get("FirmwareDump", &v));
   EXPECT_EQ("", v);
+  EXPECT_EQ(0u, vmk_AtomicRead64(&a_->mgmt_in_flight));
+}
+
+// A dump request is counted in flight (a detach waits for it) for as long
+// as it works, and leaves the count when done. The card answers nothing
+// while its lock is held: the request stops at its register write.
+TEST_F(KeysTest, DumpRequestCountedInFlightWhileItWorks) {
+  up(Gen::Pivard);
+  const unsigned requests = card_->counters(0).dump_requests;
+  std::atomic<bool> done{false};
+  VMK_ReturnStatus st = VMK_FAILURE;
+  std::thread t;
+  {
+    std::lock_guard<std::mutex> g(card_->lock());
+    t = std::thread([&] {
+      st = set("FirmwareDump", "1");
+      done = true;
+    });
+    EXPECT_TRUE(vmktest::waitFor([&] { return vmk_AtomicRead64(&a_->mgmt_in_flight) == 1; }));
+    EXPECT_FALSE(done);
+  }
+  t.join();
+  EXPECT_EQ(VMK_OK, st);
+  EXPECT_EQ(requests + 1, card_->counters(0).dump_requests);
   EXPECT_EQ(0u, vmk_AtomicRead64(&a_->mgmt_in_flight));
 }
 

@@ -11,6 +11,7 @@
 #include "tamsil_cmds_os.h"
 #include "tamsil_datapath.h"
 #include "tamsil_gen.h"
+#include "tamsil_keys.h"
 #include "tamsil_netq.h"
 #include "tamsil_statctr.h"
 #include "tamsil_stats.h"
@@ -58,9 +59,6 @@ const vmk_UplinkOps tamsilUplinkOps = {
     tamsil_uplinkAssociate, tamsil_uplinkDisassociate, tamsil_uplinkCapEnable, tamsil_uplinkCapDisable,
     uplinkStartIOOp,        uplinkQuiesceIOOp,         uplinkResetOp,
 };
-
-// Key-value keys answer "not supported" until the management keys are built.
-static VMK_ReturnStatus tamsil_kvPending(vmk_uint64, void*) { return VMK_NOT_SUPPORTED; }
 
 /* ------------------------------------------------------------------------ */
 /* Shared data writer protocol                                               */
@@ -447,22 +445,28 @@ VMK_ReturnStatus tamsil_createUplinkData(Adapter* a) {
 static void addKeys(Adapter* a) {
   struct Key {
     const char* name;
+    vmk_MgmtKeyGetFn get;
+    vmk_MgmtKeySetFn set;
     const char* fail;
   };
   const Key keys[] = {
-      {"Q_IDs", "Adding of Q_IDs Key-Value with mgmt failed status: 0x%x\n"},
-      {"VF_Link_State", "Adding of VF_Link_State Key-Value with mgmt failed status: 0x%x\n"},
-      {"FirmwareDump", "Adding of FirmwareDump with mgmt failed status: 0x%x\n"},
-      {"TpeTsDrvrLoad", "Adding of TpeTsBoot Key-Value with mgmt failed status: 0x%x\n"},
-      {"TpeTsLastRecovery", "Adding of TpeTsLastRecovery Key-Value with mgmt failed status: 0x%x\n"},
-      {"TpeRecoverySummary", "Adding of TpeRecoverySummary Key-Value with mgmt failed status: 0x%x\n"},
+      {"Q_IDs", tamsil_getQids, tamsil_setQids, "Adding of Q_IDs Key-Value with mgmt failed status: 0x%x\n"},
+      {"VF_Link_State", tamsil_getVfLinkState, tamsil_setVfLinkState,
+       "Adding of VF_Link_State Key-Value with mgmt failed status: 0x%x\n"},
+      {"FirmwareDump", tamsil_getFwDump, tamsil_setFwDump, "Adding of FirmwareDump with mgmt failed status: 0x%x\n"},
+      {"TpeTsDrvrLoad", tamsil_getTpeTsDL, tamsil_setTpeTsDL,
+       "Adding of TpeTsBoot Key-Value with mgmt failed status: 0x%x\n"},
+      {"TpeTsLastRecovery", tamsil_getTpeTsLR, tamsil_setTpeTsLR,
+       "Adding of TpeTsLastRecovery Key-Value with mgmt failed status: 0x%x\n"},
+      {"TpeRecoverySummary", tamsil_getTpeRS, tamsil_setTpeRS,
+       "Adding of TpeRecoverySummary Key-Value with mgmt failed status: 0x%x\n"},
   };
   for (int i = 0; i < 6; i++) {
     if (i == 2 && !tamsil_hasTrait(a, TAMSIL_GT_FW_DUMP_OBJECT)) continue;
     if (i >= 3 && !(tpe_recovery && a->pf_num == 0)) break;
     vmk_Name n;
     vmk_NameInitialize(&n, keys[i].name);
-    VMK_ReturnStatus st = vmk_MgmtAddKey(a->kv_handle, VMK_MGMT_KEY_TYPE_STRING, &n, tamsil_kvPending, tamsil_kvPending);
+    VMK_ReturnStatus st = vmk_MgmtAddKey(a->kv_handle, VMK_MGMT_KEY_TYPE_STRING, &n, keys[i].get, keys[i].set);
     if (st != VMK_OK) {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"

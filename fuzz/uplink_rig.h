@@ -45,15 +45,18 @@ struct UplinkRig {
   }
   const vmk_UplinkOps& ops() const { return reg()->ops; }
 
-  UplinkRig() {
+  // `options`: the module's load options; `tweak` may change the card's
+  // configuration before it is built.
+  explicit UplinkRig(const std::string& options = "", void (*tweak)(adapter::AdapterConfig*) = nullptr) {
     vmktest::reset();
     vmktest::netReset();
     // Time runs fast: the drains of a quiesce wait milliseconds, not seconds.
     vmktest::setClockRate(20000.0);
-    if (vmktest::loadModule(init_module, "") != 0) fail("the module did not load");
+    if (vmktest::loadModule(init_module, options) != 0) fail("the module did not load");
     adapter::AdapterConfig cfg;
     cfg.fw.gen = genFromEnv();
     cfg.mode = adapter::Mode::Sync;
+    if (tweak != nullptr) tweak(&cfg);
     card = new adapter::Adapter(cfg);
     dev = vmktest::plugPciFunction(card->function(0));
     if (vmktest::attachDevice(dev) != VMK_OK || vmktest::scanDevice(dev) != VMK_OK ||

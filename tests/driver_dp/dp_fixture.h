@@ -5,6 +5,7 @@
 // left alive in the kernel stand-in or in the adapter's firmware.
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,19 @@ class DpTest : public BringupTest {
   VMK_ReturnStatus quiesceIO() { return ops().uplinkQuiesceIO(cookie_); }
   bool ioStarted() const { return a_ != nullptr && a_->io_started != 0; }
   bool ioQuiesced() const { return tamsil_flagTest(a_, TAMSIL_FLAG_IO_QUIESCED); }
+  // The card's firmware, under the card's lock: commands seen, refusals.
+  unsigned fwSeen(uint8_t subsystem, uint8_t opcode) {
+    std::lock_guard<std::mutex> g(card_->lock());
+    return card_->engine().commandsSeen(subsystem, opcode);
+  }
+  void fwFault(uint8_t subsystem, uint8_t opcode, const adapter::Fault& f) {
+    std::lock_guard<std::mutex> g(card_->lock());
+    card_->engine().setFault(subsystem, opcode, f);
+  }
+  void fwClearFaults() {
+    std::lock_guard<std::mutex> g(card_->lock());
+    card_->engine().clearFaults();
+  }
 
   void TearDown() override {
     if (uplink_ != nullptr) {

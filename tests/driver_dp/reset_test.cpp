@@ -57,6 +57,8 @@ TEST_F(ResetTest, ResetUnderTrafficOnEveryGenerationBringsTheSameUplinkBack) {
     join(g);
     End& e = ends_[0];
     bothWays(1);
+    // The MTU the kernel set outlives the reset.
+    ASSERT_EQ(VMK_OK, e.ops().uplinkMTUSet(e.cookie, 9000));
     watchdogSince(e);
     const unsigned objectsBefore = static_cast<unsigned>(e.card->engine().countLive());
     ASSERT_EQ(VMK_OK, kernelReset(e));
@@ -66,6 +68,8 @@ TEST_F(ResetTest, ResetUnderTrafficOnEveryGenerationBringsTheSameUplinkBack) {
     EXPECT_FALSE(tamsil_flagTest(e.a, TAMSIL_FLAG_TPE_REINIT));
     EXPECT_FALSE(tamsil_flagTest(e.a, TAMSIL_FLAG_IO_QUIESCED));
     EXPECT_EQ(1u, e.a->io_started);
+    EXPECT_EQ(9000u, e.a->shared_data.mtu);
+    EXPECT_EQ(9032u, e.a->max_frame);
     // The function was built again, not added to.
     EXPECT_EQ(objectsBefore, static_cast<unsigned>(e.card->engine().countLive()));
     ASSERT_TRUE(waitPosted(e, 64, true));

@@ -530,6 +530,7 @@ struct Adapter {
   vmk_DMAEngine dma_engine;
   vmk_uint64 io_started;
   vmk_atomic64 mgmt_in_flight;
+  vmk_uint32 mgmt_gate_closed;  // a full reset runs: management requests are refused
   vmk_uint32 port_num;
   vmk_uint32 cntl_port;
   vmk_uint32 link_toggle;

@@ -66,6 +66,16 @@ VMK_ReturnStatus tamsil_processMccWorkerThread(void* data);
 // Wakes the MCC completion world so that it polls at once.
 void tamsil_mccWorkerWake(Adapter* adapter);
 
+// The full reset (tamsil_reset.cpp): 0, or VMK_FAILURE when a step failed
+// (the adapter is left unstarted, AdapterFlags bit 1 set; on Pivard
+// hw_error is set, elsewhere bit 3 is cleared). Not forced and without a
+// Pivard error recovery (bit 7) it does nothing while I/O is quiesced or
+// the card is in error. Takes reset_lock.
+VMK_ReturnStatus tamsil_reset(Adapter* adapter, vmk_uint8 force);
+// The kernel's uplink reset: skipped (0) while VFs are enabled on a
+// generation that keeps them apart from the reset.
+VMK_ReturnStatus tamsil_uplinkReset(Adapter* adapter);
+
 // Worker and recovery worlds (tamsil_devlife.cpp), link update (tamsil_uplink.cpp).
 VMK_ReturnStatus tamsil_workerThread(void* data);
 VMK_ReturnStatus tamsil_tpeReInitWorkerThread(void* data);
@@ -78,6 +88,9 @@ void tamsil_disableVFs(Adapter* adapter);
 void tamsil_destroyVF(Adapter* adapter, vmk_uint32 vf);
 VMK_ReturnStatus tamsil_registerVFs(Adapter* adapter);
 VMK_ReturnStatus tamsil_configureVFs(Adapter* adapter);
+// After a reset of the function: the VFs' interfaces, enables and MACs
+// again, then their configuration.
+VMK_ReturnStatus tamsil_reconfigureVFs(Adapter* adapter);
 // VF devices and the kernel's VF requests (tamsil_sriov_vf.cpp).
 // The kernel's VF configuration callback (vmk_PCIVFConfigCallback):
 // `driverData` is the PF's Adapter, `op` a VMK_NETPTOP_VF_* code.
@@ -113,8 +126,13 @@ VMK_ReturnStatus tamsil_removeUplinkDevice(vmk_Device device);
 // A management request runs between these. Enter refuses with VMK_BUSY
 // while the device is quiesced (AdapterFlags bit 5) or being detached;
 // quiesce and detach wait until every request that entered has left.
+// A full reset closes the door too, for its whole length.
 VMK_ReturnStatus tamsil_mgmtEnter(Adapter* adapter);
 void tamsil_mgmtLeave(Adapter* adapter);
+// Closes (refuses new requests) or opens the door of a reset.
+void tamsil_mgmtGateSet(Adapter* adapter, bool closed);
+// Waits, at most 36 s, until no management request is inside.
+void tamsil_mgmtDrain(Adapter* adapter);
 // Maps one BAR into `field` and records it in `rec`.
 VMK_ReturnStatus tamsil_mapResource(Adapter* adapter, vmk_uint8 bar, tamsil_barMap* rec, void** field);
 vmk_uint32 tamsil_unmapBars(Adapter* adapter);

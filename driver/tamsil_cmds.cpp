@@ -647,6 +647,12 @@ void tamsil_generateUE(Adapter* a) {
 // ---------------------------------------------------------------------------
 
 static uint32_t cmdTake(Adapter* a, tamsil_Cmd* c, uint8_t subsystem, uint8_t opcode, uint32_t len) {
+  // A reset stopped before the control path was built again left no
+  // channel to send on.
+  if (c->wait == TAMSIL_WAIT_MBOX ? a->mbox_lock == VMK_SEMAPHORE_INVALID : a->mcc_lock == VMK_LOCK_INVALID) {
+    tamsil_cmdEnd(c);
+    return TAMSIL_CH_GONE;
+  }
   if (c->wait == TAMSIL_WAIT_MBOX) {
     vmk_SemaLock(&a->mbox_lock);
     c->wrb = tamsil_wrbFromMbox(a, &c->ctx);

@@ -41,8 +41,12 @@ void tamsil_ctrlCleanup(Adapter* a) {
   destroySpinlock(&a->mcc_cq_lock);
   destroySpinlock(&a->mcc_lock);
   destroySema(&a->mbox_lock);
-  destroySema(&a->pmac_lock);
-  if (!tamsil_flagTest(a, TAMSIL_FLAG_TPE_REINIT)) destroySema(&a->reset_lock);
+  // A reset keeps the locks other threads may be waiting on: the reset's
+  // own and the one the kernel's VF requests take.
+  if (!tamsil_flagTest(a, TAMSIL_FLAG_TPE_REINIT)) {
+    destroySema(&a->pmac_lock);
+    destroySema(&a->reset_lock);
+  }
   // A function whose objects outlived tear-down may still answer into it.
   if (a->mbox_quarantine)
     tamsil_quarantine(a, &a->mbox_mem);
@@ -74,14 +78,14 @@ VMK_ReturnStatus tamsil_ctrlInit(Adapter* a) {
     tamsil_ctrlCleanup(a);
     return st;
   }
-  st = vmk_BinarySemaCreate(&a->pmac_lock, tamsilDriver.module_id, "pmac_lock for tamsil");
-  if (st != VMK_OK) {
-    a->pmac_lock = VMK_SEMAPHORE_INVALID;
-    TAMSIL_ERR(a, "Failed to create pmac_lock semaphore, status: 0x%x\n", st);
-    tamsil_ctrlCleanup(a);
-    return st;
-  }
   if (!tamsil_flagTest(a, TAMSIL_FLAG_TPE_REINIT)) {
+    st = vmk_BinarySemaCreate(&a->pmac_lock, tamsilDriver.module_id, "pmac_lock for tamsil");
+    if (st != VMK_OK) {
+      a->pmac_lock = VMK_SEMAPHORE_INVALID;
+      TAMSIL_ERR(a, "Failed to create pmac_lock semaphore, status: 0x%x\n", st);
+      tamsil_ctrlCleanup(a);
+      return st;
+    }
     st = vmk_BinarySemaCreate(&a->reset_lock, tamsilDriver.module_id, "Reset (FLR) lock for tamsil");
     if (st != VMK_OK) {
       a->reset_lock = VMK_SEMAPHORE_INVALID;

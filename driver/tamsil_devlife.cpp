@@ -706,11 +706,16 @@ VMK_ReturnStatus tamsil_scanDevice(vmk_Device device) {
 /* Management requests in flight                                             */
 /* ------------------------------------------------------------------------ */
 
+static bool mgmtRefused(const Adapter* a) {
+  return tamsil_flagTest(a, TAMSIL_FLAG_DEV_QUIESCED) || __atomic_load_n(&a->mgmt_gate_closed, __ATOMIC_SEQ_CST) != 0;
+}
+
 VMK_ReturnStatus tamsil_mgmtEnter(Adapter* a) {
-  if (tamsil_flagTest(a, TAMSIL_FLAG_DEV_QUIESCED)) return VMK_BUSY;
+  if (mgmtRefused(a)) return VMK_BUSY;
   vmk_AtomicInc64(&a->mgmt_in_flight);
-  // A quiesce that set the bit meanwhile may already have seen no request.
-  if (tamsil_flagTest(a, TAMSIL_FLAG_DEV_QUIESCED)) {
+  // A quiesce or reset that closed the door meanwhile may already have seen
+  // no request.
+  if (mgmtRefused(a)) {
     tamsil_mgmtLeave(a);
     return VMK_BUSY;
   }
@@ -718,6 +723,17 @@ VMK_ReturnStatus tamsil_mgmtEnter(Adapter* a) {
 }
 
 void tamsil_mgmtLeave(Adapter* a) { vmk_AtomicDec64(&a->mgmt_in_flight); }
+
+void tamsil_mgmtGateSet(Adapter* a, bool closed) {
+  __atomic_store_n(&a->mgmt_gate_closed, closed ? 1u : 0u, __ATOMIC_SEQ_CST);
+}
+
+void tamsil_mgmtDrain(Adapter* a) {
+  for (int i = 0; vmk_AtomicRead64(&a->mgmt_in_flight) != 0 && i < 36; i++) vmk_WorldSleep(1000000);
+  if (vmk_AtomicRead64(&a->mgmt_in_flight) != 0)
+    TAMSIL_MOD_ERR("Some Mgmt operations are still pending, mgmtRequestsInFlight != 0 (%ld)\n",
+                   (long)vmk_AtomicRead64(&a->mgmt_in_flight));
+}
 
 VMK_ReturnStatus tamsil_detachDevice(vmk_Device device) {
   VMK_ReturnStatus st;
@@ -754,6 +770,9 @@ VMK_ReturnStatus tamsil_detachDevice(vmk_Device device) {
   tamsil_cleanupUplinkData(a);
   tamsil_intrCleanup(a);
   tamsil_statsCleanup(a);
+  // A reset stopped on Pivard leaves the recovery marked: nothing recovers
+  // any more, and every lock goes.
+  vmk_BitVectorAtomicClear(a->flags, TAMSIL_FLAG_TPE_REINIT);
   tamsil_ctrlCleanup(a);
   tamsil_unmapBars(a);
   if (a->vf_cfg != nullptr) vmk_HeapFree(tamsilDriver.heap_id, a->vf_cfg);
@@ -771,10 +790,7 @@ VMK_ReturnStatus tamsil_quiesceDevice(vmk_Device device) {
   if (a == nullptr) return VMK_OK;
   TAMSIL_DBG(a, TAMSIL_DBG_DRIVER, TAMSIL_LOG_LEVEL_INFO2, "Device being quiesced\n");
   vmk_BitVectorAtomicSet(a->flags, TAMSIL_FLAG_DEV_QUIESCED);
-  for (int i = 0; vmk_AtomicRead64(&a->mgmt_in_flight) != 0 && i < 36; i++) vmk_WorldSleep(1000000);
-  if (vmk_AtomicRead64(&a->mgmt_in_flight) != 0)
-    TAMSIL_MOD_ERR("Some Mgmt operations are still pending, mgmtRequestsInFlight != 0 (%ld)\n",
-                   (long)vmk_AtomicRead64(&a->mgmt_in_flight));
+  tamsil_mgmtDrain(a);
   if (tamsil_flagTest(a, TAMSIL_FLAG_TPE_REINIT)) return VMK_OK;
   tamsil_setupWOL(a, a->wol_enabled ? 1 : 0);
   return VMK_OK;

@@ -309,3 +309,41 @@ VMK_ReturnStatus tamsil_removeVFDevice(vmk_PCIDevice vf) {
   if (st != VMK_OK) TAMSIL_MOD_ERR("VF device:%p unregister failed\n", (void*)vf);
   return st;
 }
+
+// After a reset of the function the firmware holds nothing of the VFs: the
+// VF devices stay registered with the kernel, their interfaces, enables and
+// MACs are made again, and a MAC or port VLAN the kernel set comes back.
+VMK_ReturnStatus tamsil_reconfigureVFs(Adapter* a) {
+  for (vmk_uint32 i = 0; i < a->num_vfs; i++) {
+    VfRecord* r = &a->vf_cfg[i];
+    if (tamsil_hasTrait(a, TAMSIL_GT_VF_ENABLE_CMD)) tamsil_cmdEnableVF(a, vfDomain(i));
+    vmk_uint32 cap, en;
+    vfIfFlags(a, i, &cap, &en);
+    vmk_uint32 ifId = 0;
+    vmk_uint32 st = tamsil_cmdIfCreate(a, cap, en, nullptr, true, &ifId, nullptr, vfDomain(i));
+    if (st != 0) {
+      TAMSIL_ERR(a, "tamsil_cmdIfCreate failed for vf_idx(=%d)\n", (int)i);
+      return st;
+    }
+    r->if_handle = ifId;
+    r->pmac_id = kNoPmac;
+  }
+  // What the kernel chose outlives the firmware's loss.
+  vmk_uint8 kernelMac[TAMSIL_MAX_VFS][6];
+  for (vmk_uint32 i = 0; i < a->num_vfs; i++) memcpy(kernelMac[i], a->vf_cfg[i].mac, 6);
+  VMK_ReturnStatus st = tamsil_configureVFs(a);
+  if (st != VMK_OK) return st;
+  for (vmk_uint32 i = 0; i < a->num_vfs; i++) {
+    VfRecord* r = &a->vf_cfg[i];
+    if (!macIsZero(kernelMac[i]) && memcmp(kernelMac[i], r->mac, 6) != 0) {
+      vmk_NetVFMACParms p;
+      memset(&p, 0, sizeof p);
+      p.vfID = i;
+      memcpy(p.mac, kernelMac[i], 6);
+      if (vfSetMac(a, &p) != VMK_OK) TAMSIL_ERR(a, "VF MAC address restore failed for vf_idx(=%d)\n", (int)i);
+    }
+    if (r->pvlan_enabled && tamsil_setVFVLAN(a, 1, (vmk_uint16)i, r->pvlan_id, 0) != VMK_OK)
+      TAMSIL_ERR(a, "VF port VLAN restore failed for vf_idx(=%d)\n", (int)i);
+  }
+  return VMK_OK;
+}

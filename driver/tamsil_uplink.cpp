@@ -29,8 +29,7 @@ static_assert(offsetof(tamsil_uplinkRegData, driverData) == offsetof(vmk_UplinkR
 /* Operations of later parts of the driver                                   */
 /* ------------------------------------------------------------------------ */
 
-// The reset answers "not supported" until it is built.
-static VMK_ReturnStatus tamsil_uplinkReset(vmk_AddrCookie) { return VMK_NOT_SUPPORTED; }
+static VMK_ReturnStatus uplinkResetOp(vmk_AddrCookie c) { return tamsil_uplinkReset(adapterOf(c)); }
 
 // The kernel's operations on the data path take the Adapter as driver data.
 static VMK_ReturnStatus uplinkTxOp(vmk_AddrCookie c, void* pktList) {
@@ -57,7 +56,7 @@ static VMK_ReturnStatus linkStatusSetOp(vmk_AddrCookie c, void* status) {
 const vmk_UplinkOps tamsilUplinkOps = {
     uplinkTxOp,             uplinkMTUSetOp,            tamsil_uplinkStateSet,  tamsil_uplinkStatsGet,
     tamsil_uplinkAssociate, tamsil_uplinkDisassociate, tamsil_uplinkCapEnable, tamsil_uplinkCapDisable,
-    uplinkStartIOOp,        uplinkQuiesceIOOp,         tamsil_uplinkReset,
+    uplinkStartIOOp,        uplinkQuiesceIOOp,         uplinkResetOp,
 };
 
 // Key-value keys answer "not supported" until the management keys are built.

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -20,9 +21,16 @@ vmk_UplinkQueueFilter vxlanFilter(const uint8_t innerMac[6], const uint8_t outer
 
 // The NetQueue layer on one uplink: calls the operations the driver
 // registered with capability 21, with the driver data of its registration.
+// It holds the queues it allocated and the filters it applied, and after a
+// reset of the uplink (vmktest::uplinkReset, or the driver's
+// vmk_UplinkQueuesResetNotify) allocates and applies them again. The ids
+// it handed out stay valid: it translates them to the driver's new ones.
 class NetQueue {
  public:
   NetQueue(vmk_Uplink uplink, vmk_AddrCookie driverData);
+  ~NetQueue();
+  NetQueue(const NetQueue&) = delete;
+  NetQueue& operator=(const NetQueue&) = delete;
   // The driver registered the capability (with an operation table).
   bool supported() const { return ops_ != nullptr; }
   const vmk_UplinkQueueOps& ops() const { return *ops_; }
@@ -41,10 +49,33 @@ class NetQueue {
                          uint32_t* pair = nullptr);
   VMK_ReturnStatus remove(vmk_UplinkQueueID qid, vmk_UplinkQueueFilterID fid);
   VMK_ReturnStatus stats(vmk_UplinkQueueID qid, vmk_UplinkQueueStats* stats);
+  // The driver's id now of a queue this layer handed out.
+  vmk_UplinkQueueID current(vmk_UplinkQueueID qid) const;
+  // Allocates the held queues and applies their filters again; the number
+  // of allocations and applications the driver refused.
+  unsigned restore();
 
  private:
+  struct HeldFilter {
+    vmk_UplinkQueueFilterID id, now;   // handed out, the driver's now
+    vmk_UplinkQueueFilter filter;
+  };
+  struct HeldQueue {
+    vmk_UplinkQueueID id, now;
+    vmk_UplinkQueueType type;
+    bool withAttr;
+    std::vector<vmk_UplinkQueueAttr> attrs;
+    std::vector<HeldFilter> filters;
+  };
+  HeldQueue* held(vmk_UplinkQueueID qid);
+  const HeldQueue* held(vmk_UplinkQueueID qid) const;
+  vmk_UplinkQueueID nowOf(vmk_UplinkQueueID qid) const;
+
+  vmk_Uplink uplink_ = nullptr;
   const vmk_UplinkQueueOps* ops_ = nullptr;
   vmk_AddrCookie data_{};
+  mutable std::mutex mu_;
+  std::vector<HeldQueue> queues_;
 };
 
 // The sibling RDMA module. While it lives it is loaded (vmk_ModuleGetID

@@ -47,5 +47,7 @@ int uplinkQueueState(vmk_Uplink uplink, uint32_t queueID);
 unsigned uplinkQueueStops(vmk_Uplink uplink, uint32_t queueID);
 // Transmit watchdog time-out the driver set (0: none).
 uint32_t uplinkWatchdogMs(vmk_Uplink uplink);
+// Every time-out the driver set, oldest first (the last 64).
+std::vector<uint32_t> uplinkWatchdogHistory(vmk_Uplink uplink);
 
 }  // namespace vmktest

@@ -327,6 +327,10 @@ VMK_ReturnStatus vmk_UplinkQueueSupportQuery(vmk_uint32 txQueues, vmk_uint32 rxQ
 // The VXLAN UDP port configured in the kernel, in network byte order (0: none).
 vmk_uint16 vmk_UplinkVXLANPortNBOGet(void);
 VMK_ReturnStatus vmk_UplinkWatchdogTimeoutSet(vmk_Uplink uplink, vmk_uint32 timeoutMS);
+// The driver reset its device on its own (a recovery): the multi-queue
+// layer allocates the queues and applies the filters it holds again. May
+// block; call it holding no lock.
+VMK_ReturnStatus vmk_UplinkQueuesResetNotify(vmk_Uplink uplink);
 // Tells the stack that the transmit queue of id value `queueID` takes packets
 // again / takes none for now.
 VMK_ReturnStatus vmk_UplinkQueueStart(vmk_Uplink uplink, vmk_uint32 queueID);

@@ -37,6 +37,10 @@ void setVfLimit(uint16_t vfs);
 // Plays the network stack: creates an uplink named `name` for the logical
 // device registered with `regData` and calls the driver's associate.
 VMK_ReturnStatus uplinkAssociate(const vmk_UplinkRegData* regData, const std::string& name, vmk_Uplink* uplink);
+// Plays the stack's reset of an uplink: calls the driver's uplink reset
+// and, when it succeeds, has the multi-queue layer allocate its queues and
+// apply its filters again (vmktest::NetQueue).
+VMK_ReturnStatus uplinkReset(const vmk_UplinkRegData* regData, vmk_Uplink uplink);
 // Calls the driver's disassociate and forgets the uplink.
 VMK_ReturnStatus uplinkDisassociate(const vmk_UplinkRegData* regData, vmk_Uplink uplink);
 // What the driver registered on an uplink.

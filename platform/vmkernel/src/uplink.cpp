@@ -19,6 +19,7 @@ struct vmk_UplinkInt {
   vmk_LinkStatus link{};
   unsigned linkReports = 0;
   vmk_uint32 watchdogMs = 0;
+  std::vector<vmk_uint32> watchdogHistory;
   std::map<uint32_t, int> queueState;  // 1 started, 0 stopped
   std::map<uint32_t, unsigned> queueStops;
 };
@@ -93,6 +94,8 @@ VMK_ReturnStatus vmk_UplinkWatchdogTimeoutSet(vmk_Uplink uplink, vmk_uint32 time
   if (uplink == nullptr) return VMK_BAD_PARAM;
   std::lock_guard<std::mutex> g(netLock);
   uplink->watchdogMs = timeoutMS;
+  if (uplink->watchdogHistory.size() == 64) uplink->watchdogHistory.erase(uplink->watchdogHistory.begin());
+  uplink->watchdogHistory.push_back(timeoutMS);
   return VMK_OK;
 }
 
@@ -236,6 +239,10 @@ unsigned uplinkQueueStops(vmk_Uplink uplink, uint32_t queueID) {
 uint32_t uplinkWatchdogMs(vmk_Uplink uplink) {
   std::lock_guard<std::mutex> g(netLock);
   return uplink->watchdogMs;
+}
+std::vector<uint32_t> uplinkWatchdogHistory(vmk_Uplink uplink) {
+  std::lock_guard<std::mutex> g(netLock);
+  return uplink->watchdogHistory;
 }
 unsigned enabledVfs(vmk_PCIDevice pf) {
   std::lock_guard<std::mutex> g(netLock);

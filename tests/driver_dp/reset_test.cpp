@@ -1,0 +1,306 @@
+// The full adapter reset: under traffic on every generation, skipped and
+// forced, with VFs, with a failure at each of its steps, and the door it
+// closes to management requests while it runs.
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+#include "cable_fixture.h"
+#include "tamsil_cmds_os.h"
+#include "vmk_netq_testing.h"
+
+namespace {
+
+using cabletest::Bytes;
+using cabletest::CableTest;
+using cabletest::End;
+using cabletest::Send;
+
+constexpr uint32_t kWatchdogReset = 60000, kWatchdogNormal = 5000;
+
+class ResetTest : public CableTest {
+ protected:
+  // `n` distinct UDP frames from one end to the other arrive; payloads
+  // start at `tag` so that rounds do not mix.
+  void crosses(End& from, End& to, uint8_t tag, size_t n = 8) {
+    std::vector<Send> sends;
+    for (size_t i = 0; i < n; ++i) {
+      Send s{"udp", {}, true, 0, -1};
+      s.spec.proto = 17;
+      s.spec.payload = netframes::pattern(200 + i * 50, static_cast<uint8_t>(tag + i));
+      sends.push_back(s);
+    }
+    transmit(from, sends, to.mac());
+    std::vector<Bytes> got = receive(to, n);
+    EXPECT_EQ(n, got.size()) << "frames lost";
+    from.card->takeWire(0);
+  }
+  void bothWays(uint8_t tag) {
+    crosses(ends_[0], ends_[1], tag);
+    crosses(ends_[1], ends_[0], static_cast<uint8_t>(tag + 100));
+  }
+  // The watchdog values the driver set since the last call.
+  std::vector<uint32_t> watchdogSince(End& e) {
+    std::vector<uint32_t> all = vmktest::uplinkWatchdogHistory(e.uplink);
+    std::vector<uint32_t> fresh(all.begin() + static_cast<long>(std::min(seen_, all.size())), all.end());
+    seen_ = all.size();
+    return fresh;
+  }
+  VMK_ReturnStatus kernelReset(End& e) { return vmktest::uplinkReset(regDataOf(e.child), e.uplink); }
+  size_t seen_ = 0;
+};
+
+TEST_F(ResetTest, ResetUnderTrafficOnEveryGenerationBringsTheSameUplinkBack) {
+  for (adapter::Gen g : allGens()) {
+    SCOPED_TRACE(genText(g));
+    join(g);
+    End& e = ends_[0];
+    bothWays(1);
+    watchdogSince(e);
+    const unsigned objectsBefore = static_cast<unsigned>(e.card->engine().countLive());
+    ASSERT_EQ(VMK_OK, kernelReset(e));
+    EXPECT_EQ(1u, e.a->reset_count);
+    EXPECT_EQ((std::vector<uint32_t>{kWatchdogReset, kWatchdogNormal}), watchdogSince(e));
+    EXPECT_FALSE(tamsil_flagTest(e.a, TAMSIL_FLAG_RECONFIG));
+    EXPECT_FALSE(tamsil_flagTest(e.a, TAMSIL_FLAG_TPE_REINIT));
+    EXPECT_FALSE(tamsil_flagTest(e.a, TAMSIL_FLAG_IO_QUIESCED));
+    EXPECT_EQ(1u, e.a->io_started);
+    // The function was built again, not added to.
+    EXPECT_EQ(objectsBefore, static_cast<unsigned>(e.card->engine().countLive()));
+    ASSERT_TRUE(waitPosted(e, 64, true));
+    bothWays(50);
+    TearDown();
+    SetUp();
+    seen_ = 0;
+  }
+}
+
+// One adapter, driven through its uplink, for the reset's decisions and
+// failures.
+class ResetOneTest : public DpTest {
+ protected:
+  void up(adapter::Gen g, unsigned vfs = 0) {
+    adapter::AdapterConfig cfg;
+    cfg.fw.gen = g;
+    cfg.fw.functions = 1;
+    // KS2 firmware without a profile reports a channel mode; VFs need one.
+    if (vfs > 0 && g == adapter::Gen::KS2) cfg.fw.fw_caps = 0;
+    associate(cfg, vfs > 0 ? "max_vfs=" + std::to_string(vfs) : std::string());
+  }
+  // Commands the function has sent so far (mailbox and MCC).
+  unsigned sent() const {
+    const adapter::FnCounters c = card_->counters(0);
+    return c.mailbox_commands + c.mcc_commands;
+  }
+  unsigned seen(uint8_t sub, uint8_t op) {
+    std::lock_guard<std::mutex> g(card_->lock());
+    return card_->engine().commandsSeen(sub, op);
+  }
+  void fault(uint8_t sub, uint8_t op, const adapter::Fault& f) {
+    std::lock_guard<std::mutex> g(card_->lock());
+    card_->engine().setFault(sub, op, f);
+  }
+  adapter::Engine::VfEndpoint endpoint(uint8_t domain) {
+    std::lock_guard<std::mutex> g(card_->lock());
+    return card_->engine().vfEndpoint(0, domain);
+  }
+  size_t liveObjects() {
+    std::lock_guard<std::mutex> g(card_->lock());
+    return card_->engine().countLive();
+  }
+  // What a recovery does before it asks for the forced reset: the card is
+  // marked in error and the chip (Pivard: the port) is reset.
+  void chipResetInError() {
+    __atomic_store_n(&a_->hw_error, 1, __ATOMIC_RELEASE);
+    __atomic_store_n(&a_->fw_timeout, 1, __ATOMIC_RELEASE);
+    if (a_->asic_gen == TAMSIL_ASIC_PIVARD)
+      vmk_MMIOWrite32((vmk_VA)a_->db_va + 0x408, 0x08000000u);
+    else
+      vmk_MMIOWrite32((vmk_VA)a_->pcicfg_va + 0x5C, 0x80u);
+  }
+  std::vector<uint32_t> watchdogs() { return vmktest::uplinkWatchdogHistory(uplink_); }
+  VMK_ReturnStatus kernelReset() { return vmktest::uplinkReset(regDataOf(child_), uplink_); }
+};
+
+// Without force and without a Pivard error recovery the reset leaves a
+// quiesced or failed adapter alone; forced, it runs, clears the errors and
+// leaves I/O as the kernel had it.
+TEST_F(ResetOneTest, SkippedWhileQuiescedOrInErrorUnlessForced) {
+  struct Case {
+    const char* what;
+    bool started;
+    uint8_t hwError, fwTimeout;  // set before the reset (no chip reset)
+    bool chipReset;              // the recovery's chip reset, errors set
+    vmk_uint8 force;
+    bool runs;
+  };
+  const Case cases[] = {
+      {"started", true, 0, 0, false, 0, true},
+      {"quiesced by the kernel", false, 0, 0, false, 0, false},
+      {"hardware error", true, 1, 0, false, 0, false},
+      {"firmware time-out", true, 0, 1, false, 0, false},
+      {"forced after a chip reset, started", true, 0, 0, true, 1, true},
+      {"forced after a chip reset, quiesced", false, 0, 0, true, 1, true},
+  };
+  for (adapter::Gen g : allGens()) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(genText(g)) + ": " + c.what);
+      up(g);
+      if (c.started) {
+        ASSERT_EQ(VMK_OK, startIO());
+      }
+      if (c.chipReset) chipResetInError();
+      if (c.hwError) __atomic_store_n(&a_->hw_error, 1, __ATOMIC_RELEASE);
+      if (c.fwTimeout) __atomic_store_n(&a_->fw_timeout, 1, __ATOMIC_RELEASE);
+      const unsigned before = sent();
+      const size_t wd = watchdogs().size();
+      EXPECT_EQ(VMK_OK, tamsil_reset(a_, c.force));
+      if (!c.runs) {
+        EXPECT_EQ(0u, a_->reset_count);
+        EXPECT_EQ(before, sent()) << "a skipped reset sent commands";
+        EXPECT_EQ(wd, watchdogs().size());
+        // What a test set goes for detach: the function was not reset.
+        __atomic_store_n(&a_->hw_error, 0, __ATOMIC_RELEASE);
+        __atomic_store_n(&a_->fw_timeout, 0, __ATOMIC_RELEASE);
+      } else {
+        EXPECT_EQ(1u, a_->reset_count);
+        EXPECT_EQ(0, a_->hw_error);
+        EXPECT_EQ(0, a_->fw_timeout);
+        const std::vector<uint32_t> w = watchdogs();
+        ASSERT_EQ(wd + 2, w.size());
+        EXPECT_EQ(kWatchdogReset, w[wd]);
+        EXPECT_EQ(kWatchdogNormal, w[wd + 1]);
+        EXPECT_EQ(c.started, ioStarted());
+        EXPECT_EQ(!c.started, ioQuiesced());
+        EXPECT_FALSE(tamsil_flagTest(a_, TAMSIL_FLAG_RECONFIG));
+        EXPECT_FALSE(tamsil_flagTest(a_, TAMSIL_FLAG_TPE_REINIT));
+        // The kernel starts the I/O it had stopped, on the rebuilt function.
+        if (!c.started) {
+          EXPECT_EQ(VMK_OK, startIO());
+        }
+      }
+      TearDown();
+      SetUp();
+    }
+  }
+}
+
+// The kernel's uplink reset leaves a function with VFs alone where the VFs
+// are kept apart from the reset (all but Pivard); a reset that does run
+// (Pivard's, or any recovery's) gives every VF its interface and MAC back,
+// the MAC the kernel chose included.
+TEST_F(ResetOneTest, VfsSkipTheKernelsResetAndComeBackAfterAReset) {
+  using Mac = std::array<uint8_t, 6>;
+  const Mac chosen = {0x02, 0x1C, 0x4E, 0x0F, 0x00, 0x07};
+  for (adapter::Gen g : allGens()) {
+    SCOPED_TRACE(genText(g));
+    up(g, 4);
+    ASSERT_EQ(4u, a_->num_vfs);
+    ASSERT_EQ(VMK_OK, startIO());
+    vmk_NetVFMACParms p{};
+    p.vfID = 1;
+    memcpy(p.mac, chosen.data(), 6);
+    ASSERT_EQ(VMK_OK, vmktest::vfConfigRequest(a_->pci_device, 1, VMK_NETPTOP_VF_SET_MAC, &p));
+    const bool pivard = g == adapter::Gen::Pivard;
+    const unsigned before = sent();
+    EXPECT_EQ(VMK_OK, kernelReset());
+    if (!pivard) {
+      EXPECT_EQ(0u, a_->reset_count);
+      EXPECT_EQ(before, sent()) << "a skipped reset sent commands";
+      // A recovery resets the chip under the VFs all the same.
+      chipResetInError();
+      ASSERT_EQ(VMK_OK, tamsil_reset(a_, 1));
+    }
+    EXPECT_EQ(1u, a_->reset_count);
+    EXPECT_TRUE(ioStarted());
+    for (uint8_t vf = 0; vf < 4; ++vf) {
+      SCOPED_TRACE("VF " + std::to_string(vf));
+      const adapter::Engine::VfEndpoint e = endpoint(static_cast<uint8_t>(vf + 1));
+      EXPECT_TRUE(e.present) << "no interface after the reset";
+      Mac want;
+      memcpy(want.data(), vf == 1 ? chosen.data() : a_->vf_cfg[vf].default_mac, 6);
+      EXPECT_EQ(std::vector<Mac>{want}, e.macs);
+    }
+    // The kernel's requests work on the rebuilt function.
+    p.vfID = 2;
+    p.mac[5] = 0x08;
+    EXPECT_EQ(VMK_OK, vmktest::vfConfigRequest(a_->pci_device, 2, VMK_NETPTOP_VF_SET_MAC, &p));
+    TearDown();
+    SetUp();
+  }
+}
+
+// A failure at one step of the reset: a firmware command answering an
+// error, or a kernel service refusing.
+struct Inject {
+  const char* what;
+  uint8_t sub = 0, op = 0;     // firmware command (sub 0: a bare pattern)
+  const char* service = nullptr;
+  bool every = false;          // the service fails from then on
+  bool pivard = true;          // Pivard takes this step too
+};
+
+const Inject kSteps[] = {
+    {"control path: semaphore", 0, 0, "vmk_BinarySemaCreate"},
+    {"control path: spinlock", 0, 0, "vmk_SpinlockCreate"},
+    {"firmware init", adapter::kSubBare, adapter::kOpFwInit},
+    {"configuration read", 1, 58},
+    {"interrupt vectors", 0, 0, "vmk_PCIAllocIntrCookie", true},
+    {"queue set: event queue", 1, 13},
+    {"queue set: completion queue", 1, 12},
+    {"queue set: interface", 1, 50},
+    {"queue set: MCC world", 0, 0, "vmk_WorldCreate"},
+    {"error masks", 0, 0, "vmk_PCIReadConfig", true, false},
+    {"start I/O: receive queue", 3, 8},
+    {"start I/O: interrupt handler", 0, 0, "vmk_IntrRegister", true},
+    {"start I/O: link query", 1, 5},
+};
+
+class ResetFailTest : public ResetOneTest {
+ protected:
+  // Injects `in`, resets, and checks the stopped reset's state.
+  void stopsAt(adapter::Gen g, const Inject& in) {
+    up(g);
+    ASSERT_EQ(VMK_OK, startIO());
+    const bool pivard = g == adapter::Gen::Pivard;
+    if (in.service != nullptr) {
+      vmktest::failCall(in.service, 1, VMK_FAILURE, in.every);
+    } else {
+      adapter::Fault f;
+      f.status = 1;
+      fault(in.sub, in.op, f);
+    }
+    const size_t wd = watchdogs().size();
+    EXPECT_EQ(VMK_FAILURE, tamsil_reset(a_, 0));
+    if (in.service != nullptr) {
+      EXPECT_LE(1u, vmktest::injectedCount(in.service)) << "the failure never hit";
+    }
+    vmktest::clearFailures();
+    EXPECT_TRUE(tamsil_flagTest(a_, TAMSIL_FLAG_RECONFIG));
+    EXPECT_EQ(pivard, tamsil_flagTest(a_, TAMSIL_FLAG_TPE_REINIT));
+    EXPECT_EQ(pivard ? 1 : 0, a_->hw_error);
+    EXPECT_FALSE(ioStarted());
+    const std::vector<uint32_t> w = watchdogs();
+    ASSERT_LE(wd + 2, w.size());
+    EXPECT_EQ(kWatchdogReset, w[wd]);
+    EXPECT_EQ(kWatchdogNormal, w.back());
+    // Nothing may use what the reset left half-built.
+    EXPECT_EQ(VMK_BUSY, tamsil_mgmtEnter(a_));
+    // Detach (TearDown) must find a consistent adapter: nothing leaks, no
+    // device write lands where nothing is mapped.
+  }
+};
+
+TEST_F(ResetFailTest, AFailureAtEachStepStopsTheResetAndDetachIsClean) {
+  for (adapter::Gen g : allGens()) {
+    for (const Inject& in : kSteps) {
+      if (g == adapter::Gen::Pivard && !in.pivard) continue;
+      SCOPED_TRACE(std::string(genText(g)) + ": " + in.what);
+      stopsAt(g, in);
+      TearDown();
+      SetUp();
+    }
+  }
+}
+
+}  // namespace

@@ -627,6 +627,7 @@ struct Adapter {
   vmk_uint16 ue2sr;
   vmk_uint16 tpe_state;
   vmk_WorldID tpe_world;
+  vmk_uint64 ue_detect_ms;
   vmk_uint64 load_time_ms;
   vmk_uint16 tpe_min_after_load;
   vmk_uint64 last_recovery_ms;
@@ -657,6 +658,11 @@ struct Adapter {
   vmk_uint32 link_tx_pending;  // TAMSIL_LINK_TX_*: transmit queue action of a link change
   vmk_uint32 worker_posting;   // the worker is refilling starved rings (quiesce waits it out)
   // ---- end of data path ----
+
+  // ---- Error recovery ----
+  vmk_Lock tpe_lock;           // guards tpe_wait between the detector and the re-initialisation world
+  vmk_uint8 tpe_wait;          // the re-initialisation world is about to sleep (a waker clears it)
+  // ---- end of error recovery ----
 };
 
 /* ------------------------------------------------------------------------ */

@@ -9,6 +9,7 @@
 #include "tamsil_cmds.h"
 #include "tamsil_cmds_os.h"
 #include "tamsil_gen.h"
+#include "tamsil_ue.h"
 
 static void stopWorld(vmk_WorldID* world) {
   if (*world != VMK_INVALID_WORLD_ID) {
@@ -568,19 +569,20 @@ VMK_ReturnStatus tamsil_attachDevice(vmk_Device device) {
   }
   if (a->tpe_requested && a->tpe_supported) {
     TAMSIL_DBG(a, TAMSIL_DBG_DRIVER, TAMSIL_LOG_LEVEL_INFO2, "Feature TPE is supported\n");
-    if (createWorld(a, "tamsil_tpeReInitWorkerThread", tamsil_tpeReInitWorkerThread, &a->tpe_world) != VMK_OK)
+    if (tamsil_tpeLockCreate(a) != VMK_OK ||
+        createWorld(a, "tamsil_tpeReInitWorkerThread", tamsil_tpeReInitWorkerThread, &a->tpe_world) != VMK_OK)
       TAMSIL_ERR(a, "tamsil driver: Failed to create worker thread\n");
   } else {
     TAMSIL_DBG(a, TAMSIL_DBG_DRIVER, TAMSIL_LOG_LEVEL_INFO2, "Feature TPE is not enabled\n");
   }
+  a->load_time_ms = vmk_GetUptimeMS();
+  a->tpe_min_after_load = 1440;
+  a->tpe_min_between = 4320;
   st = createWorld(a, "tamsil_workerThread", tamsil_workerThread, &a->worker_world);
   if (st != VMK_OK) {
     TAMSIL_ERR(a, "tamsil driver: Failed to create worker thread\n");
     goto undo_tpe;
   }
-  a->load_time_ms = vmk_GetUptimeMS();
-  a->tpe_min_after_load = 1440;
-  a->tpe_min_between = 4320;
   {
     vmk_AddrCookie data;
     data.ptr = a;
@@ -594,7 +596,7 @@ VMK_ReturnStatus tamsil_attachDevice(vmk_Device device) {
   return VMK_OK;
 
 undo_tpe:
-  stopWorld(&a->tpe_world);
+  tamsil_tpeWorldStop(a);
 undo_uplink:
   // Nothing that takes the uplink data's writer lock may run past here:
   // the MCC world drains completions and their events use that lock.
@@ -749,7 +751,10 @@ VMK_ReturnStatus tamsil_detachDevice(vmk_Device device) {
   }
   tamsil_disableVFs(a);
   stopWorld(&a->worker_world);
-  stopWorld(&a->tpe_world);
+  tamsil_tpeWorldStop(a);
+  // No recovery runs any more: one cut short by the detach is over, and the
+  // clean-up must free what a recovery would have kept (the reset lock).
+  vmk_BitVectorAtomicClear(a->flags, TAMSIL_FLAG_TPE_REINIT);
   if (a->kv_handle != nullptr) {
     vmk_MgmtDestroy(a->kv_handle);
     a->kv_handle = nullptr;
@@ -829,19 +834,4 @@ VMK_ReturnStatus tamsil_setupWOL(Adapter* a, vmk_uint8 enable) {
   }
   tamsil_mpoolUnmapFree(a, &buf);
   return st;
-}
-
-/* ------------------------------------------------------------------------ */
-/* Worker worlds                                                             */
-/* ------------------------------------------------------------------------ */
-
-// Recovery re-initialisation needs the full reset, which is not part of this
-// build: the world only waits to be told to die.
-VMK_ReturnStatus tamsil_tpeReInitWorkerThread(void* data) {
-  Adapter* a = static_cast<Adapter*>(data);
-  for (;;) {
-    if (vmk_WorldWait((vmk_WorldEventID)&a->tpe_state, VMK_LOCK_INVALID, VMK_TIMEOUT_UNLIMITED_MS, "tpe") ==
-        VMK_DEATH_PENDING)
-      return VMK_OK;
-  }
 }

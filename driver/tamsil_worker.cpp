@@ -1,14 +1,10 @@
 // The worker world: once a second it refills receive rings that went
 // without buffers, sums the ring statistics, reports a pending link change,
-// checks the transceiver when an event asked for it, and runs the hooks of
-// error detection and interrupt moderation.
+// checks the transceiver when an event asked for it, and runs error
+// detection (tamsil_ue.cpp) and interrupt moderation.
 #include "tamsil_cmds.h"
 #include "tamsil_datapath.h"
 #include "tamsil_statctr.h"
-
-// Error detection and the recovery state machine come with recovery; the
-// tick calls them at their place.
-void tamsil_detectDumpUe(Adapter*) {}
 
 // Adaptive interrupt moderation: the delay of a busy event queue grows by
 // 10 up to its maximum, that of a quiet one halves (to 0 once it is small).

@@ -298,6 +298,7 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
   uint32_t window_addr_ = 0;
   uint32_t window_ctl_ = 0x00100000;
   unsigned dump_busy_reads_ = 0;
+  bool dump_requested_ = false;
   FnCounters ctr_;
 
   static uint32_t mask(unsigned width) {
@@ -457,6 +458,10 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
           if (off == kPivErr1) return a_->pivard_status_ & 0x80000000u ? 0x0000E001u : 0;
           if (off == kPivErr2) return a_->pivard_status_ & 0x80000000u ? 0x00000042u : 0;
           if (off == kPivPhysCtl) {
+            if (a_->dump_timed_) {
+              const bool busy = dump_requested_ && (a_->dump_forever_ || a_->clockMs() < a_->dump_until_ms_);
+              return busy ? 1u << 30 : 0;
+            }
             if (dump_busy_reads_ > 0) {
               --dump_busy_reads_;
               return 1u << 30;
@@ -582,6 +587,9 @@ class Adapter::Fn final : public hostbus::Function, public Dma {
       if (v == 6) {
         ++ctr_.dump_requests;
         dump_busy_reads_ = 3;
+        dump_requested_ = true;
+        a_->dump_forever_ = a_->dump_busy_ms_ == kForever;
+        a_->dump_until_ms_ = a_->dump_forever_ ? 0 : a_->clockMs() + a_->dump_busy_ms_;
         a_->takeDump();
       }
     } else if (!(a_->gen() == Gen::Pivard && off >= kPivStatus && off <= kPivPhysCtl)) {
@@ -1179,6 +1187,7 @@ void Adapter::takeDump() {
 }
 
 uint32_t Adapter::readPostStage() {
+  if (!in_ue_ && bootingAfterReset()) return 0x0100;
   if (post_reads_left_ > 0) {
     --post_reads_left_;
     return 0x0100;    // still booting
@@ -1187,6 +1196,7 @@ uint32_t Adapter::readPostStage() {
 }
 
 uint32_t Adapter::readPivardStatus() {
+  if (!in_ue_ && bootingAfterReset()) return pivard_status_ & ~0x00800000u;
   if (post_reads_left_ > 0) {
     --post_reads_left_;
     return pivard_status_ & ~0x00800000u;
@@ -1205,15 +1215,58 @@ void Adapter::chipSoftReset() {
   post_error_ = false;
   in_ue_ = false;
   post_reads_left_ = cfg_.post_reads_until_ready;
+  armReadyDelay();
 }
 
 void Adapter::pivardPortReset(unsigned fn) {
   fw_.destroyFunctionObjects(fn);
   dropPending(static_cast<int>(fn));
   fns_[fn]->reset();
+  post_reads_left_ = cfg_.post_reads_until_ready;
+  if (pivard_sticky_error_) return;   // the port comes back in error
   pivard_status_ = 0x00800000u;
   in_ue_ = false;
-  post_reads_left_ = cfg_.post_reads_until_ready;
+  armReadyDelay();
+}
+
+void Adapter::armReadyDelay() {
+  ready_at_ms_ = ready_after_reset_ms_ != 0 ? clockMs() + ready_after_reset_ms_ : 0;
+}
+
+void Adapter::injectPivardError(bool reset_needed, bool survives_reset) {
+  std::lock_guard<std::mutex> g(mu_);
+  if (gen() != Gen::Pivard) return;
+  in_ue_ = true;
+  pivard_sticky_error_ = survives_reset;
+  pivard_status_ = (pivard_status_ | 0x80000000u | (reset_needed ? 0x01000000u : 0)) & ~(reset_needed ? 0x00800000u : 0);
+  takeDump();
+}
+
+void Adapter::powerCycle() {
+  std::lock_guard<std::mutex> g(mu_);
+  pivard_sticky_error_ = false;
+  const uint64_t delay = ready_after_reset_ms_;
+  ready_after_reset_ms_ = 0;
+  chipSoftReset();
+  ready_after_reset_ms_ = delay;
+  pivard_status_ = 0x00800000u;
+  post_reads_left_ = 0;
+}
+
+void Adapter::setClock(std::function<uint64_t()> now_ms) {
+  std::lock_guard<std::mutex> g(mu_);
+  clock_ = std::move(now_ms);
+}
+
+void Adapter::setReadyAfterReset(uint64_t ms) {
+  std::lock_guard<std::mutex> g(mu_);
+  ready_after_reset_ms_ = ms;
+}
+
+void Adapter::setDumpBusyTime(uint64_t ms) {
+  std::lock_guard<std::mutex> g(mu_);
+  dump_timed_ = true;
+  dump_busy_ms_ = ms;
 }
 
 bool Adapter::injectAsyncEvent(unsigned fn, const AsyncEvent& ev) {

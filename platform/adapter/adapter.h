@@ -246,6 +246,24 @@ class Adapter {
   // port status gets error and reset-needed.
   void injectUe(uint32_t lo, uint32_t hi, uint16_t port_status_code);
   bool inUe() const;
+  // Pivard: the port reports an error (status bit 31), with or without
+  // reset-needed (bit 24), and the firmware takes no command. A port reset
+  // clears it unless `survives_reset`: then the error stays after any reset.
+  void injectPivardError(bool reset_needed, bool survives_reset = false);
+  // The clock (milliseconds) the timed knobs below count on; a test hands the
+  // kernel's own. Without one they count nothing (as if time stood still).
+  void setClock(std::function<uint64_t()> now_ms);
+  // After a chip soft reset or a Pivard port reset the firmware reports
+  // ready (POST stage 0xC000 / ready bit 23) only once `ms` have passed on
+  // the clock; until then the stage reads 0x0100 (booting). 0: at once.
+  void setReadyAfterReset(uint64_t ms);
+  // A Pivard dump request keeps bit 30 of 0x414 set for `ms` on the clock
+  // (kForever: it never clears). Without this knob: for three reads.
+  static constexpr uint64_t kForever = ~0ull;
+  void setDumpBusyTime(uint64_t ms);
+  // Power off and on: every object of every function is gone, every error
+  // cleared, and the firmware is ready at once.
+  void powerCycle();
   // Posts an asynchronous event on every MCC queue of the function that asked
   // for the event's code; false when none did.
   bool injectAsyncEvent(unsigned fn, const AsyncEvent& ev);
@@ -345,6 +363,17 @@ class Adapter {
   uint32_t soft_reset_reg_ = 0;
   uint32_t ue_inject_138_ = 0;
   bool in_ue_ = false;
+  bool pivard_sticky_error_ = false;   // the error outlives a reset
+  std::function<uint64_t()> clock_;
+  uint64_t ready_after_reset_ms_ = 0;
+  uint64_t ready_at_ms_ = 0;           // not ready before this (clock time)
+  bool dump_timed_ = false;
+  uint64_t dump_busy_ms_ = 0;
+  uint64_t dump_until_ms_ = 0;         // bit 30 set before this (clock time)
+  bool dump_forever_ = false;
+  uint64_t clockMs() const { return clock_ ? clock_() : 0; }
+  bool bootingAfterReset() const { return ready_at_ms_ != 0 && clockMs() < ready_at_ms_; }
+  void armReadyDelay();
   std::function<void(unsigned)> held_hook_;
   void notifyHeld(unsigned fn);
 

@@ -590,6 +590,84 @@ TEST(DevRegisters, PivardStatusControlAndDump) {
   EXPECT_EQ(r.fn(0)->barRead(2, 0xAC, 4), 0xFFFFFFFFu);
 }
 
+// Timed knobs on a test clock: the firmware is ready a set time after a
+// soft reset or a port reset, and a dump keeps bit 30 set for a set time or
+// for ever.
+TEST(DevRegisters, TimedReadinessAndDump) {
+  uint64_t now = 1000;
+  {
+    Rig r(Gen::KS3, 2, 8, 0);
+    r.card->setClock([&] { return now; });
+    r.card->setReadyAfterReset(30000);
+    r.eq(0);
+    r.card->injectUe(0x10, 0, 0xE123);
+    EXPECT_EQ(r.fn(0)->barRead(2, 0xAC, 4), 0x8000E123u);   // the error shows until the reset
+    unsigned cb = cfgBar(Gen::KS3);
+    r.fn(0)->barWrite(cb, 0x5C, 0x80, 4);
+    EXPECT_EQ(r.card->engine().countLive(), 0u);
+    now += 29999;
+    EXPECT_EQ(r.fn(0)->barRead(2, 0xAC, 4), 0x0100u);
+    now += 1;
+    EXPECT_EQ(r.fn(0)->barRead(2, 0xAC, 4), 0xC000u);
+  }
+  {
+    Rig r(Gen::Pivard, 2, 8, 0);
+    r.card->setClock([&] { return now; });
+    r.card->setReadyAfterReset(500);
+    r.eq(0);
+    r.card->injectPivardError(true);
+    EXPECT_EQ(r.db(0, 0x404), 0x81000000u);
+    r.dbw(0, 0x408, 0x08000000u);
+    EXPECT_EQ(r.card->engine().countLive(0), 0u);
+    EXPECT_EQ(r.db(0, 0x404), 0u);
+    now += 500;
+    EXPECT_EQ(r.db(0, 0x404), 0x00800000u);
+    // Timed dumps.
+    r.card->setDumpBusyTime(20);
+    r.dbw(0, 0x414, 6);
+    EXPECT_NE(r.db(0, 0x414) & (1u << 30), 0u);
+    now += 19;
+    EXPECT_NE(r.db(0, 0x414) & (1u << 30), 0u);
+    now += 1;
+    EXPECT_EQ(r.db(0, 0x414) & (1u << 30), 0u);
+    r.card->setDumpBusyTime(Adapter::kForever);
+    r.dbw(0, 0x414, 6);
+    now += 1000000;
+    EXPECT_NE(r.db(0, 0x414) & (1u << 30), 0u);
+    EXPECT_EQ(r.card->counters(0).dump_requests, 2u);
+  }
+}
+
+// Pivard errors: with reset-needed the port is not ready; without it the
+// ready bit stays; an error that survives the reset comes back after it,
+// until the card is power-cycled.
+TEST(DevRegisters, PivardErrorKinds) {
+  struct Case {
+    bool reset_needed, survives;
+    uint32_t status, after_reset;
+  };
+  const Case cases[] = {{true, false, 0x81000000u, 0x00800000u},
+                        {false, false, 0x80800000u, 0x00800000u},
+                        {true, true, 0x81000000u, 0x81000000u}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.status);
+    Rig r(Gen::Pivard, 2, 8, 0);
+    r.eq(0);
+    r.card->injectPivardError(k.reset_needed, k.survives);
+    EXPECT_TRUE(r.card->inUe());
+    EXPECT_EQ(r.db(0, 0x404), k.status);
+    EXPECT_EQ(r.db(0, 0x160) & 1, 0u);   // no firmware
+    r.dbw(0, 0x408, 0x08000000u);
+    EXPECT_EQ(r.card->engine().countLive(0), 0u);
+    EXPECT_EQ(r.db(0, 0x404), k.after_reset);
+    EXPECT_EQ(r.card->inUe(), k.survives);
+    r.card->powerCycle();
+    EXPECT_FALSE(r.card->inUe());
+    EXPECT_EQ(r.db(0, 0x404), 0x00800000u);
+    EXPECT_EQ(r.card->engine().countLive(), 0u);
+  }
+}
+
 TEST(DevRegisters, ConfigurationBarAndWindow) {
   Rig r(Gen::KS3);
   unsigned cb = cfgBar(Gen::KS3);

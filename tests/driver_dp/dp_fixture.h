@@ -23,13 +23,13 @@ class DpTest : public BringupTest {
     cfg.fw.functions = functions;
     associate(cfg, opts);
   }
-  void associate(const adapter::AdapterConfig& cfg, const std::string& opts = "") {
+  void associate(const adapter::AdapterConfig& cfg, const std::string& opts = "", unsigned fn = 0) {
     if (!opts.empty()) {
       vmktest::unloadModule(cleanup_module);
       ASSERT_EQ(0, vmktest::loadModule(init_module, opts));
     }
     card_ = &newCard(cfg);
-    dev_ = plug(*card_);
+    dev_ = plug(*card_, fn);
     ASSERT_EQ(VMK_OK, vmktest::attachDevice(dev_));
     ASSERT_EQ(VMK_OK, vmktest::scanDevice(dev_));
     if (startDevice_) {

@@ -10,6 +10,7 @@
 
 int tamsil_demoUplinks();
 int tamsil_demoTraffic();
+int tamsil_demoMgmt();
 
 namespace {
 
@@ -103,5 +104,11 @@ int main() {
   say("   (small, full-size, TSO, VLAN inserted by the device, IPv6, VXLAN on Veskarn) each way.");
   int trafficFailures = tamsil_demoTraffic();
   showLive(" Afterwards");
-  return vmktest::live().allZero() && uplinkFailures == 0 && trafficFailures == 0 ? 0 : 1;
+  fputc('\n', stdout);
+
+  say("6. A two-function adapter as two uplinks; a user-space client asks the management channel for the");
+  say("   driver's functions, then for one function's driver information and link status.");
+  int mgmtFailures = tamsil_demoMgmt();
+  showLive(" Afterwards");
+  return vmktest::live().allZero() && uplinkFailures == 0 && trafficFailures == 0 && mgmtFailures == 0 ? 0 : 1;
 }

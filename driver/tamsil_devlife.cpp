@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "tamsil_bringup.h"
+#include "tamsil_mgmt.h"
 #include "tamsil_cmds.h"
 #include "tamsil_cmds_os.h"
 #include "tamsil_gen.h"
@@ -742,13 +743,7 @@ VMK_ReturnStatus tamsil_detachDevice(vmk_Device device) {
   TAMSIL_DBG(a, TAMSIL_DBG_DRIVER, TAMSIL_LOG_LEVEL_INFO2, "Device is being detached\n");
   // No new management request from here on.
   vmk_BitVectorAtomicSet(a->flags, TAMSIL_FLAG_DEV_QUIESCED);
-  {
-    vmk_HashValue node = nullptr;
-    st = vmk_HashKeyDelete(tamsil_vmkdevHashTbl, a->pci_name, &node);
-    if (st != VMK_OK || node == nullptr)
-      TAMSIL_ERR(a, "Failed to delete node from vmkdevice table,status 0x%x\n", st);
-    if (node != nullptr) vmk_HeapFree(tamsilDriver.heap_id, node);
-  }
+  tamsil_mgmtForget(a);
   tamsil_disableVFs(a);
   stopWorld(&a->worker_world);
   tamsil_tpeWorldStop(a);

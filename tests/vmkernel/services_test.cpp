@@ -1,6 +1,7 @@
 // Failure injection, module registration and parameters, the management
 // channel, log capture, names and the system stop.
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -42,6 +43,44 @@ TEST_F(ServicesTest, FailEveryCallFromTheNth) {
   for (void* p : {a, b, c}) vmk_HeapFree(heap, p);
   EXPECT_EQ(VMK_OK, vmk_HeapDestroy(heap));
   EXPECT_EQ(VMK_OK, vmk_MemPoolDestroy(pool));
+}
+
+// A hook runs in the caller's thread before the failure rule is decided,
+// on every call, and may hold the caller; clearing removes it.
+TEST_F(ServicesTest, HookRunsInTheCallerAndMayHoldIt) {
+  vmk_Name n;
+  vmk_NameInitialize(&n, "d");
+  std::atomic<int> calls{0};
+  std::atomic<bool> inside{false}, open{false};
+  thread_local bool mine = false;
+  vmktest::onCall("vmk_LockDomainCreate", [&] {
+    calls++;
+    if (!mine) return;
+    inside = true;
+    while (!open) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  vmktest::failCall("vmk_LockDomainCreate", 2, VMK_NO_MEMORY);
+  vmk_LockDomainID d1 = VMK_LOCKDOMAIN_INVALID, d2 = VMK_LOCKDOMAIN_INVALID;
+  EXPECT_EQ(VMK_OK, vmk_LockDomainCreate(0, nullptr, &n, &d1));
+  std::atomic<bool> done{false};
+  VMK_ReturnStatus held = VMK_OK;
+  std::thread t([&] {
+    mine = true;
+    held = vmk_LockDomainCreate(0, nullptr, &n, &d2);
+    done = true;
+  });
+  ASSERT_TRUE(vmktest::waitFor([&] { return inside.load(); }));
+  EXPECT_FALSE(done.load());
+  open = true;
+  t.join();
+  EXPECT_EQ(VMK_NO_MEMORY, held) << "the rule still applies to a hooked call";
+  EXPECT_EQ(2, calls.load());
+  vmktest::clearFailures();
+  vmk_LockDomainID d3;
+  EXPECT_EQ(VMK_OK, vmk_LockDomainCreate(0, nullptr, &n, &d3));
+  EXPECT_EQ(2, calls.load()) << "cleared with the rules";
+  EXPECT_EQ(VMK_OK, vmk_LockDomainDestroy(d1));
+  EXPECT_EQ(VMK_OK, vmk_LockDomainDestroy(d3));
 }
 
 TEST_F(ServicesTest, ModuleRegistrationChecksTheInterfaceRevision) {

@@ -90,6 +90,11 @@ void clearDmaFaults();
 // every call from the nth on. Calls that return a pointer fail with NULL.
 void failCall(const std::string& name, unsigned nth, VMK_ReturnStatus status = VMK_FAILURE, bool every = false);
 void clearFailures();
+// Runs `hook` in the calling thread at the start of every call of service
+// `name` (before an injected failure is decided), so a test can hold a caller
+// inside a service. The hook runs without kernel locks and may block; an
+// empty hook removes it, as do clearFailures() and reset().
+void onCall(const std::string& name, std::function<void()> hook);
 // Calls of `name` since the last reset().
 unsigned callCount(const std::string& name);
 // Failures actually injected since the last reset().

@@ -91,16 +91,30 @@ CallBlock* takeThreadBlock() {
   return tlsCallBlock;
 }
 
+namespace {
+void rearmLocked(FaultSite* site) { site->armed.store(site->rule || site->hook, std::memory_order_release); }
+}  // namespace
+
 VMK_ReturnStatus faultArmed(FaultSite* site) {
-  std::lock_guard<std::mutex> g(faultLock);
-  if (!site->armed.load(std::memory_order_relaxed)) return VMK_OK;
-  site->sinceArm++;
-  if (site->sinceArm == site->nth || (site->every && site->sinceArm > site->nth)) {
-    site->injected++;
-    if (!site->every) site->armed.store(false, std::memory_order_release);
-    return site->status;
+  std::function<void()> hook;
+  VMK_ReturnStatus status = VMK_OK;
+  {
+    std::lock_guard<std::mutex> g(faultLock);
+    hook = site->hook;
+    if (site->rule) {
+      site->sinceArm++;
+      if (site->sinceArm == site->nth || (site->every && site->sinceArm > site->nth)) {
+        site->injected++;
+        if (!site->every) site->rule = false;
+        status = site->status;
+      }
+    }
+    rearmLocked(site);
   }
-  return VMK_OK;
+  // The hook may block (a test holding the caller inside a service): it runs
+  // without the lock.
+  if (hook) hook();
+  return status;
 }
 
 void resetFaults() {
@@ -108,6 +122,8 @@ void resetFaults() {
   for (auto& [name, site] : faultSites()) {
     site->base = callsLocked(site.get());
     site->sinceArm = site->injected = 0;
+    site->rule = false;
+    site->hook = nullptr;
     site->armed.store(false, std::memory_order_release);
   }
 }
@@ -443,12 +459,24 @@ void failCall(const std::string& name, unsigned nth, VMK_ReturnStatus status, bo
   s->every = every;
   s->status = status;
   s->sinceArm = 0;
-  s->armed.store(nth > 0, std::memory_order_release);
+  s->rule = nth > 0;
+  vmkint::rearmLocked(s);
+}
+
+void onCall(const std::string& name, std::function<void()> hook) {
+  std::lock_guard<std::mutex> g(vmkint::faultLock);
+  FaultSite* s = vmkint::siteLocked(name);
+  s->hook = std::move(hook);
+  vmkint::rearmLocked(s);
 }
 
 void clearFailures() {
   std::lock_guard<std::mutex> g(vmkint::faultLock);
-  for (auto& [name, site] : vmkint::faultSites()) site->armed.store(false, std::memory_order_release);
+  for (auto& [name, site] : vmkint::faultSites()) {
+    site->rule = false;
+    site->hook = nullptr;
+    site->armed.store(false, std::memory_order_release);
+  }
 }
 
 unsigned callCount(const std::string& name) {

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -75,7 +76,9 @@ struct FaultSite {
   unsigned id = 0;
   std::atomic<uint64_t> shared{0};  // calls not counted in a thread's block
   uint64_t base = 0;                // calls before the last reset (fault lock)
-  std::atomic<bool> armed{false};
+  std::atomic<bool> armed{false};  // a failure rule or a hook is set
+  bool rule = false;        // a failure rule is set (fault lock)
+  std::function<void()> hook;  // vmktest::onCall (fault lock)
   unsigned sinceArm = 0;    // calls since the rule was set (fault lock)
   unsigned injected = 0;    // fault lock
   unsigned nth = 0;

@@ -79,6 +79,13 @@ VMK_ReturnStatus keyGet(vmk_uint64 cookie, void* out, Fill fill) {
   });
 }
 
+// Relaxed atomic access to the TPE fields, which the error detector reads and
+// the recovery writes on the worker threads.
+template <class T>
+T peek(const T& field) {
+  return __atomic_load_n(&field, __ATOMIC_RELAXED);
+}
+
 // A set that takes a decimal number of minutes within [lo, hi].
 VMK_ReturnStatus setMinutes(vmk_uint64 cookie, const void* in, vmk_uint16 Adapter::*field, long lo, long hi) {
   return keyRequest(cookie, [&](Adapter* a) {
@@ -89,7 +96,7 @@ VMK_ReturnStatus setMinutes(vmk_uint64 cookie, const void* in, vmk_uint16 Adapte
       TAMSIL_ERR(a, "Value %d not within Range %d-%d\n\n", static_cast<int>(m), static_cast<int>(lo),
                  static_cast<int>(hi));
     else
-      a->*field = static_cast<vmk_uint16>(m);
+      __atomic_store_n(&(a->*field), static_cast<vmk_uint16>(m), __ATOMIC_RELAXED);
     return VMK_OK;
   });
 }
@@ -250,7 +257,7 @@ VMK_ReturnStatus tamsil_getTpeTsDL(vmk_uint64 cookie, void* keyValue) {
   TAMSIL_MOD_ENTRY(TAMSIL_DBG_MGMT);
   return keyGet(cookie, keyValue, [](Adapter* a, Text& t) {
     t.add("\n");
-    t.add("Required Time since Driver Load for TPE Recovery = %d mins\n", a->tpe_min_after_load);
+    t.add("Required Time since Driver Load for TPE Recovery = %d mins\n", peek(a->tpe_min_after_load));
   });
 }
 
@@ -263,7 +270,7 @@ VMK_ReturnStatus tamsil_getTpeTsLR(vmk_uint64 cookie, void* keyValue) {
   return keyGet(cookie, keyValue, [](Adapter* a, Text& t) {
     t.add("\n");
     t.add("Required Time since Last Successful TPE Recovery to try Next TPE Recovery = %d mins\n",
-          a->tpe_min_between);
+          peek(a->tpe_min_between));
   });
 }
 
@@ -280,11 +287,12 @@ VMK_ReturnStatus tamsil_getTpeRS(vmk_uint64 cookie, void* keyValue) {
   return keyGet(cookie, keyValue, [](Adapter* a, Text& t) {
     const vmk_uint64 now = vmk_GetUptimeMS();
     t.add("\n");
-    t.add("Time since Driver load = %ld mins\n", minutesSince(now, a->load_time_ms));
-    t.add("Number of Successful TPE Recoveries = %d\n", static_cast<int>(a->tpe_recoveries));
-    if (a->tpe_recoveries > 0) {
-      t.add("Last Successful Recovery TPE Code = 0x%x\n", a->last_tpe_code);
-      t.add("Time since Last Successful TPE Recovery = %ld mins\n", minutesSince(now, a->last_recovery_ms));
+    const vmk_uint32 recoveries = peek(a->tpe_recoveries);
+    t.add("Time since Driver load = %ld mins\n", minutesSince(now, peek(a->load_time_ms)));
+    t.add("Number of Successful TPE Recoveries = %d\n", static_cast<int>(recoveries));
+    if (recoveries > 0) {
+      t.add("Last Successful Recovery TPE Code = 0x%x\n", peek(a->last_tpe_code));
+      t.add("Time since Last Successful TPE Recovery = %ld mins\n", minutesSince(now, peek(a->last_recovery_ms)));
     }
   });
 }

@@ -55,6 +55,11 @@ TEST_F(ResetTest, ResetUnderTrafficOnEveryGenerationBringsTheSameUplinkBack) {
   for (adapter::Gen g : allGens()) {
     SCOPED_TRACE(genText(g));
     join(g);
+    // Started devices (the kernel starts a device before its I/O): their
+    // workers tick while the reset rebuilds.
+    quiesceBoth();
+    for (End& x : ends_) ASSERT_EQ(VMK_OK, vmktest::startDevice(x.dev));
+    startBoth();
     End& e = ends_[0];
     bothWays(1);
     // The MTU the kernel set outlives the reset.
@@ -138,6 +143,7 @@ TEST_F(ResetOneTest, SkippedWhileQuiescedOrInErrorUnlessForced) {
     bool chipReset;              // the recovery's chip reset, errors set
     vmk_uint8 force;
     bool runs;
+    bool pivardRecovery = false;   // AdapterFlags bit 7 (Pivard only)
   };
   const Case cases[] = {
       {"started", true, 0, 0, false, 0, true},
@@ -146,11 +152,14 @@ TEST_F(ResetOneTest, SkippedWhileQuiescedOrInErrorUnlessForced) {
       {"firmware time-out", true, 0, 1, false, 0, false},
       {"forced after a chip reset, started", true, 0, 0, true, 1, true},
       {"forced after a chip reset, quiesced", false, 0, 0, true, 1, true},
+      {"Pivard error recovery after a port reset", true, 0, 0, true, 0, true, true},
   };
   for (adapter::Gen g : allGens()) {
     for (const Case& c : cases) {
+      if (c.pivardRecovery && g != adapter::Gen::Pivard) continue;
       SCOPED_TRACE(std::string(genText(g)) + ": " + c.what);
       up(g);
+      if (c.pivardRecovery) vmk_BitVectorAtomicSet(a_->flags, TAMSIL_FLAG_PIVARD_RECOVERY);
       if (c.started) {
         ASSERT_EQ(VMK_OK, startIO());
       }
@@ -179,6 +188,9 @@ TEST_F(ResetOneTest, SkippedWhileQuiescedOrInErrorUnlessForced) {
         EXPECT_EQ(!c.started, ioQuiesced());
         EXPECT_FALSE(tamsil_flagTest(a_, TAMSIL_FLAG_RECONFIG));
         EXPECT_FALSE(tamsil_flagTest(a_, TAMSIL_FLAG_TPE_REINIT));
+        // The recovery's own flag is the recovery's to clear.
+        EXPECT_EQ(c.pivardRecovery, tamsil_flagTest(a_, TAMSIL_FLAG_PIVARD_RECOVERY));
+        vmk_BitVectorAtomicClear(a_->flags, TAMSIL_FLAG_PIVARD_RECOVERY);
         // The kernel starts the I/O it had stopped, on the rebuilt function.
         if (!c.started) {
           EXPECT_EQ(VMK_OK, startIO());

@@ -308,7 +308,3 @@ void tamsil_tpeWorldStop(Adapter* a) {
     a->tpe_lock = VMK_LOCK_INVALID;
   }
 }
-
-// Until the full reset is part of the build, recovery reaches a reset that
-// answers "not supported"; the reset's own definition takes its place.
-__attribute__((weak)) VMK_ReturnStatus tamsil_reset(Adapter*, vmk_uint8) { return VMK_NOT_SUPPORTED; }

@@ -10,6 +10,7 @@
 
 int tamsil_demoUplinks();
 int tamsil_demoTraffic();
+int tamsil_demoRecovery();
 
 namespace {
 
@@ -103,5 +104,11 @@ int main() {
   say("   (small, full-size, TSO, VLAN inserted by the device, IPv6, VXLAN on Veskarn) each way.");
   int trafficFailures = tamsil_demoTraffic();
   showLive(" Afterwards");
-  return vmktest::live().allZero() && uplinkFailures == 0 && trafficFailures == 0 ? 0 : 1;
+  fputc('\n', stdout);
+
+  say("6. An unrecoverable error injected into one of two Veskarn ports while frames flow: the driver");
+  say("   soft-resets the chip and rebuilds the adapter on its own.");
+  int recoveryFailures = tamsil_demoRecovery();
+  showLive(" Afterwards");
+  return vmktest::live().allZero() && uplinkFailures == 0 && trafficFailures == 0 && recoveryFailures == 0 ? 0 : 1;
 }

@@ -69,7 +69,7 @@ class RecoveryTest : public DpTest {
   }
   void TearDown() override {
     vmktest::setClockRate(250.0);
-    tamsil_tpeReInitRaceHook = nullptr;
+    __atomic_store_n(&tamsil_tpeReInitRaceHook, nullptr, __ATOMIC_RELEASE);
     // A chip left in error, or one the driver gave up on, holds objects
     // nobody destroys: power it off and on before the accounting.
     for (auto& c : cards_)
@@ -502,11 +502,12 @@ TEST_F(RecoveryTest, ReinitWakeBetweenLookAndSleepIsNotLost) {
   a_->debug_mask |= TAMSIL_DBG_DRIVER;
   raceTarget = a_;
   raceHits = 0;
-  tamsil_tpeReInitRaceHook = [](Adapter* a) {
+  void (*hook)(Adapter*) = [](Adapter* a) {
     if (a != raceTarget || raceHits.fetch_add(1) != 0) return;
     __atomic_store_n(&a->tpe_state, (vmk_uint16)TPE_UE_REINIT, __ATOMIC_RELEASE);
     tamsil_tpeReInitWake(a);
   };
+  __atomic_store_n(&tamsil_tpeReInitRaceHook, hook, __ATOMIC_RELEASE);
   // Where the detector hands over: the chip was soft-reset in error.
   __atomic_store_n(&a_->fw_timeout, 1, __ATOMIC_RELEASE);
   vmk_MMIOWrite32((vmk_VA)a_->pcicfg_va + 0x5C, 0x80u);
@@ -516,8 +517,8 @@ TEST_F(RecoveryTest, ReinitWakeBetweenLookAndSleepIsNotLost) {
   EXPECT_TRUE(vmktest::waitFor([] { return raceHits.load() > 0; }));
   EXPECT_TRUE(vmktest::waitFor([] { return logged("TPE recovery: Reinit Start") == 1; }));
   EXPECT_TRUE(vmktest::waitFor([&] { return logged("TPE recovery: Reinit Successful") == 1; }));
-  tamsil_tpeReInitRaceHook = nullptr;
-  EXPECT_EQ(TPE_UE_NONE, state());
+  EXPECT_TRUE(vmktest::waitFor([&] { return state() == TPE_UE_NONE; }));
+  __atomic_store_n(&tamsil_tpeReInitRaceHook, nullptr, __ATOMIC_RELEASE);
   EXPECT_EQ(1u, a_->tpe_recoveries);
   EXPECT_EQ(0u, a_->tpe_attempts);
   EXPECT_FALSE(hwError());

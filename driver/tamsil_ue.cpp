@@ -270,6 +270,10 @@ VMK_ReturnStatus tamsil_tpeReInitWorkerThread(void* data) {
         setTpeState(a, TPE_UE_NONE);
         TPE_DBG(a, "TPE recovery: Reinit Successful\n");
       } else {
+        // The reset cleared the error marks before it stopped: mark the
+        // half-built adapter failed again, or commands and doorbells would
+        // reach it.
+        setHwError(a);
         TAMSIL_ERR(a, "TPE recovery: Reinit failed. Adapter in UE state\n");
       }
     }

@@ -185,6 +185,34 @@ TEST_F(RecoveryE2eTest, SameErrorAgainAfterARecoveryStaysFailed) {
   EXPECT_EQ(1u, e.a->tpe_recoveries);
 }
 
+// A re-initialisation that fails leaves the adapter failed in state 6: the
+// error is marked again, nothing reaches the firmware and later ticks do
+// nothing.
+TEST_F(RecoveryE2eTest, FailedReinitLeavesTheAdapterFailed) {
+  join(adapter::Gen::Veskarn);
+  End& e = ends_[0];
+  pastLoadGate(e);
+  {
+    std::lock_guard<std::mutex> g(e.card->lock());
+    adapter::Fault f;
+    f.status = adapter::kStatusFailed;
+    e.card->engine().setFault(fwop::kCommon, fwop::kEqCreate, f);
+  }
+  e.card->injectUe(0x20, 0, 0xE2A5);
+  ASSERT_TRUE(vmktest::waitFor([&] { return logged("TPE recovery: Reinit failed. Adapter in UE state") == 1; }, 20000));
+  EXPECT_EQ(TPE_UE_REINIT, state(e));
+  EXPECT_TRUE(hwError(e));
+  EXPECT_EQ(0u, ld(e.a->tpe_recoveries));
+  EXPECT_EQ(1u, logged("Error in setting up ks controller"));
+  const adapter::FnCounters before = e.card->counters(0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));   // five seconds of ticks
+  const adapter::FnCounters after = e.card->counters(0);
+  EXPECT_EQ(before.mailbox_commands + before.mcc_commands, after.mailbox_commands + after.mcc_commands);
+  EXPECT_EQ(1u, after.soft_resets);
+  EXPECT_EQ(TPE_UE_REINIT, state(e));
+  EXPECT_EQ(1u, logged("TPE recovery: Reinit Start"));
+}
+
 // Pivard: an error with reset-needed is recovered by the full reset under
 // the recovery bit; the bit is given back and traffic resumes. A dump asked
 // for while the adapter is in error is not requested.

@@ -10,6 +10,7 @@
 
 int tamsil_demoUplinks();
 int tamsil_demoTraffic();
+int tamsil_demoRecovery();
 int tamsil_demoMgmt();
 
 namespace {
@@ -106,9 +107,19 @@ int main() {
   showLive(" Afterwards");
   fputc('\n', stdout);
 
-  say("6. A two-function adapter as two uplinks; a user-space client asks the management channel for the");
+  say("6. An unrecoverable error injected into one of two Veskarn ports while frames flow: the driver");
+  say("   soft-resets the chip and rebuilds the adapter on its own.");
+  int recoveryFailures = tamsil_demoRecovery();
+  showLive(" Afterwards");
+  fputc('
+', stdout);
+
+  say("7. A two-function adapter as two uplinks; a user-space client asks the management channel for the");
   say("   driver's functions, then for one function's driver information and link status.");
   int mgmtFailures = tamsil_demoMgmt();
   showLive(" Afterwards");
-  return vmktest::live().allZero() && uplinkFailures == 0 && trafficFailures == 0 && mgmtFailures == 0 ? 0 : 1;
+  return vmktest::live().allZero() && uplinkFailures == 0 && trafficFailures == 0 && recoveryFailures == 0 &&
+                 mgmtFailures == 0
+             ? 0
+             : 1;
 }

@@ -88,7 +88,7 @@ vmk_Bool tamsil_netPollCB(void* priv, vmk_uint32 budget) {
     tamsil_processMcc(a);
     tamsil_linkReportDeferred(a);
   }
-  if (n >= budget && a->io_started) {
+  if (n >= budget && __atomic_load_n(&a->io_started, __ATOMIC_ACQUIRE)) {
     tamsil_eqClean(a, &a->eqo[i], false);
     return VMK_TRUE;
   }

@@ -207,7 +207,7 @@ void tamsil_rxComplProcess(Adapter* a, tamsil_rxo* rxo, RxCompletion* rxcp, vmk_
   VMK_ReturnStatus st;
   if (toList) {
     st = vmk_PktListAppendPkt(list, pkt);
-  } else if (a->io_started) {
+  } else if (__atomic_load_n(&a->io_started, __ATOMIC_ACQUIRE)) {
     const NetPollInfo* np = a->eqo[rxo->idx].netpoll;
     st = (np != nullptr && np->netpoll != nullptr) ? vmk_NetPollRxPktQueue(np->netpoll, pkt) : VMK_NOT_FOUND;
   } else {

@@ -264,16 +264,21 @@ VMK_ReturnStatus tamsil_tpeReInitWorkerThread(void* data) {
       TPE_DBG(a, "TPE recovery: Reinit Start\n");
       setHwError(a);
       if (tamsil_reset(a, 1) == VMK_OK) {
-        __atomic_add_fetch(&a->tpe_recoveries, 1, __ATOMIC_RELAXED);
+        __atomic_add_fetch(&a->tpe_recoveries, 1, __ATOMIC_RELEASE);
         a->last_recovery_ms = tamsil_nowMs();
         a->tpe_attempts = 0;
         setTpeState(a, TPE_UE_NONE);
         TPE_DBG(a, "TPE recovery: Reinit Successful\n");
       } else {
+        // The reset cleared the error marks before it stopped: mark the
+        // half-built adapter failed again, or commands and doorbells would
+        // reach it.
+        setHwError(a);
         TAMSIL_ERR(a, "TPE recovery: Reinit failed. Adapter in UE state\n");
       }
     }
-    if (tamsil_tpeReInitRaceHook != nullptr) tamsil_tpeReInitRaceHook(a);
+    void (*hook)(Adapter*) = __atomic_load_n(&tamsil_tpeReInitRaceHook, __ATOMIC_ACQUIRE);
+    if (hook != nullptr) hook(a);
     vmk_SPLock(a->tpe_lock);
     if (__atomic_load_n(&a->tpe_wait, __ATOMIC_SEQ_CST) == 0) {
       vmk_SPUnlock(a->tpe_lock);
@@ -308,7 +313,3 @@ void tamsil_tpeWorldStop(Adapter* a) {
     a->tpe_lock = VMK_LOCK_INVALID;
   }
 }
-
-// Until the full reset is part of the build, recovery reaches a reset that
-// answers "not supported"; the reset's own definition takes its place.
-__attribute__((weak)) VMK_ReturnStatus tamsil_reset(Adapter*, vmk_uint8) { return VMK_NOT_SUPPORTED; }

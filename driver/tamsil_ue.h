@@ -19,9 +19,6 @@ enum tamsil_tpeState : vmk_uint16 {
 extern const char* const tamsil_ueStatusLoDesc[32];
 extern const char* const tamsil_ueStatusHiDesc[32];
 
-// The full adapter reset; `force` clears the error state first.
-VMK_ReturnStatus tamsil_reset(Adapter* adapter, vmk_uint8 force);
-
 // The lock the re-initialisation world's wake-up uses, created at attach
 // before the world. Stop ends the world and frees the lock; harmless when
 // neither exists.

@@ -1238,7 +1238,8 @@ void Adapter::injectPivardError(bool reset_needed, bool survives_reset) {
   if (gen() != Gen::Pivard) return;
   in_ue_ = true;
   pivard_sticky_error_ = survives_reset;
-  pivard_status_ = (pivard_status_ | 0x80000000u | (reset_needed ? 0x01000000u : 0)) & ~(reset_needed ? 0x00800000u : 0);
+  // The port stays ready: it takes the port reset that clears the error.
+  pivard_status_ = pivard_status_ | 0x80000000u | (reset_needed ? 0x01000000u : 0);
   takeDump();
 }
 

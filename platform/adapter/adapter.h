@@ -247,8 +247,9 @@ class Adapter {
   void injectUe(uint32_t lo, uint32_t hi, uint16_t port_status_code);
   bool inUe() const;
   // Pivard: the port reports an error (status bit 31), with or without
-  // reset-needed (bit 24), and the firmware takes no command. A port reset
-  // clears it unless `survives_reset`: then the error stays after any reset.
+  // reset-needed (bit 24), still ready (bit 23) to take a port reset, and the
+  // firmware takes no command. A port reset clears it unless
+  // `survives_reset`: then the error stays after any reset.
   void injectPivardError(bool reset_needed, bool survives_reset = false);
   // The clock (milliseconds) the timed knobs below count on; a test hands the
   // kernel's own. Without one they count nothing (as if time stood still).

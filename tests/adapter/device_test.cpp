@@ -616,7 +616,7 @@ TEST(DevRegisters, TimedReadinessAndDump) {
     r.card->setReadyAfterReset(500);
     r.eq(0);
     r.card->injectPivardError(true);
-    EXPECT_EQ(r.db(0, 0x404), 0x81000000u);
+    EXPECT_EQ(r.db(0, 0x404), 0x81800000u);
     r.dbw(0, 0x408, 0x08000000u);
     EXPECT_EQ(r.card->engine().countLive(0), 0u);
     EXPECT_EQ(r.db(0, 0x404), 0u);
@@ -638,17 +638,17 @@ TEST(DevRegisters, TimedReadinessAndDump) {
   }
 }
 
-// Pivard errors: with reset-needed the port is not ready; without it the
-// ready bit stays; an error that survives the reset comes back after it,
-// until the card is power-cycled.
+// Pivard errors, with or without reset-needed, the port still ready; a port
+// reset clears them and the function's objects, except an error that
+// survives the reset, which stays until the card is power-cycled.
 TEST(DevRegisters, PivardErrorKinds) {
   struct Case {
     bool reset_needed, survives;
     uint32_t status, after_reset;
   };
-  const Case cases[] = {{true, false, 0x81000000u, 0x00800000u},
+  const Case cases[] = {{true, false, 0x81800000u, 0x00800000u},
                         {false, false, 0x80800000u, 0x00800000u},
-                        {true, true, 0x81000000u, 0x81000000u}};
+                        {true, true, 0x81800000u, 0x81800000u}};
   for (const Case& k : cases) {
     SCOPED_TRACE(k.status);
     Rig r(Gen::Pivard, 2, 8, 0);

@@ -104,6 +104,7 @@ TEST_F(MgmtTest, StatisticsOfTwoAdaptersAtOnce) {
 
 // The thread a test holds inside the driver (see the hook below).
 thread_local bool heldThread = false;
+thread_local bool detacherThread = false;
 
 // A request held inside the driver (in a configuration read) while the device
 // is quiesced and detached: later requests are refused (busy while quiesced,
@@ -145,9 +146,17 @@ TEST_F(MgmtTest, RequestsWhileTheDeviceGoesAway) {
   vmktest::uplinkDisassociate(regDataOf(u.child), u.uplink);
   vmktest::removeDevice(u.child);
   forget(u.dev);
-  std::atomic<bool> detached{false};
+  // Detach waits for requests in flight once the command channel is closed,
+  // sleeping between looks: its first such sleep shows it waiting. (After
+  // that the Adapter is not looked at: it may be gone.)
+  std::atomic<bool> detached{false}, detachWaits{false};
+  Adapter* const a = a_;
+  vmktest::onCall("vmk_WorldSleep", [&] {
+    if (detacherThread && !detachWaits && a->mbox_closed) detachWaits = true;
+  });
   VMK_ReturnStatus detachResult = VMK_FAILURE;
   std::thread detacher([&] {
+    detacherThread = true;
     detachResult = vmktest::detachDevice(u.dev);
     detached = true;
   });
@@ -156,13 +165,15 @@ TEST_F(MgmtTest, RequestsWhileTheDeviceGoesAway) {
     return client_.call(TAMSIL_MGMT_LINK_STATE, name, &p).result == VMK_NOT_FOUND;
   }));
   // Detach reaches its wait for the held request and stays there.
-  ASSERT_TRUE(vmktest::waitFor([&] { return logged("Detach waits for 1 management requests") > 0; }));
+  ASSERT_TRUE(vmktest::waitFor([&] { return detachWaits.load(); }));
   EXPECT_FALSE(detached.load());
+  EXPECT_EQ(1u, vmk_AtomicRead64(&a->mgmt_in_flight));
 
   open = true;
   holder.join();
   detacher.join();
   vmktest::onCall("vmk_PCIReadConfig", nullptr);
+  vmktest::onCall("vmk_WorldSleep", nullptr);
   EXPECT_EQ(VMK_OK, heldResult);
   EXPECT_EQ(card_->function(0)->configRead(0, 4), Client::get32(held, 8));
   EXPECT_EQ(VMK_OK, detachResult);

@@ -68,6 +68,50 @@ TEST_F(MgmtTest, FunctionListsOfFortyFunctions) {
   EXPECT_EQ(2u, logged("mgmtSbdf is NULL"));
 }
 
+// A failed walk or scratch allocation answers 0xbad0003 in the header; a
+// walk step called for another table adds nothing.
+TEST_F(MgmtTest, FunctionListFailures) {
+  ASSERT_NE(nullptr, upOne(Gen::KS3));
+  ASSERT_NO_FATAL_FAILURE(parkWorker());  // its commands take pool pages too
+  struct Case {
+    uint64_t id;
+    const char* service;
+    VMK_ReturnStatus result;
+    const char* line;
+  } cases[] = {
+      {TAMSIL_MGMT_ENUM_SBDF_V1, "vmk_HashKeyIterate", VMK_FAILURE, "vmk_HashKeyIterate failed"},
+      {TAMSIL_MGMT_ENUM_SBDF, "vmk_HashKeyIterate", VMK_FAILURE, "vmk_HashKeyIterate failed"},
+      {TAMSIL_MGMT_ENUM_SBDF, "vmk_MemPoolAlloc", VMK_NOT_FOUND, "mpoolAlloc failed for mgmtSbdfV1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.service);
+    vmktest::clearLog();
+    vmktest::failCall(c.service, 1);
+    std::vector<uint8_t> b = param(c.id);
+    auto r = client_.call(c.id, "", &b);
+    vmktest::clearFailures();
+    EXPECT_EQ(c.result, r.result);
+    EXPECT_EQ(uint32_t{VMK_NOT_FOUND}, r.status);
+    EXPECT_EQ(1u, logged(c.line));
+  }
+  // The pool's page counts: the scratch block went back.
+  std::vector<uint8_t> b = param(TAMSIL_MGMT_ENUM_SBDF);
+  vmktest::PoolInfo before, after;
+  ASSERT_TRUE(vmktest::poolInfo(TAMSIL_DRIVER_NAME, &before));
+  ASSERT_EQ(VMK_OK, client_.call(TAMSIL_MGMT_ENUM_SBDF, "", &b).result);
+  ASSERT_TRUE(vmktest::poolInfo(TAMSIL_DRIVER_NAME, &after));
+  EXPECT_EQ(before.pagesInUse, after.pagesInUse);
+  EXPECT_EQ(1u, Client::get32(b, 1536));
+
+  tamsil_mgmtSbdfListV1 list{};
+  vmk_AddrCookie data;
+  data.ptr = &list;
+  EXPECT_EQ(VMK_HASH_KEY_ITER_CMD_CONTINUE,
+            tamsil_vmkdevHTableIterator(a_->vxlan_table, const_cast<char*>("0000:003:00.0"), nullptr, data));
+  EXPECT_EQ(0u, list.count);
+  EXPECT_EQ(1u, logged("hashTable != tamsil_vmkdevHashTblNode"));
+}
+
 // Callbacks 16 and 34 on two adapters at once: each text is its adapter's
 // whole, never mixed with the other's.
 TEST_F(MgmtTest, StatisticsOfTwoAdaptersAtOnce) {

@@ -732,8 +732,8 @@ static inline vmk_IOA tamsil_dmaBusAddr(const DmaBuffer* buf) {
   return buf->sg_array ? buf->sg_array->elem[0].addr : 0;
 }
 
-// Entry points of the device life cycle and the management channel. Each
-// answers VMK_NOT_SUPPORTED until its part of the driver is built.
+// Entry points of the device life cycle and the management channel (its
+// callbacks and answer layouts: tamsil_mgmt.h).
 extern const vmk_DriverOps tamsilDrvOps;
 VMK_ReturnStatus tamsil_driverRegister(void);
 extern vmk_MgmtSignature tamsil_mgmtSignature;

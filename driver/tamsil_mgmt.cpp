@@ -148,7 +148,7 @@ VMK_ReturnStatus tamsil_mgmtCimGetStats(vmk_MgmtCookie cookie, vmk_MgmtEnvelopeH
 /* ---- Function lists -------------------------------------------------------- */
 
 // Checks and the walk common to both lists; `list` is the full-size list.
-VMK_ReturnStatus walkFunctions(vmk_MgmtCookie cookie, MgmtRequestHeader* h, tamsil_mgmtSbdfListV1* list) {
+VMK_ReturnStatus walkFunctions(MgmtRequestHeader* h, tamsil_mgmtSbdfListV1* list) {
   memset(list, 0, sizeof *list);
   vmk_AddrCookie data;
   data.ptr = list;
@@ -163,7 +163,6 @@ VMK_ReturnStatus walkFunctions(vmk_MgmtCookie cookie, MgmtRequestHeader* h, tams
     if (h != nullptr) h->status = VMK_NOT_FOUND;
     TAMSIL_MOD_ERR("vmk_HashKeyIterate failed\n");
   }
-  (void)cookie;
   return st;
 }
 
@@ -188,7 +187,7 @@ VMK_ReturnStatus tamsil_mgmtEnumerateSbdfV1CB(vmk_MgmtCookie cookie, vmk_MgmtEnv
   MgmtRequestHeader* h = static_cast<MgmtRequestHeader*>(header);
   VMK_ReturnStatus st = checkListRequest(cookie, h, buffer);
   if (st != VMK_OK) return st;
-  return walkFunctions(cookie, h, static_cast<tamsil_mgmtSbdfListV1*>(buffer));
+  return walkFunctions(h, static_cast<tamsil_mgmtSbdfListV1*>(buffer));
 }
 
 VMK_ReturnStatus tamsil_mgmtEnumerateSbdfCB(vmk_MgmtCookie cookie, vmk_MgmtEnvelopeHandle, void* header,
@@ -204,7 +203,7 @@ VMK_ReturnStatus tamsil_mgmtEnumerateSbdfCB(vmk_MgmtCookie cookie, vmk_MgmtEnvel
     if (h != nullptr) h->status = VMK_NOT_FOUND;
     return VMK_NOT_FOUND;
   }
-  st = walkFunctions(cookie, h, full);
+  st = walkFunctions(h, full);
   auto* out = static_cast<tamsil_mgmtSbdfList*>(buffer);
   memcpy(out, full, sizeof *out);
   out->count = full->count < TAMSIL_MGMT_SBDF_MAX_V0 ? full->count : TAMSIL_MGMT_SBDF_MAX_V0;

@@ -68,6 +68,50 @@ TEST_F(MgmtTest, FunctionListsOfFortyFunctions) {
   EXPECT_EQ(2u, logged("mgmtSbdf is NULL"));
 }
 
+// A failed walk or scratch allocation answers 0xbad0003 in the header; a
+// walk step called for another table adds nothing.
+TEST_F(MgmtTest, FunctionListFailures) {
+  ASSERT_NE(nullptr, upOne(Gen::KS3));
+  ASSERT_NO_FATAL_FAILURE(parkWorker());  // its commands take pool pages too
+  struct Case {
+    uint64_t id;
+    const char* service;
+    VMK_ReturnStatus result;
+    const char* line;
+  } cases[] = {
+      {TAMSIL_MGMT_ENUM_SBDF_V1, "vmk_HashKeyIterate", VMK_FAILURE, "vmk_HashKeyIterate failed"},
+      {TAMSIL_MGMT_ENUM_SBDF, "vmk_HashKeyIterate", VMK_FAILURE, "vmk_HashKeyIterate failed"},
+      {TAMSIL_MGMT_ENUM_SBDF, "vmk_MemPoolAlloc", VMK_NOT_FOUND, "mpoolAlloc failed for mgmtSbdfV1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.service);
+    vmktest::clearLog();
+    vmktest::failCall(c.service, 1);
+    std::vector<uint8_t> b = param(c.id);
+    auto r = client_.call(c.id, "", &b);
+    vmktest::clearFailures();
+    EXPECT_EQ(c.result, r.result);
+    EXPECT_EQ(uint32_t{VMK_NOT_FOUND}, r.status);
+    EXPECT_EQ(1u, logged(c.line));
+  }
+  // The pool's page counts: the scratch block went back.
+  std::vector<uint8_t> b = param(TAMSIL_MGMT_ENUM_SBDF);
+  vmktest::PoolInfo before, after;
+  ASSERT_TRUE(vmktest::poolInfo(TAMSIL_DRIVER_NAME, &before));
+  ASSERT_EQ(VMK_OK, client_.call(TAMSIL_MGMT_ENUM_SBDF, "", &b).result);
+  ASSERT_TRUE(vmktest::poolInfo(TAMSIL_DRIVER_NAME, &after));
+  EXPECT_EQ(before.pagesInUse, after.pagesInUse);
+  EXPECT_EQ(1u, Client::get32(b, 1536));
+
+  tamsil_mgmtSbdfListV1 list{};
+  vmk_AddrCookie data;
+  data.ptr = &list;
+  EXPECT_EQ(VMK_HASH_KEY_ITER_CMD_CONTINUE,
+            tamsil_vmkdevHTableIterator(a_->vxlan_table, const_cast<char*>("0000:003:00.0"), nullptr, data));
+  EXPECT_EQ(0u, list.count);
+  EXPECT_EQ(1u, logged("hashTable != tamsil_vmkdevHashTblNode"));
+}
+
 // Callbacks 16 and 34 on two adapters at once: each text is its adapter's
 // whole, never mixed with the other's.
 TEST_F(MgmtTest, StatisticsOfTwoAdaptersAtOnce) {
@@ -104,6 +148,7 @@ TEST_F(MgmtTest, StatisticsOfTwoAdaptersAtOnce) {
 
 // The thread a test holds inside the driver (see the hook below).
 thread_local bool heldThread = false;
+thread_local bool detacherThread = false;
 
 // A request held inside the driver (in a configuration read) while the device
 // is quiesced and detached: later requests are refused (busy while quiesced,
@@ -145,9 +190,17 @@ TEST_F(MgmtTest, RequestsWhileTheDeviceGoesAway) {
   vmktest::uplinkDisassociate(regDataOf(u.child), u.uplink);
   vmktest::removeDevice(u.child);
   forget(u.dev);
-  std::atomic<bool> detached{false};
+  // Detach waits for requests in flight once the command channel is closed,
+  // sleeping between looks: its first such sleep shows it waiting. (After
+  // that the Adapter is not looked at: it may be gone.)
+  std::atomic<bool> detached{false}, detachWaits{false};
+  Adapter* const a = a_;
+  vmktest::onCall("vmk_WorldSleep", [&] {
+    if (detacherThread && !detachWaits && a->mbox_closed) detachWaits = true;
+  });
   VMK_ReturnStatus detachResult = VMK_FAILURE;
   std::thread detacher([&] {
+    detacherThread = true;
     detachResult = vmktest::detachDevice(u.dev);
     detached = true;
   });
@@ -156,13 +209,15 @@ TEST_F(MgmtTest, RequestsWhileTheDeviceGoesAway) {
     return client_.call(TAMSIL_MGMT_LINK_STATE, name, &p).result == VMK_NOT_FOUND;
   }));
   // Detach reaches its wait for the held request and stays there.
-  ASSERT_TRUE(vmktest::waitFor([&] { return logged("Detach waits for 1 management requests") > 0; }));
+  ASSERT_TRUE(vmktest::waitFor([&] { return detachWaits.load(); }));
   EXPECT_FALSE(detached.load());
+  EXPECT_EQ(1u, vmk_AtomicRead64(&a->mgmt_in_flight));
 
   open = true;
   holder.join();
   detacher.join();
   vmktest::onCall("vmk_PCIReadConfig", nullptr);
+  vmktest::onCall("vmk_WorldSleep", nullptr);
   EXPECT_EQ(VMK_OK, heldResult);
   EXPECT_EQ(card_->function(0)->configRead(0, 4), Client::get32(held, 8));
   EXPECT_EQ(VMK_OK, detachResult);

@@ -111,8 +111,7 @@ int main() {
   say("   soft-resets the chip and rebuilds the adapter on its own.");
   int recoveryFailures = tamsil_demoRecovery();
   showLive(" Afterwards");
-  fputc('
-', stdout);
+  fputc('\n', stdout);
 
   say("7. A two-function adapter as two uplinks; a user-space client asks the management channel for the");
   say("   driver's functions, then for one function's driver information and link status.");

@@ -472,7 +472,7 @@ VMK_ReturnStatus tamsil_quiesceQueue(Adapter* a, vmk_uint64 qid) {
     }
     if (a->uplink != nullptr) vmk_UplinkQueueStop(a->uplink, (vmk_uint32)value);
     tamsil_sharedDataBegin(a);
-    d->state = TAMSIL_QDATA_STOPPED;
+    __atomic_store_n(&d->state, TAMSIL_QDATA_STOPPED, __ATOMIC_RELEASE);
     if (a->queue_info.activeTxQueues != 0) a->queue_info.activeTxQueues--;
     tamsil_sharedDataEnd(a);
     return VMK_OK;
@@ -496,7 +496,7 @@ VMK_ReturnStatus tamsil_quiesceQueue(Adapter* a, vmk_uint64 qid) {
   }
   if ((vmk_uint32)q == L && rssOn(a)) quiesceRings(a, L, a->res.max_rss_qs);
   tamsil_sharedDataBegin(a);
-  d->state = TAMSIL_QDATA_STOPPED;
+  __atomic_store_n(&d->state, TAMSIL_QDATA_STOPPED, __ATOMIC_RELEASE);
   if (a->queue_info.activeRxQueues != 0) a->queue_info.activeRxQueues--;
   tamsil_sharedDataEnd(a);
   return VMK_OK;
@@ -510,7 +510,7 @@ VMK_ReturnStatus tamsil_startQueue(Adapter* a, vmk_uint64 qid) {
   if (d == nullptr) return VMK_BAD_PARAM;
   if (d->state == TAMSIL_QDATA_STARTED || tamsil_txNearlyFull(a, (vmk_uint32)tx)) return VMK_OK;
   tamsil_sharedDataBegin(a);
-  d->state = TAMSIL_QDATA_STARTED;
+  __atomic_store_n(&d->state, TAMSIL_QDATA_STARTED, __ATOMIC_RELEASE);
   a->queue_info.activeTxQueues++;
   tamsil_sharedDataEnd(a);
   // The kernel starts the default transmit queue itself.

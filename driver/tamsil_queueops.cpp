@@ -96,7 +96,7 @@ VMK_ReturnStatus tamsil_activateRxQueue(Adapter* a, vmk_uint64 qid) {
     tamsil_sharedDataEnd(a);
     return VMK_OK;
   }
-  q->state = TAMSIL_QDATA_STARTED;
+  __atomic_store_n(&q->state, TAMSIL_QDATA_STARTED, __ATOMIC_RELEASE);
   ringsQuiesced(a, idx, 1, 0);
   if (idx == 0 && drssOn(a)) ringsQuiesced(a, a->num_vectors - a->res.max_drss_qs, a->res.max_drss_qs, 0);
   if (idx == L && rssOn(a)) ringsQuiesced(a, L, a->res.max_rss_qs, 0);
@@ -122,7 +122,9 @@ void tamsil_startStopTxQueues(Adapter* a, vmk_uint8 start) {
   TAMSIL_DBG(a, TAMSIL_DBG_UPLINK, TAMSIL_LOG_LEVEL_INFO2, "%s Tx queues\n", start ? "Start" : "Stop");
   tamsil_sharedDataBegin(a);
   for (vmk_uint32 j = M; j < M + T && j < TAMSIL_MAX_UPLINK_QUEUES; j++)
-    if (eligible(j)) a->uplink_qdata[j].state = start ? TAMSIL_QDATA_STARTED : TAMSIL_QDATA_STOPPED;
+    if (eligible(j))
+      __atomic_store_n(&a->uplink_qdata[j].state, start ? TAMSIL_QDATA_STARTED : TAMSIL_QDATA_STOPPED,
+                       __ATOMIC_RELEASE);
   tamsil_sharedDataEnd(a);
   if (a->uplink != nullptr) {
     for (vmk_uint32 j = M; j < M + T && j < TAMSIL_MAX_UPLINK_QUEUES; j++) {

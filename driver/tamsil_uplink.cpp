@@ -92,7 +92,7 @@ void tamsil_stopTxQueue(Adapter* a, vmk_uint32 txIndex, vmk_uint32) {
   qData* q = txQData(a, txIndex);
   if (q == nullptr) return;
   tamsil_sharedDataBegin(a);
-  q->state = TAMSIL_QDATA_STOPPED;
+  __atomic_store_n(&q->state, TAMSIL_QDATA_STOPPED, __ATOMIC_RELEASE);
   tamsil_sharedDataEnd(a);
   if (a->uplink != nullptr) vmk_UplinkQueueStop(a->uplink, txQueueValue(a, txIndex));
 }
@@ -101,7 +101,7 @@ void tamsil_startTxQueue(Adapter* a, vmk_uint32 txIndex, vmk_uint32) {
   qData* q = txQData(a, txIndex);
   if (q == nullptr || (q->flags & (TAMSIL_QDATA_ALLOCATED | TAMSIL_QDATA_DEFAULT)) == 0) return;
   tamsil_sharedDataBegin(a);
-  q->state = TAMSIL_QDATA_STARTED;
+  __atomic_store_n(&q->state, TAMSIL_QDATA_STARTED, __ATOMIC_RELEASE);
   tamsil_sharedDataEnd(a);
   if (a->uplink != nullptr) vmk_UplinkQueueStart(a->uplink, txQueueValue(a, txIndex));
 }
@@ -358,7 +358,7 @@ VMK_ReturnStatus tamsil_createUplinkData(Adapter* a) {
     qData* q = &a->uplink_qdata[i];
     q->flags = 0;
     q->type = 1;
-    q->state = 0;
+    __atomic_store_n(&q->state, 0, __ATOMIC_RELEASE);
     q->activeFeatures = 0;
     if (i == 0) {
       q->supportedFeatures = 0;
@@ -415,7 +415,7 @@ VMK_ReturnStatus tamsil_createUplinkData(Adapter* a) {
     qData* q = &a->uplink_qdata[j];
     q->flags = 0;
     q->type = 2;
-    q->state = 0;
+    __atomic_store_n(&q->state, 0, __ATOMIC_RELEASE);
     q->activeFeatures = 0;
     q->supportedFeatures = j == maxRx ? 0 : 0x2;
     q->dmaEngine = a->dma_engine;

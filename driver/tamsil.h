@@ -757,7 +757,8 @@ bool tamsil_rateLimitPrints(vmk_uint32 count);
 void tamsil_logRepeated(vmk_uint32 count, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 
 static inline vmk_uint32 tamsil_adapterMask(const Adapter* adapter) {
-  return adapter ? adapter->debug_mask : debugMask;
+  // Callback 31 changes it while every thread logs.
+  return adapter ? __atomic_load_n(&adapter->debug_mask, __ATOMIC_RELAXED) : debugMask;
 }
 
 // Device messages.

@@ -287,7 +287,7 @@ TEST_F(NetqTest, QueueStatisticsAndTheIgnoredOperations) {
   ASSERT_EQ(VMK_OK, nq_->stats(tamsil_mkQueueId(TAMSIL_QTYPE_UPLINK_TX, M + T), &s));
   expect({});
 
-  a_->debug_mask |= TAMSIL_DBG_QUEUE;
+  __atomic_fetch_or(&a_->debug_mask, TAMSIL_DBG_QUEUE, __ATOMIC_RELAXED);
   const vmk_UplinkQueueID q1 = tamsil_mkQueueId(TAMSIL_QTYPE_UPLINK_RX, 1);
   EXPECT_EQ(VMK_OK, nq_->ops().queueToggleFeature(cookie_, q1, VMK_UPLINK_QUEUE_FEAT_PAIR, true));
   EXPECT_EQ(VMK_OK, nq_->ops().queueSetPriority(cookie_, q1, 3));

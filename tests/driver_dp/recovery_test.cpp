@@ -453,7 +453,7 @@ TEST_F(RecoveryTest, ProgressMessagesAtDebugMask) {
     arm(adapter::Gen::KS3);
     ASSERT_FALSE(HasFatalFailure());
     withoutReinitWorld();
-    a_->debug_mask = mask;
+    __atomic_store_n(&a_->debug_mask, mask, __ATOMIC_RELAXED);
     pastLoadGate();
     vmktest::clearLog();
     detect(0xE123);

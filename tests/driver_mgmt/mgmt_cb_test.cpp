@@ -286,7 +286,7 @@ TEST_F(MgmtTest, DebugMaskSetAndGet) {
       {2, 0x10, 0x10, 0x10, 1},    // the line is written under the old mask
       {0, 0xEEEE, 0x10, 0x10, 0},
   };
-  a_->debug_mask = 0x1;
+  __atomic_store_n(&a_->debug_mask, 0x1u, __ATOMIC_RELAXED);
   for (const Step& s : steps) {
     SCOPED_TRACE(s.op);
     vmktest::clearLog();

@@ -78,6 +78,10 @@ VMK_ReturnStatus tamsil_uplinkReset(Adapter* adapter);
 
 // Worker and recovery worlds (tamsil_devlife.cpp), link update (tamsil_uplink.cpp).
 VMK_ReturnStatus tamsil_workerThread(void* data);
+// Stops the worker world and waits for its death; starts it again (when it
+// is not running).
+void tamsil_workerStop(Adapter* adapter);
+VMK_ReturnStatus tamsil_workerStart(Adapter* adapter);
 VMK_ReturnStatus tamsil_tpeReInitWorkerThread(void* data);
 void tamsil_linkStatusUpdate(Adapter* adapter);
 

@@ -410,6 +410,15 @@ static VMK_ReturnStatus createWorld(Adapter* a, const char* name, vmk_WorldStart
   return st;
 }
 
+void tamsil_workerStop(Adapter* a) { stopWorld(&a->worker_world); }
+
+VMK_ReturnStatus tamsil_workerStart(Adapter* a) {
+  if (a->worker_world != VMK_INVALID_WORLD_ID) return VMK_OK;
+  VMK_ReturnStatus st = createWorld(a, "tamsil_workerThread", tamsil_workerThread, &a->worker_world);
+  if (st != VMK_OK) TAMSIL_ERR(a, "tamsil driver: Failed to create worker thread\n");
+  return st;
+}
+
 VMK_ReturnStatus tamsil_attachDevice(vmk_Device device) {
   vmk_uint64 got = 0;
   Adapter* a = static_cast<Adapter*>(tamsil_mpoolAlloc(sizeof(Adapter), &got));

@@ -82,9 +82,8 @@ bool reinit(Adapter* a) {
   return true;
 }
 
-// `kernelAsked`: the kernel's uplink reset, which restores the queues and
-// filters it holds once the operation returns; any other reset tells it.
-VMK_ReturnStatus resetAdapter(Adapter* a, vmk_uint8 force, bool kernelAsked) {
+// The reset under reset_lock; *ran tells whether it did more than skip.
+VMK_ReturnStatus resetLocked(Adapter* a, vmk_uint8 force, bool* ran) {
   vmk_SemaLock(&a->reset_lock);
   const bool pivardRecovery = tamsil_flagTest(a, TAMSIL_FLAG_PIVARD_RECOVERY);
   if (!force && !pivardRecovery) {
@@ -99,6 +98,7 @@ VMK_ReturnStatus resetAdapter(Adapter* a, vmk_uint8 force, bool kernelAsked) {
       return VMK_OK;
     }
   }
+  *ran = true;
   TAMSIL_DBG(a, TAMSIL_DBG_UPLINK, TAMSIL_LOG_LEVEL_INFO2, "Starting re-init\n");
   tamsil_uplinkWatchdogSet(a, kWatchdogResetMs);
   vmk_BitVectorAtomicSet(a->flags, TAMSIL_FLAG_RECONFIG);
@@ -170,8 +170,23 @@ VMK_ReturnStatus resetAdapter(Adapter* a, vmk_uint8 force, bool kernelAsked) {
   tamsil_mgmtGateSet(a, false);
   vmk_SemaUnlock(&a->reset_lock);
   TAMSIL_DBG(a, TAMSIL_DBG_UPLINK, TAMSIL_LOG_LEVEL_INFO2, "%s: adapter reset successfully\n", tamsil_devName(a));
-  if (!kernelAsked && a->uplink != nullptr) vmk_UplinkQueuesResetNotify(a->uplink);
   return VMK_OK;
+}
+
+// `kernelAsked`: the kernel's uplink reset, which restores the queues and
+// filters it holds once the operation returns; any other reset tells it.
+VMK_ReturnStatus resetAdapter(Adapter* a, vmk_uint8 force, bool kernelAsked) {
+  // The worker's tick reads the queue set the reset rebuilds: run from
+  // another world, the reset has it stop first (before the lock, which the
+  // worker's own error recovery takes) and start again afterwards.
+  const bool worker = a->worker_world != VMK_INVALID_WORLD_ID;
+  const bool stopWorker = worker && vmk_WorldGetID() != a->worker_world;
+  if (stopWorker) tamsil_workerStop(a);
+  bool ran = false;
+  const VMK_ReturnStatus st = resetLocked(a, force, &ran);
+  if (stopWorker) tamsil_workerStart(a);
+  if (st == VMK_OK && ran && !kernelAsked && a->uplink != nullptr) vmk_UplinkQueuesResetNotify(a->uplink);
+  return st;
 }
 
 }  // namespace

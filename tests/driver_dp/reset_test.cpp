@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "cable_fixture.h"
+#include "netq_fixture.h"
 #include "tamsil_cmds_os.h"
 #include "vmk_netq_testing.h"
 
@@ -54,8 +55,15 @@ TEST_F(ResetTest, ResetUnderTrafficOnEveryGenerationBringsTheSameUplinkBack) {
   for (adapter::Gen g : allGens()) {
     SCOPED_TRACE(genText(g));
     join(g);
+    // Started devices (the kernel starts a device before its I/O): their
+    // workers tick while the reset rebuilds.
+    quiesceBoth();
+    for (End& x : ends_) ASSERT_EQ(VMK_OK, vmktest::startDevice(x.dev));
+    startBoth();
     End& e = ends_[0];
     bothWays(1);
+    // The MTU the kernel set outlives the reset.
+    ASSERT_EQ(VMK_OK, e.ops().uplinkMTUSet(e.cookie, 9000));
     watchdogSince(e);
     const unsigned objectsBefore = static_cast<unsigned>(e.card->engine().countLive());
     ASSERT_EQ(VMK_OK, kernelReset(e));
@@ -65,6 +73,8 @@ TEST_F(ResetTest, ResetUnderTrafficOnEveryGenerationBringsTheSameUplinkBack) {
     EXPECT_FALSE(tamsil_flagTest(e.a, TAMSIL_FLAG_TPE_REINIT));
     EXPECT_FALSE(tamsil_flagTest(e.a, TAMSIL_FLAG_IO_QUIESCED));
     EXPECT_EQ(1u, e.a->io_started);
+    EXPECT_EQ(9000u, e.a->shared_data.mtu);
+    EXPECT_EQ(9032u, e.a->max_frame);
     // The function was built again, not added to.
     EXPECT_EQ(objectsBefore, static_cast<unsigned>(e.card->engine().countLive()));
     ASSERT_TRUE(waitPosted(e, 64, true));
@@ -133,6 +143,7 @@ TEST_F(ResetOneTest, SkippedWhileQuiescedOrInErrorUnlessForced) {
     bool chipReset;              // the recovery's chip reset, errors set
     vmk_uint8 force;
     bool runs;
+    bool pivardRecovery = false;   // AdapterFlags bit 7 (Pivard only)
   };
   const Case cases[] = {
       {"started", true, 0, 0, false, 0, true},
@@ -141,11 +152,14 @@ TEST_F(ResetOneTest, SkippedWhileQuiescedOrInErrorUnlessForced) {
       {"firmware time-out", true, 0, 1, false, 0, false},
       {"forced after a chip reset, started", true, 0, 0, true, 1, true},
       {"forced after a chip reset, quiesced", false, 0, 0, true, 1, true},
+      {"Pivard error recovery after a port reset", true, 0, 0, true, 0, true, true},
   };
   for (adapter::Gen g : allGens()) {
     for (const Case& c : cases) {
+      if (c.pivardRecovery && g != adapter::Gen::Pivard) continue;
       SCOPED_TRACE(std::string(genText(g)) + ": " + c.what);
       up(g);
+      if (c.pivardRecovery) vmk_BitVectorAtomicSet(a_->flags, TAMSIL_FLAG_PIVARD_RECOVERY);
       if (c.started) {
         ASSERT_EQ(VMK_OK, startIO());
       }
@@ -174,6 +188,9 @@ TEST_F(ResetOneTest, SkippedWhileQuiescedOrInErrorUnlessForced) {
         EXPECT_EQ(!c.started, ioQuiesced());
         EXPECT_FALSE(tamsil_flagTest(a_, TAMSIL_FLAG_RECONFIG));
         EXPECT_FALSE(tamsil_flagTest(a_, TAMSIL_FLAG_TPE_REINIT));
+        // The recovery's own flag is the recovery's to clear.
+        EXPECT_EQ(c.pivardRecovery, tamsil_flagTest(a_, TAMSIL_FLAG_PIVARD_RECOVERY));
+        vmk_BitVectorAtomicClear(a_->flags, TAMSIL_FLAG_PIVARD_RECOVERY);
         // The kernel starts the I/O it had stopped, on the rebuilt function.
         if (!c.started) {
           EXPECT_EQ(VMK_OK, startIO());
@@ -300,6 +317,119 @@ TEST_F(ResetFailTest, AFailureAtEachStepStopsTheResetAndDetachIsClean) {
       TearDown();
       SetUp();
     }
+  }
+}
+
+// The reset drops the filters (the firmware has none after it); the
+// kernel's NetQueue layer allocates its queues and applies its filters
+// again, after its own uplink reset and after a reset the driver started
+// (it is told). Frames reach their queues' rings again, the uplink's own MAC
+// the default ring, and an RSS queue's flows its RSS rings.
+TEST_F(NetqTest, QueuesAndFiltersServeAgainAfterAReset) {
+  for (adapter::Gen g : allGens()) {
+    for (bool kernelAsked : {true, false}) {
+      SCOPED_TRACE(std::string(genText(g)) + (kernelAsked ? ": the kernel's reset" : ": a recovery"));
+      up(g);
+      const vmk_uint32 L = tamsil_rssLeadingRing(a_);
+      if (L < 2) {   // no NetQueue ring besides the default one
+        TearDown();
+        SetUp();
+        break;
+      }
+      const vmk_UplinkQueueID q1 = rxQueue();
+      vmk_UplinkQueueFilterID f1 = 0;
+      ASSERT_EQ(VMK_OK, nq_->apply(q1, vmktest::macFilter(mac(1).data()), &f1));
+      const bool rss = (a_->features & TAMSIL_FEAT_RSS) != 0 && a_->res.max_rss_qs >= 2;
+      vmk_UplinkQueueID rq = 0;
+      vmk_UplinkQueueFilterID rf = 0;
+      if (rss) {
+        rq = rxQueue(VMK_UPLINK_QUEUE_FEAT_RSS);
+        ASSERT_EQ(VMK_OK, nq_->apply(rq, vmktest::macFilter(mac(0x33).data()), &rf));
+      }
+      ASSERT_EQ(1, ringOf(frameTo(mac(1))));
+
+      if (kernelAsked) {
+        ASSERT_EQ(VMK_OK, vmktest::uplinkReset(regDataOf(child_), uplink_));
+      } else {
+        ASSERT_EQ(VMK_OK, tamsil_reset(a_, 0));
+      }
+      ASSERT_EQ(1u, a_->reset_count);
+      ASSERT_TRUE(vmktest::waitFor([&] {
+        for (vmk_uint32 i = 0; i < a_->num_vectors && i < TAMSIL_MAX_VECTORS; ++i)
+          if (a_->rxo[i].rxq.created && card_->rxPosted(0, a_->rxo[i].rxq.id) == 0) return false;
+        return true;
+      }));
+      const int ring1 = static_cast<int>(tamsil_queueIdVal(nq_->current(q1)));
+      EXPECT_EQ(ring1, ringOf(frameTo(mac(1))));
+      EXPECT_TRUE(defaultRing(ringOf(frameTo(ownMac()))));
+      if (rss) {
+        std::vector<Bytes> frames;
+        for (uint16_t s = 0; s < 32; ++s) frames.push_back(frameTo(mac(0x33), static_cast<uint16_t>(50000 + 97 * s)));
+        auto got = exchange(frames);
+        size_t n = 0;
+        for (const auto& [ring, fs] : got) {
+          EXPECT_GE(ring, L);
+          EXPECT_LT(ring, L + a_->res.max_rss_qs);
+          n += fs.size();
+        }
+        EXPECT_EQ(frames.size(), n);
+        EXPECT_LT(1u, got.size()) << "flows spread over the RSS rings";
+      }
+      // The ids the layer handed out still name them.
+      EXPECT_EQ(VMK_OK, nq_->remove(q1, f1));
+      if (rss) {
+        EXPECT_EQ(VMK_OK, nq_->remove(rq, rf));
+      }
+      TearDown();
+      SetUp();
+    }
+  }
+}
+
+// For the whole length of a reset management requests are refused, and
+// the reset waits for one already inside before it takes the channel down
+// (a Pivard error recovery does not quiesce the device: only this wait
+// keeps the request safe there).
+TEST_F(ResetOneTest, ManagementWaitsOutsideAndARequestInsideFinishesFirst) {
+  for (adapter::Gen g : {adapter::Gen::KS3, adapter::Gen::Pivard}) {
+    SCOPED_TRACE(genText(g));
+    startDevice_ = true;   // management requests are refused before
+    up(g);
+    ASSERT_EQ(VMK_OK, startIO());
+    const bool pivard = g == adapter::Gen::Pivard;
+    if (pivard) vmk_BitVectorAtomicSet(a_->flags, TAMSIL_FLAG_PIVARD_RECOVERY);
+    auto resets = [&] { return pivard ? card_->counters(0).port_resets : seen(1, 61); };
+    const unsigned resetsBefore = resets();
+    ASSERT_EQ(VMK_OK, tamsil_mgmtEnter(a_));   // the request inside
+    vmktest::setClockRate(0);
+    VMK_ReturnStatus rc = VMK_FAILURE;
+    std::thread t([&] { rc = tamsil_reset(a_, 0); });
+    EXPECT_TRUE(vmktest::waitFor([&] { return __atomic_load_n(&a_->mgmt_gate_closed, __ATOMIC_SEQ_CST) != 0; }));
+    EXPECT_EQ(VMK_BUSY, tamsil_mgmtEnter(a_));
+    // I/O is down (its handlers are gone); then the reset waits, a second
+    // at a time, for the request to leave, and takes nothing else down.
+    // (The clock stands still: I/O's own short waits are moved along.)
+    for (int i = 0; i < 5000 && vmktest::live().intrRegistrations != 0; ++i) {
+      vmktest::advanceMs(1);
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    EXPECT_EQ(0, vmktest::live().intrRegistrations);
+    EXPECT_TRUE(vmktest::waitFor([] { return vmktest::sleepers() > 0; }));
+    vmktest::advanceMs(10000);
+    EXPECT_TRUE(vmktest::waitFor([] { return vmktest::sleepers() > 0; }));
+    EXPECT_EQ(resetsBefore, resets()) << "the function was reset under the request";
+    EXPECT_LT(0, vmktest::live().intrCookies) << "interrupts were cleaned up under the request";
+    tamsil_mgmtLeave(a_);
+    vmktest::setClockRate(250.0);
+    t.join();
+    EXPECT_EQ(VMK_OK, rc);
+    EXPECT_LT(resetsBefore, resets());
+    if (pivard) vmk_BitVectorAtomicClear(a_->flags, TAMSIL_FLAG_PIVARD_RECOVERY);
+    // Open again once the reset is over.
+    ASSERT_EQ(VMK_OK, tamsil_mgmtEnter(a_));
+    tamsil_mgmtLeave(a_);
+    TearDown();
+    SetUp();
   }
 }
 

@@ -108,6 +108,24 @@ TEST_F(RecoveryTest, MaskedBitsAreNoUe) {
   }
 }
 
+// Each set bit is logged by name, lowest first, low word before high; the
+// names keep their trailing blanks, and high bits 24-31 have no name.
+TEST_F(RecoveryTest, UeBitsAreLoggedByName) {
+  arm(adapter::Gen::KS3);
+  ASSERT_FALSE(HasFatalFailure());
+  withoutReinitWorld();
+  card_->injectUe((1u << 7) | (1u << 31), (1u << 23) | (1u << 31), 0xE123);
+  vmktest::clearLog();
+  tick();
+  std::vector<std::string> bits;
+  for (const std::string& t : vmktest::logTexts())
+    if (t.find("] UE lo: ") != std::string::npos || t.find("] UE hi: ") != std::string::npos)
+      bits.push_back(t.substr(t.find("] ") + 2));
+  EXPECT_EQ((std::vector<std::string>{"UE lo: PTC  bit set\n", "UE lo: MPU_INTPEND bit set\n", "UE hi: NETC bit set\n",
+                                      "UE hi: Unknown bit set\n"}),
+            bits);
+}
+
 // Without support on either side the UE takes the normal path at once,
 // after the link has been forced down: no more commands, no recovery.
 TEST_F(RecoveryTest, UnsupportedRecoveryTakesTheNormalPath) {

@@ -205,7 +205,7 @@ TEST_F(ResetOneTest, SkippedWhileQuiescedOrInErrorUnlessForced) {
 // The kernel's uplink reset leaves a function with VFs alone where the VFs
 // are kept apart from the reset (all but Pivard); a reset that does run
 // (Pivard's, or any recovery's) gives every VF its interface and MAC back,
-// the MAC the kernel chose included.
+// the MAC the kernel chose included, and its port VLAN stays in force.
 TEST_F(ResetOneTest, VfsSkipTheKernelsResetAndComeBackAfterAReset) {
   using Mac = std::array<uint8_t, 6>;
   const Mac chosen = {0x02, 0x1C, 0x4E, 0x0F, 0x00, 0x07};
@@ -218,6 +218,11 @@ TEST_F(ResetOneTest, VfsSkipTheKernelsResetAndComeBackAfterAReset) {
     p.vfID = 1;
     memcpy(p.mac, chosen.data(), 6);
     ASSERT_EQ(VMK_OK, vmktest::vfConfigRequest(a_->pci_device, 1, VMK_NETPTOP_VF_SET_MAC, &p));
+    vmk_NetVFDefaultVLANParms v{};
+    v.vfID = 2;
+    v.enable = 1;
+    v.vid = 100;
+    ASSERT_EQ(VMK_OK, vmktest::vfConfigRequest(a_->pci_device, 2, VMK_NETPTOP_VF_SET_DEFAULT_VLAN, &v));
     const bool pivard = g == adapter::Gen::Pivard;
     const unsigned before = sent();
     EXPECT_EQ(VMK_OK, kernelReset());
@@ -237,6 +242,10 @@ TEST_F(ResetOneTest, VfsSkipTheKernelsResetAndComeBackAfterAReset) {
       Mac want;
       memcpy(want.data(), vf == 1 ? chosen.data() : a_->vf_cfg[vf].default_mac, 6);
       EXPECT_EQ(std::vector<Mac>{want}, e.macs);
+      // The port VLAN the kernel set is in force.
+      if (vf == 2) {
+        EXPECT_EQ(100, e.pvid);
+      }
     }
     // The kernel's requests work on the rebuilt function.
     p.vfID = 2;

@@ -756,9 +756,6 @@ VMK_ReturnStatus tamsil_detachDevice(vmk_Device device) {
   tamsil_disableVFs(a);
   stopWorld(&a->worker_world);
   tamsil_tpeWorldStop(a);
-  // No recovery runs any more: one cut short by the detach is over, and the
-  // clean-up must free what a recovery would have kept (the reset lock).
-  vmk_BitVectorAtomicClear(a->flags, TAMSIL_FLAG_TPE_REINIT);
   if (a->kv_handle != nullptr) {
     vmk_MgmtDestroy(a->kv_handle);
     a->kv_handle = nullptr;
@@ -774,8 +771,8 @@ VMK_ReturnStatus tamsil_detachDevice(vmk_Device device) {
   tamsil_cleanupUplinkData(a);
   tamsil_intrCleanup(a);
   tamsil_statsCleanup(a);
-  // A reset stopped on Pivard leaves the recovery marked: nothing recovers
-  // any more, and every lock goes.
+  // A reset stopped on Pivard, or a recovery the detach cut short, leaves
+  // the recovery marked: nothing recovers any more, and every lock goes.
   vmk_BitVectorAtomicClear(a->flags, TAMSIL_FLAG_TPE_REINIT);
   tamsil_ctrlCleanup(a);
   tamsil_unmapBars(a);

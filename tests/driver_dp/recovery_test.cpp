@@ -32,17 +32,11 @@ class RecoveryTest : public DpTest {
     startDevice_ = true;
     associate(cfg, opts, fn);
     if (HasFatalFailure()) return;
-    endWorld(&a_->worker_world);
+    tamsil_workerStop(a_);
     vmktest::setClockRate(0);
     card_->setClock([] { return nowMs(); });
   }
   void arm(adapter::Gen g) { arm(cardOf(g)); }
-  static void endWorld(vmk_WorldID* w) {
-    if (*w == VMK_INVALID_WORLD_ID) return;
-    vmk_WorldDestroy(*w);
-    vmk_WorldWaitForDeath(*w);
-    *w = VMK_INVALID_WORLD_ID;
-  }
   // The state machine alone: the re-initialisation world is not woken.
   void withoutReinitWorld() { tamsil_tpeWorldStop(a_); }
   void tick() { tamsil_workerTick(a_); }
@@ -112,6 +106,24 @@ TEST_F(RecoveryTest, MaskedBitsAreNoUe) {
     TearDown();
     SetUp();
   }
+}
+
+// Each set bit is logged by name, lowest first, low word before high; the
+// names keep their trailing blanks, and high bits 24-31 have no name.
+TEST_F(RecoveryTest, UeBitsAreLoggedByName) {
+  arm(adapter::Gen::KS3);
+  ASSERT_FALSE(HasFatalFailure());
+  withoutReinitWorld();
+  card_->injectUe((1u << 7) | (1u << 31), (1u << 23) | (1u << 31), 0xE123);
+  vmktest::clearLog();
+  tick();
+  std::vector<std::string> bits;
+  for (const std::string& t : vmktest::logTexts())
+    if (t.find("] UE lo: ") != std::string::npos || t.find("] UE hi: ") != std::string::npos)
+      bits.push_back(t.substr(t.find("] ") + 2));
+  EXPECT_EQ((std::vector<std::string>{"UE lo: PTC  bit set\n", "UE lo: MPU_INTPEND bit set\n", "UE hi: NETC bit set\n",
+                                      "UE hi: Unknown bit set\n"}),
+            bits);
 }
 
 // Without support on either side the UE takes the normal path at once,
@@ -497,7 +509,7 @@ TEST_F(RecoveryTest, ReinitWakeBetweenLookAndSleepIsNotLost) {
   startDevice_ = true;
   associate(adapter::Gen::KS3);
   ASSERT_FALSE(HasFatalFailure());
-  endWorld(&a_->worker_world);
+  tamsil_workerStop(a_);
   ASSERT_NE(VMK_INVALID_WORLD_ID, a_->tpe_world);
   a_->debug_mask |= TAMSIL_DBG_DRIVER;
   raceTarget = a_;
@@ -572,7 +584,7 @@ TEST_F(RecoveryTest, PivardDumpRequest) {
     startDevice_ = true;
     associate(adapter::Gen::Pivard);
     ASSERT_FALSE(HasFatalFailure());
-    endWorld(&a_->worker_world);
+    tamsil_workerStop(a_);
     a_->debug_mask |= TAMSIL_DBG_MCC;
     card_->setClock([] { return nowMs(); });
     card_->setDumpBusyTime(k.busy_ms);
@@ -607,7 +619,7 @@ TEST_F(RecoveryTest, PivardDumpRefusedInErrorOrRecovery) {
   startDevice_ = true;
   associate(adapter::Gen::Pivard);
   ASSERT_FALSE(HasFatalFailure());
-  endWorld(&a_->worker_world);
+  tamsil_workerStop(a_);
   for (const auto& k : cases) {
     SCOPED_TRACE(k.first);
     k.second(a_);
@@ -627,7 +639,7 @@ TEST_F(RecoveryTest, GenerateUeInjectsPerGeneration) {
     startDevice_ = true;
     associate(g);
     ASSERT_FALSE(HasFatalFailure());
-    endWorld(&a_->worker_world);
+    tamsil_workerStop(a_);
     tamsil_generateUE(a_);
     const bool injects = g != adapter::Gen::Pivard;
     EXPECT_EQ(1u, logged("Injecting fatal error for post-mortem dump"));

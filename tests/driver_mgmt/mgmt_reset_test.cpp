@@ -142,13 +142,15 @@ TEST_F(MgmtResetTest, RequestsDuringAResetAreRefusedAndOneInsideFinishesFirst) {
     const vmk_uint32 resetsBefore = a_->reset_count;
     std::atomic<bool> resetWaits{false}, left{false};
     // A sleep of the reset behind its closed door, once I/O is down (its
-    // interrupt handlers gone), with a request inside is its wait for that
-    // request: it is held there until the request left, so the test can
-    // look at what the reset has done so far.
+    // interrupt handlers gone), outside any firmware command (whose waits
+    // sleep too), with a request inside is its wait for that request: it is
+    // held there until the request left, so the test can look at what the
+    // reset has done so far.
     Adapter* const a = a_;
     vmktest::onCall("vmk_WorldSleep", [&] {
       if (!resetThread || __atomic_load_n(&a->mgmt_gate_closed, __ATOMIC_SEQ_CST) == 0 ||
-          vmk_AtomicRead64(&a->mgmt_in_flight) == 0 || vmktest::live().intrRegistrations != 0)
+          vmk_AtomicRead64(&a->mgmt_in_flight) == 0 || vmk_AtomicRead64(&a->mcc_users) != 0 ||
+          vmktest::live().intrRegistrations != 0)
         return;
       resetWaits = true;
       while (!left) std::this_thread::sleep_for(std::chrono::milliseconds(1));

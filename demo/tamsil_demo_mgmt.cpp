@@ -69,7 +69,14 @@ int tamsil_demoMgmt() {
       const uint32_t modes = vmktest::MgmtClient::get32(link, 136);
       printf("   Link status of %s (callback 21): %u Mbps, duplex %u, port %u, %u supported mode(s):", name.c_str(),
              vmktest::MgmtClient::get32(link, 0), vmktest::MgmtClient::get32(link, 4), link[140], modes);
-      for (uint32_t m = 0; m < modes && m < 16; m++) printf(" %u", vmktest::MgmtClient::get32(link, 8 + 8 * m));
+      for (uint32_t m = 0; m < modes && m < 16; m++) {
+        const uint32_t speed = vmktest::MgmtClient::get32(link, 8 + 8 * m);
+        // Speed 0 with duplex 0xFFFFFFFF: the port auto-negotiates.
+        if (speed == 0 && vmktest::MgmtClient::get32(link, 12 + 8 * m) == 0xFFFFFFFFu)
+          printf(" auto-negotiation");
+        else
+          printf(" %u", speed);
+      }
       printf("%s\n", vmktest::MgmtClient::get32(link, 0) == 0 ? " (no speed until I/O starts)" : "");
     } else {
       printf("   Link status of %s failed: 0x%x\n", name.c_str(), r.result);

@@ -129,11 +129,13 @@ void stateDetected(Adapter* a) {
   }
   if (a->pf_num == 0) {
     const vmk_uint64 sinceLoad = a->ue_detect_ms - a->load_time_ms;
-    if (sinceLoad < (vmk_uint64)a->tpe_min_after_load * 60000) {
+    // The gates are keys a management thread may set at any time.
+    const vmk_uint16 minAfterLoad = __atomic_load_n(&a->tpe_min_after_load, __ATOMIC_RELAXED);
+    if (sinceLoad < (vmk_uint64)minAfterLoad * 60000) {
       setHwError(a);
       TAMSIL_ERR(a,
                  "TPE detected @%ld mins after driver load. Minimum required time = %d mins. Taking normal UE path\n",
-                 (long)(sinceLoad / 60000), (int)a->tpe_min_after_load);
+                 (long)(sinceLoad / 60000), (int)minAfterLoad);
       return;
     }
   }
@@ -161,12 +163,13 @@ void stateTpe(Adapter* a) {
   TPE_DBG(a, "port_status = 0x%x unique error code = 0x%x\n", ps, (unsigned)code);
   if (a->tpe_recoveries != 0) {
     const vmk_uint64 sinceLast = now - a->last_recovery_ms;
-    if (sinceLast < (vmk_uint64)a->tpe_min_between * 60000) {
+    const vmk_uint16 minBetween = __atomic_load_n(&a->tpe_min_between, __ATOMIC_RELAXED);
+    if (sinceLast < (vmk_uint64)minBetween * 60000) {
       setHwError(a);
       TAMSIL_ERR(a,
                  "TPE detected @%ld mins from previous TPE Recovery. Minimum required time (=%d mins). Taking "
                  "normal UE path\n",
-                 (long)(sinceLast / 60000), (int)a->tpe_min_between);
+                 (long)(sinceLast / 60000), (int)minBetween);
       return;
     }
     if (code == a->last_tpe_code) {
@@ -176,7 +179,8 @@ void stateTpe(Adapter* a) {
       return;
     }
   }
-  a->last_tpe_code = code;
+  // The recovery summary key reads it from a management thread.
+  __atomic_store_n(&a->last_tpe_code, code, __ATOMIC_RELAXED);
   const vmk_uint32 sr = tamsil_pcicfgRead32(a, TAMSIL_PCICFG_SOFT_RESET);
   TPE_DBG(a, "pci_soft_reset = 0x%x\n", sr);
   TPE_DBG(a, "writing pci_soft_reset = 0x%x\n", sr | kSoftResetBit);
@@ -265,7 +269,7 @@ VMK_ReturnStatus tamsil_tpeReInitWorkerThread(void* data) {
       setHwError(a);
       if (tamsil_reset(a, 1) == VMK_OK) {
         __atomic_add_fetch(&a->tpe_recoveries, 1, __ATOMIC_RELEASE);
-        a->last_recovery_ms = tamsil_nowMs();
+        __atomic_store_n(&a->last_recovery_ms, tamsil_nowMs(), __ATOMIC_RELAXED);
         a->tpe_attempts = 0;
         setTpeState(a, TPE_UE_NONE);
         TPE_DBG(a, "TPE recovery: Reinit Successful\n");

@@ -4,6 +4,9 @@
 // dump request and UE injection for a post-mortem dump.
 #include <atomic>
 #include <functional>
+#include <string>
+#include <thread>
+#include <utility>
 
 #include "dp_fixture.h"
 #include "tamsil_cmds.h"
@@ -400,6 +403,133 @@ TEST_F(RecoveryTest, LastRecoveryGates) {
     TearDown();
     SetUp();
   }
+}
+
+// The gates as a management client sets them through the uplink's keys,
+// on a recovery that runs to its end: with the defaults a UE 10 minutes
+// after load takes the normal path; with TpeTsDrvrLoad at 10 it is
+// recovered, and TpeRecoverySummary then shows the count, the code and the
+// time since. A second UE (another code) 10 minutes later is refused under
+// the default TpeTsLastRecovery and recovered with it at 10.
+TEST_F(RecoveryTest, TheKeysMoveTheGatesOfARealRecovery) {
+  struct Case {
+    const char* what;
+    const char* sinceLoad;   // TpeTsDrvrLoad; nullptr: the default
+    const char* sinceLast;   // TpeTsLastRecovery
+  };
+  const Case cases[] = {{"defaults", nullptr, nullptr},
+                        {"load gate at 10", "10", nullptr},
+                        {"both gates at 10", "10", "10"}};
+  auto key = [](const char* name) {
+    std::string v;
+    EXPECT_EQ(VMK_OK, vmktest::mgmtKeyGet("vmnic1", name, &v)) << name;
+    return v;
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    arm(adapter::Gen::KS3);
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_NE(VMK_INVALID_WORLD_ID, a_->tpe_world);
+    for (auto [name, value] : {std::pair{"TpeTsDrvrLoad", k.sinceLoad}, std::pair{"TpeTsLastRecovery", k.sinceLast}})
+      if (value != nullptr) {
+        ASSERT_EQ(VMK_OK, vmktest::mgmtKeySet("vmnic1", name, value));
+      }
+    // The clock ran until arm() stopped it: 10 minutes from the load.
+    vmktest::advanceMs(a_->load_time_ms + 10 * kMin - nowMs());
+    detect(0xE2A5);
+    at(1000);
+    tick();
+    if (k.sinceLoad == nullptr) {
+      EXPECT_EQ(TPE_UE_DETECTED, state());
+      EXPECT_TRUE(hwError());
+      EXPECT_EQ(1u, logged("TPE detected @10 mins after driver load. Minimum required time = 1440 mins. Taking "
+                           "normal UE path"));
+      TearDown();
+      SetUp();
+      continue;
+    }
+    ASSERT_EQ(TPE_UE_TPE, state());
+    // Soft reset, polling, and the hand-over once the firmware is ready.
+    for (uint64_t t = 5000; t < 35000 && state() != TPE_UE_REINIT; t += 1000) {
+      at(t);
+      tick();
+    }
+    ASSERT_EQ(TPE_UE_REINIT, state());
+    // The re-initialisation world's reset waits on the clock: let it run.
+    vmktest::setClockRate(250.0);
+    ASSERT_TRUE(vmktest::waitFor([&] {
+      return __atomic_load_n(&a_->tpe_recoveries, __ATOMIC_ACQUIRE) == 1 && state() == TPE_UE_NONE;
+    }));
+    vmktest::setClockRate(0);
+    vmktest::advanceMs(7 * kMin);
+    const uint64_t now = nowMs();
+    char want[300];
+    snprintf(want, sizeof want,
+             "\nTime since Driver load = %d mins\nNumber of Successful TPE Recoveries = 1\n"
+             "Last Successful Recovery TPE Code = 0x2a5\nTime since Last Successful TPE Recovery = %d mins\n",
+             (int)((now - a_->load_time_ms) / kMin), (int)((now - a_->last_recovery_ms) / kMin));
+    EXPECT_EQ(want, key("TpeRecoverySummary"));
+    EXPECT_LE(7 * kMin, now - a_->last_recovery_ms);
+
+    // A second UE, 10 minutes after the recovery, with another code.
+    vmktest::advanceMs(10 * kMin - 7 * kMin);
+    detect(0xE2A6);
+    at(1000);
+    tick();
+    ASSERT_EQ(TPE_UE_TPE, state());
+    at(5000);
+    tick();
+    if (k.sinceLast == nullptr) {
+      EXPECT_EQ(TPE_UE_TPE, state());
+      EXPECT_TRUE(hwError());
+      EXPECT_EQ(1u, card_->counters(0).soft_resets);
+      EXPECT_EQ(1u, logged("mins from previous TPE Recovery. Minimum required time (=4320 mins). Taking normal UE path"));
+    } else {
+      EXPECT_EQ(TPE_UE_SR, state());
+      EXPECT_FALSE(hwError());
+      EXPECT_EQ(2u, card_->counters(0).soft_resets);
+      EXPECT_EQ(0x2A6, a_->last_tpe_code);
+    }
+    TearDown();
+    SetUp();
+  }
+}
+
+// A management client sets both gates and reads the summary over and over
+// while the worker's ticks read them through a UE to the normal path: the
+// values never change, so the outcome is known; the race detector sees
+// whether the two sides share the fields safely.
+TEST_F(RecoveryTest, GatesSetWhileTheWorkerTicks) {
+  vmktest::setClockRate(250.0);
+  startDevice_ = true;
+  associate(adapter::Gen::KS3);
+  ASSERT_FALSE(HasFatalFailure());
+  // Past the load-time gate, one recovery just behind: the second gate
+  // decides. The worker is away while the test writes the fields.
+  tamsil_workerStop(a_);
+  vmktest::advanceMs(1440 * kMin);
+  a_->tpe_recoveries = 1;
+  a_->last_tpe_code = 0x124;
+  a_->last_recovery_ms = nowMs();
+  ASSERT_EQ(VMK_OK, tamsil_workerStart(a_));
+  std::atomic<bool> stop{false};
+  std::atomic<int> refused{0};
+  std::thread client([&] {
+    while (!stop) {
+      std::string v;
+      if (vmktest::mgmtKeySet("vmnic1", "TpeTsDrvrLoad", "1440") != VMK_OK) refused++;
+      if (vmktest::mgmtKeySet("vmnic1", "TpeTsLastRecovery", "4320") != VMK_OK) refused++;
+      if (vmktest::mgmtKeyGet("vmnic1", "TpeRecoverySummary", &v) != VMK_OK) refused++;
+    }
+  });
+  card_->injectUe(0x10, 0, 0xE123);
+  EXPECT_TRUE(vmktest::waitFor([&] { return hwError(); }));
+  stop = true;
+  client.join();
+  EXPECT_EQ(0, refused.load());
+  EXPECT_EQ(1u, logged("mins from previous TPE Recovery. Minimum required time (=4320 mins). Taking normal UE path"));
+  EXPECT_EQ(0u, logged("after driver load. Minimum required time"));
+  EXPECT_EQ(0u, card_->counters(0).soft_resets);
 }
 
 // A PF other than 0 skips the load-time gate, the recovery gates and the

@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "mgmt_fixture.h"
@@ -219,6 +221,41 @@ TEST_F(MgmtTest, LinkStatusLayout) {
     EXPECT_TRUE(zeroed(b, 143, 167));
   }
   a_->shared_data.link = saved;
+}
+
+// Callback 21 on a port as the card reports it: a port that auto-negotiates
+// (speed code 0, capabilities set) lists its speeds and then the
+// auto-negotiation entry, speed 0 with duplex 0xFFFFFFFF; a port forced to
+// a speed has no such entry.
+TEST_F(MgmtTest, LinkStatusModesOfAnEmulatedPort) {
+  struct Case {
+    const char* what;
+    uint16_t speedCode;
+    std::vector<std::pair<uint32_t, uint32_t>> modes;
+  } cases[] = {{"auto-negotiated", 0, {{1000, 2}, {10000, 2}, {0, 0xFFFFFFFFu}}},
+               {"forced to 10000", 1, {{1000, 2}, {10000, 2}}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    adapter::AdapterConfig cfg = adapter::adapterDefaults(Gen::Veskarn, 1);
+    cfg.fw.phy_if_type = 10;
+    cfg.fw.speed_caps = cfg.fw.speed_caps2 = 0x0C;
+    card_ = &newCard(cfg);
+    {
+      std::lock_guard<std::mutex> g(card_->lock());
+      card_->engine().port(card_->engine().portOfFunction(0)).port_speed_code = c.speedCode;
+    }
+    a_ = up(*card_, 0, "vmnic1");
+    ASSERT_NE(nullptr, a_);
+    std::vector<uint8_t> b = param(TAMSIL_MGMT_LINK_STATUS);
+    ASSERT_EQ(VMK_OK, call(TAMSIL_MGMT_LINK_STATUS, a_, &b).result);
+    ASSERT_EQ(c.modes.size(), Client::get32(b, 136));
+    std::vector<std::pair<uint32_t, uint32_t>> got;
+    for (size_t m = 0; m < c.modes.size(); m++) got.push_back({Client::get32(b, 8 + 8 * m), Client::get32(b, 12 + 8 * m)});
+    EXPECT_EQ(c.modes, got);
+    EXPECT_TRUE(zeroed(b, 8 + 8 * c.modes.size(), 136));
+    TearDown();
+    SetUp();
+  }
 }
 
 // Callbacks 20 and 22-25 read their Adapter fields into their layouts.

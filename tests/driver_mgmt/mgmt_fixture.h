@@ -102,7 +102,43 @@ class MgmtTest : public BringupTest {
     ASSERT_TRUE(vmktest::waitFor([this] { return parked_.load(); }));
   }
 
+  // Sends callback 33 (4 bytes of configuration space from offset 0) to
+  // the function `pciName` from a thread of its own and holds it inside the
+  // driver, in its first configuration read, until releaseHeld(). False
+  // when it never got there (it is released then).
+  bool holdConfigRead(const std::string& pciName) {
+    held_ = param(TAMSIL_MGMT_PIVARD_CFG);
+    vmktest::MgmtClient::put32(held_, 0, 0);
+    vmktest::MgmtClient::put32(held_, 4, 4);
+    heldInside_ = false;
+    heldOpen_ = false;
+    vmktest::onCall("vmk_PCIReadConfig", [this] {
+      if (!inHeldThread()) return;
+      heldInside_ = true;
+      while (!heldOpen_) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    holder_ = std::thread([this, pciName] {
+      inHeldThread() = true;
+      heldResult_ = client_.call(TAMSIL_MGMT_PIVARD_CFG, pciName, &held_).result;
+    });
+    if (vmktest::waitFor([this] { return heldInside_.load(); })) return true;
+    releaseHeld();
+    return false;
+  }
+  // Lets the held request go on and waits for its answer (in held_).
+  VMK_ReturnStatus releaseHeld() {
+    heldOpen_ = true;
+    if (holder_.joinable()) holder_.join();
+    vmktest::onCall("vmk_PCIReadConfig", nullptr);
+    return heldResult_;
+  }
+  static bool& inHeldThread() {
+    thread_local bool held = false;
+    return held;
+  }
+
   void TearDown() override {
+    releaseHeld();
     releaseWorker_ = true;
     vmktest::clearFailures();
     vmktest::netPollDrain();
@@ -137,6 +173,10 @@ class MgmtTest : public BringupTest {
 
   vmktest::MgmtClient client_;
   std::atomic<bool> parked_{false}, releaseWorker_{false};
+  std::atomic<bool> heldInside_{false}, heldOpen_{false};
+  std::thread holder_;
+  std::vector<uint8_t> held_;
+  VMK_ReturnStatus heldResult_ = VMK_FAILURE;
   std::vector<Uplink> uplinks_;
   adapter::Adapter* card_ = nullptr;
   Adapter* a_ = nullptr;

@@ -146,8 +146,7 @@ TEST_F(MgmtTest, StatisticsOfTwoAdaptersAtOnce) {
   EXPECT_EQ(0u, vmk_AtomicRead64(&b->mgmt_in_flight));
 }
 
-// The thread a test holds inside the driver (see the hook below).
-thread_local bool heldThread = false;
+// The thread that detaches (see the hook below).
 thread_local bool detacherThread = false;
 
 // A request held inside the driver (in a configuration read) while the device
@@ -157,21 +156,7 @@ thread_local bool detacherThread = false;
 TEST_F(MgmtTest, RequestsWhileTheDeviceGoesAway) {
   ASSERT_NE(nullptr, upOne(Gen::Pivard));
   const std::string name = a_->pci_name;
-  std::atomic<bool> inside{false}, open{false};
-  vmktest::onCall("vmk_PCIReadConfig", [&] {
-    if (!heldThread) return;
-    inside = true;
-    while (!open) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  });
-  std::vector<uint8_t> held = param(TAMSIL_MGMT_PIVARD_CFG);
-  Client::put32(held, 0, 0);
-  Client::put32(held, 4, 4);
-  VMK_ReturnStatus heldResult = VMK_FAILURE;
-  std::thread holder([&] {
-    heldThread = true;
-    heldResult = client_.call(TAMSIL_MGMT_PIVARD_CFG, name, &held).result;
-  });
-  ASSERT_TRUE(vmktest::waitFor([&] { return inside.load(); }));
+  ASSERT_TRUE(holdConfigRead(name));
   EXPECT_EQ(1u, vmk_AtomicRead64(&a_->mgmt_in_flight));
 
   // Quiesce gives up waiting for the held request after its bound; the
@@ -213,13 +198,10 @@ TEST_F(MgmtTest, RequestsWhileTheDeviceGoesAway) {
   EXPECT_FALSE(detached.load());
   EXPECT_EQ(1u, vmk_AtomicRead64(&a->mgmt_in_flight));
 
-  open = true;
-  holder.join();
+  EXPECT_EQ(VMK_OK, releaseHeld());
   detacher.join();
-  vmktest::onCall("vmk_PCIReadConfig", nullptr);
   vmktest::onCall("vmk_WorldSleep", nullptr);
-  EXPECT_EQ(VMK_OK, heldResult);
-  EXPECT_EQ(card_->function(0)->configRead(0, 4), Client::get32(held, 8));
+  EXPECT_EQ(card_->function(0)->configRead(0, 4), Client::get32(held_, 8));
   EXPECT_EQ(VMK_OK, detachResult);
   std::vector<uint8_t> p = param(TAMSIL_MGMT_LINK_STATE);
   r = client_.call(TAMSIL_MGMT_LINK_STATE, name, &p);

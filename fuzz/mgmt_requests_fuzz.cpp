@@ -36,71 +36,22 @@
 #include "tamsil.h"
 #include "tamsil_bringup.h"
 #include "tamsil_mgmt.h"
+#include "uplink_rig.h"
 #include "vmk_testing.h"
 #include "vmk_uplink_testing.h"
 
 namespace {
 
-adapter::Gen genFromEnv() {
-  const char* g = getenv("TAMSIL_FUZZ_GEN");
-  if (g == nullptr || *g == '\0') return adapter::Gen::KS3;
-  for (adapter::Gen gen : {adapter::Gen::KS2, adapter::Gen::KS3, adapter::Gen::Pivard, adapter::Gen::Veskarn})
-    if (adapter::genName(gen) == std::string(g)) return gen;
-  fprintf(stderr, "TAMSIL_FUZZ_GEN=%s names no generation (KS2, KS3, Pivard, Veskarn)\n", g);
-  exit(2);
+using fuzzdrv::fail;
+
+// Kalderstone 2 firmware without a profile: one channel.
+void singleChannel(adapter::AdapterConfig* cfg) {
+  if (cfg->fw.gen == adapter::Gen::KS2) cfg->fw.fw_caps = 0;
 }
 
-[[noreturn]] void fail(const char* what) {
-  fprintf(stderr, "fuzz rig: %s\n", what);
-  abort();
-}
-
-struct MgmtRig {
-  adapter::Adapter* card = nullptr;
-  vmk_Device dev = nullptr, child = nullptr;
-  vmk_Uplink uplink = nullptr;
-  Adapter* a = nullptr;
-
-  MgmtRig() {
-    vmktest::reset();
-    vmktest::netReset();
-    vmktest::setClockRate(250.0);
-    if (vmktest::loadModule(init_module) != 0) fail("the module did not load");
-    adapter::AdapterConfig cfg;
-    cfg.fw.gen = genFromEnv();
-    // Kalderstone 2 firmware without a profile: one channel.
-    if (cfg.fw.gen == adapter::Gen::KS2) cfg.fw.fw_caps = 0;
-    cfg.mode = adapter::Mode::Sync;
-    card = new adapter::Adapter(cfg);
-    dev = vmktest::plugPciFunction(card->function(0));
-    if (vmktest::attachDevice(dev) != VMK_OK || vmktest::scanDevice(dev) != VMK_OK ||
-        vmktest::startDevice(dev) != VMK_OK)
-      fail("the adapter did not come up");
-    vmk_AddrCookie c;
-    c.ptr = nullptr;
-    if (vmk_DeviceGetAttachedDriverData(dev, &c) != VMK_OK || c.ptr == nullptr) fail("no driver data");
-    a = static_cast<Adapter*>(c.ptr);
-    child = vmktest::childDevices(dev).at(0);
-    const auto* reg = static_cast<const vmk_UplinkRegData*>(vmktest::deviceRegistrationData(child).ptr);
-    if (vmktest::uplinkAssociate(reg, "vmnic1", &uplink) != VMK_OK) fail("the uplink was not associated");
-  }
-  void end() {
-    vmktest::netPollDrain();
-    const auto* reg = static_cast<const vmk_UplinkRegData*>(vmktest::deviceRegistrationData(child).ptr);
-    vmktest::uplinkDisassociate(reg, uplink);
-    vmktest::removeDevice(child);
-    vmktest::unplugPciFunction(dev);
-    vmktest::unloadModule(cleanup_module);
-    const vmktest::Live l = vmktest::live();
-    const vmktest::NetLive n = vmktest::netLive();
-    if (!l.allZero() || !n.allZero()) {
-      fprintf(stderr, "kernel objects left after detach: %s%s\n", l.describe().c_str(), n.describe().c_str());
-      abort();
-    }
-    if (card->engine().countLive() != 0) fail("firmware objects left after detach");
-    delete card;
-    card = nullptr;
-  }
+struct MgmtRig : fuzzdrv::UplinkRig {
+  MgmtRig() : UplinkRig("", singleChannel) {}
+  void end() { down(); }
 };
 
 MgmtRig* theRig = nullptr;

@@ -80,10 +80,12 @@ struct UplinkRig {
     vmktest::netPollDrain();
     vmktest::unloadModule(cleanup_module);
     const vmktest::Live l = vmktest::live();
-    if (!l.allZero()) {
-      fprintf(stderr, "kernel objects left after tear-down: %s\n", l.describe().c_str());
+    const vmktest::NetLive n = vmktest::netLive();
+    if (!l.allZero() || !n.allZero()) {
+      fprintf(stderr, "kernel objects left after tear-down: %s%s\n", l.describe().c_str(), n.describe().c_str());
       abort();
     }
+    if (card->engine().countLive() != 0) fail("firmware objects left after tear-down");
     delete card;
     card = nullptr;
   }

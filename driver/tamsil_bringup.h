@@ -76,6 +76,9 @@ VMK_ReturnStatus tamsil_reset(Adapter* adapter, vmk_uint8 force);
 // generation that keeps them apart from the reset.
 VMK_ReturnStatus tamsil_uplinkReset(Adapter* adapter);
 
+// Reads the UE mask words of configuration space (Kalderstone, Veskarn).
+VMK_ReturnStatus tamsil_readUeMasks(Adapter* adapter);
+
 // Worker and recovery worlds (tamsil_devlife.cpp), link update (tamsil_uplink.cpp).
 VMK_ReturnStatus tamsil_workerThread(void* data);
 // Stops the worker world and waits for its death; starts it again (when it

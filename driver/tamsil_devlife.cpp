@@ -420,6 +420,23 @@ VMK_ReturnStatus tamsil_workerStart(Adapter* a) {
   return st;
 }
 
+// The UE mask words of configuration space, read at attach and after every
+// reset (Kalderstone and Veskarn).
+VMK_ReturnStatus tamsil_readUeMasks(Adapter* a) {
+  if (!tamsil_hasTrait(a, TAMSIL_GT_UE_MASKS)) return VMK_OK;
+  static const vmk_uint16 offs[2] = {0xA8, 0xAC};
+  vmk_uint32* dst[2] = {&a->ue_status_lo_mask, &a->ue_status_hi_mask};
+  for (int i = 0; i < 2; i++) {
+    VMK_ReturnStatus st =
+        vmk_PCIReadConfig(tamsilDriver.module_id, a->pci_device, VMK_PCI_CONFIG_ACCESS_32, offs[i], dst[i]);
+    if (st != VMK_OK) {
+      TAMSIL_ERR(a, "Pci Cfg read error %d at offset %d\n", st, offs[i]);
+      return st;
+    }
+  }
+  return VMK_OK;
+}
+
 VMK_ReturnStatus tamsil_attachDevice(vmk_Device device) {
   vmk_uint64 got = 0;
   Adapter* a = static_cast<Adapter*>(tamsil_mpoolAlloc(sizeof(Adapter), &got));
@@ -554,17 +571,8 @@ VMK_ReturnStatus tamsil_attachDevice(vmk_Device device) {
   }
   tamsil_displayVersions(a);
   tamsil_updateDevData(a);
-  if (tamsil_hasTrait(a, TAMSIL_GT_UE_MASKS)) {
-    static const vmk_uint16 offs[2] = {0xA8, 0xAC};
-    vmk_uint32* dst[2] = {&a->ue_status_lo_mask, &a->ue_status_hi_mask};
-    for (int i = 0; i < 2; i++) {
-      st = vmk_PCIReadConfig(tamsilDriver.module_id, a->pci_device, VMK_PCI_CONFIG_ACCESS_32, offs[i], dst[i]);
-      if (st != VMK_OK) {
-        TAMSIL_ERR(a, "Pci Cfg read error %d at offset %d\n", st, offs[i]);
-        goto undo_uplink;
-      }
-    }
-  }
+  st = tamsil_readUeMasks(a);
+  if (st != VMK_OK) goto undo_uplink;
   a->tpe_state = 1;
   if (tpe_recovery) {
     a->tpe_requested = 1;

@@ -58,17 +58,7 @@ bool reinit(Adapter* a) {
   tamsil_cmdGetFwVer(a, a->fw_version, flash);
   TAMSIL_DBG(a, TAMSIL_DBG_UPLINK, TAMSIL_LOG_LEVEL_INFO2, "Device has firwware ver %s\n", a->fw_version);
   tamsil_updateDevData(a);
-  if (tamsil_hasTrait(a, TAMSIL_GT_UE_MASKS)) {
-    static const vmk_uint16 offs[2] = {0xA8, 0xAC};
-    vmk_uint32* dst[2] = {&a->ue_status_lo_mask, &a->ue_status_hi_mask};
-    for (int i = 0; i < 2; i++) {
-      st = vmk_PCIReadConfig(tamsilDriver.module_id, a->pci_device, VMK_PCI_CONFIG_ACCESS_32, offs[i], dst[i]);
-      if (st != VMK_OK) {
-        TAMSIL_ERR(a, "Pci Cfg read error %d at offset %d\n", st, offs[i]);
-        return false;
-      }
-    }
-  }
+  if (tamsil_readUeMasks(a) != VMK_OK) return false;
   a->tpe_requested = 0;
   a->tpe_supported = 0;
   if (tpe_recovery) {

@@ -145,24 +145,33 @@ VMK_ReturnStatus vfSetMac(Adapter* a, const vmk_NetVFMACParms* p) {
   return VMK_OK;
 }
 
+// The VF's interface in the firmware, created by the PF for the VF's domain;
+// the VF has no MAC filter yet.
+vmk_uint32 vfCreateInterface(Adapter* a, vmk_uint32 i) {
+  vmk_uint32 cap, en;
+  vfIfFlags(a, i, &cap, &en);
+  vmk_uint32 ifId = 0;
+  const vmk_uint32 st = tamsil_cmdIfCreate(a, cap, en, nullptr, true, &ifId, nullptr, vfDomain(i));
+  if (st != 0) {
+    TAMSIL_ERR(a, "tamsil_cmdIfCreate failed for vf_idx(=%d)\n", (int)i);
+    return st;
+  }
+  a->vf_cfg[i].if_handle = ifId;
+  a->vf_cfg[i].pmac_id = kNoPmac;
+  return 0;
+}
+
 }  // namespace
 
 VMK_ReturnStatus tamsil_registerVFs(Adapter* a) {
   a->sriov.vf_config_cb = reinterpret_cast<void*>(&tamsil_configVFOpsCB);
   for (vmk_uint32 i = 0; i < a->num_vfs; i++) {
-    VfRecord* r = &a->vf_cfg[i];
-    vmk_uint32 cap, en;
-    vfIfFlags(a, i, &cap, &en);
-    vmk_uint32 ifId = 0;
-    vmk_uint32 cst = tamsil_cmdIfCreate(a, cap, en, nullptr, true, &ifId, nullptr, vfDomain(i));
+    vmk_uint32 cst = vfCreateInterface(a, i);
     if (cst != 0) {
-      TAMSIL_ERR(a, "tamsil_cmdIfCreate failed for vf_idx(=%d)\n", (int)i);
       TAMSIL_ERR(a, "tamsil_createVF failed for vf %d\n", (int)i);
       vfRegisterUnwind(a, i, false);
       return cst;
     }
-    r->if_handle = ifId;
-    r->pmac_id = kNoPmac;
     VMK_ReturnStatus st = vmk_PCIGetVFPCIDevice(a->pci_device, (vmk_uint16)i, &a->sriov.vf_devices[i]);
     if (st != VMK_OK) {
       TAMSIL_ERR(a, "vmk_PCIGetVFPCIDevice failed: %s\n", vmk_StatusToString(st));
@@ -315,18 +324,9 @@ VMK_ReturnStatus tamsil_removeVFDevice(vmk_PCIDevice vf) {
 // MACs are made again, and a MAC or port VLAN the kernel set comes back.
 VMK_ReturnStatus tamsil_reconfigureVFs(Adapter* a) {
   for (vmk_uint32 i = 0; i < a->num_vfs; i++) {
-    VfRecord* r = &a->vf_cfg[i];
     if (tamsil_hasTrait(a, TAMSIL_GT_VF_ENABLE_CMD)) tamsil_cmdEnableVF(a, vfDomain(i));
-    vmk_uint32 cap, en;
-    vfIfFlags(a, i, &cap, &en);
-    vmk_uint32 ifId = 0;
-    vmk_uint32 st = tamsil_cmdIfCreate(a, cap, en, nullptr, true, &ifId, nullptr, vfDomain(i));
-    if (st != 0) {
-      TAMSIL_ERR(a, "tamsil_cmdIfCreate failed for vf_idx(=%d)\n", (int)i);
-      return st;
-    }
-    r->if_handle = ifId;
-    r->pmac_id = kNoPmac;
+    const vmk_uint32 st = vfCreateInterface(a, i);
+    if (st != 0) return st;
   }
   // What the kernel chose outlives the firmware's loss.
   vmk_uint8 kernelMac[TAMSIL_MAX_VFS][6];

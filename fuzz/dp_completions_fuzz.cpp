@@ -103,14 +103,7 @@ struct DpRig : fuzzdrv::UplinkRig {
   }
 };
 
-DpRig* theRig = nullptr;
-DpRig& rig() {
-  if (theRig == nullptr) {
-    theRig = new DpRig;
-    atexit([] { theRig->end(); });
-  }
-  return *theRig;
-}
+DpRig& rig() { return fuzzdrv::processRig<DpRig>(); }
 
 uint32_t word(const uint8_t* e, unsigned i) {
   uint32_t w;

@@ -46,14 +46,7 @@ struct KeyRig : fuzzdrv::UplinkRig {
   }
 };
 
-KeyRig* theRig = nullptr;
-KeyRig& rig() {
-  if (theRig == nullptr) {
-    theRig = new KeyRig;
-    atexit([] { theRig->end(); });
-  }
-  return *theRig;
-}
+KeyRig& rig() { return fuzzdrv::processRig<KeyRig>(); }
 
 void check(KeyRig& r) {
   const Adapter* a = r.a;

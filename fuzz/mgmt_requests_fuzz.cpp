@@ -54,14 +54,7 @@ struct MgmtRig : fuzzdrv::UplinkRig {
   void end() { down(); }
 };
 
-MgmtRig* theRig = nullptr;
-MgmtRig& rig() {
-  if (theRig == nullptr) {
-    theRig = new MgmtRig;
-    atexit([] { theRig->end(); });
-  }
-  return *theRig;
-}
+MgmtRig& rig() { return fuzzdrv::processRig<MgmtRig>(); }
 
 const vmk_MgmtCallbackInfo* info(uint64_t id) {
   for (vmk_uint32 i = 0; i < tamsil_mgmtSignature.numCallbacks; i++)

@@ -58,6 +58,7 @@ void ifaceFilters(Engine& fw, Cmd& c) {
 }
 
 struct NetqRig : fuzzdrv::UplinkRig {
+  void end() { down(); }
   std::set<uint32_t> baselineMacs;   // the firmware's MAC filters before any input
 
   NetqRig() {
@@ -102,14 +103,7 @@ struct NetqRig : fuzzdrv::UplinkRig {
   }
 };
 
-NetqRig* theRig = nullptr;
-NetqRig& rig() {
-  if (theRig == nullptr) {
-    theRig = new NetqRig;
-    atexit([] { theRig->down(); });
-  }
-  return *theRig;
-}
+NetqRig& rig() { return fuzzdrv::processRig<NetqRig>(); }
 
 }  // namespace
 

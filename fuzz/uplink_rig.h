@@ -91,4 +91,17 @@ struct UplinkRig {
   }
 };
 
+// The one rig of a process: built at the first input (bringing an adapter
+// up costs far more than an input) and taken down by its end() when the
+// process exits.
+template <class Rig>
+Rig& processRig() {
+  static Rig* rig = nullptr;
+  if (rig == nullptr) {
+    rig = new Rig;
+    atexit([] { rig->end(); });
+  }
+  return *rig;
+}
+
 }  // namespace fuzzdrv

@@ -102,14 +102,6 @@ class ResetOneTest : public DpTest {
     const adapter::FnCounters c = card_->counters(0);
     return c.mailbox_commands + c.mcc_commands;
   }
-  unsigned seen(uint8_t sub, uint8_t op) {
-    std::lock_guard<std::mutex> g(card_->lock());
-    return card_->engine().commandsSeen(sub, op);
-  }
-  void fault(uint8_t sub, uint8_t op, const adapter::Fault& f) {
-    std::lock_guard<std::mutex> g(card_->lock());
-    card_->engine().setFault(sub, op, f);
-  }
   adapter::Engine::VfEndpoint endpoint(uint8_t domain) {
     std::lock_guard<std::mutex> g(card_->lock());
     return card_->engine().vfEndpoint(0, domain);
@@ -294,7 +286,7 @@ class ResetFailTest : public ResetOneTest {
     } else {
       adapter::Fault f;
       f.status = 1;
-      fault(in.sub, in.op, f);
+      fwFault(in.sub, in.op, f);
     }
     const size_t wd = watchdogs().size();
     EXPECT_EQ(VMK_FAILURE, tamsil_reset(a_, 0));
@@ -407,7 +399,7 @@ TEST_F(ResetOneTest, ManagementWaitsOutsideAndARequestInsideFinishesFirst) {
     ASSERT_EQ(VMK_OK, startIO());
     const bool pivard = g == adapter::Gen::Pivard;
     if (pivard) vmk_BitVectorAtomicSet(a_->flags, TAMSIL_FLAG_PIVARD_RECOVERY);
-    auto resets = [&] { return pivard ? card_->counters(0).port_resets : seen(1, 61); };
+    auto resets = [&] { return pivard ? card_->counters(0).port_resets : fwSeen(1, 61); };
     const unsigned resetsBefore = resets();
     ASSERT_EQ(VMK_OK, tamsil_mgmtEnter(a_));   // the request inside
     vmktest::setClockRate(0);

@@ -121,11 +121,15 @@ VMK_ReturnStatus vfSetMac(Adapter* a, const vmk_NetVFMACParms* p) {
   vmk_uint32 vf = p->vfID;
   if (a->num_vfs == 0 || vf >= a->num_vfs || (p->mac[0] & 1) != 0) return VMK_FAILURE;
   VfRecord* r = &a->vf_cfg[vf];
-  if (!macIsZero(p->mac)) {
-    for (vmk_uint32 i = 0; i < a->num_vfs; i++) {
-      const VfRecord* o = &a->vf_cfg[i];
-      if (o->pmac_id != kNoPmac && memcmp(o->mac, p->mac, 6) == 0) return VMK_FAILURE;
-    }
+  const bool toDefault = macIsZero(p->mac);
+  // Another VF may have been given this VF's default MAC meanwhile: bringing
+  // the default back then would put one MAC on two VFs. The VF itself may
+  // go back to the default it already has.
+  const vmk_uint8* want = toDefault ? r->default_mac : p->mac;
+  for (vmk_uint32 i = 0; i < a->num_vfs; i++) {
+    const VfRecord* o = &a->vf_cfg[i];
+    if (toDefault && i == vf) continue;
+    if (o->pmac_id != kNoPmac && memcmp(o->mac, want, 6) == 0) return VMK_FAILURE;
   }
   if (r->pmac_id != kNoPmac) {
     if (vfMacRemove(a, vf) != 0) {
@@ -135,7 +139,7 @@ VMK_ReturnStatus vfSetMac(Adapter* a, const vmk_NetVFMACParms* p) {
     r->pmac_id = kNoPmac;
   }
   vmk_uint8 mac[6];
-  memcpy(mac, macIsZero(p->mac) ? r->default_mac : p->mac, 6);
+  memcpy(mac, want, 6);
   vmk_uint32 st = vfMacProgram(a, vf, mac);
   if (st != 0) {
     TAMSIL_ERR(a, "VF MAC address assignment failed for vf_idx(=%d) with status 0x%x\n", (int)vf, st);

@@ -219,6 +219,18 @@ TEST_F(SriovTest, SetMacRules) {
     EXPECT_EQ(VMK_OK, setMac(1, Mac{}));
     EXPECT_EQ(def1, macOf(a_->vf_cfg[1].mac));
     EXPECT_EQ(std::vector<Mac>{def1}, endpoint(2).macs);
+    // Again: the VF goes back to the default it has.
+    EXPECT_EQ(VMK_OK, setMac(1, Mac{}));
+    EXPECT_EQ(std::vector<Mac>{def1}, endpoint(2).macs);
+
+    // VF 2 takes VF 1's default while VF 1 has another MAC: VF 1 cannot
+    // have its default back, and keeps what it has.
+    EXPECT_EQ(VMK_OK, setMac(1, fresh));
+    EXPECT_EQ(VMK_OK, setMac(2, def1));
+    EXPECT_EQ(VMK_FAILURE, setMac(1, Mac{}));
+    EXPECT_EQ(fresh, macOf(a_->vf_cfg[1].mac));
+    EXPECT_EQ(std::vector<Mac>{fresh}, endpoint(2).macs);
+    EXPECT_EQ(std::vector<Mac>{def1}, endpoint(3).macs);
   });
 }
 

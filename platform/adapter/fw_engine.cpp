@@ -539,6 +539,8 @@ void Engine::destroyFunctionObjects(unsigned fn) {
   FnState& s = fnState(fn);
   s.mac_lists.clear();
   s.vf_enabled.clear();
+  // The switch forgets the function's port VLANs with it.
+  s.pvid.clear();
   s.intr_enabled = false;
 }
 

@@ -197,7 +197,8 @@ TEST_F(ResetOneTest, SkippedWhileQuiescedOrInErrorUnlessForced) {
 // The kernel's uplink reset leaves a function with VFs alone where the VFs
 // are kept apart from the reset (all but Pivard); a reset that does run
 // (Pivard's, or any recovery's) gives every VF its interface and MAC back,
-// the MAC the kernel chose included, and its port VLAN stays in force.
+// the MAC the kernel chose included, and its port VLAN, which the switch
+// forgot with the function.
 TEST_F(ResetOneTest, VfsSkipTheKernelsResetAndComeBackAfterAReset) {
   using Mac = std::array<uint8_t, 6>;
   const Mac chosen = {0x02, 0x1C, 0x4E, 0x0F, 0x00, 0x07};
@@ -234,7 +235,7 @@ TEST_F(ResetOneTest, VfsSkipTheKernelsResetAndComeBackAfterAReset) {
       Mac want;
       memcpy(want.data(), vf == 1 ? chosen.data() : a_->vf_cfg[vf].default_mac, 6);
       EXPECT_EQ(std::vector<Mac>{want}, e.macs);
-      // The port VLAN the kernel set is in force.
+      // The port VLAN the kernel set is in force again.
       if (vf == 2) {
         EXPECT_EQ(100, e.pvid);
       }

@@ -81,7 +81,7 @@ struct DpRig : fuzzdrv::UplinkRig {
   // not come), the uplink and the adapter gone, and nothing left alive.
   void end() {
     card->setRecordOnlyDoorbells(0, false);
-    fastClock();
+    fuzzdrv::fastClock();
     if (ops().uplinkQuiesceIO(cookie) != VMK_OK) fail("I/O did not quiesce");
     takeRx();
     down();

@@ -41,7 +41,7 @@ struct KeyRig : fuzzdrv::UplinkRig {
     if (a->num_vfs != 4) fail("the VFs were not enabled");
   }
   void end() {
-    fastClock();
+    fuzzdrv::fastClock();
     if (ops().uplinkQuiesceIO(cookie) != VMK_OK) fail("I/O did not quiesce");
     down();
   }

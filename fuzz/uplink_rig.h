@@ -4,7 +4,9 @@
 // does it, built once per process (bringing it up costs far more than an
 // input); taken down at the process's end, when every kernel object must
 // have been given back. The generation comes from TAMSIL_FUZZ_GEN (KS2,
-// KS3, Pivard, Veskarn; KS3 when unset).
+// KS3, Pivard, Veskarn; KS3 when unset). The VF target, which has no
+// uplink, takes the generation, the clocks and its per-process rig from here
+// too.
 #pragma once
 
 #include <cstdio>
@@ -42,6 +44,10 @@ inline adapter::Gen genFromEnv() {
 constexpr double kInputClockRate = 200.0;
 constexpr double kSetUpClockRate = 20000.0;
 
+// Time runs fast for bringing the adapter up and taking it down: the drains
+// of a quiesce wait milliseconds, not seconds.
+inline void fastClock() { vmktest::setClockRate(kSetUpClockRate); }
+
 struct UplinkRig {
   adapter::Adapter* card = nullptr;
   vmk_Device dev = nullptr, child = nullptr;
@@ -59,7 +65,6 @@ struct UplinkRig {
   explicit UplinkRig(const std::string& options = "", void (*tweak)(adapter::AdapterConfig*) = nullptr) {
     vmktest::reset();
     vmktest::netReset();
-    // Time runs fast: the drains of a quiesce wait milliseconds, not seconds.
     fastClock();
     if (vmktest::loadModule(init_module, options) != 0) fail("the module did not load");
     adapter::AdapterConfig cfg;
@@ -80,9 +85,6 @@ struct UplinkRig {
     cookie.ptr = a;
     vmktest::setClockRate(kInputClockRate);
   }
-
-  // Time runs fast again for the tear-down's waits.
-  static void fastClock() { vmktest::setClockRate(kSetUpClockRate); }
 
   // The uplink and the adapter gone, and nothing left alive.
   void down() {

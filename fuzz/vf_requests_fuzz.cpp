@@ -28,26 +28,15 @@
 #include "tamsil.h"
 #include "tamsil_bringup.h"
 #include "tamsil_gen.h"
+#include "uplink_rig.h"
 #include "vmk_testing.h"
 #include "vmk_uplink_testing.h"
 
 namespace {
 
+using fuzzdrv::fail;
+
 constexpr unsigned kVfs = 4;
-
-adapter::Gen genFromEnv() {
-  const char* g = getenv("TAMSIL_FUZZ_GEN");
-  if (g == nullptr || *g == '\0') return adapter::Gen::KS3;
-  for (adapter::Gen gen : {adapter::Gen::KS2, adapter::Gen::KS3, adapter::Gen::Pivard, adapter::Gen::Veskarn})
-    if (adapter::genName(gen) == std::string(g)) return gen;
-  fprintf(stderr, "TAMSIL_FUZZ_GEN=%s names no generation (KS2, KS3, Pivard, Veskarn)\n", g);
-  exit(2);
-}
-
-[[noreturn]] void fail(const char* what) {
-  fprintf(stderr, "fuzz rig: %s\n", what);
-  abort();
-}
 
 struct VfRig {
   adapter::Adapter* card = nullptr;
@@ -57,10 +46,10 @@ struct VfRig {
   VfRig() {
     vmktest::reset();
     vmktest::netReset();
-    vmktest::setClockRate(20000.0);
+    fuzzdrv::fastClock();
     if (vmktest::loadModule(init_module, "max_vfs=4") != 0) fail("the module did not load");
     adapter::AdapterConfig cfg;
-    cfg.fw.gen = genFromEnv();
+    cfg.fw.gen = fuzzdrv::genFromEnv();
     // Kalderstone 2 firmware without a profile: one channel, so VFs.
     if (cfg.fw.gen == adapter::Gen::KS2) cfg.fw.fw_caps = 0;
     cfg.mode = adapter::Mode::Sync;
@@ -72,15 +61,13 @@ struct VfRig {
     if (vmk_DeviceGetAttachedDriverData(dev, &c) != VMK_OK || c.ptr == nullptr) fail("no driver data");
     a = static_cast<Adapter*>(c.ptr);
     if (vmktest::registeredVfs(a->pci_device) != kVfs) fail("the VFs were not registered");
-    // Inputs run on a slower clock: at 20000 times a loaded machine lets a
-    // command time out (36 s, under 2 ms) that the firmware then carries
-    // out, and the checks below would blame the driver for the firmware's
-    // late MAC. At 200 times the time-out is 180 ms while the completion
-    // world's 100 ms poll (I/O is not started here) still costs only 0.5 ms.
-    vmktest::setClockRate(200.0);
+    // Inputs run on the slower clock the uplink rigs use, for the same
+    // reason: the checks below would blame the driver for a MAC the firmware
+    // added after a time-out the fast clock made.
+    vmktest::setClockRate(fuzzdrv::kInputClockRate);
   }
   void end() {
-    vmktest::setClockRate(20000.0);
+    fuzzdrv::fastClock();
     for (vmk_Device child : vmktest::childDevices(dev)) vmktest::removeDevice(child);
     vmktest::unplugPciFunction(dev);
     vmktest::unloadModule(cleanup_module);
@@ -96,14 +83,7 @@ struct VfRig {
   }
 };
 
-VfRig* theRig = nullptr;
-VfRig& rig() {
-  if (theRig == nullptr) {
-    theRig = new VfRig;
-    atexit([] { theRig->end(); });
-  }
-  return *theRig;
-}
+VfRig& rig() { return fuzzdrv::processRig<VfRig>(); }
 
 const uint8_t kFaultOps[5] = {59, 60, 148, 153, 170};
 

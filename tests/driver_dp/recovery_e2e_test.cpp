@@ -3,9 +3,12 @@
 // runs. The adapter must come back on its own, on the same uplink, and carry
 // traffic again; detach afterwards leaves nothing behind.
 #include <atomic>
+#include <mutex>
+#include <string>
 #include <thread>
 
 #include "cable_fixture.h"
+#include "tamsil_cmds.h"
 #include "tamsil_ue.h"
 
 namespace {
@@ -148,6 +151,74 @@ TEST_F(RecoveryE2eTest, RecoverableUeUnderTrafficComesBackOnTheSameUplink) {
     bothWays(50);
     TearDown();
     SetUp();
+  }
+}
+
+// A UE while a firmware command waits for its completion, polled (holding
+// the channel) or asleep: the chip's soft reset drops the command, whose
+// caller gets a failure instead of waiting on; the recovery goes ahead
+// around it, and the completion held back from before the error never
+// reaches the rebuilt adapter.
+TEST_F(RecoveryE2eTest, CommandWaitingWhenTheErrorComesFailsAndTheAdapterRecovers) {
+  constexpr uint8_t kPmacAdd = 59, kGetFnPrivileges = 170;
+  struct Case {
+    const char* what;
+    uint8_t op;
+    uint32_t (*call)(Adapter*);
+  };
+  const Case cases[] = {
+      {"polled", kGetFnPrivileges,
+       [](Adapter* a) {
+         uint32_t priv = 0;
+         return tamsil_cmdGetFnPrivileges(a, &priv, 0);
+       }},
+      {"sleeping", kPmacAdd,
+       [](Adapter* a) {
+         const uint8_t mac[6] = {0x02, 0x1C, 0x4E, 0x0E, 0x00, 0x01};
+         uint32_t id = 0;
+         return tamsil_cmdPmacAdd(a, mac, a->rxo[0].if_id, &id, 0, 1);
+       }},
+  };
+  for (adapter::Gen g : {adapter::Gen::KS3, adapter::Gen::Veskarn}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(genText(g)) + ", " + c.what);
+      join(g);
+      End& e = ends_[0];
+      pastLoadGate(e);
+      {
+        std::lock_guard<std::mutex> lk(e.card->lock());
+        e.card->engine().setFault(fwop::kCommon, c.op, {.late = true, .times = 1});
+      }
+      std::atomic<uint32_t> status{0};
+      std::atomic<bool> returned{false};
+      std::thread caller([&] {
+        status = c.call(e.a);
+        returned = true;
+      });
+      ASSERT_TRUE(vmktest::waitFor([&] { return e.card->heldCompletions(0) == 1; }));
+      startStream(ends_[1], e);
+      e.card->injectUe(0x20, 0, 0xE2A5);
+      const bool ok = vmktest::waitFor([&] { return recovered(e, 1); }, 20000);
+      stopStream();
+      caller.join();
+      ASSERT_TRUE(ok) << "state " << state(e) << " hw_error " << hwError(e);
+      EXPECT_TRUE(returned);
+      EXPECT_NE(0u, status.load()) << "a command the chip never answered reported success";
+      if (std::string(c.what) == "polled") {
+        EXPECT_EQ(TAMSIL_CH_IO_ERROR, status.load());
+      }
+      EXPECT_EQ(0u, e.card->heldCompletions(0));
+      e.card->releaseHeldCompletions(0);
+      EXPECT_EQ(1u, e.a->reset_count);
+      EXPECT_FALSE(hwError(e));
+      EXPECT_EQ(0, ld(e.a->fw_timeout));
+      // The channel serves the rebuilt adapter.
+      EXPECT_EQ(0u, cases[0].call(e.a));
+      ASSERT_TRUE(waitPosted(e, 64, true));
+      bothWays(60);
+      TearDown();
+      SetUp();
+    }
   }
 }
 

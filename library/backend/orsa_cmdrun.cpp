@@ -26,6 +26,13 @@ int orsa_host_run_command(void *, const char *const argv[])
     int rc = posix_spawnp(&pid, argv[0], nullptr, nullptr, const_cast<char *const *>(argv), environ);
     if (rc != 0) {
         pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s: cannot start %s (error %d)\n", __func__, argv[0], rc);
+        // Where the C library reports a failed exec itself (rather than through
+        // a child that exits), answer as the shell of system() would: 127 for a
+        // program not found, 126 for one that cannot be run.
+        if (rc == ENOENT)
+            return 127;
+        if (rc == EACCES || rc == ENOEXEC)
+            return 126;
         return -1;
     }
     int status = 0;

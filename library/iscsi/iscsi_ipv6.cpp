@@ -250,20 +250,20 @@ u32 do_ConfigureIPv6Address(HmNode *group, HmNode *action, HmValueSlot *params)
     char full[ORSA_IPV6_TEXT_SIZE];
     if (!address_of_text(params[1], full))
         return orsa_fail_with(ORSA_STATUS_BAD_VALUE);
-    OrsaInterfaceRecord *record = orsa_interface_record(group->parent);
-    if (record == nullptr)
+    OrsaInterfaceRecord record;
+    if (!orsa_interface_record(group->parent, &record))
         return 1;
-    if (ORSA_delete_ipv6_address(group, property, kind, record->port, w.domain, w.phba, record->handle) != 0)
+    if (ORSA_delete_ipv6_address(group, property, kind, record.port, w.domain, w.phba, record.handle) != 0)
         return 1;
     if (strcmp(full, ORSA_IPV6_ZERO_TEXT) == 0)
         return set_prop_val(group, property, "%s", ORSA_IPV6_ZERO_TEXT);  // removed, none added
     if (kind == ORSA_ADDR_ROUTABLE &&
-        orsa_release_dhcp(record->port, record->handle, w.domain, w.phba, ORSA_DHCP_IPV6_AUTO) != 0)
+        orsa_release_dhcp(record.port, record.handle, w.domain, w.phba, ORSA_DHCP_IPV6_AUTO) != 0)
         return orsa_fail_with(ORSA_STATUS_DHCP_RELEASE);
     u8 bytes[16];
     StrToU8IPv6(full, bytes);
     u32 entry = 0;
-    u32 rc = orsa_modify_ip_entry(record->port, record->handle, w.domain, w.phba, 1, kind, bytes, 16, nullptr, &entry);
+    u32 rc = orsa_modify_ip_entry(record.port, record.handle, w.domain, w.phba, 1, kind, bytes, 16, nullptr, &entry);
     if (rc != 0) {
         LOG(ORSA_LOG_ERROR, "%s: address add failed with %u\n", __func__, (unsigned)rc);
         orsa_set_status(ORSA_STATUS_IP_ENTRY);
@@ -287,15 +287,15 @@ u32 do_AutoAssignEnable(HmNode *group, HmNode *action, HmValueSlot * /*params: t
         return orsa_fail_with(ORSA_STATUS_NO_IPV6);
     if (ORSA_delete_IPv6Gateway(w.port, w.domain, w.phba, group) != 0)
         return 1;
-    OrsaInterfaceRecord *record = orsa_interface_record(group->parent);
-    if (record == nullptr)
+    OrsaInterfaceRecord record;
+    if (!orsa_interface_record(group->parent, &record))
         return 1;
     // Manual addresses give way; whether they could be deleted does not stop it.
-    ORSA_delete_ipv6_address(group, "InitiatorRoutableAddress2", ORSA_ADDR_ROUTABLE, record->port, w.domain, w.phba,
-                             record->handle);
-    ORSA_delete_ipv6_address(group, "InitiatorRoutableAddress1", ORSA_ADDR_ROUTABLE, record->port, w.domain, w.phba,
-                             record->handle);
-    if (orsa_config_dhcp(record->port, record->handle, w.domain, w.phba, ORSA_DHCP_IPV6_AUTO) != 0)
+    ORSA_delete_ipv6_address(group, "InitiatorRoutableAddress2", ORSA_ADDR_ROUTABLE, record.port, w.domain, w.phba,
+                             record.handle);
+    ORSA_delete_ipv6_address(group, "InitiatorRoutableAddress1", ORSA_ADDR_ROUTABLE, record.port, w.domain, w.phba,
+                             record.handle);
+    if (orsa_config_dhcp(record.port, record.handle, w.domain, w.phba, ORSA_DHCP_IPV6_AUTO) != 0)
         return 1;
     return 0;
 }
@@ -307,10 +307,10 @@ u32 do_AutoAssignDisable(HmNode *group, HmNode *action, HmValueSlot * /*params*/
         return 1;
     if (no_ipv6(group))
         return orsa_fail_with(ORSA_STATUS_NO_IPV6);
-    OrsaInterfaceRecord *record = orsa_interface_record(group->parent);
-    if (record == nullptr)
+    OrsaInterfaceRecord record;
+    if (!orsa_interface_record(group->parent, &record))
         return 1;
-    if (orsa_release_dhcp(record->port, record->handle, w.domain, w.phba, ORSA_DHCP_IPV6_AUTO) != 0)
+    if (orsa_release_dhcp(record.port, record.handle, w.domain, w.phba, ORSA_DHCP_IPV6_AUTO) != 0)
         return orsa_fail_with(ORSA_STATUS_DHCP_RELEASE);
     return 0;
 }

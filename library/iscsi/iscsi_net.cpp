@@ -251,17 +251,18 @@ u32 get_if_info_params(u32 port, u32 handle, HmNode *tcpip, u8 domain, u8 phba)
     return rc != 0 ? 1 : 0;
 }
 
-OrsaInterfaceRecord *orsa_interface_record(HmNode *tcpip)
+bool orsa_interface_record(HmNode *tcpip, OrsaInterfaceRecord *out)
 {
-    if (tcpip == nullptr || tcpip->kind != HM_KIND_GROUP || tcpip->body == nullptr)
-        return nullptr;
+    if (tcpip == nullptr || tcpip->kind != HM_KIND_GROUP || tcpip->body == nullptr || out == nullptr)
+        return false;
     if (HM_GROUP(tcpip)->nhandle == nullptr) {
         // The start-up population makes it; until then the first user does.
         OrsaNetWhere w;
         if (!orsa_net_where(tcpip, &w) || get_all_interfaces(w.port, w.phba, w.domain, tcpip) != 0)
-            return nullptr;
+            return false;
     }
-    return (OrsaInterfaceRecord *)HM_GROUP(tcpip)->nhandle;
+    *out = *(const OrsaInterfaceRecord *)HM_GROUP(tcpip)->nhandle;
+    return true;
 }
 
 u32 handle_tcpip_properties(HmNode *property, char *value, u32 /*mode: always a refresh*/)
@@ -272,7 +273,7 @@ u32 handle_tcpip_properties(HmNode *property, char *value, u32 /*mode: always a 
         return 1;
     if (get_all_interfaces(w.port, w.phba, w.domain, tcpip) != 0)
         return 1;
-    OrsaInterfaceRecord *record = (OrsaInterfaceRecord *)HM_GROUP(tcpip)->nhandle;
+    const OrsaInterfaceRecord *record = (const OrsaInterfaceRecord *)HM_GROUP(tcpip)->nhandle;
     u32 rc = get_if_info_params(w.port, record->handle, tcpip, w.domain, w.phba);
     if (rc != 0)
         return rc;
@@ -299,13 +300,13 @@ u32 check_for_boot_session(HmNode * /*phba*/)
 
 // Deletes the address the cached texts show, when they show one. 0, or the
 // delete's result.
-static u32 delete_cached_address(const OrsaInterfaceRecord *record, HmNode *tcpip, const OrsaNetWhere &w,
+static u32 delete_cached_address(const OrsaInterfaceRecord &record, HmNode *tcpip, const OrsaNetWhere &w,
                                  const char *address, const char *mask)
 {
     u8 a[4] = {}, m[4] = {};
     if (validateIPAddress(address, a, ORSA_IPV4_HOST) != 1 || validateIPAddress(mask, m, ORSA_IPV4_NOT_ZERO) != 1)
         return 0;
-    return ORSA_delete_ip_from_firmware(record->port, record->handle, tcpip, w.domain, w.phba, a, m);
+    return ORSA_delete_ip_from_firmware(record.port, record.handle, tcpip, w.domain, w.phba, a, m);
 }
 
 u32 do_ConfigureIPAddress(HmNode *group, HmNode *action, HmValueSlot *params)
@@ -339,14 +340,14 @@ u32 do_ConfigureIPAddress(HmNode *group, HmNode *action, HmValueSlot *params)
         orsa_set_status(ORSA_STATUS_IP_UNCHANGED);
         return 0;
     }
-    OrsaInterfaceRecord *record = orsa_interface_record(group);
-    if (record == nullptr)
+    OrsaInterfaceRecord record;
+    if (!orsa_interface_record(group, &record))
         return 1;
     u32 rc = delete_cached_address(record, group, w, cached_ip, cached_mask);
     if (rc != 0)
         return rc;
     u32 entry = 0;
-    rc = orsa_modify_ip_entry(record->port, record->handle, w.domain, w.phba, 1, ORSA_ADDR_IPV4, a, 4, m, &entry);
+    rc = orsa_modify_ip_entry(record.port, record.handle, w.domain, w.phba, 1, ORSA_ADDR_IPV4, a, 4, m, &entry);
     if (rc != 0) {
         LOG(ORSA_LOG_ERROR, "%s: address add failed with %u\n", __func__, (unsigned)rc);
         orsa_set_status(ORSA_STATUS_IP_ENTRY);
@@ -393,17 +394,17 @@ u32 do_DHCPEnable(HmNode *group, HmNode *action, HmValueSlot * /*params*/)
     orsa_strlcpy(mask, c_mask, sizeof mask);
     if (check_for_boot_session(orsa_enclosing_group(group, "iSCSIPhysicalHBA")) != 0)
         return 1;
-    OrsaInterfaceRecord *record = orsa_interface_record(group);
-    if (record == nullptr)
+    OrsaInterfaceRecord record;
+    if (!orsa_interface_record(group, &record))
         return 1;
     u32 rc = delete_cached_address(record, group, w, ip, mask);
     if (rc != 0)
         return rc;
     u8 g[4] = {};
     if (validateIPAddress(gateway, g, ORSA_IPV4_HOST) == 1 &&
-        orsa_change_gateway(record->port, w.domain, w.phba, 2, ORSA_ADDR_IPV4, g, 4) != 0)
+        orsa_change_gateway(record.port, w.domain, w.phba, 2, ORSA_ADDR_IPV4, g, 4) != 0)
         return 1;
-    if (orsa_config_dhcp(record->port, record->handle, w.domain, w.phba, ORSA_DHCP_IPV4) != 0)
+    if (orsa_config_dhcp(record.port, record.handle, w.domain, w.phba, ORSA_DHCP_IPV4) != 0)
         return 1;
     if (!read_property(group, "DHCPEnabled", dhcp))
         return 1;
@@ -419,10 +420,10 @@ u32 do_DHCPDisable(HmNode *group, HmNode *action, HmValueSlot * /*params*/)
         return 1;
     if (check_for_boot_session(orsa_enclosing_group(group, "iSCSIPhysicalHBA")) != 0)
         return 1;
-    OrsaInterfaceRecord *record = orsa_interface_record(group);
-    if (record == nullptr)
+    OrsaInterfaceRecord record;
+    if (!orsa_interface_record(group, &record))
         return 1;
-    if (orsa_release_dhcp(record->port, record->handle, w.domain, w.phba, ORSA_DHCP_IPV4) != 0)
+    if (orsa_release_dhcp(record.port, record.handle, w.domain, w.phba, ORSA_DHCP_IPV4) != 0)
         return orsa_fail_with(ORSA_STATUS_DHCP_RELEASE);
     u32 rc = set_prop_val(group, "DHCPEnabled", "%s", "False");
     rc |= set_prop_val(group, "InitiatorIPAddress", "%s", "0.0.0.0");
@@ -482,10 +483,10 @@ u32 do_DeleteDefaultGateway(HmNode *group, HmNode *action, HmValueSlot * /*param
     u8 g[4] = {};
     if (validateIPAddress(gateway, g, ORSA_IPV4_HOST) != 1)
         return 0;  // nothing to delete
-    OrsaInterfaceRecord *record = orsa_interface_record(group);
-    if (record == nullptr)
+    OrsaInterfaceRecord record;
+    if (!orsa_interface_record(group, &record))
         return 1;
-    if (orsa_change_gateway(record->port, w.domain, w.phba, 2, ORSA_ADDR_IPV4, g, 4) != 0)
+    if (orsa_change_gateway(record.port, w.domain, w.phba, 2, ORSA_ADDR_IPV4, g, 4) != 0)
         return 1;
     return set_prop_val(group, "DefaultGateway", "%s", "0.0.0.0");
 }
@@ -497,16 +498,16 @@ static u32 set_vlan(HmNode *group, HmNode *action, u32 tag)
     OrsaNetWhere w;
     if (group == nullptr || !orsa_net_where(action_node(group, action), &w))
         return 1;
-    OrsaInterfaceRecord *record = orsa_interface_record(group);
-    if (record == nullptr)
+    OrsaInterfaceRecord record;
+    if (!orsa_interface_record(group, &record))
         return 1;
     u8 req[ORSA_VLAN_SIZE] = {};
-    put32(req, record->handle);
+    put32(req, record.handle);
     put32(req + 4, tag);
-    if (ioctl_set_vlan_params(orsa_iscsi_port(record->port), req, w.domain, w.phba) != 0)
+    if (ioctl_set_vlan_params(orsa_iscsi_port(record.port), req, w.domain, w.phba) != 0)
         return orsa_fail_with(ORSA_STATUS_VLAN);
     // The adapter's view of the interface, VLAN and addresses, shows again.
-    return get_if_info_params(record->port, record->handle, group, w.domain, w.phba);
+    return get_if_info_params(record.port, record.handle, group, w.domain, w.phba);
 }
 
 u32 do_ConfigureVLAN(HmNode *group, HmNode *action, HmValueSlot *params)

@@ -125,9 +125,10 @@ u32 ORSA_set_initatorIQN_alias(HmNode *property, const char *text);
 // walk lands this answers 0: no boot session.
 u32 check_for_boot_session(HmNode *phba);
 
-// The group's interface record; when there is none yet, it is made from the
-// interface list first. nullptr when that fails.
-OrsaInterfaceRecord *orsa_interface_record(HmNode *tcpip);
+// A copy of the group's interface record (a later refresh replaces the
+// group's own); when there is none yet, it is made from the interface list
+// first. false when that fails.
+bool orsa_interface_record(HmNode *tcpip, OrsaInterfaceRecord *out);
 
 // ---- IPv6 (IPv6Configuration) ----
 

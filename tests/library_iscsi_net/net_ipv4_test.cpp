@@ -195,6 +195,16 @@ TEST_F(Ipv4, DhcpTakesTheAddressAndGatewayAndGivesThemBack)
     EXPECT_EQ(run(t(), "DHCPDisable"), 1u);
     EXPECT_EQ(last_code(), (u32)ORSA_STATUS_DHCP_RELEASE);
     fw(kKs3).clearFault(2, 18);
+
+    // The adapter took the request but still shows DHCP off: 135.
+    host_->setReplyRewrite([](uint8_t *r, size_t n) {
+        if (r[0] == 25 && r[1] == 2 && n >= 16 + 16)
+            memset(r + 16 + 12, 0, 4);
+    });
+    EXPECT_EQ(run(t(), "DHCPEnable"), 1u);
+    EXPECT_EQ(last_code(), (u32)ORSA_STATUS_DHCP_FAILED);
+    EXPECT_EQ(last_text(), "Firmware failed to enable DHCP.");
+    host_->setReplyRewrite({});
 }
 
 TEST_F(Ipv4, DefaultGatewayIsReplacedAndDeleted)

@@ -15,6 +15,11 @@
 //         with bit 1 set too (3, 11, ...) the index counts only the
 //         properties below a port's DCBX group, whose handlers parse the
 //         DCBX configuration block, the MIB and the operating parameters;
+//         with bit 3 set (9, 11, ...) it counts only the properties of an
+//         iSCSI port's network (TCPIPConfiguration with IPv6Configuration,
+//         NICConfiguration) and of the initiator name, whose handlers read
+//         the interface list and information, gateways, NIC parameters, MAC
+//         query and the name block;
 //   odd with bit 2 set (5, 7, ...): a step of the DCBX instance groups
 //         instead of the property read: a step byte (modulo 4: refresh of
 //         an application-TLV view, AddApplicationTLV, DeleteApplicationTLV,
@@ -172,10 +177,14 @@ void dcbxStep(fuzzlib::Input& in) {
     ORSA_do_action(g->tag, action, params, nullptr);
 }
 
-bool belowDcbx(u32 tag) {
+bool below(u32 tag, const char* name) {
   for (HmNode* n = get_node(static_cast<i32>(tag)); n != nullptr && n->parent != n; n = n->parent)
-    if (n->name != nullptr && strcmp(n->name, "DCBX") == 0) return true;
+    if (n->name != nullptr && strcmp(n->name, name) == 0) return true;
   return false;
+}
+bool belowDcbx(u32 tag) { return below(tag, "DCBX"); }
+bool iscsiNetwork(u32 tag) {
+  return below(tag, "iSCSIPhysicalHBA") && (below(tag, "Network") || below(tag, "InitiatoriSCSIName"));
 }
 
 }  // namespace
@@ -210,11 +219,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     dcbxStep(in);
   } else {
     std::vector<fuzzlib::PropertyRef> props = fuzzlib::properties();
-    if ((mode & 2) != 0) {
-      std::vector<fuzzlib::PropertyRef> dcbx;
+    if ((mode & 10) != 0) {
+      std::vector<fuzzlib::PropertyRef> some;
       for (const fuzzlib::PropertyRef& p : props)
-        if (belowDcbx(p.group)) dcbx.push_back(p);
-      props.swap(dcbx);
+        if ((mode & 8) != 0 ? iscsiNetwork(p.group) : belowDcbx(p.group)) some.push_back(p);
+      props.swap(some);
     }
     if (props.empty()) abort();
     const fuzzlib::PropertyRef& p = props[in.u16() % props.size()];

@@ -21,6 +21,7 @@
 #include "config/cfg_profile_props.h"
 #include "config/cfg_profile_save.h"
 #include "config/cfg_sriov.h"
+#include "iscsi/iscsi_net.h"
 #include "schema/builders.h"
 #include "schema/kind_table.h"
 
@@ -155,6 +156,17 @@ const PropertyEntry property_handlers[] = {
     {"handle_app_feature_vars", handle_app_feature_vars},
     {"handle_bwg_props", handle_bwg_props},
     {"handle_apptlv_feature_vars", handle_apptlv_feature_vars},
+    // iSCSI port network: IPv4, IPv6, NIC configuration, initiator name
+    {"handle_tcpip_properties", handle_tcpip_properties},
+    {"handle_DefaultGateway", handle_DefaultGateway},
+    {"handle_NICprop", handle_NICprop},
+    {"handle_iSCSIPhysicalHBA_Network_NICConfiguration_MACAddress",
+     handle_iSCSIPhysicalHBA_Network_NICConfiguration_MACAddress},
+    {"handle_name_params", handle_name_params},
+    {"handle_IPv6State", handle_IPv6State},
+    {"handle_InitiatorLinkLocalAddress", handle_InitiatorLinkLocalAddress},
+    {"handle_InitiatorRoutableAddress", handle_InitiatorRoutableAddress},
+    {"handle_DefaultIPv6Gateway", handle_DefaultIPv6Gateway},
 };
 
 const ActionEntry action_handlers[] = {
@@ -187,6 +199,19 @@ const ActionEntry action_handlers[] = {
     {"do_AddApplicationTLV", do_AddApplicationTLV},
     {"do_DeleteApplicationTLV", do_DeleteApplicationTLV},
     {"do_ConfigurePGSettings", do_ConfigurePGSettings},
+    // iSCSI port network: IPv4, IPv6, NIC configuration
+    {"do_ConfigureIPAddress", do_ConfigureIPAddress},
+    {"do_DHCPEnable", do_DHCPEnable},
+    {"do_DHCPDisable", do_DHCPDisable},
+    {"do_DeleteDefaultGateway", do_DeleteDefaultGateway},
+    {"do_ConfigureVLAN", do_ConfigureVLAN},
+    {"do_VLANDisable", do_VLANDisable},
+    {"do_Ping", do_Ping},
+    {"do_RefreshNICConfig", do_RefreshNICConfig},
+    {"do_DeleteDefaultIPv6Gateway", do_DeleteDefaultIPv6Gateway},
+    {"do_AutoAssignEnable", do_AutoAssignEnable},
+    {"do_AutoAssignDisable", do_AutoAssignDisable},
+    {"do_ConfigureIPv6Address", do_ConfigureIPv6Address},
 };
 
 const GroupEntry group_handlers[] = {

@@ -74,6 +74,7 @@
 
 #include "fw_cfg_boot.h"
 #include "fw_engine.h"
+#include "iscsi/fw_iscsi_net.h"
 
 namespace adapter {
 
@@ -201,6 +202,8 @@ class ProfileStore {
   std::map<unsigned, PhyPort> phys;            // by physical port (fw_cfg_link.h)
   // NC-SI, boot, OEM execution configuration and VF parameters (kept in flash).
   CfgBootStore cfg_boot;
+  // The iSCSI functions' network ports (iscsi/fw_iscsi_net.h; kept in flash).
+  IscsiNetStore iscsi_net;
   unsigned reboots = 0;
 
   // The emulated reset: the configured profile, ids, ARI and link settings

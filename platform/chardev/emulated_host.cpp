@@ -15,6 +15,7 @@
 #include "fw_library.h"
 #include "fw_library_lldp.h"
 #include "fw_profile.h"
+#include "iscsi/fw_iscsi_net.h"
 #include "wire.h"
 
 namespace chardev {
@@ -87,6 +88,9 @@ EmulatedHost::EmulatedHost(const HostSpec& spec) : spec_(spec) {
     adapter::registerMacHandlers(card.engine());
     // LLDP per port and the host's flow-control commands.
     adapter::registerLldpHandlers(card.engine());
+    // The iSCSI functions' network ports take over their commands' plain
+    // get/set forms registered above.
+    adapter::registerIscsiNetHandlers(card.engine());
   }
   for (size_t i = 0; i < spec_.adapters.size(); ++i) {
     for (const FunctionSpec& f : spec_.adapters[i].functions) {

@@ -14,6 +14,8 @@
 //   host.setNicFunctionHidden(0, 1, true);                 // the NIC count changes
 //   host.engine(1).profiles().active;                      // profile store (fw_profile.h)
 //   host.rebootAdapter(1);                                 // configured -> running
+//   adapter::iscsiNet(host.engine(0), 2);                  // iSCSI port of function 2
+//                                                          // (iscsi/fw_iscsi_net.h)
 //   chardev::install(nullptr);
 //
 // The library calls plain open/ioctl/close; interpose.cpp (linked into the

@@ -21,7 +21,8 @@ struct Expected {
 };
 
 // One thread's round. Thread 0 fails a write on a read-only property, thread
-// 1 runs an action that is not supported; each then reads its own status.
+// 1 runs an action without its required parameters; each then reads its own
+// status.
 bool client_round(int id, const Expected &want, std::string *why)
 {
     auto fail = [why](std::string text) {
@@ -54,12 +55,12 @@ bool client_round(int id, const Expected &want, std::string *why)
         expected = "10 Read only property";
     } else {
         u32 tcpip = ApiHost::group_tag_of("Kalderstone0/iSCSIPhysicalHBA0/Network/TCPIPConfiguration");
-        u32 action = ApiHost::child_tag_of(tcpip, "DHCPDisable", HM_KIND_ACTION);
+        u32 action = ApiHost::child_tag_of(tcpip, "ConfigureIPAddress", HM_KIND_ACTION);
         HmValueSlot params[HM_MAX_PARAMS];
         memset(params, 0xFF, sizeof params);
-        if (action == HM_TAG_NONE || ORSA_do_action(tcpip, action, params, nullptr) != 259)
+        if (action == HM_TAG_NONE || ORSA_do_action(tcpip, action, params, nullptr) != 1)
             return fail("action");
-        expected = "259 This operation is not supported on this controller.";
+        expected = "9 IPAddress: Parameter missing.";
     }
     // Let the other thread run its calls before this one looks.
     for (int k = 0; k < 3; k++) {

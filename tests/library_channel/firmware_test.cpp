@@ -42,8 +42,10 @@ TEST_F(ChannelTest, SetThenGetAnswersTheStoredValue) {
   ASSERT_EQ(ioctl_get_port_state(OrsaPort{2, ORSA_PROTO_NIC}, got, 0, 0), 0u);
   EXPECT_EQ(got[0], 0) << "another function keeps its own";
 
+  // The initiator name block: flags at 0, the name at 4, the alias at 228.
   std::vector<uint8_t> name(260, 0);
-  memcpy(name.data(), "iqn.2026-12.com.example:host", 28);
+  memcpy(name.data() + 4, "iqn.2026-12.com.example:host", 28);
+  memcpy(name.data() + 228, "host", 4);
   ASSERT_EQ(ioctl_save_initiator_name_params(OrsaPort{1, ORSA_PROTO_ISCSI}, name.data(), 0, 0), 0u);
   std::vector<uint8_t> back(260, 0);
   ASSERT_EQ(ioctl_fetch_initiator_name_params(OrsaPort{1, ORSA_PROTO_ISCSI}, back.data(), 0, 0), 0u);

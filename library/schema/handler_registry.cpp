@@ -21,6 +21,7 @@
 #include "config/cfg_profile_props.h"
 #include "config/cfg_profile_save.h"
 #include "config/cfg_sriov.h"
+#include "iscsi/iscsi_loginopts.h"
 #include "schema/builders.h"
 #include "schema/kind_table.h"
 
@@ -155,6 +156,14 @@ const PropertyEntry property_handlers[] = {
     {"handle_app_feature_vars", handle_app_feature_vars},
     {"handle_bwg_props", handle_bwg_props},
     {"handle_apptlv_feature_vars", handle_apptlv_feature_vars},
+    // iSCSI login options of the initiator, send-target portals and targets
+    {"handle_initiator_loginoptions", handle_initiator_loginoptions},
+    {"handle_authentication_initiator_loginoptions", handle_authentication_initiator_loginoptions},
+    {"handle_stploginoptions", handle_stploginoptions},
+    {"handle_authentication_stploginoptions", handle_authentication_stploginoptions},
+    {"handle_target_loginoptions", handle_target_loginoptions},
+    {"handle_authentication_target_loginopts", handle_authentication_target_loginopts},
+    {"handle_target_type", handle_target_type},
 };
 
 const ActionEntry action_handlers[] = {

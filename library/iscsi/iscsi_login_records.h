@@ -192,6 +192,9 @@ static_assert(offsetof(login_answer, connection_handle) == 8, "login answer");
 static_assert(offsetof(login_answer, session) == 16, "login answer");
 static_assert(offsetof(login_answer, connection) == 36, "login answer");
 
+// A session of the tree uses the qualifier given.
+#define ORSA_STATUS_ISID_IN_USE 71
+
 #define ORSA_TARGET_RECORD_TAG 24
 #define ORSA_ADDRESS_IPV4 1
 #define ORSA_ADDRESS_IPV6 16

@@ -135,7 +135,7 @@ bool named(const char *a, const char *b)
 // The digest rules, checked on the property being set: a level may be
 // "Preferred" only while its digest is not "None", and a digest may go back
 // to "None" only while its level is not "Preferred". 0, 1 for a failed read
-// of the other property, or 193 / 194 with the last status.
+// of the other property, or ORSA_STATUS_DIGEST_LEVEL / _DEFAULT with the last status.
 uint32_t digest_rules(HmNode *options, const char *name, const char *value)
 {
     struct Rule {
@@ -146,10 +146,10 @@ uint32_t digest_rules(HmNode *options, const char *name, const char *value)
         uint32_t status;
     };
     static const Rule kRules[] = {
-        {"HeaderParam", "Preferred", "HeaderDigest", "None", 193},
-        {"DataParam", "Preferred", "DataDigest", "None", 193},
-        {"HeaderDigest", "None", "HeaderParam", "Preferred", 194},
-        {"DataDigest", "None", "DataParam", "Preferred", 194},
+        {"HeaderParam", "Preferred", "HeaderDigest", "None", ORSA_STATUS_DIGEST_LEVEL},
+        {"DataParam", "Preferred", "DataDigest", "None", ORSA_STATUS_DIGEST_LEVEL},
+        {"HeaderDigest", "None", "HeaderParam", "Preferred", ORSA_STATUS_DIGEST_DEFAULT},
+        {"DataDigest", "None", "DataParam", "Preferred", ORSA_STATUS_DIGEST_DEFAULT},
     };
     for (const Rule &r : kRules) {
         if (!named(name, r.set) || !named(value, r.to))

@@ -13,6 +13,11 @@
 
 struct HmNode;
 
+// Refusals of the digest rules: a level "Preferred" while its digest is
+// "None", a digest back to "None" while its level is "Preferred".
+#define ORSA_STATUS_DIGEST_LEVEL 193
+#define ORSA_STATUS_DIGEST_DEFAULT 194
+
 // Property handlers (node, 256-byte text, mode 0 get / 1 set; other modes 0).
 uint32_t handle_initiator_loginoptions(HmNode *property, char *value, uint32_t mode);
 uint32_t handle_authentication_initiator_loginoptions(HmNode *property, char *value, uint32_t mode);

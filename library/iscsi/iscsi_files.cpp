@@ -118,21 +118,25 @@ bool fields_are(const Fields &f, const char *const *keys, uint32_t nkeys, bool i
 // ---- whole lines ----
 
 // Reads the next line whole into *line (malloc'ed, grown as needed) without
-// its newline. A last line without one keeps its last character. false at
-// the end of the file.
-bool next_line(FILE *fp, char **line, size_t *cap)
+// its newline, and its length (bytes a user's editor put there, a NUL
+// included). A last line without a newline keeps its last character. false
+// at the end of the file.
+bool next_line(FILE *fp, char **line, size_t *cap, size_t *length = nullptr)
 {
     ssize_t n = getline(line, cap, fp);
     if (n < 0)
         return false;
     if (n > 0 && (*line)[n - 1] == '\n')
-        (*line)[n - 1] = '\0';
+        (*line)[--n] = '\0';
+    if (length != nullptr)
+        *length = (size_t)n;
     return true;
 }
 
-bool write_line(FILE *out, const char *line)
+// Writes a line as it was read, every byte of it, and its newline.
+bool write_line(FILE *out, const char *line, size_t length)
 {
-    return fputs(line, out) >= 0 && fputc('\n', out) != EOF;
+    return fwrite(line, 1, length, out) == length && fputc('\n', out) != EOF;
 }
 
 // Writes fields 0..nfields-1 of f joined with ",", field replace (when it
@@ -163,7 +167,7 @@ bool write_rebuilt(FILE *out, const Fields &f, uint32_t nfields, uint32_t replac
 // What a rewrite does with one line: writes what stands in its place into
 // out (or nothing). false stops the rewrite (the data file stays as it was).
 struct LineEditor {
-    bool (*edit)(const char *line, const Fields &fields, FILE *out, void *ctx);
+    bool (*edit)(const char *line, size_t length, const Fields &fields, FILE *out, void *ctx);
     void *ctx;
 };
 
@@ -184,14 +188,14 @@ uint32_t rewrite(uint32_t file, LineEditor editor)
         return 1;
     }
     char *line = nullptr;
-    size_t cap = 0;
+    size_t cap = 0, length = 0;
     bool ok = true;
-    while (ok && next_line(in, &line, &cap)) {
-        if (line[0] == '\0')
+    while (ok && next_line(in, &line, &cap, &length)) {
+        if (length == 0)
             continue;  // an empty line carries no record
         Fields f;
         split(line, &f);
-        ok = editor.edit(line, f, stage, editor.ctx);
+        ok = editor.edit(line, length, f, stage, editor.ctx);
     }
     if (ok && ferror(in))
         ok = false;
@@ -262,8 +266,9 @@ bool file_has_line(const char *path, const Key &key, bool ignore_case)
     char *line = nullptr;
     size_t cap = 0;
     bool found = false;
-    while (!found && next_line(fp, &line, &cap)) {
-        if (line[0] == '\0')
+    size_t length = 0;
+    while (!found && next_line(fp, &line, &cap, &length)) {
+        if (length == 0)
             continue;
         Fields f;
         split(line, &f);
@@ -517,8 +522,9 @@ uint32_t orsa_persist_find_line(const char *path, char (*keys)[ORSA_FILE_FIELD_S
     char *line = nullptr;
     size_t cap = 0;
     uint32_t rc = ORSA_FIND_NO_LINE;
-    while (next_line(fp, &line, &cap)) {
-        if (line[0] == '\0')
+    size_t length = 0;
+    while (next_line(fp, &line, &cap, &length)) {
+        if (length == 0)
             continue;
         Fields f;
         split(line, &f);
@@ -571,12 +577,12 @@ struct DropCtx {
     Key key;
 };
 
-bool drop_matching(const char *line, const Fields &f, FILE *out, void *ctx)
+bool drop_matching(const char *line, size_t length, const Fields &f, FILE *out, void *ctx)
 {
     const DropCtx *d = static_cast<const DropCtx *>(ctx);
     if (fields_are(f, d->key.field, d->key.count, true))
         return true;
-    return write_line(out, line);
+    return write_line(out, line, length);
 }
 
 }  // namespace
@@ -621,14 +627,14 @@ struct OptionCtx {
     bool target;           // savetgt.txt: lines without qualifier only, field 22 "True"
 };
 
-bool set_option(const char *line, const Fields &f, FILE *out, void *ctx)
+bool set_option(const char *line, size_t length, const Fields &f, FILE *out, void *ctx)
 {
     const OptionCtx *o = static_cast<const OptionCtx *>(ctx);
     bool match = fields_are(f, o->key.field, o->key.count, true);
     if (match && o->target)
         match = f.count > ORSA_SAVETGT_QUALIFIER_FIELD && f.len[ORSA_SAVETGT_QUALIFIER_FIELD] == 0;
     if (!match)
-        return write_line(out, line);
+        return write_line(out, line, length);
     if (o->target)
         return write_rebuilt(out, f, o->nfields, o->field, o->value, ORSA_SAVETGT_PERSISTENT_FIELD, "True");
     return write_rebuilt(out, f, o->nfields, o->field, o->value);

@@ -251,6 +251,15 @@ DRELMO_API uint32_t ORSA_get_nic_logicalhba(HmNode *node, uint32_t port, uint32_
 /* Linux hosts: 0 when ifname is an interface of the adapter family. */
 DRELMO_API uint32_t ORSA_check_valid_interface(const char *ifname);
 
+/* A login option or Authentication value of a target (property is one of
+ * the properties of a Target's TargetLoginOptions group or of its
+ * Authentication child): mode 0 refreshes the target's options from its
+ * saved line and answers the value in value (256 bytes); mode 1 writes value
+ * into the target's saved lines and the property, without the digest rules
+ * of the property's own handler. A value holding "," or a control character
+ * is refused (1, last status 6). 0, or 1. */
+DRELMO_API uint32_t handle_target_loginopts(HmNode *property, char *value, uint32_t mode);
+
 /* Set when the software iSCSI initiator serves the iSCSI functions. */
 extern DRELMO_API uint8_t OPEN_ISCSI_DRIVER_LOADED;
 

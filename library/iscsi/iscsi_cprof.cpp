@@ -35,13 +35,6 @@ void chop_newline(char *line)
         line[len - 1] = '\0';
 }
 
-bool same_inode(FILE *fp, const char *path)
-{
-    struct stat open_st, path_st;
-    return fstat(fileno(fp), &open_st) == 0 && stat(path, &path_st) == 0 && open_st.st_dev == path_st.st_dev &&
-           open_st.st_ino == path_st.st_ino;
-}
-
 // The kind of rewrite: what happens to a line of config_prof.txt.
 struct Rewrite {
     const char *serial;
@@ -103,64 +96,12 @@ uint32_t rewrite_cprof(const Rewrite &rw)
 
 FILE *orsa_cprof_stage_open(void)
 {
-    // Another process may move the staging file into place while this one
-    // waits for its lock: then the lock is on the new config_prof.txt, so
-    // open the path again.
-    for (int attempt = 0; attempt < 8; attempt++) {
-        FILE *fp = fopen(ORSA_TEMP_CPROF_FILE, "a+");
-        if (fp == nullptr) {
-            pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s: cannot open %s\n", __func__, ORSA_TEMP_CPROF_FILE);
-            return nullptr;
-        }
-        if (orsa_lock_file(fp) != 0) {
-            pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s: Failed to get a file lock for temp_conf_prof.txt\n",
-                   __func__);
-            fclose(fp);
-            return nullptr;
-        }
-        if (same_inode(fp, ORSA_TEMP_CPROF_FILE)) {
-            // Leftovers of a process that died while staging are not ours.
-            if (ftruncate(fileno(fp), 0) != 0) {
-                orsa_unlock_file(fp);
-                fclose(fp);
-                return nullptr;
-            }
-            return fp;
-        }
-        orsa_unlock_file(fp);
-        fclose(fp);
-    }
-    return nullptr;
+    return orsa_stage_open(ORSA_TEMP_CPROF_FILE);
 }
 
 uint32_t orsa_cprof_stage_close(FILE *stage, bool commit)
 {
-    if (stage == nullptr)
-        return 1;
-    uint32_t rc = 0;
-    if (fflush(stage) != 0)
-        commit = false, rc = 1;
-    if (commit) {
-        // rename replaces config_prof.txt at once: readers never miss it.
-        if (rename(ORSA_TEMP_CPROF_FILE, ORSA_CONFIG_PROF_FILE) != 0) {
-            pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s: cannot move %s into place\n", __func__,
-                   ORSA_TEMP_CPROF_FILE);
-            rc = 1;
-        }
-    } else {
-        unlink(ORSA_TEMP_CPROF_FILE);
-    }
-    // The file is moved while still locked, so that no other writer fills it
-    // between the release and the rename.
-    if (orsa_unlock_file(stage) != 0) {
-        pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s: Failed to unlock file lock for temp_conf_prof.txt\n",
-               __func__);
-        rc = 1;
-    }
-    fclose(stage);
-    if (commit)
-        ORSA_change_permissions_file(ORSA_CONFIG_PROF_FILE);
-    return rc;
+    return orsa_stage_close(stage, ORSA_TEMP_CPROF_FILE, ORSA_CONFIG_PROF_FILE, commit);
 }
 
 char *ORSA_get_file_data(FILE *fp, uint32_t *size, uint32_t *lines)

@@ -22,6 +22,7 @@
 #include "config/cfg_profile_save.h"
 #include "config/cfg_sriov.h"
 #include "iscsi/iscsi_net.h"
+#include "iscsi/iscsi_loginopts.h"
 #include "schema/builders.h"
 #include "schema/kind_table.h"
 
@@ -167,6 +168,14 @@ const PropertyEntry property_handlers[] = {
     {"handle_InitiatorLinkLocalAddress", handle_InitiatorLinkLocalAddress},
     {"handle_InitiatorRoutableAddress", handle_InitiatorRoutableAddress},
     {"handle_DefaultIPv6Gateway", handle_DefaultIPv6Gateway},
+    // iSCSI login options of the initiator, send-target portals and targets
+    {"handle_initiator_loginoptions", handle_initiator_loginoptions},
+    {"handle_authentication_initiator_loginoptions", handle_authentication_initiator_loginoptions},
+    {"handle_stploginoptions", handle_stploginoptions},
+    {"handle_authentication_stploginoptions", handle_authentication_stploginoptions},
+    {"handle_target_loginoptions", handle_target_loginoptions},
+    {"handle_authentication_target_loginopts", handle_authentication_target_loginopts},
+    {"handle_target_type", handle_target_type},
 };
 
 const ActionEntry action_handlers[] = {

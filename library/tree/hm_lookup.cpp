@@ -376,13 +376,19 @@ login_option_block *get_default_login_options(void)
     b.data_digest = 0;
     b.max_recv_data_segment_length = 65536;
     b.further_segment_length = 65536;
+    b.tcp_mss = 0;
     b.tcp_window_size = 16000;
     b.authentication = 0;
+    b.mutual_chap = 0;
     memset(b.initiator_chap_name, 0, sizeof b.initiator_chap_name);
     memset(b.initiator_secret, 0, sizeof b.initiator_secret);
     b.initiator_secret[0] = ' ';
     memset(b.target_chap_name, 0, sizeof b.target_chap_name);
     memset(b.target_secret, 0, sizeof b.target_secret);
     b.target_secret[0] = ' ';
+    b.initiator_chap_name_length = 0;
+    b.initiator_secret_length = 0;
+    b.target_chap_name_length = 0;
+    b.target_secret_length = 0;
     return &b;
 }

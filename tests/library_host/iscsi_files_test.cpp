@@ -133,7 +133,10 @@ TEST_F(PersistFiles, ValidationKeepsGoodFilesAndDeletesCorruptedOnes)
          "Kalderstone1,iSCSIPhysicalHBA0,LogicalHBA0,iqn.x,10.0.0.1,3260,,,,,,,,,,,,,,,,\n", true},
         {"one comma short", ORSA_SAVETGT_FILE, line_of(22) + "\n" + line_of(21) + "\n", false},
         {"one comma too many", ORSA_SAVESTP_FILE, line_of(19) + "\n", false},
-        {"empty line", ORSA_LOGOPTS_FILE, line_of(15) + "\n\n" + line_of(15) + "\n", false},
+        // A blank line holds no record: the rewrites drop it, and it is no
+        // reason to lose every other line of the file.
+        {"empty line", ORSA_LOGOPTS_FILE, line_of(15) + "\n\n" + line_of(15) + "\n", true},
+        {"blank line", ORSA_SAVETGT_FILE, "\n \t\r\n" + line_of(22) + "\n", true},
         {"wrong controller key", ORSA_SAVESTP_FILE, line_of(18, "Controller0") + "\n", false},
         {"wrong physical HBA key", ORSA_SAVETGT_FILE, line_of(22, "Kalderstone0", "NICPhysicalHBA0") + "\n",
          false},

@@ -245,6 +245,8 @@ TEST(LoginOptions, Defaults)
     login_option_block *b = get_default_login_options();
     b->flags = 0xF0;
     b->tcp_mss = 1234;
+    b->mutual_chap = 1;
+    b->target_secret_length = 16;
     b = get_default_login_options();
     const auto *raw = reinterpret_cast<const uint8_t *>(b);
     auto u32at = [&](size_t off) {
@@ -270,7 +272,9 @@ TEST(LoginOptions, Defaults)
     EXPECT_EQ(raw[22], 0);
     EXPECT_EQ(u32at(24), 65536u);
     EXPECT_EQ(u32at(28), 65536u);
-    EXPECT_EQ(u32at(32), 1234u);  // TCPMSS is not a default
+    EXPECT_EQ(u32at(32), 0u);  // every listed default is assigned
+    EXPECT_EQ(u32at(44), 0u);
+    EXPECT_EQ(u16at(598), 0);
     EXPECT_EQ(u32at(36), 16000u);
     EXPECT_EQ(raw[40], 0);
     EXPECT_STREQ(reinterpret_cast<const char *>(raw + 48), "");
@@ -278,6 +282,9 @@ TEST(LoginOptions, Defaults)
     EXPECT_STREQ(reinterpret_cast<const char *>(raw + 320), "");
     EXPECT_STREQ(reinterpret_cast<const char *>(raw + 576), " ");
     EXPECT_EQ(offsetof(login_option_block, target_secret_length), 598u);
+    // The block is the library's one: leave it as the next case expects.
+    b->flags = 0;
+    get_default_login_options();
 }
 
 // Capabilities image: module records of 40 + 16 * count bytes (56 for 0).

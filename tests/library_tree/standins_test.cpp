@@ -78,21 +78,14 @@ const char *const kStandInNames[] = {
     "handle_StdInquiry_properties",
     "handle_TargetAlias",
     "handle_Target_ETO",
-    "handle_authentication_initiator_loginoptions",
-    "handle_authentication_stploginoptions",
-    "handle_authentication_target_loginopts",
     "handle_boot_session",
     "handle_connection_properties",
     "handle_discoveryparams",
     "handle_iSCSIPhysicalHBA_LogicalHBA_Enabled",
-    "handle_initiator_loginoptions",
     "handle_intrInstStat_properties",
     "handle_intrLoginStat_properties",
     "handle_lun_block_size",
     "handle_session_properties",
-    "handle_stploginoptions",
-    "handle_target_loginoptions",
-    "handle_target_type",
 };
 
 TEST(StandIns, ExactlyTheseNamesAreStillBoundToAStandIn)

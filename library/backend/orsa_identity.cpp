@@ -102,13 +102,33 @@ bool phba_port(HmNode *n, OrsaPort *out)
     return true;
 }
 
+/* The function of a port group, or none for any other node. Start-up gives
+ * the group the port-number record of the port's physical HBA; the device is
+ * the one of the port's class as discovery marked it (1 iSCSI, 2 NIC), as
+ * the DCBX, LLDP and QCN commands of the port go. A port group without a
+ * record, or of neither class, has no function: nothing is sent for it. */
+bool port_group_port(HmNode *n, OrsaPort *out)
+{
+    if (n->kind != HM_KIND_GROUP || hm_instance_info(n) == nullptr || !named(n, "PortDiscoveryAndConfiguration"))
+        return false;
+    *out = OrsaPort{0, ORSA_PROTO_NONE};
+    const u32 *record = (const u32 *)HM_GROUP(n)->nhandle;
+    HmNode *ks = orsa_controller_of(n);
+    if (record == nullptr || ks == nullptr)
+        return true;
+    u32 cls = get_port_bitmap(hm_instance_number(ks), get_phba_port_number(n));
+    if (cls == (u32)ORSA_PROTO_ISCSI || cls == (u32)ORSA_PROTO_NIC)
+        *out = OrsaPort{*record, (i32)cls};
+    return true;
+}
+
 } // namespace
 
 OrsaPort orsa_port_of(HmNode *node)
 {
     for (HmNode *n = node; n != nullptr; n = n->parent) {
         OrsaPort at;
-        if (phba_port(n, &at))
+        if (phba_port(n, &at) || port_group_port(n, &at))
             return at.instance != 0 ? at : OrsaPort{0, ORSA_PROTO_NONE};
         if (n->kind == HM_KIND_GROUP && named(n, "Kalderstone") && hm_instance_info(n) != nullptr) {
             HmNode *first = orsa_first_phba(n);

@@ -101,9 +101,10 @@ HmNode *orsa_controller_of(HmNode *node);          /* enclosing Kalderstone inst
 HmNode *orsa_first_phba(HmNode *controller);       /* lowest iSCSI PHBA, else lowest NIC PHBA */
 
 /* Where a node's commands go, instance and device together: the function of
- * the physical HBA the node lies in; for a node of the controller itself (or
- * the controller), the controller's port. {0, ORSA_PROTO_NONE} when neither
- * is there. */
+ * the physical HBA or port group the node lies in (a port group's is the
+ * function of its port's class that start-up gave it); for a node of the
+ * controller itself (or the controller), the controller's port.
+ * {0, ORSA_PROTO_NONE} when there is none. */
 OrsaPort orsa_port_of(HmNode *node);
 /* A controller-wide command's function: the controller's first physical HBA,
  * so that an adapter with iSCSI functions is reached through an iSCSI device. */

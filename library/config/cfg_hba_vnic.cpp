@@ -190,6 +190,16 @@ u32 ORSA_get_legacy_QOS(OrsaPort at, HmNode *group)
     return set_prop_val(group, "MaxBitsPerSecond", "%u", (unsigned)orsa_rd32(reply)) != 0 ? 1 : 0;
 }
 
+u32 get_nicphba_params(u32 port, HmNode *group)
+{
+    if (group == nullptr || port == 0)
+        return 1;
+    u8 reply[32] = {};
+    if (ioctl_qos_get(orsa_nic_port(port), reply, (u8)get_domain_id(group), (u8)get_phba_port_number(group)) != 0)
+        return orsa_fail_with(ORSA_STATUS_QOS_GET_FAILED);
+    return set_prop_val(group, "MaxBitsPerSecond", "%u", (unsigned)orsa_rd32(reply)) != 0 ? 1 : 0;
+}
+
 u32 ORSA_get_bw_softcap(HmNode *group, HmNode *controller, OrsaPort at, u8 domain, u8 phba_port, u32 function_type,
                         const char *function, HmNode *property)
 {

@@ -130,6 +130,10 @@ u32 ORSA_get_legacy_QOS(OrsaPort at, HmNode *group);
 u32 get_vnic_name(OrsaPort at, u8 domain, u8 phba_port, HmNode *group);
 u32 get_vnic_stats(OrsaPort at, u8 domain, u8 phba_port, HmNode *group);
 u32 get_qos_params(OrsaPort at, u8 domain, u8 phba_port, HmNode *group);
+/* MaxBitsPerSecond of a NIC physical HBA group from the NIC QoS maximum of
+ * NIC function port (1-based instance); 0, or 1 (status 114 when the
+ * adapter does not answer). Nothing in the library calls it. */
+u32 get_nicphba_params(u32 port, HmNode *group);
 
 /* The soft cap text of speed (Gbit/s) times a bandwidth share (percent):
  * tenths of the product, one decimal when not whole. */

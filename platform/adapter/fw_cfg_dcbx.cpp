@@ -28,6 +28,7 @@ DcbxPort* portOf(Engine& fw, Cmd& c) {
     c.fail(kStatusIllegalField);
     return nullptr;
   }
+  c.on_port = c.port;
   return &dcbxPort(fw, c.port);
 }
 

@@ -32,11 +32,21 @@ void runPrevious(Handler h, Engine& fw, Cmd& c) {
   }
 }
 
-// The port a request names, or none (status 3 set).
+// The port a request names, or none (status 3 set). The command acts on it.
 bool portOf(Engine& fw, Cmd& c, uint32_t port) {
-  if (port < fw.ports()) return true;
-  c.fail(kStatusIllegalField);
-  return false;
+  if (port >= fw.ports()) {
+    c.fail(kStatusIllegalField);
+    return false;
+  }
+  c.on_port = static_cast<int>(port);
+  return true;
+}
+
+// The port of the function the command reached, which it acts on.
+unsigned functionPort(Engine& fw, Cmd& c) {
+  unsigned port = fw.portOfFunction(c.fn);
+  c.on_port = static_cast<int>(port);
+  return port;
 }
 
 // The 10GBase-T commands: KS3 and Veskarn ports with such a PHY.
@@ -95,7 +105,7 @@ void hGetSpeed(Engine& fw, Cmd& c) {
 // 1/102.
 void hPhy(Engine& fw, Cmd& c) {
   if (!fromHost(c)) return runPrevious(previous(fw).phy, fw, c);
-  const PhyPort& p = phyPort(fw, fw.portOfFunction(c.fn));
+  const PhyPort& p = phyPort(fw, functionPort(fw, c));
   c.respond(24);
   c.w16(0, p.type);
   c.w16(2, p.if_type);
@@ -108,8 +118,9 @@ void hPhy(Engine& fw, Cmd& c) {
 // link status fields of the host's form.
 void hLink(Engine& fw, Cmd& c) {
   runPrevious(previous(fw).link, fw, c);
+  unsigned port = functionPort(fw, c);
   if (!fromHost(c) || c.status != kStatusSuccess || c.resp_len < 12) return;
-  const Engine::PortState& p = fw.port(fw.portOfFunction(c.fn));
+  const Engine::PortState& p = fw.port(port);
   c.w8(1, p.link_up ? 1 : 0);
   c.w16(6, p.link_up ? p.qos_speed : 0);
   c.w8(8, p.link_up ? p.logical : 0);
@@ -145,6 +156,58 @@ void hSetNvp(Engine& fw, Cmd& c) {
   c.respond(0);
 }
 
+// 1/71 and 1/62: the state of the function's port; the Pivard form
+// (version 1) names the port in bits 0-5 of byte 2 and the state in bit 0
+// of byte 0, the other forms carry u32 1 (enabled) or 0.
+bool statePort(Engine& fw, Cmd& c, unsigned* port) {
+  if (fw.gen() == Gen::Pivard && c.version == 1) {
+    if (!portOf(fw, c, c.r8(2) & 0x3F)) return false;
+    *port = static_cast<unsigned>(c.on_port);
+    return true;
+  }
+  *port = functionPort(fw, c);
+  return true;
+}
+
+void hGetPortState(Engine& fw, Cmd& c) {
+  unsigned port = 0;
+  if (!statePort(fw, c, &port)) return;
+  bool on = phyPort(fw, port).enabled;
+  bool pivard = fw.gen() == Gen::Pivard && c.version == 1;
+  c.respond(4);
+  if (pivard) {
+    c.w8(0, on ? 1 : 0);
+    c.w8(2, static_cast<uint8_t>(port));
+  } else {
+    c.w32(0, on ? 1 : 0);
+  }
+}
+
+void hSetPortState(Engine& fw, Cmd& c) {
+  unsigned port = 0;
+  if (!statePort(fw, c, &port)) return;
+  bool pivard = fw.gen() == Gen::Pivard && c.version == 1;
+  uint32_t v = pivard ? (c.r8(0) & 1u) : c.r32(0);
+  if (v > 1) return c.fail(kStatusIllegalField);
+  phyPort(fw, port).enabled = v == 1;
+  c.respond(0);
+}
+
+// 1/133 and 1/132: the transmit throttle (1 or 2) of the function's port.
+void hGetThrottle(Engine& fw, Cmd& c) {
+  unsigned port = functionPort(fw, c);
+  c.respond(4);
+  c.w32(0, phyPort(fw, port).tx_throttle);
+}
+
+void hSetThrottle(Engine& fw, Cmd& c) {
+  unsigned port = functionPort(fw, c);
+  uint32_t v = c.r32(0);
+  if (v != 1 && v != 2) return c.fail(kStatusIllegalField);
+  phyPort(fw, port).tx_throttle = v;
+  c.respond(0);
+}
+
 }  // namespace
 
 PhyPort& phyPort(Engine& fw, unsigned port) {
@@ -169,6 +232,10 @@ void registerLinkHandlers(Engine& fw) {
   fw.registerHandler(18, 8, hBaseTStats, 4);
   fw.registerHandler(18, 12, hGetNvp, 4);
   fw.registerHandler(18, 10, hSetNvp, 8);
+  fw.registerHandler(1, 71, hGetPortState, 4);
+  fw.registerHandler(1, 62, hSetPortState, 4);
+  fw.registerHandler(1, 133, hGetThrottle, 4);
+  fw.registerHandler(1, 132, hSetThrottle, 4);
   if (!fw.bootedFromFlash()) return;
   for (const auto& [port, l] : fw.profiles().port_links)
     if (port < fw.ports()) fw.port(port).port_speed_code = l.speed_code;

@@ -4,6 +4,7 @@
 // Usage
 //   adapter::PhyPort& phy = adapter::phyPort(fw, 0);   // PHY of port 0 (made on first use
 //   phy.an_mask = 0x0C;                                 //  from EngineConfig phy_* / speed_caps*)
+//   phy.enabled = false;                                // port state (71/62)
 //   phy.counters[1] = 45;                               // 18/8 reply word 1 (temperature)
 //   fw.profiles().port_links[0].speed_code;             // what 57 set (kept in flash)
 //
@@ -27,6 +28,14 @@
 //   18/12    NVP value: request u32 at 0 the port, reply u32 at 0 the value.
 //   18/10    NVP value set: u32 at 0 the port, u32 at 4 the value (1-100).
 //            Kept in flash.
+//   1/71     port state of the function's port: u32 at 0, 1 enabled. The
+//            Pivard form (version 1) names the port in bits 0-5 of byte 2
+//            and answers bit 0 of byte 0 (and the port in byte 2).
+//   1/62     port state set, the same forms (u32 1 or 0; Pivard bit 0).
+//   1/133    transmit throttle of the function's port: u32 at 0, 1 or 2.
+//   1/132    transmit throttle set (1 or 2).
+// Every command records the port it acted on (Cmd::on_port), so that
+// Engine::reached() tells which function and port a host's command reached.
 // KS2 answers 57 and 134 with status 2, additional status 30 ("the firmware
 // lacks the command"). The 18/x commands run on KS3 and Veskarn ports with a
 // 10GBase-T PHY; elsewhere they answer status 66 (not supported).

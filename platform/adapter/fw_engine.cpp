@@ -300,6 +300,8 @@ Outcome Engine::execute(const Request& rq) {
   uint16_t k = key(c.subsystem, c.opcode);
   ++seen_[k];
   last_req_[k].assign(buf, buf + 16 + in_len);
+  reached_.push_back(Reached{c.subsystem, c.opcode, c.fn, -1});
+  if (reached_.size() > kReachedKeep) reached_.pop_front();
 
   Fault fcopy;
   const Fault* f = takeFault(faults_, k, &fcopy);
@@ -334,6 +336,7 @@ Outcome Engine::execute(const Request& rq) {
     c.fail(kStatusIllegalField);
   } else {
     h->second(*this, c);
+    reached_.back().port = c.on_port;
   }
   if (c.no_answer) {
     out.deliver = false;

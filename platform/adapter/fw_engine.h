@@ -47,6 +47,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -299,6 +300,7 @@ struct Cmd {
   uint32_t resp_len = 0;   // response payload bytes (response_length)
   bool no_answer = false;  // the firmware never completes this command
   uint32_t rx_flush_cq = 0;  // set by a receive queue destroy: the queue's CQ
+  int on_port = -1;        // the physical port a port command acted on (its handler sets it)
   // Payload helpers: reads past the request see zeros, writes past pcap are
   // dropped. respond(n) zeroes the first n response bytes and sets resp_len.
   void respond(size_t len);
@@ -358,6 +360,18 @@ class Engine {
   // header + payload as received, for tests that check a builder's encoding).
   unsigned commandsSeen(uint8_t subsystem, uint8_t opcode) const;
   const std::vector<uint8_t>* lastRequest(uint8_t subsystem, uint8_t opcode) const;
+  // Where the commands went, oldest first (the last kReachedKeep): the PCI
+  // function that received each and the physical port its handler acted on
+  // (Cmd::on_port; -1 for a command that names no port, or that a fault
+  // answered). A test of a host's addressing clears it, acts, and looks.
+  struct Reached {
+    uint8_t subsystem, opcode;
+    unsigned fn;
+    int port;
+  };
+  static constexpr size_t kReachedKeep = 1024;
+  const std::deque<Reached>& reached() const { return reached_; }
+  void clearReached() { reached_.clear(); }
 
   // Queues (the device model reads and updates ring state through these).
   QueueObj* queue(ObjKind k, uint32_t id);
@@ -501,6 +515,7 @@ class Engine {
   std::map<uint16_t, Fault> faults_;
   std::map<uint16_t, unsigned> seen_;
   std::map<uint16_t, std::vector<uint8_t>> last_req_;
+  std::deque<Reached> reached_;
   std::map<uint64_t, QueueObj> queues_;         // key: kind << 32 | id
   std::map<uint32_t, InterfaceObj> ifaces_;
   std::map<uint32_t, MacFilter> pmacs_;

@@ -53,6 +53,7 @@ LldpPort* headerPort(Engine& fw, Cmd& c) {
     c.fail(kStatusIllegalField);
     return nullptr;
   }
+  c.on_port = c.port;
   return &lldpPort(fw, c.port);
 }
 
@@ -116,6 +117,7 @@ void hFlowControl(Engine& fw, Cmd& c) {
   if (fw.gen() == Gen::KS2) return c.fail(kStatusNotSupported);
   unsigned port = c.r8(3) & 0x3F;
   if (port >= fw.ports() || !c.fits(kFlowBytes) || (c.r8(1) & 0xE0) != 0) return c.fail(kStatusIllegalField);
+  c.on_port = static_cast<int>(port);
   Engine::PortState& ps = fw.port(port);
   uint8_t flags = c.r8(1);
   if (flags == kFlowRead) {
@@ -145,6 +147,7 @@ void hGetFlowControl(Engine& fw, Cmd& c) {
     return c.fail(kStatusNotSupported);
   }
   if (c.port >= fw.ports()) return c.fail(kStatusIllegalField);
+  c.on_port = c.port;
   const Engine::PortState& ps = fw.port(c.port);
   c.respond(4);
   c.w16(0, ps.tx_pause);

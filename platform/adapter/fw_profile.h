@@ -128,13 +128,16 @@ struct PortLink {
   uint32_t nvp = 72;         // 10GBase-T nominal velocity of propagation, percent
 };
 
-// The PHY of a physical port (102, 18/8): the firmware's own, not kept.
+// The PHY of a physical port (102, 18/8) with its enable state (71/62) and
+// transmit throttle (133/132): the firmware's own, not kept.
 struct PhyPort {
   uint16_t type = 0, if_type = 0;
   bool masks_valid = true;          // the 0xFEEC marker of 102
   uint16_t an_mask = 0, forced_mask = 0;
   bool baset = true;                // a 10GBase-T PHY: 18/8-12 answer
   std::array<uint32_t, 22> counters{};   // 18/8 reply words (word 21: frame counter high)
+  bool enabled = true;              // port state
+  uint32_t tx_throttle = 2;         // 1 slow, 2 fast reaction to PFC pause
 };
 
 // Record types and lengths.

@@ -32,15 +32,16 @@ TEST_F(ChannelTest, ControllerAttributesIdentifyTheFunction) {
   }
 }
 
-// A set stores what the firmware keeps; the get of the pair answers it, per function.
+// A set stores what the firmware keeps; the get of the pair answers it, per
+// function (the port state: per port, of the function's port).
 TEST_F(ChannelTest, SetThenGetAnswersTheStoredValue) {
-  uint8_t set_state[4] = {1, 0, 0, 0};
+  uint8_t set_state[4] = {0, 0, 0, 0};
   ASSERT_EQ(ioctl_set_port_state(OrsaPort{1, ORSA_PROTO_NIC}, set_state, 0, 0), 0u);
   uint8_t got[4] = {9, 9, 9, 9};
   ASSERT_EQ(ioctl_get_port_state(OrsaPort{1, ORSA_PROTO_NIC}, got, 0, 0), 0u);
-  EXPECT_EQ(got[0], 1);
+  EXPECT_EQ(got[0], 0);
   ASSERT_EQ(ioctl_get_port_state(OrsaPort{2, ORSA_PROTO_NIC}, got, 0, 0), 0u);
-  EXPECT_EQ(got[0], 0) << "another function keeps its own";
+  EXPECT_EQ(got[0], 1) << "another function's port keeps its own";
 
   // The initiator name block: flags at 0, the name at 4, the alias at 228.
   std::vector<uint8_t> name(260, 0);

@@ -300,6 +300,47 @@ TEST_F(DcbxTree, AddRefusesBadParametersBeforeAnyCommand)
     EXPECT_TRUE(numbers(admin(p1()), "ApplicationTLV").empty());
 }
 
+// Without the long form the short one's failure is what the client sees:
+// its own status (a failed write 102, a full table 158), not 101 for all.
+TEST_F(DcbxTree, TheShortFormsFailureIsItsOwn)
+{
+    std::vector<std::pair<unsigned, adapter::DcbxAppEntry>> all;
+    for (unsigned n = 0; n < 15; n++)
+        all.push_back({n, app((uint16_t)(0x8900 + n), 0, 0x08)});
+    boot(chardev::defaultHost(), [this](chardev::EmulatedHost &) {
+        adapter::dcbxState(fw(0)).v1 = false;
+        fill(dcbx(0, 1).admin, {{0, app(0x8906, 0, 0x08)}});
+    });
+    HmNode *a = admin(p1());
+    struct Case {
+        const char *what;
+        const char *action;
+        std::vector<std::string> params;
+        Fault fault;  // on the write
+        bool full;    // every entry in use
+        u32 code;
+    } cases[] = {
+        {"add, the write fails", "AddApplicationTLV", {"0", "0x8914", "0x08"}, {.status = 1, .times = 1}, false, 102},
+        {"delete, the write fails", "DeleteApplicationTLV", {"0"}, {.status = 1, .times = 1}, false, 102},
+        {"add, no entry left", "AddApplicationTLV", {"0", "0x8914", "0x08"}, {}, true, 158},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.full) {
+            fill(dcbx(0, 1).admin, all);
+            ASSERT_EQ(group_AdministratorTLVSetting(a), 0u);
+        }
+        if (c.fault.status != 0)
+            fw(0).setFault(16, 2, c.fault);
+        const unsigned before = writes(0);
+        EXPECT_NE(run(a, c.action, c.params), 0u);
+        EXPECT_EQ(last_code(), c.code);
+        EXPECT_EQ(writes(0), before + (c.fault.status != 0 ? 1u : 0u));
+        EXPECT_EQ(numbers(a, "ApplicationTLV").size(), c.full ? 15u : 1u);
+        fw(0).clearFaults();
+    }
+}
+
 TEST_F(DcbxTree, FailedCommandsLeaveTheTreeAsItWas)
 {
     HmNode *a = admin(p1());

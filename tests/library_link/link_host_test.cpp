@@ -560,16 +560,18 @@ TEST_F(LinkPivard, PortStateNamesThePortInByteTwo)
 {
     HmNode *p1 = port(ctrl(0), "1");
     ASSERT_NE(p1, nullptr);
-    EXPECT_EQ(get(p1, "PortState"), "Disabled");
+    EXPECT_EQ(get(p1, "PortState"), "Enabled");
     host_->clearLog();
-    EXPECT_EQ(set(p1, "PortState", "Enabled"), 0u);
+    EXPECT_EQ(set(p1, "PortState", "Disabled"), 0u);
     std::vector<std::vector<u8>> gets = sent(1, 71), sets = sent(1, 62);
     ASSERT_EQ(sets.size(), 1u);
-    EXPECT_EQ(sets[0][0], 1u);
+    EXPECT_EQ(sets[0][0], 0u);
     EXPECT_EQ(sets[0][2], 1u);
     ASSERT_FALSE(gets.empty());
     EXPECT_EQ(gets[0][2], 1u);
-    EXPECT_EQ(get(p1, "PortState"), "Enabled");
+    EXPECT_EQ(get(p1, "PortState"), "Disabled");
+    EXPECT_FALSE(phy(0, 1).enabled);
+    EXPECT_EQ(get(port(ctrl(0), "0"), "PortState"), "Enabled");
     // Pivard has no 10GBase-T statistics to show.
     EXPECT_EQ(get(baset(p1), "PairBSNR"), "N/A");
     EXPECT_EQ(cached(baset(p1), "IsClearCountersSupported"), "N/A");

@@ -1,5 +1,6 @@
 // vNIC, RoCE, bandwidth soft caps and iSCSI QoS of the physical and logical
 // HBAs, over the default emulated host with the commands answered by hand.
+#include "fw_profile.h"
 #include "mc_fixture.h"
 
 namespace {
@@ -93,6 +94,50 @@ TEST_F(HbaVnic, IscsiQosSetSendsBytesInKilobytesAndReadsBack)
     get(qos, "MaxIosPerSecond", &rc);
     EXPECT_NE(rc, 0u);
     EXPECT_EQ(last_code(), 114u);
+}
+
+// The NIC QoS maximum of each NIC function lands in its own group's
+// MaxBitsPerSecond; a failed read keeps the text and says why.
+TEST_F(HbaVnic, NicPhbaParamsReadTheNicQosMaximum)
+{
+    struct Case {
+        HmNode *ks;
+        size_t adapter;
+        int port;
+        u32 max_bps;
+    } cases[] = {{ks3, 0, 0, 2500}, {ks3, 0, 1, 7}, {vsk, 1, 0, 100}, {vsk, 1, 1, 0xFFFFFFFFu}};
+    for (const Case &c : cases)
+        host_->engine(c.adapter).profiles().qos[(unsigned)c.port].max_bps = c.max_bps;
+    for (const Case &c : cases) {
+        HmNode *g = nullptr;
+        for (HmNode *n = get_first_instance(c.ks, "NICPhysicalHBA"); n != nullptr; n = hm_next_instance(n))
+            if (cached(n, "PortNumber") == std::to_string(c.port))
+                g = n;
+        ASSERT_NE(g, nullptr) << c.port;
+        OrsaPort at = orsa_port_of(g);
+        ASSERT_EQ(at.protocol, ORSA_PROTO_NIC);
+        host_->engine(c.adapter).clearReached();
+        host_->clearLog();
+        EXPECT_EQ(get_nicphba_params(at.instance, g), 0u) << c.max_bps;
+        EXPECT_EQ(cached(g, "MaxBitsPerSecond"), std::to_string(c.max_bps));
+        ASSERT_EQ(sent(27).size(), 1u);
+        EXPECT_EQ(host_->log().back().dev, chardev::Dev::Nic);
+        ASSERT_EQ(host_->engine(c.adapter).reached().size(), 1u);
+        EXPECT_EQ(host_->engine(c.adapter).reached().back().fn, (unsigned)c.port) << "the group's own function";
+    }
+
+    HmNode *g = nic;
+    u32 instance = orsa_port_of(g).instance;
+    set_prop_val(g, "MaxBitsPerSecond", "kept");
+    fail(27);
+    EXPECT_EQ(get_nicphba_params(instance, g), 1u);
+    EXPECT_EQ(last_code(), 114u);
+    EXPECT_EQ(cached(g, "MaxBitsPerSecond"), "kept");
+
+    host_->clearLog();
+    EXPECT_EQ(get_nicphba_params(0, g), 1u);
+    EXPECT_EQ(get_nicphba_params(instance, nullptr), 1u);
+    EXPECT_TRUE(sent(27).empty());
 }
 
 TEST_F(HbaVnic, VnicNameAndStats)

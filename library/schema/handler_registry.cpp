@@ -21,6 +21,7 @@
 #include "config/cfg_profile_props.h"
 #include "config/cfg_profile_save.h"
 #include "config/cfg_sriov.h"
+#include "maintenance/maint_dump.h"
 #include "schema/builders.h"
 #include "schema/kind_table.h"
 
@@ -187,6 +188,18 @@ const ActionEntry action_handlers[] = {
     {"do_AddApplicationTLV", do_AddApplicationTLV},
     {"do_DeleteApplicationTLV", do_DeleteApplicationTLV},
     {"do_ConfigurePGSettings", do_ConfigurePGSettings},
+    // core dumps, firmware logs, extended log configuration, register dumps
+    {"do_RetrieveQuorvantixCoreDump", do_RetrieveQuorvantixCoreDump},
+    {"do_RetrieveFATData", do_RetrieveFATData},
+    {"do_ClearFATData", do_ClearFATData},
+    {"do_RetrieveFwCliData", do_RetrieveFwCliData},
+    {"do_RetrieveARMLog", do_RetrieveARMLog},
+    {"do_EnableLoggingOnAllModules", do_EnableLoggingOnAllModules},
+    {"do_DisableLoggingOnAllModules", do_DisableLoggingOnAllModules},
+    {"do_SetDefaultLoggingConfiguration", do_SetDefaultLoggingConfiguration},
+    {"do_DumpNICPCIConfigRegion", do_DumpNICPCIConfigRegion},
+    {"do_DumpiSCSIPCIConfigRegion", do_DumpiSCSIPCIConfigRegion},
+    {"do_DumpTransceiverData", do_DumpTransceiverData},
 };
 
 const GroupEntry group_handlers[] = {

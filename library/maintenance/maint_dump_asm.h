@@ -13,10 +13,12 @@
  * instance gets exactly its length across its chunks.
  *
  * What a program writes (positions p from the start of the instance):
- *  - a pattern word W(segment, instance, p) = (segment << 20) +
- *    instance * 0x1001 + p (mod 2^32) at every p that is a multiple of 4,
- *    bytes in little-endian order; a tail of 1-3 bytes is the low bytes of
- *    the next pattern word;
+ *  - a pattern word W(segment, instance, p) = (segment << 20) + instance +
+ *    (p rounded down to a multiple of 64) (mod 2^32) at every p that is a
+ *    multiple of 4, bytes in little-endian order; a tail of 1-3 bytes is the
+ *    low bytes of the next pattern word. A word that changes with every
+ *    64-byte block names each block's place and compresses the way memory
+ *    contents do;
  *  - or the 32-bit register at p of the PCI-configuration or the CSR space
  *    (the audit of access widths reads it by 8, 16 and 32 bits).
  *
@@ -37,6 +39,7 @@ namespace dumpasm {
 /* Opcodes of the dump byte code. */
 enum : u32 {
     kMove = 1,
+    kAnd = 23,
     kRead8 = 8,
     kRead16 = 9,
     kRead32 = 10,
@@ -59,8 +62,10 @@ enum : u32 { kByte = 0, kHalf = 1, kWord = 2 };
 /* Jump conditions: always, equal, above, below. */
 enum : u32 { kAlways = 0, kEq = 1, kAbove = 2, kBelow = 4 };
 
-/* The instance factor of the pattern word. */
-constexpr u32 kInstanceFactor = 0x1001;
+/* The pattern word keeps the same value over blocks of this many bytes. */
+constexpr u32 kPatternBlock = 64;
+/* r5 of every image: the mask that rounds a position down to its block. */
+constexpr u32 kBlockMask = ~(kPatternBlock - 1);
 /* Microseconds the delay audit stalls per run. */
 constexpr u32 kAuditStallUs = 5000;
 /* The status the bad-status audit ends with. */
@@ -69,11 +74,6 @@ constexpr u32 kAuditBadStatus = 0x0BAD;
 constexpr u32 insn(u32 op, u32 r, u32 kind, u32 op2, u32 bits14 = 0)
 {
     return op | (r << 8) | (kind << 12) | (bits14 << 14) | ((op2 & 0xFFFFu) << 16);
-}
-
-constexpr u32 pattern_word(u32 segment, u32 instance, u32 pos)
-{
-    return (segment << 20) + instance * kInstanceFactor + pos;
 }
 
 enum class Kind : u8 {
@@ -130,33 +130,37 @@ struct Builder {
         emit(insn(kJump, cond, kImm, (u32)((i32)target - (i32)at)));
     }
 
-    /* r1 = pattern word at the start position: r1 holds segment << 20. */
-    constexpr void pattern_start()
+    /* r1 = the instance's part of the pattern: r1 holds segment << 20. */
+    constexpr void pattern_start() { emit(insn(kAdd, 1, kReg, 11)); }
+    /* r2 = the pattern word at the output position (a multiple of 4). */
+    constexpr void pattern_here()
     {
-        emit(insn(kMul, 11, kImm, kInstanceFactor));
-        emit(insn(kAdd, 1, kReg, 11));
-        emit(insn(kAdd, 1, kReg, 9));
+        emit(insn(kMove, 2, kReg, 9));
+        emit(insn(kAnd, 2, kReg, 5));
+        emit(insn(kAdd, 2, kReg, 1));
     }
-    /* Whole pattern words while r8 >= 4; leaves r1 at the next word. */
+    /* Whole pattern words while r8 >= 4. */
     constexpr void pattern_words()
     {
         size_t loop = here();
         emit(insn(kCompare, 8, kImm, 4));
         size_t out = jump_from_here(kBelow);
-        emit(insn(kDump, 1, kImm, 0, kWord));
-        emit(insn(kAdd, 1, kImm, 4));
+        pattern_here();
+        emit(insn(kDump, 2, kImm, 0, kWord));
         emit(insn(kSub, 8, kImm, 4));
         jump_to(kAlways, loop);
         land(out, here());
     }
-    /* The r8 bytes left (0-3) from r1, low byte first; r0 is overwritten. */
+    /* The r8 bytes left (0-3) of the pattern word there, low byte first;
+     * r0 is overwritten. */
     constexpr void pattern_tail()
     {
+        pattern_here();
         size_t loop = here();
         emit(insn(kCompare, 8, kImm, 0));
         size_t out = jump_from_here(kEq);
-        emit(insn(kDump, 1, kImm, 0, kByte));
-        emit(insn(kDiv, 1, kImm, 256));
+        emit(insn(kDump, 2, kImm, 0, kByte));
+        emit(insn(kDiv, 2, kImm, 256));
         emit(insn(kSub, 8, kImm, 1));
         jump_to(kAlways, loop);
         land(out, here());
@@ -170,6 +174,7 @@ constexpr std::array<u32, N> build(u32 segment, Shape s)
 {
     Builder<N> b;
     b.w[1] = segment << 20;
+    b.w[5] = kBlockMask;
     b.w[15] = 16;
     switch (s.kind) {
     case Kind::Pattern:
@@ -183,8 +188,7 @@ constexpr std::array<u32, N> build(u32 segment, Shape s)
         b.status(0);
         break;
     case Kind::Pattern4: {
-        b.emit(insn(kMul, 11, kImm, kInstanceFactor));
-        b.emit(insn(kAdd, 1, kReg, 11));
+        b.pattern_start();
         b.emit(insn(kCompare, 8, kImm, 4));
         size_t out = b.jump_from_here(kBelow);
         b.emit(insn(kDump, 1, kImm, 0, kWord));
@@ -213,14 +217,13 @@ constexpr std::array<u32, N> build(u32 segment, Shape s)
         size_t loop = b.here();
         b.emit(insn(kCompare, 8, kImm, 4));
         size_t out = b.jump_from_here(kBelow);
-        b.emit(insn(kMove, 2, kReg, 1));
+        b.pattern_here();
         b.emit(insn(kDump, 2, kImm, 0, kByte));
         b.emit(insn(kDiv, 2, kImm, 256));
         b.emit(insn(kDump, 2, kImm, 0, kHalf));
         b.emit(insn(kDiv, 2, kImm, 256));
         b.emit(insn(kDiv, 2, kImm, 256));
         b.emit(insn(kDump, 2, kImm, 0, kByte));
-        b.emit(insn(kAdd, 1, kImm, 4));
         b.emit(insn(kSub, 8, kImm, 4));
         b.jump_to(kAlways, loop);
         b.land(out, b.here());
@@ -248,28 +251,25 @@ constexpr std::array<u32, N> build(u32 segment, Shape s)
     }
     case Kind::Variables: {
         /* Variables right after a jump over them: the segment word, the
-         * instance factor and the running pattern word. */
+         * block mask and the instance's part, kept there between uses. */
         size_t over = b.jump_from_here(kAlways);
         size_t seg_var = b.here();
         b.emit(segment << 20);
-        size_t factor_var = b.here();
-        b.emit(kInstanceFactor);
-        size_t word_var = b.here();
+        size_t mask_var = b.here();
+        b.emit(kBlockMask);
+        size_t part_var = b.here();
         b.emit(0);
         b.land(over, b.here());
-        b.emit(insn(kMove, 1, kVar, (u32)seg_var));
-        b.emit(insn(kMove, 2, kReg, 11));
-        b.emit(insn(kMul, 2, kVar, (u32)factor_var));
-        b.emit(insn(kAdd, 1, kReg, 2));
-        b.emit(insn(kAdd, 1, kReg, 9));
-        b.emit(insn(kMove, 1, kStore, (u32)word_var));
+        b.emit(insn(kMove, 3, kVar, (u32)seg_var));
+        b.emit(insn(kAdd, 3, kReg, 11));
+        b.emit(insn(kMove, 3, kStore, (u32)part_var));
         size_t loop = b.here();
         b.emit(insn(kCompare, 8, kImm, 4));
         size_t out = b.jump_from_here(kBelow);
-        b.emit(insn(kMove, 3, kVar, (u32)word_var));
-        b.emit(insn(kDump, 3, kImm, 0, kWord));
-        b.emit(insn(kAdd, 3, kImm, 4));
-        b.emit(insn(kMove, 3, kStore, (u32)word_var));
+        b.emit(insn(kMove, 2, kReg, 9));
+        b.emit(insn(kAnd, 2, kVar, (u32)mask_var));
+        b.emit(insn(kAdd, 2, kVar, (u32)part_var));
+        b.emit(insn(kDump, 2, kImm, 0, kWord));
         b.emit(insn(kSub, 8, kImm, 4));
         b.jump_to(kAlways, loop);
         b.land(out, b.here());

@@ -146,9 +146,10 @@ inline File parse(const std::string& path) {
   return f;
 }
 
-// The pattern word of the dump programs at position p (a multiple of 4).
+// The pattern word of the dump programs at position p (a multiple of 4):
+// one value per 64-byte block.
 inline uint32_t patternWord(uint32_t segment, uint32_t instance, uint32_t p) {
-  return (segment << 20) + instance * 0x1001u + p;
+  return (segment << 20) + instance + (p & ~63u);
 }
 inline std::vector<uint8_t> pattern(uint32_t segment, uint32_t instance, uint32_t length) {
   std::vector<uint8_t> v(length);

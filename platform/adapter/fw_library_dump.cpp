@@ -322,11 +322,14 @@ void registerDumpHandlers(Engine& fw) {
   Handler props = fw.handlerFor(kSubDiag, 21);
   Handler fat = fw.handlerFor(kSubCommon, 68);
   Handler obj = fw.handlerFor(kSubCommon, 171);
-  fresh.prev_props = props != hProps ? props : nullptr;
-  fresh.prev_fat = fat != hFat ? fat : nullptr;
-  fresh.prev_object = obj != hObject ? obj : nullptr;
   {
     std::lock_guard<std::mutex> g(mu);
+    // Registered again (a fresh start of the data): the handlers ours
+    // stand in front of stay the ones from before.
+    const State& old = states()[&fw];
+    fresh.prev_props = props != hProps ? props : old.prev_props;
+    fresh.prev_fat = fat != hFat ? fat : old.prev_fat;
+    fresh.prev_object = obj != hObject ? obj : old.prev_object;
     states()[&fw] = std::move(fresh);
   }
   fw.registerHandler(kSubDiag, 21, hProps);

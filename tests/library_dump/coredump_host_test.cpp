@@ -457,9 +457,12 @@ TEST_F(CoreDump, AllocationFailuresLeaveWholeSegments)
 // short, and the dump is not reported as a success.
 TEST_F(CoreDump, FullFileSystemIsNoSuccess)
 {
-    const char *dir = "/tmp/dumps/small";
+    static const char *const dir = "/tmp/dumps/small";
     mkdir(dir, 0755);
     ASSERT_EQ(mount("dumptest", dir, "tmpfs", 0, "size=256k"), 0) << strerror(errno);
+    struct Unmount {
+        ~Unmount() { EXPECT_EQ(umount(dir), 0); }
+    } unmount;
     std::string p = std::string(dir) + "/full.dmp";
     u32 rc = run(controllerOf(adapter::Gen::KS3), "RetrieveQuorvantixCoreDump", {p.c_str(), "Test live"});
     dumptest::File f = dumptest::parse(p);
@@ -472,5 +475,4 @@ TEST_F(CoreDump, FullFileSystemIsNoSuccess)
     EXPECT_NE(rc == 0 && f.trailer.failed() == 0, true);
     for (const dumptest::Segment &s : f.segments)
         EXPECT_TRUE(s.inflated_ok);
-    EXPECT_EQ(umount(dir), 0);
 }

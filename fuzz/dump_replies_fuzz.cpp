@@ -34,6 +34,7 @@
 #include "fw_discovery.h"
 #include "library_host.h"
 #include "maintenance/maint_dump.h"
+#include "schema/bootstrap.h"
 #include "tree/hm_engine.h"
 #include "tree/hm_lookup.h"
 #include "tree/orsa_api.h"

@@ -23,6 +23,7 @@
 #include "config/cfg_sriov.h"
 #include "iscsi/iscsi_net.h"
 #include "iscsi/iscsi_loginopts.h"
+#include "maintenance/maint_dump.h"
 #include "schema/builders.h"
 #include "schema/kind_table.h"
 
@@ -221,6 +222,18 @@ const ActionEntry action_handlers[] = {
     {"do_AutoAssignEnable", do_AutoAssignEnable},
     {"do_AutoAssignDisable", do_AutoAssignDisable},
     {"do_ConfigureIPv6Address", do_ConfigureIPv6Address},
+    // core dumps, firmware logs, extended log configuration, register dumps
+    {"do_RetrieveQuorvantixCoreDump", do_RetrieveQuorvantixCoreDump},
+    {"do_RetrieveFATData", do_RetrieveFATData},
+    {"do_ClearFATData", do_ClearFATData},
+    {"do_RetrieveFwCliData", do_RetrieveFwCliData},
+    {"do_RetrieveARMLog", do_RetrieveARMLog},
+    {"do_EnableLoggingOnAllModules", do_EnableLoggingOnAllModules},
+    {"do_DisableLoggingOnAllModules", do_DisableLoggingOnAllModules},
+    {"do_SetDefaultLoggingConfiguration", do_SetDefaultLoggingConfiguration},
+    {"do_DumpNICPCIConfigRegion", do_DumpNICPCIConfigRegion},
+    {"do_DumpiSCSIPCIConfigRegion", do_DumpiSCSIPCIConfigRegion},
+    {"do_DumpTransceiverData", do_DumpTransceiverData},
 };
 
 const GroupEntry group_handlers[] = {

@@ -13,9 +13,11 @@
 #include "fw_cfg_mac.h"
 #include "fw_discovery.h"
 #include "fw_library.h"
+#include "fw_library_dump.h"
 #include "fw_library_lldp.h"
 #include "fw_profile.h"
 #include "iscsi/fw_iscsi_net.h"
+#include "nic_sub11.h"
 #include "wire.h"
 
 namespace chardev {
@@ -91,6 +93,10 @@ EmulatedHost::EmulatedHost(const HostSpec& spec) : spec_(spec) {
     // The iSCSI functions' network ports take over their commands' plain
     // get/set forms registered above.
     adapter::registerIscsiNetHandlers(card.engine());
+    // Core dumps, firmware logs, transceiver pages; the NIC driver's own
+    // registers for its dump answers (nic_sub11.h).
+    adapter::registerDumpHandlers(card.engine());
+    prepareNicDriverRegisters(card);
   }
   for (size_t i = 0; i < spec_.adapters.size(); ++i) {
     for (const FunctionSpec& f : spec_.adapters[i].functions) {
@@ -354,7 +360,21 @@ int EmulatedHost::nicIoctl(unsigned long request, uint8_t* p, std::vector<uint8_
         return -1;
       }
       uint8_t* hdr = p + kNicHeader;
-      int rc = passthrough(*f, hdr);
+      // The NIC driver answers some requests itself (nic_sub11.h).
+      adapter::Adapter& card = *cards_[f->adapter];
+      int err = 0;
+      int rc = 0;
+      switch (nicDriverBefore(card, f->fn->fn, hdr, &err)) {
+        case NicStep::Failed:
+          errno = err;
+          return -1;
+        case NicStep::Answered:
+          if (reply_rewrite_) reply_rewrite_(hdr, 16 + size_t(req_len));
+          break;
+        case NicStep::Send:
+          rc = nicDriverAfter(card, f->fn->fn, hdr, req_len, passthrough(*f, hdr));
+          break;
+      }
       // Like the driver's own pass-through: the controller attributes carry
       // the function's PCI location and the NIC driver's version text.
       if (rc == 0 && hdr[0] == 32 && hdr[1] == 1 && hdr[4] == 0 && req_len >= 540) {

@@ -18,6 +18,11 @@
 //                                                          // (iscsi/fw_iscsi_net.h)
 //   chardev::install(nullptr);
 //
+// The NIC device answers as the host's NIC driver does: some core-dump
+// commands and a card in error are answered by the driver itself, dump
+// programs run in its interpreter (nic_sub11.h); the dump, log and
+// transceiver data behind the firmware are fw_library_dump.h's.
+//
 // The library calls plain open/ioctl/close; interpose.cpp (linked into the
 // test executable) hands calls on the device paths and descriptors to the
 // installed host and everything else to libc. Descriptors the host hands out

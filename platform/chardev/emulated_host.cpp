@@ -15,6 +15,7 @@
 #include "fw_library.h"
 #include "fw_library_lldp.h"
 #include "fw_profile.h"
+#include "testroot.h"
 #include "wire.h"
 
 namespace chardev {
@@ -107,8 +108,7 @@ EmulatedHost::~EmulatedHost() {
 
 bool EmulatedHost::writeHostFiles() const {
   // Only ever inside the throw-away root: these are the machine's own paths.
-  const char* in_root = getenv("TAMSIL_IN_TESTROOT");
-  if (in_root == nullptr || strcmp(in_root, "1") != 0) return false;
+  if (!testroot::inside()) return false;
   struct File {
     const char* path;
     std::string text;

@@ -29,9 +29,10 @@ constexpr int kRefusedExit = 2;
 
 bool inside(std::string* why = nullptr);
 
-// Outside the root: prints to stderr why, and the command that runs `program`
-// in the root, then ends the process with kRefusedExit (no atexit handlers,
-// no static destructors: nothing runs that could touch the host).
-void requireOrExit(const char* program);
+// Outside the root: prints to stderr why, and the command that runs this
+// process's command line in the root (`runner` before it, by default
+// run-in-testroot), then ends the process with kRefusedExit (no atexit
+// handlers, no static destructors: nothing runs that could touch the host).
+void requireOrExit(const char* program, const char* runner = nullptr);
 
 }  // namespace testroot

@@ -1,12 +1,13 @@
 #!/bin/sh
-# refused_outside.sh PROGRAM [ARGS...]
+# refused_outside.sh BUILD PROGRAM [ARGS...]
 #
-# Shows that a library test program started outside the test root stops
-# before it touches the machine, and that a hand-made imitation of the root
-# does not fool it. Every case runs in a scratch copy of the machine made
-# here: a private mount namespace whose / is an overlay on a tmpfs, with tmpfs
-# over /scratch, /tmp and /etc/vmware and the program's folder bound read-only,
-# so even a program that did not stop would change nothing outside it.
+# Shows that a library program (a test binary, a client over the emulated
+# host) started outside the test root stops before it touches the machine,
+# and that a hand-made imitation of the root does not fool it. Every case
+# runs in a scratch copy of the machine made here: a private mount namespace
+# whose / is an overlay on a tmpfs, with tmpfs over /scratch, /tmp and
+# /etc/vmware and the build folder BUILD bound read-only, so even a program
+# that did not stop would change nothing outside it.
 #
 #   plain       no TAMSIL_IN_TESTROOT                 -> refused, nothing created
 #   env         TAMSIL_IN_TESTROOT=1 set by hand      -> refused, nothing created
@@ -15,10 +16,11 @@
 #               -> the program runs and writes the library's files: the
 #               checks below would see a write
 set -eu
-[ $# -ge 1 ] || { echo "usage: refused_outside.sh PROGRAM [ARGS...]" >&2; exit 2; }
-prog=$(readlink -f "$1")
-shift
-export prog
+[ $# -ge 2 ] || { echo "usage: refused_outside.sh BUILD PROGRAM [ARGS...]" >&2; exit 2; }
+build=$(cd "$1" && pwd -P)
+prog=$2
+shift 2
+export build prog
 
 # A marker made on the machine itself, outside any root.
 machine_ns=$(readlink /proc/self/ns/mnt)
@@ -33,9 +35,7 @@ one_case() {
     mkdir -p "$top/upper" "$top/work" "$top/root"
     mount -t overlay overlay -o "lowerdir=/,upperdir=$top/upper,workdir=$top/work" "$top/root"
     for d in proc sys dev; do mount --rbind "/$d" "$top/root/$d"; done
-    dir=$(dirname "$prog")
-    # Everything the program needs, read-only: its folder and the build above it.
-    build=$(cd "$dir/../.." && pwd -P)
+    # Everything the program needs, read-only: the build.
     mkdir -p "$top/root$build"
     mount --bind "$build" "$top/root$build"
     mount -o remount,bind,ro "$top/root$build"
@@ -66,7 +66,7 @@ one_case() {
     fi
     fail=0
     [ "$rc" != 0 ] || { echo "FAIL: the program ran to a zero exit outside the root"; fail=1; }
-    grep -q "run-in-testroot" "$top/out" || { echo "FAIL: the message names no run-in-testroot"; fail=1; }
+    grep -qE "run-in-testroot|emulated-host" "$top/out" || { echo "FAIL: the message names no command to use"; fail=1; }
     [ -z "$made" ] || { echo "FAIL: created under /scratch, /tmp or /etc/vmware: $made"; fail=1; }
     [ -z "$elsewhere" ] || { echo "FAIL: created elsewhere: $elsewhere"; fail=1; }
     sed "s/^/  | /" "$top/out"

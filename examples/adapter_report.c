@@ -97,8 +97,8 @@ static void report_functions(uint32_t controller)
 static int set_nvp(const char *text)
 {
     char value[HM_VALUE_SIZE];
-    uint32_t group = child_group(child_group(child_group(0, "Kalderstone0"), "PortDiscoveryAndConfiguration0"),
-                                 "BaseT10G");
+    uint32_t group =
+        child_group(child_group(child_group(0, "Kalderstone0"), "PortDiscoveryAndConfiguration0"), "BaseT10G");
     uint32_t tag = 0, rc;
     if (group == NO_TAG || ORSA_get_node_tag(group, "NVPValue", &tag, HM_KIND_PROPERTY) != ORSA_OK) {
         print_failure("NVPValue of Kalderstone0 port 0", ORSA_FAILURE);

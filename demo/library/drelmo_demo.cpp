@@ -215,8 +215,12 @@ int main()
 
     printf("\n=== a client's reads (each one asks the adapter)\n");
     const char *reads[][2] = {
-        {"", "FirmwareVersionOnFlash"}, {"", "KalderstoneOnDieTemperature"}, {"", "OneView"},
-        {"", "FFVName"},                {"", "ControllerStatus"},            {"ProfileManagement", "RebootRequired"},
+        {"", "FirmwareVersionOnFlash"},
+        {"", "KalderstoneOnDieTemperature"},
+        {"", "OneView"},
+        {"", "FFVName"},
+        {"", "ControllerStatus"},
+        {"ProfileManagement", "RebootRequired"},
         {"FATData", "FATDataValid"},
     };
     for (u32 ks : controllers) {

@@ -82,8 +82,10 @@ void forgetPreload() {
     if (!entry.empty() && mine.find(":" + entry + ":") == std::string::npos) kept += (kept.empty() ? "" : ":") + entry;
     at = end + 1;
   }
-  if (kept.empty()) unsetenv("LD_PRELOAD");
-  else setenv("LD_PRELOAD", kept.c_str(), 1);
+  if (kept.empty())
+    unsetenv("LD_PRELOAD");
+  else
+    setenv("LD_PRELOAD", kept.c_str(), 1);
   unsetenv("DRELMO_EMUHOST_PRELOAD");
 }
 

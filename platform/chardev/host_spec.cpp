@@ -122,7 +122,8 @@ bool checkHost(const HostSpec& h, std::string* why) {
     const AdapterSpec& a = h.adapters[i];
     std::string which = "adapter " + std::to_string(i + 1);
     if (a.functions.empty()) return *why = which + " has no function", false;
-    if (!places.insert({a.bus, a.device}).second) return *why = which + ": another adapter has its bus and device", false;
+    if (!places.insert({a.bus, a.device}).second)
+      return *why = which + ": another adapter has its bus and device", false;
     // The serial names the adapter's flash file.
     if (!serials.insert(a.serial).second) return *why = which + ": another adapter has its serial", false;
     std::set<unsigned> fns;
@@ -209,7 +210,8 @@ bool parseHostSpec(const std::string& text, HostSpec* spec, std::string* error) 
           }
         }
       } else {
-        if (w.size() != 3 || !number(w[2], 127, &n)) return fail("iscsi takes a function, a vmhba name and a device 0-127");
+        if (w.size() != 3 || !number(w[2], 127, &n))
+          return fail("iscsi takes a function, a vmhba name and a device 0-127");
         f.proto = Proto::Iscsi;
         f.vmhba = w[1];
         f.iscsi_device = static_cast<int>(n);

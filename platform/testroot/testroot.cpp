@@ -95,8 +95,8 @@ void requireOrExit(const char* program, const char* runner) {
           "%s: refusing to run outside the test root (%s).\n"
           "It would write the host's own paths (/scratch, /etc/vmware, /tmp) on this machine.\n"
           "Run it as:  %s %s\n",
-          program != nullptr ? program : "this program", why.c_str(),
-          runner != nullptr ? runner : TAMSIL_TESTROOT_PATH, cmd.c_str());
+          program != nullptr ? program : "this program", why.c_str(), runner != nullptr ? runner : TAMSIL_TESTROOT_PATH,
+          cmd.c_str());
   fflush(stderr);
   _exit(kRefusedExit);
 }

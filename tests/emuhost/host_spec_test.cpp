@@ -78,7 +78,8 @@ TEST(HostSpecText, FaultsAreRefusedWithTheirLine) {
       {"a device too large", ok + "device = 32\n", "line 4: device must be 0-31"},
       {"a negative bus", ok + "bus = -1\n", "line 4: bus must be 0-255"},
       {"a serial with a slash", ok + "serial = ../x\n", "line 4: serial must be"},
-      {"a function number too large", "[adapter]\ngen = KS3\nnic = 8 vmnic0\n", "line 3: the function number must be 0-7"},
+      {"a function number too large", "[adapter]\ngen = KS3\nnic = 8 vmnic0\n",
+       "line 3: the function number must be 0-7"},
       {"a name with a dollar sign", "[adapter]\ngen = KS3\nnic = 0 vm$nic\n", "line 3: the name must be"},
       {"an unknown nic option", "[adapter]\ngen = KS3\nnic = 0 vmnic0 speed=10\n", "line 3: a nic option is"},
       {"too many VFs", "[adapter]\ngen = KS3\nnic = 0 vmnic0 vfs=65\n", "line 3: a nic option is"},
@@ -105,8 +106,8 @@ TEST(HostSpecText, FaultsAreRefusedWithTheirLine) {
   // Comments, blank lines, spaces and a name's case of the generation are fine.
   chardev::HostSpec spec;
   std::string error;
-  ASSERT_TRUE(chardev::parseHostSpec("  # host\n\n[adapter]   \n  gen=veskarn # the chip\n nic =  1\tvmnic7  mtu=9000\n",
-                                     &spec, &error))
+  ASSERT_TRUE(chardev::parseHostSpec(
+      "  # host\n\n[adapter]   \n  gen=veskarn # the chip\n nic =  1\tvmnic7  mtu=9000\n", &spec, &error))
       << error;
   ASSERT_EQ(spec.adapters.size(), 1u);
   EXPECT_EQ(spec.adapters[0].gen, adapter::Gen::Veskarn);

@@ -164,4 +164,4 @@ TEST_F(Conventions, StatusesAndBuffersAsTheHeaderTellsThem)
     static_assert(HM_MAX_NEW_TAGS == ORSA_MAX_NEW_TAGS, "one bound of the new tags");
 }
 
-}  // namespace
+} // namespace

@@ -1,13 +1,18 @@
 # tamsil_add_gtest(<name> SOURCES <files...> LIBS <targets...> [WRAPPER <cmd...>])
 # Builds one GoogleTest executable and registers each of its tests with ctest.
 # WRAPPER runs the executable through a launcher (for example a private mount
-# namespace for the library's tests).
+# namespace for the library's tests). An executable run in the test root gets
+# the root's guard: started anywhere else it stops before main
+# (platform/testroot/testroot.h).
 function(tamsil_add_gtest name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;WRAPPER" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   if(T_WRAPPER)
     set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR ${T_WRAPPER})
+    if(T_WRAPPER STREQUAL TAMSIL_TESTROOT)
+      target_link_libraries(${name} PRIVATE testroot_guard)
+    endif()
   endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                        PROPERTIES TIMEOUT 300)

@@ -48,7 +48,9 @@ void showLive(const char* when) {
 int main() {
   vmktest::reset();
   say("tamsil %s, emulated host", TAMSIL_DRIVER_VERSION);
-  say("There is no hypervisor kernel here: a user-space stand-in provides the kernel services.");
+  say("There is no hypervisor kernel here: a user-space stand-in provides the kernel services, with a clock");
+  say("that runs faster than the wall clock while adapters are up (steps 4 to 7): times shown are emulated.");
+  say("PCI functions are named as the kernel names them, 0000:BBB:DD.F.");
   fputc('\n', stdout);
 
   say("The module binary declares:");
@@ -113,8 +115,8 @@ int main() {
   showLive(" Afterwards");
   fputc('\n', stdout);
 
-  say("7. A two-function adapter as two uplinks; a user-space client asks the management channel for the");
-  say("   driver's functions, then for one function's driver information and link status.");
+  say("7. A two-function Veskarn adapter as two uplinks; a user-space client asks the management channel");
+  say("   for the driver's functions, then for one function's driver information and link status.");
   int mgmtFailures = tamsil_demoMgmt();
   showLive(" Afterwards");
   return vmktest::live().allZero() && uplinkFailures == 0 && trafficFailures == 0 && recoveryFailures == 0 &&

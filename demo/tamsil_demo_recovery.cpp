@@ -82,7 +82,7 @@ int tamsil_demoRecovery() {
     // for it (kernel time runs fast here).
     a.a->tpe_min_after_load = 10;
     while (vmk_GetUptimeMS() - a.a->load_time_ms < 10 * 60000ull) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    printf("   %s: %u of 16 frames from the other port arrived; recovery state \"%s\".\n", a.a->pci_name,
+    printf("   Veskarn %s: %u of 16 frames from the other port arrived; recovery state \"%s\".\n", a.a->pci_name,
            sendAndCount(b, a, 16, 1), stateName(a.a->tpe_state));
     // A slower clock for the recovery itself: its limits are in seconds.
     vmktest::setClockRate(100.0);
@@ -91,19 +91,25 @@ int tamsil_demoRecovery() {
     a.card->injectUe(0x20, 0, 0xE2A5);
     const vmk_Uplink uplink = a.a->uplink;
     const uint64_t t0 = vmk_GetUptimeMS();
-    printf("   Injected a UE (MPU, recoverable, code 0x2A5) while frames keep coming:\n");
+    const auto wall0 = std::chrono::steady_clock::now();
+    printf("   Injected a UE (MPU, recoverable, code 0x2A5) while frames keep coming. Times are emulated: the\n");
+    printf("   kernel stand-in's clock runs 100 times faster than the wall clock here, so the driver's waits\n");
+    printf("   of seconds pass in tens of milliseconds.\n");
     vmk_uint16 seen = __atomic_load_n(&a.a->tpe_state, __ATOMIC_ACQUIRE);
     for (int i = 0; i < 20000 && __atomic_load_n(&a.a->tpe_recoveries, __ATOMIC_ACQUIRE) == 0; ++i) {
       sendAndCount(b, a, 1, 100, 0);
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
       const vmk_uint16 s = __atomic_load_n(&a.a->tpe_state, __ATOMIC_ACQUIRE);
       if (s != seen) {
-        printf("     +%5llu ms  %s\n", (unsigned long long)(vmk_GetUptimeMS() - t0), stateName(s));
+        printf("     +%5llu ms emulated  %s\n", (unsigned long long)(vmk_GetUptimeMS() - t0), stateName(s));
         seen = s;
       }
       if (__atomic_load_n(&a.a->hw_error, __ATOMIC_ACQUIRE) && s < TPE_UE_REINIT) break;
     }
     const bool recovered = a.a->tpe_recoveries == 1 && a.a->uplink == uplink;
+    const double wall_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+    printf("     (%.1f s of emulated kernel time in %.1f s of wall-clock time)\n",
+           static_cast<double>(vmk_GetUptimeMS() - t0) / 1000.0, wall_s);
     printf("     the driver logged:\n");
     int shown = 0;
     for (const vmktest::LogLine& l : vmktest::logLines()) {

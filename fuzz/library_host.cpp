@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "backend/orsa_cmdrun.h"
+#include "testroot.h"
 #include "tree/hm_engine.h"
 #include "tree/orsa_api.h"
 
@@ -15,12 +16,8 @@ namespace fuzzlib {
 chardev::EmulatedHost& startHost(bool open_library) {
   static std::unique_ptr<chardev::EmulatedHost> host;
   if (host) return *host;
-  const char* in_root = getenv("TAMSIL_IN_TESTROOT");
-  if (in_root == nullptr || std::string(in_root) != "1") {
-    fprintf(stderr, "the library's fuzz targets run in the test root: platform/testroot/run-in-testroot %s ...\n",
-            "<fuzzer>");
-    exit(2);
-  }
+  // Before anything reaches the host's paths: outside the root, stop.
+  testroot::requireOrExit("the library's fuzz targets");
   host = std::make_unique<chardev::EmulatedHost>(chardev::defaultHost());
   if (!host->writeHostFiles()) {
     fprintf(stderr, "cannot write the emulated host's files\n");

@@ -21,6 +21,7 @@
 
 #include "backend/orsa_gateway.h"
 #include "emulated_host.h"
+#include "testroot.h"
 #include "tree/hm_engine.h"
 #include "tree/orsa_api.h"
 
@@ -138,8 +139,7 @@ BENCHMARK(NicRefresh)->Arg(1)->Arg(2)->Arg(4)->Arg(8)->Arg(16)->Unit(benchmark::
 
 int main(int argc, char **argv)
 {
-    const char *in_root = getenv("TAMSIL_IN_TESTROOT");
-    if (in_root == nullptr || strcmp(in_root, "1") != 0) {
+    if (!testroot::inside()) {
         /* Once more, inside the throw-away root. */
         char self[4096];
         ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);

@@ -5,9 +5,13 @@
 //
 // Run it inside the throw-away host root (the host files it writes are the
 // machine's own paths):  platform/testroot/run-in-testroot build/i386/demo/library/drelmo_demo
+// PCI addresses are shown in the host's form, 0000:BBB:DD.F, as the driver's
+// part of the demo shows them.
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -86,12 +90,59 @@ void printProps(u32 group, int indent, std::initializer_list<const char *> names
     }
 }
 
+// The host's form of a PCI address; the library shows each part in hex.
+std::string pciAddress(u32 phba)
+{
+    u32 pci = child(phba, "PCI");
+    char out[32];
+    snprintf(out, sizeof out, "0000:%03lx:%02lx.%lx", strtoul(value(pci, "BusNumber").c_str(), nullptr, 16),
+             strtoul(value(pci, "DeviceNumber").c_str(), nullptr, 16),
+             strtoul(value(pci, "FunctionNumber").c_str(), nullptr, 16));
+    return out;
+}
+
+// Which of the host's adapters a controller group stands for: the one on the
+// bus of its functions.
+const chardev::AdapterSpec *adapterOf(const chardev::HostSpec &spec, u32 controller)
+{
+    for (u32 g : groups(controller)) {
+        std::string name = label(g, HM_KIND_GROUP);
+        if (name.rfind("NICPhysicalHBA", 0) != 0 && name.rfind("iSCSIPhysicalHBA", 0) != 0)
+            continue;
+        unsigned long bus = strtoul(value(child(g, "PCI"), "BusNumber").c_str(), nullptr, 16);
+        for (const chardev::AdapterSpec &a : spec.adapters)
+            if (a.bus == bus)
+                return &a;
+    }
+    return nullptr;
+}
+
+// Its functions' addresses: 0000:003:00.0-3.
+std::string functionsText(const chardev::AdapterSpec &a)
+{
+    unsigned lo = 7, hi = 0;
+    for (const chardev::FunctionSpec &f : a.functions) {
+        lo = std::min<unsigned>(lo, f.fn);
+        hi = std::max<unsigned>(hi, f.fn);
+    }
+    char out[48];
+    snprintf(out, sizeof out, "0000:%03x:%02x.%u-%u", a.bus, a.device, lo, hi);
+    return out;
+}
+
+std::string generationText(const chardev::HostSpec &spec, u32 controller)
+{
+    const chardev::AdapterSpec *a = adapterOf(spec, controller);
+    if (a == nullptr)
+        return "an adapter of no known generation";
+    return std::string("the ") + adapter::genName(a->gen) + " adapter, PCI " + functionsText(*a);
+}
+
 void printFunction(u32 phba, int indent, bool nic)
 {
     printf("%*s%s\n", indent, "", label(phba, HM_KIND_GROUP).c_str());
-    u32 pci = child(phba, "PCI");
-    printf("%*sPCI %s:%s.%s  DeviceID %s\n", indent + 2, "", value(pci, "BusNumber").c_str(),
-           value(pci, "DeviceNumber").c_str(), value(pci, "FunctionNumber").c_str(), value(pci, "DeviceID").c_str());
+    printf("%*sPCI %s  DeviceID %s\n", indent + 2, "", pciAddress(phba).c_str(),
+           value(child(phba, "PCI"), "DeviceID").c_str());
     printProps(phba, indent + 2, {"PortNumber", "IfName", "IsVF", "FactoryDefaultMACAddress", "iSCSIVersionMax"});
     if (!nic) {
         u32 nicconf = child(child(phba, "Network"), "NICConfiguration");
@@ -109,14 +160,18 @@ void printFunction(u32 phba, int indent, bool nic)
 
 int main()
 {
-    chardev::EmulatedHost host(demoHost());
+    const chardev::HostSpec spec = demoHost();
+    chardev::EmulatedHost host(spec);
     if (!host.writeHostFiles()) {
         fprintf(stderr, "drelmo_demo: run me inside platform/testroot/run-in-testroot\n");
         return 2;
     }
     chardev::install(&host);
 
-    printf("=== libdrelmo: ORSA_init discovers the adapters of the emulated host\n");
+    printf("=== libdrelmo: ORSA_init discovers the adapters of the emulated host:\n");
+    for (const chardev::AdapterSpec &a : spec.adapters)
+        printf("    a %s adapter, PCI %s, serial %s\n", adapter::genName(a.gen), functionsText(a).c_str(),
+               a.serial.c_str());
     u32 rc = ORSA_init();
     u32 code = 0;
     char text[ORSA_STATUS_TEXT_SIZE] = "";
@@ -125,7 +180,7 @@ int main()
     if (rc != 0)
         return 1;
 
-    printf("=== the tree discovery built\n");
+    printf("=== the tree discovery built (every controller group is a Kalderstone<N>, whatever its generation)\n");
     printf("ROOT\n");
     printProps(0, 2, {"ORSAServiceVersion", "ORSAHierarchyVersion", "ORSADebugLevel"});
     std::vector<u32> controllers;
@@ -134,7 +189,7 @@ int main()
         if (name.rfind("Kalderstone", 0) != 0)
             continue;
         controllers.push_back(g);
-        printf("  %s\n", name.c_str());
+        printf("  %s: %s\n", name.c_str(), generationText(spec, g).c_str());
         printProps(g, 4, {"Manufacturer", "ModelNumber", "SerialNumber", "ActiveFirmwareVersion", "BIOSVersion",
                           "FirmwareStatus", "Capabilities", "UEFINICVersion", "PHYFirmwareVersion", "IPLFileName"});
         printProps(child(g, "OEM"), 4, {"TalvorSerialNumber", "OEMSerialNumber"});
@@ -160,12 +215,16 @@ int main()
 
     printf("\n=== a client's reads (each one asks the adapter)\n");
     const char *reads[][2] = {
-        {"", "FirmwareVersionOnFlash"}, {"", "KalderstoneOnDieTemperature"}, {"", "OneView"},
-        {"", "FFVName"},                {"", "ControllerStatus"},            {"ProfileManagement", "RebootRequired"},
-        {"FATData", "FATDataValid"},    {"NICCIM", "PortControllerName"},
+        {"", "FirmwareVersionOnFlash"},
+        {"", "KalderstoneOnDieTemperature"},
+        {"", "OneView"},
+        {"", "FFVName"},
+        {"", "ControllerStatus"},
+        {"ProfileManagement", "RebootRequired"},
+        {"FATData", "FATDataValid"},
     };
     for (u32 ks : controllers) {
-        printf("%s\n", label(ks, HM_KIND_GROUP).c_str());
+        printf("%s (%s)\n", label(ks, HM_KIND_GROUP).c_str(), generationText(spec, ks).c_str());
         for (const auto &r : reads) {
             u32 g = r[0][0] != '\0' ? child(ks, r[0]) : ks;
             printf("  %-30s %s\n", r[1], value(g, r[1]).c_str());
@@ -182,8 +241,8 @@ int main()
     if (ORSA_get_node_tag(veskarn, "FFVName", &ffv, HM_KIND_PROPERTY) == 0) {
         char name[HM_VALUE_SIZE] = "DemoRack7";
         rc = ORSA_set_property_val(veskarn, ffv, name, sizeof name);
-        printf("\nset %s FFVName = DemoRack7 -> %u; reads back %s\n", label(veskarn, HM_KIND_GROUP).c_str(), rc,
-               value(veskarn, "FFVName").c_str());
+        printf("\nset %s (%s) FFVName = DemoRack7 -> %u; reads back %s\n", label(veskarn, HM_KIND_GROUP).c_str(),
+               generationText(spec, veskarn).c_str(), rc, value(veskarn, "FFVName").c_str());
     }
 
     ORSA_exit();

@@ -9,7 +9,8 @@
  *     #include <drelmo.h>
  *
  *     if (ORSA_init() != ORSA_OK) ...;
- *     uint32_t tags[64], n = 0;
+ *     static uint32_t tags[ORSA_MAX_CHILD_TAGS];
+ *     uint32_t n = 0;
  *     ORSA_get_child_tags(0, tags, &n, ORSA_FILTER_PROPERTIES);   // ROOT is tag 0
  *     char value[HM_VALUE_SIZE];
  *     if (ORSA_get_property_val(0, tags[0], value, sizeof value) != ORSA_OK) {
@@ -19,13 +20,50 @@
  *     }
  *     ORSA_exit();
  *
- * Every call returns 0 for success, 1 for a bad argument, a tag that names no
- * node or a node of the wrong kind, else a status code (below); the text of
- * the last failure is read with ORSA_get_last_status. Values and parameters
- * are texts of at most 255 characters and a terminator. Calls from several
- * threads are run one at a time, and each thread reads its own last status.
+ * Results. Every call returns 0 for success. A call that fails returns a
+ * value other than 0 and leaves the reason in the last status, a code and a
+ * text (ORSA_get_last_status; each thread reads its own). Every call but
+ * ORSA_get_last_status clears the last status when it starts. The value
+ * returned is either that code or 1:
+ *   - 1, code 1 and a text naming the fault: a refused argument - a tag that
+ *     names no node, a node of the wrong kind, a name no child has
+ *     (ORSA_get_node_tag), a missing buffer, a size out of range;
+ *   - 1 and the code: a value or parameter that fails its check (6, 7, 8, 9;
+ *     10 for a read-only property), and the many handlers that report their
+ *     own code that way (for example 278, 326);
+ *   - the code itself: the handler's status as it is, mostly 259 "not
+ *     supported"; 3 for a set of a property without handler; 11 when the
+ *     caller's room is too small (below).
+ * So after a result other than 0, read the code from the last status.
+ * ORSA_get_property_val, ORSA_set_property_val and ORSA_do_action return
+ * what the property's or action's handler returns, in either form. A read
+ * that fails may still write a text into the buffer: "N/A", or the
+ * property's default text with 259 (BeaconState "Disabled").
+ * A success may leave a notice in the last status: a setting taken that needs
+ * a reboot (252, 304, 312); ORSA_init on a host without adapters returns 0
+ * with 313 ("... Adapter Not found ...") and a tree of ROOT alone.
+ * ORSA_exit, ORSA_get_last_status and ORSA_refresh_group always return 0
+ * (a refresh that failed, or a tag that names no group, leaves its reason in
+ * the last status).
  *
- * Build: cc -m32 -std=c99 client.c -ldrelmo
+ * Sizes. Values and parameters are texts of at most 255 characters and a
+ * terminator (HM_VALUE_SIZE). ORSA_get_property_val writes at most size - 1
+ * characters and a terminator (size 1 to HM_VALUE_SIZE); a longer value is
+ * cut to fit and the call returns 11 (ORSA_STATUS_NO_ROOM), so a buffer of
+ * HM_VALUE_SIZE bytes always takes the whole value. ORSA_get_child_tags
+ * writes at most ORSA_MAX_CHILD_TAGS tags: an array of that size always
+ * suffices (a group with more children of the kind asked for answers 11 and
+ * writes none). ORSA_do_action writes the tags of the groups the action made
+ * into new_tags (or none when it is null): first entry 0 is set to 0, then
+ * one tag per group from entry 0 on, at most ORSA_MAX_NEW_TAGS; the count
+ * is not returned, so give ORSA_MAX_NEW_TAGS + 1 entries set to 0 and read
+ * up to the first 0 (tag 0 is ROOT, never a new group).
+ *
+ * Calls from several threads are run one at a time.
+ *
+ * Build: cc -m32 -std=c99 -I <folder of drelmo.h> client.c -L <folder of libdrelmo.so> -ldrelmo
+ * (examples/adapter_report.c is a whole client; scripts/emulated-host runs one
+ * over an emulated host.)
  */
 #ifndef DRELMO_H
 #define DRELMO_H
@@ -61,6 +99,8 @@ extern "C" {
 #define HM_MAX_PARAMS 6         /* parameters of one action */
 #define HM_LIST_SIZE 256        /* allowed values, comma separated */
 #define ORSA_STATUS_TEXT_SIZE 600
+#define ORSA_MAX_CHILD_TAGS 4096  /* most tags ORSA_get_child_tags writes */
+#define ORSA_MAX_NEW_TAGS 4097    /* most tags ORSA_do_action writes into new_tags */
 
 /* First byte of an action parameter slot that the client does not give. */
 #define ORSA_PARAM_NOT_GIVEN 0xFF
@@ -99,7 +139,7 @@ enum {
 
 enum {
     ORSA_OK = 0,
-    ORSA_FAILURE = 1,                /* generic failure, bad argument, unknown tag */
+    ORSA_FAILURE = 1,                /* generic failure, refused argument, unknown tag or name */
     ORSA_STATUS_NO_HANDLER = 3,      /* set on a property without handler */
     ORSA_STATUS_NODE_LINKED = 4,     /* delete refused while links point here */
     ORSA_STATUS_INVALID_VALUE = 6,
@@ -107,7 +147,7 @@ enum {
     ORSA_STATUS_BAD_LENGTH = 8,
     ORSA_STATUS_PARAM_MISSING = 9,
     ORSA_STATUS_READ_ONLY = 10,
-    ORSA_STATUS_NO_ROOM = 11,        /* caller's table too small */
+    ORSA_STATUS_NO_ROOM = 11,        /* the caller's table or value buffer is too small */
     ORSA_STATUS_NO_MEMORY = 16,
     ORSA_STATUS_CMD_UNKNOWN = 213,   /* the adapter does not know the command */
     ORSA_STATUS_VF_REFUSED = 256,

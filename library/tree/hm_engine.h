@@ -25,7 +25,7 @@
 #include "tree/hm_types.h"
 
 #define HM_TAG_NONE 0xFFFFFFFFu /* add_node's failure */
-#define HM_MAX_NEW_TAGS 4097u   /* groups one action may report */
+#define HM_MAX_NEW_TAGS ORSA_MAX_NEW_TAGS /* groups one action may report (drelmo.h) */
 
 /* Library-wide state of the tree. */
 extern HmHierarchy *hierarchy_table[HM_MAX_HIERARCHIES];

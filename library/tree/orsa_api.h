@@ -11,9 +11,9 @@
  *         ORSA_get_last_status(&code, text);
  *     }
  *     ORSA_exit();
- * Every call returns 0 for success, 1 for a bad argument, a tag naming no node
- * or a node of the wrong kind, else a library status. Calls from several
- * threads are run one at a time; each thread reads its own last status. The validators are shared with the handlers of every subsystem:
+ * Results, sizes and the last status: the header comment of drelmo.h. Calls
+ * from several threads are run one at a time; each thread reads its own last
+ * status. The validators are shared with the handlers of every subsystem:
  * 0 valid, 6 malformed, 7 number out of range, 8 length out of range.
  */
 #ifndef DRELMO_TREE_ORSA_API_H

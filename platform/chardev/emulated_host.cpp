@@ -18,6 +18,7 @@
 #include "fw_profile.h"
 #include "iscsi/fw_iscsi_net.h"
 #include "nic_sub11.h"
+#include "testroot.h"
 #include "wire.h"
 
 namespace chardev {
@@ -117,8 +118,7 @@ EmulatedHost::~EmulatedHost() {
 
 bool EmulatedHost::writeHostFiles() const {
   // Only ever inside the throw-away root: these are the machine's own paths.
-  const char* in_root = getenv("TAMSIL_IN_TESTROOT");
-  if (in_root == nullptr || strcmp(in_root, "1") != 0) return false;
+  if (!testroot::inside()) return false;
   struct File {
     const char* path;
     std::string text;

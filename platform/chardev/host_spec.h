@@ -46,6 +46,26 @@ struct HostSpec {
 // with two NIC functions (one with VFs).
 HostSpec defaultHost();
 
+// A host description as text (the emulated host of scripts/emulated-host
+// reads one from the file DRELMO_EMUHOST_SPEC names). One setting a line,
+// "key = value"; '#' starts a comment; "[adapter]" starts the next adapter,
+// whose settings follow it:
+//   release = VMware ESXi 6.5.0 build-4564106     (host-wide, before any adapter)
+//   [adapter]
+//   gen = KS3                    KS2, KS3, Pivard or Veskarn
+//   bus = 3                      PCI bus 0-255; device = 0-31 (default 0)
+//   serial = KS3EMU000001        letters, digits, '-' and '_', 1-32 characters
+//   nic = 0 vmnic0 vfs=4 mtu=9000       PCI function 0-7, interface name, options
+//   iscsi = 2 vmhba33 0                 PCI function, vmhba name, N of sorblock_N (0-127)
+// Every adapter needs a generation and a function; functions, iSCSI device
+// numbers, interface and vmhba names, and bus/device pairs are unique.
+// parseHostSpec fills spec and answers true, or leaves it and names the first
+// fault with its line number in error.
+bool parseHostSpec(const std::string& text, HostSpec* spec, std::string* error);
+// The text of a description (parseHostSpec reads it back to the same host;
+// flash files are not part of it).
+std::string hostSpecText(const HostSpec& spec);
+
 // The /etc/vmware/esx.conf text that names the host's functions.
 std::string esxConfText(const HostSpec& spec);
 

@@ -61,7 +61,9 @@ int main(void)
     uint32_t level = 0, tag = 0;
     HmParamInfo info;
 
+    /* no adapter on this host: opened all the same, with a notice */
     CHECK(ORSA_init() == ORSA_OK, "open");
+    CHECK(last_code(text) == 313 && strstr(text, "Adapter Not found") != NULL, text);
     CHECK(ORSA_get_node_name(0, name, HM_KIND_GROUP) == ORSA_OK && strcmp(name, "ROOT") == 0, name);
     CHECK(walk(0, 0) >= 3, "every property of the tree read");
 
@@ -84,6 +86,20 @@ int main(void)
     CHECK(last_code(text) == ORSA_STATUS_READ_ONLY && strcmp(text, "Read only property") == 0, text);
     CHECK(ORSA_get_param_info(tag, &info) == ORSA_FAILURE, "a property has no parameters");
     CHECK(ORSA_get_node_name(99999, name, HM_KIND_GROUP) == ORSA_FAILURE, "no such tag");
+    CHECK(last_code(text) == ORSA_FAILURE && strcmp(text, "No node has tag 99999.") == 0, text);
+    tag = 77;
+    CHECK(ORSA_get_node_tag(0, "NoSuchProperty", &tag, HM_KIND_PROPERTY) == ORSA_FAILURE && tag == 77, "no such name");
+    CHECK(last_code(text) == ORSA_FAILURE && strcmp(text, "Group tag 0 has no property named \"NoSuchProperty\".") == 0,
+          text);
+
+    /* a value longer than the buffer: what fits (here the terminator), and 11 */
+    {
+        char small[2] = "x", full[HM_VALUE_SIZE];
+        CHECK(ORSA_get_property_val(0, level, full, (int32_t)sizeof full) == ORSA_OK && strcmp(full, "0") == 0, full);
+        CHECK(ORSA_get_property_val(0, level, small, 1) == ORSA_STATUS_NO_ROOM && small[0] == '\0', "cut");
+        CHECK(last_code(text) == ORSA_STATUS_NO_ROOM && strlen(text) > 0, text);
+        CHECK(ORSA_get_property_val(0, level, small, 2) == ORSA_OK && strcmp(small, "0") == 0, "fits");
+    }
 
     CHECK(ORSA_exit() == ORSA_OK, "close");
     CHECK(ORSA_get_node_name(0, name, HM_KIND_GROUP) == ORSA_FAILURE, "no tree once closed");

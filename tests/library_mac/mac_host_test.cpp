@@ -99,7 +99,7 @@ TEST_F(MacHost, PermanentAddressRefusals)
         {"an empty group", "02--aa-bb-01-02-3", 0, {}, ORSA_STATUS_MAC_INVALID, 0},
         {"a digit too many", "02-aa-bb-01-02-030", 0, {}, ORSA_STATUS_MAC_INVALID, 0},
         {"the write fails", "02-aa-bb-01-02-03", -165, {}, ORSA_STATUS_MAC_SET_FAILED, 1},
-        {"no record of the function", "02-aa-bb-01-02-03", 164, {ports_only.bytes}, 0, 0},
+        {"no record of the function", "02-aa-bb-01-02-03", 164, {ports_only.bytes}, ORSA_FAILURE, 0},
         {"the profile cannot be read", "02-aa-bb-01-02-03", 164, {{}, 2, 99}, ORSA_STATUS_PROFILE_CONFIG_FAILED, 0},
     };
     for (const Case &c : cases) {

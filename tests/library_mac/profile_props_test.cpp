@@ -152,7 +152,7 @@ TEST_F(ProfileProps, SetProfileIdSendsOneByteAndRefuses256)
         // Only the low byte would travel: 256 was profile 0.
         {"256", vsk, "256", 1, ORSA_STATUS_OUT_OF_RANGE},
         {"a profile the adapter does not offer", vsk, "9", 1, ORSA_STATUS_SET_ACTIVE_PROFILE_FAILED},
-        {"KS3", ks3, "2", 1, 0},
+        {"KS3", ks3, "2", 1, ORSA_FAILURE},
     };
     for (const Case &c : cases) {
         host_->clearLog();

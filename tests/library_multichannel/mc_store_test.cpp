@@ -272,7 +272,7 @@ TEST_F(McStore, Ks3ChannelWritesRefusedSendNothing)
         {"LPVID 1 outside vNIC1", 2, 0, "LPVID", "1", 1, 308},
         {"LPVID 0 outside vNIC1", 7, 0, "LPVID", "0", 1, 308},
         {"LPVID of a storage function", 2, 1, "LPVID", "10", 1, 286},
-        {"LPVID under UFP", 6, 0, "LPVID", "10", 1, 0},
+        {"LPVID under UFP", 6, 0, "LPVID", "10", 1, ORSA_FAILURE},
         {"QoS minimum above maximum", 2, 0, nullptr, "60", 1, 287},
         {"QoS under vNIC1", 4, 0, nullptr, "20", 285, 285},
         {"QoS under UFP", 6, 1, nullptr, "20", 285, 285},

@@ -160,7 +160,7 @@ TEST_F(Client, WritesAndTheirStatuses)
         {2, "abc", 4, 1, "10 Read only property"},
         {3, "9", 2, 1, "6 Invalid value."},
         {3, "", 1, 1, "6 Invalid value."},
-        {3, "4", 300, 1, "0 "},
+        {3, "4", 300, 1, "1 A value of 300 bytes: a value holds at most 256."},
         {3, "4", 2, 0, "0 "},
     };
     for (auto &c : cases) {
@@ -181,14 +181,15 @@ TEST_F(Client, WritesAndTheirStatuses)
     close();
 }
 
-TEST_F(Client, RefusalsResetTheLastStatus)
+TEST_F(Client, RefusalsReplaceTheLastStatusWithTheirReason)
 {
     open();
-    /* Each refused call runs after a failed write left a status pending. */
+    /* Each refused call runs after a failed write left a status pending: the
+     * refusal's own reason replaces it. */
     struct Call {
         const char *name;
         u32 (*run)();
-        bool resets;
+        const char *status;
     };
     static char buf[HM_VALUE_SIZE];
     static u32 t[8], c, p;
@@ -198,21 +199,27 @@ TEST_F(Client, RefusalsResetTheLastStatus)
     static HmPersistenceInfo pe;
     static HmValueSlot ps[HM_MAX_PARAMS];
     Call calls[] = {
-        {"get_param_info", [] { return ORSA_get_param_info(3, &pi); }, true},
-        {"get_child_tags", [] { return ORSA_get_child_tags(3, t, &c, 2); }, true},
-        {"get_child_tags filter", [] { return ORSA_get_child_tags(0, t, &c, 8); }, true},
-        {"get_parent_tag", [] { return ORSA_get_parent_tag(777, &p); }, true},
-        {"get_persistence_info", [] { return ORSA_get_persistence_info(0, &pe); }, true},
-        {"get_node_description", [] { return ORSA_get_node_description(777, &nd); }, true},
-        {"get_node_name", [] { return ORSA_get_node_name(777, buf, 1); }, false},
-        {"get_node_name kind", [] { return ORSA_get_node_name(0, buf, 2); }, true},
-        {"get_persistent_nodes", [] { return ORSA_get_persistent_nodes(nullptr, &neg); }, true},
-        {"get_valid_instances", [] { return ORSA_get_valid_instances(3, "x", t, &c); }, true},
-        {"get_property_val", [] { return ORSA_get_property_val(0, 0, buf, 256); }, true},
-        {"set_property_val", [] { return ORSA_set_property_val(1, 3, buf, 256); }, true},
-        {"do_action", [] { return ORSA_do_action(0, 3, ps, nullptr); }, true},
-        {"get_node_tag", [] { return ORSA_get_node_tag(0, "Nothing", &p, 0); }, true},
-        {"get_node_tag kind", [] { return ORSA_get_node_tag(0, "ROOT", &p, 8); }, true},
+        {"get_param_info", [] { return ORSA_get_param_info(3, &pi); }, "1 Tag 3 is not an action."},
+        {"get_child_tags", [] { return ORSA_get_child_tags(3, t, &c, 2); }, "1 Tag 3 is not a group."},
+        {"get_child_tags filter", [] { return ORSA_get_child_tags(0, t, &c, 8); },
+         "1 Filter 8 is not a child filter (0 to 7)."},
+        {"get_parent_tag", [] { return ORSA_get_parent_tag(777, &p); }, "1 No node has tag 777."},
+        {"get_persistence_info", [] { return ORSA_get_persistence_info(0, &pe); }, "1 Tag 0 is not persistent."},
+        {"get_node_description", [] { return ORSA_get_node_description(777, &nd); }, "1 No node has tag 777."},
+        {"get_node_name", [] { return ORSA_get_node_name(777, buf, 1); }, "1 No node has tag 777."},
+        {"get_node_name kind", [] { return ORSA_get_node_name(0, buf, 2); }, "1 Tag 0 is not a property."},
+        {"get_persistent_nodes", [] { return ORSA_get_persistent_nodes(nullptr, &neg); },
+         "1 No room for the tags or their count."},
+        {"get_valid_instances", [] { return ORSA_get_valid_instances(3, "x", t, &c); }, "1 Tag 3 is not a group."},
+        {"get_property_val", [] { return ORSA_get_property_val(0, 0, buf, 256); }, "1 Tag 0 is not a property."},
+        {"set_property_val", [] { return ORSA_set_property_val(1, 3, buf, 256); }, "1 Tag 1 is not a group."},
+        {"do_action", [] { return ORSA_do_action(0, 3, ps, nullptr); }, "1 Tag 3 is not an action."},
+        {"get_node_tag", [] { return ORSA_get_node_tag(0, "Nothing", &p, 0); },
+         "1 Group tag 0 has no node named \"Nothing\"."},
+        {"get_node_tag property", [] { return ORSA_get_node_tag(0, "ROOT", &p, 2); },
+         "1 Group tag 0 has no property named \"ROOT\"."},
+        {"get_node_tag kind", [] { return ORSA_get_node_tag(0, "ROOT", &p, 8); },
+         "1 Kind 8 is not a node kind (0 to 7)."},
     };
     for (auto &call : calls) {
         char ro[] = "x";
@@ -220,9 +227,13 @@ TEST_F(Client, RefusalsResetTheLastStatus)
         ASSERT_EQ(status(), "10 Read only property");
         strcpy(buf, "x");
         EXPECT_EQ(call.run(), 1u) << call.name;
-        EXPECT_EQ(status(), call.resets ? "0 " : "10 Read only property") << call.name;
+        EXPECT_EQ(status(), call.status) << call.name;
     }
+    /* a refresh answers 0 in every case; a tag that names no group says so */
     EXPECT_EQ(ORSA_refresh_group(777), 0u);
+    EXPECT_EQ(status(), "1 No node has tag 777.");
+    EXPECT_EQ(ORSA_refresh_group(0), 0u);
+    EXPECT_EQ(status(), "0 ");
     close();
 }
 

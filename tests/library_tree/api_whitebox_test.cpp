@@ -3,6 +3,8 @@
  * parameter rules and new tags, persistence records. */
 #include <string.h>
 
+#include <algorithm>
+
 #include <string>
 #include <vector>
 
@@ -162,6 +164,42 @@ TEST_F(ApiTree, ChildTagFilters)
     EXPECT_EQ(ORSA_get_child_tags(4000, tags, &n, 2), 1u);
 }
 
+TEST_F(ApiTree, ChildTagsNeverWritePastTheirBound)
+{
+    /* A group with exactly ORSA_MAX_CHILD_TAGS properties, then one more; and
+     * actions that pass the bound only with ROOT's global action. */
+    HmNode *wide = b.group(ctl, "Wide", nullptr);
+    HmNode *acts = b.group(ctl, "Acts", nullptr);
+    ASSERT_TRUE(wide && acts);
+    for (u32 i = 0; i < ORSA_MAX_CHILD_TAGS; i++) {
+        ASSERT_NE(b.property(wide, ("P" + std::to_string(i)).c_str(), HM_TYPE_STRING, HM_PROP_READONLY, 0, 32), nullptr);
+        ASSERT_NE(b.action(acts, ("A" + std::to_string(i)).c_str(), &bare_desc), nullptr);
+    }
+    const u32 canary = 0xC0FFEEu;
+    std::vector<u32> tags(ORSA_MAX_CHILD_TAGS + 8, canary);
+    u32 n = 99;
+    ASSERT_EQ(ORSA_get_child_tags(wide->tag, tags.data(), &n, ORSA_FILTER_PROPERTIES), 0u);
+    EXPECT_EQ(n, (u32)ORSA_MAX_CHILD_TAGS);
+    EXPECT_NE(tags[ORSA_MAX_CHILD_TAGS - 1], canary);
+    EXPECT_EQ(tags[ORSA_MAX_CHILD_TAGS], canary);
+
+    ASSERT_NE(b.property(wide, "OneMore", HM_TYPE_STRING, HM_PROP_READONLY, 0, 32), nullptr);
+    std::fill(tags.begin(), tags.end(), canary);
+    n = 99;
+    EXPECT_EQ(ORSA_get_child_tags(wide->tag, tags.data(), &n, ORSA_FILTER_PROPERTIES), (u32)ORSA_STATUS_NO_ROOM);
+    EXPECT_EQ(n, 0u);
+    EXPECT_EQ(std::count(tags.begin(), tags.end(), canary), (long)tags.size()) << "nothing written";
+    EXPECT_EQ(last_text(), "11 Group tag " + std::to_string(wide->tag) + " has 4097 children of that kind, more than 4096.");
+    /* other filters of the same group still fit */
+    EXPECT_EQ(ORSA_get_child_tags(wide->tag, tags.data(), &n, ORSA_FILTER_GROUPS), 0u);
+    EXPECT_EQ(n, 0u);
+
+    /* 4096 actions and ROOT's global one */
+    std::fill(tags.begin(), tags.end(), canary);
+    EXPECT_EQ(ORSA_get_child_tags(acts->tag, tags.data(), &n, ORSA_FILTER_ACTIONS), (u32)ORSA_STATUS_NO_ROOM);
+    EXPECT_EQ(std::count(tags.begin(), tags.end(), canary), (long)tags.size()) << "nothing written";
+}
+
 TEST_F(ApiTree, NamesTagsParentsAndDescriptions)
 {
     b.instance(ctl, "Target", target_bits, 256);
@@ -306,17 +344,25 @@ TEST_F(ApiTree, ActionRefusalsAndResults)
 {
     HmValueSlot params[HM_MAX_PARAMS];
     fill(params, {"1"});
+    /* every refusal says why: code 1 and a text */
+    const std::string n = std::to_string(name->tag);
     struct {
         u32 group, action;
         HmValueSlot *params;
         u32 rc;
+        std::string status;
     } cases[] = {
-        {4000, make->tag, params, 1},     {ctl->tag, 4000, params, 1},      {ctl->tag, make->tag, nullptr, 1},
-        {name->tag, make->tag, params, 1}, {ctl->tag, name->tag, params, 1}, {ctl->tag, bare->tag, params, 1},
+        {4000, make->tag, params, 1, "1 No node has tag 4000."},
+        {ctl->tag, 4000, params, 1, "1 No node has tag 4000."},
+        {ctl->tag, make->tag, nullptr, 1, "1 No parameters."},
+        {name->tag, make->tag, params, 1, "1 Tag " + n + " is not a group."},
+        {ctl->tag, name->tag, params, 1, "1 Tag " + n + " is not an action."},
+        /* an action without handler */
+        {ctl->tag, bare->tag, params, 1, "1 Operation failed."},
     };
     for (auto &c : cases) {
         EXPECT_EQ(ORSA_do_action(c.group, c.action, c.params, nullptr), c.rc);
-        EXPECT_EQ(last_text(), "0 ");
+        EXPECT_EQ(last_text(), c.status);
         EXPECT_EQ(orsa_internal_new_tags, nullptr);
     }
     /* the handler's result comes back unchanged, through links on both sides */
@@ -363,34 +409,46 @@ TEST_F(ApiTree, PropertyReadNeverWritesPastTheCallersSize)
 {
     char buf[16];
     memset(buf, '#', sizeof buf);
-    /* the handler answers 20 characters; the caller has room for 8 */
-    EXPECT_EQ(ORSA_get_property_val(ctl->tag, addr->tag, buf, 8), 0u);
+    /* the handler answers 20 characters; the caller has room for 8: what
+     * fits, and 11 with the reason */
+    EXPECT_EQ(ORSA_get_property_val(ctl->tag, addr->tag, buf, 8), (u32)ORSA_STATUS_NO_ROOM);
     EXPECT_STREQ(buf, "0123456");
     for (int i = 8; i < 16; i++)
         EXPECT_EQ(buf[i], '#') << i;
+    EXPECT_EQ(last_text(), "11 The value has 20 characters: the buffer of 8 bytes holds 7 and the terminator.");
+    /* room for the 20 characters and the terminator: the whole value */
+    char exact[21];
+    EXPECT_EQ(ORSA_get_property_val(ctl->tag, addr->tag, exact, sizeof exact), 0u);
+    EXPECT_STREQ(exact, "0123456789abcdefghij");
+    EXPECT_EQ(last_text(), "0 ");
     char full[HM_VALUE_SIZE];
+    const std::string t_ctl = std::to_string(ctl->tag), t_name = std::to_string(name->tag),
+                      t_sub = std::to_string(sub->tag), t_subprop = std::to_string(subprop->tag);
     struct {
         u32 group, prop;
         char *buf;
         i32 size;
         u32 rc;
         const char *value;
+        std::string status;
     } cases[] = {
-        {ctl->tag, name->tag, full, 256, 0, "controller"},
-        {ctl->tag, nohandler->tag, full, 256, 0, "kept"},
-        {alias->tag, subprop->tag, full, 256, 0, "inside"}, /* a group link stands for its target */
-        {ctl->tag, subprop->tag, full, 256, 1, nullptr},    /* not this group's property */
-        {ctl->tag, name->tag, full, 257, 1, nullptr},
-        {ctl->tag, name->tag, full, 0, 1, nullptr},
-        {ctl->tag, name->tag, nullptr, 256, 1, nullptr},
-        {ctl->tag, 4000, full, 256, 1, nullptr},
-        {4000, name->tag, full, 256, 1, nullptr},
-        {name->tag, name->tag, full, 256, 1, nullptr},
-        {ctl->tag, sub->tag, full, 256, 1, nullptr},
+        {ctl->tag, name->tag, full, 256, 0, "controller", "0 "},
+        {ctl->tag, nohandler->tag, full, 256, 0, "kept", "0 "},
+        {alias->tag, subprop->tag, full, 256, 0, "inside", "0 "}, /* a group link stands for its target */
+        {ctl->tag, subprop->tag, full, 256, 1, nullptr,
+         "1 Property tag " + t_subprop + " is not in group tag " + t_ctl + "."},
+        {ctl->tag, name->tag, full, 257, 1, nullptr, "1 A value buffer of 257 bytes: it holds 1 to 256."},
+        {ctl->tag, name->tag, full, 0, 1, nullptr, "1 A value buffer of 0 bytes: it holds 1 to 256."},
+        {ctl->tag, name->tag, nullptr, 256, 1, nullptr, "1 No buffer for the value."},
+        {ctl->tag, 4000, full, 256, 1, nullptr, "1 No node has tag 4000."},
+        {4000, name->tag, full, 256, 1, nullptr, "1 No node has tag 4000."},
+        {name->tag, name->tag, full, 256, 1, nullptr, "1 Tag " + t_name + " is not a group."},
+        {ctl->tag, sub->tag, full, 256, 1, nullptr, "1 Tag " + t_sub + " is not a property."},
     };
     for (auto &c : cases) {
         strcpy(full, "");
         EXPECT_EQ(ORSA_get_property_val(c.group, c.prop, c.buf, c.size), c.rc) << c.prop << "/" << c.size;
+        EXPECT_EQ(last_text(), c.status) << c.prop << "/" << c.size;
         if (c.value != nullptr) {
             EXPECT_STREQ(full, c.value);
         }
@@ -422,7 +480,8 @@ TEST_F(ApiTree, PropertyWriteValidatesTypeAndBounds)
         {&mode, "Of", 1, "6 Invalid value.", nullptr},
         {&mask, "255.255.255.0", 0, "0 ", "255.255.255.0"},
         {&mask, "255.0.255.0", 1, "6 Invalid value.", nullptr},
-        {&nohandler, "new", 3, "0 ", "kept"},
+        /* 3 comes with its status too */
+        {&nohandler, "new", 3, "3 Property has no handler.", "kept"},
     };
     for (auto &c : cases) {
         char text[HM_VALUE_SIZE];
@@ -448,21 +507,29 @@ TEST_F(ApiTree, PropertyWriteNeverRewritesTheCallersText)
     EXPECT_STREQ(v4, "10.1.1.1");
     EXPECT_EQ(rec.set_text, "10.1.1.1");
 
+    const std::string t_ctl = std::to_string(ctl->tag), t_name = std::to_string(name->tag),
+                      t_sub = std::to_string(sub->tag), t_subprop = std::to_string(subprop->tag);
     struct {
         u32 group, prop;
         const char *text;
         u32 size;
+        std::string status;
     } refused[] = {
-        {ctl->tag, addr->tag, "10.1.1.1", 257},     {ctl->tag, subprop->tag, "x", 2}, {4000, addr->tag, "x", 2},
-        {ctl->tag, 4000, "x", 2},                   {ctl->tag, addr->tag, nullptr, 2}, {name->tag, addr->tag, "x", 2},
-        {ctl->tag, sub->tag, "x", 2},
+        {ctl->tag, addr->tag, "10.1.1.1", 257, "1 A value of 257 bytes: a value holds at most 256."},
+        {ctl->tag, subprop->tag, "x", 2, "1 Property tag " + t_subprop + " is not in group tag " + t_ctl + "."},
+        {4000, addr->tag, "x", 2, "1 No node has tag 4000."},
+        {ctl->tag, 4000, "x", 2, "1 No node has tag 4000."},
+        {ctl->tag, addr->tag, nullptr, 2, "1 No value."},
+        {name->tag, addr->tag, "x", 2, "1 Tag " + t_name + " is not a group."},
+        {ctl->tag, sub->tag, "x", 2, "1 Tag " + t_sub + " is not a property."},
     };
     for (auto &c : refused) {
         EXPECT_EQ(ORSA_set_property_val(c.group, c.prop, (char *)c.text, c.size), 1u);
-        EXPECT_EQ(last_text(), "0 ");
+        EXPECT_EQ(last_text(), c.status);
     }
     std::string too_long(300, 'a');
     EXPECT_EQ(ORSA_set_property_val(ctl->tag, label->tag, too_long.data(), 200), 1u);
+    EXPECT_EQ(last_text(), "1 The value is longer than 255 characters.");
 }
 
 TEST_F(ApiTree, PersistentNodesInPriorityOrder)

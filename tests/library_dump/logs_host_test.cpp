@@ -224,7 +224,10 @@ TEST_F(Logs, FwCliRefusals)
 
     orsa_reset_last_status();
     EXPECT_EQ(run(controllerOf(Gen::Pivard), "RetrieveFwCliData", {p.c_str(), "help"}), 1u);
-    EXPECT_EQ(last_code(), 0u) << "a Pivard refuses without a status";
+    // The handler sets no status of its own: the API gives its bare 1 the
+    // generic code and text.
+    EXPECT_EQ(last_code(), 1u) << "a Pivard refuses with the generic status";
+    EXPECT_EQ(last_text(), "Operation failed.");
     vm_flag = 1;
     EXPECT_EQ(run(ks3(), "RetrieveFwCliData", {p.c_str(), "help"}), 1u);
     vm_flag = 0;

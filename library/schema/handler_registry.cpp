@@ -21,6 +21,8 @@
 #include "config/cfg_profile_props.h"
 #include "config/cfg_profile_save.h"
 #include "config/cfg_sriov.h"
+#include "maintenance/maint_diag.h"
+#include "maintenance/maint_flash.h"
 #include "schema/builders.h"
 #include "schema/kind_table.h"
 
@@ -155,6 +157,8 @@ const PropertyEntry property_handlers[] = {
     {"handle_app_feature_vars", handle_app_feature_vars},
     {"handle_bwg_props", handle_bwg_props},
     {"handle_apptlv_feature_vars", handle_apptlv_feature_vars},
+    // beacon of a port
+    {"handle_BeaconState", handle_BeaconState},
 };
 
 const ActionEntry action_handlers[] = {
@@ -187,6 +191,17 @@ const ActionEntry action_handlers[] = {
     {"do_AddApplicationTLV", do_AddApplicationTLV},
     {"do_DeleteApplicationTLV", do_DeleteApplicationTLV},
     {"do_ConfigurePGSettings", do_ConfigurePGSettings},
+    // firmware update, tests, beacon and event log
+    {"do_UpgradeFlashROM", do_UpgradeFlashROM},
+    {"do_HostToDDRDMATest", do_HostToDDRDMATest},
+    {"do_EnterLoopBackMode", do_EnterLoopBackMode},
+    {"do_ExitLoopBackMode", do_ExitLoopBackMode},
+    {"do_NetworkLoopBackTest", do_NetworkLoopBackTest},
+    {"do_Beacon", do_Beacon},
+    {"do_SelfTest", do_SelfTest},
+    {"do_RunTDR", do_RunTDR},
+    {"do_RefreshEventLog", do_RefreshEventLog},
+    {"do_ClearEventLog", do_ClearEventLog},
 };
 
 const GroupEntry group_handlers[] = {

@@ -145,7 +145,7 @@ u8 *flash_request(u32 optype, u32 size, u32 offset)
 u32 write_component(OrsaPort at, FILE *stream, u64 file_offset, u32 optype, u32 size, u32 offset, u8 offset_flag,
                     u8 domain, u8 phba_port, u32 *adapter_rc)
 {
-    u8 *req = flash_request(optype, size, offset);
+    u8 *req = flash_request(optype, size, offset_flag ? offset : 0);
     if (req == nullptr)
         return 1;
     if (!read_at(stream, file_offset, req + 16, size)) {
@@ -184,7 +184,9 @@ u32 get_ufi_header(FILE *stream, u8 *buf)
 
 u32 ORSA_get_ufi_type(const char *path, u32 *revision_code, u32 asic_type)
 {
-    FILE *f = ORSA_file_open(path, "rb");
+    /* The KS2 update reads its image from the fallback folder too: its type
+     * is told from the same file. */
+    FILE *f = asic_type == ORSA_ASIC_KS2 ? open_ufi(path) : ORSA_file_open(path, "rb");
     if (f == nullptr)
         return ORSA_STATUS_UFI_OPEN;
     u8 header[ORSA_UFI_HEADER] = {};
@@ -690,6 +692,17 @@ namespace {
 /* The KS2 regions in order; 0 with notice 55, else the failure. */
 u32 flash_ks2(OrsaPort at, const char *path, u8 domain, u8 phba_port)
 {
+    /* Every region is in the file before the first is sent. */
+    FILE *f = open_ufi(path);
+    u64 size = f != nullptr ? file_size(f) : 0;
+    ORSA_file_close(f);
+    for (const Ks2Region &r : kKs2Regions) {
+        if ((u64)ORSA_UFI_HEADER_KS2 + r.ufi_offset + r.size > size) {
+            LOG(ORSA_LOG_ERROR, "%s:The UFI ends before its regions do.\n", __func__);
+            orsa_set_status(ORSA_STATUS_FW_UPDATE_FAILED);
+            return 1;
+        }
+    }
     for (const Ks2Region &r : kKs2Regions) {
         if (r.optype == kKs2BootOptype) {
             bool required = at.protocol == ORSA_PROTO_ISCSI || at.protocol == ORSA_PROTO_NIC

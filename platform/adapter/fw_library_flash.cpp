@@ -155,7 +155,8 @@ void hWriteObject(Engine& fw, Cmd& c) {
     s.program_open = false;
     return c.fail(f.status, f.additional);
   }
-  uint32_t taken = s.program_limit < 0 ? length : static_cast<uint32_t>(std::min<int64_t>(length, s.program_limit));
+  // A short write leaves the rest to the host's next command; the last one is taken whole.
+  uint32_t taken = s.program_limit < 0 || eof ? length : static_cast<uint32_t>(std::min<int64_t>(length, s.program_limit));
   s.program.data.insert(s.program.data.end(), c.in + kObjectData, c.in + kObjectData + taken);
   ++s.program.chunks;
   c.respond(8);

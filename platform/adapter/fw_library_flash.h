@@ -88,7 +88,8 @@ struct ChunkFault {
 void addChunkFault(Engine& fw, const ChunkFault& f);
 // The same for the writes of "/prg" (the chunk counted within one download).
 void addProgramFault(Engine& fw, const ChunkFault& f);
-// "/prg" writes answer at most `bytes` written per command (0: none; -1: all).
+// "/prg" writes but the last answer at most `bytes` written per command (0:
+// none; -1: all).
 void setProgramWriteLimit(Engine& fw, int64_t bytes);
 // The component query answers the flashed word XOR 1 for this optype
 // (kAnyOptype: every one).

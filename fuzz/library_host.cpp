@@ -12,7 +12,9 @@
 
 namespace fuzzlib {
 
-chardev::EmulatedHost& startHost(bool open_library) {
+chardev::EmulatedHost& startHost(bool open_library) { return startHostOf(chardev::defaultHost(), open_library); }
+
+chardev::EmulatedHost& startHostOf(const chardev::HostSpec& spec, bool open_library) {
   static std::unique_ptr<chardev::EmulatedHost> host;
   if (host) return *host;
   const char* in_root = getenv("TAMSIL_IN_TESTROOT");
@@ -21,7 +23,7 @@ chardev::EmulatedHost& startHost(bool open_library) {
             "<fuzzer>");
     exit(2);
   }
-  host = std::make_unique<chardev::EmulatedHost>(chardev::defaultHost());
+  host = std::make_unique<chardev::EmulatedHost>(spec);
   if (!host->writeHostFiles()) {
     fprintf(stderr, "cannot write the emulated host's files\n");
     exit(2);

@@ -474,8 +474,10 @@ u32 do_HostToDDRDMATest(HmNode *diag, HmNode *, HmValueSlot *params)
     u32 bytes = 0, loops = 0;
     if (!parse_number(params[1], &bytes) || !parse_number(params[2], &loops))
         return fail(6);
-    /* The send area holds 4096 bytes, and the results divide by the loops. */
-    if (bytes > kDmaMax || loops == 0 || loops > 0x7FFFFFFF)
+    /* The results divide by the loops, and the send area holds 4096 bytes. */
+    if (loops == 0 || loops > 0x7FFFFFFF)
+        return fail(6);
+    if (bytes > kDmaMax)
         return fail(7);
     bytes &= ~7u;
 

@@ -209,6 +209,15 @@ void clearFlashLogs(Engine& fw) {
   s.program_writes.clear();
 }
 
+void resetFlashKnobs(Engine& fw) {
+  FlashState& s = st(fw);
+  Handler write_object = s.previous_write_object, fw_config = s.previous_fw_config;
+  s = FlashState{};
+  s.previous_write_object = write_object;
+  s.previous_fw_config = fw_config;
+  fw.profiles().flash.two_step_status = 0;
+}
+
 std::vector<uint8_t> flashedAt(Engine& fw, uint32_t optype, uint32_t offset, size_t n) {
   return fw.profiles().flash.read(optype, offset, n);
 }

@@ -71,6 +71,8 @@ struct ProgramWrite {
 const std::vector<ProgramWrite>& programWrites(Engine& fw);
 // Forgets the logs (not the flash).
 void clearFlashLogs(Engine& fw);
+// Forgets the logs, the knobs below and any download half done (not the flash).
+void resetFlashKnobs(Engine& fw);
 // n bytes at (optype, offset) of the flash; unwritten bytes read 0xFF.
 std::vector<uint8_t> flashedAt(Engine& fw, uint32_t optype, uint32_t offset, size_t n);
 

@@ -26,7 +26,14 @@
 //         ConfigurePGSettings), a group index (2 bytes, modulo the groups
 //         the step runs on), for an action its parameter texts (each up to
 //         a NUL byte; a text starting with 0xFF is not given), then the
-//         replies as for a property read.
+//         replies as for a property read;
+//   odd with bit 4 set (17, 19, ...): an adapter test, beacon or event log
+//         action instead of all the above: an action byte (modulo RefreshEventLog,
+//         ClearEventLog, HostToDDRDMATest, EnterLoopBackMode,
+//         ExitLoopBackMode, NetworkLoopBackTest, Beacon, SelfTest, RunTDR),
+//         a group index (2 bytes, modulo the groups that carry it), the
+//         parameter texts and the replies as for a DCBX step; the replies
+//         are the event log, loopback, DMA, beacon and PHY test answers.
 #include <cstdlib>
 #include <cstring>
 #include <cstdio>
@@ -177,6 +184,27 @@ void dcbxStep(fuzzlib::Input& in) {
     ORSA_do_action(g->tag, action, params, nullptr);
 }
 
+// An action of the maintenance groups (event log, diagnostics, beacon, PHY tests).
+void maintenanceStep(fuzzlib::Input& in) {
+  static const char* const kActions[] = {"RefreshEventLog",   "ClearEventLog",    "HostToDDRDMATest",
+                                         "EnterLoopBackMode", "ExitLoopBackMode", "NetworkLoopBackTest",
+                                         "Beacon",            "SelfTest",         "RunTDR"};
+  const char* name = kActions[in.byte() % (sizeof kActions / sizeof kActions[0])];
+  std::vector<HmNode*> targets;
+  for (HmNode* g : fuzzlib::groups())
+    if (internal_get_node(g, name, HM_KIND_ACTION) != nullptr) targets.push_back(g);
+  if (targets.empty()) abort();
+  HmNode* g = targets[in.u16() % targets.size()];
+  HmValueSlot params[HM_MAX_PARAMS];
+  memset(params, 0, sizeof params);
+  for (HmValueSlot& slot : params) {
+    std::string text = in.until(0);
+    snprintf(slot, sizeof slot, "%s", text.c_str());
+  }
+  u32 action = 0;
+  if (ORSA_get_node_tag(g->tag, name, &action, HM_KIND_ACTION) == 0) ORSA_do_action(g->tag, action, params, nullptr);
+}
+
 bool below(u32 tag, const char* name) {
   for (HmNode* n = get_node(static_cast<i32>(tag)); n != nullptr && n->parent != n; n = n->parent)
     if (n->name != nullptr && strcmp(n->name, name) == 0) return true;
@@ -213,6 +241,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (!reply.empty()) memcpy(r, reply.data(), n < reply.size() ? n : reply.size());
     });
     w(c);
+  } else if ((mode & 16) != 0) {
+    host.setReplyRewrite(feeder(in));
+    host.setVfTableRewrite(feeder(in));
+    maintenanceStep(in);
   } else if ((mode & 4) != 0) {
     host.setReplyRewrite(feeder(in));
     host.setVfTableRewrite(feeder(in));

@@ -13,12 +13,14 @@
 
 namespace fuzzlib {
 
-chardev::EmulatedHost& startHost(bool open_library) {
+chardev::EmulatedHost& startHost(bool open_library) { return startHostOf(chardev::defaultHost(), open_library); }
+
+chardev::EmulatedHost& startHostOf(const chardev::HostSpec& spec, bool open_library) {
   static std::unique_ptr<chardev::EmulatedHost> host;
   if (host) return *host;
   // Before anything reaches the host's paths: outside the root, stop.
   testroot::requireOrExit("the library's fuzz targets");
-  host = std::make_unique<chardev::EmulatedHost>(chardev::defaultHost());
+  host = std::make_unique<chardev::EmulatedHost>(spec);
   if (!host->writeHostFiles()) {
     fprintf(stderr, "cannot write the emulated host's files\n");
     exit(2);

@@ -17,6 +17,8 @@ namespace fuzzlib {
 // Veskarn) and writes the host's files; with `open_library` also runs
 // ORSA_init over it. Exits the process when it is not in the test root.
 chardev::EmulatedHost& startHost(bool open_library);
+// The same over another host (the first call of either decides the host).
+chardev::EmulatedHost& startHostOf(const chardev::HostSpec& spec, bool open_library);
 
 // Starts one input: with TAMSIL_FUZZ_TRACE=<path> the input is written
 // there first. Under a user-mode emulator libFuzzer's -timeout may not fire

@@ -270,7 +270,8 @@ u32 ORSA_update_is_clear_counter(OrsaPort at, HmNode *port_group)
     if (baset == nullptr)
         return 1;
     u32 gen = 0;
-    controller_and_generation(port_group, &gen);
+    if (controller_and_generation(port_group, &gen) == nullptr)
+        return 1;
     if (gen != ORSA_ASIC_VESKARN)
         return set_prop_val(baset, "IsClearCountersSupported", "N/A") != 0 ? 1 : 0;
     u8 reply[kStatsV1Size];

@@ -1,5 +1,5 @@
-/* Start-up fillers and client-exit actions of the diagnostics subsystem, and
- * the write of one extended-log setting. */
+/* The write of one extended-log setting. The start-up fillers and the
+ * client-exit actions are in maint_diag.cpp and maint_eventlog.cpp. */
 #include "maintenance/maint_startup.h"
 
 #include <ctype.h>
@@ -13,47 +13,6 @@
 #include "backend/orsa_propertyutil.h"
 #include "tree/hm_engine.h"
 #include "tree/hm_lookup.h"
-
-u32 ORSA_get_all_eventlog(HmNode *controller)
-{
-    if (controller == nullptr)
-        return 1;
-    /* Reading the event log is not built yet. */
-    pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "Eventlog failure\n");
-    return orsa_set_status(ORSA_STATUS_NOT_SUPPORTED);
-}
-
-u32 ORSA_update_diagnostics_prop(HmNode *controller)
-{
-    if (controller == nullptr)
-        return 1;
-    return orsa_set_status(ORSA_STATUS_NOT_SUPPORTED);
-}
-
-u32 do_Beacon(HmNode *group, HmNode *, HmValueSlot *params)
-{
-    if (group == nullptr || params == nullptr)
-        return 1;
-    return orsa_set_status(ORSA_STATUS_NOT_SUPPORTED);
-}
-
-u32 do_ExitLoopBackMode(HmNode *group, HmNode *, HmValueSlot *params)
-{
-    HmNode *ks = group != nullptr ? group->parent : nullptr;
-    if (ks == nullptr || params == nullptr)
-        return 1;
-    for (u32 i = 0; i < 2; ++i) {
-        if ((u8)params[i][0] == ORSA_PARAM_NOT_GIVEN)
-            return 1;
-        char port[HM_VALUE_SIZE];
-        orsa_strlcpy(port, params[i], sizeof port);
-        if (get_valid_phba(ks, port) == nullptr) {
-            orsa_set_last_status(ORSA_STATUS_NO_PHBA_FOR_PORT, "The given port has no HBA.");
-            return 1;
-        }
-    }
-    return orsa_set_status(ORSA_STATUS_NOT_SUPPORTED);
-}
 
 u32 set_extfat_data(HmNode *xd, HmNode *mode_group, const char *name, const char *value)
 {

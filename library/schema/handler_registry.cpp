@@ -24,6 +24,8 @@
 #include "iscsi/iscsi_net.h"
 #include "iscsi/iscsi_loginopts.h"
 #include "maintenance/maint_dump.h"
+#include "maintenance/maint_diag.h"
+#include "maintenance/maint_flash.h"
 #include "schema/builders.h"
 #include "schema/kind_table.h"
 
@@ -177,6 +179,8 @@ const PropertyEntry property_handlers[] = {
     {"handle_target_loginoptions", handle_target_loginoptions},
     {"handle_authentication_target_loginopts", handle_authentication_target_loginopts},
     {"handle_target_type", handle_target_type},
+    // beacon of a port
+    {"handle_BeaconState", handle_BeaconState},
 };
 
 const ActionEntry action_handlers[] = {
@@ -234,6 +238,17 @@ const ActionEntry action_handlers[] = {
     {"do_DumpNICPCIConfigRegion", do_DumpNICPCIConfigRegion},
     {"do_DumpiSCSIPCIConfigRegion", do_DumpiSCSIPCIConfigRegion},
     {"do_DumpTransceiverData", do_DumpTransceiverData},
+    // firmware update, tests, beacon and event log
+    {"do_UpgradeFlashROM", do_UpgradeFlashROM},
+    {"do_HostToDDRDMATest", do_HostToDDRDMATest},
+    {"do_EnterLoopBackMode", do_EnterLoopBackMode},
+    {"do_ExitLoopBackMode", do_ExitLoopBackMode},
+    {"do_NetworkLoopBackTest", do_NetworkLoopBackTest},
+    {"do_Beacon", do_Beacon},
+    {"do_SelfTest", do_SelfTest},
+    {"do_RunTDR", do_RunTDR},
+    {"do_RefreshEventLog", do_RefreshEventLog},
+    {"do_ClearEventLog", do_ClearEventLog},
 };
 
 const GroupEntry group_handlers[] = {

@@ -399,6 +399,11 @@ class Engine {
   uint8_t pfNumber(unsigned fn) const { return static_cast<uint8_t>(fn); }
   std::array<uint8_t, 6> permanentMac(unsigned fn) const;
   void setDieTemperature(uint8_t t) { cfg_.die_temperature = t; }
+  // The firmware versions the adapter reports (running, and the one in flash).
+  void setFirmwareVersions(const std::string& active, const std::string& flash) {
+    cfg_.fw_version = active;
+    cfg_.flash_fw_version = flash;
+  }
   // Statistics words of a function's block (header words 0-3 are rewritten
   // by the command); index by statsWord().
   void setStatsWord(unsigned fn, unsigned word, uint32_t v);

@@ -35,6 +35,8 @@
 //   40 boot      NC-SI attributes, boot and OEM execution configuration, VF
 //                parameters (fw_cfg_boot.h)
 //   41 iscsi net the iSCSI functions' network ports (iscsi/fw_iscsi_net.h)
+//   42 firmware  flashed firmware components, the Pivard program and the
+//                version they carry (fw_flash_components.h)
 // A record or entry is u16 n + its n bytes.
 //
 // What runs (active profile, running ARI and link settings) is not kept: at
@@ -52,7 +54,7 @@ namespace {
 constexpr uint8_t kMagic[4] = {'E', 'M', 'F', 'L'};
 enum Tag : uint16_t {
   kIds = 1, kProfile = 2, kConfigured = 3, kLinks = 4, kTexts = 5, kLegacy = 6, kCommon = 7, kMacs = 8,
-  kRegion = 9, kVnic = 10, kQos = 11, kSwitch = 12, kLink = 20, kCfgBoot = 40, kIscsiNet = 41,
+  kRegion = 9, kVnic = 10, kQos = 11, kSwitch = 12, kLink = 20, kCfgBoot = 40, kIscsiNet = 41, kFirmware = 42,
 };
 
 class Writer {
@@ -248,6 +250,13 @@ std::vector<uint8_t> encodeFlash(const ProfileStore& s, Gen g) {
       w.bytes(b.data(), b.size());
     });
   }
+  const FlashComponents& fc = s.flash;
+  if (!fc.flashed.empty() || !fc.program.empty() || !fc.version.empty()) {
+    section(kFirmware, [&] {
+      std::vector<uint8_t> b = encodeFlashComponents(fc);
+      w.bytes(b.data(), b.size());
+    });
+  }
   wire::put32(w.out.data(), 8, static_cast<uint32_t>(w.out.size()));
   wire::put32(w.out.data(), 12, sections);
   return w.out;
@@ -392,6 +401,9 @@ bool decodeFlash(const std::vector<uint8_t>& bytes, Gen g, ProfileStore* s) {
         break;
       case kIscsiNet:
         if (!decodeIscsiNet(body.data(), body.size(), &t.iscsi_net)) return false;
+        break;
+      case kFirmware:
+        if (!decodeFlashComponents(body.data(), body.size(), &t.flash)) return false;
         break;
       default:
         break;   // a later version's section

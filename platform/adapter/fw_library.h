@@ -10,8 +10,9 @@
 //   adapter::completeLibraryResponse(fw, rq.buf); // the carrier finishes the header
 //
 // State lives per engine (configuration blobs by function and command, the
-// staged and flashed images, the event log). Payload offsets below are
-// offsets in the payload (after the 16-byte header).
+// event log). The firmware download (fw_library_flash.h) and the
+// diagnostics (fw_library_diag.h) are registered with the rest. Payload
+// offsets below are offsets in the payload (after the 16-byte header).
 #pragma once
 
 #include <cstdint>
@@ -32,21 +33,10 @@ void registerLibraryHandlers(Engine& fw);
 // the response header carries it (status 4 when the buffer was too small).
 void completeLibraryResponse(Engine& fw, uint8_t* buf);
 
-// One flash write command as the firmware received it.
-struct FlashWrite {
-  uint32_t operation;  // 1 flash, 2 save
-  uint32_t optype;
-  uint32_t length;
-  uint32_t offset;
-  uint32_t request_length;
-};
 // Inspection for tests.
-const std::vector<FlashWrite>& libraryFlashWrites(Engine& fw);
-// The image last flashed for an optype; none when nothing was.
-const std::vector<uint8_t>* libraryFlashedImage(Engine& fw, uint32_t optype);
 // The stored blob of a configuration get/set pair (keyed by the get opcode).
 std::vector<uint8_t>& librarySlot(Engine& fw, unsigned fn, uint8_t subsystem, uint8_t opcode);
-// The adapter's event log: entries of 32 bytes.
+// The adapter's event log: entries of 64 bytes (fw_library_diag.h: addEvent).
 std::vector<uint8_t>& libraryEventLog(Engine& fw);
 // The needed reply length a size query answers for (subsystem, opcode).
 void setLibrarySizeAnswer(Engine& fw, uint8_t subsystem, uint8_t opcode, uint32_t needed);

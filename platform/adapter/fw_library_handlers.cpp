@@ -10,6 +10,8 @@
 #include <mutex>
 
 #include "fw_library.h"
+#include "fw_library_diag.h"
+#include "fw_library_flash.h"
 #include "fw_profile.h"
 #include "wire.h"
 
@@ -27,11 +29,7 @@ struct LibraryState {
   bool size_pending = false;
   uint32_t size_needed = 0;
   uint32_t size_sent = 0;
-  std::vector<FlashWrite> flash_writes;
-  std::map<uint32_t, std::vector<uint8_t>> staging;  // optype -> bytes saved so far
-  std::map<uint32_t, std::vector<uint8_t>> flashed;
   std::vector<uint8_t> event_log;
-  uint32_t beacon = 0;
 };
 
 // Library state of every engine, by engine; registerLibraryHandlers starts it afresh.
@@ -196,13 +194,6 @@ void genericHandler(Engine& fw, Cmd& c) {
   }
 }
 
-// Beacon: set (4 bytes) and get.
-void setBeacon(Engine& fw, Cmd& c) { st(fw).beacon = c.r32(0); }
-void getBeacon(Engine& fw, Cmd& c) {
-  c.respond(std::min<uint32_t>(c.req_len, 4));
-  c.w32(0, st(fw).beacon);
-}
-
 // Event log (opcode 63): u32 entry count at 4, 64-byte entries from 8;
 // opcode 62 clears it.
 void eventLog(Engine& fw, Cmd& c) {
@@ -222,56 +213,6 @@ void clearEventLog(Engine& fw, Cmd& c) {
   c.resp_len = 0;
 }
 
-uint32_t crc32(const std::vector<uint8_t>& data) {
-  uint32_t crc = 0xFFFFFFFFu;
-  for (uint8_t b : data) {
-    crc ^= b;
-    for (int i = 0; i < 8; ++i) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-  }
-  return ~crc;
-}
-
-// Flash write (opcode 7): u32 operation (1 flash, 2 save, 3 erase), optype,
-// chunk length, offset, data from 16. Saved chunks collect per optype; the
-// flash operation appends its chunk and makes the whole the optype's image.
-void writeFlash(Engine& fw, Cmd& c) {
-  LibraryState& s = st(fw);
-  FlashWrite w{c.r32(0), c.r32(4), c.r32(8), c.r32(12), c.req_len};
-  s.flash_writes.push_back(w);
-  if (w.operation == 3) {  // erase: an image, or a configuration the profile store keeps
-    s.flashed.erase(w.optype);
-    s.staging.erase(w.optype);
-    c.fail(eraseConfiguration(fw, w.optype));
-    return;
-  }
-  if (w.operation != 1 && w.operation != 2) {
-    c.fail(kStatusIllegalField);
-    return;
-  }
-  if (16 + size_t(w.length) > c.in_len) {
-    c.fail(kStatusIllegalField);
-    return;
-  }
-  std::vector<uint8_t>& img = s.staging[w.optype];
-  img.insert(img.end(), c.in + 16, c.in + 16 + w.length);
-  if (w.operation == 1) {
-    s.flashed[w.optype] = std::move(img);
-    s.staging.erase(w.optype);
-  }
-}
-
-// Flash component details (opcode 6, six u32 words): word 4 answers the CRC
-// of the image flashed for the optype in word 1.
-void flashComponentDetails(Engine& fw, Cmd& c) {
-  LibraryState& s = st(fw);
-  uint32_t words[6];
-  for (int i = 0; i < 6; ++i) words[i] = c.r32(4 * i);
-  auto it = s.flashed.find(words[1]);
-  c.respond(24);
-  for (int i = 0; i < 6; ++i) c.w32(4 * i, words[i]);
-  c.w32(16, it == s.flashed.end() ? 0 : crc32(it->second));
-}
-
 struct Special {
   uint8_t sub, op;
   Handler h;
@@ -279,11 +220,12 @@ struct Special {
 // Commands the driver sends too (controller attributes, MAC queries, FAT,
 // firmware configuration ...) are answered by the driver's handlers, the
 // identity queries of discovery (attributes, OEM parameters, VPD, PCI
-// configuration reads ...) by registerDiscoveryHandlers.
+// configuration reads ...) by registerDiscoveryHandlers, the firmware
+// download and the diagnostics by registerFlashHandlers and
+// registerDiagHandlers.
 const Special kSpecial[] = {
-    {1, 69, setBeacon},
-    {1, 70, getBeacon},        {2, 63, eventLog},           {2, 62, clearEventLog},
-    {1, 7, writeFlash},        {1, 6, flashComponentDetails},
+    {2, 63, eventLog},
+    {2, 62, clearEventLog},
 };
 
 }  // namespace
@@ -299,6 +241,9 @@ void registerLibraryHandlers(Engine& fw) {
     if (!fw.hasHandler(r.sub, r.op)) fw.registerHandler(r.sub, r.op, genericHandler);
   for (const Row& r : kSizeRows)
     if (!fw.hasHandler(r.sub, r.op)) fw.registerHandler(r.sub, r.op, genericHandler);
+  // These replace the rows above where they overlap.
+  registerFlashHandlers(fw);
+  registerDiagHandlers(fw);
 }
 
 void completeLibraryResponse(Engine& fw, uint8_t* buf) {
@@ -308,14 +253,6 @@ void completeLibraryResponse(Engine& fw, uint8_t* buf) {
   if (buf[4] != 0) return;  // a fault answered instead of the handler
   if (s.size_needed > s.size_sent) buf[4] = 4;
   put32(buf, 12, s.size_needed);
-}
-
-const std::vector<FlashWrite>& libraryFlashWrites(Engine& fw) { return st(fw).flash_writes; }
-
-const std::vector<uint8_t>* libraryFlashedImage(Engine& fw, uint32_t optype) {
-  LibraryState& s = st(fw);
-  auto it = s.flashed.find(optype);
-  return it == s.flashed.end() ? nullptr : &it->second;
 }
 
 std::vector<uint8_t>& librarySlot(Engine& fw, unsigned fn, uint8_t subsystem, uint8_t opcode) {

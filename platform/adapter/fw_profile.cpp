@@ -818,6 +818,7 @@ void registerProfileHandlers(Engine& fw) {
 }
 
 void applyRunningState(Engine& fw) {
+  applyFlashedFirmware(fw);
   const ProfileStore& s = fw.profiles();
   const uint16_t most = fw.config().max_vfs;
   auto apply = [&](unsigned pf, bool on, uint16_t vfs) {

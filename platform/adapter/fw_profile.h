@@ -75,6 +75,7 @@
 #include "fw_cfg_boot.h"
 #include "fw_engine.h"
 #include "iscsi/fw_iscsi_net.h"
+#include "fw_flash_components.h"
 
 namespace adapter {
 
@@ -207,6 +208,9 @@ class ProfileStore {
   CfgBootStore cfg_boot;
   // The iSCSI functions' network ports (iscsi/fw_iscsi_net.h; kept in flash).
   IscsiNetStore iscsi_net;
+  // Firmware components and the Pivard program (kept in flash,
+  // fw_flash_components.h).
+  FlashComponents flash;
   unsigned reboots = 0;
 
   // The emulated reset: the configured profile, ids, ARI and link settings
@@ -232,7 +236,8 @@ void registerProfileHandlers(Engine& fw);
 // What the running state gives the functions' resources that the driver
 // reads at bring-up: the SR-IOV state and VF limit of every PCI function
 // (type-80 records of the active profile, legacy entries, common entries).
-// A function the running state names nothing for keeps what it had.
+// A function the running state names nothing for keeps what it had. The
+// firmware flashed runs too (applyFlashedFirmware).
 void applyRunningState(Engine& fw);
 
 // An erase command (7, operation 3) of a configuration type: what it clears

@@ -52,11 +52,15 @@ TEST_F(ChannelTest, SetThenGetAnswersTheStoredValue) {
   ASSERT_EQ(ioctl_fetch_initiator_name_params(OrsaPort{1, ORSA_PROTO_ISCSI}, back.data(), 0, 0), 0u);
   EXPECT_EQ(back, name);
 
-  uint8_t beacon[4] = {1, 0, 0, 0};
+  // The beacon of a port: port, state, beacon and status durations.
+  uint8_t beacon[4] = {1, 1, 5, 6};
   ASSERT_EQ(ioctl_set_beacon_state(OrsaPort{1, ORSA_PROTO_ISCSI}, beacon, 0, 0), 0u);
-  uint8_t bstate[4] = {};
+  uint8_t bstate[4] = {1, 0, 0, 0};
   ASSERT_EQ(ioctl_get_beacon_state(OrsaPort{1, ORSA_PROTO_ISCSI}, bstate, 0, 0), 0u);
   EXPECT_EQ(bstate[0], 1);
+  uint8_t other[4] = {0, 0, 0, 0};
+  ASSERT_EQ(ioctl_get_beacon_state(OrsaPort{1, ORSA_PROTO_ISCSI}, other, 0, 0), 0u);
+  EXPECT_EQ(other[0], 0) << "another port keeps its own";
 }
 
 TEST_F(ChannelTest, EventLogSizeEntriesAndClear) {

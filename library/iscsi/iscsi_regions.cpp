@@ -2,6 +2,7 @@
 // CHAP credentials used at boot; region 3: the boot target) and the boot
 // sessions that keep them in step (iscsi_targets.h).
 #include <cstdlib>
+#include <vector>
 
 #include "backend/orsa_openiscsi.h"
 #include "iscsi/iscsi_targets.h"
@@ -52,13 +53,15 @@ template <typename Fn> bool walk(const uint8_t *image, Fn fn)
     return true;
 }
 
-// A copy of image without the TLVs keep() refuses.
+// A copy of image without the TLVs keep() refuses (asked once per TLV).
 template <typename Keep> uint8_t *filtered(const uint8_t *image, Keep keep)
 {
     const uint32_t area = orsa_region_length(image);
     uint32_t removed = 0;
+    std::vector<bool> kept;
     walk(image, [&](uint32_t at_, uint8_t type, uint32_t length) {
-        if (!keep(image + ORSA_REGION_HEADER + at_, type, length))
+        kept.push_back(keep(image + ORSA_REGION_HEADER + at_, type, length));
+        if (!kept.back())
             removed += length + 3;
         return true;
     });
@@ -69,10 +72,10 @@ template <typename Keep> uint8_t *filtered(const uint8_t *image, Keep keep)
         return copy;
     }
     uint32_t out = 0;
-    walk(image, [&](uint32_t at_, uint8_t type, uint32_t length) {
-        const uint8_t *tlv = image + ORSA_REGION_HEADER + at_;
-        if (keep(tlv, type, length)) {
-            memcpy(copy + ORSA_REGION_HEADER + out, tlv, length + 3);
+    size_t i = 0;
+    walk(image, [&](uint32_t at_, uint8_t, uint32_t length) {
+        if (kept[i++]) {
+            memcpy(copy + ORSA_REGION_HEADER + out, image + ORSA_REGION_HEADER + at_, length + 3);
             out += length + 3;
         }
         return true;

@@ -113,7 +113,7 @@ bool orsa_target_record_walk(const uint8_t *record, uint32_t length, char name[2
             uint16_t tag = orsa_rd16(record + base + 8);
             uint16_t portals = orsa_rd16(record + base + 10);
             for (uint32_t p = 0; p < portals; p++) {
-                uint64_t at = base + (uint64_t)kPortalStride * p;
+                uint64_t at = (uint64_t)kGroupStride * g + (uint64_t)kPortalStride * p;
                 if (at + 292 + 2 > length)
                     return false;
                 if (pass == 1) {

@@ -8,10 +8,7 @@
 
 namespace {
 
-bool is_digit(char c)
-{
-    return c >= '0' && c <= '9';
-}
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // The value of a hexadecimal digit, -1 for any other character.
 int hex_value(char c)
@@ -25,10 +22,7 @@ int hex_value(char c)
     return -1;
 }
 
-char upper(char c)
-{
-    return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
-}
+char upper(char c) { return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c; }
 
 u32 orsa_fail_iscsi_name(void)
 {
@@ -60,7 +54,7 @@ bool mask_is_contiguous(const u32 v[4])
     return (inverted & (inverted + 1)) == 0;
 }
 
-} // namespace
+}  // namespace
 
 u32 validateIPAddress(const char *text, u8 *octets, u32 kind)
 {
@@ -95,7 +89,7 @@ u32 validateIPAddress(const char *text, u8 *octets, u32 kind)
             break;
         dots++;
         p++;
-        if (!is_digit(*p)) // two dots in a row, or a trailing dot
+        if (!is_digit(*p))  // two dots in a row, or a trailing dot
             return 0;
     }
     if (dots != 3 || tokens != 4)
@@ -113,7 +107,8 @@ u32 validateIPAddress(const char *text, u8 *octets, u32 kind)
     case ORSA_IPV4_KIND2:
         return loop_or_broadcast || all_ones || v[3] == 0 || v[3] == 255 || first_two_zero ? 0 : 1;
     case ORSA_IPV4_KIND3:
-        return loop_or_broadcast || (v[0] >= 224 && v[0] <= 247) || all_ones || v[3] == 255 || first_two_zero ? 0 : 1;
+        return loop_or_broadcast || (v[0] >= 224 && v[0] <= 247) || all_ones || v[3] == 255 || first_two_zero ? 0
+                                                                                                              : 1;
     case ORSA_IPV4_ANY:
         return 1;
     case ORSA_IPV4_MASK:
@@ -164,7 +159,7 @@ u32 validateIPv6Address(char *text)
     const char *groups[8];
     size_t lengths[8];
     int count = 0;
-    int gap = -1; // groups before the "::"
+    int gap = -1;  // groups before the "::"
     size_t i = 0;
     while (i < n) {
         size_t start = i;
@@ -178,11 +173,11 @@ u32 validateIPv6Address(char *text)
         count++;
         if (i == n)
             break;
-        i++;        // the ':' after the group
-        if (i == n) // a trailing lone ':'
+        i++;                 // the ':' after the group
+        if (i == n)          // a trailing lone ':'
             return ORSA_STATUS_INVALID_VALUE;
         if (text[i] == ':') {
-            if (gap >= 0) // a second "::"
+            if (gap >= 0)    // a second "::"
                 return ORSA_STATUS_INVALID_VALUE;
             gap = count;
             i++;
@@ -247,7 +242,7 @@ void U8IPv6ToStr(const u8 address[16], char out[ORSA_IPV6_TEXT_SIZE])
     else
         snprintf(group, sizeof group, "%x", address[1]);
     t.add(group);
-    bool run_open = false; // the text ends in the run's ':'
+    bool run_open = false;  // the text ends in the run's ':'
     bool run_used = false;
     for (int g = 1; g < 8; g++) {
         unsigned hi = address[2 * g], lo = address[2 * g + 1];
@@ -259,7 +254,7 @@ void U8IPv6ToStr(const u8 address[16], char out[ORSA_IPV6_TEXT_SIZE])
             t.add(group);
             run_open = false;
         } else if (run_open) {
-            if (g == 7) // the run reaches the end: close it
+            if (g == 7)  // the run reaches the end: close it
                 t.add(":");
         } else if (!run_used) {
             t.add(":");

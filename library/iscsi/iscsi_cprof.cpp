@@ -39,8 +39,8 @@ void chop_newline(char *line)
 struct Rewrite {
     const char *serial;
     const char *bus;
-    const char *function; // nullptr: every line of the adapter
-    const char *value;    // nullptr: matching lines are dropped
+    const char *function;  // nullptr: every line of the adapter
+    const char *value;     // nullptr: matching lines are dropped
     uint32_t index;
 };
 
@@ -80,8 +80,8 @@ uint32_t rewrite_cprof(const Rewrite &rw)
             continue;
         if (rw.index < ORSA_CPROF_FIELDS)
             snprintf(fields[rw.index], ORSA_CPROF_FIELD_SIZE, "%s", rw.value);
-        ok = fprintf(stage, "%s,%s,%s,%s,%s,%s,%s\n", fields[0], fields[1], fields[2], fields[3], fields[4], fields[5],
-                     fields[6]) >= 0;
+        ok = fprintf(stage, "%s,%s,%s,%s,%s,%s,%s\n", fields[0], fields[1], fields[2], fields[3], fields[4],
+                     fields[5], fields[6]) >= 0;
     }
     fclose(in);
     if (!ok || fflush(stage) != 0) {
@@ -92,7 +92,7 @@ uint32_t rewrite_cprof(const Rewrite &rw)
     return orsa_cprof_stage_close(stage, true);
 }
 
-} // namespace
+}  // namespace
 
 FILE *orsa_cprof_stage_open(void)
 {
@@ -200,7 +200,8 @@ uint32_t ORSA_get_config_prof_prop(HmNode *controller, const char *function, cha
         // A function's "NIC+RoCE" line stands over a "NIC" line of the same
         // function; any other first match is the answer.
         bool nic_plus_roce = strcasecmp(scan[ORSA_CPROF_PROTOCOL], "NIC+RoCE") == 0;
-        if (!matched || (by_function != 0 && nic_plus_roce && strcasecmp(found[ORSA_CPROF_PROTOCOL], "NIC") == 0)) {
+        if (!matched || (by_function != 0 && nic_plus_roce &&
+                         strcasecmp(found[ORSA_CPROF_PROTOCOL], "NIC") == 0)) {
             memcpy(found, scan, sizeof found);
             matched = true;
         }
@@ -215,8 +216,8 @@ uint32_t ORSA_get_config_prof_prop(HmNode *controller, const char *function, cha
     return 0;
 }
 
-uint32_t ORSA_set_config_prof_prop(HmNode *controller, const char *function, const char *value, uint32_t by_function,
-                                   uint32_t index)
+uint32_t ORSA_set_config_prof_prop(HmNode *controller, const char *function, const char *value,
+                                   uint32_t by_function, uint32_t index)
 {
     char serial[256], bus[256];
     if (value == nullptr || orsa_cprof_identity(controller, serial, bus) != 0)

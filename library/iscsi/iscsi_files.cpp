@@ -20,8 +20,8 @@
 #include "tree/hm_status.h"
 
 const char *const orsa_login_option_names[ORSA_LOGIN_OPTION_COUNT] = {
-    "InitialR2T",      "ImmediateData",  "HeaderDigest", "DataDigest", "AuthenticationMethod", "InitiatorCHAPName",
-    "InitiatorSecret", "TargetCHAPName", "TargetSecret", "CHAPParam",  "HeaderParam",          "DataParam",
+    "InitialR2T",     "ImmediateData",  "HeaderDigest", "DataDigest",  "AuthenticationMethod", "InitiatorCHAPName",
+    "InitiatorSecret", "TargetCHAPName", "TargetSecret", "CHAPParam", "HeaderParam",          "DataParam",
 };
 
 bool orsa_login_option_in_authentication(uint32_t option)
@@ -192,7 +192,7 @@ uint32_t rewrite(uint32_t file, LineEditor editor)
     bool ok = true;
     while (ok && next_line(in, &line, &cap, &length)) {
         if (length == 0)
-            continue; // an empty line carries no record
+            continue;  // an empty line carries no record
         Fields f;
         split(line, &f);
         ok = editor.edit(line, length, f, stage, editor.ctx);
@@ -345,7 +345,7 @@ uint32_t option_index(uint32_t file, const char *name)
     return ORSA_LOGIN_OPTION_COUNT;
 }
 
-} // namespace
+}  // namespace
 
 // ---- the staging lock ----
 
@@ -422,8 +422,8 @@ bool orsa_persist_value_ok(const char *value)
     return true;
 }
 
-uint32_t orsa_persist_append(const char *data_path, const char *temp_path, const char *const *values, uint32_t nfields,
-                             uint32_t dup_keys)
+uint32_t orsa_persist_append(const char *data_path, const char *temp_path, const char *const *values,
+                             uint32_t nfields, uint32_t dup_keys)
 {
     if (data_path == nullptr || temp_path == nullptr || values == nullptr || nfields == 0 || dup_keys > 8 ||
         dup_keys > nfields)
@@ -585,7 +585,7 @@ bool drop_matching(const char *line, size_t length, const Fields &f, FILE *out, 
     return write_line(out, line, length);
 }
 
-} // namespace
+}  // namespace
 
 uint32_t ORSA_remove_entry_from_file(HmNode *lhba, const char *name, const char *ip, const char *port,
                                      uint32_t qualifier, uint32_t kind)
@@ -622,9 +622,9 @@ namespace {
 struct OptionCtx {
     Key key;
     uint32_t nfields;
-    uint32_t field; // the option's field; nfields for an unknown name
+    uint32_t field;        // the option's field; nfields for an unknown name
     const char *value;
-    bool target; // savetgt.txt: lines without qualifier only, field 22 "True"
+    bool target;           // savetgt.txt: lines without qualifier only, field 22 "True"
 };
 
 bool set_option(const char *line, size_t length, const Fields &f, FILE *out, void *ctx)
@@ -641,9 +641,11 @@ bool set_option(const char *line, size_t length, const Fields &f, FILE *out, voi
 }
 
 // The checks every option rewrite shares; 0 when it may go on.
-uint32_t option_args_ok(HmNode *owner, HmNode *options, HmNode *authentication, const char *option, const char *value)
+uint32_t option_args_ok(HmNode *owner, HmNode *options, HmNode *authentication, const char *option,
+                        const char *value)
 {
-    if (owner == nullptr || options == nullptr || authentication == nullptr || option == nullptr || value == nullptr)
+    if (owner == nullptr || options == nullptr || authentication == nullptr || option == nullptr ||
+        value == nullptr)
         return 1;
     if (!orsa_persist_value_ok(value)) {
         pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s: the value of %s may not go into a line\n", __func__, option);
@@ -665,7 +667,7 @@ uint32_t rewrite_option(uint32_t file, Key key, const char *option, const char *
     return rewrite(file, LineEditor{set_option, &o});
 }
 
-} // namespace
+}  // namespace
 
 uint32_t ORSA_set_target_loginoptions(HmNode *target, HmNode *options, HmNode *authentication, const char *option,
                                       const char *value)
@@ -711,8 +713,8 @@ uint32_t ORSA_set_initiator_loginoptions(HmNode *lhba, HmNode *options, HmNode *
     return rewrite_option(ORSA_FILE_LOGOPTS, make_key(loc), option, value);
 }
 
-uint32_t ORSA_add_target_into_file(HmNode *lhba, HmNode *target, const char *name, const char *ip, const char *port,
-                                   const char *, const char *persistent)
+uint32_t ORSA_add_target_into_file(HmNode *lhba, HmNode *target, const char *name, const char *ip,
+                                   const char *port, const char *, const char *persistent)
 {
     char loc[3][ORSA_FILE_FIELD_SIZE];
     if (lhba == nullptr || target == nullptr || name == nullptr || ip == nullptr || port == nullptr ||
@@ -814,7 +816,8 @@ uint32_t ORSA_sync_targets_with_file(HmNode *lhba)
     return 0;
 }
 
-uint32_t ORSA_sync_stp_with_file(HmNode *adapter, HmNode *phba, HmNode *a, HmNode *b, const char *ip, const char *port)
+uint32_t ORSA_sync_stp_with_file(HmNode *adapter, HmNode *phba, HmNode *a, HmNode *b, const char *ip,
+                                 const char *port)
 {
     char loc[3][ORSA_FILE_FIELD_SIZE];
     if (a == nullptr || b == nullptr || ip == nullptr || port == nullptr ||

@@ -17,10 +17,8 @@ namespace {
 
 #define LOG(level, ...) pdebug(ORSA_LOG_CAT_OTHER, level, __VA_ARGS__)
 
-HmNode *action_node(HmNode *group, HmNode *action)
-{
-    return action != nullptr ? action : group;
-}
+
+HmNode *action_node(HmNode *group, HmNode *action) { return action != nullptr ? action : group; }
 
 bool no_ipv6(HmNode *node)
 {
@@ -57,7 +55,7 @@ struct SavedStatus {
     void restore() const { orsa_set_last_status(code, text); }
 };
 
-} // namespace
+}  // namespace
 
 // ---- readers ----
 
@@ -80,7 +78,7 @@ u32 ORSA_get_IPv6configuration_properties(u32 port, u8 domain, u8 phba, u32 kind
         orsa_set_status(ORSA_STATUS_IF_INFO);
         return rc;
     }
-    u32 count = orsa_rd32(info + 8); // bounded by the reply (orsa_fetch_if_info)
+    u32 count = orsa_rd32(info + 8);  // bounded by the reply (orsa_fetch_if_info)
     u32 seen = 0;
     for (u32 i = 0; i < count; i++) {
         const u8 *record = info + ORSA_IF_INFO_RECORDS_AT + i * ORSA_IF_INFO_RECORD_SIZE;
@@ -111,10 +109,7 @@ u32 handle_IPv6State(HmNode *property, char *value, u32 /*mode: read-only*/)
     u32 rc = orsa_fetch_if_info(w.port, handle, ORSA_ADDR_IPV6, true, w.domain, w.phba, info);
     if (rc == 0) {
         u16 flags = orsa_rd16(info + 12);
-        const char *state = (flags & 0x400)   ? "AutoAssign"
-                            : (flags & 0x200) ? "DHCP"
-                            : (flags & 0x100) ? "Static"
-                                              : nullptr;
+        const char *state = (flags & 0x400) ? "AutoAssign" : (flags & 0x200) ? "DHCP" : (flags & 0x100) ? "Static" : nullptr;
         if (state != nullptr)
             rc = set_prop_val(property->parent, property->name, "%s", state);
     } else if (rc == ORSA_STATUS_IPV6_UNSUPPORTED) {
@@ -208,7 +203,8 @@ u32 handle_DefaultIPv6Gateway(HmNode *property, char *value, u32 mode)
 
 // ---- addresses ----
 
-u32 ORSA_delete_ipv6_address(HmNode *group, const char *property, u32 kind, u32 port, u8 domain, u8 phba, u32 handle)
+u32 ORSA_delete_ipv6_address(HmNode *group, const char *property, u32 kind, u32 port, u8 domain, u8 phba,
+                             u32 handle)
 {
     char text[HM_VALUE_SIZE] = "";
     if (group == nullptr || internal_get_property(group, property, text) != 0)
@@ -260,7 +256,7 @@ u32 do_ConfigureIPv6Address(HmNode *group, HmNode *action, HmValueSlot *params)
     if (ORSA_delete_ipv6_address(group, property, kind, record.port, w.domain, w.phba, record.handle) != 0)
         return 1;
     if (strcmp(full, ORSA_IPV6_ZERO_TEXT) == 0)
-        return set_prop_val(group, property, "%s", ORSA_IPV6_ZERO_TEXT); // removed, none added
+        return set_prop_val(group, property, "%s", ORSA_IPV6_ZERO_TEXT);  // removed, none added
     if (kind == ORSA_ADDR_ROUTABLE &&
         orsa_release_dhcp(record.port, record.handle, w.domain, w.phba, ORSA_DHCP_IPV6_AUTO) != 0)
         return orsa_fail_with(ORSA_STATUS_DHCP_RELEASE);

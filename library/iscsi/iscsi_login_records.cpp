@@ -112,7 +112,7 @@ HmNode *authentication_of(HmNode *options)
     return options != nullptr ? internal_get_node(options, "Authentication", HM_KIND_GROUP) : nullptr;
 }
 
-} // namespace
+}  // namespace
 
 int32_t convert_hex_to_bin(const char *text, uint32_t length, uint8_t *out)
 {
@@ -305,7 +305,8 @@ namespace {
 // Calls fn with the ISIDQualifier property (or none) of every Session of
 // the tree; stops when fn answers true. The qualifier is the session's own
 // and never changes while it exists: the cached text is read, no command.
-template <typename Fn> void for_each_session_qualifier(Fn fn)
+template <typename Fn>
+void for_each_session_qualifier(Fn fn)
 {
     HmNode *root = hm_get_root(orsa_current_hierarchy);
     for (HmNode *ks = get_first_instance(root, "Kalderstone"); ks != nullptr; ks = hm_next_instance(ks))
@@ -322,7 +323,7 @@ uint32_t qualifier_of(HmNode *property)
     return (uint32_t)strtoul(HM_PROPERTY(property)->value, nullptr, 16) & 0xFFFF;
 }
 
-} // namespace
+}  // namespace
 
 uint32_t check_for_isid_existence(uint32_t qualifier)
 {

@@ -87,7 +87,7 @@ uint32_t target_key(HmNode *target, char keys[4][ORSA_FILE_FIELD_SIZE])
 struct OptionsKind {
     uint32_t (*refresh)(HmNode *owner, HmNode *options, HmNode *authentication);
     uint32_t (*store)(HmNode *owner, HmNode *options, HmNode *authentication, const char *name, const char *value);
-    bool target; // a change is followed by the session refresh
+    bool target;  // a change is followed by the session refresh
 };
 
 const OptionsKind kInitiator = {ORSA_get_initiator_loginoptions, ORSA_set_initiator_loginoptions, false};
@@ -139,10 +139,10 @@ bool named(const char *a, const char *b)
 uint32_t digest_rules(HmNode *options, const char *name, const char *value)
 {
     struct Rule {
-        const char *set;   // the property being set
-        const char *to;    // to this value
-        const char *other; // while this property
-        const char *reads; // reads this
+        const char *set;       // the property being set
+        const char *to;        // to this value
+        const char *other;     // while this property
+        const char *reads;     // reads this
         uint32_t status;
     };
     static const Rule kRules[] = {
@@ -188,7 +188,7 @@ uint32_t handle_options(const OptionsKind &kind, HmNode *property, char *value, 
     return set_prop_val(a.options, property->name, "%s", value);
 }
 
-} // namespace
+}  // namespace
 
 uint32_t handle_initiator_loginoptions(HmNode *property, char *value, uint32_t mode)
 {
@@ -313,8 +313,8 @@ uint32_t get_target_type(HmNode *target)
     if (target == nullptr || target_key(target, keys) != 0)
         return 1;
     char fields[ORSA_SAVETGT_FIELDS][ORSA_FILE_FIELD_SIZE];
-    uint32_t found =
-        orsa_persist_find_line(ORSA_SAVETGT_FILE, keys, 4, fields, ORSA_SAVETGT_FIELDS, ORSA_SAVETGT_QUALIFIER_FIELD);
+    uint32_t found = orsa_persist_find_line(ORSA_SAVETGT_FILE, keys, 4, fields, ORSA_SAVETGT_FIELDS,
+                                            ORSA_SAVETGT_QUALIFIER_FIELD);
     if (found == ORSA_FIND_NO_LINE || found == ORSA_FIND_NO_FILE)
         return 0;
     if (found != ORSA_FIND_FOUND)
@@ -346,7 +346,7 @@ const char *method_text(uint8_t chap, uint32_t mutual)
     return nullptr;
 }
 
-} // namespace
+}  // namespace
 
 uint32_t setup_initiator_target_loginopts(HmNode *group, const negotiated_connection_record *record)
 {

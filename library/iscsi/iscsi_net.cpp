@@ -26,16 +26,11 @@ void put32(u8 *p, u32 v)
     p[3] = (u8)(v >> 24);
 }
 
-// The node an action's addressing is resolved from.
-HmNode *action_node(HmNode *group, HmNode *action)
-{
-    return action != nullptr ? action : group;
-}
 
-bool is_true(const char *text)
-{
-    return strcasecmp(text, "True") == 0;
-}
+// The node an action's addressing is resolved from.
+HmNode *action_node(HmNode *group, HmNode *action) { return action != nullptr ? action : group; }
+
+bool is_true(const char *text) { return strcasecmp(text, "True") == 0; }
 
 // Reads a property of the group through its handler; false when it fails.
 bool read_property(HmNode *group, const char *name, char text[HM_VALUE_SIZE])
@@ -77,7 +72,7 @@ bool is_name_property(HmNode *property)
     return property->name != nullptr && strcasecmp(property->name, "InitiatoriSCSIName") == 0;
 }
 
-} // namespace
+}  // namespace
 
 bool orsa_net_where(HmNode *node, OrsaNetWhere *w)
 {
@@ -157,8 +152,8 @@ u32 orsa_change_gateway(u32 port, u8 domain, u8 phba, u32 action, u32 kind, cons
     return 0;
 }
 
-u32 orsa_modify_ip_entry(u32 port, u32 handle, u8 domain, u8 phba, u32 action, u32 kind, const u8 *address, u32 length,
-                         const u8 *mask, u32 *entry_status)
+u32 orsa_modify_ip_entry(u32 port, u32 handle, u8 domain, u8 phba, u32 action, u32 kind, const u8 *address,
+                         u32 length, const u8 *mask, u32 *entry_status)
 {
     u8 req[ORSA_IP_ENTRY_SIZE] = {};
     put32(req, 1);
@@ -500,7 +495,7 @@ u32 do_DeleteDefaultGateway(HmNode *group, HmNode *action, HmValueSlot * /*param
         return 1;
     u8 g[4] = {};
     if (validateIPAddress(gateway, g, ORSA_IPV4_HOST) != 1)
-        return 0; // nothing to delete
+        return 0;  // nothing to delete
     OrsaInterfaceRecord record;
     if (!orsa_interface_record(group, &record))
         return 1;
@@ -587,7 +582,7 @@ u32 ORSA_get_iscsi_ntwk_mac(u32 port, u8 domain, u8 phba, HmNode * /*nic*/, HmNo
     if (property == nullptr)
         return 1;
     u8 q[ORSA_ISCSI_MAC_QUERY_SIZE] = {};
-    q[1] = 1; // the permanent address
+    q[1] = 1;  // the permanent address
     if (ioctl_get_mac_query(orsa_iscsi_port(port), q, domain, phba) != 0)
         return 1;
     // (SET_CACHE_PROP_VAL answers the length written, -1 on failure.)

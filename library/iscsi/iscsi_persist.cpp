@@ -107,13 +107,13 @@ void check_file(const CheckedFile &f)
     free(line);
     fclose(fp);
     if (bad_commas >= 0) {
-        pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s:tokens = %d, %s corrupted. So deleting it.\n",
-               "ORSA_check_for_corrupted_database", bad_commas, f.path);
+        pdebug(ORSA_LOG_CAT_OTHER, ORSA_LOG_ERROR, "%s:tokens = %d, %s corrupted. So deleting it.\n", "ORSA_check_for_corrupted_database",
+               bad_commas, f.path);
         unlink(f.path);
     }
 }
 
-} // namespace
+}  // namespace
 
 char *parse_file(const char *line, uint32_t n, const char *delimiters)
 {
@@ -188,21 +188,24 @@ void ORSA_check_for_corrupted_database(void)
 namespace {
 
 // Calls fn on every iSCSIPhysicalHBA of every Kalderstone under ROOT.
-template <typename Fn> void for_each_iscsi_phba(Fn fn)
+template <typename Fn>
+void for_each_iscsi_phba(Fn fn)
 {
     HmNode *root = hm_get_root(orsa_current_hierarchy);
     for (HmNode *ks = get_first_instance(root, "Kalderstone"); ks != nullptr; ks = hm_next_instance(ks)) {
-        for (HmNode *phba = get_first_instance(ks, "iSCSIPhysicalHBA"); phba != nullptr; phba = hm_next_instance(phba))
+        for (HmNode *phba = get_first_instance(ks, "iSCSIPhysicalHBA"); phba != nullptr;
+             phba = hm_next_instance(phba))
             fn(ks, phba);
     }
 }
 
-} // namespace
+}  // namespace
 
 uint32_t ORSA_refresh_backend_client_iscsi_targets(void)
 {
     for_each_iscsi_phba([](HmNode *, HmNode *phba) {
-        for (HmNode *lhba = get_first_instance(phba, "LogicalHBA"); lhba != nullptr; lhba = hm_next_instance(lhba)) {
+        for (HmNode *lhba = get_first_instance(phba, "LogicalHBA"); lhba != nullptr;
+             lhba = hm_next_instance(lhba)) {
             refresh_eto(lhba, (u8)get_domain_id(lhba), (u8)get_phba_port_number(lhba));
         }
     });

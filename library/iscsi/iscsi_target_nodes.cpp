@@ -24,6 +24,19 @@ const uint32_t kPortalGroups = 260;
 const uint32_t kGroupStride = 552;
 const uint32_t kPortalStride = 548;
 
+const char kTargetIdsText[] = "Failed to get target IDs. Application internal error occurred. Please check "
+                              "orsa2d.log file for more information.";
+const char kTargetText[] = "Failed to get a target. Application internal error occurred. Please check orsa2d.log "
+                           "file for more information.";
+const char kDuplicateText[] = "Cannot add duplicate target entry as a target already exists with same target name. "
+                              "Please provide different target name to add another target.";
+
+uint32_t fail_text(uint32_t code, const char *text)
+{
+    orsa_set_last_status(code, text);
+    return code;
+}
+
 // The default ETO: u32 at 92 of the controller attributes.
 bool default_eto(HmNode *node, uint32_t *eto)
 {
@@ -232,7 +245,7 @@ uint32_t get_all_targets(HmNode *lhba, uint32_t port, uint8_t domain, uint8_t ph
     if (ioctl_get_all_tgt_id(at(port), list, kTargetListSize, domain, phba) != 0 ||
         !orsa_target_list_ok(list, kTargetListSize, &count)) {
         orsa_dfree(list);
-        return orsa_set_status(82);
+        return fail_text(82, kTargetIdsText);
     }
     HmNode *add = internal_get_node(lhba, "AddTarget", HM_KIND_ACTION);
     if (add == nullptr) {
@@ -260,7 +273,7 @@ uint32_t get_all_targets(HmNode *lhba, uint32_t port, uint8_t domain, uint8_t ph
         if (ioctl_get_a_target(at(port), record, size, domain, phba) != 0) {
             orsa_dfree(record);
             orsa_dfree(list);
-            orsa_set_status(83);
+            orsa_set_last_status(83, kTargetText);
             return 1;
         }
         if (!orsa_target_record_walk(record, size, name, collect_portal, &portals)) {
@@ -269,7 +282,7 @@ uint32_t get_all_targets(HmNode *lhba, uint32_t port, uint8_t domain, uint8_t ph
                       (unsigned)id);
             orsa_dfree(record);
             orsa_dfree(list);
-            orsa_set_status(83);
+            orsa_set_last_status(83, kTargetText);
             return 1;
         }
         ISCSI_LOG(ORSA_LOG_DEBUG, "%s: target alias %.31s\n", __func__, (const char *)record + 228);
@@ -372,7 +385,7 @@ uint32_t do_AddTarget(HmNode *lhba, HmNode *action, HmValueSlot *params)
     if (names == nullptr || !read_prop(names, "InitiatoriSCSIName", initiator))
         return 1;
     if (find_target(lhba, name) != nullptr)
-        return orsa_fail_with(21);
+        return fail_text(21, kDuplicateText) != 0 ? 1 : 0;
     if (!given(params[2]))
         orsa_strlcpy(params[2], "3260", HM_VALUE_SIZE);
     if (OPEN_ISCSI_DRIVER_LOADED != 0 && ORSA_add_open_iscsi_target(lhba, name, ip, params[2]) != 0)

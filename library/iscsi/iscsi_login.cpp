@@ -285,12 +285,17 @@ uint32_t ORSA_esx_login(HmNode *action, HmNode *options, target_params *record, 
                 ISCSI_LOG(ORSA_LOG_DEBUG, "%s:status of ioctl_login_target = %d\n", __func__, (int)rc);
                 if (rc == 0)
                     return 0;
-                if (rc == 32 || rc == 144)
+                // The attempt's persistent entry goes once: a second delete
+                // of the same entry could only fail and leave 127 behind.
+                bool deleted = false;
+                if (rc == 32 || rc == 144) {
                     ISCSI_LOG(ORSA_LOG_ERROR, "%s:Login failed for invalid Target..\n", __func__);
-                else if (chap_may_differ)
+                } else if (chap_may_differ) {
                     delete_persistent(w.port, w.domain, w.phba, owner, target_name, params[0], params[1], qualifier,
                                       initiator, 0);
-                if (!reused)
+                    deleted = true;
+                }
+                if (!reused && !deleted)
                     delete_persistent(w.port, w.domain, w.phba, owner, target_name, params[0], params[1], qualifier,
                                       initiator, 0);
                 if (rc != 25 && rc != 243) {

@@ -55,6 +55,7 @@
 
 #include "backend/orsa_gateway.h"
 #include "backend/orsa_ioctl_wrappers.h"
+#include "backend/orsa_propertyutil.h"
 #include "iscsi/iscsi_persist.h"
 #include "iscsi/iscsi_targets.h"
 #include "schema/builders.h"

@@ -429,6 +429,9 @@ uint32_t do_Login(HmNode *target, HmNode *action, HmValueSlot *params)
             return 1;
     }
     get_session_attribs(w.port, w.domain, w.phba, session);
+    // The BootTarget parameter decides the boot entry after the slots have
+    // been cleared for the LUN scan.
+    const bool boot_given = strcasecmp(params[4], "True") == 0;
     clear_params(params);
     char out[HM_VALUE_SIZE] = "";
     if (get_all_luns(target, w.domain, w.phba, target, internal_get_node(target, "ReScanLUNS", HM_KIND_ACTION), params,
@@ -439,7 +442,7 @@ uint32_t do_Login(HmNode *target, HmNode *action, HmValueSlot *params)
         return 0;
     }
     set_prop_val(session, "Persistent", "%s", "True");
-    if (asic == ORSA_ASIC_VESKARN && (strcasecmp(boot_of_found, "True") == 0 || strcasecmp(params[4], "True") == 0)) {
+    if (asic == ORSA_ASIC_VESKARN && (strcasecmp(boot_of_found, "True") == 0 || boot_given)) {
         uint32_t rc = ORSA_add_boottarget_tlv(w.port, w.domain, w.phba, session);
         if (rc != 0) {
             ISCSI_LOG(ORSA_LOG_ERROR,

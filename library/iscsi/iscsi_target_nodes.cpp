@@ -225,12 +225,11 @@ uint32_t get_all_targets(HmNode *lhba, uint32_t port, uint8_t domain, uint8_t ph
         return orsa_set_status(80);
     uint8_t fresh[kDiscoveryParamsSize] = {};
     fresh[544] = block[544] & 1;
-    char initiator[256] = "";
-    HmNode *phba_node = lhba->parent;
-    HmNode *isns = phba_node != nullptr ? internal_get_node(phba_node, "iSNS", HM_KIND_GROUP) : nullptr;
-    uint32_t rc = get_initiator_name(isns != nullptr ? isns : lhba, initiator, (uint32_t)hm_instance_number(lhba));
-    if (rc != 0)
-        return rc;
+    // The logical HBA's initiator name: the InitiatoriSCSIName property of
+    // its group of that name.
+    char initiator[HM_VALUE_SIZE] = "";
+    if (!read_prop(internal_get_node(lhba, "InitiatoriSCSIName", HM_KIND_GROUP), "InitiatoriSCSIName", initiator))
+        return 1;
     memcpy(fresh + 548, initiator, strnlen(initiator, 223));
     uint32_t set = ioctl_set_discoveryparams(at(port), fresh, domain, phba);
     if (set != 0 && set != 32)

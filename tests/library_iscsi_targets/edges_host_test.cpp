@@ -193,15 +193,16 @@ TEST_F(EdgesHost, EtoGoesToEverySessionAndStopsAtTheFirstFailure)
     EXPECT_EQ(etoOf(two[1].handle), 50u);
     EXPECT_EQ(get(t, "ETO"), "50");
 
-    // The second session's configuration write fails: the first keeps the
-    // new value, the second the old one, and the call fails.
+    // The second session's configuration write fails in the adapter: the
+    // first keeps the new value, the second the old one, and the call fails.
     int writes = 0;
-    host_->setReplyRewrite([&writes](uint8_t *r, size_t) {
-        if (r[0] == 17 && r[1] == 6 && ++writes == 2)
-            r[4] = 1, r[5] = 43;
+    host_->setReplyRewrite([this, &writes](uint8_t *r, size_t) {
+        if (r[0] == 17 && r[1] == 6 && ++writes == 1)
+            fw(kVsk).setFault(6, 17, {.status = 1, .additional = 43, .times = 1});
     });
     EXPECT_NE(set(t, "ETO", "60"), 0u);
     host_->setReplyRewrite({});
+    fw(kVsk).clearFault(6, 17);
     EXPECT_EQ(writes, 2);
     EXPECT_EQ(etoOf(two[0].handle), 60u);
     EXPECT_EQ(etoOf(two[1].handle), 50u);

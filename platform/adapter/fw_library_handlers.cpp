@@ -255,6 +255,8 @@ void completeLibraryResponse(Engine& fw, uint8_t* buf) {
   put32(buf, 12, s.size_needed);
 }
 
+Handler libraryPlainHandler() { return genericHandler; }
+
 void librarySizeReply(Engine& fw, uint32_t sent, uint32_t needed) {
   LibraryState& s = st(fw);
   s.size_pending = true;

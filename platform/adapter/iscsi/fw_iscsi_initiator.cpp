@@ -784,6 +784,11 @@ const std::vector<uint8_t>* objectOf(Engine& fw, const std::string& name, std::v
 
 void hReadObject(Engine& fw, Cmd& c) {
   std::string name;
+  if (c.req_len < kObjName + kObjNameBytes) {
+    State& s = st(fw);
+    if (s.prev_read == nullptr) return c.fail(kStatusNotSupported);
+    return s.prev_read(fw, c);
+  }
   c.rtext(kObjName, kObjNameBytes, &name);
   if (name.rfind(kObjPrefix, 0) != 0) {
     State& s = st(fw);
@@ -812,7 +817,7 @@ void hWriteObject(Engine& fw, Cmd& c) {
   State& s = st(fw);
   std::string name;
   c.rtext(kObjName, kObjNameBytes, &name);
-  if (name.rfind(kObjPrefix, 0) != 0) {
+  if (c.req_len < kObjWriteData || name.rfind(kObjPrefix, 0) != 0) {
     if (s.prev_write == nullptr) return c.fail(kStatusNotSupported);
     return s.prev_write(fw, c);
   }
@@ -881,9 +886,10 @@ void registerIscsiHandlers(Engine& fw) {
   fw.registerHandler(kSub, 59, hPassthrough);
   fw.registerHandler(kSubNet, 28, hGetDiscovery);
   fw.registerHandler(kSubNet, 29, hSetDiscovery);
-  fw.registerHandler(kSubCommon, 171, hReadObject, 112);
-  fw.registerHandler(kSubCommon, 172, hWriteObject, 112);
-  fw.registerHandler(kSubCommon, 32, hAttributes);
+  // The object and attribute commands keep the minimum of the handlers they stand in front of.
+  fw.registerHandler(kSubCommon, 171, hReadObject, fw.minimumPayload(kSubCommon, 171));
+  fw.registerHandler(kSubCommon, 172, hWriteObject, fw.minimumPayload(kSubCommon, 172));
+  fw.registerHandler(kSubCommon, 32, hAttributes, fw.minimumPayload(kSubCommon, 32));
 }
 
 std::vector<IscsiSessionView> iscsiSessions(Engine& fw, unsigned fn) {

@@ -119,6 +119,24 @@ protected:
                      (uint8_t)get_phba_port_number(node)};
     }
 
+    // The boot-target entries (type 3) region 3 of a node's port holds; -1
+    // when the region cannot be read.
+    static int bootEntries(HmNode *node)
+    {
+        Where w = where(node);
+        uint8_t *region = ORSA_read_iscsi_region(w.port, w.domain, w.phba, 3);
+        if (region == nullptr)
+            return -1;
+        int n = 0;
+        const uint32_t area = orsa_region_length(region);
+        for (uint32_t at = 0; at + 3 <= area;) {
+            n += region[16 + at] == 3;
+            at += (uint32_t)(region[16 + at + 1] | region[16 + at + 2] << 8) + 3;
+        }
+        orsa_dfree(region);
+        return n;
+    }
+
     std::vector<adapter::IscsiSessionView> sessions(size_t a) { return adapter::iscsiSessions(fw(a), 1); }
     size_t entries(size_t a) { return adapter::iscsiPersistentEntries(fw(a), 1).size(); }
 

@@ -399,4 +399,39 @@ TEST_F(TargetsHost, BootSessionsPerGeneration)
     }
 }
 
+TEST_F(TargetsHost, BootLoginsAndBootTargetsWriteTheBootRegionOnVeskarnOnly)
+{
+    struct Case {
+        const char *what;
+        size_t adapter;
+        bool add_target; // AddTarget with BootTarget, else Login with it
+        int entries;     // boot entries in region 3 afterwards; -1: no region written
+    } cases[] = {
+        {"Login, Veskarn", kVsk, false, 1},
+        {"Login, KS3", kKs3, false, -1},
+        {"AddTarget, Veskarn", kVsk, true, 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string iqn =
+            std::string("iqn.2026-01.emu.tgt:boot") + (c.add_target ? "a" : "l") + std::to_string(c.adapter);
+        serve(iqn.c_str());
+        host_->clearLog();
+        HmNode *t = nullptr;
+        if (c.add_target) {
+            ASSERT_EQ(run(lhba(c.adapter), "AddTarget", {iqn, kTgtIp, "-", "True"}), 0u) << last_text();
+            t = target(c.adapter, iqn.c_str());
+        } else {
+            t = restoreTarget(c.adapter, iqn.c_str());
+            ASSERT_EQ(run(t, "Login", {"-", "-", "-", "-", "True"}), 0u) << last_text();
+        }
+        ASSERT_NE(first(t, "Session"), nullptr);
+        if (c.entries < 0) {
+            EXPECT_EQ(count(1, 172), 0u) << "no flash region is written";
+        } else {
+            EXPECT_EQ(bootEntries(t), c.entries);
+        }
+    }
+}
+
 } // namespace

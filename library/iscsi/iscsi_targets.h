@@ -8,6 +8,16 @@
 // (the caller fails as for a failed command); nothing is ever read past what
 // the adapter returned.
 //
+// How the records are read:
+//   - a session record's connection count is the 16-bit word at byte 20;
+//     the record has room for one connection entry, so a count above 1 is
+//     a malformed reply;
+//   - a Session group's handle record is {port, session handle, 0, portal
+//     group tag}, a Connection's {0, connection id, 0, 0};
+//   - a login answer whose byte 5 has bit 0 set opened no session;
+//   - the login engine's options group may belong to a Target or (discovery
+//     logins) to a SendTargetPortal: the port is its logical HBA's either way.
+//
 // Usage (a login, as the Login action runs it):
 //     u32 rc = do_Login(target, login_action, params);   // 0, or 1 with the last status
 //     HmNode *s = get_first_instance(target, "Session");  // the new session

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <unistd.h>
 
 #include "fw_cmd.h"
@@ -546,6 +547,122 @@ TEST(FwIscsiTargets, ListsStoredAndOpenTargetsWithTheirPortals) {
   EXPECT_EQ(rig.run(Req(6, 16, 276).u32(0, h)).r32(4), 45u);
   adapter::setDefaultEto(rig.fw, 60);
   EXPECT_EQ(rig.run(Req(1, 32, 540)).r32(92), 60u);
+}
+
+}  // namespace
+
+namespace {
+
+// What a real target cannot produce: scripted sessions and their LUNs.
+TEST(FwIscsiScripted, SixtyFifthSessionAndScriptedLuns) {
+  Rig rig;
+  std::vector<adapter::ScriptedLun> luns;
+  for (uint16_t i = 0; i < 300; ++i) luns.push_back({.lun = i, .blocks = 4194304});
+  luns[1].blocks = 0x200000000ull;  // a last LBA beyond 32 bits
+  luns[1].serial = "SERIAL-OF-ONE";
+  uint32_t first = 0;
+  for (uint16_t q = 0; q < adapter::kMaxSessionsPerFunction; ++q) {
+    Login l;
+    l.qualifier = static_cast<uint16_t>(100 + q);
+    uint32_t h = adapter::addScriptedSession(rig.fw, kFn, l.record(), luns);
+    ASSERT_NE(h, 0u);
+    if (first == 0) first = h;
+  }
+  EXPECT_EQ(rig.active().size(), 64u);
+  // The 65th is refused before any connection (nobody listens here).
+  Login more;
+  more.qualifier = 7;
+  Req ans = rig.login(more);
+  EXPECT_EQ(ans.status(), 20);
+  EXPECT_EQ(ans.additional(), 0);
+  EXPECT_EQ(adapter::addScriptedSession(rig.fw, kFn, more.record(), {}), 0u);
+  // The same key as an open scripted one: already opened.
+  Login same;
+  same.qualifier = 100;
+  EXPECT_EQ(rig.login(same).additional(), 17);
+  // REPORT LUNS of 300 LUNs: the list length says all, the data holds what fits.
+  Req rl = rig.scsi(first, 0, {0xA0, 0, 0, 0, 0, 0, 0, 0, 0x10, 0x00, 0, 0}, 1, 4096);
+  ASSERT_EQ(rl.status(), 0);
+  EXPECT_EQ(uint32_t(rl.r8(292 + 2)) << 8 | rl.r8(292 + 3), 2400u);
+  EXPECT_EQ(rl.r8(292 + 8 + 8 * 299), 0x41);  // LUN 299: flat addressing
+  EXPECT_EQ(rl.r8(292 + 8 + 8 * 299 + 1), 0x2B);
+  // READ CAPACITY(10) of a LUN beyond 32 bits: all ones; (16) the real value.
+  Req rc10 = rig.scsi(first, 1, {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 1, 8);
+  EXPECT_EQ(rc10.r32(292), 0xFFFFFFFFu);
+  Req rc16 = rig.scsi(first, 1, {0x9E, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 12, 0, 0}, 1, 12);
+  EXPECT_EQ(rc16.r8(292 + 3), 1);
+  EXPECT_EQ(rc16.r8(292 + 7), 0xFF);
+  Req sn = rig.scsi(first, 1, {0x12, 1, 0x80, 0, 0xFF, 0}, 1, 256);
+  EXPECT_EQ(sn.r8(295), 13);
+  EXPECT_EQ(sn.rtext(296, 13), "SERIAL-OF-ONE");
+  Req inq = rig.scsi(first, 0, {0x12, 0, 0, 0, 36, 0}, 1, 36);
+  EXPECT_EQ(inq.rtext(292 + 8, 6), "KLDSTN");
+  // An unknown LUN: check condition.
+  Req unknown(6, 59, 292 + 8);
+  unknown.u32(0, first).u8(4, 0x41).u8(5, 0x2C).u8(12, 1).u8(16, 0x25).u16(34, 8);  // LUN 300
+  EXPECT_EQ(rig.run(unknown).r8(15), 2);
+  Req known = unknown;
+  known.u8(5, 0x2B);  // LUN 299
+  EXPECT_EQ(rig.run(known).r8(15), 0);
+  Req wr = rig.scsi(first, 3, {0x2A, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 2, 512, std::vector<uint8_t>(512, 0));
+  EXPECT_EQ(wr.r8(15), 0);
+}
+
+TEST(FwIscsiScripted, MalformedRepliesBreakTheirOwnBounds) {
+  using M = adapter::IscsiMalformed;
+  Rig rig;
+  Login l;
+  uint32_t h = adapter::addScriptedSession(rig.fw, kFn, l.record(), {{.lun = 0}});
+  ASSERT_NE(h, 0u);
+  const std::string region = "/iscsidata/Port1/Instance0/Region2";
+  struct Case {
+    const char* what;
+    M kind;
+    std::function<Req()> send;
+    std::function<bool(const Req&)> broken;
+  } cases[] = {
+      {"connection count", M::SessionConnectionCount, [&] { return rig.session(h); },
+       [](const Req& r) { return r.r16(20) == 0xFFFF; }},
+      {"active session count", M::ActiveSessionCount, [&] { return rig.run(Req(6, 29, 12).u32(0, 0xC0)); },
+       [](const Req& r) { return r.r32(0) > 1; }},
+      {"target id count", M::TargetIdCount, [&] { return rig.run(Req(6, 30, 64000).u32(4, 14)); },
+       [](const Req& r) { return r.r32(0) > 64000 / 8; }},
+      {"portal groups", M::TargetPortalGroups,
+       [&] {
+         uint32_t id = rig.run(Req(6, 30, 64000).u32(4, 14)).r32(4);
+         return rig.run(Req(6, 32, 816).u32(0, id));
+       },
+       [](const Req& r) { return r.r32(260) == 0xFFFFFFFFu; }},
+      {"portal count", M::TargetPortalCount,
+       [&] {
+         uint32_t id = rig.run(Req(6, 30, 64000).u32(4, 14)).r32(4);
+         return rig.run(Req(6, 32, 816).u32(0, id));
+       },
+       [](const Req& r) { return r.r16(266) == 0xFFFF; }},
+      {"REPORT LUNS length", M::ReportLunsLength,
+       [&] {
+         return rig.scsi(h, 0, {0xA0, 0, 0, 0, 0, 0, 0, 0, 0, 16, 0, 0}, 1, 16);
+       },
+       [](const Req& r) { return r.r8(292 + 1) == 0xFF; }},
+      {"serial number length", M::SerialNumberLength,
+       [&] {
+         return rig.scsi(h, 0, {0x12, 1, 0x80, 0, 0xFF, 0}, 1, 256);
+       },
+       [](const Req& r) { return r.r8(295) == 0xFF; }},
+      {"region length", M::RegionLength, [&] { return rig.run(Req(1, 171, 32876, 1).text(8, region)); },
+       [](const Req& r) { return r.r32(8 + 4) > r.r32(0); }},
+      {"object read length", M::ObjectReadLength, [&] { return rig.run(Req(1, 171, 32876, 1).text(8, region)); },
+       [](const Req& r) { return r.r32(0) > 32868; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_FALSE(c.broken(c.send())) << "well formed without the knob";
+    adapter::setMalformedReply(rig.fw, c.kind, true);
+    Req r = c.send();
+    EXPECT_EQ(r.status(), 0);
+    EXPECT_TRUE(c.broken(r));
+    adapter::setMalformedReply(rig.fw, c.kind, false);
+  }
 }
 
 }  // namespace

@@ -126,6 +126,8 @@
 //   - setMalformedReply(kind, on): replies that break their own bounds
 //     (IscsiMalformed below), for the library's hardening tests.
 //   - setLoginTimeout(seconds): libiscsi's timeout of the real login.
+//   - addScriptedSession(fn, record, luns): a session without a target
+//     behind it, with scripted LUNs (below).
 #pragma once
 
 #include <array>
@@ -200,6 +202,25 @@ void setRedirect(Engine& fw, uint32_t handle, uint8_t kind, const std::array<uin
 void setDefaultEto(Engine& fw, uint32_t seconds);
 void addDiscoveredTarget(Engine& fw, unsigned fn, const std::string& name, const IscsiPortal& portal);
 void setLoginTimeout(Engine& fw, int seconds);
+
+// A session the firmware holds without a connection (scripted: no target
+// behind it): Open, listed and answered like any other; its SCSI commands
+// are answered here from `luns` (REPORT LUNS, standard INQUIRY, the
+// serial-number page, READ CAPACITY(10)/(16), TEST UNIT READY, READ(10)
+// zeros, WRITE(10) taken and dropped; anything else, or an unknown LUN, a
+// check condition). For the cases a real target cannot produce: 64 sessions,
+// 300 LUNs, a capacity beyond 32 bits. Returns the session handle, 0 when the
+// function already holds 64 sessions.
+struct ScriptedLun {
+  uint16_t lun = 0;
+  uint64_t blocks = 2048;
+  uint32_t block_size = 512;
+  std::string vendor = "KLDSTN";
+  std::string product = "EMULATED-DISK";
+  std::string serial = "EMU00000";
+};
+uint32_t addScriptedSession(Engine& fw, unsigned fn, const std::vector<uint8_t>& record,
+                            const std::vector<ScriptedLun>& luns);
 
 // Replies that overrun their own bounds.
 enum class IscsiMalformed : uint8_t {

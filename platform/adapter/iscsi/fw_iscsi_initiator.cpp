@@ -84,6 +84,8 @@ struct Session {
   bool hdr = false, data = false, chap = false, mutual = false;
   uint16_t src_port = 0;
   iscsi_context* ctx = nullptr;
+  bool scripted = false;
+  std::vector<ScriptedLun> luns;
   // Knobs.
   uint32_t forced_state = 0;
   bool redirected = false;
@@ -684,12 +686,78 @@ size_t cdbLength(uint8_t op) {
   }
 }
 
+void applyScsiMalformed(Engine& fw, Cmd& c, const uint8_t* cdb, uint32_t len) {
+  if (cdb[0] == 0xA0 && malformed(fw, IscsiMalformed::ReportLunsLength) && len >= 4) {
+    c.w8(kPtData, 0x00);
+    c.w8(kPtData + 1, 0xFF);
+    c.w8(kPtData + 2, 0xFF);
+    c.w8(kPtData + 3, 0xF8);
+  }
+  if (cdb[0] == 0x12 && (cdb[1] & 1) != 0 && cdb[2] == 0x80 && malformed(fw, IscsiMalformed::SerialNumberLength) &&
+      len >= 4)
+    c.w8(kPtData + 3, 0xFF);
+}
+
+// The SCSI answers of a scripted session: status byte and data.
+uint8_t scriptedScsi(const Session& ss, int lun, const uint8_t* cdb, uint8_t dir, std::vector<uint8_t>* data) {
+  constexpr uint8_t kGood = 0, kCheck = 2;
+  auto be = [&](size_t at, uint64_t v, int n) {
+    for (int i = 0; i < n; ++i)
+      if (at + size_t(i) < data->size()) (*data)[at + size_t(i)] = static_cast<uint8_t>(v >> (8 * (n - 1 - i)));
+  };
+  auto text = [&](size_t at, const std::string& t, size_t field) {
+    for (size_t i = 0; i < field && at + i < data->size(); ++i) (*data)[at + i] = i < t.size() ? uint8_t(t[i]) : ' ';
+  };
+  if (cdb[0] == 0xA0) {  // REPORT LUNS
+    be(0, 8 * uint64_t(ss.luns.size()), 4);
+    for (size_t i = 0; i < ss.luns.size(); ++i) {
+      uint16_t l = ss.luns[i].lun;
+      be(8 + 8 * i, l < 256 ? l : (0x4000u | l), 2);
+    }
+    return kGood;
+  }
+  const ScriptedLun* lu = nullptr;
+  for (const ScriptedLun& l : ss.luns)
+    if (l.lun == lun) lu = &l;
+  if (lu == nullptr) return kCheck;
+  switch (cdb[0]) {
+    case 0x00: return kGood;
+    case 0x12:
+      if ((cdb[1] & 1) != 0) {
+        if (cdb[2] != 0x80) return kCheck;
+        be(1, 0x80, 1);
+        be(3, lu->serial.size(), 1);
+        text(4, lu->serial, lu->serial.size());
+        return kGood;
+      }
+      be(2, 5, 1);
+      be(3, 2, 1);
+      be(4, 31, 1);
+      text(8, lu->vendor, 8);
+      text(16, lu->product, 16);
+      text(32, "0001", 4);
+      return kGood;
+    case 0x25:
+      be(0, lu->blocks - 1 > 0xFFFFFFFFull ? 0xFFFFFFFFull : lu->blocks - 1, 4);
+      be(4, lu->block_size, 4);
+      return kGood;
+    case 0x9E:
+      if ((cdb[1] & 0x1F) != 0x10) return kCheck;
+      be(0, lu->blocks - 1, 8);
+      be(8, lu->block_size, 4);
+      return kGood;
+    case 0x28: return kGood;  // zeros
+    case 0x2A: return dir == 2 ? kGood : kCheck;
+    default: return kCheck;
+  }
+}
+
 void hPassthrough(Engine& fw, Cmd& c) {
   if (c.req_len < kPtData) return c.fail(kStatusIllegalField);
   Session* ss = findSession(fw, c.fn, c.r32(0));
   if (ss == nullptr) return c.fail(kIscsiNoSession.status, kIscsiNoSession.additional);
   probe(*ss);
-  if ((ss->state & kSessOpen) == 0 || ss->ctx == nullptr)
+  if ((ss->state & kSessOpen) == 0 || (ss->ctx == nullptr && !ss->scripted))
     return c.fail(kIscsiNoSession.status, kIscsiNoSession.additional);
   uint8_t lun8[8];
   for (int i = 0; i < 8; ++i) lun8[i] = c.r8(4 + size_t(i));
@@ -699,6 +767,16 @@ void hPassthrough(Engine& fw, Cmd& c) {
   for (int i = 0; i < 16; ++i) cdb[i] = c.r8(16 + size_t(i));
   uint32_t len = c.r16(34);
   if (kPtData + len > c.req_len) return c.fail(kStatusIllegalField);
+  if (ss->scripted) {
+    std::vector<uint8_t> data(len, 0);
+    uint8_t status = scriptedScsi(*ss, lun, cdb, dir, &data);
+    c.respond(c.req_len);
+    for (size_t i = 0; i < kPtData; ++i) c.w8(i, c.in[i]);
+    c.w8(15, status);
+    if (dir == 1 && status == 0) c.wbytes(kPtData, data.data(), data.size());
+    applyScsiMalformed(fw, c, cdb, len);
+    return;
+  }
   int xfer = dir == 1 ? SCSI_XFER_READ : dir == 2 ? SCSI_XFER_WRITE : SCSI_XFER_NONE;
   scsi_task* task = scsi_create_task(static_cast<int>(cdbLength(cdb[0])), cdb, xfer, static_cast<int>(len));
   if (task == nullptr) return c.fail(kStatusFailed);
@@ -727,15 +805,7 @@ void hPassthrough(Engine& fw, Cmd& c) {
   if (dir == 1 && task->status == SCSI_STATUS_GOOD) {
     size_t n = std::min<size_t>(len, task->datain.size > 0 ? static_cast<size_t>(task->datain.size) : 0);
     c.wbytes(kPtData, task->datain.data, n);
-    if (cdb[0] == 0xA0 && malformed(fw, IscsiMalformed::ReportLunsLength) && len >= 4) {
-      c.w8(kPtData, 0x00);
-      c.w8(kPtData + 1, 0xFF);
-      c.w8(kPtData + 2, 0xFF);
-      c.w8(kPtData + 3, 0xF8);
-    }
-    if (cdb[0] == 0x12 && (cdb[1] & 1) != 0 && cdb[2] == 0x80 && malformed(fw, IscsiMalformed::SerialNumberLength) &&
-        len >= 4)
-      c.w8(kPtData + 3, 0xFF);
+    applyScsiMalformed(fw, c, cdb, len);
   }
   scsi_free_scsi_task(task);
 }
@@ -968,6 +1038,38 @@ void addDiscoveredTarget(Engine& fw, unsigned fn, const std::string& name, const
 }
 
 void setLoginTimeout(Engine& fw, int seconds) { st(fw).login_timeout = seconds; }
+
+uint32_t addScriptedSession(Engine& fw, unsigned fn, const std::vector<uint8_t>& record,
+                            const std::vector<ScriptedLun>& luns) {
+  State& s = st(fw);
+  FnIscsi& f = s.fns[fn];
+  if (f.sessions.size() >= kMaxSessionsPerFunction) return 0;
+  Session ss;
+  ss.fn = fn;
+  ss.record = record;
+  ss.record.resize(kRecBytes, 0);
+  const uint8_t* r = ss.record.data();
+  const uint8_t* block = r + kRecBlock;
+  ss.key = keyOfRecord(r);
+  ss.target = textAt(r + kRecName, kNameBytes);
+  ss.initiator = textAt(r + kRecInitiator, kNameBytes);
+  ss.portal = portalOf(ss.key);
+  ss.hdr = block[kBlkHeaderDigest] == 1;
+  ss.data = block[kBlkDataDigest] == 1;
+  ss.chap = block[kBlkChap] == 1;
+  ss.mutual = ss.chap && get32(block, kBlkMutual) == 1;
+  uint32_t eto = get32(r, kRecEto);
+  ss.eto = eto == 0xFFFFFFFFu ? s.default_eto : eto;
+  ss.scripted = true;
+  ss.luns = luns;
+  ss.handle = s.next_session++;
+  ss.conn_handle = s.next_conn++;
+  ss.state = kSessOpen;
+  targetId(s, ss.target);
+  uint32_t h = ss.handle;
+  f.sessions[h] = std::move(ss);
+  return h;
+}
 
 void setMalformedReply(Engine& fw, IscsiMalformed kind, bool on) {
   State& s = st(fw);

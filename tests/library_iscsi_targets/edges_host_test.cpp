@@ -293,4 +293,59 @@ TEST_F(EdgesHost, RepliesThatOverrunThemselvesFailTheirCalls)
     (void)lun;
 }
 
+// LUN lists and sizes a real target does not offer, from a session the
+// firmware scripts (no connection behind it).
+TEST_F(EdgesHost, LunListsAndSizesOfAScriptedSession)
+{
+    auto luns = [](uint16_t first, size_t n, uint64_t blocks) {
+        std::vector<adapter::ScriptedLun> v;
+        for (size_t i = 0; i < n; i++) {
+            adapter::ScriptedLun l;
+            l.lun = (uint16_t)(first + i);
+            l.blocks = blocks;
+            v.push_back(l);
+        }
+        return v;
+    };
+    struct Case {
+        const char *what;
+        std::vector<adapter::ScriptedLun> luns;
+        int groups;
+        int number; // a LUN to look at
+        const char *lun_number, *size, *block_size;
+    } cases[] = {
+        {"no LUN", {}, 0, -1, nullptr, nullptr, nullptr},
+        {"LUN 5, READ CAPACITY(10): 4194303 blocks of 512", luns(5, 1, 4194304), 1, 5, "0000000000000500", "2.00 GB",
+         "512"},
+        {"beyond 32 bits: READ CAPACITY(16)", luns(1, 1, 1ull << 32), 1, 1, "0000000000000100", "2.00 TB", "512"},
+        {"300 LUNs: 255 taken", luns(0, 300, 2048), 255, 254, "000000000000fe00", "1.00 MB", "512"},
+    };
+    int k = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string iqn = "iqn.2026-01.emu.tgt:scripted" + std::to_string(k++);
+        HmNode *t = restoreTarget(kVsk, iqn.c_str());
+        ASSERT_NE(t, nullptr);
+        target_params record = {};
+        snprintf(record.target_name, sizeof record.target_name, "%s", iqn.c_str());
+        ASSERT_EQ(orsa_target_address(kTgtIp, &record.address_kind, record.address), 0u);
+        record.port = 3260;
+        record.isid_qualifier = (uint16_t)(100 + k);
+        snprintf(record.initiator_name, sizeof record.initiator_name, "%s", "iqn.2026-01.emu.init:scripted");
+        const uint8_t *raw = reinterpret_cast<const uint8_t *>(&record);
+        ASSERT_NE(adapter::addScriptedSession(fw(kVsk), 1, std::vector<uint8_t>(raw, raw + sizeof record), c.luns), 0u);
+        ASSERT_EQ(ORSA_refresh_group(t->tag), 0u);
+        ASSERT_EQ(instances(t, "Session"), 1);
+        EXPECT_EQ(get(first(t, "Session"), "SessionStatus"), "Open");
+        EXPECT_EQ(instances(t, "LUN"), c.groups);
+        if (c.number >= 0) {
+            HmNode *lun = lunNumbered(t, c.number);
+            ASSERT_NE(lun, nullptr);
+            EXPECT_EQ(get(lun, "LUNNumber"), c.lun_number);
+            EXPECT_EQ(get(lun, "LUNSize"), c.size);
+            EXPECT_EQ(get(lun, "BlockSize"), c.block_size);
+        }
+    }
+}
+
 } // namespace

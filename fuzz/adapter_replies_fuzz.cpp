@@ -33,7 +33,14 @@
 //         ExitLoopBackMode, NetworkLoopBackTest, Beacon, SelfTest, RunTDR),
 //         a group index (2 bytes, modulo the groups that carry it), the
 //         parameter texts and the replies as for a DCBX step; the replies
-//         are the event log, loopback, DMA, beacon and PHY test answers.
+//         are the event log, loopback, DMA, beacon and PHY test answers;
+//   odd with bit 5 set (33, 35, ...): as a property read, but the index
+//         counts only the properties below the iSCSI targets (Target,
+//         TargetPortal, Session, Connection and LUN groups), whose handlers
+//         read the session list and records, the target list and records,
+//         the session configuration and the SCSI pass-through answers;
+//         every iSCSI function of the host holds one session with two LUNs
+//         (scripted, library_host.cpp). No such property: nothing is read.
 #include <cstdlib>
 #include <cstring>
 #include <cstdio>
@@ -241,6 +248,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (!reply.empty()) memcpy(r, reply.data(), n < reply.size() ? n : reply.size());
     });
     w(c);
+  } else if ((mode & 32) != 0) {
+    std::vector<fuzzlib::PropertyRef> props;
+    for (const fuzzlib::PropertyRef& p : fuzzlib::properties())
+      if (below(p.group, "Target")) props.push_back(p);
+    if (!props.empty()) {
+      const fuzzlib::PropertyRef& p = props[in.u16() % props.size()];
+      host.setReplyRewrite(feeder(in));
+      host.setVfTableRewrite(feeder(in));
+      char value[HM_VALUE_SIZE];
+      memset(value, 0, sizeof value);
+      ORSA_get_property_val(p.group, p.property, value, sizeof value);
+      if (strnlen(value, sizeof value) == sizeof value) abort();  // a value always ends inside its slot
+    }
   } else if ((mode & 16) != 0) {
     host.setReplyRewrite(feeder(in));
     host.setVfTableRewrite(feeder(in));

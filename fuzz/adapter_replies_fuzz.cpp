@@ -36,14 +36,19 @@
 //         are the event log, loopback, DMA, beacon and PHY test answers;
 //   odd with bit 5 set (33, 35, ...): a step of the iSCSI initiator's
 //         sessions, targets, LUNs and flash regions instead of all the
-//         above, over a target (portal 192.0.2.1:3260) with one session,
-//         its connection and one LUN made below the first logical HBA: a
-//         step byte (modulo 9: the session list with and without the
-//         target, the refresh of the target, the adapter's target list
-//         (kind 0 or 1 by the next byte), the LUN scan, the LUN's capacity
-//         and inquiry reads, a boot-target add and delete, a Login), then
+//         above. Every iSCSI function of the host holds a scripted session
+//         (library_host.cpp); the step first makes its target and portal
+//         (iqn.2026-01.emu.tgt:fuzz at 192.0.2.1:3260) below the first
+//         logical HBA and reads its session and LUNs with the firmware's
+//         own answers. Then a step byte (modulo 10: the session list with
+//         and without the target, the refresh of the target, the adapter's
+//         target list (kind 0 or 1 by the next byte), the LUN scan, the
+//         LUN's capacity and inquiry reads, a boot-target add and delete, a
+//         Login, a property read below the target by a 2-byte index), then
 //         the replies as for a property read: session records and lists,
-//         target lists and records, SCSI pass-through answers, object reads.
+//         target lists and records, session configurations, SCSI
+//         pass-through answers, object reads. The step's groups and
+//         savetgt.txt are removed afterwards.
 #include <unistd.h>
 
 #include <cstdlib>
@@ -237,6 +242,8 @@ void dropTarget(HmNode* target) {
   delete_node(target);
 }
 
+bool below(u32 tag, const char* name);
+
 // The sessions, targets, LUNs and flash regions of the iSCSI initiator.
 void iscsiStep(fuzzlib::Input& in, chardev::EmulatedHost& host) {
   HmNode* lhba = nullptr;
@@ -246,33 +253,28 @@ void iscsiStep(fuzzlib::Input& in, chardev::EmulatedHost& host) {
       break;
     }
   if (lhba == nullptr) abort();
-  uint8_t step = in.byte() % 9;
-  // The target and its session are made while the firmware's own answers
-  // stand; the replies of the input go to the step.
+  uint8_t step = in.byte() % 10;
+  // The target of the host's scripted session; its session and LUN groups
+  // are read with the firmware's own answers.
   HmNode* target = initialize_Target(lhba, nullptr, nullptr, nullptr);
   if (target == nullptr) abort();
-  set_prop_val(target, "TargetISCSIName", "%s", "iqn.2026-01.emu.fuzz:t1");
-  HmNode* portal = setup_portal(target, "192.0.2.1", "3260", "1");
-  HmNode* session = setup_session(target, 1, 0x5E000001, "True", nullptr, nullptr, nullptr, "1");
-  HmNode* connection = session != nullptr ? setup_connection(session, 0xC0000001, nullptr) : nullptr;
-  if (portal == nullptr || connection == nullptr) abort();
-  set_prop_val(session, "SessionStatus", "%s", "Open");
-  set_prop_val(connection, "DestinationIPAddress", "%s", "192.0.2.1");
-  set_prop_val(connection, "DestinationPortNumber", "%s", "3260");
-  HmNode* lun = initialize_LUN(target, nullptr, nullptr, nullptr);
-  auto* lh = static_cast<orsa_lun_handle*>(orsa_dmalloc(sizeof(orsa_lun_handle)));
-  if (lun == nullptr || lh == nullptr) abort();
-  memset(lh, 0, sizeof *lh);
-  lh->lun[2] = 1;
-  lh->session_handle = 0x5E000001;
-  HM_GROUP(lun)->nhandle = lh;
-  host.setReplyRewrite(feeder(in));
+  set_prop_val(target, "TargetISCSIName", "%s", "iqn.2026-01.emu.tgt:fuzz");
+  if (setup_portal(target, "192.0.2.1", "3260", "1") == nullptr) abort();
   uint32_t port = static_cast<uint32_t>(get_port_number(lhba));
   uint8_t domain = static_cast<uint8_t>(get_domain_id(lhba));
   uint8_t phba = static_cast<uint8_t>(get_phba_port_number(lhba));
   HmValueSlot params[HM_MAX_PARAMS];
   memset(params, 0, sizeof params);
   char value[HM_VALUE_SIZE] = "";
+  get_all_sessions(lhba, port, domain, phba, target, nullptr, params);
+  get_all_luns(target, domain, phba, target, nullptr, params, value);
+  HmNode* session = get_first_instance(target, "Session");
+  HmNode* lun = get_first_instance(target, "LUN");
+  uint32_t handle = session != nullptr && orsa_session_record(session) != nullptr
+                        ? orsa_session_record(session)->session_handle
+                        : 0;
+  host.setReplyRewrite(feeder(in));
+  memset(params, 0, sizeof params);
   switch (step) {
     case 0: get_all_sessions(lhba, port, domain, phba, target, nullptr, params); break;
     case 1: get_all_sessions(lhba, port, domain, phba, nullptr, nullptr, params); break;
@@ -280,17 +282,31 @@ void iscsiStep(fuzzlib::Input& in, chardev::EmulatedHost& host) {
     case 3: get_all_targets(lhba, port, domain, phba, in.byte() & 1, params); break;
     case 4: get_all_luns(target, domain, phba, target, nullptr, params, value); break;
     case 5:
-      handle_lun_block_size(internal_get_node(lun, "LUNSize", HM_KIND_PROPERTY), value, HM_MODE_GET);
-      handle_StdInquiry_properties(internal_get_node(lun, "LUNSerialNumber", HM_KIND_PROPERTY), value, HM_MODE_GET);
+      if (lun != nullptr) {
+        handle_lun_block_size(internal_get_node(lun, "LUNSize", HM_KIND_PROPERTY), value, HM_MODE_GET);
+        handle_StdInquiry_properties(internal_get_node(lun, "LUNSerialNumber", HM_KIND_PROPERTY), value, HM_MODE_GET);
+      }
       break;
-    case 6: ORSA_add_boottarget_tlv(port, domain, phba, session); break;
+    case 6:
+      if (session != nullptr) ORSA_add_boottarget_tlv(port, domain, phba, session);
+      break;
     case 7:
-      if (session_info* r = ORSA_get_session_params(0x5E000001, port, domain, phba)) {
+      if (session_info* r = ORSA_get_session_params(handle, port, domain, phba)) {
         ORSA_delete_boottarget_tlv(port, domain, phba, r);
         orsa_dfree(r);
       }
       break;
-    default: do_Login(target, internal_get_node(target, "Login", HM_KIND_ACTION), params); break;
+    case 8: do_Login(target, internal_get_node(target, "Login", HM_KIND_ACTION), params); break;
+    default: {
+      std::vector<fuzzlib::PropertyRef> props;
+      for (const fuzzlib::PropertyRef& p : fuzzlib::properties())
+        if (below(p.group, "Target")) props.push_back(p);
+      const fuzzlib::PropertyRef& p = props[in.u16() % props.size()];
+      memset(value, 0, sizeof value);
+      ORSA_get_property_val(p.group, p.property, value, sizeof value);
+      if (strnlen(value, sizeof value) == sizeof value) abort();  // a value always ends inside its slot
+      break;
+    }
   }
   host.setReplyRewrite({});
   // Whatever the step made or left, the tree and the target file go back to

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "backend/orsa_cmdrun.h"
+#include "iscsi/fw_iscsi.h"
+#include "iscsi/fw_iscsi_net.h"
 #include "testroot.h"
 #include "tree/hm_engine.h"
 #include "tree/orsa_api.h"
@@ -26,6 +28,17 @@ chardev::EmulatedHost& startHostOf(const chardev::HostSpec& spec, bool open_libr
     exit(2);
   }
   chardev::install(host.get());
+  // Every iSCSI function holds a session (scripted: no target behind it)
+  // with two LUNs, so that the session, target and LUN replies start from
+  // their real shapes.
+  for (size_t i = 0; i < spec.adapters.size(); ++i)
+    for (const chardev::FunctionSpec& f : spec.adapters[i].functions) {
+      if (f.proto != chardev::Proto::Iscsi) continue;
+      adapter::IscsiPortal portal{1, {192, 0, 2, 1}, 3260};
+      std::vector<uint8_t> record =
+          adapter::iscsiLoginRecord("iqn.2026-01.emu.tgt:fuzz", portal, 1, adapter::factoryInitiatorName(f.fn));
+      adapter::addScriptedSession(host->engine(i), f.fn, record, {{.lun = 0}, {.lun = 1, .blocks = 1u << 20}});
+    }
   // The VF settings' host commands are played by the emulated host's ip,
   // which changes the emulated VF table: nothing is started per input.
   orsa_set_command_runner(

@@ -221,6 +221,11 @@ struct ScriptedLun {
 };
 uint32_t addScriptedSession(Engine& fw, unsigned fn, const std::vector<uint8_t>& record,
                             const std::vector<ScriptedLun>& luns);
+// A plain login record (no CHAP, no digests, ETO not given) for scripted
+// sessions: target name, portal, ISID qualifier and initiator name in
+// place, the rest as the library's defaults lay it.
+std::vector<uint8_t> iscsiLoginRecord(const std::string& target, const IscsiPortal& portal, uint16_t qualifier,
+                                      const std::string& initiator);
 
 // Replies that overrun their own bounds.
 enum class IscsiMalformed : uint8_t {

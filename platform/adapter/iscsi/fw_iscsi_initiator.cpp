@@ -35,7 +35,7 @@ constexpr uint8_t kSub = 6, kSubNet = 2, kSubCommon = 1;
 
 // Login record (target_params) offsets.
 constexpr size_t kRecBytes = 1420;
-constexpr size_t kRecName = 0, kRecKind = 227, kRecAddr = 228, kRecPort = 248, kRecFlags = 508, kRecEto = 520,
+constexpr size_t kRecName = 0, kRecKind = 227, kRecAddr = 228, kRecTcpPort = 248, kRecFlags = 508, kRecEto = 520,
                  kRecQualifier = 524, kRecBlock = 528, kRecInitiator = 1128;
 constexpr size_t kNameBytes = 224;
 // Login parameter block offsets.
@@ -146,7 +146,7 @@ Key keyOfRecord(const uint8_t* r) {
   k.name = lower(textAt(r + kRecName, kNameBytes));
   k.kind = r[kRecKind] == 16 ? 16 : 1;
   std::copy_n(r + kRecAddr, k.kind == 16 ? 16 : 4, k.addr.begin());
-  k.port = get16(r, kRecPort);
+  k.port = get16(r, kRecTcpPort);
   k.qualifier = get16(r, kRecQualifier);
   return k;
 }
@@ -476,7 +476,7 @@ void hDelPersistent(Engine& fw, Cmd& c) {
   k.name = lower(textAt(c.in + kRecName, kNameBytes));
   k.kind = c.in[kRecKind] == 16 ? 16 : 1;
   std::copy_n(c.in + kRecAddr, k.kind == 16 ? 16 : 4, k.addr.begin());
-  k.port = get16(c.in, kRecPort);
+  k.port = get16(c.in, kRecTcpPort);
   k.qualifier = static_cast<uint16_t>(get32(c.in, kDelQualifier));
   IscsiStore::Function& sf = stored(fw, c.fn);
   FnIscsi& f = st(fw).fns[c.fn];
@@ -1038,6 +1038,36 @@ void addDiscoveredTarget(Engine& fw, unsigned fn, const std::string& name, const
 }
 
 void setLoginTimeout(Engine& fw, int seconds) { st(fw).login_timeout = seconds; }
+
+std::vector<uint8_t> iscsiLoginRecord(const std::string& target, const IscsiPortal& portal, uint16_t qualifier,
+                                      const std::string& initiator) {
+  std::vector<uint8_t> r(kRecBytes, 0);
+  std::copy_n(target.begin(), std::min(target.size(), kNameBytes - 1), r.begin() + kRecName);
+  wire::put16(r.data(), 224, 24);
+  r[kRecKind] = portal.kind;
+  std::copy_n(portal.address.begin(), 16, r.begin() + kRecAddr);
+  wire::put16(r.data(), kRecTcpPort, portal.port);
+  wire::put32(r.data(), kRecFlags, 0x41);
+  wire::put32(r.data(), kRecEto, 0xFFFFFFFFu);
+  wire::put16(r.data(), kRecQualifier, qualifier);
+  uint8_t* b = r.data() + kRecBlock;
+  b[0] = 0x0F;
+  wire::put32(b, 4, 8192);
+  wire::put32(b, 8, 262144);
+  wire::put16(b, 12, 1);
+  wire::put16(b, 14, 1);
+  wire::put16(b, 16, 2);
+  wire::put16(b, 18, 20);
+  wire::put32(b, 24, 65536);
+  wire::put32(b, 28, 65536);
+  wire::put32(b, 36, 16000);
+  b[kBlkIniSecret] = ' ';
+  b[kBlkTgtSecret] = ' ';
+  std::copy_n(initiator.begin(), std::min(initiator.size(), kNameBytes - 1), r.begin() + kRecInitiator);
+  wire::put16(r.data(), 1398, 0xFFFF);
+  wire::put16(r.data(), 1400, 0xFFFF);
+  return r;
+}
 
 uint32_t addScriptedSession(Engine& fw, unsigned fn, const std::vector<uint8_t>& record,
                             const std::vector<ScriptedLun>& luns) {

@@ -117,6 +117,8 @@ EmulatedHost::EmulatedHost(const HostSpec& spec) : spec_(spec) {
 
 EmulatedHost::~EmulatedHost() {
   if (installed() == this) install(nullptr);
+  // The iSCSI firmware's sessions end with their adapters.
+  for (auto& c : cards_) adapter::iscsiRelease(c->engine());
   for (const OpenDev& od : open_) ::close(od.fd);
 }
 

@@ -96,6 +96,9 @@ struct Rig {
     adapter::registerIscsiHandlers(fw);
     setAddress(true);
   }
+  ~Rig() { adapter::iscsiRelease(fw); }
+  Rig(const Rig&) = delete;
+  Rig& operator=(const Rig&) = delete;
   static adapter::EngineConfig config(Gen g, const std::string& flash) {
     adapter::EngineConfig c = adapter::engineDefaults(g, 2);
     c.flash_file = flash;
@@ -303,6 +306,13 @@ TEST(FwIscsiLogin, RefusalsAnswerRawStatusPairs) {
          return l;
        }(),
        true, 1, 100},
+      {"no host at that address",
+       [] {
+         Login l;
+         l.address = "192.0.2.99";
+         return l;
+       }(),
+       true, 1, 19},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -313,6 +323,24 @@ TEST(FwIscsiLogin, RefusalsAnswerRawStatusPairs) {
     EXPECT_EQ(ans.additional(), c.additional);
     EXPECT_TRUE(adapter::iscsiSessions(rig.fw, kFn).empty());
   }
+}
+
+TEST(FwIscsiLogin, DiscoverySessionLogsInWithoutATargetName) {
+  Target t;
+  ASSERT_TRUE(t.started);
+  Rig rig;
+  Login l;
+  l.target = "";
+  l.flags = 0x41 | 0x11;
+  Req ans = rig.login(l);
+  ASSERT_EQ(ans.status(), 0) << int(ans.additional());
+  uint32_t h = ans.r32(0);
+  Req s = rig.session(h);
+  EXPECT_EQ(s.r32(4), adapter::kSessOpen);
+  EXPECT_EQ(s.r32(16) & 1, 1u);  // never persistent
+  // Not a target of the firmware's list.
+  EXPECT_EQ(rig.run(Req(6, 30, 64000).u32(4, 14)).r32(0), 0u);
+  EXPECT_EQ(rig.logout(h).status(), 0);
 }
 
 TEST(FwIscsiLogin, SameKeyWhileOpenIsRefusedAndScriptedAttemptsComeFirst) {

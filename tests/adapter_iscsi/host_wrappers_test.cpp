@@ -15,7 +15,7 @@ using channel_test::ChannelTest;
 using channel_test::kCtrlIscsi;
 using testroot::IscsiTarget;
 
-constexpr unsigned kFn = 2;   // iSCSI device 0 of controller 0
+constexpr unsigned kFn = 2;  // iSCSI device 0 of controller 0
 const OrsaPort kPort{1, ORSA_PROTO_ISCSI};
 
 TEST_F(ChannelTest, IscsiLoginListSessionAndLogoutThroughTheWrappers) {
@@ -52,8 +52,8 @@ TEST_F(ChannelTest, IscsiLoginListSessionAndLogoutThroughTheWrappers) {
   EXPECT_EQ(channel_test::le32(sess, 4), adapter::kSessOpen);
   EXPECT_EQ(sess[13], 9);
   // The same key again: the status map's "session already opened".
-  std::vector<uint8_t> again = adapter::iscsiLoginRecord("iqn.2026-01.emu.tgt:wrapped", {1, {192, 0, 2, 1}, 3260},
-                                                         9, "iqn.2026-01.emu.host:wrapped");
+  std::vector<uint8_t> again = adapter::iscsiLoginRecord("iqn.2026-01.emu.tgt:wrapped", {1, {192, 0, 2, 1}, 3260}, 9,
+                                                         "iqn.2026-01.emu.host:wrapped");
   EXPECT_EQ(ioctl_login_target(kPort, again.data(), 0, 0), 1u);
   EXPECT_EQ(orsa_last_status_code, 27u);
   // An unknown target: 1/46, mapped for the login opcode.
@@ -64,6 +64,16 @@ TEST_F(ChannelTest, IscsiLoginListSessionAndLogoutThroughTheWrappers) {
   memcpy(logout, &handle, 4);
   EXPECT_EQ(ioctl_logout_target(kPort, logout, 0, 0), 0u);
   EXPECT_TRUE(adapter::iscsiSessions(fw, kFn).empty());
+  // A persistent target: the adapter's reboot logs it in by itself.
+  std::vector<uint8_t> entry = adapter::iscsiLoginRecord("iqn.2026-01.emu.tgt:wrapped", {1, {192, 0, 2, 1}, 3260}, 11,
+                                                         "iqn.2026-01.emu.host:wrapped");
+  ASSERT_EQ(ioctl_add_persistent_target(kPort, entry.data(), 0, 0), 0u);
+  host_->rebootAdapter(kCtrlIscsi);
+  std::vector<adapter::IscsiSessionView> after = adapter::iscsiSessions(fw, kFn);
+  ASSERT_EQ(after.size(), 1u);
+  EXPECT_EQ(after[0].state, adapter::kSessOpen);
+  EXPECT_EQ(after[0].isid_qualifier, 11);
+  EXPECT_EQ(after[0].flags & adapter::kSessFlagNotPersistent, 0u);
 }
 
 }  // namespace

@@ -58,7 +58,8 @@
 //   - A stored entry without a session is logged in at the next 29/6 and
 //     at a reboot; one whose attempt failed is tried again only after it is
 //     added again or the adapter reboots (a refused login costs a connection
-//     each time).
+//     each time). Not tried at all (the port has no IPv4 address, or holds
+//     64 sessions): tried at the next list.
 //   - Outcomes as raw status pairs: authentication refused by the target,
 //     or the target's CHAP response refused, 1/44; target not found at that
 //     portal 1/46; connection refused 1/21; no answer within the login
@@ -192,6 +193,9 @@ std::vector<std::vector<uint8_t>> iscsiPersistentEntries(Engine& fw, unsigned fn
 // Ends every session (as an adapter reset does) and logs in the persistent
 // entries again; EmulatedHost::rebootAdapter calls it.
 void iscsiReboot(Engine& fw);
+// Ends the sessions and forgets the engine's initiator state: the owner of
+// an engine calls it before the engine goes (EmulatedHost's destructor does).
+void iscsiRelease(Engine& fw);
 
 // Knobs.
 void queueLoginOutcome(Engine& fw, unsigned fn, IscsiStatus st);

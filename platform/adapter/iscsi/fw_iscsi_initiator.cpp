@@ -380,7 +380,11 @@ void loginStoredEntries(Engine& fw, unsigned fn) {
     for (const auto& [h, ss] : f.sessions)
       if (!ss.discovery && ss.key == k && (ss.state & kSessOpen) != 0) open = true;
     if (open) continue;
-    if (openSession(fw, fn, entries[i].record, entries[i].boot_flags, nullptr).status != 0) f.failed_entries.insert(i);
+    // Without an address, or at the session limit, nothing was tried: the
+    // entry waits for the next list.
+    IscsiStatus r = openSession(fw, fn, entries[i].record, entries[i].boot_flags, nullptr);
+    if (r.status == kIscsiNoAddress.status || r.status == kIscsiTooManySessions.status) continue;
+    if (r.status != 0) f.failed_entries.insert(i);
   }
 }
 
@@ -1005,6 +1009,15 @@ void iscsiReboot(Engine& fw) {
   for (const auto& [fn, sf] : fw.profiles().iscsi.fns)
     if (!sf.entries.empty()) fns.push_back(fn);
   for (unsigned fn : fns) loginStoredEntries(fw, fn);
+}
+
+void iscsiRelease(Engine& fw) {
+  std::lock_guard<std::mutex> g(states_mu);
+  auto it = states().find(&fw);
+  if (it == states().end()) return;
+  for (auto& [fn, f] : it->second.fns)
+    for (auto& [h, ss] : f.sessions) endConnection(ss, true);
+  states().erase(it);
 }
 
 void queueLoginOutcome(Engine& fw, unsigned fn, IscsiStatus status) { st(fw).fns[fn].outcomes.push_back(status); }

@@ -18,16 +18,19 @@ namespace fuzzlib {
 chardev::EmulatedHost& startHost(bool open_library) { return startHostOf(chardev::defaultHost(), open_library); }
 
 chardev::EmulatedHost& startHostOf(const chardev::HostSpec& spec, bool open_library) {
-  static std::unique_ptr<chardev::EmulatedHost> host;
-  if (host) return *host;
+  // The host lives as long as the process and is never destroyed: its
+  // firmware keeps per-engine state in statics of other files, whose
+  // destruction at exit may come first.
+  static chardev::EmulatedHost* host = nullptr;
+  if (host != nullptr) return *host;
   // Before anything reaches the host's paths: outside the root, stop.
   testroot::requireOrExit("the library's fuzz targets");
-  host = std::make_unique<chardev::EmulatedHost>(spec);
+  host = new chardev::EmulatedHost(spec);
   if (!host->writeHostFiles()) {
     fprintf(stderr, "cannot write the emulated host's files\n");
     exit(2);
   }
-  chardev::install(host.get());
+  chardev::install(host);
   // Every iSCSI function holds a session (scripted: no target behind it)
   // with two LUNs, so that the session, target and LUN replies start from
   // their real shapes.
@@ -47,7 +50,7 @@ chardev::EmulatedHost& startHostOf(const chardev::HostSpec& spec, bool open_libr
         for (size_t i = 0; argv[i] != nullptr; ++i) v.emplace_back(argv[i]);
         return static_cast<chardev::EmulatedHost*>(h)->runIpLink(v);
       },
-      host.get());
+      host);
   if (open_library && ORSA_init() != 0) {
     fprintf(stderr, "ORSA_init failed over the emulated host\n");
     exit(2);

@@ -119,9 +119,11 @@ struct State {
 };
 
 std::mutex states_mu;
+// Never destroyed: an engine's owner may release it from a static
+// destructor that runs after this map's would have.
 std::map<const Engine*, State>& states() {
-  static std::map<const Engine*, State> s;
-  return s;
+  static auto* s = new std::map<const Engine*, State>;
+  return *s;
 }
 State& st(Engine& fw) {
   std::lock_guard<std::mutex> g(states_mu);

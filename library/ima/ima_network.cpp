@@ -13,6 +13,19 @@
 #include "ima/ima_plugin.h"
 #include "tree/orsa_entry.h"
 
+/* "10Gb" -> 10000, "1000Mb" -> 1000; a text without a number ("Unknown",
+ * "less than 1Gb") is 0. */
+u32 ima_rate_mbps(const char *text)
+{
+    float number = 0;
+    char unit[IMA_TEXT_SIZE] = "";
+    if (sscanf(text, "%f%255s", &number, unit) != 2 || number < 0)
+        return 0;
+    if (strncasecmp(unit, "Mb", 2) != 0)
+        number *= 1000;
+    return (u32)number;
+}
+
 namespace {
 
 constexpr const char *kBanner = "/etc/banner";
@@ -43,19 +56,6 @@ void mac_bytes(const char *text, u8 *out)
     int i = 0;
     for (char *piece = strtok_r(copy, "-", &save); piece != nullptr && i < 6; piece = strtok_r(nullptr, "-", &save))
         out[i++] = (u8)strtoul(piece, nullptr, 16);
-}
-
-/* "10Gb" -> 10000, "1000Mb" -> 1000; a text without a number ("Unknown",
- * "less than 1Gb") is 0. */
-u32 rate_of(const char *text)
-{
-    float number = 0;
-    char unit[IMA_TEXT_SIZE] = "";
-    if (sscanf(text, "%f%255s", &number, unit) != 2 || number < 0)
-        return 0;
-    if (strncasecmp(unit, "Mb", 2) != 0)
-        number *= 1000;
-    return (u32)number;
 }
 
 void dotted(const IMA_IP_ADDRESS &a, char *out)
@@ -158,8 +158,8 @@ IMA_STATUS pnp_properties(IMA_OID oid, IMA_PNP_PROPERTIES *props)
     props->associatedPhba = ima_make_oid(IMA_OBJECT_TYPE_PHBA, phba);
     mac_bytes(mac, props->macAddress);
     props->macAddressValid = 0;
-    props->maximumTransferRate = rate_of(max_speed);
-    props->currentTransferRate = rate_of(speed);
+    props->maximumTransferRate = ima_rate_mbps(max_speed);
+    props->currentTransferRate = ima_rate_mbps(speed);
     props->maximumFrameSize = (u32)strtol(mtu, nullptr, 10);
     return IMA_STATUS_SUCCESS;
 }

@@ -92,6 +92,9 @@ u32 ima_parent(u32 tag, u32 *out);
 /* Runs the named action of the group with the six-text block. */
 u32 ima_run_action(u32 group_tag, const char *action, HmValueSlot *params);
 
+/* A port rate text ("10Gb", "1000Mb") in Mb/s; 0 for a text without a number. */
+u32 ima_rate_mbps(const char *text);
+
 u32 IMA_copy_ipv6_addr(char *out, const IMA_IP_ADDRESS *address);
 u32 Covert_Hex_To_Bin(u8 *out, const char *hex, u32 length, i32 room);
 

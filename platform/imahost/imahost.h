@@ -176,7 +176,8 @@ class Host {
   Host(const Host&) = delete;
   Host& operator=(const Host&) = delete;
 
-  // Loads the plugin; false with the reason.
+  // Loads the plugin (path nullptr: the program itself, which links it);
+  // false with the reason.
   bool load(const char* path, std::string* why);
   void* symbol(const char* name) const;
   bool loaded() const { return handle_ != nullptr; }

@@ -249,3 +249,117 @@ TEST_F(Masks, NotYetServedEntryPointsAnswerNotSupportedAfterTheirChecks) {
 
 }  // namespace
 }  // namespace imatest
+
+namespace imatest {
+namespace {
+
+// Which argument checks come before the id check: each entry point is
+// called with one bad argument and an id of type 0. A check made first
+// answers invalid parameter; one made after the id lets the id's invalid
+// type answer.
+TEST_F(Masks, ArgumentChecksComeBeforeOrAfterTheIdAsEachEntryPointSays) {
+  {
+    std::ofstream banner("/etc/banner");
+    banner << "VMware ESXi 5.5.0\n";
+  }
+  const Oid bad = host.oid(0, tag(kPhba0));
+  void* null = nullptr;
+  struct Case {
+    const char* name;
+    int how;  // 0 null out; 1 flag 2; 2 count 0; 3 method 5; 4 null second pointer
+    bool before;
+  } cases[] = {
+      {"IMA_GetPhbaProperties", 0, true},
+      {"IMA_VMW_GetPhbaProperties", 0, true},
+      {"IMA_GetPhbaStatus", 0, true},
+      {"IMA_GetLhbaProperties", 0, true},
+      {"IMA_VMW_GetLhbaProperties", 0, true},
+      {"IMA_VMW_GetNodeProperties", 0, true},
+      {"IMA_VMW_SetNodeName", 0, true},
+      {"IMA_VMW_SetNodeAlias", 0, true},
+      {"IMA_VMW_GetLhbaOidList", 0, true},
+      {"IMA_GetPnpOidList", 0, true},
+      {"IMA_GetNetworkPortalOidList", 0, true},
+      {"IMA_VMW_GetNetworkPortalOidList", 0, true},
+      {"IMA_VMW_GetLnpOidList", 0, true},
+      {"IMA_GetNetworkPortalProperties", 0, true},
+      {"IMA_VMW_GetNetworkPortalProperties", 0, true},
+      {"IMA_GetLnpProperties", 0, true},
+      {"IMA_VMW_GetLnpProperties", 0, true},
+      {"IMA_GetPnpProperties", 0, true},
+      {"IMA_VMW_GetPnpProperties", 0, true},
+      {"IMA_GetIpProperties", 0, true},
+      {"IMA_VMW_GetIpProperties", 0, true},
+      {"IMA_GetNetworkPortStatus", 0, false},
+      {"IMA_VMW_GetMtuProperties", 0, true},
+      {"IMA_VMW_GetArpRedirectProperties", 0, true},
+      {"IMA_SetNetworkPortalIpAddress", 0, true},
+      {"IMA_VMW_SetNetworkPortalIpAddress", 0, true},
+      {"IMA_SetIpConfigMethod", 1, false},
+      {"IMA_GetMaxBurstLengthProperties", 0, true},
+      {"IMA_GetDefaultTime2RetainProperties", 0, true},
+      {"IMA_GetInitialR2TProperties", 0, true},
+      {"IMA_GetDataPduInOrderProperties", 0, true},
+      {"IMA_GetOFMarkerProperties", 0, true},
+      {"IMA_GetIFMarkIntProperties", 0, true},
+      {"IMA_GetDigestProperties", 0, true},
+      {"IMA_SetImmediateData", 1, true},
+      {"IMA_SetInitialR2T", 1, true},
+      {"IMA_SetDataSequenceInOrder", 1, true},
+      {"IMA_SetDataPduInOrder", 1, true},
+      {"IMA_SetOFMarkerProperties", 1, true},
+      {"IMA_SetIFMarkerProperties", 1, true},
+      {"IMA_SetMaxBurstLength", 1, false},
+      {"IMA_SetHeaderDigestValues", 2, true},
+      {"IMA_SetDataDigestValues", 2, true},
+      {"IMA_VMW_SetHeaderDigest", 2, true},
+      {"IMA_VMW_SetDataDigest", 2, true},
+      {"IMA_VMW_GetHeaderDigest", 4, true},
+      {"IMA_VMW_GetDataDigest", 4, true},
+      {"IMA_GetSupportedAuthMethods", 1, false},
+      {"IMA_VMW_GetSupportedAuthMethods", 1, false},
+      {"IMA_GetInUseInitiatorAuthMethods", 4, true},
+      {"IMA_VMW_GetInUseInitiatorLocalAuthMethods", 4, true},
+      {"IMA_SetInitiatorAuthMethods", 2, true},
+      {"IMA_VMW_SetInitiatorAuthMethods", 2, true},
+      {"IMA_SetInitiatorAuthParms", 3, true},
+      {"IMA_VMW_SetInitiatorAuthParms", 3, true},
+      {"IMA_AddLhbaMutualAuthParms", 3, true},
+      {"IMA_VMW_SetMutualAuthParms", 3, true},
+      {"IMA_RemoveLhbaMutualAuthParms", 3, true},
+      {"IMA_GetInitiatorAuthParms", 3, true},
+      {"IMA_VMW_GetMutualAuthParms", 3, true},
+      {"IMA_GetMutualLocalAuthParms", 3, true},
+      {"IMA_GetLhbaMutualAuthParmsList", 3, true},
+  };
+  std::string before = state();
+  u32 count = 2;
+  for (const Case& c : cases) {
+    u32 got = 0;
+    memset(buf, 0, sizeof buf);
+    switch (c.how) {
+      case 0: got = host.call(c.name, bad, null); break;
+      case 1:
+        got = strstr(c.name, "Supported") != nullptr ? host.call(c.name, bad, (u32)2, &count, buf)
+                                                     : host.call(c.name, bad, (u32)2);
+        break;
+      case 2: got = host.call(c.name, bad, (u32)0, buf); break;
+      case 3: got = host.call(c.name, bad, (u32)5, buf); break;
+      case 4: got = host.call(c.name, bad, &count, null); break;
+    }
+    EXPECT_EQ(got, c.before ? kInvalidParam : kInvalidType) << c.name;
+  }
+  // The local-authentication entry points: the method is checked first.
+  u32 method = 0;
+  EXPECT_EQ(host.call("IMA_SetInitiatorLocalAuthParms", bad, (u32)5, buf, (u32)1), kInvalidParam);
+  EXPECT_EQ(host.call("IMA_SetMutualLocalAuthParms", bad, (u32)5, buf, (u32)1), kInvalidParam);
+  EXPECT_EQ(host.call("IMA_SetMutualLocalAuth", bad, (u32)5, (u32)1), kInvalidParam);
+  EXPECT_EQ(host.call("IMA_GetInitiatorLocalAuthParms", bad, (u32)5, &method, buf), kInvalidParam);
+  EXPECT_EQ(host.call("IMA_PhbaDownload", bad, (u32)0, null), kInvalidParam);
+  EXPECT_EQ(host.call("IMA_PhbaDownload", bad, (u32)9, buf), kInvalidType) << "the image type after the id";
+  EXPECT_EQ(state(), before);
+  unlink("/etc/banner");
+}
+
+}  // namespace
+}  // namespace imatest

@@ -40,18 +40,32 @@ TEST_F(ImaHost, PhbaStatusIsSetToWorkingBeforeTheIdCheck) {
   EXPECT_EQ(st, 0u);
 }
 
-// The logical HBAs' Enabled property has no handler in this build: it cannot
-// be read, so no logical HBA is listed (the lists' rule), while a logical HBA
-// id still reaches its records.
-TEST_F(ImaHost, LogicalHbasWhoseEnabledCannotBeReadAreNotListed) {
-  ASSERT_EQ(get(kLhba0, "Enabled").rfind("<status", 0), 0u);
-  std::vector<Oid> lhbas{Oid{}};
-  EXPECT_EQ(host.list("IMA_GetLhbaOidList", &lhbas), kOk);
-  EXPECT_TRUE(lhbas.empty());
-  EXPECT_EQ(host.last_block_bytes(), 4u);
-  EXPECT_EQ(host.list("IMA_VMW_GetLhbaOidList", &lhbas, phba()), kOk);
-  EXPECT_TRUE(lhbas.empty());
-  EXPECT_EQ(host.list("IMA_VMW_GetLhbaOidList", &lhbas, lhba()), kIncorrectType);
+// A logical HBA is listed only while its Enabled property reads as anything
+// but false ("F" or "f" first); both lists follow it.
+TEST_F(ImaHost, LogicalHbasAreListedWhileEnabled) {
+  auto listed = [&](const char* entry, bool vmw) {
+    std::vector<Oid> ids{Oid{}};
+    u32 st = vmw ? host.list(entry, &ids, phba()) : host.list(entry, &ids);
+    EXPECT_EQ(st, kOk) << entry;
+    if (ids.empty()) {
+      EXPECT_EQ(host.last_block_bytes(), 4u) << "an empty list is the count alone";
+    }
+    bool found = false;
+    for (const Oid& o : ids) {
+      EXPECT_EQ(o.type, kLhba);
+      found = found || o.sequence == (uint64_t)tag(kLhba0);
+    }
+    return found;
+  };
+  for (int round = 0; round < 2; round++) {
+    std::string enabled = get(kLhba0, "Enabled");
+    bool want = enabled.rfind("<status", 0) != 0 && enabled[0] != 'F' && enabled[0] != 'f';
+    EXPECT_EQ(listed("IMA_GetLhbaOidList", false), want) << enabled;
+    EXPECT_EQ(listed("IMA_VMW_GetLhbaOidList", true), want) << enabled;
+    if (set(kLhba0, "Enabled", want ? "False" : "True") != 0) break;
+  }
+  std::vector<Oid> ids;
+  EXPECT_EQ(host.list("IMA_VMW_GetLhbaOidList", &ids, lhba()), kIncorrectType);
 }
 
 TEST_F(ImaHost, LhbaPropertiesAtTheirOffsets) {

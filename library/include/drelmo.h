@@ -1,7 +1,8 @@
 /*
  * drelmo.h - the interface of libdrelmo.so for its clients, in C (C99 or
- * later) and C++. Everything the library exports is declared here; the
- * library builds itself against this same file.
+ * later) and C++. Everything the library exports is declared here, but for
+ * the entry points it offers as an iSCSI management (IMA) plugin, which
+ * drelmo_ima.h declares; the library builds itself against both files.
  *
  * A client opens the library, walks the tree of management objects by tags,
  * reads and writes property values, runs actions and closes it again:

@@ -92,6 +92,8 @@ void forgetPreload() {
 // The host of this process; it lives until the process ends (the library may
 // close its devices from an exit handler).
 chardev::EmulatedHost* g_host;
+// What it was made from, to make it again (drelmo_emuhost_factory_reset).
+chardev::HostSpec* g_spec;
 
 __attribute__((constructor)) void startEmulatedHost() {
   testroot::requireOrExit(kName, TAMSIL_SOURCE_DIR "/scripts/emulated-host");
@@ -109,6 +111,7 @@ __attribute__((constructor)) void startEmulatedHost() {
   if (!makeFolders(state)) stop("cannot make the state folder " + state);
   for (chardev::AdapterSpec& a : spec.adapters) a.flash_file = state + "/" + a.serial + ".flash";
 
+  g_spec = new chardev::HostSpec(spec);
   g_host = new chardev::EmulatedHost(spec);
   forgetPreload();
   if (!g_host->writeHostFiles()) stop("cannot write the host's files under /etc");
@@ -116,3 +119,18 @@ __attribute__((constructor)) void startEmulatedHost() {
 }
 
 }  // namespace
+
+// For test programs whose cases share one process: the adapters go back to
+// their factory flash, as on a fresh host. Only while no client has the
+// devices open (between a library's exit and its next init); 0 when done.
+// Found with dlsym(RTLD_DEFAULT, "drelmo_emuhost_factory_reset").
+extern "C" __attribute__((visibility("default"))) int drelmo_emuhost_factory_reset(void) {
+  if (g_host == nullptr || g_spec == nullptr || g_host->openDescriptors() != 0) return -1;
+  chardev::install(nullptr);
+  delete g_host;
+  for (const chardev::AdapterSpec& a : g_spec->adapters) unlink(a.flash_file.c_str());
+  g_host = new chardev::EmulatedHost(*g_spec);
+  if (!g_host->writeHostFiles()) return -1;
+  chardev::install(g_host);
+  return 0;
+}

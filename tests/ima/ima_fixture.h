@@ -7,6 +7,7 @@
 // iSCSIPhysicalHBA0 and iSCSIPhysicalHBA1, each with LogicalHBA0.
 #pragma once
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <string.h>
@@ -37,6 +38,11 @@ class ImaHost : public ::testing::Test {
   imahost::Host host;
 
   void SetUp() override {
+    // The cases share one process and its emulated host: each starts from
+    // factory flash, as a fresh host would.
+    auto reset = reinterpret_cast<int (*)(void)>(dlsym(RTLD_DEFAULT, "drelmo_emuhost_factory_reset"));
+    ASSERT_NE(reset, nullptr) << "run over the emulated host (run-over-emuhost)";
+    ASSERT_EQ(reset(), 0) << "the emulated host's devices are still open";
     std::string why;
     ASSERT_TRUE(host.load("libdrelmo.so", &why)) << why;
     ASSERT_EQ(host.init(kOwner), kOk);

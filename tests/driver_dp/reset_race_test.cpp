@@ -315,8 +315,8 @@ TEST_F(ResetRaceTest, DriverResetsUnderTrafficLeavingTheResetEnd) {
     for (vmk_uint32 n = 1; n <= 3; ++n) {
       SCOPED_TRACE("reset " + std::to_string(n));
       // A stream frame went out before the reset, and after the one before.
-      const vmk_uint64 before = e.a->txo[0].tx_pkts;
-      ASSERT_TRUE(vmktest::waitFor([&] { return __atomic_load_n(&e.a->txo[0].tx_pkts, __ATOMIC_RELAXED) > before; }));
+      const vmk_uint64 before = __atomic_load_n(&e.a->txo[0].tx_pkts, __ATOMIC_RELAXED);
+      ASSERT_TRUE(vmktest::waitFor([&] { return __atomic_load_n(&e.a->txo[0].tx_pkts, __ATOMIC_RELAXED) != before; }));
       ASSERT_TRUE(driverReset(e, w.start));
       EXPECT_EQ(n, e.a->reset_count);
       ASSERT_TRUE(ioStarted(e));

@@ -23,6 +23,7 @@
 
 #include "backend/orsa_compress.h"
 #include "emulated_host.h"
+#include "testroot.h"
 #include "maintenance/maint_dump.h"
 #include "tree/hm_engine.h"
 #include "tree/orsa_api.h"
@@ -162,25 +163,8 @@ BENCHMARK(ZlibDeflate)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 int main(int argc, char **argv)
 {
-    const char *in_root = getenv("TAMSIL_IN_TESTROOT");
-    if (in_root == nullptr || strcmp(in_root, "1") != 0) {
-        /* Once more, inside the throw-away root. */
-        char self[4096];
-        ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-        if (n <= 0)
-            return 1;
-        self[n] = '\0';
-        char **args = (char **)calloc((size_t)argc + 2, sizeof(char *));
-        if (args == nullptr)
-            return 1;
-        args[0] = (char *)TAMSIL_TESTROOT_PATH;
-        args[1] = self;
-        for (int i = 1; i < argc; ++i)
-            args[i + 1] = argv[i];
-        execv(TAMSIL_TESTROOT_PATH, args);
-        perror("run-in-testroot");
-        return 1;
-    }
+    // Once more, inside the throw-away root.
+    testroot::enterOrExit(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

@@ -18,6 +18,7 @@
 
 #include "backend/orsa_identity.h"
 #include "emulated_host.h"
+#include "testroot.h"
 #include "fw_library_flash.h"
 #include "fw_profile.h"
 #include "fwimage.h"
@@ -172,25 +173,8 @@ BENCHMARK(PlainRead)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {
-    const char *in_root = getenv("TAMSIL_IN_TESTROOT");
-    if (in_root == nullptr || strcmp(in_root, "1") != 0) {
-        /* Once more, inside the throw-away root. */
-        char self[4096];
-        ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-        if (n <= 0)
-            return 1;
-        self[n] = '\0';
-        char **args = (char **)calloc((size_t)argc + 2, sizeof(char *));
-        if (args == nullptr)
-            return 1;
-        args[0] = (char *)TAMSIL_TESTROOT_PATH;
-        args[1] = self;
-        for (int i = 1; i < argc; ++i)
-            args[i + 1] = argv[i];
-        execv(TAMSIL_TESTROOT_PATH, args);
-        perror("run-in-testroot");
-        return 1;
-    }
+    // Once more, inside the throw-away root.
+    testroot::enterOrExit(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

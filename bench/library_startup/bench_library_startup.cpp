@@ -139,24 +139,8 @@ BENCHMARK(NicRefresh)->Arg(1)->Arg(2)->Arg(4)->Arg(8)->Arg(16)->Unit(benchmark::
 
 int main(int argc, char **argv)
 {
-    if (!testroot::inside()) {
-        /* Once more, inside the throw-away root. */
-        char self[4096];
-        ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-        if (n <= 0)
-            return 1;
-        self[n] = '\0';
-        char **args = (char **)calloc((size_t)argc + 2, sizeof(char *));
-        if (args == nullptr)
-            return 1;
-        args[0] = (char *)TAMSIL_TESTROOT_PATH;
-        args[1] = self;
-        for (int i = 1; i < argc; ++i)
-            args[i + 1] = argv[i];
-        execv(TAMSIL_TESTROOT_PATH, args);
-        perror("run-in-testroot");
-        return 1;
-    }
+    // Once more, inside the throw-away root.
+    testroot::enterOrExit(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

@@ -38,7 +38,7 @@
  * ORSA_get_property_val, ORSA_set_property_val and ORSA_do_action return
  * what the property's or action's handler returns, in either form. A read
  * that fails may still write a text into the buffer: "N/A", or the
- * property's default text with 259 (BeaconState "Disabled").
+ * property's default text with 259.
  * A success may leave a notice in the last status: a setting taken that needs
  * a reboot (252, 304, 312); ORSA_init on a host without adapters returns 0
  * with 313 ("... Adapter Not found ...") and a tree of ROOT alone.

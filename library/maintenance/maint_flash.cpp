@@ -227,6 +227,24 @@ u32 get_flash_dir_ks3(u64 start, FILE *stream, u8 *directory)
     return find_directory(stream, start, directory, ORSA_UFI_DIR_READ);
 }
 
+/* The flash directory of a KS3 or Veskarn UFI, searched from base, in a
+ * block the caller frees; none (the reason logged or set) when it cannot be
+ * had. */
+static u8 *read_image_directory(FILE *stream, u64 base, const char *caller)
+{
+    u8 *directory = (u8 *)orsa_dzalloc(ORSA_UFI_DIR_READ);
+    if (directory == nullptr) {
+        orsa_set_status(ORSA_STATUS_NO_MEMORY);
+        return nullptr;
+    }
+    if (get_flash_dir_ks3(base, stream, directory) != 0) {
+        LOG(ORSA_LOG_ERROR, "%s:Invalid Cookie. UFI corrupted.\n", caller);
+        orsa_dfree(directory);
+        return nullptr;
+    }
+    return directory;
+}
+
 /* ---- KS2 ---- */
 
 u32 ChkForValidUFI(const char *path, u8 *header, u8 *directory)
@@ -361,16 +379,9 @@ u32 phy_flashing_required(HmNode *controller)
 u32 ORSA_flash_ks3_image(HmNode *controller, OrsaPort at, FILE *stream, u32 num_imgs, u8 domain, u8 phba_port)
 {
     const u64 base = ORSA_UFI_HEADER + (u64)ORSA_UFI_IMAGE_HEADER * num_imgs;
-    u8 *directory = (u8 *)orsa_dzalloc(ORSA_UFI_DIR_READ);
-    if (directory == nullptr) {
-        orsa_set_status(ORSA_STATUS_NO_MEMORY);
+    u8 *directory = read_image_directory(stream, base, __func__);
+    if (directory == nullptr)
         return 1;
-    }
-    if (get_flash_dir_ks3(base, stream, directory) != 0) {
-        LOG(ORSA_LOG_ERROR, "%s:Invalid Cookie. UFI corrupted.\n", __func__);
-        orsa_dfree(directory);
-        return 1;
-    }
     /* What will be written, known before anything is: the directory's rows,
      * less the NCSI and PHY components the adapter does not take. */
     bool present = false;
@@ -421,16 +432,9 @@ u32 ORSA_flash_ks3_image(HmNode *controller, OrsaPort at, FILE *stream, u32 num_
 u32 ORSA_flash_veskarn_image(HmNode *controller, OrsaPort at, FILE *stream, u32 num_imgs, u8 domain, u8 phba_port)
 {
     const u64 base = ORSA_UFI_HEADER + (u64)ORSA_UFI_IMAGE_HEADER * num_imgs;
-    u8 *directory = (u8 *)orsa_dzalloc(ORSA_UFI_DIR_READ);
-    if (directory == nullptr) {
-        orsa_set_status(ORSA_STATUS_NO_MEMORY);
+    u8 *directory = read_image_directory(stream, base, __func__);
+    if (directory == nullptr)
         return 1;
-    }
-    if (get_flash_dir_ks3(base, stream, directory) != 0) {
-        LOG(ORSA_LOG_ERROR, "%s:Invalid Cookie. UFI corrupted.\n", __func__);
-        orsa_dfree(directory);
-        return 1;
-    }
     struct Entry {
         u32 image_type, offset, size, optype;
     } entries[ORSA_UFI_DIR_MAX_ENTRIES];

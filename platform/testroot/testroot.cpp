@@ -7,6 +7,8 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <vector>
+
 #ifndef TAMSIL_TESTROOT_PATH
 #define TAMSIL_TESTROOT_PATH "platform/testroot/run-in-testroot"
 #endif
@@ -99,6 +101,22 @@ void requireOrExit(const char* program, const char* runner) {
           cmd.c_str());
   fflush(stderr);
   _exit(kRefusedExit);
+}
+
+void enterOrExit(int argc, char** argv) {
+  if (inside()) return;
+  char self[4096];
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) _exit(1);
+  self[n] = '\0';
+  std::vector<char*> args;
+  args.push_back(const_cast<char*>(TAMSIL_TESTROOT_PATH));
+  args.push_back(self);
+  for (int i = 1; i < argc; ++i) args.push_back(argv[i]);
+  args.push_back(nullptr);
+  execv(TAMSIL_TESTROOT_PATH, args.data());
+  perror("run-in-testroot");
+  _exit(1);
 }
 
 }  // namespace testroot

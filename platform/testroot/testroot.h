@@ -35,4 +35,10 @@ bool inside(std::string* why = nullptr);
 // handlers, no static destructors: nothing runs that could touch the host).
 void requireOrExit(const char* program, const char* runner = nullptr);
 
+// For programs that may be started by hand (the benchmarks): outside the
+// root, runs this program again with the same arguments inside a fresh one
+// (run-in-testroot) and never returns; inside, returns at once. Exits 1 when
+// the program cannot be started again.
+void enterOrExit(int argc, char** argv);
+
 }  // namespace testroot

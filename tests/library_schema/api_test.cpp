@@ -192,14 +192,14 @@ TEST_F(SchemaApi, TreeChecksUseTheSchemaAndUnboundHandlersSayNotSupported)
          {"2", nullptr, nullptr}, 1, ORSA_STATUS_INVALID_VALUE},
         {"ProfileId 0", &SchemaApi::ks, "ProfileManagement/SetProfileId", {"0"}, 1, ORSA_STATUS_OUT_OF_RANGE},
         {"missing required", &SchemaApi::ks, "UpgradeFlashROM", {nullptr}, 1, ORSA_STATUS_PARAM_MISSING},
-        {"valid file name", &SchemaApi::ks, "FATData/RetrieveFATData", {"fat.bin"}, ORSA_STATUS_NOT_SUPPORTED,
-         ORSA_STATUS_NOT_SUPPORTED},
+        {"valid parameters", &SchemaApi::iscsi, "Network/TCPIPConfiguration/RouteTable/AddRouteTableEntry",
+         {"192.0.2.0", "255.255.255.0", "192.0.2.1"}, ORSA_STATUS_NOT_SUPPORTED, ORSA_STATUS_NOT_SUPPORTED},
         // Passes the tree's checks and reaches its handler, which refuses a
         // change while SettableMaxFunctionNumber still reads "No".
         {"optional not given", &SchemaApi::ks, "ProfileManagement/ConfiguredProfile/SetMaxFunctionNumber",
          {nullptr}, 1, 316},
-        {"no parameters", &SchemaApi::ks, "FATData/ClearFATData", {}, ORSA_STATUS_NOT_SUPPORTED,
-         ORSA_STATUS_NOT_SUPPORTED},
+        {"no parameters", &SchemaApi::iscsi, "Network/TCPIPConfiguration/RouteTable/RefreshRouteTableEntry", {},
+         ORSA_STATUS_NOT_SUPPORTED, ORSA_STATUS_NOT_SUPPORTED},
         {"NIC action, required not given", &SchemaApi::nic, "NetworkBootConfiguration/SetNetworkBoot", {nullptr, "PXE"},
          1, ORSA_STATUS_PARAM_MISSING},
     };

@@ -174,6 +174,29 @@ class CableTest : public BringupTest {
     return got;
   }
 
+  // Frames ending in each of `payloads` that reach `at`, taken until every
+  // one came or `quiet` (real time) passed without one of them; frames a
+  // stream left behind are taken and passed over.
+  size_t receiveEach(End& at, const std::vector<Bytes>& payloads,
+                     std::chrono::milliseconds quiet = std::chrono::seconds(5)) {
+    std::vector<bool> seen(payloads.size(), false);
+    size_t found = 0;
+    auto last = std::chrono::steady_clock::now();
+    while (found < payloads.size() && std::chrono::steady_clock::now() - last < quiet) {
+      for (const Bytes& f : receive(at, ~size_t{0}, std::chrono::milliseconds(10)))
+        for (size_t i = 0; i < payloads.size(); ++i) {
+          const Bytes& p = payloads[i];
+          if (seen[i] || f.size() < p.size() || !std::equal(p.begin(), p.end(), f.end() - static_cast<long>(p.size())))
+            continue;
+          seen[i] = true;
+          ++found;
+          last = std::chrono::steady_clock::now();
+          break;
+        }
+    }
+    return found;
+  }
+
   static void zeroChecksums(Bytes& f) {
     const netframes::Parsed p = netframes::parse(f, 0, false);
     if (!p.ok) return;

@@ -33,7 +33,24 @@
 //         ExitLoopBackMode, NetworkLoopBackTest, Beacon, SelfTest, RunTDR),
 //         a group index (2 bytes, modulo the groups that carry it), the
 //         parameter texts and the replies as for a DCBX step; the replies
-//         are the event log, loopback, DMA, beacon and PHY test answers.
+//         are the event log, loopback, DMA, beacon and PHY test answers;
+//   odd with bit 5 set (33, 35, ...): a step of the iSCSI initiator's
+//         sessions, targets, LUNs and flash regions instead of all the
+//         above. Every iSCSI function of the host holds a scripted session
+//         (library_host.cpp); the step first makes its target and portal
+//         (iqn.2026-01.emu.tgt:fuzz at 192.0.2.1:3260) below the first
+//         logical HBA and reads its session and LUNs with the firmware's
+//         own answers. Then a step byte (modulo 10: the session list with
+//         and without the target, the refresh of the target, the adapter's
+//         target list (kind 0 or 1 by the next byte), the LUN scan, the
+//         LUN's capacity and inquiry reads, a boot-target add and delete, a
+//         Login, a property read below the target by a 2-byte index), then
+//         the replies as for a property read: session records and lists,
+//         target lists and records, session configurations, SCSI
+//         pass-through answers, object reads. The step's groups and
+//         savetgt.txt are removed afterwards.
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <cstdio>
@@ -43,6 +60,10 @@
 
 #include "backend/orsa_gateway.h"
 #include "backend/orsa_ioctl_wrappers.h"
+#include "backend/orsa_propertyutil.h"
+#include "iscsi/iscsi_persist.h"
+#include "iscsi/iscsi_targets.h"
+#include "schema/builders.h"
 #include "library_host.h"
 #include "tree/hm_engine.h"
 #include "tree/orsa_api.h"
@@ -205,6 +226,96 @@ void maintenanceStep(fuzzlib::Input& in) {
   if (ORSA_get_node_tag(g->tag, name, &action, HM_KIND_ACTION) == 0) ORSA_do_action(g->tag, action, params, nullptr);
 }
 
+// Frees the handle records of a target's sessions, connections and LUNs,
+// then deletes it.
+void dropTarget(HmNode* target) {
+  for (HmNode* s = get_first_instance(target, "Session"); s != nullptr; s = hm_next_instance(s))
+    for (HmNode* c = get_first_instance(s, "Connection"); c != nullptr; c = hm_next_instance(c)) {
+      orsa_dfree(HM_GROUP(c)->nhandle);
+      HM_GROUP(c)->nhandle = nullptr;
+    }
+  for (const char* kind : {"Session", "LUN"})
+    for (HmNode* g = get_first_instance(target, kind); g != nullptr; g = hm_next_instance(g)) {
+      orsa_dfree(HM_GROUP(g)->nhandle);
+      HM_GROUP(g)->nhandle = nullptr;
+    }
+  delete_node(target);
+}
+
+bool below(u32 tag, const char* name);
+
+// The sessions, targets, LUNs and flash regions of the iSCSI initiator.
+void iscsiStep(fuzzlib::Input& in, chardev::EmulatedHost& host) {
+  HmNode* lhba = nullptr;
+  for (HmNode* g : fuzzlib::groups())
+    if (strcmp(g->name, "LogicalHBA") == 0) {
+      lhba = g;
+      break;
+    }
+  if (lhba == nullptr) abort();
+  uint8_t step = in.byte() % 10;
+  // The target of the host's scripted session; its session and LUN groups
+  // are read with the firmware's own answers.
+  HmNode* target = initialize_Target(lhba, nullptr, nullptr, nullptr);
+  if (target == nullptr) abort();
+  set_prop_val(target, "TargetISCSIName", "%s", "iqn.2026-01.emu.tgt:fuzz");
+  if (setup_portal(target, "192.0.2.1", "3260", "1") == nullptr) abort();
+  uint32_t port = static_cast<uint32_t>(get_port_number(lhba));
+  uint8_t domain = static_cast<uint8_t>(get_domain_id(lhba));
+  uint8_t phba = static_cast<uint8_t>(get_phba_port_number(lhba));
+  HmValueSlot params[HM_MAX_PARAMS];
+  memset(params, 0, sizeof params);
+  char value[HM_VALUE_SIZE] = "";
+  get_all_sessions(lhba, port, domain, phba, target, nullptr, params);
+  get_all_luns(target, domain, phba, target, nullptr, params, value);
+  HmNode* session = get_first_instance(target, "Session");
+  HmNode* lun = get_first_instance(target, "LUN");
+  uint32_t handle = session != nullptr && orsa_session_record(session) != nullptr
+                        ? orsa_session_record(session)->session_handle
+                        : 0;
+  host.setReplyRewrite(feeder(in));
+  memset(params, 0, sizeof params);
+  switch (step) {
+    case 0: get_all_sessions(lhba, port, domain, phba, target, nullptr, params); break;
+    case 1: get_all_sessions(lhba, port, domain, phba, nullptr, nullptr, params); break;
+    case 2: group_Target(target); break;
+    case 3: get_all_targets(lhba, port, domain, phba, in.byte() & 1, params); break;
+    case 4: get_all_luns(target, domain, phba, target, nullptr, params, value); break;
+    case 5:
+      if (lun != nullptr) {
+        handle_lun_block_size(internal_get_node(lun, "LUNSize", HM_KIND_PROPERTY), value, HM_MODE_GET);
+        handle_StdInquiry_properties(internal_get_node(lun, "LUNSerialNumber", HM_KIND_PROPERTY), value, HM_MODE_GET);
+      }
+      break;
+    case 6:
+      if (session != nullptr) ORSA_add_boottarget_tlv(port, domain, phba, session);
+      break;
+    case 7:
+      if (session_info* r = ORSA_get_session_params(handle, port, domain, phba)) {
+        ORSA_delete_boottarget_tlv(port, domain, phba, r);
+        orsa_dfree(r);
+      }
+      break;
+    case 8: do_Login(target, internal_get_node(target, "Login", HM_KIND_ACTION), params); break;
+    default: {
+      std::vector<fuzzlib::PropertyRef> props;
+      for (const fuzzlib::PropertyRef& p : fuzzlib::properties())
+        if (below(p.group, "Target")) props.push_back(p);
+      const fuzzlib::PropertyRef& p = props[in.u16() % props.size()];
+      memset(value, 0, sizeof value);
+      ORSA_get_property_val(p.group, p.property, value, sizeof value);
+      if (strnlen(value, sizeof value) == sizeof value) abort();  // a value always ends inside its slot
+      break;
+    }
+  }
+  host.setReplyRewrite({});
+  // Whatever the step made or left, the tree and the target file go back to
+  // what they were.
+  unlink(ORSA_SAVETGT_FILE);
+  for (HmNode* t = get_first_instance(lhba, "Target"); t != nullptr; t = get_first_instance(lhba, "Target"))
+    dropTarget(t);
+}
+
 bool below(u32 tag, const char* name) {
   for (HmNode* n = get_node(static_cast<i32>(tag)); n != nullptr && n->parent != n; n = n->parent)
     if (n->name != nullptr && strcmp(n->name, name) == 0) return true;
@@ -241,6 +352,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (!reply.empty()) memcpy(r, reply.data(), n < reply.size() ? n : reply.size());
     });
     w(c);
+  } else if ((mode & 32) != 0) {
+    iscsiStep(in, host);
   } else if ((mode & 16) != 0) {
     host.setReplyRewrite(feeder(in));
     host.setVfTableRewrite(feeder(in));

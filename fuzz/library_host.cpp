@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "backend/orsa_cmdrun.h"
+#include "iscsi/fw_iscsi.h"
+#include "iscsi/fw_iscsi_net.h"
 #include "testroot.h"
 #include "tree/hm_engine.h"
 #include "tree/orsa_api.h"
@@ -16,16 +18,30 @@ namespace fuzzlib {
 chardev::EmulatedHost& startHost(bool open_library) { return startHostOf(chardev::defaultHost(), open_library); }
 
 chardev::EmulatedHost& startHostOf(const chardev::HostSpec& spec, bool open_library) {
-  static std::unique_ptr<chardev::EmulatedHost> host;
-  if (host) return *host;
+  // The host lives as long as the process and is never destroyed: its
+  // firmware keeps per-engine state in statics of other files, whose
+  // destruction at exit may come first.
+  static chardev::EmulatedHost* host = nullptr;
+  if (host != nullptr) return *host;
   // Before anything reaches the host's paths: outside the root, stop.
   testroot::requireOrExit("the library's fuzz targets");
-  host = std::make_unique<chardev::EmulatedHost>(spec);
+  host = new chardev::EmulatedHost(spec);
   if (!host->writeHostFiles()) {
     fprintf(stderr, "cannot write the emulated host's files\n");
     exit(2);
   }
-  chardev::install(host.get());
+  chardev::install(host);
+  // Every iSCSI function holds a session (scripted: no target behind it)
+  // with two LUNs, so that the session, target and LUN replies start from
+  // their real shapes.
+  for (size_t i = 0; i < spec.adapters.size(); ++i)
+    for (const chardev::FunctionSpec& f : spec.adapters[i].functions) {
+      if (f.proto != chardev::Proto::Iscsi) continue;
+      adapter::IscsiPortal portal{1, {192, 0, 2, 1}, 3260};
+      std::vector<uint8_t> record =
+          adapter::iscsiLoginRecord("iqn.2026-01.emu.tgt:fuzz", portal, 1, adapter::factoryInitiatorName(f.fn));
+      adapter::addScriptedSession(host->engine(i), f.fn, record, {{.lun = 0}, {.lun = 1, .blocks = 1u << 20}});
+    }
   // The VF settings' host commands are played by the emulated host's ip,
   // which changes the emulated VF table: nothing is started per input.
   orsa_set_command_runner(
@@ -34,7 +50,7 @@ chardev::EmulatedHost& startHostOf(const chardev::HostSpec& spec, bool open_libr
         for (size_t i = 0; argv[i] != nullptr; ++i) v.emplace_back(argv[i]);
         return static_cast<chardev::EmulatedHost*>(h)->runIpLink(v);
       },
-      host.get());
+      host);
   if (open_library && ORSA_init() != 0) {
     fprintf(stderr, "ORSA_init failed over the emulated host\n");
     exit(2);

@@ -17,13 +17,15 @@
 
 #include "emulated_host.h"
 #include "fw_discovery.h"
+#include "iscsi/fw_iscsi_net.h"
+#include "iscsi_target.h"
 #include "tree/orsa_api.h"
 
 namespace {
 
 chardev::HostSpec demoHost()
 {
-    chardev::HostSpec spec = chardev::defaultHost();  // KS3 (2 NIC, 2 iSCSI) and Veskarn (2 NIC, 4 VFs)
+    chardev::HostSpec spec = chardev::defaultHost(); // KS3 (2 NIC, 2 iSCSI) and Veskarn (2 NIC, 4 VFs)
     chardev::AdapterSpec p;
     p.gen = adapter::Gen::Pivard;
     p.bus = 7;
@@ -156,7 +158,89 @@ void printFunction(u32 phba, int indent, bool nic)
     printf("%*sVPDData0 = %.40s...\n", indent + 2, "", value(child(phba, "VPD"), "VPDData0").c_str());
 }
 
-}  // namespace
+u32 action(u32 group, const char *name, std::initializer_list<const char *> params)
+{
+    u32 tag = 0;
+    if (ORSA_get_node_tag(group, name, &tag, HM_KIND_ACTION) != 0)
+        return 0xFFFF;
+    HmValueSlot slots[HM_MAX_PARAMS];
+    memset(slots, ORSA_PARAM_NOT_GIVEN, sizeof slots);
+    size_t i = 0;
+    for (const char *p : params)
+        snprintf(slots[i++], sizeof slots[0], "%s", p);
+    return ORSA_do_action(group, tag, slots, nullptr);
+}
+
+std::string lastStatus()
+{
+    u32 code = 0;
+    char text[ORSA_STATUS_TEXT_SIZE] = "";
+    ORSA_get_last_status(&code, text);
+    return std::to_string(code) + (text[0] != '\0' ? std::string(" \"") + text + "\"" : "");
+}
+
+// A target served by tgtd in the test root (192.0.2.1:3260, two LUNs): the
+// KS3's first iSCSI port gets an address, then a client adds the target,
+// which ends with the adapter's persistent login, reads its session and
+// LUNs, logs out and deletes it.
+void iscsiTarget(chardev::EmulatedHost &host, const chardev::HostSpec &spec, u32 ks3)
+{
+    const char *iqn = "iqn.2026-01.emu.demo:disk";
+    testroot::IscsiTarget tgt;
+    std::string why;
+    if (!tgt.start(&why)) {
+        printf("\n(no iSCSI target: %s)\n", why.c_str());
+        return;
+    }
+    int tid = tgt.addTarget(iqn);
+    for (unsigned l = 1; l <= 2; l++) {
+        testroot::IscsiTarget::LunSpec lun;
+        lun.blocks = 2048 * l;
+        lun.vendor = "KDEMO";
+        lun.product = "DEMODISK" + std::to_string(l);
+        tgt.addLun(tid, l, lun);
+    }
+    for (const chardev::FunctionSpec &f : spec.adapters[0].functions)
+        if (f.proto == chardev::Proto::Iscsi) {
+            adapter::IscsiAddressEntry a;
+            a.address[0] = 192, a.address[1] = 0, a.address[2] = 2, a.address[3] = 10;
+            a.mask[0] = a.mask[1] = a.mask[2] = 255;
+            adapter::iscsiNet(host.engine(0), f.fn).addresses.push_back(a);
+            break;
+        }
+    u32 lhba = child(child(ks3, "iSCSIPhysicalHBA0"), "LogicalHBA0");
+    printf("\n=== an iSCSI target (tgtd at 192.0.2.1:3260) on %s\n",
+           label(child(ks3, "iSCSIPhysicalHBA0"), HM_KIND_GROUP).c_str());
+    u32 rc = action(lhba, "AddTarget", {iqn, "192.0.2.1"});
+    printf("AddTarget %s 192.0.2.1 -> %u (last status %s)\n", iqn, rc, lastStatus().c_str());
+    u32 target = child(lhba, "Target0");
+    ORSA_refresh_group(target);
+    printf("  Target0 %s, ETO %s, type %s\n", value(target, "TargetISCSIName").c_str(), value(target, "ETO").c_str(),
+           value(target, "TargetType").c_str());
+    for (u32 g : groups(target)) {
+        std::string name = label(g, HM_KIND_GROUP);
+        if (name.rfind("Session", 0) == 0) {
+            printf("  %s: %s, ISID %s (qualifier %s), TSIH %s, persistent %s, boot %s\n", name.c_str(),
+                   value(g, "SessionStatus").c_str(), value(g, "ISID").c_str(), value(g, "ISIDQualifier").c_str(),
+                   value(g, "SessionTSIH").c_str(), value(g, "Persistent").c_str(), value(g, "iSCSIBoot").c_str());
+            u32 c = child(g, "Connection0");
+            printf("    Connection0: %s, %s:%s -> %s:%s\n", value(c, "Status").c_str(),
+                   value(c, "SourceIPAddress").c_str(), value(c, "SourcePortNumber").c_str(),
+                   value(c, "DestinationIPAddress").c_str(), value(c, "DestinationPortNumber").c_str());
+        } else if (name.rfind("LUN", 0) == 0) {
+            printf("  %s: number %s, type %s, %s %s, %s (blocks of %s)\n", name.c_str(), value(g, "LUNNumber").c_str(),
+                   value(g, "LUNType").c_str(), value(g, "DeviceVendorName").c_str(),
+                   value(g, "DeviceModelNumber").c_str(), value(g, "LUNSize").c_str(), value(g, "BlockSize").c_str());
+        }
+    }
+    rc = action(lhba, "DeleteTarget", {"0"});
+    printf("DeleteTarget 0 while its session is open -> %u (last status %s)\n", rc, lastStatus().c_str());
+    rc = action(target, "Logout", {});
+    printf("Logout -> %u; DeleteTarget 0 -> %u\n", rc, action(lhba, "DeleteTarget", {"0"}));
+    tgt.stop();
+}
+
+} // namespace
 
 int main()
 {
@@ -190,8 +274,9 @@ int main()
             continue;
         controllers.push_back(g);
         printf("  %s: %s\n", name.c_str(), generationText(spec, g).c_str());
-        printProps(g, 4, {"Manufacturer", "ModelNumber", "SerialNumber", "ActiveFirmwareVersion", "BIOSVersion",
-                          "FirmwareStatus", "Capabilities", "UEFINICVersion", "PHYFirmwareVersion", "IPLFileName"});
+        printProps(g, 4,
+                   {"Manufacturer", "ModelNumber", "SerialNumber", "ActiveFirmwareVersion", "BIOSVersion",
+                    "FirmwareStatus", "Capabilities", "UEFINICVersion", "PHYFirmwareVersion", "IPLFileName"});
         printProps(child(g, "OEM"), 4, {"TalvorSerialNumber", "OEMSerialNumber"});
         for (u32 f : groups(g)) {
             std::string fn = label(f, HM_KIND_GROUP);
@@ -244,6 +329,9 @@ int main()
         printf("\nset %s (%s) FFVName = DemoRack7 -> %u; reads back %s\n", label(veskarn, HM_KIND_GROUP).c_str(),
                generationText(spec, veskarn).c_str(), rc, value(veskarn, "FFVName").c_str());
     }
+
+    if (!controllers.empty())
+        iscsiTarget(host, spec, controllers[0]);
 
     ORSA_exit();
     chardev::install(nullptr);

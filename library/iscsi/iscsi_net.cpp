@@ -293,8 +293,21 @@ u32 ORSA_delete_ip_from_firmware(u32 port, u32 handle, HmNode * /*group*/, u8 do
     return rc;
 }
 
-u32 check_for_boot_session(HmNode * /*phba*/)
+u32 check_for_boot_session(HmNode *phba)
 {
+    if (phba == nullptr)
+        return 0;
+    for (HmNode *l = get_first_instance(phba, "LogicalHBA"); l != nullptr; l = hm_next_instance(l))
+        for (HmNode *t = get_first_instance(l, "Target"); t != nullptr; t = hm_next_instance(t))
+            for (HmNode *s = get_first_instance(t, "Session"); s != nullptr; s = hm_next_instance(s)) {
+                char boot[HM_VALUE_SIZE];
+                if (!read_property(s, "iSCSIBoot", boot))
+                    continue;
+                if (is_true(boot)) {
+                    orsa_set_status(ORSA_STATUS_BOOT_SESSION);
+                    return 1;
+                }
+            }
     return 0;
 }
 

@@ -121,8 +121,9 @@ u32 get_name_params(u32 port, u8 domain, u8 phba_port, HmNode *property);
 // Writes a new initiator name (checked, lower-cased) or alias. 0, or a status.
 u32 ORSA_set_initatorIQN_alias(HmNode *property, const char *text);
 
-// Boot sessions stand in the way of address changes. Until the boot-session
-// walk lands this answers 0: no boot session.
+// Boot sessions stand in the way of address changes: 1 with status 44 when
+// a session of any logical HBA of the physical HBA reads iSCSIBoot "True"
+// (sessions whose property cannot be read are passed over), else 0.
 u32 check_for_boot_session(HmNode *phba);
 
 // A copy of the group's interface record (a later refresh replaces the

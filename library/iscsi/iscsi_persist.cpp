@@ -1,4 +1,5 @@
 #include "iscsi/iscsi_persist.h"
+#include "iscsi/iscsi_targets.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -198,13 +199,6 @@ void for_each_iscsi_phba(Fn fn)
     }
 }
 
-// The extended timeout of one target, read back from the adapter. The
-// target's login-option groups and the timeout command come with the
-// target handlers; until then a target has nothing to refresh.
-void refresh_target_eto(HmNode * /*target*/)
-{
-}
-
 }  // namespace
 
 uint32_t ORSA_refresh_backend_client_iscsi_targets(void)
@@ -212,8 +206,7 @@ uint32_t ORSA_refresh_backend_client_iscsi_targets(void)
     for_each_iscsi_phba([](HmNode *, HmNode *phba) {
         for (HmNode *lhba = get_first_instance(phba, "LogicalHBA"); lhba != nullptr;
              lhba = hm_next_instance(lhba)) {
-            for (HmNode *t = get_first_instance(lhba, "Target"); t != nullptr; t = hm_next_instance(t))
-                refresh_target_eto(t);
+            refresh_eto(lhba, (u8)get_domain_id(lhba), (u8)get_phba_port_number(lhba));
         }
     });
     return 0;

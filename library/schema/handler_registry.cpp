@@ -23,6 +23,7 @@
 #include "config/cfg_sriov.h"
 #include "iscsi/iscsi_net.h"
 #include "iscsi/iscsi_loginopts.h"
+#include "iscsi/iscsi_targets.h"
 #include "maintenance/maint_dump.h"
 #include "maintenance/maint_diag.h"
 #include "maintenance/maint_flash.h"
@@ -179,6 +180,17 @@ const PropertyEntry property_handlers[] = {
     {"handle_target_loginoptions", handle_target_loginoptions},
     {"handle_authentication_target_loginopts", handle_authentication_target_loginopts},
     {"handle_target_type", handle_target_type},
+    // targets, sessions, connections, LUNs and boot sessions
+    {"handle_Target_ETO", handle_Target_ETO},
+    {"handle_TargetAlias", handle_TargetAlias},
+    {"handle_session_properties", handle_session_properties},
+    {"handle_connection_properties", handle_connection_properties},
+    {"handle_boot_session", handle_boot_session},
+    {"handle_LUNNumber", handle_LUNNumber},
+    {"handle_LUNName", handle_LUNName},
+    {"handle_lun_block_size", handle_lun_block_size},
+    {"handle_StdInquiry_properties", handle_StdInquiry_properties},
+    {"handle_iSCSIPhysicalHBA_LogicalHBA_Enabled", handle_iSCSIPhysicalHBA_LogicalHBA_Enabled},
     // beacon of a port
     {"handle_BeaconState", handle_BeaconState},
 };
@@ -226,6 +238,16 @@ const ActionEntry action_handlers[] = {
     {"do_AutoAssignEnable", do_AutoAssignEnable},
     {"do_AutoAssignDisable", do_AutoAssignDisable},
     {"do_ConfigureIPv6Address", do_ConfigureIPv6Address},
+    // targets, portals, login, logout and LUNs
+    {"do_AddTarget", do_AddTarget},
+    {"do_AddTargetPortal", do_AddTargetPortal},
+    {"do_DeleteTarget", do_DeleteTarget},
+    {"do_DeleteTargetPortal", do_DeleteTargetPortal},
+    {"do_Login", do_Login},
+    {"do_Logout", do_Logout},
+    {"do_ReScanLUNS", do_ReScanLUNS},
+    {"do_StdInquiry", do_StdInquiry},
+    {"do_SCSIWrite", do_SCSIWrite},
     // core dumps, firmware logs, extended log configuration, register dumps
     {"do_RetrieveQuorvantixCoreDump", do_RetrieveQuorvantixCoreDump},
     {"do_RetrieveFATData", do_RetrieveFATData},
@@ -256,6 +278,10 @@ const GroupEntry group_handlers[] = {
     {"group_Kalderstone_PortDiscoveryAndConfiguration_ChannelManagement",
      group_Kalderstone_PortDiscoveryAndConfiguration_ChannelManagement},
     {"group_NICPhysicalHBA", group_NICPhysicalHBA},
+    // targets, sessions and LUNs
+    {"group_Target", group_Target},
+    {"group_Session", group_Session},
+    {"group_LUN", group_LUN},
     // DCBX application-TLV views
     {"group_AdministratorTLVSetting", group_AdministratorTLVSetting},
     {"group_PeerTLVSetting", group_PeerTLVSetting},

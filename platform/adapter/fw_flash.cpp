@@ -37,6 +37,8 @@
 //   41 iscsi net the iSCSI functions' network ports (iscsi/fw_iscsi_net.h)
 //   42 firmware  flashed firmware components, the Pivard program and the
 //                version they carry (fw_flash_components.h)
+//   43 iscsi     the iSCSI initiator's persistent targets, discovery
+//                parameter blocks and boot-region objects (iscsi/fw_iscsi.h)
 // A record or entry is u16 n + its n bytes.
 //
 // What runs (active profile, running ARI and link settings) is not kept: at
@@ -55,6 +57,7 @@ constexpr uint8_t kMagic[4] = {'E', 'M', 'F', 'L'};
 enum Tag : uint16_t {
   kIds = 1, kProfile = 2, kConfigured = 3, kLinks = 4, kTexts = 5, kLegacy = 6, kCommon = 7, kMacs = 8,
   kRegion = 9, kVnic = 10, kQos = 11, kSwitch = 12, kLink = 20, kCfgBoot = 40, kIscsiNet = 41, kFirmware = 42,
+  kIscsi = 43,
 };
 
 class Writer {
@@ -257,6 +260,12 @@ std::vector<uint8_t> encodeFlash(const ProfileStore& s, Gen g) {
       w.bytes(b.data(), b.size());
     });
   }
+  if (!s.iscsi.fns.empty() || !s.iscsi.objects.empty()) {
+    section(kIscsi, [&] {
+      std::vector<uint8_t> b = encodeIscsiStore(s.iscsi);
+      w.bytes(b.data(), b.size());
+    });
+  }
   wire::put32(w.out.data(), 8, static_cast<uint32_t>(w.out.size()));
   wire::put32(w.out.data(), 12, sections);
   return w.out;
@@ -404,6 +413,9 @@ bool decodeFlash(const std::vector<uint8_t>& bytes, Gen g, ProfileStore* s) {
         break;
       case kFirmware:
         if (!decodeFlashComponents(body.data(), body.size(), &t.flash)) return false;
+        break;
+      case kIscsi:
+        if (!decodeIscsiStore(body.data(), body.size(), &t.iscsi)) return false;
         break;
       default:
         break;   // a later version's section

@@ -32,6 +32,14 @@ void registerLibraryHandlers(Engine& fw);
 // buffer the request came in; the carrier calls this after execute() so that
 // the response header carries it (status 4 when the buffer was too small).
 void completeLibraryResponse(Engine& fw, uint8_t* buf);
+// For handlers of size-queried commands: the reply needs `needed` bytes and
+// `sent` came; completeLibraryResponse then reports `needed` (status 4 when
+// it is the larger).
+void librarySizeReply(Engine& fw, uint32_t sent, uint32_t needed);
+// The plain handler of the table (a stored slot, a size query answering the
+// length setLibrarySizeAnswer gives): a test of the library's channel puts it
+// back in front of a command that has a model of its own now.
+Handler libraryPlainHandler();
 
 // Inspection for tests.
 // The stored blob of a configuration get/set pair (keyed by the get opcode).

@@ -255,6 +255,15 @@ void completeLibraryResponse(Engine& fw, uint8_t* buf) {
   put32(buf, 12, s.size_needed);
 }
 
+Handler libraryPlainHandler() { return genericHandler; }
+
+void librarySizeReply(Engine& fw, uint32_t sent, uint32_t needed) {
+  LibraryState& s = st(fw);
+  s.size_pending = true;
+  s.size_needed = needed;
+  s.size_sent = sent;
+}
+
 std::vector<uint8_t>& librarySlot(Engine& fw, unsigned fn, uint8_t subsystem, uint8_t opcode) {
   return slot(fw, fn, subsystem, opcode);
 }

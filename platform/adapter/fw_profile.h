@@ -74,6 +74,7 @@
 
 #include "fw_cfg_boot.h"
 #include "fw_engine.h"
+#include "iscsi/fw_iscsi.h"
 #include "iscsi/fw_iscsi_net.h"
 #include "fw_flash_components.h"
 
@@ -208,6 +209,9 @@ class ProfileStore {
   CfgBootStore cfg_boot;
   // The iSCSI functions' network ports (iscsi/fw_iscsi_net.h; kept in flash).
   IscsiNetStore iscsi_net;
+  // The iSCSI initiator's persistent targets, discovery parameter blocks and
+  // boot-region objects (iscsi/fw_iscsi.h; kept in flash).
+  IscsiStore iscsi;
   // Firmware components and the Pivard program (kept in flash,
   // fw_flash_components.h).
   FlashComponents flash;

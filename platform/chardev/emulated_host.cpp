@@ -16,6 +16,7 @@
 #include "fw_library_dump.h"
 #include "fw_library_lldp.h"
 #include "fw_profile.h"
+#include "iscsi/fw_iscsi.h"
 #include "iscsi/fw_iscsi_net.h"
 #include "nic_sub11.h"
 #include "testroot.h"
@@ -97,6 +98,9 @@ EmulatedHost::EmulatedHost(const HostSpec& spec) : spec_(spec) {
     // Core dumps, firmware logs, transceiver pages; the NIC driver's own
     // registers for its dump answers (nic_sub11.h).
     adapter::registerDumpHandlers(card.engine());
+    // The iSCSI initiator: logins, sessions, persistent targets, the boot
+    // regions' flash objects (in front of the object commands above).
+    adapter::registerIscsiHandlers(card.engine());
     prepareNicDriverRegisters(card);
   }
   for (size_t i = 0; i < spec_.adapters.size(); ++i) {
@@ -113,6 +117,8 @@ EmulatedHost::EmulatedHost(const HostSpec& spec) : spec_(spec) {
 
 EmulatedHost::~EmulatedHost() {
   if (installed() == this) install(nullptr);
+  // The iSCSI firmware's sessions end with their adapters.
+  for (auto& c : cards_) adapter::iscsiRelease(c->engine());
   for (const OpenDev& od : open_) ::close(od.fd);
 }
 
@@ -448,6 +454,8 @@ void EmulatedHost::rebootAdapter(size_t i) {
   std::lock_guard<std::mutex> cg(c.lock());
   c.engine().profiles().reboot();
   adapter::applyRunningState(c.engine());
+  // Sessions end with the reset; the persistent targets are logged in again.
+  adapter::iscsiReboot(c.engine());
 }
 
 void EmulatedHost::setNicFunctionHidden(size_t adapter_index, uint8_t fn, bool hide) {

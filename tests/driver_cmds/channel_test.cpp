@@ -45,10 +45,11 @@ class ChannelTest : public GenRigTest {
       return tamsil_cmdGetFlowControl(a, &tx, &rx);
     });
   }
-  // Waits (up to about 2 s of real time) until the firmware has seen a
+  // Waits (up to a generous 60 s of real time: the issuing thread may be
+  // scheduled late on a loaded machine) until the firmware has seen a
   // command (sub, op).
   void waitSeen(uint8_t sub, uint8_t op) {
-    for (int i = 0; i < 2000 && rig->seen(sub, op) == 0; i++) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    vmktest::waitFor([&] { return rig->seen(sub, op) != 0; }, 60000);
   }
 };
 
@@ -400,7 +401,12 @@ TEST_P(ChannelTest, SleepingWaitCheckpointsThenTimesOutAndInjectsUe) {
 TEST_P(ChannelTest, PolledWaitTimeoutInjectsUeExceptOnPivard) {
   Gen g = GetParam();
   rig->setFault(1, 28, {.no_completion = true});
+  // The poll's busy delays move the stopped clock by themselves: its 12 s
+  // run out in as many polls as ever, without a yield to a loaded machine
+  // between two of them (at a running clock they took over a minute there).
+  vmktest::setClockRate(0.0);
   EXPECT_EQ(TAMSIL_CH_IO_ERROR, tamsil_cmdSetQos(a, 1, 0));
+  vmktest::setClockRate(rig->opt.clock_rate);
   EXPECT_EQ(1u, vmktest::logCount("MCC poll timed out!"));
   EXPECT_EQ(1, a->fw_timeout);
   EXPECT_EQ(g != Gen::Pivard ? 1u : 0u, rig->card->counters(0).ue_injections);
@@ -453,14 +459,10 @@ TEST_P(ChannelTest, CardErrorAtCheckpointEndsTheWait) {
 // Late completions, stale and duplicate completions
 // ---------------------------------------------------------------------------
 
-// Waits (up to about 2 s of real time) until `f` holds.
+// Waits (up to a generous 60 s of real time) until `f` holds.
 template <typename F>
 bool eventually(F f) {
-  for (int i = 0; i < 2000; i++) {
-    if (f()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return f();
+  return vmktest::waitFor(f, 60000);
 }
 
 // A command that timed out leaves its buffer with its slot: the completion
@@ -569,7 +571,7 @@ TEST_P(ChannelTest, ManyWaitersAreAllWoken) {
       return tamsil_cmdGetFlowControl(a, &tx, &rx);
     }));
   ClockRelease release;
-  for (int i = 0; i < 5000 && rig->seen(1, 37) < n; i++) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  vmktest::waitFor([&] { return rig->seen(1, 37) >= static_cast<unsigned>(n); }, 60000);
   ASSERT_EQ(static_cast<unsigned>(n), rig->seen(1, 37));
   rig->card->releaseHeldCompletions(0);
   EXPECT_EQ(static_cast<uint32_t>(n), tamsil_processMcc(a));

@@ -360,6 +360,8 @@ TEST_F(ChannelTest, InstanceNumbersAreChecked) {
 
 // Command sizes are computed without 16-bit wrap; what cannot fit is refused.
 TEST_F(ChannelTest, OversizedPayloadsAreRefused) {
+  // The firmware's plain answer: no session needed for the channel's work.
+  host_->engine(0).registerHandler(6, 59, adapter::libraryPlainHandler());
   std::vector<uint8_t> big(70000, 0);
   // A caller-sized wrapper whose length would wrap the 16-bit buffer size.
   EXPECT_EQ(ioctl_scsi_passthru(OrsaPort{1, ORSA_PROTO_ISCSI}, big.data(), 65530, 0, 0), 1u);
@@ -404,6 +406,8 @@ TEST_F(ChannelTest, ChangedNicCountFailsTheRequest) {
 }
 
 TEST_F(ChannelTest, SizeQueryCountsStatusFourAsSuccess) {
+  // The firmware's plain answer: the length the knob gives, for any target.
+  host_->engine(0).registerHandler(6, 32, adapter::libraryPlainHandler());
   adapter::setLibrarySizeAnswer(host_->engine(0), 6, 32, 3000);
   uint8_t req[816] = {};
   uint16_t needed = 0;

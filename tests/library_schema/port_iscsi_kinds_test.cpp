@@ -735,7 +735,9 @@ TEST_F(PortIscsiApi, SetsAreCheckedAgainstTheSchemaFirst)
         {channel, "LogicalLinkState", "enabled", 323},
         {channel, "LogicalLinkState", "On", ORSA_STATUS_INVALID_VALUE},
         {channel, "MinBandWidth", "10", ORSA_STATUS_READ_ONLY},
-        {session, "iSCSIBoot", "True", ORSA_STATUS_NOT_SUPPORTED},
+        // Passes the tree; the boot-session handler then refuses a session
+        // of a controller without an adapter behind it.
+        {session, "iSCSIBoot", "True", 1},
         {session, "ISID", "1", ORSA_STATUS_READ_ONLY},
         {p, "TXThrottle", "123", ORSA_STATUS_BAD_LENGTH},
     };

@@ -23,10 +23,10 @@ constexpr uint32_t kRecordsAt = 16;
 constexpr size_t kRoutableEntries = 2;
 
 // Additional statuses the firmware answers with status 1.
-constexpr uint8_t kAddUnreachable = 19;   // destination not reachable
+constexpr uint8_t kAddUnreachable = 19;  // destination not reachable
 constexpr uint8_t kAddUnknownCommand = 30;
 constexpr uint8_t kAddNoIpv6 = 75;
-constexpr uint8_t kStatusNotConfigured = 46;   // the port has no address to send from
+constexpr uint8_t kStatusNotConfigured = 46;  // the port has no address to send from
 
 struct NicParams {
   uint32_t speed_code = 4;
@@ -34,10 +34,10 @@ struct NicParams {
 };
 
 struct Knobs {
-  std::map<unsigned, std::deque<uint8_t>> entry_status;               // by PCI function
-  std::map<unsigned, std::vector<std::vector<uint8_t>>> reachable;    // by physical port
+  std::map<unsigned, std::deque<uint8_t>> entry_status;             // by PCI function
+  std::map<unsigned, std::vector<std::vector<uint8_t>>> reachable;  // by physical port
   bool name_v1_withdrawn = false;
-  std::map<unsigned, NicParams> nic;                                  // by PCI function
+  std::map<unsigned, NicParams> nic;  // by PCI function
 };
 
 std::mutex knobs_mu;
@@ -294,8 +294,7 @@ void ping(Engine& fw, Cmd& c) {
   }
   const IscsiPortNet& net = iscsiNet(fw, c.fn);
   bool configured = kind == kIscsiKindIpv4 ? net.dhcp : (net.ipv6_flags & (kIpv6Auto | kIpv6Dhcp)) != 0;
-  for (const IscsiAddressEntry& e : net.addresses)
-    configured = configured || sameFamily(e.kind, kind);
+  for (const IscsiAddressEntry& e : net.addresses) configured = configured || sameFamily(e.kind, kind);
   if (!configured) {
     c.fail(kStatusNotConfigured);
     return;

@@ -81,7 +81,7 @@ struct IscsiPortNet {
   uint16_t ipv6_flags = kIpv6Static;
   uint16_t vlan_tag = 0xFFFF;
   uint16_t name_flags = 0;
-  std::string initiator_name;   // empty: the factory name
+  std::string initiator_name;  // empty: the factory name
   std::string alias;
 };
 

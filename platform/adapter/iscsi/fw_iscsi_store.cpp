@@ -1,0 +1,91 @@
+// What the iSCSI initiator firmware keeps in flash (fw_iscsi.h: IscsiStore),
+// as a section of the flash file.
+#include <algorithm>
+
+#include "iscsi/fw_iscsi.h"
+#include "wire.h"
+
+namespace adapter {
+
+std::vector<uint8_t> encodeIscsiStore(const IscsiStore& s) {
+  std::vector<uint8_t> out;
+  auto u8 = [&](uint8_t v) { out.push_back(v); };
+  auto u16 = [&](uint16_t v) {
+    u8(static_cast<uint8_t>(v));
+    u8(static_cast<uint8_t>(v >> 8));
+  };
+  auto u32 = [&](uint32_t v) {
+    u16(static_cast<uint16_t>(v));
+    u16(static_cast<uint16_t>(v >> 16));
+  };
+  auto blob16 = [&](const uint8_t* p, size_t n) {
+    n = std::min<size_t>(n, 0xFFFF);
+    u16(static_cast<uint16_t>(n));
+    out.insert(out.end(), p, p + n);
+  };
+  u16(static_cast<uint16_t>(s.fns.size()));
+  for (const auto& [fn, f] : s.fns) {
+    u16(static_cast<uint16_t>(fn));
+    u16(static_cast<uint16_t>(f.entries.size()));
+    for (const IscsiStore::Entry& e : f.entries) {
+      blob16(e.record.data(), e.record.size());
+      u32(e.boot_flags);
+    }
+    blob16(f.discovery.data(), f.discovery.size());
+  }
+  u16(static_cast<uint16_t>(s.objects.size()));
+  for (const auto& [name, data] : s.objects) {
+    blob16(reinterpret_cast<const uint8_t*>(name.data()), name.size());
+    u32(static_cast<uint32_t>(data.size()));
+    out.insert(out.end(), data.begin(), data.end());
+  }
+  return out;
+}
+
+bool decodeIscsiStore(const uint8_t* p, size_t n, IscsiStore* s) {
+  size_t at = 0;
+  bool ok = true;
+  auto take = [&](size_t k) -> const uint8_t* {
+    if (!ok || k > n - at) {
+      ok = false;
+      return nullptr;
+    }
+    at += k;
+    return p + at - k;
+  };
+  auto u16 = [&]() -> uint16_t {
+    const uint8_t* q = take(2);
+    return q != nullptr ? wire::get16(q, 0) : 0;
+  };
+  auto u32 = [&]() -> uint32_t {
+    const uint8_t* q = take(4);
+    return q != nullptr ? wire::get32(q, 0) : 0;
+  };
+  auto bytes = [&](size_t len) -> std::vector<uint8_t> {
+    const uint8_t* q = take(len);
+    return q != nullptr ? std::vector<uint8_t>(q, q + len) : std::vector<uint8_t>();
+  };
+  IscsiStore t;
+  for (uint16_t i = 0, count = u16(); ok && i < count; ++i) {
+    IscsiStore::Function f;
+    uint16_t fn = u16();
+    for (uint16_t k = 0, entries = u16(); ok && k < entries; ++k) {
+      IscsiStore::Entry e;
+      e.record = bytes(u16());
+      e.boot_flags = u32();
+      f.entries.push_back(std::move(e));
+    }
+    f.discovery = bytes(u16());
+    t.fns[fn] = std::move(f);
+  }
+  for (uint16_t i = 0, count = u16(); ok && i < count; ++i) {
+    std::vector<uint8_t> name = bytes(u16());
+    std::vector<uint8_t> data = bytes(u32());
+    t.objects[std::string(name.begin(), name.end())] = std::move(data);
+  }
+  if (!ok || at != n) return false;
+  *s = std::move(t);
+  return true;
+}
+
+}  // namespace adapter

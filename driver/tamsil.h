@@ -657,6 +657,11 @@ struct Adapter {
   // ---- Data path ----
   vmk_uint32 link_tx_pending;  // TAMSIL_LINK_TX_*: transmit queue action of a link change
   vmk_uint32 worker_posting;   // the worker is refilling starved rings (quiesce waits it out)
+  // The transmit door: quiesce closes it and waits until no transmit is
+  // inside (`tx_inside`) before it drains and a reset frees the rings;
+  // start I/O opens it again.
+  vmk_uint32 tx_closed;
+  vmk_uint32 tx_inside;
   // ---- end of data path ----
 
   // ---- Error recovery ----

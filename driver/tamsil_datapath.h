@@ -97,6 +97,10 @@ vmk_uint32 tamsil_txComplProcess(Adapter* adapter, tamsil_txo* txo, vmk_uint16 l
 // Drains every transmit queue at quiesce, then frees what the adapter did
 // not complete.
 void tamsil_txComplClean(Adapter* adapter);
+// The transmit door: closed, transmits are refused (busy) and the call
+// returns once none is inside a ring any more; opened by start I/O.
+void tamsil_txDoorClose(Adapter* adapter);
+void tamsil_txDoorOpen(Adapter* adapter);
 
 // Stop and start of one transmit queue towards the kernel (txo index), kept
 // with the shared data writer protocol in tamsil_uplink.cpp.

@@ -43,6 +43,9 @@ VMK_ReturnStatus tamsil_quiesceIO(Adapter* a) {
   }
   TAMSIL_DBG(a, TAMSIL_DBG_UPLINK, TAMSIL_LOG_LEVEL_INFO2, "Stop Tx queues\n");
   tamsil_startStopTxQueues(a, 0);
+  // A transmit past its queue check must be out of the rings before they
+  // are drained (and, in a reset, freed).
+  tamsil_txDoorClose(a);
   if (tamsil_hasTrait(a, TAMSIL_GT_HOST_INTR)) {
     TAMSIL_DBG(a, TAMSIL_DBG_UPLINK, TAMSIL_LOG_LEVEL_INFO2, "Disarming interrupts\n");
     tamsil_intrSet(a, 0);
@@ -110,14 +113,14 @@ VMK_ReturnStatus tamsil_uplinkQuiesceIO(Adapter* a) {
     return VMK_FAILURE;
   }
   a->internal_quiesce = 0;
+  // Held across the whole quiesce, not only its test-and-set: a reset the
+  // driver starts meanwhile (a recovery) finds the bit set and would skip
+  // its own quiesce, taking the interrupts and the control path away while
+  // this one still works on them. It waits here and finds I/O down.
   vmk_SemaLock(&a->reset_lock);
-  if (vmk_BitVectorAtomicTestAndSet(a->flags, TAMSIL_FLAG_IO_QUIESCED)) {
-    TAMSIL_DBG(a, TAMSIL_DBG_UPLINK, TAMSIL_LOG_LEVEL_INFO2, "IO is already quiesced, Skipping ..\n");
-    vmk_SemaUnlock(&a->reset_lock);
-    return VMK_OK;
-  }
+  const VMK_ReturnStatus st = quiesceLocked(a);
   vmk_SemaUnlock(&a->reset_lock);
-  return tamsil_quiesceIO(a);
+  return st;
 }
 
 /* ------------------------------------------------------------------------ */
@@ -201,6 +204,7 @@ static VMK_ReturnStatus startIO(Adapter* a, bool resetLockHeld) {
     tamsil_eqNotify(a, a->eqo[i].q.id, true, false, 0);
   }
   tamsil_asyncMccEnable(a);
+  tamsil_txDoorOpen(a);
   vmk_BitVectorAtomicClear(a->flags, TAMSIL_FLAG_IO_QUIESCED);
   __atomic_store_n(&a->io_started, 1, __ATOMIC_RELEASE);
   if (a->port_num == a->pf_num) {

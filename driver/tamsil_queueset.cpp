@@ -182,6 +182,8 @@ static vmk_uint32 txQueuesCreate(Adapter* a, vmk_uint32 R) {
   for (vmk_uint32 q = 0; q < a->num_tx_queues && q <= R; q++) {
     tamsil_txo* txo = &a->txo[q];
     txo->idx = q;
+    // A new ring owes no packet: whatever an earlier one kept is not its.
+    memset(txo->pending, 0, sizeof txo->pending);
     if (tamsil_queueAlloc(a, &txo->cq, TAMSIL_CQ_LEN, TAMSIL_CQE_SIZE) != 0 ||
         tamsil_cmdCqCreate(a, &txo->cq, &a->eqo[q].q, false, false, 3) != 0 ||
         tamsil_queueAlloc(a, &txo->q, TAMSIL_TXQ_LEN, TAMSIL_TXQ_ENTRY_SIZE) != 0 ||

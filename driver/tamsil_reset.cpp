@@ -104,6 +104,9 @@ VMK_ReturnStatus resetLocked(Adapter* a, vmk_uint8 force, bool* ran) {
     tamsil_quiesceIO(a);
   else
     TAMSIL_DBG(a, TAMSIL_DBG_UPLINK, TAMSIL_LOG_LEVEL_INFO2, "IO is already quiesced, Skipping ..\n");
+  // I/O the kernel never started has its rings all the same: no transmit
+  // may be inside them when they are freed.
+  tamsil_txDoorClose(a);
   if (!pivardRecovery) tamsil_quiesceDevice(a->device);
   tamsil_mgmtDrain(a);
   // The kernel's VF requests wait until the VFs are configured again.

@@ -56,8 +56,10 @@ void complDiscard(Adapter* a, tamsil_rxo* rxo, const RxCompletion* rxcp, bool in
   }
 }
 
-// Posts up to `n` buffers; the caller holds the ring's posting mark.
-void postLocked(Adapter* a, tamsil_rxo* rxo, vmk_uint32 n) {
+// Posts up to `n` buffers; the caller holds the ring's posting mark. The
+// netdump poll refills too (its ring would run dry over a long dump): a
+// buffer it cannot post goes back with the panic-safe release.
+void postLocked(Adapter* a, tamsil_rxo* rxo, vmk_uint32 n, bool inPanic) {
   QueueInfo* q = &rxo->rxq;
   vmk_uint32 posted = 0;
   while (posted < n) {
@@ -70,7 +72,7 @@ void postLocked(Adapter* a, tamsil_rxo* rxo, vmk_uint32 n) {
     }
     vmk_SgElem elem;
     if (vmk_PktSgElemGet(pkt, 0, &elem) != VMK_OK) {
-      vmk_PktRelease(pkt);
+      pktDrop(pkt, inPanic);
       break;
     }
     vmk_SgElem mapped;
@@ -79,7 +81,7 @@ void postLocked(Adapter* a, tamsil_rxo* rxo, vmk_uint32 n) {
       TAMSIL_ERR(a, "Failed to map %p size %d to IO address, %s.\n", (void*)pkt, (int)elem.length,
                  vmk_DMAMapErrorReasonToString(err.error));
       tamsil_statInc(rxo->rx_post_fail);
-      vmk_PktRelease(pkt);
+      pktDrop(pkt, inPanic);
       break;
     }
     fi->bus_addr = mapped.addr;
@@ -304,16 +306,22 @@ vmk_uint32 tamsil_rxQueuesDestroy(Adapter* a) {
 /* Posting                                                                   */
 /* ------------------------------------------------------------------------ */
 
-void tamsil_postRxFrags(tamsil_rxo* rxo, vmk_uint32 count) {
+namespace {
+
+void postRxFrags(tamsil_rxo* rxo, vmk_uint32 count, bool inPanic) {
   Adapter* a = rxo->adapter;
   if (a == nullptr || rxo->frag_info_table == nullptr || !rxo->rxq.created) return;
   // One poster at a time: the worker's retry of a starving ring may meet the
   // NetPoll's refill. The one that finds the ring taken leaves it to the
   // other, which posts (or marks the ring starving) itself.
   if (__atomic_exchange_n(&rxo->posting, 1u, __ATOMIC_ACQUIRE) != 0) return;
-  postLocked(a, rxo, count < TAMSIL_RX_POST_MAX ? count : TAMSIL_RX_POST_MAX);
+  postLocked(a, rxo, count < TAMSIL_RX_POST_MAX ? count : TAMSIL_RX_POST_MAX, inPanic);
   __atomic_store_n(&rxo->posting, 0u, __ATOMIC_RELEASE);
 }
+
+}  // namespace
+
+void tamsil_postRxFrags(tamsil_rxo* rxo, vmk_uint32 count) { postRxFrags(rxo, count, false); }
 
 void tamsil_rxRetryStarved(Adapter* a) {
   const vmk_uint32 V = a->num_vectors < TAMSIL_MAX_VECTORS ? a->num_vectors : TAMSIL_MAX_VECTORS;
@@ -400,7 +408,8 @@ vmk_uint32 tamsil_pollRx(Adapter* a, tamsil_rxo* rxo, vmk_uint32 budget, vmk_Boo
   }
   if (n != 0) {
     tamsil_cqNotify(a, rxo->cq.id, true, n);
-    if (vmk_AtomicRead64(&rxo->rxq.used) < TAMSIL_RX_REFILL_BELOW) tamsil_postRxFrags(rxo, TAMSIL_RX_POST_MAX);
+    // The list form is the netdump poll's, in the panic context.
+    if (vmk_AtomicRead64(&rxo->rxq.used) < TAMSIL_RX_REFILL_BELOW) postRxFrags(rxo, TAMSIL_RX_POST_MAX, toList != 0);
   }
   return n;
 }

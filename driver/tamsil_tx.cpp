@@ -20,6 +20,7 @@ constexpr vmk_uint32 kTrimCandidate = 60;
 constexpr vmk_uint32 kTrimCandidateTagged = 64;
 // The header's entry count has five bits.
 constexpr vmk_uint32 kMaxPktEntries = 31;
+constexpr vmk_uint32 kTxDoorWaitUs = 100;
 
 // Header entry, dword 2.
 constexpr vmk_uint32 kHdrBit0 = 1u << 0;
@@ -43,7 +44,7 @@ struct TxPkt {
   vmk_PktHandle* caller;   // the kernel's packet (NULL for a management copy)
   vmk_PktHandle* sent;     // what the adapter reads: the caller's or a copy
   vmk_uint32 callerLen;    // the caller's frame length, when recorded
-  vmk_uint32 shortLen;     // the length the caller's packet was cut to in place
+  vmk_uint32 shortLen;     // the caller's packet cut in place: its length as sent
   bool callerLenKept;
   bool shortenedInPlace;
   bool tso, csum, mustTag, ipv6, encap, mgmt;
@@ -296,7 +297,11 @@ static bool postPkt(Adapter* a, tamsil_txo* txo, TxPkt* t, bool* stopped) {
   tamsil_txPending* p = &txo->pending[hdr];
   if (p->sent != nullptr) ringInconsistent(a, "tamsil_queuedPkt", 6522);
   if (p->caller != nullptr) ringInconsistent(a, "tamsil_queuedPkt", 6523);
-  if (t->shortenedInPlace && t->callerLenKept) vmk_PktFrameLenSet(t->caller, t->callerLen);
+  if (t->shortenedInPlace && t->callerLenKept) {
+    // The frame as sent: a tag written in place after the trim counts.
+    t->shortLen = frameLen;
+    vmk_PktFrameLenSet(t->caller, t->callerLen);
+  }
   p->sent = t->sent;
   p->caller = t->caller;
 
@@ -491,7 +496,28 @@ void tamsil_queuedPkt(Adapter* a, tamsil_txo* txo, vmk_PktHandle* pkt, vmk_uint3
 /* List transmit                                                             */
 /* ------------------------------------------------------------------------ */
 
+static VMK_ReturnStatus uplinkTxInside(Adapter* a, vmk_PktList* list);
+
+// A transmit announces itself before it looks at the door, and quiesce
+// closes the door before it waits for the transmits inside to leave: none
+// is inside a ring when quiesce drains it or a reset frees and rebuilds it.
+// A closed door keeps the whole list with the kernel.
 VMK_ReturnStatus tamsil_uplinkTx(Adapter* a, vmk_PktList* list) {
+  __atomic_add_fetch(&a->tx_inside, 1, __ATOMIC_SEQ_CST);
+  VMK_ReturnStatus st = VMK_BUSY;
+  if (__atomic_load_n(&a->tx_closed, __ATOMIC_SEQ_CST) == 0) st = uplinkTxInside(a, list);
+  __atomic_sub_fetch(&a->tx_inside, 1, __ATOMIC_SEQ_CST);
+  return st;
+}
+
+void tamsil_txDoorClose(Adapter* a) {
+  __atomic_store_n(&a->tx_closed, 1, __ATOMIC_SEQ_CST);
+  while (__atomic_load_n(&a->tx_inside, __ATOMIC_SEQ_CST) != 0) vmk_WorldSleep(kTxDoorWaitUs);
+}
+
+void tamsil_txDoorOpen(Adapter* a) { __atomic_store_n(&a->tx_closed, 0, __ATOMIC_SEQ_CST); }
+
+static VMK_ReturnStatus uplinkTxInside(Adapter* a, vmk_PktList* list) {
   VMK_ReturnStatus result = VMK_OK;
   tamsil_txo* txo = nullptr;
   const vmk_uint32 R = a->queue_info.maxRxQueues, T = a->queue_info.maxTxQueues;

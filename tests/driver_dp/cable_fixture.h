@@ -89,7 +89,9 @@ class CableTest : public BringupTest {
   void TearDown() override {
     for (End& e : ends_) {
       if (e.uplink == nullptr) continue;
-      if (!tamsil_flagTest(e.a, TAMSIL_FLAG_IO_QUIESCED)) e.ops().uplinkQuiesceIO(e.cookie);
+      // As the kernel does: whatever the driver is doing (a reset it
+      // started waits the quiesce out).
+      e.ops().uplinkQuiesceIO(e.cookie);
       vmktest::netPollDrain();
       vmktest::uplinkDisassociate(regDataOf(e.child), e.uplink);
       vmktest::removeDevice(e.child);
@@ -125,6 +127,30 @@ class CableTest : public BringupTest {
     ASSERT_EQ(VMK_OK, from.ops().uplinkTx(from.cookie, &list));
   }
 
+  // The stack's transmit to `queue` of the sender, for a sender that may be
+  // resetting meanwhile: what a busy driver leaves with the stack is dropped
+  // here. The addresses are the caller's (a resetting end rewrites its own).
+  static VMK_ReturnStatus offer(End& from, vmk_uint32 queue, const netframes::Mac& src, const netframes::Mac& dst,
+                                const std::vector<Send>& sends) {
+    vmk_PktList list;
+    vmk_PktListInit(&list);
+    for (const Send& s : sends) {
+      netframes::Spec spec = s.spec;
+      spec.dst = dst;
+      spec.src = src;
+      Bytes f = netframes::build(spec);
+      if (s.csum) zeroChecksums(f);
+      vmk_PktHandle* p = vmktest::pktMake(f);
+      if (p == nullptr) continue;
+      vmktest::pktSetMustCsum(p, s.csum);
+      vmk_PktQueueIDSet(p, queue);
+      vmk_PktListAppendPkt(&list, p);
+    }
+    const VMK_ReturnStatus st = from.ops().uplinkTx(from.cookie, &list);
+    vmk_PktListReleaseAllPkts(&list);
+    return st;
+  }
+
   // Frames the receiver's NetPolls handed to the stack, until `n` arrived
   // or a (real) second passed without a new one.
   std::vector<Bytes> receive(End& at, size_t n, std::chrono::milliseconds quiet = std::chrono::seconds(5)) {
@@ -146,6 +172,29 @@ class CableTest : public BringupTest {
       else std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return got;
+  }
+
+  // Frames ending in each of `payloads` that reach `at`, taken until every
+  // one came or `quiet` (real time) passed without one of them; frames a
+  // stream left behind are taken and passed over.
+  size_t receiveEach(End& at, const std::vector<Bytes>& payloads,
+                     std::chrono::milliseconds quiet = std::chrono::seconds(5)) {
+    std::vector<bool> seen(payloads.size(), false);
+    size_t found = 0;
+    auto last = std::chrono::steady_clock::now();
+    while (found < payloads.size() && std::chrono::steady_clock::now() - last < quiet) {
+      for (const Bytes& f : receive(at, ~size_t{0}, std::chrono::milliseconds(10)))
+        for (size_t i = 0; i < payloads.size(); ++i) {
+          const Bytes& p = payloads[i];
+          if (seen[i] || f.size() < p.size() || !std::equal(p.begin(), p.end(), f.end() - static_cast<long>(p.size())))
+            continue;
+          seen[i] = true;
+          ++found;
+          last = std::chrono::steady_clock::now();
+          break;
+        }
+    }
+    return found;
   }
 
   static void zeroChecksums(Bytes& f) {

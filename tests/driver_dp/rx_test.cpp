@@ -718,6 +718,52 @@ TEST_F(RxTest, PanicPollListsFramesAndReleasesOnlyPanicSafe) {
   vmk_PktListReleaseAllPkts(&list);
 }
 
+// The netdump poll refills the rings it took frames from (a long dump
+// would run them dry); a buffer it then cannot post goes back with the
+// panic-safe release like every packet it lets go, and none is left alive.
+TEST_F(RxTest, PanicPollRefillReleasesAnUnpostableBufferPanicSafe) {
+  for (adapter::Gen g : {adapter::Gen::KS3, adapter::Gen::Veskarn}) {
+    for (const char* service : {"vmk_PktSgElemGet", "vmk_DMAMapElem"}) {
+      SCOPED_TRACE(std::string(genText(g)) + ", " + service);
+      up(g);
+      const Bytes f = frame(100);
+      inject(f);
+      const vmk_uint64 posted = used();
+      vmk_PktList list;
+      vmk_PktListInit(&list);
+      std::mutex m;
+      std::vector<std::string> broken;
+      vmktest::setLockRuleHandler([&](const std::string& t) {
+        std::lock_guard<std::mutex> lk(m);
+        broken.push_back(t);
+      });
+      vmktest::setPanicContext(true);
+      vmktest::failCall(service, 1);  // the refill's first buffer
+      EXPECT_EQ(VMK_OK, tamsilNetDumpOps.panicPoll(cookie_, &list));
+      const unsigned injected = vmktest::injectedCount(service);
+      vmktest::clearFailures();
+      vmktest::setPanicContext(false);
+      vmktest::setLockRuleHandler(nullptr);
+      {
+        std::lock_guard<std::mutex> lk(m);
+        // The MCC world's wait is the stand-in's kernel-wide panic context,
+        // not the receive path.
+        for (const std::string& t : broken) EXPECT_NE(std::string::npos, t.find("vmk_WorldWait")) << t;
+      }
+      EXPECT_EQ(1u, injected);
+      ASSERT_EQ(1u, vmk_PktListGetCount(&list));
+      EXPECT_EQ(f, vmktest::pktBytes(vmk_PktListGetFirstPkt(&list)));
+      vmk_PktListReleaseAllPkts(&list);
+      EXPECT_EQ(posted - 1, used()) << "the refill stopped at its first buffer";
+      long onRings = 0;
+      for (vmk_uint32 i = 0; i < a_->num_vectors; i++) onRings += static_cast<long>(used(i));
+      EXPECT_EQ(onRings, vmktest::live().packets) << "a packet neither posted nor released";
+      TearDown();
+      SetUp();
+    }
+  }
+}
+
 // The kernel services a received packet costs on the common path (a good
 // frame handed to the NetPoll, its buffer replaced by the refill), counted
 // at the services that keep a count; vmk_PktSetCsumVfd per verified frame

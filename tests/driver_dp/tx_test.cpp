@@ -693,6 +693,46 @@ TEST_F(TxTest, TheManagementControllersCopyCarriesTheTagOfAMultiChannelMode) {
   reap();
 }
 
+// A frame trimmed to its IPv4 length and then tagged by the driver in place
+// (a tag the kernel requires, written into the headroom of the same packet)
+// reaches the management controller as it left on the wire: 58 bytes, not
+// the 54 of the trim. Without headroom the tag goes into a copy; the same.
+TEST_F(TxTest, TheManagementControllersCopyOfATrimmedThenTaggedFrameIsTheFrameAsSent) {
+  for (adapter::Gen g : {adapter::Gen::KS2, adapter::Gen::KS3}) {
+    for (uint32_t headroom : {16u, 0u}) {
+      SCOPED_TRACE(::testing::Message() << genText(g) << ", headroom " << headroom);
+      open(g);
+      event(adapter::os2bmcEvent(true, 0), [&] { return (tamsil_evtLoad(a_->features) & TAMSIL_FEAT_OS2BMC) != 0; });
+      Spec s;
+      s.proto = 17;
+      s.payload = 12;  // 54 bytes of frame, IPv4 total length 40
+      s.dst = {0x01, 0, 0x5E, 0, 0, 1};
+      Bytes f = frame(s);
+      ASSERT_EQ(54u, f.size());
+      f.resize(60, 0);  // padded by the stack
+      send(
+          f,
+          [](vmk_PktHandle* p) {
+            vmktest::pktSetMustVlanTag(p, true);
+            vmk_PktVlanIDSet(p, 5);
+            vmk_PktPrioritySet(p, 0);
+          },
+          headroom);
+      std::vector<Bytes> w = wire(), bmc = card_->takeBmcFrames(0);
+      ASSERT_EQ(1u, w.size());
+      ASSERT_EQ(1u, bmc.size());
+      const Bytes want = tagged(Bytes(f.begin(), f.begin() + 54), 5);
+      EXPECT_EQ(want, w[0]);
+      EXPECT_EQ(w[0], bmc[0]) << "the copy is " << bmc[0].size() << " bytes";
+      EXPECT_EQ(1u, txo().tx_os2bmc_pkts);
+      EXPECT_EQ(0u, txo().tx_os2bmc_drops);
+      reap();
+      TearDown();
+      SetUp();
+    }
+  }
+}
+
 // ---- netdump ----
 
 TEST_F(TxTest, NetdumpSendsAndReapsOnTheDefaultQueueInThePanicContext) {

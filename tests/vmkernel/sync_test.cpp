@@ -65,11 +65,13 @@ TEST_F(SyncTest, BinarySemaphore) {
     got = true;
     vmk_SemaUnlock(&s);
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  // The second taker blocks, and is seen waiting.
+  EXPECT_TRUE(vmktest::waitFor([&] { return vmktest::semaWaiters(s) == 1; }));
   EXPECT_FALSE(got);
   vmk_SemaUnlock(&s);
   t.join();
   EXPECT_TRUE(got);
+  EXPECT_EQ(0, vmktest::semaWaiters(s));
   EXPECT_DEATH(vmk_SemaUnlock(&s), "released more often than taken");
   vmk_SemaDestroy(&s);
   EXPECT_EQ(nullptr, s);

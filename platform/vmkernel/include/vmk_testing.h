@@ -114,6 +114,9 @@ inline void advanceMs(uint64_t ms) { advance(ms * 1000000ull); }
 // Number of threads asleep in vmk_WorldSleep now (their deadline taken), so
 // a test can advance the clock only once a sleeper counts from it.
 int sleepers();
+// Number of threads blocked in vmk_SemaLock on `sema` now (taken by
+// another), so a test can see a caller wait for a lock it holds elsewhere.
+int semaWaiters(vmk_Semaphore sema);
 
 // Waits in real time (polling) until `done` holds or `realMs` pass, for
 // effects that arrive on kernel threads (interrupts, timers, worlds). True

@@ -199,6 +199,7 @@ struct vmk_SemaphoreInt {
   std::condition_variable cv;
   vmk_int32 count;
   vmk_int32 max;
+  vmk_int32 waiters = 0;  // threads blocked in vmk_SemaLock (test view)
 };
 
 static VMK_ReturnStatus semaCreate(vmk_Semaphore* sema, const char* name, vmk_int32 value, vmk_int32 max) {
@@ -234,7 +235,11 @@ void vmk_SemaLock(vmk_Semaphore* sema) {
   mayBlock("vmk_SemaLock");
   vmk_SemaphoreInt* s = *sema;
   std::unique_lock<std::mutex> lk(s->m);
-  s->cv.wait(lk, [s] { return s->count > 0; });
+  if (s->count <= 0) {
+    s->waiters++;
+    s->cv.wait(lk, [s] { return s->count > 0; });
+    s->waiters--;
+  }
   s->count--;
 }
 
@@ -385,6 +390,12 @@ VMK_ReturnStatus vmk_WorldSleep(vmk_uint64 usecs) {
 
 namespace vmktest {
 int sleepers() { return sleepersNow.load(std::memory_order_relaxed); }
+
+int semaWaiters(vmk_Semaphore sema) {
+  if (sema == nullptr) return 0;
+  std::lock_guard<std::mutex> g(sema->m);
+  return sema->waiters;
+}
 }  // namespace vmktest
 
 VMK_ReturnStatus vmk_WorldWait(vmk_WorldEventID event, vmk_Lock lock, vmk_uint32 timeoutMS, const char*) {

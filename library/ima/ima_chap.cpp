@@ -278,6 +278,16 @@ IMA_STATUS read_pair(u32 auth, const char *name_property, const char *secret_pro
     return r != 0 ? ErrorCheck(r) : IMA_STATUS_SUCCESS;
 }
 
+/* The getters' start once their own arguments are checked: the answer
+ * cleared, the object id checked, then the group and its method. */
+IMA_STATUS start_get(const IMA_OID &oid, u32 mask, bool session, IMA_INITIATOR_AUTHPARMS *parms, u32 *auth,
+                     char *method)
+{
+    memset(parms, 0, sizeof *parms);
+    IMA_STATUS st = ima_check_oid(oid, mask);
+    return st != 0 ? st : find_auth_method(oid, session, auth, method);
+}
+
 /* The mutual credentials as the getters report them. */
 void fill_mutual(IMA_CHAP_INITIATOR_AUTHPARMS *p, const Credentials &c)
 {
@@ -574,13 +584,10 @@ IMA_STATUS IMA_GetInitiatorAuthParms(IMA_OID oid, uint32_t method, IMA_INITIATOR
     ORSA_ENTRY_LOCK();
     if (method != IMA_AUTHMETHOD_CHAP || parms == nullptr)
         return IMA_ERROR_INVALID_PARAMETER;
-    memset(parms, 0, sizeof *parms);
-    IMA_STATUS st = ima_check_oid(oid, IMA_MASK_LHBA_TARGET_DISC_STATIC);
-    if (st != 0)
-        return st;
     u32 auth = 0;
     char current[IMA_TEXT_SIZE];
-    if ((st = find_auth_method(oid, false, &auth, current)) != 0)
+    IMA_STATUS st = start_get(oid, IMA_MASK_LHBA_TARGET_DISC_STATIC, false, parms, &auth, current);
+    if (st != 0)
         return st;
     if (strcmp(current, kOneWay) != 0)
         return IMA_STATUS_SUCCESS;
@@ -597,13 +604,10 @@ IMA_STATUS IMA_GetInitiatorLocalAuthParms(IMA_OID oid, uint32_t method, uint32_t
     ORSA_ENTRY_LOCK();
     if (method != IMA_AUTHMETHOD_CHAP || parms == nullptr || inUseMethod == nullptr)
         return IMA_ERROR_INVALID_PARAMETER;
-    memset(parms, 0, sizeof *parms);
-    IMA_STATUS st = ima_check_oid(oid, IMA_MASK_TARGET_DISC_STATIC);
-    if (st != 0)
-        return st;
     u32 auth = 0;
     char current[IMA_TEXT_SIZE];
-    if ((st = find_auth_method(oid, true, &auth, current)) != 0)
+    IMA_STATUS st = start_get(oid, IMA_MASK_TARGET_DISC_STATIC, true, parms, &auth, current);
+    if (st != 0)
         return st;
     if (strcmp(current, kNone) == 0) {
         *inUseMethod = IMA_AUTHMETHOD_NONE;
@@ -622,13 +626,10 @@ IMA_STATUS IMA_VMW_GetMutualAuthParms(IMA_OID oid, uint32_t method, IMA_INITIATO
     ORSA_ENTRY_LOCK();
     if (method != IMA_AUTHMETHOD_CHAP || parms == nullptr)
         return IMA_ERROR_INVALID_PARAMETER;
-    memset(parms, 0, sizeof *parms);
-    IMA_STATUS st = ima_check_oid(oid, IMA_MASK_LHBA_TARGET_DISC_STATIC);
-    if (st != 0)
-        return st;
     u32 auth = 0;
     char current[IMA_TEXT_SIZE];
-    if ((st = find_auth_method(oid, false, &auth, current)) != 0)
+    IMA_STATUS st = start_get(oid, IMA_MASK_LHBA_TARGET_DISC_STATIC, false, parms, &auth, current);
+    if (st != 0)
         return st;
     if (strcmp(current, kMutual) != 0) {
         parms->chapParms.level = 1;

@@ -146,6 +146,18 @@ template <typename Fn> uint32_t twice(Fn fn)
     return rc;
 }
 
+// Reading one of these LUN properties refreshes the LUN's values first; the
+// answer says whether that worked.
+uint32_t refreshed(HmNode *property, char *value, uint32_t mode, uint32_t (*refresh)(HmNode *))
+{
+    if (property == nullptr || property->parent == nullptr)
+        return 1;
+    if (mode != HM_MODE_GET)
+        return 0;
+    HmNode *lun = property->parent;
+    return orsa_answer(property, value, twice([&] { return refresh(lun); }) != 0 ? 1 : 0);
+}
+
 } // namespace
 
 // ---- bounded readers ----
@@ -490,22 +502,12 @@ uint32_t handle_LUNName(HmNode *property, char *value, uint32_t mode)
 
 uint32_t handle_lun_block_size(HmNode *property, char *value, uint32_t mode)
 {
-    if (property == nullptr || property->parent == nullptr)
-        return 1;
-    if (mode != HM_MODE_GET)
-        return 0;
-    HmNode *lun = property->parent;
-    return orsa_answer(property, value, twice([&] { return get_read_capacity(lun); }) != 0 ? 1 : 0);
+    return refreshed(property, value, mode, get_read_capacity);
 }
 
 uint32_t handle_StdInquiry_properties(HmNode *property, char *value, uint32_t mode)
 {
-    if (property == nullptr || property->parent == nullptr)
-        return 1;
-    if (mode != HM_MODE_GET)
-        return 0;
-    HmNode *lun = property->parent;
-    return orsa_answer(property, value, twice([&] { return get_std_inquiry_props(lun); }) != 0 ? 1 : 0);
+    return refreshed(property, value, mode, get_std_inquiry_props);
 }
 
 uint32_t group_LUN(HmNode *lun)

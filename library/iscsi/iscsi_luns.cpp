@@ -82,11 +82,8 @@ uint32_t get_read_capacity(HmNode *lun)
     LunPath p;
     if (!lun_path(lun, &p))
         return 1;
-    orsa_session_handle *h = p.h;
-    const Where &w = p.w;
-    const uint8_t *addr = p.addr;
     uint8_t *data = nullptr;
-    uint32_t rc = FetchReadCapacityData(h->port, w.domain, w.phba, h->session_handle, addr, 0, &data);
+    uint32_t rc = FetchReadCapacityData(p.h->port, p.w.domain, p.w.phba, p.h->session_handle, p.addr, 0, &data);
     if (rc != 0)
         return rc;
     uint64_t last = be32(data);
@@ -94,7 +91,7 @@ uint32_t get_read_capacity(HmNode *lun)
     orsa_dfree(data);
     bool sixteen = false;
     if (last == 0xFFFFFFFFu) {
-        rc = FetchReadCapacityData(h->port, w.domain, w.phba, h->session_handle, addr, 1, &data);
+        rc = FetchReadCapacityData(p.h->port, p.w.domain, p.w.phba, p.h->session_handle, p.addr, 1, &data);
         if (rc != 0)
             return rc;
         last = ((uint64_t)be32(data) << 32) | be32(data + 4);
@@ -113,11 +110,8 @@ uint32_t get_std_inquiry_props(HmNode *lun)
     LunPath p;
     if (!lun_path(lun, &p))
         return 1;
-    orsa_session_handle *h = p.h;
-    const Where &w = p.w;
-    const uint8_t *addr = p.addr;
     uint8_t inq[36] = {};
-    uint32_t rc = FetchScsiInquiryData(h->port, w.domain, w.phba, h->session_handle, addr, inq);
+    uint32_t rc = FetchScsiInquiryData(p.h->port, p.w.domain, p.w.phba, p.h->session_handle, p.addr, inq);
     if (rc != 0)
         return rc;
     char vendor[9] = {}, model[17] = {};
@@ -129,7 +123,7 @@ uint32_t get_std_inquiry_props(HmNode *lun)
     if (wr != 0)
         return 1;
     uint8_t page[255] = {};
-    rc = FetchLSNInquiryData(h->port, w.domain, w.phba, h->session_handle, addr, page);
+    rc = FetchLSNInquiryData(p.h->port, p.w.domain, p.w.phba, p.h->session_handle, p.addr, page);
     if (rc != 0)
         return rc;
     char serial[256];

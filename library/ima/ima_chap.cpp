@@ -85,6 +85,30 @@ u32 session_auth_group(const IMA_OID &oid, u32 *auth)
     return auth_group(oid, auth);
 }
 
+/* The entry points' Authentication group with a tree failure already mapped
+ * (a mapped failure is never success), so they can return it as it is. */
+IMA_STATUS find_auth(const IMA_OID &oid, u32 *auth)
+{
+    u32 r = auth_group(oid, auth);
+    return r != 0 ? ErrorCheck(r) : IMA_STATUS_SUCCESS;
+}
+
+/* The group (the session's one for a local read) and its configured
+ * AuthenticationMethod, a tree failure mapped. */
+IMA_STATUS find_auth_method(const IMA_OID &oid, bool session, u32 *auth, char *method)
+{
+    u32 r = session ? session_auth_group(oid, auth) : auth_group(oid, auth);
+    if (r == 0)
+        r = GetOrsaPropertyVal(*auth, "AuthenticationMethod", method);
+    return r != 0 ? ErrorCheck(r) : IMA_STATUS_SUCCESS;
+}
+
+IMA_STATUS read_method(u32 auth, char *method)
+{
+    u32 r = GetOrsaPropertyVal(auth, "AuthenticationMethod", method);
+    return r != 0 ? ErrorCheck(r) : IMA_STATUS_SUCCESS;
+}
+
 /* A CHAP name or secret of the host's record: it must end inside its field
  * and fit a tree text; nothing is cut. */
 bool record_text(const u8 *field, size_t size, char *out)
@@ -146,9 +170,9 @@ IMA_STATUS delete_chap(u32 auth)
 IMA_STATUS one_way(u32 auth, const Credentials &c, const char *level)
 {
     char method[IMA_TEXT_SIZE];
-    u32 r = GetOrsaPropertyVal(auth, "AuthenticationMethod", method);
-    if (r != 0)
-        return ErrorCheck(r);
+    IMA_STATUS st = read_method(auth, method);
+    if (st != 0)
+        return st;
     Block b;
     if (strcmp(method, kNone) == 0 || strcmp(method, kOneWay) == 0 || strcmp(method, kMutual) == 0) {
         b.set(kMethod, kOneWay);
@@ -165,12 +189,13 @@ IMA_STATUS one_way(u32 auth, const Credentials &c, const char *level)
 IMA_STATUS mutual_keeping(u32 auth, const Credentials &c, u32 level)
 {
     char method[IMA_TEXT_SIZE];
-    u32 r = GetOrsaPropertyVal(auth, "AuthenticationMethod", method);
-    if (r != 0)
-        return ErrorCheck(r);
+    IMA_STATUS st = read_method(auth, method);
+    if (st != 0)
+        return st;
     Block b;
     if (level != 1 && (strcmp(method, kMutual) == 0 || strcmp(method, kOneWay) == 0)) {
         char tname[IMA_TEXT_SIZE], tsecret[IMA_TEXT_SIZE];
+        u32 r = 0;
         if ((r = GetOrsaPropertyVal(auth, "TargetCHAPName", tname)) != 0 ||
             (r = GetOrsaPropertyVal(auth, "TargetSecret", tsecret)) != 0)
             return ErrorCheck(r);
@@ -205,11 +230,9 @@ IMA_STATUS set_methods(const IMA_OID &oid, const char *level)
 {
     u32 auth = 0;
     char method[IMA_TEXT_SIZE];
-    u32 r = auth_group(oid, &auth);
-    if (r == 0)
-        r = GetOrsaPropertyVal(auth, "AuthenticationMethod", method);
-    if (r != 0)
-        return ErrorCheck(r);
+    IMA_STATUS st = find_auth_method(oid, false, &auth, method);
+    if (st != 0)
+        return st;
     if (strcmp(level, "Prohibited") == 0)
         return delete_chap(auth);
     Block b;
@@ -217,6 +240,7 @@ IMA_STATUS set_methods(const IMA_OID &oid, const char *level)
     if (strcmp(method, kMutual) != 0) {
         char tname[IMA_TEXT_SIZE], tsecret[IMA_TEXT_SIZE];
         if (strcmp(method, kOneWay) == 0) {
+            u32 r = 0;
             if ((r = GetOrsaPropertyVal(auth, "TargetCHAPName", tname)) != 0 ||
                 (r = GetOrsaPropertyVal(auth, "TargetSecret", tsecret)) != 0)
                 return ErrorCheck(r);
@@ -252,6 +276,22 @@ IMA_STATUS read_pair(u32 auth, const char *name_property, const char *secret_pro
     if (r == 0)
         r = GetOrsaPropertyVal(auth, secret_property, c->secret);
     return r != 0 ? ErrorCheck(r) : IMA_STATUS_SUCCESS;
+}
+
+/* The getters' start once their own arguments are checked: the answer
+ * cleared, the object id checked, then the group and its method. */
+IMA_STATUS start_get(const IMA_OID &oid, u32 mask, bool session, IMA_INITIATOR_AUTHPARMS *parms, u32 *auth,
+                     char *method)
+{
+    memset(parms, 0, sizeof *parms);
+    IMA_STATUS st = ima_check_oid(oid, mask);
+    return st != 0 ? st : find_auth_method(oid, session, auth, method);
+}
+
+/* The mutual credentials as the getters report them. */
+void fill_mutual(IMA_CHAP_INITIATOR_AUTHPARMS *p, const Credentials &c)
+{
+    fill(p, 3, c.name, (u32)strlen(c.name), 12, 16, c.secret, (u32)strlen(c.secret));
 }
 
 IMA_STATUS get_supported(IMA_OID oid, uint32_t settableOnly, uint32_t *count, uint32_t *methods, u32 mask)
@@ -371,8 +411,9 @@ IMA_STATUS IMA_SetInitiatorAuthParms(IMA_OID lhbaId, uint32_t method, const IMA_
     if (!record_credentials(parms, &c))
         return IMA_ERROR_INVALID_PARAMETER;
     u32 auth = 0;
-    u32 r = auth_group(lhbaId, &auth);
-    return r != 0 ? ErrorCheck(r) : one_way(auth, c, nullptr);
+    if ((st = find_auth(lhbaId, &auth)) != 0)
+        return st;
+    return one_way(auth, c, nullptr);
 }
 
 IMA_STATUS IMA_SetInitiatorLocalAuthParms(IMA_OID oid, uint32_t method, const IMA_INITIATOR_AUTHPARMS *parms,
@@ -385,9 +426,8 @@ IMA_STATUS IMA_SetInitiatorLocalAuthParms(IMA_OID oid, uint32_t method, const IM
     if (st != 0)
         return st;
     u32 auth = 0;
-    u32 r = auth_group(oid, &auth);
-    if (r != 0)
-        return ErrorCheck(r);
+    if ((st = find_auth(oid, &auth)) != 0)
+        return st;
     if (enable != 1)
         return delete_chap(auth);
     Credentials c;
@@ -405,9 +445,8 @@ IMA_STATUS IMA_VMW_SetInitiatorAuthParms(IMA_OID oid, uint32_t method, const IMA
     if (st != 0)
         return st;
     u32 auth = 0;
-    u32 r = auth_group(oid, &auth);
-    if (r != 0)
-        return ErrorCheck(r);
+    if ((st = find_auth(oid, &auth)) != 0)
+        return st;
     if (parms->chapParms.level == 1)
         return delete_chap(auth);
     Credentials c;
@@ -434,8 +473,9 @@ IMA_STATUS IMA_AddLhbaMutualAuthParms(IMA_OID lhbaId, uint32_t method, const IMA
     if (!record_credentials(parms, &c) || !secret_length_ok(c))
         return IMA_ERROR_INVALID_PARAMETER;
     u32 auth = 0;
-    u32 r = auth_group(lhbaId, &auth);
-    return r != 0 ? ErrorCheck(r) : mutual_keeping(auth, c, parms->chapParms.level);
+    if ((st = find_auth(lhbaId, &auth)) != 0)
+        return st;
+    return mutual_keeping(auth, c, parms->chapParms.level);
 }
 
 IMA_STATUS IMA_VMW_SetMutualAuthParms(IMA_OID oid, uint32_t method, const IMA_INITIATOR_AUTHPARMS *parms)
@@ -450,8 +490,9 @@ IMA_STATUS IMA_VMW_SetMutualAuthParms(IMA_OID oid, uint32_t method, const IMA_IN
     if (!record_credentials(parms, &c) || !secret_length_ok(c))
         return IMA_ERROR_INVALID_PARAMETER;
     u32 auth = 0;
-    u32 r = auth_group(oid, &auth);
-    return r != 0 ? ErrorCheck(r) : mutual_keeping(auth, c, parms->chapParms.level);
+    if ((st = find_auth(oid, &auth)) != 0)
+        return st;
+    return mutual_keeping(auth, c, parms->chapParms.level);
 }
 
 IMA_STATUS IMA_SetMutualLocalAuth(IMA_OID oid, uint32_t method, uint32_t enable)
@@ -464,13 +505,12 @@ IMA_STATUS IMA_SetMutualLocalAuth(IMA_OID oid, uint32_t method, uint32_t enable)
         return st;
     u32 auth = 0;
     char current[IMA_TEXT_SIZE];
-    u32 r = auth_group(oid, &auth);
-    if (r != 0)
-        return ErrorCheck(r);
+    if ((st = find_auth(oid, &auth)) != 0)
+        return st;
     if (enable != 1)
         return delete_chap(auth);
-    if ((r = GetOrsaPropertyVal(auth, "AuthenticationMethod", current)) != 0)
-        return ErrorCheck(r);
+    if ((st = read_method(auth, current)) != 0)
+        return st;
     Block b;
     if (strcmp(current, kNone) == 0 || strcmp(current, kOneWay) == 0) {
         /* ConfigureCHAP refuses equal initiator and target secrets, so the
@@ -494,18 +534,18 @@ IMA_STATUS IMA_SetMutualLocalAuthParms(IMA_OID oid, uint32_t method, const IMA_I
     if (st != 0)
         return st;
     u32 auth = 0;
-    u32 r = auth_group(oid, &auth);
-    if (r != 0)
-        return ErrorCheck(r);
+    if ((st = find_auth(oid, &auth)) != 0)
+        return st;
     if (enable != 1)
         return delete_chap(auth);
     Credentials c;
     if (!record_credentials(parms, &c))
         return IMA_ERROR_INVALID_PARAMETER;
     char current[IMA_TEXT_SIZE], tname[IMA_TEXT_SIZE], tsecret[IMA_TEXT_SIZE], level[IMA_TEXT_SIZE];
-    if ((r = GetOrsaPropertyVal(auth, "AuthenticationMethod", current)) != 0)
-        return ErrorCheck(r);
+    if ((st = read_method(auth, current)) != 0)
+        return st;
     if (strcmp(current, kMutual) == 0 || strcmp(current, kOneWay) == 0) {
+        u32 r = 0;
         if ((r = GetOrsaPropertyVal(auth, "TargetCHAPName", tname)) != 0 ||
             (r = GetOrsaPropertyVal(auth, "TargetSecret", tsecret)) != 0 ||
             (r = GetOrsaPropertyVal(auth, "CHAPParam", level)) != 0)
@@ -534,8 +574,9 @@ IMA_STATUS IMA_RemoveLhbaMutualAuthParms(IMA_OID lhbaId, uint32_t method, const 
     if (st != 0)
         return st;
     u32 auth = 0;
-    u32 r = auth_group(lhbaId, &auth);
-    return r != 0 ? ErrorCheck(r) : delete_chap(auth);
+    if ((st = find_auth(lhbaId, &auth)) != 0)
+        return st;
+    return delete_chap(auth);
 }
 
 IMA_STATUS IMA_GetInitiatorAuthParms(IMA_OID oid, uint32_t method, IMA_INITIATOR_AUTHPARMS *parms)
@@ -543,17 +584,11 @@ IMA_STATUS IMA_GetInitiatorAuthParms(IMA_OID oid, uint32_t method, IMA_INITIATOR
     ORSA_ENTRY_LOCK();
     if (method != IMA_AUTHMETHOD_CHAP || parms == nullptr)
         return IMA_ERROR_INVALID_PARAMETER;
-    memset(parms, 0, sizeof *parms);
-    IMA_STATUS st = ima_check_oid(oid, IMA_MASK_LHBA_TARGET_DISC_STATIC);
-    if (st != 0)
-        return st;
     u32 auth = 0;
     char current[IMA_TEXT_SIZE];
-    u32 r = auth_group(oid, &auth);
-    if (r == 0)
-        r = GetOrsaPropertyVal(auth, "AuthenticationMethod", current);
-    if (r != 0)
-        return ErrorCheck(r);
+    IMA_STATUS st = start_get(oid, IMA_MASK_LHBA_TARGET_DISC_STATIC, false, parms, &auth, current);
+    if (st != 0)
+        return st;
     if (strcmp(current, kOneWay) != 0)
         return IMA_STATUS_SUCCESS;
     Credentials c;
@@ -569,17 +604,11 @@ IMA_STATUS IMA_GetInitiatorLocalAuthParms(IMA_OID oid, uint32_t method, uint32_t
     ORSA_ENTRY_LOCK();
     if (method != IMA_AUTHMETHOD_CHAP || parms == nullptr || inUseMethod == nullptr)
         return IMA_ERROR_INVALID_PARAMETER;
-    memset(parms, 0, sizeof *parms);
-    IMA_STATUS st = ima_check_oid(oid, IMA_MASK_TARGET_DISC_STATIC);
-    if (st != 0)
-        return st;
     u32 auth = 0;
     char current[IMA_TEXT_SIZE];
-    u32 r = session_auth_group(oid, &auth);
-    if (r == 0)
-        r = GetOrsaPropertyVal(auth, "AuthenticationMethod", current);
-    if (r != 0)
-        return ErrorCheck(r);
+    IMA_STATUS st = start_get(oid, IMA_MASK_TARGET_DISC_STATIC, true, parms, &auth, current);
+    if (st != 0)
+        return st;
     if (strcmp(current, kNone) == 0) {
         *inUseMethod = IMA_AUTHMETHOD_NONE;
         return IMA_STATUS_SUCCESS;
@@ -597,17 +626,11 @@ IMA_STATUS IMA_VMW_GetMutualAuthParms(IMA_OID oid, uint32_t method, IMA_INITIATO
     ORSA_ENTRY_LOCK();
     if (method != IMA_AUTHMETHOD_CHAP || parms == nullptr)
         return IMA_ERROR_INVALID_PARAMETER;
-    memset(parms, 0, sizeof *parms);
-    IMA_STATUS st = ima_check_oid(oid, IMA_MASK_LHBA_TARGET_DISC_STATIC);
-    if (st != 0)
-        return st;
     u32 auth = 0;
     char current[IMA_TEXT_SIZE];
-    u32 r = auth_group(oid, &auth);
-    if (r == 0)
-        r = GetOrsaPropertyVal(auth, "AuthenticationMethod", current);
-    if (r != 0)
-        return ErrorCheck(r);
+    IMA_STATUS st = start_get(oid, IMA_MASK_LHBA_TARGET_DISC_STATIC, false, parms, &auth, current);
+    if (st != 0)
+        return st;
     if (strcmp(current, kMutual) != 0) {
         parms->chapParms.level = 1;
         return IMA_STATUS_SUCCESS;
@@ -615,7 +638,7 @@ IMA_STATUS IMA_VMW_GetMutualAuthParms(IMA_OID oid, uint32_t method, IMA_INITIATO
     Credentials c;
     if ((st = read_pair(auth, "InitiatorCHAPName", "InitiatorSecret", &c)) != 0)
         return st;
-    fill(&parms->chapParms, 3, c.name, (u32)strlen(c.name), 12, 16, c.secret, (u32)strlen(c.secret));
+    fill_mutual(&parms->chapParms, c);
     char level[IMA_TEXT_SIZE];
     if (GetOrsaPropertyVal(auth, "CHAPParam", level) != 0)
         parms->chapParms.level = 4;
@@ -635,12 +658,11 @@ IMA_STATUS IMA_GetMutualLocalAuthParms(IMA_OID oid, uint32_t method, IMA_INITIAT
         return st;
     u32 auth = 0;
     Credentials c;
-    u32 r = auth_group(oid, &auth);
-    if (r != 0)
-        return ErrorCheck(r);
+    if ((st = find_auth(oid, &auth)) != 0)
+        return st;
     if ((st = read_pair(auth, "InitiatorCHAPName", "InitiatorSecret", &c)) != 0)
         return st;
-    fill(&parms->chapParms, 3, c.name, (u32)strlen(c.name), 12, 16, c.secret, (u32)strlen(c.secret));
+    fill_mutual(&parms->chapParms, c);
     return IMA_STATUS_SUCCESS;
 }
 
@@ -654,9 +676,8 @@ IMA_STATUS IMA_GetLhbaMutualAuthParmsList(IMA_OID lhbaId, uint32_t method, IMA_L
         return st;
     u32 auth = 0;
     Credentials c;
-    u32 r = auth_group(lhbaId, &auth);
-    if (r != 0)
-        return ErrorCheck(r);
+    if ((st = find_auth(lhbaId, &auth)) != 0)
+        return st;
     if ((st = read_pair(auth, "InitiatorCHAPName", "InitiatorSecret", &c)) != 0)
         return st;
     IMA_LHBA_MUTUAL_AUTHPARMS_LIST *block =

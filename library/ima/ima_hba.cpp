@@ -92,6 +92,31 @@ const char *model_line(const char *description, bool vmw)
     return "N/A";
 }
 
+/* A text of the tree shown as a wide field of the properties. */
+struct WideText {
+    u32 group;
+    const char *child; /* nullptr: a property of the group itself */
+    const char *property;
+    IMA_WCHAR *field;
+    size_t length;
+};
+
+/* Reads the texts in order, each into its field; the first failure stops.
+ * text is left holding the last text read. */
+template <size_t N> IMA_STATUS read_wide(const WideText (&texts)[N], char *text)
+{
+    for (const WideText &t : texts) {
+        u32 r = t.child != nullptr ? GetOrsaVal(t.group, t.child, t.property, text)
+                                   : GetOrsaPropertyVal(t.group, t.property, text);
+        if (r != 0)
+            return ErrorCheck(r);
+        IMA_STATUS st = Sample_Iscsi_ToWide(t.field, text, t.length);
+        if (st != 0)
+            return st;
+    }
+    return IMA_STATUS_SUCCESS;
+}
+
 IMA_STATUS phba_properties(IMA_OID oid, IMA_PHBA_PROPERTIES *props, bool vmw)
 {
     if (props == nullptr)
@@ -106,9 +131,8 @@ IMA_STATUS phba_properties(IMA_OID oid, IMA_PHBA_PROPERTIES *props, bool vmw)
         return ErrorCheck(r);
     char text[IMA_TEXT_SIZE];
 
-    if ((r = GetOrsaPropertyVal(ks, "Description", text)) != 0)
-        return ErrorCheck(r);
-    if ((st = Sample_Iscsi_ToWide(props->description, text, 256)) != 0)
+    const WideText description[] = {{ks, nullptr, "Description", props->description, 256}};
+    if ((st = read_wide(description, text)) != 0)
         return st;
     if ((st = Sample_Iscsi_ToWide(props->hardwareVersion, model_line(text, vmw), 256)) != 0)
         return st;
@@ -116,42 +140,22 @@ IMA_STATUS phba_properties(IMA_OID oid, IMA_PHBA_PROPERTIES *props, bool vmw)
         return ErrorCheck(r);
     (void)Sample_Iscsi_ToWide(props->serialNumber, text, 64); /* a serial number that does not fit stays empty */
 
-    struct {
-        const char *property;
-        IMA_WCHAR *field;
-        size_t length;
-    } const texts[] = {{"ActiveFirmwareVersion", props->firmwareVersion, 256},
-                       {"BIOSVersion", props->optionRomVersion, 256}};
-    for (const auto &t : texts) {
-        if ((r = GetOrsaPropertyVal(ks, t.property, text)) != 0)
-            return ErrorCheck(r);
-        if ((st = Sample_Iscsi_ToWide(t.field, text, t.length)) != 0)
-            return st;
-    }
+    const WideText versions[] = {{ks, nullptr, "ActiveFirmwareVersion", props->firmwareVersion, 256},
+                                 {ks, nullptr, "BIOSVersion", props->optionRomVersion, 256}};
+    if ((st = read_wide(versions, text)) != 0)
+        return st;
     if ((r = ima_child(ks, "iSCSIPhysicalHBA0", HM_KIND_GROUP, &phba0)) != 0)
         return ErrorCheck(r);
     if ((r = GetOrsaPropertyVal(phba0, "MaxCDBLength", text)) != 0)
         return ErrorCheck(r);
     props->words[2] = (u32)strtol(text, nullptr, 10);
 
-    struct {
-        u32 group;
-        const char *child;
-        const char *property;
-        IMA_WCHAR *field;
-        size_t length;
-    } const more[] = {{ks, nullptr, "Manufacturer", props->vendor, 64},
-                      {ks, nullptr, "ModelNumber", props->model, 256},
-                      {phba0, "Driver", "DriverName", props->driverName, 256},
-                      {phba0, "Driver", "DriverVersion", props->driverVersion, 256}};
-    for (const auto &t : more) {
-        r = t.child != nullptr ? GetOrsaVal(t.group, t.child, t.property, text)
-                               : GetOrsaPropertyVal(t.group, t.property, text);
-        if (r != 0)
-            return ErrorCheck(r);
-        if ((st = Sample_Iscsi_ToWide(t.field, text, t.length)) != 0)
-            return st;
-    }
+    const WideText more[] = {{ks, nullptr, "Manufacturer", props->vendor, 64},
+                             {ks, nullptr, "ModelNumber", props->model, 256},
+                             {phba0, "Driver", "DriverName", props->driverName, 256},
+                             {phba0, "Driver", "DriverVersion", props->driverVersion, 256}};
+    if ((st = read_wide(more, text)) != 0)
+        return st;
     static const u32 constants[] = {1, 1, 0 /* the CDB length */, 0, 0, 1, 0, 1, 1};
     for (size_t i = 0; i < sizeof constants / sizeof constants[0]; i++)
         if (i != 2)

@@ -244,29 +244,16 @@ UNSUPPORTED_SETTER(IMA_SetIFMarkerProperties, unsupported_bool(oid, value))
 UNSUPPORTED_SETTER(IMA_SetOFMarkIntProperties, unsupported(oid))
 UNSUPPORTED_SETTER(IMA_SetIFMarkIntProperties, unsupported(oid))
 
-IMA_STATUS IMA_GetOFMarkIntProperties(IMA_OID oid, IMA_MIN_MAX_VALUE *props)
-{
-    ORSA_ENTRY_LOCK();
-    return unsupported_reader(oid, props);
-}
-
-IMA_STATUS IMA_GetIFMarkIntProperties(IMA_OID oid, IMA_MIN_MAX_VALUE *props)
-{
-    ORSA_ENTRY_LOCK();
-    return unsupported_reader(oid, props);
-}
-
-IMA_STATUS IMA_GetOFMarkerProperties(IMA_OID oid, IMA_BOOL_VALUE *props)
-{
-    ORSA_ENTRY_LOCK();
-    return unsupported_reader(oid, props);
-}
-
-IMA_STATUS IMA_GetIFMarkerProperties(IMA_OID oid, IMA_BOOL_VALUE *props)
-{
-    ORSA_ENTRY_LOCK();
-    return unsupported_reader(oid, props);
-}
+#define UNSUPPORTED_READER(entry, type)                                                                                \
+    IMA_STATUS entry(IMA_OID oid, type *props)                                                                         \
+    {                                                                                                                  \
+        ORSA_ENTRY_LOCK();                                                                                             \
+        return unsupported_reader(oid, props);                                                                         \
+    }
+UNSUPPORTED_READER(IMA_GetOFMarkIntProperties, IMA_MIN_MAX_VALUE)
+UNSUPPORTED_READER(IMA_GetIFMarkIntProperties, IMA_MIN_MAX_VALUE)
+UNSUPPORTED_READER(IMA_GetOFMarkerProperties, IMA_BOOL_VALUE)
+UNSUPPORTED_READER(IMA_GetIFMarkerProperties, IMA_BOOL_VALUE)
 
 IMA_STATUS IMA_SetImmediateData(IMA_OID oid, uint32_t value)
 {

@@ -38,6 +38,23 @@ u32 network_of(const IMA_OID &oid, u32 *network)
     return ima_parent(ima_tag(oid), network);
 }
 
+/* The network group and its TCPIPConfiguration group, where the IP
+ * settings live. */
+u32 tcpip_of(const IMA_OID &oid, u32 *network, u32 *tcpip)
+{
+    u32 r = network_of(oid, network);
+    return r != 0 ? r : ima_child(*network, "TCPIPConfiguration", HM_KIND_GROUP, tcpip);
+}
+
+/* The host's extended properties are the plain ones and a name nobody
+ * sets, so it is cleared once the plain ones are read. */
+template <class Extended> IMA_STATUS name_cleared(IMA_STATUS st, Extended *props)
+{
+    if (st == 0)
+        memset(props->name, 0, sizeof props->name);
+    return st;
+}
+
 void ipv4_bytes(const char *text, u8 *out)
 {
     char copy[IMA_TEXT_SIZE];
@@ -214,9 +231,7 @@ IMA_STATUS set_gateway(IMA_OID oid, const IMA_IP_ADDRESS &gateway, bool vmw)
         return st;
     u32 network = 0, group = 0;
     bool ipv6 = vmw && gateway.ipv4Address != 1;
-    u32 r = network_of(oid, &network);
-    if (r == 0)
-        r = ima_child(network, "TCPIPConfiguration", HM_KIND_GROUP, &group);
+    u32 r = tcpip_of(oid, &network, &group);
     if (r == 0 && ipv6)
         r = ima_child(group, "IPv6Configuration", HM_KIND_GROUP, &group);
     if (r != 0)
@@ -354,9 +369,7 @@ IMA_STATUS IMA_VMW_GetNetworkPortalProperties(IMA_OID oid, IMA_NETWORK_PORTAL_PR
     if (st != 0)
         return st;
     u32 network = 0, tcpip = 0;
-    u32 r = network_of(oid, &network);
-    if (r == 0)
-        r = ima_child(network, "TCPIPConfiguration", HM_KIND_GROUP, &tcpip);
+    u32 r = tcpip_of(oid, &network, &tcpip);
     if (r != 0)
         return ErrorCheck(r);
     return portal_properties(network, tcpip, props);
@@ -375,10 +388,7 @@ IMA_STATUS IMA_VMW_GetLnpProperties(IMA_OID lnpId, IMA_VMW_LNP_PROPERTIES *props
     ORSA_ENTRY_LOCK();
     if (props == nullptr)
         return IMA_ERROR_INVALID_PARAMETER;
-    IMA_STATUS st = lnp_properties(lnpId, &props->lnp);
-    if (st == 0)
-        memset(props->name, 0, sizeof props->name);
-    return st;
+    return name_cleared(lnp_properties(lnpId, &props->lnp), props);
 }
 
 IMA_STATUS IMA_GetPnpProperties(IMA_OID pnpId, IMA_PNP_PROPERTIES *props)
@@ -394,10 +404,7 @@ IMA_STATUS IMA_VMW_GetPnpProperties(IMA_OID pnpId, IMA_VMW_PNP_PROPERTIES *props
     ORSA_ENTRY_LOCK();
     if (props == nullptr)
         return IMA_ERROR_INVALID_PARAMETER;
-    IMA_STATUS st = pnp_properties(pnpId, &props->pnp);
-    if (st == 0)
-        memset(props->name, 0, sizeof props->name);
-    return st;
+    return name_cleared(pnp_properties(pnpId, &props->pnp), props);
 }
 
 IMA_STATUS IMA_GetIpProperties(IMA_OID pnpId, IMA_IP_PROPERTIES *props)
@@ -482,9 +489,7 @@ IMA_STATUS IMA_SetIpConfigMethod(IMA_OID pnpId, uint32_t enableDhcp)
     if (enableDhcp > 1)
         return IMA_ERROR_INVALID_PARAMETER;
     u32 network = 0, tcpip = 0;
-    u32 r = ima_parent(ima_tag(pnpId), &network);
-    if (r == 0)
-        r = ima_child(network, "TCPIPConfiguration", HM_KIND_GROUP, &tcpip);
+    u32 r = tcpip_of(pnpId, &network, &tcpip);
     if (r != 0)
         return ErrorCheck(r);
     HmValueSlot params[HM_MAX_PARAMS];

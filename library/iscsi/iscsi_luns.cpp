@@ -44,19 +44,46 @@ bool first_session(HmNode *target, orsa_session_handle **h)
     return *h != nullptr;
 }
 
+// What a command to a LUN is sent through: the target's first session, the
+// adapter the LUN sits on and the LUN field of the request.
+struct LunPath {
+    orsa_session_handle *h = nullptr;
+    Where w;
+    uint8_t addr[8];
+};
+
+// False when the target has no session or the LUN no handle record.
+bool lun_path(HmNode *lun, LunPath *p)
+{
+    orsa_lun_handle *l = lun_record(lun);
+    if (!first_session(lun->parent, &p->h) || l == nullptr)
+        return false;
+    p->w = where_of(lun);
+    request_lun(l, p->addr);
+    return true;
+}
+
+// An INQUIRY whose answer (copy bytes of it) is handed out.
+uint32_t inquiry(uint32_t port, uint8_t domain, uint8_t phba, uint32_t session_handle, const uint8_t *lun,
+                 const uint8_t cdb[16], uint32_t length, uint8_t *out, size_t copy)
+{
+    uint8_t *data = nullptr;
+    uint32_t rc = ConstructSCSIParams(port, domain, phba, session_handle, lun, 1, cdb, length, &data);
+    if (rc != 0)
+        return fail90(rc);
+    memcpy(out, data, copy);
+    orsa_dfree(data);
+    return 0;
+}
+
 // Refreshes LUNSize and BlockSize of a LUN through the target's first session.
 uint32_t get_read_capacity(HmNode *lun)
 {
-    HmNode *target = lun->parent;
-    orsa_session_handle *h = nullptr;
-    orsa_lun_handle *l = lun_record(lun);
-    if (!first_session(target, &h) || l == nullptr)
+    LunPath p;
+    if (!lun_path(lun, &p))
         return 1;
-    Where w = where_of(lun);
-    uint8_t addr[8];
-    request_lun(l, addr);
     uint8_t *data = nullptr;
-    uint32_t rc = FetchReadCapacityData(h->port, w.domain, w.phba, h->session_handle, addr, 0, &data);
+    uint32_t rc = FetchReadCapacityData(p.h->port, p.w.domain, p.w.phba, p.h->session_handle, p.addr, 0, &data);
     if (rc != 0)
         return rc;
     uint64_t last = be32(data);
@@ -64,7 +91,7 @@ uint32_t get_read_capacity(HmNode *lun)
     orsa_dfree(data);
     bool sixteen = false;
     if (last == 0xFFFFFFFFu) {
-        rc = FetchReadCapacityData(h->port, w.domain, w.phba, h->session_handle, addr, 1, &data);
+        rc = FetchReadCapacityData(p.h->port, p.w.domain, p.w.phba, p.h->session_handle, p.addr, 1, &data);
         if (rc != 0)
             return rc;
         last = ((uint64_t)be32(data) << 32) | be32(data + 4);
@@ -80,16 +107,11 @@ uint32_t get_read_capacity(HmNode *lun)
 
 uint32_t get_std_inquiry_props(HmNode *lun)
 {
-    HmNode *target = lun->parent;
-    orsa_session_handle *h = nullptr;
-    orsa_lun_handle *l = lun_record(lun);
-    if (!first_session(target, &h) || l == nullptr)
+    LunPath p;
+    if (!lun_path(lun, &p))
         return 1;
-    Where w = where_of(lun);
-    uint8_t addr[8];
-    request_lun(l, addr);
     uint8_t inq[36] = {};
-    uint32_t rc = FetchScsiInquiryData(h->port, w.domain, w.phba, h->session_handle, addr, inq);
+    uint32_t rc = FetchScsiInquiryData(p.h->port, p.w.domain, p.w.phba, p.h->session_handle, p.addr, inq);
     if (rc != 0)
         return rc;
     char vendor[9] = {}, model[17] = {};
@@ -101,7 +123,7 @@ uint32_t get_std_inquiry_props(HmNode *lun)
     if (wr != 0)
         return 1;
     uint8_t page[255] = {};
-    rc = FetchLSNInquiryData(h->port, w.domain, w.phba, h->session_handle, addr, page);
+    rc = FetchLSNInquiryData(p.h->port, p.w.domain, p.w.phba, p.h->session_handle, p.addr, page);
     if (rc != 0)
         return rc;
     char serial[256];
@@ -116,6 +138,18 @@ template <typename Fn> uint32_t twice(Fn fn)
     if (rc != 0)
         rc = fn();
     return rc;
+}
+
+// Reading one of these LUN properties refreshes the LUN's values first; the
+// answer says whether that worked.
+uint32_t refreshed(HmNode *property, char *value, uint32_t mode, uint32_t (*refresh)(HmNode *))
+{
+    if (property == nullptr || property->parent == nullptr)
+        return 1;
+    if (mode != HM_MODE_GET)
+        return 0;
+    HmNode *lun = property->parent;
+    return orsa_answer(property, value, twice([&] { return refresh(lun); }) != 0 ? 1 : 0);
 }
 
 } // namespace
@@ -206,27 +240,15 @@ uint32_t ConstructSCSIParams(uint32_t port, uint8_t domain, uint8_t phba, uint32
 uint32_t FetchScsiInquiryData(uint32_t port, uint8_t domain, uint8_t phba, uint32_t session_handle, const uint8_t *lun,
                               uint8_t out[36])
 {
-    uint8_t cdb[16] = {0x12, 0, 0, 0, 36};
-    uint8_t *data = nullptr;
-    uint32_t rc = ConstructSCSIParams(port, domain, phba, session_handle, lun, 1, cdb, 36, &data);
-    if (rc != 0)
-        return fail90(rc);
-    memcpy(out, data, 36);
-    orsa_dfree(data);
-    return 0;
+    const uint8_t cdb[16] = {0x12, 0, 0, 0, 36};
+    return inquiry(port, domain, phba, session_handle, lun, cdb, 36, out, 36);
 }
 
 uint32_t FetchLSNInquiryData(uint32_t port, uint8_t domain, uint8_t phba, uint32_t session_handle, const uint8_t *lun,
                              uint8_t out[255])
 {
-    uint8_t cdb[16] = {0x12, 1, 0x80, 0, 0xFF};
-    uint8_t *data = nullptr;
-    uint32_t rc = ConstructSCSIParams(port, domain, phba, session_handle, lun, 1, cdb, 256, &data);
-    if (rc != 0)
-        return fail90(rc);
-    memcpy(out, data, 255);
-    orsa_dfree(data);
-    return 0;
+    const uint8_t cdb[16] = {0x12, 1, 0x80, 0, 0xFF};
+    return inquiry(port, domain, phba, session_handle, lun, cdb, 256, out, 255);
 }
 
 uint32_t FetchReadCapacityData(uint32_t port, uint8_t domain, uint8_t phba, uint32_t session_handle, const uint8_t *lun,
@@ -392,17 +414,14 @@ uint32_t do_StdInquiry(HmNode *lun, HmNode * /*action*/, HmValueSlot * /*params*
 {
     if (lun == nullptr || OPEN_ISCSI_DRIVER_LOADED != 0)
         return 1;
-    orsa_session_handle *h = nullptr;
-    orsa_lun_handle *l = lun_record(lun);
-    if (!first_session(lun->parent, &h) || l == nullptr) {
+    LunPath p;
+    if (!lun_path(lun, &p)) {
         ISCSI_LOG(ORSA_LOG_ERROR, "%s:pSessionInfo is NULL.\n", __func__);
         return 1;
     }
-    Where w = where_of(lun);
-    uint8_t addr[8];
-    request_lun(l, addr);
     uint8_t inq[36];
-    return twice([&] { return FetchScsiInquiryData(h->port, w.domain, w.phba, h->session_handle, addr, inq); });
+    return twice(
+        [&] { return FetchScsiInquiryData(p.h->port, p.w.domain, p.w.phba, p.h->session_handle, p.addr, inq); });
 }
 
 uint32_t do_SCSIWrite(HmNode *lun, HmNode * /*action*/, HmValueSlot *params)
@@ -417,14 +436,12 @@ uint32_t do_SCSIWrite(HmNode *lun, HmNode * /*action*/, HmValueSlot *params)
     // refused before anything is sent.
     if (count > ORSA_MAX_TRANSFER_BLOCKS)
         return orsa_fail_with(ORSA_STATUS_WRITE_COUNT);
-    orsa_session_handle *h = nullptr;
-    orsa_lun_handle *l = lun_record(lun);
-    if (!first_session(lun->parent, &h) || l == nullptr)
+    LunPath p;
+    if (!lun_path(lun, &p))
         return 1;
-    Where w = where_of(lun);
-    uint8_t addr[8];
-    request_lun(l, addr);
-    return twice([&] { return IssueSCSIReadWrite(h->port, w.domain, w.phba, h->session_handle, addr, 1, lba, count); });
+    return twice([&] {
+        return IssueSCSIReadWrite(p.h->port, p.w.domain, p.w.phba, p.h->session_handle, p.addr, 1, lba, count);
+    });
 }
 
 uint32_t handle_LUNNumber(HmNode *property, char *value, uint32_t mode)
@@ -479,22 +496,12 @@ uint32_t handle_LUNName(HmNode *property, char *value, uint32_t mode)
 
 uint32_t handle_lun_block_size(HmNode *property, char *value, uint32_t mode)
 {
-    if (property == nullptr || property->parent == nullptr)
-        return 1;
-    if (mode != HM_MODE_GET)
-        return 0;
-    HmNode *lun = property->parent;
-    return orsa_answer(property, value, twice([&] { return get_read_capacity(lun); }) != 0 ? 1 : 0);
+    return refreshed(property, value, mode, get_read_capacity);
 }
 
 uint32_t handle_StdInquiry_properties(HmNode *property, char *value, uint32_t mode)
 {
-    if (property == nullptr || property->parent == nullptr)
-        return 1;
-    if (mode != HM_MODE_GET)
-        return 0;
-    HmNode *lun = property->parent;
-    return orsa_answer(property, value, twice([&] { return get_std_inquiry_props(lun); }) != 0 ? 1 : 0);
+    return refreshed(property, value, mode, get_std_inquiry_props);
 }
 
 uint32_t group_LUN(HmNode *lun)

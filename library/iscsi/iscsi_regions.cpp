@@ -155,6 +155,42 @@ bool mutual(const session_info *r)
            r->connections[0].login.mutual_chap == 1;
 }
 
+// Adding and deleting a boot target both start from region 3 without its
+// pad TLV and without the record's boot target TLVs (ORSA_remove_boot_tlv's
+// mode). False when a step fails, logged under the caller's name fn; the
+// caller frees *image either way.
+bool strip_boot_tlvs(uint32_t port, uint8_t domain, uint8_t phba, const session_info *record, uint32_t mode,
+                     uint8_t **image, const char *fn)
+{
+    *image = ORSA_read_iscsi_region(port, domain, phba, 3);
+    if (*image == nullptr) {
+        ISCSI_LOG(ORSA_LOG_ERROR, "%s: Could not read iscsi region\n", fn);
+    } else if (orsa_region_length(*image) == 0) {
+        ISCSI_LOG(ORSA_LOG_ERROR,
+                  "%s: The Length from iSCSI Region header is zero, means there are no TLV's present.\n", fn);
+    } else if (!step(image, ORSA_remove_pad_tlv(*image))) {
+        ISCSI_LOG(ORSA_LOG_ERROR, "%s: Failed to delete pad tlv from the iscsi region\n", fn);
+    } else if (!step(image, ORSA_remove_boot_tlv(*image, record, mode))) {
+        ISCSI_LOG(ORSA_LOG_ERROR, "%s: Failed to delete boot target tlv's from the iscsi region\n", fn);
+    } else {
+        return true;
+    }
+    return false;
+}
+
+// Both then pad region 3 again and write it back; false as above.
+bool pad_and_write(uint32_t port, uint8_t domain, uint8_t phba, uint8_t **image, const char *fn)
+{
+    if (!step(image, ORSA_add_pad_tlv(*image))) {
+        ISCSI_LOG(ORSA_LOG_ERROR, "%s: iscsi_add_padtlv is NULL\n", fn);
+    } else if (ORSA_write_iscsi_region(port, domain, phba, 3, *image) != 0) {
+        ISCSI_LOG(ORSA_LOG_ERROR, "%s: Could not write iscsi region\n", fn);
+    } else {
+        return true;
+    }
+    return false;
+}
+
 } // namespace
 
 // ---- images ----
@@ -418,17 +454,8 @@ uint32_t ORSA_add_boottarget_tlv(uint32_t port, uint8_t domain, uint8_t phba, Hm
         return 1;
     }
     uint32_t rc = 1;
-    uint8_t *image = ORSA_read_iscsi_region(port, domain, phba, 3);
-    if (image == nullptr) {
-        ISCSI_LOG(ORSA_LOG_ERROR, "%s: Could not read iscsi region\n", __func__);
-    } else if (orsa_region_length(image) == 0) {
-        ISCSI_LOG(ORSA_LOG_ERROR,
-                  "%s: The Length from iSCSI Region header is zero, means there are no TLV's present.\n", __func__);
-    } else if (!step(&image, ORSA_remove_pad_tlv(image))) {
-        ISCSI_LOG(ORSA_LOG_ERROR, "%s: Failed to delete pad tlv from the iscsi region\n", __func__);
-    } else if (!step(&image, ORSA_remove_boot_tlv(image, r, 1))) {
-        ISCSI_LOG(ORSA_LOG_ERROR, "%s: Failed to delete boot target tlv's from the iscsi region\n", __func__);
-    } else {
+    uint8_t *image = nullptr;
+    if (strip_boot_tlvs(port, domain, phba, r, 1, &image, __func__)) {
         const uint32_t length = orsa_rd16(tlv + 1);
         uint8_t *with = static_cast<uint8_t *>(orsa_dmalloc(length + 3));
         if (with == nullptr) {
@@ -440,14 +467,11 @@ uint32_t ORSA_add_boottarget_tlv(uint32_t port, uint8_t domain, uint8_t phba, Hm
             orsa_dfree(with);
             if (!ok) {
                 ISCSI_LOG(ORSA_LOG_ERROR, "%s: Could not allocate memory for iscsi_region_new\n", __func__);
-            } else if (!step(&image, ORSA_add_pad_tlv(image))) {
-                ISCSI_LOG(ORSA_LOG_ERROR, "%s: iscsi_add_padtlv is NULL\n", __func__);
-            } else if (ORSA_write_iscsi_region(port, domain, phba, 3, image) != 0) {
-                ISCSI_LOG(ORSA_LOG_ERROR, "%s: Could not write iscsi region\n", __func__);
-            } else if (mutual(r) && ORSA_update_initiator_chap_region(port, domain, phba, r) != 0) {
-                ISCSI_LOG(ORSA_LOG_ERROR, "%s: Could not update iscsi region 2\n", __func__);
-            } else {
-                rc = 0;
+            } else if (pad_and_write(port, domain, phba, &image, __func__)) {
+                if (mutual(r) && ORSA_update_initiator_chap_region(port, domain, phba, r) != 0)
+                    ISCSI_LOG(ORSA_LOG_ERROR, "%s: Could not update iscsi region 2\n", __func__);
+                else
+                    rc = 0;
             }
         }
     }
@@ -461,25 +485,14 @@ uint32_t ORSA_delete_boottarget_tlv(uint32_t port, uint8_t domain, uint8_t phba,
 {
     if (record == nullptr)
         return 1;
-    uint8_t *image = ORSA_read_iscsi_region(port, domain, phba, 3);
+    uint8_t *image = nullptr;
     uint32_t rc = 1;
-    if (image == nullptr) {
-        ISCSI_LOG(ORSA_LOG_ERROR, "%s: Could not read iscsi region\n", __func__);
-    } else if (orsa_region_length(image) == 0) {
-        ISCSI_LOG(ORSA_LOG_ERROR,
-                  "%s: The Length from iSCSI Region header is zero, means there are no TLV's present.\n", __func__);
-    } else if (!step(&image, ORSA_remove_pad_tlv(image))) {
-        ISCSI_LOG(ORSA_LOG_ERROR, "%s: Failed to delete pad tlv from the iscsi region\n", __func__);
-    } else if (!step(&image, ORSA_remove_boot_tlv(image, record, 2))) {
-        ISCSI_LOG(ORSA_LOG_ERROR, "%s: Failed to delete boot target tlv's from the iscsi region\n", __func__);
-    } else if (!step(&image, ORSA_add_pad_tlv(image))) {
-        ISCSI_LOG(ORSA_LOG_ERROR, "%s: iscsi_add_padtlv is NULL\n", __func__);
-    } else if (ORSA_write_iscsi_region(port, domain, phba, 3, image) != 0) {
-        ISCSI_LOG(ORSA_LOG_ERROR, "%s: Could not write iscsi region\n", __func__);
-    } else if (mutual(record) && ORSA_delete_initiator_chap_region(port, domain, phba) != 0) {
-        ISCSI_LOG(ORSA_LOG_ERROR, "%s: Could not delete iscsi region 2\n", __func__);
-    } else {
-        rc = 0;
+    if (strip_boot_tlvs(port, domain, phba, record, 2, &image, __func__) &&
+        pad_and_write(port, domain, phba, &image, __func__)) {
+        if (mutual(record) && ORSA_delete_initiator_chap_region(port, domain, phba) != 0)
+            ISCSI_LOG(ORSA_LOG_ERROR, "%s: Could not delete iscsi region 2\n", __func__);
+        else
+            rc = 0;
     }
     orsa_dfree(image);
     return rc;

@@ -71,6 +71,19 @@ uint32_t persistent_login(HmNode *target, const char *ip, const char *port, cons
     return make_session_persistent(target, ip, port, q, nullptr, boot, initiator, 0);
 }
 
+// A target (or one portal of it) is deleted only with no session active:
+// reads the target's name into name, then 0, or 1 with the reason set.
+uint32_t check_idle(HmNode *target, HmNode *asker, HmNode *portal, uint32_t one_portal, char *name)
+{
+    if (!read_prop(target, "TargetISCSIName", name))
+        return 1;
+    Where w = where_of(target);
+    uint32_t active = 0;
+    if (ORSA_check_session_status(target, name, w.port, &active, asker, portal, one_portal) != 0)
+        return 1;
+    return active ? orsa_fail_with(34) : 0;
+}
+
 // Portal collector of the target-record walk.
 struct PortalList {
     orsa_target_portal portals[64];
@@ -472,14 +485,8 @@ uint32_t do_DeleteTarget(HmNode *lhba, HmNode *action, HmValueSlot *params)
     if (target == nullptr)
         return orsa_fail_with(20);
     char name[HM_VALUE_SIZE];
-    if (!read_prop(target, "TargetISCSIName", name))
+    if (check_idle(target, action != nullptr ? action : lhba, nullptr, 0, name) != 0)
         return 1;
-    Where w = where_of(target);
-    uint32_t active = 0;
-    if (ORSA_check_session_status(target, name, w.port, &active, action != nullptr ? action : lhba, nullptr, 0) != 0)
-        return 1;
-    if (active)
-        return orsa_fail_with(34);
     if (OPEN_ISCSI_DRIVER_LOADED != 0) {
         uint32_t rc = ORSA_delete_open_iscsi_target(lhba, name);
         if (rc != 0 && rc != 21)
@@ -499,14 +506,8 @@ uint32_t do_DeleteTargetPortal(HmNode *target, HmNode *action, HmValueSlot *para
     if (portal == nullptr)
         return orsa_fail_with(20);
     char name[HM_VALUE_SIZE];
-    if (!read_prop(target, "TargetISCSIName", name))
+    if (check_idle(target, action != nullptr ? action : target, portal, 1, name) != 0)
         return 1;
-    Where w = where_of(target);
-    uint32_t active = 0;
-    if (ORSA_check_session_status(target, name, w.port, &active, action != nullptr ? action : target, portal, 1) != 0)
-        return 1;
-    if (active)
-        return orsa_fail_with(34);
     char ip[HM_VALUE_SIZE], port[HM_VALUE_SIZE];
     if (!read_prop(portal, "TargetIPAddress", ip) || !read_prop(portal, "TargetPortNumber", port))
         return 1;

@@ -199,37 +199,24 @@ std::vector<uint8_t> encodeCfgBoot(const CfgBootStore& s) {
 }
 
 bool decodeCfgBoot(const uint8_t* p, size_t n, CfgBootStore* s) {
-  size_t at = 0;
-  bool ok = true;
-  auto take = [&](size_t k) -> const uint8_t* {
-    if (!ok || k > n - at) {
-      ok = false;
-      return nullptr;
-    }
-    at += k;
-    return p + at - k;
-  };
-  auto u16 = [&]() -> uint16_t {
-    const uint8_t* q = take(2);
-    return q != nullptr ? get16(q, 0) : 0;
-  };
+  wire::Reader r(p, n);
   CfgBootStore t;
-  if (const uint8_t* q = take(1 + kNcsiBytes)) {
+  if (const uint8_t* q = r.take(1 + kNcsiBytes)) {
     t.ncsi_kept = q[0] != 0;
     std::memcpy(t.ncsi.data(), q + 1, kNcsiBytes);
   }
-  for (uint16_t i = 0, count = u16(); ok && i < count; ++i) {
-    uint16_t fn = u16();
-    if (const uint8_t* q = take(kBootBytes)) std::copy_n(q, kBootBytes, t.boot[fn].begin());
+  for (uint16_t i = 0, count = r.u16(); r.ok() && i < count; ++i) {
+    uint16_t fn = r.u16();
+    if (const uint8_t* q = r.take(kBootBytes)) std::copy_n(q, kBootBytes, t.boot[fn].begin());
   }
-  for (uint16_t i = 0, count = u16(); ok && i < count; ++i) {
-    uint16_t fn = u16();
-    if (const uint8_t* q = take(kOemExecBytes)) std::copy_n(q, kOemExecBytes, t.oem_exec[fn].begin());
+  for (uint16_t i = 0, count = r.u16(); r.ok() && i < count; ++i) {
+    uint16_t fn = r.u16();
+    if (const uint8_t* q = r.take(kOemExecBytes)) std::copy_n(q, kOemExecBytes, t.oem_exec[fn].begin());
   }
-  for (uint16_t i = 0, count = u16(); ok && i < count; ++i) {
-    uint16_t fn = u16();
-    uint16_t vf = u16();
-    const uint8_t* q = take(11);
+  for (uint16_t i = 0, count = r.u16(); r.ok() && i < count; ++i) {
+    uint16_t fn = r.u16();
+    uint16_t vf = r.u16();
+    const uint8_t* q = r.take(11);
     if (q == nullptr) break;
     VfParams v;
     std::copy_n(q, 6, v.mac.begin());
@@ -238,7 +225,7 @@ bool decodeCfgBoot(const uint8_t* p, size_t n, CfgBootStore* s) {
     v.link = q[10];
     t.vfs[{fn, vf}] = v;
   }
-  if (!ok) return false;
+  if (!r.ok()) return false;
   *s = std::move(t);
   return true;
 }

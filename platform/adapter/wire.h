@@ -35,4 +35,41 @@ inline void put64(uint8_t* p, size_t off, uint64_t v) {
   put32(p, off + 4, static_cast<uint32_t>(v >> 32));
 }
 
+// Reads fields one after another from a block of n bytes (the flash file's
+// sections). A read past the end yields nothing (null, zero, empty) and leaves
+// ok() false for good, so a decoder reads on and checks once at the end.
+class Reader {
+ public:
+  Reader(const uint8_t* p, size_t n) : p_(p), n_(n) {}
+  const uint8_t* take(size_t k) {
+    if (!ok_ || k > n_ - at_) {
+      ok_ = false;
+      return nullptr;
+    }
+    at_ += k;
+    return p_ + at_ - k;
+  }
+  uint8_t u8() {
+    const uint8_t* q = take(1);
+    return q != nullptr ? q[0] : 0;
+  }
+  uint16_t u16() {
+    const uint8_t* q = take(2);
+    return q != nullptr ? get16(q, 0) : 0;
+  }
+  uint32_t u32() {
+    const uint8_t* q = take(4);
+    return q != nullptr ? get32(q, 0) : 0;
+  }
+  bool ok() const { return ok_; }
+  // Every byte read and nothing past the end.
+  bool done() const { return ok_ && at_ == n_; }
+
+ private:
+  const uint8_t* p_;
+  size_t n_;
+  size_t at_ = 0;
+  bool ok_ = true;
+};
+
 }  // namespace adapter::wire

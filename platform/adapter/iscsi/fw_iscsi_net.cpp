@@ -432,55 +432,38 @@ std::vector<uint8_t> encodeIscsiNet(const IscsiNetStore& s) {
 }
 
 bool decodeIscsiNet(const uint8_t* p, size_t n, IscsiNetStore* s) {
-  size_t at = 0;
-  bool ok = true;
-  auto take = [&](size_t k) -> const uint8_t* {
-    if (!ok || k > n - at) {
-      ok = false;
-      return nullptr;
-    }
-    at += k;
-    return p + at - k;
-  };
-  auto u8 = [&]() -> uint8_t {
-    const uint8_t* q = take(1);
-    return q != nullptr ? q[0] : 0;
-  };
-  auto u16 = [&]() -> uint16_t {
-    const uint8_t* q = take(2);
-    return q != nullptr ? get16(q, 0) : 0;
-  };
+  wire::Reader r(p, n);
   auto text = [&]() -> std::string {
-    uint16_t len = u16();
-    const uint8_t* q = take(len);
+    uint16_t len = r.u16();
+    const uint8_t* q = r.take(len);
     return q != nullptr ? std::string(reinterpret_cast<const char*>(q), len) : std::string();
   };
   IscsiNetStore t;
-  for (uint16_t i = 0, count = u16(); ok && i < count; ++i) {
+  for (uint16_t i = 0, count = r.u16(); r.ok() && i < count; ++i) {
     IscsiPortNet net;
-    uint16_t fn = u16();
-    for (uint16_t k = 0, entries = u16(); ok && k < entries; ++k) {
+    uint16_t fn = r.u16();
+    for (uint16_t k = 0, entries = r.u16(); r.ok() && k < entries; ++k) {
       IscsiAddressEntry e;
-      e.kind = u8();
-      if (const uint8_t* q = take(32)) {
+      e.kind = r.u8();
+      if (const uint8_t* q = r.take(32)) {
         std::copy_n(q, 16, e.address.begin());
         std::copy_n(q + 16, 16, e.mask.begin());
       }
       net.addresses.push_back(e);
     }
-    net.gw4_set = u8() != 0;
-    if (const uint8_t* q = take(4)) std::copy_n(q, 4, net.gw4.begin());
-    net.gw6_set = u8() != 0;
-    if (const uint8_t* q = take(16)) std::copy_n(q, 16, net.gw6.begin());
-    net.dhcp = u8() != 0;
-    net.ipv6_flags = u16();
-    net.vlan_tag = u16();
-    net.name_flags = u16();
+    net.gw4_set = r.u8() != 0;
+    if (const uint8_t* q = r.take(4)) std::copy_n(q, 4, net.gw4.begin());
+    net.gw6_set = r.u8() != 0;
+    if (const uint8_t* q = r.take(16)) std::copy_n(q, 16, net.gw6.begin());
+    net.dhcp = r.u8() != 0;
+    net.ipv6_flags = r.u16();
+    net.vlan_tag = r.u16();
+    net.name_flags = r.u16();
     net.initiator_name = text();
     net.alias = text();
     t.fns[fn] = std::move(net);
   }
-  if (!ok || at != n) return false;
+  if (!r.done()) return false;
   *s = std::move(t);
   return true;
 }

@@ -43,47 +43,30 @@ std::vector<uint8_t> encodeIscsiStore(const IscsiStore& s) {
 }
 
 bool decodeIscsiStore(const uint8_t* p, size_t n, IscsiStore* s) {
-  size_t at = 0;
-  bool ok = true;
-  auto take = [&](size_t k) -> const uint8_t* {
-    if (!ok || k > n - at) {
-      ok = false;
-      return nullptr;
-    }
-    at += k;
-    return p + at - k;
-  };
-  auto u16 = [&]() -> uint16_t {
-    const uint8_t* q = take(2);
-    return q != nullptr ? wire::get16(q, 0) : 0;
-  };
-  auto u32 = [&]() -> uint32_t {
-    const uint8_t* q = take(4);
-    return q != nullptr ? wire::get32(q, 0) : 0;
-  };
+  wire::Reader r(p, n);
   auto bytes = [&](size_t len) -> std::vector<uint8_t> {
-    const uint8_t* q = take(len);
+    const uint8_t* q = r.take(len);
     return q != nullptr ? std::vector<uint8_t>(q, q + len) : std::vector<uint8_t>();
   };
   IscsiStore t;
-  for (uint16_t i = 0, count = u16(); ok && i < count; ++i) {
+  for (uint16_t i = 0, count = r.u16(); r.ok() && i < count; ++i) {
     IscsiStore::Function f;
-    uint16_t fn = u16();
-    for (uint16_t k = 0, entries = u16(); ok && k < entries; ++k) {
+    uint16_t fn = r.u16();
+    for (uint16_t k = 0, entries = r.u16(); r.ok() && k < entries; ++k) {
       IscsiStore::Entry e;
-      e.record = bytes(u16());
-      e.boot_flags = u32();
+      e.record = bytes(r.u16());
+      e.boot_flags = r.u32();
       f.entries.push_back(std::move(e));
     }
-    f.discovery = bytes(u16());
+    f.discovery = bytes(r.u16());
     t.fns[fn] = std::move(f);
   }
-  for (uint16_t i = 0, count = u16(); ok && i < count; ++i) {
-    std::vector<uint8_t> name = bytes(u16());
-    std::vector<uint8_t> data = bytes(u32());
+  for (uint16_t i = 0, count = r.u16(); r.ok() && i < count; ++i) {
+    std::vector<uint8_t> name = bytes(r.u16());
+    std::vector<uint8_t> data = bytes(r.u32());
     t.objects[std::string(name.begin(), name.end())] = std::move(data);
   }
-  if (!ok || at != n) return false;
+  if (!r.done()) return false;
   *s = std::move(t);
   return true;
 }

@@ -31,30 +31,58 @@ constexpr const char* kEmptiedDirs[] = {"/tmp", "/scratch", "/etc/vmware"};
 // change or remove: restored to the machine's own copy (or to absent).
 constexpr const char* kHostFiles[] = {"/etc/banner", "/etc/issue.net", "/etc/vmware-release"};
 
-bool removeTree(const std::string& path);
+// Only the root's own files go: a folder mounted inside an emptied one (the
+// checkout, the working folder or a TAMSIL_TESTROOT_BIND folder that lives
+// under /tmp is bound there) is the machine's own and is left whole, with the
+// folders that lead to it.
+bool removeTree(const std::string& path, dev_t dev, bool* kept);
 
-bool emptyDir(const std::string& dir) {
+bool emptyDir(const std::string& dir, dev_t dev, bool* kept) {
   DIR* d = opendir(dir.c_str());
   if (d == nullptr) return errno == ENOENT;
   bool ok = true;
   while (dirent* e = readdir(d)) {
     if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
-    ok = removeTree(dir + "/" + e->d_name) && ok;
+    ok = removeTree(dir + "/" + e->d_name, dev, kept) && ok;
   }
   closedir(d);
   return ok;
 }
 
-bool removeTree(const std::string& path) {
+bool removeTree(const std::string& path, dev_t dev, bool* kept) {
   struct stat st;
   if (lstat(path.c_str(), &st) != 0) return errno == ENOENT;
+  if (st.st_dev != dev) {
+    *kept = true;
+    return true;
+  }
   if (S_ISDIR(st.st_mode)) {
     // Make a read-only folder a test left behind removable.
     chmod(path.c_str(), 0700);
-    bool ok = emptyDir(path);
+    bool inner_kept = false;
+    bool ok = emptyDir(path, dev, &inner_kept);
+    if (inner_kept) {
+      *kept = true;
+      return ok;
+    }
     return rmdir(path.c_str()) == 0 && ok;
   }
   return unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+bool emptyDir(const std::string& dir) {
+  struct stat st;
+  if (lstat(dir.c_str(), &st) != 0) return errno == ENOENT;
+  bool kept = false;
+  return emptyDir(dir, st.st_dev, &kept);
+}
+
+bool removeTree(const std::string& path) {
+  std::string parent = path.substr(0, path.find_last_of('/'));
+  struct stat st;
+  if (lstat(parent.empty() ? "/" : parent.c_str(), &st) != 0) return errno == ENOENT;
+  bool kept = false;
+  return removeTree(path, st.st_dev, &kept);
 }
 
 struct SavedFile {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -205,9 +206,42 @@ class CableTest : public BringupTest {
     f[at] = f[at + 1] = 0;
   }
 
+  // The default transmit queue of an end: the one after its receive queues.
+  static vmk_uint32 defaultTxQueue(End& e) { return e.a->queue_info.maxRxQueues; }
+
+  // UDP frames from one end to the other on a thread of their own until
+  // stopStreams(), as the stack sends them while either end resets. A
+  // resetting end rewrites its records: what the frames need is taken now.
+  void startStream(End& from, End& to) {
+    stop_ = false;
+    const netframes::Mac src = from.mac(), dst = to.mac();
+    const vmk_uint32 queue = defaultTxQueue(from);
+    streams_.emplace_back([this, &from, src, dst, queue] {
+      uint8_t tag = 0;
+      while (!stop_) {
+        std::vector<Send> sends;
+        for (int i = 0; i < 4; ++i) {
+          Send s{"udp", {}, true, 0, -1};
+          s.spec.proto = 17;
+          s.spec.payload = netframes::pattern(300, tag++);
+          sends.push_back(s);
+        }
+        offer(from, queue, src, dst, sends);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    });
+  }
+  void stopStreams() {
+    stop_ = true;
+    for (std::thread& t : streams_) t.join();
+    streams_.clear();
+  }
+
   End ends_[2];
   std::vector<int> vlans_;
   unsigned csum_marked_ = 0;
+  std::atomic<bool> stop_{false};
+  std::vector<std::thread> streams_;
 };
 
 }  // namespace cabletest

@@ -29,7 +29,7 @@ class RecoveryE2eTest : public CableTest {
     vmktest::setClockRate(20.0);
   }
   void TearDown() override {
-    stopStream();
+    stopStreams();
     // A chip left in error, or one the driver gave up on, holds objects
     // nobody destroys: power it off and on before the accounting.
     for (End& e : ends_)
@@ -49,35 +49,6 @@ class RecoveryE2eTest : public CableTest {
   }
   static void holdWorker(End& e) { tamsil_workerStop(e.a); }
   static void releaseWorker(End& e) { ASSERT_EQ(VMK_OK, tamsil_workerStart(e.a)); }
-  // Frames from one end to the other on a thread of their own, until
-  // stopped: towards the failing end, and leaving it, as the stack goes on
-  // sending while the adapter recovers.
-  void startStream(End& from, End& to) {
-    stop_ = false;
-    // The failing end rewrites its records while it is rebuilt: what the
-    // frames need is taken now.
-    const netframes::Mac src = from.mac(), dst = to.mac();
-    const vmk_uint32 queue = from.a->queue_info.maxRxQueues;  // default transmit queue
-    streams_.emplace_back([this, &from, src, dst, queue] {
-      uint8_t tag = 0;
-      while (!stop_) {
-        std::vector<Send> sends;
-        for (int i = 0; i < 4; ++i) {
-          Send s{"udp", {}, true, 0, -1};
-          s.spec.proto = 17;
-          s.spec.payload = netframes::pattern(300, tag++);
-          sends.push_back(s);
-        }
-        offer(from, queue, src, dst, sends);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      }
-    });
-  }
-  void stopStream() {
-    stop_ = true;
-    for (std::thread& t : streams_) t.join();
-    streams_.clear();
-  }
   // Frames with payloads no earlier frame had cross from one end to the
   // other; whatever a stream left behind is passed over.
   void crosses(End& from, End& to, uint8_t tag) {
@@ -107,8 +78,6 @@ class RecoveryE2eTest : public CableTest {
   bool recovered(End& e, vmk_uint32 n) { return ld(e.a->tpe_recoveries) == n && state(e) == TPE_UE_NONE; }
   vmk_uint16 state(End& e) { return __atomic_load_n(&e.a->tpe_state, __ATOMIC_ACQUIRE); }
   bool hwError(End& e) { return __atomic_load_n(&e.a->hw_error, __ATOMIC_ACQUIRE) != 0; }
-  std::atomic<bool> stop_{false};
-  std::vector<std::thread> streams_;
 };
 
 // A recoverable UE under traffic both ways: detected by the worker, the
@@ -129,7 +98,7 @@ TEST_F(RecoveryE2eTest, RecoverableUeUnderTrafficComesBackOnTheSameUplink) {
     e.card->injectUe(0x20, 0, 0xE2A5);   // MPU, recoverable, code 0x2A5
     ASSERT_TRUE(vmktest::waitFor([&] { return recovered(e, 1); }, 20000))
         << "state " << state(e) << " hw_error " << hwError(e);
-    stopStream();
+    stopStreams();
     EXPECT_EQ(1u, logged("UE lo: MPU bit set"));
     EXPECT_EQ(1u, logged("TPE recovery: Reinit Successful"));
     EXPECT_EQ(1u, e.card->counters(0).soft_resets);
@@ -199,7 +168,7 @@ TEST_F(RecoveryE2eTest, CommandWaitingWhenTheErrorComesFailsAndTheAdapterRecover
       startStream(ends_[1], e);
       e.card->injectUe(0x20, 0, 0xE2A5);
       const bool ok = vmktest::waitFor([&] { return recovered(e, 1); }, 20000);
-      stopStream();
+      stopStreams();
       caller.join();
       ASSERT_TRUE(ok) << "state " << state(e) << " hw_error " << hwError(e);
       EXPECT_TRUE(returned);
@@ -286,7 +255,7 @@ TEST_F(RecoveryE2eTest, PivardErrorIsRecoveredByTheReset) {
   startStream(e, ends_[1]);
   e.card->injectPivardError(true);
   tamsil_detectDumpUe(e.a);
-  stopStream();
+  stopStreams();
   EXPECT_EQ(1u, logged("sliport status 0x81800000"));
   EXPECT_FALSE(tamsil_flagTest(e.a, TAMSIL_FLAG_PIVARD_RECOVERY));
   EXPECT_FALSE(hwError(e));

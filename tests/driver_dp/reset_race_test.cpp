@@ -114,7 +114,6 @@ class ResetRaceTest : public CableTest {
     tamsil_detectDumpUe(e.a);
     return !tamsil_flagTest(e.a, TAMSIL_FLAG_PIVARD_RECOVERY) && __atomic_load_n(&e.a->hw_error, __ATOMIC_ACQUIRE) == 0;
   }
-  static vmk_uint32 defaultTxQueue(End& e) { return e.a->queue_info.maxRxQueues; }
   static bool ioStarted(End& e) { return __atomic_load_n(&e.a->io_started, __ATOMIC_ACQUIRE) != 0; }
 
   // Frames with payloads no earlier frame had cross from one end to the
@@ -138,34 +137,6 @@ class ResetRaceTest : public CableTest {
     crosses(ends_[1], ends_[0], static_cast<uint8_t>(tag + 100));
   }
 
-  // Frames from one end to the other on a thread of their own until
-  // stopStreams(), as the stack sends them while either end resets.
-  void startStream(End& from, End& to) {
-    stop_ = false;
-    // A resetting end rewrites its records: what the frames need is taken
-    // now.
-    const netframes::Mac src = from.mac(), dst = to.mac();
-    const vmk_uint32 queue = defaultTxQueue(from);
-    streams_.emplace_back([this, &from, src, dst, queue] {
-      uint8_t tag = 0;
-      while (!stop_) {
-        std::vector<Send> sends;
-        for (int i = 0; i < 4; ++i) {
-          Send s{"udp", {}, true, 0, -1};
-          s.spec.proto = 17;
-          s.spec.payload = netframes::pattern(300, tag++);
-          sends.push_back(s);
-        }
-        offer(from, queue, src, dst, sends);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      }
-    });
-  }
-  void stopStreams() {
-    stop_ = true;
-    for (std::thread& t : streams_) t.join();
-    streams_.clear();
-  }
   // No transmit ring of `e` owes a packet once the completions are in.
   static void ringsEmpty(End& e) {
     for (vmk_uint32 q = 0; q < e.a->num_tx_queues && q < TAMSIL_MAX_VECTORS; ++q) {
@@ -179,8 +150,6 @@ class ResetRaceTest : public CableTest {
     }
   }
 
-  std::atomic<bool> stop_{false};
-  std::vector<std::thread> streams_;
 };
 
 // The kernel's quiesce, held inside (at its transmit-queue stop, or at its
